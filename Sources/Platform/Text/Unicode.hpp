@@ -1,0 +1,76 @@
+#pragma once
+
+// Unicode services over ICU: encodings, grapheme clusters, normalisation, case mapping and
+// character properties. Texts are UTF-8 std::string unless a function says UTF-16.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::text {
+
+// ---- Encodings ----
+
+/// UTF-8 to UTF-16; every ill-formed subsequence becomes U+FFFD.
+std::u16string toUtf16(std::string_view utf8);
+/// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string toUtf8(std::u16string_view utf16);
+/// Whether the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
+/// Decodes bytes as UTF-8, putting one U+FFFD in place of each maximal ill-formed subpart
+/// (the Unicode "substitution of maximal subparts" practice).
+std::string repairUtf8(std::string_view bytes);
+/// Appends the UTF-8 form of one scalar value (surrogates and values above U+10FFFF become U+FFFD).
+void appendUtf8(std::string& out, char32_t scalar);
+/// The scalar values of a UTF-8 text (ill-formed bytes decode as U+FFFD).
+std::u32string toUtf32(std::string_view utf8);
+std::string fromUtf32(std::u32string_view scalars);
+
+// ---- Grapheme clusters (user-perceived characters) ----
+
+/// Offsets, in UTF-16 code units, of every cluster boundary: 0 first, the text's length last.
+std::vector<std::size_t> graphemeBoundaries(std::u16string_view text);
+/// Offsets, in bytes, of every cluster boundary of a UTF-8 text: 0 first, the byte length last.
+std::vector<std::size_t> graphemeBoundaries(std::string_view utf8);
+std::size_t graphemeCount(std::u16string_view text);
+std::size_t graphemeCount(std::string_view utf8);
+/// The clusters of a UTF-8 text, in order.
+std::vector<std::string> graphemes(std::string_view utf8);
+
+// ---- Normalisation and case ----
+
+enum class NormalizationForm { NFC, NFD, NFKC, NFKD };
+
+std::string normalize(std::string_view utf8, NormalizationForm form);
+std::u16string normalize(std::u16string_view text, NormalizationForm form);
+/// Canonical equivalence: equal after canonical decomposition.
+bool canonicallyEquivalent(std::string_view a, std::string_view b);
+
+/// Full Unicode lower-case mapping in the root locale (one character may become several).
+std::string toLower(std::string_view utf8);
+std::u16string toLower(std::u16string_view text);
+/// Full lower-case mapping of one scalar value, as UTF-8.
+std::string lowerMapping(char32_t scalar);
+
+/// Removes diacritics: canonical decomposition, drop nonspacing marks, recompose.
+std::string foldDiacritics(std::string_view utf8);
+
+// ---- Character properties ----
+
+/// Upper-case or title-case letter (general category Lu or Lt).
+bool isUppercaseLetter(char32_t c);
+/// General category Mn.
+bool isNonspacingMark(char32_t c);
+/// Any punctuation category (Pc, Pd, Ps, Pe, Pi, Pf, Po).
+bool isPunctuation(char32_t c);
+/// Space separator category Zs.
+bool isSpaceSeparator(char32_t c);
+/// The White_Space property.
+bool isWhiteSpace(char32_t c);
+/// General category Cc or Cf (control or format).
+bool isControlOrFormat(char32_t c);
+bool isLetter(char32_t c);
+bool isDigit(char32_t c);
+
+}  // namespace platform::text

@@ -1,0 +1,60 @@
+#include "Platform/Text/Unicode.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace platform::text;
+
+TEST(Unicode, RepairPutsOneReplacementPerMaximalSubpart) {
+    // Examples of the Unicode standard's "maximal subpart" practice.
+    EXPECT_EQ(repairUtf8("a\xF1\x80\x80" "b"), "a\xEF\xBF\xBD" "b");            // truncated 4-byte sequence: one
+    EXPECT_EQ(repairUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");              // overlong lead: two
+    EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // encoded surrogate: three
+    EXPECT_EQ(repairUtf8("\xE2\x82"), "\xEF\xBF\xBD");                          // truncated at end: one
+    EXPECT_EQ(repairUtf8("h\xC3\xA9llo"), "h\xC3\xA9llo");
+    EXPECT_FALSE(isValidUtf8("\xFF"));
+    EXPECT_TRUE(isValidUtf8("\xF0\x9F\x98\x80"));
+}
+
+TEST(Unicode, Utf16RoundTripAndLoneSurrogates) {
+    std::string text = "a\xF0\x9F\x98\x80" "b\xD1\x8F";  // a😀bя
+    std::u16string units = toUtf16(text);
+    EXPECT_EQ(units.size(), 5u);
+    EXPECT_EQ(toUtf8(units), text);
+    std::u16string lone = {u'x', char16_t(0xD800), u'y'};
+    EXPECT_EQ(toUtf8(lone), "x\xEF\xBF\xBDy");
+}
+
+TEST(Unicode, GraphemeClusters) {
+    EXPECT_EQ(graphemeCount(std::string_view("a\xF0\x9F\x98\x80" "b")), 3u);
+    EXPECT_EQ(graphemeCount(std::string_view("e\xCC\x81")), 1u);  // e + combining acute
+    EXPECT_EQ(graphemeCount(std::string_view("\r\n")), 1u);
+    EXPECT_EQ(graphemeCount(std::string_view("")), 0u);
+    auto parts = graphemes("x\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7y");  // flag is one cluster
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[1], "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7");
+    auto bounds = graphemeBoundaries(std::u16string_view(u"ab"));
+    EXPECT_EQ(bounds, (std::vector<std::size_t>{0, 1, 2}));
+}
+
+TEST(Unicode, NormalisationCaseAndFolding) {
+    EXPECT_EQ(normalize("e\xCC\x81", NormalizationForm::NFC), "\xC3\xA9");
+    EXPECT_EQ(normalize("\xC3\xA9", NormalizationForm::NFD), "e\xCC\x81");
+    EXPECT_EQ(normalize("\xEF\xBC\xA1", NormalizationForm::NFKC), "A");  // fullwidth A
+    EXPECT_TRUE(canonicallyEquivalent("e\xCC\x81", "\xC3\xA9"));
+    EXPECT_FALSE(canonicallyEquivalent("e", "\xC3\xA9"));
+    EXPECT_EQ(toLower("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ABC"), "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 abc");
+    EXPECT_EQ(lowerMapping(U'\u0130'), "i\xCC\x87");  // full mapping: İ -> i + dot above
+    EXPECT_EQ(foldDiacritics("Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e"), "Creme brulee");
+}
+
+TEST(Unicode, CharacterProperties) {
+    EXPECT_TRUE(isUppercaseLetter(U'A'));
+    EXPECT_TRUE(isUppercaseLetter(U'\u01C5'));  // title case Dž
+    EXPECT_FALSE(isUppercaseLetter(U'a'));
+    EXPECT_TRUE(isNonspacingMark(U'\u0301'));
+    EXPECT_TRUE(isPunctuation(U'!'));
+    EXPECT_FALSE(isPunctuation(U'$'));
+    EXPECT_TRUE(isSpaceSeparator(U'\u3000'));
+    EXPECT_FALSE(isSpaceSeparator(U'\t'));
+    EXPECT_TRUE(isWhiteSpace(U'\n'));
+}

@@ -1,0 +1,32 @@
+# One static library per folder of sources: every .cpp below the folder belongs to it,
+# so adding a file never needs a CMake edit.
+#   velmora_library(<name> DIR <folder> [DEPS <targets...>])
+function(velmora_library name)
+  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/Sources)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    # A module whose code is all in headers so far.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/Sources)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# One GoogleTest executable per test folder, each test a CTest case.
+#   velmora_tests(<name> DIR <folder> [DEPS <targets...>])
+function(velmora_tests name)
+  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
+  add_executable(${name} ${sources})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Sources ${PROJECT_SOURCE_DIR}/Tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} TestSupport GTest::gtest GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    VELMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/Tests/Data")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+endfunction()
