@@ -1,32 +1,62 @@
 // velmora-dev: a developer's command-line tool that exercises the libraries by hand.
 
+#include "Command.hpp"
+
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <string>
+
+namespace velmora::dev {
+
+std::vector<Command>& commands() {
+    static std::vector<Command> all;
+    return all;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "error: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace velmora::dev
 
 namespace {
 
 void printUsage() {
-    std::printf(
-        "usage: velmora-dev <command> [arguments]\n"
-        "\n"
-        "  --version        print the version and exit\n"
-        "  --help           print this text\n");
+    auto all = velmora::dev::commands();
+    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    std::printf("usage: velmora-dev <command> [arguments]\n\n");
+    std::printf("  %-12s %s\n", "--version", "print the version");
+    std::printf("  %-12s %s\n", "--help", "print this text");
+    for (const auto& command : all) std::printf("  %-12s %s\n", command.name.c_str(), command.summary.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    if (argc < 2) {
         printUsage();
-        return argc < 2 ? 1 : 0;
+        return 1;
     }
-    std::string command = argv[1];
-    if (command == "--version") {
+    std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printUsage();
+        return 0;
+    }
+    if (name == "--version") {
         std::printf("velmora-dev %s\n", VELMORA_VERSION);
         return 0;
     }
-    std::fprintf(stderr, "error: unknown command '%s'\n", command.c_str());
+    for (const auto& command : velmora::dev::commands()) {
+        if (command.name != name) continue;
+        try {
+            return command.run(velmora::dev::Arguments(argv + 2, argv + argc));
+        } catch (const std::exception& e) {
+            return velmora::dev::fail(e.what());
+        }
+    }
+    velmora::dev::fail("unknown command '" + name + "'");
     printUsage();
     return 1;
 }

@@ -1,0 +1,34 @@
+#pragma once
+
+// Each command of the tool lives in its own file and registers itself:
+//
+//   static const velmora::dev::CommandRegistration hub{"hub", "hub ls | hub snapshot ...", runHub};
+//
+// The function receives the arguments after the command's name and returns the exit status.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velmora::dev {
+
+using Arguments = std::vector<std::string>;
+
+struct Command {
+    std::string name;
+    std::string summary;
+    std::function<int(const Arguments&)> run;
+};
+
+std::vector<Command>& commands();
+
+struct CommandRegistration {
+    CommandRegistration(std::string name, std::string summary, std::function<int(const Arguments&)> run) {
+        commands().push_back(Command{std::move(name), std::move(summary), std::move(run)});
+    }
+};
+
+/// Prints "error: <message>" to standard error and returns 1, the tool's failure status.
+int fail(const std::string& message);
+
+}  // namespace velmora::dev
