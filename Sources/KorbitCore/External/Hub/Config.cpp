@@ -313,7 +313,11 @@ void describe(std::string& out, const Config& config) {
         }
         case Kind::token: {
             const Config::Token& t = std::get<Config::Token>(config.value());
-            out += "(" + std::to_string(t.id) + ", " + t.text.string() + ")";
+            out += '(';
+            out += std::to_string(t.id);
+            out += ", ";
+            out += t.text.string();
+            out += ')';
             return;
         }
         case Kind::null: out += "null"; return;

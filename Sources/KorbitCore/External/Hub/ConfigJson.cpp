@@ -47,7 +47,14 @@ Config fileNumber(double d) {
     return Config(nearestFloat(d));
 }
 Config fileBoolean(bool b) { return Config(std::int64_t{b ? 1 : 0}); }
-Config fileText(const std::string& utf8) { return Config(BinaryDistinctString(text::toUtf16(utf8))); }
+// The reader has validated the UTF-8 already; most keys and texts are ASCII and just widen.
+BinaryDistinctString units(const std::string& utf8) {
+    for (char c : utf8) {
+        if (static_cast<unsigned char>(c) >= 0x80) return BinaryDistinctString(text::toUtf16(utf8));
+    }
+    return BinaryDistinctString(std::u16string(utf8.begin(), utf8.end()));
+}
+Config fileText(const std::string& utf8) { return Config(units(utf8)); }
 
 // Builds a Config straight from parser events. Finished children wait in per-depth buffers whose
 // capacity is reused, and each container is built once at its full size.
@@ -65,7 +72,7 @@ public:
 
     bool start_object(std::size_t) { return open(true); }
     bool key(std::string& v) {
-        frames_[depth_ - 1].key = BinaryDistinctString(text::toUtf16(v));
+        frames_[depth_ - 1].key = units(v);
         return true;
     }
     bool end_object() {
@@ -187,7 +194,7 @@ Config Config::convertToBinaryDistinctKeys(const json& node) {
             Dictionary entries;
             entries.reserve(members.size());
             for (const auto& [key, value] : members) {
-                entries.insert_or_assign(BinaryDistinctString(text::toUtf16(key)), convertToBinaryDistinctKeys(value));
+                entries.insert_or_assign(units(key), convertToBinaryDistinctKeys(value));
             }
             return Config(std::move(entries));
         }
@@ -246,7 +253,7 @@ Config Config::decode(const json& j) {
         case json::value_t::array: {
             if (j.size() == 2 && j[1].is_string()) {
                 if (auto id = decodableUInt64(j[0])) {
-                    return Config(Token{*id, BinaryDistinctString(text::toUtf16(j[1].get_ref<const std::string&>()))});
+                    return Config(Token{*id, units(j[1].get_ref<const std::string&>())});
                 }
             }
             Array elements;
@@ -258,7 +265,7 @@ Config Config::decode(const json& j) {
             Dictionary entries;
             entries.reserve(j.size());
             for (const auto& [key, value] : j.get_ref<const json::object_t&>()) {
-                entries.insert_or_assign(BinaryDistinctString(text::toUtf16(key)), decode(value));
+                entries.insert_or_assign(units(key), decode(value));
             }
             return Config(std::move(entries));
         }
