@@ -70,23 +70,14 @@ TEST(Config, MissingKeysAndNonDictionaries) {
 }
 
 TEST(Config, BooleanReads) {
-    EXPECT_EQ(Config("True").boolean(), true);
-    EXPECT_EQ(Config("t").boolean(), true);
-    EXPECT_EQ(Config("1").boolean(), true);
-    EXPECT_EQ(Config("FALSE").boolean(), false);
-    EXPECT_EQ(Config("F").boolean(), false);
-    EXPECT_EQ(Config("0").boolean(), false);
-    EXPECT_EQ(Config("yes").boolean(), std::nullopt);
-    EXPECT_EQ(Config(" true").boolean(), std::nullopt);
-    EXPECT_EQ(Config("\xEF\xBD\x94").boolean(), std::nullopt);  // a full-width t is not t
-    EXPECT_EQ(Config(1).boolean(), true);
-    EXPECT_EQ(Config(0).boolean(), false);
-    EXPECT_EQ(Config(2).boolean(), false);
-    EXPECT_EQ(Config(-1).boolean(), false);
-    EXPECT_EQ(Config(true).boolean(), true);
-    EXPECT_EQ(Config(1.0f).boolean(), std::nullopt);
-    EXPECT_EQ(Config().boolean(), std::nullopt);
-    EXPECT_EQ(parse("[true]").boolean(), std::nullopt);
+    const std::optional<bool> absent;
+    const std::vector<std::pair<Config, std::optional<bool>>> table = {
+        {"True", true}, {"t", true}, {"1", true}, {"FALSE", false}, {"F", false}, {"0", false},
+        {"yes", absent}, {" true", absent}, {"\xEF\xBD\x94", absent},  // a full-width t is not t
+        {1, true}, {0, false}, {2, false}, {-1, false}, {true, true},
+        {1.0f, absent}, {Config(), absent}, {Config::arrayLiteral({true}), absent},
+    };
+    for (const auto& [value, expected] : table) EXPECT_EQ(value.boolean(), expected) << value;
 }
 
 TEST(Config, TypedReadsOfFileNumbers) {
