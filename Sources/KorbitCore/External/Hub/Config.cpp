@@ -1,9 +1,9 @@
 #include "KorbitCore/External/Hub/Config.hpp"
 
+#include "KorbitCore/LogItem.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
 
 namespace korbit {
@@ -263,14 +263,6 @@ std::size_t Config::hashValue() const {
 
 namespace {
 
-void appendFloat(std::string& out, float f) {
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, f);
-    std::string_view digits(buffer, static_cast<std::size_t>(end - buffer));
-    out += digits;
-    if (digits.find_first_of(".en") == std::string_view::npos) out += ".0";  // whole numbers keep ".0"
-}
-
 void describe(std::string& out, const Config& config) {
     using Kind = Config::Kind;
     switch (config.kind()) {
@@ -281,7 +273,7 @@ void describe(std::string& out, const Config& config) {
             return;
         case Kind::integer: out += std::to_string(std::get<std::int64_t>(config.value())); return;
         case Kind::boolean: out += std::get<bool>(config.value()) ? "true" : "false"; return;
-        case Kind::floating: appendFloat(out, std::get<float>(config.value())); return;
+        case Kind::floating: detail::appendFloating(out, std::get<float>(config.value())); return;
         case Kind::dictionary: {
             const Config::Dictionary& entries = *config.dictionary();
             if (entries.empty()) {

@@ -3,6 +3,7 @@
 #include "KorbitCore/External/Hub/Config.hpp"
 #include "KorbitCore/External/Hub/Extensions/BomPreservingJson.hpp"
 #include "KorbitCore/KorbitCoreError.hpp"
+#include "KorbitCore/LogItem.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <nlohmann/json.hpp>
@@ -173,15 +174,11 @@ std::optional<float> decodableFloat(const json& j) {
 
 // The float as JSON with its shortest decimal form (a plain widening would write 0.1f as 0.10000000149011612).
 json floatJson(float f) {
-    if (!std::isfinite(f)) {
-        char buffer[32];
-        auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, f);
-        throw std::domain_error("Unable to encode the float " + std::string(buffer, end) + " directly in JSON");
-    }
-    char buffer[64];
-    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, f);
+    std::string shortest;
+    detail::appendFloating(shortest, f);
+    if (!std::isfinite(f)) throw std::domain_error("Unable to encode the float " + shortest + " directly in JSON");
     double widened = 0;
-    std::from_chars(buffer, end, widened);
+    std::from_chars(shortest.data(), shortest.data() + shortest.size(), widened);
     return json(widened);
 }
 
