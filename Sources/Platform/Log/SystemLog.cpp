@@ -62,11 +62,10 @@ std::string SystemLog::format(const LogEntry& entry) {
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
                   local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis));
-    std::string line = stamp;
-    line += " [" + entry.subsystem + ":" + entry.category + "] ";
-    line += logTypeName(entry.type);
-    line += ": ";
-    line += entry.text;
+    std::string line;
+    line.reserve(40 + entry.subsystem.size() + entry.category.size() + entry.text.size());
+    line.append(stamp).append(" [").append(entry.subsystem).append(":").append(entry.category).append("] ");
+    line.append(logTypeName(entry.type)).append(": ").append(entry.text);
     return line;
 }
 
@@ -93,19 +92,25 @@ void Logger::log(LogType type, std::string_view text) const {
     SystemLog::write(LogEntry{subsystem_, category_, type, std::string(text)});
 }
 
+namespace {
+std::string signpostText(std::string_view kind, std::string_view name, std::string_view detail) {
+    std::string text;
+    text.append("signpost ").append(kind).append(" ").append(name);
+    if (!detail.empty()) text.append(" ").append(detail);
+    return text;
+}
+}  // namespace
+
 void Logger::signpostBegin(std::string_view name, std::string_view detail) const {
-    if (!SystemLog::isEnabled(LogType::debug)) return;
-    log(LogType::debug, "signpost begin " + std::string(name) + (detail.empty() ? "" : " " + std::string(detail)));
+    if (SystemLog::isEnabled(LogType::debug)) log(LogType::debug, signpostText("begin", name, detail));
 }
 
 void Logger::signpostEnd(std::string_view name, std::string_view detail) const {
-    if (!SystemLog::isEnabled(LogType::debug)) return;
-    log(LogType::debug, "signpost end " + std::string(name) + (detail.empty() ? "" : " " + std::string(detail)));
+    if (SystemLog::isEnabled(LogType::debug)) log(LogType::debug, signpostText("end", name, detail));
 }
 
 void Logger::signpostEvent(std::string_view name, std::string_view detail) const {
-    if (!SystemLog::isEnabled(LogType::debug)) return;
-    log(LogType::debug, "signpost event " + std::string(name) + (detail.empty() ? "" : " " + std::string(detail)));
+    if (SystemLog::isEnabled(LogType::debug)) log(LogType::debug, signpostText("event", name, detail));
 }
 
 }  // namespace platform::log
