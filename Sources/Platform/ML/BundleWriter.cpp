@@ -1,0 +1,308 @@
+#include "Platform/ML/BundleWriter.hpp"
+
+#include "Platform/ML/Float16.hpp"
+#include "Platform/ML/Model.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <stdexcept>
+
+namespace platform::ml {
+
+namespace {
+
+using nlohmann::json;
+
+std::uint64_t splitmix(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+std::uint64_t nameHash(const std::string& name) {
+    std::uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+    return h;
+}
+
+/// Uniform values of the given standard deviation around `mean`, reproducible per (seed, name).
+std::vector<float> randomValues(std::uint64_t seed, const std::string& name, std::size_t n, float mean, float stddev) {
+    std::uint64_t state = seed ^ nameHash(name);
+    std::vector<float> v(n);
+    const float a = stddev * std::sqrt(3.0f);
+    for (auto& x : v) {
+        const double u = static_cast<double>(splitmix(state) >> 11) * (1.0 / 9007199254740992.0);
+        x = mean + static_cast<float>((2.0 * u - 1.0) * a);
+    }
+    return v;
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) throw std::runtime_error("Cannot write " + path.string());
+}
+
+json readJson(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("Cannot read " + path.string());
+    std::stringstream s;
+    s << in.rdbuf();
+    json j = json::parse(s.str(), nullptr, false);
+    if (j.is_discarded() || !j.is_object()) throw std::runtime_error(path.string() + " is not a JSON object");
+    return j;
+}
+
+int configInt(const json& config, const char* key, const std::filesystem::path& path) {
+    if (!config.contains(key) || !config[key].is_number_integer() || config[key].get<long>() <= 0)
+        throw std::runtime_error(path.string() + ": \"" + key + "\" is missing or not a positive integer");
+    return config[key].get<int>();
+}
+
+}  // namespace
+
+Hyperparameters standardHyperparameters(const std::string& name) {
+    std::string base = name;
+    bool english = false;
+    if (base.size() > 3 && base.compare(base.size() - 3, 3, ".en") == 0) {
+        english = true;
+        base.resize(base.size() - 3);
+    }
+    Hyperparameters p;
+    int width = 0, heads = 0, layers = 0;
+    if (base == "tiny") width = 384, heads = 6, layers = 4;
+    else if (base == "base") width = 512, heads = 8, layers = 6;
+    else if (base == "small") width = 768, heads = 12, layers = 12;
+    else if (base == "medium") width = 1024, heads = 16, layers = 24;
+    else if ((base == "large-v3" || base == "large-v3-turbo") && !english) width = 1280, heads = 20, layers = 32;
+    else throw std::invalid_argument("Unknown model size \"" + name + "\" (tiny, base, small, medium, large-v3, large-v3-turbo; .en for the first four)");
+    p.nAudioState = p.nTextState = width;
+    p.nAudioHead = p.nTextHead = heads;
+    p.nAudioLayer = p.nTextLayer = layers;
+    p.nVocab = english ? 51864 : 51865;
+    if (base.rfind("large-v3", 0) == 0) {
+        p.nMels = 128;
+        p.nVocab = 51866;
+        if (base == "large-v3-turbo") p.nTextLayer = 4;
+    }
+    return p;
+}
+
+std::vector<float> melFilterBank(int nMels) {
+    constexpr int kBins = 201;
+    constexpr double sampleRate = 16000.0, fftSize = 400.0;
+    auto hzToMel = [](double f) {
+        const double fSp = 200.0 / 3.0, minLogHz = 1000.0, minLogMel = minLogHz / fSp, step = std::log(6.4) / 27.0;
+        return f >= minLogHz ? minLogMel + std::log(f / minLogHz) / step : f / fSp;
+    };
+    auto melToHz = [](double m) {
+        const double fSp = 200.0 / 3.0, minLogHz = 1000.0, minLogMel = minLogHz / fSp, step = std::log(6.4) / 27.0;
+        return m >= minLogMel ? minLogHz * std::exp(step * (m - minLogMel)) : fSp * m;
+    };
+    const double maxMel = hzToMel(sampleRate / 2.0);
+    std::vector<double> edges(static_cast<std::size_t>(nMels) + 2);
+    for (int i = 0; i < nMels + 2; ++i) edges[i] = melToHz(maxMel * i / (nMels + 1));
+    std::vector<float> bank(static_cast<std::size_t>(nMels) * kBins, 0.0f);
+    for (int m = 0; m < nMels; ++m) {
+        const double lo = edges[m], mid = edges[m + 1], hi = edges[m + 2];
+        const double norm = 2.0 / (hi - lo);
+        for (int k = 0; k < kBins; ++k) {
+            const double f = k * sampleRate / fftSize;
+            const double rise = (f - lo) / (mid - lo), fall = (hi - f) / (hi - mid);
+            const double w = std::max(0.0, std::min(rise, fall));
+            bank[static_cast<std::size_t>(m) * kBins + k] = static_cast<float>(w * norm);
+        }
+    }
+    return bank;
+}
+
+std::vector<float> sinusoidalPositions(int frames, int width) {
+    const int half = width / 2;
+    const double increment = std::log(10000.0) / std::max(1, half - 1);
+    std::vector<float> p(static_cast<std::size_t>(frames) * width);
+    for (int t = 0; t < frames; ++t)
+        for (int i = 0; i < half; ++i) {
+            const double angle = t * std::exp(-increment * i);
+            p[static_cast<std::size_t>(t) * width + i] = static_cast<float>(std::sin(angle));
+            p[static_cast<std::size_t>(t) * width + half + i] = static_cast<float>(std::cos(angle));
+        }
+    return p;
+}
+
+std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& p, std::uint64_t seed, TensorDataType storeAs) {
+    std::vector<TensorData> out;
+    auto add = [&](const std::string& name, std::vector<std::int64_t> shape, float mean, float stddev) {
+        std::size_t n = 1;
+        for (auto d : shape) n *= static_cast<std::size_t>(d);
+        out.push_back(TensorData::fromFloats(name, std::move(shape), randomValues(seed, name, n, mean, stddev), storeAs));
+    };
+    auto linear = [&](const std::string& prefix, int o, int i, bool bias) {
+        add(prefix + ".weight", {o, i}, 0.0f, 1.0f / std::sqrt(static_cast<float>(i)));
+        if (bias) add(prefix + ".bias", {o}, 0.0f, 0.02f);
+    };
+    auto norm = [&](const std::string& prefix, int w) {
+        add(prefix + ".weight", {w}, 1.0f, 0.05f);
+        add(prefix + ".bias", {w}, 0.0f, 0.02f);
+    };
+    auto attention = [&](const std::string& prefix, int d, int in) {
+        linear(prefix + ".q_proj", d, in, true);
+        linear(prefix + ".k_proj", d, in, false);
+        linear(prefix + ".v_proj", d, in, true);
+        linear(prefix + ".out_proj", d, d, true);
+    };
+    const int da = p.nAudioState, dt = p.nTextState;
+    add("model.encoder.conv1.weight", {da, p.nMels, 3}, 0.0f, 1.0f / std::sqrt(3.0f * p.nMels));
+    add("model.encoder.conv1.bias", {da}, 0.0f, 0.02f);
+    add("model.encoder.conv2.weight", {da, da, 3}, 0.0f, 1.0f / std::sqrt(3.0f * da));
+    add("model.encoder.conv2.bias", {da}, 0.0f, 0.02f);
+    out.push_back(TensorData::fromFloats("model.encoder.embed_positions.weight", {p.nAudioCtx, da},
+                                         sinusoidalPositions(p.nAudioCtx, da), storeAs));
+    for (int l = 0; l < p.nAudioLayer; ++l) {
+        const std::string prefix = "model.encoder.layers." + std::to_string(l);
+        attention(prefix + ".self_attn", da, da);
+        norm(prefix + ".self_attn_layer_norm", da);
+        linear(prefix + ".fc1", 4 * da, da, true);
+        linear(prefix + ".fc2", da, 4 * da, true);
+        norm(prefix + ".final_layer_norm", da);
+    }
+    norm("model.encoder.layer_norm", da);
+
+    add("model.decoder.embed_tokens.weight", {p.nVocab, dt}, 0.0f, 0.05f);
+    add("model.decoder.embed_positions.weight", {p.nTextCtx, dt}, 0.0f, 0.02f);
+    for (int l = 0; l < p.nTextLayer; ++l) {
+        const std::string prefix = "model.decoder.layers." + std::to_string(l);
+        attention(prefix + ".self_attn", dt, dt);
+        norm(prefix + ".self_attn_layer_norm", dt);
+        attention(prefix + ".encoder_attn", dt, da);
+        norm(prefix + ".encoder_attn_layer_norm", dt);
+        linear(prefix + ".fc1", 4 * dt, dt, true);
+        linear(prefix + ".fc2", dt, 4 * dt, true);
+        norm(prefix + ".final_layer_norm", dt);
+    }
+    norm("model.decoder.layer_norm", dt);
+    return out;
+}
+
+void writeBundle(const std::filesystem::path& folder, const std::string& name, const BundleManifest& manifest,
+                 const std::vector<TensorData>& tensors) {
+    const auto bundle = folder / (name + ".mlmodelc");
+    std::filesystem::create_directories(bundle);
+    writeSafetensors(bundle / manifest.weights, tensors, {{"format", "pt"}});
+    writeText(bundle / "model.json", manifest.toJson().dump(2) + "\n");
+}
+
+void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& p,
+                      const std::vector<TensorData>& checkpointTensors) {
+    std::vector<TensorData> encoder, decoder;
+    auto borrow = [](const TensorData& t) {
+        TensorData v;
+        v.name = t.name;
+        v.dataType = t.dataType;
+        v.shape = t.shape;
+        v.external = t.begin();
+        v.externalBytes = t.size();
+        return v;
+    };
+    for (const auto& t : checkpointTensors) {
+        if (t.name.rfind("model.encoder.", 0) == 0) encoder.push_back(borrow(t));
+        else if (t.name.rfind("model.decoder.", 0) == 0) decoder.push_back(borrow(t));
+    }
+    writeBundle(folder, kMelModelName, BundleManifest::standard(BundleKind::mel, p),
+                {TensorData::fromFloats("mel_filters", {p.nMels, 201}, melFilterBank(p.nMels), TensorDataType::F32)});
+    writeBundle(folder, kEncoderModelName, BundleManifest::standard(BundleKind::encoder, p), encoder);
+    writeBundle(folder, kDecoderModelName, BundleManifest::standard(BundleKind::decoder, p), decoder);
+}
+
+void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparameters& p, std::uint64_t seed,
+                           TensorDataType storeAs) {
+    writeModelFolder(folder, p, randomCheckpointTensors(p, seed, storeAs));
+}
+
+void writeCheckpointFolder(const std::filesystem::path& folder, const Hyperparameters& p,
+                           const std::vector<TensorData>& tensors) {
+    std::filesystem::create_directories(folder);
+    json config = {{"model_type", "whisper"},
+                   {"d_model", p.nAudioState},
+                   {"encoder_layers", p.nAudioLayer},
+                   {"encoder_attention_heads", p.nAudioHead},
+                   {"decoder_layers", p.nTextLayer},
+                   {"decoder_attention_heads", p.nTextHead},
+                   {"encoder_ffn_dim", 4 * p.nAudioState},
+                   {"decoder_ffn_dim", 4 * p.nTextState},
+                   {"num_mel_bins", p.nMels},
+                   {"vocab_size", p.nVocab},
+                   {"max_source_positions", p.nAudioCtx},
+                   {"max_target_positions", p.nTextCtx}};
+    writeText(folder / "config.json", config.dump(2) + "\n");
+    json heads = json::array();
+    for (auto [l, h] : p.alignmentHeads) heads.push_back({l, h});
+    writeText(folder / "generation_config.json", json({{"alignment_heads", heads}}).dump(2) + "\n");
+    writeSafetensors(folder / "model.safetensors", tensors, {{"format", "pt"}});
+}
+
+Hyperparameters readCheckpointHyperparameters(const std::filesystem::path& folder) {
+    const auto configPath = folder / "config.json";
+    const json c = readJson(configPath);
+    Hyperparameters p;
+    p.nAudioState = configInt(c, "d_model", configPath);
+    p.nTextState = p.nAudioState;
+    p.nAudioLayer = configInt(c, "encoder_layers", configPath);
+    p.nAudioHead = configInt(c, "encoder_attention_heads", configPath);
+    p.nTextLayer = configInt(c, "decoder_layers", configPath);
+    p.nTextHead = configInt(c, "decoder_attention_heads", configPath);
+    p.nMels = configInt(c, "num_mel_bins", configPath);
+    p.nVocab = configInt(c, "vocab_size", configPath);
+    p.nAudioCtx = configInt(c, "max_source_positions", configPath);
+    p.nTextCtx = configInt(c, "max_target_positions", configPath);
+    for (const char* key : {"encoder_ffn_dim", "decoder_ffn_dim"})
+        if (c.contains(key) && c[key] != 4 * p.nAudioState)
+            throw std::runtime_error(configPath.string() + ": \"" + key + "\" is not 4 x d_model, which the runtime needs");
+    if (p.nAudioState % p.nAudioHead != 0 || p.nTextState % p.nTextHead != 0)
+        throw std::runtime_error(configPath.string() + ": d_model is not a multiple of the head count");
+    json heads;
+    if (c.contains("alignment_heads")) heads = c["alignment_heads"];
+    const auto generation = folder / "generation_config.json";
+    if (std::filesystem::exists(generation)) {
+        const json g = readJson(generation);
+        if (g.contains("alignment_heads")) heads = g["alignment_heads"];
+    }
+    if (heads.is_array())
+        for (const auto& pair : heads)
+            if (pair.is_array() && pair.size() == 2 && pair[0].is_number_integer() && pair[1].is_number_integer())
+                p.alignmentHeads.emplace_back(pair[0].get<int>(), pair[1].get<int>());
+    return p;
+}
+
+void convertCheckpoint(const std::filesystem::path& checkpoint, const std::filesystem::path& folder,
+                       std::optional<TensorDataType> storeAs) {
+    const Hyperparameters p = readCheckpointHyperparameters(checkpoint);
+    SafetensorsFile weights(checkpoint / "model.safetensors");
+    std::vector<TensorData> tensors;
+    for (const auto& [name, view] : weights.tensors()) {
+        if (name.rfind("model.encoder.", 0) != 0 && name.rfind("model.decoder.", 0) != 0) continue;
+        TensorDataType target = storeAs.value_or(view.dataType);
+        if (view.dataType != TensorDataType::F16 && view.dataType != TensorDataType::F32 && !storeAs)
+            target = TensorDataType::F32;
+        TensorData t;
+        if (target == view.dataType) {
+            t.name = name;
+            t.dataType = view.dataType;
+            t.shape = view.shape;
+            t.external = view.data;
+            t.externalBytes = view.bytes;
+        } else {
+            t = TensorData::fromFloats(name, view.shape, view.toFloat(), target);
+        }
+        tensors.push_back(std::move(t));
+    }
+    writeModelFolder(folder, p, tensors);
+    // Loading each bundle checks every tensor's presence and shape.
+    for (const char* name : {kMelModelName, kEncoderModelName, kDecoderModelName})
+        MLModel::load(folder / (std::string(name) + ".mlmodelc"));
+}
+
+}  // namespace platform::ml

@@ -1,0 +1,61 @@
+#pragma once
+
+// Makes model bundles: from a Whisper checkpoint folder (config.json + model.safetensors), or with
+// seeded random weights of any size for tests and benchmarks.
+
+#include "Platform/ML/BundleManifest.hpp"
+#include "Platform/ML/Safetensors.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::ml {
+
+inline constexpr const char* kMelModelName = "MelSpectrogram";
+inline constexpr const char* kEncoderModelName = "AudioEncoder";
+inline constexpr const char* kDecoderModelName = "TextDecoder";
+
+/// Sizes of the standard checkpoints: "tiny", "base", "small", "medium", "large-v3" (multilingual),
+/// with ".en" for the English-only vocabulary of the first four. Throws std::invalid_argument otherwise.
+Hyperparameters standardHyperparameters(const std::string& name);
+
+/// The Slaney-scale triangular filter bank [nMels x 201] for 16 kHz and a 400-point transform, each
+/// filter scaled to unit area (2 / bandwidth).
+std::vector<float> melFilterBank(int nMels);
+
+/// The sinusoidal positions [frames x width]: sin in the first half of the channels, cos in the second.
+std::vector<float> sinusoidalPositions(int frames, int width);
+
+/// Every tensor of a checkpoint with these sizes, under the checkpoint's names, filled from the seed.
+std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& hparams, std::uint64_t seed,
+                                                TensorDataType storeAs = TensorDataType::F16);
+
+/// Writes `<folder>/<name>.mlmodelc/` with model.json and weights.safetensors.
+void writeBundle(const std::filesystem::path& folder, const std::string& name, const BundleManifest& manifest,
+                 const std::vector<TensorData>& tensors);
+
+/// Writes the three bundles from checkpoint tensors (names "model.encoder..." / "model.decoder...").
+void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams,
+                      const std::vector<TensorData>& checkpointTensors);
+
+/// Random-weight bundles of the given sizes.
+void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams, std::uint64_t seed,
+                           TensorDataType storeAs = TensorDataType::F16);
+
+/// Writes a checkpoint folder in the common layout: config.json, generation_config.json (alignment
+/// heads) and model.safetensors.
+void writeCheckpointFolder(const std::filesystem::path& folder, const Hyperparameters& hparams,
+                           const std::vector<TensorData>& tensors);
+
+/// Reads a checkpoint folder's sizes (config.json, and alignment heads from generation_config.json).
+Hyperparameters readCheckpointHyperparameters(const std::filesystem::path& folder);
+
+/// Converts a checkpoint folder into the three bundles. Weights keep their element type unless
+/// `storeAs` says otherwise (BF16 becomes F32). The bundles are loaded once to check them.
+void convertCheckpoint(const std::filesystem::path& checkpoint, const std::filesystem::path& folder,
+                       std::optional<TensorDataType> storeAs = std::nullopt);
+
+}  // namespace platform::ml

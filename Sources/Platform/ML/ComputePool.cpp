@@ -1,0 +1,131 @@
+#include "Platform/ML/ComputePool.hpp"
+
+#include "Platform/Sys/System.hpp"
+
+#include <cblas.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace platform::ml {
+
+namespace {
+
+thread_local bool insideTask = false;
+
+void cpuRelax() {
+#if defined(__x86_64__)
+    _mm_pause();
+#endif
+}
+
+int configuredThreads() {
+    if (auto v = platform::sys::environment("VELMORA_THREADS")) {
+        const int n = std::atoi(v->c_str());
+        if (n >= 1 && n <= 1024) return n;
+    }
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw == 0 ? 1 : static_cast<int>(hw);
+}
+
+}  // namespace
+
+ComputePool& ComputePool::shared() {
+    static ComputePool pool(configuredThreads());
+    return pool;
+}
+
+ComputePool::ComputePool(int threads) {
+    // Each GEMM is handed to OpenBLAS from one of our threads: it must not start its own.
+    openblas_set_num_threads(1);
+    for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { workerLoop(static_cast<std::size_t>(i)); });
+}
+
+ComputePool::~ComputePool() {
+    stop_ = true;
+    {
+        std::lock_guard lock(sleepMutex_);
+        epoch_.fetch_add(1);
+    }
+    wake_.notify_all();
+    for (auto& t : workers_) t.join();
+}
+
+void ComputePool::runTasks() {
+    const bool wasInside = insideTask;
+    insideTask = true;
+    for (;;) {
+        const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
+        if (i >= count_.load(std::memory_order_relaxed)) break;
+        try {
+            (*body_.load(std::memory_order_acquire))(i);
+        } catch (...) {
+            std::lock_guard lock(errorMutex_);
+            if (!error_) error_ = std::current_exception();
+        }
+        done_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    insideTask = wasInside;
+}
+
+void ComputePool::workerLoop(std::size_t) {
+    std::uint64_t seen = 0;
+    for (;;) {
+        // Spin briefly: jobs of one network arrive microseconds apart.
+        auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+        std::uint64_t now = epoch_.load(std::memory_order_acquire);
+        while (now == seen && std::chrono::steady_clock::now() < spinUntil) {
+            for (int k = 0; k < 64; ++k) cpuRelax();
+            now = epoch_.load(std::memory_order_acquire);
+        }
+        if (now == seen) {
+            std::unique_lock lock(sleepMutex_);
+            sleepers_.fetch_add(1);
+            wake_.wait(lock, [&] { return epoch_.load(std::memory_order_acquire) != seen; });
+            sleepers_.fetch_sub(1);
+            now = epoch_.load(std::memory_order_acquire);
+        }
+        seen = now;
+        if (stop_) return;
+        active_.fetch_add(1, std::memory_order_acq_rel);
+        if (body_.load(std::memory_order_acquire) && next_.load(std::memory_order_relaxed) < count_.load()) runTasks();
+        active_.fetch_sub(1, std::memory_order_acq_rel);
+    }
+}
+
+void ComputePool::parallelFor(std::size_t count, const std::function<void(std::size_t)>& body) {
+    if (count == 0) return;
+    if (insideTask || workers_.empty() || count == 1) {
+        for (std::size_t i = 0; i < count; ++i) body(i);
+        return;
+    }
+    std::lock_guard submit(submitMutex_);
+    // Workers still leaving the previous job must not see this one half set up.
+    while (active_.load(std::memory_order_acquire) != 0) cpuRelax();
+    done_.store(0, std::memory_order_relaxed);
+    next_.store(0, std::memory_order_relaxed);
+    count_.store(count, std::memory_order_relaxed);
+    body_.store(&body, std::memory_order_release);
+    error_ = nullptr;
+    if (sleepers_.load() > 0) {
+        {
+            std::lock_guard lock(sleepMutex_);
+            epoch_.fetch_add(1, std::memory_order_acq_rel);
+        }
+        wake_.notify_all();
+    } else {
+        epoch_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    runTasks();
+    while (done_.load(std::memory_order_acquire) < count) cpuRelax();
+    while (active_.load(std::memory_order_acquire) != 0) cpuRelax();
+    body_.store(nullptr, std::memory_order_release);
+    if (error_) std::rethrow_exception(error_);
+}
+
+}  // namespace platform::ml

@@ -1,0 +1,56 @@
+#pragma once
+
+// The runtime's worker threads. Every GEMM runs single-threaded inside one of our tasks, so
+// OpenBLAS's own threads never compete with ours.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform::ml {
+
+class ComputePool {
+public:
+    /// The process-wide pool: VELMORA_THREADS workers when set, else one per processor.
+    static ComputePool& shared();
+
+    explicit ComputePool(int threads);
+    ~ComputePool();
+    ComputePool(const ComputePool&) = delete;
+    ComputePool& operator=(const ComputePool&) = delete;
+
+    int threadCount() const { return static_cast<int>(workers_.size()) + 1; }
+
+    /// Runs body(i) for every i in [0, count), spread over the workers and the calling thread, and
+    /// returns when all are done. A call from inside a task runs inline. The first exception thrown
+    /// by a body is rethrown here after the others finish.
+    void parallelFor(std::size_t count, const std::function<void(std::size_t)>& body);
+
+private:
+    void workerLoop(std::size_t index);
+    void runTasks();
+
+    std::vector<std::thread> workers_;
+    std::mutex submitMutex_;  // one job at a time
+
+    // The current job.
+    std::atomic<const std::function<void(std::size_t)>*> body_{nullptr};
+    std::atomic<std::size_t> count_{0};
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> done_{0};
+    std::atomic<std::uint64_t> epoch_{0};
+    std::atomic<int> active_{0};
+    std::atomic<bool> stop_{false};
+    std::exception_ptr error_;
+    std::mutex errorMutex_;
+
+    std::mutex sleepMutex_;
+    std::condition_variable wake_;
+    std::atomic<int> sleepers_{0};
+};
+
+}  // namespace platform::ml

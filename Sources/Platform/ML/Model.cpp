@@ -1,0 +1,86 @@
+#include "Platform/ML/Model.hpp"
+
+#include "Platform/ML/Network.hpp"
+#include "Platform/ML/Safetensors.hpp"
+
+#include <fstream>
+#include <sstream>
+
+namespace platform::ml {
+
+std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const MLModelConfiguration& configuration) {
+    std::error_code ec;
+    if (!std::filesystem::exists(url, ec)) throw MLModelError("No model at " + url.string());
+    const auto descriptionFile = bundleDescriptionFile(url);
+    const std::string where = descriptionFile.string();
+    std::ifstream in(descriptionFile, std::ios::binary);
+    if (!in) throw MLModelError("Model bundle " + url.string() + " has no description file " + descriptionFile.filename().string());
+    std::stringstream text;
+    text << in.rdbuf();
+    nlohmann::json json = nlohmann::json::parse(text.str(), nullptr, false);
+    if (json.is_discarded()) throw MLModelError(where + ": the description is not valid JSON");
+
+    std::shared_ptr<MLModel> model(new MLModel());
+    model->url_ = url;
+    model->configuration_ = configuration;
+    model->manifest_ = BundleManifest::parse(json, where);
+    const auto weightsPath = descriptionFile.parent_path() / model->manifest_.weights;
+    if (!std::filesystem::is_regular_file(weightsPath, ec))
+        throw MLModelError("Model bundle " + url.string() + " is missing its weights file " + model->manifest_.weights);
+    try {
+        SafetensorsFile weights(weightsPath);
+        model->network_ = makeNetwork(model->manifest_, weights, weightsPath.filename().string());
+    } catch (const SafetensorsError& e) {
+        throw MLModelError(e.what());
+    }
+    model->description_ = MLModelDescription(model->manifest_.inputs, model->manifest_.outputs);
+    return model;
+}
+
+MLModel::~MLModel() = default;
+
+std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input) const {
+    for (const auto& feature : description_.inputs()) {
+        auto value = input.featureValue(feature.name);
+        if (!value) throw MLModelError("Missing required input \"" + feature.name + "\"");
+        auto array = value->multiArrayValue();
+        if (!array || array->isNull()) throw MLModelError("Input \"" + feature.name + "\" is not a multi-array");
+        const auto& constraint = *feature.multiArrayConstraint;
+        if (array->shape() != constraint.shape)
+            throw MLModelError("Input \"" + feature.name + "\" has shape " + formatShape(array->shape()) +
+                               "; the model expects " + formatShape(constraint.shape));
+        const auto alternatives = network_->alternativeTypes(feature.name);
+        if (array->dataType() != constraint.dataType && !alternatives.count(array->dataType()))
+            throw MLModelError("Input \"" + feature.name + "\" has element type " + dataTypeName(array->dataType()) +
+                               "; the model takes " + dataTypeName(constraint.dataType));
+        // Strides must keep every element inside the storage.
+        std::int64_t last = 0;
+        for (std::size_t i = 0; i < array->shape().size(); ++i) {
+            if (array->strides()[i] < 0) throw MLModelError("Input \"" + feature.name + "\" has a negative stride");
+            last += (array->shape()[i] - 1) * array->strides()[i];
+        }
+        if (array->count() > 0 && last >= array->storageElements())
+            throw MLModelError("Input \"" + feature.name + "\" has strides that reach past its storage");
+    }
+    std::lock_guard lock(mutex_);
+    auto outputs = network_->predict(input);
+    for (const auto& feature : description_.outputs())
+        if (!feature.isOptional && !outputs.count(feature.name))
+            throw MLModelError("The model did not produce its output \"" + feature.name + "\"");
+    return outputs;
+}
+
+std::shared_ptr<MLFeatureProvider> MLModel::prediction(const MLFeatureProvider& input, const MLPredictionOptions&) const {
+    return std::make_shared<MLDictionaryFeatureProvider>(run(input));
+}
+
+std::shared_ptr<MLFeatureProvider> MLModel::prediction(const MLFeatureProvider& input, MLState&,
+                                                       const MLPredictionOptions& options) const {
+    return prediction(input, options);
+}
+
+std::map<std::string, MLMultiArray> MLModel::predict(const std::map<std::string, MLMultiArray>& inputs) const {
+    return run(MLDictionaryFeatureProvider(inputs));
+}
+
+}  // namespace platform::ml

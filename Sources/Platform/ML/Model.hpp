@@ -1,0 +1,64 @@
+#pragma once
+
+// A model loaded from a bundle: its description, its configuration, and prediction from named
+// inputs to named outputs.
+
+#include "Platform/ML/BundleManifest.hpp"
+#include "Platform/ML/FeatureProvider.hpp"
+#include "Platform/ML/ModelConfiguration.hpp"
+#include "Platform/ML/ModelDescription.hpp"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace platform::ml {
+
+class Network;
+
+/// The state of a stateful prediction. The speech networks keep no state between calls (the decoder's
+/// cache is held by the caller), so a state only marks the calls that belong together.
+class MLState {};
+
+class MLModel {
+public:
+    /// Loads the bundle at `url`: a `<Name>.mlmodelc` folder, a `<Name>.mlpackage` folder, or the
+    /// description file inside either. Weights are memory-mapped, converted once and released.
+    /// Every problem throws MLModelError naming it; nothing is left half-built.
+    static std::shared_ptr<MLModel> load(const std::filesystem::path& url,
+                                         const MLModelConfiguration& configuration = {});
+    ~MLModel();
+
+    const MLModelDescription& modelDescription() const { return description_; }
+    const MLModelConfiguration& configuration() const { return configuration_; }
+    const std::filesystem::path& url() const { return url_; }
+    BundleKind kind() const { return manifest_.kind; }
+    const Hyperparameters& hyperparameters() const { return manifest_.hparams; }
+
+    /// Runs the model. Inputs are looked up by exact name (extra ones are ignored); a missing input, a
+    /// value that is not a multi-array, a wrong shape or an element type the model cannot take throws
+    /// MLModelError. Calls on one model run one at a time.
+    std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input,
+                                                  const MLPredictionOptions& options = {}) const;
+    std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input, MLState& state,
+                                                  const MLPredictionOptions& options = {}) const;
+    std::unique_ptr<MLState> makeState() const { return std::make_unique<MLState>(); }
+
+    /// The same over plain maps of arrays.
+    std::map<std::string, MLMultiArray> predict(const std::map<std::string, MLMultiArray>& inputs) const;
+
+private:
+    MLModel() = default;
+    std::map<std::string, MLMultiArray> run(const MLFeatureProvider& input) const;
+
+    std::filesystem::path url_;
+    MLModelConfiguration configuration_;
+    BundleManifest manifest_;
+    MLModelDescription description_;
+    std::unique_ptr<Network> network_;
+    mutable std::mutex mutex_;
+};
+
+}  // namespace platform::ml

@@ -1,0 +1,57 @@
+#include "Platform/ML/WeightReader.hpp"
+
+#include "Platform/ML/BundleManifest.hpp"
+#include "Platform/ML/Float16.hpp"
+#include "Platform/ML/MultiArray.hpp"
+
+#include <cstring>
+
+namespace platform::ml {
+
+const TensorView& WeightReader::view(const std::string& name, const std::vector<std::int64_t>& shape) const {
+    const TensorView* t = file_.find(name);
+    if (!t) throw MLModelError(where_ + ": tensor \"" + name + "\" is missing from the weights");
+    if (t->shape != shape)
+        throw MLModelError(where_ + ": tensor \"" + name + "\" has shape " + formatShape(t->shape) + ", expected " +
+                           formatShape(shape));
+    if (t->dataType != TensorDataType::F16 && t->dataType != TensorDataType::F32)
+        throw MLModelError(where_ + ": tensor \"" + name + "\" has element type " + tensorDataTypeName(t->dataType) +
+                           "; bundles hold F16 or F32 weights");
+    return *t;
+}
+
+std::vector<float> WeightReader::floats(const std::string& name, const std::vector<std::int64_t>& shape) const {
+    return view(name, shape).toFloat();
+}
+
+bool WeightReader::storedAsHalf(const std::string& name) const {
+    const TensorView* t = file_.find(name);
+    return t && t->dataType == TensorDataType::F16;
+}
+
+std::vector<std::uint16_t> WeightReader::halves(const std::string& name, const std::vector<std::int64_t>& shape) const {
+    const TensorView& t = view(name, shape);
+    std::vector<std::uint16_t> out(static_cast<std::size_t>(t.count()));
+    if (t.dataType == TensorDataType::F16) {
+        std::memcpy(out.data(), t.data, t.bytes);
+    } else {
+        const auto f = t.toFloat();
+        convertFloatToHalf(f.data(), out.data(), f.size());
+    }
+    return out;
+}
+
+kernels::Linear WeightReader::linear(const std::string& prefix, int out, int in, bool withBias) const {
+    kernels::Linear l;
+    l.out = out;
+    l.in = in;
+    l.weight = floats(prefix + ".weight", {out, in});
+    if (withBias) l.bias = floats(prefix + ".bias", {out});
+    return l;
+}
+
+kernels::LayerNormWeights WeightReader::layerNorm(const std::string& prefix, int width) const {
+    return {floats(prefix + ".weight", {width}), floats(prefix + ".bias", {width})};
+}
+
+}  // namespace platform::ml
