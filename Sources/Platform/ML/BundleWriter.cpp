@@ -140,8 +140,8 @@ std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& p, std::u
         for (auto d : shape) n *= static_cast<std::size_t>(d);
         out.push_back(TensorData::fromFloats(name, std::move(shape), randomValues(seed, name, n, mean, stddev), storeAs));
     };
-    auto linear = [&](const std::string& prefix, int o, int i, bool bias) {
-        add(prefix + ".weight", {o, i}, 0.0f, 1.0f / std::sqrt(static_cast<float>(i)));
+    auto linear = [&](const std::string& prefix, int o, int i, bool bias, float gain = 1.0f) {
+        add(prefix + ".weight", {o, i}, 0.0f, gain / std::sqrt(static_cast<float>(i)));
         if (bias) add(prefix + ".bias", {o}, 0.0f, 0.02f);
     };
     auto norm = [&](const std::string& prefix, int w) {
@@ -149,8 +149,9 @@ std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& p, std::u
         add(prefix + ".bias", {w}, 0.0f, 0.02f);
     };
     auto attention = [&](const std::string& prefix, int d, int in) {
-        linear(prefix + ".q_proj", d, in, true);
-        linear(prefix + ".k_proj", d, in, false);
+        // Larger query and key weights give peaked attention, as trained models have.
+        linear(prefix + ".q_proj", d, in, true, 2.0f);
+        linear(prefix + ".k_proj", d, in, false, 2.0f);
         linear(prefix + ".v_proj", d, in, true);
         linear(prefix + ".out_proj", d, d, true);
     };

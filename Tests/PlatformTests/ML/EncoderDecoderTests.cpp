@@ -1,0 +1,236 @@
+#include "Platform/ML/BundleWriter.hpp"
+#include "Platform/ML/Model.hpp"
+#include "PlatformTests/ML/ReferenceModel.hpp"
+#include "PlatformTests/ML/TestModels.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace platform::ml;
+using namespace velmora::test;
+
+namespace {
+
+std::vector<std::vector<double>> asMatrix(const MLMultiArray& a, int rows, int cols) {
+    const auto f = a.toFloatVector();
+    std::vector<std::vector<double>> m(static_cast<std::size_t>(rows), std::vector<double>(static_cast<std::size_t>(cols)));
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) m[r][c] = f[static_cast<std::size_t>(r) * cols + c];
+    return m;
+}
+
+std::vector<double> flatten(const std::vector<std::vector<double>>& m) {
+    std::vector<double> out;
+    for (const auto& r : m) out.insert(out.end(), r.begin(), r.end());
+    return out;
+}
+
+/// The decoder's inputs as the speech library allocates and advances them.
+struct DecoderState {
+    MLMultiArray inputIds{{1}, MLMultiArrayDataType::int32};
+    MLMultiArray cacheLength{{1}, MLMultiArrayDataType::int32};
+    MLMultiArray keyCache, valueCache;
+    MLMultiArray updateMask, paddingMask;
+    MLMultiArray encoder;
+
+    DecoderState(const Hyperparameters& p, MLMultiArray encoderOutput) : encoder(std::move(encoderOutput)) {
+        const std::int64_t e = static_cast<std::int64_t>(p.nTextLayer) * p.nTextState;
+        keyCache = MLMultiArray({1, e, 1, p.kvLength}, MLMultiArrayDataType::float16);
+        valueCache = MLMultiArray({1, e, 1, p.kvLength}, MLMultiArrayDataType::float16);
+        updateMask = MLMultiArray({1, p.kvLength}, MLMultiArrayDataType::int32);
+        paddingMask = MLMultiArray({1, p.kvLength}, MLMultiArrayDataType::float16);
+        reset(p.kvLength);
+    }
+
+    void reset(int m) {
+        cacheLength.setValue(std::int64_t{0}, 0);
+        for (int i = 0; i < m; ++i) {
+            paddingMask.setValue(std::int64_t{i}, i == 0 ? 0.0 : -10000.0);
+            updateMask.setValue(std::int64_t{i}, i == 0 ? 1 : 0);
+        }
+    }
+
+    std::map<std::string, MLMultiArray> inputs() const {
+        return {{"input_ids", inputIds},     {"cache_length", cacheLength}, {"key_cache", keyCache},
+                {"value_cache", valueCache}, {"kv_cache_update_mask", updateMask},
+                {"encoder_output_embeds", encoder}, {"decoder_key_padding_mask", paddingMask}};
+    }
+
+    std::map<std::string, MLMultiArray> step(const MLModel& model, int token, int k) {
+        inputIds.setValue(std::int64_t{0}, token);
+        cacheLength.setValue(std::int64_t{0}, k);
+        return model.predict(inputs());
+    }
+
+    void keep(const std::map<std::string, MLMultiArray>& out, int k) {
+        const auto& ku = out.at("key_cache_updates");
+        const auto& vu = out.at("value_cache_updates");
+        for (std::int64_t e = 0; e < keyCache.shape()[1]; ++e) {
+            keyCache.setValue({0, e, 0, k}, ku.value({0, e, 0, 0}));
+            valueCache.setValue({0, e, 0, k}, vu.value({0, e, 0, 0}));
+        }
+        paddingMask.setValue(std::int64_t{k + 1}, 0.0);
+        updateMask.setValue(std::int64_t{k}, 0);
+        updateMask.setValue(std::int64_t{k + 1}, 1);
+    }
+};
+
+class SmallModel : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        encoderModel = loadSmall(kEncoderModelName);
+        decoderModel = loadSmall(kDecoderModelName);
+        mel = randomHalfArray({1, 80, 1, 2 * smallHyperparameters().nAudioCtx}, 3, 1.5f);
+        encoderOutput = encoderModel->predict({{"melspectrogram_features", mel}}).at("encoder_output_embeds");
+    }
+    static void TearDownTestSuite() {
+        encoderModel.reset();
+        decoderModel.reset();
+    }
+    static inline std::shared_ptr<MLModel> encoderModel, decoderModel;
+    static inline MLMultiArray mel, encoderOutput;
+};
+
+}  // namespace
+
+TEST_F(SmallModel, EncoderMatchesTheDoublePrecisionReference) {
+    const auto p = smallHyperparameters();
+    ASSERT_EQ(encoderOutput.shape(), (std::vector<std::int64_t>{1, 64, 1, p.nAudioCtx}));
+    ReferenceWeights w(smallModelFolder() / "AudioEncoder.mlmodelc/weights.safetensors");
+    const auto ref = referenceEncoder(asMatrix(mel, 80, 2 * p.nAudioCtx), w, p);
+    const auto fast = encoderOutput.toFloatVector();
+    const auto c = compare(fast, flatten(ref), 1e-3, 1e-3);
+    EXPECT_TRUE(c.ok) << "worst at channel " << c.index / p.nAudioCtx << " frame " << c.index % p.nAudioCtx << ": "
+                      << fast[c.index] << " vs " << flatten(ref)[c.index];
+
+    // A Float32 input gives the same result.
+    MLMultiArray mel32(mel.shape(), MLMultiArrayDataType::float32);
+    const auto values = mel.toFloatVector();
+    std::copy(values.begin(), values.end(), mel32.mutableData<float>());
+    const auto again = encoderModel->predict({{"melspectrogram_features", mel32}}).at("encoder_output_embeds");
+    EXPECT_EQ(again.toFloatVector(), fast);
+}
+
+TEST_F(SmallModel, IncrementalDecodingEqualsTheFullPrefixAtEveryStep) {
+    const auto p = smallHyperparameters();
+    const std::vector<int> tokens{50258, 50259, 50359, 50363, 440, 2068, 51864};
+    ReferenceWeights w(smallModelFolder() / "TextDecoder.mlmodelc/weights.safetensors");
+    const auto ref = referenceDecoder(tokens, asMatrix(encoderOutput, 64, p.nAudioCtx), w, p);
+
+    DecoderState state(p, encoderOutput);
+    for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+        const auto out = state.step(*decoderModel, tokens[k], k);
+        const auto& logits = out.at("logits");
+        ASSERT_EQ(logits.shape(), (std::vector<std::int64_t>{1, 1, p.nVocab}));
+        const auto fast = logits.toFloatVector();
+        const auto c = compare(fast, ref[k].logits, 1.5e-3, 1.5e-3);
+        EXPECT_TRUE(c.ok) << "step " << k << " token " << c.index << ": " << fast[c.index] << " vs "
+                          << ref[k].logits[c.index];
+        const auto keys = compare(out.at("key_cache_updates").toFloatVector(), ref[k].keys, 1e-3, 1e-3);
+        EXPECT_TRUE(keys.ok) << "step " << k << " key channel " << keys.index;
+        const auto values = compare(out.at("value_cache_updates").toFloatVector(), ref[k].values, 1e-3, 1e-3);
+        EXPECT_TRUE(values.ok) << "step " << k << " value channel " << values.index;
+        const auto align = out.at("alignment_heads_weights").toFloatVector();
+        ASSERT_EQ(align.size(), static_cast<std::size_t>(p.nAudioCtx));
+        const auto a = compare(align, ref[k].alignment, 1e-4, 2e-3);
+        EXPECT_TRUE(a.ok) << "step " << k << " frame " << a.index;
+        double sum = 0;
+        for (float v : align) sum += v;
+        EXPECT_NEAR(sum, 1.0, 1e-2);
+        state.keep(out, k);
+    }
+}
+
+TEST_F(SmallModel, StaleCacheColumnsChangeNothing) {
+    const auto p = smallHyperparameters();
+    const std::vector<int> tokens{50258, 50259, 50359, 50363, 1000};
+    DecoderState clean(p, encoderOutput);
+    std::vector<std::vector<float>> expected;
+    for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+        const auto out = clean.step(*decoderModel, tokens[k], k);
+        expected.push_back(out.at("logits").toFloatVector());
+        clean.keep(out, k);
+    }
+
+    DecoderState dirty(p, encoderOutput);
+    for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+        // Garbage, NaN and infinities from column k on, the update column included.
+        auto* keys = dirty.keyCache.mutableData<Float16>();
+        auto* values = dirty.valueCache.mutableData<Float16>();
+        for (std::int64_t e = 0; e < dirty.keyCache.shape()[1]; ++e)
+            for (int j = k; j < p.kvLength; ++j) {
+                const auto o = e * p.kvLength + j;
+                keys[o] = (j + e) % 3 == 0 ? Float16::quietNaN() : Float16((j % 2 ? 1 : -1) * 3000.0f);
+                values[o] = (j + e) % 5 == 0 ? Float16::infinity() : Float16(-777.0f);
+            }
+        const auto out = dirty.step(*decoderModel, tokens[k], k);
+        EXPECT_EQ(out.at("logits").toFloatVector(), expected[k]) << "step " << k;
+        dirty.keep(out, k);
+    }
+
+    // After a reset the next attempt starts over: step 0 equals a fresh start, whatever the cache holds.
+    dirty.reset(p.kvLength);
+    const auto again = dirty.step(*decoderModel, tokens[0], 0);
+    EXPECT_EQ(again.at("logits").toFloatVector(), expected[0]);
+}
+
+TEST_F(SmallModel, CrossAttentionFollowsTheEncoderOutput) {
+    const auto p = smallHyperparameters();
+    DecoderState state(p, encoderOutput);
+    const auto first = state.step(*decoderModel, 50258, 0).at("logits").toFloatVector();
+    EXPECT_EQ(state.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
+
+    // A different window gives different scores.
+    DecoderState other(p, randomHalfArray({1, 64, 1, p.nAudioCtx}, 11));
+    EXPECT_NE(other.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
+
+    // Writing into an encoder output in place is seen, not served from a stale cache.
+    MLMultiArray copy(encoderOutput.shape(), MLMultiArrayDataType::float16);
+    std::memcpy(copy.mutableBytes(), encoderOutput.bytes(), static_cast<std::size_t>(encoderOutput.count()) * 2);
+    DecoderState mutating(p, copy);
+    EXPECT_EQ(mutating.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
+    auto* data = copy.mutableData<Float16>();
+    for (std::int64_t i = 0; i < copy.count(); ++i) data[i] = Float16(-static_cast<float>(data[i]));
+    EXPECT_NE(mutating.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
+}
+
+TEST_F(SmallModel, UpdateMaskMayBeFloat) {
+    const auto p = smallHyperparameters();
+    DecoderState state(p, encoderOutput);
+    const auto expected = state.step(*decoderModel, 50258, 0).at("logits").toFloatVector();
+    MLMultiArray floatMask({1, p.kvLength}, MLMultiArrayDataType::float32);
+    floatMask.setValue(std::int64_t{0}, 1.0);
+    state.updateMask = floatMask;
+    EXPECT_EQ(state.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), expected);
+}
+
+TEST(ModelConversion, ConvertedCheckpointGivesTheSameOutputsAsDirectBundles) {
+    TempDir dir;
+    auto p = smallHyperparameters(16);
+    p.alignmentHeads = {{1, 1}};
+    const auto tensors = randomCheckpointTensors(p, 99, TensorDataType::F32);
+    writeModelFolder(dir / "direct", p, tensors);
+    writeCheckpointFolder(dir / "checkpoint", p, tensors);
+    convertCheckpoint(dir / "checkpoint", dir / "converted");
+
+    const auto mel = randomHalfArray({1, 80, 1, 32}, 5);
+    std::vector<float> outputs[2];
+    int i = 0;
+    for (const char* folder : {"direct", "converted"}) {
+        auto encoder = MLModel::load(dir / folder / "AudioEncoder.mlmodelc");
+        auto decoder = MLModel::load(dir / folder / "TextDecoder.mlmodelc");
+        EXPECT_EQ(decoder->hyperparameters().alignmentHeads, p.alignmentHeads);
+        DecoderState state(p, encoder->predict({{"melspectrogram_features", mel}}).at("encoder_output_embeds"));
+        auto out = state.step(*decoder, 50258, 0);
+        state.keep(out, 0);
+        outputs[i++] = state.step(*decoder, 50259, 1).at("logits").toFloatVector();
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+    // Half-precision storage on request.
+    convertCheckpoint(dir / "checkpoint", dir / "half", TensorDataType::F16);
+    SafetensorsFile half(dir / "half/TextDecoder.mlmodelc/weights.safetensors");
+    EXPECT_EQ(half.find("model.decoder.layers.0.fc1.weight")->dataType, TensorDataType::F16);
+}
