@@ -1,0 +1,241 @@
+// model: makes, converts, describes and runs model bundles.
+
+#include "Command.hpp"
+
+#include "Platform/Audio/AudioFile.hpp"
+#include "Platform/ML/BundleWriter.hpp"
+#include "Platform/ML/Model.hpp"
+#include "Platform/ML/Safetensors.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+using namespace platform::ml;
+using velmora::dev::Arguments;
+using velmora::dev::fail;
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "usage: velmora-dev model random <folder> [--size tiny|base|small|medium|large-v3|<size>.en]\n"
+    "                             [--width N] [--heads N] [--layers N] [--audio-layers N] [--text-layers N]\n"
+    "                             [--mels N] [--vocab N] [--frames N] [--seed N] [--dtype f16|f32] [--checkpoint]\n"
+    "       velmora-dev model convert <checkpoint-folder> <folder> [--dtype f16|f32]\n"
+    "       velmora-dev model describe <bundle>\n"
+    "       velmora-dev model mel <model-folder> <audio-file>\n"
+    "       velmora-dev model encode <model-folder> <audio-file>\n";
+
+/// Splits "--name value" options from positional arguments.
+struct Parsed {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+};
+
+Parsed parse(const Arguments& args, std::size_t from) {
+    Parsed p;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        if (args[i] == "--checkpoint") {
+            p.options["checkpoint"] = "1";
+        } else if (args[i].rfind("--", 0) == 0) {
+            if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
+            p.options[args[i].substr(2)] = args[i + 1];
+            ++i;
+        } else {
+            p.positional.push_back(args[i]);
+        }
+    }
+    return p;
+}
+
+int intOption(const Parsed& p, const std::string& name, int fallback) {
+    auto it = p.options.find(name);
+    if (it == p.options.end()) return fallback;
+    std::size_t used = 0;
+    const int v = std::stoi(it->second, &used);
+    if (used != it->second.size() || v <= 0) throw std::runtime_error("--" + name + " needs a positive integer");
+    return v;
+}
+
+TensorDataType dtypeOption(const Parsed& p, TensorDataType fallback) {
+    auto it = p.options.find("dtype");
+    if (it == p.options.end()) return fallback;
+    if (it->second == "f16") return TensorDataType::F16;
+    if (it->second == "f32") return TensorDataType::F32;
+    throw std::runtime_error("--dtype is f16 or f32");
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+fs::path bundleIn(const fs::path& folder, const std::string& name) {
+    const auto compiled = folder / (name + ".mlmodelc");
+    const auto package = folder / (name + ".mlpackage") / kPackageDescriptionPath;
+    if (!fs::exists(compiled) && fs::exists(package)) return package;
+    return compiled;
+}
+
+void printStatistics(const char* what, const MLMultiArray& a) {
+    const auto v = a.toFloatVector();
+    double sum = 0, squares = 0;
+    float lo = INFINITY, hi = -INFINITY;
+    std::size_t nonFinite = 0;
+    for (float x : v) {
+        if (!std::isfinite(x)) {
+            ++nonFinite;
+            continue;
+        }
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+        sum += x;
+        squares += static_cast<double>(x) * x;
+    }
+    const double n = static_cast<double>(v.size() - nonFinite);
+    const double mean = n > 0 ? sum / n : 0;
+    std::printf("%s: shape %s %s\n", what, formatShape(a.shape()).c_str(), dataTypeName(a.dataType()).c_str());
+    std::printf("  min %.4f  max %.4f  mean %.4f  std %.4f  non-finite %zu\n", lo, hi, mean,
+                n > 0 ? std::sqrt(std::max(0.0, squares / n - mean * mean)) : 0.0, nonFinite);
+}
+
+MLMultiArray audioWindow(const fs::path& file) {
+    const auto samples = platform::audio::loadMonoAudio(file);
+    std::printf("audio: %s, %.2f s at 16 kHz%s\n", file.filename().c_str(), static_cast<double>(samples.size()) / 16000.0,
+                samples.size() > 480000 ? " (first 30 s used)" : "");
+    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
+    std::copy_n(samples.begin(), std::min<std::size_t>(samples.size(), 480000), audio.mutableData<float>());
+    return audio;
+}
+
+int runRandom(const Parsed& p) {
+    if (p.positional.size() != 1) return fail(std::string("model random needs one folder\n") + kUsage);
+    Hyperparameters h = standardHyperparameters(p.options.count("size") ? p.options.at("size") : "tiny");
+    h.nAudioState = h.nTextState = intOption(p, "width", h.nAudioState);
+    h.nAudioHead = h.nTextHead = intOption(p, "heads", h.nAudioHead);
+    h.nAudioLayer = h.nTextLayer = intOption(p, "layers", h.nAudioLayer);
+    h.nAudioLayer = intOption(p, "audio-layers", h.nAudioLayer);
+    h.nTextLayer = intOption(p, "text-layers", h.nTextLayer);
+    h.nMels = intOption(p, "mels", h.nMels);
+    h.nVocab = intOption(p, "vocab", h.nVocab);
+    h.nAudioCtx = intOption(p, "frames", h.nAudioCtx);
+    if (h.nAudioState % h.nAudioHead != 0) return fail("--width must be a multiple of --heads");
+    if (h.nVocab < 51864) std::fprintf(stderr, "warning: a vocabulary below 51864 cannot hold the special tokens\n");
+    const auto seed = static_cast<std::uint64_t>(intOption(p, "seed", 1));
+    const auto dtype = dtypeOption(p, TensorDataType::F16);
+    const auto start = std::chrono::steady_clock::now();
+    const fs::path folder = p.positional[0];
+    if (p.options.count("checkpoint")) {
+        writeCheckpointFolder(folder, h, randomCheckpointTensors(h, seed, dtype));
+        std::printf("wrote checkpoint %s in %.1f s\n", folder.c_str(), seconds(start));
+    } else {
+        makeRandomModelFolder(folder, h, seed, dtype);
+        std::printf("wrote %s, %s and %s in %s (%.1f s)\n", kMelModelName, kEncoderModelName, kDecoderModelName,
+                    folder.c_str(), seconds(start));
+    }
+    return 0;
+}
+
+int runConvert(const Parsed& p) {
+    if (p.positional.size() != 2) return fail(std::string("model convert needs a checkpoint folder and a folder\n") + kUsage);
+    std::optional<TensorDataType> dtype;
+    if (p.options.count("dtype")) dtype = dtypeOption(p, TensorDataType::F16);
+    const auto start = std::chrono::steady_clock::now();
+    convertCheckpoint(p.positional[0], p.positional[1], dtype);
+    std::printf("converted %s into %s (%.1f s)\n", p.positional[0].c_str(), p.positional[1].c_str(), seconds(start));
+    return 0;
+}
+
+int runDescribe(const Parsed& p) {
+    if (p.positional.size() != 1) return fail(std::string("model describe needs a bundle\n") + kUsage);
+    const auto start = std::chrono::steady_clock::now();
+    auto model = MLModel::load(p.positional[0]);
+    const double loadTime = seconds(start);
+    const auto& h = model->hyperparameters();
+    std::printf("%s: %s model, loaded in %.3f s\n", p.positional[0].c_str(), bundleKindName(model->kind()).c_str(), loadTime);
+    auto list = [](const char* title, const std::vector<MLFeatureDescription>& features) {
+        std::printf("%s:\n", title);
+        for (const auto& f : features)
+            std::printf("  %-26s %-20s %s%s\n", f.name.c_str(), formatShape(f.multiArrayConstraint->shape).c_str(),
+                        dataTypeName(f.multiArrayConstraint->dataType).c_str(), f.isOptional ? " (optional)" : "");
+    };
+    list("inputs", model->modelDescription().inputs());
+    list("outputs", model->modelDescription().outputs());
+    switch (model->kind()) {
+        case BundleKind::mel: std::printf("mel bands %d\n", h.nMels); break;
+        case BundleKind::encoder:
+            std::printf("audio: width %d, heads %d, layers %d, frames %d, mel bands %d\n", h.nAudioState, h.nAudioHead,
+                        h.nAudioLayer, h.nAudioCtx, h.nMels);
+            break;
+        case BundleKind::decoder: {
+            std::printf("text: width %d, heads %d, layers %d, vocabulary %d, positions %d, cache %d, window %d\n",
+                        h.nTextState, h.nTextHead, h.nTextLayer, h.nVocab, h.nTextCtx, h.kvLength, h.nAudioCtx);
+            std::printf("alignment heads:");
+            for (auto [l, hd] : h.effectiveAlignmentHeads()) std::printf(" [%d,%d]", l, hd);
+            std::printf("%s\n", h.alignmentHeads.empty() ? " (default)" : "");
+            break;
+        }
+    }
+    const auto weightsPath = bundleDescriptionFile(p.positional[0]).parent_path() / "weights.safetensors";
+    if (fs::exists(weightsPath)) {
+        SafetensorsFile weights(weightsPath);
+        std::map<std::string, std::int64_t> byType;
+        std::int64_t total = 0;
+        for (const auto& [name, t] : weights.tensors()) {
+            byType[tensorDataTypeName(t.dataType)] += t.count();
+            total += t.count();
+        }
+        std::printf("weights: %zu tensors, %.2f M values (", weights.tensors().size(), static_cast<double>(total) / 1e6);
+        bool first = true;
+        for (const auto& [type, n] : byType) {
+            std::printf("%s%s %.2f M", first ? "" : ", ", type.c_str(), static_cast<double>(n) / 1e6);
+            first = false;
+        }
+        std::printf("), %.1f MB on disk\n", static_cast<double>(fs::file_size(weightsPath)) / 1e6);
+    }
+    return 0;
+}
+
+int runMel(const Parsed& p, bool encode) {
+    if (p.positional.size() != 2) return fail(std::string("needs a model folder and an audio file\n") + kUsage);
+    const fs::path folder = p.positional[0];
+    auto start = std::chrono::steady_clock::now();
+    auto mel = MLModel::load(bundleIn(folder, kMelModelName));
+    std::printf("mel model loaded in %.3f s\n", seconds(start));
+    const MLMultiArray audio = audioWindow(p.positional[1]);
+    start = std::chrono::steady_clock::now();
+    auto features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
+    std::printf("mel computed in %.1f ms\n", seconds(start) * 1e3);
+    printStatistics("melspectrogram_features", features);
+    if (!encode) return 0;
+    start = std::chrono::steady_clock::now();
+    auto encoder = MLModel::load(bundleIn(folder, kEncoderModelName));
+    std::printf("encoder loaded in %.3f s\n", seconds(start));
+    start = std::chrono::steady_clock::now();
+    auto embeds = encoder->predict({{"melspectrogram_features", features}}).at("encoder_output_embeds");
+    std::printf("encoder computed in %.1f ms\n", seconds(start) * 1e3);
+    printStatistics("encoder_output_embeds", embeds);
+    return 0;
+}
+
+int runModel(const Arguments& args) {
+    if (args.empty() || args[0] == "--help") {
+        std::printf("%s", kUsage);
+        return args.empty() ? 1 : 0;
+    }
+    const Parsed p = parse(args, 1);
+    if (args[0] == "random") return runRandom(p);
+    if (args[0] == "convert") return runConvert(p);
+    if (args[0] == "describe") return runDescribe(p);
+    if (args[0] == "mel") return runMel(p, false);
+    if (args[0] == "encode") return runMel(p, true);
+    return fail("unknown model command '" + args[0] + "'\n" + kUsage);
+}
+
+const velmora::dev::CommandRegistration registration{
+    "model", "model random|convert|describe|mel|encode: model bundles", runModel};
+
+}  // namespace
