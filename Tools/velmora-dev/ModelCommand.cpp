@@ -2,6 +2,7 @@
 
 #include "Command.hpp"
 
+#include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/Model.hpp"
@@ -40,7 +41,7 @@ Parsed parse(const Arguments& args, std::size_t from) {
     Parsed p;
     for (std::size_t i = from; i < args.size(); ++i) {
         if (args[i] == "--checkpoint") {
-            p.options["checkpoint"] = "1";
+            p.options.insert_or_assign("checkpoint", std::string(1, '1'));
         } else if (args[i].rfind("--", 0) == 0) {
             if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
             p.options[args[i].substr(2)] = args[i + 1];
@@ -71,13 +72,6 @@ TensorDataType dtypeOption(const Parsed& p, TensorDataType fallback) {
 
 double seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-fs::path bundleIn(const fs::path& folder, const std::string& name) {
-    const auto compiled = folder / (name + ".mlmodelc");
-    const auto package = folder / (name + ".mlpackage") / kPackageDescriptionPath;
-    if (!fs::exists(compiled) && fs::exists(package)) return package;
-    return compiled;
 }
 
 void printStatistics(const char* what, const MLMultiArray& a) {
@@ -203,7 +197,7 @@ int runMel(const Parsed& p, bool encode) {
     if (p.positional.size() != 2) return fail(std::string("needs a model folder and an audio file\n") + kUsage);
     const fs::path folder = p.positional[0];
     auto start = std::chrono::steady_clock::now();
-    auto mel = MLModel::load(bundleIn(folder, kMelModelName));
+    auto mel = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kMelModelName));
     std::printf("mel model loaded in %.3f s\n", seconds(start));
     const MLMultiArray audio = audioWindow(p.positional[1]);
     start = std::chrono::steady_clock::now();
@@ -212,7 +206,7 @@ int runMel(const Parsed& p, bool encode) {
     printStatistics("melspectrogram_features", features);
     if (!encode) return 0;
     start = std::chrono::steady_clock::now();
-    auto encoder = MLModel::load(bundleIn(folder, kEncoderModelName));
+    auto encoder = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kEncoderModelName));
     std::printf("encoder loaded in %.3f s\n", seconds(start));
     start = std::chrono::steady_clock::now();
     auto embeds = encoder->predict({{"melspectrogram_features", features}}).at("encoder_output_embeds");
