@@ -92,9 +92,10 @@ public:
         auto& pool = ComputePool::shared();
 
         // conv1 over time-major windows [t1 x 3*nMels].
-        std::vector<float> melBands(static_cast<std::size_t>(nMels) * t1);
+        // Buffers live across calls (calls are serialised by the model), so pages are touched once.
+        auto& melBands = sized(melBands_, static_cast<std::size_t>(nMels) * t1);
         readAsFloats(mel, melBands.data());
-        std::vector<float> window(static_cast<std::size_t>(t1) * 3 * nMels, 0.0f);
+        auto& window = sized(window_, static_cast<std::size_t>(t1) * 3 * nMels);
         pool.parallelFor(static_cast<std::size_t>(nMels), [&](std::size_t c) {
             const float* band = melBands.data() + c * t1;
             for (int f = 0; f < t1; ++f)
@@ -103,27 +104,27 @@ public:
                     window[(static_cast<std::size_t>(f) * 3 + k) * nMels + c] = (src >= 0 && src < t1) ? band[src] : 0.0f;
                 }
         });
-        std::vector<float> h1(static_cast<std::size_t>(t1) * d);
+        auto& h1 = sized(h1_, static_cast<std::size_t>(t1) * d);
         kernels::linear(window.data(), 3 * static_cast<std::size_t>(nMels), t1, conv1_, h1.data(), d, false, true);
-        window = {};
 
         // conv2, stride 2: output frame f reads input frames 2f-1, 2f, 2f+1 (three consecutive rows).
-        std::vector<float> window2(static_cast<std::size_t>(t) * 3 * d, 0.0f);
+        auto& window2 = sized(window2_, static_cast<std::size_t>(t) * 3 * d);
         pool.parallelFor(static_cast<std::size_t>(t), [&](std::size_t f) {
             for (int k = 0; k < 3; ++k) {
                 const long src = 2 * static_cast<long>(f) + k - 1;
-                if (src >= 0 && src < t1)
-                    std::memcpy(window2.data() + (f * 3 + k) * d, h1.data() + src * d, sizeof(float) * d);
+                float* dst = window2.data() + (f * 3 + k) * d;
+                if (src >= 0 && src < t1) std::memcpy(dst, h1.data() + src * d, sizeof(float) * d);
+                else std::fill(dst, dst + d, 0.0f);
             }
         });
-        h1 = {};
-        std::vector<float> x(static_cast<std::size_t>(t) * d);
+        auto& x = sized(x_, static_cast<std::size_t>(t) * d);
         kernels::linear(window2.data(), 3 * static_cast<std::size_t>(d), t, conv2_, x.data(), d, false, true);
-        window2 = {};
         for (std::size_t i = 0; i < x.size(); ++i) x[i] += positions_[i];
 
-        std::vector<float> normed(x.size()), qkv(static_cast<std::size_t>(t) * 3 * d), attended(x.size()),
-            hidden(static_cast<std::size_t>(t) * 4 * d);
+        auto& normed = sized(normed_, x.size());
+        auto& qkv = sized(qkv_, static_cast<std::size_t>(t) * 3 * d);
+        auto& attended = sized(attended_, x.size());
+        auto& hidden = sized(hidden_, static_cast<std::size_t>(t) * 4 * d);
         for (const auto& b : blocks_) {
             kernels::layerNorm(x.data(), t, d, b.attnNorm, normed.data());
             kernels::linear(normed.data(), d, t, b.qkv, qkv.data(), 3 * static_cast<std::size_t>(d));
@@ -169,6 +170,12 @@ private:
         });
     }
 
+    static std::vector<float>& sized(std::vector<float>& v, std::size_t n) {
+        if (v.size() != n) v.assign(n, 0.0f);
+        return v;
+    }
+
+    std::vector<float> melBands_, window_, h1_, window2_, x_, normed_, qkv_, attended_, hidden_;
     Hyperparameters p_;
     Linear conv1_, conv2_;
     std::vector<float> positions_;

@@ -100,15 +100,31 @@ VELMORA_CLONES void geluInPlace(float* x, std::size_t n) {
 
 VELMORA_CLONES void softmaxInPlace(float* x, std::size_t n) {
     if (n == 0) return;
-    float m = x[0];
-    for (std::size_t i = 1; i < n; ++i) m = std::max(m, x[i]);
+    // Sixteen running lanes so that the reductions vectorise without reassociation.
+    constexpr std::size_t L = 16;
+    float lanes[L];
+    for (std::size_t j = 0; j < L; ++j) lanes[j] = -INFINITY;
+    std::size_t i = 0;
+    for (; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) lanes[j] = lanes[j] > x[i + j] ? lanes[j] : x[i + j];
+    float m = -INFINITY;
+    for (std::size_t j = 0; j < L; ++j) m = std::max(m, lanes[j]);
+    for (; i < n; ++i) m = std::max(m, x[i]);
+    for (std::size_t j = 0; j < L; ++j) lanes[j] = 0.0f;
+    for (i = 0; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) {
+            const float e = fastExp(x[i + j] - m);
+            x[i + j] = e;
+            lanes[j] += e;
+        }
     float sum = 0.0f;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (; i < n; ++i) {
         x[i] = fastExp(x[i] - m);
         sum += x[i];
     }
+    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
     const float inv = 1.0f / sum;
-    for (std::size_t i = 0; i < n; ++i) x[i] *= inv;
+    for (i = 0; i < n; ++i) x[i] *= inv;
 }
 
 void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {

@@ -1,0 +1,237 @@
+// Bench program of the model runtime: for each model size, the encoder time of one 30 s window,
+// the decoder time per token with a full 224-position cache, the mel time of one window, load
+// time and peak memory, next to the machine's measured SGEMM rate and memory bandwidth.
+//
+//   ModelRuntimeBench [tiny base small ...] [--repeat N] [--models FOLDER]
+//
+// Each size runs in a child process of its own so that its peak memory is its own. Random-weight
+// bundles (half precision, as checkpoints ship) are made once under FOLDER.
+
+#include "Platform/ML/BundleWriter.hpp"
+#include "Platform/ML/ComputePool.hpp"
+#include "Platform/ML/Model.hpp"
+
+#include <cblas.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace platform::ml;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double peakMemoryMB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+/// SGEMM rate with OpenBLAS's own threads on a large square product (the physical limit).
+double measureGemm(int threads) {
+    const int n = 3072;
+    std::vector<float> a(static_cast<std::size_t>(n) * n, 0.5f), b(a.size(), 0.25f), c(a.size());
+    openblas_set_num_threads(threads);
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b.data(), n, 0, c.data(), n);
+    std::vector<double> times;
+    for (int r = 0; r < 5; ++r) {
+        const auto t = Clock::now();
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b.data(), n, 0, c.data(), n);
+        times.push_back(since(t));
+    }
+    openblas_set_num_threads(1);
+    return 2.0 * n * n * static_cast<double>(n) / median(times) / 1e9;
+}
+
+/// Memory read bandwidth (GB/s): every thread sums its share of a buffer far larger than the caches.
+double measureBandwidth(int threads) {
+    const std::size_t n = std::size_t{1} << 28;  // 1 GiB of floats
+    std::vector<float> data(n, 1.0f);
+    std::vector<double> times;
+    for (int r = 0; r < 4; ++r) {
+        std::vector<std::thread> pool;
+        std::vector<double> sums(static_cast<std::size_t>(threads));
+        const auto t = Clock::now();
+        for (int i = 0; i < threads; ++i)
+            pool.emplace_back([&, i] {
+                const std::size_t b = n / threads * i, e = i + 1 == threads ? n : n / threads * (i + 1);
+                float s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0, s6 = 0, s7 = 0;
+                for (std::size_t k = b; k + 8 <= e; k += 8) {
+                    s0 += data[k]; s1 += data[k + 1]; s2 += data[k + 2]; s3 += data[k + 3];
+                    s4 += data[k + 4]; s5 += data[k + 5]; s6 += data[k + 6]; s7 += data[k + 7];
+                }
+                sums[static_cast<std::size_t>(i)] = s0 + s1 + s2 + s3 + s4 + s5 + s6 + s7;
+            });
+        for (auto& th : pool) th.join();
+        if (r > 0) times.push_back(since(t));
+    }
+    return static_cast<double>(n * sizeof(float)) / median(times) / 1e9;
+}
+
+struct Sizes {
+    double encoderGflop, crossGflop, decoderWeightBytes, crossBytes, float32WeightBytes;
+};
+
+Sizes sizesOf(const Hyperparameters& p) {
+    const double t = p.nAudioCtx, d = p.nAudioState, dt = p.nTextState, m = p.nMels, v = p.nVocab;
+    Sizes s{};
+    s.encoderGflop = (2 * 2 * t * d * 3 * m + 2 * t * d * 3 * d +
+                      p.nAudioLayer * (2 * t * d * 3 * d + 4 * t * t * d + 2 * t * d * d + 16 * t * d * d)) / 1e9;
+    s.crossGflop = p.nTextLayer * 2 * t * d * 2 * dt / 1e9;
+    // Per token: every one-row layer in half precision, the embedding for the logits, and the
+    // cached cross-attention keys/values in Float32.
+    s.decoderWeightBytes = 2 * (p.nTextLayer * (3 * dt * dt + dt * dt + dt * dt + dt * dt + 8 * dt * dt) + v * dt);
+    s.crossBytes = 4.0 * p.nTextLayer * 2 * t * dt;
+    const double encoderParams = d * m * 3 + d * d * 3 + t * d + p.nAudioLayer * 12 * d * d;
+    const double decoderParams = v * dt + p.nTextCtx * dt + p.nTextLayer * (4 * dt * dt + 2 * dt * dt + 2 * dt * d + 8 * dt * dt);
+    s.float32WeightBytes = 4 * (encoderParams + decoderParams);
+    return s;
+}
+
+int runSize(const std::string& size, const fs::path& folder, int repeat, double gemmRate, double bandwidth) {
+    const Hyperparameters p = standardHyperparameters(size);
+    const Sizes sz = sizesOf(p);
+    auto t = Clock::now();
+    auto mel = MLModel::load(folder / "MelSpectrogram.mlmodelc");
+    auto encoder = MLModel::load(folder / "AudioEncoder.mlmodelc");
+    auto decoder = MLModel::load(folder / "TextDecoder.mlmodelc");
+    const double loadTime = since(t);
+
+    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
+    float* samples = audio.mutableData<float>();
+    std::uint32_t s = 1;
+    for (int i = 0; i < 480000; ++i) {
+        s = s * 1664525u + 1013904223u;
+        samples[i] = 0.1f * (static_cast<float>(s >> 8) / 16777216.0f - 0.5f);
+    }
+    std::vector<double> melTimes, encoderTimes, crossTimes, tokenTimes;
+    MLMultiArray features, embeds;
+    for (int r = 0; r <= repeat; ++r) {
+        t = Clock::now();
+        features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
+        if (r) melTimes.push_back(since(t));
+    }
+    for (int r = 0; r <= repeat; ++r) {
+        t = Clock::now();
+        embeds = encoder->predict({{"melspectrogram_features", features}}).at("encoder_output_embeds");
+        if (r) encoderTimes.push_back(since(t));
+    }
+
+    const std::int64_t e = static_cast<std::int64_t>(p.nTextLayer) * p.nTextState;
+    MLMultiArray ids({1}, MLMultiArrayDataType::int32), length({1}, MLMultiArrayDataType::int32);
+    MLMultiArray keys({1, e, 1, 224}, MLMultiArrayDataType::float16), values({1, e, 1, 224}, MLMultiArrayDataType::float16);
+    MLMultiArray update({1, 224}, MLMultiArrayDataType::int32), padding({1, 224}, MLMultiArrayDataType::float16);
+    ids.setValue(std::int64_t{0}, 50258);
+    length.setValue(std::int64_t{0}, 223);  // the last position: all 224 columns take part
+    update.setValue(std::int64_t{223}, 1);
+    auto* kh = keys.mutableData<Float16>();
+    auto* vh = values.mutableData<Float16>();
+    for (std::int64_t i = 0; i < keys.count(); ++i) {
+        kh[i] = Float16(0.01f * static_cast<float>(i % 97));
+        vh[i] = Float16(0.02f * static_cast<float>(i % 89));
+    }
+    std::map<std::string, MLMultiArray> in{{"input_ids", ids},       {"cache_length", length},
+                                           {"key_cache", keys},      {"value_cache", values},
+                                           {"kv_cache_update_mask", update},
+                                           {"encoder_output_embeds", embeds}, {"decoder_key_padding_mask", padding}};
+    const int tokens = 30 * repeat;
+    for (int r = 0; r <= tokens; ++r) {
+        t = Clock::now();
+        decoder->predict(in);
+        if (r) tokenTimes.push_back(since(t));
+    }
+    // The first call on a new encoder output also computes its cross-attention keys and values.
+    for (int r = 0; r < std::max(2, repeat); ++r) {
+        MLMultiArray fresh = embeds;
+        MLMultiArray copy(embeds.shape(), MLMultiArrayDataType::float16);
+        std::memcpy(copy.mutableBytes(), embeds.bytes(), static_cast<std::size_t>(embeds.count()) * 2);
+        in["encoder_output_embeds"] = copy;
+        t = Clock::now();
+        decoder->predict(in);
+        crossTimes.push_back(since(t) - median(tokenTimes));
+    }
+
+    const double encoderTime = median(encoderTimes), crossTime = median(crossTimes), tokenTime = median(tokenTimes);
+    const double streamTime = sz.decoderWeightBytes / (bandwidth * 1e9);
+    const double streamAllTime = (sz.decoderWeightBytes + sz.crossBytes) / (bandwidth * 1e9);
+    std::printf("%-9s | %8.1f ms %5.0f GF/s %4.0f%% | %7.1f ms | %8.1f ms | %6.2f ms  %4.2fx w  %4.2fx w+kv | %6.1f ms | %6.2f s | %7.0f MB %5.2fx\n",
+                size.c_str(), encoderTime * 1e3, sz.encoderGflop / encoderTime, 100 * sz.encoderGflop / encoderTime / gemmRate,
+                crossTime * 1e3, (encoderTime + crossTime) * 1e3, tokenTime * 1e3, tokenTime / streamTime,
+                tokenTime / streamAllTime, median(melTimes) * 1e3, loadTime, peakMemoryMB(),
+                peakMemoryMB() * 1024 * 1024 / sz.float32WeightBytes);
+    std::fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> sizes;
+    int repeat = 5;
+    fs::path models = fs::temp_directory_path() / "velmora-bench-models";
+    std::string child;
+    double gemmRate = 0, bandwidth = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--models" && i + 1 < argc) models = argv[++i];
+        else if (a == "--child" && i + 3 < argc) {
+            child = argv[++i];
+            gemmRate = std::atof(argv[++i]);
+            bandwidth = std::atof(argv[++i]);
+        } else sizes.push_back(a);
+    }
+    if (!child.empty()) return runSize(child, models / child, repeat, gemmRate, bandwidth);
+    if (sizes.empty()) sizes = {"tiny", "base"};
+
+    const int threads = ComputePool::shared().threadCount();
+    gemmRate = measureGemm(threads);
+    bandwidth = measureBandwidth(threads);
+    std::printf("machine: %d threads, OpenBLAS SGEMM %.0f GFLOP/s (3072^3, %d threads), memory read %.1f GB/s\n",
+                threads, gemmRate, threads, bandwidth);
+    std::printf("encoder: one 30 s window (convolutions and blocks); cross K/V: the decoder's first call on a window;\n"
+                "decoder: per token at position 223 (224 cache columns), x = time / time to stream its weights\n"
+                "(w: half-precision layers and embedding; w+kv: also the Float32 cross-attention keys/values);\n"
+                "memory: peak resident of the process, and its ratio to the Float32 weights.\n\n");
+    std::printf("%-9s | %-27s | %-10s | %-11s | %-34s | %-9s | %-8s | %s\n", "size", "encoder (GEMM fraction)",
+                "cross K/V", "enc + K/V", "decoder per token", "mel", "load", "peak memory");
+    for (const auto& size : sizes) {
+        const fs::path folder = models / size;
+        if (!fs::exists(folder / "TextDecoder.mlmodelc/model.json")) {
+            std::fprintf(stderr, "making random %s bundles in %s\n", size.c_str(), folder.c_str());
+            makeRandomModelFolder(folder, standardHyperparameters(size), 1, TensorDataType::F16);
+        }
+        const std::string self = fs::read_symlink("/proc/self/exe");
+        const std::string gemm = std::to_string(gemmRate), bw = std::to_string(bandwidth), rep = std::to_string(repeat);
+        const std::string modelsArg = models.string();
+        std::fflush(stdout);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(self.c_str(), self.c_str(), "--child", size.c_str(), gemm.c_str(), bw.c_str(), "--repeat", rep.c_str(),
+                  "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "%s: the run failed\n", size.c_str());
+    }
+    return 0;
+}
