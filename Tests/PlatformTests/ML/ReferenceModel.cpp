@@ -54,6 +54,25 @@ std::vector<double> layerNorm(const std::vector<double>& x, const ReferenceWeigh
     return y;
 }
 
+/// Queries, keys and values of the self-attention of every row, after its layer norm.
+void selfProjections(const Matrix& x, const ReferenceWeights& w, const std::string& prefix, int d, Matrix& q, Matrix& k,
+                     Matrix& v) {
+    for (const auto& row : x) {
+        const auto h = layerNorm(row, w, prefix + ".self_attn_layer_norm");
+        q.push_back(linear(h, w, prefix + ".self_attn.q_proj", d, true));
+        k.push_back(linear(h, w, prefix + ".self_attn.k_proj", d, false));
+        v.push_back(linear(h, w, prefix + ".self_attn.v_proj", d, true));
+    }
+}
+
+/// x += fc2(gelu(fc1(layerNorm(x)))).
+void addMlp(std::vector<double>& x, const ReferenceWeights& w, const std::string& prefix, int d) {
+    auto hidden = linear(layerNorm(x, w, prefix + ".final_layer_norm"), w, prefix + ".fc1", 4 * d, true);
+    for (auto& e : hidden) e = gelu(e);
+    const auto m = linear(hidden, w, prefix + ".fc2", d, true);
+    for (int c = 0; c < d; ++c) x[static_cast<std::size_t>(c)] += m[static_cast<std::size_t>(c)];
+}
+
 /// Attention of queries over keys/values (rows are positions), `visible(i, j)` deciding which pairs count.
 /// Returns outputs and, per head, the weights.
 double roundToHalf(double x) { return static_cast<float>(platform::ml::Float16(static_cast<float>(x))); }
@@ -169,20 +188,12 @@ Matrix referenceEncoder(const Matrix& mel, const ReferenceWeights& w, const plat
     for (int l = 0; l < p.nAudioLayer; ++l) {
         const std::string prefix = "model.encoder.layers." + std::to_string(l);
         Matrix q, k, v;
-        for (const auto& row : x) {
-            const auto h = layerNorm(row, w, prefix + ".self_attn_layer_norm");
-            q.push_back(linear(h, w, prefix + ".self_attn.q_proj", d, true));
-            k.push_back(linear(h, w, prefix + ".self_attn.k_proj", d, false));
-            v.push_back(linear(h, w, prefix + ".self_attn.v_proj", d, true));
-        }
+        selfProjections(x, w, prefix, d, q, k, v);
         const Matrix a = attention(q, k, v, p.nAudioHead, [](std::size_t, std::size_t) { return true; });
         for (int f = 0; f < t; ++f) {
             const auto o = linear(a[f], w, prefix + ".self_attn.out_proj", d, true);
             for (int c = 0; c < d; ++c) x[f][c] += o[c];
-            auto hidden = linear(layerNorm(x[f], w, prefix + ".final_layer_norm"), w, prefix + ".fc1", 4 * d, true);
-            for (auto& e : hidden) e = gelu(e);
-            const auto m = linear(hidden, w, prefix + ".fc2", d, true);
-            for (int c = 0; c < d; ++c) x[f][c] += m[c];
+            addMlp(x[f], w, prefix, d);
         }
     }
     Matrix out(static_cast<std::size_t>(d), std::vector<double>(static_cast<std::size_t>(t)));
@@ -213,12 +224,7 @@ std::vector<ReferenceDecoderStep> referenceDecoder(const std::vector<int>& token
     for (int l = 0; l < p.nTextLayer; ++l) {
         const std::string prefix = "model.decoder.layers." + std::to_string(l);
         Matrix q, k, v;
-        for (const auto& row : x) {
-            const auto h = layerNorm(row, w, prefix + ".self_attn_layer_norm");
-            q.push_back(linear(h, w, prefix + ".self_attn.q_proj", d, true));
-            k.push_back(linear(h, w, prefix + ".self_attn.k_proj", d, false));
-            v.push_back(linear(h, w, prefix + ".self_attn.v_proj", d, true));
-        }
+        selfProjections(x, w, prefix, d, q, k, v);
         for (int i = 0; i < n; ++i) {
             steps[i].keys.insert(steps[i].keys.end(), k[i].begin(), k[i].end());
             steps[i].values.insert(steps[i].values.end(), v[i].begin(), v[i].end());
@@ -246,10 +252,7 @@ std::vector<ReferenceDecoderStep> referenceDecoder(const std::vector<int>& token
         for (int i = 0; i < n; ++i) {
             const auto o = linear(ca[i], w, prefix + ".encoder_attn.out_proj", d, true);
             for (int c = 0; c < d; ++c) x[i][c] += o[c];
-            auto hidden = linear(layerNorm(x[i], w, prefix + ".final_layer_norm"), w, prefix + ".fc1", 4 * d, true);
-            for (auto& e : hidden) e = gelu(e);
-            const auto m = linear(hidden, w, prefix + ".fc2", d, true);
-            for (int c = 0; c < d; ++c) x[i][c] += m[c];
+            addMlp(x[i], w, prefix, d);
         }
     }
     for (int i = 0; i < n; ++i) {
