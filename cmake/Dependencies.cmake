@@ -9,3 +9,5 @@ find_package(CURL REQUIRED)
 pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+# The loopback servers of the tests (fake model hub).
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)

@@ -1,0 +1,416 @@
+#include "Platform/Net/Session.hpp"
+
+#include "Platform/Net/TransportError.hpp"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string_view>
+
+namespace platform::net {
+namespace {
+
+constexpr long kMaxRedirects = 16;
+constexpr const char* kUserAgent = "velmora-korbit/0.1";
+
+// libcurl's global set-up must run once before any handle is made.
+void ensureCurlInitialised() {
+    static const bool initialised = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return true;
+    }();
+    (void)initialised;
+}
+
+// Name lookups and TLS sessions are shared by every transfer of the process; connections are not
+// (libcurl does not support sharing them between threads).
+class SharedCaches {
+public:
+    SharedCaches() : share_(curl_share_init()) {
+        curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &SharedCaches::lock);
+        curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &SharedCaches::unlock);
+        curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    CURLSH* handle() const { return share_; }
+
+    static SharedCaches& instance() {
+        ensureCurlInitialised();
+        // Never destroyed: transfers on other threads may still use it while the process exits.
+        static SharedCaches* caches = new SharedCaches();
+        return *caches;
+    }
+
+private:
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<SharedCaches*>(user)->mutexes_[static_cast<std::size_t>(data) % kLocks].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<SharedCaches*>(user)->mutexes_[static_cast<std::size_t>(data) % kLocks].unlock();
+    }
+
+    static constexpr std::size_t kLocks = 16;
+    CURLSH* share_;
+    std::array<std::mutex, kLocks> mutexes_;
+};
+
+bool isRedirectFollowedByCurl(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+    return s;
+}
+
+TransportError errorFor(CURLcode code, const char* detail) {
+    using Kind = TransportError::Kind;
+    Kind kind = Kind::other;
+    switch (code) {
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            kind = Kind::badUrl;
+            break;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            kind = Kind::cannotFindHost;
+            break;
+        case CURLE_COULDNT_CONNECT:
+            kind = Kind::cannotConnect;
+            break;
+        case CURLE_OPERATION_TIMEDOUT:
+            kind = Kind::timedOut;
+            break;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_HTTP2:
+        case CURLE_HTTP2_STREAM:
+        case CURLE_WEIRD_SERVER_REPLY:
+            kind = Kind::connectionLost;
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+            kind = Kind::secureConnectionFailed;
+            break;
+        case CURLE_TOO_MANY_REDIRECTS:
+            kind = Kind::tooManyRedirects;
+            break;
+        case CURLE_ABORTED_BY_CALLBACK:
+            kind = Kind::cancelled;
+            break;
+        default:
+            break;
+    }
+    std::string message = detail && *detail ? detail : curl_easy_strerror(code);
+    return TransportError(kind, std::move(message), static_cast<int>(code));
+}
+
+void checkHeaderField(const std::string& name, const std::string& value) {
+    auto bad = [](char c) { return c == '\r' || c == '\n' || c == '\0'; };
+    if (name.empty() || std::any_of(name.begin(), name.end(), [&](char c) { return bad(c) || c == ':' || c == ' '; }) ||
+        std::any_of(value.begin(), value.end(), bad)) {
+        throw TransportError(TransportError::Kind::invalidRequest, "invalid header field \"" + name + "\"");
+    }
+}
+
+}  // namespace
+
+class Exchange;
+
+struct Session::Impl {
+    SessionConfiguration configuration;
+    RedirectHandler redirectHandler;
+    mutable std::mutex mutex;
+    bool invalidated = false;
+    std::set<Exchange*> active;
+
+    void enter(Exchange* exchange);
+    void leave(Exchange* exchange);
+};
+
+// One HTTP exchange on its own easy and multi handle, so that it can be woken up and cancelled
+// from another thread at once, and so that the idle time-out is measured to the millisecond.
+class Exchange {
+public:
+    Exchange(Session::Impl& session, const HttpRequest& request, bool followRedirects, bool decodeContent)
+        : session_(session), timeout_(request.timeout) {
+        easy_ = curl_easy_init();
+        multi_ = curl_multi_init();
+        if (!easy_ || !multi_) throw TransportError(TransportError::Kind::other, "cannot create a transfer");
+        for (const auto& [name, value] : request.headers.fields()) {
+            checkHeaderField(name, value);
+            // "Name;" is libcurl's way to send a field with an empty value.
+            std::string line = value.empty() ? name + ";" : name + ": " + value;
+            curl_slist* next = curl_slist_append(headerList_, line.c_str());
+            if (!next) throw TransportError(TransportError::Kind::other, "out of memory");
+            headerList_ = next;
+        }
+        errorBuffer_[0] = '\0';
+        curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_.data());
+        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+        curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
+        curl_easy_setopt(easy_, CURLOPT_USERAGENT, kUserAgent);
+        curl_easy_setopt(easy_, CURLOPT_TCP_KEEPALIVE, 1L);
+        curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 256L * 1024L);
+        curl_easy_setopt(easy_, CURLOPT_SHARE, SharedCaches::instance().handle());
+        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max<long long>(1, timeout_.count())));
+        if (request.method == "HEAD") {
+            curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+        } else if (request.method != "GET") {
+            curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        }
+        if (decodeContent && !request.headers.contains("Accept-Encoding")) {
+            curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
+        }
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Exchange::onHeader);
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Exchange::onData);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Exchange::onProgress);
+        curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
+        followRedirects_ = followRedirects;
+        curl_multi_add_handle(multi_, easy_);
+    }
+
+    ~Exchange() {
+        curl_multi_remove_handle(multi_, easy_);
+        curl_easy_cleanup(easy_);
+        curl_multi_cleanup(multi_);
+        curl_slist_free_all(headerList_);
+    }
+
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+    std::function<void(const HttpResponse&)> onResponse;
+    std::function<void(const char*, std::size_t)> onBody;
+
+    /// Runs the exchange to its end; throws on any failure.
+    void perform(std::stop_token stop) {
+        session_.enter(this);
+        struct Leave {
+            Session::Impl& s;
+            Exchange* e;
+            ~Leave() { s.leave(e); }
+        } leave{session_, this};
+        std::stop_callback onStop(stop, [this] { cancel(); });
+
+        using Clock = std::chrono::steady_clock;
+        lastActivity_ = Clock::now();
+        bool timedOut = false;
+        int running = 1;
+        std::optional<CURLcode> result;
+        while (true) {
+            CURLMcode mc = curl_multi_perform(multi_, &running);
+            if (mc != CURLM_OK) throw TransportError(TransportError::Kind::other, curl_multi_strerror(mc));
+            if (running == 0) break;
+            if (cancelled_.load()) break;
+            auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
+            if (idle >= timeout_) {
+                timedOut = true;
+                break;
+            }
+            int wait = static_cast<int>(std::clamp<long long>((timeout_ - idle).count(), 1, 1000));
+            mc = curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
+            if (mc != CURLM_OK) throw TransportError(TransportError::Kind::other, curl_multi_strerror(mc));
+        }
+        if (running == 0) {
+            int pending = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi_, &pending)) {
+                if (msg->msg == CURLMSG_DONE) result = msg->data.result;
+            }
+        }
+        if (callbackError_) std::rethrow_exception(callbackError_);
+        if (result && *result == CURLE_OK) {
+            // A reply without body bytes (HEAD, 204, ...) is delivered here.
+            deliverHead();
+            if (callbackError_) std::rethrow_exception(callbackError_);
+            return;
+        }
+        if (cancelled_.load()) throw TransportError::cancelled();
+        if (timedOut) throw TransportError(TransportError::Kind::timedOut, "The request timed out.");
+        throw errorFor(result.value_or(CURLE_RECV_ERROR), errorBuffer_.data());
+    }
+
+    void cancel() {
+        cancelled_.store(true);
+        curl_multi_wakeup(multi_);
+    }
+
+private:
+    void deliverHead() {
+        if (headDelivered_ || !haveStatus_) return;
+        headDelivered_ = true;
+        char* effective = nullptr;
+        if (curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+            response_.url = effective;
+        }
+        if (!onResponse) return;
+        try {
+            onResponse(response_);
+        } catch (...) {
+            callbackError_ = std::current_exception();
+        }
+    }
+
+    static std::size_t onHeader(char* buffer, std::size_t size, std::size_t count, void* user) {
+        auto* self = static_cast<Exchange*>(user);
+        std::size_t length = size * count;
+        self->lastActivity_ = std::chrono::steady_clock::now();
+        std::string_view line(buffer, length);
+        if (line.substr(0, 5) == "HTTP/") {
+            // A new reply begins (a redirect hop, an interim 1xx, or the final one).
+            self->response_ = HttpResponse{};
+            self->haveStatus_ = false;
+            std::size_t space = line.find(' ');
+            if (space != std::string_view::npos) {
+                self->response_.statusCode = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
+                self->haveStatus_ = true;
+            }
+            return length;
+        }
+        if (self->headDelivered_) return length;  // trailers
+        std::string_view content = trimBlanks(line);
+        if (content.empty() && (line == "\r\n" || line == "\n")) {
+            int status = self->response_.statusCode;
+            bool interim = status >= 100 && status < 200;
+            bool followed = self->followRedirects_ && isRedirectFollowedByCurl(status) &&
+                            self->response_.headers.contains("Location");
+            if (!interim && !followed) {
+                self->deliverHead();
+                if (self->callbackError_) return 0;
+            }
+            return length;
+        }
+        // Obsolete folded continuation lines are not supported by current servers; skip them.
+        if (line.front() == ' ' || line.front() == '\t') return length;
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos) return length;
+        self->response_.headers.add(std::string(trimBlanks(line.substr(0, colon))),
+                                    std::string(trimBlanks(line.substr(colon + 1))));
+        return length;
+    }
+
+    static std::size_t onData(char* data, std::size_t size, std::size_t count, void* user) {
+        auto* self = static_cast<Exchange*>(user);
+        std::size_t length = size * count;
+        self->lastActivity_ = std::chrono::steady_clock::now();
+        if (self->cancelled_.load()) return CURL_WRITEFUNC_ERROR;
+        self->deliverHead();
+        if (self->callbackError_) return CURL_WRITEFUNC_ERROR;
+        if (!self->onBody) return length;
+        try {
+            self->onBody(data, length);
+        } catch (...) {
+            self->callbackError_ = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+        return length;
+    }
+
+    static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<Exchange*>(user)->cancelled_.load() ? 1 : 0;
+    }
+
+    Session::Impl& session_;
+    std::chrono::milliseconds timeout_;
+    CURL* easy_ = nullptr;
+    CURLM* multi_ = nullptr;
+    curl_slist* headerList_ = nullptr;
+    std::array<char, CURL_ERROR_SIZE + 1> errorBuffer_{};
+    bool followRedirects_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::chrono::steady_clock::time_point lastActivity_;
+    HttpResponse response_;
+    bool haveStatus_ = false;
+    bool headDelivered_ = false;
+    std::exception_ptr callbackError_;
+};
+
+void Session::Impl::enter(Exchange* exchange) {
+    std::lock_guard lock(mutex);
+    if (invalidated) throw TransportError::cancelled();
+    active.insert(exchange);
+}
+
+void Session::Impl::leave(Exchange* exchange) {
+    std::lock_guard lock(mutex);
+    active.erase(exchange);
+}
+
+Session::Session(SessionConfiguration configuration, RedirectHandler redirectHandler)
+    : impl_(std::make_shared<Impl>()) {
+    ensureCurlInitialised();
+    impl_->configuration = std::move(configuration);
+    impl_->redirectHandler = std::move(redirectHandler);
+}
+
+Session::~Session() = default;
+
+std::shared_ptr<Session> Session::shared() {
+    static const std::shared_ptr<Session> session = std::make_shared<Session>();
+    return session;
+}
+
+Session::DataResult Session::data(const HttpRequest& request, std::stop_token stop) {
+    DataResult result;
+    HttpRequest current = request;
+    const bool manualRedirects = static_cast<bool>(impl_->redirectHandler);
+    for (long hop = 0;; ++hop) {
+        result = DataResult{};
+        Exchange exchange(*impl_, current, !manualRedirects, true);
+        exchange.onResponse = [&](const HttpResponse& response) { result.response = response; };
+        exchange.onBody = [&](const char* data, std::size_t size) { result.body.append(data, size); };
+        exchange.perform(stop);
+        // Without automatic redirects the reply's URL is exactly the URL asked for.
+        if (manualRedirects) result.response.url = current.url;
+        int status = result.response.statusCode;
+        if (!manualRedirects || status < 300 || status > 399) break;
+        if (hop >= kMaxRedirects) throw TransportError(TransportError::Kind::tooManyRedirects, "too many HTTP redirects");
+        std::optional<HttpRequest> next = impl_->redirectHandler(result.response, request);
+        if (!next) break;
+        current = std::move(*next);
+    }
+    return result;
+}
+
+void Session::stream(const HttpRequest& request, const StreamHandler& handler, std::stop_token stop) {
+    Exchange exchange(*impl_, request, true, false);
+    exchange.onResponse = handler.didReceiveResponse;
+    exchange.onBody = handler.didReceiveData;
+    exchange.perform(stop);
+}
+
+void Session::invalidateAndCancel() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->invalidated = true;
+    for (Exchange* exchange : impl_->active) exchange->cancel();
+}
+
+bool Session::isInvalidated() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->invalidated;
+}
+
+const SessionConfiguration& Session::configuration() const { return impl_->configuration; }
+
+}  // namespace platform::net
