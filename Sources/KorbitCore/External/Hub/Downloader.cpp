@@ -1,0 +1,289 @@
+#include "KorbitCore/External/Hub/Downloader.hpp"
+
+#include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/External/Hub/HubFileManagement.hpp"
+#include "Platform/Net/TransportError.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+namespace fs = std::filesystem;
+using platform::net::HttpHeaders;
+using platform::net::HttpRequest;
+using platform::net::HttpResponse;
+using platform::net::Session;
+using platform::net::TransportError;
+
+namespace korbit {
+namespace {
+
+// Signals from the reply's head to the attempt loop (never leave this file).
+struct RestartFromStart {};
+struct AlreadyComplete {};
+
+struct ContentRange {
+    std::int64_t start = -1;  // -1 for "*"
+    std::int64_t total = -1;  // -1 for "*"
+};
+
+// "bytes 10-99/100" or "bytes */100".
+std::optional<ContentRange> parseContentRange(const std::optional<std::string>& value) {
+    if (!value || value->rfind("bytes ", 0) != 0) return std::nullopt;
+    std::string rest = value->substr(6);
+    std::size_t slash = rest.find('/');
+    if (slash == std::string::npos) return std::nullopt;
+    ContentRange range;
+    try {
+        std::string span = rest.substr(0, slash);
+        std::string total = rest.substr(slash + 1);
+        if (span != "*") range.start = std::stoll(span.substr(0, span.find('-')));
+        if (total != "*") range.total = std::stoll(total);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return range;
+}
+
+[[noreturn]] void throwFileError(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwFileError("cannot write the partial file");
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace
+
+Downloader::Downloader(fs::path destination, fs::path incompleteDestination, bool inBackground, std::int64_t chunkSize,
+                       Timing timing)
+    : destination_(std::move(destination)),
+      incompleteDestination_(std::move(incompleteDestination)),
+      chunkSize_(std::max<std::int64_t>(1, chunkSize)),
+      timing_(timing),
+      broadcaster_([] { return std::optional<DownloadState>(DownloadState::notStarted()); }),
+      sessionConfig_(platform::net::SessionConfiguration::defaultConfiguration()) {
+    if (inBackground) {
+        sessionConfig_ = platform::net::SessionConfiguration::background(kBackgroundSessionIdentifier);
+        sessionConfig_.isDiscretionary = false;
+        sessionConfig_.sessionSendsLaunchEvents = true;
+    }
+}
+
+Downloader::~Downloader() {
+    if (auto task = task_.get()) {
+        task->request_stop();
+        if (task->joinable()) task->join();
+    }
+}
+
+std::int64_t Downloader::incompleteFileSize(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return 0;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+void Downloader::openSession() { session_.set(std::make_shared<Session>(sessionConfig_)); }
+
+Downloader::Subscription Downloader::download(const std::string& url, const std::optional<std::string>& authToken,
+                                              std::optional<std::int64_t> expectedSize) {
+    if (auto running = task_.get()) {
+        // The earlier transfer stops and reports its own end before this one starts, so that two
+        // transfers never write the partial file at once.
+        running->request_stop();
+        if (running->joinable()) running->join();
+    }
+    downloadResumeState_.setExpectedSize(expectedSize);
+    openSession();
+    std::int64_t resumeSize = incompleteFileSize(incompleteDestination_);
+    Subscription subscription = broadcaster_.subscribe();
+    setUpDownload(url, authToken, resumeSize, std::nullopt, timing_.requestTimeout, timing_.numRetries);
+    return subscription;
+}
+
+void Downloader::setUpDownload(const std::string& url, const std::optional<std::string>& authToken,
+                               std::int64_t resumeSize, const std::optional<HttpHeaders>& headers,
+                               std::chrono::milliseconds timeout, int numRetries) {
+    // A session opened for this start carries no transfers over from an earlier run here:
+    // Linux has no transfer service that outlives the process.
+    if (!session_.get()) return;
+    HttpRequest request;
+    request.url = url;
+    request.timeout = timeout;
+    if (headers) request.headers = *headers;
+    if (authToken) request.headers.set("Authorization", "Bearer " + *authToken);
+    task_.set(std::make_shared<TaskActor::Task>([this, request, resumeSize, numRetries](std::stop_token stop) {
+        transfer(stop, request, resumeSize, numRetries);
+    }));
+}
+
+void Downloader::transfer(std::stop_token stop, HttpRequest request, std::int64_t resumeSize, int numRetries) {
+    int fd = -1;
+    try {
+        std::optional<std::int64_t> expected = downloadResumeState_.expectedSize();
+        if (expected && resumeSize > *expected) {
+            // The partial file cannot be a start of this file: begin again.
+            fs::resize_file(incompleteDestination_, 0);
+            resumeSize = 0;
+        }
+        downloadResumeState_.setDownloadedSize(resumeSize);
+        if (resumeSize > 0) {
+            request.headers.set("Range", "bytes=" + std::to_string(resumeSize) + "-");
+            double progress = expected && *expected >= 1 ? static_cast<double>(resumeSize) / static_cast<double>(*expected) : 0;
+            broadcaster_.broadcast(DownloadState::downloading(progress, std::nullopt));
+        } else {
+            broadcaster_.broadcast(DownloadState::downloading(0, std::nullopt));
+        }
+        fd = ::open(incompleteDestination_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) throwFileError("cannot open the partial file " + incompleteDestination_.string());
+        if (resumeSize > 0 && ::lseek(fd, 0, SEEK_END) < 0) throwFileError("cannot seek in the partial file");
+        httpGet(request, fd, numRetries, stop);
+        checkCancellation(stop);
+        // Everything is written and closed before the file moves and anyone hears of it.
+        int closing = fd;
+        fd = -1;
+        if (::close(closing) != 0) throwFileError("cannot close the partial file");
+        moveDownloadedFile(incompleteDestination_, destination_, false);
+        broadcaster_.broadcast(DownloadState::completed(destination_));
+    } catch (...) {
+        if (fd >= 0) ::close(fd);
+        broadcaster_.broadcast(DownloadState::failed(std::current_exception()));
+    }
+}
+
+void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std::stop_token stop) {
+    const auto chunkSize = static_cast<std::size_t>(chunkSize_);
+    std::unique_ptr<char[]> buffer(new char[chunkSize]);
+    int allowance = numRetries;
+    bool restarted = false;
+    while (true) {
+        std::shared_ptr<Session> session = session_.get();
+        if (!session) throw DownloadError::unexpectedError();
+        HttpRequest attempt = request;
+        const std::int64_t askedFrom = downloadResumeState_.downloadedSize();
+        if (askedFrom > 0) {
+            attempt.headers.set("Range", "bytes=" + std::to_string(askedFrom) + "-");
+        } else {
+            attempt.headers.remove("Range");
+        }
+        bool headReceived = false;
+        bool complete = false;
+        std::size_t filled = 0;
+        auto lastReport = std::chrono::steady_clock::now();
+        std::int64_t lastReported = askedFrom;
+
+        auto startOver = [&] {
+            if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) throwFileError("cannot truncate the partial file");
+            downloadResumeState_.setDownloadedSize(0);
+            lastReported = 0;
+        };
+
+        Session::StreamHandler handler;
+        handler.didReceiveResponse = [&](const HttpResponse& response) {
+            int status = response.statusCode;
+            if (status == 416 && askedFrom > 0) {
+                // Asked past the end: either the partial file already holds the whole file, or it
+                // is not a start of this file at all.
+                auto range = parseContentRange(response.headers.value("Content-Range"));
+                auto expected = downloadResumeState_.expectedSize();
+                if (range && range->total == askedFrom && (!expected || *expected == askedFrom)) throw AlreadyComplete{};
+                if (!restarted) throw RestartFromStart{};
+                throw DownloadError::unexpectedError();
+            }
+            if (status < 200 || status > 299) throw DownloadError::unexpectedError();
+            if (status == 206) {
+                auto range = parseContentRange(response.headers.value("Content-Range"));
+                if (!range || range->start != askedFrom) {
+                    if (!restarted) throw RestartFromStart{};
+                    throw DownloadError::unexpectedError();
+                }
+            } else if (askedFrom > 0) {
+                // The server ignored the range and sends the whole file: take it from the start
+                // rather than append it to the bytes already there.
+                startOver();
+            }
+            headReceived = true;
+        };
+        handler.didReceiveData = [&](const char* data, std::size_t size) {
+            while (size > 0) {
+                std::size_t take = std::min(size, chunkSize - filled);
+                std::memcpy(buffer.get() + filled, data, take);
+                filled += take;
+                data += take;
+                size -= take;
+                if (filled < chunkSize) continue;
+                writeAll(fd, buffer.get(), filled);
+                downloadResumeState_.incDownloadedSize(static_cast<std::int64_t>(filled));
+                filled = 0;
+                allowance = timing_.numRetries;
+                auto expected = downloadResumeState_.expectedSize();
+                if (!expected) continue;
+                std::int64_t downloaded = downloadResumeState_.downloadedSize();
+                double progress = *expected == 0 ? 0 : static_cast<double>(downloaded) / static_cast<double>(*expected);
+                auto now = std::chrono::steady_clock::now();
+                double elapsed = std::chrono::duration<double>(now - lastReport).count();
+                std::optional<double> speed;
+                if (elapsed > 0) speed = static_cast<double>(downloaded - lastReported) / elapsed;
+                broadcaster_.broadcast(DownloadState::downloading(progress, speed));
+                lastReport = now;
+                lastReported = downloaded;
+            }
+        };
+
+        try {
+            session->stream(attempt, handler, stop);
+        } catch (const RestartFromStart&) {
+            restarted = true;
+            startOver();
+            continue;
+        } catch (const AlreadyComplete&) {
+            complete = true;
+        } catch (const TransportError& error) {
+            // Only a break of the body stream is retried; the bytes still in memory are dropped
+            // and asked for again from the count on disk.
+            bool broken = headReceived && error.kind() != TransportError::Kind::cancelled;
+            if (!broken || allowance <= 0 || stop.stop_requested()) throw;
+            std::mutex mutex;
+            std::condition_variable_any wake;
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, stop, timing_.retryWait, [] { return false; });
+            checkCancellation(stop);
+            openSession();
+            --allowance;
+            continue;
+        }
+        if (!complete && filled > 0) {
+            writeAll(fd, buffer.get(), filled);
+            downloadResumeState_.incDownloadedSize(static_cast<std::int64_t>(filled));
+        }
+        off_t fileSize = ::lseek(fd, 0, SEEK_END);
+        if (fileSize < 0) throwFileError("cannot seek in the partial file");
+        auto expected = downloadResumeState_.expectedSize();
+        if (expected && *expected != static_cast<std::int64_t>(fileSize)) throw DownloadError::unexpectedError();
+        return;
+    }
+}
+
+void Downloader::cancel() {
+    if (auto session = session_.get()) session->invalidateAndCancel();
+    if (auto task = task_.get()) task->request_stop();
+    broadcaster_.broadcast(DownloadState::failed(std::make_exception_ptr(TransportError::cancelled())));
+}
+
+}  // namespace korbit

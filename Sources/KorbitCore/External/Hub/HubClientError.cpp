@@ -1,0 +1,86 @@
+#include "KorbitCore/External/Hub/HubClientError.hpp"
+
+namespace korbit::Hub {
+
+std::string describe(std::exception_ptr error) {
+    if (!error) return "unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+HubClientError HubClientError::httpStatusCode(int status) {
+    HubClientError e(Kind::httpStatusCode, "HTTP error with status code: " + std::to_string(status));
+    e.status_ = status;
+    return e;
+}
+
+HubClientError HubClientError::jsonSerialization(std::string fileURL, std::string message) {
+    HubClientError e(Kind::jsonSerialization, message);
+    e.fileURL_ = std::move(fileURL);
+    e.text_ = std::move(message);
+    return e;
+}
+
+HubClientError HubClientError::downloadError(std::string text) {
+    HubClientError e(Kind::downloadError, "Download failed: " + text);
+    e.text_ = std::move(text);
+    return e;
+}
+
+HubClientError HubClientError::fileNotFound(std::string name) {
+    HubClientError e(Kind::fileNotFound, "File not found: " + name);
+    e.text_ = std::move(name);
+    return e;
+}
+
+HubClientError HubClientError::networkError(std::exception_ptr error) {
+    std::string description = describe(error);
+    HubClientError e(Kind::networkError, "Network error: " + description);
+    e.text_ = std::move(description);
+    e.underlying_ = error;
+    return e;
+}
+
+HubClientError HubClientError::resourceNotFound(std::string text) {
+    HubClientError e(Kind::resourceNotFound, "Resource not found: " + text);
+    e.text_ = std::move(text);
+    return e;
+}
+
+HubClientError HubClientError::configurationMissing(std::string text) {
+    HubClientError e(Kind::configurationMissing, "Required configuration file missing: " + text);
+    e.text_ = std::move(text);
+    return e;
+}
+
+HubClientError HubClientError::fileSystemError(std::exception_ptr error) {
+    std::string description = describe(error);
+    HubClientError e(Kind::fileSystemError, "File system error: " + description);
+    e.text_ = std::move(description);
+    e.underlying_ = error;
+    return e;
+}
+
+HubClientError HubClientError::parseError(std::string text) {
+    HubClientError e(Kind::parseError, "Parse error: " + text);
+    e.text_ = std::move(text);
+    return e;
+}
+
+HubClientError HubClientError::authorizationRequired() {
+    return HubClientError(Kind::authorizationRequired,
+                          "Authentication required. Please provide a valid Hugging Face token.");
+}
+
+HubClientError HubClientError::parse() { return HubClientError(Kind::parse, "Failed to parse server response."); }
+
+HubClientError HubClientError::unexpectedError() {
+    return HubClientError(Kind::unexpectedError, "An unexpected error occurred.");
+}
+
+}  // namespace korbit::Hub

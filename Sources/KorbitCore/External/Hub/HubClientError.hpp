@@ -1,0 +1,68 @@
+#pragma once
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+namespace korbit::Hub {
+
+/// The hub client's errors of requests, replies, files and parsing. `what()` is the message.
+class HubClientError : public std::runtime_error {
+public:
+    enum class Kind {
+        httpStatusCode,
+        jsonSerialization,
+        downloadError,
+        fileNotFound,
+        networkError,
+        resourceNotFound,
+        configurationMissing,
+        fileSystemError,
+        parseError,
+        authorizationRequired,
+        parse,
+        unexpectedError,
+    };
+
+    static HubClientError httpStatusCode(int status);
+    static HubClientError jsonSerialization(std::string fileURL, std::string message);
+    static HubClientError downloadError(std::string text);
+    static HubClientError fileNotFound(std::string name);
+    /// Carries a URL-loading error; the message uses its description.
+    static HubClientError networkError(std::exception_ptr error);
+    static HubClientError resourceNotFound(std::string text);
+    static HubClientError configurationMissing(std::string text);
+    /// Carries any error; the message uses its description.
+    static HubClientError fileSystemError(std::exception_ptr error);
+    static HubClientError parseError(std::string text);
+    static HubClientError authorizationRequired();
+    static HubClientError parse();
+    static HubClientError unexpectedError();
+
+    Kind kind() const { return kind_; }
+    int statusCode() const { return status_; }
+    /// The carried text (file name, message, ...), empty for cases without one.
+    const std::string& text() const { return text_; }
+    const std::string& fileURL() const { return fileURL_; }
+    /// The carried error of networkError and fileSystemError.
+    std::exception_ptr underlyingError() const { return underlying_; }
+    std::string errorDescription() const { return what(); }
+
+    bool operator==(const HubClientError& other) const {
+        return kind_ == other.kind_ && status_ == other.status_ && text_ == other.text_ && fileURL_ == other.fileURL_;
+    }
+
+private:
+    HubClientError(Kind kind, std::string message) : std::runtime_error(std::move(message)), kind_(kind) {}
+
+    Kind kind_;
+    int status_ = 0;
+    std::string text_;
+    std::string fileURL_;
+    std::exception_ptr underlying_;
+};
+
+/// The description of any error, as error messages quote it.
+std::string describe(std::exception_ptr error);
+
+}  // namespace korbit::Hub

@@ -1,0 +1,65 @@
+#include "KorbitCore/External/Hub/HubFileManagement.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace korbit {
+namespace {
+
+bool isHidden(const fs::path& path) {
+    std::string name = path.filename().string();
+    return !name.empty() && name[0] == '.';
+}
+
+void syncFile(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fdatasync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+std::vector<fs::path> getFileUrls(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) return files;
+    for (fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        const fs::directory_entry& entry = *it;
+        if (isHidden(entry.path())) {
+            if (entry.is_directory()) it.disable_recursion_pending();
+            continue;
+        }
+        // symlink_status would skip links to files; a cached file reached through a link counts.
+        if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    return files;
+}
+
+void moveDownloadedFile(const fs::path& from, const fs::path& to, bool) {
+    syncFile(from);
+    if (fs::is_directory(fs::symlink_status(to))) fs::remove_all(to);
+    if (to.has_parent_path()) fs::create_directories(to.parent_path());
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec == std::errc::cross_device_link) {
+        // Another file system: copy next to the destination, then replace it in one step.
+        fs::path staging = to;
+        staging += ".moving";
+        fs::copy_file(from, staging, fs::copy_options::overwrite_existing);
+        syncFile(staging);
+        fs::rename(staging, to);
+        fs::remove(from);
+        return;
+    }
+    if (ec) throw fs::filesystem_error("cannot move the downloaded file", from, to, ec);
+}
+
+}  // namespace korbit

@@ -1,0 +1,373 @@
+#include "FakeHub/FakeHub.hpp"
+#include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/External/Hub/Downloader.hpp"
+#include "Platform/Crypto/Sha256.hpp"
+#include "Platform/Net/TransportError.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <system_error>
+#include <thread>
+
+using namespace std::chrono_literals;
+using korbit::Downloader;
+using korbit::DownloadState;
+using platform::net::TransportError;
+using velmora::test::FakeHub;
+using velmora::test::readFile;
+using velmora::test::TempDir;
+using velmora::test::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::int64_t kChunk = 64 * 1024;
+
+std::string patterned(std::size_t size, unsigned seed = 1) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+Downloader::Timing fast() {
+    Downloader::Timing timing;
+    timing.requestTimeout = 300ms;
+    timing.retryWait = 10ms;
+    return timing;
+}
+
+struct Outcome {
+    std::vector<DownloadState> states;
+    const DownloadState& last() const { return states.back(); }
+    std::vector<double> progress() const {
+        std::vector<double> values;
+        for (const auto& s : states) {
+            if (s.kind == DownloadState::Kind::downloading) values.push_back(s.progress);
+        }
+        return values;
+    }
+};
+
+// Reads states until the transfer completes or fails.
+Outcome readAll(Downloader::Subscription& subscription) {
+    Outcome outcome;
+    while (auto state = subscription.next()) {
+        outcome.states.push_back(*state);
+        if (state->kind == DownloadState::Kind::completed || state->kind == DownloadState::Kind::failed) break;
+    }
+    return outcome;
+}
+
+template <typename E>
+std::optional<E> errorAs(const DownloadState& state) {
+    try {
+        std::rethrow_exception(state.error);
+    } catch (const E& e) {
+        return e;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+class DownloaderTest : public ::testing::Test {
+protected:
+    TempDir root{"hubroot"};
+    TempDir cache{"cache"};
+    FakeHub hub{root.path()};
+    fs::path destination = cache / "repo/file.bin";
+    fs::path partial = cache / "repo/.cache/huggingface/download/file.bin.tag.incomplete";
+
+    void SetUp() override { hub.setLargeFileThreshold(1 << 20); }
+
+    std::string serve(const std::string& contents, const std::string& name = "file.bin") {
+        writeFile(root / ("models/owner/name/" + name), contents);
+        return hub.endpoint() + "/owner/name/resolve/main/" + name;
+    }
+    void preparePartial(const std::string& contents = "") { writeFile(partial, contents); }
+};
+
+}  // namespace
+
+TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
+    std::string contents = patterned(kChunk * 2 + 5);
+    std::string url = serve(contents);
+    preparePartial();
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(outcome.states.front().kind, DownloadState::Kind::notStarted);
+    auto progress = outcome.progress();
+    ASSERT_EQ(progress.size(), 3u);  // the start, then one per chunk; none for the last 5 bytes
+    EXPECT_EQ(progress[0], 0.0);
+    EXPECT_DOUBLE_EQ(progress[1], double(kChunk) / double(contents.size()));
+    EXPECT_DOUBLE_EQ(progress[2], double(2 * kChunk) / double(contents.size()));
+    EXPECT_FALSE(outcome.states[1].speed);
+    EXPECT_TRUE(outcome.states[2].speed);
+    EXPECT_EQ(outcome.last().url, destination);
+    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
+}
+
+TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
+    std::string contents = patterned(16384);
+    std::string url = serve(contents);
+    preparePartial(contents.substr(0, 4096));
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, 16384);
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(outcome.progress(), std::vector<double>{0.25});
+    EXPECT_EQ(readFile(destination), contents);
+    auto gets = hub.requests("/resolve/");
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_EQ(gets[0].range, "bytes=4096-");
+}
+
+TEST_F(DownloaderTest, WithoutExpectedSizeReportsOnlyTheStartAndSkipsTheSizeCheck) {
+    std::string contents = patterned(kChunk * 3);
+    std::string url = serve(contents);
+    preparePartial();
+    writeFile(destination, "an older copy");
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, std::nullopt);
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(outcome.progress(), std::vector<double>{0.0});
+    EXPECT_EQ(readFile(destination), contents);  // the older copy is replaced
+}
+
+TEST_F(DownloaderTest, RetriesABrokenBodyFromTheBytesOnDisk) {
+    std::string contents = patterned(kChunk * 3 + 100);
+    std::string url = serve(contents);
+    hub.breakBody("file.bin", kChunk + 1000, 2);
+    preparePartial();
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    auto gets = hub.requests("/resolve/");
+    ASSERT_EQ(gets.size(), 3u);
+    EXPECT_EQ(gets[0].range, "-");
+    // One chunk reached the disk before each break; the bytes after it were asked for again.
+    EXPECT_EQ(gets[1].range, "bytes=" + std::to_string(kChunk) + "-");
+    EXPECT_EQ(gets[2].range, "bytes=" + std::to_string(2 * kChunk) + "-");
+}
+
+TEST_F(DownloaderTest, GivesUpAfterTheRetriesWithoutProgressAndKeepsThePartialFile) {
+    std::string contents = patterned(kChunk * 2);
+    std::string url = serve(contents);
+    hub.breakBody("file.bin", 1000, 10);
+    preparePartial();
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    auto error = errorAs<TransportError>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), TransportError::Kind::connectionLost);
+    EXPECT_EQ(hub.requests("/resolve/").size(), 6u);  // the first attempt and five retries
+    EXPECT_TRUE(fs::exists(partial));
+    EXPECT_FALSE(fs::exists(destination));
+}
+
+TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
+    std::string contents = patterned(kChunk + 777);
+    std::string url = serve(contents);
+    hub.ignoreRange(true);
+    preparePartial(contents.substr(0, 5000));
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_EQ(hub.requests("/resolve/").front().range, "bytes=5000-");
+
+    // Without an expected size the whole body still replaces what was there.
+    fs::remove(destination);
+    preparePartial("garbage that is not a start of the file");
+    Downloader again(destination, partial, false, kChunk, fast());
+    auto second = again.download(url, std::nullopt, std::nullopt);
+    ASSERT_EQ(readAll(second).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+}
+
+TEST_F(DownloaderTest, APartialFileLongerThanTheFileStartsOver) {
+    std::string contents = patterned(3000);
+    std::string url = serve(contents);
+    preparePartial(patterned(5000, 7));
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, 3000);
+    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
+}
+
+TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
+    std::string contents = patterned(3000);
+    std::string url = serve(contents);
+    // The partial file already holds every byte (the process stopped before the move).
+    preparePartial(contents);
+    {
+        Downloader downloader(destination, partial, false, kChunk, fast());
+        auto subscription = downloader.download(url, std::nullopt, 3000);
+        ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+        EXPECT_EQ(readFile(destination), contents);
+        EXPECT_EQ(hub.requests("/resolve/").size(), 1u);
+    }
+    // A 416 that does not confirm the size: the file is fetched again from the start, once.
+    hub.clearRequests();
+    fs::remove(destination);
+    preparePartial(contents.substr(0, 1000));
+    hub.answerStatus("GET", "/resolve/", 416, 1);
+    {
+        Downloader downloader(destination, partial, false, kChunk, fast());
+        auto subscription = downloader.download(url, std::nullopt, 3000);
+        ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+        EXPECT_EQ(readFile(destination), contents);
+        auto gets = hub.requests("/resolve/");
+        ASSERT_EQ(gets.size(), 2u);
+        EXPECT_EQ(gets[1].range, "-");
+    }
+    hub.answerStatus("GET", "/resolve/", 416, -1);
+    preparePartial(contents.substr(0, 1000));
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, 3000);
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    EXPECT_TRUE(errorAs<korbit::DownloadError>(outcome.last()));
+}
+
+TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
+    std::string url = serve(patterned(1000));
+    preparePartial();
+    hub.answerStatus("GET", "/resolve/", 500, 1);
+    {
+        Downloader downloader(destination, partial, false, kChunk, fast());
+        auto subscription = downloader.download(url, std::nullopt, 1000);
+        Outcome outcome = readAll(subscription);
+        ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+        auto error = errorAs<korbit::DownloadError>(outcome.last());
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind(), korbit::DownloadError::Kind::unexpectedError);
+        EXPECT_EQ(hub.requests("/resolve/").size(), 1u);
+    }
+    hub.clearRequests();
+    hub.stallBeforeHead("/resolve/", 2s);
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto start = std::chrono::steady_clock::now();
+    auto subscription = downloader.download(url, std::nullopt, 1000);
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    auto error = errorAs<TransportError>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), TransportError::Kind::timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    EXPECT_EQ(hub.requests("/resolve/").size(), 1u);
+}
+
+TEST_F(DownloaderTest, AStallInTheBodyIsAnIdleTimeOutAndIsRetried) {
+    std::string contents = patterned(kChunk * 2 + 10);
+    std::string url = serve(contents);
+    hub.stallMidBody("file.bin", kChunk + 10, 2s);
+    preparePartial();
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    auto gets = hub.requests("/resolve/");
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[1].range, "bytes=" + std::to_string(kChunk) + "-");
+}
+
+TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
+    std::string contents = patterned(kChunk * 2 + 10);
+    std::string url = serve(contents);
+    hub.stallMidBody("file.bin", kChunk + 10, 5s);
+    preparePartial();
+    {
+        Downloader::Timing slow = fast();
+        slow.requestTimeout = 10s;
+        Downloader downloader(destination, partial, false, kChunk, slow);
+        auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+        // Wait for the first chunk, then cancel while the server stalls.
+        while (auto state = subscription.next()) {
+            if (state->kind == DownloadState::Kind::downloading && state->progress > 0) break;
+        }
+        downloader.cancel();
+        auto state = subscription.next();
+        ASSERT_TRUE(state);
+        ASSERT_EQ(state->kind, DownloadState::Kind::failed);
+        auto error = errorAs<TransportError>(*state);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind(), TransportError::Kind::cancelled);
+    }
+    EXPECT_EQ(Downloader::incompleteFileSize(partial), kChunk);
+    EXPECT_EQ(Downloader::incompleteFileSize(cache / "missing"), 0);
+    Downloader resumed(destination, partial, false, kChunk, fast());
+    auto subscription = resumed.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_EQ(hub.requests("/resolve/").back().range, "bytes=" + std::to_string(kChunk) + "-");
+}
+
+TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
+    std::string url = serve(patterned(100));
+    Downloader downloader(destination, partial, false, kChunk, fast());
+    auto subscription = downloader.download(url, std::nullopt, 100);
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    EXPECT_TRUE(errorAs<std::system_error>(outcome.last()));
+    EXPECT_TRUE(hub.requests("/resolve/").empty());
+}
+
+TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
+    std::string contents = patterned(3 << 20);
+    std::string url = serve(contents, "big.bin");
+    hub.setLargeFileThreshold(1 << 20);
+    preparePartial();
+    Downloader downloader(destination, partial, false, Downloader::kDefaultChunkSize, fast());
+    auto subscription = downloader.download(url, "secret", static_cast<std::int64_t>(contents.size()));
+    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(platform::crypto::Sha256::hex(readFile(destination)), FakeHub::sha256Of(root / "models/owner/name/big.bin"));
+    auto requests = hub.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].authorization, "Bearer secret");
+    EXPECT_EQ(requests[1].host.rfind("localhost:", 0), 0u);
+    EXPECT_FALSE(requests[1].authorization);
+}
+
+TEST(Broadcaster, ReplaysTheLatestStateAndEndsReadersWhenGone) {
+    std::optional<korbit::Broadcaster<int>::Subscription> early, late;
+    {
+        korbit::Broadcaster<int> broadcaster([] { return std::optional<int>(-1); });
+        early = broadcaster.subscribe();
+        broadcaster.broadcast(1);
+        broadcaster.broadcast(2);
+        late = broadcaster.subscribe();
+        broadcaster.broadcast(3);
+    }
+    std::vector<int> seenEarly, seenLate;
+    while (auto v = early->next()) seenEarly.push_back(*v);
+    while (auto v = late->next()) seenLate.push_back(*v);
+    EXPECT_EQ(seenEarly, (std::vector<int>{-1, 1, 2, 3}));
+    EXPECT_EQ(seenLate, (std::vector<int>{2, 3}));
+}
+
+TEST(Downloader, BackgroundSwitchIsRecordedInTheSessionSettings) {
+    Downloader background("/tmp/x", "/tmp/x.incomplete", true);
+    EXPECT_TRUE(background.sessionConfig().isBackground);
+    EXPECT_EQ(background.sessionConfig().identifier, "tessaloom.hub.downloader");
+    EXPECT_FALSE(background.sessionConfig().isDiscretionary);
+    EXPECT_TRUE(background.sessionConfig().sessionSendsLaunchEvents);
+    EXPECT_EQ(background.chunkSize(), 10485760);
+    Downloader foreground("/tmp/x", "/tmp/x.incomplete");
+    EXPECT_FALSE(foreground.sessionConfig().isBackground);
+}
