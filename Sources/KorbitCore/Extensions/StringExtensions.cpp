@@ -66,6 +66,18 @@ std::string trimmingFromEnd(std::string_view input, std::string_view character, 
     return std::string(input.substr(0, bounds[clusters]));
 }
 
+std::string trimmingFromStart(std::string_view input, std::string_view character, long upto) {
+    if (upto < 1 || input.empty()) return std::string(input);
+    std::vector<std::size_t> bounds = text::graphemeBoundaries(input);
+    std::size_t removed = 0;
+    while (static_cast<long>(removed) < upto && removed + 1 < bounds.size()) {
+        std::string_view first = input.substr(bounds[removed], bounds[removed + 1] - bounds[removed]);
+        if (!text::canonicallyEquivalent(first, character)) break;
+        ++removed;
+    }
+    return std::string(input.substr(bounds[removed]));
+}
+
 std::optional<std::string> lastNaturalBoundary(std::string_view input, long minTokenCount,
                                                const std::function<std::vector<int>(const std::string&)>& encode) {
     if (input.empty()) return std::nullopt;

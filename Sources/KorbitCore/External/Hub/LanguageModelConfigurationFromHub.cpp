@@ -1,0 +1,172 @@
+#include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
+
+#include "Platform/Text/Unicode.hpp"
+
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+namespace korbit {
+
+struct LanguageModelConfigurationFromHub::State {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    std::optional<Configurations> result;
+    std::exception_ptr error;
+};
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool pathExists(const fs::path& path) {
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
+
+/// The whole file as text, or nothing when it cannot be read or is not UTF-8.
+std::optional<std::string> readUtf8(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad() || !platform::text::isValidUtf8(bytes)) return std::nullopt;
+    return bytes;
+}
+
+/// First letter of each word upper-case, the rest lower-case (ICU title-casing).
+std::string capitalized(const std::string& text) {
+    icu::UnicodeString s = icu::UnicodeString::fromUTF8(text);
+    s.toTitle(nullptr, icu::Locale::getRoot());
+    std::string out;
+    s.toUTF8String(out);
+    return out;
+}
+
+}  // namespace
+
+const std::vector<std::string>& LanguageModelConfigurationFromHub::tokenizerFilePatterns() {
+    static const std::vector<std::string> names{"config.json", "tokenizer_config.json", "chat_template.jinja",
+                                                "chat_template.json", "tokenizer.json"};
+    return names;
+}
+
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder) {
+    start([folder = std::move(modelFolder)] { return loadConfig(folder, readConfiguration); });
+}
+
+void LanguageModelConfigurationFromHub::start(std::function<Configurations()> work) {
+    state_ = std::make_shared<State>();
+    // The thread shares the state, so the object may go away while the work still runs.
+    std::thread([state = state_, work = std::move(work)] {
+        std::optional<Configurations> result;
+        std::exception_ptr error;
+        try {
+            result = work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard guard(state->lock);
+            state->result = std::move(result);
+            state->error = error;
+            state->done = true;
+        }
+        state->finished.notify_all();
+    }).detach();
+}
+
+const LanguageModelConfigurationFromHub::Configurations& LanguageModelConfigurationFromHub::configurations() const {
+    std::unique_lock guard(state_->lock);
+    state_->finished.wait(guard, [&] { return state_->done; });
+    if (state_->error) std::rethrow_exception(state_->error);
+    return *state_->result;
+}
+
+Config LanguageModelConfigurationFromHub::readConfiguration(const std::filesystem::path& file) {
+    Config config;
+    try {
+        config = Config::readJsonFile(file);
+    } catch (const std::system_error&) {
+        throw;
+    } catch (const std::exception&) {
+        throw std::runtime_error("JSON Serialization failed for file://" + fs::absolute(file).string() +
+                                 ". Please verify that you have set the HF_TOKEN environment variable.");
+    }
+    if (!config.dictionary()) throw std::runtime_error("Failed to parse server response.");
+    return config;
+}
+
+LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
+    const std::filesystem::path& modelFolder, const ConfigurationReader& read) {
+    auto readRequired = [&](const fs::path& path) {
+        try {
+            return read(path);
+        } catch (const std::system_error& e) {
+            throw std::runtime_error(std::string("File system error: ") + e.what());
+        }
+    };
+
+    Configurations configurations;
+    const fs::path modelConfigPath = modelFolder / "config.json";
+    if (pathExists(modelConfigPath)) configurations.modelConfig = readRequired(modelConfigPath);
+
+    const fs::path dataPath = modelFolder / "tokenizer.json";
+    if (!pathExists(dataPath)) throw std::runtime_error("Required configuration file missing: tokenizer.json");
+    configurations.tokenizerData = readRequired(dataPath);
+
+    const fs::path tokenizerConfigPath = modelFolder / "tokenizer_config.json";
+    if (pathExists(tokenizerConfigPath)) configurations.tokenizerConfig = readRequired(tokenizerConfigPath);
+
+    // The chat template: the .jinja file wins, even when it cannot be read.
+    std::optional<std::string> chatTemplate;
+    const fs::path jinjaPath = modelFolder / "chat_template.jinja";
+    const fs::path templateJsonPath = modelFolder / "chat_template.json";
+    if (pathExists(jinjaPath)) {
+        chatTemplate = readUtf8(jinjaPath);
+    } else if (pathExists(templateJsonPath)) {
+        try {
+            chatTemplate = read(templateJsonPath)["chatTemplate"].string();
+        } catch (const std::exception&) {
+            chatTemplate.reset();
+        }
+    }
+    if (chatTemplate) {
+        Config::Dictionary entries;
+        if (configurations.tokenizerConfig) {
+            if (const Config::Dictionary* existing = configurations.tokenizerConfig->dictionary()) entries = *existing;
+        }
+        entries.insert_or_assign(BinaryDistinctString("chat_template"), Config(*chatTemplate));
+        configurations.tokenizerConfig = Config(std::move(entries));
+    }
+    return configurations;
+}
+
+std::optional<std::string> LanguageModelConfigurationFromHub::modelType() const {
+    const Configurations& loaded = configurations();
+    if (!loaded.modelConfig) return std::nullopt;
+    return (*loaded.modelConfig)["modelType"].string();
+}
+
+std::optional<Config> LanguageModelConfigurationFromHub::tokenizerConfig() const {
+    const Configurations& loaded = configurations();
+    if (!loaded.tokenizerConfig) return std::nullopt;
+    if (std::optional<Config> className = loaded.tokenizerConfig->member("tokenizerClass"); className && className->string()) {
+        return loaded.tokenizerConfig;
+    }
+    std::optional<std::string> type = modelType();
+    if (!type) return loaded.tokenizerConfig;
+    Config::Dictionary entries;
+    if (const Config::Dictionary* existing = loaded.tokenizerConfig->dictionary()) entries = *existing;
+    entries.insert_or_assign(BinaryDistinctString("tokenizer_class"), Config(capitalized(*type) + "Tokenizer"));
+    return Config(std::move(entries));
+}
+
+}  // namespace korbit
