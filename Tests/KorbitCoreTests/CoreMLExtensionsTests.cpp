@@ -122,3 +122,26 @@ TEST(CoreMLExtensions, TensorConversions) {
     }
     EXPECT_THROW(toMLMultiArray(bytes), std::invalid_argument);
 }
+
+namespace {
+
+class RecordingLoader : public MLModelLoading {
+public:
+    using MLModelLoading::loadModel;
+    void loadModel(const std::filesystem::path& url, MLComputeUnits units, bool prewarm) override {
+        calls.push_back(url.string() + " " + description(units) + (prewarm ? " prewarm" : " load"));
+    }
+    void unloadModel() override { calls.push_back("unload"); }
+    std::vector<std::string> calls;
+};
+
+}  // namespace
+
+TEST(CoreMLExtensions, LoadingWithoutAFlagDoesNotPrewarm) {
+    RecordingLoader loader;
+    loader.loadModel("/m/AudioEncoder.mlmodelc", MLComputeUnits::cpuAndGPU);
+    loader.loadModel("/m/AudioEncoder.mlmodelc", MLComputeUnits::all, true);
+    loader.unloadModel();
+    EXPECT_EQ(loader.calls, (std::vector<std::string>{"/m/AudioEncoder.mlmodelc cpuAndGPU load",
+                                                      "/m/AudioEncoder.mlmodelc all prewarm", "unload"}));
+}
