@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
@@ -281,25 +283,44 @@ Hyperparameters readCheckpointHyperparameters(const std::filesystem::path& folde
 void convertCheckpoint(const std::filesystem::path& checkpoint, const std::filesystem::path& folder,
                        std::optional<TensorDataType> storeAs) {
     const Hyperparameters p = readCheckpointHyperparameters(checkpoint);
-    SafetensorsFile weights(checkpoint / "model.safetensors");
-    std::vector<TensorData> tensors;
-    for (const auto& [name, view] : weights.tensors()) {
-        if (name.rfind("model.encoder.", 0) != 0 && name.rfind("model.decoder.", 0) != 0) continue;
-        TensorDataType target = storeAs.value_or(view.dataType);
-        if (view.dataType != TensorDataType::F16 && view.dataType != TensorDataType::F32 && !storeAs)
-            target = TensorDataType::F32;
-        TensorData t;
-        if (target == view.dataType) {
-            t.name = name;
-            t.dataType = view.dataType;
-            t.shape = view.shape;
-            t.external = view.data;
-            t.externalBytes = view.bytes;
-        } else {
-            t = TensorData::fromFloats(name, view.shape, view.toFloat(), target);
+    // One file, or shards listed by model.safetensors.index.json.
+    std::vector<std::unique_ptr<SafetensorsFile>> files;
+    if (!std::filesystem::exists(checkpoint / "model.safetensors") &&
+        std::filesystem::exists(checkpoint / "model.safetensors.index.json")) {
+        const auto indexPath = checkpoint / "model.safetensors.index.json";
+        const json index = readJson(indexPath);
+        if (!index.contains("weight_map") || !index["weight_map"].is_object())
+            throw std::runtime_error(indexPath.string() + ": \"weight_map\" is missing");
+        std::set<std::string> shards;
+        for (const auto& [tensor, shard] : index["weight_map"].items())
+            if (shard.is_string()) shards.insert(shard.get<std::string>());
+        for (const auto& shard : shards) {
+            if (shard.find('/') != std::string::npos)
+                throw std::runtime_error(indexPath.string() + ": shard \"" + shard + "\" is not a file of the folder");
+            files.push_back(std::make_unique<SafetensorsFile>(checkpoint / shard));
         }
-        tensors.push_back(std::move(t));
+    } else {
+        files.push_back(std::make_unique<SafetensorsFile>(checkpoint / "model.safetensors"));
     }
+    std::vector<TensorData> tensors;
+    for (const auto& file : files)
+        for (const auto& [name, view] : file->tensors()) {
+            if (name.rfind("model.encoder.", 0) != 0 && name.rfind("model.decoder.", 0) != 0) continue;
+            TensorDataType target = storeAs.value_or(view.dataType);
+            if (view.dataType != TensorDataType::F16 && view.dataType != TensorDataType::F32 && !storeAs)
+                target = TensorDataType::F32;
+            TensorData t;
+            if (target == view.dataType) {
+                t.name = name;
+                t.dataType = view.dataType;
+                t.shape = view.shape;
+                t.external = view.data;
+                t.externalBytes = view.bytes;
+            } else {
+                t = TensorData::fromFloats(name, view.shape, view.toFloat(), target);
+            }
+            tensors.push_back(std::move(t));
+        }
     writeModelFolder(folder, p, tensors);
     // Loading each bundle checks every tensor's presence and shape.
     for (const char* name : {kMelModelName, kEncoderModelName, kDecoderModelName})

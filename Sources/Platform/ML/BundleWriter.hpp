@@ -53,7 +53,8 @@ void writeCheckpointFolder(const std::filesystem::path& folder, const Hyperparam
 /// Reads a checkpoint folder's sizes (config.json, and alignment heads from generation_config.json).
 Hyperparameters readCheckpointHyperparameters(const std::filesystem::path& folder);
 
-/// Converts a checkpoint folder into the three bundles. Weights keep their element type unless
+/// Converts a checkpoint folder (model.safetensors, or shards listed in model.safetensors.index.json)
+/// into the three bundles. Weights keep their element type unless
 /// `storeAs` says otherwise (BF16 becomes F32). The bundles are loaded once to check them.
 void convertCheckpoint(const std::filesystem::path& checkpoint, const std::filesystem::path& folder,
                        std::optional<TensorDataType> storeAs = std::nullopt);

@@ -229,8 +229,53 @@ TEST(ModelConversion, ConvertedCheckpointGivesTheSameOutputsAsDirectBundles) {
         outputs[i++] = state.step(*decoder, 50259, 1).at("logits").toFloatVector();
     }
     EXPECT_EQ(outputs[0], outputs[1]);
+    // The same checkpoint split into two shards converts to the same bundles.
+    std::vector<TensorData> encoderPart, decoderPart;
+    for (const auto& t : tensors) (t.name.find(".encoder.") != std::string::npos ? encoderPart : decoderPart).push_back(t);
+    writeCheckpointFolder(dir / "sharded", p, {});
+    std::filesystem::remove(dir / "sharded/model.safetensors");
+    writeSafetensors(dir / "sharded/model-00001-of-00002.safetensors", encoderPart);
+    writeSafetensors(dir / "sharded/model-00002-of-00002.safetensors", decoderPart);
+    nlohmann::json map;
+    for (const auto& t : encoderPart) map[t.name] = "model-00001-of-00002.safetensors";
+    for (const auto& t : decoderPart) map[t.name] = "model-00002-of-00002.safetensors";
+    writeFile(dir / "sharded/model.safetensors.index.json", nlohmann::json{{"weight_map", map}}.dump());
+    convertCheckpoint(dir / "sharded", dir / "fromShards");
+    EXPECT_EQ(readFile(dir / "fromShards/TextDecoder.mlmodelc/weights.safetensors"),
+              readFile(dir / "converted/TextDecoder.mlmodelc/weights.safetensors"));
+    EXPECT_EQ(readFile(dir / "fromShards/AudioEncoder.mlmodelc/weights.safetensors"),
+              readFile(dir / "converted/AudioEncoder.mlmodelc/weights.safetensors"));
+
     // Half-precision storage on request.
     convertCheckpoint(dir / "checkpoint", dir / "half", TensorDataType::F16);
     SafetensorsFile half(dir / "half/TextDecoder.mlmodelc/weights.safetensors");
     EXPECT_EQ(half.find("model.decoder.layers.0.fc1.weight")->dataType, TensorDataType::F16);
+}
+
+TEST(ModelConversion, BadCheckpointsNameTheirProblem) {
+    TempDir dir;
+    auto p = smallHyperparameters(16);
+    writeCheckpointFolder(dir / "ckpt", p, randomCheckpointTensors(p, 2, TensorDataType::F16));
+    auto message = [&] {
+        try {
+            convertCheckpoint(dir / "ckpt", dir / "out");
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("(converted)");
+    };
+    auto config = nlohmann::json::parse(readFile(dir / "ckpt/config.json"));
+    config.erase("d_model");
+    writeFile(dir / "ckpt/config.json", config.dump());
+    EXPECT_NE(message().find("\"d_model\" is missing"), std::string::npos);
+    config["d_model"] = 64;
+    config["decoder_ffn_dim"] = 100;
+    writeFile(dir / "ckpt/config.json", config.dump());
+    EXPECT_NE(message().find("\"decoder_ffn_dim\" is not 4 x d_model"), std::string::npos);
+    config["decoder_ffn_dim"] = 256;
+    config["decoder_layers"] = 3;  // more layers than the weights hold
+    writeFile(dir / "ckpt/config.json", config.dump());
+    EXPECT_NE(message().find("\"model.decoder.layers.2."), std::string::npos);
+    std::filesystem::remove(dir / "ckpt/model.safetensors");
+    EXPECT_NE(message().find("Cannot open weights file"), std::string::npos);
 }
