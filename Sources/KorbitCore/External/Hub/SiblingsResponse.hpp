@@ -1,0 +1,28 @@
+#pragma once
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <string>
+#include <vector>
+
+namespace korbit {
+
+/// One file of a repository listing (also `HubApi::Sibling`).
+struct Sibling {
+    /// The path relative to the repository root, "/" between folders.
+    std::string rfilename;
+};
+
+/// The repository listing's reply (also `HubApi::SiblingsResponse`); other keys are ignored.
+struct SiblingsResponse {
+    std::vector<Sibling> siblings;
+};
+
+void to_json(nlohmann::json& json, const Sibling& sibling);
+/// Throws nlohmann's errors when "rfilename" is missing or not a string.
+void from_json(const nlohmann::json& json, Sibling& sibling);
+void to_json(nlohmann::json& json, const SiblingsResponse& response);
+/// Throws nlohmann's errors when "siblings" is missing or malformed.
+void from_json(const nlohmann::json& json, SiblingsResponse& response);
+
+}  // namespace korbit
