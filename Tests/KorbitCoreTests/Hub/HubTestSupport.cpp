@@ -1,0 +1,91 @@
+#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
+
+#include "KorbitCore/External/Hub/NetworkMonitor.hpp"
+#include "Platform/Net/PathMonitor.hpp"
+
+#include <chrono>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace velmora::test {
+namespace {
+
+// Installed before any test runs, so that the shared monitor is built on the test network.
+class NetworkEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        platform::net::PathMonitor::setDefaultSourceFactory(
+            [] { return std::shared_ptr<platform::net::PathSource>(&testNetwork(), [](auto*) {}); });
+    }
+};
+
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
+
+}  // namespace
+
+platform::net::ManualPathSource& testNetwork() {
+    static platform::net::ManualPathSource source;
+    return source;
+}
+
+void settleNetworkState(bool connected) {
+    platform::net::NetworkPath path;
+    path.status = connected ? platform::net::NetworkPath::Status::satisfied : platform::net::NetworkPath::Status::unsatisfied;
+    testNetwork().setPath(path);
+    auto& state = korbit::NetworkMonitor::shared().state();
+    for (int i = 0; i < 500 && state.isConnected() != connected; ++i) std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(state.isConnected(), connected);
+}
+
+std::string patternedBytes(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+CapturedLog::CapturedLog() {
+    platform::log::SystemLog::setSink([this](const platform::log::LogEntry& entry) {
+        std::lock_guard lock(mutex_);
+        lines_.push_back(entry.text);
+    });
+}
+
+CapturedLog::~CapturedLog() { platform::log::SystemLog::setSink({}); }
+
+std::vector<std::string> CapturedLog::lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+}
+
+void HubTest::addFile(const std::string& repoId, const std::string& name, const std::string& contents,
+                      const std::string& kind) {
+    writeFile(root.path() / kind / repoId / name, contents);
+}
+
+korbit::HubApiTiming HubTest::fastTiming() {
+    korbit::HubApiTiming timing;
+    timing.requestTimeout = 2s;
+    timing.transfer.requestTimeout = 300ms;
+    timing.transfer.retryWait = 10ms;
+    timing.chunkSize = kChunk;
+    return timing;
+}
+
+korbit::HubApi HubTest::makeHub(std::optional<std::string> token) const {
+    return korbit::HubApi(cache.path(), std::move(token), hub.endpoint(), false, fastTiming());
+}
+
+std::vector<HubRequest> HubTest::fileGets() const {
+    std::vector<HubRequest> gets;
+    for (auto& request : hub.requests()) {
+        if (request.method == "GET" && request.target.rfind("/api/", 0) != 0) gets.push_back(request);
+    }
+    return gets;
+}
+
+}  // namespace velmora::test

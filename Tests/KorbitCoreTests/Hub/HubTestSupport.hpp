@@ -1,0 +1,63 @@
+#pragma once
+
+#include "FakeHub/FakeHub.hpp"
+#include "KorbitCore/External/Hub/HubApi.hpp"
+#include "Platform/Log/SystemLog.hpp"
+#include "Platform/Net/NetworkPath.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+/// The network path every hub client of the test process sees (the machine's own is never asked).
+platform::net::ManualPathSource& testNetwork();
+
+/// Waits until the shared network monitor has taken in the test network's current path.
+void settleNetworkState(bool connected);
+
+/// Deterministic bytes of a given size.
+std::string patternedBytes(std::size_t size, unsigned seed = 1);
+
+/// Collects the system log's entries while it lives.
+class CapturedLog {
+public:
+    CapturedLog();
+    ~CapturedLog();
+    std::vector<std::string> lines() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+/// A fake hub serving a temporary folder, a temporary cache, and clients with short waits.
+class HubTest : public ::testing::Test {
+protected:
+    TempDir root{"hubroot"};
+    TempDir cache{"cache"};
+    FakeHub hub{root.path()};
+
+    static constexpr std::int64_t kChunk = 64 * 1024;
+
+    /// Writes a file of a model repository (or of another kind) on the hub.
+    void addFile(const std::string& repoId, const std::string& name, const std::string& contents,
+                 const std::string& kind = "models");
+    korbit::HubApi makeHub(std::optional<std::string> token = std::string()) const;
+    static korbit::HubApiTiming fastTiming();
+    std::filesystem::path repoFolder(const std::string& repoId, const std::string& kind = "models") const {
+        return cache.path() / kind / repoId;
+    }
+    std::filesystem::path metadataFile(const std::string& repoId, const std::string& name) const {
+        return repoFolder(repoId) / ".cache/huggingface/download" / (name + ".metadata");
+    }
+    /// GET requests for files (listing and probes excluded).
+    std::vector<HubRequest> fileGets() const;
+};
+
+}  // namespace velmora::test
