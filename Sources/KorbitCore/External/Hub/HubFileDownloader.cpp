@@ -44,7 +44,6 @@ public:
                 ::close(fd_);
                 throw std::system_error(error, std::generic_category(), "cannot lock " + path.string());
             }
-            waited_ = true;
             if (stop.stop_requested()) {
                 ::close(fd_);
                 throw CancellationError();
@@ -59,12 +58,10 @@ public:
     PartialFileLock(const PartialFileLock&) = delete;
     PartialFileLock& operator=(const PartialFileLock&) = delete;
 
-    bool waited() const { return waited_; }
     bool current() const { return current_; }
 
 private:
     int fd_ = -1;
-    bool waited_ = false;
     bool current_ = false;
 };
 
@@ -150,14 +147,16 @@ fs::path HubFileDownloader::download(const ProgressHandler& progressHandler, std
     while (true) {
         prepareCacheDestination(partial);
         PartialFileLock lock(partial, stop);
-        if (!lock.current()) {
-            // Another download of this version finished meanwhile and moved the partial file away.
-            if (isCurrent(hub.readDownloadMetadata(metadataPath()))) {
-                hub.writeDownloadMetadata(remoteCommit, etag, metadataPath());
-                return destination();
-            }
-            continue;
+        // Another download of this version may have finished meanwhile (it moved the partial
+        // file away and wrote the metadata before it let go of the lock).
+        std::optional<LocalDownloadFileMetadata> now = hub.readDownloadMetadata(metadataPath());
+        if (downloaded() && now && now->etag == etag) {
+            std::error_code ignored;
+            if (lock.current() && fs::file_size(partial, ignored) == 0) fs::remove(partial, ignored);
+            hub.writeDownloadMetadata(remoteCommit, etag, metadataPath());
+            return destination();
         }
+        if (!lock.current()) continue;
         Downloader downloader(destination(), partial, backgroundSession, hub.timing.chunkSize, hub.timing.transfer);
         Downloader::Subscription states = downloader.download(source(), hfToken, remote.size);
         std::stop_callback onStop(stop, [&downloader] { downloader.cancel(); });

@@ -1,0 +1,145 @@
+#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
+#include "Platform/Crypto/Sha256.hpp"
+
+#include <regex>
+#include <sys/stat.h>
+
+using korbit::EnvironmentError;
+using korbit::HubApi;
+using korbit::Hub::HubClientError;
+using velmora::test::CapturedLog;
+using velmora::test::readFile;
+using velmora::test::TempDir;
+using velmora::test::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+HubApi offlineClient(const fs::path& base) { return HubApi(base, std::string(), std::string("http://127.0.0.1:1")); }
+
+}  // namespace
+
+TEST(HubMetadata, WritesThreeLinesAndReadsThemBack) {
+    TempDir folder;
+    HubApi client = offlineClient(folder.path());
+    fs::path path = folder / "repo/.cache/huggingface/download/sub/model.bin.metadata";
+    double before = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    client.writeDownloadMetadata("0123456789abcdef0123456789abcdef01234567", "etag-1", path);
+    std::string text = readFile(path);
+    EXPECT_TRUE(std::regex_match(text, std::regex("0123456789abcdef0123456789abcdef01234567\netag-1\n[0-9]+\\.[0-9]+\n")))
+        << text;
+    auto metadata = client.readDownloadMetadata(path);
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ(metadata->commitHash, "0123456789abcdef0123456789abcdef01234567");
+    EXPECT_EQ(metadata->etag, "etag-1");
+    EXPECT_EQ(metadata->filename, "model.bin");
+    double written = metadata->timestamp.time_since_epoch().count();
+    EXPECT_GE(written, before - 1);
+    EXPECT_LE(written, before + 60);
+    // Rewriting replaces the file whole.
+    client.writeDownloadMetadata("c2", "e2", path);
+    EXPECT_EQ(client.readDownloadMetadata(path)->etag, "e2");
+    EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST(HubMetadata, ReaderAcceptsWhatReadsAsANumberAndTrimsPieces) {
+    TempDir folder;
+    HubApi client = offlineClient(folder.path());
+    writeFile(folder / "a.metadata.metadata", "  commit \n\tetag\n17e8\nextra line\n");
+    auto metadata = client.readDownloadMetadata(folder / "a.metadata.metadata");
+    ASSERT_TRUE(metadata);
+    EXPECT_EQ(metadata->commitHash, "commit");
+    EXPECT_EQ(metadata->etag, "etag");
+    EXPECT_EQ(metadata->filename, "a");
+    EXPECT_EQ(metadata->timestamp.time_since_epoch().count(), 17e8);
+    writeFile(folder / "whole.metadata", "c\ne\n1733500000.0\n");
+    EXPECT_EQ(client.readDownloadMetadata(folder / "whole.metadata")->timestamp.time_since_epoch().count(), 1733500000.0);
+    EXPECT_FALSE(client.readDownloadMetadata(folder / "missing.metadata"));
+}
+
+TEST(HubMetadata, BadFilesAreLoggedRemovedAndTreatedAsMissing) {
+    TempDir folder;
+    HubApi client = offlineClient(folder.path());
+    struct Case {
+        std::string contents;
+        std::string reason;
+    };
+    std::vector<Case> cases = {
+        {"c\ne\n12:30\n", "Invalid metadata: Invalid timestamp format"},
+        {"only one line", "Invalid metadata: Metadata file is missing required fields"},
+        // CR LF gives an empty piece between CR and LF: the time text is then the tag's line.
+        {"c\r\ne\r\n1.5\r\n", "Invalid metadata: Invalid timestamp format"},
+    };
+    for (const auto& c : cases) {
+        fs::path path = folder / "x.metadata";
+        writeFile(path, c.contents);
+        CapturedLog log;
+        EXPECT_FALSE(client.readDownloadMetadata(path));
+        EXPECT_FALSE(fs::exists(path));
+        ASSERT_EQ(log.lines().size(), 1u);
+        EXPECT_EQ(log.lines()[0], "Invalid metadata file file://" + path.string() + ": " + c.reason +
+                                      ". Removing it from disk and continuing.");
+    }
+    fs::path binary = folder / "binary.metadata";
+    writeFile(binary, "c\n\xff\n1\n");
+    CapturedLog log;
+    EXPECT_FALSE(client.readDownloadMetadata(binary));
+    EXPECT_FALSE(fs::exists(binary));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].rfind("Error reading metadata file file://" + binary.string() + ": ", 0), 0u);
+}
+
+TEST(HubMetadata, ABadFileThatCannotBeRemovedIsAnError) {
+    TempDir folder;
+    HubApi client = offlineClient(folder.path());
+    fs::path path = folder / "dir.metadata";
+    writeFile(path / "inside", "x");  // a folder with something in it: reading and removing both fail
+    CapturedLog log;
+    try {
+        client.readDownloadMetadata(path);
+        FAIL() << "no error";
+    } catch (const EnvironmentError& e) {
+        EXPECT_EQ(e.kind(), EnvironmentError::Kind::invalidMetadataError);
+        EXPECT_EQ(std::string(e.what()).rfind("Invalid metadata: Could not remove corrupted metadata file: ", 0), 0u);
+    }
+}
+
+TEST(HubMetadata, WriteFailuresNameThePath) {
+    TempDir folder;
+    HubApi client = offlineClient(folder.path());
+    writeFile(folder / "blocker", "a file where a folder should be");
+    fs::path path = folder / "blocker/sub/x.metadata";
+    try {
+        client.writeDownloadMetadata("c", "e", path);
+        FAIL() << "no error";
+    } catch (const EnvironmentError& e) {
+        EXPECT_EQ(e.kind(), EnvironmentError::Kind::fileWriteError);
+        EXPECT_EQ(std::string(e.what()).rfind("Failed to write file: Failed to write metadata to " + path.string() + ": ", 0),
+                  0u);
+    }
+}
+
+TEST(HubMetadata, FileDigestStreamsTheFileAndReportsEveryFailure) {
+    TempDir folder;
+    HubApi client = offlineClient(folder.path());
+    writeFile(folder / "empty", "");
+    EXPECT_EQ(client.computeFileHash(folder / "empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    std::string bytes = velmora::test::patternedBytes(5 * (1 << 19));  // 2.5 MiB: three reads
+    writeFile(folder / "big", bytes);
+    EXPECT_EQ(client.computeFileHash(folder / "big"), platform::crypto::Sha256::hex(bytes));
+    try {
+        client.computeFileHash(folder / "absent.bin");
+        FAIL() << "no error";
+    } catch (const HubClientError& e) {
+        EXPECT_STREQ(e.what(), "File not found: absent.bin");
+    }
+    // A read that fails part-way is an error, not the digest of what was read.
+    fs::create_directories(folder / "a-folder");
+    try {
+        client.computeFileHash(folder / "a-folder");
+        FAIL() << "no error";
+    } catch (const HubClientError& e) {
+        EXPECT_EQ(e.kind(), HubClientError::Kind::fileSystemError);
+        EXPECT_EQ(std::string(e.what()).rfind("File system error: ", 0), 0u);
+    }
+}
