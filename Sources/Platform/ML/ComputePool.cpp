@@ -24,6 +24,16 @@ void cpuRelax() {
 #endif
 }
 
+/// Waits for a condition: spins briefly, then yields the processor so that a worker the system
+/// descheduled (a busy machine) can finish its share sooner.
+template <typename Done>
+void waitUntil(Done done) {
+    for (int spins = 0; !done(); ++spins) {
+        if (spins < 2000) cpuRelax();
+        else std::this_thread::yield();
+    }
+}
+
 int configuredThreads() {
     if (auto v = platform::sys::environment("VELMORA_THREADS")) {
         const int n = std::atoi(v->c_str());
@@ -106,7 +116,7 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
     }
     std::lock_guard submit(submitMutex_);
     // Workers still leaving the previous job must not see this one half set up.
-    while (active_.load(std::memory_order_acquire) != 0) cpuRelax();
+    waitUntil([&] { return active_.load(std::memory_order_acquire) == 0; });
     done_.store(0, std::memory_order_relaxed);
     next_.store(0, std::memory_order_relaxed);
     count_.store(count, std::memory_order_relaxed);
@@ -122,8 +132,8 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
         epoch_.fetch_add(1, std::memory_order_acq_rel);
     }
     runTasks();
-    while (done_.load(std::memory_order_acquire) < count) cpuRelax();
-    while (active_.load(std::memory_order_acquire) != 0) cpuRelax();
+    waitUntil([&] { return done_.load(std::memory_order_acquire) >= count; });
+    waitUntil([&] { return active_.load(std::memory_order_acquire) == 0; });
     body_.store(nullptr, std::memory_order_release);
     if (error_) std::rethrow_exception(error_);
 }
