@@ -1,0 +1,173 @@
+#include "Tremolan/Core/DecodingOptions.hpp"
+
+#include "KorbitCore/LogItem.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <cmath>
+#include <string>
+
+namespace tremolan {
+namespace {
+
+// The most fallback attempts a run may ask for; the ladder is built in full before decoding.
+constexpr int kMaxTemperatureFallbackCount = 100;
+// Bounds (exclusive) of a float product that still converts to a 64-bit or 32-bit integer.
+constexpr float kInt64Limit = 9.2233720368547758e18f;
+constexpr float kInt32Limit = 2147483648.0f;
+
+[[noreturn]] void refuse(const std::string& reason) {
+    throw WhisperError::transcriptionFailed("Invalid decoding options: " + reason);
+}
+
+std::string show(float value) {
+    std::string text;
+    korbit::LogItem(value).appendTo(text);
+    return text;
+}
+
+bool fits(float value, float limit) { return std::isfinite(value) && value > -limit && value < limit; }
+
+}  // namespace
+
+DecodingOptions::DecodingOptions() = default;
+
+DecodingOptions::DecodingOptions(const Arguments& a)
+    : verbose(a.verbose),
+      task(a.task),
+      language(a.language),
+      temperature(a.temperature),
+      temperatureIncrementOnFallback(a.temperatureIncrementOnFallback),
+      temperatureFallbackCount(a.temperatureFallbackCount),
+      sampleLength(a.sampleLength),
+      topK(a.topK),
+      usePrefillPrompt(a.usePrefillPrompt),
+      detectLanguage(a.detectLanguage.value_or(!a.usePrefillPrompt)),
+      skipSpecialTokens(a.skipSpecialTokens),
+      withoutTimestamps(a.withoutTimestamps),
+      wordTimestamps(a.wordTimestamps),
+      maxInitialTimestamp(a.maxInitialTimestamp),
+      maxWindowSeek(a.maxWindowSeek),
+      clipTimestamps(a.clipTimestamps),
+      windowClipTime(a.windowClipTime),
+      promptTokens(a.promptTokens),
+      prefixTokens(a.prefixTokens),
+      suppressBlank(a.suppressBlank),
+      suppressTokens(a.suppressTokens.value_or(std::vector<int>{})),
+      compressionRatioThreshold(a.compressionRatioThreshold),
+      logProbThreshold(a.logProbThreshold),
+      firstTokenLogProbThreshold(a.firstTokenLogProbThreshold),
+      noSpeechThreshold(a.noSpeechThreshold),
+      concurrentWorkerCount(a.concurrentWorkerCount.value_or(16)),
+      chunkingStrategy(a.chunkingStrategy) {}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> DecodingOptions::prepareSeekClips(std::int64_t contentFrames) const {
+    std::vector<std::int64_t> seekPoints;
+    seekPoints.reserve(clipTimestamps.size() + 1);
+    for (std::size_t i = 0; i < clipTimestamps.size(); ++i) {
+        const float samples = std::round(clipTimestamps[i] * 16000.0f);
+        if (!fits(samples, kInt64Limit)) {
+            refuse("clipTimestamps[" + std::to_string(i) + "] = " + show(clipTimestamps[i]) +
+                   " is not a finite time whose sample index fits 64 bits");
+        }
+        seekPoints.push_back(static_cast<std::int64_t>(samples));
+    }
+    if (seekPoints.empty()) seekPoints.push_back(0);
+    if (seekPoints.size() % 2 == 1) seekPoints.push_back(contentFrames);
+
+    std::vector<std::pair<std::int64_t, std::int64_t>> clips;
+    clips.reserve(seekPoints.size() / 2);
+    for (std::size_t i = 0; i < seekPoints.size(); i += 2) {
+        clips.emplace_back(seekPoints[i], i + 1 < seekPoints.size() ? seekPoints[i + 1] : contentFrames);
+    }
+    return clips;
+}
+
+void DecodingOptions::validate() const {
+    if (!std::isfinite(temperature)) refuse("temperature must be a finite number, not " + show(temperature));
+    if (!std::isfinite(temperatureIncrementOnFallback)) {
+        refuse("temperatureIncrementOnFallback must be a finite number, not " + show(temperatureIncrementOnFallback));
+    }
+    if (temperatureFallbackCount < 0 || temperatureFallbackCount > kMaxTemperatureFallbackCount) {
+        refuse("temperatureFallbackCount must lie between 0 and " + std::to_string(kMaxTemperatureFallbackCount) +
+               ", not " + std::to_string(temperatureFallbackCount));
+    }
+    if (sampleLength < 1) refuse("sampleLength must be at least 1, not " + std::to_string(sampleLength));
+    if (topK < 1) refuse("topK must be at least 1, not " + std::to_string(topK));
+    if (maxInitialTimestamp && !fits(*maxInitialTimestamp / 0.02f, kInt32Limit)) {
+        refuse("maxInitialTimestamp must be a finite time whose timestamp index fits 32 bits, not " +
+               show(*maxInitialTimestamp));
+    }
+    if (!(windowClipTime >= 0.0f) || !fits(windowClipTime * 16000.0f, kInt64Limit)) {
+        refuse("windowClipTime must be a finite time of at least 0 seconds whose sample count fits 64 bits, not " +
+               show(windowClipTime));
+    }
+    if (concurrentWorkerCount < 0) {
+        refuse("concurrentWorkerCount must be at least 0, not " + std::to_string(concurrentWorkerCount));
+    }
+    prepareSeekClips(0);  // checks every clip time
+}
+
+void to_json(Json& json, const DecodingOptions& o) {
+    json = Json::object();
+    json["verbose"] = o.verbose;
+    json["task"] = o.task;
+    if (o.language) json["language"] = *o.language;
+    json["temperature"] = json::number(o.temperature);
+    json["temperatureIncrementOnFallback"] = json::number(o.temperatureIncrementOnFallback);
+    json["temperatureFallbackCount"] = o.temperatureFallbackCount;
+    json["sampleLength"] = o.sampleLength;
+    json["topK"] = o.topK;
+    json["usePrefillPrompt"] = o.usePrefillPrompt;
+    json["detectLanguage"] = o.detectLanguage;
+    json["skipSpecialTokens"] = o.skipSpecialTokens;
+    json["withoutTimestamps"] = o.withoutTimestamps;
+    json["wordTimestamps"] = o.wordTimestamps;
+    if (o.maxInitialTimestamp) json["maxInitialTimestamp"] = json::number(*o.maxInitialTimestamp);
+    if (o.maxWindowSeek) json["maxWindowSeek"] = *o.maxWindowSeek;
+    json["clipTimestamps"] = json::numbers(o.clipTimestamps);
+    json["windowClipTime"] = json::number(o.windowClipTime);
+    if (o.promptTokens) json["promptTokens"] = *o.promptTokens;
+    if (o.prefixTokens) json["prefixTokens"] = *o.prefixTokens;
+    json["suppressBlank"] = o.suppressBlank;
+    json["suppressTokens"] = o.suppressTokens;
+    if (o.compressionRatioThreshold) json["compressionRatioThreshold"] = json::number(*o.compressionRatioThreshold);
+    if (o.logProbThreshold) json["logProbThreshold"] = json::number(*o.logProbThreshold);
+    if (o.firstTokenLogProbThreshold) json["firstTokenLogProbThreshold"] = json::number(*o.firstTokenLogProbThreshold);
+    if (o.noSpeechThreshold) json["noSpeechThreshold"] = json::number(*o.noSpeechThreshold);
+    json["concurrentWorkerCount"] = o.concurrentWorkerCount;
+    if (o.chunkingStrategy) json["chunkingStrategy"] = *o.chunkingStrategy;
+}
+
+void from_json(const Json& json, DecodingOptions& o) {
+    json::expectObject(json, "decoding options");
+    o.verbose = json::readBool(json, "verbose");
+    o.task = json::required(json, "task").get<DecodingTask>();
+    o.language = json::readOptionalString(json, "language");
+    o.temperature = json::readFloat(json, "temperature");
+    o.temperatureIncrementOnFallback = json::readFloat(json, "temperatureIncrementOnFallback");
+    o.temperatureFallbackCount = json::readInt(json, "temperatureFallbackCount");
+    o.sampleLength = json::readInt(json, "sampleLength");
+    o.topK = json::readInt(json, "topK");
+    o.usePrefillPrompt = json::readBool(json, "usePrefillPrompt");
+    o.detectLanguage = json::readBool(json, "detectLanguage");
+    o.skipSpecialTokens = json::readBool(json, "skipSpecialTokens");
+    o.withoutTimestamps = json::readBool(json, "withoutTimestamps");
+    o.wordTimestamps = json::readBool(json, "wordTimestamps");
+    o.maxInitialTimestamp = json::readOptionalFloat(json, "maxInitialTimestamp");
+    o.maxWindowSeek = json::readOptionalInt64(json, "maxWindowSeek");
+    o.clipTimestamps = json::readFloatArray(json, "clipTimestamps");
+    o.windowClipTime = json::readFloat(json, "windowClipTime");
+    o.promptTokens = json::readOptionalIntArray(json, "promptTokens");
+    o.prefixTokens = json::readOptionalIntArray(json, "prefixTokens");
+    o.suppressBlank = json::readBool(json, "suppressBlank");
+    o.suppressTokens = json::readIntArray(json, "suppressTokens");
+    o.compressionRatioThreshold = json::readOptionalFloat(json, "compressionRatioThreshold");
+    o.logProbThreshold = json::readOptionalFloat(json, "logProbThreshold");
+    o.firstTokenLogProbThreshold = json::readOptionalFloat(json, "firstTokenLogProbThreshold");
+    o.noSpeechThreshold = json::readOptionalFloat(json, "noSpeechThreshold");
+    o.concurrentWorkerCount = json::readInt(json, "concurrentWorkerCount");
+    o.chunkingStrategy.reset();
+    if (const Json* strategy = json::optional(json, "chunkingStrategy")) o.chunkingStrategy = strategy->get<ChunkingStrategy>();
+}
+
+}  // namespace tremolan

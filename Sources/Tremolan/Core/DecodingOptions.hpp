@@ -1,0 +1,113 @@
+#pragma once
+
+// The per-call record that steers one transcription. A plain value: each stage works on its
+// own copy.
+
+#include "Tremolan/Core/ChunkingStrategy.hpp"
+#include "Tremolan/Core/DecodingTask.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/JSONCoding.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tremolan {
+
+struct DecodingOptions {
+    /// Arguments of the memberwise construction: every field of the record, with three
+    /// initialiser-only rules for the ones that are optional here.
+    struct Arguments;
+
+    bool verbose = false;
+    DecodingTask task = DecodingTask::transcribe;
+    /// Language code of the prompt ("en"); absent leaves it to detection or the default language.
+    std::optional<std::string> language;
+    float temperature = 0.0f;
+    float temperatureIncrementOnFallback = 0.2f;
+    int temperatureFallbackCount = 5;
+    int sampleLength = Constants::maxTokenContext;
+    int topK = 5;
+    bool usePrefillPrompt = true;
+    bool detectLanguage = false;
+    bool skipSpecialTokens = false;
+    bool withoutTimestamps = false;
+    bool wordTimestamps = false;
+    /// Latest allowed first timestamp, in seconds.
+    std::optional<float> maxInitialTimestamp;
+    std::optional<std::int64_t> maxWindowSeek;
+    /// Region boundaries in seconds, in pairs (see prepareSeekClips).
+    std::vector<float> clipTimestamps;
+    /// Seconds left unprocessed at the end of the input by the window loop.
+    float windowClipTime = 1.0f;
+    std::optional<std::vector<int>> promptTokens;
+    std::optional<std::vector<int>> prefixTokens;
+    bool suppressBlank = false;
+    std::vector<int> suppressTokens;
+    // An absent threshold switches its test off.
+    std::optional<float> compressionRatioThreshold = 2.4f;
+    std::optional<float> logProbThreshold = -1.0f;
+    std::optional<float> firstTokenLogProbThreshold = -1.5f;
+    std::optional<float> noSpeechThreshold = 0.6f;
+    /// How many chunks are transcribed at once; 0 means all in one batch.
+    int concurrentWorkerCount = 16;
+    std::optional<ChunkingStrategy> chunkingStrategy;
+
+    /// The default record.
+    DecodingOptions();
+    /// Stores the arguments, with detectLanguage = the argument or else !usePrefillPrompt,
+    /// suppressTokens = the argument or else [], concurrentWorkerCount = the argument or else 16.
+    explicit DecodingOptions(const Arguments& arguments);
+
+    /// Sample ranges (start, end) of the clip regions of an input of `contentFrames` samples:
+    /// clip times paired up, an odd last one running to the end, none meaning the whole input.
+    /// Pairs are neither sorted nor clamped. Throws WhisperError for a clip time that is not
+    /// finite or whose sample index does not fit 64 bits.
+    std::vector<std::pair<std::int64_t, std::int64_t>> prepareSeekClips(std::int64_t contentFrames) const;
+
+    /// Refuses, with a WhisperError naming the field, values that cannot drive a run: numbers
+    /// that are not finite, times whose sample or timestamp index does not fit an integer, and
+    /// counts out of range. Called before a transcription starts.
+    void validate() const;
+
+    bool operator==(const DecodingOptions&) const = default;
+};
+
+struct DecodingOptions::Arguments {
+    bool verbose = false;
+    DecodingTask task = DecodingTask::transcribe;
+    std::optional<std::string> language;
+    float temperature = 0.0f;
+    float temperatureIncrementOnFallback = 0.2f;
+    int temperatureFallbackCount = 5;
+    int sampleLength = Constants::maxTokenContext;
+    int topK = 5;
+    bool usePrefillPrompt = true;
+    std::optional<bool> detectLanguage;
+    bool skipSpecialTokens = false;
+    bool withoutTimestamps = false;
+    bool wordTimestamps = false;
+    std::optional<float> maxInitialTimestamp;
+    std::optional<std::int64_t> maxWindowSeek;
+    std::vector<float> clipTimestamps;
+    float windowClipTime = 1.0f;
+    std::optional<std::vector<int>> promptTokens;
+    std::optional<std::vector<int>> prefixTokens;
+    bool suppressBlank = false;
+    std::optional<std::vector<int>> suppressTokens;
+    std::optional<float> compressionRatioThreshold = 2.4f;
+    std::optional<float> logProbThreshold = -1.0f;
+    std::optional<float> firstTokenLogProbThreshold = -1.5f;
+    std::optional<float> noSpeechThreshold = 0.6f;
+    std::optional<int> concurrentWorkerCount;
+    std::optional<ChunkingStrategy> chunkingStrategy;
+};
+
+/// The 27 field names as keys; absent optionals are left out. Reading requires every
+/// non-optional key and stores the values as they stand (the initialiser rules do not apply).
+void to_json(Json& json, const DecodingOptions& options);
+void from_json(const Json& json, DecodingOptions& options);
+
+}  // namespace tremolan

@@ -1,0 +1,18 @@
+#include "Tremolan/Core/ModelSupport.hpp"
+
+namespace tremolan {
+
+void to_json(Json& json, const ModelSupport& support) {
+    json = Json::object();
+    json["default"] = support.defaultModel;
+    json["supported"] = support.supported;
+}
+
+void from_json(const Json& json, ModelSupport& support) {
+    json::expectObject(json, "models");
+    support.defaultModel = json::readString(json, "default");
+    support.supported = json::readStringArray(json, "supported");
+    support.disabled.clear();
+}
+
+}  // namespace tremolan

@@ -1,0 +1,64 @@
+#include "Tremolan/Core/TranscriptionResult.hpp"
+
+#include "KorbitCore/Logging.hpp"
+
+#include <cstdio>
+
+namespace tremolan {
+TranscriptionResult::TranscriptionResult(std::string text, std::vector<TranscriptionSegment> segments,
+                                         std::string language, TranscriptionTimings timings,
+                                         std::optional<float> seekTime)
+    : text_(std::move(text)),
+      segments_(std::move(segments)),
+      language_(std::move(language)),
+      timings_(timings),
+      seekTime_(seekTime) {}
+
+std::vector<WordTiming> TranscriptionResult::allWords() const {
+    std::vector<WordTiming> words;
+    for (const auto& segment : segments()) {
+        if (segment.words) words.insert(words.end(), segment.words->begin(), segment.words->end());
+    }
+    return words;
+}
+
+void TranscriptionResult::logSegments() const {
+    const auto list = segments();
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        char times[96];
+        std::snprintf(times, sizeof times, "[Segment %zu] [%.2f --> %.2f] ", i, static_cast<double>(list[i].start),
+                      static_cast<double>(list[i].end));
+        korbit::Logging::debug(std::string(times) + list[i].text);
+    }
+}
+
+void TranscriptionResult::logTimings() const {
+    std::int64_t totalTokens = 0;
+    for (const auto& segment : segments()) totalTokens += static_cast<std::int64_t>(segment.tokens.size());
+    korbit::Logging::info(formatTimingsReport(timings(), totalTokens));
+}
+
+Json TranscriptionResult::encode() const {
+    Json json = Json::object();
+    json["text"] = text();
+    json["segments"] = segments();
+    json["language"] = language();
+    json["timings"] = timings();
+    const auto seek = seekTime();
+    json["seekTime"] = seek ? json::number(*seek) : Json(nullptr);
+    return json;
+}
+
+std::shared_ptr<TranscriptionResult> TranscriptionResult::decode(const Json& json) {
+    json::expectObject(json, "transcription result");
+    std::string text = json::readString(json, "text");
+    auto segments = json::readArray<TranscriptionSegment>(json, "segments");
+    std::string language = json::readString(json, "language");
+    auto timings = json::required(json, "timings").get<TranscriptionTimings>();
+    json::required(json, "seekTime");  // must be present, even when null
+    auto seekTime = json::readOptionalFloat(json, "seekTime");
+    return std::make_shared<TranscriptionResult>(std::move(text), std::move(segments), std::move(language), timings,
+                                                 seekTime);
+}
+
+}  // namespace tremolan

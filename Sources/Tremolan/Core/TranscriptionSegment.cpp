@@ -1,0 +1,104 @@
+#include "Tremolan/Core/TranscriptionSegment.hpp"
+
+#include <charconv>
+#include <functional>
+
+namespace tremolan {
+namespace {
+
+Json encodeLogProbs(const std::vector<std::map<int, float>>& tokenLogProbs) {
+    Json list = Json::array();
+    for (const auto& entry : tokenLogProbs) {
+        Json object = Json::object();
+        for (const auto& [token, logProb] : entry) object[std::to_string(token)] = json::number(logProb);
+        list.push_back(std::move(object));
+    }
+    return list;
+}
+
+std::vector<std::map<int, float>> decodeLogProbs(const Json& value) {
+    json::expectArray(value, "tokenLogProbs");
+    std::vector<std::map<int, float>> result;
+    result.reserve(value.size());
+    for (const Json& entry : value) {
+        json::expectObject(entry, "tokenLogProbs");
+        std::map<int, float> probabilities;
+        for (const auto& [key, logProb] : entry.items()) {
+            int token = 0;
+            auto parsed = std::from_chars(key.data(), key.data() + key.size(), token);
+            if (parsed.ec != std::errc() || parsed.ptr != key.data() + key.size()) {
+                throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch,
+                                        "Expected an integer key in \"tokenLogProbs\" but found \"" + key + "\".");
+            }
+            probabilities[token] = json::toFloat(logProb, "tokenLogProbs");
+        }
+        result.push_back(std::move(probabilities));
+    }
+    return result;
+}
+
+}  // namespace
+
+void to_json(Json& json, const TranscriptionSegment& segment) {
+    json = Json::object();
+    json["id"] = segment.id;
+    json["seek"] = segment.seek;
+    json["start"] = json::number(segment.start);
+    json["end"] = json::number(segment.end);
+    json["text"] = segment.text;
+    json["tokens"] = segment.tokens;
+    json["tokenLogProbs"] = encodeLogProbs(segment.tokenLogProbs);
+    json["temperature"] = json::number(segment.temperature);
+    json["avgLogprob"] = json::number(segment.avgLogprob);
+    json["compressionRatio"] = json::number(segment.compressionRatio);
+    json["noSpeechProb"] = json::number(segment.noSpeechProb);
+    if (segment.words) json["words"] = *segment.words;
+}
+
+void from_json(const Json& json, TranscriptionSegment& segment) {
+    json::expectObject(json, "segment");
+    segment.id = json::readInt(json, "id");
+    segment.seek = json::readInt64(json, "seek");
+    segment.start = json::readFloat(json, "start");
+    segment.end = json::readFloat(json, "end");
+    segment.text = json::readString(json, "text");
+    segment.tokens = json::readIntArray(json, "tokens");
+    segment.tokenLogProbs = decodeLogProbs(json::required(json, "tokenLogProbs"));
+    segment.temperature = json::readFloat(json, "temperature");
+    segment.avgLogprob = json::readFloat(json, "avgLogprob");
+    segment.compressionRatio = json::readFloat(json, "compressionRatio");
+    segment.noSpeechProb = json::readFloat(json, "noSpeechProb");
+    segment.words.reset();
+    if (const Json* words = json::optional(json, "words")) segment.words = json::toArray<WordTiming>(*words, "words");
+}
+
+}  // namespace tremolan
+
+std::size_t std::hash<tremolan::TranscriptionSegment>::operator()(
+    const tremolan::TranscriptionSegment& segment) const noexcept {
+    using tremolan::detail::hashCombine;
+    using tremolan::detail::hashFloat;
+    std::size_t seed = std::hash<int>{}(segment.id);
+    hashCombine(seed, std::hash<std::int64_t>{}(segment.seek));
+    hashCombine(seed, hashFloat(segment.start));
+    hashCombine(seed, hashFloat(segment.end));
+    hashCombine(seed, std::hash<std::string>{}(segment.text));
+    for (int token : segment.tokens) hashCombine(seed, std::hash<int>{}(token));
+    for (const auto& entry : segment.tokenLogProbs) {
+        // Maps are ordered by key, so equal maps hash alike whatever order they were filled in.
+        for (const auto& [token, logProb] : entry) {
+            hashCombine(seed, std::hash<int>{}(token));
+            hashCombine(seed, hashFloat(logProb));
+        }
+        hashCombine(seed, entry.size());
+    }
+    hashCombine(seed, hashFloat(segment.temperature));
+    hashCombine(seed, hashFloat(segment.avgLogprob));
+    hashCombine(seed, hashFloat(segment.compressionRatio));
+    hashCombine(seed, hashFloat(segment.noSpeechProb));
+    hashCombine(seed, segment.words.has_value());
+    if (segment.words) {
+        for (const auto& word : *segment.words) hashCombine(seed, std::hash<tremolan::WordTiming>{}(word));
+    }
+    return seed;
+}

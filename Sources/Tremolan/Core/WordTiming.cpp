@@ -1,0 +1,40 @@
+#include "Tremolan/Core/WordTiming.hpp"
+
+#include <functional>
+
+namespace tremolan {
+
+namespace detail {
+std::size_t hashFloat(float value) { return std::hash<float>{}(value == 0.0f ? 0.0f : value); }
+}  // namespace detail
+
+void to_json(Json& json, const WordTiming& word) {
+    json = Json::object();
+    json["word"] = word.word;
+    json["tokens"] = word.tokens;
+    json["start"] = json::number(word.start);
+    json["end"] = json::number(word.end);
+    json["probability"] = json::number(word.probability);
+}
+
+void from_json(const Json& json, WordTiming& word) {
+    json::expectObject(json, "word timing");
+    word.word = json::readString(json, "word");
+    word.tokens = json::readIntArray(json, "tokens");
+    word.start = json::readFloat(json, "start");
+    word.end = json::readFloat(json, "end");
+    word.probability = json::readFloat(json, "probability");
+}
+
+}  // namespace tremolan
+
+std::size_t std::hash<tremolan::WordTiming>::operator()(const tremolan::WordTiming& word) const noexcept {
+    using tremolan::detail::hashCombine;
+    using tremolan::detail::hashFloat;
+    std::size_t seed = std::hash<std::string>{}(word.word);
+    for (int token : word.tokens) hashCombine(seed, std::hash<int>{}(token));
+    hashCombine(seed, hashFloat(word.start));
+    hashCombine(seed, hashFloat(word.end));
+    hashCombine(seed, hashFloat(word.probability));
+    return seed;
+}

@@ -1,0 +1,124 @@
+#include "Tremolan/Utilities/ResultWriting.hpp"
+
+#include "KorbitCore/Logging.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace tremolan {
+
+std::string WriteResult::errorMessage() const {
+    if (!error_) return {};
+    try {
+        std::rethrow_exception(error_);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+bool ResultWriting::isFormattableTime(float seconds) {
+    // 2^63 hours, in seconds; anything beyond has no whole hour count.
+    return std::isfinite(seconds) && std::fabs(seconds / 3600.0f) < 9.2233720368547758e18f;
+}
+
+std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours, const std::string& decimalMarker) const {
+    if (!isFormattableTime(seconds)) throw std::invalid_argument("A time that is not finite has no text");
+    const auto hours = static_cast<long long>(seconds / 3600.0f);
+    const auto minutes = static_cast<long long>(std::fmod(seconds, 3600.0f) / 60.0f);
+    const auto secs = static_cast<long long>(std::fmod(seconds, 60.0f));
+    const auto millis = static_cast<long long>((seconds - std::floor(seconds)) * 1000.0f);
+    char buffer[96];
+    if (alwaysIncludeHours || hours > 0) {
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%s%03lld", hours, minutes, secs, decimalMarker.c_str(),
+                      millis);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld%s%03lld", minutes, secs, decimalMarker.c_str(), millis);
+    }
+    return buffer;
+}
+
+std::string ResultWriting::formatSegment(long index, float start, float end, const std::string& text) const {
+    return std::to_string(index) + "\n" + formatTime(start, true, ",") + " --> " + formatTime(end, true, ",") + "\n" +
+           text + "\n\n";
+}
+
+std::string ResultWriting::formatTiming(float start, float end, const std::string& text) const {
+    return formatTime(start, false, ".") + " --> " + formatTime(end, false, ".") + "\n" + text + "\n\n";
+}
+
+std::vector<ResultWriting::Cue> ResultWriting::cues(const TranscriptionResult& result) {
+    std::vector<Cue> list;
+    auto add = [&](float start, float end, const std::string& text) {
+        if (isFormattableTime(start) && isFormattableTime(end)) {
+            list.push_back({start, end, text});
+        } else {
+            korbit::Logging::error("Skipping a cue whose time is not a finite number of seconds: " + text);
+        }
+    };
+    for (const auto& segment : result.segments()) {
+        if (segment.words && !segment.words->empty()) {
+            for (const auto& word : *segment.words) add(word.start, word.end, word.word);
+        } else {
+            add(segment.start, segment.end, segment.text);
+        }
+    }
+    return list;
+}
+
+void ResultWriting::writeFile(const std::filesystem::path& path, const std::string& bytes, bool atomically) {
+    std::filesystem::path target = path;
+    if (atomically) {
+        std::random_device random;
+        target += ".tmp-" + std::to_string(random());
+    }
+    {
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        if (!out) throw std::runtime_error("Cannot open " + target.string() + " for writing: " + std::strerror(errno));
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            if (atomically) std::filesystem::remove(target, ignored);
+            throw std::runtime_error("Cannot write " + target.string() + ": " + std::strerror(errno));
+        }
+    }
+    if (atomically) {
+        std::error_code error;
+        std::filesystem::rename(target, path, error);
+        if (error) {
+            std::error_code ignored;
+            std::filesystem::remove(target, ignored);
+            throw std::runtime_error("Cannot replace " + path.string() + ": " + error.message());
+        }
+    }
+}
+
+std::filesystem::path ResultWriting::filePath(const std::string& fileName, const std::string& extension) const {
+    return std::filesystem::absolute(std::filesystem::path(outputDir_) / (fileName + extension));
+}
+
+std::string ResultWriting::fileURL(const std::filesystem::path& path) {
+    static const char* hex = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path.string()) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           std::string_view("-._~/!$&'()*+,;=:@").find(static_cast<char>(c)) != std::string_view::npos;
+        if (plain) {
+            url.push_back(static_cast<char>(c));
+        } else {
+            url += '%';
+            url += hex[c >> 4];
+            url += hex[c & 0xF];
+        }
+    }
+    return url;
+}
+
+}  // namespace tremolan

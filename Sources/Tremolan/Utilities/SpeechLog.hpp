@@ -1,0 +1,40 @@
+#pragma once
+
+// The system loggers and signposters of the instrumented speech components, all under the
+// subsystem "com.korbit.tremolan". Message logging at levels stays korbit::Logging's.
+
+#include "Platform/Log/SystemLog.hpp"
+#include "Tremolan/Utilities/Signposter.hpp"
+
+#include <string_view>
+
+namespace tremolan::SpeechLog {
+
+inline constexpr std::string_view subsystem = "com.korbit.tremolan";
+
+// Interval names used by the components.
+inline constexpr std::string_view extractAudioFeaturesInterval = "ExtractAudioFeatures";
+inline constexpr std::string_view encodeAudioInterval = "EncodeAudio";
+inline constexpr std::string_view transcribeAudioInterval = "TranscribeAudio";
+inline constexpr std::string_view decodeInterval = "Decode";
+
+/// Each logger and signposter is built once, on first use, and shared by all threads.
+struct AudioEncoding {
+    static const platform::log::Logger& logger();
+    static Signposter& signposter();
+};
+struct FeatureExtractor {
+    static const platform::log::Logger& logger();
+    static Signposter& signposter();
+};
+struct TranscribeTask {
+    static const platform::log::Logger& logger();
+    static Signposter& signposter();
+};
+
+/// Opens a named interval on the signposter.
+SignpostIntervalState beginSignpost(std::string_view name, Signposter& signposter);
+/// Closes it; ending the same state twice writes "[Error] Interval already ended" and does not fail.
+void endSignpost(std::string_view name, SignpostIntervalState& interval, Signposter& signposter);
+
+}  // namespace tremolan::SpeechLog
