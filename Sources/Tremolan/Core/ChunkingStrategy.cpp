@@ -4,7 +4,9 @@
 
 namespace tremolan {
 
-std::string_view rawValue(ChunkingStrategy strategy) { return strategy == ChunkingStrategy::vad ? "vad" : "none"; }
+std::string_view rawValue(ChunkingStrategy strategy) {
+    return strategy == ChunkingStrategy::vad ? "vad" : "none";
+}
 
 std::optional<ChunkingStrategy> chunkingStrategyFromRawValue(std::string_view text) {
     for (ChunkingStrategy strategy : allChunkingStrategies) {
@@ -13,7 +15,9 @@ std::optional<ChunkingStrategy> chunkingStrategyFromRawValue(std::string_view te
     return std::nullopt;
 }
 
-void to_json(Json& json, ChunkingStrategy strategy) { json = std::string(rawValue(strategy)); }
+void to_json(Json& json, ChunkingStrategy strategy) {
+    json = std::string(rawValue(strategy));
+}
 
 void from_json(const Json& json, ChunkingStrategy& strategy) {
     std::string text = json::toString(json, "chunkingStrategy");

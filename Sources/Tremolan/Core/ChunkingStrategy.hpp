@@ -11,7 +11,8 @@ namespace tremolan {
 /// Whether long audio is cut at silences before transcription.
 enum class ChunkingStrategy { none, vad };
 
-inline constexpr std::array<ChunkingStrategy, 2> allChunkingStrategies = {ChunkingStrategy::none, ChunkingStrategy::vad};
+inline constexpr std::array<ChunkingStrategy, 2> allChunkingStrategies = {ChunkingStrategy::none,
+                                                                          ChunkingStrategy::vad};
 
 /// "none" or "vad".
 std::string_view rawValue(ChunkingStrategy strategy);

@@ -2,15 +2,18 @@
 
 namespace tremolan {
 
-std::optional<DecodingFallback> DecodingFallback::verdict(const DecodingOptions& options, bool isFirstTokenLogProbTooLow,
-                                                          float noSpeechProb, float compressionRatio, float avgLogProb) {
+std::optional<DecodingFallback> DecodingFallback::verdict(const DecodingOptions& options,
+                                                          bool isFirstTokenLogProbTooLow, float noSpeechProb,
+                                                          float compressionRatio, float avgLogProb) {
     if (isFirstTokenLogProbTooLow) return DecodingFallback{true, "firstTokenLogProbThreshold"};
     // A silent window is accepted, never retried for repetition or low confidence.
-    if (options.noSpeechThreshold && noSpeechProb > *options.noSpeechThreshold) return DecodingFallback{false, "silence"};
+    if (options.noSpeechThreshold && noSpeechProb > *options.noSpeechThreshold)
+        return DecodingFallback{false, "silence"};
     if (options.compressionRatioThreshold && compressionRatio > *options.compressionRatioThreshold) {
         return DecodingFallback{true, "compressionRatioThreshold"};
     }
-    if (options.logProbThreshold && avgLogProb < *options.logProbThreshold) return DecodingFallback{true, "logProbThreshold"};
+    if (options.logProbThreshold && avgLogProb < *options.logProbThreshold)
+        return DecodingFallback{true, "logProbThreshold"};
     return std::nullopt;
 }
 

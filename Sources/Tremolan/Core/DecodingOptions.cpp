@@ -25,7 +25,9 @@ std::string show(float value) {
     return text;
 }
 
-bool fits(float value, float limit) { return std::isfinite(value) && value > -limit && value < limit; }
+bool fits(float value, float limit) {
+    return std::isfinite(value) && value > -limit && value < limit;
+}
 
 }  // namespace
 
@@ -167,7 +169,8 @@ void from_json(const Json& json, DecodingOptions& o) {
     o.noSpeechThreshold = json::readOptionalFloat(json, "noSpeechThreshold");
     o.concurrentWorkerCount = json::readInt(json, "concurrentWorkerCount");
     o.chunkingStrategy.reset();
-    if (const Json* strategy = json::optional(json, "chunkingStrategy")) o.chunkingStrategy = strategy->get<ChunkingStrategy>();
+    if (const Json* strategy = json::optional(json, "chunkingStrategy"))
+        o.chunkingStrategy = strategy->get<ChunkingStrategy>();
 }
 
 }  // namespace tremolan

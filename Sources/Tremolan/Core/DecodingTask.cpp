@@ -8,7 +8,9 @@ std::string_view description(DecodingTask task) {
     return task == DecodingTask::translate ? "translate" : "transcribe";
 }
 
-std::ostream& operator<<(std::ostream& out, DecodingTask task) { return out << description(task); }
+std::ostream& operator<<(std::ostream& out, DecodingTask task) {
+    return out << description(task);
+}
 
 void to_json(Json& json, DecodingTask task) {
     json = Json::object();

@@ -63,8 +63,8 @@ ModelSupport ModelSupportConfig::modelSupport(std::string_view deviceIdentifier)
         }
     }
     if (best != nullptr) {
-        korbit::Logging::debug("Matched " + std::string(deviceIdentifier) + " to devices: " +
-                               listLiteral(best->identifiers));
+        korbit::Logging::debug("Matched " + std::string(deviceIdentifier) +
+                               " to devices: " + listLiteral(best->identifiers));
         return best->models;
     }
     korbit::Logging::info("No device support found for " + std::string(deviceIdentifier) + ", using default");
@@ -74,7 +74,8 @@ ModelSupport ModelSupportConfig::modelSupport(std::string_view deviceIdentifier)
 std::vector<DeviceSupport> ModelSupportConfig::mergeDeviceSupport(const std::vector<DeviceSupport>& remote,
                                                                   const std::vector<DeviceSupport>& fallback) {
     std::unordered_set<std::string> remoteIdentifiers;
-    for (const DeviceSupport& entry : remote) remoteIdentifiers.insert(entry.identifiers.begin(), entry.identifiers.end());
+    for (const DeviceSupport& entry : remote)
+        remoteIdentifiers.insert(entry.identifiers.begin(), entry.identifiers.end());
 
     std::vector<DeviceSupport> merged;
     merged.reserve(remote.size() + fallback.size());
@@ -129,4 +130,3 @@ void to_json(Json& json, const ModelSupportConfig& config) {
 }
 
 }  // namespace tremolan
-

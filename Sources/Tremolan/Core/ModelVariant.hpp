@@ -12,9 +12,9 @@ enum class ModelVariant { tiny, tinyEn, base, baseEn, small, smallEn, medium, me
 
 /// Every variant, in case order.
 inline constexpr std::array<ModelVariant, 11> allModelVariants = {
-    ModelVariant::tiny,   ModelVariant::tinyEn,   ModelVariant::base,  ModelVariant::baseEn,
-    ModelVariant::small,  ModelVariant::smallEn,  ModelVariant::medium, ModelVariant::mediumEn,
-    ModelVariant::large,  ModelVariant::largev2,  ModelVariant::largev3};
+    ModelVariant::tiny,  ModelVariant::tinyEn,  ModelVariant::base,   ModelVariant::baseEn,
+    ModelVariant::small, ModelVariant::smallEn, ModelVariant::medium, ModelVariant::mediumEn,
+    ModelVariant::large, ModelVariant::largev2, ModelVariant::largev3};
 
 /// The text form used to print a variant and to match model folder names ("tiny.en", "large-v3").
 std::string_view description(ModelVariant variant);

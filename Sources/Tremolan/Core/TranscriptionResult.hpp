@@ -32,28 +32,38 @@ public:
     virtual std::string text() const { return text_.wrappedValue(); }
     virtual void setText(std::string value) { text_.setWrappedValue(std::move(value)); }
     template <typename Change>
-    void modifyText(Change&& change) { text_.modify(std::forward<Change>(change)); }
+    void modifyText(Change&& change) {
+        text_.modify(std::forward<Change>(change));
+    }
 
     virtual std::vector<TranscriptionSegment> segments() const { return segments_.wrappedValue(); }
     virtual void setSegments(std::vector<TranscriptionSegment> value) { segments_.setWrappedValue(std::move(value)); }
     template <typename Change>
-    void modifySegments(Change&& change) { segments_.modify(std::forward<Change>(change)); }
+    void modifySegments(Change&& change) {
+        segments_.modify(std::forward<Change>(change));
+    }
 
     virtual std::string language() const { return language_.wrappedValue(); }
     virtual void setLanguage(std::string value) { language_.setWrappedValue(std::move(value)); }
     template <typename Change>
-    void modifyLanguage(Change&& change) { language_.modify(std::forward<Change>(change)); }
+    void modifyLanguage(Change&& change) {
+        language_.modify(std::forward<Change>(change));
+    }
 
     virtual TranscriptionTimings timings() const { return timings_.wrappedValue(); }
     virtual void setTimings(TranscriptionTimings value) { timings_.setWrappedValue(std::move(value)); }
     template <typename Change>
-    void modifyTimings(Change&& change) { timings_.modify(std::forward<Change>(change)); }
+    void modifyTimings(Change&& change) {
+        timings_.modify(std::forward<Change>(change));
+    }
 
     /// Start, in seconds, of the chunk the result came from when the input was split at silences.
     virtual std::optional<float> seekTime() const { return seekTime_.wrappedValue(); }
     virtual void setSeekTime(std::optional<float> value) { seekTime_.setWrappedValue(value); }
     template <typename Change>
-    void modifySeekTime(Change&& change) { seekTime_.modify(std::forward<Change>(change)); }
+    void modifySeekTime(Change&& change) {
+        seekTime_.modify(std::forward<Change>(change));
+    }
 
     /// Every segment's words in segment order, from one reading of the segments.
     std::vector<WordTiming> allWords() const;

@@ -6,13 +6,18 @@ namespace tremolan {
 
 std::string_view description(TranscriptionState state) {
     switch (state) {
-        case TranscriptionState::convertingAudio: return "Converting Audio";
-        case TranscriptionState::transcribing: return "Transcribing";
-        case TranscriptionState::finished: return "Finished";
+        case TranscriptionState::convertingAudio:
+            return "Converting Audio";
+        case TranscriptionState::transcribing:
+            return "Transcribing";
+        case TranscriptionState::finished:
+            return "Finished";
     }
     return "Finished";
 }
 
-std::ostream& operator<<(std::ostream& out, TranscriptionState state) { return out << description(state); }
+std::ostream& operator<<(std::ostream& out, TranscriptionState state) {
+    return out << description(state);
+}
 
 }  // namespace tremolan

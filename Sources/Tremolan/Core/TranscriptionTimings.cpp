@@ -99,8 +99,8 @@ std::string formatTimingsReport(const TranscriptionTimings& t, std::int64_t tota
     text += "- Decoder:                     " + format("%.2f", t.decoderLoadTime) + " seconds\n";
     text += "- Tokenizer:                   " + format("%.2f", t.tokenizerLoadTime) + " seconds\n";
     text += "Inference Duration (Global):   " + format("%.2f", t.fullPipeline) + " seconds\n";
-    text += "- Decoding Loop (Avg/window):  " + format("%.2f", t.decodingLoop / t.totalAudioProcessingRuns) +
-            " seconds\n";
+    text +=
+        "- Decoding Loop (Avg/window):  " + format("%.2f", t.decodingLoop / t.totalAudioProcessingRuns) + " seconds\n";
     text += "- Audio Windows:               " + format("%.2f", t.totalAudioProcessingRuns) + "\n";
     text += "Time to first token:           " + format("%.2f", t.firstTokenTime - t.pipelineStart) + " seconds\n";
     text += "Total Tokens:                  " + std::to_string(totalTokens) + "\n";

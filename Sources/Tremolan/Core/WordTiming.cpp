@@ -5,7 +5,9 @@
 namespace tremolan {
 
 namespace detail {
-std::size_t hashFloat(float value) { return std::hash<float>{}(value == 0.0f ? 0.0f : value); }
+std::size_t hashFloat(float value) {
+    return std::hash<float>{}(value == 0.0f ? 0.0f : value);
+}
 }  // namespace detail
 
 void to_json(Json& json, const WordTiming& word) {

@@ -8,18 +8,20 @@
 namespace tremolan::json {
 namespace {
 
-std::string typeName(const Json& value) { return value.type_name(); }
+std::string typeName(const Json& value) {
+    return value.type_name();
+}
 
 [[noreturn]] void mismatch(std::string_view path, std::string_view expected, const Json& value) {
-    throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch,
-                            "Expected " + std::string(expected) + " for \"" + std::string(path) + "\" but found " +
-                                typeName(value) + ".");
+    throw JSONDecodingError(
+        JSONDecodingError::Kind::typeMismatch,
+        "Expected " + std::string(expected) + " for \"" + std::string(path) + "\" but found " + typeName(value) + ".");
 }
 
 [[noreturn]] void doesNotFit(std::string_view path, const Json& value, std::string_view type) {
-    throw JSONDecodingError(JSONDecodingError::Kind::dataCorrupted,
-                            "Parsed JSON number <" + value.dump() + "> for \"" + std::string(path) +
-                                "\" does not fit in " + std::string(type) + ".");
+    throw JSONDecodingError(JSONDecodingError::Kind::dataCorrupted, "Parsed JSON number <" + value.dump() + "> for \"" +
+                                                                        std::string(path) + "\" does not fit in " +
+                                                                        std::string(type) + ".");
 }
 
 std::string elementPath(std::string_view path, std::size_t index) {
@@ -86,14 +88,16 @@ double toDouble(const Json& value, std::string_view path) {
 
 float toFloat(const Json& value, std::string_view path) {
     double number = toDouble(value, path);
-    if (std::isfinite(number) && std::fabs(number) > std::numeric_limits<float>::max()) doesNotFit(path, value, "Float");
+    if (std::isfinite(number) && std::fabs(number) > std::numeric_limits<float>::max())
+        doesNotFit(path, value, "Float");
     return static_cast<float>(number);
 }
 
 std::int64_t toInt64(const Json& value, std::string_view path) {
     if (value.is_number_unsigned()) {
         auto number = value.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) doesNotFit(path, value, "Int");
+        if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            doesNotFit(path, value, "Int");
         return static_cast<std::int64_t>(number);
     }
     if (value.is_number_integer()) return value.get<std::int64_t>();

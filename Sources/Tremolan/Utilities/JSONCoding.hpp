@@ -79,13 +79,27 @@ std::vector<float> toFloatArray(const Json& value, std::string_view path);
 std::vector<std::string> toStringArray(const Json& value, std::string_view path);
 
 // Required keys of an object.
-inline float readFloat(const Json& o, std::string_view key) { return toFloat(required(o, key), key); }
-inline double readDouble(const Json& o, std::string_view key) { return toDouble(required(o, key), key); }
-inline std::int64_t readInt64(const Json& o, std::string_view key) { return toInt64(required(o, key), key); }
-inline int readInt(const Json& o, std::string_view key) { return toInt(required(o, key), key); }
-inline bool readBool(const Json& o, std::string_view key) { return toBool(required(o, key), key); }
-inline std::string readString(const Json& o, std::string_view key) { return toString(required(o, key), key); }
-inline std::vector<int> readIntArray(const Json& o, std::string_view key) { return toIntArray(required(o, key), key); }
+inline float readFloat(const Json& o, std::string_view key) {
+    return toFloat(required(o, key), key);
+}
+inline double readDouble(const Json& o, std::string_view key) {
+    return toDouble(required(o, key), key);
+}
+inline std::int64_t readInt64(const Json& o, std::string_view key) {
+    return toInt64(required(o, key), key);
+}
+inline int readInt(const Json& o, std::string_view key) {
+    return toInt(required(o, key), key);
+}
+inline bool readBool(const Json& o, std::string_view key) {
+    return toBool(required(o, key), key);
+}
+inline std::string readString(const Json& o, std::string_view key) {
+    return toString(required(o, key), key);
+}
+inline std::vector<int> readIntArray(const Json& o, std::string_view key) {
+    return toIntArray(required(o, key), key);
+}
 inline std::vector<float> readFloatArray(const Json& o, std::string_view key) {
     return toFloatArray(required(o, key), key);
 }

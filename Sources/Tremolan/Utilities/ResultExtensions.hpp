@@ -33,6 +33,8 @@ std::vector<std::optional<std::vector<T>>> toOptionalArrays(
 }
 
 /// The library runs natively, never in a simulator.
-constexpr bool isRunningOnSimulator() { return false; }
+constexpr bool isRunningOnSimulator() {
+    return false;
+}
 
 }  // namespace tremolan

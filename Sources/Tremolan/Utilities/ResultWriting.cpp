@@ -36,8 +36,8 @@ std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours, co
     const auto millis = static_cast<long long>((seconds - std::floor(seconds)) * 1000.0f);
     char buffer[96];
     if (alwaysIncludeHours || hours > 0) {
-        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%s%03lld", hours, minutes, secs, decimalMarker.c_str(),
-                      millis);
+        std::snprintf(buffer, sizeof buffer, "%02lld:%02lld:%02lld%s%03lld", hours, minutes, secs,
+                      decimalMarker.c_str(), millis);
     } else {
         std::snprintf(buffer, sizeof buffer, "%02lld:%02lld%s%03lld", minutes, secs, decimalMarker.c_str(), millis);
     }

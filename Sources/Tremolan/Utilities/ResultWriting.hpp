@@ -29,7 +29,8 @@ public:
     std::string errorMessage() const;
 
 private:
-    WriteResult(std::string fileURL, std::exception_ptr error) : fileURL_(std::move(fileURL)), error_(std::move(error)) {}
+    WriteResult(std::string fileURL, std::exception_ptr error)
+        : fileURL_(std::move(fileURL)), error_(std::move(error)) {}
     std::string fileURL_;
     std::exception_ptr error_;
 };

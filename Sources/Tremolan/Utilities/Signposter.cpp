@@ -23,7 +23,8 @@ void Signposter::endInterval(std::string_view name, SignpostIntervalState& inter
         detail += " [Error] Interval already ended";
     } else if (interval.start != std::chrono::steady_clock::time_point{}) {
         // An interval opened while signposts were off has no start time to measure from.
-        double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - interval.start).count();
+        double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - interval.start).count();
         char buffer[48];
         std::snprintf(buffer, sizeof buffer, " duration=%.3f ms", ms);
         detail += buffer;

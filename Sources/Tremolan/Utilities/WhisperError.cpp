@@ -15,21 +15,34 @@ std::string WhisperError::errorDescription() const {
 std::string_view kindName(WhisperError::Kind kind) {
     using Kind = WhisperError::Kind;
     switch (kind) {
-        case Kind::tokenizerUnavailable: return "tokenizerUnavailable";
-        case Kind::modelsUnavailable: return "modelsUnavailable";
-        case Kind::audioProcessingFailed: return "audioProcessingFailed";
-        case Kind::decodingLogitsFailed: return "decodingLogitsFailed";
-        case Kind::segmentingFailed: return "segmentingFailed";
-        case Kind::loadAudioFailed: return "loadAudioFailed";
-        case Kind::prepareDecoderInputsFailed: return "prepareDecoderInputsFailed";
-        case Kind::transcriptionFailed: return "transcriptionFailed";
-        case Kind::decodingFailed: return "decodingFailed";
-        case Kind::microphoneUnavailable: return "microphoneUnavailable";
-        case Kind::initializationError: return "initializationError";
+        case Kind::tokenizerUnavailable:
+            return "tokenizerUnavailable";
+        case Kind::modelsUnavailable:
+            return "modelsUnavailable";
+        case Kind::audioProcessingFailed:
+            return "audioProcessingFailed";
+        case Kind::decodingLogitsFailed:
+            return "decodingLogitsFailed";
+        case Kind::segmentingFailed:
+            return "segmentingFailed";
+        case Kind::loadAudioFailed:
+            return "loadAudioFailed";
+        case Kind::prepareDecoderInputsFailed:
+            return "prepareDecoderInputsFailed";
+        case Kind::transcriptionFailed:
+            return "transcriptionFailed";
+        case Kind::decodingFailed:
+            return "decodingFailed";
+        case Kind::microphoneUnavailable:
+            return "microphoneUnavailable";
+        case Kind::initializationError:
+            return "initializationError";
     }
     return "unknown";
 }
 
-std::ostream& operator<<(std::ostream& out, WhisperError::Kind kind) { return out << kindName(kind); }
+std::ostream& operator<<(std::ostream& out, WhisperError::Kind kind) {
+    return out << kindName(kind);
+}
 
 }  // namespace tremolan

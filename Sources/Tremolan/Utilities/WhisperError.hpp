@@ -33,17 +33,27 @@ public:
     static WhisperError modelsUnavailable(std::string message = "Models are unavailable") {
         return {Kind::modelsUnavailable, std::move(message)};
     }
-    static WhisperError audioProcessingFailed(std::string message) { return {Kind::audioProcessingFailed, std::move(message)}; }
-    static WhisperError decodingLogitsFailed(std::string message) { return {Kind::decodingLogitsFailed, std::move(message)}; }
+    static WhisperError audioProcessingFailed(std::string message) {
+        return {Kind::audioProcessingFailed, std::move(message)};
+    }
+    static WhisperError decodingLogitsFailed(std::string message) {
+        return {Kind::decodingLogitsFailed, std::move(message)};
+    }
     static WhisperError segmentingFailed(std::string message) { return {Kind::segmentingFailed, std::move(message)}; }
     static WhisperError loadAudioFailed(std::string message) { return {Kind::loadAudioFailed, std::move(message)}; }
     static WhisperError prepareDecoderInputsFailed(std::string message) {
         return {Kind::prepareDecoderInputsFailed, std::move(message)};
     }
-    static WhisperError transcriptionFailed(std::string message) { return {Kind::transcriptionFailed, std::move(message)}; }
+    static WhisperError transcriptionFailed(std::string message) {
+        return {Kind::transcriptionFailed, std::move(message)};
+    }
     static WhisperError decodingFailed(std::string message) { return {Kind::decodingFailed, std::move(message)}; }
-    static WhisperError microphoneUnavailable(std::string message) { return {Kind::microphoneUnavailable, std::move(message)}; }
-    static WhisperError initializationError(std::string message) { return {Kind::initializationError, std::move(message)}; }
+    static WhisperError microphoneUnavailable(std::string message) {
+        return {Kind::microphoneUnavailable, std::move(message)};
+    }
+    static WhisperError initializationError(std::string message) {
+        return {Kind::initializationError, std::move(message)};
+    }
 
     Kind kind() const { return kind_; }
     /// The message, unchanged. Unlike errorDescription(), reading it logs nothing.

@@ -1,0 +1,31 @@
+#include "Tremolan/Utilities/Constants.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace tremolan;
+
+TEST(Constants, LanguageTableHas112NamesFor100Codes) {
+    const auto& languages = Constants::languages();
+    EXPECT_EQ(languages.size(), 112u);
+    EXPECT_EQ(Constants::languageCodes().size(), 100u);
+    EXPECT_EQ(languages.at("mandarin"), "zh");
+    EXPECT_EQ(languages.at("chinese"), "zh");
+    EXPECT_EQ(languages.at("javanese"), "jw");
+    EXPECT_EQ(languages.at("hawaiian"), "haw");
+    EXPECT_EQ(languages.at("cantonese"), "yue");
+    EXPECT_EQ(languages.at("haitian creole"), "ht");
+    EXPECT_EQ(languages.at("moldovan"), "ro");
+    EXPECT_EQ(languages.at("burmese"), "my");
+    for (const auto& [name, code] : languages) EXPECT_TRUE(Constants::languageCodes().contains(code)) << name;
+}
+
+TEST(Constants, FixedValues) {
+    EXPECT_EQ(Constants::maxTokenContext, 224);
+    EXPECT_EQ(Constants::defaultWindowSamples, 480000);
+    EXPECT_EQ(Constants::defaultAudioReadFrameSize, 1323000u);
+    EXPECT_EQ(Constants::defaultPrependPunctuations, "\"'“¡¿([{-");
+    EXPECT_EQ(Constants::defaultAppendPunctuations, "\"'.。,，!！?？:：”)]}、");
+    EXPECT_EQ(Constants::specialTokenCharacters(), (std::set<char32_t>{U'<', U'|', U'>'}));
+    EXPECT_TRUE(Constants::defaultRemoteEndpoint.starts_with("https://"));
+    EXPECT_EQ(Constants::defaultRemoteEndpoint.find('/', 8), std::string_view::npos);
+}

@@ -1,0 +1,192 @@
+#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace tremolan;
+using Clips = std::vector<std::pair<std::int64_t, std::int64_t>>;
+
+namespace {
+
+/// Options built through the memberwise construction, with the arguments `set` assigns.
+template <typename Set>
+DecodingOptions options(Set set) {
+    DecodingOptions::Arguments arguments;
+    set(arguments);
+    return DecodingOptions(arguments);
+}
+
+}  // namespace
+
+TEST(DecodingOptions, DefaultRecordHoldsTheExactDefaults) {
+    DecodingOptions o;
+    EXPECT_FALSE(o.verbose);
+    EXPECT_EQ(o.task, DecodingTask::transcribe);
+    EXPECT_FALSE(o.language);
+    EXPECT_EQ(o.temperature, 0.0f);
+    EXPECT_EQ(o.temperatureIncrementOnFallback, 0.2f);
+    EXPECT_EQ(o.temperatureFallbackCount, 5);
+    EXPECT_EQ(o.sampleLength, 224);
+    EXPECT_EQ(o.topK, 5);
+    EXPECT_TRUE(o.usePrefillPrompt);
+    EXPECT_FALSE(o.detectLanguage);
+    EXPECT_FALSE(o.skipSpecialTokens || o.withoutTimestamps || o.wordTimestamps || o.suppressBlank);
+    EXPECT_FALSE(o.maxInitialTimestamp || o.maxWindowSeek || o.promptTokens || o.prefixTokens || o.chunkingStrategy);
+    EXPECT_TRUE(o.clipTimestamps.empty());
+    EXPECT_EQ(o.windowClipTime, 1.0f);
+    EXPECT_TRUE(o.suppressTokens.empty());
+    EXPECT_EQ(o.compressionRatioThreshold, 2.4f);
+    EXPECT_EQ(o.logProbThreshold, -1.0f);
+    EXPECT_EQ(o.firstTokenLogProbThreshold, -1.5f);
+    EXPECT_EQ(o.noSpeechThreshold, 0.6f);
+    EXPECT_EQ(o.concurrentWorkerCount, 16);
+    EXPECT_EQ(DecodingOptions(DecodingOptions::Arguments{}), o);
+}
+
+TEST(DecodingOptions, InitialiserRulesFillTheThreeDerivedFields) {
+    EXPECT_TRUE(options([](auto& a) { a.usePrefillPrompt = false; }).detectLanguage);
+    EXPECT_FALSE(options([](auto& a) {
+                     a.usePrefillPrompt = false;
+                     a.detectLanguage = false;
+                 }).detectLanguage);
+    EXPECT_TRUE(options([](auto& a) { a.detectLanguage = true; }).detectLanguage);
+    EXPECT_EQ(options([](auto& a) { a.concurrentWorkerCount = 0; }).concurrentWorkerCount, 0);
+    EXPECT_EQ(options([](auto& a) {
+                  a.suppressTokens = std::vector<int>{1, 2};
+              }).suppressTokens,
+              (std::vector<int>{1, 2}));
+}
+
+TEST(DecodingOptions, DefaultJsonHasTwentyOneKeysInOrderWithShortestFloats) {
+    Json json = DecodingOptions();
+    std::vector<std::string> keys;
+    for (const auto& item : json.items()) keys.push_back(item.key());
+    EXPECT_THAT(keys,
+                ::testing::ElementsAre("verbose", "task", "temperature", "temperatureIncrementOnFallback",
+                                       "temperatureFallbackCount", "sampleLength", "topK", "usePrefillPrompt",
+                                       "detectLanguage", "skipSpecialTokens", "withoutTimestamps", "wordTimestamps",
+                                       "clipTimestamps", "windowClipTime", "suppressBlank", "suppressTokens",
+                                       "compressionRatioThreshold", "logProbThreshold", "firstTokenLogProbThreshold",
+                                       "noSpeechThreshold", "concurrentWorkerCount"));
+    const std::string text = json.dump();
+    EXPECT_THAT(text, ::testing::HasSubstr("\"task\":{\"transcribe\":{}}"));
+    EXPECT_THAT(text, ::testing::HasSubstr("\"temperatureIncrementOnFallback\":0.2,"));
+    EXPECT_THAT(text, ::testing::HasSubstr("\"compressionRatioThreshold\":2.4,"));
+    EXPECT_THAT(text, ::testing::HasSubstr("\"firstTokenLogProbThreshold\":-1.5,"));
+    EXPECT_THAT(text, ::testing::HasSubstr("\"noSpeechThreshold\":0.6,"));
+}
+
+TEST(DecodingOptions, JsonRoundTripKeepsEveryField) {
+    DecodingOptions o = options([](auto& a) {
+        a.verbose = true;
+        a.task = DecodingTask::translate;
+        a.language = "ru";
+        a.temperature = 0.3f;
+        a.temperatureFallbackCount = 2;
+        a.sampleLength = 100;
+        a.usePrefillPrompt = false;
+        a.maxInitialTimestamp = 1.1f;
+        a.maxWindowSeek = 123456789012LL;
+        a.clipTimestamps = {0.1f, 7.7f};
+        a.promptTokens = std::vector<int>{1, 2, 3};
+        a.prefixTokens = std::vector<int>{};
+        a.suppressTokens = std::vector<int>{-1};
+        a.logProbThreshold = std::nullopt;
+        a.concurrentWorkerCount = 0;
+        a.chunkingStrategy = ChunkingStrategy::vad;
+    });
+    Json json = o;
+    EXPECT_FALSE(json.contains("logProbThreshold"));
+    EXPECT_EQ(json["chunkingStrategy"], "vad");
+    EXPECT_EQ(json::parse(json.dump()).get<DecodingOptions>(), o);
+}
+
+TEST(DecodingOptions, DecodingIsStrictAboutRequiredKeysAndTypes) {
+    Json json = DecodingOptions();
+    Json withoutTopK = json;
+    withoutTopK.erase("topK");
+    EXPECT_THROW(withoutTopK.get<DecodingOptions>(), JSONDecodingError);
+
+    Json wrongType = json;
+    wrongType["sampleLength"] = "224";
+    EXPECT_THROW(wrongType.get<DecodingOptions>(), JSONDecodingError);
+    wrongType["sampleLength"] = 2.5;
+    EXPECT_THROW(wrongType.get<DecodingOptions>(), JSONDecodingError);
+
+    Json nullLanguage = json;
+    nullLanguage["language"] = nullptr;
+    nullLanguage["unknown"] = 1;
+    EXPECT_FALSE(nullLanguage.get<DecodingOptions>().language);
+
+    // Decoding stores what the JSON holds; the initialiser rules do not apply.
+    Json raw = json;
+    raw["usePrefillPrompt"] = false;
+    raw["concurrentWorkerCount"] = 3;
+    auto decoded = raw.get<DecodingOptions>();
+    EXPECT_FALSE(decoded.detectLanguage);
+    EXPECT_EQ(decoded.concurrentWorkerCount, 3);
+
+    Json badStrategy = json;
+    badStrategy["chunkingStrategy"] = "VAD";
+    EXPECT_THROW(badStrategy.get<DecodingOptions>(), JSONDecodingError);
+}
+
+TEST(DecodingOptions, SeekClipsPairClipTimesIntoSampleRanges) {
+    EXPECT_EQ(DecodingOptions().prepareSeekClips(16000), (Clips{{0, 16000}}));
+    EXPECT_EQ(options([](auto& a) { a.clipTimestamps = {2.0f}; }).prepareSeekClips(100000), (Clips{{32000, 100000}}));
+    EXPECT_EQ(options([](auto& a) {
+                  a.clipTimestamps = {1.0f, 3.0f, 5.0f};
+              }).prepareSeekClips(100000),
+              (Clips{{16000, 48000}, {80000, 100000}}));
+    EXPECT_EQ(options([](auto& a) { a.clipTimestamps = {0.5f}; }).prepareSeekClips(16000), (Clips{{8000, 16000}}));
+    // Neither sorted nor clamped.
+    EXPECT_EQ(options([](auto& a) {
+                  a.clipTimestamps = {9.0f, 2.0f};
+              }).prepareSeekClips(16000),
+              (Clips{{144000, 32000}}));
+    EXPECT_EQ(options([](auto& a) { a.clipTimestamps = {-1.0f}; }).prepareSeekClips(10), (Clips{{-16000, 10}}));
+}
+
+TEST(DecodingOptions, ValuesThatCannotDriveARunAreRefusedWithTheirName) {
+    auto refusal = [](auto set) -> std::string {
+        try {
+            options(set).validate();
+        } catch (const WhisperError& error) {
+            EXPECT_EQ(error.kind(), WhisperError::Kind::transcriptionFailed);
+            return error.what();
+        }
+        return "";
+    };
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(refusal([](auto&) {}), "");
+    EXPECT_THAT(refusal([=](auto& a) { a.clipTimestamps = {1.0f, nan}; }), ::testing::HasSubstr("clipTimestamps[1]"));
+    EXPECT_THAT(refusal([=](auto& a) { a.clipTimestamps = {1e16f}; }), ::testing::HasSubstr("clipTimestamps[0]"));
+    EXPECT_THAT(refusal([=](auto& a) { a.temperature = inf; }),
+                ::testing::HasSubstr("temperature must be a finite number"));
+    EXPECT_THAT(refusal([=](auto& a) { a.temperatureIncrementOnFallback = nan; }),
+                ::testing::HasSubstr("temperatureIncrementOnFallback"));
+    EXPECT_THAT(refusal([=](auto& a) { a.temperatureFallbackCount = -1; }),
+                ::testing::HasSubstr("temperatureFallbackCount"));
+    EXPECT_THAT(refusal([=](auto& a) { a.temperatureFallbackCount = 1000000; }),
+                ::testing::HasSubstr("temperatureFallbackCount"));
+    EXPECT_THAT(refusal([=](auto& a) { a.sampleLength = 0; }), ::testing::HasSubstr("sampleLength"));
+    EXPECT_THAT(refusal([=](auto& a) { a.topK = 0; }), ::testing::HasSubstr("topK"));
+    EXPECT_THAT(refusal([=](auto& a) { a.maxInitialTimestamp = inf; }), ::testing::HasSubstr("maxInitialTimestamp"));
+    EXPECT_THAT(refusal([=](auto& a) { a.maxInitialTimestamp = 1e8f; }), ::testing::HasSubstr("maxInitialTimestamp"));
+    EXPECT_THAT(refusal([=](auto& a) { a.windowClipTime = -1.0f; }), ::testing::HasSubstr("windowClipTime"));
+    EXPECT_THAT(refusal([=](auto& a) { a.windowClipTime = nan; }), ::testing::HasSubstr("windowClipTime"));
+    EXPECT_THAT(refusal([=](auto& a) { a.concurrentWorkerCount = -2; }), ::testing::HasSubstr("concurrentWorkerCount"));
+    // Large but meaningful values stay allowed: the decoder bounds them itself.
+    EXPECT_EQ(refusal([=](auto& a) {
+                  a.sampleLength = 100000;
+                  a.topK = 100000;
+                  a.maxInitialTimestamp = 1000.0f;
+              }),
+              "");
+    EXPECT_THROW(options([=](auto& a) { a.clipTimestamps = {inf}; }).prepareSeekClips(10), WhisperError);
+}
