@@ -101,7 +101,7 @@ void ResultWriting::writeFile(const std::filesystem::path& path, const std::stri
 }
 
 std::filesystem::path ResultWriting::filePath(const std::string& fileName, const std::string& extension) const {
-    return std::filesystem::absolute(std::filesystem::path(outputDir_) / (fileName + extension));
+    return std::filesystem::absolute(std::filesystem::path(outputDir_) / (fileName + extension)).lexically_normal();
 }
 
 std::string ResultWriting::fileURL(const std::filesystem::path& path) {

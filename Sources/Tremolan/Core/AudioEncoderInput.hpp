@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Platform/ML/FeatureProvider.hpp"
+
+namespace tremolan {
+
+/// The input of the audio encoder: the mel features under "melspectrogram_features".
+class AudioEncoderInput : public platform::ml::MLFeatureProvider {
+public:
+    explicit AudioEncoderInput(platform::ml::MLMultiArray melspectrogram_features)
+        : melspectrogram_features(std::move(melspectrogram_features)) {}
+
+    platform::ml::MLMultiArray melspectrogram_features;
+
+    std::set<std::string> featureNames() const override { return {"melspectrogram_features"}; }
+    std::optional<platform::ml::MLFeatureValue> featureValue(const std::string& name) const override {
+        if (name == "melspectrogram_features") return platform::ml::MLFeatureValue(melspectrogram_features);
+        return std::nullopt;
+    }
+};
+
+}  // namespace tremolan

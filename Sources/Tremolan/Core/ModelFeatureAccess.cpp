@@ -1,0 +1,13 @@
+#include "Tremolan/Core/ModelFeatureAccess.hpp"
+
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+namespace tremolan {
+
+platform::ml::MLMultiArray requiredOutput(const platform::ml::MLFeatureProvider& provider, const std::string& name) {
+    auto array = provider.multiArray(name);
+    if (!array) throw WhisperError::modelsUnavailable("The model gave no multi-array output \"" + name + "\"");
+    return *array;
+}
+
+}  // namespace tremolan

@@ -1,0 +1,15 @@
+#pragma once
+
+// Reading the named outputs of a speech model's prediction.
+
+#include "Platform/ML/FeatureProvider.hpp"
+
+#include <string>
+
+namespace tremolan {
+
+/// The multi-array a prediction gave under `name`. A model that gave none (or not a
+/// multi-array) is broken: WhisperError::modelsUnavailable names the feature.
+platform::ml::MLMultiArray requiredOutput(const platform::ml::MLFeatureProvider& provider, const std::string& name);
+
+}  // namespace tremolan

@@ -1,0 +1,144 @@
+// speech: the speech library's data model by hand: default options, model support of a device,
+// compression ratios and transcript files.
+
+#include "Command.hpp"
+
+#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/ModelSupportConfig.hpp"
+#include "Tremolan/Core/TranscriptionResult.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/DeviceIdentifier.hpp"
+#include "Tremolan/Utilities/JSONCoding.hpp"
+#include "Tremolan/Utilities/TextUtilities.hpp"
+#include "Tremolan/Utilities/WriteJSON.hpp"
+#include "Tremolan/Utilities/WriteSRT.hpp"
+#include "Tremolan/Utilities/WriteVTT.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using namespace tremolan;
+using velmora::dev::Arguments;
+using velmora::dev::fail;
+
+constexpr const char* kUsage =
+    "usage: velmora-dev speech options\n"
+    "       velmora-dev speech support [--device ID] [--config FILE]\n"
+    "       velmora-dev speech ratio --tokens 1,2,3 | --text TEXT\n"
+    "       velmora-dev speech write srt|vtt|json <result.json> [--output-dir DIR] [--name NAME]\n";
+
+/// "--name value" options after the positional arguments that start at `from`.
+struct Parsed {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+};
+
+Parsed parse(const Arguments& args, std::size_t from) {
+    Parsed parsed;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0) {
+            if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
+            parsed.options[args[i].substr(2)] = args[i + 1];
+            ++i;
+        } else {
+            parsed.positional.push_back(args[i]);
+        }
+    }
+    return parsed;
+}
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    std::stringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+int runOptions() {
+    std::printf("%s\n", Json(DecodingOptions()).dump(2).c_str());
+    return 0;
+}
+
+int runSupport(const Parsed& parsed) {
+    const std::string device =
+        parsed.options.contains("device") ? parsed.options.at("device") : currentDeviceIdentifier();
+    const ModelSupportConfig config = parsed.options.contains("config")
+                                          ? json::parse(readText(parsed.options.at("config"))).get<ModelSupportConfig>()
+                                          : Constants::fallbackModelSupportConfig();
+    const ModelSupport support = config.modelSupport(device);
+    Json out = Json::object();
+    out["device"] = device;
+    out["repoName"] = config.repoName();
+    out["default"] = support.defaultModel;
+    out["supported"] = support.supported;
+    out["disabled"] = support.disabled;
+    std::printf("%s\n", out.dump(2).c_str());
+    return 0;
+}
+
+int runRatio(const Parsed& parsed) {
+    if (parsed.options.contains("tokens")) {
+        std::vector<int> tokens;
+        std::stringstream list(parsed.options.at("tokens"));
+        for (std::string item; std::getline(list, item, ',');) {
+            if (!item.empty()) tokens.push_back(std::stoi(item));
+        }
+        std::printf("%g\n", static_cast<double>(TextUtilities::compressionRatio(tokens)));
+        return 0;
+    }
+    if (parsed.options.contains("text")) {
+        std::printf("%g\n",
+                    static_cast<double>(TextUtilities::compressionRatio(std::string_view(parsed.options.at("text")))));
+        return 0;
+    }
+    return fail(std::string("speech ratio needs --tokens or --text\n") + kUsage);
+}
+
+int runWrite(const Parsed& parsed) {
+    if (parsed.positional.size() != 2)
+        return fail(std::string("speech write needs a format and a result file\n") + kUsage);
+    const std::string& format = parsed.positional[0];
+    const std::filesystem::path input = parsed.positional[1];
+    const std::string outputDir = parsed.options.contains("output-dir") ? parsed.options.at("output-dir") : ".";
+    const std::string name = parsed.options.contains("name") ? parsed.options.at("name") : input.stem().string();
+
+    std::unique_ptr<ResultWriting> writer;
+    if (format == "srt") {
+        writer = std::make_unique<WriteSRT>(outputDir);
+    } else if (format == "vtt") {
+        writer = std::make_unique<WriteVTT>(outputDir);
+    } else if (format == "json") {
+        writer = std::make_unique<WriteJSON>(outputDir);
+    } else {
+        return fail("unknown transcript format '" + format + "' (srt, vtt or json)");
+    }
+    auto result = TranscriptionResult::decode(json::parse(readText(input)));
+    const WriteResult written = writer->write(*result, name);
+    if (!written.succeeded()) return fail(written.errorMessage());
+    std::printf("%s\n", written.fileURL().c_str());
+    return 0;
+}
+
+int runSpeech(const Arguments& args) {
+    if (args.empty()) return fail(std::string("missing subcommand\n") + kUsage);
+    const std::string& subcommand = args[0];
+    const Parsed parsed = parse(args, 1);
+    if (subcommand == "options") return runOptions();
+    if (subcommand == "support") return runSupport(parsed);
+    if (subcommand == "ratio") return runRatio(parsed);
+    if (subcommand == "write") return runWrite(parsed);
+    return fail("unknown subcommand '" + subcommand + "'\n" + kUsage);
+}
+
+const velmora::dev::CommandRegistration registration{
+    "speech", "speech options | support | ratio | write: the speech data model by hand", runSpeech};
+
+}  // namespace
