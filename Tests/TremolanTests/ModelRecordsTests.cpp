@@ -11,6 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace tremolan;
 using platform::ml::MLDictionaryFeatureProvider;
 using platform::ml::MLMultiArray;
@@ -168,4 +170,34 @@ TEST(TremolanConfig, FacadeRulesForOptionalSettings) {
     EXPECT_EQ(compute.melCompute, platform::ml::MLComputeUnits::cpuAndGPU);
     EXPECT_EQ(compute.audioEncoderCompute, platform::ml::MLComputeUnits::cpuAndNeuralEngine);
     EXPECT_EQ(compute.textDecoderCompute, platform::ml::MLComputeUnits::cpuAndNeuralEngine);
+}
+
+TEST(ModelRecords, ShapedArraysConvertToAndFromMultiArrays) {
+    using platform::ml::Float16;
+    using platform::ml::MLShapedArray;
+    MLShapedArray<std::int32_t> ids({50258}, {1});
+    MLShapedArray<std::int32_t> length({0}, {1});
+    MLShapedArray<float> mask({1.0f, 0.0f, 0.0f}, {1, 3});
+    TextDecoderInput input(ids, length, mask, mask, mask, mask, mask);
+    EXPECT_EQ(input.input_ids.dataType(), MLMultiArrayDataType::int32);
+    EXPECT_EQ(input.input_ids.value(0), 50258);
+    EXPECT_EQ(input.kv_cache_update_mask.dataType(), MLMultiArrayDataType::float32);
+    EXPECT_EQ(input.kv_cache_update_mask.shape(), (std::vector<std::int64_t>{1, 3}));
+    // Each field gets its own new array.
+    EXPECT_NE(input.key_cache.storageIdentifier(), input.value_cache.storageIdentifier());
+    EXPECT_THROW(MLShapedArray<float>({1.0f}, {2, 2}), std::invalid_argument);
+
+    auto logits = array({1, 1, 3});
+    logits.setValue(0, -1.5);
+    logits.setValue(1, 65504);
+    logits.setValue(2, -std::numeric_limits<double>::infinity());
+    TextDecoderOutput output(logits, array({1, 2, 1, 1}), array({1, 2, 1, 1}), array({1, 4}));
+    auto half = output.logitsShapedArray();
+    EXPECT_EQ(half.shape(), (std::vector<std::int64_t>{1, 1, 3}));
+    EXPECT_EQ(static_cast<float>(half.scalars()[0]), -1.5f);
+    EXPECT_EQ(static_cast<float>(half.scalars()[1]), 65504.0f);
+    EXPECT_TRUE(half.scalars()[2].isInfinite());
+    EXPECT_FALSE(output.alignment_heads_weightsShapedArray());
+    MelSpectrogramInput mel(MLShapedArray<float>(std::vector<float>(4, 0.25f), {4}));
+    EXPECT_EQ(MLShapedArray<float>(mel.audio).scalars(), std::vector<float>(4, 0.25f));
 }

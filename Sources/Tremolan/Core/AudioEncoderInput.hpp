@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ML/FeatureProvider.hpp"
+#include "Platform/ML/ShapedArray.hpp"
 
 namespace tremolan {
 
@@ -9,6 +10,8 @@ class AudioEncoderInput : public platform::ml::MLFeatureProvider {
 public:
     explicit AudioEncoderInput(platform::ml::MLMultiArray melspectrogram_features)
         : melspectrogram_features(std::move(melspectrogram_features)) {}
+    explicit AudioEncoderInput(const platform::ml::MLShapedArray<float>& melspectrogram_features)
+        : melspectrogram_features(melspectrogram_features.toMultiArray()) {}
 
     platform::ml::MLMultiArray melspectrogram_features;
 

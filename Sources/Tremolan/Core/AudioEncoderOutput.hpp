@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ML/FeatureProvider.hpp"
+#include "Platform/ML/ShapedArray.hpp"
 #include "Tremolan/Core/ModelFeatureAccess.hpp"
 
 #include <memory>
@@ -21,6 +22,10 @@ public:
     /// "encoder_output_embeds"; throws WhisperError when the model gave none.
     platform::ml::MLMultiArray encoder_output_embeds() const {
         return requiredOutput(*provider, "encoder_output_embeds");
+    }
+
+    platform::ml::MLShapedArray<platform::ml::Float16> encoder_output_embedsShapedArray() const {
+        return platform::ml::MLShapedArray<platform::ml::Float16>(encoder_output_embeds());
     }
 
     std::set<std::string> featureNames() const override { return provider->featureNames(); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ML/FeatureProvider.hpp"
+#include "Platform/ML/ShapedArray.hpp"
 
 namespace tremolan {
 
@@ -8,6 +9,7 @@ namespace tremolan {
 class MelSpectrogramInput : public platform::ml::MLFeatureProvider {
 public:
     explicit MelSpectrogramInput(platform::ml::MLMultiArray audio) : audio(std::move(audio)) {}
+    explicit MelSpectrogramInput(const platform::ml::MLShapedArray<float>& audio) : audio(audio.toMultiArray()) {}
 
     platform::ml::MLMultiArray audio;
 

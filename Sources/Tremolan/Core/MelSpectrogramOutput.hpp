@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ML/FeatureProvider.hpp"
+#include "Platform/ML/ShapedArray.hpp"
 #include "Tremolan/Core/ModelFeatureAccess.hpp"
 
 #include <memory>
@@ -24,6 +25,11 @@ public:
     /// "melspectrogram_features"; throws WhisperError when the model gave none.
     platform::ml::MLMultiArray melspectrogramFeatures() const {
         return requiredOutput(*provider, "melspectrogram_features");
+    }
+
+    /// The same feature as half-precision scalars.
+    platform::ml::MLShapedArray<platform::ml::Float16> melspectrogram_featuresShapedArray() const {
+        return platform::ml::MLShapedArray<platform::ml::Float16>(melspectrogramFeatures());
     }
 
     std::set<std::string> featureNames() const override { return provider->featureNames(); }

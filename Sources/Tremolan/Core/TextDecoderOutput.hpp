@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ML/FeatureProvider.hpp"
+#include "Platform/ML/ShapedArray.hpp"
 #include "Tremolan/Core/ModelFeatureAccess.hpp"
 
 #include <memory>
@@ -31,6 +32,22 @@ public:
     /// Absent when the decoder model has no alignment output.
     std::optional<platform::ml::MLMultiArray> alignment_heads_weights() const {
         return provider->multiArray("alignment_heads_weights");
+    }
+
+    // The same features as half-precision scalars.
+    platform::ml::MLShapedArray<platform::ml::Float16> logitsShapedArray() const {
+        return platform::ml::MLShapedArray<platform::ml::Float16>(logits());
+    }
+    platform::ml::MLShapedArray<platform::ml::Float16> key_cache_updatesShapedArray() const {
+        return platform::ml::MLShapedArray<platform::ml::Float16>(key_cache_updates());
+    }
+    platform::ml::MLShapedArray<platform::ml::Float16> value_cache_updatesShapedArray() const {
+        return platform::ml::MLShapedArray<platform::ml::Float16>(value_cache_updates());
+    }
+    std::optional<platform::ml::MLShapedArray<platform::ml::Float16>> alignment_heads_weightsShapedArray() const {
+        auto weights = alignment_heads_weights();
+        if (!weights) return std::nullopt;
+        return platform::ml::MLShapedArray<platform::ml::Float16>(*weights);
     }
 
     std::set<std::string> featureNames() const override { return provider->featureNames(); }
