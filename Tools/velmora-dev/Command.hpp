@@ -6,7 +6,10 @@
 //
 // The function receives the arguments after the command's name and returns the exit status.
 
+#include <cstddef>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,5 +33,15 @@ struct CommandRegistration {
 
 /// Prints "error: <message>" to standard error and returns 1, the tool's failure status.
 int fail(const std::string& message);
+
+/// A command's arguments split into positional ones and "--name value" options.
+struct ParsedArguments {
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+};
+
+/// Splits the arguments from index `from` on. A name in `flags` takes no value and is recorded
+/// as "1"; any other option without a value throws std::runtime_error.
+ParsedArguments parseArguments(const Arguments& args, std::size_t from, const std::set<std::string>& flags = {});
 
 }  // namespace velmora::dev

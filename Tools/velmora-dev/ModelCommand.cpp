@@ -31,27 +31,9 @@ constexpr const char* kUsage =
     "       velmora-dev model mel <model-folder> <audio-file>\n"
     "       velmora-dev model encode <model-folder> <audio-file>\n";
 
-/// Splits "--name value" options from positional arguments.
-struct Parsed {
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> options;
-};
+using Parsed = velmora::dev::ParsedArguments;
 
-Parsed parse(const Arguments& args, std::size_t from) {
-    Parsed p;
-    for (std::size_t i = from; i < args.size(); ++i) {
-        if (args[i] == "--checkpoint") {
-            p.options.insert_or_assign("checkpoint", std::string(1, '1'));
-        } else if (args[i].rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
-            p.options[args[i].substr(2)] = args[i + 1];
-            ++i;
-        } else {
-            p.positional.push_back(args[i]);
-        }
-    }
-    return p;
-}
+Parsed parse(const Arguments& args, std::size_t from) { return velmora::dev::parseArguments(args, from, {"checkpoint"}); }
 
 int intOption(const Parsed& p, const std::string& name, int fallback) {
     auto it = p.options.find(name);

@@ -34,25 +34,7 @@ constexpr const char* kUsage =
     "       velmora-dev speech ratio --tokens 1,2,3 | --text TEXT\n"
     "       velmora-dev speech write srt|vtt|json <result.json> [--output-dir DIR] [--name NAME]\n";
 
-/// "--name value" options after the positional arguments that start at `from`.
-struct Parsed {
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> options;
-};
-
-Parsed parse(const Arguments& args, std::size_t from) {
-    Parsed parsed;
-    for (std::size_t i = from; i < args.size(); ++i) {
-        if (args[i].rfind("--", 0) == 0) {
-            if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
-            parsed.options[args[i].substr(2)] = args[i + 1];
-            ++i;
-        } else {
-            parsed.positional.push_back(args[i]);
-        }
-    }
-    return parsed;
-}
+using Parsed = velmora::dev::ParsedArguments;
 
 std::string readText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -130,7 +112,7 @@ int runWrite(const Parsed& parsed) {
 int runSpeech(const Arguments& args) {
     if (args.empty()) return fail(std::string("missing subcommand\n") + kUsage);
     const std::string& subcommand = args[0];
-    const Parsed parsed = parse(args, 1);
+    const Parsed parsed = velmora::dev::parseArguments(args, 1);
     if (subcommand == "options") return runOptions();
     if (subcommand == "support") return runSupport(parsed);
     if (subcommand == "ratio") return runRatio(parsed);

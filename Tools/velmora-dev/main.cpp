@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace velmora::dev {
@@ -17,6 +18,23 @@ std::vector<Command>& commands() {
 int fail(const std::string& message) {
     std::fprintf(stderr, "error: %s\n", message.c_str());
     return 1;
+}
+
+ParsedArguments parseArguments(const Arguments& args, std::size_t from, const std::set<std::string>& flags) {
+    ParsedArguments parsed;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) != 0) {
+            parsed.positional.push_back(args[i]);
+        } else if (flags.contains(args[i].substr(2))) {
+            // A built string: assigning the literal trips a -Wrestrict false positive in g++ 12.
+            parsed.options.insert_or_assign(args[i].substr(2), std::string(1, '1'));
+        } else {
+            if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
+            parsed.options[args[i].substr(2)] = args[i + 1];
+            ++i;
+        }
+    }
+    return parsed;
 }
 
 }  // namespace velmora::dev

@@ -20,7 +20,7 @@ void to_json(Json& json, ChunkingStrategy strategy) {
 }
 
 void from_json(const Json& json, ChunkingStrategy& strategy) {
-    std::string text = json::toString(json, "chunkingStrategy");
+    std::string text = json::to<std::string>(json, "chunkingStrategy");
     auto parsed = chunkingStrategyFromRawValue(text);
     if (!parsed) {
         throw JSONDecodingError(JSONDecodingError::Kind::dataCorrupted,

@@ -142,35 +142,33 @@ void to_json(Json& json, const DecodingOptions& o) {
 
 void from_json(const Json& json, DecodingOptions& o) {
     json::expectObject(json, "decoding options");
-    o.verbose = json::readBool(json, "verbose");
-    o.task = json::required(json, "task").get<DecodingTask>();
-    o.language = json::readOptionalString(json, "language");
-    o.temperature = json::readFloat(json, "temperature");
-    o.temperatureIncrementOnFallback = json::readFloat(json, "temperatureIncrementOnFallback");
-    o.temperatureFallbackCount = json::readInt(json, "temperatureFallbackCount");
-    o.sampleLength = json::readInt(json, "sampleLength");
-    o.topK = json::readInt(json, "topK");
-    o.usePrefillPrompt = json::readBool(json, "usePrefillPrompt");
-    o.detectLanguage = json::readBool(json, "detectLanguage");
-    o.skipSpecialTokens = json::readBool(json, "skipSpecialTokens");
-    o.withoutTimestamps = json::readBool(json, "withoutTimestamps");
-    o.wordTimestamps = json::readBool(json, "wordTimestamps");
-    o.maxInitialTimestamp = json::readOptionalFloat(json, "maxInitialTimestamp");
-    o.maxWindowSeek = json::readOptionalInt64(json, "maxWindowSeek");
-    o.clipTimestamps = json::readFloatArray(json, "clipTimestamps");
-    o.windowClipTime = json::readFloat(json, "windowClipTime");
-    o.promptTokens = json::readOptionalIntArray(json, "promptTokens");
-    o.prefixTokens = json::readOptionalIntArray(json, "prefixTokens");
-    o.suppressBlank = json::readBool(json, "suppressBlank");
-    o.suppressTokens = json::readIntArray(json, "suppressTokens");
-    o.compressionRatioThreshold = json::readOptionalFloat(json, "compressionRatioThreshold");
-    o.logProbThreshold = json::readOptionalFloat(json, "logProbThreshold");
-    o.firstTokenLogProbThreshold = json::readOptionalFloat(json, "firstTokenLogProbThreshold");
-    o.noSpeechThreshold = json::readOptionalFloat(json, "noSpeechThreshold");
-    o.concurrentWorkerCount = json::readInt(json, "concurrentWorkerCount");
-    o.chunkingStrategy.reset();
-    if (const Json* strategy = json::optional(json, "chunkingStrategy"))
-        o.chunkingStrategy = strategy->get<ChunkingStrategy>();
+    o.verbose = json::read<bool>(json, "verbose");
+    o.task = json::read<DecodingTask>(json, "task");
+    o.language = json::readOptional<std::string>(json, "language");
+    o.temperature = json::read<float>(json, "temperature");
+    o.temperatureIncrementOnFallback = json::read<float>(json, "temperatureIncrementOnFallback");
+    o.temperatureFallbackCount = json::read<int>(json, "temperatureFallbackCount");
+    o.sampleLength = json::read<int>(json, "sampleLength");
+    o.topK = json::read<int>(json, "topK");
+    o.usePrefillPrompt = json::read<bool>(json, "usePrefillPrompt");
+    o.detectLanguage = json::read<bool>(json, "detectLanguage");
+    o.skipSpecialTokens = json::read<bool>(json, "skipSpecialTokens");
+    o.withoutTimestamps = json::read<bool>(json, "withoutTimestamps");
+    o.wordTimestamps = json::read<bool>(json, "wordTimestamps");
+    o.maxInitialTimestamp = json::readOptional<float>(json, "maxInitialTimestamp");
+    o.maxWindowSeek = json::readOptional<std::int64_t>(json, "maxWindowSeek");
+    o.clipTimestamps = json::read<std::vector<float>>(json, "clipTimestamps");
+    o.windowClipTime = json::read<float>(json, "windowClipTime");
+    o.promptTokens = json::readOptional<std::vector<int>>(json, "promptTokens");
+    o.prefixTokens = json::readOptional<std::vector<int>>(json, "prefixTokens");
+    o.suppressBlank = json::read<bool>(json, "suppressBlank");
+    o.suppressTokens = json::read<std::vector<int>>(json, "suppressTokens");
+    o.compressionRatioThreshold = json::readOptional<float>(json, "compressionRatioThreshold");
+    o.logProbThreshold = json::readOptional<float>(json, "logProbThreshold");
+    o.firstTokenLogProbThreshold = json::readOptional<float>(json, "firstTokenLogProbThreshold");
+    o.noSpeechThreshold = json::readOptional<float>(json, "noSpeechThreshold");
+    o.concurrentWorkerCount = json::read<int>(json, "concurrentWorkerCount");
+    o.chunkingStrategy = json::readOptional<ChunkingStrategy>(json, "chunkingStrategy");
 }
 
 }  // namespace tremolan

@@ -11,9 +11,9 @@ void to_json(Json& json, const DeviceSupport& support) {
 
 void from_json(const Json& json, DeviceSupport& support) {
     json::expectObject(json, "deviceSupports");
-    support.chips = json::readOptionalString(json, "chips");
-    support.identifiers = json::readStringArray(json, "identifiers");
-    support.models = json::required(json, "models").get<ModelSupport>();
+    support.chips = json::readOptional<std::string>(json, "chips");
+    support.identifiers = json::read<std::vector<std::string>>(json, "identifiers");
+    support.models = json::read<ModelSupport>(json, "models");
 }
 
 }  // namespace tremolan

@@ -10,8 +10,8 @@ void to_json(Json& json, const ModelSupport& support) {
 
 void from_json(const Json& json, ModelSupport& support) {
     json::expectObject(json, "models");
-    support.defaultModel = json::readString(json, "default");
-    support.supported = json::readStringArray(json, "supported");
+    support.defaultModel = json::read<std::string>(json, "default");
+    support.supported = json::read<std::vector<std::string>>(json, "supported");
     support.disabled.clear();
 }
 

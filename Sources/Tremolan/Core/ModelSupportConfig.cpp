@@ -117,8 +117,8 @@ std::vector<DeviceSupport> ModelSupportConfig::mergeDeviceSupport(const std::vec
 
 ModelSupportConfig ModelSupportConfig::fromJSON(const Json& json) {
     json::expectObject(json, "model support config");
-    auto entries = json::readArray<DeviceSupport>(json, "deviceSupports");
-    return ModelSupportConfig(json::readString(json, "repoName"), json::readString(json, "repoVersion"),
+    auto entries = json::read<std::vector<DeviceSupport>>(json, "deviceSupports");
+    return ModelSupportConfig(json::read<std::string>(json, "repoName"), json::read<std::string>(json, "repoVersion"),
                               std::move(entries), true);
 }
 

@@ -51,12 +51,12 @@ Json TranscriptionResult::encode() const {
 
 std::shared_ptr<TranscriptionResult> TranscriptionResult::decode(const Json& json) {
     json::expectObject(json, "transcription result");
-    std::string text = json::readString(json, "text");
-    auto segments = json::readArray<TranscriptionSegment>(json, "segments");
-    std::string language = json::readString(json, "language");
-    auto timings = json::required(json, "timings").get<TranscriptionTimings>();
+    std::string text = json::read<std::string>(json, "text");
+    auto segments = json::read<std::vector<TranscriptionSegment>>(json, "segments");
+    std::string language = json::read<std::string>(json, "language");
+    auto timings = json::read<TranscriptionTimings>(json, "timings");
     json::required(json, "seekTime");  // must be present, even when null
-    auto seekTime = json::readOptionalFloat(json, "seekTime");
+    auto seekTime = json::readOptional<float>(json, "seekTime");
     return std::make_shared<TranscriptionResult>(std::move(text), std::move(segments), std::move(language), timings,
                                                  seekTime);
 }

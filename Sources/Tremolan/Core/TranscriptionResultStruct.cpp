@@ -13,11 +13,11 @@ void to_json(Json& json, const TranscriptionResultStruct& result) {
 
 void from_json(const Json& json, TranscriptionResultStruct& result) {
     json::expectObject(json, "transcription result");
-    result.text = json::readString(json, "text");
-    result.segments = json::readArray<TranscriptionSegment>(json, "segments");
-    result.language = json::readString(json, "language");
-    result.timings = json::required(json, "timings").get<TranscriptionTimings>();
-    result.seekTime = json::readOptionalFloat(json, "seekTime");
+    result.text = json::read<std::string>(json, "text");
+    result.segments = json::read<std::vector<TranscriptionSegment>>(json, "segments");
+    result.language = json::read<std::string>(json, "language");
+    result.timings = json::read<TranscriptionTimings>(json, "timings");
+    result.seekTime = json::readOptional<float>(json, "seekTime");
 }
 
 }  // namespace tremolan

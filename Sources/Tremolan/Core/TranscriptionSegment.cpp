@@ -30,7 +30,7 @@ std::vector<std::map<int, float>> decodeLogProbs(const Json& value) {
                 throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch,
                                         "Expected an integer key in \"tokenLogProbs\" but found \"" + key + "\".");
             }
-            probabilities[token] = json::toFloat(logProb, "tokenLogProbs");
+            probabilities[token] = json::to<float>(logProb, "tokenLogProbs");
         }
         result.push_back(std::move(probabilities));
     }
@@ -57,19 +57,18 @@ void to_json(Json& json, const TranscriptionSegment& segment) {
 
 void from_json(const Json& json, TranscriptionSegment& segment) {
     json::expectObject(json, "segment");
-    segment.id = json::readInt(json, "id");
-    segment.seek = json::readInt64(json, "seek");
-    segment.start = json::readFloat(json, "start");
-    segment.end = json::readFloat(json, "end");
-    segment.text = json::readString(json, "text");
-    segment.tokens = json::readIntArray(json, "tokens");
+    segment.id = json::read<int>(json, "id");
+    segment.seek = json::read<std::int64_t>(json, "seek");
+    segment.start = json::read<float>(json, "start");
+    segment.end = json::read<float>(json, "end");
+    segment.text = json::read<std::string>(json, "text");
+    segment.tokens = json::read<std::vector<int>>(json, "tokens");
     segment.tokenLogProbs = decodeLogProbs(json::required(json, "tokenLogProbs"));
-    segment.temperature = json::readFloat(json, "temperature");
-    segment.avgLogprob = json::readFloat(json, "avgLogprob");
-    segment.compressionRatio = json::readFloat(json, "compressionRatio");
-    segment.noSpeechProb = json::readFloat(json, "noSpeechProb");
-    segment.words.reset();
-    if (const Json* words = json::optional(json, "words")) segment.words = json::toArray<WordTiming>(*words, "words");
+    segment.temperature = json::read<float>(json, "temperature");
+    segment.avgLogprob = json::read<float>(json, "avgLogprob");
+    segment.compressionRatio = json::read<float>(json, "compressionRatio");
+    segment.noSpeechProb = json::read<float>(json, "noSpeechProb");
+    segment.words = json::readOptional<std::vector<WordTiming>>(json, "words");
 }
 
 }  // namespace tremolan

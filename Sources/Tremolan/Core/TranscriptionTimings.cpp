@@ -64,7 +64,7 @@ void to_json(Json& json, const TranscriptionTimings& timings) {
 
 void from_json(const Json& json, TranscriptionTimings& timings) {
     json::expectObject(json, "timings");
-    for (const auto& [key, member] : kFields) timings.*member = json::readDouble(json, key);
+    for (const auto& [key, member] : kFields) timings.*member = json::read<double>(json, key);
 }
 
 std::string formatTimingsReport(const TranscriptionTimings& t, std::int64_t totalTokens) {

@@ -21,11 +21,11 @@ void to_json(Json& json, const WordTiming& word) {
 
 void from_json(const Json& json, WordTiming& word) {
     json::expectObject(json, "word timing");
-    word.word = json::readString(json, "word");
-    word.tokens = json::readIntArray(json, "tokens");
-    word.start = json::readFloat(json, "start");
-    word.end = json::readFloat(json, "end");
-    word.probability = json::readFloat(json, "probability");
+    word.word = json::read<std::string>(json, "word");
+    word.tokens = json::read<std::vector<int>>(json, "tokens");
+    word.start = json::read<float>(json, "start");
+    word.end = json::read<float>(json, "end");
+    word.probability = json::read<float>(json, "probability");
 }
 
 }  // namespace tremolan

@@ -24,10 +24,6 @@ std::string typeName(const Json& value) {
                                                                         std::string(type) + ".");
 }
 
-std::string elementPath(std::string_view path, std::size_t index) {
-    return std::string(path) + "[" + std::to_string(index) + "]";
-}
-
 }  // namespace
 
 Json number(float value) {
@@ -81,6 +77,12 @@ void expectArray(const Json& value, std::string_view what) {
     if (!value.is_array()) mismatch(what, "an array", value);
 }
 
+namespace detail {
+
+std::string elementPath(std::string_view path, std::size_t index) {
+    return std::string(path) + "[" + std::to_string(index) + "]";
+}
+
 double toDouble(const Json& value, std::string_view path) {
     if (!value.is_number()) mismatch(path, "a number", value);
     return value.get<double>();
@@ -131,49 +133,7 @@ std::string toString(const Json& value, std::string_view path) {
     return value.get<std::string>();
 }
 
-std::vector<int> toIntArray(const Json& value, std::string_view path) {
-    expectArray(value, path);
-    std::vector<int> result;
-    result.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) result.push_back(toInt(value[i], elementPath(path, i)));
-    return result;
-}
-
-std::vector<float> toFloatArray(const Json& value, std::string_view path) {
-    expectArray(value, path);
-    std::vector<float> result;
-    result.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) result.push_back(toFloat(value[i], elementPath(path, i)));
-    return result;
-}
-
-std::vector<std::string> toStringArray(const Json& value, std::string_view path) {
-    expectArray(value, path);
-    std::vector<std::string> result;
-    result.reserve(value.size());
-    for (std::size_t i = 0; i < value.size(); ++i) result.push_back(toString(value[i], elementPath(path, i)));
-    return result;
-}
-
-std::optional<float> readOptionalFloat(const Json& o, std::string_view key) {
-    const Json* value = optional(o, key);
-    return value ? std::optional(toFloat(*value, key)) : std::nullopt;
-}
-
-std::optional<std::int64_t> readOptionalInt64(const Json& o, std::string_view key) {
-    const Json* value = optional(o, key);
-    return value ? std::optional(toInt64(*value, key)) : std::nullopt;
-}
-
-std::optional<std::string> readOptionalString(const Json& o, std::string_view key) {
-    const Json* value = optional(o, key);
-    return value ? std::optional(toString(*value, key)) : std::nullopt;
-}
-
-std::optional<std::vector<int>> readOptionalIntArray(const Json& o, std::string_view key) {
-    const Json* value = optional(o, key);
-    return value ? std::optional(toIntArray(*value, key)) : std::nullopt;
-}
+}  // namespace detail
 
 Json parse(std::string_view text) {
     try {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace tremolan {
@@ -53,65 +54,64 @@ void expectObject(const Json& value, std::string_view what);
 /// Throws a type mismatch unless the value is an array.
 void expectArray(const Json& value, std::string_view what);
 
-/// An array of records, each read through its from_json.
-template <typename T>
-std::vector<T> toArray(const Json& value, std::string_view path) {
-    expectArray(value, path);
-    std::vector<T> result;
-    result.reserve(value.size());
-    for (const Json& element : value) result.push_back(element.template get<T>());
-    return result;
-}
-template <typename T>
-std::vector<T> readArray(const Json& object, std::string_view key) {
-    return toArray<T>(required(object, key), key);
-}
-
-// Conversions of one value; `path` names it in error messages.
+namespace detail {
 float toFloat(const Json& value, std::string_view path);
 double toDouble(const Json& value, std::string_view path);
 std::int64_t toInt64(const Json& value, std::string_view path);
 int toInt(const Json& value, std::string_view path);
 bool toBool(const Json& value, std::string_view path);
 std::string toString(const Json& value, std::string_view path);
-std::vector<int> toIntArray(const Json& value, std::string_view path);
-std::vector<float> toFloatArray(const Json& value, std::string_view path);
-std::vector<std::string> toStringArray(const Json& value, std::string_view path);
+std::string elementPath(std::string_view path, std::size_t index);
 
-// Required keys of an object.
-inline float readFloat(const Json& o, std::string_view key) {
-    return toFloat(required(o, key), key);
-}
-inline double readDouble(const Json& o, std::string_view key) {
-    return toDouble(required(o, key), key);
-}
-inline std::int64_t readInt64(const Json& o, std::string_view key) {
-    return toInt64(required(o, key), key);
-}
-inline int readInt(const Json& o, std::string_view key) {
-    return toInt(required(o, key), key);
-}
-inline bool readBool(const Json& o, std::string_view key) {
-    return toBool(required(o, key), key);
-}
-inline std::string readString(const Json& o, std::string_view key) {
-    return toString(required(o, key), key);
-}
-inline std::vector<int> readIntArray(const Json& o, std::string_view key) {
-    return toIntArray(required(o, key), key);
-}
-inline std::vector<float> readFloatArray(const Json& o, std::string_view key) {
-    return toFloatArray(required(o, key), key);
-}
-inline std::vector<std::string> readStringArray(const Json& o, std::string_view key) {
-    return toStringArray(required(o, key), key);
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
+}  // namespace detail
+
+/// One value as a T; `path` names it in error messages. Numbers, booleans and texts are read
+/// strictly (2.5 is no integer, "1" no number); lists element by element; records through their
+/// from_json.
+template <typename T>
+T to(const Json& value, std::string_view path) {
+    if constexpr (std::is_same_v<T, float>) {
+        return detail::toFloat(value, path);
+    } else if constexpr (std::is_same_v<T, double>) {
+        return detail::toDouble(value, path);
+    } else if constexpr (std::is_same_v<T, std::int64_t>) {
+        return detail::toInt64(value, path);
+    } else if constexpr (std::is_same_v<T, int>) {
+        return detail::toInt(value, path);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        return detail::toBool(value, path);
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return detail::toString(value, path);
+    } else if constexpr (detail::IsVector<T>::value) {
+        expectArray(value, path);
+        T result;
+        result.reserve(value.size());
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            result.push_back(to<typename T::value_type>(value[i], detail::elementPath(path, i)));
+        }
+        return result;
+    } else {
+        return value.template get<T>();
+    }
 }
 
-// Optional keys: absent when missing or null.
-std::optional<float> readOptionalFloat(const Json& o, std::string_view key);
-std::optional<std::int64_t> readOptionalInt64(const Json& o, std::string_view key);
-std::optional<std::string> readOptionalString(const Json& o, std::string_view key);
-std::optional<std::vector<int>> readOptionalIntArray(const Json& o, std::string_view key);
+/// The value of a required key.
+template <typename T>
+T read(const Json& object, std::string_view key) {
+    return to<T>(required(object, key), key);
+}
+
+/// The value of an optional key: absent when the key is missing or holds null.
+template <typename T>
+std::optional<T> readOptional(const Json& object, std::string_view key) {
+    const Json* value = optional(object, key);
+    if (value == nullptr) return std::nullopt;
+    return to<T>(*value, key);
+}
 
 /// Parses a JSON text; malformed text is a data-corrupted JSONDecodingError.
 Json parse(std::string_view text);

@@ -53,6 +53,18 @@ std::string ResultWriting::formatTiming(float start, float end, const std::strin
     return formatTime(start, false, ".") + " --> " + formatTime(end, false, ".") + "\n" + text + "\n\n";
 }
 
+WriteResult ResultWriting::write(const TranscriptionResult& result, const std::string& fileName,
+                                 const std::optional<WriteOptions>&) {
+    try {
+        const std::string bytes = contents(result);
+        const auto path = filePath(fileName, fileExtension());
+        writeFile(path, bytes, writesAtomically());
+        return WriteResult::success(fileURL(path));
+    } catch (...) {
+        return WriteResult::failure(std::current_exception());
+    }
+}
+
 std::vector<ResultWriting::Cue> ResultWriting::cues(const TranscriptionResult& result) {
     std::vector<Cue> list;
     auto add = [&](float start, float end, const std::string& text) {

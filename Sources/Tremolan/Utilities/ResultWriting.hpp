@@ -46,9 +46,11 @@ public:
     /// The folder written into, as a file path (a relative one counts from the working folder).
     const std::string& outputDir() const { return outputDir_; }
 
-    /// Writes `result` to the file `fileName` plus the writer's extension in outputDir. Never throws.
+    /// Writes `result` to the file `fileName` plus the writer's extension in outputDir, and
+    /// answers the file's URL, or the error that stopped the write. Never throws: the contents
+    /// are made first, so a result that cannot be rendered leaves no file behind.
     virtual WriteResult write(const TranscriptionResult& result, const std::string& fileName,
-                              const std::optional<WriteOptions>& options = std::nullopt) = 0;
+                              const std::optional<WriteOptions>& options = std::nullopt);
 
     /// "HH:MM:SS" (when hours are forced or not 0) or "MM:SS", then the marker and three digits of
     /// milliseconds. Every part is cut, never rounded, in single precision. Throws
@@ -64,6 +66,13 @@ public:
     std::string formatTiming(float start, float end, const std::string& text) const;
 
 protected:
+    /// The file name extension (".srt").
+    virtual std::string fileExtension() const = 0;
+    /// The bytes of the file; may throw.
+    virtual std::string contents(const TranscriptionResult& result) const = 0;
+    /// Whether the file is replaced as a whole (written aside, then renamed over the target).
+    virtual bool writesAtomically() const = 0;
+
     struct Cue {
         float start;
         float end;

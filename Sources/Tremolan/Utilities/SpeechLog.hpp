@@ -6,6 +6,7 @@
 #include "Platform/Log/SystemLog.hpp"
 #include "Tremolan/Utilities/Signposter.hpp"
 
+#include <string>
 #include <string_view>
 
 namespace tremolan::SpeechLog {
@@ -18,19 +19,33 @@ inline constexpr std::string_view encodeAudioInterval = "EncodeAudio";
 inline constexpr std::string_view transcribeAudioInterval = "TranscribeAudio";
 inline constexpr std::string_view decodeInterval = "Decode";
 
-/// Each logger and signposter is built once, on first use, and shared by all threads.
-struct AudioEncoding {
-    static const platform::log::Logger& logger();
-    static Signposter& signposter();
+/// The system logger and the signposter of one component's category, each built once, on first
+/// use, and shared by all threads.
+template <typename Category>
+struct ComponentLog {
+    static const platform::log::Logger& logger() {
+        static const platform::log::Logger instance(std::string(subsystem), Category::name);
+        return instance;
+    }
+    static Signposter& signposter() {
+        static Signposter instance(logger());
+        return instance;
+    }
 };
-struct FeatureExtractor {
-    static const platform::log::Logger& logger();
-    static Signposter& signposter();
+
+struct AudioEncodingCategory {
+    static constexpr const char* name = "AudioEncoding";
 };
-struct TranscribeTask {
-    static const platform::log::Logger& logger();
-    static Signposter& signposter();
+struct FeatureExtractorCategory {
+    static constexpr const char* name = "FeatureExtractor";
 };
+struct TranscribeTaskCategory {
+    static constexpr const char* name = "TranscribeTask";
+};
+
+using AudioEncoding = ComponentLog<AudioEncodingCategory>;
+using FeatureExtractor = ComponentLog<FeatureExtractorCategory>;
+using TranscribeTask = ComponentLog<TranscribeTaskCategory>;
 
 /// Opens a named interval on the signposter.
 SignpostIntervalState beginSignpost(std::string_view name, Signposter& signposter);

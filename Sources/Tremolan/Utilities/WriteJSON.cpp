@@ -2,17 +2,8 @@
 
 namespace tremolan {
 
-WriteResult WriteJSON::write(const TranscriptionResult& result, const std::string& fileName,
-                             const std::optional<WriteOptions>&) {
-    try {
-        // Encode first: a number JSON cannot hold fails the write before any file is touched.
-        const std::string bytes = result.encode().dump(2);
-        const auto path = filePath(fileName, ".json");
-        writeFile(path, bytes, false);
-        return WriteResult::success(fileURL(path));
-    } catch (...) {
-        return WriteResult::failure(std::current_exception());
-    }
+std::string WriteJSON::contents(const TranscriptionResult& result) const {
+    return result.encode().dump(2);
 }
 
 }  // namespace tremolan

@@ -8,8 +8,11 @@ namespace tremolan {
 class WriteJSON : public ResultWriting {
 public:
     using ResultWriting::ResultWriting;
-    WriteResult write(const TranscriptionResult& result, const std::string& fileName,
-                      const std::optional<WriteOptions>& options = std::nullopt) override;
+
+protected:
+    std::string fileExtension() const override { return ".json"; }
+    std::string contents(const TranscriptionResult& result) const override;
+    bool writesAtomically() const override { return false; }
 };
 
 }  // namespace tremolan

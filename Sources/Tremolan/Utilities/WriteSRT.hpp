@@ -9,8 +9,11 @@ namespace tremolan {
 class WriteSRT : public ResultWriting {
 public:
     using ResultWriting::ResultWriting;
-    WriteResult write(const TranscriptionResult& result, const std::string& fileName,
-                      const std::optional<WriteOptions>& options = std::nullopt) override;
+
+protected:
+    std::string fileExtension() const override { return ".srt"; }
+    std::string contents(const TranscriptionResult& result) const override;
+    bool writesAtomically() const override { return true; }
 };
 
 }  // namespace tremolan
