@@ -109,8 +109,8 @@ void DecodingOptions::validate() const {
     prepareSeekClips(0);  // checks every clip time
 }
 
-void to_json(Json& json, const DecodingOptions& o) {
-    json = Json::object();
+void to_json(Json& out, const DecodingOptions& o) {
+    Json json = Json::object();
     json["verbose"] = o.verbose;
     json["task"] = o.task;
     if (o.language) json["language"] = *o.language;
@@ -138,6 +138,7 @@ void to_json(Json& json, const DecodingOptions& o) {
     if (o.noSpeechThreshold) json["noSpeechThreshold"] = json::number(*o.noSpeechThreshold);
     json["concurrentWorkerCount"] = o.concurrentWorkerCount;
     if (o.chunkingStrategy) json["chunkingStrategy"] = *o.chunkingStrategy;
+    out = std::move(json);
 }
 
 void from_json(const Json& json, DecodingOptions& o) {

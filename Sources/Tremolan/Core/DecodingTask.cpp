@@ -12,9 +12,10 @@ std::ostream& operator<<(std::ostream& out, DecodingTask task) {
     return out << description(task);
 }
 
-void to_json(Json& json, DecodingTask task) {
-    json = Json::object();
+void to_json(Json& out, DecodingTask task) {
+    Json json = Json::object();
     json[std::string(description(task))] = Json::object();
+    out = std::move(json);
 }
 
 void from_json(const Json& json, DecodingTask& task) {

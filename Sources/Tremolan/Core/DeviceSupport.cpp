@@ -2,11 +2,12 @@
 
 namespace tremolan {
 
-void to_json(Json& json, const DeviceSupport& support) {
-    json = Json::object();
+void to_json(Json& out, const DeviceSupport& support) {
+    Json json = Json::object();
     if (support.chips) json["chips"] = *support.chips;
     json["identifiers"] = support.identifiers;
     json["models"] = support.models;
+    out = std::move(json);
 }
 
 void from_json(const Json& json, DeviceSupport& support) {

@@ -2,10 +2,11 @@
 
 namespace tremolan {
 
-void to_json(Json& json, const ModelSupport& support) {
-    json = Json::object();
+void to_json(Json& out, const ModelSupport& support) {
+    Json json = Json::object();
     json["default"] = support.defaultModel;
     json["supported"] = support.supported;
+    out = std::move(json);
 }
 
 void from_json(const Json& json, ModelSupport& support) {

@@ -122,11 +122,12 @@ ModelSupportConfig ModelSupportConfig::fromJSON(const Json& json) {
                               std::move(entries), true);
 }
 
-void to_json(Json& json, const ModelSupportConfig& config) {
-    json = Json::object();
+void to_json(Json& out, const ModelSupportConfig& config) {
+    Json json = Json::object();
     json["repoName"] = config.repoName();
     json["repoVersion"] = config.repoVersion();
     json["deviceSupports"] = config.deviceSupports();
+    out = std::move(json);
 }
 
 }  // namespace tremolan

@@ -2,13 +2,14 @@
 
 namespace tremolan {
 
-void to_json(Json& json, const TranscriptionResultStruct& result) {
-    json = Json::object();
+void to_json(Json& out, const TranscriptionResultStruct& result) {
+    Json json = Json::object();
     json["text"] = result.text;
     json["segments"] = result.segments;
     json["language"] = result.language;
     json["timings"] = result.timings;
     if (result.seekTime) json["seekTime"] = json::number(*result.seekTime);
+    out = std::move(json);
 }
 
 void from_json(const Json& json, TranscriptionResultStruct& result) {

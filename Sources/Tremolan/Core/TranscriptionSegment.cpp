@@ -39,8 +39,8 @@ std::vector<std::map<int, float>> decodeLogProbs(const Json& value) {
 
 }  // namespace
 
-void to_json(Json& json, const TranscriptionSegment& segment) {
-    json = Json::object();
+void to_json(Json& out, const TranscriptionSegment& segment) {
+    Json json = Json::object();
     json["id"] = segment.id;
     json["seek"] = segment.seek;
     json["start"] = json::number(segment.start);
@@ -53,6 +53,7 @@ void to_json(Json& json, const TranscriptionSegment& segment) {
     json["compressionRatio"] = json::number(segment.compressionRatio);
     json["noSpeechProb"] = json::number(segment.noSpeechProb);
     if (segment.words) json["words"] = *segment.words;
+    out = std::move(json);
 }
 
 void from_json(const Json& json, TranscriptionSegment& segment) {

@@ -57,9 +57,10 @@ std::string format(const char* pattern, double value) {
 
 }  // namespace
 
-void to_json(Json& json, const TranscriptionTimings& timings) {
-    json = Json::object();
+void to_json(Json& out, const TranscriptionTimings& timings) {
+    Json json = Json::object();
     for (const auto& [key, member] : kFields) json[key] = json::number(timings.*member);
+    out = std::move(json);
 }
 
 void from_json(const Json& json, TranscriptionTimings& timings) {

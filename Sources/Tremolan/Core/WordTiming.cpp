@@ -10,13 +10,14 @@ std::size_t hashFloat(float value) {
 }
 }  // namespace detail
 
-void to_json(Json& json, const WordTiming& word) {
-    json = Json::object();
+void to_json(Json& out, const WordTiming& word) {
+    Json json = Json::object();
     json["word"] = word.word;
     json["tokens"] = word.tokens;
     json["start"] = json::number(word.start);
     json["end"] = json::number(word.end);
     json["probability"] = json::number(word.probability);
+    out = std::move(json);
 }
 
 void from_json(const Json& json, WordTiming& word) {

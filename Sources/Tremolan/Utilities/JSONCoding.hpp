@@ -19,6 +19,10 @@ namespace tremolan {
 /// Objects keep their keys in the order they were written.
 using Json = nlohmann::ordered_json;
 
+// The records' to_json functions build their object aside and assign it at the end: nlohmann
+// does not destroy a value whose to_json throws while the value is being constructed, so an
+// encoding error part-way through would otherwise leak what was built so far.
+
 /// A value that has no JSON form (a number that is infinite or not a number).
 class JSONEncodingError : public std::runtime_error {
 public:
