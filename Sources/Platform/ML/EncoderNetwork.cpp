@@ -96,12 +96,19 @@ public:
         auto& melBands = sized(melBands_, static_cast<std::size_t>(nMels) * t1);
         readAsFloats(mel, melBands.data());
         auto& window = sized(window_, static_cast<std::size_t>(t1) * 3 * nMels);
-        pool.parallelFor(static_cast<std::size_t>(nMels), [&](std::size_t c) {
-            const float* band = melBands.data() + c * t1;
-            for (int f = 0; f < t1; ++f)
+        // Each task fills whole rows (frames), so no two tasks share a cache line.
+        constexpr int framesPerTask = 64;
+        pool.parallelFor(static_cast<std::size_t>((t1 + framesPerTask - 1) / framesPerTask), [&](std::size_t b) {
+            const int f0 = static_cast<int>(b) * framesPerTask, f1 = std::min(t1, f0 + framesPerTask);
+            for (int f = f0; f < f1; ++f)
                 for (int k = 0; k < 3; ++k) {
                     const int src = f + k - 1;
-                    window[(static_cast<std::size_t>(f) * 3 + k) * nMels + c] = (src >= 0 && src < t1) ? band[src] : 0.0f;
+                    float* row = window.data() + (static_cast<std::size_t>(f) * 3 + k) * nMels;
+                    if (src < 0 || src >= t1) {
+                        std::fill(row, row + nMels, 0.0f);
+                        continue;
+                    }
+                    for (int c = 0; c < nMels; ++c) row[c] = melBands[static_cast<std::size_t>(c) * t1 + src];
                 }
         });
         auto& h1 = sized(h1_, static_cast<std::size_t>(t1) * d);
