@@ -197,6 +197,16 @@ SafetensorsFile::~SafetensorsFile() {
     if (mapping_) munmap(mapping_, mappedBytes_);
 }
 
+void SafetensorsFile::release(const TensorView& tensor) const {
+    if (!mapping_ || tensor.bytes == 0) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<std::uintptr_t>(mapping_);
+    const auto begin = reinterpret_cast<std::uintptr_t>(tensor.data) / page * page;
+    const auto end = std::min(base + mappedBytes_, (reinterpret_cast<std::uintptr_t>(tensor.data) + tensor.bytes + page - 1) / page * page);
+    if (begin < base || end <= begin) return;
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
 const TensorView* SafetensorsFile::find(const std::string& name) const {
     auto it = tensors_.find(name);
     return it == tensors_.end() ? nullptr : &it->second;

@@ -51,6 +51,9 @@ public:
     const TensorView* find(const std::string& name) const;
     const std::map<std::string, TensorView>& tensors() const { return tensors_; }
     const std::map<std::string, std::string>& metadata() const { return metadata_; }
+    /// Drops the mapped pages of a tensor from the process's resident memory once it has been copied
+    /// (reading it again maps them back from the file), so loading never holds a model twice.
+    void release(const TensorView& tensor) const;
 
 private:
     std::filesystem::path path_;

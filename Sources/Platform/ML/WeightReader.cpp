@@ -21,7 +21,10 @@ const TensorView& WeightReader::view(const std::string& name, const std::vector<
 }
 
 std::vector<float> WeightReader::floats(const std::string& name, const std::vector<std::int64_t>& shape) const {
-    return view(name, shape).toFloat();
+    const TensorView& t = view(name, shape);
+    auto out = t.toFloat();
+    file_.release(t);
+    return out;
 }
 
 bool WeightReader::storedAsHalf(const std::string& name) const {
@@ -38,6 +41,7 @@ std::vector<std::uint16_t> WeightReader::halves(const std::string& name, const s
         const auto f = t.toFloat();
         convertFloatToHalf(f.data(), out.data(), f.size());
     }
+    file_.release(t);
     return out;
 }
 
