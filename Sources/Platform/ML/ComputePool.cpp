@@ -87,7 +87,7 @@ void ComputePool::workerLoop(std::size_t) {
     std::uint64_t seen = 0;
     for (;;) {
         // Spin briefly: jobs of one network arrive microseconds apart.
-        auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(300);
+        auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
         std::uint64_t now = epoch_.load(std::memory_order_acquire);
         while (now == seen && std::chrono::steady_clock::now() < spinUntil) {
             for (int k = 0; k < 64; ++k) cpuRelax();
