@@ -163,21 +163,25 @@ public:
         auto& pool = ComputePool::shared();
         const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
 
+        auto* keyOut = reinterpret_cast<std::uint16_t*>(keyUpdates.mutableData<Float16>());
+        auto* valueOut = reinterpret_cast<std::uint16_t*>(valueUpdates.mutableData<Float16>());
         for (int l = 0; l < p_.nTextLayer; ++l) {
             const DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
+            // Self-attention, one task per head: its query, key and value rows, then attention over
+            // the admitted columns.
             kernels::layerNormRow(x.data(), d, b.selfNorm, h.data());
-            kernels::linearVector(h.data(), b.selfQKV, qkv.data());
-            for (int c = 0; c < d; ++c) qkv[c] *= scale;
-            const float* kNew = qkv.data() + d;
-            const float* vNew = qkv.data() + 2 * d;
-            convertFloatToHalf(kNew, reinterpret_cast<std::uint16_t*>(keyUpdates.mutableData<Float16>()) + l * d,
-                               static_cast<std::size_t>(d));
-            convertFloatToHalf(vNew, reinterpret_cast<std::uint16_t*>(valueUpdates.mutableData<Float16>()) + l * d,
-                               static_cast<std::size_t>(d));
-
-            // Self-attention over the admitted columns, one task per head.
             pool.parallelFor(static_cast<std::size_t>(heads), [&](std::size_t hd) {
                 const int c0 = static_cast<int>(hd) * dh;
+                float* qh = qkv.data() + c0;
+                float* kNew = qkv.data() + d + c0;
+                float* vNew = qkv.data() + 2 * d + c0;
+                kernels::linearRows(b.selfQKV, c0, c0 + dh, h.data(), qh);
+                kernels::linearRows(b.selfQKV, d + c0, d + c0 + dh, h.data(), kNew);
+                kernels::linearRows(b.selfQKV, 2 * d + c0, 2 * d + c0 + dh, h.data(), vNew);
+                for (int c = 0; c < dh; ++c) qh[c] *= scale;
+                convertFloatToHalf(kNew, keyOut + l * d + c0, static_cast<std::size_t>(dh));
+                convertFloatToHalf(vNew, valueOut + l * d + c0, static_cast<std::size_t>(dh));
+
                 const std::size_t n = columns.size();
                 thread_local std::vector<float> keys, values, row, scores;
                 keys.assign(static_cast<std::size_t>(dh) * n, 0.0f);
@@ -188,14 +192,14 @@ public:
                     if (lastCacheColumn >= 0) {
                         readCacheRow(keyCache, channel, lastCacheColumn + 1, row.data());
                         for (std::size_t i = 0; i < n; ++i)
-                            keys[c * n + i] = fresh[i] ? kNew[c0 + c] : row[static_cast<std::size_t>(columns[i])];
+                            keys[c * n + i] = fresh[i] ? kNew[c] : row[static_cast<std::size_t>(columns[i])];
                         readCacheRow(valueCache, channel, lastCacheColumn + 1, row.data());
                         for (std::size_t i = 0; i < n; ++i)
-                            values[c * n + i] = fresh[i] ? vNew[c0 + c] : row[static_cast<std::size_t>(columns[i])];
+                            values[c * n + i] = fresh[i] ? vNew[c] : row[static_cast<std::size_t>(columns[i])];
                     } else {
                         for (std::size_t i = 0; i < n; ++i) {
-                            keys[c * n + i] = kNew[c0 + c];
-                            values[c * n + i] = vNew[c0 + c];
+                            keys[c * n + i] = kNew[c];
+                            values[c * n + i] = vNew[c];
                         }
                     }
                 }
@@ -206,7 +210,7 @@ public:
                 }
                 scores.assign(n, 0.0f);
                 for (int c = 0; c < dh; ++c) {
-                    const float qc = qkv[static_cast<std::size_t>(c0 + c)];
+                    const float qc = qh[c];
                     const float* kr = keys.data() + c * n;
                     for (std::size_t i = 0; i < n; ++i) scores[i] += qc * kr[i];
                 }
@@ -221,16 +225,18 @@ public:
             });
             kernels::linearVector(attended.data(), b.selfOut, x.data(), true);
 
-            // Cross-attention over the encoder frames.
+            // Cross-attention over the encoder frames, one task per head: its query rows, then
+            // attention over the cached keys and values of this window.
             kernels::layerNormRow(x.data(), d, b.crossNorm, h.data());
-            kernels::linearVector(h.data(), b.crossQuery, q.data());
-            for (int c = 0; c < d; ++c) q[c] *= scale;
             pool.parallelFor(static_cast<std::size_t>(heads), [&](std::size_t hd) {
+                float* qh = q.data() + hd * dh;
+                kernels::linearRows(b.crossQuery, static_cast<int>(hd) * dh, static_cast<int>(hd + 1) * dh, h.data(), qh);
+                for (int c = 0; c < dh; ++c) qh[c] *= scale;
                 const float* k = cross.keys[l].data() + hd * static_cast<std::size_t>(w) * dh;
                 const float* v = cross.values[l].data() + hd * static_cast<std::size_t>(w) * dh;
                 auto& p = headAlignment[hd];
                 p.resize(static_cast<std::size_t>(w));
-                cblas_sgemv(CblasRowMajor, CblasNoTrans, w, dh, 1.0f, k, dh, q.data() + hd * dh, 1, 0.0f, p.data(), 1);
+                cblas_sgemv(CblasRowMajor, CblasNoTrans, w, dh, 1.0f, k, dh, qh, 1, 0.0f, p.data(), 1);
                 kernels::softmaxInPlace(p.data(), p.size());
                 cblas_sgemv(CblasRowMajor, CblasTrans, w, dh, 1.0f, v, dh, p.data(), 1, 0.0f,
                             attended.data() + hd * dh, 1);

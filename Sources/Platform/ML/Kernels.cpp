@@ -253,6 +253,17 @@ void halfMatrixVector(const std::uint16_t* w, int rows, int in, const float* x, 
     }
 }
 
+void linearRows(const Linear& layer, int r0, int r1, const float* x, float* y) {
+    if (!layer.weight16.empty()) {
+        halfMatrixVector(layer.weight16.data() + static_cast<std::size_t>(r0) * layer.in, r1 - r0, layer.in, x, y);
+    } else {
+        cblas_sgemv(CblasRowMajor, CblasNoTrans, r1 - r0, layer.in, 1.0f,
+                    layer.weight.data() + static_cast<std::size_t>(r0) * layer.in, layer.in, x, 1, 0.0f, y, 1);
+    }
+    if (!layer.bias.empty())
+        for (int r = r0; r < r1; ++r) y[r - r0] += layer.bias[static_cast<std::size_t>(r)];
+}
+
 void linearVector(const float* x, const Linear& layer, float* y, bool accumulate, bool gelu) {
     auto& pool = ComputePool::shared();
     // Rows in chunks of whole cache lines of output; each chunk streams its part of W once.

@@ -30,6 +30,9 @@ struct LayerNormWeights {
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy,
             bool accumulate = false, bool gelu = false);
 
+/// y[0 .. r1-r0) = rows [r0, r1) of W x + b, on the calling thread (half or Float32 weights).
+void linearRows(const Linear& layer, int r0, int r1, const float* x, float* y);
+
 /// y[out] = W x + b (one row), spread over the pool. With accumulate, added to y.
 void linearVector(const float* x, const Linear& layer, float* y, bool accumulate = false, bool gelu = false);
 
