@@ -192,10 +192,6 @@ private:
 
 }  // namespace
 
-Linear stackQueryKeyValue(const WeightReader& r, const std::string& prefix, int d, int in, int heads) {
-    return stackQKV(r, prefix, d, in, heads);
-}
-
 std::unique_ptr<Network> makeEncoderNetwork(const BundleManifest& m, const SafetensorsFile& file,
                                             const std::string& where) {
     return std::make_unique<EncoderNetwork>(m, file, where);
