@@ -1,6 +1,7 @@
 #include "Tremolan/Utilities/ResultWriting.hpp"
 
 #include "KorbitCore/Logging.hpp"
+#include "Platform/Net/Url.hpp"
 
 #include <cerrno>
 #include <cmath>
@@ -59,7 +60,7 @@ WriteResult ResultWriting::write(const TranscriptionResult& result, const std::s
         const std::string bytes = contents(result);
         const auto path = filePath(fileName, fileExtension());
         writeFile(path, bytes, writesAtomically());
-        return WriteResult::success(fileURL(path));
+        return WriteResult::success(platform::net::Url::fileUrl(path));
     } catch (...) {
         return WriteResult::failure(std::current_exception());
     }
@@ -114,23 +115,6 @@ void ResultWriting::writeFile(const std::filesystem::path& path, const std::stri
 
 std::filesystem::path ResultWriting::filePath(const std::string& fileName, const std::string& extension) const {
     return std::filesystem::absolute(std::filesystem::path(outputDir_) / (fileName + extension)).lexically_normal();
-}
-
-std::string ResultWriting::fileURL(const std::filesystem::path& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path.string()) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                           std::string_view("-._~/!$&'()*+,;=:@").find(static_cast<char>(c)) != std::string_view::npos;
-        if (plain) {
-            url.push_back(static_cast<char>(c));
-        } else {
-            url += '%';
-            url += hex[c >> 4];
-            url += hex[c & 0xF];
-        }
-    }
-    return url;
 }
 
 }  // namespace tremolan

@@ -87,8 +87,6 @@ protected:
 
     /// outputDir joined with the file name and the extension, made absolute.
     std::filesystem::path filePath(const std::string& fileName, const std::string& extension) const;
-    /// The file URL of an absolute path, percent-encoded.
-    static std::string fileURL(const std::filesystem::path& path);
 
 private:
     std::string outputDir_;

@@ -1,0 +1,149 @@
+#include "Tremolan/Utilities/ModelUtilities.hpp"
+
+#include "KorbitCore/Extensions/StringExtensions.hpp"
+#include "KorbitCore/External/Hub/HubApiWrapper.hpp"
+#include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
+#include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
+#include "KorbitCore/Logging.hpp"
+#include "Platform/Net/Url.hpp"
+#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
+
+#include <algorithm>
+#include <set>
+
+namespace tremolan {
+namespace {
+
+using korbit::Logging;
+namespace fs = std::filesystem;
+
+/// The variant a size step k (encoder width 384 + 128 k) names in one vocabulary family.
+ModelVariant variantForStep(std::optional<int> step, bool englishOnly) {
+    switch (step.value_or(-1)) {
+        case 0:
+            return englishOnly ? ModelVariant::tinyEn : ModelVariant::tiny;
+        case 1:
+            return englishOnly ? ModelVariant::baseEn : ModelVariant::base;
+        case 3:
+            return englishOnly ? ModelVariant::smallEn : ModelVariant::small;
+        case 5:
+            return englishOnly ? ModelVariant::mediumEn : ModelVariant::medium;
+        case 7:
+            return englishOnly ? ModelVariant::baseEn : ModelVariant::largev2;
+        default:
+            return englishOnly ? ModelVariant::baseEn : ModelVariant::base;
+    }
+}
+
+/// The first variant description, in case order, that the name contains.
+std::optional<std::size_t> sizeKey(const std::string& name) {
+    for (std::size_t i = 0; i < allModelVariants.size(); ++i) {
+        if (name.find(description(allModelVariants[i])) != std::string::npos) return i;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ModelVariant ModelUtilities::detectVariant(int logitsDim, int encoderDim) {
+    std::optional<int> step;
+    const int offset = encoderDim - 384;
+    if (offset >= 0 && offset % 128 == 0) step = offset / 128;
+    switch (logitsDim) {
+        case 51864:
+            return variantForStep(step, true);
+        case 51865:
+            return variantForStep(step, false);
+        case 51866:
+            return ModelVariant::largev3;
+        default:
+            Logging::error("Unrecognized vocabulary size: " + std::to_string(logitsDim) +
+                           ", defaulting to base variant");
+            return ModelVariant::base;
+    }
+}
+
+std::string ModelUtilities::tokenizerNameForVariant(ModelVariant variant) {
+    return "openai/whisper-" + std::string(description(variant));
+}
+
+std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant variant,
+                                                                const std::optional<fs::path>& tokenizerFolder,
+                                                                const std::vector<fs::path>& additionalSearchPaths,
+                                                                bool useBackgroundSession) {
+    const std::string name = tokenizerNameForVariant(variant);
+    const korbit::HubApiWrapper hub(tokenizerFolder, std::nullopt, std::nullopt, useBackgroundSession);
+    const korbit::HubApiWrapper::Repo repo(name, korbit::RepoType::models);
+    const fs::path hubFolder = hub.localRepoLocation(repo);
+
+    std::vector<fs::path> searchPaths = {hubFolder};
+    if (tokenizerFolder) searchPaths.push_back(*tokenizerFolder);
+    searchPaths.insert(searchPaths.end(), additionalSearchPaths.begin(), additionalSearchPaths.end());
+
+    std::optional<fs::path> localFolder;
+    for (const fs::path& folder : searchPaths) {
+        const fs::path file = folder / "tokenizer.json";
+        std::error_code error;
+        const bool found = fs::exists(file, error);
+        Logging::debug("Checking for local tokenizer at " + file.string() + " - " + (found ? "found" : "not found"));
+        if (found) {
+            localFolder = folder;
+            Logging::debug("Found local tokenizer at " + folder.string());
+            break;
+        }
+    }
+    if (!localFolder) Logging::debug("No tokenizer found in any local search paths");
+
+    if (localFolder) {
+        Logging::debug("Loading tokenizer from " + localFolder->string());
+        try {
+            return std::make_shared<WhisperTokenizerWrapper>(
+                korbit::AutoTokenizerWrapper::fromModelFolder(*localFolder, true), *localFolder);
+        } catch (const std::exception& error) {
+            Logging::debug(std::string("Error loading local tokenizer: ") + error.what());
+        }
+    }
+
+    Logging::debug("Downloading tokenizer from Hub at " + platform::net::Url::fileUrl(hubFolder));
+    const fs::path downloaded =
+        hub.snapshot(repo, "main", korbit::LanguageModelConfigurationFromHub::tokenizerFilePatterns());
+    return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromModelFolder(downloaded, true),
+                                                     hubFolder);
+}
+
+std::vector<std::string> ModelUtilities::formatModelFiles(const std::vector<std::string>& modelFiles) {
+    std::vector<std::string> matches;
+    for (ModelVariant variant : allModelVariants) {
+        std::string word(description(variant));
+        if (word.find("large") == std::string::npos) word += "/";
+        matches.push_back(std::move(word));
+    }
+
+    std::set<std::string> folders;
+    for (const std::string& path : modelFiles) {
+        const std::string folder = path.substr(0, path.find('/')) + "/";
+        const bool isModel = std::any_of(matches.begin(), matches.end(), [&](const std::string& match) {
+            return folder.find(match) != std::string::npos;
+        });
+        if (isModel) folders.insert(korbit::trimmingFromEnd(folder, "/", 1));
+    }
+
+    std::vector<std::string> names(folders.begin(), folders.end());
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const auto keyA = sizeKey(a);
+        const auto keyB = sizeKey(b);
+        if (keyA == keyB) return a < b;
+        if (!keyA) return false;
+        if (!keyB) return true;
+        return *keyA < *keyB;
+    });
+    return names;
+}
+
+ModelSupport ModelUtilities::modelSupport(const std::string& deviceName,
+                                          const std::optional<ModelSupportConfig>& config) {
+    return (config ? *config : Constants::fallbackModelSupportConfig()).modelSupport(deviceName);
+}
+
+}  // namespace tremolan

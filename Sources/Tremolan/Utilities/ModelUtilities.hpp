@@ -1,0 +1,46 @@
+#pragma once
+
+// What the facade asks about models and tokenizers: which size a loaded model is, where its
+// tokenizer lives, which folders of a repository are speech models, and which models a device
+// supports. Stateless.
+
+#include "Tremolan/Core/ModelSupportConfig.hpp"
+#include "Tremolan/Core/ModelVariant.hpp"
+#include "Tremolan/Core/WhisperTokenizer.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tremolan {
+
+struct ModelUtilities {
+    /// The size from the decoder's vocabulary width and the encoder's embedding width. An unknown
+    /// vocabulary width is logged and answered with `base`; an unusual encoder width with the
+    /// base size of the vocabulary's family.
+    static ModelVariant detectVariant(int logitsDim, int encoderDim);
+
+    /// "openai/whisper-" and the variant's description.
+    static std::string tokenizerNameForVariant(ModelVariant variant);
+
+    /// The variant's tokenizer: from the first of the hub cache folder of its repository, the
+    /// tokenizer folder and the extra folders that holds "tokenizer.json", else downloaded from
+    /// the hub into that cache folder. A local tokenizer that fails to load is logged and
+    /// bypassed; a failed download throws.
+    static std::shared_ptr<WhisperTokenizer> loadTokenizer(
+        ModelVariant variant, const std::optional<std::filesystem::path>& tokenizerFolder = std::nullopt,
+        const std::vector<std::filesystem::path>& additionalSearchPaths = {}, bool useBackgroundSession = false);
+
+    /// The distinct speech-model folders named by repository file paths, sizes in case order
+    /// (English-only folders after their multilingual size, all large folders together), other
+    /// folders dropped.
+    static std::vector<std::string> formatModelFiles(const std::vector<std::string>& modelFiles);
+
+    /// The device's models under `config`, or under the built-in table when there is none.
+    static ModelSupport modelSupport(const std::string& deviceName,
+                                     const std::optional<ModelSupportConfig>& config = std::nullopt);
+};
+
+}  // namespace tremolan
