@@ -11,6 +11,9 @@
 namespace korbit {
 namespace {
 
+constexpr std::int32_t kNoRank = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kNoId = std::numeric_limits<std::int32_t>::min();  // a symbol outside the vocabulary
+
 /// The merge list's entries as (a, b); nullopt when "merges" is not an array.
 std::optional<std::vector<BytePair>> mergeList(const Config& merges) {
     const Config::Array* entries = merges.array();
@@ -77,48 +80,68 @@ BPETokenizer::BPETokenizer(const Config& tokenizerConfig, const Config& tokenize
     if (!mergesConfig.array()) throw TokenizerError::mismatchedConfig("BPETokenizer requires merges");
     const Config::Dictionary* vocab = model["vocab"].dictionary();
     if (!vocab) throw TokenizerError::missingVocab();
-    std::vector<BytePair> pairs = *mergeList(mergesConfig);
+    const std::vector<BytePair> pairs = *mergeList(mergesConfig);
 
-    tokensToIds_.reserve(vocab->size() + addedTokens.size());
+    symbols_.reserve(vocab->size() + addedTokens.size() + pairs.size() / 4, vocab->size() * 8);
+    auto setId = [&](std::int32_t symbol, int id) {
+        if (static_cast<std::size_t>(symbol) >= idOfSymbol_.size()) idOfSymbol_.resize(static_cast<std::size_t>(symbol) + 1, kNoId);
+        idOfSymbol_[static_cast<std::size_t>(symbol)] = id;
+    };
     for (const auto& [token, value] : *vocab) {
-        if (std::optional<std::int64_t> id = value.integer()) tokensToIds_.insert_or_assign(token.string(), static_cast<int>(*id));
+        if (std::optional<std::int64_t> id = value.integer()) setId(symbols_.intern(token.string()), static_cast<int>(*id));
     }
-    for (const auto& [content, id] : addedTokens) tokensToIds_.insert_or_assign(content, id);
-    idsToTokens_.reserve(tokensToIds_.size());
-    for (const auto& [token, id] : tokensToIds_) idsToTokens_.emplace(id, token);
+    for (const auto& [content, id] : addedTokens) setId(symbols_.intern(content), id);
 
-    scalarSymbols_.fill(-1);
+    // Ids back to tokens: a flat array over the usual dense range, a map for any others. Where
+    // several tokens share an id, the id maps back to one of them.
+    int maxId = -1;
+    for (std::int32_t id : idOfSymbol_) maxId = std::max(maxId, id);
+    if (maxId >= 0 && static_cast<std::size_t>(maxId) < 4 * idOfSymbol_.size() + 1024) symbolOfId_.assign(static_cast<std::size_t>(maxId) + 1, -1);
+    for (std::size_t symbol = 0; symbol < idOfSymbol_.size(); ++symbol) {
+        const std::int32_t id = idOfSymbol_[symbol];
+        if (id == kNoId) continue;
+        ++vocabCount_;
+        if (id >= 0 && static_cast<std::size_t>(id) < symbolOfId_.size()) {
+            symbolOfId_[static_cast<std::size_t>(id)] = static_cast<std::int32_t>(symbol);
+        } else {
+            symbolOfSparseId_.emplace(id, static_cast<std::int32_t>(symbol));
+        }
+    }
+
     merges_.reserve(pairs.size());
+    std::string joined;
     for (std::size_t rank = 0; rank < pairs.size(); ++rank) {
         const BytePair& pair = pairs[rank];
-        const std::int32_t a = intern(pair.a);
-        const std::int32_t b = intern(pair.b);
-        const std::int32_t merged = intern(pair.a + pair.b);
-        merges_.insert_or_assign(pairKey(a, b), Merge{static_cast<int>(rank), merged});
+        const std::int32_t a = symbols_.intern(pair.a);
+        const std::int32_t b = symbols_.intern(pair.b);
+        joined.assign(pair.a).append(pair.b);
+        const std::int32_t merged = symbols_.intern(joined);
+        merges_.insert(a, b, MergeTable::Merge{static_cast<std::int32_t>(rank), merged});
+    }
+    idOfSymbol_.resize(symbols_.size(), kNoId);
+
+    scalarSymbols_.fill(-1);
+    for (char32_t c = 0; c < scalarSymbols_.size(); ++c) {
+        std::string one;
+        platform::text::appendUtf8(one, c);
+        scalarSymbols_[c] = symbols_.find(one);
     }
 
     unknownToken_ = TokenizerModel::unknownToken(tokenizerConfig);
-    unknownTokenId_ = idOf(tokensToIds_, unknownToken_);
+    if (unknownToken_) unknownTokenId_ = convertTokenToIdIfKnown(*unknownToken_);
     eosToken_ = addedTokenAsString(tokenizerConfig["eosToken"]);
-    eosTokenId_ = idOf(tokensToIds_, eosToken_);
+    if (eosToken_) eosTokenId_ = convertTokenToIdIfKnown(*eosToken_);
     bosToken_ = addedTokenAsString(tokenizerConfig["bosToken"]);
-    bosTokenId_ = idOf(tokensToIds_, bosToken_);
+    if (bosToken_) bosTokenId_ = convertTokenToIdIfKnown(*bosToken_);
     fuseUnknownTokens_ = tokenizerConfig["fuseUnk"].boolean().value_or(false);
 
-    for (unsigned b = 0; b < 256; ++b) byteFallbackIds_[b] = convertTokenToId(hexToken(static_cast<unsigned char>(b))).value_or(-1);
+    for (unsigned b = 0; b < 256; ++b) byteFallbackIds_[b] = convertTokenToId(hexToken(static_cast<unsigned char>(b))).value_or(kNoId);
 }
 
-std::int32_t BPETokenizer::intern(const std::string& text) {
-    auto [it, inserted] = symbols_.try_emplace(text, static_cast<std::int32_t>(symbolIds_.size()));
-    if (inserted) {
-        auto vocabEntry = tokensToIds_.find(text);
-        symbolIds_.push_back(vocabEntry == tokensToIds_.end() ? -1 : vocabEntry->second);
-        std::u32string scalars = platform::text::toUtf32(text);
-        if (scalars.size() == 1 && scalars[0] < scalarSymbols_.size() && platform::text::isValidUtf8(text)) {
-            scalarSymbols_[scalars[0]] = it->second;
-        }
-    }
-    return it->second;
+std::optional<int> BPETokenizer::convertTokenToIdIfKnown(std::string_view token) const {
+    const std::int32_t symbol = symbols_.find(token);
+    if (symbol < 0 || idOfSymbol_[static_cast<std::size_t>(symbol)] == kNoId) return std::nullopt;
+    return idOfSymbol_[static_cast<std::size_t>(symbol)];
 }
 
 std::int32_t BPETokenizer::symbolOf(std::string_view text) const {
@@ -127,17 +150,19 @@ std::int32_t BPETokenizer::symbolOf(std::string_view text) const {
     if (text.size() == 2 && lead >= 0xC2 && lead < 0xCC) {
         return scalarSymbols_[((lead & 0x1F) << 6) | (static_cast<unsigned char>(text[1]) & 0x3F)];
     }
-    auto it = symbols_.find(text);
-    return it == symbols_.end() ? -1 : it->second;
+    return symbols_.find(text);
 }
 
 std::optional<int> BPETokenizer::rank(const BytePair& pair) const {
-    auto a = symbols_.find(pair.a);
-    auto b = symbols_.find(pair.b);
-    if (a == symbols_.end() || b == symbols_.end()) return std::nullopt;
-    auto it = merges_.find(pairKey(a->second, b->second));
-    if (it == merges_.end()) return std::nullopt;
-    return it->second.rank;
+    const MergeTable::Merge* merge = merges_.find(symbols_.find(pair.a), symbols_.find(pair.b));
+    if (!merge) return std::nullopt;
+    return merge->rank;
+}
+
+std::int32_t BPETokenizer::rankOf(std::int32_t a, std::int32_t b) const {
+    if (a < 0 || b < 0) return kNoRank;
+    const MergeTable::Merge* merge = merges_.find(a, b);
+    return merge ? merge->rank : kNoRank;
 }
 
 void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) const {
@@ -145,35 +170,37 @@ void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) cons
     const std::vector<std::uint32_t> bounds = characterBounds(word);
     for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
         std::string_view character = word.substr(bounds[i], bounds[i + 1] - bounds[i]);
-        pieces.push_back(Piece{bounds[i], bounds[i + 1], symbolOf(character)});
+        pieces.push_back(Piece{bounds[i], bounds[i + 1], symbolOf(character), kNoRank});
     }
     if (pieces.size() < 2) return;
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) pieces[i].rank = rankOf(pieces[i].symbol, pieces[i + 1].symbol);
 
+    // Each pass takes the pair of lowest rank (ranks are unique) and merges every occurrence of it
+    // from left to right. A piece keeps the rank of the pair it starts unless a merge changed
+    // that pair, so only the pairs around merged pieces are looked up again.
     std::vector<Piece> rebuilt;
     rebuilt.reserve(pieces.size());
+    std::vector<std::uint32_t> stale;
     while (true) {
-        // The adjacent pair with the lowest rank.
-        int bestRank = std::numeric_limits<int>::max();
-        const Merge* best = nullptr;
-        std::int32_t first = -1;
-        std::int32_t second = -1;
+        std::int32_t best = kNoRank;
+        std::size_t at = 0;
         for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-            if (pieces[i].symbol < 0 || pieces[i + 1].symbol < 0) continue;
-            auto it = merges_.find(pairKey(pieces[i].symbol, pieces[i + 1].symbol));
-            if (it != merges_.end() && it->second.rank < bestRank) {
-                bestRank = it->second.rank;
-                best = &it->second;
-                first = pieces[i].symbol;
-                second = pieces[i + 1].symbol;
+            if (pieces[i].rank < best) {
+                best = pieces[i].rank;
+                at = i;
             }
         }
-        if (!best) return;
-        // Merge every occurrence of it, left to right.
+        if (best == kNoRank) return;
+        const std::int32_t first = pieces[at].symbol;
+        const std::int32_t second = pieces[at + 1].symbol;
+        const std::int32_t merged = merges_.find(first, second)->merged;
         rebuilt.clear();
-        std::size_t i = 0;
-        while (i < pieces.size()) {
+        stale.clear();
+        for (std::size_t i = 0; i < pieces.size();) {
             if (pieces[i].symbol == first && i + 1 < pieces.size() && pieces[i + 1].symbol == second) {
-                rebuilt.push_back(Piece{pieces[i].begin, pieces[i + 1].end, best->merged});
+                if (!rebuilt.empty()) stale.push_back(static_cast<std::uint32_t>(rebuilt.size() - 1));
+                stale.push_back(static_cast<std::uint32_t>(rebuilt.size()));
+                rebuilt.push_back(Piece{pieces[i].begin, pieces[i + 1].end, merged, kNoRank});
                 i += 2;
             } else {
                 rebuilt.push_back(pieces[i]);
@@ -182,6 +209,10 @@ void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) cons
         }
         pieces.swap(rebuilt);
         if (pieces.size() == 1) return;
+        pieces.back().rank = kNoRank;
+        for (std::uint32_t k : stale) {
+            pieces[k].rank = k + 1 < pieces.size() ? rankOf(pieces[k].symbol, pieces[k + 1].symbol) : kNoRank;
+        }
     }
 }
 
@@ -189,13 +220,9 @@ template <class Emit>
 void BPETokenizer::emitSymbol(std::string_view word, const Piece& piece, Emit&& emit) const {
     std::string_view text = word.substr(piece.begin, piece.end - piece.begin);
     auto emitPart = [&](std::string_view part, std::int32_t symbol) {
-        int id = -1;
-        if (symbol >= 0) {
-            id = symbolIds_[static_cast<std::size_t>(symbol)];
-        } else if (auto it = tokensToIds_.find(part); it != tokensToIds_.end()) {
-            id = it->second;
-        }
-        if (id >= 0 && (!unknownTokenId_ || id != *unknownTokenId_)) {
+        const bool known = symbol >= 0 && idOfSymbol_[static_cast<std::size_t>(symbol)] != kNoId;
+        const int id = known ? idOfSymbol_[static_cast<std::size_t>(symbol)] : kNoId;
+        if (known && (!unknownTokenId_ || id != *unknownTokenId_)) {
             emit(part, id);
             return;
         }
@@ -248,26 +275,32 @@ std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
 }
 
 void BPETokenizer::appendIds(std::string_view text, std::vector<int>& ids) const {
-    if (text.empty()) return;
-    std::vector<Piece> pieces;
+    if (text.empty() || cache_.append(text, ids)) return;
+    const std::size_t start = ids.size();
+    thread_local std::vector<Piece> pieces;
     merge(text, pieces);
     for (const Piece& piece : pieces) {
         emitSymbol(text, piece, [&](std::string_view, int id, unsigned char = 0) {
-            if (id >= 0) ids.push_back(id);
+            if (id != kNoId) ids.push_back(id);
         });
     }
+    cache_.insert(text, ids.data() + start, ids.size() - start);
 }
 
 std::optional<int> BPETokenizer::convertTokenToId(std::string_view token) const {
-    auto it = tokensToIds_.find(token);
-    if (it != tokensToIds_.end()) return it->second;
+    if (std::optional<int> id = convertTokenToIdIfKnown(token)) return id;
     return unknownTokenId_;
 }
 
 std::optional<std::string> BPETokenizer::convertIdToToken(int id) const {
-    auto it = idsToTokens_.find(id);
-    if (it == idsToTokens_.end()) return std::nullopt;
-    return it->second;
+    std::int32_t symbol = -1;
+    if (id >= 0 && static_cast<std::size_t>(id) < symbolOfId_.size()) {
+        symbol = symbolOfId_[static_cast<std::size_t>(id)];
+    } else if (auto it = symbolOfSparseId_.find(id); it != symbolOfSparseId_.end()) {
+        symbol = it->second;
+    }
+    if (symbol < 0) return std::nullopt;
+    return std::string(symbols_.text(symbol));
 }
 
 std::string BPETokenizer::byteEncode(std::string_view text) const {

@@ -4,7 +4,10 @@
 // (lowest rank first, every occurrence of the chosen pair in one left-to-right pass, until no pair
 // has a rank); pieces outside the vocabulary become one "<0xNN>" token per UTF-8 byte.
 
+#include "KorbitCore/External/Tokenizers/MergeTable.hpp"
+#include "KorbitCore/External/Tokenizers/StringTable.hpp"
 #include "KorbitCore/External/Tokenizers/TokenizingModel.hpp"
+#include "KorbitCore/External/Tokenizers/WordCache.hpp"
 
 #include <array>
 #include <cstdint>
@@ -34,7 +37,7 @@ public:
     std::optional<std::string> convertIdToToken(int id) const override;
 
     /// Number of vocabulary entries (added tokens included).
-    std::size_t vocabCount() const { return tokensToIds_.size(); }
+    std::size_t vocabCount() const { return vocabCount_; }
     /// The rank of a merge, absent when the pair is not in the merge list.
     std::optional<int> rank(const BytePair& pair) const;
     /// The word's merged symbols joined by single spaces.
@@ -45,39 +48,37 @@ public:
     std::vector<std::string> hexaEncode(std::string_view text) const;
 
 private:
-    // Every string that takes part in a merge (both sides and the result) is interned as a
-    // symbol number, so merging compares and hashes integers instead of texts.
-    struct Merge {
-        int rank;
-        std::int32_t merged;
-    };
-    /// One symbol of a word being merged: the bytes [begin, end) of the word and its symbol
-    /// number, -1 when the text takes part in no merge.
+    /// One symbol of a word being merged: the bytes [begin, end) of the word, its symbol number
+    /// (-1 when the text is no known symbol) and the rank of the pair it starts.
     struct Piece {
         std::uint32_t begin;
         std::uint32_t end;
         std::int32_t symbol;
+        std::int32_t rank;
     };
 
-    std::int32_t intern(const std::string& text);
     std::int32_t symbolOf(std::string_view text) const;
-    static std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
-        return (std::uint64_t(std::uint32_t(a)) << 32) | std::uint32_t(b);
-    }
+    /// The vocabulary id of the token, absent when it is not in the vocabulary.
+    std::optional<int> convertTokenToIdIfKnown(std::string_view token) const;
+    std::int32_t rankOf(std::int32_t a, std::int32_t b) const;
     /// The merged symbols of a word, in order.
     void merge(std::string_view word, std::vector<Piece>& pieces) const;
-    /// Calls emit(token text, id or -1) for the tokens of one merged symbol.
+    /// Calls emit(token text, id, byte) for the tokens of one merged symbol (the id is the minimum
+    /// int when the token has none); the text is empty for a byte-fallback token of `byte`.
     template <class Emit>
     void emitSymbol(std::string_view word, const Piece& piece, Emit&& emit) const;
 
-    TokenIdMap tokensToIds_;
-    std::unordered_map<int, std::string> idsToTokens_;
-
-    std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> symbols_;
-    std::vector<std::int32_t> symbolIds_;  // vocabulary id of each symbol, -1 when it has none
-    std::array<std::int32_t, 0x300> scalarSymbols_{};  // symbol of each one-scalar text below U+0300
-    std::unordered_map<std::uint64_t, Merge> merges_;
-    std::array<int, 256> byteFallbackIds_{};  // id of "<0xNN>", -1 when it has none
+    // Every text of the vocabulary and of the merge list (both sides and the result) is a symbol,
+    // so merging compares and hashes integers instead of texts.
+    StringTable symbols_;
+    std::vector<std::int32_t> idOfSymbol_;                    // vocabulary id of each symbol
+    std::vector<std::int32_t> symbolOfId_;                    // dense ids -> symbol, -1 when none
+    std::unordered_map<int, std::int32_t> symbolOfSparseId_;  // ids outside the dense range
+    std::array<std::int32_t, 0x300> scalarSymbols_{};         // symbol of each one-scalar text below U+0300
+    std::size_t vocabCount_ = 0;
+    MergeTable merges_;
+    std::array<int, 256> byteFallbackIds_{};  // id of each "<0xNN>" token
+    WordCache cache_;
 };
 
 }  // namespace korbit

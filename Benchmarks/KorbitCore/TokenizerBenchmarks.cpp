@@ -1,0 +1,110 @@
+// The speech models' tokenizer (multilingual Whisper vocabulary) on a few megabytes of prose, one
+// thread: encoding and decoding throughput (bytes_per_second, tokens/s) and the load time of the
+// tokenizer files. The prose is the original English and Russian text of Tests/Data/prose, its
+// sentences shuffled (fixed seed) into ~3 MB of paragraphs.
+
+#include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+const std::string kMultilingual = std::string(VELMORA_TEST_DATA_DIR) + "/whisper-tokenizer/multilingual";
+
+std::string readData(const std::string& relative) {
+    std::ifstream in(std::string(VELMORA_TEST_DATA_DIR) + "/" + relative, std::ios::binary);
+    if (!in) throw std::runtime_error("missing test data " + relative);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+/// Paragraphs of about 600 bytes made of the text's sentences in shuffled order, ~3 MB in all.
+std::vector<std::string> corpus(const std::string& relative) {
+    const std::string text = readData(relative);
+    std::vector<std::string> sentences;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c == '.' || c == '?' || c == '!') && (i + 1 == text.size() || text[i + 1] == ' ' || text[i + 1] == '\n')) {
+            std::string sentence = text.substr(start, i + 1 - start);
+            sentence.erase(0, sentence.find_first_not_of(" \n"));
+            if (!sentence.empty()) sentences.push_back(sentence);
+            start = i + 1;
+        }
+    }
+    std::mt19937 random(42);
+    std::uniform_int_distribution<std::size_t> pick(0, sentences.size() - 1);
+    std::vector<std::string> paragraphs;
+    std::size_t total = 0;
+    while (total < 3'000'000) {
+        std::string paragraph;
+        while (paragraph.size() < 600) paragraph += (paragraph.empty() ? "" : " ") + sentences[pick(random)];
+        total += paragraph.size();
+        paragraphs.push_back(std::move(paragraph));
+    }
+    return paragraphs;
+}
+
+const korbit::TokenizerWrapper& tokenizer() {
+    static const korbit::TokenizerWrapper loaded = korbit::AutoTokenizerWrapper::fromModelFolder(kMultilingual, true);
+    return loaded;
+}
+
+void encodeCorpus(benchmark::State& state, const std::string& relative) {
+    const std::vector<std::string> paragraphs = corpus(relative);
+    const korbit::TokenizerWrapper& t = tokenizer();
+    std::size_t bytes = 0;
+    std::size_t tokens = 0;
+    for (auto _ : state) {
+        for (const std::string& paragraph : paragraphs) {
+            std::vector<int> ids = t.encode(paragraph);
+            tokens += ids.size();
+            bytes += paragraph.size();
+            benchmark::DoNotOptimize(ids.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.counters["tokens/s"] = benchmark::Counter(static_cast<double>(tokens), benchmark::Counter::kIsRate);
+    state.counters["bytes/token"] = static_cast<double>(bytes) / static_cast<double>(tokens);
+}
+
+void decodeCorpus(benchmark::State& state, const std::string& relative) {
+    const korbit::TokenizerWrapper& t = tokenizer();
+    std::vector<std::vector<int>> encoded;
+    for (const std::string& paragraph : corpus(relative)) encoded.push_back(t.encode(paragraph));
+    std::size_t bytes = 0;
+    std::size_t tokens = 0;
+    for (auto _ : state) {
+        for (const std::vector<int>& ids : encoded) {
+            std::string text = t.decode(ids);
+            bytes += text.size();
+            tokens += ids.size();
+            benchmark::DoNotOptimize(text.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.counters["tokens/s"] = benchmark::Counter(static_cast<double>(tokens), benchmark::Counter::kIsRate);
+}
+
+void loadWhisperTokenizer(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(korbit::AutoTokenizerWrapper::fromModelFolder(kMultilingual, true));
+}
+
+void encodeEnglish(benchmark::State& state) { encodeCorpus(state, "prose/english.txt"); }
+void encodeRussian(benchmark::State& state) { encodeCorpus(state, "prose/russian.txt"); }
+void decodeEnglish(benchmark::State& state) { decodeCorpus(state, "prose/english.txt"); }
+void decodeRussian(benchmark::State& state) { decodeCorpus(state, "prose/russian.txt"); }
+
+}  // namespace
+
+BENCHMARK(loadWhisperTokenizer)->Unit(benchmark::kMillisecond);
+BENCHMARK(encodeEnglish)->Unit(benchmark::kMillisecond);
+BENCHMARK(encodeRussian)->Unit(benchmark::kMillisecond);
+BENCHMARK(decodeEnglish)->Unit(benchmark::kMillisecond);
+BENCHMARK(decodeRussian)->Unit(benchmark::kMillisecond);
