@@ -1,7 +1,9 @@
 #include "KorbitCore/External/Tokenizers/TokenizerModel.hpp"
 
 #include "KorbitCore/External/Tokenizers/BPETokenizer.hpp"
+#include "KorbitCore/External/Tokenizers/BertTokenizer.hpp"
 #include "KorbitCore/External/Tokenizers/TokenizerError.hpp"
+#include "KorbitCore/External/Tokenizers/UnigramTokenizer.hpp"
 
 #include <cstdio>
 
@@ -26,18 +28,23 @@ std::string withoutFast(std::string className) {
 
 const std::map<std::string, TokenizerModel::Constructor>& TokenizerModel::knownTokenizers() {
     static const std::map<std::string, Constructor> table{
+        {"BertTokenizer", constructor<BertTokenizer>()},
         {"CodeGenTokenizer", constructor<BPETokenizer>()},
         {"CodeLlamaTokenizer", constructor<BPETokenizer>()},
         {"CohereTokenizer", constructor<BPETokenizer>()},
+        {"DistilbertTokenizer", constructor<BertTokenizer>()},
+        {"DistilBertTokenizer", constructor<BertTokenizer>()},
         {"FalconTokenizer", constructor<BPETokenizer>()},
         {"GemmaTokenizer", constructor<BPETokenizer>()},
         {"GPT2Tokenizer", constructor<BPETokenizer>()},
         {"LlamaTokenizer", constructor<BPETokenizer>()},
         {"RobertaTokenizer", constructor<BPETokenizer>()},
+        {"T5Tokenizer", constructor<T5Tokenizer>()},
         {"TokenizersBackend", constructor<BPETokenizer>()},
         {"PreTrainedTokenizer", constructor<BPETokenizer>()},
         {"Qwen2Tokenizer", constructor<BPETokenizer>()},
         {"WhisperTokenizer", constructor<BPETokenizer>()},
+        {"XLMRobertaTokenizer", constructor<UnigramTokenizer>()},
     };
     return table;
 }
