@@ -4,22 +4,16 @@
 #include "KorbitCore/External/Hub/Config.hpp"
 #include "KorbitCore/External/Hub/Extensions/BomPreservingJson.hpp"
 
+#include "BenchmarkData.hpp"
+
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace {
 
-std::string readData(const std::string& relative) {
-    std::ifstream in(std::string(VELMORA_TEST_DATA_DIR) + "/" + relative, std::ios::binary);
-    if (!in) throw std::runtime_error("missing test data " + relative);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using velmora::bench::readData;
 
 const std::string& tokenizerJson() {
     static const std::string bytes = [] {

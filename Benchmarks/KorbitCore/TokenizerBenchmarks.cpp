@@ -5,24 +5,17 @@
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 
+#include "BenchmarkData.hpp"
+
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
-#include <stdexcept>
 
 namespace {
 
-const std::string kMultilingual = std::string(VELMORA_TEST_DATA_DIR) + "/whisper-tokenizer/multilingual";
+const std::string kMultilingual = velmora::bench::dataPath("whisper-tokenizer/multilingual");
 
-std::string readData(const std::string& relative) {
-    std::ifstream in(std::string(VELMORA_TEST_DATA_DIR) + "/" + relative, std::ios::binary);
-    if (!in) throw std::runtime_error("missing test data " + relative);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using velmora::bench::readData;
 
 /// Paragraphs of about 600 bytes made of the text's sentences in shuffled order, ~3 MB in all.
 std::vector<std::string> corpus(const std::string& relative) {
