@@ -7,7 +7,6 @@
 
 #include <functional>
 #include <limits>
-#include <thread>
 
 using namespace tremolan;
 using ::testing::ElementsAre;
@@ -137,22 +136,4 @@ TEST(TranscriptionResult, LogSegmentsNumbersByPositionNotId) {
     log.clear();
     TranscriptionResult("", {}, "en", {}).logSegments();
     EXPECT_TRUE(log.messages().empty());
-}
-
-TEST(TranscriptionResult, FieldsCanBeChangedFromSeveralThreads) {
-    auto result =
-        std::make_shared<TranscriptionResult>("", std::vector<TranscriptionSegment>{}, "en", TranscriptionTimings{});
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([result, t] {
-            for (int i = 0; i < 500; ++i) {
-                result->setText("text " + std::to_string(t));
-                result->setSegments({segment(i, 0, 1, "s")});
-                (void)result->encode();
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_THAT(result->text(), ::testing::StartsWith("text "));
-    EXPECT_EQ(result->segments().size(), 1u);
 }

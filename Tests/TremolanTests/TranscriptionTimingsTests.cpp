@@ -1,6 +1,5 @@
 #include "LogCapture.hpp"
 #include "Tremolan/Core/TranscriptionResult.hpp"
-#include "Tremolan/Core/TranscriptionState.hpp"
 #include "Tremolan/Core/TranscriptionTimings.hpp"
 
 #include <gmock/gmock.h>
@@ -115,10 +114,4 @@ TEST(TranscriptionTimings, LogTimingsCountsTheTokensOfEverySegment) {
     result.logTimings();
     ASSERT_EQ(log.messages().size(), 1u);
     EXPECT_THAT(log.messages()[0], ::testing::HasSubstr("\nTotal Tokens:                  5\n"));
-}
-
-TEST(TranscriptionState, DescriptionsAreTheirTexts) {
-    EXPECT_EQ(description(TranscriptionState::convertingAudio), "Converting Audio");
-    EXPECT_EQ(description(TranscriptionState::transcribing), "Transcribing");
-    EXPECT_EQ(description(TranscriptionState::finished), "Finished");
 }
