@@ -22,7 +22,9 @@ std::optional<std::int64_t> parseSize(const std::string& text) {
     for (char c : digits) {
         if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
     }
-    std::string signedDigits = (negative ? "-" : "") + std::string(digits);
+    std::string signedDigits;
+    if (negative) signedDigits += '-';
+    signedDigits += digits;
     std::int64_t value = 0;
     auto [end, error] = std::from_chars(signedDigits.data(), signedDigits.data() + signedDigits.size(), value);
     if (error != std::errc() || end != signedDigits.data() + signedDigits.size()) return std::nullopt;

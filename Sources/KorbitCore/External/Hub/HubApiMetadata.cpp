@@ -64,7 +64,10 @@ std::string removingAll(std::string text, const std::string& part) {
 
 // Writes the text to a temporary file beside the target, flushes it to disk and renames it over the target.
 void writeAtomically(const fs::path& path, const std::string& text) {
-    std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".XXXXXX";
+    std::string pattern = (path.parent_path() / name).string();
     int fd = ::mkstemp(pattern.data());
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create a temporary file");
     fs::path temporary = pattern;
