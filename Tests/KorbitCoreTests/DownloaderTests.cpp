@@ -342,6 +342,14 @@ TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
     EXPECT_EQ(requests[0].authorization, "Bearer secret");
     EXPECT_EQ(requests[1].host.rfind("localhost:", 0), 0u);
     EXPECT_FALSE(requests[1].authorization);
+
+    // An empty token sends no header at all.
+    hub.clearRequests();
+    preparePartial();
+    Downloader again(destination, partial, false, Downloader::kDefaultChunkSize, fast());
+    auto second = again.download(url, std::string(), static_cast<std::int64_t>(contents.size()));
+    ASSERT_EQ(readAll(second).last().kind, DownloadState::Kind::completed);
+    EXPECT_FALSE(hub.requests().front().authorization);
 }
 
 TEST(Broadcaster, ReplaysTheLatestStateAndEndsReadersWhenGone) {

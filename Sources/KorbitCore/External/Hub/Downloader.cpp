@@ -127,7 +127,8 @@ void Downloader::setUpDownload(const std::string& url, const std::optional<std::
     request.url = url;
     request.timeout = timeout;
     if (headers) request.headers = *headers;
-    if (authToken) request.headers.set("Authorization", "Bearer " + *authToken);
+    // An empty token is no token, as for the hub's other requests: a bare "Bearer " is no credential.
+    if (authToken && !authToken->empty()) request.headers.set("Authorization", "Bearer " + *authToken);
     task_.set(std::make_shared<TaskActor::Task>([this, request, resumeSize, numRetries](std::stop_token stop) {
         transfer(stop, request, resumeSize, numRetries);
     }));
