@@ -1,7 +1,6 @@
 #pragma once
 
 #include <condition_variable>
-#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -24,8 +23,9 @@ class PathSource {
 public:
     virtual ~PathSource() = default;
     virtual NetworkPath currentPath() = 0;
-    /// Blocks until the path may have changed, or until stop is requested.
-    virtual void waitForChange(std::stop_token stop) = 0;
+    /// Blocks until the path may differ from `last` (the path the caller saw last), or until
+    /// stop is requested. It may return early; callers look again.
+    virtual void waitForChange(const NetworkPath& last, std::stop_token stop) = 0;
 };
 
 /// The machine's own network: some interface other than loopback is up, running and has an
@@ -42,7 +42,6 @@ public:
         {
             std::lock_guard lock(mutex_);
             path_ = path;
-            ++generation_;
         }
         changed_.notify_all();
     }
@@ -52,17 +51,15 @@ public:
         return path_;
     }
 
-    void waitForChange(std::stop_token stop) override {
+    void waitForChange(const NetworkPath& last, std::stop_token stop) override {
         std::unique_lock lock(mutex_);
-        std::uint64_t seen = generation_;
-        changed_.wait(lock, stop, [&] { return generation_ != seen; });
+        changed_.wait(lock, stop, [&] { return path_ != last; });
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable_any changed_;
     NetworkPath path_;
-    std::uint64_t generation_ = 0;
 };
 
 }  // namespace platform::net

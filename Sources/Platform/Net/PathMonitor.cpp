@@ -85,7 +85,7 @@ void PathMonitor::run(std::stop_token stop) {
             }
             if (handler) handler(path);
         }
-        source_->waitForChange(stop);
+        source_->waitForChange(path, stop);
     }
 }
 

@@ -147,17 +147,21 @@ class Exchange {
 public:
     Exchange(Session::Impl& session, const HttpRequest& request, bool followRedirects, bool decodeContent)
         : session_(session), timeout_(request.timeout) {
-        easy_ = curl_easy_init();
-        multi_ = curl_multi_init();
-        if (!easy_ || !multi_) throw TransportError(TransportError::Kind::other, "cannot create a transfer");
+        // Everything that can fail comes first; the handles are owned as soon as they exist.
         for (const auto& [name, value] : request.headers.fields()) {
             checkHeaderField(name, value);
             // "Name;" is libcurl's way to send a field with an empty value.
             std::string line = value.empty() ? name + ";" : name + ": " + value;
-            curl_slist* next = curl_slist_append(headerList_, line.c_str());
+            curl_slist* next = curl_slist_append(headerList_.get(), line.c_str());
             if (!next) throw TransportError(TransportError::Kind::other, "out of memory");
-            headerList_ = next;
+            headerList_.release();
+            headerList_.reset(next);
         }
+        multiHandle_.reset(curl_multi_init());
+        easyHandle_.reset(curl_easy_init());
+        if (!easyHandle_ || !multiHandle_) throw TransportError(TransportError::Kind::other, "cannot create a transfer");
+        easy_ = easyHandle_.get();
+        multi_ = multiHandle_.get();
         errorBuffer_[0] = '\0';
         curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
@@ -179,7 +183,7 @@ public:
         if (decodeContent && !request.headers.contains("Accept-Encoding")) {
             curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
         }
-        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_.get());
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Exchange::onHeader);
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Exchange::onData);
@@ -191,12 +195,7 @@ public:
         curl_multi_add_handle(multi_, easy_);
     }
 
-    ~Exchange() {
-        curl_multi_remove_handle(multi_, easy_);
-        curl_easy_cleanup(easy_);
-        curl_multi_cleanup(multi_);
-        curl_slist_free_all(headerList_);
-    }
+    ~Exchange() { curl_multi_remove_handle(multi_, easy_); }
 
     Exchange(const Exchange&) = delete;
     Exchange& operator=(const Exchange&) = delete;
@@ -333,9 +332,11 @@ private:
 
     Session::Impl& session_;
     std::chrono::milliseconds timeout_;
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList_{nullptr, &curl_slist_free_all};
+    std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multiHandle_{nullptr, &curl_multi_cleanup};
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easyHandle_{nullptr, &curl_easy_cleanup};
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
-    curl_slist* headerList_ = nullptr;
     std::array<char, CURL_ERROR_SIZE + 1> errorBuffer_{};
     bool followRedirects_ = false;
     std::atomic<bool> cancelled_{false};

@@ -70,7 +70,7 @@ public:
 
     NetworkPath currentPath() override { return inspectInterfaces(); }
 
-    void waitForChange(std::stop_token stop) override {
+    void waitForChange(const NetworkPath&, std::stop_token stop) override {
         std::stop_callback onStop(stop, [this] {
             std::uint64_t one = 1;
             [[maybe_unused]] auto n = write(wake_, &one, sizeof one);

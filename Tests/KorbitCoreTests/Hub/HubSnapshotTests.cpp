@@ -141,7 +141,9 @@ TEST_F(SnapshotTest, ACancelledSnapshotThrowsAndKeepsWhatItFetched) {
     EXPECT_EQ(readFile(folder / "config.json"), "{\"model_type\": \"whisper\"}");
     EXPECT_TRUE(fs::exists(metadataFile("owner/name", "config.json")));
     EXPECT_FALSE(fs::exists(folder / "weights.bin"));
-    EXPECT_FALSE(fs::exists(folder / "tokenizer/tokenizer.json"));
+    // The file under way may have finished before the stop reached it; then it is whole and recorded.
+    EXPECT_EQ(fs::exists(folder / "tokenizer/tokenizer.json"),
+              fs::exists(metadataFile("owner/name", "tokenizer/tokenizer.json")));
 }
 
 TEST_F(SnapshotTest, OfflineVerifiesEveryCachedFileFromTheCacheAlone) {
