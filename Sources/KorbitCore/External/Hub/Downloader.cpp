@@ -156,10 +156,14 @@ void Downloader::transfer(std::stop_token stop, HttpRequest request, std::int64_
         if (resumeSize > 0 && ::lseek(fd, 0, SEEK_END) < 0) throwFileError("cannot seek in the partial file");
         httpGet(request, fd, numRetries, stop);
         checkCancellation(stop);
-        // Everything is written and closed before the file moves and anyone hears of it.
+        // Everything is on disk and closed before the file moves and anyone hears of it.
+        if (::fdatasync(fd) != 0) throwFileError("cannot flush the partial file");
         int closing = fd;
         fd = -1;
         if (::close(closing) != 0) throwFileError("cannot close the partial file");
+        // Either the move and `completed` happen before a cancel, or the cancel stops them.
+        std::lock_guard finishing(finishing_);
+        checkCancellation(stop);
         moveDownloadedFile(incompleteDestination_, destination_, false);
         broadcaster_.broadcast(DownloadState::completed(destination_));
     } catch (...) {
@@ -282,8 +286,11 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
 }
 
 void Downloader::cancel() {
+    {
+        std::lock_guard finishing(finishing_);
+        if (auto task = task_.get()) task->request_stop();
+    }
     if (auto session = session_.get()) session->invalidateAndCancel();
-    if (auto task = task_.get()) task->request_stop();
     broadcaster_.broadcast(DownloadState::failed(std::make_exception_ptr(TransportError::cancelled())));
 }
 

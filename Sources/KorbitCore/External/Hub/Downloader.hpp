@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -80,6 +81,8 @@ private:
     platform::net::SessionConfiguration sessionConfig_;
     SessionActor session_;
     TaskActor task_;
+    /// Held while a finished transfer moves into place, so that a cancel comes wholly before or after.
+    std::mutex finishing_;
 };
 
 }  // namespace korbit

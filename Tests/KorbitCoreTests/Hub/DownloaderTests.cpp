@@ -1,6 +1,7 @@
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/Downloader.hpp"
+#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/TransportError.hpp"
 #include "Support/TestEnvironment.hpp"
@@ -23,16 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::int64_t kChunk = 64 * 1024;
-
-std::string patterned(std::size_t size, unsigned seed = 1) {
-    std::string bytes(size, '\0');
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
 
 Downloader::Timing fast() {
     Downloader::Timing timing;
@@ -94,7 +85,7 @@ protected:
 }  // namespace
 
 TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
-    std::string contents = patterned(kChunk * 2 + 5);
+    std::string contents = velmora::test::patternedBytes(kChunk * 2 + 5);
     std::string url = serve(contents);
     preparePartial();
     Downloader downloader(destination, partial, false, kChunk, fast());
@@ -116,7 +107,7 @@ TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
 }
 
 TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
-    std::string contents = patterned(16384);
+    std::string contents = velmora::test::patternedBytes(16384);
     std::string url = serve(contents);
     preparePartial(contents.substr(0, 4096));
     Downloader downloader(destination, partial, false, kChunk, fast());
@@ -131,7 +122,7 @@ TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
 }
 
 TEST_F(DownloaderTest, WithoutExpectedSizeReportsOnlyTheStartAndSkipsTheSizeCheck) {
-    std::string contents = patterned(kChunk * 3);
+    std::string contents = velmora::test::patternedBytes(kChunk * 3);
     std::string url = serve(contents);
     preparePartial();
     writeFile(destination, "an older copy");
@@ -144,7 +135,7 @@ TEST_F(DownloaderTest, WithoutExpectedSizeReportsOnlyTheStartAndSkipsTheSizeChec
 }
 
 TEST_F(DownloaderTest, RetriesABrokenBodyFromTheBytesOnDisk) {
-    std::string contents = patterned(kChunk * 3 + 100);
+    std::string contents = velmora::test::patternedBytes(kChunk * 3 + 100);
     std::string url = serve(contents);
     hub.breakBody("file.bin", kChunk + 1000, 2);
     preparePartial();
@@ -162,7 +153,7 @@ TEST_F(DownloaderTest, RetriesABrokenBodyFromTheBytesOnDisk) {
 }
 
 TEST_F(DownloaderTest, GivesUpAfterTheRetriesWithoutProgressAndKeepsThePartialFile) {
-    std::string contents = patterned(kChunk * 2);
+    std::string contents = velmora::test::patternedBytes(kChunk * 2);
     std::string url = serve(contents);
     hub.breakBody("file.bin", 1000, 10);
     preparePartial();
@@ -179,7 +170,7 @@ TEST_F(DownloaderTest, GivesUpAfterTheRetriesWithoutProgressAndKeepsThePartialFi
 }
 
 TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
-    std::string contents = patterned(kChunk + 777);
+    std::string contents = velmora::test::patternedBytes(kChunk + 777);
     std::string url = serve(contents);
     hub.ignoreRange(true);
     preparePartial(contents.substr(0, 5000));
@@ -200,9 +191,9 @@ TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
 }
 
 TEST_F(DownloaderTest, APartialFileLongerThanTheFileStartsOver) {
-    std::string contents = patterned(3000);
+    std::string contents = velmora::test::patternedBytes(3000);
     std::string url = serve(contents);
-    preparePartial(patterned(5000, 7));
+    preparePartial(velmora::test::patternedBytes(5000, 7));
     Downloader downloader(destination, partial, false, kChunk, fast());
     auto subscription = downloader.download(url, std::nullopt, 3000);
     ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
@@ -211,7 +202,7 @@ TEST_F(DownloaderTest, APartialFileLongerThanTheFileStartsOver) {
 }
 
 TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
-    std::string contents = patterned(3000);
+    std::string contents = velmora::test::patternedBytes(3000);
     std::string url = serve(contents);
     // The partial file already holds every byte (the process stopped before the move).
     preparePartial(contents);
@@ -246,7 +237,7 @@ TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
 }
 
 TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
-    std::string url = serve(patterned(1000));
+    std::string url = serve(velmora::test::patternedBytes(1000));
     preparePartial();
     hub.answerStatus("GET", "/resolve/", 500, 1);
     {
@@ -274,7 +265,7 @@ TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
 }
 
 TEST_F(DownloaderTest, AStallInTheBodyIsAnIdleTimeOutAndIsRetried) {
-    std::string contents = patterned(kChunk * 2 + 10);
+    std::string contents = velmora::test::patternedBytes(kChunk * 2 + 10);
     std::string url = serve(contents);
     hub.stallMidBody("file.bin", kChunk + 10, 2s);
     preparePartial();
@@ -288,7 +279,7 @@ TEST_F(DownloaderTest, AStallInTheBodyIsAnIdleTimeOutAndIsRetried) {
 }
 
 TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
-    std::string contents = patterned(kChunk * 2 + 10);
+    std::string contents = velmora::test::patternedBytes(kChunk * 2 + 10);
     std::string url = serve(contents);
     hub.stallMidBody("file.bin", kChunk + 10, 5s);
     preparePartial();
@@ -319,7 +310,7 @@ TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
 }
 
 TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
-    std::string url = serve(patterned(100));
+    std::string url = serve(velmora::test::patternedBytes(100));
     Downloader downloader(destination, partial, false, kChunk, fast());
     auto subscription = downloader.download(url, std::nullopt, 100);
     Outcome outcome = readAll(subscription);
@@ -329,7 +320,7 @@ TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
 }
 
 TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
-    std::string contents = patterned(3 << 20);
+    std::string contents = velmora::test::patternedBytes(3 << 20);
     std::string url = serve(contents, "big.bin");
     hub.setLargeFileThreshold(1 << 20);
     preparePartial();
