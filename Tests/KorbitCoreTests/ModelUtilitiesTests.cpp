@@ -92,3 +92,43 @@ TEST(ModelUtilities, DimensionsOfALoadedModel) {
     platform::ml::MLDictionaryFeatureProvider empty;
     EXPECT_THROW(korbit::asyncPrediction(*mel, empty), platform::ml::MLModelError);
 }
+
+TEST(ModelUtilities, DecoderTakesArraysMadeOverPixelBuffers) {
+    using platform::ml::MLMultiArray;
+    using T = platform::ml::MLMultiArrayDataType;
+    TempDir dir;
+    auto p = platform::ml::standardHyperparameters("tiny.en");
+    p.nAudioState = p.nTextState = 32;
+    p.nAudioHead = p.nTextHead = 2;
+    p.nAudioLayer = p.nTextLayer = 1;
+    p.nAudioCtx = 8;
+    platform::ml::makeRandomModelFolder(dir.path(), p, 5);
+    auto decoder = platform::ml::MLModel::load(ModelUtilities::detectModelURL(dir.path(), "TextDecoder"));
+    const int e = *ModelUtilities::getModelInputDimension(decoder.get(), "key_cache", 1);
+    const int s = *ModelUtilities::getModelInputDimension(decoder.get(), "key_cache", 3);
+    EXPECT_EQ(*ModelUtilities::getModelOutputDimension(decoder.get(), "logits", 2), 51864);
+
+    // As the speech library prepares them: half arrays with initial values, masks through the fill helpers.
+    auto inputs = [&](bool pixelBuffers) {
+        auto half = [&](std::vector<std::int64_t> shape, float v) {
+            if (pixelBuffers) return korbit::makeMultiArray(shape, T::float16, korbit::Float16(v));
+            MLMultiArray a(shape, T::float16);
+            for (std::int64_t i = 0; i < a.count(); ++i) a.setValue(i, v);
+            return a;
+        };
+        std::map<std::string, MLMultiArray> in{
+            {"input_ids", korbit::multiArrayFrom({50257}, 1)},
+            {"cache_length", korbit::multiArrayFrom({0}, 1)},
+            {"key_cache", half({1, e, 1, s}, 0.0f)},
+            {"value_cache", half({1, e, 1, s}, 0.0f)},
+            {"kv_cache_update_mask", korbit::makeMultiArray({1, s}, T::int32, std::int32_t{0})},
+            {"encoder_output_embeds", half({1, 32, 1, 8}, 0.25f)},
+            {"decoder_key_padding_mask", half({1, s}, -10000.0f)}};
+        korbit::fill(in["kv_cache_update_mask"], {{0, 0}}, std::int32_t{1});
+        korbit::fill(in["decoder_key_padding_mask"], {{0, 0}}, korbit::Float16(0.0f));
+        return in;
+    };
+    const auto plain = decoder->predict(inputs(false)).at("logits").toFloatVector();
+    const auto shared = decoder->predict(inputs(true)).at("logits").toFloatVector();
+    EXPECT_EQ(plain, shared);
+}
