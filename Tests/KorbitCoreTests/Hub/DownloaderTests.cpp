@@ -106,6 +106,22 @@ TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
     EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
 }
 
+TEST_F(DownloaderTest, TheDefaultChunkIsTenMebibytes) {
+    const std::int64_t chunk = Downloader::kDefaultChunkSize;
+    std::string contents = velmora::test::patternedBytes(static_cast<std::size_t>(2 * chunk + 5));
+    std::string url = serve(contents);
+    preparePartial();
+    Downloader downloader(destination, partial, false, Downloader::kDefaultChunkSize, fast());
+    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+    Outcome outcome = readAll(subscription);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
+    auto progress = outcome.progress();
+    ASSERT_EQ(progress.size(), 3u);
+    EXPECT_DOUBLE_EQ(progress[1], double(chunk) / double(contents.size()));
+    EXPECT_DOUBLE_EQ(progress[2], double(2 * chunk) / double(contents.size()));
+    EXPECT_EQ(readFile(destination), contents);
+}
+
 TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
     std::string contents = velmora::test::patternedBytes(16384);
     std::string url = serve(contents);
