@@ -1,4 +1,5 @@
-// tok: encodes and decodes text with a tokenizer loaded from a folder of tokenizer files.
+// tok: encodes and decodes text with a tokenizer loaded from a folder of tokenizer files or
+// fetched from a hub repository.
 
 #include "Command.hpp"
 
@@ -7,7 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -17,16 +20,21 @@ using velmora::dev::Arguments;
 using velmora::dev::fail;
 
 constexpr const char* kUsage =
-    "usage: velmora-dev tok encode <folder> [--no-special] [text]\n"
-    "       velmora-dev tok tokens <folder> [text]\n"
-    "       velmora-dev tok decode <folder> [--skip-special] [id ...]\n"
-    "The folder holds tokenizer.json and tokenizer_config.json. Without text (or ids) each line of\n"
-    "standard input is one input and gives one line of output. --lenient loads an unknown tokenizer\n"
-    "class with the byte-pair model instead of refusing it.\n";
+    "usage: velmora-dev tok encode <source> [--no-special] [text]\n"
+    "       velmora-dev tok tokens <source> [text]\n"
+    "       velmora-dev tok decode <source> [--skip-special] [id ...]\n"
+    "<source> is a folder holding tokenizer.json and tokenizer_config.json, or --hub <owner/name>\n"
+    "[--endpoint URL] [--cache DIR] to fetch them from a hub repository (token and endpoint otherwise\n"
+    "from the environment). Without text (or ids) each line of standard input is one input and gives\n"
+    "one line of output. --lenient loads an unknown tokenizer class with the byte-pair model instead\n"
+    "of refusing it.\n";
 
 struct Options {
     std::string action;
     std::string folder;
+    std::optional<std::string> hubRepo;
+    std::optional<std::string> endpoint;
+    std::optional<std::string> cache;
     std::vector<std::string> rest;
     bool noSpecial = false;
     bool skipSpecial = false;
@@ -64,8 +72,13 @@ std::string run(const korbit::TokenizerWrapper& tokenizer, const Options& o, con
 int runTok(const Arguments& args) {
     Options o;
     std::vector<std::string> positional;
-    for (const std::string& arg : args) {
-        if (arg == "--no-special") {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--hub" || arg == "--endpoint" || arg == "--cache") {
+            if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
+            std::optional<std::string>& target = arg == "--hub" ? o.hubRepo : arg == "--endpoint" ? o.endpoint : o.cache;
+            target = args[++i];
+        } else if (arg == "--no-special") {
             o.noSpecial = true;
         } else if (arg == "--skip-special") {
             o.skipSpecial = true;
@@ -78,13 +91,18 @@ int runTok(const Arguments& args) {
             positional.push_back(arg);
         }
     }
-    if (positional.size() < 2) return fail(std::string("missing arguments\n") + kUsage);
+    const std::size_t sourceArguments = o.hubRepo ? 1 : 2;
+    if (positional.size() < sourceArguments) return fail(std::string("missing arguments\n") + kUsage);
     o.action = positional[0];
-    o.folder = positional[1];
-    o.rest.assign(positional.begin() + 2, positional.end());
+    if (!o.hubRepo) o.folder = positional[1];
+    o.rest.assign(positional.begin() + static_cast<std::ptrdiff_t>(sourceArguments), positional.end());
     if (o.action != "encode" && o.action != "tokens" && o.action != "decode") return fail("unknown action '" + o.action + "'\n" + kUsage);
 
-    const korbit::TokenizerWrapper tokenizer = korbit::AutoTokenizerWrapper::fromModelFolder(o.folder, o.strict);
+    const korbit::TokenizerWrapper tokenizer =
+        o.hubRepo ? korbit::AutoTokenizerWrapper::fromPretrained(
+                        *o.hubRepo, korbit::HubApiWrapper(o.cache ? std::optional<std::filesystem::path>(*o.cache) : std::nullopt, std::nullopt, o.endpoint),
+                        o.strict)
+                  : korbit::AutoTokenizerWrapper::fromModelFolder(o.folder, o.strict);
     if (!o.rest.empty()) {
         std::string input;
         for (const std::string& part : o.rest) {
@@ -99,6 +117,6 @@ int runTok(const Arguments& args) {
     return 0;
 }
 
-const velmora::dev::CommandRegistration tok{"tok", "tok encode|tokens|decode <folder> ... (tokenizer files)", runTok};
+const velmora::dev::CommandRegistration tok{"tok", "tok encode|tokens|decode <folder>|--hub <repo> ... (tokenizers)", runTok};
 
 }  // namespace

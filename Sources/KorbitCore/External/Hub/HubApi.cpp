@@ -187,7 +187,7 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::strin
     return result;
 }
 
-Config HubApi::configuration(const fs::path& fileURL) const {
+Config HubApi::configuration(const fs::path& fileURL) {
     Config config;
     try {
         config = Config::readJsonFile(fileURL);

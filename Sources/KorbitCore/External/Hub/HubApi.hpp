@@ -108,8 +108,8 @@ public:
     /// when any are given; in listing order.
     std::vector<std::string> getFilenames(const Repo& repo, const std::string& revision = "main",
                                           const std::vector<std::string>& globs = {}, std::stop_token stop = {}) const;
-    /// Reads a JSON configuration file.
-    Config configuration(const std::filesystem::path& fileURL) const;
+    /// Reads a JSON configuration file (needs no client, so a folder of files can be read without one).
+    static Config configuration(const std::filesystem::path& fileURL);
 
     // ---- Snapshot ----
     /// Brings the repository's matching files into the cache (online) or verifies the cached

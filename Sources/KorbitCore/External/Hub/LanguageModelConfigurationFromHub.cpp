@@ -1,5 +1,7 @@
 #include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
 
+#include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "Platform/Net/TransportError.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <unicode/brkiter.h>
@@ -58,8 +60,25 @@ const std::vector<std::string>& LanguageModelConfigurationFromHub::tokenizerFile
     return names;
 }
 
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string modelName, std::string revision,
+                                                                     HubApiWrapper hubApi) {
+    start([name = std::move(modelName), revision = std::move(revision), hub = std::move(hubApi)] {
+        try {
+            const fs::path folder = hub.snapshot(HubApiWrapper::Repo{name}, revision, tokenizerFilePatterns());
+            return loadConfig(folder, hub.impl);
+        } catch (const platform::net::TransportError&) {
+            // No transport failure here stands for an unavailable resource, so each one is a
+            // network error.
+            throw Hub::HubClientError::networkError(std::current_exception());
+        }
+    });
+}
+
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder, const HubApiWrapper&)
+    : LanguageModelConfigurationFromHub(std::move(modelFolder)) {}
+
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder) {
-    start([folder = std::move(modelFolder)] { return loadConfig(folder, readConfiguration); });
+    start([folder = std::move(modelFolder)] { return loadConfig(folder); });
 }
 
 void LanguageModelConfigurationFromHub::start(std::function<Configurations()> work) {
@@ -90,27 +109,19 @@ const LanguageModelConfigurationFromHub::Configurations& LanguageModelConfigurat
     return *state_->result;
 }
 
-Config LanguageModelConfigurationFromHub::readConfiguration(const std::filesystem::path& file) {
-    Config config;
-    try {
-        config = Config::readJsonFile(file);
-    } catch (const std::system_error&) {
-        throw;
-    } catch (const std::exception&) {
-        throw std::runtime_error("JSON Serialization failed for file://" + fs::absolute(file).string() +
-                                 ". Please verify that you have set the HF_TOKEN environment variable.");
-    }
-    if (!config.dictionary()) throw std::runtime_error("Failed to parse server response.");
-    return config;
+LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
+    const std::filesystem::path& modelFolder, const HubApi&) {
+    return loadConfig(modelFolder);
 }
 
-LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
-    const std::filesystem::path& modelFolder, const ConfigurationReader& read) {
-    auto readRequired = [&](const fs::path& path) {
+LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(const std::filesystem::path& modelFolder) {
+    auto readRequired = [](const fs::path& path) {
         try {
-            return read(path);
-        } catch (const std::system_error& e) {
-            throw std::runtime_error(std::string("File system error: ") + e.what());
+            return HubApi::configuration(path);
+        } catch (const Hub::HubClientError&) {
+            throw;
+        } catch (...) {
+            throw Hub::HubClientError::fileSystemError(std::current_exception());
         }
     };
 
@@ -119,7 +130,7 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
     if (pathExists(modelConfigPath)) configurations.modelConfig = readRequired(modelConfigPath);
 
     const fs::path dataPath = modelFolder / "tokenizer.json";
-    if (!pathExists(dataPath)) throw std::runtime_error("Required configuration file missing: tokenizer.json");
+    if (!pathExists(dataPath)) throw Hub::HubClientError::configurationMissing("tokenizer.json");
     configurations.tokenizerData = readRequired(dataPath);
 
     const fs::path tokenizerConfigPath = modelFolder / "tokenizer_config.json";
@@ -133,7 +144,7 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
         chatTemplate = readUtf8(jinjaPath);
     } else if (pathExists(templateJsonPath)) {
         try {
-            chatTemplate = read(templateJsonPath)["chatTemplate"].string();
+            chatTemplate = HubApi::configuration(templateJsonPath)["chatTemplate"].string();
         } catch (const std::exception&) {
             chatTemplate.reset();
         }

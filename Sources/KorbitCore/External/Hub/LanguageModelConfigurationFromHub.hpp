@@ -1,13 +1,14 @@
 #pragma once
 
 // Gathers the files a tokenizer is built from (config.json, tokenizer_config.json, tokenizer.json
-// and a chat template) from a folder on disk. The work starts on a background thread when the
-// object is made and runs once; every reader waits for the same result or the same error.
-// Releasing the object never waits for the work, which then finishes on its own.
+// and a chat template), fetched from a model repository of the hub into the local cache or read
+// from a folder on disk. The work starts on a background thread when the object is made and runs
+// once; every reader waits for the same result or the same error. Releasing the object never
+// waits for the work, which then finishes on its own.
 
 #include "KorbitCore/External/Hub/Config.hpp"
+#include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,20 +26,21 @@ public:
         Config tokenizerData;                   // tokenizer.json
     };
 
-    /// Reads one JSON file into a Config.
-    using ConfigurationReader = std::function<Config(const std::filesystem::path&)>;
-
     /// The file names of a tokenizer, in the order they are fetched.
     static const std::vector<std::string>& tokenizerFilePatterns();
 
-    /// Starts loading the folder's files.
+    /// Starts fetching the repository's tokenizer files at the revision, then reading them.
+    LanguageModelConfigurationFromHub(std::string modelName, std::string revision, HubApiWrapper hubApi);
+    /// Starts reading the folder's files.
+    LanguageModelConfigurationFromHub(std::filesystem::path modelFolder, const HubApiWrapper& hubApi);
+    /// Starts reading the folder's files, without a hub client.
     explicit LanguageModelConfigurationFromHub(std::filesystem::path modelFolder);
 
-    /// Reads the folder's files now (see the class comment for what each becomes). Throws when
-    /// tokenizer.json is missing or one of the three JSON files cannot be read.
-    static Configurations loadConfig(const std::filesystem::path& modelFolder, const ConfigurationReader& read);
-    /// A JSON file read the way the hub client reads configuration files.
-    static Config readConfiguration(const std::filesystem::path& file);
+    /// Reads the folder's files now. Throws Hub::HubClientError: configurationMissing without
+    /// tokenizer.json, the reader's jsonSerialization / parse errors, fileSystemError for any
+    /// other failure to read one of the three JSON files.
+    static Configurations loadConfig(const std::filesystem::path& modelFolder, const HubApi& hubApi);
+    static Configurations loadConfig(const std::filesystem::path& modelFolder);
 
     /// The loaded record; waits for the work and throws its error.
     const Configurations& configurations() const;

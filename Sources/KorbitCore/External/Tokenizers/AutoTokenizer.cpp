@@ -2,16 +2,44 @@
 
 #include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
 #include "KorbitCore/External/Tokenizers/PreTrainedTokenizer.hpp"
+#include "KorbitCore/External/Tokenizers/PreTrainedTokenizerClasses.hpp"
 #include "KorbitCore/External/Tokenizers/TokenizerError.hpp"
+#include "KorbitCore/External/Tokenizers/TokenizerModel.hpp"
 
 namespace korbit {
+namespace {
 
-TokenizerWrapper AutoTokenizerWrapper::fromModelFolder(const std::filesystem::path& modelFolder, bool strict) {
-    LanguageModelConfigurationFromHub source(modelFolder);
+/// The tokenizer configuration (which must exist) and the tokenizer data of a source.
+std::pair<Config, Config> configurationsOf(const LanguageModelConfigurationFromHub& source) {
     std::optional<Config> tokenizerConfig = source.tokenizerConfig();
     if (!tokenizerConfig) throw TokenizerError::missingConfig();
-    const Config& tokenizerData = source.configurations().tokenizerData;
-    return TokenizerWrapper(std::make_shared<PreTrainedTokenizer>(*tokenizerConfig, tokenizerData, strict));
+    return {*tokenizerConfig, source.configurations().tokenizerData};
+}
+
+}  // namespace
+
+TokenizerWrapper AutoTokenizerWrapper::fromPretrained(const std::string& pretrained, const HubApiWrapper& hubApi, bool strict) {
+    const LanguageModelConfigurationFromHub source(pretrained, "main", hubApi);
+    const auto [tokenizerConfig, tokenizerData] = configurationsOf(source);
+    if (std::optional<std::string> className = tokenizerConfig["tokenizerClass"].string()) {
+        const auto& classes = PreTrainedTokenizerClasses::tokenizerClasses();
+        if (auto row = classes.find(withoutFast(*className)); row != classes.end()) {
+            return TokenizerWrapper(std::shared_ptr<const Tokenizer>(row->second(tokenizerConfig, tokenizerData, strict)));
+        }
+    }
+    return TokenizerWrapper(std::make_shared<PreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict));
+}
+
+TokenizerWrapper AutoTokenizerWrapper::fromModelFolder(const std::filesystem::path& modelFolder, const HubApiWrapper&,
+                                                       bool strict) {
+    // Reading a folder asks nothing of the hub client.
+    return fromModelFolder(modelFolder, strict);
+}
+
+TokenizerWrapper AutoTokenizerWrapper::fromModelFolder(const std::filesystem::path& modelFolder, bool strict) {
+    const LanguageModelConfigurationFromHub source(modelFolder);
+    const auto [tokenizerConfig, tokenizerData] = configurationsOf(source);
+    return TokenizerWrapper(std::make_shared<PreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict));
 }
 
 }  // namespace korbit

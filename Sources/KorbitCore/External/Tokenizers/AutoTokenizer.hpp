@@ -1,11 +1,14 @@
 #pragma once
 
-// The front door of the tokenizer library: a folder of tokenizer files in, a ready tokenizer out.
+// The front door of the tokenizer library: a hub repository or a folder of tokenizer files in, a
+// ready tokenizer out.
 //
 //     korbit::TokenizerWrapper tokenizer = korbit::AutoTokenizerWrapper::fromModelFolder(folder, true);
+//     korbit::TokenizerWrapper fetched = korbit::AutoTokenizerWrapper::fromPretrained("owner/name", hub, true);
 //     std::vector<int> ids = tokenizer.encode("Hello world");
 //     std::string text = tokenizer.decode(ids);
 
+#include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Tokenizers/Tokenizer.hpp"
 
 #include <filesystem>
@@ -48,9 +51,17 @@ private:
 };
 
 struct AutoTokenizerWrapper {
+    /// The tokenizer of a hub repository at revision "main": its tokenizer files are brought into
+    /// the hub client's cache first. The class table chooses the tokenizer class ("Fast" removed),
+    /// so "LlamaTokenizer" gets its own. Throws the loader's error (Hub::HubClientError, the
+    /// cache's errors), TokenizerError::missingConfig without a tokenizer configuration, or the
+    /// tokenizer's construction error.
+    static TokenizerWrapper fromPretrained(const std::string& pretrained, const HubApiWrapper& hubApi, bool strict);
+
     /// The tokenizer of a folder holding tokenizer.json (and usually tokenizer_config.json). Always a
-    /// plain PreTrainedTokenizer. Throws the loader's error, TokenizerError::missingConfig without a
-    /// tokenizer configuration, or the tokenizer's construction error.
+    /// plain PreTrainedTokenizer. Throws as fromPretrained does.
+    static TokenizerWrapper fromModelFolder(const std::filesystem::path& modelFolder, const HubApiWrapper& hubApi, bool strict);
+    /// The same without a hub client (reading a folder needs none).
     static TokenizerWrapper fromModelFolder(const std::filesystem::path& modelFolder, bool strict);
 };
 
