@@ -1,6 +1,7 @@
 // The speech models' tokenizer (multilingual Whisper vocabulary) on a few megabytes of prose, one
 // thread: encoding and decoding throughput (bytes_per_second, tokens/s) and the load time of the
-// tokenizer files. The prose is the original English and Russian text of Tests/Data/prose, its
+// tokenizer files. `tokenize` returns token strings and skips the word cache of `encode`, so its
+// figures are those of text whose words are all new. The prose is the original English and Russian text of Tests/Data/prose, its
 // sentences shuffled (fixed seed) into ~3 MB of paragraphs.
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
@@ -67,6 +68,24 @@ void encodeCorpus(benchmark::State& state, const std::string& relative) {
     state.counters["bytes/token"] = static_cast<double>(bytes) / static_cast<double>(tokens);
 }
 
+/// Token strings, which take the model's uncached road: every word is merged afresh.
+void tokenizeCorpus(benchmark::State& state, const std::string& relative) {
+    const std::vector<std::string> paragraphs = corpus(relative);
+    const korbit::TokenizerWrapper& t = tokenizer();
+    std::size_t bytes = 0;
+    std::size_t tokens = 0;
+    for (auto _ : state) {
+        for (const std::string& paragraph : paragraphs) {
+            std::vector<std::string> pieces = t.tokenize(paragraph);
+            tokens += pieces.size();
+            bytes += paragraph.size();
+            benchmark::DoNotOptimize(pieces.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.counters["tokens/s"] = benchmark::Counter(static_cast<double>(tokens), benchmark::Counter::kIsRate);
+}
+
 void decodeCorpus(benchmark::State& state, const std::string& relative) {
     const korbit::TokenizerWrapper& t = tokenizer();
     std::vector<std::vector<int>> encoded;
@@ -91,6 +110,8 @@ void loadWhisperTokenizer(benchmark::State& state) {
 
 void encodeEnglish(benchmark::State& state) { encodeCorpus(state, "prose/english.txt"); }
 void encodeRussian(benchmark::State& state) { encodeCorpus(state, "prose/russian.txt"); }
+void tokenizeEnglishUncached(benchmark::State& state) { tokenizeCorpus(state, "prose/english.txt"); }
+void tokenizeRussianUncached(benchmark::State& state) { tokenizeCorpus(state, "prose/russian.txt"); }
 void decodeEnglish(benchmark::State& state) { decodeCorpus(state, "prose/english.txt"); }
 void decodeRussian(benchmark::State& state) { decodeCorpus(state, "prose/russian.txt"); }
 
@@ -99,5 +120,7 @@ void decodeRussian(benchmark::State& state) { decodeCorpus(state, "prose/russian
 BENCHMARK(loadWhisperTokenizer)->Unit(benchmark::kMillisecond);
 BENCHMARK(encodeEnglish)->Unit(benchmark::kMillisecond);
 BENCHMARK(encodeRussian)->Unit(benchmark::kMillisecond);
+BENCHMARK(tokenizeEnglishUncached)->Unit(benchmark::kMillisecond);
+BENCHMARK(tokenizeRussianUncached)->Unit(benchmark::kMillisecond);
 BENCHMARK(decodeEnglish)->Unit(benchmark::kMillisecond);
 BENCHMARK(decodeRussian)->Unit(benchmark::kMillisecond);

@@ -23,23 +23,17 @@ constexpr const char* kUsage =
     "usage: velmora-dev tok encode <source> [--no-special] [text]\n"
     "       velmora-dev tok tokens <source> [text]\n"
     "       velmora-dev tok decode <source> [--skip-special] [id ...]\n"
-    "<source> is a folder holding tokenizer.json and tokenizer_config.json, or --hub <owner/name>\n"
-    "[--endpoint URL] [--cache DIR] to fetch them from a hub repository (token and endpoint otherwise\n"
-    "from the environment). Without text (or ids) each line of standard input is one input and gives\n"
-    "one line of output. --lenient loads an unknown tokenizer class with the byte-pair model instead\n"
-    "of refusing it.\n";
+    "<source> is a folder holding tokenizer.json and tokenizer_config.json, or --hub <owner/name> to\n"
+    "fetch them from a hub repository (--endpoint URL, --token T, --base DIR as for 'hub'; otherwise\n"
+    "the hub's environment variables apply). Without text (or ids) each line of standard input is one\n"
+    "input and gives one line of output. --lenient loads an unknown tokenizer class with the byte-pair\n"
+    "model instead of refusing it.\n";
 
-struct Options {
-    std::string action;
-    std::string folder;
-    std::optional<std::string> hubRepo;
-    std::optional<std::string> endpoint;
-    std::optional<std::string> cache;
-    std::vector<std::string> rest;
-    bool noSpecial = false;
-    bool skipSpecial = false;
-    bool strict = true;
-};
+std::optional<std::string> option(const velmora::dev::ParsedArguments& parsed, const std::string& name) {
+    auto it = parsed.options.find(name);
+    if (it == parsed.options.end()) return std::nullopt;
+    return it->second;
+}
 
 std::string joinIds(const std::vector<int>& ids) {
     std::string out;
@@ -63,57 +57,43 @@ std::vector<int> parseIds(const std::string& text) {
     return ids;
 }
 
-std::string run(const korbit::TokenizerWrapper& tokenizer, const Options& o, const std::string& input) {
-    if (o.action == "encode") return joinIds(tokenizer.encode(input, !o.noSpecial));
-    if (o.action == "tokens") return nlohmann::json(tokenizer.tokenize(input)).dump();
-    return tokenizer.decode(parseIds(input), o.skipSpecial);
-}
-
 int runTok(const Arguments& args) {
-    Options o;
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--hub" || arg == "--endpoint" || arg == "--cache") {
-            if (i + 1 >= args.size()) return fail("option " + arg + " needs a value");
-            std::optional<std::string>& target = arg == "--hub" ? o.hubRepo : arg == "--endpoint" ? o.endpoint : o.cache;
-            target = args[++i];
-        } else if (arg == "--no-special") {
-            o.noSpecial = true;
-        } else if (arg == "--skip-special") {
-            o.skipSpecial = true;
-        } else if (arg == "--lenient") {
-            o.strict = false;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else {
-            positional.push_back(arg);
-        }
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
-    const std::size_t sourceArguments = o.hubRepo ? 1 : 2;
-    if (positional.size() < sourceArguments) return fail(std::string("missing arguments\n") + kUsage);
-    o.action = positional[0];
-    if (!o.hubRepo) o.folder = positional[1];
-    o.rest.assign(positional.begin() + static_cast<std::ptrdiff_t>(sourceArguments), positional.end());
-    if (o.action != "encode" && o.action != "tokens" && o.action != "decode") return fail("unknown action '" + o.action + "'\n" + kUsage);
+    const velmora::dev::ParsedArguments parsed = velmora::dev::parseArguments(args, 0, {"no-special", "skip-special", "lenient"});
+    const std::optional<std::string> hubRepo = option(parsed, "hub");
+    const std::size_t textStart = hubRepo ? 1 : 2;
+    if (parsed.positional.size() < textStart) return fail(std::string("missing arguments\n") + kUsage);
+    const std::string action = parsed.positional[0];
+    if (action != "encode" && action != "tokens" && action != "decode") return fail("unknown action '" + action + "'\n" + kUsage);
+    const bool strict = !parsed.options.contains("lenient");
 
-    const korbit::TokenizerWrapper tokenizer =
-        o.hubRepo ? korbit::AutoTokenizerWrapper::fromPretrained(
-                        *o.hubRepo, korbit::HubApiWrapper(o.cache ? std::optional<std::filesystem::path>(*o.cache) : std::nullopt, std::nullopt, o.endpoint),
-                        o.strict)
-                  : korbit::AutoTokenizerWrapper::fromModelFolder(o.folder, o.strict);
-    if (!o.rest.empty()) {
+    const korbit::TokenizerWrapper tokenizer = [&] {
+        if (!hubRepo) return korbit::AutoTokenizerWrapper::fromModelFolder(parsed.positional[1], strict);
+        std::optional<std::filesystem::path> base;
+        if (auto folder = option(parsed, "base")) base = *folder;
+        const korbit::HubApiWrapper hub(base, option(parsed, "token"), option(parsed, "endpoint"));
+        return korbit::AutoTokenizerWrapper::fromPretrained(*hubRepo, hub, strict);
+    }();
+
+    auto run = [&](const std::string& input) -> std::string {
+        if (action == "encode") return joinIds(tokenizer.encode(input, !parsed.options.contains("no-special")));
+        if (action == "tokens") return nlohmann::json(tokenizer.tokenize(input)).dump();
+        return tokenizer.decode(parseIds(input), parsed.options.contains("skip-special"));
+    };
+    if (parsed.positional.size() > textStart) {
         std::string input;
-        for (const std::string& part : o.rest) {
+        for (std::size_t i = textStart; i < parsed.positional.size(); ++i) {
             if (!input.empty()) input += ' ';
-            input += part;
+            input += parsed.positional[i];
         }
-        std::printf("%s\n", run(tokenizer, o, input).c_str());
+        std::printf("%s\n", run(input).c_str());
         return 0;
     }
     std::string line;
-    while (std::getline(std::cin, line)) std::printf("%s\n", run(tokenizer, o, line).c_str());
+    while (std::getline(std::cin, line)) std::printf("%s\n", run(line).c_str());
     return 0;
 }
 
