@@ -50,17 +50,16 @@ const korbit::TokenizerWrapper& tokenizer() {
     return loaded;
 }
 
-void encodeCorpus(benchmark::State& state, const std::string& relative) {
+/// Runs `tokenCount(paragraph)` over the corpus and reports bytes and tokens per second.
+template <class TokenCount>
+void runCorpus(benchmark::State& state, const std::string& relative, TokenCount&& tokenCount) {
     const std::vector<std::string> paragraphs = corpus(relative);
-    const korbit::TokenizerWrapper& t = tokenizer();
     std::size_t bytes = 0;
     std::size_t tokens = 0;
     for (auto _ : state) {
         for (const std::string& paragraph : paragraphs) {
-            std::vector<int> ids = t.encode(paragraph);
-            tokens += ids.size();
+            tokens += tokenCount(paragraph);
             bytes += paragraph.size();
-            benchmark::DoNotOptimize(ids.data());
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
@@ -68,22 +67,21 @@ void encodeCorpus(benchmark::State& state, const std::string& relative) {
     state.counters["bytes/token"] = static_cast<double>(bytes) / static_cast<double>(tokens);
 }
 
+void encodeCorpus(benchmark::State& state, const std::string& relative) {
+    runCorpus(state, relative, [](const std::string& paragraph) {
+        std::vector<int> ids = tokenizer().encode(paragraph);
+        benchmark::DoNotOptimize(ids.data());
+        return ids.size();
+    });
+}
+
 /// Token strings, which take the model's uncached road: every word is merged afresh.
 void tokenizeCorpus(benchmark::State& state, const std::string& relative) {
-    const std::vector<std::string> paragraphs = corpus(relative);
-    const korbit::TokenizerWrapper& t = tokenizer();
-    std::size_t bytes = 0;
-    std::size_t tokens = 0;
-    for (auto _ : state) {
-        for (const std::string& paragraph : paragraphs) {
-            std::vector<std::string> pieces = t.tokenize(paragraph);
-            tokens += pieces.size();
-            bytes += paragraph.size();
-            benchmark::DoNotOptimize(pieces.data());
-        }
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
-    state.counters["tokens/s"] = benchmark::Counter(static_cast<double>(tokens), benchmark::Counter::kIsRate);
+    runCorpus(state, relative, [](const std::string& paragraph) {
+        std::vector<std::string> pieces = tokenizer().tokenize(paragraph);
+        benchmark::DoNotOptimize(pieces.data());
+        return pieces.size();
+    });
 }
 
 void decodeCorpus(benchmark::State& state, const std::string& relative) {

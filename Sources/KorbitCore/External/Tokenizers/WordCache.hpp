@@ -32,7 +32,7 @@ private:
         mutable std::unordered_map<std::string, std::vector<int>, Hash, std::equal_to<>> words;
     };
     static constexpr std::size_t kShards = 16;
-    static constexpr std::size_t kShardCapacity = 8192;
+    static constexpr std::size_t kShardCapacity = 4096;  // 64k words in all, a few MB at most
 
     const Shard& shardOf(std::size_t hash) const { return shards_[(hash >> 7) % kShards]; }
 
