@@ -1,5 +1,6 @@
 #include "KorbitCore/ModelManager.hpp"
 
+#include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/KorbitCoreError.hpp"
 #include "KorbitCore/Logging.hpp"
 
@@ -15,16 +16,6 @@ using platform::log::LogType;
 
 namespace korbit {
 namespace {
-
-std::string errorText(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
 
 /// "ns::Outer<ns::T>" -> "Outer<ns::T>": the name without its namespaces and enclosing classes.
 std::string shortTypeName(const std::type_info& type) {
@@ -120,6 +111,17 @@ bool ModelManager::transition(bool (*from)(ModelState), ModelState state) {
     return true;
 }
 
+void ModelManager::runLoaderStep(const std::function<void()>& step, const char* action) {
+    try {
+        step();
+    } catch (...) {
+        std::exception_ptr error = std::current_exception();
+        setState(ModelState::unloaded);
+        log(LogType::error, "Failed to " + std::string(action) + " models: " + Hub::describe(error));
+        throw;
+    }
+}
+
 std::string ModelManager::findModelPath() const {
     if (std::optional<fs::path> path = modelPath()) return path->string();
     if (std::optional<std::string> folder = loader_->modelFolder()) return *folder;
@@ -144,14 +146,7 @@ void ModelManager::downloadModels(const ProgressCallback& progressCallback) {
     log(LogType::info, "Starting download process...");
     setState(ModelState::downloading);
     std::string path;
-    try {
-        path = loader_->resolveModels(*downloader_, progressCallback);
-    } catch (...) {
-        std::exception_ptr error = std::current_exception();
-        setState(ModelState::unloaded);
-        log(LogType::error, "Failed to download models: " + errorText(error));
-        throw;
-    }
+    runLoaderStep([&] { path = loader_->resolveModels(*downloader_, progressCallback); }, "download");
     {
         std::lock_guard lock(mutex_);
         modelPath_ = fs::path(path);
@@ -160,50 +155,28 @@ void ModelManager::downloadModels(const ProgressCallback& progressCallback) {
     log(LogType::info, "Models downloaded to " + path);
 }
 
-void ModelManager::prewarmModels() {
-    if (modelState() == ModelState::unloaded) downloadModels();
-    const std::string path = findModelPath();
-    if (modelState() == ModelState::prewarmed) {
-        log(LogType::debug, "Models already prewarmed, skipping");
-        return;
-    }
-    if (!transition([](ModelState s) { return s == ModelState::downloaded; }, ModelState::prewarming)) {
-        throw KorbitCoreError::invalidConfiguration("Cannot prewarm in state: " +
-                                                    std::string(description(modelState())));
-    }
-    try {
-        loader_->load(path, true);
-    } catch (...) {
-        std::exception_ptr error = std::current_exception();
-        setState(ModelState::unloaded);
-        log(LogType::error, "Failed to prewarm models: " + errorText(error));
-        throw;
-    }
-    setState(ModelState::prewarmed);
-    log(LogType::info, "Models prewarmed successfully");
-}
+void ModelManager::prewarmModels() { loadOrPrewarm(true); }
 
-void ModelManager::loadModels() {
+void ModelManager::loadModels() { loadOrPrewarm(false); }
+
+void ModelManager::loadOrPrewarm(bool prewarm) {
     if (modelState() == ModelState::unloaded) downloadModels();
     const std::string path = findModelPath();
-    if (modelState() == ModelState::loaded) {
-        log(LogType::debug, "Models already loaded, skipping");
+    const ModelState done = prewarm ? ModelState::prewarmed : ModelState::loaded;
+    if (modelState() == done) {
+        log(LogType::debug, prewarm ? "Models already prewarmed, skipping" : "Models already loaded, skipping");
         return;
     }
+    // Prewarming specialises downloaded models; loading also takes prewarmed ones.
+    auto prewarmable = [](ModelState s) { return s == ModelState::downloaded; };
     auto loadable = [](ModelState s) { return s == ModelState::downloaded || s == ModelState::prewarmed; };
-    if (!transition(loadable, ModelState::loading)) {
-        throw KorbitCoreError::invalidConfiguration("Cannot load in state: " + std::string(description(modelState())));
+    if (!transition(prewarm ? +prewarmable : +loadable, prewarm ? ModelState::prewarming : ModelState::loading)) {
+        throw KorbitCoreError::invalidConfiguration(std::string(prewarm ? "Cannot prewarm" : "Cannot load") +
+                                                    " in state: " + std::string(description(modelState())));
     }
-    try {
-        loader_->load(path, false);
-    } catch (...) {
-        std::exception_ptr error = std::current_exception();
-        setState(ModelState::unloaded);
-        log(LogType::error, "Failed to load models: " + errorText(error));
-        throw;
-    }
-    setState(ModelState::loaded);
-    log(LogType::info, "Models loaded successfully");
+    runLoaderStep([&] { loader_->load(path, prewarm); }, prewarm ? "prewarm" : "load");
+    setState(done);
+    log(LogType::info, prewarm ? "Models prewarmed successfully" : "Models loaded successfully");
 }
 
 void ModelManager::unloadModels() {

@@ -66,6 +66,10 @@ private:
     /// Moves to `state` only from one of the states `from` accepts; returns whether it did.
     bool transition(bool (*from)(ModelState), ModelState state);
     void notify(ModelState oldState, ModelState newState) const;
+    /// Prewarm (true) or load (false), after a download when nothing is downloaded yet.
+    void loadOrPrewarm(bool prewarm);
+    /// Runs a loader call; a failure returns the manager to unloaded, is logged and rethrown.
+    void runLoaderStep(const std::function<void()>& step, const char* action);
     std::string findModelPath() const;
     void log(platform::log::LogType type, std::string_view message) const;
 

@@ -2,12 +2,10 @@
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelDownloader.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
+#include "Support/LogCapture.hpp"
 
 #include <gmock/gmock.h>
 
-#include <mutex>
-
-using korbit::Logging;
 using korbit::ModelDownloadConfig;
 using korbit::ModelDownloader;
 using korbit::ModelDownloaderError;
@@ -83,16 +81,6 @@ protected:
             addFile("owner/models", file, std::string("weights of ") + file);
         }
         addFile("owner/models", "config.json", "{}");
-        Logging::updateLogLevel(Logging::LogLevel::debug);
-        Logging::updateCallback([this](const std::string& line) {
-            std::lock_guard lock(logMutex);
-            logLines.push_back(line);
-        });
-    }
-
-    void TearDown() override {
-        Logging::updateLogLevel(Logging::LogLevel::none);
-        Logging::updateCallback(nullptr);
     }
 
     ModelDownloadConfig config(std::string endpoint = {}) const {
@@ -100,14 +88,8 @@ protected:
                 endpoint.empty() ? hub.endpoint() : endpoint, "main"};
     }
 
-    std::vector<std::string> logs() {
-        std::lock_guard lock(logMutex);
-        return logLines;
-    }
-    void clearLogs() {
-        std::lock_guard lock(logMutex);
-        logLines.clear();
-    }
+    std::vector<std::string> logs() const { return log.messages(); }
+    void clearLogs() { log.clear(); }
 
     /// A hub address where nothing answers any more.
     static std::string unreachableEndpoint() {
@@ -120,8 +102,7 @@ protected:
         return repoFolder("owner/models") / "whisper/v3/turbo" / (name + ".mlmodelc");
     }
 
-    std::mutex logMutex;
-    std::vector<std::string> logLines;
+    velmora::test::LogCapture log;
 };
 
 TEST_F(ModelDownloaderTest, ALocalModelFolderAnswersWithoutTheHub) {
@@ -138,12 +119,11 @@ TEST_F(ModelDownloaderTest, ALocalModelFolderAnswersWithoutTheHub) {
     EXPECT_EQ(downloader.resolveModelPath("AudioEncoder", turbo, local.path(), std::nullopt, false, record),
               (local.path() / "whisper/v3/turbo/AudioEncoder.mlmodelc").string());
 
-    // The configured folder serves when the call names none; a package counts as a model too.
-    writeFile(local.path() / "whisper/v3/turbo/TextDecoder.mlpackage/Data/com.apple.CoreML/model.mlmodel", "pkg");
+    // The configured folder serves when the call names none.
     ModelDownloadConfig withFolder = config(unreachableEndpoint());
     withFolder.modelFolder = local.path().string();
-    EXPECT_EQ(ModelDownloader(withFolder).resolveModel("TextDecoder", turbo, std::nullopt, std::nullopt, false, record),
-              local.path() / "whisper/v3/turbo/TextDecoder.mlpackage/Data/com.apple.CoreML/model.mlmodel");
+    EXPECT_EQ(ModelDownloader(withFolder).resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record),
+              local.path() / "whisper/v3/turbo/AudioEncoder.mlmodelc");
     EXPECT_THAT(states, IsEmpty());
 }
 
@@ -303,22 +283,6 @@ TEST_F(ModelDownloaderTest, ListingBasesAndConstruction) {
     EXPECT_EQ(plain.localRepoLocation(std::nullopt),
               korbit::HubApi(std::nullopt, std::string(), hub.endpoint()).downloadBase / "models/owner/models");
     EXPECT_THAT(plain.fetchFilenames({"*.json"}, std::nullopt), ElementsAre("config.json"));
-}
-
-/// Overrides reach the operations built on them.
-class PinnedDownloader : public ModelDownloader {
-public:
-    using ModelDownloader::ModelDownloader;
-    fs::path resolveModel(const std::string& name, const ModelInfo&, std::optional<fs::path>, std::optional<fs::path>,
-                          bool, const ModelStateCallback&, std::stop_token) const override {
-        return fs::path("/pinned") / name;
-    }
-};
-
-TEST_F(ModelDownloaderTest, ResolveModelPathGoesThroughAnOverride) {
-    PinnedDownloader downloader(config());
-    EXPECT_EQ(downloader.resolveModelPath("AudioEncoder", turbo, std::nullopt, std::nullopt, true, {}),
-              "/pinned/AudioEncoder");
 }
 
 }  // namespace

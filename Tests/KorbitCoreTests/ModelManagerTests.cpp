@@ -1,13 +1,13 @@
 #include "KorbitCore/KorbitCoreError.hpp"
-#include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelManager.hpp"
+#include "Support/LogCapture.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
+#include <latch>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -15,9 +15,7 @@
 #include <vector>
 
 using korbit::KorbitCoreError;
-using korbit::Logging;
 using korbit::ModelDownloader;
-using korbit::ModelLoader;
 using korbit::ModelManager;
 using korbit::ModelState;
 using testing::Contains;
@@ -29,16 +27,16 @@ namespace fs = std::filesystem;
 namespace {
 
 using Change = std::pair<ModelState, ModelState>;
+using Load = std::pair<std::string, bool>;
 
 struct LoaderFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// A host loader that records its calls; each step can be made to wait or fail.
-class FakeLoader : public ModelLoader {
+/// A host loader that records its calls; resolving and loading can be made to wait or fail.
+class FakeLoader : public korbit::ModelLoader {
 public:
     std::optional<std::string> folder;
-    std::string resolvedPath = "/models/resolved";
     std::function<void()> onResolve;
     std::function<void(bool prewarm)> onLoad;
     std::atomic<int> resolveCalls{0};
@@ -48,7 +46,7 @@ public:
     std::string resolveModels(const ModelDownloader&, const ProgressCallback&) override {
         ++resolveCalls;
         if (onResolve) onResolve();
-        return resolvedPath;
+        return "/models/resolved";
     }
     void load(const std::string& path, bool prewarm) override {
         {
@@ -58,34 +56,14 @@ public:
         if (onLoad) onLoad(prewarm);
     }
     void unload() noexcept override { ++unloadCalls; }
-
-    std::vector<std::pair<std::string, bool>> loadCalls() {
+    std::vector<Load> loadCalls() {
         std::lock_guard lock(mutex);
         return loads;
     }
 
 private:
     std::mutex mutex;
-    std::vector<std::pair<std::string, bool>> loads;
-};
-
-/// A one-shot gate that blocked steps wait on.
-class Gate {
-public:
-    void open() {
-        std::lock_guard lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    void wait() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
+    std::vector<Load> loads;
 };
 
 class ModelManagerTest : public ::testing::Test {
@@ -94,38 +72,28 @@ protected:
     std::shared_ptr<ModelDownloader> downloader =
         std::make_shared<ModelDownloader>("http://127.0.0.1:9", "owner/models", std::string(), "main", false);
     ModelManager manager{loader, downloader};
+    velmora::test::LogCapture log;
 
     void SetUp() override {
         manager.setModelStateCallback([this](ModelState from, ModelState to) {
             std::lock_guard lock(mutex);
             changes.emplace_back(from, to);
         });
-        Logging::updateLogLevel(Logging::LogLevel::debug);
-        Logging::updateCallback([this](const std::string& line) {
-            std::lock_guard lock(mutex);
-            logLines.push_back(line);
-        });
     }
-    void TearDown() override {
-        Logging::updateLogLevel(Logging::LogLevel::none);
-        Logging::updateCallback(nullptr);
-    }
-
     std::vector<Change> takeChanges() {
         std::lock_guard lock(mutex);
         return std::exchange(changes, {});
     }
     std::vector<std::string> takeLogs() {
-        std::lock_guard lock(mutex);
-        return std::exchange(logLines, {});
+        std::vector<std::string> lines = log.messages();
+        log.clear();
+        return lines;
     }
-
     template <typename Action>
     static std::string configurationError(Action action) {
         try {
             action();
         } catch (const KorbitCoreError& e) {
-            EXPECT_EQ(e.kind(), KorbitCoreError::Kind::invalidConfiguration);
             return e.what();
         }
         ADD_FAILURE() << "no KorbitCoreError";
@@ -134,29 +102,21 @@ protected:
 
     std::mutex mutex;
     std::vector<Change> changes;
-    std::vector<std::string> logLines;
 };
 
-TEST_F(ModelManagerTest, ANewManager) {
+TEST_F(ModelManagerTest, AModelFolderIsTakenWithoutResolving) {
     EXPECT_EQ(manager.modelState(), ModelState::unloaded);
     EXPECT_FALSE(manager.isAvailable());
-    EXPECT_FALSE(manager.isLoaded());
     EXPECT_EQ(manager.modelPath(), std::nullopt);
-    EXPECT_EQ(manager.modelFolder(), std::nullopt);
-    loader->folder = "/opt/models";
-    EXPECT_EQ(manager.modelFolder(), fs::path("/opt/models"));
-    EXPECT_TRUE(manager.modelStateCallback());
-}
-
-TEST_F(ModelManagerTest, AModelFolderIsTakenWithoutResolving) {
     loader->folder = "/opt/models";
     manager.downloadModels();
+    manager.downloadModels();
+    manager.unloadModels();  // nothing loaded: nothing to do
     EXPECT_THAT(takeChanges(), ElementsAre(Change{ModelState::unloaded, ModelState::downloaded}));
     EXPECT_EQ(loader->resolveCalls, 0);
+    EXPECT_EQ(loader->unloadCalls, 0);
     EXPECT_EQ(manager.modelPath(), fs::path("/opt/models"));
     EXPECT_TRUE(manager.isAvailable());
-    manager.downloadModels();
-    EXPECT_THAT(takeChanges(), IsEmpty());
     EXPECT_THAT(takeLogs(), ElementsAre("[ModelManager] modelFolder is set, skipping download",
                                         "[ModelManager] Models already downloaded (state: Downloaded), skipping download"));
 }
@@ -167,9 +127,8 @@ TEST_F(ModelManagerTest, LoadFromScratchAndBack) {
                                            Change{ModelState::downloading, ModelState::downloaded},
                                            Change{ModelState::downloaded, ModelState::loading},
                                            Change{ModelState::loading, ModelState::loaded}));
-    EXPECT_THAT(loader->loadCalls(), ElementsAre(std::pair<std::string, bool>{"/models/resolved", false}));
+    EXPECT_THAT(loader->loadCalls(), ElementsAre(Load{"/models/resolved", false}));
     EXPECT_EQ(manager.modelPath(), fs::path("/models/resolved"));
-    EXPECT_TRUE(manager.isLoaded());
     EXPECT_THAT(takeLogs(), ElementsAre("[ModelManager] Starting download process...",
                                         "[ModelManager] Models downloaded to /models/resolved",
                                         "[ModelManager] Models loaded successfully"));
@@ -177,50 +136,32 @@ TEST_F(ModelManagerTest, LoadFromScratchAndBack) {
     // Loaded: downloading and loading again are quiet, prewarming is refused.
     manager.downloadModels();
     manager.loadModels();
-    EXPECT_EQ(configurationError([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loaded");
     manager.ensureModelsLoaded();
+    EXPECT_EQ(configurationError([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loaded");
     EXPECT_EQ(loader->resolveCalls, 1);
     EXPECT_EQ(loader->loadCalls().size(), 1u);
     EXPECT_THAT(takeChanges(), IsEmpty());
-    EXPECT_THAT(takeLogs(), Contains("[ModelManager] Models already loaded, skipping"));
 
+    manager.unloadModels();
     manager.unloadModels();
     EXPECT_THAT(takeChanges(), ElementsAre(Change{ModelState::loaded, ModelState::unloading},
                                            Change{ModelState::unloading, ModelState::unloaded}));
     EXPECT_EQ(loader->unloadCalls, 1);
-    manager.unloadModels();
-    EXPECT_EQ(loader->unloadCalls, 1);
-    EXPECT_THAT(takeChanges(), IsEmpty());
 }
 
 TEST_F(ModelManagerTest, PrewarmThenLoad) {
+    manager.prewarmModels();
     manager.prewarmModels();
     EXPECT_THAT(takeChanges(), ElementsAre(Change{ModelState::unloaded, ModelState::downloading},
                                            Change{ModelState::downloading, ModelState::downloaded},
                                            Change{ModelState::downloaded, ModelState::prewarming},
                                            Change{ModelState::prewarming, ModelState::prewarmed}));
     EXPECT_FALSE(manager.isAvailable());
-    manager.prewarmModels();
     EXPECT_THAT(takeLogs(), Contains("[ModelManager] Models already prewarmed, skipping"));
     manager.loadModels();
     EXPECT_THAT(takeChanges(), ElementsAre(Change{ModelState::prewarmed, ModelState::loading},
                                            Change{ModelState::loading, ModelState::loaded}));
-    EXPECT_THAT(loader->loadCalls(), ElementsAre(std::pair<std::string, bool>{"/models/resolved", true},
-                                                 std::pair<std::string, bool>{"/models/resolved", false}));
-
-    ModelManager second(loader, downloader);
-    second.prewarmModels();
-    second.unloadModels();
-    EXPECT_EQ(second.modelState(), ModelState::unloaded);
-    EXPECT_EQ(loader->unloadCalls, 1);
-}
-
-TEST_F(ModelManagerTest, NothingToUnloadWhenOnlyDownloaded) {
-    manager.downloadModels();
-    takeChanges();
-    manager.unloadModels();
-    EXPECT_THAT(takeChanges(), IsEmpty());
-    EXPECT_EQ(loader->unloadCalls, 0);
+    EXPECT_THAT(loader->loadCalls(), ElementsAre(Load{"/models/resolved", true}, Load{"/models/resolved", false}));
 }
 
 TEST_F(ModelManagerTest, LoaderFailuresReturnToUnloadedAndPassThrough) {
@@ -233,12 +174,7 @@ TEST_F(ModelManagerTest, LoaderFailuresReturnToUnloadedAndPassThrough) {
 
     loader->onResolve = nullptr;
     loader->onLoad = [](bool prewarm) { throw LoaderFailure(prewarm ? "cannot specialise" : "cannot load"); };
-    try {
-        manager.loadModels();
-        ADD_FAILURE() << "load did not fail";
-    } catch (const LoaderFailure& e) {
-        EXPECT_STREQ(e.what(), "cannot load");
-    }
+    EXPECT_THROW(manager.loadModels(), LoaderFailure);
     EXPECT_EQ(takeChanges().back(), (Change{ModelState::loading, ModelState::unloaded}));
     EXPECT_EQ(manager.modelPath(), fs::path("/models/resolved"));  // kept
     EXPECT_THAT(takeLogs(), Contains("[ModelManager] Failed to load models: cannot load"));
@@ -246,134 +182,114 @@ TEST_F(ModelManagerTest, LoaderFailuresReturnToUnloadedAndPassThrough) {
     EXPECT_THROW(manager.prewarmModels(), LoaderFailure);
     EXPECT_EQ(takeChanges().back(), (Change{ModelState::prewarming, ModelState::unloaded}));
     EXPECT_THAT(takeLogs(), Contains("[ModelManager] Failed to prewarm models: cannot specialise"));
-    EXPECT_EQ(manager.modelState(), ModelState::unloaded);
 }
 
 TEST_F(ModelManagerTest, OperationsMeetingABusyManagerAreRefused) {
     // While the first download is under way there is no path yet.
-    Gate resolving, release;
+    std::latch resolving{1}, release{1};
     loader->onResolve = [&] {
-        resolving.open();
+        resolving.count_down();
         release.wait();
     };
     std::thread first([&] { manager.downloadModels(); });
     resolving.wait();
-    EXPECT_EQ(manager.modelState(), ModelState::downloading);
     EXPECT_EQ(configurationError([&] { manager.loadModels(); }),
               "No model path available. Call downloadModels() first, or provide modelFolder.");
     EXPECT_EQ(manager.modelState(), ModelState::downloading);
-    release.open();
+    release.count_down();
     first.join();
 
     // While a load is under way, neither a second load nor a prewarm may start.
-    Gate loading, finish;
+    std::latch loading{1}, finish{1};
     loader->onLoad = [&](bool) {
-        loading.open();
+        loading.count_down();
         finish.wait();
     };
     std::thread second([&] { manager.loadModels(); });
     loading.wait();
     EXPECT_EQ(configurationError([&] { manager.loadModels(); }), "Cannot load in state: Loading");
     EXPECT_EQ(configurationError([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loading");
-    EXPECT_TRUE(manager.isAvailable());
-    finish.open();
+    finish.count_down();
     second.join();
     EXPECT_TRUE(manager.isLoaded());
     EXPECT_EQ(loader->loadCalls().size(), 1u);
 }
 
-TEST_F(ModelManagerTest, TheCallbackAndTheLoaderMayCallBackIntoTheManager) {
-    std::vector<ModelState> seen;
-    manager.setModelStateCallback([&](ModelState, ModelState to) {
-        EXPECT_EQ(manager.modelState(), to);
-        seen.push_back(to);
-        if (to == ModelState::loaded) manager.setModelStateCallback(nullptr);
-    });
-    loader->onLoad = [&](bool) {
-        EXPECT_EQ(manager.modelState(), ModelState::loading);
-        EXPECT_EQ(manager.modelPath(), fs::path("/models/resolved"));
-    };
-    manager.ensureModelsLoaded();
-    EXPECT_THAT(seen, ElementsAre(ModelState::downloading, ModelState::downloaded, ModelState::loading,
-                                  ModelState::loaded));
-    EXPECT_FALSE(manager.modelStateCallback());
-    manager.unloadModels();
-    EXPECT_EQ(seen.size(), 4u);
-}
-
-TEST_F(ModelManagerTest, ConcurrentEnsureModelsLoadedShareOneLoad) {
-    constexpr int kCallers = 8;
-    std::atomic<int> started{0};
-    loader->onResolve = [&] {
-        // Give the other callers time to reach the load in flight.
-        for (int i = 0; i < 200 && started < kCallers; ++i) std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(20ms);
-    };
-    std::vector<std::thread> callers;
-    std::atomic<int> succeeded{0};
-    for (int i = 0; i < kCallers; ++i) {
-        callers.emplace_back([&] {
-            ++started;
-            try {
-                manager.ensureModelsLoaded();
-                EXPECT_TRUE(manager.isLoaded());
-                ++succeeded;
-            } catch (const std::exception& e) {
-                ADD_FAILURE() << e.what();
-            }
-        });
-    }
-    for (auto& caller : callers) caller.join();
-    EXPECT_EQ(succeeded, kCallers);
-    EXPECT_EQ(loader->resolveCalls, 1);
-    EXPECT_EQ(loader->loadCalls().size(), 1u);
-    EXPECT_EQ(takeChanges().size(), 4u);
-}
-
-TEST_F(ModelManagerTest, AFailedSharedLoadReachesEveryCallerAndCanBeRetried) {
-    constexpr int kCallers = 6;
-    std::atomic<int> started{0};
-    loader->onResolve = [&] {
-        for (int i = 0; i < 200 && started < kCallers; ++i) std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(20ms);
-        throw LoaderFailure("offline");
-    };
-    std::atomic<int> failed{0};
-    std::vector<std::thread> callers;
-    for (int i = 0; i < kCallers; ++i) {
-        callers.emplace_back([&] {
-            ++started;
-            try {
-                manager.ensureModelsLoaded();
-            } catch (const LoaderFailure&) {
-                ++failed;
-            } catch (const std::exception& e) {
-                ADD_FAILURE() << e.what();
-            }
-        });
-    }
-    for (auto& caller : callers) caller.join();
-    EXPECT_EQ(failed, kCallers);
-    EXPECT_GE(loader->resolveCalls, 1);
-    EXPECT_EQ(manager.modelState(), ModelState::unloaded);
-    EXPECT_THAT(loader->loadCalls(), IsEmpty());
-
-    loader->onResolve = nullptr;
-    manager.ensureModelsLoaded();
-    EXPECT_TRUE(manager.isLoaded());
-}
-
-/// A host's own manager type names its log lines.
+/// A host's own manager type; its name starts the log lines.
 class SpeechModels : public ModelManager {
 public:
     using ModelManager::ModelManager;
 };
 
-TEST_F(ModelManagerTest, LogLinesCarryTheDynamicTypeName) {
+TEST_F(ModelManagerTest, TheCallbackAndTheLoaderMayCallBackIntoTheManager) {
     SpeechModels speech(loader, downloader);
-    speech.downloadModels();
-    EXPECT_THAT(takeLogs(), ElementsAre("[SpeechModels] Starting download process...",
-                                        "[SpeechModels] Models downloaded to /models/resolved"));
+    std::vector<ModelState> seen;
+    speech.setModelStateCallback([&](ModelState, ModelState to) {
+        EXPECT_EQ(speech.modelState(), to);
+        seen.push_back(to);
+        if (to == ModelState::loaded) speech.setModelStateCallback(nullptr);
+    });
+    loader->onLoad = [&](bool) { EXPECT_EQ(speech.modelState(), ModelState::loading); };
+    speech.ensureModelsLoaded();
+    speech.unloadModels();
+    EXPECT_THAT(seen, ElementsAre(ModelState::downloading, ModelState::downloaded, ModelState::loading,
+                                  ModelState::loaded));
+    EXPECT_THAT(takeLogs(), Contains("[SpeechModels] Starting download process..."));
+}
+
+/// Callers of ensureModelsLoaded on threads of their own; resolving waits until all have started.
+class SharedLoadTest : public ModelManagerTest {
+protected:
+    static constexpr int kCallers = 8;
+    std::atomic<int> started{0};
+    std::atomic<int> succeeded{0};
+    std::atomic<int> failedWithLoaderError{0};
+
+    void holdResolving() {
+        for (int i = 0; i < 200 && started < kCallers; ++i) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(20ms);
+    }
+    void runCallers() {
+        std::vector<std::thread> callers;
+        for (int i = 0; i < kCallers; ++i) {
+            callers.emplace_back([&] {
+                ++started;
+                try {
+                    manager.ensureModelsLoaded();
+                    ++succeeded;
+                } catch (const LoaderFailure&) {
+                    ++failedWithLoaderError;
+                } catch (const std::exception& e) {
+                    ADD_FAILURE() << e.what();
+                }
+            });
+        }
+        for (auto& caller : callers) caller.join();
+    }
+};
+
+TEST_F(SharedLoadTest, ConcurrentCallersShareOneLoad) {
+    loader->onResolve = [&] { holdResolving(); };
+    runCallers();
+    EXPECT_EQ(succeeded, kCallers);
+    EXPECT_TRUE(manager.isLoaded());
+    EXPECT_EQ(loader->resolveCalls, 1);
+    EXPECT_EQ(loader->loadCalls().size(), 1u);
+    EXPECT_EQ(takeChanges().size(), 4u);
+}
+
+TEST_F(SharedLoadTest, AFailedLoadReachesEveryCallerAndCanBeRetried) {
+    loader->onResolve = [&] {
+        holdResolving();
+        throw LoaderFailure("offline");
+    };
+    runCallers();
+    EXPECT_EQ(failedWithLoaderError, kCallers);
+    EXPECT_EQ(manager.modelState(), ModelState::unloaded);
+    EXPECT_THAT(loader->loadCalls(), IsEmpty());
+    loader->onResolve = nullptr;
+    manager.ensureModelsLoaded();
+    EXPECT_TRUE(manager.isLoaded());
 }
 
 }  // namespace
