@@ -2,7 +2,6 @@
 
 #include "KorbitCore/Extensions/StringExtensions.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
-#include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Net/Url.hpp"
@@ -106,9 +105,7 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant var
     }
 
     Logging::debug("Downloading tokenizer from Hub at " + platform::net::Url::fileUrl(hubFolder));
-    const fs::path downloaded =
-        hub.snapshot(repo, "main", korbit::LanguageModelConfigurationFromHub::tokenizerFilePatterns());
-    return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromModelFolder(downloaded, true),
+    return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromPretrained(name, hub, true),
                                                      hubFolder);
 }
 
