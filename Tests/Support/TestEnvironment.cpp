@@ -1,11 +1,11 @@
 #include "Support/TestEnvironment.hpp"
 
+#include "Platform/Sys/FileIO.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -55,18 +55,10 @@ const fs::path& testHome() { return homeStorage(); }
 
 void writeFile(const fs::path& path, const std::string& contents) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    platform::sys::writeFile(path, contents);
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
+std::string readFile(const fs::path& path) { return platform::sys::readFile(path); }
 
 ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {

@@ -3,6 +3,7 @@
 
 #include "Command.hpp"
 
+#include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/DecodingOptions.hpp"
 #include "Tremolan/Core/ModelSupportConfig.hpp"
 #include "Tremolan/Core/TranscriptionResult.hpp"
@@ -16,7 +17,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -36,14 +36,6 @@ constexpr const char* kUsage =
 
 using Parsed = velmora::dev::ParsedArguments;
 
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
-    std::stringstream contents;
-    contents << in.rdbuf();
-    return contents.str();
-}
-
 int runOptions() {
     std::printf("%s\n", Json(DecodingOptions()).dump(2).c_str());
     return 0;
@@ -53,7 +45,7 @@ int runSupport(const Parsed& parsed) {
     const std::string device =
         parsed.options.contains("device") ? parsed.options.at("device") : currentDeviceIdentifier();
     const ModelSupportConfig config = parsed.options.contains("config")
-                                          ? json::parse(readText(parsed.options.at("config"))).get<ModelSupportConfig>()
+                                          ? json::parse(platform::sys::readFile(parsed.options.at("config"))).get<ModelSupportConfig>()
                                           : Constants::fallbackModelSupportConfig();
     const ModelSupport support = config.modelSupport(device);
     Json out = Json::object();
@@ -102,7 +94,7 @@ int runWrite(const Parsed& parsed) {
     } else {
         return fail("unknown transcript format '" + format + "' (srt, vtt or json)");
     }
-    auto result = TranscriptionResult::decode(json::parse(readText(input)));
+    auto result = TranscriptionResult::decode(json::parse(platform::sys::readFile(input)));
     const WriteResult written = writer->write(*result, name);
     if (!written.succeeded()) return fail(written.errorMessage());
     std::printf("%s\n", written.fileURL().c_str());

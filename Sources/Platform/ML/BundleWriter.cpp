@@ -2,14 +2,13 @@
 
 #include "Platform/ML/Float16.hpp"
 #include "Platform/ML/Model.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <numbers>
-#include <sstream>
 #include <stdexcept>
 
 namespace platform::ml {
@@ -43,18 +42,8 @@ std::vector<float> randomValues(std::uint64_t seed, const std::string& name, std
     return v;
 }
 
-void writeText(const std::filesystem::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) throw std::runtime_error("Cannot write " + path.string());
-}
-
 json readJson(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("Cannot read " + path.string());
-    std::stringstream s;
-    s << in.rdbuf();
-    json j = json::parse(s.str(), nullptr, false);
+    json j = json::parse(platform::sys::readFile(path), nullptr, false);
     if (j.is_discarded() || !j.is_object()) throw std::runtime_error(path.string() + " is not a JSON object");
     return j;
 }
@@ -195,7 +184,7 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
     const auto bundle = folder / (name + ".mlmodelc");
     std::filesystem::create_directories(bundle);
     writeSafetensors(bundle / manifest.weights, tensors, {{"format", "pt"}});
-    writeText(bundle / "model.json", manifest.toJson().dump(2) + "\n");
+    platform::sys::writeFile(bundle / "model.json", manifest.toJson().dump(2) + "\n");
 }
 
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& p,
@@ -240,10 +229,10 @@ void writeCheckpointFolder(const std::filesystem::path& folder, const Hyperparam
                    {"vocab_size", p.nVocab},
                    {"max_source_positions", p.nAudioCtx},
                    {"max_target_positions", p.nTextCtx}};
-    writeText(folder / "config.json", config.dump(2) + "\n");
+    platform::sys::writeFile(folder / "config.json", config.dump(2) + "\n");
     json heads = json::array();
     for (auto [l, h] : p.alignmentHeads) heads.push_back({l, h});
-    writeText(folder / "generation_config.json", json({{"alignment_heads", heads}}).dump(2) + "\n");
+    platform::sys::writeFile(folder / "generation_config.json", json({{"alignment_heads", heads}}).dump(2) + "\n");
     writeSafetensors(folder / "model.safetensors", tensors, {{"format", "pt"}});
 }
 

@@ -2,9 +2,9 @@
 
 #include "Platform/ML/Network.hpp"
 #include "Platform/ML/Safetensors.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
-#include <fstream>
-#include <sstream>
+#include <system_error>
 
 namespace platform::ml {
 
@@ -13,11 +13,13 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const M
     if (!std::filesystem::exists(url, ec)) throw MLModelError("No model at " + url.string());
     const auto descriptionFile = bundleDescriptionFile(url);
     const std::string where = descriptionFile.string();
-    std::ifstream in(descriptionFile, std::ios::binary);
-    if (!in) throw MLModelError("Model bundle " + url.string() + " has no description file " + descriptionFile.filename().string());
-    std::stringstream text;
-    text << in.rdbuf();
-    nlohmann::json json = nlohmann::json::parse(text.str(), nullptr, false);
+    std::string text;
+    try {
+        text = platform::sys::readFile(descriptionFile);
+    } catch (const std::system_error&) {
+        throw MLModelError("Model bundle " + url.string() + " has no description file " + descriptionFile.filename().string());
+    }
+    nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
     if (json.is_discarded()) throw MLModelError(where + ": the description is not valid JSON");
 
     std::shared_ptr<MLModel> model(new MLModel());

@@ -1,6 +1,7 @@
 #include "Platform/ML/Safetensors.hpp"
 
 #include "Platform/ML/Float16.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -12,7 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <system_error>
 #include <limits>
 
 namespace platform::ml {
@@ -254,22 +255,16 @@ void writeSafetensors(const std::filesystem::path& path, const std::vector<Tenso
     std::string text = header.dump();
     while ((8 + text.size()) % 8 != 0) text.push_back(' ');  // keeps the data 8-byte aligned
 
-    std::string partialName = path.filename().string();
-    partialName.insert(0, 1, '.');
-    partialName.append(".partial");
-    const auto temporary = path.parent_path() / partialName;
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) throw SafetensorsError("Cannot write " + temporary.string());
+    try {
+        platform::sys::AtomicFileWriter out(path);
         const std::uint64_t length = text.size();
-        out.write(reinterpret_cast<const char*>(&length), 8);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        for (const auto* t : ordered)
-            out.write(reinterpret_cast<const char*>(t->begin()), static_cast<std::streamsize>(t->size()));
-        out.flush();
-        if (!out) throw SafetensorsError("Cannot write " + temporary.string() + " (disk full?)");
+        out.write(&length, 8);
+        out.write(text);
+        for (const auto* t : ordered) out.write(t->begin(), t->size());
+        out.commit();
+    } catch (const std::system_error& e) {
+        throw SafetensorsError(e.what());
     }
-    std::filesystem::rename(temporary, path);
 }
 
 }  // namespace platform::ml

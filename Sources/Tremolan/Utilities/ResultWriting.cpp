@@ -2,13 +2,10 @@
 
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <random>
 #include <stdexcept>
 
 namespace tremolan {
@@ -86,30 +83,10 @@ std::vector<ResultWriting::Cue> ResultWriting::cues(const TranscriptionResult& r
 }
 
 void ResultWriting::writeFile(const std::filesystem::path& path, const std::string& bytes, bool atomically) {
-    std::filesystem::path target = path;
     if (atomically) {
-        std::random_device random;
-        target += ".tmp-" + std::to_string(random());
-    }
-    {
-        std::ofstream out(target, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("Cannot open " + target.string() + " for writing: " + std::strerror(errno));
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            if (atomically) std::filesystem::remove(target, ignored);
-            throw std::runtime_error("Cannot write " + target.string() + ": " + std::strerror(errno));
-        }
-    }
-    if (atomically) {
-        std::error_code error;
-        std::filesystem::rename(target, path, error);
-        if (error) {
-            std::error_code ignored;
-            std::filesystem::remove(target, ignored);
-            throw std::runtime_error("Cannot replace " + path.string() + ": " + error.message());
-        }
+        platform::sys::writeFileAtomically(path, bytes);
+    } else {
+        platform::sys::writeFile(path, bytes);
     }
 }
 

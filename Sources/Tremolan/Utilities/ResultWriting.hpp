@@ -82,7 +82,7 @@ protected:
     /// segment. Cues whose times have no text (not finite) are left out and logged.
     static std::vector<Cue> cues(const TranscriptionResult& result);
     /// Writes the bytes, replacing any file of that name; `atomically` writes a temporary file in
-    /// the same folder first and renames it over the target. Throws std::runtime_error on failure.
+    /// the same folder first and renames it over the target. Throws std::system_error on failure.
     static void writeFile(const std::filesystem::path& path, const std::string& bytes, bool atomically);
 
     /// outputDir joined with the file name and the extension, made absolute.

@@ -4,17 +4,15 @@
 #include "KorbitCore/External/Hub/Extensions/BomPreservingJson.hpp"
 #include "KorbitCore/KorbitCoreError.hpp"
 #include "KorbitCore/LogItem.hpp"
+#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <stdexcept>
-#include <system_error>
 
 namespace korbit {
 namespace {
@@ -222,19 +220,7 @@ Config Config::parseJson(std::string_view bytes) {
     return builder.takeResult();
 }
 
-Config Config::readJsonFile(const std::filesystem::path& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) throw std::system_error(errno, std::generic_category(), "Cannot open " + path.string());
-    std::string bytes;
-    char buffer[1 << 16];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-    const bool failed = std::ferror(file) != 0;
-    const int error = errno;
-    std::fclose(file);
-    if (failed) throw std::system_error(error, std::generic_category(), "Cannot read " + path.string());
-    return parseJson(bytes);
-}
+Config Config::readJsonFile(const std::filesystem::path& path) { return parseJson(platform::sys::readFile(path)); }
 
 Config Config::decode(const json& j) {
     switch (j.type()) {

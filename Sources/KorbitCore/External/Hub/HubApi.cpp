@@ -9,6 +9,7 @@
 #include "Platform/Log/SystemLog.hpp"
 #include "Platform/Net/Session.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
 #include "Platform/Text/Unicode.hpp"
 
@@ -32,12 +33,12 @@ namespace {
 
 // A token file's text: valid UTF-8, without the line break (and blanks) an editor leaves at its end.
 std::optional<std::string> readTokenFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    std::string text = bytes.str();
+    std::string text;
+    try {
+        text = platform::sys::readFile(path);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
     if (!platform::text::isValidUtf8(text)) return std::nullopt;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) {
         text.pop_back();

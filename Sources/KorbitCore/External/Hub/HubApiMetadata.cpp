@@ -5,6 +5,7 @@
 #include "KorbitCore/External/Hub/HubLog.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <fcntl.h>
@@ -14,9 +15,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -62,37 +61,6 @@ std::string removingAll(std::string text, const std::string& part) {
     return text;
 }
 
-// Writes the text to a temporary file beside the target, flushes it to disk and renames it over the target.
-void writeAtomically(const fs::path& path, const std::string& text) {
-    std::string name = ".";
-    name += path.filename().string();
-    name += ".XXXXXX";
-    std::string pattern = (path.parent_path() / name).string();
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create a temporary file");
-    fs::path temporary = pattern;
-    auto fail = [&](int error) {
-        ::close(fd);
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw std::system_error(error, std::generic_category(), "cannot write " + temporary.string());
-    };
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) fail(errno);
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) fail(errno);
-    if (::close(fd) != 0) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        throw std::system_error(errno, std::generic_category(), "cannot write " + temporary.string());
-    }
-    fs::rename(temporary, path);
-}
-
 }  // namespace
 
 std::optional<LocalDownloadFileMetadata> HubApi::readDownloadMetadata(const fs::path& metadataPath) const {
@@ -101,11 +69,7 @@ std::optional<LocalDownloadFileMetadata> HubApi::readDownloadMetadata(const fs::
     std::optional<EnvironmentError> bad;
     std::string failure;
     try {
-        std::ifstream in(metadataPath, std::ios::binary);
-        if (!in) throw std::system_error(errno, std::generic_category(), "The file couldn't be opened");
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        std::string text = bytes.str();
+        std::string text = platform::sys::readFile(metadataPath);
         if (!platform::text::isValidUtf8(text)) {
             throw std::runtime_error("The file couldn't be read because it isn't valid UTF-8 text.");
         }
@@ -157,7 +121,7 @@ void HubApi::writeDownloadMetadata(const std::string& commitHash, const std::str
     std::string text = commitHash + "\n" + etag + "\n" + formatTimestamp(now) + "\n";
     try {
         if (metadataPath.has_parent_path()) fs::create_directories(metadataPath.parent_path());
-        writeAtomically(metadataPath, text);
+        platform::sys::writeFileAtomically(metadataPath, text);
     } catch (const std::exception& e) {
         throw EnvironmentError::fileWriteError("Failed to write metadata to " + metadataPath.string() + ": " + e.what());
     }
