@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,6 +39,17 @@ int fail(const std::string& message);
 struct ParsedArguments {
     std::vector<std::string> positional;
     std::map<std::string, std::string> options;
+
+    /// The option's value, when it was given.
+    std::optional<std::string> option(const std::string& name) const {
+        auto it = options.find(name);
+        if (it == options.end()) return std::nullopt;
+        return it->second;
+    }
+    /// The option's value, or `fallback` when it was not given.
+    std::string value(const std::string& name, const std::string& fallback) const {
+        return option(name).value_or(fallback);
+    }
 };
 
 /// Splits the arguments from index `from` on. A name in `flags` takes no value and is recorded

@@ -24,68 +24,39 @@ constexpr const char* kUsage =
     "ls prints one file name a line; snapshot prints the repository's local folder, and its\n"
     "progress on standard error. Without --token and --endpoint the hub's environment variables apply.\n";
 
-struct Options {
-    std::string action;
-    std::string repo;
-    korbit::RepoType kind = korbit::RepoType::models;
-    std::string revision = "main";
-    std::optional<std::string> endpoint;
-    std::optional<std::string> token;
-    std::optional<std::string> base;
-    bool offline = false;
-    std::vector<std::string> patterns;
-};
-
 int runHub(const Arguments& args) {
-    Options o;
-    std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= args.size()) throw std::runtime_error("missing value after " + arg);
-            return args[++i];
-        };
+    for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (arg == "--kind") {
-            std::string kind = value();
-            auto parsed = korbit::repoTypeFromRawValue(kind);
-            if (!parsed) return fail("unknown repository kind '" + kind + "'");
-            o.kind = *parsed;
-        } else if (arg == "--revision") {
-            o.revision = value();
-        } else if (arg == "--endpoint") {
-            o.endpoint = value();
-        } else if (arg == "--token") {
-            o.token = value();
-        } else if (arg == "--base") {
-            o.base = value();
-        } else if (arg == "--offline") {
-            o.offline = true;
-        } else {
-            positional.push_back(arg);
         }
     }
+    const velmora::dev::ParsedArguments parsed = velmora::dev::parseArguments(args, 0, {"offline"});
+    const std::vector<std::string>& positional = parsed.positional;
     if (positional.size() < 2 || (positional[0] != "ls" && positional[0] != "snapshot")) {
         std::fputs(kUsage, stderr);
         return 1;
     }
-    o.action = positional[0];
-    o.repo = positional[1];
-    o.patterns.assign(positional.begin() + 2, positional.end());
+    korbit::RepoType kind = korbit::RepoType::models;
+    if (const auto name = parsed.option("kind")) {
+        const auto known = korbit::repoTypeFromRawValue(*name);
+        if (!known) return fail("unknown repository kind '" + *name + "'");
+        kind = *known;
+    }
+    const std::string revision = parsed.value("revision", "main");
+    const std::vector<std::string> patterns(positional.begin() + 2, positional.end());
 
     std::optional<std::filesystem::path> base;
-    if (o.base) base = *o.base;
-    korbit::HubApi hub(base, o.token, o.endpoint);
-    korbit::Repo repo(o.repo, o.kind);
-    if (o.action == "ls") {
-        for (const auto& name : hub.getFilenames(repo, o.revision, o.patterns)) std::printf("%s\n", name.c_str());
+    if (const auto folder = parsed.option("base")) base = *folder;
+    korbit::HubApi hub(base, parsed.option("token"), parsed.option("endpoint"));
+    const korbit::Repo repo(positional[1], kind);
+    if (positional[0] == "ls") {
+        for (const auto& name : hub.getFilenames(repo, revision, patterns)) std::printf("%s\n", name.c_str());
         return 0;
     }
-    if (o.offline) hub.useOfflineMode = true;
+    if (parsed.options.contains("offline")) hub.useOfflineMode = true;
     int lastPercent = -1;
-    std::filesystem::path folder = hub.snapshot(repo, o.revision, o.patterns, [&](platform::sys::Progress& progress) {
+    std::filesystem::path folder = hub.snapshot(repo, revision, patterns, [&](platform::sys::Progress& progress) {
         int percent = static_cast<int>(std::floor(progress.fractionCompleted() * 100));
         if (percent == lastPercent) return;
         lastPercent = percent;

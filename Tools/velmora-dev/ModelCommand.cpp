@@ -36,19 +36,19 @@ using Parsed = velmora::dev::ParsedArguments;
 Parsed parse(const Arguments& args, std::size_t from) { return velmora::dev::parseArguments(args, from, {"checkpoint"}); }
 
 int intOption(const Parsed& p, const std::string& name, int fallback) {
-    auto it = p.options.find(name);
-    if (it == p.options.end()) return fallback;
+    const std::optional<std::string> text = p.option(name);
+    if (!text) return fallback;
     std::size_t used = 0;
-    const int v = std::stoi(it->second, &used);
-    if (used != it->second.size() || v <= 0) throw std::runtime_error("--" + name + " needs a positive integer");
+    const int v = std::stoi(*text, &used);
+    if (used != text->size() || v <= 0) throw std::runtime_error("--" + name + " needs a positive integer");
     return v;
 }
 
 TensorDataType dtypeOption(const Parsed& p, TensorDataType fallback) {
-    auto it = p.options.find("dtype");
-    if (it == p.options.end()) return fallback;
-    if (it->second == "f16") return TensorDataType::F16;
-    if (it->second == "f32") return TensorDataType::F32;
+    const std::optional<std::string> text = p.option("dtype");
+    if (!text) return fallback;
+    if (*text == "f16") return TensorDataType::F16;
+    if (*text == "f32") return TensorDataType::F32;
     throw std::runtime_error("--dtype is f16 or f32");
 }
 
@@ -89,7 +89,7 @@ MLMultiArray audioWindow(const fs::path& file) {
 
 int runRandom(const Parsed& p) {
     if (p.positional.size() != 1) return fail(std::string("model random needs one folder\n") + kUsage);
-    Hyperparameters h = standardHyperparameters(p.options.count("size") ? p.options.at("size") : "tiny");
+    Hyperparameters h = standardHyperparameters(p.value("size", "tiny"));
     h.nAudioState = h.nTextState = intOption(p, "width", h.nAudioState);
     h.nAudioHead = h.nTextHead = intOption(p, "heads", h.nAudioHead);
     h.nAudioLayer = h.nTextLayer = intOption(p, "layers", h.nAudioLayer);

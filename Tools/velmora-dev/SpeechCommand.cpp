@@ -42,11 +42,10 @@ int runOptions() {
 }
 
 int runSupport(const Parsed& parsed) {
-    const std::string device =
-        parsed.options.contains("device") ? parsed.options.at("device") : currentDeviceIdentifier();
-    const ModelSupportConfig config = parsed.options.contains("config")
-                                          ? json::parse(platform::sys::readFile(parsed.options.at("config"))).get<ModelSupportConfig>()
-                                          : Constants::fallbackModelSupportConfig();
+    const std::string device = parsed.value("device", currentDeviceIdentifier());
+    const std::optional<std::string> file = parsed.option("config");
+    const ModelSupportConfig config = file ? json::parse(platform::sys::readFile(*file)).get<ModelSupportConfig>()
+                                           : Constants::fallbackModelSupportConfig();
     const ModelSupport support = config.modelSupport(device);
     Json out = Json::object();
     out["device"] = device;
@@ -81,8 +80,8 @@ int runWrite(const Parsed& parsed) {
         return fail(std::string("speech write needs a format and a result file\n") + kUsage);
     const std::string& format = parsed.positional[0];
     const std::filesystem::path input = parsed.positional[1];
-    const std::string outputDir = parsed.options.contains("output-dir") ? parsed.options.at("output-dir") : ".";
-    const std::string name = parsed.options.contains("name") ? parsed.options.at("name") : input.stem().string();
+    const std::string outputDir = parsed.value("output-dir", ".");
+    const std::string name = parsed.value("name", input.stem().string());
 
     std::unique_ptr<ResultWriting> writer;
     if (format == "srt") {

@@ -29,12 +29,6 @@ constexpr const char* kUsage =
     "input and gives one line of output. --lenient loads an unknown tokenizer class with the byte-pair\n"
     "model instead of refusing it.\n";
 
-std::optional<std::string> option(const velmora::dev::ParsedArguments& parsed, const std::string& name) {
-    auto it = parsed.options.find(name);
-    if (it == parsed.options.end()) return std::nullopt;
-    return it->second;
-}
-
 std::string joinIds(const std::vector<int>& ids) {
     std::string out;
     for (int id : ids) {
@@ -63,7 +57,7 @@ int runTok(const Arguments& args) {
         return 0;
     }
     const velmora::dev::ParsedArguments parsed = velmora::dev::parseArguments(args, 0, {"no-special", "skip-special", "lenient"});
-    const std::optional<std::string> hubRepo = option(parsed, "hub");
+    const std::optional<std::string> hubRepo = parsed.option("hub");
     const std::size_t textStart = hubRepo ? 1 : 2;
     if (parsed.positional.size() < textStart) return fail(std::string("missing arguments\n") + kUsage);
     const std::string action = parsed.positional[0];
@@ -73,8 +67,8 @@ int runTok(const Arguments& args) {
     const korbit::TokenizerWrapper tokenizer = [&] {
         if (!hubRepo) return korbit::AutoTokenizerWrapper::fromModelFolder(parsed.positional[1], strict);
         std::optional<std::filesystem::path> base;
-        if (auto folder = option(parsed, "base")) base = *folder;
-        const korbit::HubApiWrapper hub(base, option(parsed, "token"), option(parsed, "endpoint"));
+        if (auto folder = parsed.option("base")) base = *folder;
+        const korbit::HubApiWrapper hub(base, parsed.option("token"), parsed.option("endpoint"));
         return korbit::AutoTokenizerWrapper::fromPretrained(*hubRepo, hub, strict);
     }();
 
