@@ -158,6 +158,13 @@ std::u32string toUtf32(std::string_view utf8) {
     return out;
 }
 
+char32_t firstScalar(std::string_view utf8) {
+    if (utf8.empty()) return 0;
+    char32_t scalar = 0;
+    std::size_t consumed = 0;
+    return wellFormedLength(utf8, 0, scalar, consumed) ? scalar : kReplacement;
+}
+
 std::string fromUtf32(std::u32string_view scalars) {
     std::string out;
     out.reserve(scalars.size());

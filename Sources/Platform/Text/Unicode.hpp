@@ -25,6 +25,8 @@ std::string repairUtf8(std::string_view bytes);
 void appendUtf8(std::string& out, char32_t scalar);
 /// The scalar values of a UTF-8 text (ill-formed bytes decode as U+FFFD).
 std::u32string toUtf32(std::string_view utf8);
+/// The first scalar value of a UTF-8 text, as toUtf32 gives it; 0 for an empty text.
+char32_t firstScalar(std::string_view utf8);
 std::string fromUtf32(std::u32string_view scalars);
 
 // ---- Grapheme clusters (user-perceived characters) ----

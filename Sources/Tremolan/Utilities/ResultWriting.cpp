@@ -1,5 +1,6 @@
 #include "Tremolan/Utilities/ResultWriting.hpp"
 
+#include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Net/Url.hpp"
 #include "Platform/Sys/FileIO.hpp"
@@ -11,14 +12,7 @@
 namespace tremolan {
 
 std::string WriteResult::errorMessage() const {
-    if (!error_) return {};
-    try {
-        std::rethrow_exception(error_);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
+    return error_ ? korbit::Hub::describe(error_) : std::string();
 }
 
 bool ResultWriting::isFormattableTime(float seconds) {

@@ -11,11 +11,6 @@ namespace text = platform::text;
 
 bool flag(const Config& config, std::string_view key, bool fallback) { return config[key].boolean().value_or(fallback); }
 
-char32_t firstScalar(std::string_view character) {
-    std::u32string scalars = text::toUtf32(character.substr(0, std::min<std::size_t>(character.size(), 4)));
-    return scalars.empty() ? 0 : scalars.front();
-}
-
 bool isAscii(std::string_view s) {
     for (char c : s) {
         if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -162,7 +157,7 @@ std::string BertNormalizer::handleChineseChars(std::string_view input) {
     out.reserve(input.size() + 16);
     for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
         std::string_view character = input.substr(bounds[k], bounds[k + 1] - bounds[k]);
-        if (isChineseChar(firstScalar(character))) {
+        if (isChineseChar(text::firstScalar(character))) {
             out.push_back(' ');
             out.append(character);
             out.push_back(' ');
@@ -223,7 +218,7 @@ std::string StripNormalizer::normalize(std::string_view input) const {
     const std::vector<std::size_t> bounds = text::graphemeBoundaries(input);
     std::size_t first = 0;
     std::size_t last = bounds.size() - 1;  // characters [first, last) are kept
-    auto isSpace = [&](std::size_t k) { return text::isWhiteSpace(firstScalar(input.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    auto isSpace = [&](std::size_t k) { return text::isWhiteSpace(text::firstScalar(input.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
     if (leftStrip_) {
         while (first < last && isSpace(first)) ++first;
     }

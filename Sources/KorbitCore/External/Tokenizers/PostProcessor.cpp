@@ -22,11 +22,6 @@ Config::Array requiredList(const Config& config, std::string_view key) {
 
 void append(std::vector<std::string>& to, const std::vector<std::string>& from) { to.insert(to.end(), from.begin(), from.end()); }
 
-char32_t firstScalar(std::string_view character) {
-    std::u32string scalars = text::toUtf32(character.substr(0, std::min<std::size_t>(character.size(), 4)));
-    return scalars.empty() ? 0 : scalars.front();
-}
-
 bool isHorizontalSpace(char32_t c) { return c == U'\t' || text::isSpaceSeparator(c); }
 
 }  // namespace
@@ -88,7 +83,7 @@ std::size_t RobertaProcessing::findSuffixIndex(std::string_view token) {
     const std::vector<std::size_t> bounds = text::graphemeBoundaries(token);
     std::size_t trailing = 0;
     for (std::size_t k = bounds.size() - 1; k > 0; --k) {
-        if (!text::isWhiteSpace(firstScalar(token.substr(bounds[k - 1], bounds[k] - bounds[k - 1])))) break;
+        if (!text::isWhiteSpace(text::firstScalar(token.substr(bounds[k - 1], bounds[k] - bounds[k - 1])))) break;
         ++trailing;
     }
     return trailing == 0 ? 0 : trailing - 1;
@@ -107,7 +102,7 @@ std::string RobertaProcessing::trim(const std::string& token) const {
     // Runs of whitespace characters at either end shrink to one character.
     const std::vector<std::size_t> bounds = text::graphemeBoundaries(token);
     const std::size_t count = bounds.size() - 1;
-    auto isSpace = [&](std::size_t k) { return text::isWhiteSpace(firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    auto isSpace = [&](std::size_t k) { return text::isWhiteSpace(text::firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k]))); };
     std::size_t leading = 0;
     while (leading < count && isSpace(leading)) ++leading;
     if (leading == count) {
