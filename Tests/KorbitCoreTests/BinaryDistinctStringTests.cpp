@@ -1,4 +1,5 @@
 #include "KorbitCore/External/Hub/BinaryDistinctString.hpp"
+#include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,12 +19,7 @@ const BinaryDistinctString kPrecomposed(u"\u00E9");
 const BinaryDistinctString kDecomposed(u"e\u0301");
 
 void expectOutOfBounds(const std::function<void()>& f) {
-    try {
-        f();
-        ADD_FAILURE() << "no error";
-    } catch (const std::out_of_range& e) {
-        EXPECT_STREQ(e.what(), "Index out of bounds");
-    }
+    EXPECT_EQ(velmora::test::messageOf<std::out_of_range>(f), "Index out of bounds");
 }
 
 }  // namespace

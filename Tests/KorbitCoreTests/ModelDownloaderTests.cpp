@@ -18,23 +18,12 @@ using testing::IsEmpty;
 using testing::Not;
 using velmora::test::FakeHub;
 using velmora::test::HubTest;
+using velmora::test::messageOf;
 using velmora::test::TempDir;
 using velmora::test::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename Action>
-std::string unavailableMessage(Action action) {
-    try {
-        action();
-    } catch (const ModelDownloaderError& e) {
-        EXPECT_EQ(e.kind(), ModelDownloaderError::Kind::modelUnavailable);
-        return e.what();
-    }
-    ADD_FAILURE() << "no ModelDownloaderError";
-    return {};
-}
 
 TEST(ModelInfoTest, PatternFolderAndDescriptions) {
     const fs::path base = "/data/repo";
@@ -168,7 +157,7 @@ TEST_F(ModelDownloaderTest, ACachedModelIsFoundWhileTheHubIsUnreachable) {
     // Cached files that fail verification are not the cache's answer.
     fs::remove(metadataFile("owner/models", "whisper/v3/turbo/TextDecoder.mlmodelc/weights.bin"));
     states.clear();
-    EXPECT_EQ(unavailableMessage([&] {
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] {
                   offline.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record);
               }),
               "No model found for AudioEncoder (download disabled)");
@@ -182,12 +171,12 @@ TEST_F(ModelDownloaderTest, ACachedModelIsFoundWhileTheHubIsUnreachable) {
 
 TEST_F(ModelDownloaderTest, OfflineDownloadAnswersFromTheCacheAlone) {
     ModelDownloader downloader(config(unreachableEndpoint()));
-    EXPECT_EQ(unavailableMessage([&] { downloader.downloadModel(turbo, std::nullopt, true); }),
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.downloadModel(turbo, std::nullopt, true); }),
               "No models found matching \"whisper/v3/turbo/*\" in owner/models");
     // Files of another variant do not answer for this one.
     ModelInfo small{"v3", "small", "whisper", MLComputeUnits::all};
     ModelDownloader(config()).downloadModel(small, std::nullopt, std::nullopt);
-    EXPECT_EQ(unavailableMessage([&] { downloader.downloadModel(turbo, std::nullopt, true); }),
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.downloadModel(turbo, std::nullopt, true); }),
               "No models found matching \"whisper/v3/turbo/*\" in owner/models");
     EXPECT_EQ(downloader.downloadModel(small, std::nullopt, true), repoFolder("owner/models"));
     // An explicit download base wins over the configured one.
@@ -199,7 +188,7 @@ TEST_F(ModelDownloaderTest, NothingFoundAnywhere) {
     ModelDownloader downloader(config());
     std::vector<ModelState> states;
     auto record = [&](ModelState state) { states.push_back(state); };
-    EXPECT_EQ(unavailableMessage([&] {
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] {
                   downloader.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record);
               }),
               "No model found for AudioEncoder (download disabled)");
@@ -208,7 +197,7 @@ TEST_F(ModelDownloaderTest, NothingFoundAnywhere) {
 
     // The pattern takes any version folder while the model is looked for in whisper/turbo only.
     ModelInfo noVersion{std::nullopt, "turbo", "whisper", MLComputeUnits::all};
-    EXPECT_EQ(unavailableMessage([&] {
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] {
                   downloader.resolveModel("AudioEncoder", noVersion, std::nullopt, std::nullopt, true, record);
               }),
               "No model found for AudioEncoder");
@@ -235,7 +224,7 @@ TEST_F(ModelDownloaderTest, ResolveRepoTakesPresentFoldersAsTheyAre) {
 
     const std::string refused = "No local models found for repo 'owner/models' and download is disabled.";
     const std::vector<std::string> patterns{"whisper/v3/turbo/*", "config.json"};
-    EXPECT_EQ(unavailableMessage([&] { downloader.resolveRepo(patterns, std::nullopt, false, {}); }), refused);
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.resolveRepo(patterns, std::nullopt, false, {}); }), refused);
 
     clearLogs();
     int reports = 0;
@@ -263,7 +252,7 @@ TEST_F(ModelDownloaderTest, ResolveRepoTakesPresentFoldersAsTheyAre) {
     fs::create_directories(folder / "empty/inner");
     fs::create_directories(folder / "hollow");
     for (const char* pattern : {"*", "*.json", "whisper/v?/*", "hollow/*", "//hollow/*/x"}) {
-        EXPECT_EQ(unavailableMessage([&] { downloader.resolveRepo({pattern}, std::nullopt, false, {}); }), refused)
+        EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.resolveRepo({pattern}, std::nullopt, false, {}); }), refused)
             << pattern;
     }
     EXPECT_EQ(downloader.resolveRepo({"//empty//*"}, std::nullopt, false, {}), folder);

@@ -1,6 +1,7 @@
 #include "KorbitCore/KorbitCoreError.hpp"
 #include "KorbitCore/ModelManager.hpp"
 #include "Support/LogCapture.hpp"
+#include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -89,16 +90,6 @@ protected:
         log.clear();
         return lines;
     }
-    template <typename Action>
-    static std::string configurationError(Action action) {
-        try {
-            action();
-        } catch (const KorbitCoreError& e) {
-            return e.what();
-        }
-        ADD_FAILURE() << "no KorbitCoreError";
-        return {};
-    }
 
     std::mutex mutex;
     std::vector<Change> changes;
@@ -137,7 +128,7 @@ TEST_F(ModelManagerTest, LoadFromScratchAndBack) {
     manager.downloadModels();
     manager.loadModels();
     manager.ensureModelsLoaded();
-    EXPECT_EQ(configurationError([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loaded");
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loaded");
     EXPECT_EQ(loader->resolveCalls, 1);
     EXPECT_EQ(loader->loadCalls().size(), 1u);
     EXPECT_THAT(takeChanges(), IsEmpty());
@@ -193,7 +184,7 @@ TEST_F(ModelManagerTest, OperationsMeetingABusyManagerAreRefused) {
     };
     std::thread first([&] { manager.downloadModels(); });
     resolving.wait();
-    EXPECT_EQ(configurationError([&] { manager.loadModels(); }),
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.loadModels(); }),
               "No model path available. Call downloadModels() first, or provide modelFolder.");
     EXPECT_EQ(manager.modelState(), ModelState::downloading);
     release.count_down();
@@ -207,8 +198,8 @@ TEST_F(ModelManagerTest, OperationsMeetingABusyManagerAreRefused) {
     };
     std::thread second([&] { manager.loadModels(); });
     loading.wait();
-    EXPECT_EQ(configurationError([&] { manager.loadModels(); }), "Cannot load in state: Loading");
-    EXPECT_EQ(configurationError([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loading");
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.loadModels(); }), "Cannot load in state: Loading");
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loading");
     finish.count_down();
     second.join();
     EXPECT_TRUE(manager.isLoaded());

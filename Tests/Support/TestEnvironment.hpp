@@ -1,7 +1,11 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <exception>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace velmora::test {
 
@@ -43,5 +47,28 @@ private:
     bool hadValue_ = false;
     std::string oldValue_;
 };
+
+/// The message of the error of type E that the action throws. When it throws nothing or an error
+/// of another type, the test fails and the message is "".
+template <typename E = std::exception, typename Action>
+std::string messageOf(Action&& action) {
+    try {
+        std::forward<Action>(action)();
+    } catch (const E& error) {
+        return error.what();
+    } catch (...) {
+        std::string other = "(not a std::exception)";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            other = e.what();
+        } catch (...) {
+        }
+        ADD_FAILURE() << "an error of another type: " << other;
+        return {};
+    }
+    ADD_FAILURE() << "no error thrown";
+    return {};
+}
 
 }  // namespace velmora::test

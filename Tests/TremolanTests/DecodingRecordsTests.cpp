@@ -1,5 +1,6 @@
 #include "Tremolan/Core/ChunkingStrategy.hpp"
 #include "Tremolan/Core/DecodingFallback.hpp"
+#include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/DecodingTask.hpp"
 
 #include <gtest/gtest.h>
@@ -11,12 +12,7 @@ using namespace tremolan;
 namespace {
 
 std::string decodingError(const std::string& text) {
-    try {
-        json::parse(text).get<DecodingTask>();
-    } catch (const JSONDecodingError& error) {
-        return error.what();
-    }
-    return "";
+    return velmora::test::messageOf<JSONDecodingError>([&] { json::parse(text).get<DecodingTask>(); });
 }
 
 }  // namespace

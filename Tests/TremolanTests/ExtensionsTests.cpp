@@ -1,4 +1,4 @@
-#include "LogCapture.hpp"
+#include "Support/LogCapture.hpp"
 #include "Tremolan/Utilities/AudioPCMBufferExtensions.hpp"
 #include "Tremolan/Utilities/ResultExtensions.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
@@ -67,7 +67,7 @@ TEST(ResultExtensions, FailedOutcomesBecomeAbsentLists) {
 }
 
 TEST(AudioPCMBufferExtensions, AppendsTheRequestedFramesUpToTheSourceEnd) {
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     auto source = ramp(10);
     AudioPCMBuffer target({}, 20);
     EXPECT_TRUE(appendContents(target, source, 4, 6));
@@ -85,7 +85,7 @@ TEST(AudioPCMBufferExtensions, AppendsTheRequestedFramesUpToTheSourceEnd) {
 }
 
 TEST(AudioPCMBufferExtensions, ShortensToTheFreeSpace) {
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     auto source = ramp(1000);
     AudioPCMBuffer target({}, 600);
     EXPECT_TRUE(appendContents(target, source, 0, 1000));
@@ -97,7 +97,7 @@ TEST(AudioPCMBufferExtensions, ShortensToTheFreeSpace) {
 }
 
 TEST(AudioPCMBufferExtensions, RefusesOtherFormatsAndNonFloatData) {
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     auto source = ramp(10);
     AudioPCMBuffer otherRate(AudioFormat{CommonFormat::float32, 44100, 1, false}, 10);
     EXPECT_FALSE(appendContents(otherRate, source, 0, 1));

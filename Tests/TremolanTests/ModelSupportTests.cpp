@@ -1,4 +1,4 @@
-#include "LogCapture.hpp"
+#include "Support/LogCapture.hpp"
 #include "Tremolan/Core/ModelSupportConfig.hpp"
 #include "Tremolan/Core/ModelVariant.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
@@ -86,7 +86,7 @@ TEST(ModelSupportConfig, DeviceMatchingTakesTheLongestPrefix) {
 }
 
 TEST(ModelSupportConfig, MatchesAreLoggedAndUnknownDevicesGetTheDefault) {
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     builtIn().modelSupport("Mac15,3");
     EXPECT_THAT(log.messages(), ElementsAre("Matched Mac15,3 to devices: [\"Mac14\", \"Mac15\", \"Mac16\", "
                                             "\"iPad14,3\", \"iPad14,4\", \"iPad14,5\", \"iPad14,6\", \"iPad14,8\", "

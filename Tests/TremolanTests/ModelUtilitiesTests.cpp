@@ -1,7 +1,7 @@
 #include "FakeHub/FakeHub.hpp"
-#include "LogCapture.hpp"
-#include "Platform/Net/PathMonitor.hpp"
+#include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Support/TestNetwork.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/ModelUtilities.hpp"
@@ -20,20 +20,6 @@ using velmora::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The hub client of this test program sees a connected network of its own, never the machine's.
-class ConnectedNetwork : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static platform::net::ManualPathSource source;
-        platform::net::NetworkPath path;
-        path.status = platform::net::NetworkPath::Status::satisfied;
-        source.setPath(path);
-        platform::net::PathMonitor::setDefaultSourceFactory(
-            [] { return std::shared_ptr<platform::net::PathSource>(&source, [](auto*) {}); });
-    }
-};
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new ConnectedNetwork);
 
 void copyTokenizer(const std::string& vocabulary, const fs::path& folder) {
     fs::create_directories(folder);
@@ -65,7 +51,7 @@ TEST(ModelUtilities, DetectVariantFromTheTwoWidths) {
     EXPECT_EQ(ModelUtilities::detectVariant(51864, 1280), ModelVariant::baseEn);
     EXPECT_EQ(ModelUtilities::detectVariant(51866, 384), ModelVariant::largev3);
 
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     EXPECT_EQ(ModelUtilities::detectVariant(50000, 384), ModelVariant::base);
     EXPECT_THAT(log.messages(), ElementsAre("Unrecognized vocabulary size: 50000, defaulting to base variant"));
 }
@@ -111,7 +97,7 @@ protected:
 
 TEST_F(TokenizerLoading, AFolderHoldingTheTokenizerIsUsedWithoutTheNetwork) {
     copyTokenizer("multilingual", tokenizers.path());
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     auto tokenizer = ModelUtilities::loadTokenizer(ModelVariant::tiny, tokenizers.path());
     EXPECT_EQ(wrapper(tokenizer).tokenizerFolder(), tokenizers.path());
     EXPECT_EQ(tokenizer->specialTokens().endToken, 50257);
@@ -142,7 +128,7 @@ TEST_F(TokenizerLoading, TheHubCacheFolderComesFirstThenTheExtraFolders) {
 TEST_F(TokenizerLoading, ABrokenLocalTokenizerLeadsToADownload) {
     velmora::test::writeFile(tokenizers.path() / "tokenizer.json", "{ not json");
     copyTokenizer("multilingual", hubRoot.path() / "models/openai/whisper-tiny");
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     auto tokenizer = ModelUtilities::loadTokenizer(ModelVariant::tiny, tokenizers.path());
     EXPECT_EQ(wrapper(tokenizer).tokenizerFolder(), cacheFolder());
     EXPECT_EQ(tokenizer->encode(" And so"), (std::vector<int>{400, 370}));

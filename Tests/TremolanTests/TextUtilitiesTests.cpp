@@ -1,4 +1,4 @@
-#include "LogCapture.hpp"
+#include "Support/LogCapture.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
 
 #include <gtest/gtest.h>
@@ -30,7 +30,7 @@ TEST(TextUtilities, TextRatioCompressesTheUtf8Bytes) {
 }
 
 TEST(TextUtilities, TextThatCannotBeMeasuredIsInfinitelyRepetitive) {
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     EXPECT_EQ(TextUtilities::compressionRatio(std::string_view("")), std::numeric_limits<float>::infinity());
     EXPECT_TRUE(log.messages().empty());
     EXPECT_EQ(TextUtilities::compressionRatio(std::string_view("\xff\xfe")), std::numeric_limits<float>::infinity());

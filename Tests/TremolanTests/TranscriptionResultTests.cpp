@@ -1,4 +1,4 @@
-#include "LogCapture.hpp"
+#include "Support/LogCapture.hpp"
 #include "Tremolan/Core/TranscriptionResult.hpp"
 #include "Tremolan/Core/TranscriptionResultStruct.hpp"
 
@@ -127,7 +127,7 @@ TEST(TranscriptionResult, AllWordsJoinsTheWordsOfSegmentsThatHaveThem) {
 }
 
 TEST(TranscriptionResult, LogSegmentsNumbersByPositionNotId) {
-    test::LogCapture log;
+    velmora::test::LogCapture log;
     TranscriptionResult result(
         "", {segment(7, 0, 2.5f, " one"), segment(8, 2.5f, 4.126f, "two"), segment(9, 61.0f, 62.0f, "")}, "en", {});
     result.logSegments();

@@ -1,4 +1,4 @@
-#include "LogCapture.hpp"
+#include "Support/LogCapture.hpp"
 #include "Tremolan/Core/TranscriptionResult.hpp"
 #include "Tremolan/Core/TranscriptionTimings.hpp"
 
@@ -110,7 +110,7 @@ TEST(TranscriptionTimings, LogTimingsCountsTheTokensOfEverySegment) {
     TranscriptionSegment b;
     b.tokens = {4, 5};
     TranscriptionResult result("", {a, b}, "en", TranscriptionTimings{});
-    test::LogCapture log(korbit::Logging::LogLevel::info);
+    velmora::test::LogCapture log(korbit::Logging::LogLevel::info);
     result.logTimings();
     ASSERT_EQ(log.messages().size(), 1u);
     EXPECT_THAT(log.messages()[0], ::testing::HasSubstr("\nTotal Tokens:                  5\n"));

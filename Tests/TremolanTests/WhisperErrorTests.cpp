@@ -1,4 +1,4 @@
-#include "LogCapture.hpp"
+#include "Support/LogCapture.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
@@ -22,7 +22,7 @@ TEST(WhisperError, EqualWhenCaseAndMessageAreEqual) {
 
 TEST(WhisperError, ReadingTheDescriptionLogsTheMessageOnceAtErrorLevel) {
     const WhisperError error = WhisperError::loadAudioFailed("Resource path does not exist /nowhere.wav");
-    test::LogCapture log(korbit::Logging::LogLevel::error);
+    velmora::test::LogCapture log(korbit::Logging::LogLevel::error);
     EXPECT_EQ(std::string(error.what()), "Resource path does not exist /nowhere.wav");
     EXPECT_TRUE(log.messages().empty());  // what() stays silent
     EXPECT_EQ(error.errorDescription(), "Resource path does not exist /nowhere.wav");

@@ -103,12 +103,8 @@ TEST_F(FileDownloaderTest, AnIncompleteProbeIsRefusedWhateverIsCached) {
     makeHub().writeDownloadMetadata(otherCommit, FakeHub::smallFileEtag("{}"), metadataFile("owner/name", "config.json"));
     std::string before = metadataText("config.json");
     hub.omitHeader("X-Repo-Commit");
-    try {
-        downloaderFor("config.json").download();
-        FAIL() << "no error";
-    } catch (const EnvironmentError& e) {
-        EXPECT_STREQ(e.what(), "Invalid metadata: File metadata must have been retrieved from server");
-    }
+    EXPECT_EQ(velmora::test::messageOf<EnvironmentError>([&] { downloaderFor("config.json").download(); }),
+              "Invalid metadata: File metadata must have been retrieved from server");
     EXPECT_EQ(metadataText("config.json"), before);
     EXPECT_TRUE(fileGets().empty());
 }

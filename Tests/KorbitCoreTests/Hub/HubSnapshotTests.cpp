@@ -16,6 +16,7 @@ using platform::sys::Progress;
 using velmora::test::CapturedLog;
 using velmora::test::FakeHub;
 using velmora::test::HubTest;
+using velmora::test::messageOf;
 using velmora::test::patternedBytes;
 using velmora::test::readFile;
 using velmora::test::ScopedEnv;
@@ -34,17 +35,6 @@ protected:
         addFile("owner/name", "tokenizer/tokenizer.json", "{\"model\": {}}");
         addFile("owner/name", "weights.bin", large);
         addFile("owner/name", "README.md", "# readme");
-    }
-
-    template <typename E>
-    static std::string messageOf(const std::function<void()>& action) {
-        try {
-            action();
-        } catch (const E& e) {
-            return e.what();
-        }
-        ADD_FAILURE() << "no error of the expected type";
-        return {};
     }
 };
 

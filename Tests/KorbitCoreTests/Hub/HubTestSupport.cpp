@@ -1,7 +1,6 @@
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 
 #include "KorbitCore/External/Hub/NetworkMonitor.hpp"
-#include "Platform/Net/PathMonitor.hpp"
 
 #include <chrono>
 #include <thread>
@@ -9,25 +8,6 @@
 using namespace std::chrono_literals;
 
 namespace velmora::test {
-namespace {
-
-// Installed before any test runs, so that the shared monitor is built on the test network.
-class NetworkEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        platform::net::PathMonitor::setDefaultSourceFactory(
-            [] { return std::shared_ptr<platform::net::PathSource>(&testNetwork(), [](auto*) {}); });
-    }
-};
-
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new NetworkEnvironment);
-
-}  // namespace
-
-platform::net::ManualPathSource& testNetwork() {
-    static platform::net::ManualPathSource source;
-    return source;
-}
 
 void settleNetworkState(bool connected) {
     platform::net::NetworkPath path;

@@ -3,8 +3,8 @@
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 #include "Platform/Log/SystemLog.hpp"
-#include "Platform/Net/NetworkPath.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Support/TestNetwork.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,6 @@
 #include <vector>
 
 namespace velmora::test {
-
-/// The network path every hub client of the test process sees (the machine's own is never asked).
-platform::net::ManualPathSource& testNetwork();
 
 /// Waits until the shared network monitor has taken in the test network's current path.
 void settleNetworkState(bool connected);

@@ -21,12 +21,7 @@ TokenizerWrapper load(const std::string& fixture) {
 }
 
 std::string loadError(const std::filesystem::path& folder, bool strict = true) {
-    try {
-        AutoTokenizerWrapper::fromModelFolder(folder, strict);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "no error";
+    return velmora::test::messageOf([&] { AutoTokenizerWrapper::fromModelFolder(folder, strict); });
 }
 
 }  // namespace

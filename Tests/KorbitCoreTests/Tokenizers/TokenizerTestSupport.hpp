@@ -2,6 +2,7 @@
 
 #include "KorbitCore/External/Hub/Config.hpp"
 #include "KorbitCore/External/Tokenizers/TokenizerError.hpp"
+#include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +18,7 @@ inline korbit::Config json(const std::string& text) { return korbit::Config::par
 /// The message of the TokenizerError the call throws; a failure when it throws nothing or
 /// something else.
 inline std::string tokenizerErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const korbit::TokenizerError& e) {
-        return e.what();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "unexpected error: " << e.what();
-        return "";
-    }
-    ADD_FAILURE() << "no error thrown";
-    return "";
+    return velmora::test::messageOf<korbit::TokenizerError>(call);
 }
 
 using Strings = std::vector<std::string>;

@@ -14,21 +14,11 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string loadError(const fs::path& path) {
-    try {
-        MLModel::load(path);
-    } catch (const MLModelError& e) {
-        return e.what();
-    }
-    return "(loaded)";
+    return velmora::test::messageOf<MLModelError>([&] { MLModel::load(path); });
 }
 
 std::string predictError(const MLModel& model, const std::map<std::string, MLMultiArray>& inputs) {
-    try {
-        model.predict(inputs);
-    } catch (const MLModelError& e) {
-        return e.what();
-    }
-    return "(predicted)";
+    return velmora::test::messageOf<MLModelError>([&] { model.predict(inputs); });
 }
 
 void copyBundle(const fs::path& from, const fs::path& to) {

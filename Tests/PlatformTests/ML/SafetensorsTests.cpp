@@ -19,12 +19,7 @@ std::string withHeader(const std::string& json, const std::string& data) {
 }
 
 std::string loadError(const std::filesystem::path& path) {
-    try {
-        SafetensorsFile f(path);
-    } catch (const SafetensorsError& e) {
-        return e.what();
-    }
-    return "";
+    return velmora::test::messageOf<SafetensorsError>([&] { SafetensorsFile f(path); });
 }
 
 }  // namespace
