@@ -2,6 +2,7 @@
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Support/TinyModel.hpp"
 
 #include <gtest/gtest.h>
 
@@ -61,12 +62,7 @@ TEST(ModelUtilities, RecursiveSearchMatchesTheExactName) {
 
 TEST(ModelUtilities, DimensionsOfALoadedModel) {
     TempDir dir;
-    auto p = platform::ml::standardHyperparameters("tiny");
-    p.nAudioState = p.nTextState = 32;
-    p.nAudioHead = p.nTextHead = 2;
-    p.nAudioLayer = p.nTextLayer = 1;
-    p.nAudioCtx = 8;
-    platform::ml::makeRandomModelFolder(dir.path(), p, 3);
+    platform::ml::makeRandomModelFolder(dir.path(), velmora::test::tinyHyperparameters("tiny"), 3);
     auto decoder = platform::ml::MLModel::load(ModelUtilities::detectModelURL(dir.path(), "TextDecoder"));
     EXPECT_EQ(ModelUtilities::getModelOutputDimension(decoder.get(), "logits", 2), 51865);
     EXPECT_EQ(ModelUtilities::getModelOutputDimension(decoder.get(), "logits", 3), std::nullopt);
@@ -97,12 +93,7 @@ TEST(ModelUtilities, DecoderTakesArraysMadeOverPixelBuffers) {
     using platform::ml::MLMultiArray;
     using T = platform::ml::MLMultiArrayDataType;
     TempDir dir;
-    auto p = platform::ml::standardHyperparameters("tiny.en");
-    p.nAudioState = p.nTextState = 32;
-    p.nAudioHead = p.nTextHead = 2;
-    p.nAudioLayer = p.nTextLayer = 1;
-    p.nAudioCtx = 8;
-    platform::ml::makeRandomModelFolder(dir.path(), p, 5);
+    platform::ml::makeRandomModelFolder(dir.path(), velmora::test::tinyHyperparameters("tiny.en"), 5);
     auto decoder = platform::ml::MLModel::load(ModelUtilities::detectModelURL(dir.path(), "TextDecoder"));
     const int e = *ModelUtilities::getModelInputDimension(decoder.get(), "key_cache", 1);
     const int s = *ModelUtilities::getModelInputDimension(decoder.get(), "key_cache", 3);

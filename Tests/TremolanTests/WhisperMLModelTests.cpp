@@ -1,5 +1,6 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Support/TinyModel.hpp"
 #include "Tremolan/Core/WhisperMLModel.hpp"
 
 #include <gtest/gtest.h>
@@ -13,15 +14,7 @@ namespace {
 /// A folder with small random bundles, made once for the test program.
 const std::filesystem::path& modelFolder() {
     static velmora::test::TempDir dir("tremolan-models");
-    static const bool made = [] {
-        platform::ml::Hyperparameters sizes;
-        sizes.nAudioState = sizes.nTextState = 32;
-        sizes.nAudioHead = sizes.nTextHead = 2;
-        sizes.nAudioLayer = sizes.nTextLayer = 1;
-        sizes.nVocab = 51865;
-        platform::ml::makeRandomModelFolder(dir.path(), sizes, 3);
-        return true;
-    }();
+    static const bool made = (platform::ml::makeRandomModelFolder(dir.path(), velmora::test::tinyHyperparameters(), 3), true);
     (void)made;
     return dir.path();
 }
