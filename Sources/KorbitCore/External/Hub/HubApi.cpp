@@ -93,9 +93,9 @@ std::string HubApi::hfEndpointfromEnv() { return platform::sys::environment("HF_
 HubApi::HubApi(std::optional<fs::path> downloadBase, std::optional<std::string> hfToken,
                std::optional<std::string> endpoint, bool useBackgroundSession, HubApiTiming timing)
     : useBackgroundSession(useBackgroundSession), timing(timing) {
-    NetworkMonitor& shared = NetworkMonitor::shared();
-    // Every client refers to the one process-wide monitor rather than running a monitor of its own.
-    networkMonitor = std::shared_ptr<NetworkMonitor>(&shared, [](NetworkMonitor*) {});
+    // Every client refers to the one process-wide monitor, started when first used, rather than
+    // running a monitor of its own.
+    networkMonitor = std::shared_ptr<NetworkMonitor>(&NetworkMonitor::shared(), [](NetworkMonitor*) {});
 
     this->hfToken = hfToken ? hfToken : hfTokenFromEnv();
     if (this->hfToken && !fitsInAHeader(*this->hfToken)) {
@@ -110,7 +110,6 @@ HubApi::HubApi(std::optional<fs::path> downloadBase, std::optional<std::string> 
     }
     this->downloadBase = downloadBase ? *downloadBase : platform::sys::documentsDirectory() / "huggingface";
     this->endpoint = endpoint ? *endpoint : hfEndpointfromEnv();
-    shared.startMonitoring();
 }
 
 fs::path HubApi::localRepoLocation(const Repo& repo) const { return downloadBase / rawValue(repo.type) / repo.id; }
