@@ -2,14 +2,13 @@
 
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Platform/Net/TransportError.hpp"
+#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
 
 #include <condition_variable>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -36,10 +35,13 @@ bool pathExists(const fs::path& path) {
 
 /// The whole file as text, or nothing when it cannot be read or is not UTF-8.
 std::optional<std::string> readUtf8(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad() || !platform::text::isValidUtf8(bytes)) return std::nullopt;
+    std::string bytes;
+    try {
+        bytes = platform::sys::readFile(path);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    if (!platform::text::isValidUtf8(bytes)) return std::nullopt;
     return bytes;
 }
 
