@@ -1,0 +1,183 @@
+#!/usr/bin/python3
+"""Trains the test speech model on the synthetic corpus. Two phases: most steps on short windows
+(each batch zero-padded to its longest item, so the mel frames are a prefix of the full window's),
+then fine-tuning on full, zero-padded 30 s windows as the runtime feeds them.
+
+Each step's batch and target forms follow from (seed, step) alone, and <run>/last.pt holds the model,
+the optimiser and the step, so a stopped run resumes where it stopped and gives the same result.
+Targets: [start-of-transcript, language, transcribe] then either no-timestamps and the text, or per
+segment <|start|> text <|end|>; then end-of-text. The token after transcribe is not scored (it is the
+caller's choice of form)."""
+
+import os
+
+# One thread each for OpenMP and OpenBLAS unless told otherwise: on a machine shared with builds,
+# spinning worker threads made training up to ten times slower.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+os.environ.setdefault("OMP_WAIT_POLICY", "PASSIVE")
+
+import argparse
+import json
+import math
+import random
+import sys
+import time
+
+import numpy as np
+import torch
+
+from mel import LogMel
+from model import SpeechModel
+import targets as T
+
+WINDOW = 480000
+
+
+class Corpus:
+    def __init__(self, folder, split):
+        self.audio = np.load(os.path.join(folder, split, "audio.npy"), mmap_mode="r")
+        with open(os.path.join(folder, split, "items.jsonl"), encoding="utf-8") as f:
+            self.items = [json.loads(line) for line in f]
+        with open(os.path.join(folder, "tokens.json"), encoding="utf-8") as f:
+            self.tokens = json.load(f)
+        # Ids the model can ever be asked to produce: corpus text tokens and every control token.
+        self.active = sorted(set(range(T.END_OF_TEXT, T.VOCAB_SIZE)) | {i for ids in self.tokens.values() for i in ids})
+        self.by_length = np.argsort([it["length"] for it in self.items], kind="stable")
+
+    def samples(self, item):
+        return self.audio[item["offset"]: item["offset"] + item["length"]].astype(np.float32) / 32768.0
+
+    def target(self, item, timestamps):
+        prompt = [T.START_OF_TRANSCRIPT, T.LANGUAGE[item["lang"]], T.TRANSCRIBE]
+        if not timestamps:
+            return prompt + [T.NO_TIMESTAMPS] + self.tokens[item["text"]] + [T.END_OF_TEXT]
+        out = prompt
+        for start, end, text in item["segments"]:
+            out = out + [T.TIME_BEGIN + round(start / 0.02)] + self.tokens[text] + [T.TIME_BEGIN + round(end / 0.02)]
+        return out + [T.END_OF_TEXT]
+
+
+def make_batch(corpus, rng, size, full, mel):
+    """A batch of items of similar length: a random stretch of the length-sorted items."""
+    n = len(corpus.items)
+    span = min(n, 4 * size)
+    start = rng.integers(0, n - span + 1)
+    picks = rng.choice(corpus.by_length[start:start + span], size=size, replace=False)
+    items = [corpus.items[i] for i in picks]
+    longest = max(it["length"] for it in items)
+    length = WINDOW if full else min(WINDOW, -(-(longest + 480) // 320) * 320)
+    audio = torch.zeros(size, length)
+    for row, it in enumerate(items):
+        x = corpus.samples(it)[: length]
+        audio[row, : len(x)] = torch.from_numpy(x)
+    seqs = [corpus.target(it, bool(rng.random() < 0.5)) for it in items]
+    width = max(map(len, seqs))
+    tokens = torch.full((size, width), T.END_OF_TEXT, dtype=torch.long)
+    weight = torch.zeros(size, width - 1)
+    for row, s in enumerate(seqs):
+        tokens[row, : len(s)] = torch.tensor(s)
+        weight[row, : len(s) - 1] = 1.0
+        weight[row, 2] = 0.0  # the form token after transcribe
+    return mel(audio), tokens, weight
+
+
+def learning_rate(step, args):
+    total = args.short_steps + args.full_steps
+    if step < args.warmup:
+        return args.lr * (step + 1) / args.warmup
+    progress = min(1.0, (step - args.warmup) / max(1, total - args.warmup))
+    return args.lr * (0.05 + 0.95 * 0.5 * (1 + math.cos(math.pi * progress)))
+
+
+def save(path, model, optimiser, step, args):
+    tmp = path + ".tmp"
+    torch.save({"model": model.state_dict(), "optimiser": optimiser.state_dict(), "step": step,
+                "hparams": model.hparams, "args": vars(args)}, tmp)
+    os.replace(tmp, path)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--corpus", required=True)
+    ap.add_argument("--run", required=True, help="folder of checkpoints and logs")
+    ap.add_argument("--width", type=int, default=192)
+    ap.add_argument("--heads", type=int, default=4)
+    ap.add_argument("--encoder-layers", type=int, default=3)
+    ap.add_argument("--decoder-layers", type=int, default=3)
+    ap.add_argument("--batch", type=int, default=24)
+    ap.add_argument("--full-batch", type=int, default=8)
+    ap.add_argument("--short-steps", type=int, default=3000)
+    ap.add_argument("--full-steps", type=int, default=300)
+    ap.add_argument("--lr", type=float, default=1.5e-3)
+    ap.add_argument("--warmup", type=int, default=300)
+    ap.add_argument("--threads", type=int, default=1)
+    ap.add_argument("--seed", type=int, default=7)
+    ap.add_argument("--save-every", type=int, default=100)
+    ap.add_argument("--verbose", action="store_true")
+    ap.add_argument("--max-minutes", type=float, default=0, help="stop (after saving) once this much time has passed")
+    args = ap.parse_args()
+
+    torch.set_num_threads(args.threads)
+    torch.manual_seed(args.seed)
+    random.seed(args.seed)
+    os.makedirs(args.run, exist_ok=True)
+    corpus = Corpus(args.corpus, "train")
+    mel = LogMel()
+    model = SpeechModel(width=args.width, heads=args.heads, encoder_layers=args.encoder_layers,
+                        decoder_layers=args.decoder_layers)
+    decay = [p for n, p in model.named_parameters() if p.requires_grad and p.dim() >= 2]
+    other = [p for n, p in model.named_parameters() if p.requires_grad and p.dim() < 2]
+    optimiser = torch.optim.AdamW([{"params": decay, "weight_decay": 0.01}, {"params": other, "weight_decay": 0.0}],
+                                  lr=args.lr, betas=(0.9, 0.98), eps=1e-8)
+    active = torch.tensor(corpus.active)
+    position = torch.full((model.embed_rows(),), -1, dtype=torch.long)  # id -> column of the active logits
+    position[active] = torch.arange(len(active))
+    model.keep_only(active)
+    step = 0
+    last = os.path.join(args.run, "last.pt")
+    if os.path.exists(last):
+        state = torch.load(last)
+        model.load_state_dict(state["model"])
+        optimiser.load_state_dict(state["optimiser"])
+        step = state["step"]
+        print(f"resumed at step {step}", flush=True)
+    params = sum(p.numel() for p in model.parameters() if p.requires_grad)
+    print(f"model {model.hparams}, {params / 1e6:.2f} M trained parameters", flush=True)
+
+    began, seen, smooth = time.time(), 0, None
+    total = args.short_steps + args.full_steps
+    while step < total:
+        full = step >= args.short_steps
+        rng = np.random.default_rng([args.seed, step])
+        features, tokens, weight = make_batch(corpus, rng, args.full_batch if full else args.batch, full, mel)
+        for group in optimiser.param_groups:
+            group["lr"] = learning_rate(step, args)
+        model.train()
+        logits = model(features, tokens[:, :-1], active)
+        losses = torch.nn.functional.cross_entropy(logits.reshape(-1, logits.shape[-1]),
+                                                   position[tokens[:, 1:]].reshape(-1), reduction="none")
+        loss = (losses * weight.reshape(-1)).sum() / weight.sum()
+        optimiser.zero_grad(set_to_none=True)
+        loss.backward()
+        torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
+        optimiser.step()
+        step += 1
+        seen += tokens.shape[0]
+        smooth = loss.item() if smooth is None else 0.98 * smooth + 0.02 * loss.item()
+        if step % 20 == 0 or step == total or args.verbose:
+            rate = seen / (time.time() - began)
+            print(f"step {step} {'full' if full else 'short'} window {features.shape[-1]} loss {loss.item():.3f} "
+                  f"smooth {smooth:.3f} lr {learning_rate(step - 1, args):.2e} {rate:.1f} samples/s", flush=True)
+        out_of_time = args.max_minutes and time.time() - began > 60 * args.max_minutes
+        if step % args.save_every == 0 or step == total or out_of_time or step == args.short_steps:
+            save(last, model, optimiser, step, args)
+            if step == args.short_steps:
+                save(os.path.join(args.run, "short.pt"), model, optimiser, step, args)
+        if out_of_time:
+            print(f"stopped at step {step} (time limit)", flush=True)
+            return
+    print("done", flush=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
