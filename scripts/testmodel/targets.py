@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Token ids of every text the corpus speaks, made by the project's own tokenizer on the real
-multilingual vocabulary (`velmora-dev tok encode-lines`: one text per input line, one line of ids per
+multilingual vocabulary (`velmora-dev tok encode`: one text per input line, one line of ids per
 output line), stored as <corpus>/tokens.json {text: [ids]}. Each text is encoded with a leading space,
 as the speech models write text after their control tokens.
 
@@ -16,6 +16,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 VOCAB = os.path.join(ROOT, "Tests", "Data", "whisper-vocab", "multilingual")
+TOKENIZER = os.path.join(ROOT, "Tests", "Data", "whisper-tokenizer", "multilingual")
 
 # Fixed ids of the multilingual vocabulary's control tokens.
 END_OF_TEXT = 50257
@@ -43,7 +44,7 @@ def corpus_texts(corpus):
 
 def encode_with_tool(tool, tokenizer_folder, texts):
     lines = "".join(" " + t + "\n" for t in texts)
-    out = subprocess.run([tool, "tok", "encode-lines", tokenizer_folder], input=lines.encode("utf-8"),
+    out = subprocess.run([tool, "tok", "encode", tokenizer_folder, "--no-special"], input=lines.encode("utf-8"),
                          capture_output=True, check=True).stdout.decode("utf-8").splitlines()
     if len(out) != len(texts):
         sys.exit(f"targets: the tokenizer answered {len(out)} lines for {len(texts)} texts")
@@ -54,7 +55,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--corpus", required=True)
     ap.add_argument("--tool", default=os.path.join(ROOT, "build", "Tools", "velmora-dev", "velmora-dev"))
-    ap.add_argument("--tokenizer", default=VOCAB, help="tokenizer folder (default: the multilingual vocabulary)")
+    ap.add_argument("--tokenizer", default=TOKENIZER, help="tokenizer folder (default: the multilingual one)")
     ap.add_argument("--python-only", action="store_true",
                     help="encode with bpe.py alone (only while the project's tokenizer is not built)")
     ap.add_argument("--check", action="store_true", help="also encode with bpe.py and compare")

@@ -118,6 +118,9 @@ def main():
     args = ap.parse_args()
 
     torch.set_num_threads(args.threads)
+    # The oneDNN convolution backward of this torch build returned gradients of 1e19 for some window
+    # lengths; the plain implementation is as fast for these sizes.
+    torch.backends.mkldnn.enabled = False
     torch.manual_seed(args.seed)
     random.seed(args.seed)
     os.makedirs(args.run, exist_ok=True)
@@ -159,8 +162,11 @@ def main():
         loss = (losses * weight.reshape(-1)).sum() / weight.sum()
         optimiser.zero_grad(set_to_none=True)
         loss.backward()
-        torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
-        optimiser.step()
+        norm = torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
+        if torch.isfinite(norm):
+            optimiser.step()
+        else:
+            print(f"step {step}: gradient norm {norm.item()}, step skipped", flush=True)
         step += 1
         seen += tokens.shape[0]
         smooth = loss.item() if smooth is None else 0.98 * smooth + 0.02 * loss.item()
