@@ -7,7 +7,11 @@ Each step's batch and target forms follow from (seed, step) alone, and <run>/las
 the optimiser and the step, so a stopped run resumes where it stopped and gives the same result.
 Targets: [start-of-transcript, language, transcribe] then either no-timestamps and the text, or per
 segment <|start|> text <|end|>; then end-of-text. The token after transcribe is not scored (it is the
-caller's choice of form)."""
+caller's choice of form).
+
+An auxiliary CTC loss on the encoder output (a linear head over the same active ids, dropped at
+export) teaches the encoder to hear words long before the decoder's attention finds them on its own;
+without it the model sat for thousands of steps on the phrase statistics alone."""
 
 import os
 
@@ -71,6 +75,7 @@ def make_batch(corpus, rng, size, full, mel):
         x = corpus.samples(it)[: length]
         audio[row, : len(x)] = torch.from_numpy(x)
     seqs = [corpus.target(it, bool(rng.random() < 0.5)) for it in items]
+    texts = [corpus.tokens[it["text"]] for it in items]
     width = max(map(len, seqs))
     tokens = torch.full((size, width), T.END_OF_TEXT, dtype=torch.long)
     weight = torch.zeros(size, width - 1)
@@ -78,7 +83,7 @@ def make_batch(corpus, rng, size, full, mel):
         tokens[row, : len(s)] = torch.tensor(s)
         weight[row, : len(s) - 1] = 1.0
         weight[row, 2] = 0.0  # the form token after transcribe
-    return mel(audio), tokens, weight
+    return mel(audio), tokens, weight, texts
 
 
 def learning_rate(step, args):
@@ -89,9 +94,9 @@ def learning_rate(step, args):
     return args.lr * (0.05 + 0.95 * 0.5 * (1 + math.cos(math.pi * progress)))
 
 
-def save(path, model, optimiser, step, args):
+def save(path, model, ctc, optimiser, step, args):
     tmp = path + ".tmp"
-    torch.save({"model": model.state_dict(), "optimiser": optimiser.state_dict(), "step": step,
+    torch.save({"model": model.state_dict(), "ctc": ctc.state_dict(), "optimiser": optimiser.state_dict(), "step": step,
                 "hparams": model.hparams, "args": vars(args)}, tmp)
     os.replace(tmp, path)
 
@@ -110,6 +115,7 @@ def main():
     ap.add_argument("--full-steps", type=int, default=300)
     ap.add_argument("--lr", type=float, default=1.5e-3)
     ap.add_argument("--warmup", type=int, default=300)
+    ap.add_argument("--ctc-weight", type=float, default=0.5)
     ap.add_argument("--threads", type=int, default=1)
     ap.add_argument("--seed", type=int, default=7)
     ap.add_argument("--save-every", type=int, default=100)
@@ -128,8 +134,11 @@ def main():
     mel = LogMel()
     model = SpeechModel(width=args.width, heads=args.heads, encoder_layers=args.encoder_layers,
                         decoder_layers=args.decoder_layers)
-    decay = [p for n, p in model.named_parameters() if p.requires_grad and p.dim() >= 2]
-    other = [p for n, p in model.named_parameters() if p.requires_grad and p.dim() < 2]
+    corpus_active = corpus.active
+    ctc = torch.nn.Linear(args.width, len(corpus_active) + 1)  # the last column is the CTC blank
+    named = list(model.named_parameters()) + list(ctc.named_parameters())
+    decay = [p for n, p in named if p.requires_grad and p.dim() >= 2]
+    other = [p for n, p in named if p.requires_grad and p.dim() < 2]
     optimiser = torch.optim.AdamW([{"params": decay, "weight_decay": 0.01}, {"params": other, "weight_decay": 0.0}],
                                   lr=args.lr, betas=(0.9, 0.98), eps=1e-8)
     active = torch.tensor(corpus.active)
@@ -141,6 +150,8 @@ def main():
     if os.path.exists(last):
         state = torch.load(last)
         model.load_state_dict(state["model"])
+        if "ctc" in state:
+            ctc.load_state_dict(state["ctc"])
         optimiser.load_state_dict(state["optimiser"])
         step = state["step"]
         print(f"resumed at step {step}", flush=True)
@@ -152,16 +163,26 @@ def main():
     while step < total:
         full = step >= args.short_steps
         rng = np.random.default_rng([args.seed, step])
-        features, tokens, weight = make_batch(corpus, rng, args.full_batch if full else args.batch, full, mel)
+        features, tokens, weight, texts = make_batch(corpus, rng, args.full_batch if full else args.batch, full, mel)
         for group in optimiser.param_groups:
             group["lr"] = learning_rate(step, args)
         model.train()
-        logits = model(features, tokens[:, :-1], active)
+        encoded = model.encoder(features)
+        logits = model.decoder(tokens[:, :-1], encoded, active)
         losses = torch.nn.functional.cross_entropy(logits.reshape(-1, logits.shape[-1]),
                                                    position[tokens[:, 1:]].reshape(-1), reduction="none")
         loss = (losses * weight.reshape(-1)).sum() / weight.sum()
+        if args.ctc_weight > 0:
+            log_probs = torch.log_softmax(ctc(encoded), dim=-1).transpose(0, 1)  # [T, B, C]
+            ctc_targets = torch.cat([position[torch.tensor(t)] for t in texts])
+            ctc_loss = torch.nn.functional.ctc_loss(
+                log_probs, ctc_targets, torch.full((len(texts),), log_probs.shape[0], dtype=torch.long),
+                torch.tensor([len(t) for t in texts]), blank=len(active), zero_infinity=True)
+            total_loss = loss + args.ctc_weight * ctc_loss
+        else:
+            total_loss = loss
         optimiser.zero_grad(set_to_none=True)
-        loss.backward()
+        total_loss.backward()
         norm = torch.nn.utils.clip_grad_norm_(model.parameters(), 1.0)
         if torch.isfinite(norm):
             optimiser.step()
@@ -173,12 +194,12 @@ def main():
         if step % 20 == 0 or step == total or args.verbose:
             rate = seen / (time.time() - began)
             print(f"step {step} {'full' if full else 'short'} window {features.shape[-1]} loss {loss.item():.3f} "
-                  f"smooth {smooth:.3f} lr {learning_rate(step - 1, args):.2e} {rate:.1f} samples/s", flush=True)
+                  f"smooth {smooth:.3f} ctc {ctc_loss.item() if args.ctc_weight > 0 else 0:.3f} lr {learning_rate(step - 1, args):.2e} {rate:.1f} samples/s", flush=True)
         out_of_time = args.max_minutes and time.time() - began > 60 * args.max_minutes
         if step % args.save_every == 0 or step == total or out_of_time or step == args.short_steps:
-            save(last, model, optimiser, step, args)
+            save(last, model, ctc, optimiser, step, args)
             if step == args.short_steps:
-                save(os.path.join(args.run, "short.pt"), model, optimiser, step, args)
+                save(os.path.join(args.run, "short.pt"), model, ctc, optimiser, step, args)
         if out_of_time:
             print(f"stopped at step {step} (time limit)", flush=True)
             return

