@@ -134,9 +134,8 @@ def main():
     mel = LogMel()
     model = SpeechModel(width=args.width, heads=args.heads, encoder_layers=args.encoder_layers,
                         decoder_layers=args.decoder_layers)
-    corpus_active = corpus.active
-    ctc = torch.nn.Linear(args.width, len(corpus_active) + 1)  # the last column is the CTC blank
-    named = list(model.named_parameters()) + list(ctc.named_parameters())
+    ctc = torch.nn.Linear(args.width, len(corpus.active) + 1)  # the last column is the CTC blank
+    named = list(model.named_parameters()) + (list(ctc.named_parameters()) if args.ctc_weight > 0 else [])
     decay = [p for n, p in named if p.requires_grad and p.dim() >= 2]
     other = [p for n, p in named if p.requires_grad and p.dim() < 2]
     optimiser = torch.optim.AdamW([{"params": decay, "weight_decay": 0.01}, {"params": other, "weight_decay": 0.0}],
