@@ -23,9 +23,9 @@ using velmora::dev::GreedyTranscriber;
 using velmora::dev::wordErrors;
 using velmora::test::dataPath;
 
-// Measured word error rates (percent) of the committed model on these twelve recordings through the
-// runtime, plus a margin of a word or two.
-const std::map<std::string, double> kWordErrorBound = {{"en", 100.0}, {"ru", 100.0}};
+// Word error rates (percent) measured on these twelve recordings through the runtime when the model
+// was committed (en 10 of 39 words, ru 10 of 31), plus two words of margin.
+const std::map<std::string, double> kWordErrorBound = {{"en", 31.0}, {"ru", 39.0}};
 
 struct Recording {
     std::string file, language, text;
