@@ -6,7 +6,8 @@ then fine-tuning on full, zero-padded 30 s windows as the runtime feeds them.
 Each step's batch and target forms follow from (seed, step) alone, and <run>/last.pt holds the model,
 the optimiser and the step, so a stopped run resumes where it stopped and gives the same result.
 Targets: [start-of-transcript, language, transcribe] then either no-timestamps and the text, or per
-segment <|start|> text <|end|>; then end-of-text. The token after transcribe is not scored (it is the
+segment <|start|> text <|end|> (the first start at the onset or, half the time, at <|0.00|>); then
+end-of-text. The token after transcribe is not scored (it is the
 caller's choice of form).
 
 An auxiliary CTC loss on the encoder output (a linear head over the same active ids, dropped at
@@ -51,13 +52,16 @@ class Corpus:
     def samples(self, item):
         return self.audio[item["offset"]: item["offset"] + item["length"]].astype(np.float32) / 32768.0
 
-    def target(self, item, timestamps):
+    def target(self, item, timestamps, from_zero=False):
+        """`from_zero` opens the first segment at <|0.00|>, the window's start, as a caller that
+        prefills that token asks for; otherwise at the speech onset."""
         prompt = [T.START_OF_TRANSCRIPT, T.LANGUAGE[item["lang"]], T.TRANSCRIBE]
         if not timestamps:
             return prompt + [T.NO_TIMESTAMPS] + self.tokens[item["text"]] + [T.END_OF_TEXT]
         out = prompt
-        for start, end, text in item["segments"]:
-            out = out + [T.TIME_BEGIN + round(start / 0.02)] + self.tokens[text] + [T.TIME_BEGIN + round(end / 0.02)]
+        for n, (start, end, text) in enumerate(item["segments"]):
+            opening = T.TIME_BEGIN if n == 0 and from_zero else T.TIME_BEGIN + round(start / 0.02)
+            out = out + [opening] + self.tokens[text] + [T.TIME_BEGIN + round(end / 0.02)]
         return out + [T.END_OF_TEXT]
 
 
@@ -74,7 +78,8 @@ def make_batch(corpus, rng, size, full, mel):
     for row, it in enumerate(items):
         x = corpus.samples(it)[: length]
         audio[row, : len(x)] = torch.from_numpy(x)
-    seqs = [corpus.target(it, bool(rng.random() < 0.5)) for it in items]
+    forms = rng.random((len(items), 2))
+    seqs = [corpus.target(it, bool(f[0] < 0.5), bool(f[1] < 0.5)) for it, f in zip(items, forms)]
     texts = [corpus.tokens[it["text"]] for it in items]
     width = max(map(len, seqs))
     tokens = torch.full((size, width), T.END_OF_TEXT, dtype=torch.long)
