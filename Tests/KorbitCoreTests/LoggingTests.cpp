@@ -1,5 +1,6 @@
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelState.hpp"
+#include "Support/SystemLogCapture.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -27,18 +28,11 @@ protected:
     void SetUp() override {
         Logging::updateLogLevel(Level::none);
         Logging::updateCallback(nullptr);
-        SystemLog::setMinimumType(LogType::debug);
-        SystemLog::setSink([this](const LogEntry& entry) {
-            std::lock_guard guard(mutex);
-            systemLog.push_back(entry);
-        });
     }
 
     void TearDown() override {
         Logging::updateLogLevel(Level::none);
         Logging::updateCallback(nullptr);
-        SystemLog::setSink({});
-        SystemLog::setMinimumType(LogType::info);
     }
 
     void installCallback() {
@@ -48,15 +42,10 @@ protected:
         });
     }
 
-    std::vector<std::string> systemTexts() {
-        std::lock_guard guard(mutex);
-        std::vector<std::string> texts;
-        for (const LogEntry& entry : systemLog) texts.push_back(entry.text);
-        return texts;
-    }
+    std::vector<std::string> systemTexts() const { return systemLog.lines(); }
 
+    velmora::test::SystemLogCapture systemLog{LogType::debug};
     std::mutex mutex;
-    std::vector<LogEntry> systemLog;
     std::vector<std::string> delivered;
 };
 
@@ -83,7 +72,7 @@ TEST_F(LoggingTest, SilentUntilALevelIsSet) {
     Logging::updateCallback(nullptr);
     Logging::error("e");
     EXPECT_TRUE(delivered.empty());
-    EXPECT_TRUE(systemLog.empty());
+    EXPECT_TRUE(systemLog.entries().empty());
 }
 
 TEST_F(LoggingTest, LevelFiltersMessagesByType) {
@@ -104,7 +93,7 @@ TEST_F(LoggingTest, LevelFiltersMessagesByType) {
         for (LogType type : {LogType::debug, LogType::info, LogType::standard, LogType::error, LogType::fault})
             Logging::shared().log(platform::log::logTypeName(type), " ", std::nullopt, type);
         EXPECT_EQ(systemTexts(), c.passing) << "level " << static_cast<int>(c.level);
-        for (const LogEntry& entry : systemLog) {
+        for (const LogEntry& entry : systemLog.entries()) {
             // Each entry keeps its own platform type (a fault stays a fault).
             EXPECT_EQ(entry.text, platform::log::logTypeName(entry.type));
             EXPECT_EQ(entry.subsystem, "com.korbit.korbitcore");
@@ -121,9 +110,10 @@ TEST_F(LoggingTest, StaticHelpersUseTheirOwnTypes) {
     Logging::debug("dropped");
     Logging::info("kept info");
     Logging::error("kept error");
-    ASSERT_EQ(systemLog.size(), 2u);
-    EXPECT_EQ(systemLog[0].type, LogType::info);
-    EXPECT_EQ(systemLog[1].type, LogType::error);
+    const auto entries = systemLog.entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].type, LogType::info);
+    EXPECT_EQ(entries[1].type, LogType::error);
 }
 
 TEST_F(LoggingTest, ItemsAreJoinedAndTerminated) {
@@ -163,7 +153,7 @@ TEST_F(LoggingTest, CallbackReplacesTheSystemLog) {
     Logging::info("to the host");
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(last, "to the host");
-    EXPECT_TRUE(systemLog.empty());
+    EXPECT_TRUE(systemLog.entries().empty());
 
     Logging::updateCallback(nullptr);
     EXPECT_FALSE(static_cast<bool>(Logging::shared().loggingCallback()));
@@ -174,7 +164,7 @@ TEST_F(LoggingTest, CallbackReplacesTheSystemLog) {
     // A debug message goes only where the system log records debug entries.
     SystemLog::setMinimumType(LogType::info);
     Logging::debug("not recorded");
-    EXPECT_EQ(systemLog.size(), 1u);
+    EXPECT_EQ(systemLog.entries().size(), 1u);
 }
 
 TEST_F(LoggingTest, CallbackMayLogAndReplaceItself) {

@@ -1,16 +1,14 @@
 #include "Support/LogCapture.hpp"
+#include "Support/SystemLogCapture.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <mutex>
 
 using namespace tremolan;
-using platform::log::LogEntry;
 using platform::log::LogType;
-using platform::log::SystemLog;
 
 TEST(WhisperError, EqualWhenCaseAndMessageAreEqual) {
     EXPECT_EQ(WhisperError::modelsUnavailable("x"), WhisperError::modelsUnavailable("x"));
@@ -31,28 +29,8 @@ TEST(WhisperError, ReadingTheDescriptionLogsTheMessageOnceAtErrorLevel) {
     EXPECT_EQ(log.count("Resource path does not exist /nowhere.wav"), 2);
 }
 
-namespace {
-
-class SignpostTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SystemLog::setSink([this](const LogEntry& entry) {
-            std::lock_guard guard(mutex);
-            entries.push_back(entry);
-        });
-    }
-    void TearDown() override {
-        SystemLog::setSink({});
-        SystemLog::setMinimumType(LogType::info);
-    }
-    std::mutex mutex;
-    std::vector<LogEntry> entries;
-};
-
-}  // namespace
-
-TEST_F(SignpostTest, IntervalsArePairedLinesAndASecondEndIsReported) {
-    SystemLog::setMinimumType(LogType::debug);
+TEST(Signpost, IntervalsArePairedLinesAndASecondEndIsReported) {
+    velmora::test::SystemLogCapture log(LogType::debug);
     auto& signposter = SpeechLog::AudioEncoding::signposter();
     auto interval = SpeechLog::beginSignpost(SpeechLog::encodeAudioInterval, signposter);
     EXPECT_TRUE(interval.isOpen);
@@ -60,6 +38,7 @@ TEST_F(SignpostTest, IntervalsArePairedLinesAndASecondEndIsReported) {
     EXPECT_FALSE(interval.isOpen);
     SpeechLog::endSignpost(SpeechLog::encodeAudioInterval, interval, signposter);
 
+    const auto entries = log.entries();
     ASSERT_EQ(entries.size(), 3u);
     for (const auto& entry : entries) {
         EXPECT_EQ(entry.subsystem, "com.korbit.tremolan");
@@ -71,8 +50,8 @@ TEST_F(SignpostTest, IntervalsArePairedLinesAndASecondEndIsReported) {
     EXPECT_EQ(entries[2].text, "signpost end EncodeAudio " + id + " [Error] Interval already ended");
 }
 
-TEST_F(SignpostTest, DisabledSignpostsStillHandOutUsableStates) {
-    SystemLog::setMinimumType(LogType::info);
+TEST(Signpost, DisabledSignpostsStillHandOutUsableStates) {
+    velmora::test::SystemLogCapture log(LogType::info);
     auto& signposter = SpeechLog::TranscribeTask::signposter();
     auto first = SpeechLog::beginSignpost(SpeechLog::transcribeAudioInterval, signposter);
     auto second = SpeechLog::beginSignpost(SpeechLog::decodeInterval, signposter);
@@ -81,6 +60,6 @@ TEST_F(SignpostTest, DisabledSignpostsStillHandOutUsableStates) {
     SpeechLog::endSignpost(SpeechLog::decodeInterval, second, signposter);
     SpeechLog::endSignpost(SpeechLog::transcribeAudioInterval, first, signposter);
     EXPECT_FALSE(first.isOpen);
-    EXPECT_TRUE(entries.empty());
+    EXPECT_TRUE(log.entries().empty());
     EXPECT_EQ(SpeechLog::FeatureExtractor::logger().category(), "FeatureExtractor");
 }

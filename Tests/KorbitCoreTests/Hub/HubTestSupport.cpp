@@ -28,20 +28,6 @@ std::string patternedBytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-CapturedLog::CapturedLog() {
-    platform::log::SystemLog::setSink([this](const platform::log::LogEntry& entry) {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(entry.text);
-    });
-}
-
-CapturedLog::~CapturedLog() { platform::log::SystemLog::setSink({}); }
-
-std::vector<std::string> CapturedLog::lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-}
-
 void HubTest::addFile(const std::string& repoId, const std::string& name, const std::string& contents,
                       const std::string& kind) {
     writeFile(root.path() / kind / repoId / name, contents);

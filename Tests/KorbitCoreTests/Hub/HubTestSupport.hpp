@@ -3,6 +3,7 @@
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 #include "Platform/Log/SystemLog.hpp"
+#include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestNetwork.hpp"
 
@@ -21,17 +22,7 @@ void settleNetworkState(bool connected);
 /// Deterministic bytes of a given size.
 std::string patternedBytes(std::size_t size, unsigned seed = 1);
 
-/// Collects the system log's entries while it lives.
-class CapturedLog {
-public:
-    CapturedLog();
-    ~CapturedLog();
-    std::vector<std::string> lines() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using CapturedLog = SystemLogCapture;
 
 /// A fake hub serving a temporary folder, a temporary cache, and clients with short waits.
 class HubTest : public ::testing::Test {
