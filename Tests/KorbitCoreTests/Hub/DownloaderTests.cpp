@@ -80,7 +80,16 @@ protected:
         return hub.endpoint() + "/owner/name/resolve/main/" + name;
     }
     void preparePartial(const std::string& contents = "") { writeFile(partial, contents); }
+    /// One transfer of `url` into the destination, its states read to the end.
+    Outcome fetch(const std::string& url, std::optional<std::int64_t> expected,
+                  std::optional<std::string> token = std::nullopt, std::int64_t chunk = kChunk) {
+        Downloader downloader(destination, partial, false, chunk, fast());
+        auto subscription = downloader.download(url, token, expected);
+        return readAll(subscription);
+    }
 };
+
+std::int64_t sizeOf(const std::string& contents) { return static_cast<std::int64_t>(contents.size()); }
 
 }  // namespace
 
@@ -88,9 +97,7 @@ TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
     std::string contents = velmora::test::patternedBytes(kChunk * 2 + 5);
     std::string url = serve(contents);
     preparePartial();
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, sizeOf(contents));
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(outcome.states.front().kind, DownloadState::Kind::notStarted);
     auto progress = outcome.progress();
@@ -111,9 +118,7 @@ TEST_F(DownloaderTest, TheDefaultChunkIsTenMebibytes) {
     std::string contents = velmora::test::patternedBytes(static_cast<std::size_t>(2 * chunk + 5));
     std::string url = serve(contents);
     preparePartial();
-    Downloader downloader(destination, partial, false, Downloader::kDefaultChunkSize, fast());
-    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, sizeOf(contents), std::nullopt, Downloader::kDefaultChunkSize);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
     auto progress = outcome.progress();
     ASSERT_EQ(progress.size(), 3u);
@@ -126,9 +131,7 @@ TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
     std::string contents = velmora::test::patternedBytes(16384);
     std::string url = serve(contents);
     preparePartial(contents.substr(0, 4096));
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, 16384);
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, 16384);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(outcome.progress(), std::vector<double>{0.25});
     EXPECT_EQ(readFile(destination), contents);
@@ -142,9 +145,7 @@ TEST_F(DownloaderTest, WithoutExpectedSizeReportsOnlyTheStartAndSkipsTheSizeChec
     std::string url = serve(contents);
     preparePartial();
     writeFile(destination, "an older copy");
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, std::nullopt);
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, std::nullopt);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(outcome.progress(), std::vector<double>{0.0});
     EXPECT_EQ(readFile(destination), contents);  // the older copy is replaced
@@ -155,9 +156,7 @@ TEST_F(DownloaderTest, RetriesABrokenBodyFromTheBytesOnDisk) {
     std::string url = serve(contents);
     hub.breakBody("file.bin", kChunk + 1000, 2);
     preparePartial();
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, sizeOf(contents));
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
     auto gets = hub.requests("/resolve/");
@@ -173,9 +172,7 @@ TEST_F(DownloaderTest, GivesUpAfterTheRetriesWithoutProgressAndKeepsThePartialFi
     std::string url = serve(contents);
     hub.breakBody("file.bin", 1000, 10);
     preparePartial();
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, sizeOf(contents));
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
     auto error = errorAs<TransportError>(outcome.last());
     ASSERT_TRUE(error);
@@ -190,9 +187,7 @@ TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
     std::string url = serve(contents);
     hub.ignoreRange(true);
     preparePartial(contents.substr(0, 5000));
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, sizeOf(contents));
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
     EXPECT_EQ(hub.requests("/resolve/").front().range, "bytes=5000-");
@@ -200,9 +195,7 @@ TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
     // Without an expected size the whole body still replaces what was there.
     fs::remove(destination);
     preparePartial("garbage that is not a start of the file");
-    Downloader again(destination, partial, false, kChunk, fast());
-    auto second = again.download(url, std::nullopt, std::nullopt);
-    ASSERT_EQ(readAll(second).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, std::nullopt).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
 }
 
@@ -210,9 +203,7 @@ TEST_F(DownloaderTest, APartialFileLongerThanTheFileStartsOver) {
     std::string contents = velmora::test::patternedBytes(3000);
     std::string url = serve(contents);
     preparePartial(velmora::test::patternedBytes(5000, 7));
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, 3000);
-    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, 3000).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
     EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
 }
@@ -223,9 +214,7 @@ TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
     // The partial file already holds every byte (the process stopped before the move).
     preparePartial(contents);
     {
-        Downloader downloader(destination, partial, false, kChunk, fast());
-        auto subscription = downloader.download(url, std::nullopt, 3000);
-        ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+        ASSERT_EQ(fetch(url, 3000).last().kind, DownloadState::Kind::completed);
         EXPECT_EQ(readFile(destination), contents);
         EXPECT_EQ(hub.requests("/resolve/").size(), 1u);
     }
@@ -235,9 +224,7 @@ TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
     preparePartial(contents.substr(0, 1000));
     hub.answerStatus("GET", "/resolve/", 416, 1);
     {
-        Downloader downloader(destination, partial, false, kChunk, fast());
-        auto subscription = downloader.download(url, std::nullopt, 3000);
-        ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+        ASSERT_EQ(fetch(url, 3000).last().kind, DownloadState::Kind::completed);
         EXPECT_EQ(readFile(destination), contents);
         auto gets = hub.requests("/resolve/");
         ASSERT_EQ(gets.size(), 2u);
@@ -245,9 +232,7 @@ TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
     }
     hub.answerStatus("GET", "/resolve/", 416, -1);
     preparePartial(contents.substr(0, 1000));
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, 3000);
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, 3000);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
     EXPECT_TRUE(errorAs<korbit::DownloadError>(outcome.last()));
 }
@@ -257,9 +242,7 @@ TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
     preparePartial();
     hub.answerStatus("GET", "/resolve/", 500, 1);
     {
-        Downloader downloader(destination, partial, false, kChunk, fast());
-        auto subscription = downloader.download(url, std::nullopt, 1000);
-        Outcome outcome = readAll(subscription);
+        Outcome outcome = fetch(url, 1000);
         ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
         auto error = errorAs<korbit::DownloadError>(outcome.last());
         ASSERT_TRUE(error);
@@ -268,10 +251,8 @@ TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
     }
     hub.clearRequests();
     hub.stallBeforeHead("/resolve/", 2s);
-    Downloader downloader(destination, partial, false, kChunk, fast());
     auto start = std::chrono::steady_clock::now();
-    auto subscription = downloader.download(url, std::nullopt, 1000);
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, 1000);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
     auto error = errorAs<TransportError>(outcome.last());
     ASSERT_TRUE(error);
@@ -285,9 +266,7 @@ TEST_F(DownloaderTest, AStallInTheBodyIsAnIdleTimeOutAndIsRetried) {
     std::string url = serve(contents);
     hub.stallMidBody("file.bin", kChunk + 10, 2s);
     preparePartial();
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, sizeOf(contents)).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
     auto gets = hub.requests("/resolve/");
     ASSERT_EQ(gets.size(), 2u);
@@ -303,7 +282,7 @@ TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
         Downloader::Timing slow = fast();
         slow.requestTimeout = 10s;
         Downloader downloader(destination, partial, false, kChunk, slow);
-        auto subscription = downloader.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
+        auto subscription = downloader.download(url, std::nullopt, sizeOf(contents));
         // Wait for the first chunk, then cancel while the server stalls.
         while (auto state = subscription.next()) {
             if (state->kind == DownloadState::Kind::downloading && state->progress > 0) break;
@@ -318,18 +297,14 @@ TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
     }
     EXPECT_EQ(Downloader::incompleteFileSize(partial), kChunk);
     EXPECT_EQ(Downloader::incompleteFileSize(cache / "missing"), 0);
-    Downloader resumed(destination, partial, false, kChunk, fast());
-    auto subscription = resumed.download(url, std::nullopt, static_cast<std::int64_t>(contents.size()));
-    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, sizeOf(contents)).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
     EXPECT_EQ(hub.requests("/resolve/").back().range, "bytes=" + std::to_string(kChunk) + "-");
 }
 
 TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
     std::string url = serve(velmora::test::patternedBytes(100));
-    Downloader downloader(destination, partial, false, kChunk, fast());
-    auto subscription = downloader.download(url, std::nullopt, 100);
-    Outcome outcome = readAll(subscription);
+    Outcome outcome = fetch(url, 100);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
     EXPECT_TRUE(errorAs<std::system_error>(outcome.last()));
     EXPECT_TRUE(hub.requests("/resolve/").empty());
@@ -340,9 +315,7 @@ TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
     std::string url = serve(contents, "big.bin");
     hub.setLargeFileThreshold(1 << 20);
     preparePartial();
-    Downloader downloader(destination, partial, false, Downloader::kDefaultChunkSize, fast());
-    auto subscription = downloader.download(url, "secret", static_cast<std::int64_t>(contents.size()));
-    ASSERT_EQ(readAll(subscription).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, sizeOf(contents), "secret", Downloader::kDefaultChunkSize).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(platform::crypto::Sha256::hex(readFile(destination)), FakeHub::sha256Of(root / "models/owner/name/big.bin"));
     auto requests = hub.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -353,9 +326,7 @@ TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
     // An empty token sends no header at all.
     hub.clearRequests();
     preparePartial();
-    Downloader again(destination, partial, false, Downloader::kDefaultChunkSize, fast());
-    auto second = again.download(url, std::string(), static_cast<std::int64_t>(contents.size()));
-    ASSERT_EQ(readAll(second).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, sizeOf(contents), std::string(), Downloader::kDefaultChunkSize).last().kind, DownloadState::Kind::completed);
     EXPECT_FALSE(hub.requests().front().authorization);
 }
 
