@@ -1,4 +1,3 @@
-#include "KorbitCore/ConcurrencyUtilities.hpp"
 #include "KorbitCore/EarlyStopActor.hpp"
 #include "KorbitCore/PropertyLock.hpp"
 #include "KorbitCore/UUID.hpp"
@@ -191,8 +190,4 @@ TEST(UUID, TextFormRoundTripsAndIdentifiersDiffer) {
     EXPECT_EQ(hashed.size(), 1000u);
     EXPECT_EQ(ordered.size(), 1000u);
     EXPECT_LT(UUID(UUID::Bytes{0x01}), UUID(UUID::Bytes{0x02}));
-}
-
-TEST(ConcurrencyUtilities, ActiveProcessorCount) {
-    EXPECT_GE(ConcurrencyUtilities::activeProcessorCount(), 1);
 }

@@ -8,12 +8,6 @@
 using namespace korbit;
 using platform::ml::MLMultiArrayDataType;
 
-TEST(Float16Scalars, DeclareTheirElementTypes) {
-    static_assert(static_cast<int>(MLShapedArrayScalar<Float16>::multiArrayDataType) == 65552);
-    static_assert(BNNSScalar<Float16>::bnnsDataType == BNNSDataType::float16);
-    EXPECT_EQ(static_cast<std::uint32_t>(BNNSScalar<Float16>::bnnsDataType), 0x10010u);
-}
-
 TEST(CoreMLExtensions, ComputeUnitTexts) {
     const std::pair<int, std::pair<const char*, const char*>> expected[] = {
         {0, {"cpuOnly", "CPU"}}, {1, {"cpuAndGPU", "GPU"}}, {2, {"all", "All"}},
