@@ -237,8 +237,9 @@ protected:
     std::atomic<int> failedWithLoaderError{0};
 
     void holdResolving() {
-        for (int i = 0; i < 200 && started < kCallers; ++i) std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(20ms);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (started < kCallers && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     void runCallers() {
         std::vector<std::thread> callers;

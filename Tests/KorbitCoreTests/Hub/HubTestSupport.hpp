@@ -24,7 +24,7 @@ std::string patternedBytes(std::size_t size, unsigned seed = 1);
 
 using CapturedLog = SystemLogCapture;
 
-/// A fake hub serving a temporary folder, a temporary cache, and clients with short waits.
+/// A fake hub serving a temporary folder, a temporary cache, and clients with short retry waits.
 class HubTest : public ::testing::Test {
 protected:
     TempDir root{"hubroot"};

@@ -125,8 +125,9 @@ TEST_F(TokenizerHubTest, FailuresReachTheCaller) {
 TEST_F(TokenizerHubTest, ATransportFailureOfTheProbeIsANetworkError) {
     addFile("owner/slow", "tokenizer.json", R"({"model": {"vocab": {}, "merges": []}})");
     HubApiWrapper impatient = client();
-    impatient.impl.timing.requestTimeout = std::chrono::milliseconds(100);
-    hub.stallBeforeHead("/owner/slow/resolve/main/tokenizer.json", std::chrono::milliseconds(600));
+    // Long enough for the listing on a busy machine; the probe's stall outlasts it ten times.
+    impatient.impl.timing.requestTimeout = std::chrono::seconds(1);
+    hub.stallBeforeHead("/owner/slow/resolve/main/tokenizer.json", std::chrono::seconds(10));
     try {
         LanguageModelConfigurationFromHub("owner/slow", "main", impatient).configurations();
         FAIL() << "expected an error";
