@@ -24,8 +24,8 @@ using velmora::dev::wordErrors;
 using velmora::test::dataPath;
 
 // Word error rates (percent) measured on these twelve recordings through the runtime when the model
-// was committed (en 10 of 39 words, ru 10 of 31), plus two words of margin.
-const std::map<std::string, double> kWordErrorBound = {{"en", 31.0}, {"ru", 39.0}};
+// was committed (en 8 of 39 words, ru 7 of 31), plus two words of margin.
+const std::map<std::string, double> kWordErrorBound = {{"en", 26.0}, {"ru", 29.0}};
 
 struct Recording {
     std::string file, language, text;
@@ -117,7 +117,9 @@ TEST_F(TestSpeechModel, TimestampModeEndsTheTextWithTheEndOfSpeech) {
         ASSERT_GE(tokens.back(), special.timeTokenBegin) << r.file;
         const double end = 0.02 * (tokens.back() - special.timeTokenBegin);
         EXPECT_NEAR(end, r.end, 0.3) << r.file;
-        EXPECT_LE(wordErrors(r.text, text(tokens)).edits, 2) << r.file << ": " << text(tokens);
+        // Both forms hear the same words, give or take one.
+        const int plainEdits = wordErrors(r.text, text(transcribe(r, false))).edits;
+        EXPECT_LE(wordErrors(r.text, text(tokens)).edits, plainEdits + 1) << r.file << ": " << text(tokens);
     }
 }
 
