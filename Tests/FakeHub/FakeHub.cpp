@@ -116,6 +116,7 @@ struct FakeHub::State {
     std::vector<StallFault> headStalls;
     std::vector<std::string> omitted;
     std::map<std::string, std::string> overrides;
+    std::map<std::string, bool> corrupt;
     std::map<std::string, std::string> renames;
     bool ignoreRange = false;
     std::vector<HubRequest> log;
@@ -360,6 +361,11 @@ struct FakeHub::State {
         }
         std::optional<BodyFault> breakFault = takeBodyFault(breaks, served.relative);
         std::optional<BodyFault> stallFault = takeBodyFault(stalls, served.relative);
+        bool flip;
+        {
+            std::lock_guard lock(mutex);
+            flip = corrupt.count(served.relative) && corrupt[served.relative];
+        }
         int fd = ::open(served.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             res.status = 500;
@@ -368,7 +374,7 @@ struct FakeHub::State {
         auto sent = std::make_shared<std::uint64_t>(0);
         res.set_content_provider(
             served.size - start, "application/octet-stream",
-            [this, fd, start, breakFault, stallFault, sent](std::size_t offset, std::size_t length,
+            [this, fd, start, breakFault, stallFault, flip, sent](std::size_t offset, std::size_t length,
                                                                    httplib::DataSink& sink) {
                 std::vector<char> buffer(std::min<std::size_t>(length, 256 * 1024));
                 std::size_t want = buffer.size();
@@ -383,6 +389,7 @@ struct FakeHub::State {
                 }
                 ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(start + offset));
                 if (n <= 0) return false;
+                if (flip && start + offset == 0) buffer[0] = static_cast<char>(buffer[0] ^ 0x5a);
                 if (!sink.write(buffer.data(), static_cast<std::size_t>(n))) return false;
                 *sent += static_cast<std::uint64_t>(n);
                 {
@@ -523,6 +530,11 @@ void FakeHub::stallMidBody(const std::string& file, std::uint64_t afterBytes, st
                            int times) {
     std::lock_guard lock(state_->mutex);
     state_->stalls[file] = BodyFault{afterBytes, delay, Counted{times}};
+}
+
+void FakeHub::corruptContent(const std::string& file, bool on) {
+    std::lock_guard lock(state_->mutex);
+    state_->corrupt[file] = on;
 }
 
 void FakeHub::renameRepository(const std::string& from, const std::string& to) {

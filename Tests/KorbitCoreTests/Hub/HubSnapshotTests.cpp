@@ -165,6 +165,19 @@ TEST_F(SnapshotTest, OfflineVerifiesEveryCachedFileFromTheCacheAlone) {
     EXPECT_FALSE(fs::exists(metadataFile("owner/name", "weights.bin")));
 }
 
+TEST_F(SnapshotTest, ContentThatBeliesItsDigestIsCaughtByTheOfflineCheck) {
+    // Online, a transfer is trusted once its size is right; the digest tag is checked offline.
+    hub.corruptContent("weights.bin");
+    HubApi client = makeHub();
+    fs::path folder = client.snapshot(repo, "main", {"weights.bin"});
+    std::string served = readFile(folder / "weights.bin");
+    ASSERT_EQ(served.size(), large.size());
+    EXPECT_NE(served, large);
+    client.useOfflineMode = true;
+    EXPECT_EQ(messageOf<EnvironmentError>([&] { client.snapshot(repo, "main", {}); }),
+              "File integrity check failed: Hash mismatch for weights.bin");
+}
+
 TEST_F(SnapshotTest, OfflineFailuresOfAnEmptyOrMissingRepository) {
     HubApi client = makeHub();
     client.useOfflineMode = true;
