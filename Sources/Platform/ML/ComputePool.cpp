@@ -138,4 +138,39 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
     if (error_) std::rethrow_exception(error_);
 }
 
+void ComputePool::parallelSteps(std::span<const std::size_t> counts,
+                                const std::function<void(std::size_t, std::size_t)>& body) {
+    struct alignas(64) Step {
+        std::atomic<std::size_t> next{0};
+        alignas(64) std::atomic<std::size_t> done{0};
+    };
+    std::vector<Step> steps(counts.size());
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;
+    std::mutex errorMutex;
+    parallelFor(static_cast<std::size_t>(threadCount()), [&](std::size_t) {
+        for (std::size_t s = 0; s < counts.size(); ++s) {
+            Step& step = steps[s];
+            const std::size_t count = counts[s];
+            // Look before taking: threads passing a finished step leave its counter's line alone.
+            while (step.next.load(std::memory_order_relaxed) < count) {
+                const std::size_t i = step.next.fetch_add(1, std::memory_order_relaxed);
+                if (i >= count) break;
+                if (!failed.load(std::memory_order_relaxed)) {
+                    try {
+                        body(s, i);
+                    } catch (...) {
+                        std::lock_guard lock(errorMutex);
+                        if (!error) error = std::current_exception();
+                        failed = true;
+                    }
+                }
+                step.done.fetch_add(1, std::memory_order_acq_rel);
+            }
+            waitUntil([&] { return step.done.load(std::memory_order_acquire) >= count; });
+        }
+    });
+    if (error) std::rethrow_exception(error);
+}
+
 }  // namespace platform::ml

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,13 @@ public:
     /// returns when all are done. A call from inside a task runs inline. The first exception thrown
     /// by a body is rethrown here after the others finish.
     void parallelFor(std::size_t count, const std::function<void(std::size_t)>& body);
+
+    /// Runs a chain of steps in one job: body(s, i) for every i in [0, counts[s]), step after step,
+    /// each step starting once the one before is complete. Every thread takes items of the current
+    /// step and then waits for the step's last item, so a chain of small steps costs one wake-up
+    /// of the workers, not one per step; a thread the system holds back joins where the others are.
+    /// The first exception is rethrown after the chain ends (later items are skipped).
+    void parallelSteps(std::span<const std::size_t> counts, const std::function<void(std::size_t, std::size_t)>& body);
 
 private:
     void workerLoop(std::size_t index);

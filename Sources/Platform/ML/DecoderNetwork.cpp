@@ -1,14 +1,22 @@
 // The text decoder, one token per call. The caller holds the key/value cache; the masks say which
 // cache columns count, and the update column always takes the freshly computed key and value.
+//
+// A token is a chain of matrix-vector products, so its time is that of reading the weights once
+// from memory. The one-row layers and the tied embedding stay in the bundle's precision in panels
+// laid out for that product (PackedMatrix), in one huge-page buffer; the cross-attention keys and
+// values of a window are kept in half precision, laid out the same way. One token runs as one job
+// on the compute pool: a chain of steps (projection, attention, normalisation, ...), each split
+// into many small items, so the workers wake once per token.
 
+#include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Kernels.hpp"
 #include "Platform/ML/Network.hpp"
+#include "Platform/ML/PackedMatrix.hpp"
 #include "Platform/ML/WeightReader.hpp"
 
-#include <cblas.h>
-
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -18,76 +26,133 @@ namespace {
 
 using kernels::LayerNormWeights;
 using kernels::Linear;
+using Element = PackedMatrix::Element;
+constexpr int kPanel = PackedMatrix::kPanel;
 
 // An additive padding value at or below this shuts a column out: its softmax weight would be below
-// float precision, and its (possibly stale, even non-finite) cache contents are never read.
+// float precision, and its (possibly stale, even non-finite) cache contents are never used.
 constexpr float kShutOut = -1000.0f;
+// Weight bytes one item of a product step streams: small enough that every thread gets several
+// items of the smallest layers, large enough that taking an item costs nothing next to it.
+constexpr std::size_t kItemBytes = 48 << 10;
+// Items of one cross-attention step (heads x frame blocks), about three per thread on 8 cores.
+constexpr int kCrossItems = 24;
+// At most this many panels per item, so that an item's outputs fit a buffer on the stack.
+constexpr int kMaxItemPanels = 16;
+
+int roundUp(int n, int to) { return (n + to - 1) / to * to; }
+
+/// A cache in dense half precision, the common layout, which the vector kernels read directly.
+bool denseHalf(const MLMultiArray& cache) {
+    return cache.dataType() == MLMultiArrayDataType::float16 && cache.strides()[3] == 1;
+}
+
+/// A one-row layer: packed weights and an optional bias.
+struct RowLayer {
+    PackedMatrix weight;
+    std::vector<float> bias;
+    int panelsPerItem = 1;
+
+    int items() const { return (weight.panels() + panelsPerItem - 1) / panelsPerItem; }
+    /// Panels [p0, p1) of item i.
+    std::pair<int, int> range(std::size_t i) const {
+        const int p0 = static_cast<int>(i) * panelsPerItem;
+        return {p0, std::min(weight.panels(), p0 + panelsPerItem)};
+    }
+};
 
 struct DecoderBlock {
     LayerNormWeights selfNorm;
-    Linear selfQKV;  // q, k, v stacked (q unscaled)
-    Linear selfOut;
+    RowLayer selfQKV;  // q, k, v stacked (q unscaled)
+    RowLayer selfOut;
     LayerNormWeights crossNorm;
-    Linear crossQuery;
+    RowLayer crossQuery;
     Linear crossKV;  // k, v stacked over the audio width; used once per encoder output
-    Linear crossOut;
+    RowLayer crossOut;
     LayerNormWeights mlpNorm;
-    Linear fc1, fc2;
+    RowLayer fc1, fc2;
 };
 
-/// A layer for one-row products: kept in half precision when the bundle stores it so.
-Linear rowLayer(const WeightReader& r, const std::string& prefix, int out, int in, bool withBias) {
-    Linear l;
-    l.out = out;
-    l.in = in;
-    if (r.storedAsHalf(prefix + ".weight")) l.weight16 = r.halves(prefix + ".weight", {out, in});
-    else l.weight = r.floats(prefix + ".weight", {out, in});
-    if (withBias) l.bias = r.floats(prefix + ".bias", {out});
-    return l;
-}
+/// What one step of a token does; `layer` says whose weights.
+enum class StepKind { embed, selfProject, selfAttend, selfOut, crossNorm, crossProject, crossAttend, crossCombine,
+                      crossOut, mlpNorm, fc1, fc2, nextNorm, logits };
 
-Linear stackRows(std::vector<Linear> parts, std::vector<bool> hasBias) {
-    Linear s;
-    s.in = parts[0].in;
-    const bool half = std::all_of(parts.begin(), parts.end(), [](const Linear& l) { return !l.weight16.empty(); });
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        auto& p = parts[i];
-        s.out += p.out;
-        if (half) {
-            s.weight16.insert(s.weight16.end(), p.weight16.begin(), p.weight16.end());
-        } else {
-            if (!p.weight16.empty()) {
-                p.weight.resize(p.weight16.size());
-                convertHalfToFloat(p.weight16.data(), p.weight.data(), p.weight16.size());
-            }
-            s.weight.insert(s.weight.end(), p.weight.begin(), p.weight.end());
-        }
-        if (hasBias[i]) s.bias.insert(s.bias.end(), p.bias.begin(), p.bias.end());
-        else s.bias.insert(s.bias.end(), static_cast<std::size_t>(p.out), 0.0f);
-    }
-    return s;
-}
+struct Step {
+    StepKind kind;
+    int layer;
+};
 
 class DecoderNetwork final : public Network {
 public:
     DecoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where) : p_(m.hparams) {
         WeightReader r(file, where);
         const int d = p_.nTextState, da = p_.nAudioState;
-        alignmentOutput_ = false;
+        heads_ = p_.nTextHead;
+        headWidth_ = d / heads_;
         for (const auto& o : m.outputs) alignmentOutput_ = alignmentOutput_ || o.name == "alignment_heads_weights";
-        tokens_ = rowLayer(r, "model.decoder.embed_tokens", p_.nVocab, d, false);
+        alignmentHeads_ = p_.effectiveAlignmentHeads();
+
+        // Every one-row layer in one buffer, so that all of them sit on huge pages.
+        struct Slot {
+            RowLayer* layer;
+            int rows, columns;
+            std::vector<std::string> parts;  // tensors stacked by rows
+        };
+        std::vector<Slot> slots;
+        blocks_.resize(static_cast<std::size_t>(p_.nTextLayer));
+        slots.push_back({&tokens_, p_.nVocab, d, {"model.decoder.embed_tokens"}});
+        for (int l = 0; l < p_.nTextLayer; ++l) {
+            const std::string prefix = "model.decoder.layers." + std::to_string(l);
+            DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
+            slots.push_back({&b.selfQKV, 3 * d, d,
+                             {prefix + ".self_attn.q_proj", prefix + ".self_attn.k_proj", prefix + ".self_attn.v_proj"}});
+            slots.push_back({&b.selfOut, d, d, {prefix + ".self_attn.out_proj"}});
+            slots.push_back({&b.crossQuery, d, d, {prefix + ".encoder_attn.q_proj"}});
+            slots.push_back({&b.crossOut, d, d, {prefix + ".encoder_attn.out_proj"}});
+            slots.push_back({&b.fc1, 4 * d, d, {prefix + ".fc1"}});
+            slots.push_back({&b.fc2, d, 4 * d, {prefix + ".fc2"}});
+        }
+        // Half precision where the bundle stores it so; a layer stacked from parts only when all are.
+        std::vector<Element> elements;
+        std::size_t total = 0;
+        for (const auto& s : slots) {
+            const bool half = std::all_of(s.parts.begin(), s.parts.end(),
+                                          [&](const std::string& n) { return r.storedAsHalf(n + ".weight"); });
+            elements.push_back(half ? Element::float16 : Element::float32);
+            total += PackedMatrix::storageBytes(elements.back(), s.rows, s.columns);
+        }
+        weights_ = AlignedBuffer(total);
+        std::size_t offset = 0;
+        const int threads = ComputePool::shared().threadCount();
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            const Slot& s = slots[i];
+            RowLayer& layer = *s.layer;
+            layer.weight = PackedMatrix(elements[i], s.rows, s.columns, weights_.data() + offset);
+            offset += layer.weight.bytes();
+            const int rowsPerPart = s.rows / static_cast<int>(s.parts.size());
+            for (std::size_t k = 0; k < s.parts.size(); ++k)
+                r.pack(s.parts[k] + ".weight", rowsPerPart, s.columns, layer.weight, static_cast<int>(k) * rowsPerPart);
+            const std::size_t panelBytes = layer.weight.bytes() / static_cast<std::size_t>(layer.weight.panels());
+            const int fair = (layer.weight.panels() + threads - 1) / threads;
+            layer.panelsPerItem =
+                std::clamp(static_cast<int>(kItemBytes / panelBytes), 1, std::min(kMaxItemPanels, std::max(1, fair)));
+        }
+        auto biases = [&](const std::string& prefix, bool has, int rows) {
+            return has ? r.floats(prefix + ".bias", {rows}) : std::vector<float>(static_cast<std::size_t>(rows), 0.0f);
+        };
         positions_ = r.floats("model.decoder.embed_positions.weight", {p_.nTextCtx, d});
         for (int l = 0; l < p_.nTextLayer; ++l) {
             const std::string prefix = "model.decoder.layers." + std::to_string(l);
-            DecoderBlock b;
+            DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
             b.selfNorm = r.layerNorm(prefix + ".self_attn_layer_norm", d);
-            b.selfQKV = stackRows({rowLayer(r, prefix + ".self_attn.q_proj", d, d, true),
-                                   rowLayer(r, prefix + ".self_attn.k_proj", d, d, false),
-                                   rowLayer(r, prefix + ".self_attn.v_proj", d, d, true)},
-                                  {true, false, true});
-            b.selfOut = rowLayer(r, prefix + ".self_attn.out_proj", d, d, true);
+            b.selfQKV.bias = biases(prefix + ".self_attn.q_proj", true, d);
+            const auto kBias = biases(prefix + ".self_attn.k_proj", false, d);
+            const auto vBias = biases(prefix + ".self_attn.v_proj", true, d);
+            b.selfQKV.bias.insert(b.selfQKV.bias.end(), kBias.begin(), kBias.end());
+            b.selfQKV.bias.insert(b.selfQKV.bias.end(), vBias.begin(), vBias.end());
+            b.selfOut.bias = biases(prefix + ".self_attn.out_proj", true, d);
             b.crossNorm = r.layerNorm(prefix + ".encoder_attn_layer_norm", d);
-            b.crossQuery = rowLayer(r, prefix + ".encoder_attn.q_proj", d, d, true);
+            b.crossQuery.bias = biases(prefix + ".encoder_attn.q_proj", true, d);
             Linear ck = r.linear(prefix + ".encoder_attn.k_proj", d, da, false);
             Linear cv = r.linear(prefix + ".encoder_attn.v_proj", d, da, true);
             b.crossKV.out = 2 * d;
@@ -96,14 +161,58 @@ public:
             b.crossKV.weight.insert(b.crossKV.weight.end(), cv.weight.begin(), cv.weight.end());
             b.crossKV.bias.assign(static_cast<std::size_t>(d), 0.0f);
             b.crossKV.bias.insert(b.crossKV.bias.end(), cv.bias.begin(), cv.bias.end());
-            b.crossOut = rowLayer(r, prefix + ".encoder_attn.out_proj", d, d, true);
+            b.crossOut.bias = biases(prefix + ".encoder_attn.out_proj", true, d);
             b.mlpNorm = r.layerNorm(prefix + ".final_layer_norm", d);
-            b.fc1 = rowLayer(r, prefix + ".fc1", 4 * d, d, true);
-            b.fc2 = rowLayer(r, prefix + ".fc2", d, 4 * d, true);
-            blocks_.push_back(std::move(b));
+            b.fc1.bias = biases(prefix + ".fc1", true, 4 * d);
+            b.fc2.bias = biases(prefix + ".fc2", true, d);
         }
         finalNorm_ = r.layerNorm("model.decoder.layer_norm", d);
-        alignmentHeads_ = p_.effectiveAlignmentHeads();
+
+        // The chain of steps of one token.
+        steps_.push_back({StepKind::embed, 0});
+        for (int l = 0; l < p_.nTextLayer; ++l)
+            for (StepKind k : {StepKind::selfProject, StepKind::selfAttend, StepKind::selfOut, StepKind::crossNorm,
+                               StepKind::crossProject, StepKind::crossAttend, StepKind::crossCombine, StepKind::crossOut,
+                               StepKind::mlpNorm, StepKind::fc1, StepKind::fc2, StepKind::nextNorm})
+                steps_.push_back({k, l});
+        steps_.push_back({StepKind::logits, 0});
+
+        // Cross-attention: keys [frames x head width] and values transposed [head width x frames] per
+        // layer and head, in half precision; scores and outputs in frame blocks, so that every thread
+        // has work whatever the number of heads. The blocks do not depend on the thread count, so
+        // neither do the results.
+        const int w = p_.nAudioCtx;
+        framePanels_ = (w + kPanel - 1) / kPanel;
+        frameBlocks_ = std::clamp((kCrossItems + heads_ - 1) / heads_, 1, std::max(1, framePanels_ / 4));
+        panelsPerBlock_ = (framePanels_ + frameBlocks_ - 1) / frameBlocks_;
+        frameBlocks_ = (framePanels_ + panelsPerBlock_ - 1) / panelsPerBlock_;
+        const std::size_t keyBytes = PackedMatrix::storageBytes(Element::float16, w, headWidth_);
+        const std::size_t valueBytes = PackedMatrix::storageBytes(Element::float16, headWidth_, w);
+        cross_.buffer = AlignedBuffer(static_cast<std::size_t>(p_.nTextLayer) * heads_ * (keyBytes + valueBytes));
+        offset = 0;
+        for (int i = 0; i < p_.nTextLayer * heads_; ++i) {
+            cross_.keys.emplace_back(Element::float16, w, headWidth_, cross_.buffer.data() + offset);
+            offset += keyBytes;
+            cross_.values.emplace_back(Element::float16, headWidth_, w, cross_.buffer.data() + offset);
+            offset += valueBytes;
+        }
+
+        // Scratch of one token; outputs of products are padded to whole panels.
+        const int s = p_.kvLength;
+        x_.assign(static_cast<std::size_t>(d), 0.0f);
+        h_.assign(static_cast<std::size_t>(d), 0.0f);
+        qkv_.assign(static_cast<std::size_t>(roundUp(3 * d, kPanel)), 0.0f);
+        attended_.assign(static_cast<std::size_t>(d), 0.0f);
+        query_.assign(static_cast<std::size_t>(roundUp(d, kPanel)), 0.0f);
+        hidden_.assign(static_cast<std::size_t>(roundUp(4 * d, kPanel)), 0.0f);
+        headScores_.assign(static_cast<std::size_t>(heads_) * s, 0.0f);
+        headWeights_.assign(static_cast<std::size_t>(heads_) * s, 0.0f);
+        frameScores_.assign(static_cast<std::size_t>(heads_) * framePanels_ * kPanel, 0.0f);
+        blockOutputs_.assign(static_cast<std::size_t>(heads_) * frameBlocks_ * roundUp(headWidth_, kPanel), 0.0f);
+        blockMaxima_.assign(static_cast<std::size_t>(heads_) * frameBlocks_, 0.0f);
+        blockSums_.assign(static_cast<std::size_t>(heads_) * frameBlocks_, 0.0f);
+        blockScales_.assign(static_cast<std::size_t>(heads_) * frameBlocks_, 0.0f);
+        alignment_.assign(static_cast<std::size_t>(w), 0.0f);
     }
 
     std::set<MLMultiArrayDataType> alternativeTypes(const std::string& name) const override {
@@ -116,12 +225,13 @@ public:
     }
 
     std::map<std::string, MLMultiArray> predict(const MLFeatureProvider& inputs) override {
-        const int d = p_.nTextState, heads = p_.nTextHead, dh = d / heads, s = p_.kvLength, w = p_.nAudioCtx;
+        const int s = p_.kvLength, w = p_.nAudioCtx;
         const MLMultiArray ids = *inputs.multiArray("input_ids");
         const MLMultiArray length = *inputs.multiArray("cache_length");
-        const MLMultiArray keyCache = *inputs.multiArray("key_cache");
-        const MLMultiArray valueCache = *inputs.multiArray("value_cache");
         const MLMultiArray encoder = *inputs.multiArray("encoder_output_embeds");
+        Token t;
+        t.keyCache = *inputs.multiArray("key_cache");
+        t.valueCache = *inputs.multiArray("value_cache");
 
         const double tokenValue = ids.value(std::int64_t{0});
         if (!(tokenValue >= 0 && tokenValue < p_.nVocab))
@@ -131,196 +241,319 @@ public:
         if (!(positionValue >= 0 && positionValue < p_.nTextCtx))
             throw MLModelError("Input \"cache_length\" holds " + std::to_string(static_cast<long long>(positionValue)) +
                                ", outside the " + std::to_string(p_.nTextCtx) + " positions of the decoder");
-        const int token = static_cast<int>(tokenValue), position = static_cast<int>(positionValue);
+        t.token = static_cast<int>(tokenValue);
+        t.position = static_cast<int>(positionValue);
 
-        std::vector<float> padding(static_cast<std::size_t>(s)), update(static_cast<std::size_t>(s));
-        readAsFloats(*inputs.multiArray("decoder_key_padding_mask"), padding.data());
+        t.padding.resize(static_cast<std::size_t>(s));
+        std::vector<float> update(static_cast<std::size_t>(s));
+        readAsFloats(*inputs.multiArray("decoder_key_padding_mask"), t.padding.data());
         readAsFloats(*inputs.multiArray("kv_cache_update_mask"), update.data());
         // Columns that take part, and whether each reads the cache or the fresh key/value.
-        std::vector<int> columns;
-        std::vector<char> fresh;
-        int lastCacheColumn = -1;
+        t.fromCache.assign(static_cast<std::size_t>(s), 0);
         for (int j = 0; j < s; ++j) {
-            if (!(padding[j] > kShutOut)) continue;
-            columns.push_back(j);
-            fresh.push_back(update[j] != 0.0f);
-            if (update[j] == 0.0f) lastCacheColumn = j;
+            if (!(t.padding[j] > kShutOut)) continue;
+            t.columns.push_back(j);
+            t.fresh.push_back(update[j] != 0.0f);
+            if (update[j] == 0.0f) {
+                t.fromCache[j] = 1;
+                t.cacheColumns = j + 1;
+            }
         }
+        t.keep.resize(static_cast<std::size_t>(s));
+        for (int j = 0; j < s; ++j) t.keep[j] = t.fromCache[j] ? ~std::uint32_t{0} : 0;
 
-        const CrossCache& cross = crossAttentionCache(encoder);
+        updateCrossAttention(encoder);
 
-        std::vector<float> x(static_cast<std::size_t>(d));
-        embedToken(token, x.data());
-        for (int c = 0; c < d; ++c) x[c] += positions_[static_cast<std::size_t>(position) * d + c];
-
-        const std::int64_t e = static_cast<std::int64_t>(p_.nTextLayer) * d;
+        const std::int64_t e = static_cast<std::int64_t>(p_.nTextLayer) * p_.nTextState;
         MLMultiArray keyUpdates({1, e, 1, 1}, MLMultiArrayDataType::float16);
         MLMultiArray valueUpdates({1, e, 1, 1}, MLMultiArrayDataType::float16);
-        std::vector<float> alignment(static_cast<std::size_t>(w), 0.0f);
-        std::vector<float> h(static_cast<std::size_t>(d)), qkv(static_cast<std::size_t>(3 * d)),
-            attended(static_cast<std::size_t>(d)), q(static_cast<std::size_t>(d)), hidden(static_cast<std::size_t>(4 * d));
-        std::vector<std::vector<float>> headAlignment(static_cast<std::size_t>(heads));
-        auto& pool = ComputePool::shared();
-        const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
+        MLMultiArray logits({1, 1, p_.nVocab}, MLMultiArrayDataType::float16);
+        t.keyOut = reinterpret_cast<std::uint16_t*>(keyUpdates.mutableData<Float16>());
+        t.valueOut = reinterpret_cast<std::uint16_t*>(valueUpdates.mutableData<Float16>());
+        t.logits = reinterpret_cast<std::uint16_t*>(logits.mutableData<Float16>());
+        std::fill(alignment_.begin(), alignment_.end(), 0.0f);
 
-        auto* keyOut = reinterpret_cast<std::uint16_t*>(keyUpdates.mutableData<Float16>());
-        auto* valueOut = reinterpret_cast<std::uint16_t*>(valueUpdates.mutableData<Float16>());
-        for (int l = 0; l < p_.nTextLayer; ++l) {
-            const DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
-            // Self-attention, one task per head: its query, key and value rows, then attention over
-            // the admitted columns.
-            kernels::layerNormRow(x.data(), d, b.selfNorm, h.data());
-            pool.parallelFor(static_cast<std::size_t>(heads), [&](std::size_t hd) {
-                const int c0 = static_cast<int>(hd) * dh;
-                float* qh = qkv.data() + c0;
-                float* kNew = qkv.data() + d + c0;
-                float* vNew = qkv.data() + 2 * d + c0;
-                kernels::linearRows(b.selfQKV, c0, c0 + dh, h.data(), qh);
-                kernels::linearRows(b.selfQKV, d + c0, d + c0 + dh, h.data(), kNew);
-                kernels::linearRows(b.selfQKV, 2 * d + c0, 2 * d + c0 + dh, h.data(), vNew);
-                for (int c = 0; c < dh; ++c) qh[c] *= scale;
-                convertFloatToHalf(kNew, keyOut + l * d + c0, static_cast<std::size_t>(dh));
-                convertFloatToHalf(vNew, valueOut + l * d + c0, static_cast<std::size_t>(dh));
-
-                const std::size_t n = columns.size();
-                thread_local std::vector<float> keys, values, row, scores;
-                keys.assign(static_cast<std::size_t>(dh) * n, 0.0f);
-                values.assign(static_cast<std::size_t>(dh) * n, 0.0f);
-                row.resize(static_cast<std::size_t>(lastCacheColumn + 1));
-                for (int c = 0; c < dh; ++c) {
-                    const std::int64_t channel = static_cast<std::int64_t>(l) * d + c0 + c;
-                    if (lastCacheColumn >= 0) {
-                        readCacheRow(keyCache, channel, lastCacheColumn + 1, row.data());
-                        for (std::size_t i = 0; i < n; ++i)
-                            keys[c * n + i] = fresh[i] ? kNew[c] : row[static_cast<std::size_t>(columns[i])];
-                        readCacheRow(valueCache, channel, lastCacheColumn + 1, row.data());
-                        for (std::size_t i = 0; i < n; ++i)
-                            values[c * n + i] = fresh[i] ? vNew[c] : row[static_cast<std::size_t>(columns[i])];
-                    } else {
-                        for (std::size_t i = 0; i < n; ++i) {
-                            keys[c * n + i] = kNew[c];
-                            values[c * n + i] = vNew[c];
-                        }
-                    }
-                }
-                float* out = attended.data() + c0;
-                if (n == 0) {  // every column shut out: nothing to attend to
-                    std::fill(out, out + dh, 0.0f);
-                    return;
-                }
-                scores.assign(n, 0.0f);
-                for (int c = 0; c < dh; ++c) {
-                    const float qc = qh[c];
-                    const float* kr = keys.data() + c * n;
-                    for (std::size_t i = 0; i < n; ++i) scores[i] += qc * kr[i];
-                }
-                for (std::size_t i = 0; i < n; ++i) scores[i] += padding[static_cast<std::size_t>(columns[i])];
-                kernels::softmaxInPlace(scores.data(), n);
-                for (int c = 0; c < dh; ++c) {
-                    const float* vr = values.data() + c * n;
-                    float acc = 0.0f;
-                    for (std::size_t i = 0; i < n; ++i) acc += scores[i] * vr[i];
-                    out[c] = acc;
-                }
-            });
-            kernels::linearVector(attended.data(), b.selfOut, x.data(), true);
-
-            // Cross-attention over the encoder frames, one task per head: its query rows, then
-            // attention over the cached keys and values of this window.
-            kernels::layerNormRow(x.data(), d, b.crossNorm, h.data());
-            pool.parallelFor(static_cast<std::size_t>(heads), [&](std::size_t hd) {
-                float* qh = q.data() + hd * dh;
-                kernels::linearRows(b.crossQuery, static_cast<int>(hd) * dh, static_cast<int>(hd + 1) * dh, h.data(), qh);
-                for (int c = 0; c < dh; ++c) qh[c] *= scale;
-                const float* k = cross.keys[l].data() + hd * static_cast<std::size_t>(w) * dh;
-                const float* v = cross.values[l].data() + hd * static_cast<std::size_t>(w) * dh;
-                auto& p = headAlignment[hd];
-                p.resize(static_cast<std::size_t>(w));
-                cblas_sgemv(CblasRowMajor, CblasNoTrans, w, dh, 1.0f, k, dh, qh, 1, 0.0f, p.data(), 1);
-                kernels::softmaxInPlace(p.data(), p.size());
-                cblas_sgemv(CblasRowMajor, CblasTrans, w, dh, 1.0f, v, dh, p.data(), 1, 0.0f,
-                            attended.data() + hd * dh, 1);
-            });
-            if (alignmentOutput_)
-                for (auto [al, ah] : alignmentHeads_)
-                    if (al == l)
-                        for (int f = 0; f < w; ++f) alignment[f] += headAlignment[static_cast<std::size_t>(ah)][f];
-            kernels::linearVector(attended.data(), b.crossOut, x.data(), true);
-
-            kernels::layerNormRow(x.data(), d, b.mlpNorm, h.data());
-            kernels::linearVector(h.data(), b.fc1, hidden.data(), false, true);
-            kernels::linearVector(hidden.data(), b.fc2, x.data(), true);
-        }
-        kernels::layerNormRow(x.data(), d, finalNorm_, h.data());
-
-        std::vector<float> logits(static_cast<std::size_t>(p_.nVocab));
-        kernels::linearVector(h.data(), tokens_, logits.data());
-        MLMultiArray logitsArray({1, 1, p_.nVocab}, MLMultiArrayDataType::float16);
-        convertFloatToHalf(logits.data(), reinterpret_cast<std::uint16_t*>(logitsArray.mutableData<Float16>()),
-                           logits.size());
+        std::vector<std::size_t> counts;
+        counts.reserve(steps_.size());
+        for (const Step& step : steps_) counts.push_back(itemCount(step));
+        ComputePool::shared().parallelSteps(counts, [&](std::size_t step, std::size_t item) { run(steps_[step], item, t); });
 
         std::map<std::string, MLMultiArray> out{
-            {"logits", logitsArray}, {"key_cache_updates", keyUpdates}, {"value_cache_updates", valueUpdates}};
+            {"logits", logits}, {"key_cache_updates", keyUpdates}, {"value_cache_updates", valueUpdates}};
         if (alignmentOutput_) {
             MLMultiArray weights({1, w}, MLMultiArrayDataType::float16);
             const float inv = alignmentHeads_.empty() ? 0.0f : 1.0f / static_cast<float>(alignmentHeads_.size());
-            for (auto& a : alignment) a *= inv;
-            convertFloatToHalf(alignment.data(), reinterpret_cast<std::uint16_t*>(weights.mutableData<Float16>()),
-                               alignment.size());
+            for (auto& a : alignment_) a *= inv;
+            convertFloatToHalf(alignment_.data(), reinterpret_cast<std::uint16_t*>(weights.mutableData<Float16>()),
+                               alignment_.size());
             out.emplace("alignment_heads_weights", weights);
         }
         return out;
     }
 
 private:
+    /// The inputs and outputs of the token being decoded.
+    struct Token {
+        int token = 0, position = 0;
+        MLMultiArray keyCache, valueCache;
+        std::vector<float> padding;
+        std::vector<int> columns;         // admitted columns
+        std::vector<char> fresh;          // per admitted column: takes the fresh key/value
+        std::vector<char> fromCache;      // per cache column: admitted and read from the cache
+        std::vector<std::uint32_t> keep;  // the same as all-ones bit masks
+        int cacheColumns = 0;             // columns [0, cacheColumns) hold every one read from the cache
+        std::uint16_t* keyOut = nullptr;
+        std::uint16_t* valueOut = nullptr;
+        std::uint16_t* logits = nullptr;
+    };
+
     struct CrossCache {
+        bool valid = false;
         std::uint64_t storage = 0;
         std::uint64_t generation = 0;
         const void* data = nullptr;
-        std::vector<float> source;  // the encoder output they were computed from, [channel x frame]
-        std::vector<std::vector<float>> keys, values;  // per layer [head][frame][head width]
+        // The encoder output they were computed from: its raw bytes when it is dense, else its
+        // values as floats.
+        MLMultiArrayDataType sourceType = MLMultiArrayDataType::float32;
+        bool sourceRaw = false;
+        std::vector<std::byte> source;
+        AlignedBuffer buffer;
+        std::vector<PackedMatrix> keys;    // per layer and head: [frames x head width]
+        std::vector<PackedMatrix> values;  // per layer and head, transposed: [head width x frames]
     };
 
-    void embedToken(int token, float* x) const {
-        const std::size_t d = static_cast<std::size_t>(p_.nTextState);
-        if (!tokens_.weight16.empty()) convertHalfToFloat(tokens_.weight16.data() + token * d, x, d);
-        else std::memcpy(x, tokens_.weight.data() + token * d, d * sizeof(float));
+    std::size_t itemCount(const Step& step) const {
+        const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
+        switch (step.kind) {
+            case StepKind::selfProject: return static_cast<std::size_t>(b.selfQKV.items());
+            case StepKind::selfAttend: return static_cast<std::size_t>(heads_);
+            case StepKind::selfOut: return static_cast<std::size_t>(b.selfOut.items());
+            case StepKind::crossProject: return static_cast<std::size_t>(b.crossQuery.items());
+            case StepKind::crossAttend: return static_cast<std::size_t>(heads_ * frameBlocks_);
+            case StepKind::crossOut: return static_cast<std::size_t>(b.crossOut.items());
+            case StepKind::fc1: return static_cast<std::size_t>(b.fc1.items());
+            case StepKind::fc2: return static_cast<std::size_t>(b.fc2.items());
+            case StepKind::logits: return static_cast<std::size_t>(tokens_.items());
+            default: return 1;
+        }
     }
 
-    /// Reads columns [0, count) of one channel row of a [1, E, 1, S] cache into floats.
-    static void readCacheRow(const MLMultiArray& cache, std::int64_t channel, int count, float* out) {
+    void run(const Step& step, std::size_t item, const Token& t) {
+        const int d = p_.nTextState;
+        const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
+        switch (step.kind) {
+            case StepKind::embed:
+                tokens_.weight.readRow(t.token, x_.data());
+                for (int c = 0; c < d; ++c) x_[c] += positions_[static_cast<std::size_t>(t.position) * d + c];
+                kernels::layerNormRow(x_.data(), d, blocks_[0].selfNorm, h_.data());
+                return;
+            case StepKind::selfProject: return project(b.selfQKV, item, h_.data(), qkv_.data(), false);
+            case StepKind::selfAttend: return selfAttend(step.layer, static_cast<int>(item), t);
+            case StepKind::selfOut: return addProduct(b.selfOut, item, attended_.data(), x_.data());
+            case StepKind::crossNorm: return kernels::layerNormRow(x_.data(), d, b.crossNorm, h_.data());
+            case StepKind::crossProject:
+                return project(b.crossQuery, item, h_.data(), query_.data(), false,
+                               1.0f / std::sqrt(static_cast<float>(headWidth_)));
+            case StepKind::crossAttend:
+                return crossAttend(step.layer, static_cast<int>(item) / frameBlocks_, static_cast<int>(item) % frameBlocks_);
+            case StepKind::crossCombine: return crossCombine(step.layer);
+            case StepKind::crossOut: return addProduct(b.crossOut, item, attended_.data(), x_.data());
+            case StepKind::mlpNorm: return kernels::layerNormRow(x_.data(), d, b.mlpNorm, h_.data());
+            case StepKind::fc1: return project(b.fc1, item, h_.data(), hidden_.data(), true);
+            case StepKind::fc2: return addProduct(b.fc2, item, hidden_.data(), x_.data());
+            case StepKind::nextNorm: {
+                const bool last = step.layer + 1 == p_.nTextLayer;
+                return kernels::layerNormRow(x_.data(), d,
+                                             last ? finalNorm_ : blocks_[static_cast<std::size_t>(step.layer) + 1].selfNorm,
+                                             h_.data());
+            }
+            case StepKind::logits: return writeLogits(item, t);
+        }
+    }
+
+    /// out[rows of item] = W in + b, then GELU or scaled; `out` is padded to whole panels.
+    static void project(const RowLayer& layer, std::size_t item, const float* in, float* out, bool gelu,
+                        float scale = 1.0f) {
+        const auto [p0, p1] = layer.range(item);
+        float* y = out + static_cast<std::size_t>(p0) * kPanel;
+        layer.weight.multiply(p0, p1, 0, layer.weight.columns(), in, y);
+        const int r0 = p0 * kPanel, r1 = std::min(layer.weight.rows(), p1 * kPanel);
+        for (int r = r0; r < r1; ++r) out[r] = (out[r] + layer.bias[static_cast<std::size_t>(r)]) * scale;
+        if (gelu) kernels::geluInPlace(out + r0, static_cast<std::size_t>(r1 - r0));
+    }
+
+    /// x[rows of item] += W in + b (the residual connections).
+    static void addProduct(const RowLayer& layer, std::size_t item, const float* in, float* x) {
+        const auto [p0, p1] = layer.range(item);
+        float y[kMaxItemPanels * kPanel];
+        layer.weight.multiply(p0, p1, 0, layer.weight.columns(), in, y);
+        const int r0 = p0 * kPanel, r1 = std::min(layer.weight.rows(), p1 * kPanel);
+        for (int r = r0; r < r1; ++r) x[r] += y[r - r0] + layer.bias[static_cast<std::size_t>(r)];
+    }
+
+    void writeLogits(std::size_t item, const Token& t) const {
+        const auto [p0, p1] = tokens_.range(item);
+        float y[kMaxItemPanels * kPanel];
+        tokens_.weight.multiply(p0, p1, 0, tokens_.weight.columns(), h_.data(), y);
+        const int r0 = p0 * kPanel, r1 = std::min(p_.nVocab, p1 * kPanel);
+        convertFloatToHalf(y, t.logits + r0, static_cast<std::size_t>(r1 - r0));
+    }
+
+    /// One head of self-attention: its new key/value column, then attention over the admitted
+    /// columns, reading the caller's cache where the masks say so and the fresh key/value elsewhere.
+    void selfAttend(int layer, int head, const Token& t) {
+        const int d = p_.nTextState, dh = headWidth_, s = p_.kvLength;
+        const int c0 = head * dh;
+        float* q = qkv_.data() + c0;
+        const float* kNew = qkv_.data() + d + c0;
+        const float* vNew = qkv_.data() + 2 * d + c0;
+        const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
+        for (int c = 0; c < dh; ++c) q[c] *= scale;
+        convertFloatToHalf(kNew, t.keyOut + layer * d + c0, static_cast<std::size_t>(dh));
+        convertFloatToHalf(vNew, t.valueOut + layer * d + c0, static_cast<std::size_t>(dh));
+
+        float* out = attended_.data() + c0;
+        const std::size_t n = t.columns.size();
+        if (n == 0) {  // every column shut out: nothing to attend to
+            std::fill(out, out + dh, 0.0f);
+            return;
+        }
+        const int m = t.cacheColumns;
+        float* scores = headScores_.data() + static_cast<std::size_t>(head) * s;
+        float* weights = headWeights_.data() + static_cast<std::size_t>(head) * s;
+        const std::int64_t channel0 = static_cast<std::int64_t>(layer) * d + c0;
+        // Scores of columns [0, m): only those read from the cache are used below.
+        cacheProduct(t.keyCache, channel0, m, q, scores, t);
+        const float freshScore = kernels::dot(q, kNew, static_cast<std::size_t>(dh));
+        thread_local std::vector<float> admitted;
+        admitted.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const int j = t.columns[i];
+            admitted[i] = (t.fresh[i] ? freshScore : scores[j]) + t.padding[static_cast<std::size_t>(j)];
+        }
+        kernels::softmaxInPlace(admitted.data(), n);
+        std::fill(weights, weights + m, 0.0f);
+        float freshWeight = 0.0f;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (t.fresh[i]) freshWeight += admitted[i];
+            else weights[t.columns[i]] = admitted[i];
+        }
+        cacheValues(t.valueCache, channel0, m, weights, out, t);
+        for (int c = 0; c < dh; ++c) out[c] += freshWeight * vNew[c];
+    }
+
+    /// scores[j] = sum over the head's channels c of q[c] key[c][j], for cache columns j < m.
+    void cacheProduct(const MLMultiArray& cache, std::int64_t channel0, int m, const float* q, float* scores,
+                      const Token& t) const {
+        const int dh = headWidth_;
+        if (m == 0) return;
         const auto& st = cache.strides();
-        const std::int64_t base = channel * st[1];
-        if (st[3] == 1 && cache.dataType() == MLMultiArrayDataType::float16) {
-            convertHalfToFloat(reinterpret_cast<const std::uint16_t*>(cache.data<Float16>()) + base, out,
-                               static_cast<std::size_t>(count));
-        } else if (st[3] == 1 && cache.dataType() == MLMultiArrayDataType::float32) {
-            std::memcpy(out, cache.data<float>() + base, sizeof(float) * static_cast<std::size_t>(count));
-        } else {
-            for (int j = 0; j < count; ++j) out[j] = static_cast<float>(cache.value(base + j * st[3]));
+        if (denseHalf(cache)) {
+            const auto* k = reinterpret_cast<const std::uint16_t*>(cache.data<Float16>()) + channel0 * st[1];
+            const auto stride = static_cast<std::size_t>(st[1]);
+            // Whole panels of 16 columns while they stay inside a row; the rest one by one.
+            const int panels = roundUp(m, kPanel) <= st[1] ? (m + kPanel - 1) / kPanel : m / kPanel;
+            products::halfPanels(k, stride, kPanel, panels, 0, dh, q, scores, bestVectorPath());
+            for (int j = panels * kPanel; j < m; ++j) {
+                float sum = 0.0f;
+                for (int c = 0; c < dh; ++c) sum += q[c] * halfBitsToFloat(k[c * stride + j]);
+                scores[j] = sum;
+            }
+            return;
+        }
+        std::fill(scores, scores + m, 0.0f);
+        for (int c = 0; c < dh; ++c)
+            for (int j = 0; j < m; ++j)
+                if (t.fromCache[j]) scores[j] += q[c] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
+    }
+
+    /// out[c] = sum over cache columns j < m of weights[j] value[c][j]; columns not read from the
+    /// cache add nothing, whatever they hold.
+    void cacheValues(const MLMultiArray& cache, std::int64_t channel0, int m, const float* weights, float* out,
+                     const Token& t) const {
+        const int dh = headWidth_;
+        std::fill(out, out + dh, 0.0f);
+        if (m == 0) return;
+        const auto& st = cache.strides();
+        if (denseHalf(cache)) {
+            const auto* v = reinterpret_cast<const std::uint16_t*>(cache.data<Float16>()) + channel0 * st[1];
+            products::halfRowsKept(v, static_cast<std::size_t>(st[1]), dh, m, weights, t.keep.data(), out,
+                                   bestVectorPath());
+            return;
+        }
+        for (int c = 0; c < dh; ++c)
+            for (int j = 0; j < m; ++j)
+                if (t.fromCache[j]) out[c] += weights[j] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
+    }
+
+    /// One block of frames of one head: scores, their exponentials relative to the block's maximum,
+    /// and the block's weighted sum of values; crossCombine joins the blocks.
+    void crossAttend(int layer, int head, int block) {
+        const int w = p_.nAudioCtx, dh = headWidth_;
+        const std::size_t hb = static_cast<std::size_t>(head) * frameBlocks_ + block;
+        const PackedMatrix& keys = cross_.keys[static_cast<std::size_t>(layer) * heads_ + head];
+        const PackedMatrix& values = cross_.values[static_cast<std::size_t>(layer) * heads_ + head];
+        const int p0 = block * panelsPerBlock_, p1 = std::min(framePanels_, p0 + panelsPerBlock_);
+        const int f0 = p0 * kPanel, f1 = std::min(w, p1 * kPanel);
+        float* scores = frameScores_.data() + static_cast<std::size_t>(head) * framePanels_ * kPanel;
+        float* q = query_.data() + static_cast<std::size_t>(head) * dh;
+        keys.multiply(p0, p1, 0, dh, q, scores + f0);
+        blockSums_[hb] = kernels::exponentiate(scores + f0, static_cast<std::size_t>(f1 - f0), blockMaxima_[hb]);
+        values.multiply(0, values.panels(), f0, f1, scores, blockOutputs_.data() + hb * roundUp(dh, kPanel));
+    }
+
+    /// Joins the frame blocks of every head into the attended vector; adds the alignment heads'
+    /// weights of this layer.
+    void crossCombine(int layer) {
+        const int dh = headWidth_, w = p_.nAudioCtx, stride = roundUp(dh, kPanel);
+        for (int head = 0; head < heads_; ++head) {
+            const std::size_t first = static_cast<std::size_t>(head) * frameBlocks_;
+            float m = -INFINITY;
+            for (int b = 0; b < frameBlocks_; ++b) m = std::max(m, blockMaxima_[first + b]);
+            float total = 0.0f;
+            float* factor = blockScales_.data() + first;
+            float* out = attended_.data() + static_cast<std::size_t>(head) * dh;
+            std::fill(out, out + dh, 0.0f);
+            for (int b = 0; b < frameBlocks_; ++b) {
+                factor[b] = std::exp(blockMaxima_[first + b] - m);
+                total += factor[b] * blockSums_[first + b];
+                const float* part = blockOutputs_.data() + (first + b) * stride;
+                for (int c = 0; c < dh; ++c) out[c] += factor[b] * part[c];
+            }
+            const float inv = 1.0f / total;
+            for (int c = 0; c < dh; ++c) out[c] *= inv;
+            if (!alignmentOutput_) continue;
+            for (auto [al, ah] : alignmentHeads_) {
+                if (al != layer || ah != head) continue;
+                // The scores now hold each block's exponentials: scale them to probabilities.
+                const float* e = frameScores_.data() + static_cast<std::size_t>(head) * framePanels_ * kPanel;
+                const int span = panelsPerBlock_ * kPanel;
+                for (int b = 0; b < frameBlocks_; ++b) {
+                    const int f0 = b * span, f1 = std::min(w, f0 + span);
+                    kernels::addScaled(e + f0, factor[b] * inv, alignment_.data() + f0, static_cast<std::size_t>(f1 - f0));
+                }
+            }
         }
     }
 
     /// Keys and values of every layer's cross-attention for one encoder output, computed once and
     /// reused while the same array comes back unwritten. An array that was written to, or another
-    /// array, is compared by contents first: equal contents reuse the cache.
-    const CrossCache& crossAttentionCache(const MLMultiArray& encoder) {
-        if (cross_.storage == encoder.storageIdentifier() && cross_.generation == encoder.generation() &&
+    /// array, is compared by contents first: equal contents reuse them.
+    void updateCrossAttention(const MLMultiArray& encoder) {
+        if (cross_.valid && cross_.storage == encoder.storageIdentifier() && cross_.generation == encoder.generation() &&
             cross_.data == encoder.bytes())
-            return cross_;
-        const int d = p_.nTextState, da = p_.nAudioState, w = p_.nAudioCtx, heads = p_.nTextHead, dh = d / heads;
-        std::vector<float> channels(static_cast<std::size_t>(da) * w);
-        readAsFloats(encoder, channels.data());
-        if (!cross_.keys.empty() && channels.size() == cross_.source.size() &&
-            std::memcmp(channels.data(), cross_.source.data(), channels.size() * sizeof(float)) == 0) {
+            return;
+        if (cross_.valid && sameSource(encoder)) {
             cross_.storage = encoder.storageIdentifier();
             cross_.generation = encoder.generation();
             cross_.data = encoder.bytes();
-            return cross_;
+            return;
         }
-        cross_.storage = 0;
-        cross_.keys.clear();
-        cross_.values.clear();
+        cross_.valid = false;
+        const int d = p_.nTextState, da = p_.nAudioState, w = p_.nAudioCtx, dh = headWidth_;
+        std::vector<float> channels(static_cast<std::size_t>(da) * w);
+        readAsFloats(encoder, channels.data());
+        keepSource(encoder, channels);
         std::vector<float> frames(channels.size());  // [frame x channel]
         auto& pool = ComputePool::shared();
         pool.parallelFor(static_cast<std::size_t>((w + 63) / 64), [&](std::size_t fb) {
@@ -328,38 +561,86 @@ private:
                 for (int f = static_cast<int>(fb) * 64; f < std::min(w, static_cast<int>(fb) * 64 + 64); ++f)
                     frames[static_cast<std::size_t>(f) * da + c] = channels[static_cast<std::size_t>(c) * w + f];
         });
-        cross_.source = std::move(channels);
-        cross_.keys.resize(blocks_.size());
-        cross_.values.resize(blocks_.size());
         std::vector<float> kv(static_cast<std::size_t>(w) * 2 * d);
         for (std::size_t l = 0; l < blocks_.size(); ++l) {
             kernels::linear(frames.data(), da, w, blocks_[l].crossKV, kv.data(), 2 * static_cast<std::size_t>(d));
-            auto& keys = cross_.keys[l];
-            auto& values = cross_.values[l];
-            keys.resize(static_cast<std::size_t>(w) * d);
-            values.resize(static_cast<std::size_t>(w) * d);
-            pool.parallelFor(static_cast<std::size_t>(heads), [&](std::size_t hd) {
-                for (int f = 0; f < w; ++f) {
-                    const float* src = kv.data() + static_cast<std::size_t>(f) * 2 * d + hd * dh;
-                    std::memcpy(keys.data() + (hd * w + f) * dh, src, sizeof(float) * dh);
-                    std::memcpy(values.data() + (hd * w + f) * dh, src + d, sizeof(float) * dh);
+            pool.parallelFor(static_cast<std::size_t>(heads_), [&](std::size_t hd) {
+                PackedMatrix& keys = cross_.keys[l * heads_ + hd];
+                PackedMatrix& values = cross_.values[l * heads_ + hd];
+                for (int f = 0; f < w; ++f) keys.setRow(f, kv.data() + static_cast<std::size_t>(f) * 2 * d + hd * dh);
+                std::vector<float> row(static_cast<std::size_t>(w));
+                for (int c = 0; c < dh; ++c) {
+                    const float* src = kv.data() + d + hd * dh + c;
+                    for (int f = 0; f < w; ++f) row[f] = src[static_cast<std::size_t>(f) * 2 * d];
+                    values.setRow(c, row.data());
                 }
             });
         }
         cross_.storage = encoder.storageIdentifier();
         cross_.generation = encoder.generation();
         cross_.data = encoder.bytes();
-        return cross_;
+        cross_.valid = true;
+    }
+
+    /// Remembers the encoder output the cross-attention cache is computed from.
+    void keepSource(const MLMultiArray& encoder, const std::vector<float>& asFloats) {
+        const auto type = encoder.dataType();
+        cross_.sourceType = type;
+        cross_.sourceRaw = encoder.isContiguous() && (type == MLMultiArrayDataType::float16 || type == MLMultiArrayDataType::float32);
+        if (cross_.sourceRaw) {
+            const std::size_t bytes = static_cast<std::size_t>(encoder.count()) * (type == MLMultiArrayDataType::float16 ? 2 : 4);
+            const auto* p = static_cast<const std::byte*>(encoder.bytes());
+            cross_.source.assign(p, p + bytes);
+        } else {
+            const auto* p = reinterpret_cast<const std::byte*>(asFloats.data());
+            cross_.source.assign(p, p + asFloats.size() * sizeof(float));
+        }
+    }
+
+    /// Whether an encoder output holds what the cache was computed from (compared on all threads).
+    bool sameSource(const MLMultiArray& encoder) const {
+        const auto type = encoder.dataType();
+        const bool raw = encoder.isContiguous() && (type == MLMultiArrayDataType::float16 || type == MLMultiArrayDataType::float32);
+        if (raw != cross_.sourceRaw || (raw && type != cross_.sourceType)) return false;
+        std::vector<float> converted;
+        const std::byte* p;
+        if (raw) {
+            p = static_cast<const std::byte*>(encoder.bytes());
+        } else {
+            converted.resize(static_cast<std::size_t>(encoder.count()));
+            readAsFloats(encoder, converted.data());
+            p = reinterpret_cast<const std::byte*>(converted.data());
+        }
+        const std::size_t bytes = raw ? static_cast<std::size_t>(encoder.count()) * (type == MLMultiArrayDataType::float16 ? 2 : 4)
+                                      : converted.size() * sizeof(float);
+        if (bytes != cross_.source.size()) return false;
+        constexpr std::size_t chunk = 64 << 10;
+        std::atomic<bool> differ{false};
+        ComputePool::shared().parallelFor((bytes + chunk - 1) / chunk, [&](std::size_t i) {
+            if (differ.load(std::memory_order_relaxed)) return;
+            const std::size_t begin = i * chunk, n = std::min(chunk, bytes - begin);
+            if (std::memcmp(p + begin, cross_.source.data() + begin, n) != 0) differ = true;
+        });
+        return !differ;
     }
 
     Hyperparameters p_;
+    int heads_ = 1, headWidth_ = 1;
     bool alignmentOutput_ = false;
     std::vector<std::pair<int, int>> alignmentHeads_;
-    Linear tokens_;
+    AlignedBuffer weights_;
+    RowLayer tokens_;  // the tied embedding: the token rows and the output projection
     std::vector<float> positions_;
     std::vector<DecoderBlock> blocks_;
     LayerNormWeights finalNorm_;
+    std::vector<Step> steps_;
+
+    int framePanels_ = 1, frameBlocks_ = 1, panelsPerBlock_ = 1;
     CrossCache cross_;
+
+    std::vector<float> x_, h_, qkv_, attended_, query_, hidden_;
+    std::vector<float> headScores_, headWeights_;
+    std::vector<float> frameScores_, blockOutputs_, blockMaxima_, blockSums_, blockScales_, alignment_;
 };
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include "Platform/ML/ComputePool.hpp"
 
-#include "Platform/ML/Float16.hpp"
 
 #include <cblas.h>
 
@@ -98,8 +97,7 @@ VELMORA_CLONES void geluInPlace(float* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) x[i] = geluOne(x[i]);
 }
 
-VELMORA_CLONES void softmaxInPlace(float* x, std::size_t n) {
-    if (n == 0) return;
+VELMORA_CLONES float exponentiate(float* x, std::size_t n, float& maximum) {
     // Sixteen running lanes so that the reductions vectorise without reassociation.
     constexpr std::size_t L = 16;
     float lanes[L];
@@ -123,8 +121,31 @@ VELMORA_CLONES void softmaxInPlace(float* x, std::size_t n) {
         sum += x[i];
     }
     for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
-    const float inv = 1.0f / sum;
-    for (i = 0; i < n; ++i) x[i] *= inv;
+    maximum = m;
+    return sum;
+}
+
+VELMORA_CLONES void softmaxInPlace(float* x, std::size_t n) {
+    if (n == 0) return;
+    float m;
+    const float inv = 1.0f / exponentiate(x, n, m);
+    for (std::size_t i = 0; i < n; ++i) x[i] *= inv;
+}
+
+VELMORA_CLONES float dot(const float* a, const float* b, std::size_t n) {
+    constexpr std::size_t L = 16;
+    float lanes[L] = {};
+    std::size_t i = 0;
+    for (; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) lanes[j] += a[i + j] * b[i + j];
+    float sum = 0.0f;
+    for (; i < n; ++i) sum += a[i] * b[i];
+    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
+    return sum;
+}
+
+VELMORA_CLONES void addScaled(const float* x, float a, float* y, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) y[i] += a * x[i];
 }
 
 void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {
@@ -155,141 +176,6 @@ void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, floa
             }
             if (gelu) geluInPlace(row, static_cast<std::size_t>(n));
         }
-    });
-}
-
-#if defined(__x86_64__)
-// GCC 12's AVX-512 intrinsics start from an "undefined" register and warn about it spuriously.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-__attribute__((target("avx512f"))) static inline float sum16(__m512 v) {
-    const __m256 lo = _mm512_castps512_ps256(v);
-    const __m256 hi = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(v), 1));
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, _mm256_add_ps(lo, hi));
-    return ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
-}
-
-__attribute__((target("avx512f"))) static void halfMatVecAvx512(const std::uint16_t* w, int rows, int in,
-                                                                 const float* x, float* y) {
-    int r = 0;
-    const int whole = in / 16 * 16;
-    for (; r + 4 <= rows; r += 4) {
-        const std::uint16_t* w0 = w + static_cast<std::size_t>(r) * in;
-        const std::uint16_t* w1 = w0 + in;
-        const std::uint16_t* w2 = w1 + in;
-        const std::uint16_t* w3 = w2 + in;
-        __m512 a0 = _mm512_setzero_ps(), a1 = _mm512_setzero_ps(), a2 = _mm512_setzero_ps(), a3 = _mm512_setzero_ps();
-        for (int i = 0; i < whole; i += 16) {
-            const __m512 xv = _mm512_loadu_ps(x + i);
-            a0 = _mm512_fmadd_ps(_mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w0 + i))), xv, a0);
-            a1 = _mm512_fmadd_ps(_mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w1 + i))), xv, a1);
-            a2 = _mm512_fmadd_ps(_mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w2 + i))), xv, a2);
-            a3 = _mm512_fmadd_ps(_mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w3 + i))), xv, a3);
-        }
-        float s0 = sum16(a0), s1 = sum16(a1), s2 = sum16(a2),
-              s3 = sum16(a3);
-        for (int i = whole; i < in; ++i) {
-            s0 += halfBitsToFloat(w0[i]) * x[i];
-            s1 += halfBitsToFloat(w1[i]) * x[i];
-            s2 += halfBitsToFloat(w2[i]) * x[i];
-            s3 += halfBitsToFloat(w3[i]) * x[i];
-        }
-        y[r] = s0;
-        y[r + 1] = s1;
-        y[r + 2] = s2;
-        y[r + 3] = s3;
-    }
-    for (; r < rows; ++r) {
-        const std::uint16_t* w0 = w + static_cast<std::size_t>(r) * in;
-        __m512 a0 = _mm512_setzero_ps();
-        for (int i = 0; i < whole; i += 16)
-            a0 = _mm512_fmadd_ps(_mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(w0 + i))),
-                                 _mm512_loadu_ps(x + i), a0);
-        float s0 = sum16(a0);
-        for (int i = whole; i < in; ++i) s0 += halfBitsToFloat(w0[i]) * x[i];
-        y[r] = s0;
-    }
-}
-
-#pragma GCC diagnostic pop
-
-__attribute__((target("avx2,fma,f16c"))) static void halfMatVecAvx2(const std::uint16_t* w, int rows, int in,
-                                                                    const float* x, float* y) {
-    const int whole = in / 8 * 8;
-    for (int r = 0; r < rows; ++r) {
-        const std::uint16_t* w0 = w + static_cast<std::size_t>(r) * in;
-        __m256 a0 = _mm256_setzero_ps();
-        for (int i = 0; i < whole; i += 8)
-            a0 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(w0 + i))),
-                                 _mm256_loadu_ps(x + i), a0);
-        alignas(32) float lanes[8];
-        _mm256_store_ps(lanes, a0);
-        float s0 = ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
-        for (int i = whole; i < in; ++i) s0 += halfBitsToFloat(w0[i]) * x[i];
-        y[r] = s0;
-    }
-}
-#endif
-
-void halfMatrixVector(const std::uint16_t* w, int rows, int in, const float* x, float* y) {
-#if defined(__x86_64__)
-    static const int level = [] {
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f")) return 2;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c")) return 1;
-        return 0;
-    }();
-    if (level == 2) return halfMatVecAvx512(w, rows, in, x, y);
-    if (level == 1) return halfMatVecAvx2(w, rows, in, x, y);
-#endif
-    std::vector<float> row(static_cast<std::size_t>(in));
-    for (int r = 0; r < rows; ++r) {
-        convertHalfToFloat(w + static_cast<std::size_t>(r) * in, row.data(), row.size());
-        float s = 0.0f;
-        for (int i = 0; i < in; ++i) s += row[i] * x[i];
-        y[r] = s;
-    }
-}
-
-void linearRows(const Linear& layer, int r0, int r1, const float* x, float* y) {
-    if (!layer.weight16.empty()) {
-        halfMatrixVector(layer.weight16.data() + static_cast<std::size_t>(r0) * layer.in, r1 - r0, layer.in, x, y);
-    } else {
-        cblas_sgemv(CblasRowMajor, CblasNoTrans, r1 - r0, layer.in, 1.0f,
-                    layer.weight.data() + static_cast<std::size_t>(r0) * layer.in, layer.in, x, 1, 0.0f, y, 1);
-    }
-    if (!layer.bias.empty())
-        for (int r = r0; r < r1; ++r) y[r - r0] += layer.bias[static_cast<std::size_t>(r)];
-}
-
-void linearVector(const float* x, const Linear& layer, float* y, bool accumulate, bool gelu) {
-    auto& pool = ComputePool::shared();
-    // Rows in chunks of whole cache lines of output; each chunk streams its part of W once.
-    const bool half = !layer.weight16.empty();
-    const long bytes = static_cast<long>(layer.out) * layer.in * (half ? 2 : 4);
-    const int chunks = bytes < (256 << 10) ? 1 : std::min(pool.threadCount() * 4, std::max(1, layer.out / 16));
-    const int step = ((layer.out + chunks - 1) / chunks + 15) / 16 * 16;
-    const int count = (layer.out + step - 1) / step;
-    pool.parallelFor(static_cast<std::size_t>(count), [&](std::size_t i) {
-        const int r0 = static_cast<int>(i) * step;
-        const int r1 = std::min(layer.out, r0 + step);
-        if (half) {
-            float local[64];
-            for (int q = r0; q < r1; q += 64) {
-                const int n = std::min(64, r1 - q);
-                halfMatrixVector(layer.weight16.data() + static_cast<std::size_t>(q) * layer.in, n, layer.in, x, local);
-                for (int t = 0; t < n; ++t) y[q + t] = accumulate ? y[q + t] + local[t] : local[t];
-            }
-        } else {
-            cblas_sgemv(CblasRowMajor, CblasNoTrans, r1 - r0, layer.in, 1.0f,
-                        layer.weight.data() + static_cast<std::size_t>(r0) * layer.in, layer.in, x, 1,
-                        accumulate ? 1.0f : 0.0f, y + r0, 1);
-        }
-        if (!layer.bias.empty())
-            for (int r = r0; r < r1; ++r) y[r] += layer.bias[r];
-        if (gelu) geluInPlace(y + r0, static_cast<std::size_t>(r1 - r0));
     });
 }
 

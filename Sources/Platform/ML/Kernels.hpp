@@ -12,13 +12,9 @@ namespace platform::ml::kernels {
 struct Linear {
     int out = 0;
     int in = 0;
-    std::vector<float> weight;          // Float32 [out x in]; used by the matrix-matrix path
-    std::vector<std::uint16_t> weight16;  // the same in half precision; when present the one-row path reads it
-    std::vector<float> bias;            // empty when the layer has none
+    std::vector<float> weight;  // Float32 [out x in]
+    std::vector<float> bias;    // empty when the layer has none
 };
-
-/// y[rows] = W[rows x in] x for half-precision W (F16C/AVX-512 when the CPU has them).
-void halfMatrixVector(const std::uint16_t* w, int rows, int in, const float* x, float* y);
 
 struct LayerNormWeights {
     std::vector<float> gamma;
@@ -30,12 +26,6 @@ struct LayerNormWeights {
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy,
             bool accumulate = false, bool gelu = false);
 
-/// y[0 .. r1-r0) = rows [r0, r1) of W x + b, on the calling thread (half or Float32 weights).
-void linearRows(const Linear& layer, int r0, int r1, const float* x, float* y);
-
-/// y[out] = W x + b (one row), spread over the pool. With accumulate, added to y.
-void linearVector(const float* x, const Linear& layer, float* y, bool accumulate = false, bool gelu = false);
-
 /// Row-wise layer normalisation (eps 1e-5) of rows x width values.
 void layerNorm(const float* x, int rows, int width, const LayerNormWeights& w, float* y);
 void layerNormRow(const float* x, int width, const LayerNormWeights& w, float* y);
@@ -44,6 +34,12 @@ void layerNormRow(const float* x, int width, const LayerNormWeights& w, float* y
 void geluInPlace(float* x, std::size_t n);
 /// In place: exp(x - max) / sum over n values.
 void softmaxInPlace(float* x, std::size_t n);
+/// In place: x = exp(x - max) over n > 0 values; returns the sum and stores the maximum.
+float exponentiate(float* x, std::size_t n, float& maximum);
+/// Sum of a[i] b[i] over n values.
+float dot(const float* a, const float* b, std::size_t n);
+/// y[i] += a x[i] over n values.
+void addScaled(const float* x, float a, float* y, std::size_t n);
 /// In place exp of n values (accurate to a few ulp; inputs below -87 give 0).
 void expInPlace(float* x, std::size_t n);
 

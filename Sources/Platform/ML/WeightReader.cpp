@@ -45,6 +45,26 @@ std::vector<std::uint16_t> WeightReader::halves(const std::string& name, const s
     return out;
 }
 
+void WeightReader::pack(const std::string& name, int rows, int columns, PackedMatrix& into, int firstRow) const {
+    const TensorView& t = view(name, {rows, columns});
+    const std::size_t n = static_cast<std::size_t>(columns);
+    // The mapped data need not be aligned for its element type: each row is copied out first.
+    if (t.dataType == TensorDataType::F16) {
+        std::vector<std::uint16_t> row(n);
+        for (int r = 0; r < rows; ++r) {
+            std::memcpy(row.data(), t.data + r * n * 2, n * 2);
+            into.setRow(firstRow + r, row.data());
+        }
+    } else {
+        std::vector<float> row(n);
+        for (int r = 0; r < rows; ++r) {
+            std::memcpy(row.data(), t.data + r * n * 4, n * 4);
+            into.setRow(firstRow + r, row.data());
+        }
+    }
+    file_.release(t);
+}
+
 kernels::Linear WeightReader::linear(const std::string& prefix, int out, int in, bool withBias) const {
     kernels::Linear l;
     l.out = out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Platform/ML/Kernels.hpp"
+#include "Platform/ML/PackedMatrix.hpp"
 #include "Platform/ML/Safetensors.hpp"
 
 #include <cstdint>
@@ -19,6 +20,8 @@ public:
     /// Half-precision bits of a tensor (converted when stored as Float32).
     std::vector<std::uint16_t> halves(const std::string& name, const std::vector<std::int64_t>& shape) const;
     bool storedAsHalf(const std::string& name) const;
+    /// Copies "<name>" [rows x columns] into rows [firstRow, firstRow + rows) of a packed matrix.
+    void pack(const std::string& name, int rows, int columns, PackedMatrix& into, int firstRow = 0) const;
 
     /// "<prefix>.weight" [out x in] and, when withBias, "<prefix>.bias" [out].
     kernels::Linear linear(const std::string& prefix, int out, int in, bool withBias) const;

@@ -1,0 +1,35 @@
+#pragma once
+
+// Products of a matrix in half precision (or Float32) with a Float32 vector: the decoder's work on
+// every token. Hand-vectorised for AVX-512 and for AVX2 + FMA + F16C, chosen when the program
+// starts; a portable path runs everywhere else.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform::ml {
+
+/// The instruction sets a product can run on.
+enum class VectorPath { portable, avx2, avx512 };
+/// The best path this CPU offers; products use it unless a test asks for another.
+VectorPath bestVectorPath();
+
+namespace products {
+
+/// Panels of 16 outputs: for p < panels and r < 16,
+///   y[16 p + r] = sum over c in [c0, c1) of w[p panelStride + c columnStride + r] x[c].
+/// With columnStride 16 the panel is read front to back (PackedMatrix); a larger stride reads 16
+/// adjacent columns of a row-major matrix, giving the product with its transpose.
+void halfPanels(const std::uint16_t* w, std::size_t columnStride, std::size_t panelStride, int panels, int c0, int c1,
+                const float* x, float* y, VectorPath path);
+void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStride, int panels, int c0, int c1,
+                 const float* x, float* y, VectorPath path);
+
+/// Row-major rows of half-precision values, columns [0, n) where keep[j] is all ones:
+///   y[r] = sum over kept j of w[r stride + j] x[j], for r < rows.
+/// Columns not kept add nothing whatever they hold (NaN and infinities included).
+void halfRowsKept(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x, const std::uint32_t* keep,
+                  float* y, VectorPath path);
+
+}  // namespace products
+}  // namespace platform::ml
