@@ -4,6 +4,7 @@
 
 #include <cblas.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -139,35 +140,43 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
 }
 
 void ComputePool::parallelSteps(std::span<const std::size_t> counts,
-                                const std::function<void(std::size_t, std::size_t)>& body) {
+                                const std::function<void(std::size_t, std::size_t)>& body,
+                                const std::function<void(std::size_t)>& finish) {
     struct alignas(64) Step {
         std::atomic<std::size_t> next{0};
         alignas(64) std::atomic<std::size_t> done{0};
+        alignas(64) std::atomic<bool> complete{false};
     };
     std::vector<Step> steps(counts.size());
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorMutex;
+    auto guarded = [&](auto&& work) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        try {
+            work();
+        } catch (...) {
+            std::lock_guard lock(errorMutex);
+            if (!error) error = std::current_exception();
+            failed = true;
+        }
+    };
     parallelFor(static_cast<std::size_t>(threadCount()), [&](std::size_t) {
         for (std::size_t s = 0; s < counts.size(); ++s) {
             Step& step = steps[s];
-            const std::size_t count = counts[s];
+            // A step without items still has a last one to finish it.
+            const std::size_t count = std::max<std::size_t>(counts[s], 1);
             // Look before taking: threads passing a finished step leave its counter's line alone.
             while (step.next.load(std::memory_order_relaxed) < count) {
                 const std::size_t i = step.next.fetch_add(1, std::memory_order_relaxed);
                 if (i >= count) break;
-                if (!failed.load(std::memory_order_relaxed)) {
-                    try {
-                        body(s, i);
-                    } catch (...) {
-                        std::lock_guard lock(errorMutex);
-                        if (!error) error = std::current_exception();
-                        failed = true;
-                    }
+                if (i < counts[s]) guarded([&] { body(s, i); });
+                if (step.done.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
+                    if (finish) guarded([&] { finish(s); });
+                    step.complete.store(true, std::memory_order_release);
                 }
-                step.done.fetch_add(1, std::memory_order_acq_rel);
             }
-            waitUntil([&] { return step.done.load(std::memory_order_acquire) >= count; });
+            waitUntil([&] { return step.complete.load(std::memory_order_acquire); });
         }
     });
     if (error) std::rethrow_exception(error);

@@ -33,10 +33,13 @@ public:
 
     /// Runs a chain of steps in one job: body(s, i) for every i in [0, counts[s]), step after step,
     /// each step starting once the one before is complete. Every thread takes items of the current
-    /// step and then waits for the step's last item, so a chain of small steps costs one wake-up
+    /// step and then waits for the step to complete, so a chain of small steps costs one wake-up
     /// of the workers, not one per step; a thread the system holds back joins where the others are.
-    /// The first exception is rethrown after the chain ends (later items are skipped).
-    void parallelSteps(std::span<const std::size_t> counts, const std::function<void(std::size_t, std::size_t)>& body);
+    /// When given, finish(s) runs on the thread that completes step s's last item, before the next
+    /// step starts: a place for small serial work without a step of its own. The first exception
+    /// is rethrown after the chain ends (the items and finishes after it are skipped).
+    void parallelSteps(std::span<const std::size_t> counts, const std::function<void(std::size_t, std::size_t)>& body,
+                       const std::function<void(std::size_t)>& finish = {});
 
 private:
     void workerLoop(std::size_t index);

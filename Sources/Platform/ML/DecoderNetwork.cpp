@@ -37,6 +37,8 @@ constexpr float kShutOut = -1000.0f;
 constexpr std::size_t kItemBytes = 48 << 10;
 // Items of one cross-attention step (heads x frame blocks), about three per thread on 8 cores.
 constexpr int kCrossItems = 24;
+// Column blocks of one head's self-attention scores.
+constexpr int kScoreBlocks = 4;
 // At most this many panels per item, so that an item's outputs fit a buffer on the stack.
 constexpr int kMaxItemPanels = 16;
 
@@ -74,8 +76,8 @@ struct DecoderBlock {
 };
 
 /// What one step of a token does; `layer` says whose weights.
-enum class StepKind { embed, selfProject, selfAttend, selfOut, crossNorm, crossProject, crossAttend, crossCombine,
-                      crossOut, mlpNorm, fc1, fc2, nextNorm, logits };
+enum class StepKind { embed, selfProject, selfScores, selfValues, selfOut, crossProject, crossAttend, crossOut, fc1, fc2,
+                      logits };
 
 struct Step {
     StepKind kind;
@@ -89,6 +91,7 @@ public:
         const int d = p_.nTextState, da = p_.nAudioState;
         heads_ = p_.nTextHead;
         headWidth_ = d / heads_;
+        queryScale_ = 1.0f / std::sqrt(static_cast<float>(headWidth_));
         for (const auto& o : m.outputs) alignmentOutput_ = alignmentOutput_ || o.name == "alignment_heads_weights";
         alignmentHeads_ = p_.effectiveAlignmentHeads();
 
@@ -171,11 +174,14 @@ public:
         // The chain of steps of one token.
         steps_.push_back({StepKind::embed, 0});
         for (int l = 0; l < p_.nTextLayer; ++l)
-            for (StepKind k : {StepKind::selfProject, StepKind::selfAttend, StepKind::selfOut, StepKind::crossNorm,
-                               StepKind::crossProject, StepKind::crossAttend, StepKind::crossCombine, StepKind::crossOut,
-                               StepKind::mlpNorm, StepKind::fc1, StepKind::fc2, StepKind::nextNorm})
+            for (StepKind k : {StepKind::selfProject, StepKind::selfScores, StepKind::selfValues, StepKind::selfOut,
+                               StepKind::crossProject, StepKind::crossAttend, StepKind::crossOut, StepKind::fc1,
+                               StepKind::fc2})
                 steps_.push_back({k, l});
         steps_.push_back({StepKind::logits, 0});
+        // Self-attention in column blocks (scores) and channel blocks (values): more items than heads.
+        scorePanels_ = (roundUp(p_.kvLength, kPanel) / kPanel + kScoreBlocks - 1) / kScoreBlocks;
+        valueBlocks_ = (headWidth_ + kPanel - 1) / kPanel;
 
         // Cross-attention: keys [frames x head width] and values transposed [head width x frames] per
         // layer and head, in half precision; scores and outputs in frame blocks, so that every thread
@@ -205,8 +211,7 @@ public:
         attended_.assign(static_cast<std::size_t>(d), 0.0f);
         query_.assign(static_cast<std::size_t>(roundUp(d, kPanel)), 0.0f);
         hidden_.assign(static_cast<std::size_t>(roundUp(4 * d, kPanel)), 0.0f);
-        headScores_.assign(static_cast<std::size_t>(heads_) * s, 0.0f);
-        headWeights_.assign(static_cast<std::size_t>(heads_) * s, 0.0f);
+        headScores_.assign(static_cast<std::size_t>(heads_) * roundUp(s, kPanel), 0.0f);
         frameScores_.assign(static_cast<std::size_t>(heads_) * framePanels_ * kPanel, 0.0f);
         blockOutputs_.assign(static_cast<std::size_t>(heads_) * frameBlocks_ * roundUp(headWidth_, kPanel), 0.0f);
         blockMaxima_.assign(static_cast<std::size_t>(heads_) * frameBlocks_, 0.0f);
@@ -276,7 +281,9 @@ public:
         std::vector<std::size_t> counts;
         counts.reserve(steps_.size());
         for (const Step& step : steps_) counts.push_back(itemCount(step));
-        ComputePool::shared().parallelSteps(counts, [&](std::size_t step, std::size_t item) { run(steps_[step], item, t); });
+        ComputePool::shared().parallelSteps(
+            counts, [&](std::size_t step, std::size_t item) { run(steps_[step], item, t); },
+            [&](std::size_t step) { finish(steps_[step]); });
 
         std::map<std::string, MLMultiArray> out{
             {"logits", logits}, {"key_cache_updates", keyUpdates}, {"value_cache_updates", valueUpdates}};
@@ -326,7 +333,8 @@ private:
         const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
         switch (step.kind) {
             case StepKind::selfProject: return static_cast<std::size_t>(b.selfQKV.items());
-            case StepKind::selfAttend: return static_cast<std::size_t>(heads_);
+            case StepKind::selfScores: return static_cast<std::size_t>(heads_ * kScoreBlocks);
+            case StepKind::selfValues: return static_cast<std::size_t>(heads_ * valueBlocks_);
             case StepKind::selfOut: return static_cast<std::size_t>(b.selfOut.items());
             case StepKind::crossProject: return static_cast<std::size_t>(b.crossQuery.items());
             case StepKind::crossAttend: return static_cast<std::size_t>(heads_ * frameBlocks_);
@@ -341,44 +349,54 @@ private:
     void run(const Step& step, std::size_t item, const Token& t) {
         const int d = p_.nTextState;
         const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
+        const auto i = static_cast<int>(item);
         switch (step.kind) {
             case StepKind::embed:
                 tokens_.weight.readRow(t.token, x_.data());
                 for (int c = 0; c < d; ++c) x_[c] += positions_[static_cast<std::size_t>(t.position) * d + c];
                 kernels::layerNormRow(x_.data(), d, blocks_[0].selfNorm, h_.data());
                 return;
-            case StepKind::selfProject: return project(b.selfQKV, item, h_.data(), qkv_.data(), false);
-            case StepKind::selfAttend: return selfAttend(step.layer, static_cast<int>(item), t);
+            case StepKind::selfProject:  // the queries come out scaled
+                return project(b.selfQKV, item, h_.data(), qkv_.data(), false, queryScale_, d);
+            case StepKind::selfScores: return selfScores(step.layer, i / kScoreBlocks, i % kScoreBlocks, t);
+            case StepKind::selfValues: return selfValues(step.layer, i / valueBlocks_, i % valueBlocks_, t);
             case StepKind::selfOut: return addProduct(b.selfOut, item, attended_.data(), x_.data());
-            case StepKind::crossNorm: return kernels::layerNormRow(x_.data(), d, b.crossNorm, h_.data());
             case StepKind::crossProject:
-                return project(b.crossQuery, item, h_.data(), query_.data(), false,
-                               1.0f / std::sqrt(static_cast<float>(headWidth_)));
-            case StepKind::crossAttend:
-                return crossAttend(step.layer, static_cast<int>(item) / frameBlocks_, static_cast<int>(item) % frameBlocks_);
-            case StepKind::crossCombine: return crossCombine(step.layer);
+                return project(b.crossQuery, item, h_.data(), query_.data(), false, queryScale_, d);
+            case StepKind::crossAttend: return crossAttend(step.layer, i / frameBlocks_, i % frameBlocks_);
             case StepKind::crossOut: return addProduct(b.crossOut, item, attended_.data(), x_.data());
-            case StepKind::mlpNorm: return kernels::layerNormRow(x_.data(), d, b.mlpNorm, h_.data());
             case StepKind::fc1: return project(b.fc1, item, h_.data(), hidden_.data(), true);
             case StepKind::fc2: return addProduct(b.fc2, item, hidden_.data(), x_.data());
-            case StepKind::nextNorm: {
-                const bool last = step.layer + 1 == p_.nTextLayer;
-                return kernels::layerNormRow(x_.data(), d,
-                                             last ? finalNorm_ : blocks_[static_cast<std::size_t>(step.layer) + 1].selfNorm,
-                                             h_.data());
-            }
             case StepKind::logits: return writeLogits(item, t);
         }
     }
 
-    /// out[rows of item] = W in + b, then GELU or scaled; `out` is padded to whole panels.
+    /// The serial work after a step, on the thread that completes it: normalisations and the join
+    /// of the cross-attention blocks.
+    void finish(const Step& step) {
+        const int d = p_.nTextState;
+        const auto l = static_cast<std::size_t>(step.layer);
+        switch (step.kind) {
+            case StepKind::selfOut: return kernels::layerNormRow(x_.data(), d, blocks_[l].crossNorm, h_.data());
+            case StepKind::crossAttend: return crossCombine(step.layer);
+            case StepKind::crossOut: return kernels::layerNormRow(x_.data(), d, blocks_[l].mlpNorm, h_.data());
+            case StepKind::fc2:
+                return kernels::layerNormRow(x_.data(), d, l + 1 == blocks_.size() ? finalNorm_ : blocks_[l + 1].selfNorm,
+                                             h_.data());
+            default: return;
+        }
+    }
+
+    /// out[rows of item] = W in + b, then GELU, or scaled in rows below scaledRows; `out` is
+    /// padded to whole panels.
     static void project(const RowLayer& layer, std::size_t item, const float* in, float* out, bool gelu,
-                        float scale = 1.0f) {
+                        float scale = 1.0f, int scaledRows = 0) {
         const auto [p0, p1] = layer.range(item);
         float* y = out + static_cast<std::size_t>(p0) * kPanel;
         layer.weight.multiply(p0, p1, 0, layer.weight.columns(), in, y);
         const int r0 = p0 * kPanel, r1 = std::min(layer.weight.rows(), p1 * kPanel);
-        for (int r = r0; r < r1; ++r) out[r] = (out[r] + layer.bias[static_cast<std::size_t>(r)]) * scale;
+        for (int r = r0; r < r1; ++r) out[r] += layer.bias[static_cast<std::size_t>(r)];
+        for (int r = r0; r < std::min(r1, scaledRows); ++r) out[r] *= scale;
         if (gelu) kernels::geluInPlace(out + r0, static_cast<std::size_t>(r1 - r0));
     }
 
@@ -399,91 +417,94 @@ private:
         convertFloatToHalf(y, t.logits + r0, static_cast<std::size_t>(r1 - r0));
     }
 
-    /// One head of self-attention: its new key/value column, then attention over the admitted
-    /// columns, reading the caller's cache where the masks say so and the fresh key/value elsewhere.
-    void selfAttend(int layer, int head, const Token& t) {
-        const int d = p_.nTextState, dh = headWidth_, s = p_.kvLength;
+    /// Self-attention scores of one head over one block of cache columns (the first block also
+    /// hands out the head's new key and value column).
+    void selfScores(int layer, int head, int block, const Token& t) {
+        const int d = p_.nTextState, dh = headWidth_;
         const int c0 = head * dh;
-        float* q = qkv_.data() + c0;
-        const float* kNew = qkv_.data() + d + c0;
-        const float* vNew = qkv_.data() + 2 * d + c0;
-        const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
-        for (int c = 0; c < dh; ++c) q[c] *= scale;
-        convertFloatToHalf(kNew, t.keyOut + layer * d + c0, static_cast<std::size_t>(dh));
-        convertFloatToHalf(vNew, t.valueOut + layer * d + c0, static_cast<std::size_t>(dh));
+        if (block == 0) {
+            convertFloatToHalf(qkv_.data() + d + c0, t.keyOut + layer * d + c0, static_cast<std::size_t>(dh));
+            convertFloatToHalf(qkv_.data() + 2 * d + c0, t.valueOut + layer * d + c0, static_cast<std::size_t>(dh));
+        }
+        const int j0 = block * scorePanels_ * kPanel, j1 = std::min(t.cacheColumns, j0 + scorePanels_ * kPanel);
+        if (j0 >= j1) return;
+        const std::int64_t channel0 = static_cast<std::int64_t>(layer) * d + c0;
+        const float* q = qkv_.data() + c0;
+        float* scores = headScores_.data() + static_cast<std::size_t>(head) * roundUp(p_.kvLength, kPanel);
+        const MLMultiArray& cache = t.keyCache;
+        const auto& st = cache.strides();
+        if (!denseHalf(cache)) {
+            for (int j = j0; j < j1; ++j) {
+                float sum = 0.0f;
+                if (t.fromCache[j])
+                    for (int c = 0; c < dh; ++c) sum += q[c] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
+                scores[j] = sum;
+            }
+            return;
+        }
+        const auto* k = reinterpret_cast<const std::uint16_t*>(cache.data<Float16>()) + channel0 * st[1];
+        const auto stride = static_cast<std::size_t>(st[1]);
+        // Whole panels of 16 columns while they stay inside a row; the rest one by one. Columns not
+        // read from the cache get scores too, which are never used.
+        const int panels = roundUp(j1, kPanel) <= st[1] ? (j1 - j0 + kPanel - 1) / kPanel : (j1 - j0) / kPanel;
+        products::halfPanels(k + j0, stride, kPanel, panels, 0, dh, q, scores + j0, bestVectorPath());
+        for (int j = j0 + panels * kPanel; j < j1; ++j) {
+            float sum = 0.0f;
+            for (int c = 0; c < dh; ++c) sum += q[c] * halfBitsToFloat(k[c * stride + j]);
+            scores[j] = sum;
+        }
+    }
 
+    /// Self-attention of one head for one block of its channels: the softmax over the admitted
+    /// columns (each block works it out again: it is short), then the weighted values, read from
+    /// the caller's cache where the masks say so and from the fresh column elsewhere.
+    void selfValues(int layer, int head, int block, const Token& t) {
+        const int d = p_.nTextState, dh = headWidth_;
+        const int r0 = block * kPanel, r1 = std::min(dh, r0 + kPanel);
+        const int c0 = head * dh;
         float* out = attended_.data() + c0;
         const std::size_t n = t.columns.size();
         if (n == 0) {  // every column shut out: nothing to attend to
-            std::fill(out, out + dh, 0.0f);
+            std::fill(out + r0, out + r1, 0.0f);
             return;
         }
-        const int m = t.cacheColumns;
-        float* scores = headScores_.data() + static_cast<std::size_t>(head) * s;
-        float* weights = headWeights_.data() + static_cast<std::size_t>(head) * s;
-        const std::int64_t channel0 = static_cast<std::int64_t>(layer) * d + c0;
-        // Scores of columns [0, m): only those read from the cache are used below.
-        cacheProduct(t.keyCache, channel0, m, q, scores, t);
+        const float* q = qkv_.data() + c0;
+        const float* kNew = qkv_.data() + d + c0;
+        const float* vNew = qkv_.data() + 2 * d + c0;
+        const float* scores = headScores_.data() + static_cast<std::size_t>(head) * roundUp(p_.kvLength, kPanel);
         const float freshScore = kernels::dot(q, kNew, static_cast<std::size_t>(dh));
-        thread_local std::vector<float> admitted;
+        const int m = t.cacheColumns;
+        thread_local std::vector<float> admitted, weights;
         admitted.resize(n);
+        weights.assign(static_cast<std::size_t>(m), 0.0f);
         for (std::size_t i = 0; i < n; ++i) {
             const int j = t.columns[i];
             admitted[i] = (t.fresh[i] ? freshScore : scores[j]) + t.padding[static_cast<std::size_t>(j)];
         }
         kernels::softmaxInPlace(admitted.data(), n);
-        std::fill(weights, weights + m, 0.0f);
         float freshWeight = 0.0f;
         for (std::size_t i = 0; i < n; ++i) {
             if (t.fresh[i]) freshWeight += admitted[i];
-            else weights[t.columns[i]] = admitted[i];
+            else weights[static_cast<std::size_t>(t.columns[i])] = admitted[i];
         }
-        cacheValues(t.valueCache, channel0, m, weights, out, t);
-        for (int c = 0; c < dh; ++c) out[c] += freshWeight * vNew[c];
-    }
-
-    /// scores[j] = sum over the head's channels c of q[c] key[c][j], for cache columns j < m.
-    void cacheProduct(const MLMultiArray& cache, std::int64_t channel0, int m, const float* q, float* scores,
-                      const Token& t) const {
-        const int dh = headWidth_;
-        if (m == 0) return;
+        const std::int64_t channel0 = static_cast<std::int64_t>(layer) * d + c0 + r0;
+        const MLMultiArray& cache = t.valueCache;
         const auto& st = cache.strides();
-        if (denseHalf(cache)) {
-            const auto* k = reinterpret_cast<const std::uint16_t*>(cache.data<Float16>()) + channel0 * st[1];
-            const auto stride = static_cast<std::size_t>(st[1]);
-            // Whole panels of 16 columns while they stay inside a row; the rest one by one.
-            const int panels = roundUp(m, kPanel) <= st[1] ? (m + kPanel - 1) / kPanel : m / kPanel;
-            products::halfPanels(k, stride, kPanel, panels, 0, dh, q, scores, bestVectorPath());
-            for (int j = panels * kPanel; j < m; ++j) {
-                float sum = 0.0f;
-                for (int c = 0; c < dh; ++c) sum += q[c] * halfBitsToFloat(k[c * stride + j]);
-                scores[j] = sum;
-            }
-            return;
-        }
-        std::fill(scores, scores + m, 0.0f);
-        for (int c = 0; c < dh; ++c)
-            for (int j = 0; j < m; ++j)
-                if (t.fromCache[j]) scores[j] += q[c] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
-    }
-
-    /// out[c] = sum over cache columns j < m of weights[j] value[c][j]; columns not read from the
-    /// cache add nothing, whatever they hold.
-    void cacheValues(const MLMultiArray& cache, std::int64_t channel0, int m, const float* weights, float* out,
-                     const Token& t) const {
-        const int dh = headWidth_;
-        std::fill(out, out + dh, 0.0f);
-        if (m == 0) return;
-        const auto& st = cache.strides();
-        if (denseHalf(cache)) {
+        if (m == 0) {
+            std::fill(out + r0, out + r1, 0.0f);
+        } else if (denseHalf(cache)) {
             const auto* v = reinterpret_cast<const std::uint16_t*>(cache.data<Float16>()) + channel0 * st[1];
-            products::halfRowsKept(v, static_cast<std::size_t>(st[1]), dh, m, weights, t.keep.data(), out,
-                                   bestVectorPath());
-            return;
+            products::halfRowsKept(v, static_cast<std::size_t>(st[1]), r1 - r0, m, weights.data(), t.keep.data(),
+                                   out + r0, bestVectorPath());
+        } else {
+            for (int c = r0; c < r1; ++c) {
+                float sum = 0.0f;
+                for (int j = 0; j < m; ++j)
+                    if (t.fromCache[j]) sum += weights[j] * static_cast<float>(cache.value((channel0 + c - r0) * st[1] + j * st[3]));
+                out[c] = sum;
+            }
         }
-        for (int c = 0; c < dh; ++c)
-            for (int j = 0; j < m; ++j)
-                if (t.fromCache[j]) out[c] += weights[j] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
+        for (int c = r0; c < r1; ++c) out[c] += freshWeight * vNew[c];
     }
 
     /// One block of frames of one head: scores, their exponentials relative to the block's maximum,
@@ -639,7 +660,9 @@ private:
     CrossCache cross_;
 
     std::vector<float> x_, h_, qkv_, attended_, query_, hidden_;
-    std::vector<float> headScores_, headWeights_;
+    std::vector<float> headScores_;
+    int scorePanels_ = 1, valueBlocks_ = 1;
+    float queryScale_ = 1.0f;
     std::vector<float> frameScores_, blockOutputs_, blockMaxima_, blockSums_, blockScales_, alignment_;
 };
 
