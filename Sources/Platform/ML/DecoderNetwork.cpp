@@ -95,7 +95,8 @@ public:
         for (const auto& o : m.outputs) alignmentOutput_ = alignmentOutput_ || o.name == "alignment_heads_weights";
         alignmentHeads_ = p_.effectiveAlignmentHeads();
 
-        // Every one-row layer in one buffer, so that all of them sit on huge pages.
+        // Every one-row layer in one buffer, so that all of them sit on huge pages: half precision
+        // where the bundle stores it so (a layer stacked from parts only when all parts are).
         struct Slot {
             RowLayer* layer;
             int rows, columns;
@@ -103,9 +104,10 @@ public:
         };
         std::vector<Slot> slots;
         blocks_.resize(static_cast<std::size_t>(p_.nTextLayer));
+        auto layerName = [](int l) { return "model.decoder.layers." + std::to_string(l); };
         slots.push_back({&tokens_, p_.nVocab, d, {"model.decoder.embed_tokens"}});
         for (int l = 0; l < p_.nTextLayer; ++l) {
-            const std::string prefix = "model.decoder.layers." + std::to_string(l);
+            const std::string prefix = layerName(l);
             DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
             slots.push_back({&b.selfQKV, 3 * d, d,
                              {prefix + ".self_attn.q_proj", prefix + ".self_attn.k_proj", prefix + ".self_attn.v_proj"}});
@@ -115,47 +117,52 @@ public:
             slots.push_back({&b.fc1, 4 * d, d, {prefix + ".fc1"}});
             slots.push_back({&b.fc2, d, 4 * d, {prefix + ".fc2"}});
         }
-        // Half precision where the bundle stores it so; a layer stacked from parts only when all are.
         std::vector<Element> elements;
         std::size_t total = 0;
-        for (const auto& s : slots) {
-            const bool half = std::all_of(s.parts.begin(), s.parts.end(),
+        for (const auto& slot : slots) {
+            const bool half = std::all_of(slot.parts.begin(), slot.parts.end(),
                                           [&](const std::string& n) { return r.storedAsHalf(n + ".weight"); });
             elements.push_back(half ? Element::float16 : Element::float32);
-            total += PackedMatrix::storageBytes(elements.back(), s.rows, s.columns);
+            total += PackedMatrix::storageBytes(elements.back(), slot.rows, slot.columns);
         }
         weights_ = AlignedBuffer(total);
         std::size_t offset = 0;
         const int threads = ComputePool::shared().threadCount();
         for (std::size_t i = 0; i < slots.size(); ++i) {
-            const Slot& s = slots[i];
-            RowLayer& layer = *s.layer;
-            layer.weight = PackedMatrix(elements[i], s.rows, s.columns, weights_.data() + offset);
+            RowLayer& layer = *slots[i].layer;
+            layer.weight = PackedMatrix(elements[i], slots[i].rows, slots[i].columns, weights_.data() + offset);
             offset += layer.weight.bytes();
-            const int rowsPerPart = s.rows / static_cast<int>(s.parts.size());
-            for (std::size_t k = 0; k < s.parts.size(); ++k)
-                r.pack(s.parts[k] + ".weight", rowsPerPart, s.columns, layer.weight, static_cast<int>(k) * rowsPerPart);
             const std::size_t panelBytes = layer.weight.bytes() / static_cast<std::size_t>(layer.weight.panels());
             const int fair = (layer.weight.panels() + threads - 1) / threads;
             layer.panelsPerItem =
                 std::clamp(static_cast<int>(kItemBytes / panelBytes), 1, std::min(kMaxItemPanels, std::max(1, fair)));
         }
-        auto biases = [&](const std::string& prefix, bool has, int rows) {
-            return has ? r.floats(prefix + ".bias", {rows}) : std::vector<float>(static_cast<std::size_t>(rows), 0.0f);
+
+        // The tensors, in checkpoint order (a missing one is named in that order).
+        auto weight = [&](const std::string& prefix, int rows, int columns, RowLayer& into, int firstRow = 0) {
+            r.pack(prefix + ".weight", rows, columns, into.weight, firstRow);
         };
+        auto bias = [&](const std::string& prefix, int rows, RowLayer& into) {
+            const auto b = r.floats(prefix + ".bias", {rows});
+            into.bias.insert(into.bias.end(), b.begin(), b.end());
+        };
+        weight("model.decoder.embed_tokens", p_.nVocab, d, tokens_);
         positions_ = r.floats("model.decoder.embed_positions.weight", {p_.nTextCtx, d});
         for (int l = 0; l < p_.nTextLayer; ++l) {
-            const std::string prefix = "model.decoder.layers." + std::to_string(l);
+            const std::string prefix = layerName(l);
             DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
             b.selfNorm = r.layerNorm(prefix + ".self_attn_layer_norm", d);
-            b.selfQKV.bias = biases(prefix + ".self_attn.q_proj", true, d);
-            const auto kBias = biases(prefix + ".self_attn.k_proj", false, d);
-            const auto vBias = biases(prefix + ".self_attn.v_proj", true, d);
-            b.selfQKV.bias.insert(b.selfQKV.bias.end(), kBias.begin(), kBias.end());
-            b.selfQKV.bias.insert(b.selfQKV.bias.end(), vBias.begin(), vBias.end());
-            b.selfOut.bias = biases(prefix + ".self_attn.out_proj", true, d);
+            weight(prefix + ".self_attn.q_proj", d, d, b.selfQKV);
+            bias(prefix + ".self_attn.q_proj", d, b.selfQKV);
+            weight(prefix + ".self_attn.k_proj", d, d, b.selfQKV, d);
+            b.selfQKV.bias.insert(b.selfQKV.bias.end(), static_cast<std::size_t>(d), 0.0f);
+            weight(prefix + ".self_attn.v_proj", d, d, b.selfQKV, 2 * d);
+            bias(prefix + ".self_attn.v_proj", d, b.selfQKV);
+            weight(prefix + ".self_attn.out_proj", d, d, b.selfOut);
+            bias(prefix + ".self_attn.out_proj", d, b.selfOut);
             b.crossNorm = r.layerNorm(prefix + ".encoder_attn_layer_norm", d);
-            b.crossQuery.bias = biases(prefix + ".encoder_attn.q_proj", true, d);
+            weight(prefix + ".encoder_attn.q_proj", d, d, b.crossQuery);
+            bias(prefix + ".encoder_attn.q_proj", d, b.crossQuery);
             Linear ck = r.linear(prefix + ".encoder_attn.k_proj", d, da, false);
             Linear cv = r.linear(prefix + ".encoder_attn.v_proj", d, da, true);
             b.crossKV.out = 2 * d;
@@ -164,10 +171,13 @@ public:
             b.crossKV.weight.insert(b.crossKV.weight.end(), cv.weight.begin(), cv.weight.end());
             b.crossKV.bias.assign(static_cast<std::size_t>(d), 0.0f);
             b.crossKV.bias.insert(b.crossKV.bias.end(), cv.bias.begin(), cv.bias.end());
-            b.crossOut.bias = biases(prefix + ".encoder_attn.out_proj", true, d);
+            weight(prefix + ".encoder_attn.out_proj", d, d, b.crossOut);
+            bias(prefix + ".encoder_attn.out_proj", d, b.crossOut);
             b.mlpNorm = r.layerNorm(prefix + ".final_layer_norm", d);
-            b.fc1.bias = biases(prefix + ".fc1", true, 4 * d);
-            b.fc2.bias = biases(prefix + ".fc2", true, d);
+            weight(prefix + ".fc1", 4 * d, d, b.fc1);
+            bias(prefix + ".fc1", 4 * d, b.fc1);
+            weight(prefix + ".fc2", d, 4 * d, b.fc2);
+            bias(prefix + ".fc2", d, b.fc2);
         }
         finalNorm_ = r.layerNorm("model.decoder.layer_norm", d);
 

@@ -17,8 +17,6 @@ public:
 
     const TensorView& view(const std::string& name, const std::vector<std::int64_t>& shape) const;
     std::vector<float> floats(const std::string& name, const std::vector<std::int64_t>& shape) const;
-    /// Half-precision bits of a tensor (converted when stored as Float32).
-    std::vector<std::uint16_t> halves(const std::string& name, const std::vector<std::int64_t>& shape) const;
     bool storedAsHalf(const std::string& name) const;
     /// Copies "<name>" [rows x columns] into rows [firstRow, firstRow + rows) of a packed matrix.
     void pack(const std::string& name, int rows, int columns, PackedMatrix& into, int firstRow = 0) const;
