@@ -37,6 +37,8 @@ constexpr float kShutOut = -1000.0f;
 constexpr std::size_t kItemBytes = 48 << 10;
 // Items of one cross-attention step (heads x frame blocks), about three per thread on 8 cores.
 constexpr int kCrossItems = 24;
+// Bytes of the encoder output one item compares with the one the cross-attention cache holds.
+constexpr std::size_t kCompareBytes = 64 << 10;
 // Column blocks of one head's self-attention scores.
 constexpr int kScoreBlocks = 4;
 // At most this many panels per item, so that an item's outputs fit a buffer on the stack.
@@ -277,7 +279,13 @@ public:
         t.keep.resize(static_cast<std::size_t>(s));
         for (int j = 0; j < s; ++j) t.keep[j] = t.fromCache[j] ? ~std::uint32_t{0} : 0;
 
-        updateCrossAttention(encoder);
+        // The cross-attention keys and values of this encoder output: the same array unwritten
+        // since reuses them at once. Another array, or one written to, is compared with the output
+        // they were computed from within the token's own job (no wake-up of the workers of its
+        // own); a difference stops that job, and the token runs again on recomputed ones.
+        const Source source = sameArray(encoder) ? Source{} : sourceOf(encoder);
+        if (!sameArray(encoder) && !comparable(source)) computeCrossAttention(encoder, source);
+        t.compare = sameArray(encoder) ? nullptr : &source;
 
         const std::int64_t e = static_cast<std::int64_t>(p_.nTextLayer) * p_.nTextState;
         MLMultiArray keyUpdates({1, e, 1, 1}, MLMultiArrayDataType::float16);
@@ -291,9 +299,26 @@ public:
         std::vector<std::size_t> counts;
         counts.reserve(steps_.size());
         for (const Step& step : steps_) counts.push_back(itemCount(step));
-        ComputePool::shared().parallelSteps(
-            counts, [&](std::size_t step, std::size_t item) { run(steps_[step], item, t); },
-            [&](std::size_t step) { finish(steps_[step]); });
+        auto runToken = [&] {
+            if (t.compare) counts[0] = 1 + (t.compare->bytes + kCompareBytes - 1) / kCompareBytes;
+            stale_ = false;
+            ComputePool::shared().parallelSteps(
+                counts, [&](std::size_t step, std::size_t item) { run(step, item, t); },
+                [&](std::size_t step) {
+                    if (!stale_) finish(steps_[step]);
+                });
+        };
+        runToken();
+        if (t.compare) {
+            if (stale_) {
+                computeCrossAttention(encoder, source);
+                t.compare = nullptr;
+                counts[0] = 1;
+                runToken();
+            } else {
+                remember(encoder);
+            }
+        }
 
         std::map<std::string, MLMultiArray> out{
             {"logits", logits}, {"key_cache_updates", keyUpdates}, {"value_cache_updates", valueUpdates}};
@@ -309,6 +334,16 @@ public:
     }
 
 private:
+    /// An encoder output as the cross-attention cache remembers it: its bytes when it is dense half
+    /// or single precision, else its values as floats.
+    struct Source {
+        MLMultiArrayDataType type = MLMultiArrayDataType::float32;
+        bool raw = false;
+        std::vector<float> converted;
+        const std::byte* data = nullptr;
+        std::size_t bytes = 0;
+    };
+
     /// The inputs and outputs of the token being decoded.
     struct Token {
         int token = 0, position = 0;
@@ -322,6 +357,7 @@ private:
         std::uint16_t* keyOut = nullptr;
         std::uint16_t* valueOut = nullptr;
         std::uint16_t* logits = nullptr;
+        const Source* compare = nullptr;  // an encoder output to compare with the cache's
     };
 
     struct CrossCache {
@@ -356,7 +392,10 @@ private:
         }
     }
 
-    void run(const Step& step, std::size_t item, const Token& t) {
+    void run(std::size_t index, std::size_t item, const Token& t) {
+        const Step& step = steps_[index];
+        if (step.kind == StepKind::embed && item > 0) return compareChunk(*t.compare, item - 1);
+        if (stale_.load(std::memory_order_relaxed)) return;  // the token runs again
         const int d = p_.nTextState;
         const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
         const auto i = static_cast<int>(item);
@@ -567,24 +606,57 @@ private:
         }
     }
 
-    /// Keys and values of every layer's cross-attention for one encoder output, computed once and
-    /// reused while the same array comes back unwritten. An array that was written to, or another
-    /// array, is compared by contents first: equal contents reuse them.
-    void updateCrossAttention(const MLMultiArray& encoder) {
-        if (cross_.valid && cross_.storage == encoder.storageIdentifier() && cross_.generation == encoder.generation() &&
-            cross_.data == encoder.bytes())
-            return;
-        if (cross_.valid && sameSource(encoder)) {
-            cross_.storage = encoder.storageIdentifier();
-            cross_.generation = encoder.generation();
-            cross_.data = encoder.bytes();
-            return;
+    static Source sourceOf(const MLMultiArray& encoder) {
+        Source source;
+        source.type = encoder.dataType();
+        source.raw = encoder.isContiguous() &&
+                     (source.type == MLMultiArrayDataType::float16 || source.type == MLMultiArrayDataType::float32);
+        if (source.raw) {
+            source.data = static_cast<const std::byte*>(encoder.bytes());
+            source.bytes = static_cast<std::size_t>(encoder.count()) * (source.type == MLMultiArrayDataType::float16 ? 2 : 4);
+        } else {
+            source.converted = encoder.toFloatVector();
+            source.data = reinterpret_cast<const std::byte*>(source.converted.data());
+            source.bytes = source.converted.size() * sizeof(float);
         }
+        return source;
+    }
+
+    /// The same array as last time, unwritten since: its cache holds at once.
+    bool sameArray(const MLMultiArray& encoder) const {
+        return cross_.valid && cross_.storage == encoder.storageIdentifier() && cross_.generation == encoder.generation() &&
+               cross_.data == encoder.bytes();
+    }
+
+    /// Whether a source can be compared with the remembered one (same form and size).
+    bool comparable(const Source& source) const {
+        return cross_.valid && source.raw == cross_.sourceRaw && (!source.raw || source.type == cross_.sourceType) &&
+               source.bytes == cross_.source.size();
+    }
+
+    void remember(const MLMultiArray& encoder) {
+        cross_.storage = encoder.storageIdentifier();
+        cross_.generation = encoder.generation();
+        cross_.data = encoder.bytes();
+    }
+
+    /// One chunk of the comparison of a source with the remembered one (a difference marks the
+    /// cache stale).
+    void compareChunk(const Source& source, std::size_t chunk) {
+        const std::size_t begin = chunk * kCompareBytes, n = std::min(kCompareBytes, source.bytes - begin);
+        if (std::memcmp(source.data + begin, cross_.source.data() + begin, n) != 0)
+            stale_.store(true, std::memory_order_relaxed);
+    }
+
+    /// Keys and values of every layer's cross-attention for one encoder output.
+    void computeCrossAttention(const MLMultiArray& encoder, const Source& source) {
         cross_.valid = false;
         const int d = p_.nTextState, da = p_.nAudioState, w = p_.nAudioCtx, dh = headWidth_;
         std::vector<float> channels(static_cast<std::size_t>(da) * w);
         readAsFloats(encoder, channels.data());
-        keepSource(encoder, channels);
+        cross_.sourceType = source.type;
+        cross_.sourceRaw = source.raw;
+        cross_.source.assign(source.data, source.data + source.bytes);
         std::vector<float> frames(channels.size());  // [frame x channel]
         auto& pool = ComputePool::shared();
         pool.parallelFor(static_cast<std::size_t>((w + 63) / 64), [&](std::size_t fb) {
@@ -607,52 +679,8 @@ private:
                 }
             });
         }
-        cross_.storage = encoder.storageIdentifier();
-        cross_.generation = encoder.generation();
-        cross_.data = encoder.bytes();
+        remember(encoder);
         cross_.valid = true;
-    }
-
-    /// Remembers the encoder output the cross-attention cache is computed from.
-    void keepSource(const MLMultiArray& encoder, const std::vector<float>& asFloats) {
-        const auto type = encoder.dataType();
-        cross_.sourceType = type;
-        cross_.sourceRaw = encoder.isContiguous() && (type == MLMultiArrayDataType::float16 || type == MLMultiArrayDataType::float32);
-        if (cross_.sourceRaw) {
-            const std::size_t bytes = static_cast<std::size_t>(encoder.count()) * (type == MLMultiArrayDataType::float16 ? 2 : 4);
-            const auto* p = static_cast<const std::byte*>(encoder.bytes());
-            cross_.source.assign(p, p + bytes);
-        } else {
-            const auto* p = reinterpret_cast<const std::byte*>(asFloats.data());
-            cross_.source.assign(p, p + asFloats.size() * sizeof(float));
-        }
-    }
-
-    /// Whether an encoder output holds what the cache was computed from (compared on all threads).
-    bool sameSource(const MLMultiArray& encoder) const {
-        const auto type = encoder.dataType();
-        const bool raw = encoder.isContiguous() && (type == MLMultiArrayDataType::float16 || type == MLMultiArrayDataType::float32);
-        if (raw != cross_.sourceRaw || (raw && type != cross_.sourceType)) return false;
-        std::vector<float> converted;
-        const std::byte* p;
-        if (raw) {
-            p = static_cast<const std::byte*>(encoder.bytes());
-        } else {
-            converted.resize(static_cast<std::size_t>(encoder.count()));
-            readAsFloats(encoder, converted.data());
-            p = reinterpret_cast<const std::byte*>(converted.data());
-        }
-        const std::size_t bytes = raw ? static_cast<std::size_t>(encoder.count()) * (type == MLMultiArrayDataType::float16 ? 2 : 4)
-                                      : converted.size() * sizeof(float);
-        if (bytes != cross_.source.size()) return false;
-        constexpr std::size_t chunk = 64 << 10;
-        std::atomic<bool> differ{false};
-        ComputePool::shared().parallelFor((bytes + chunk - 1) / chunk, [&](std::size_t i) {
-            if (differ.load(std::memory_order_relaxed)) return;
-            const std::size_t begin = i * chunk, n = std::min(chunk, bytes - begin);
-            if (std::memcmp(p + begin, cross_.source.data() + begin, n) != 0) differ = true;
-        });
-        return !differ;
     }
 
     Hyperparameters p_;
@@ -668,6 +696,7 @@ private:
 
     int framePanels_ = 1, frameBlocks_ = 1, panelsPerBlock_ = 1;
     CrossCache cross_;
+    std::atomic<bool> stale_{false};
 
     std::vector<float> x_, h_, qkv_, attended_, query_, hidden_;
     std::vector<float> headScores_;
