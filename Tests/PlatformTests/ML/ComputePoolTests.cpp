@@ -45,3 +45,53 @@ TEST(ComputePool, RethrowsTheFirstFailureAfterTheOthersFinish) {
     pool.parallelFor(10, [&](std::size_t) { again.fetch_add(1); });
     EXPECT_EQ(again.load(), 10);
 }
+
+TEST(ComputePool, StepsRunInOrderWithTheirFinishes) {
+    ComputePool pool(4);
+    const std::vector<std::size_t> counts{1, 40, 0, 7, 25};
+    for (int round = 0; round < 50; ++round) {
+        // Each item adds its step's number to a running total it must already see complete; each
+        // finish records the total it saw after all its step's items.
+        std::vector<std::atomic<long>> totals(counts.size());
+        std::vector<long> atFinish(counts.size(), -1);
+        std::atomic<int> finishes{0};
+        pool.parallelSteps(
+            counts,
+            [&](std::size_t s, std::size_t) {
+                if (s > 0) {
+                    EXPECT_EQ(atFinish[s - 1], totals[s - 1].load());
+                }
+                totals[s].fetch_add(static_cast<long>(s) + 1);
+            },
+            [&](std::size_t s) {
+                atFinish[s] = totals[s].load();
+                finishes.fetch_add(1);
+            });
+        for (std::size_t s = 0; s < counts.size(); ++s) EXPECT_EQ(atFinish[s], static_cast<long>(counts[s] * (s + 1)));
+        EXPECT_EQ(finishes.load(), static_cast<int>(counts.size()));
+    }
+
+    // From inside a task the whole chain runs on that thread.
+    std::atomic<int> items{0};
+    pool.parallelFor(3, [&](std::size_t) {
+        pool.parallelSteps(counts, [&](std::size_t, std::size_t) { items.fetch_add(1); });
+    });
+    EXPECT_EQ(items.load(), 3 * (1 + 40 + 7 + 25));
+}
+
+TEST(ComputePool, AFailingStepEndsTheChain) {
+    ComputePool pool(3);
+    const std::vector<std::size_t> counts{10, 10, 10};
+    std::atomic<int> late{0};
+    std::atomic<int> finished{0};
+    EXPECT_THROW(pool.parallelSteps(
+                     counts,
+                     [&](std::size_t s, std::size_t i) {
+                         if (s == 1 && i == 4) throw std::runtime_error("item 4");
+                         if (s == 2) late.fetch_add(1);
+                     },
+                     [&](std::size_t) { finished.fetch_add(1); }),
+                 std::runtime_error);
+    EXPECT_EQ(late.load(), 0);
+    EXPECT_EQ(finished.load(), 1);
+}

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 using namespace platform::ml;
 using namespace velmora::test;
@@ -171,6 +172,23 @@ TEST_F(SmallModel, StaleCacheColumnsChangeNothing) {
         dirty.keep(out, k);
     }
 
+    // A column shut out amid admitted ones (here among 20, so that whole vectors of columns are
+    // read) is never used, whatever it holds.
+    DecoderState gap(p, encoderOutput);
+    std::vector<float> withGap[2];
+    for (int round = 0; round < 2; ++round) {
+        gap.reset(p.kvLength);
+        for (int k = 0; k < 20; ++k) gap.keep(gap.step(*decoderModel, 1000 + k, k), k);
+        gap.paddingMask.setValue(std::int64_t{5}, -10000.0);
+        for (std::int64_t e = 0; e < gap.keyCache.shape()[1]; ++e) {
+            gap.keyCache.setValue({0, e, 0, 5}, round ? std::numeric_limits<double>::quiet_NaN() : 5.0);
+            gap.valueCache.setValue({0, e, 0, 5}, round ? std::numeric_limits<double>::infinity() : -5.0);
+        }
+        withGap[round] = gap.step(*decoderModel, 1020, 20).at("logits").toFloatVector();
+    }
+    EXPECT_EQ(withGap[0], withGap[1]);
+    for (float v : withGap[1]) ASSERT_TRUE(std::isfinite(v));
+
     // After a reset the next attempt starts over: step 0 equals a fresh start, whatever the cache holds.
     dirty.reset(p.kvLength);
     const auto again = dirty.step(*decoderModel, tokens[0], 0);
@@ -194,7 +212,36 @@ TEST_F(SmallModel, CrossAttentionFollowsTheEncoderOutput) {
     EXPECT_EQ(mutating.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
     auto* data = copy.mutableData<Float16>();
     for (std::int64_t i = 0; i < copy.count(); ++i) data[i] = Float16(-static_cast<float>(data[i]));
-    EXPECT_NE(mutating.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
+    const auto changed = mutating.step(*decoderModel, 50258, 0).at("logits").toFloatVector();
+    EXPECT_NE(changed, first);
+    // ... and gives what a decoder that never saw the first output gives.
+    auto fresh = loadSmall(kDecoderModelName);
+    EXPECT_EQ(mutating.step(*fresh, 50258, 0).at("logits").toFloatVector(), changed);
+}
+
+TEST_F(SmallModel, SinglePrecisionCachesGiveTheSameScores) {
+    const auto p = smallHyperparameters();
+    const std::vector<int> tokens{50258, 50259, 50359, 440};
+    DecoderState half(p, encoderOutput);
+    DecoderState single(p, encoderOutput);
+    single.keyCache = MLMultiArray(half.keyCache.shape(), MLMultiArrayDataType::float32);
+    single.valueCache = MLMultiArray(half.valueCache.shape(), MLMultiArrayDataType::float32);
+    for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+        // Stale columns hold garbage in the single-precision cache.
+        for (std::int64_t e = 0; e < single.keyCache.shape()[1]; ++e)
+            for (int j = k; j < p.kvLength; ++j) {
+                single.keyCache.setValue({0, e, 0, j}, std::numeric_limits<double>::quiet_NaN());
+                single.valueCache.setValue({0, e, 0, j}, std::numeric_limits<double>::infinity());
+            }
+        const auto expected = half.step(*decoderModel, tokens[k], k);
+        const auto out = single.step(*decoderModel, tokens[k], k);
+        const auto a = out.at("logits").toFloatVector();
+        const auto b = expected.at("logits").toFloatVector();
+        ASSERT_EQ(a.size(), b.size());
+        for (std::size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], b[i], 2e-3 * (1 + std::fabs(b[i]))) << "step " << k;
+        half.keep(expected, k);
+        single.keep(expected, k);
+    }
 }
 
 TEST_F(SmallModel, UpdateMaskMayBeFloat) {
@@ -205,6 +252,29 @@ TEST_F(SmallModel, UpdateMaskMayBeFloat) {
     floatMask.setValue(std::int64_t{0}, 1.0);
     state.updateMask = floatMask;
     EXPECT_EQ(state.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), expected);
+}
+
+TEST(SinglePrecisionWeights, DecoderMatchesTheDoublePrecisionReference) {
+    // Bundles may keep a checkpoint's Float32 weights: the decoder then multiplies in Float32. A
+    // window of 200 frames is attended to in several blocks, joined afterwards.
+    TempDir dir;
+    const auto p = smallHyperparameters(200);
+    writeModelFolder(dir.path(), p, randomCheckpointTensors(p, 21, TensorDataType::F32));
+    auto decoder = MLModel::load(dir / "TextDecoder.mlmodelc");
+    const auto encoder = randomHalfArray({1, 64, 1, p.nAudioCtx}, 8);
+    const std::vector<int> tokens{50258, 50259, 50359, 2068};
+    const auto ref = referenceDecoder(tokens, asMatrix(encoder, 64, p.nAudioCtx),
+                                      ReferenceWeights(dir / "TextDecoder.mlmodelc/weights.safetensors"), p);
+    DecoderState state(p, encoder);
+    for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+        const auto out = state.step(*decoder, tokens[k], k);
+        const auto fast = out.at("logits").toFloatVector();
+        const auto c = compare(fast, ref[k].logits, 1.5e-3, 1.5e-3);
+        EXPECT_TRUE(c.ok) << "step " << k << " token " << c.index << ": " << fast[c.index] << " vs " << ref[k].logits[c.index];
+        const auto a = compare(out.at("alignment_heads_weights").toFloatVector(), ref[k].alignment, 1e-4, 2e-3);
+        EXPECT_TRUE(a.ok) << "step " << k << " frame " << a.index;
+        state.keep(out, k);
+    }
 }
 
 TEST(ModelConversion, ConvertedCheckpointGivesTheSameOutputsAsDirectBundles) {
