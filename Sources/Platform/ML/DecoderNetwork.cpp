@@ -5,8 +5,9 @@
 // from memory. The one-row layers and the tied embedding stay in the bundle's precision in panels
 // laid out for that product (PackedMatrix), in one huge-page buffer; the cross-attention keys and
 // values of a window are kept in half precision, laid out the same way. One token runs as one job
-// on the compute pool: a chain of steps (projection, attention, normalisation, ...), each split
-// into many small items, so the workers wake once per token.
+// on the compute pool: a chain of steps (projections, attention), each split into many small
+// items, with the small serial work (normalisations, joins) done by the thread that ends a step,
+// so the workers wake once per token.
 
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/ComputePool.hpp"
@@ -67,7 +68,7 @@ struct RowLayer {
 
 struct DecoderBlock {
     LayerNormWeights selfNorm;
-    RowLayer selfQKV;  // q, k, v stacked (q unscaled)
+    RowLayer selfQKV;  // q, k, v stacked
     RowLayer selfOut;
     LayerNormWeights crossNorm;
     RowLayer crossQuery;
@@ -281,8 +282,9 @@ public:
 
         // The cross-attention keys and values of this encoder output: the same array unwritten
         // since reuses them at once. Another array, or one written to, is compared with the output
-        // they were computed from within the token's own job (no wake-up of the workers of its
-        // own); a difference stops that job, and the token runs again on recomputed ones.
+        // they were computed from inside the token's own job, so that the comparison costs no
+        // wake-up of the workers; a difference stops that job, and the token runs again on
+        // recomputed ones.
         const Source source = sameArray(encoder) ? Source{} : sourceOf(encoder);
         if (!sameArray(encoder) && !comparable(source)) computeCrossAttention(encoder, source);
         t.compare = sameArray(encoder) ? nullptr : &source;
