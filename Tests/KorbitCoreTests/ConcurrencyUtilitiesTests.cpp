@@ -114,14 +114,6 @@ TEST(WeakSendableWrapper, DoesNotKeepTheObjectAlive) {
     EXPECT_EQ(object.use_count(), 1);
     object.reset();
     EXPECT_EQ(box.value(), nullptr);
-
-    WeakSendableWrapper<std::string> none;
-    EXPECT_EQ(none.value(), nullptr);
-    auto other = std::make_shared<std::string>("other");
-    none.setValue(other);
-    EXPECT_EQ(none.value(), other);
-    none.setValue(nullptr);
-    EXPECT_EQ(none.value(), nullptr);
 }
 
 TEST(EarlyStopActor, FlagsPerIdentifier) {

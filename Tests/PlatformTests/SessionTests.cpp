@@ -253,12 +253,3 @@ TEST(Session, ReportsTransportFailuresByKind) {
     EXPECT_EQ(kindOf([&] { Session::shared()->data(injected); }), TransportError::Kind::invalidRequest);
     EXPECT_EQ(hits.load(), 0);
 }
-
-TEST(Session, KeepsTheBackgroundSettingsItCannotHonour) {
-    auto configuration = platform::net::SessionConfiguration::background("some.identifier");
-    configuration.sessionSendsLaunchEvents = true;
-    Session session(configuration);
-    EXPECT_TRUE(session.configuration().isBackground);
-    EXPECT_EQ(session.configuration().identifier, "some.identifier");
-    EXPECT_TRUE(session.configuration().sessionSendsLaunchEvents);
-}

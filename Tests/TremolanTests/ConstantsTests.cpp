@@ -18,11 +18,3 @@ TEST(Constants, LanguageTableHas112NamesFor100Codes) {
     EXPECT_EQ(languages.at("burmese"), "my");
     for (const auto& [name, code] : languages) EXPECT_TRUE(Constants::languageCodes().contains(code)) << name;
 }
-
-TEST(Constants, FixedValues) {
-    EXPECT_EQ(Constants::defaultPrependPunctuations, "\"'“¡¿([{-");
-    EXPECT_EQ(Constants::defaultAppendPunctuations, "\"'.。,，!！?？:：”)]}、");
-    EXPECT_EQ(Constants::specialTokenCharacters(), (std::set<char32_t>{U'<', U'|', U'>'}));
-    EXPECT_TRUE(Constants::defaultRemoteEndpoint.starts_with("https://"));
-    EXPECT_EQ(Constants::defaultRemoteEndpoint.find('/', 8), std::string_view::npos);
-}

@@ -158,11 +158,6 @@ TEST(TremolanConfig, FacadeRulesForOptionalSettings) {
     EXPECT_FALSE(config.shouldLoad());
     config.modelEndpoint = "http://127.0.0.1:1234";
     EXPECT_EQ(config.effectiveModelEndpoint(), "http://127.0.0.1:1234");
-
-    ModelComputeOptions compute;
-    EXPECT_EQ(compute.melCompute, platform::ml::MLComputeUnits::cpuAndGPU);
-    EXPECT_EQ(compute.audioEncoderCompute, platform::ml::MLComputeUnits::cpuAndNeuralEngine);
-    EXPECT_EQ(compute.textDecoderCompute, platform::ml::MLComputeUnits::cpuAndNeuralEngine);
 }
 
 TEST(ModelRecords, ShapedArraysConvertToAndFromMultiArrays) {

@@ -32,41 +32,26 @@ std::vector<int> withTimestamps(const std::vector<int>& text) {
 
 }  // namespace
 
-TEST(WhisperTokenizerWrapper, SpecialTokensOfTheMultilingualVocabulary) {
-    const SpecialTokens& tokens = multilingual().specialTokens();
-    EXPECT_EQ(tokens.endToken, 50257);
-    EXPECT_EQ(tokens.specialTokenBegin, tokens.endToken);
-    EXPECT_EQ(tokens.startOfTranscriptToken, 50258);
-    EXPECT_EQ(tokens.englishToken, 50259);
-    EXPECT_EQ(tokens.translateToken, 50358);
-    EXPECT_EQ(tokens.transcribeToken, 50359);
-    EXPECT_EQ(tokens.startOfPreviousToken, 50361);
-    // The vocabulary names 50362 "<|nocaptions|>": "<|nospeech|>" is missing and takes its fixed id.
-    EXPECT_EQ(tokens.noSpeechToken, 50362);
-    EXPECT_EQ(tokens.noTimestampsToken, 50363);
-    EXPECT_EQ(tokens.timeTokenBegin, 50364);
-    // " " is no token text of a byte-level vocabulary (the space is "Ġ").
-    EXPECT_EQ(tokens.whitespaceToken, 220);
+TEST(WhisperTokenizerWrapper, SpecialTokensOfBothVocabularies) {
+    // The English ids are one lower. "<|nospeech|>" is in neither vocabulary (50362 is
+    // "<|nocaptions|>") and takes its fixed id; " " is no token text of a byte-level vocabulary
+    // (the space is "Ġ").
+    EXPECT_EQ(multilingual().specialTokens(),
+              (SpecialTokens{.endToken = 50257, .englishToken = 50259, .noSpeechToken = 50362,
+                             .noTimestampsToken = 50363, .specialTokenBegin = 50257, .startOfPreviousToken = 50361,
+                             .startOfTranscriptToken = 50258, .timeTokenBegin = 50364, .transcribeToken = 50359,
+                             .translateToken = 50358, .whitespaceToken = 220}));
+    EXPECT_EQ(english().specialTokens(),
+              (SpecialTokens{.endToken = 50256, .englishToken = 50258, .noSpeechToken = 50362,
+                             .noTimestampsToken = 50362, .specialTokenBegin = 50256, .startOfPreviousToken = 50360,
+                             .startOfTranscriptToken = 50257, .timeTokenBegin = 50363, .transcribeToken = 50358,
+                             .translateToken = 50357, .whitespaceToken = 220}));
 
     const auto& languages = multilingual().allLanguageTokens();
     EXPECT_EQ(languages.size(), 99u);  // every code of the table but "yue"
     EXPECT_EQ(*languages.begin(), 50259);
     EXPECT_EQ(*languages.rbegin(), 50357);
     EXPECT_EQ(multilingual().convertIdToToken(50357), "<|su|>");
-}
-
-TEST(WhisperTokenizerWrapper, SpecialTokensOfTheEnglishVocabularyAreOneLower) {
-    const SpecialTokens& tokens = english().specialTokens();
-    EXPECT_EQ(tokens.endToken, 50256);
-    EXPECT_EQ(tokens.specialTokenBegin, 50256);
-    EXPECT_EQ(tokens.startOfTranscriptToken, 50257);
-    EXPECT_EQ(tokens.englishToken, 50258);
-    EXPECT_EQ(tokens.translateToken, 50357);
-    EXPECT_EQ(tokens.transcribeToken, 50358);
-    EXPECT_EQ(tokens.startOfPreviousToken, 50360);
-    EXPECT_EQ(tokens.noSpeechToken, 50362);
-    EXPECT_EQ(tokens.noTimestampsToken, 50362);
-    EXPECT_EQ(tokens.timeTokenBegin, 50363);
     EXPECT_EQ(english().allLanguageTokens().size(), 99u);
     EXPECT_TRUE(english().allLanguageTokens().contains(50258));
 }

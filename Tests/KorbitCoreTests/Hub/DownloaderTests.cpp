@@ -1,29 +1,23 @@
-#include "FakeHub/FakeHub.hpp"
-#include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/Downloader.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/TransportError.hpp"
-#include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
 #include <system_error>
-#include <thread>
 
 using namespace std::chrono_literals;
 using korbit::Downloader;
 using korbit::DownloadState;
 using platform::net::TransportError;
 using velmora::test::FakeHub;
+using velmora::test::patternedBytes;
 using velmora::test::readFile;
-using velmora::test::TempDir;
 using velmora::test::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::int64_t kChunk = 64 * 1024;
 
 // Short retry waits; an idle time-out no pause of a busy machine reaches. Tests of the time-out
 // itself set a short one and let the server stall ten times as long.
@@ -68,15 +62,10 @@ std::optional<E> errorAs(const DownloadState& state) {
     }
 }
 
-class DownloaderTest : public ::testing::Test {
+class DownloaderTest : public velmora::test::HubTest {
 protected:
-    TempDir root{"hubroot"};
-    TempDir cache{"cache"};
-    FakeHub hub{root.path()};
     fs::path destination = cache / "repo/file.bin";
     fs::path partial = cache / "repo/.cache/huggingface/download/file.bin.tag.incomplete";
-
-    void SetUp() override { hub.setLargeFileThreshold(1 << 20); }
 
     std::string serve(const std::string& contents, const std::string& name = "file.bin") {
         writeFile(root / ("models/owner/name/" + name), contents);
@@ -98,7 +87,7 @@ std::int64_t sizeOf(const std::string& contents) { return static_cast<std::int64
 }  // namespace
 
 TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
-    std::string contents = velmora::test::patternedBytes(kChunk * 2 + 5);
+    std::string contents = patternedBytes(kChunk * 2 + 5);
     std::string url = serve(contents);
     preparePartial();
     Outcome outcome = fetch(url, sizeOf(contents));
@@ -117,22 +106,8 @@ TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
     EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
 }
 
-TEST_F(DownloaderTest, TheDefaultChunkIsTenMebibytes) {
-    const std::int64_t chunk = Downloader::kDefaultChunkSize;
-    std::string contents = velmora::test::patternedBytes(static_cast<std::size_t>(2 * chunk + 5));
-    std::string url = serve(contents);
-    preparePartial();
-    Outcome outcome = fetch(url, sizeOf(contents), std::nullopt, Downloader::kDefaultChunkSize);
-    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::completed);
-    auto progress = outcome.progress();
-    ASSERT_EQ(progress.size(), 3u);
-    EXPECT_DOUBLE_EQ(progress[1], double(chunk) / double(contents.size()));
-    EXPECT_DOUBLE_EQ(progress[2], double(2 * chunk) / double(contents.size()));
-    EXPECT_EQ(readFile(destination), contents);
-}
-
 TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
-    std::string contents = velmora::test::patternedBytes(16384);
+    std::string contents = patternedBytes(16384);
     std::string url = serve(contents);
     preparePartial(contents.substr(0, 4096));
     Outcome outcome = fetch(url, 16384);
@@ -145,7 +120,7 @@ TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {
 }
 
 TEST_F(DownloaderTest, WithoutExpectedSizeReportsOnlyTheStartAndSkipsTheSizeCheck) {
-    std::string contents = velmora::test::patternedBytes(kChunk * 3);
+    std::string contents = patternedBytes(kChunk * 3);
     std::string url = serve(contents);
     preparePartial();
     writeFile(destination, "an older copy");
@@ -156,7 +131,7 @@ TEST_F(DownloaderTest, WithoutExpectedSizeReportsOnlyTheStartAndSkipsTheSizeChec
 }
 
 TEST_F(DownloaderTest, RetriesABrokenBodyFromTheBytesOnDisk) {
-    std::string contents = velmora::test::patternedBytes(kChunk * 3 + 100);
+    std::string contents = patternedBytes(kChunk * 3 + 100);
     std::string url = serve(contents);
     hub.breakBody("file.bin", kChunk + 1000, 2);
     preparePartial();
@@ -172,7 +147,7 @@ TEST_F(DownloaderTest, RetriesABrokenBodyFromTheBytesOnDisk) {
 }
 
 TEST_F(DownloaderTest, GivesUpAfterTheRetriesWithoutProgressAndKeepsThePartialFile) {
-    std::string contents = velmora::test::patternedBytes(kChunk * 2);
+    std::string contents = patternedBytes(kChunk * 2);
     std::string url = serve(contents);
     hub.breakBody("file.bin", 1000, 10);
     preparePartial();
@@ -187,7 +162,7 @@ TEST_F(DownloaderTest, GivesUpAfterTheRetriesWithoutProgressAndKeepsThePartialFi
 }
 
 TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
-    std::string contents = velmora::test::patternedBytes(kChunk + 777);
+    std::string contents = patternedBytes(kChunk + 777);
     std::string url = serve(contents);
     hub.ignoreRange(true);
     preparePartial(contents.substr(0, 5000));
@@ -204,16 +179,16 @@ TEST_F(DownloaderTest, AServerThatIgnoresRangesDoesNotCorruptThePartialFile) {
 }
 
 TEST_F(DownloaderTest, APartialFileLongerThanTheFileStartsOver) {
-    std::string contents = velmora::test::patternedBytes(3000);
+    std::string contents = patternedBytes(3000);
     std::string url = serve(contents);
-    preparePartial(velmora::test::patternedBytes(5000, 7));
+    preparePartial(patternedBytes(5000, 7));
     ASSERT_EQ(fetch(url, 3000).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(readFile(destination), contents);
     EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
 }
 
 TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
-    std::string contents = velmora::test::patternedBytes(3000);
+    std::string contents = patternedBytes(3000);
     std::string url = serve(contents);
     // The partial file already holds every byte (the process stopped before the move).
     preparePartial(contents);
@@ -242,7 +217,7 @@ TEST_F(DownloaderTest, ARangePastTheEndEitherFinishesOrStartsOverOnce) {
 }
 
 TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
-    std::string url = serve(velmora::test::patternedBytes(1000));
+    std::string url = serve(patternedBytes(1000));
     preparePartial();
     hub.answerStatus("GET", "/resolve/", 500, 1);
     {
@@ -266,7 +241,7 @@ TEST_F(DownloaderTest, BadStatusesAndSilentServersAreNotRetried) {
 }
 
 TEST_F(DownloaderTest, AStallInTheBodyIsAnIdleTimeOutAndIsRetried) {
-    std::string contents = velmora::test::patternedBytes(kChunk * 2 + 10);
+    std::string contents = patternedBytes(kChunk * 2 + 10);
     std::string url = serve(contents);
     hub.stallMidBody("file.bin", kChunk + 10, 10 * kShortTimeout);
     preparePartial();
@@ -279,7 +254,7 @@ TEST_F(DownloaderTest, AStallInTheBodyIsAnIdleTimeOutAndIsRetried) {
 }
 
 TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
-    std::string contents = velmora::test::patternedBytes(kChunk * 2 + 10);
+    std::string contents = patternedBytes(kChunk * 2 + 10);
     std::string url = serve(contents);
     hub.stallMidBody("file.bin", kChunk + 10, 5s);
     preparePartial();
@@ -306,7 +281,7 @@ TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
 }
 
 TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
-    std::string url = serve(velmora::test::patternedBytes(100));
+    std::string url = serve(patternedBytes(100));
     Outcome outcome = fetch(url, 100);
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
     EXPECT_TRUE(errorAs<std::system_error>(outcome.last()));
@@ -314,9 +289,8 @@ TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
 }
 
 TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
-    std::string contents = velmora::test::patternedBytes(3 << 20);
-    std::string url = serve(contents, "big.bin");
-    hub.setLargeFileThreshold(1 << 20);
+    std::string contents = patternedBytes(3 << 20);
+    std::string url = serve(contents, "big.bin");  // above the hub's 1 MiB threshold: served by the content host
     preparePartial();
     ASSERT_EQ(fetch(url, sizeOf(contents), "secret", Downloader::kDefaultChunkSize).last().kind, DownloadState::Kind::completed);
     EXPECT_EQ(platform::crypto::Sha256::hex(readFile(destination)), FakeHub::sha256Of(root / "models/owner/name/big.bin"));

@@ -111,12 +111,6 @@ TEST_F(TokenTest, EndpointAndDownloadBaseFollowTheConstructionRules) {
     HubApi defaults;
     EXPECT_EQ(defaults.downloadBase, testHome() / "Documents" / "huggingface");
     EXPECT_FALSE(fs::exists(defaults.downloadBase));  // not created
-    EXPECT_FALSE(defaults.useOfflineMode);
-    EXPECT_FALSE(defaults.useBackgroundSession);
-    EXPECT_EQ(defaults.sha256Pattern, "^[0-9a-f]{64}$");
-    EXPECT_EQ(defaults.commitHashPattern, "^[0-9a-f]{40}$");
-    EXPECT_TRUE(defaults.networkMonitor);
-    EXPECT_TRUE(HubApi("/x", std::nullopt, std::nullopt, true).useBackgroundSession);
 }
 
 TEST(HubApiWrapper, LocalFolderRuleAndForwarding) {

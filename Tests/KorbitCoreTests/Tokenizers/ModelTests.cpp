@@ -160,15 +160,16 @@ TEST(UnigramTokenizer, TiesKeepTheEarlierPredecessor) {
 }
 
 TEST(UnigramTokenizer, ConstructionErrors) {
-    const std::string malformed = "The vocabulary file is malformed or corrupted.";
     EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), json(R"({"model": {"unk_id": 0}})"), {}); }),
               "Vocabulary file is missing from the tokenizer configuration.");
-    EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), unigramData(R"([["a", -1]])", "99"), {}); }), malformed);
-    EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), unigramData(R"([["a", -1]])", "null"), {}); }), malformed);
-    EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), unigramData(R"([["a", -1], ["a", -2]])"), {}); }), malformed);
-    EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), unigramData(R"([["a", "x"]])"), {}); }), malformed);
-    EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), unigramData(R"([[]])"), {}); }), malformed);
-    EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), unigramData(R"(["a"])"), {}); }), malformed);
+    const std::pair<const char*, const char*> malformed[] = {  // {vocab, unk_id}
+        {R"([["a", -1]])", "99"}, {R"([["a", -1]])", "null"}, {R"([["a", -1], ["a", -2]])", "0"},
+        {R"([["a", "x"]])", "0"}, {"[[]]", "0"},                 {R"(["a"])", "0"}};
+    for (const auto& [vocab, unkId] : malformed) {
+        EXPECT_EQ(tokenizerErrorOf([&] { UnigramTokenizer(json("{}"), unigramData(vocab, unkId), {}); }),
+                  "The vocabulary file is malformed or corrupted.")
+            << vocab << " unk_id " << unkId;
+    }
 }
 
 TEST(TrieAndLattice, PrefixesAndViterbi) {
