@@ -92,14 +92,15 @@ protected:
     }
 
     velmora::test::LogCapture log;
+    /// The states a resolve call reports through `record`.
+    std::vector<ModelState> states;
+    std::function<void(ModelState)> record = [this](ModelState state) { states.push_back(state); };
 };
 
 TEST_F(ModelDownloaderTest, ALocalModelFolderAnswersWithoutTheHub) {
     TempDir local("local-models");
     writeFile(local.path() / "whisper/v3/turbo/AudioEncoder.mlmodelc/weights.bin", "local");
     ModelDownloader downloader(config(unreachableEndpoint()));
-    std::vector<ModelState> states;
-    auto record = [&](ModelState state) { states.push_back(state); };
 
     EXPECT_EQ(downloader.resolveModel("AudioEncoder", turbo, local.path(), std::nullopt, false, record),
               local.path() / "whisper/v3/turbo/AudioEncoder.mlmodelc");
@@ -118,8 +119,6 @@ TEST_F(ModelDownloaderTest, ALocalModelFolderAnswersWithoutTheHub) {
 
 TEST_F(ModelDownloaderTest, DownloadsOnceThenFindsTheModelInTheCacheWithoutAnyRequest) {
     ModelDownloader downloader(config());
-    std::vector<ModelState> states;
-    auto record = [&](ModelState state) { states.push_back(state); };
 
     EXPECT_EQ(downloader.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, true, record),
               cachedModel("AudioEncoder"));
@@ -146,8 +145,6 @@ TEST_F(ModelDownloaderTest, DownloadsOnceThenFindsTheModelInTheCacheWithoutAnyRe
 TEST_F(ModelDownloaderTest, ACachedModelIsFoundWhileTheHubIsUnreachable) {
     ModelDownloader(config()).resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, true, {});
     ModelDownloader offline(config(unreachableEndpoint()));
-    std::vector<ModelState> states;
-    auto record = [&](ModelState state) { states.push_back(state); };
     for (bool download : {false, true}) {
         states.clear();
         EXPECT_EQ(offline.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, download, record),
@@ -186,8 +183,6 @@ TEST_F(ModelDownloaderTest, OfflineDownloadAnswersFromTheCacheAlone) {
 
 TEST_F(ModelDownloaderTest, NothingFoundAnywhere) {
     ModelDownloader downloader(config());
-    std::vector<ModelState> states;
-    auto record = [&](ModelState state) { states.push_back(state); };
     EXPECT_EQ(messageOf<ModelDownloaderError>([&] {
                   downloader.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record);
               }),

@@ -19,13 +19,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-HubApi offlineClient(const fs::path& base) { return HubApi(base, std::string(), std::string("http://127.0.0.1:1")); }
+// A client whose hub never answers, over a temporary folder.
+class HubMetadata : public ::testing::Test {
+protected:
+    TempDir folder;
+    HubApi client{folder.path(), std::string(), std::string("http://127.0.0.1:1")};
+};
 
 }  // namespace
 
-TEST(HubMetadata, WritesThreeLinesAndReadsThemBack) {
-    TempDir folder;
-    HubApi client = offlineClient(folder.path());
+TEST_F(HubMetadata, WritesThreeLinesAndReadsThemBack) {
     fs::path path = folder / "repo/.cache/huggingface/download/sub/model.bin.metadata";
     double before = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     client.writeDownloadMetadata("0123456789abcdef0123456789abcdef01234567", "etag-1", path);
@@ -46,9 +49,7 @@ TEST(HubMetadata, WritesThreeLinesAndReadsThemBack) {
     EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 1);
 }
 
-TEST(HubMetadata, ReaderAcceptsWhatReadsAsANumberAndTrimsPieces) {
-    TempDir folder;
-    HubApi client = offlineClient(folder.path());
+TEST_F(HubMetadata, ReaderAcceptsWhatReadsAsANumberAndTrimsPieces) {
     writeFile(folder / "a.metadata.metadata", "  commit \n\tetag\n17e8\nextra line\n");
     auto metadata = client.readDownloadMetadata(folder / "a.metadata.metadata");
     ASSERT_TRUE(metadata);
@@ -61,9 +62,7 @@ TEST(HubMetadata, ReaderAcceptsWhatReadsAsANumberAndTrimsPieces) {
     EXPECT_FALSE(client.readDownloadMetadata(folder / "missing.metadata"));
 }
 
-TEST(HubMetadata, BadFilesAreLoggedRemovedAndTreatedAsMissing) {
-    TempDir folder;
-    HubApi client = offlineClient(folder.path());
+TEST_F(HubMetadata, BadFilesAreLoggedRemovedAndTreatedAsMissing) {
     struct Case {
         std::string contents;
         std::string reason;
@@ -93,9 +92,7 @@ TEST(HubMetadata, BadFilesAreLoggedRemovedAndTreatedAsMissing) {
     EXPECT_EQ(log.lines()[0].rfind("Error reading metadata file file://" + binary.string() + ": ", 0), 0u);
 }
 
-TEST(HubMetadata, ABadFileThatCannotBeRemovedIsAnError) {
-    TempDir folder;
-    HubApi client = offlineClient(folder.path());
+TEST_F(HubMetadata, ABadFileThatCannotBeRemovedIsAnError) {
     fs::path path = folder / "dir.metadata";
     writeFile(path / "inside", "x");  // a folder with something in it: reading and removing both fail
     CapturedLog log;
@@ -103,18 +100,14 @@ TEST(HubMetadata, ABadFileThatCannotBeRemovedIsAnError) {
                 StartsWith("Invalid metadata: Could not remove corrupted metadata file: "));
 }
 
-TEST(HubMetadata, WriteFailuresNameThePath) {
-    TempDir folder;
-    HubApi client = offlineClient(folder.path());
+TEST_F(HubMetadata, WriteFailuresNameThePath) {
     writeFile(folder / "blocker", "a file where a folder should be");
     fs::path path = folder / "blocker/sub/x.metadata";
     EXPECT_THAT(messageOf<EnvironmentError>([&] { client.writeDownloadMetadata("c", "e", path); }),
                 StartsWith("Failed to write file: Failed to write metadata to " + path.string() + ": "));
 }
 
-TEST(HubMetadata, FileDigestStreamsTheFileAndReportsEveryFailure) {
-    TempDir folder;
-    HubApi client = offlineClient(folder.path());
+TEST_F(HubMetadata, FileDigestStreamsTheFileAndReportsEveryFailure) {
     writeFile(folder / "empty", "");
     EXPECT_EQ(client.computeFileHash(folder / "empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     std::string bytes = velmora::test::patternedBytes(5 * (1 << 19));  // 2.5 MiB: three reads

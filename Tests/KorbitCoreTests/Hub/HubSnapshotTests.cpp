@@ -29,6 +29,7 @@ class SnapshotTest : public HubTest {
 protected:
     const Repo repo{"owner/name"};
     std::string large = patternedBytes(2 * (1 << 20) + 3 * kChunk + 11);
+    HubApi client = makeHub();
 
     void SetUp() override {
         addFile("owner/name", "config.json", "{\"model_type\": \"whisper\"}");
@@ -41,7 +42,6 @@ protected:
 }  // namespace
 
 TEST_F(SnapshotTest, FetchesTheMatchingFilesAndReportsProgressPerFile) {
-    HubApi client = makeHub();
     int calls = 0;
     std::vector<double> fractions;
     std::optional<double> throughput;
@@ -72,7 +72,6 @@ TEST_F(SnapshotTest, FetchesTheMatchingFilesAndReportsProgressPerFile) {
 }
 
 TEST_F(SnapshotTest, ASecondSnapshotReValidatesWithoutFetching) {
-    HubApi client = makeHub();
     client.snapshot(repo, "main", {});
     auto before = client.readDownloadMetadata(metadataFile("owner/name", "weights.bin"));
     hub.clearRequests();
@@ -94,7 +93,6 @@ TEST_F(SnapshotTest, ASecondSnapshotReValidatesWithoutFetching) {
 }
 
 TEST_F(SnapshotTest, NoMatchingNamesCallsBackOnceAndFetchesNothing) {
-    HubApi client = makeHub();
     int calls = 0;
     fs::path folder = client.snapshot(repo, "main", {"*.nothing"}, [&](Progress& p) {
         ++calls;
@@ -106,7 +104,6 @@ TEST_F(SnapshotTest, NoMatchingNamesCallsBackOnceAndFetchesNothing) {
 }
 
 TEST_F(SnapshotTest, ABrokenTransferResumesInTheNextRun) {
-    HubApi client = makeHub();
     client.timing.transfer.numRetries = 0;
     hub.breakBody("weights.bin", 2 * kChunk + 5, 1);
     EXPECT_THROW(client.snapshot(repo, "main", {"*.bin"}), platform::net::TransportError);
@@ -119,7 +116,6 @@ TEST_F(SnapshotTest, ABrokenTransferResumesInTheNextRun) {
 }
 
 TEST_F(SnapshotTest, ACancelledSnapshotThrowsAndKeepsWhatItFetched) {
-    HubApi client = makeHub();
     std::stop_source stop;
     // Stop as the second file ("tokenizer/tokenizer.json") starts: its transfer is cancelled too.
     auto cancelAfterFirstFile = [&](Progress& progress) {
@@ -137,7 +133,6 @@ TEST_F(SnapshotTest, ACancelledSnapshotThrowsAndKeepsWhatItFetched) {
 }
 
 TEST_F(SnapshotTest, OfflineVerifiesEveryCachedFileFromTheCacheAlone) {
-    HubApi client = makeHub();
     client.snapshot(repo, "main", {});
     hub.clearRequests();
     client.useOfflineMode = true;
@@ -168,7 +163,6 @@ TEST_F(SnapshotTest, OfflineVerifiesEveryCachedFileFromTheCacheAlone) {
 TEST_F(SnapshotTest, ContentThatBeliesItsDigestIsCaughtByTheOfflineCheck) {
     // Online, a transfer is trusted once its size is right; the digest tag is checked offline.
     hub.corruptContent("weights.bin");
-    HubApi client = makeHub();
     fs::path folder = client.snapshot(repo, "main", {"weights.bin"});
     std::string served = readFile(folder / "weights.bin");
     ASSERT_EQ(served.size(), large.size());
@@ -179,7 +173,6 @@ TEST_F(SnapshotTest, ContentThatBeliesItsDigestIsCaughtByTheOfflineCheck) {
 }
 
 TEST_F(SnapshotTest, OfflineFailuresOfAnEmptyOrMissingRepository) {
-    HubApi client = makeHub();
     client.useOfflineMode = true;
     EXPECT_EQ(messageOf<EnvironmentError>([&] { client.snapshot(repo, "main", {}); }),
               "Offline mode error: Repository not available locally");
@@ -192,7 +185,6 @@ TEST_F(SnapshotTest, OfflineFailuresOfAnEmptyOrMissingRepository) {
 TEST_F(SnapshotTest, OfflineMetadataPathsComeFromTheRelativePath) {
     // The repository's own path text recurs below it; the metadata path must not be built by
     // replacing that text.
-    HubApi client = makeHub();
     client.useOfflineMode = true;
     fs::path folder = cache.path() / "models/owner/name";
     fs::path nested = folder / folder.relative_path() / "f.txt";
@@ -204,7 +196,6 @@ TEST_F(SnapshotTest, OfflineMetadataPathsComeFromTheRelativePath) {
 }
 
 TEST_F(SnapshotTest, TheNetworkStateDecidesUnlessTheClientDoes) {
-    HubApi client = makeHub();
     client.snapshot(repo, "main", {"*.json"});
     hub.clearRequests();
     ScopedEnv noSwitch("CI_DISABLE_NETWORK_MONITOR", nullptr);

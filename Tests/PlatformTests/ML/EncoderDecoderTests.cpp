@@ -93,12 +93,12 @@ protected:
     }
     static inline std::shared_ptr<MLModel> encoderModel, decoderModel;
     static inline MLMultiArray mel, encoderOutput;
+    const Hyperparameters p = smallHyperparameters();
 };
 
 }  // namespace
 
 TEST_F(SmallModel, EncoderMatchesTheDoublePrecisionReference) {
-    const auto p = smallHyperparameters();
     ASSERT_EQ(encoderOutput.shape(), (std::vector<std::int64_t>{1, 64, 1, p.nAudioCtx}));
     ReferenceWeights w(smallModelFolder() / "AudioEncoder.mlmodelc/weights.safetensors");
     const auto ref = referenceEncoder(asMatrix(mel, 80, 2 * p.nAudioCtx), w, p);
@@ -116,7 +116,6 @@ TEST_F(SmallModel, EncoderMatchesTheDoublePrecisionReference) {
 }
 
 TEST_F(SmallModel, IncrementalDecodingEqualsTheFullPrefixAtEveryStep) {
-    const auto p = smallHyperparameters();
     const std::vector<int> tokens{50258, 50259, 50359, 50363, 440, 2068, 51864};
     ReferenceWeights w(smallModelFolder() / "TextDecoder.mlmodelc/weights.safetensors");
     const auto ref = referenceDecoder(tokens, asMatrix(encoderOutput, 64, p.nAudioCtx), w, p);
@@ -146,7 +145,6 @@ TEST_F(SmallModel, IncrementalDecodingEqualsTheFullPrefixAtEveryStep) {
 }
 
 TEST_F(SmallModel, StaleCacheColumnsChangeNothing) {
-    const auto p = smallHyperparameters();
     const std::vector<int> tokens{50258, 50259, 50359, 50363, 1000};
     DecoderState clean(p, encoderOutput);
     std::vector<std::vector<float>> expected;
@@ -196,7 +194,6 @@ TEST_F(SmallModel, StaleCacheColumnsChangeNothing) {
 }
 
 TEST_F(SmallModel, CrossAttentionFollowsTheEncoderOutput) {
-    const auto p = smallHyperparameters();
     DecoderState state(p, encoderOutput);
     const auto first = state.step(*decoderModel, 50258, 0).at("logits").toFloatVector();
     EXPECT_EQ(state.step(*decoderModel, 50258, 0).at("logits").toFloatVector(), first);
@@ -220,7 +217,6 @@ TEST_F(SmallModel, CrossAttentionFollowsTheEncoderOutput) {
 }
 
 TEST_F(SmallModel, SinglePrecisionCachesGiveTheSameScores) {
-    const auto p = smallHyperparameters();
     const std::vector<int> tokens{50258, 50259, 50359, 440};
     DecoderState half(p, encoderOutput);
     DecoderState single(p, encoderOutput);
@@ -245,7 +241,6 @@ TEST_F(SmallModel, SinglePrecisionCachesGiveTheSameScores) {
 }
 
 TEST_F(SmallModel, UpdateMaskMayBeFloat) {
-    const auto p = smallHyperparameters();
     DecoderState state(p, encoderOutput);
     const auto expected = state.step(*decoderModel, 50258, 0).at("logits").toFloatVector();
     MLMultiArray floatMask({1, p.kvLength}, MLMultiArrayDataType::float32);
