@@ -1,5 +1,6 @@
 #include "KorbitCore/Extensions/CoreMLExtensions.hpp"
 #include "KorbitCore/Float16Scalars.hpp"
+#include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -108,12 +109,7 @@ TEST(CoreMLExtensions, TensorConversions) {
     EXPECT_EQ(toMLMultiArray(ints).dataType(), MLMultiArrayDataType::int32);
     EXPECT_TRUE(toFloatArray(MLTensor({0}, std::vector<float>{})).empty());
     MLTensor bytes({2}, std::vector<std::uint8_t>{1, 2});
-    try {
-        toFloatArray(bytes);
-        ADD_FAILURE();
-    } catch (const std::invalid_argument& e) {
-        EXPECT_STREQ(e.what(), "Unsupported scalar type: UInt8");
-    }
+    EXPECT_EQ(velmora::test::messageOf<std::invalid_argument>([&] { toFloatArray(bytes); }), "Unsupported scalar type: UInt8");
     EXPECT_THROW(toMLMultiArray(bytes), std::invalid_argument);
 }
 

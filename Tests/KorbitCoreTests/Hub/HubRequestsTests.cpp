@@ -14,23 +14,13 @@ using korbit::RepoType;
 using korbit::Hub::HubClientError;
 using platform::net::TransportError;
 using velmora::test::FakeHub;
+using velmora::test::hubErrorOf;
 using velmora::test::HubTest;
 using velmora::test::TempDir;
 using velmora::test::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-template <typename F>
-HubClientError hubErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const HubClientError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no hub client error";
-    return HubClientError::unexpectedError();
-}
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

@@ -9,6 +9,7 @@
 
 using namespace korbit;
 using namespace tokenizer_test;
+using velmora::test::hubErrorOf;
 using velmora::test::HubTest;
 using velmora::test::readFile;
 namespace fs = std::filesystem;
@@ -88,21 +89,13 @@ TEST_F(TokenizerHubTest, ConfigurationFromTheHub) {
 TEST_F(TokenizerHubTest, FailuresReachTheCaller) {
     addFile("owner/no-tokenizer", "config.json", "{}");
     addFile("owner/no-tokenizer", "tokenizer_config.json", R"({"tokenizer_class": "GPT2Tokenizer"})");
-    try {
-        AutoTokenizerWrapper::fromPretrained("owner/no-tokenizer", client(), true);
-        FAIL() << "expected an error";
-    } catch (const Hub::HubClientError& e) {
-        EXPECT_EQ(e.kind(), Hub::HubClientError::Kind::configurationMissing);
-        EXPECT_STREQ(e.what(), "Required configuration file missing: tokenizer.json");
-    }
+    const auto missing = hubErrorOf([&] { AutoTokenizerWrapper::fromPretrained("owner/no-tokenizer", client(), true); });
+    EXPECT_EQ(missing.kind(), Hub::HubClientError::Kind::configurationMissing);
+    EXPECT_STREQ(missing.what(), "Required configuration file missing: tokenizer.json");
 
     addFile("owner/bad-json", "tokenizer.json", "{ nope");
-    try {
-        AutoTokenizerWrapper::fromPretrained("owner/bad-json", client(), true);
-        FAIL() << "expected an error";
-    } catch (const Hub::HubClientError& e) {
-        EXPECT_EQ(e.kind(), Hub::HubClientError::Kind::jsonSerialization);
-    }
+    EXPECT_EQ(hubErrorOf([&] { AutoTokenizerWrapper::fromPretrained("owner/bad-json", client(), true); }).kind(),
+              Hub::HubClientError::Kind::jsonSerialization);
 
     addFile("owner/no-config", "tokenizer.json", R"({"model": {"vocab": {}, "merges": []}})");
     EXPECT_EQ(tokenizerErrorOf([&] { AutoTokenizerWrapper::fromPretrained("owner/no-config", client(), true); }),
@@ -114,12 +107,8 @@ TEST_F(TokenizerHubTest, FailuresReachTheCaller) {
     // No server at all: the listing's own download error passes unchanged.
     HubApiWrapper unreachable(cache.path(), std::string(), "http://127.0.0.1:1", false, fastTiming());
     unreachable.impl.useOfflineMode = false;
-    try {
-        AutoTokenizerWrapper::fromPretrained("owner/model", unreachable, true);
-        FAIL() << "expected an error";
-    } catch (const Hub::HubClientError& e) {
-        EXPECT_EQ(e.kind(), Hub::HubClientError::Kind::downloadError) << e.what();
-    }
+    const auto unanswered = hubErrorOf([&] { AutoTokenizerWrapper::fromPretrained("owner/model", unreachable, true); });
+    EXPECT_EQ(unanswered.kind(), Hub::HubClientError::Kind::downloadError) << unanswered.what();
 }
 
 TEST_F(TokenizerHubTest, ATransportFailureOfTheProbeIsANetworkError) {
@@ -128,11 +117,7 @@ TEST_F(TokenizerHubTest, ATransportFailureOfTheProbeIsANetworkError) {
     // Long enough for the listing on a busy machine; the probe's stall outlasts it ten times.
     impatient.impl.timing.requestTimeout = std::chrono::seconds(1);
     hub.stallBeforeHead("/owner/slow/resolve/main/tokenizer.json", std::chrono::seconds(10));
-    try {
-        LanguageModelConfigurationFromHub("owner/slow", "main", impatient).configurations();
-        FAIL() << "expected an error";
-    } catch (const Hub::HubClientError& e) {
-        EXPECT_EQ(e.kind(), Hub::HubClientError::Kind::networkError) << e.what();
-        EXPECT_TRUE(std::string(e.what()).starts_with("Network error: ")) << e.what();
-    }
+    const auto error = hubErrorOf([&] { LanguageModelConfigurationFromHub("owner/slow", "main", impatient).configurations(); });
+    EXPECT_EQ(error.kind(), Hub::HubClientError::Kind::networkError) << error.what();
+    EXPECT_TRUE(std::string(error.what()).starts_with("Network error: ")) << error.what();
 }
