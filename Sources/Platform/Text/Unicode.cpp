@@ -87,6 +87,18 @@ std::size_t wellFormedLength(std::string_view s, std::size_t i, char32_t& scalar
     return need + 1;
 }
 
+// The scalar at s[i], or U+FFFD for a maximal ill-formed subpart; moves `i` past what it read.
+char32_t nextScalar(std::string_view s, std::size_t& i) {
+    char32_t scalar = 0;
+    std::size_t consumed = 0;
+    if (std::size_t len = wellFormedLength(s, i, scalar, consumed)) {
+        i += len;
+        return scalar;
+    }
+    i += consumed;
+    return kReplacement;
+}
+
 }  // namespace
 
 void appendUtf8(std::string& out, char32_t c) {
@@ -143,26 +155,14 @@ std::u32string toUtf32(std::string_view utf8) {
     std::u32string out;
     out.reserve(utf8.size());
     std::size_t i = 0;
-    while (i < utf8.size()) {
-        char32_t scalar = 0;
-        std::size_t consumed = 0;
-        std::size_t len = wellFormedLength(utf8, i, scalar, consumed);
-        if (len) {
-            out.push_back(scalar);
-            i += len;
-        } else {
-            out.push_back(kReplacement);
-            i += consumed;
-        }
-    }
+    while (i < utf8.size()) out.push_back(nextScalar(utf8, i));
     return out;
 }
 
 char32_t firstScalar(std::string_view utf8) {
     if (utf8.empty()) return 0;
-    char32_t scalar = 0;
-    std::size_t consumed = 0;
-    return wellFormedLength(utf8, 0, scalar, consumed) ? scalar : kReplacement;
+    std::size_t i = 0;
+    return nextScalar(utf8, i);
 }
 
 std::string fromUtf32(std::u32string_view scalars) {
@@ -177,15 +177,7 @@ std::u16string toUtf16(std::string_view utf8) {
     out.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
-        char32_t c = 0;
-        std::size_t consumed = 0;
-        std::size_t len = wellFormedLength(utf8, i, c, consumed);
-        if (len) {
-            i += len;
-        } else {
-            c = kReplacement;
-            i += consumed;
-        }
+        char32_t c = nextScalar(utf8, i);
         if (c >= 0x10000) {
             c -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
@@ -245,14 +237,10 @@ std::vector<std::size_t> graphemeBoundaries(std::string_view utf8) {
     std::size_t unit = 0;
     std::size_t i = 0;
     while (i < utf8.size()) {
-        char32_t c = 0;
-        std::size_t consumed = 0;
-        std::size_t len = wellFormedLength(utf8, i, c, consumed);
-        std::size_t step = len ? len : consumed;
-        std::size_t units = (len && c >= 0x10000) ? 2 : 1;
-        for (std::size_t k = 0; k < units; ++k) byteOffsetOfUnit[unit + k] = i;
+        const std::size_t start = i;
+        const std::size_t units = nextScalar(utf8, i) >= 0x10000 ? 2 : 1;
+        for (std::size_t k = 0; k < units; ++k) byteOffsetOfUnit[unit + k] = start;
         unit += units;
-        i += step;
     }
     byteOffsetOfUnit[u16.size()] = utf8.size();
     std::vector<std::size_t> out;
