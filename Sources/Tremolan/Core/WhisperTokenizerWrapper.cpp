@@ -15,16 +15,11 @@ constexpr char32_t kReplacementCharacter = U'\uFFFD';
 /// Languages written without spaces between words.
 constexpr std::array<std::string_view, 6> kUnicodeSplitLanguages = {"zh", "ja", "th", "lo", "my", "yue"};
 
-/// Spaces and tabs, not line breaks.
-bool isBlank(char32_t c) {
-    return c == U'\t' || platform::text::isSpaceSeparator(c);
-}
-
 bool isLonePunctuation(const std::u32string& text) {
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && isBlank(text[first])) ++first;
-    while (last > first && isBlank(text[last - 1])) --last;
+    while (first < last && platform::text::isHorizontalSpace(text[first])) ++first;
+    while (last > first && platform::text::isHorizontalSpace(text[last - 1])) --last;
     return last - first == 1 && platform::text::isPunctuation(text[first]);
 }
 

@@ -19,8 +19,6 @@ bool isPunctuationCharacter(std::string_view character) {
            (c >= 0x7B && c <= 0x7E);
 }
 
-bool isHorizontalSpace(char32_t c) { return c == U'\t' || text::isSpaceSeparator(c); }
-
 const TokenIdMap& emptyVocabulary() {
     static const TokenIdMap empty;
     return empty;
@@ -41,7 +39,7 @@ std::vector<std::string> BasicTokenizer::tokenize(std::string_view input) const 
     std::vector<std::string> pieces;
     std::string current;
     for (char32_t c : text::toUtf32(folded)) {
-        if (isHorizontalSpace(c)) {
+        if (text::isHorizontalSpace(c)) {
             if (!current.empty()) pieces.push_back(std::move(current));
             current.clear();
         } else {

@@ -22,8 +22,6 @@ Config::Array requiredList(const Config& config, std::string_view key) {
 
 void append(std::vector<std::string>& to, const std::vector<std::string>& from) { to.insert(to.end(), from.begin(), from.end()); }
 
-bool isHorizontalSpace(char32_t c) { return c == U'\t' || text::isSpaceSeparator(c); }
-
 }  // namespace
 
 std::unique_ptr<PostProcessor> PostProcessorFactory::fromConfig(const std::optional<Config>& config) {
@@ -95,8 +93,8 @@ std::string RobertaProcessing::trim(const std::string& token) const {
         std::u32string scalars = text::toUtf32(token);
         std::size_t first = 0;
         std::size_t last = scalars.size();
-        while (first < last && isHorizontalSpace(scalars[first])) ++first;
-        while (last > first && isHorizontalSpace(scalars[last - 1])) --last;
+        while (first < last && text::isHorizontalSpace(scalars[first])) ++first;
+        while (last > first && text::isHorizontalSpace(scalars[last - 1])) --last;
         return text::fromUtf32(std::u32string_view(scalars).substr(first, last - first));
     }
     // Runs of whitespace characters at either end shrink to one character.
