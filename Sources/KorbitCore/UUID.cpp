@@ -1,5 +1,7 @@
 #include "KorbitCore/UUID.hpp"
 
+#include "Platform/Text/Unicode.hpp"
+
 #include <sys/random.h>
 
 #include <cstring>
@@ -10,13 +12,6 @@ namespace korbit {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool isDashPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
@@ -50,7 +45,7 @@ std::optional<UUID> UUID::fromString(std::string_view text) {
             if (text[i] != '-') return std::nullopt;
             continue;
         }
-        int value = hexValue(text[i]);
+        int value = platform::text::hexDigitValue(text[i]);
         if (value < 0) return std::nullopt;
         bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] | (nibble % 2 ? value : value << 4));
         ++nibble;

@@ -76,5 +76,12 @@ bool isWhiteSpace(char32_t c);
 bool isControlOrFormat(char32_t c);
 bool isLetter(char32_t c);
 bool isDigit(char32_t c);
+/// The value of an ASCII hexadecimal digit (either case), or -1 for any other character.
+inline int hexDigitValue(char32_t c) {
+    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a') + 10;
+    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A') + 10;
+    return -1;
+}
 
 }  // namespace platform::text

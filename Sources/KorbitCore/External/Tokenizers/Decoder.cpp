@@ -13,13 +13,6 @@ namespace text = platform::text;
 
 constexpr std::string_view kWordPieceCleanup = "\\s(\\.|\\?|\\!|\\,|'\\s|n't|'m|'s|'ve|'re)";
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::unique_ptr<Decoder> DecoderFactory::fromConfig(const std::optional<Config>& config, const TokenSet* addedTokens) {
@@ -144,10 +137,10 @@ int ByteFallbackDecoder::byteOf(std::string_view token) {
     const char a = token[3];
     const char b = token[4];
     // The field parses as a signed base-16 integer: "+A" is 10, "-0" is 0, "-A" is no byte.
-    if (a == '+') return hexDigit(b);
-    if (a == '-') return hexDigit(b) == 0 ? 0 : -1;
-    if (hexDigit(a) < 0 || hexDigit(b) < 0) return -1;
-    return hexDigit(a) * 16 + hexDigit(b);
+    if (a == '+') return text::hexDigitValue(b);
+    if (a == '-') return text::hexDigitValue(b) == 0 ? 0 : -1;
+    if (text::hexDigitValue(a) < 0 || text::hexDigitValue(b) < 0) return -1;
+    return text::hexDigitValue(a) * 16 + text::hexDigitValue(b);
 }
 
 std::vector<std::string> ByteFallbackDecoder::decode(std::vector<std::string> tokens) const {
