@@ -16,7 +16,8 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
-// Writes every byte, retrying interrupted and short writes; false with errno set on failure.
+}  // namespace
+
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -27,8 +28,6 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     }
     return true;
 }
-
-}  // namespace
 
 std::string readFile(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -11,6 +11,10 @@
 
 namespace platform::sys {
 
+/// Writes every byte to the descriptor, retrying interrupted and short writes; false with errno
+/// set on failure.
+bool writeAll(int fd, const char* data, std::size_t size);
+
 /// The whole file. Throws std::system_error ("Cannot open <path>" or "Cannot read <path>").
 std::string readFile(const std::filesystem::path& path);
 

@@ -3,6 +3,7 @@
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "Platform/Net/TransportError.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,16 +58,8 @@ std::optional<ContentRange> parseContentRange(const std::optional<std::string>& 
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-void writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwFileError("cannot write the partial file");
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+void writePartialFile(int fd, const char* data, std::size_t size) {
+    if (!platform::sys::writeAll(fd, data, size)) throwFileError("cannot write the partial file");
 }
 
 }  // namespace
@@ -233,7 +226,7 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
                 data += take;
                 size -= take;
                 if (filled < chunkSize) continue;
-                writeAll(fd, buffer.get(), filled);
+                writePartialFile(fd, buffer.get(), filled);
                 downloadResumeState_.incDownloadedSize(static_cast<std::int64_t>(filled));
                 filled = 0;
                 allowance = timing_.numRetries;
@@ -274,7 +267,7 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
             continue;
         }
         if (!complete && filled > 0) {
-            writeAll(fd, buffer.get(), filled);
+            writePartialFile(fd, buffer.get(), filled);
             downloadResumeState_.incDownloadedSize(static_cast<std::int64_t>(filled));
         }
         off_t fileSize = ::lseek(fd, 0, SEEK_END);
