@@ -217,6 +217,11 @@ int main(int argc, char** argv) {
             child = argv[++i];
             gemmRate = std::atof(argv[++i]);
             bandwidth = std::atof(argv[++i]);
+        } else if (a == "--help" || a.starts_with("-")) {
+            std::printf("usage: ModelRuntimeBench [SIZE...] [--repeat N] [--models FOLDER]\n"
+                        "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four);"
+                        " default tiny base\n");
+            return a == "--help" ? 0 : 2;
         } else sizes.push_back(a);
     }
     if (!child.empty()) return runSize(child, models / child, repeat, gemmRate, bandwidth);
