@@ -124,6 +124,8 @@ def main():
     ap.add_argument("--threads", type=int, default=1)
     ap.add_argument("--seed", type=int, default=7)
     ap.add_argument("--save-every", type=int, default=100)
+    ap.add_argument("--keep-every", type=int, default=0,
+                    help="in the full-window phase, also keep <run>/step-N.pt every this many steps (for average.py)")
     ap.add_argument("--verbose", action="store_true")
     ap.add_argument("--max-minutes", type=float, default=0, help="stop (after saving) once this much time has passed")
     args = ap.parse_args()
@@ -204,6 +206,8 @@ def main():
             save(last, model, ctc, optimiser, step, args)
             if step == args.short_steps:
                 save(os.path.join(args.run, "short.pt"), model, ctc, optimiser, step, args)
+            if args.keep_every and step > args.short_steps and step % args.keep_every == 0:
+                save(os.path.join(args.run, f"step-{step}.pt"), model, ctc, optimiser, step, args)
         if out_of_time:
             print(f"stopped at step {step} (time limit)", flush=True)
             return
