@@ -85,7 +85,9 @@ void writeRandomFile(const fs::path& path, std::uint64_t size, unsigned seed) {
     }
 }
 
-std::string sha256Of(const fs::path& path) { return velmora::test::FakeHub::sha256Of(path); }
+std::string sha256Of(const fs::path& path) {
+    return velmora::test::FakeHub::sha256Of(path);
+}
 
 // Worker mode: one snapshot of the repository into the base folder; exit 0 on success.
 int runWorker(int argc, char** argv) {
@@ -136,10 +138,14 @@ int main(int argc, char** argv) {
     unsigned seed = 20240611;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
-        if (option == "--size-mib") sizeMiB = std::stoull(argv[i + 1]);
-        else if (option == "--fault-runs") faultRuns = std::stoi(argv[i + 1]);
-        else if (option == "--fault-size-mib") faultSizeMiB = std::stoull(argv[i + 1]);
-        else if (option == "--seed") seed = static_cast<unsigned>(std::stoul(argv[i + 1]));
+        if (option == "--size-mib")
+            sizeMiB = std::stoull(argv[i + 1]);
+        else if (option == "--fault-runs")
+            faultRuns = std::stoi(argv[i + 1]);
+        else if (option == "--fault-size-mib")
+            faultSizeMiB = std::stoull(argv[i + 1]);
+        else if (option == "--seed")
+            seed = static_cast<unsigned>(std::stoul(argv[i + 1]));
     }
     std::string self = fs::read_symlink("/proc/self/exe").string();
     fs::path work = fs::temp_directory_path() / ("hub-transfer-bench-" + std::to_string(getpid()));
@@ -188,14 +194,16 @@ int main(int argc, char** argv) {
     fs::remove(repoFolder / "quarter.bin");
 
     double mib = static_cast<double>(sizeMiB);
-    std::printf("\n1. throughput, %llu MiB file: hub client %.0f MiB/s (%.2f s), curl -o %.0f MiB/s (%.2f s), ratio %.2f "
-                "(goal >= 0.80)%s\n",
-                static_cast<unsigned long long>(sizeMiB), mib / oursSeconds, oursSeconds, mib / curlSeconds, curlSeconds,
-                curlSeconds / oursSeconds, transfersOk ? "" : "  [A TRANSFER GAVE A WRONG FILE]");
-    std::printf("2. peak resident memory of the downloading process: %.1f MiB for %llu MiB, %.1f MiB for %llu MiB "
-                "(goal < 64 MiB, flat)\n",
-                peakKiB / 1024.0, static_cast<unsigned long long>(sizeMiB), quarter.peakKiB / 1024.0,
-                static_cast<unsigned long long>(sizeMiB / 4));
+    std::printf(
+        "\n1. throughput, %llu MiB file: hub client %.0f MiB/s (%.2f s), curl -o %.0f MiB/s (%.2f s), ratio %.2f "
+        "(goal >= 0.80)%s\n",
+        static_cast<unsigned long long>(sizeMiB), mib / oursSeconds, oursSeconds, mib / curlSeconds, curlSeconds,
+        curlSeconds / oursSeconds, transfersOk ? "" : "  [A TRANSFER GAVE A WRONG FILE]");
+    std::printf(
+        "2. peak resident memory of the downloading process: %.1f MiB for %llu MiB, %.1f MiB for %llu MiB "
+        "(goal < 64 MiB, flat)\n",
+        peakKiB / 1024.0, static_cast<unsigned long long>(sizeMiB), quarter.peakKiB / 1024.0,
+        static_cast<unsigned long long>(sizeMiB / 4));
 
     // 3. Fault run.
     writeRandomFile(repoFolder / "fault.bin", faultSizeMiB << 20, seed + 2);
@@ -230,10 +238,11 @@ int main(int argc, char** argv) {
         fs::remove_all(base);
     }
     double faultSeconds = std::chrono::duration<double>(Clock::now() - faultStart).count();
-    std::printf("3. fault run: %d transfers of %llu MiB, %d processes killed mid-way, %d processes started; "
-                "%d/%d final files with the right SHA-256, %d successes with a wrong file (%.1f s)\n",
-                faultRuns, static_cast<unsigned long long>(faultSizeMiB), killed, starts, correct, faultRuns,
-                wrongSuccesses, faultSeconds);
+    std::printf(
+        "3. fault run: %d transfers of %llu MiB, %d processes killed mid-way, %d processes started; "
+        "%d/%d final files with the right SHA-256, %d successes with a wrong file (%.1f s)\n",
+        faultRuns, static_cast<unsigned long long>(faultSizeMiB), killed, starts, correct, faultRuns, wrongSuccesses,
+        faultSeconds);
     fs::remove_all(work);
     bool pass = transfersOk && correct == faultRuns && wrongSuccesses == 0;
     return pass ? 0 : 1;

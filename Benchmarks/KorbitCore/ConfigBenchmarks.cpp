@@ -29,7 +29,9 @@ const std::string& tokenizerJson() {
             {"pre_tokenizer", {{"type", "ByteLevel"}, {"add_prefix_space", false}, {"trim_offsets", true}}},
             {"decoder", {{"type", "ByteLevel"}}},
             {"model",
-             {{"type", "BPE"}, {"vocab", nlohmann::json::parse(readData("whisper-vocab/multilingual/vocab.json"))}, {"merges", merges}}},
+             {{"type", "BPE"},
+              {"vocab", nlohmann::json::parse(readData("whisper-vocab/multilingual/vocab.json"))},
+              {"merges", merges}}},
         };
         return file.dump();
     }();

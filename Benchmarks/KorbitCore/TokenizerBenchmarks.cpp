@@ -1,8 +1,8 @@
 // The speech models' tokenizer (multilingual Whisper vocabulary) on a few megabytes of prose, one
 // thread: encoding and decoding throughput (bytes_per_second, tokens/s) and the load time of the
 // tokenizer files. `tokenize` returns token strings and skips the word cache of `encode`, so its
-// figures are those of text whose words are all new. The prose is the original English and Russian text of Tests/Data/prose, its
-// sentences shuffled (fixed seed) into ~3 MB of paragraphs.
+// figures are those of text whose words are all new. The prose is the original English and Russian text of
+// Tests/Data/prose, its sentences shuffled (fixed seed) into ~3 MB of paragraphs.
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 
@@ -106,12 +106,24 @@ void loadWhisperTokenizer(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(korbit::AutoTokenizerWrapper::fromModelFolder(kMultilingual, true));
 }
 
-void encodeEnglish(benchmark::State& state) { encodeCorpus(state, "prose/english.txt"); }
-void encodeRussian(benchmark::State& state) { encodeCorpus(state, "prose/russian.txt"); }
-void tokenizeEnglishUncached(benchmark::State& state) { tokenizeCorpus(state, "prose/english.txt"); }
-void tokenizeRussianUncached(benchmark::State& state) { tokenizeCorpus(state, "prose/russian.txt"); }
-void decodeEnglish(benchmark::State& state) { decodeCorpus(state, "prose/english.txt"); }
-void decodeRussian(benchmark::State& state) { decodeCorpus(state, "prose/russian.txt"); }
+void encodeEnglish(benchmark::State& state) {
+    encodeCorpus(state, "prose/english.txt");
+}
+void encodeRussian(benchmark::State& state) {
+    encodeCorpus(state, "prose/russian.txt");
+}
+void tokenizeEnglishUncached(benchmark::State& state) {
+    tokenizeCorpus(state, "prose/english.txt");
+}
+void tokenizeRussianUncached(benchmark::State& state) {
+    tokenizeCorpus(state, "prose/russian.txt");
+}
+void decodeEnglish(benchmark::State& state) {
+    decodeCorpus(state, "prose/english.txt");
+}
+void decodeRussian(benchmark::State& state) {
+    decodeCorpus(state, "prose/russian.txt");
+}
 
 }  // namespace
 

@@ -35,7 +35,9 @@ using namespace platform::ml;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -81,8 +83,14 @@ double measureBandwidth(int threads) {
                 const std::size_t b = n / threads * i, e = i + 1 == threads ? n : n / threads * (i + 1);
                 float s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, s5 = 0, s6 = 0, s7 = 0;
                 for (std::size_t k = b; k + 8 <= e; k += 8) {
-                    s0 += data[k]; s1 += data[k + 1]; s2 += data[k + 2]; s3 += data[k + 3];
-                    s4 += data[k + 4]; s5 += data[k + 5]; s6 += data[k + 6]; s7 += data[k + 7];
+                    s0 += data[k];
+                    s1 += data[k + 1];
+                    s2 += data[k + 2];
+                    s3 += data[k + 3];
+                    s4 += data[k + 4];
+                    s5 += data[k + 5];
+                    s6 += data[k + 6];
+                    s7 += data[k + 7];
                 }
                 sums[static_cast<std::size_t>(i)] = s0 + s1 + s2 + s3 + s4 + s5 + s6 + s7;
             });
@@ -100,14 +108,16 @@ Sizes sizesOf(const Hyperparameters& p) {
     const double t = p.nAudioCtx, d = p.nAudioState, dt = p.nTextState, m = p.nMels, v = p.nVocab;
     Sizes s{};
     s.encoderGflop = (2 * 2 * t * d * 3 * m + 2 * t * d * 3 * d +
-                      p.nAudioLayer * (2 * t * d * 3 * d + 4 * t * t * d + 2 * t * d * d + 16 * t * d * d)) / 1e9;
+                      p.nAudioLayer * (2 * t * d * 3 * d + 4 * t * t * d + 2 * t * d * d + 16 * t * d * d)) /
+                     1e9;
     s.crossGflop = p.nTextLayer * 2 * t * d * 2 * dt / 1e9;
     // Per token: every one-row layer in half precision, the embedding for the logits, and the
     // cached cross-attention keys/values in half precision.
     s.decoderWeightBytes = 2 * (p.nTextLayer * (3 * dt * dt + dt * dt + dt * dt + dt * dt + 8 * dt * dt) + v * dt);
     s.crossBytes = 2.0 * p.nTextLayer * 2 * t * dt;
     const double encoderParams = d * m * 3 + d * d * 3 + t * d + p.nAudioLayer * 12 * d * d;
-    const double decoderParams = v * dt + p.nTextCtx * dt + p.nTextLayer * (4 * dt * dt + 2 * dt * dt + 2 * dt * d + 8 * dt * dt);
+    const double decoderParams =
+        v * dt + p.nTextCtx * dt + p.nTextLayer * (4 * dt * dt + 2 * dt * dt + 2 * dt * d + 8 * dt * dt);
     s.float32WeightBytes = 4 * (encoderParams + decoderParams);
     return s;
 }
@@ -143,7 +153,8 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, double 
 
     const std::int64_t e = static_cast<std::int64_t>(p.nTextLayer) * p.nTextState;
     MLMultiArray ids({1}, MLMultiArrayDataType::int32), length({1}, MLMultiArrayDataType::int32);
-    MLMultiArray keys({1, e, 1, 224}, MLMultiArrayDataType::float16), values({1, e, 1, 224}, MLMultiArrayDataType::float16);
+    MLMultiArray keys({1, e, 1, 224}, MLMultiArrayDataType::float16),
+        values({1, e, 1, 224}, MLMultiArrayDataType::float16);
     MLMultiArray update({1, 224}, MLMultiArrayDataType::int32), padding({1, 224}, MLMultiArrayDataType::float16);
     ids.setValue(std::int64_t{0}, 50258);
     length.setValue(std::int64_t{0}, 223);  // the last position: all 224 columns take part
@@ -154,10 +165,13 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, double 
         kh[i] = Float16(0.01f * static_cast<float>(i % 97));
         vh[i] = Float16(0.02f * static_cast<float>(i % 89));
     }
-    std::map<std::string, MLMultiArray> in{{"input_ids", ids},       {"cache_length", length},
-                                           {"key_cache", keys},      {"value_cache", values},
+    std::map<std::string, MLMultiArray> in{{"input_ids", ids},
+                                           {"cache_length", length},
+                                           {"key_cache", keys},
+                                           {"value_cache", values},
                                            {"kv_cache_update_mask", update},
-                                           {"encoder_output_embeds", embeds}, {"decoder_key_padding_mask", padding}};
+                                           {"encoder_output_embeds", embeds},
+                                           {"decoder_key_padding_mask", padding}};
     const int tokens = 30 * repeat;
     for (int r = 0; r <= tokens; ++r) {
         t = Clock::now();
@@ -190,11 +204,13 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, double 
     const double encoderTime = median(encoderTimes), crossTime = median(crossTimes), tokenTime = median(tokenTimes);
     const double streamTime = sz.decoderWeightBytes / (bandwidth * 1e9);
     const double streamAllTime = (sz.decoderWeightBytes + sz.crossBytes) / (bandwidth * 1e9);
-    std::printf("%-9s | %8.1f ms %5.0f GF/s %4.0f%% | %7.1f ms | %8.1f ms | %6.2f ms  %4.2fx w  %4.2fx w+kv %5.1f GB/s | %6.1f ms | %6.2f s | %7.0f MB %5.2fx\n",
-                size.c_str(), encoderTime * 1e3, sz.encoderGflop / encoderTime, 100 * sz.encoderGflop / encoderTime / gemmRate,
-                crossTime * 1e3, (encoderTime + crossTime) * 1e3, tokenTime * 1e3, tokenTime / streamTime,
-                tokenTime / streamAllTime, bandwidth, median(melTimes) * 1e3, loadTime, peakMemoryMB(),
-                peakMemoryMB() * 1024 * 1024 / sz.float32WeightBytes);
+    std::printf(
+        "%-9s | %8.1f ms %5.0f GF/s %4.0f%% | %7.1f ms | %8.1f ms | %6.2f ms  %4.2fx w  %4.2fx w+kv %5.1f GB/s | %6.1f "
+        "ms | %6.2f s | %7.0f MB %5.2fx\n",
+        size.c_str(), encoderTime * 1e3, sz.encoderGflop / encoderTime, 100 * sz.encoderGflop / encoderTime / gemmRate,
+        crossTime * 1e3, (encoderTime + crossTime) * 1e3, tokenTime * 1e3, tokenTime / streamTime,
+        tokenTime / streamAllTime, bandwidth, median(melTimes) * 1e3, loadTime, peakMemoryMB(),
+        peakMemoryMB() * 1024 * 1024 / sz.float32WeightBytes);
     std::printf("%-9s   decoder per token when each call brings a copy of the encoder output: %.2f ms\n", "",
                 median(copiedTimes) * 1e3);
     std::fflush(stdout);
@@ -211,18 +227,22 @@ int main(int argc, char** argv) {
     double gemmRate = 0, bandwidth = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--repeat" && i + 1 < argc) repeat = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--models" && i + 1 < argc) models = argv[++i];
+        if (a == "--repeat" && i + 1 < argc)
+            repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--models" && i + 1 < argc)
+            models = argv[++i];
         else if (a == "--child" && i + 3 < argc) {
             child = argv[++i];
             gemmRate = std::atof(argv[++i]);
             bandwidth = std::atof(argv[++i]);
         } else if (a == "--help" || a.starts_with("-")) {
-            std::printf("usage: ModelRuntimeBench [SIZE...] [--repeat N] [--models FOLDER]\n"
-                        "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four);"
-                        " default tiny base\n");
+            std::printf(
+                "usage: ModelRuntimeBench [SIZE...] [--repeat N] [--models FOLDER]\n"
+                "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four);"
+                " default tiny base\n");
             return a == "--help" ? 0 : 2;
-        } else sizes.push_back(a);
+        } else
+            sizes.push_back(a);
     }
     if (!child.empty()) return runSize(child, models / child, repeat, gemmRate, bandwidth);
     if (sizes.empty()) sizes = {"tiny", "base"};
@@ -232,11 +252,12 @@ int main(int argc, char** argv) {
     bandwidth = measureBandwidth(threads);
     std::printf("machine: %d threads, OpenBLAS SGEMM %.0f GFLOP/s (3072^3, %d threads), memory read %.1f GB/s\n",
                 threads, gemmRate, threads, bandwidth);
-    std::printf("encoder: one 30 s window (convolutions and blocks); cross K/V: the decoder's first call on a window;\n"
-                "decoder: per token at position 223 (224 cache columns), x = time / time to stream its weights\n"
-                "(w: half-precision layers and embedding; w+kv: also the half-precision cross-attention\n"
-                "keys/values) at the memory read rate measured just before that size;\n"
-                "memory: peak resident of the process, and its ratio to the Float32 weights.\n\n");
+    std::printf(
+        "encoder: one 30 s window (convolutions and blocks); cross K/V: the decoder's first call on a window;\n"
+        "decoder: per token at position 223 (224 cache columns), x = time / time to stream its weights\n"
+        "(w: half-precision layers and embedding; w+kv: also the half-precision cross-attention\n"
+        "keys/values) at the memory read rate measured just before that size;\n"
+        "memory: peak resident of the process, and its ratio to the Float32 weights.\n\n");
     std::printf("%-9s | %-27s | %-10s | %-11s | %-45s | %-9s | %-8s | %s\n", "size", "encoder (GEMM fraction)",
                 "cross K/V", "enc + K/V", "decoder per token (memory read rate)", "mel", "load", "peak memory");
     for (const auto& size : sizes) {
@@ -252,8 +273,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         const pid_t pid = fork();
         if (pid == 0) {
-            execl(self.c_str(), self.c_str(), "--child", size.c_str(), gemm.c_str(), bw.c_str(), "--repeat", rep.c_str(),
-                  "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
+            execl(self.c_str(), self.c_str(), "--child", size.c_str(), gemm.c_str(), bw.c_str(), "--repeat",
+                  rep.c_str(), "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         int status = 0;

@@ -4,6 +4,8 @@
 
 namespace korbit {
 
-long ConcurrencyUtilities::activeProcessorCount() { return platform::sys::activeProcessorCount(); }
+long ConcurrencyUtilities::activeProcessorCount() {
+    return platform::sys::activeProcessorCount();
+}
 
 }  // namespace korbit

@@ -22,9 +22,17 @@ void appendShortest(std::string& out, F value) {
 
 }  // namespace
 
-void appendInteger(std::string& out, long long value) { appendNumber(out, value); }
-void appendInteger(std::string& out, unsigned long long value) { appendNumber(out, value); }
-void appendFloating(std::string& out, double value) { appendShortest(out, value); }
-void appendFloating(std::string& out, float value) { appendShortest(out, value); }
+void appendInteger(std::string& out, long long value) {
+    appendNumber(out, value);
+}
+void appendInteger(std::string& out, unsigned long long value) {
+    appendNumber(out, value);
+}
+void appendFloating(std::string& out, double value) {
+    appendShortest(out, value);
+}
+void appendFloating(std::string& out, float value) {
+    appendShortest(out, value);
+}
 
 }  // namespace korbit::detail

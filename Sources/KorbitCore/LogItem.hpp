@@ -24,7 +24,9 @@ void appendFloating(std::string& out, double value);
 void appendFloating(std::string& out, float value);
 
 template <typename T>
-concept Streamable = requires(std::ostream& out, const T& value) { out << value; };
+concept Streamable = requires(std::ostream& out, const T& value) {
+    out << value;
+};
 }  // namespace detail
 
 /// One item in its default textual form: texts unchanged, numbers in decimal, booleans as
@@ -32,8 +34,7 @@ concept Streamable = requires(std::ostream& out, const T& value) { out << value;
 class LogItem {
 public:
     template <typename T>
-        requires(!std::same_as<T, LogItem>)
-    LogItem(const T& value) : object_(std::addressof(value)), render_(&render<T>) {}
+    requires(!std::same_as<T, LogItem>) LogItem(const T& value) : object_(std::addressof(value)), render_(&render<T>) {}
 
     void appendTo(std::string& out) const { render_(object_, out); }
 

@@ -27,10 +27,13 @@ HostIdentifier& hostIdentifier() {
 
 Logging::LogLevel messageLevel(LogType type) {
     switch (type) {
-        case LogType::debug: return Logging::LogLevel::debug;
+        case LogType::debug:
+            return Logging::LogLevel::debug;
         case LogType::error:
-        case LogType::fault: return Logging::LogLevel::error;
-        default: return Logging::LogLevel::info;
+        case LogType::fault:
+            return Logging::LogLevel::error;
+        default:
+            return Logging::LogLevel::info;
     }
 }
 
@@ -86,7 +89,9 @@ Logging::LoggingCallback Logging::loggingCallback() const {
     return callback ? *callback : LoggingCallback();
 }
 
-void Logging::setLoggingCallback(LoggingCallback callback) { replaceCallback(std::move(callback)); }
+void Logging::setLoggingCallback(LoggingCallback callback) {
+    replaceCallback(std::move(callback));
+}
 
 void Logging::replaceCallback(LoggingCallback callback) {
     std::shared_ptr<const LoggingCallback> replacement;
@@ -131,12 +136,16 @@ void Logging::write(const LogItem* items, std::size_t count, std::string_view se
     }
 }
 
-bool Logging::isLoggingEnabled() { return shared().logLevel() != LogLevel::none; }
+bool Logging::isLoggingEnabled() {
+    return shared().logLevel() != LogLevel::none;
+}
 
-bool Logging::isLoggingEnabled(LogLevel level) { return passes(shared().logLevel(), level); }
+bool Logging::isLoggingEnabled(LogLevel level) {
+    return passes(shared().logLevel(), level);
+}
 
 void Logging::debug(std::initializer_list<LogItem> items, std::string_view separator,
-                   std::optional<std::string_view> terminator) {
+                    std::optional<std::string_view> terminator) {
     shared().log(items, separator, terminator, LogType::debug);
 }
 
@@ -145,7 +154,7 @@ void Logging::debug(const LogItem& item, std::string_view separator, std::option
 }
 
 void Logging::info(std::initializer_list<LogItem> items, std::string_view separator,
-                  std::optional<std::string_view> terminator) {
+                   std::optional<std::string_view> terminator) {
     shared().log(items, separator, terminator, LogType::info);
 }
 
@@ -154,7 +163,7 @@ void Logging::info(const LogItem& item, std::string_view separator, std::optiona
 }
 
 void Logging::error(std::initializer_list<LogItem> items, std::string_view separator,
-                   std::optional<std::string_view> terminator) {
+                    std::optional<std::string_view> terminator) {
     shared().log(items, separator, terminator, LogType::error);
 }
 
@@ -162,9 +171,13 @@ void Logging::error(const LogItem& item, std::string_view separator, std::option
     shared().log(item, separator, terminator, LogType::error);
 }
 
-void Logging::updateLogLevel(LogLevel level) { shared().setLogLevel(level); }
+void Logging::updateLogLevel(LogLevel level) {
+    shared().setLogLevel(level);
+}
 
-void Logging::updateCallback(LoggingCallback callback) { shared().replaceCallback(std::move(callback)); }
+void Logging::updateCallback(LoggingCallback callback) {
+    shared().replaceCallback(std::move(callback));
+}
 
 void Logging::logCurrentMemoryUsage(std::string_view message) {
     // Reading the memory figure costs a file read; skip it when the line would be dropped.
@@ -174,7 +187,9 @@ void Logging::logCurrentMemoryUsage(std::string_view message) {
     shared().log(text, " ", std::nullopt, LogType::debug);
 }
 
-std::uint64_t Logging::getMemoryUsage() { return platform::sys::residentMemoryBytes() >> 20; }
+std::uint64_t Logging::getMemoryUsage() {
+    return platform::sys::residentMemoryBytes() >> 20;
+}
 
 std::string Logging::formatTimeWithPercentage(double time, double runs, double fullDuration) {
     const double milliseconds = time * 1000.0;

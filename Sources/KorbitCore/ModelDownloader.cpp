@@ -14,7 +14,9 @@ namespace {
 
 constexpr const char* kPrefix = "[ModelDownloader] ";
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 std::string repoDescription(const HubApi::Repo& repo) {
     return "Repo(id: " + quoted(repo.id) + ", type: " + rawValue(repo.type) + ")";
@@ -25,7 +27,8 @@ std::vector<std::string> cachedFilenames(const fs::path& repoFolder) {
     std::vector<std::string> names;
     std::error_code ec;
     if (!fs::is_directory(repoFolder, ec)) return names;
-    for (const fs::path& file : getFileUrls(repoFolder)) names.push_back(file.lexically_relative(repoFolder).generic_string());
+    for (const fs::path& file : getFileUrls(repoFolder))
+        names.push_back(file.lexically_relative(repoFolder).generic_string());
     return names;
 }
 
@@ -51,7 +54,9 @@ HubApi ModelDownloader::makeHubApi(std::optional<fs::path> downloadBase, std::op
     return hub;
 }
 
-HubApi::Repo ModelDownloader::repo() const { return HubApi::Repo(config.modelRepo, HubApi::RepoType::models); }
+HubApi::Repo ModelDownloader::repo() const {
+    return HubApi::Repo(config.modelRepo, HubApi::RepoType::models);
+}
 
 fs::path ModelDownloader::localRepoLocation(std::optional<fs::path> downloadBase) const {
     return makeHubApi(std::move(downloadBase), std::nullopt).localRepoLocation(repo());
@@ -88,7 +93,8 @@ fs::path ModelDownloader::downloadModel(const ModelInfo& modelInfo, std::optiona
     } else {
         Logging::debug(kPrefix + std::string("Downloading model ") + pattern + " with offline mode: false");
     }
-    return hub.snapshot(repository, config.revision, {pattern}, [](platform::sys::Progress&) {}, stop);
+    return hub.snapshot(
+        repository, config.revision, {pattern}, [](platform::sys::Progress&) {}, stop);
 }
 
 fs::path ModelDownloader::resolveModel(const std::string& name, const ModelInfo& modelInfo,
@@ -133,12 +139,11 @@ fs::path ModelDownloader::resolveModel(const std::string& name, const ModelInfo&
 }
 
 std::string ModelDownloader::resolveModelPath(const std::string& name, const ModelInfo& modelInfo,
-                                              std::optional<fs::path> modelFolder,
-                                              std::optional<fs::path> downloadBase, bool download,
-                                              const ModelStateCallback& modelStateCallback,
+                                              std::optional<fs::path> modelFolder, std::optional<fs::path> downloadBase,
+                                              bool download, const ModelStateCallback& modelStateCallback,
                                               std::stop_token stop) const {
-    return resolveModel(name, modelInfo, std::move(modelFolder), std::move(downloadBase), download,
-                        modelStateCallback, stop)
+    return resolveModel(name, modelInfo, std::move(modelFolder), std::move(downloadBase), download, modelStateCallback,
+                        stop)
         .string();
 }
 

@@ -59,13 +59,13 @@ public:
     virtual std::string resolveModelPath(const std::string& name, const ModelInfo& modelInfo,
                                          std::optional<std::filesystem::path> modelFolder,
                                          std::optional<std::filesystem::path> downloadBase, bool download,
-                                         const ModelStateCallback& modelStateCallback,
-                                         std::stop_token stop = {}) const;
+                                         const ModelStateCallback& modelStateCallback, std::stop_token stop = {}) const;
     /// The repository's local folder once the files of every pattern are there: taken as it is
     /// when each pattern's leading wildcard-free folder exists and is not empty, else fetched.
     virtual std::filesystem::path resolveRepo(const std::vector<std::string>& patterns,
                                               std::optional<std::filesystem::path> downloadBase, bool download,
-                                              const ProgressCallback& progressCallback, std::stop_token stop = {}) const;
+                                              const ProgressCallback& progressCallback,
+                                              std::stop_token stop = {}) const;
     /// The repository's file names matching any of the glob patterns, as the hub lists them.
     virtual std::vector<std::string> fetchFilenames(const std::vector<std::string>& matching,
                                                     std::optional<std::filesystem::path> downloadBase,

@@ -46,8 +46,8 @@ std::string ModelInfo::description() const {
 }
 
 std::string ModelInfo::debugDescription() const {
-    return "ModelInfo(name: " + name + ", version: " + version.value_or("nil") + ", variant: " +
-           variant.value_or("nil") + ", computeUnit: " + korbit::description(computeUnits) + ")";
+    return "ModelInfo(name: " + name + ", version: " + version.value_or("nil") +
+           ", variant: " + variant.value_or("nil") + ", computeUnit: " + korbit::description(computeUnits) + ")";
 }
 
 }  // namespace korbit

@@ -72,7 +72,9 @@ bool ModelManager::isAvailable() const {
     return state == ModelState::downloaded || state == ModelState::loading || state == ModelState::loaded;
 }
 
-bool ModelManager::isLoaded() const { return modelState() == ModelState::loaded; }
+bool ModelManager::isLoaded() const {
+    return modelState() == ModelState::loaded;
+}
 
 const std::string& ModelManager::loggerName() const {
     std::call_once(loggerNameOnce_, [this] { loggerName_ = shortTypeName(typeid(*this)); });
@@ -131,7 +133,8 @@ std::string ModelManager::findModelPath() const {
 
 void ModelManager::downloadModels(const ProgressCallback& progressCallback) {
     if (ModelState state = modelState(); state != ModelState::unloaded) {
-        log(LogType::debug, "Models already downloaded (state: " + std::string(description(state)) + "), skipping download");
+        log(LogType::debug,
+            "Models already downloaded (state: " + std::string(description(state)) + "), skipping download");
         return;
     }
     if (std::optional<std::string> folder = loader_->modelFolder()) {
@@ -155,9 +158,13 @@ void ModelManager::downloadModels(const ProgressCallback& progressCallback) {
     log(LogType::info, "Models downloaded to " + path);
 }
 
-void ModelManager::prewarmModels() { loadOrPrewarm(true); }
+void ModelManager::prewarmModels() {
+    loadOrPrewarm(true);
+}
 
-void ModelManager::loadModels() { loadOrPrewarm(false); }
+void ModelManager::loadModels() {
+    loadOrPrewarm(false);
+}
 
 void ModelManager::loadOrPrewarm(bool prewarm) {
     if (modelState() == ModelState::unloaded) downloadModels();

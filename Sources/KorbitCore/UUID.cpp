@@ -13,7 +13,9 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-bool isDashPosition(std::size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+bool isDashPosition(std::size_t i) {
+    return i == 8 || i == 13 || i == 18 || i == 23;
+}
 
 void fillRandom(UUID::Bytes& bytes) {
     std::size_t filled = 0;
@@ -64,7 +66,9 @@ std::string UUID::uuidString() const {
     return text;
 }
 
-std::ostream& operator<<(std::ostream& out, const UUID& id) { return out << id.uuidString(); }
+std::ostream& operator<<(std::ostream& out, const UUID& id) {
+    return out << id.uuidString();
+}
 
 }  // namespace korbit
 

@@ -55,7 +55,9 @@ std::string join(const std::vector<std::string>& parts, std::size_t from, std::s
     return out;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 struct Counted {
     int remaining = 0;  // -1: always
@@ -226,7 +228,8 @@ struct FakeHub::State {
             std::lock_guard lock(mutex);
             commitNow = commit;
         }
-        nlohmann::json reply = {{"id", decode(raw[2]) + "/" + decode(raw[3])}, {"sha", commitNow}, {"siblings", siblings}};
+        nlohmann::json reply = {
+            {"id", decode(raw[2]) + "/" + decode(raw[3])}, {"sha", commitNow}, {"siblings", siblings}};
         res.status = 200;
         res.set_content(reply.dump(), "application/json");
     }
@@ -375,7 +378,7 @@ struct FakeHub::State {
         res.set_content_provider(
             served.size - start, "application/octet-stream",
             [this, fd, start, breakFault, stallFault, flip, sent](std::size_t offset, std::size_t length,
-                                                                   httplib::DataSink& sink) {
+                                                                  httplib::DataSink& sink) {
                 std::vector<char> buffer(std::min<std::size_t>(length, 256 * 1024));
                 std::size_t want = buffer.size();
                 if (breakFault) {
@@ -410,12 +413,9 @@ FakeHub::FakeHub(fs::path root, int port) : state_(std::make_shared<State>()) {
     s.server.set_read_timeout(std::chrono::seconds(2));
     s.server.set_write_timeout(std::chrono::seconds(5));
     s.server.set_pre_routing_handler([state = state_.get()](const httplib::Request& req, httplib::Response&) {
-        HubRequest entry{req.method,
-                         req.get_header_value("Host"),
-                         req.target,
-                         req.has_header("Range") ? req.get_header_value("Range") : "-",
-                         std::nullopt,
-                         std::nullopt};
+        HubRequest entry{req.method,   req.get_header_value("Host"),
+                         req.target,   req.has_header("Range") ? req.get_header_value("Range") : "-",
+                         std::nullopt, std::nullopt};
         if (req.has_header("Authorization")) entry.authorization = req.get_header_value("Authorization");
         if (req.has_header("Accept-Encoding")) entry.acceptEncoding = req.get_header_value("Accept-Encoding");
         std::function<void(const HubRequest&)> observer;
@@ -478,8 +478,12 @@ FakeHub::~FakeHub() {
     if (state_->thread.joinable()) state_->thread.join();
 }
 
-int FakeHub::port() const { return state_->port; }
-std::string FakeHub::endpoint() const { return "http://127.0.0.1:" + std::to_string(state_->port); }
+int FakeHub::port() const {
+    return state_->port;
+}
+std::string FakeHub::endpoint() const {
+    return "http://127.0.0.1:" + std::to_string(state_->port);
+}
 
 void FakeHub::setCommit(std::string commit) {
     std::lock_guard lock(state_->mutex);

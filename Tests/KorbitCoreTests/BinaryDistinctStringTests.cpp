@@ -55,7 +55,9 @@ TEST(BinaryDistinctString, OrdersByUtf16UnitsNotByCodePoints) {
 }
 
 TEST(BinaryDistinctString, PositionsCountGraphemeClusters) {
-    const BinaryDistinctString s("a\xF0\x9F\x98\x80" "b");
+    const BinaryDistinctString s(
+        "a\xF0\x9F\x98\x80"
+        "b");
     EXPECT_EQ(s.count(), 3);
     EXPECT_EQ(s.value.size(), 4u);
     EXPECT_EQ(s.startIndex(), 0);
@@ -78,8 +80,9 @@ TEST(BinaryDistinctString, PositionsCountGraphemeClusters) {
     EXPECT_EQ(s.index(0, -5, 2), -5);  // the limited form checks only the limit
 
     // A family emoji joined by ZWJ and a flag are one character each.
-    const BinaryDistinctString family("\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"
-                                      "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7");
+    const BinaryDistinctString family(
+        "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7"
+        "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7");
     EXPECT_EQ(family.count(), 2);
 }
 
@@ -97,7 +100,9 @@ TEST(BinaryDistinctString, IteratesCharactersAndRebuildsFromThem) {
     EXPECT_EQ(broken.value, lone);
     EXPECT_EQ(broken.count(), 3);
     EXPECT_EQ(broken.characters()[1].bytes, std::u16string(1, char16_t(0xD800)));
-    EXPECT_EQ(broken.string(), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(broken.string(),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(BinaryDistinctString, PrefixSuffixConcatenationAndCase) {
@@ -109,7 +114,11 @@ TEST(BinaryDistinctString, PrefixSuffixConcatenationAndCase) {
     EXPECT_FALSE(kPrecomposed.hasPrefix("e"));
     EXPECT_EQ(BinaryDistinctString("ab") + BinaryDistinctString(u"\u00E9"), BinaryDistinctString("ab\xC3\xA9"));
 
-    EXPECT_EQ(BinaryDistinctString("\xC3\x80" "B").lowercased(), BinaryDistinctString("\xC3\xA0" "b"));
+    EXPECT_EQ(BinaryDistinctString("\xC3\x80"
+                                   "B")
+                  .lowercased(),
+              BinaryDistinctString("\xC3\xA0"
+                                   "b"));
     // Full mapping: U+0130 lower-cases to i followed by U+0307.
     EXPECT_EQ(BinaryDistinctString(u"\u0130").lowercased().value, u"i\u0307");
 }
@@ -119,8 +128,10 @@ TEST(BinaryDistinctString, ReplacesWholeCanonicallyEquivalentCharacters) {
     EXPECT_EQ(BinaryDistinctString("aaa").replacingOccurrences("aa", "b"), BinaryDistinctString("ba"));
     EXPECT_EQ(BinaryDistinctString("abc").replacingOccurrences("", "x"), BinaryDistinctString("abc"));
     // The decomposed spelling matches a precomposed target, and the other way round.
-    EXPECT_EQ(BinaryDistinctString(u"cafe\u0301!").replacingOccurrences(kPrecomposed, "E"), BinaryDistinctString("cafE!"));
-    EXPECT_EQ(BinaryDistinctString(u"\u00E9t\u00E9").replacingOccurrences(kDecomposed, "e"), BinaryDistinctString("ete"));
+    EXPECT_EQ(BinaryDistinctString(u"cafe\u0301!").replacingOccurrences(kPrecomposed, "E"),
+              BinaryDistinctString("cafE!"));
+    EXPECT_EQ(BinaryDistinctString(u"\u00E9t\u00E9").replacingOccurrences(kDecomposed, "e"),
+              BinaryDistinctString("ete"));
     // A match never splits a character.
     EXPECT_EQ(BinaryDistinctString(u"cafe\u0301").replacingOccurrences("e", "x"), BinaryDistinctString(u"cafe\u0301"));
     EXPECT_EQ(BinaryDistinctString(u"\u00E9\U0001F600\u00E9").replacingOccurrences(u"\U0001F600", "-"),
@@ -129,13 +140,14 @@ TEST(BinaryDistinctString, ReplacesWholeCanonicallyEquivalentCharacters) {
 
 TEST(BinaryDistinctString, CharacterDescriptionAndEquality) {
     EXPECT_EQ(BinaryDistinctCharacter("a").description(), "BinaryDistinctCharacter('a', bytes: [\"0x61\"])");
-    EXPECT_EQ(BinaryDistinctCharacter(u"\u3042").description(), "BinaryDistinctCharacter('\xE3\x81\x82', bytes: [\"0x3042\"])");
+    EXPECT_EQ(BinaryDistinctCharacter(u"\u3042").description(),
+              "BinaryDistinctCharacter('\xE3\x81\x82', bytes: [\"0x3042\"])");
     EXPECT_EQ(BinaryDistinctCharacter(u"e\u0301").description(),
               "BinaryDistinctCharacter('e\xCC\x81', bytes: [\"0x65\", \"0x301\"])");
     EXPECT_EQ(BinaryDistinctCharacter("\xC3\xA9"), BinaryDistinctCharacter(u"\u00E9"));
     EXPECT_NE(BinaryDistinctCharacter(u"\u00E9"), BinaryDistinctCharacter(u"e\u0301"));
-    std::unordered_set<BinaryDistinctCharacter> set{BinaryDistinctCharacter(u"\u00E9"), BinaryDistinctCharacter(u"e\u0301"),
-                                                    BinaryDistinctCharacter("\xC3\xA9")};
+    std::unordered_set<BinaryDistinctCharacter> set{
+        BinaryDistinctCharacter(u"\u00E9"), BinaryDistinctCharacter(u"e\u0301"), BinaryDistinctCharacter("\xC3\xA9")};
     EXPECT_EQ(set.size(), 2u);
 }
 
@@ -152,7 +164,8 @@ TEST(BinaryDistinctString, MergesMapsKeyedByAnyTextType) {
     korbit::merge(merged, std::unordered_map<std::u16string, int>{{u"a", 10}, {u"\u00E9", 40}}, takeNew);
     EXPECT_EQ(merged, (Map{{"a", 10}, {"b", 2}, {"c", 30}, {u"\u00E9", 40}}));
 
-    const Map copy = korbit::merging(base, Map{{"b", 5}, {"d", 6}}, [](int current, int incoming) { return current + incoming; });
+    const Map copy =
+        korbit::merging(base, Map{{"b", 5}, {"d", 6}}, [](int current, int incoming) { return current + incoming; });
     EXPECT_EQ(copy, (Map{{"a", 1}, {"b", 7}, {"d", 6}}));
     EXPECT_EQ(base, (Map{{"a", 1}, {"b", 2}}));
 

@@ -24,7 +24,9 @@ std::u16string onlyKey(const Config& c) {
     return c.dictionary()->begin()->first.value;
 }
 
-std::u16string text(const Config& c) { return std::get<BinaryDistinctString>(c.value()).value; }
+std::u16string text(const Config& c) {
+    return std::get<BinaryDistinctString>(c.value()).value;
+}
 
 }  // namespace
 
@@ -60,8 +62,8 @@ TEST(BomPreservingJson, LeadingByteOrderMarkOfTheFileIsSkipped) {
 }
 
 TEST(BomPreservingJson, MarksOutsideTextsAreParseErrors) {
-    for (const std::string& bad : {"{\"a\": " + kMark + "1}", "[1]" + kMark, " " + kMark + "[1]", "\"" + kMark.substr(0, 2),
-                                   "[\"" + kMark.substr(0, 1)}) {
+    for (const std::string& bad : {"{\"a\": " + kMark + "1}", "[1]" + kMark, " " + kMark + "[1]",
+                                   "\"" + kMark.substr(0, 2), "[\"" + kMark.substr(0, 1)}) {
         EXPECT_THROW(korbit::bomPreservingJsonObject(bad), json::parse_error);
         EXPECT_THROW(Config::parseJson(bad), json::parse_error);
     }

@@ -43,7 +43,9 @@ bool sameTree(const Config& a, const Config& b) {
     return true;
 }
 
-std::string nested(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+std::string nested(std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
 
 }  // namespace
 
@@ -80,7 +82,9 @@ TEST(ConfigJson, TreeConversionAgreesWithDirectParsing) {
     EXPECT_TRUE(sameTree(viaTree, direct)) << viaTree << "\n" << direct;
     EXPECT_FALSE(sameTree(Config::parseJson("[1]"), Config::decode(json::parse("[true]"))));
 
-    EXPECT_THAT(velmora::test::messageOf<korbit::KorbitCoreError>([] { Config::convertToBinaryDistinctKeys(json::binary({1, 2})); }),
+    EXPECT_THAT(velmora::test::messageOf<korbit::KorbitCoreError>([] {
+                    Config::convertToBinaryDistinctKeys(json::binary({1, 2}));
+                }),
                 ::testing::StartsWith("unknown type: binary "));
 }
 
@@ -143,9 +147,14 @@ TEST(ConfigJson, DecodingReadsWhatEncodingWrites) {
     EXPECT_EQ(token.encode(), json::parse(R"([101, "[SEP]"])"));  // id first, the reverse of token()'s file order
     EXPECT_EQ(Config::decode(token.encode()), token);
 
-    const Config mixed = Config::dictionaryLiteral({
-        {"s", u"caf\u00E9"}, {"i", -3}, {"b", true}, {"f", 0.1f}, {"t", token}, {"n", nullptr},
-        {"a", Config::arrayLiteral({1, "x", Config::dictionaryLiteral({{"k", false}})})}});
+    const Config mixed =
+        Config::dictionaryLiteral({{"s", u"caf\u00E9"},
+                                   {"i", -3},
+                                   {"b", true},
+                                   {"f", 0.1f},
+                                   {"t", token},
+                                   {"n", nullptr},
+                                   {"a", Config::arrayLiteral({1, "x", Config::dictionaryLiteral({{"k", false}})})}});
     const json encoded = mixed.encode();
     EXPECT_EQ(encoded["f"].dump(), "0.1");  // the float's shortest text, not its double widening
     EXPECT_EQ(encoded["b"], json(true));

@@ -12,7 +12,9 @@ using korbit::Config;
 
 namespace {
 
-Config parse(std::string_view json) { return Config::parseJson(json); }
+Config parse(std::string_view json) {
+    return Config::parseJson(json);
+}
 
 }  // namespace
 
@@ -72,10 +74,23 @@ TEST(Config, MissingKeysAndNonDictionaries) {
 TEST(Config, BooleanReads) {
     const std::optional<bool> absent;
     const std::vector<std::pair<Config, std::optional<bool>>> table = {
-        {"True", true}, {"t", true}, {"1", true}, {"FALSE", false}, {"F", false}, {"0", false},
-        {"yes", absent}, {" true", absent}, {"\xEF\xBD\x94", absent},  // a full-width t is not t
-        {1, true}, {0, false}, {2, false}, {-1, false}, {true, true},
-        {1.0f, absent}, {Config(), absent}, {Config::arrayLiteral({true}), absent},
+        {"True", true},
+        {"t", true},
+        {"1", true},
+        {"FALSE", false},
+        {"F", false},
+        {"0", false},
+        {"yes", absent},
+        {" true", absent},
+        {"\xEF\xBD\x94", absent},  // a full-width t is not t
+        {1, true},
+        {0, false},
+        {2, false},
+        {-1, false},
+        {true, true},
+        {1.0f, absent},
+        {Config(), absent},
+        {Config::arrayLiteral({true}), absent},
     };
     for (const auto& [value, expected] : table) EXPECT_EQ(value.boolean(), expected) << value;
 }
@@ -139,13 +154,38 @@ TEST(Config, EqualityAcrossKinds) {
 
 TEST(Config, EqualityIsSymmetricAndHashingAgreesWithIt) {
     const std::vector<Config> samples = {
-        Config("true"), Config("t"), Config("1"), Config("f"), Config("0"), Config("abc"), Config(""),
-        Config(1), Config(0), Config(2), Config(-1), Config(16777217),
-        Config(true), Config(false),
-        Config(1.0f), Config(0.0f), Config(-0.0f), Config(2.0f), Config(0.5f), Config(16777216.0f), Config(1e30f),
-        Config(std::numeric_limits<float>::infinity()), Config(std::nanf("")),
-        parse(R"({"a": 1})"), parse(R"({"a": true})"), parse("{}"), parse("[1]"), parse("[true]"), parse("[]"),
-        Config(Config::Token{1, "a"}), Config(Config::Token{2, "a"}), Config(),
+        Config("true"),
+        Config("t"),
+        Config("1"),
+        Config("f"),
+        Config("0"),
+        Config("abc"),
+        Config(""),
+        Config(1),
+        Config(0),
+        Config(2),
+        Config(-1),
+        Config(16777217),
+        Config(true),
+        Config(false),
+        Config(1.0f),
+        Config(0.0f),
+        Config(-0.0f),
+        Config(2.0f),
+        Config(0.5f),
+        Config(16777216.0f),
+        Config(1e30f),
+        Config(std::numeric_limits<float>::infinity()),
+        Config(std::nanf("")),
+        parse(R"({"a": 1})"),
+        parse(R"({"a": true})"),
+        parse("{}"),
+        parse("[1]"),
+        parse("[true]"),
+        parse("[]"),
+        Config(Config::Token{1, "a"}),
+        Config(Config::Token{2, "a"}),
+        Config(),
     };
     for (const Config& a : samples) {
         for (const Config& b : samples) {

@@ -11,8 +11,9 @@ using platform::ml::MLMultiArrayDataType;
 
 TEST(CoreMLExtensions, ComputeUnitTexts) {
     const std::pair<int, std::pair<const char*, const char*>> expected[] = {
-        {0, {"cpuOnly", "CPU"}}, {1, {"cpuAndGPU", "GPU"}}, {2, {"all", "All"}},
-        {3, {"cpuAndNeuralEngine", "Neural Engine"}}, {4, {"unknown", "Unknown"}}, {-1, {"unknown", "Unknown"}}};
+        {0, {"cpuOnly", "CPU"}},     {1, {"cpuAndGPU", "GPU"}},
+        {2, {"all", "All"}},         {3, {"cpuAndNeuralEngine", "Neural Engine"}},
+        {4, {"unknown", "Unknown"}}, {-1, {"unknown", "Unknown"}}};
     for (const auto& [raw, texts] : expected) {
         EXPECT_EQ(description(static_cast<MLComputeUnits>(raw)), texts.first);
         EXPECT_EQ(displayName(static_cast<MLComputeUnits>(raw)), texts.second);
@@ -109,7 +110,8 @@ TEST(CoreMLExtensions, TensorConversions) {
     EXPECT_EQ(toMLMultiArray(ints).dataType(), MLMultiArrayDataType::int32);
     EXPECT_TRUE(toFloatArray(MLTensor({0}, std::vector<float>{})).empty());
     MLTensor bytes({2}, std::vector<std::uint8_t>{1, 2});
-    EXPECT_EQ(velmora::test::messageOf<std::invalid_argument>([&] { toFloatArray(bytes); }), "Unsupported scalar type: UInt8");
+    EXPECT_EQ(velmora::test::messageOf<std::invalid_argument>([&] { toFloatArray(bytes); }),
+              "Unsupported scalar type: UInt8");
     EXPECT_THROW(toMLMultiArray(bytes), std::invalid_argument);
 }
 

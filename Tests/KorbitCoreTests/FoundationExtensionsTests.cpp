@@ -20,10 +20,10 @@ using ::testing::ElementsAre;
 using Strings = std::vector<std::string>;
 
 TEST(ArrayMatching, GlobsFollowFnmatchWithoutFlags) {
-    const Strings names = {"a.json", "b.bin", "dir/c.json", ".hidden.json", "a.json", "tokenizer.json",
-                           "sub/tokenizer.json"};
-    EXPECT_EQ(matching(names, "*.json"), (Strings{"a.json", "dir/c.json", ".hidden.json", "a.json", "tokenizer.json",
-                                                  "sub/tokenizer.json"}));
+    const Strings names = {"a.json", "b.bin",          "dir/c.json",        ".hidden.json",
+                           "a.json", "tokenizer.json", "sub/tokenizer.json"};
+    EXPECT_EQ(matching(names, "*.json"),
+              (Strings{"a.json", "dir/c.json", ".hidden.json", "a.json", "tokenizer.json", "sub/tokenizer.json"}));
     EXPECT_EQ(matching(names, "tokenizer.json"), Strings{"tokenizer.json"});
     EXPECT_EQ(matching(names, "?.bin"), Strings{"b.bin"});
     EXPECT_EQ(matching(names, "dir?c.json"), Strings{"dir/c.json"});
@@ -60,8 +60,8 @@ TEST(StringTrimmingFromEnd, RemovesUpToTheCount) {
 }
 
 TEST(StringTrimmingFromEnd, ComparesWholeCharactersUpToCanonicalEquivalence) {
-    const std::string precomposed = "\u00e9";   // é
-    const std::string decomposed = "e\u0301";   // e + combining acute
+    const std::string precomposed = "\u00e9";  // é
+    const std::string decomposed = "e\u0301";  // e + combining acute
     EXPECT_EQ(trimmingFromEnd("caf" + decomposed + decomposed, precomposed, 5), "caf");
     EXPECT_EQ(trimmingFromEnd("caf" + precomposed + decomposed, decomposed, 1), "caf" + precomposed);
     // "e" followed by a combining mark is one character that is not "e".

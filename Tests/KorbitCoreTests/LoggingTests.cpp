@@ -127,8 +127,9 @@ TEST_F(LoggingTest, ItemsAreJoinedAndTerminated) {
     Logging::debug({text, std::string_view("view"), true, 'c', -7, 18446744073709551615ULL});
     Logging::debug({3.0, 0.1f, 1e20, -0.0, 1.0 / 0.0});
     Logging::error({korbit::ModelState::prewarming, std::runtime_error("boom")}, ": ");
-    EXPECT_THAT(delivered, ::testing::ElementsAre("1,a,2.5!", "1 a 2.5", "\n", "only", "str view true c -7 18446744073709551615",
-                                                  "3.0 0.1 1e+20 -0.0 inf", "Specializing: boom"));
+    EXPECT_THAT(delivered,
+                ::testing::ElementsAre("1,a,2.5!", "1 a 2.5", "\n", "only", "str view true c -7 18446744073709551615",
+                                       "3.0 0.1 1e+20 -0.0 inf", "Specializing: boom"));
 }
 
 TEST_F(LoggingTest, DroppedMessagesAreNotRendered) {
@@ -197,9 +198,12 @@ TEST_F(LoggingTest, ConcurrentLoggingDeliversEachMessageOnce) {
     // Swap callbacks and levels while the writers run; every message lands somewhere exactly once.
     std::thread swapper([&] {
         for (int i = 0; !done; ++i) {
-            if (i % 3 == 0) Logging::updateCallback([&](const std::string&) { ++first; });
-            else if (i % 3 == 1) Logging::updateCallback([&](const std::string&) { ++second; });
-            else Logging::updateCallback(nullptr);
+            if (i % 3 == 0)
+                Logging::updateCallback([&](const std::string&) { ++first; });
+            else if (i % 3 == 1)
+                Logging::updateCallback([&](const std::string&) { ++second; });
+            else
+                Logging::updateCallback(nullptr);
             (void)Logging::isLoggingEnabled(Level::debug);
             std::this_thread::yield();
         }

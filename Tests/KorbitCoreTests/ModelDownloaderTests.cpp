@@ -64,17 +64,22 @@ protected:
     const ModelInfo turbo{"v3", "turbo", "whisper", MLComputeUnits::cpuAndNeuralEngine};
 
     void SetUp() override {
-        for (const char* file : {"whisper/v3/turbo/AudioEncoder.mlmodelc/weights.bin",
-                                 "whisper/v3/turbo/TextDecoder.mlmodelc/weights.bin",
-                                 "whisper/v3/small/AudioEncoder.mlmodelc/weights.bin"}) {
+        for (const char* file :
+             {"whisper/v3/turbo/AudioEncoder.mlmodelc/weights.bin", "whisper/v3/turbo/TextDecoder.mlmodelc/weights.bin",
+              "whisper/v3/small/AudioEncoder.mlmodelc/weights.bin"}) {
             addFile("owner/models", file, std::string("weights of ") + file);
         }
         addFile("owner/models", "config.json", "{}");
     }
 
     ModelDownloadConfig config(std::string endpoint = {}) const {
-        return {cache.path().string(), "owner/models", std::string(), std::nullopt, false,
-                endpoint.empty() ? hub.endpoint() : endpoint, "main"};
+        return {cache.path().string(),
+                "owner/models",
+                std::string(),
+                std::nullopt,
+                false,
+                endpoint.empty() ? hub.endpoint() : endpoint,
+                "main"};
     }
 
     std::vector<std::string> logs() const { return log.messages(); }
@@ -112,8 +117,9 @@ TEST_F(ModelDownloaderTest, ALocalModelFolderAnswersWithoutTheHub) {
     // The configured folder serves when the call names none.
     ModelDownloadConfig withFolder = config(unreachableEndpoint());
     withFolder.modelFolder = local.path().string();
-    EXPECT_EQ(ModelDownloader(withFolder).resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record),
-              local.path() / "whisper/v3/turbo/AudioEncoder.mlmodelc");
+    EXPECT_EQ(
+        ModelDownloader(withFolder).resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record),
+        local.path() / "whisper/v3/turbo/AudioEncoder.mlmodelc");
     EXPECT_THAT(states, IsEmpty());
 }
 
@@ -154,9 +160,8 @@ TEST_F(ModelDownloaderTest, ACachedModelIsFoundWhileTheHubIsUnreachable) {
     // Cached files that fail verification are not the cache's answer.
     fs::remove(metadataFile("owner/models", "whisper/v3/turbo/TextDecoder.mlmodelc/weights.bin"));
     states.clear();
-    EXPECT_EQ(messageOf<ModelDownloaderError>([&] {
-                  offline.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record);
-              }),
+    EXPECT_EQ(messageOf<ModelDownloaderError>(
+                  [&] { offline.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record); }),
               "No model found for AudioEncoder (download disabled)");
     EXPECT_THAT(states, IsEmpty());
     // Online, such a cache is repaired by the download.
@@ -183,9 +188,8 @@ TEST_F(ModelDownloaderTest, OfflineDownloadAnswersFromTheCacheAlone) {
 
 TEST_F(ModelDownloaderTest, NothingFoundAnywhere) {
     ModelDownloader downloader(config());
-    EXPECT_EQ(messageOf<ModelDownloaderError>([&] {
-                  downloader.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record);
-              }),
+    EXPECT_EQ(messageOf<ModelDownloaderError>(
+                  [&] { downloader.resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, false, record); }),
               "No model found for AudioEncoder (download disabled)");
     EXPECT_THAT(hub.requests(), IsEmpty());
     EXPECT_THAT(states, IsEmpty());
@@ -203,9 +207,8 @@ TEST_F(ModelDownloaderTest, NothingFoundAnywhere) {
     states.clear();
     ModelDownloadConfig missing = config();
     missing.modelRepo = "owner/missing";
-    EXPECT_THROW(
-        ModelDownloader(missing).resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, true, record),
-        korbit::Hub::HubClientError);
+    EXPECT_THROW(ModelDownloader(missing).resolveModel("AudioEncoder", turbo, std::nullopt, std::nullopt, true, record),
+                 korbit::Hub::HubClientError);
     EXPECT_THAT(states, ElementsAre(ModelState::downloading));
 }
 
@@ -219,7 +222,8 @@ TEST_F(ModelDownloaderTest, ResolveRepoTakesPresentFoldersAsTheyAre) {
 
     const std::string refused = "No local models found for repo 'owner/models' and download is disabled.";
     const std::vector<std::string> patterns{"whisper/v3/turbo/*", "config.json"};
-    EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.resolveRepo(patterns, std::nullopt, false, {}); }), refused);
+    EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.resolveRepo(patterns, std::nullopt, false, {}); }),
+              refused);
 
     clearLogs();
     int reports = 0;
@@ -247,7 +251,8 @@ TEST_F(ModelDownloaderTest, ResolveRepoTakesPresentFoldersAsTheyAre) {
     fs::create_directories(folder / "empty/inner");
     fs::create_directories(folder / "hollow");
     for (const char* pattern : {"*", "*.json", "whisper/v?/*", "hollow/*", "//hollow/*/x"}) {
-        EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.resolveRepo({pattern}, std::nullopt, false, {}); }), refused)
+        EXPECT_EQ(messageOf<ModelDownloaderError>([&] { downloader.resolveRepo({pattern}, std::nullopt, false, {}); }),
+                  refused)
             << pattern;
     }
     EXPECT_EQ(downloader.resolveRepo({"//empty//*"}, std::nullopt, false, {}), folder);

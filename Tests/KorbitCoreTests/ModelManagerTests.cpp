@@ -108,8 +108,9 @@ TEST_F(ModelManagerTest, AModelFolderIsTakenWithoutResolving) {
     EXPECT_EQ(loader->unloadCalls, 0);
     EXPECT_EQ(manager.modelPath(), fs::path("/opt/models"));
     EXPECT_TRUE(manager.isAvailable());
-    EXPECT_THAT(takeLogs(), ElementsAre("[ModelManager] modelFolder is set, skipping download",
-                                        "[ModelManager] Models already downloaded (state: Downloaded), skipping download"));
+    EXPECT_THAT(takeLogs(),
+                ElementsAre("[ModelManager] modelFolder is set, skipping download",
+                            "[ModelManager] Models already downloaded (state: Downloaded), skipping download"));
 }
 
 TEST_F(ModelManagerTest, LoadFromScratchAndBack) {
@@ -128,7 +129,8 @@ TEST_F(ModelManagerTest, LoadFromScratchAndBack) {
     manager.downloadModels();
     manager.loadModels();
     manager.ensureModelsLoaded();
-    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loaded");
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.prewarmModels(); }),
+              "Cannot prewarm in state: Loaded");
     EXPECT_EQ(loader->resolveCalls, 1);
     EXPECT_EQ(loader->loadCalls().size(), 1u);
     EXPECT_THAT(takeChanges(), IsEmpty());
@@ -198,8 +200,10 @@ TEST_F(ModelManagerTest, OperationsMeetingABusyManagerAreRefused) {
     };
     std::thread second([&] { manager.loadModels(); });
     loading.wait();
-    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.loadModels(); }), "Cannot load in state: Loading");
-    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.prewarmModels(); }), "Cannot prewarm in state: Loading");
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.loadModels(); }),
+              "Cannot load in state: Loading");
+    EXPECT_EQ(velmora::test::messageOf<KorbitCoreError>([&] { manager.prewarmModels(); }),
+              "Cannot prewarm in state: Loading");
     finish.count_down();
     second.join();
     EXPECT_TRUE(manager.isLoaded());
@@ -223,8 +227,8 @@ TEST_F(ModelManagerTest, TheCallbackAndTheLoaderMayCallBackIntoTheManager) {
     loader->onLoad = [&](bool) { EXPECT_EQ(speech.modelState(), ModelState::loading); };
     speech.ensureModelsLoaded();
     speech.unloadModels();
-    EXPECT_THAT(seen, ElementsAre(ModelState::downloading, ModelState::downloaded, ModelState::loading,
-                                  ModelState::loaded));
+    EXPECT_THAT(seen,
+                ElementsAre(ModelState::downloading, ModelState::downloaded, ModelState::loading, ModelState::loaded));
     EXPECT_THAT(takeLogs(), Contains("[SpeechModels] Starting download process..."));
 }
 

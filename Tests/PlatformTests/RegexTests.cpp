@@ -62,7 +62,9 @@ TEST(Regex, GroupsThatTookNoPart) {
 
 TEST(Regex, EmptyMatchesStepOneCharacterOrOneCodePoint) {
     // "é" written as e + U+0301 is one character of three bytes.
-    const std::string text = "e\xCC\x81" "a";
+    const std::string text =
+        "e\xCC\x81"
+        "a";
     Regex nothing("x*");
     std::vector<std::size_t> starts;
     for (const auto& m : nothing.searchAll(text)) starts.push_back(m.begin());

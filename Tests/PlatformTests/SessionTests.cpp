@@ -159,7 +159,8 @@ TEST(Session, TimeOutIsAnIdleTimeNotATotalTime) {
         });
     });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kindOf([&] { Session::shared()->data(get(server.url("/stall"), 150ms)); }), TransportError::Kind::timedOut);
+    EXPECT_EQ(kindOf([&] { Session::shared()->data(get(server.url("/stall"), 150ms)); }),
+              TransportError::Kind::timedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
     // Eight pieces 150 ms apart take twice the 600 ms idle time-out, and still arrive (a busy
     // machine may delay a piece by up to 450 ms).
@@ -174,11 +175,12 @@ TEST(Session, StreamDeliversTheHeadBeforeTheBodyAndPassesHandlerErrorsOn) {
         res.set_content(std::string(100000, 'a'), "application/octet-stream");
     });
     server.server().Get("/broken", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content_provider(1000, "application/octet-stream", [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset >= 10) return false;
-            sink.write("0123456789", 10);
-            return true;
-        });
+        res.set_content_provider(1000, "application/octet-stream",
+                                 [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                     if (offset >= 10) return false;
+                                     sink.write("0123456789", 10);
+                                     return true;
+                                 });
     });
     std::vector<std::string> events;
     std::size_t received = 0;
@@ -197,7 +199,8 @@ TEST(Session, StreamDeliversTheHeadBeforeTheBodyAndPassesHandlerErrorsOn) {
     struct DiskFull : std::runtime_error {
         using std::runtime_error::runtime_error;
     };
-    Session::StreamHandler failing{[](const HttpResponse&) {}, [](const char*, std::size_t) { throw DiskFull("full"); }};
+    Session::StreamHandler failing{[](const HttpResponse&) {},
+                                   [](const char*, std::size_t) { throw DiskFull("full"); }};
     EXPECT_THROW(Session::shared()->stream(get(server.url("/file")), failing), DiskFull);
 
     std::size_t partial = 0;

@@ -6,17 +6,22 @@ using namespace platform::text;
 
 TEST(Unicode, RepairPutsOneReplacementPerMaximalSubpart) {
     // Examples of the Unicode standard's "maximal subpart" practice.
-    EXPECT_EQ(repairUtf8("a\xF1\x80\x80" "b"), "a\xEF\xBF\xBD" "b");            // truncated 4-byte sequence: one
-    EXPECT_EQ(repairUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");              // overlong lead: two
+    EXPECT_EQ(repairUtf8("a\xF1\x80\x80"
+                         "b"),
+              "a\xEF\xBF\xBD"
+              "b");                                                                 // truncated 4-byte sequence: one
+    EXPECT_EQ(repairUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");                  // overlong lead: two
     EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // encoded surrogate: three
-    EXPECT_EQ(repairUtf8("\xE2\x82"), "\xEF\xBF\xBD");                          // truncated at end: one
+    EXPECT_EQ(repairUtf8("\xE2\x82"), "\xEF\xBF\xBD");                              // truncated at end: one
     EXPECT_EQ(repairUtf8("h\xC3\xA9llo"), "h\xC3\xA9llo");
     EXPECT_FALSE(isValidUtf8("\xFF"));
     EXPECT_TRUE(isValidUtf8("\xF0\x9F\x98\x80"));
 }
 
 TEST(Unicode, Utf16RoundTripAndLoneSurrogates) {
-    std::string text = "a\xF0\x9F\x98\x80" "b\xD1\x8F";  // a😀bя
+    std::string text =
+        "a\xF0\x9F\x98\x80"
+        "b\xD1\x8F";  // a😀bя
     std::u16string units = toUtf16(text);
     EXPECT_EQ(units.size(), 5u);
     EXPECT_EQ(toUtf8(units), text);
@@ -25,7 +30,9 @@ TEST(Unicode, Utf16RoundTripAndLoneSurrogates) {
 }
 
 TEST(Unicode, GraphemeClusters) {
-    EXPECT_EQ(graphemeCount(std::string_view("a\xF0\x9F\x98\x80" "b")), 3u);
+    EXPECT_EQ(graphemeCount(std::string_view("a\xF0\x9F\x98\x80"
+                                             "b")),
+              3u);
     EXPECT_EQ(graphemeCount(std::string_view("e\xCC\x81")), 1u);  // e + combining acute
     EXPECT_EQ(graphemeCount(std::string_view("\r\n")), 1u);
     EXPECT_EQ(graphemeCount(std::string_view("")), 0u);
@@ -42,9 +49,12 @@ TEST(Unicode, NormalisationCaseAndFolding) {
     EXPECT_EQ(normalize("\xEF\xBC\xA1", NormalizationForm::NFKC), "A");  // fullwidth A
     EXPECT_TRUE(canonicallyEquivalent("e\xCC\x81", "\xC3\xA9"));
     EXPECT_FALSE(canonicallyEquivalent("e", "\xC3\xA9"));
-    EXPECT_EQ(toLower("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ABC"), "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 abc");
+    EXPECT_EQ(toLower("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ABC"),
+              "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 abc");
     EXPECT_EQ(lowerMapping(U'\u0130'), "i\xCC\x87");  // full mapping: İ -> i + dot above
-    EXPECT_EQ(foldDiacritics("Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e"), "Creme brulee");
+    EXPECT_EQ(foldDiacritics("Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
+                             "e"),
+              "Creme brulee");
 }
 
 TEST(Unicode, CharacterProperties) {

@@ -44,8 +44,8 @@ TEST(Url, TellsHostlessReferencesFromAbsoluteOnes) {
 }
 
 TEST(Url, RejectsTextsThatAreNoUrl) {
-    for (const char* bad : {"", "not a url", "http://h/a b", "http://h/%zz", "http://h/%4", "1http://h", "http://h:99999/",
-                            "http://h:port/", "http://h/\"q\"", "http://h/\xc3\xa9"}) {
+    for (const char* bad : {"", "not a url", "http://h/a b", "http://h/%zz", "http://h/%4", "1http://h",
+                            "http://h:99999/", "http://h:port/", "http://h/\"q\"", "http://h/\xc3\xa9"}) {
         EXPECT_FALSE(Url::parse(bad)) << bad;
     }
 }
@@ -53,7 +53,10 @@ TEST(Url, RejectsTextsThatAreNoUrl) {
 TEST(Url, AppendsPathsAndSingleComponents) {
     auto base = Url::parseAbsolute("https://hub.example");
     ASSERT_TRUE(base);
-    Url listing = base->appendingPath("api").appendingPath("models").appendingPath("owner/name").appendingPath("revision")
+    Url listing = base->appendingPath("api")
+                      .appendingPath("models")
+                      .appendingPath("owner/name")
+                      .appendingPath("revision")
                       .appendingPathComponent("refs/pr/1");
     EXPECT_EQ(listing.string(), "https://hub.example/api/models/owner/name/revision/refs%2Fpr%2F1");
     EXPECT_EQ(listing.lastPathComponent(), "refs/pr/1");

@@ -51,14 +51,18 @@ fs::path dataPath(const std::string& relative) {
     return relative.empty() ? base : base / relative;
 }
 
-const fs::path& testHome() { return homeStorage(); }
+const fs::path& testHome() {
+    return homeStorage();
+}
 
 void writeFile(const fs::path& path, const std::string& contents) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     platform::sys::writeFile(path, contents);
 }
 
-std::string readFile(const fs::path& path) { return platform::sys::readFile(path); }
+std::string readFile(const fs::path& path) {
+    return platform::sys::readFile(path);
+}
 
 ScopedEnv::ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
@@ -97,9 +101,9 @@ int main(int argc, char** argv) {
     ::setenv("XDG_DOCUMENTS_DIR", (home / "Documents").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
     ::setenv("HF_HOME", (home / "cache" / "huggingface").c_str(), 1);
-    for (const char* name : {"HF_TOKEN", "HUGGING_FACE_HUB_TOKEN", "HF_TOKEN_PATH", "HF_ENDPOINT",
-                             "CI_DISABLE_NETWORK_MONITOR", "http_proxy", "https_proxy", "HTTP_PROXY",
-                             "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+    for (const char* name :
+         {"HF_TOKEN", "HUGGING_FACE_HUB_TOKEN", "HF_TOKEN_PATH", "HF_ENDPOINT", "CI_DISABLE_NETWORK_MONITOR",
+          "http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
         ::unsetenv(name);
     }
     ::testing::InitGoogleTest(&argc, argv);

@@ -24,13 +24,14 @@ DecodingOptions options(Set set) {
 
 TEST(DecodingOptions, DefaultRecordAndItsJsonHoldTheExactDefaultsInOrder) {
     // Every field of the default record, absent optionals left out, floats in their shortest form.
-    EXPECT_EQ(Json(DecodingOptions()).dump(),
-              R"({"verbose":false,"task":{"transcribe":{}},"temperature":0.0,"temperatureIncrementOnFallback":0.2,)"
-              R"("temperatureFallbackCount":5,"sampleLength":224,"topK":5,"usePrefillPrompt":true,"detectLanguage":false,)"
-              R"("skipSpecialTokens":false,"withoutTimestamps":false,"wordTimestamps":false,"clipTimestamps":[],)"
-              R"("windowClipTime":1.0,"suppressBlank":false,"suppressTokens":[],"compressionRatioThreshold":2.4,)"
-              R"("logProbThreshold":-1.0,"firstTokenLogProbThreshold":-1.5,"noSpeechThreshold":0.6,)"
-              R"("concurrentWorkerCount":16})");
+    EXPECT_EQ(
+        Json(DecodingOptions()).dump(),
+        R"({"verbose":false,"task":{"transcribe":{}},"temperature":0.0,"temperatureIncrementOnFallback":0.2,)"
+        R"("temperatureFallbackCount":5,"sampleLength":224,"topK":5,"usePrefillPrompt":true,"detectLanguage":false,)"
+        R"("skipSpecialTokens":false,"withoutTimestamps":false,"wordTimestamps":false,"clipTimestamps":[],)"
+        R"("windowClipTime":1.0,"suppressBlank":false,"suppressTokens":[],"compressionRatioThreshold":2.4,)"
+        R"("logProbThreshold":-1.0,"firstTokenLogProbThreshold":-1.5,"noSpeechThreshold":0.6,)"
+        R"("concurrentWorkerCount":16})");
     EXPECT_EQ(DecodingOptions(DecodingOptions::Arguments{}), DecodingOptions());
 }
 

@@ -1,6 +1,6 @@
+#include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/ChunkingStrategy.hpp"
 #include "Tremolan/Core/DecodingFallback.hpp"
-#include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/DecodingTask.hpp"
 
 #include <gtest/gtest.h>

@@ -96,7 +96,8 @@ TEST_F(TestSpeechModel, HeldOutRecordingsStayWithinTheMeasuredWordErrorRate) {
         const auto errors = wordErrors(r.text, hypothesis);
         totals[r.language].edits += errors.edits;
         totals[r.language].words += errors.words;
-        if (errors.edits > 0) std::printf("%s: \"%s\" heard as \"%s\"\n", r.file.c_str(), r.text.c_str(), hypothesis.c_str());
+        if (errors.edits > 0)
+            std::printf("%s: \"%s\" heard as \"%s\"\n", r.file.c_str(), r.text.c_str(), hypothesis.c_str());
     }
     for (const auto& [language, bound] : kWordErrorBound) {
         const double rate = 100.0 * totals[language].rate();

@@ -14,7 +14,8 @@ namespace {
 /// A folder with small random bundles, made once for the test program.
 const std::filesystem::path& modelFolder() {
     static velmora::test::TempDir dir("tremolan-models");
-    static const bool made = (platform::ml::makeRandomModelFolder(dir.path(), velmora::test::tinyHyperparameters(), 3), true);
+    static const bool made =
+        (platform::ml::makeRandomModelFolder(dir.path(), velmora::test::tinyHyperparameters(), 3), true);
     (void)made;
     return dir.path();
 }

@@ -36,16 +36,28 @@ TEST(WhisperTokenizerWrapper, SpecialTokensOfBothVocabularies) {
     // The English ids are one lower. "<|nospeech|>" is in neither vocabulary (50362 is
     // "<|nocaptions|>") and takes its fixed id; " " is no token text of a byte-level vocabulary
     // (the space is "Ġ").
-    EXPECT_EQ(multilingual().specialTokens(),
-              (SpecialTokens{.endToken = 50257, .englishToken = 50259, .noSpeechToken = 50362,
-                             .noTimestampsToken = 50363, .specialTokenBegin = 50257, .startOfPreviousToken = 50361,
-                             .startOfTranscriptToken = 50258, .timeTokenBegin = 50364, .transcribeToken = 50359,
-                             .translateToken = 50358, .whitespaceToken = 220}));
-    EXPECT_EQ(english().specialTokens(),
-              (SpecialTokens{.endToken = 50256, .englishToken = 50258, .noSpeechToken = 50362,
-                             .noTimestampsToken = 50362, .specialTokenBegin = 50256, .startOfPreviousToken = 50360,
-                             .startOfTranscriptToken = 50257, .timeTokenBegin = 50363, .transcribeToken = 50358,
-                             .translateToken = 50357, .whitespaceToken = 220}));
+    EXPECT_EQ(multilingual().specialTokens(), (SpecialTokens{.endToken = 50257,
+                                                             .englishToken = 50259,
+                                                             .noSpeechToken = 50362,
+                                                             .noTimestampsToken = 50363,
+                                                             .specialTokenBegin = 50257,
+                                                             .startOfPreviousToken = 50361,
+                                                             .startOfTranscriptToken = 50258,
+                                                             .timeTokenBegin = 50364,
+                                                             .transcribeToken = 50359,
+                                                             .translateToken = 50358,
+                                                             .whitespaceToken = 220}));
+    EXPECT_EQ(english().specialTokens(), (SpecialTokens{.endToken = 50256,
+                                                        .englishToken = 50258,
+                                                        .noSpeechToken = 50362,
+                                                        .noTimestampsToken = 50362,
+                                                        .specialTokenBegin = 50256,
+                                                        .startOfPreviousToken = 50360,
+                                                        .startOfTranscriptToken = 50257,
+                                                        .timeTokenBegin = 50363,
+                                                        .transcribeToken = 50358,
+                                                        .translateToken = 50357,
+                                                        .whitespaceToken = 220}));
 
     const auto& languages = multilingual().allLanguageTokens();
     EXPECT_EQ(languages.size(), 99u);  // every code of the table but "yue"

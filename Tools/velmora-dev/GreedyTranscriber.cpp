@@ -58,7 +58,8 @@ std::vector<int> GreedyTranscriber::transcribe(const std::vector<float>& samples
 std::vector<int> GreedyTranscriber::decode(const MLMultiArray& melFeatures, const std::vector<int>& prompt,
                                            int endToken) const {
     if (prompt.empty()) throw std::invalid_argument("the prompt needs at least one token");
-    const MLMultiArray encoded = encoder_->predict({{"melspectrogram_features", melFeatures}}).at("encoder_output_embeds");
+    const MLMultiArray encoded =
+        encoder_->predict({{"melspectrogram_features", melFeatures}}).at("encoder_output_embeds");
     const std::int64_t width = inputDimension(*decoder_, "key_cache", 1);
     const std::int64_t slots = inputDimension(*decoder_, "key_cache", 3);
 

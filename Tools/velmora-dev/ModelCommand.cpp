@@ -33,7 +33,9 @@ constexpr const char* kUsage =
 
 using Parsed = velmora::dev::ParsedArguments;
 
-Parsed parse(const Arguments& args, std::size_t from) { return velmora::dev::parseArguments(args, from, {"checkpoint"}); }
+Parsed parse(const Arguments& args, std::size_t from) {
+    return velmora::dev::parseArguments(args, from, {"checkpoint"});
+}
 
 int intOption(const Parsed& p, const std::string& name, int fallback) {
     const std::optional<std::string> text = p.option(name);
@@ -80,8 +82,8 @@ void printStatistics(const char* what, const MLMultiArray& a) {
 
 MLMultiArray audioWindow(const fs::path& file) {
     const auto samples = platform::audio::loadMonoAudio(file);
-    std::printf("audio: %s, %.2f s at 16 kHz%s\n", file.filename().c_str(), static_cast<double>(samples.size()) / 16000.0,
-                samples.size() > 480000 ? " (first 30 s used)" : "");
+    std::printf("audio: %s, %.2f s at 16 kHz%s\n", file.filename().c_str(),
+                static_cast<double>(samples.size()) / 16000.0, samples.size() > 480000 ? " (first 30 s used)" : "");
     MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
     std::copy_n(samples.begin(), std::min<std::size_t>(samples.size(), 480000), audio.mutableData<float>());
     return audio;
@@ -116,7 +118,8 @@ int runRandom(const Parsed& p) {
 }
 
 int runConvert(const Parsed& p) {
-    if (p.positional.size() != 2) return fail(std::string("model convert needs a checkpoint folder and a folder\n") + kUsage);
+    if (p.positional.size() != 2)
+        return fail(std::string("model convert needs a checkpoint folder and a folder\n") + kUsage);
     std::optional<TensorDataType> dtype;
     if (p.options.count("dtype")) dtype = dtypeOption(p, TensorDataType::F16);
     const auto start = std::chrono::steady_clock::now();
@@ -131,7 +134,8 @@ int runDescribe(const Parsed& p) {
     auto model = MLModel::load(p.positional[0]);
     const double loadTime = seconds(start);
     const auto& h = model->hyperparameters();
-    std::printf("%s: %s model, loaded in %.3f s\n", p.positional[0].c_str(), bundleKindName(model->kind()).c_str(), loadTime);
+    std::printf("%s: %s model, loaded in %.3f s\n", p.positional[0].c_str(), bundleKindName(model->kind()).c_str(),
+                loadTime);
     auto list = [](const char* title, const std::vector<MLFeatureDescription>& features) {
         std::printf("%s:\n", title);
         for (const auto& f : features)
@@ -141,7 +145,9 @@ int runDescribe(const Parsed& p) {
     list("inputs", model->modelDescription().inputs());
     list("outputs", model->modelDescription().outputs());
     switch (model->kind()) {
-        case BundleKind::mel: std::printf("mel bands %d\n", h.nMels); break;
+        case BundleKind::mel:
+            std::printf("mel bands %d\n", h.nMels);
+            break;
         case BundleKind::encoder:
             std::printf("audio: width %d, heads %d, layers %d, frames %d, mel bands %d\n", h.nAudioState, h.nAudioHead,
                         h.nAudioLayer, h.nAudioCtx, h.nMels);
@@ -164,7 +170,8 @@ int runDescribe(const Parsed& p) {
             byType[tensorDataTypeName(t.dataType)] += t.count();
             total += t.count();
         }
-        std::printf("weights: %zu tensors, %.2f M values (", weights.tensors().size(), static_cast<double>(total) / 1e6);
+        std::printf("weights: %zu tensors, %.2f M values (", weights.tensors().size(),
+                    static_cast<double>(total) / 1e6);
         bool first = true;
         for (const auto& [type, n] : byType) {
             std::printf("%s%s %.2f M", first ? "" : ", ", type.c_str(), static_cast<double>(n) / 1e6);
@@ -211,7 +218,7 @@ int runModel(const Arguments& args) {
     return fail("unknown model command '" + args[0] + "'\n" + kUsage);
 }
 
-const velmora::dev::CommandRegistration registration{
-    "model", "model random|convert|describe|mel|encode: model bundles", runModel};
+const velmora::dev::CommandRegistration registration{"model", "model random|convert|describe|mel|encode: model bundles",
+                                                     runModel};
 
 }  // namespace

@@ -56,12 +56,14 @@ int runTok(const Arguments& args) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    const velmora::dev::ParsedArguments parsed = velmora::dev::parseArguments(args, 0, {"no-special", "skip-special", "lenient"});
+    const velmora::dev::ParsedArguments parsed =
+        velmora::dev::parseArguments(args, 0, {"no-special", "skip-special", "lenient"});
     const std::optional<std::string> hubRepo = parsed.option("hub");
     const std::size_t textStart = hubRepo ? 1 : 2;
     if (parsed.positional.size() < textStart) return fail(std::string("missing arguments\n") + kUsage);
     const std::string action = parsed.positional[0];
-    if (action != "encode" && action != "tokens" && action != "decode") return fail("unknown action '" + action + "'\n" + kUsage);
+    if (action != "encode" && action != "tokens" && action != "decode")
+        return fail("unknown action '" + action + "'\n" + kUsage);
     const bool strict = !parsed.options.contains("lenient");
 
     const korbit::TokenizerWrapper tokenizer = [&] {
@@ -91,6 +93,7 @@ int runTok(const Arguments& args) {
     return 0;
 }
 
-const velmora::dev::CommandRegistration tok{"tok", "tok encode|tokens|decode <folder>|--hub <repo> ... (tokenizers)", runTok};
+const velmora::dev::CommandRegistration tok{"tok", "tok encode|tokens|decode <folder>|--hub <repo> ... (tokenizers)",
+                                            runTok};
 
 }  // namespace

@@ -46,10 +46,11 @@ int runTranscribe(const Arguments& args) {
             positional.push_back(args[i]);
         }
     }
-    if (positional.size() != 3) return fail(std::string("needs a model folder, a tokenizer folder and an audio file\n") + kUsage);
+    if (positional.size() != 3)
+        return fail(std::string("needs a model folder, a tokenizer folder and an audio file\n") + kUsage);
 
-    const tremolan::WhisperTokenizerWrapper tokenizer(korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true),
-                                                      positional[1]);
+    const tremolan::WhisperTokenizerWrapper tokenizer(
+        korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true), positional[1]);
     const auto& special = tokenizer.specialTokens();
     const auto languageToken = tokenizer.convertTokenToId("<|" + language + "|>");
     if (!languageToken) return fail("the vocabulary has no language token <|" + language + "|>");
@@ -61,7 +62,8 @@ int runTranscribe(const Arguments& args) {
     if (!dumpMel.empty()) {
         const std::vector<float> values = features.toFloatVector();
         std::ofstream out(dumpMel, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(values.data()), static_cast<std::streamsize>(values.size() * sizeof(float)));
+        out.write(reinterpret_cast<const char*>(values.data()),
+                  static_cast<std::streamsize>(values.size() * sizeof(float)));
         if (!out) return fail("cannot write " + dumpMel);
     }
     const std::vector<int> prompt{special.startOfTranscriptToken, *languageToken, special.transcribeToken,

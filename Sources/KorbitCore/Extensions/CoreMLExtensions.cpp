@@ -10,20 +10,28 @@ using platform::ml::MLTensorScalarType;
 
 std::string description(MLComputeUnits units) {
     switch (units) {
-        case MLComputeUnits::cpuOnly: return "cpuOnly";
-        case MLComputeUnits::cpuAndGPU: return "cpuAndGPU";
-        case MLComputeUnits::all: return "all";
-        case MLComputeUnits::cpuAndNeuralEngine: return "cpuAndNeuralEngine";
+        case MLComputeUnits::cpuOnly:
+            return "cpuOnly";
+        case MLComputeUnits::cpuAndGPU:
+            return "cpuAndGPU";
+        case MLComputeUnits::all:
+            return "all";
+        case MLComputeUnits::cpuAndNeuralEngine:
+            return "cpuAndNeuralEngine";
     }
     return "unknown";
 }
 
 std::string displayName(MLComputeUnits units) {
     switch (units) {
-        case MLComputeUnits::cpuOnly: return "CPU";
-        case MLComputeUnits::cpuAndGPU: return "GPU";
-        case MLComputeUnits::all: return "All";
-        case MLComputeUnits::cpuAndNeuralEngine: return "Neural Engine";
+        case MLComputeUnits::cpuOnly:
+            return "CPU";
+        case MLComputeUnits::cpuAndGPU:
+            return "GPU";
+        case MLComputeUnits::all:
+            return "All";
+        case MLComputeUnits::cpuAndNeuralEngine:
+            return "Neural Engine";
     }
     return "Unknown";
 }
@@ -188,7 +196,8 @@ MLMultiArray toMLMultiArray(const MLTensor& tensor) {
     if (tensor.scalarType() == MLTensorScalarType::int32) type = MLMultiArrayDataType::int32;
     MLMultiArray array(tensor.shape(), type);
     if (tensor.scalarCount() > 0)
-        std::memcpy(array.mutableBytes(), tensor.rawData(), tensor.scalarCount() * platform::ml::scalarSize(tensor.scalarType()));
+        std::memcpy(array.mutableBytes(), tensor.rawData(),
+                    tensor.scalarCount() * platform::ml::scalarSize(tensor.scalarType()));
     return array;
 }
 

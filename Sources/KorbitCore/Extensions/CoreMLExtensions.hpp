@@ -54,7 +54,9 @@ public:
     virtual void loadModel(const std::filesystem::path& url, MLComputeUnits computeUnits, bool prewarmMode) = 0;
     virtual void unloadModel() = 0;
     /// Loads without prewarming.
-    void loadModel(const std::filesystem::path& url, MLComputeUnits computeUnits) { loadModel(url, computeUnits, false); }
+    void loadModel(const std::filesystem::path& url, MLComputeUnits computeUnits) {
+        loadModel(url, computeUnits, false);
+    }
 };
 
 /// "cpuOnly", "cpuAndGPU", "all", "cpuAndNeuralEngine"; "unknown" for any other value.

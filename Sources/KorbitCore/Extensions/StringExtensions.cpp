@@ -16,9 +16,13 @@ char32_t scalarOf(std::string_view bytes) {
     return scalars.size() == 1 ? scalars.front() : U'\uFFFD';
 }
 
-std::size_t sequenceLength(unsigned char lead) { return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+std::size_t sequenceLength(unsigned char lead) {
+    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
 
-bool isContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+bool isContinuation(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
 
 /// Trims White_Space scalars (blanks, tabs, line breaks, ...) from both ends.
 std::string trimWhiteSpace(std::string_view s) {

@@ -11,7 +11,8 @@ namespace platform::audio {
 
 std::vector<float> resample(const std::vector<float>& samples, double fromRate, double toRate) {
     if (!(fromRate > 0) || !(toRate > 0))
-        throw AudioError("Cannot resample from " + std::to_string(fromRate) + " Hz to " + std::to_string(toRate) + " Hz");
+        throw AudioError("Cannot resample from " + std::to_string(fromRate) + " Hz to " + std::to_string(toRate) +
+                         " Hz");
     if (fromRate == toRate || samples.empty()) return samples;
     const auto outLength = static_cast<std::size_t>(std::ceil(static_cast<double>(samples.size()) * toRate / fromRate));
     std::vector<float> out(outLength);

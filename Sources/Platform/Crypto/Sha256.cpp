@@ -22,7 +22,9 @@ Sha256::Sha256() : context_(std::make_unique<Context>()) {
     startDigest(context_->ctx);
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(context_->ctx); }
+Sha256::~Sha256() {
+    EVP_MD_CTX_free(context_->ctx);
+}
 
 void Sha256::update(const void* data, std::size_t size) {
     if (size == 0) return;

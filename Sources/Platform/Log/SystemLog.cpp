@@ -34,18 +34,27 @@ SinkState& sinkState() {
 
 const char* logTypeName(LogType type) {
     switch (type) {
-        case LogType::debug: return "debug";
-        case LogType::info: return "info";
-        case LogType::standard: return "default";
-        case LogType::error: return "error";
-        case LogType::fault: return "fault";
+        case LogType::debug:
+            return "debug";
+        case LogType::info:
+            return "info";
+        case LogType::standard:
+            return "default";
+        case LogType::error:
+            return "error";
+        case LogType::fault:
+            return "fault";
     }
     return "default";
 }
 
-bool SystemLog::isEnabled(LogType type) { return static_cast<int>(type) >= minimumType().load(std::memory_order_relaxed); }
+bool SystemLog::isEnabled(LogType type) {
+    return static_cast<int>(type) >= minimumType().load(std::memory_order_relaxed);
+}
 
-void SystemLog::setMinimumType(LogType type) { minimumType().store(static_cast<int>(type), std::memory_order_relaxed); }
+void SystemLog::setMinimumType(LogType type) {
+    minimumType().store(static_cast<int>(type), std::memory_order_relaxed);
+}
 
 void SystemLog::setSink(Sink sink) {
     std::lock_guard lock(sinkState().mutex);

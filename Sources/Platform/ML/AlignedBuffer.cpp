@@ -32,7 +32,9 @@ AlignedBuffer::AlignedBuffer(std::size_t bytes) {
     size_ = bytes;
 }
 
-AlignedBuffer::~AlignedBuffer() { reset(); }
+AlignedBuffer::~AlignedBuffer() {
+    reset();
+}
 
 AlignedBuffer::AlignedBuffer(AlignedBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),

@@ -52,8 +52,8 @@ std::vector<MLFeatureDescription> featuresFromJson(const json& list, const std::
         if (!dtype)
             throw MLModelError(where + ": feature \"" + entry["name"].get<std::string>() +
                                "\" has an unknown element type \"" + dtypeName + "\"");
-        out.push_back(feature(entry["name"].get<std::string>(), std::move(shape), *dtype,
-                              entry.value("optional", false)));
+        out.push_back(
+            feature(entry["name"].get<std::string>(), std::move(shape), *dtype, entry.value("optional", false)));
     }
     return out;
 }
@@ -98,9 +98,12 @@ void checkFeatures(const std::vector<MLFeatureDescription>& declared, const std:
 
 std::string bundleKindName(BundleKind kind) {
     switch (kind) {
-        case BundleKind::mel: return "mel";
-        case BundleKind::encoder: return "encoder";
-        case BundleKind::decoder: return "decoder";
+        case BundleKind::mel:
+            return "mel";
+        case BundleKind::encoder:
+            return "encoder";
+        case BundleKind::decoder:
+            return "decoder";
     }
     return "?";
 }
@@ -151,42 +154,57 @@ json BundleManifest::toJson() const {
     json h = json::object();
     const auto& p = hparams;
     switch (kind) {
-        case BundleKind::mel: h = {{"n_mels", p.nMels}}; break;
+        case BundleKind::mel:
+            h = {{"n_mels", p.nMels}};
+            break;
         case BundleKind::encoder:
-            h = {{"n_mels", p.nMels}, {"n_audio_ctx", p.nAudioCtx}, {"n_audio_state", p.nAudioState},
-                 {"n_audio_head", p.nAudioHead}, {"n_audio_layer", p.nAudioLayer}};
+            h = {{"n_mels", p.nMels},
+                 {"n_audio_ctx", p.nAudioCtx},
+                 {"n_audio_state", p.nAudioState},
+                 {"n_audio_head", p.nAudioHead},
+                 {"n_audio_layer", p.nAudioLayer}};
             break;
         case BundleKind::decoder: {
             json heads = json::array();
             for (auto [l, hd] : p.alignmentHeads) heads.push_back({l, hd});
-            h = {{"n_vocab", p.nVocab},           {"n_text_ctx", p.nTextCtx},     {"n_text_state", p.nTextState},
-                 {"n_text_head", p.nTextHead},    {"n_text_layer", p.nTextLayer}, {"n_audio_state", p.nAudioState},
-                 {"n_audio_ctx", p.nAudioCtx},    {"kv_len", p.kvLength},         {"alignment_heads", heads}};
+            h = {{"n_vocab", p.nVocab},        {"n_text_ctx", p.nTextCtx},     {"n_text_state", p.nTextState},
+                 {"n_text_head", p.nTextHead}, {"n_text_layer", p.nTextLayer}, {"n_audio_state", p.nAudioState},
+                 {"n_audio_ctx", p.nAudioCtx}, {"kv_len", p.kvLength},         {"alignment_heads", heads}};
             break;
         }
     }
-    return {{"format", kBundleFormat}, {"kind", bundleKindName(kind)}, {"inputs", featuresToJson(inputs)},
-            {"outputs", featuresToJson(outputs)}, {"hparams", h}, {"weights", weights}};
+    return {{"format", kBundleFormat},
+            {"kind", bundleKindName(kind)},
+            {"inputs", featuresToJson(inputs)},
+            {"outputs", featuresToJson(outputs)},
+            {"hparams", h},
+            {"weights", weights}};
 }
 
 BundleManifest BundleManifest::parse(const json& j, const std::string& where) {
     if (!j.is_object()) throw MLModelError(where + ": the description is not a JSON object");
     if (!j.contains("format") || j["format"] != kBundleFormat)
-        throw MLModelError(where + ": unsupported bundle format " + (j.contains("format") ? j["format"].dump() : "(none)") +
-                           ", expected \"" + kBundleFormat + "\"");
+        throw MLModelError(where + ": unsupported bundle format " +
+                           (j.contains("format") ? j["format"].dump() : "(none)") + ", expected \"" + kBundleFormat +
+                           "\"");
     const std::string kindName = j.value("kind", "");
     BundleManifest m;
-    if (kindName == "mel") m.kind = BundleKind::mel;
-    else if (kindName == "encoder") m.kind = BundleKind::encoder;
-    else if (kindName == "decoder") m.kind = BundleKind::decoder;
-    else throw MLModelError(where + ": unknown model kind \"" + kindName + "\" (mel, encoder or decoder)");
+    if (kindName == "mel")
+        m.kind = BundleKind::mel;
+    else if (kindName == "encoder")
+        m.kind = BundleKind::encoder;
+    else if (kindName == "decoder")
+        m.kind = BundleKind::decoder;
+    else
+        throw MLModelError(where + ": unknown model kind \"" + kindName + "\" (mel, encoder or decoder)");
 
-    if (!j.contains("hparams") || !j["hparams"].is_object())
-        throw MLModelError(where + ": \"hparams\" is missing");
+    if (!j.contains("hparams") || !j["hparams"].is_object()) throw MLModelError(where + ": \"hparams\" is missing");
     const json& h = j["hparams"];
     Hyperparameters& p = m.hparams;
     switch (m.kind) {
-        case BundleKind::mel: p.nMels = readInt(h, "n_mels", where); break;
+        case BundleKind::mel:
+            p.nMels = readInt(h, "n_mels", where);
+            break;
         case BundleKind::encoder:
             p.nMels = readInt(h, "n_mels", where);
             p.nAudioCtx = readInt(h, "n_audio_ctx", where);
@@ -217,8 +235,8 @@ BundleManifest BundleManifest::parse(const json& j, const std::string& where) {
                         throw MLModelError(where + ": \"alignment_heads\" must be a list of [layer, head] pairs");
                     const int l = pair[0].get<int>(), hd = pair[1].get<int>();
                     if (l < 0 || l >= p.nTextLayer || hd < 0 || hd >= p.nTextHead)
-                        throw MLModelError(where + ": alignment head [" + std::to_string(l) + ", " + std::to_string(hd) +
-                                           "] does not exist");
+                        throw MLModelError(where + ": alignment head [" + std::to_string(l) + ", " +
+                                           std::to_string(hd) + "] does not exist");
                     p.alignmentHeads.emplace_back(l, hd);
                 }
             }

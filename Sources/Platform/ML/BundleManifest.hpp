@@ -29,16 +29,16 @@ std::string bundleKindName(BundleKind kind);
 /// Sizes of the speech networks. Only the fields of a bundle's kind are stored in its file.
 struct Hyperparameters {
     int nMels = 80;
-    int nAudioCtx = 1500;    // encoder frames per window (positional rows of the encoder)
+    int nAudioCtx = 1500;  // encoder frames per window (positional rows of the encoder)
     int nAudioState = 0;
     int nAudioHead = 0;
     int nAudioLayer = 0;
     int nVocab = 0;
-    int nTextCtx = 448;      // positional rows of the decoder
+    int nTextCtx = 448;  // positional rows of the decoder
     int nTextState = 0;
     int nTextHead = 0;
     int nTextLayer = 0;
-    int kvLength = 224;      // cache columns the decoder is fed
+    int kvLength = 224;                               // cache columns the decoder is fed
     std::vector<std::pair<int, int>> alignmentHeads;  // (layer, head); empty = upper half of the layers, all heads
 
     /// The heads averaged for the alignment output, the default applied.

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <numbers>
+#include <set>
 #include <stdexcept>
 
 namespace platform::ml {
@@ -65,12 +65,19 @@ Hyperparameters standardHyperparameters(const std::string& name) {
     }
     Hyperparameters p;
     int width = 0, heads = 0, layers = 0;
-    if (base == "tiny") width = 384, heads = 6, layers = 4;
-    else if (base == "base") width = 512, heads = 8, layers = 6;
-    else if (base == "small") width = 768, heads = 12, layers = 12;
-    else if (base == "medium") width = 1024, heads = 16, layers = 24;
-    else if ((base == "large-v3" || base == "large-v3-turbo") && !english) width = 1280, heads = 20, layers = 32;
-    else throw std::invalid_argument("Unknown model size \"" + name + "\" (tiny, base, small, medium, large-v3, large-v3-turbo; .en for the first four)");
+    if (base == "tiny")
+        width = 384, heads = 6, layers = 4;
+    else if (base == "base")
+        width = 512, heads = 8, layers = 6;
+    else if (base == "small")
+        width = 768, heads = 12, layers = 12;
+    else if (base == "medium")
+        width = 1024, heads = 16, layers = 24;
+    else if ((base == "large-v3" || base == "large-v3-turbo") && !english)
+        width = 1280, heads = 20, layers = 32;
+    else
+        throw std::invalid_argument("Unknown model size \"" + name +
+                                    "\" (tiny, base, small, medium, large-v3, large-v3-turbo; .en for the first four)");
     p.nAudioState = p.nTextState = width;
     p.nAudioHead = p.nTextHead = heads;
     p.nAudioLayer = p.nTextLayer = layers;
@@ -129,7 +136,8 @@ std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& p, std::u
     auto add = [&](const std::string& name, std::vector<std::int64_t> shape, float mean, float stddev) {
         std::size_t n = 1;
         for (auto d : shape) n *= static_cast<std::size_t>(d);
-        out.push_back(TensorData::fromFloats(name, std::move(shape), randomValues(seed, name, n, mean, stddev), storeAs));
+        out.push_back(
+            TensorData::fromFloats(name, std::move(shape), randomValues(seed, name, n, mean, stddev), storeAs));
     };
     auto linear = [&](const std::string& prefix, int o, int i, bool bias, float gain = 1.0f) {
         add(prefix + ".weight", {o, i}, 0.0f, gain / std::sqrt(static_cast<float>(i)));
@@ -200,8 +208,10 @@ void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters
         return v;
     };
     for (const auto& t : checkpointTensors) {
-        if (t.name.rfind("model.encoder.", 0) == 0) encoder.push_back(borrow(t));
-        else if (t.name.rfind("model.decoder.", 0) == 0) decoder.push_back(borrow(t));
+        if (t.name.rfind("model.encoder.", 0) == 0)
+            encoder.push_back(borrow(t));
+        else if (t.name.rfind("model.decoder.", 0) == 0)
+            decoder.push_back(borrow(t));
     }
     writeBundle(folder, kMelModelName, BundleManifest::standard(BundleKind::mel, p),
                 {TensorData::fromFloats("mel_filters", {p.nMels, 201}, melFilterBank(p.nMels), TensorDataType::F32)});
@@ -252,7 +262,8 @@ Hyperparameters readCheckpointHyperparameters(const std::filesystem::path& folde
     p.nTextCtx = configInt(c, "max_target_positions", configPath);
     for (const char* key : {"encoder_ffn_dim", "decoder_ffn_dim"})
         if (c.contains(key) && c[key] != 4 * p.nAudioState)
-            throw std::runtime_error(configPath.string() + ": \"" + key + "\" is not 4 x d_model, which the runtime needs");
+            throw std::runtime_error(configPath.string() + ": \"" + key +
+                                     "\" is not 4 x d_model, which the runtime needs");
     if (p.nAudioState % p.nAudioHead != 0 || p.nTextState % p.nTextHead != 0)
         throw std::runtime_error(configPath.string() + ": d_model is not a multiple of the head count");
     json heads;

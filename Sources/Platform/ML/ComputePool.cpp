@@ -30,8 +30,10 @@ void cpuRelax() {
 template <typename Done>
 void waitUntil(Done done) {
     for (int spins = 0; !done(); ++spins) {
-        if (spins < 2000) cpuRelax();
-        else std::this_thread::yield();
+        if (spins < 2000)
+            cpuRelax();
+        else
+            std::this_thread::yield();
     }
 }
 

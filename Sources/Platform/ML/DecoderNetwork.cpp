@@ -45,7 +45,9 @@ constexpr int kScoreBlocks = 4;
 // At most this many panels per item, so that an item's outputs fit a buffer on the stack.
 constexpr int kMaxItemPanels = 16;
 
-int roundUp(int n, int to) { return (n + to - 1) / to * to; }
+int roundUp(int n, int to) {
+    return (n + to - 1) / to * to;
+}
 
 /// A cache in dense half precision, the common layout, which the vector kernels read directly.
 bool denseHalf(const MLMultiArray& cache) {
@@ -79,8 +81,19 @@ struct DecoderBlock {
 };
 
 /// What one step of a token does; `layer` says whose weights.
-enum class StepKind { embed, selfProject, selfScores, selfValues, selfOut, crossProject, crossAttend, crossOut, fc1, fc2,
-                      logits };
+enum class StepKind {
+    embed,
+    selfProject,
+    selfScores,
+    selfValues,
+    selfOut,
+    crossProject,
+    crossAttend,
+    crossOut,
+    fc1,
+    fc2,
+    logits
+};
 
 struct Step {
     StepKind kind;
@@ -112,8 +125,11 @@ public:
         for (int l = 0; l < p_.nTextLayer; ++l) {
             const std::string prefix = layerName(l);
             DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
-            slots.push_back({&b.selfQKV, 3 * d, d,
-                             {prefix + ".self_attn.q_proj", prefix + ".self_attn.k_proj", prefix + ".self_attn.v_proj"}});
+            slots.push_back(
+                {&b.selfQKV,
+                 3 * d,
+                 d,
+                 {prefix + ".self_attn.q_proj", prefix + ".self_attn.k_proj", prefix + ".self_attn.v_proj"}});
             slots.push_back({&b.selfOut, d, d, {prefix + ".self_attn.out_proj"}});
             slots.push_back({&b.crossQuery, d, d, {prefix + ".encoder_attn.q_proj"}});
             slots.push_back({&b.crossOut, d, d, {prefix + ".encoder_attn.out_proj"}});
@@ -187,9 +203,9 @@ public:
         // The chain of steps of one token.
         steps_.push_back({StepKind::embed, 0});
         for (int l = 0; l < p_.nTextLayer; ++l)
-            for (StepKind k : {StepKind::selfProject, StepKind::selfScores, StepKind::selfValues, StepKind::selfOut,
-                               StepKind::crossProject, StepKind::crossAttend, StepKind::crossOut, StepKind::fc1,
-                               StepKind::fc2})
+            for (StepKind k :
+                 {StepKind::selfProject, StepKind::selfScores, StepKind::selfValues, StepKind::selfOut,
+                  StepKind::crossProject, StepKind::crossAttend, StepKind::crossOut, StepKind::fc1, StepKind::fc2})
                 steps_.push_back({k, l});
         steps_.push_back({StepKind::logits, 0});
         // Self-attention in column blocks (scores) and channel blocks (values): more items than heads.
@@ -380,17 +396,28 @@ private:
     std::size_t itemCount(const Step& step) const {
         const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
         switch (step.kind) {
-            case StepKind::selfProject: return static_cast<std::size_t>(b.selfQKV.items());
-            case StepKind::selfScores: return static_cast<std::size_t>(heads_ * kScoreBlocks);
-            case StepKind::selfValues: return static_cast<std::size_t>(heads_ * valueBlocks_);
-            case StepKind::selfOut: return static_cast<std::size_t>(b.selfOut.items());
-            case StepKind::crossProject: return static_cast<std::size_t>(b.crossQuery.items());
-            case StepKind::crossAttend: return static_cast<std::size_t>(heads_ * frameBlocks_);
-            case StepKind::crossOut: return static_cast<std::size_t>(b.crossOut.items());
-            case StepKind::fc1: return static_cast<std::size_t>(b.fc1.items());
-            case StepKind::fc2: return static_cast<std::size_t>(b.fc2.items());
-            case StepKind::logits: return static_cast<std::size_t>(tokens_.items());
-            default: return 1;
+            case StepKind::selfProject:
+                return static_cast<std::size_t>(b.selfQKV.items());
+            case StepKind::selfScores:
+                return static_cast<std::size_t>(heads_ * kScoreBlocks);
+            case StepKind::selfValues:
+                return static_cast<std::size_t>(heads_ * valueBlocks_);
+            case StepKind::selfOut:
+                return static_cast<std::size_t>(b.selfOut.items());
+            case StepKind::crossProject:
+                return static_cast<std::size_t>(b.crossQuery.items());
+            case StepKind::crossAttend:
+                return static_cast<std::size_t>(heads_ * frameBlocks_);
+            case StepKind::crossOut:
+                return static_cast<std::size_t>(b.crossOut.items());
+            case StepKind::fc1:
+                return static_cast<std::size_t>(b.fc1.items());
+            case StepKind::fc2:
+                return static_cast<std::size_t>(b.fc2.items());
+            case StepKind::logits:
+                return static_cast<std::size_t>(tokens_.items());
+            default:
+                return 1;
         }
     }
 
@@ -409,16 +436,24 @@ private:
                 return;
             case StepKind::selfProject:  // the queries come out scaled
                 return project(b.selfQKV, item, h_.data(), qkv_.data(), false, queryScale_, d);
-            case StepKind::selfScores: return selfScores(step.layer, i / kScoreBlocks, i % kScoreBlocks, t);
-            case StepKind::selfValues: return selfValues(step.layer, i / valueBlocks_, i % valueBlocks_, t);
-            case StepKind::selfOut: return addProduct(b.selfOut, item, attended_.data(), x_.data());
+            case StepKind::selfScores:
+                return selfScores(step.layer, i / kScoreBlocks, i % kScoreBlocks, t);
+            case StepKind::selfValues:
+                return selfValues(step.layer, i / valueBlocks_, i % valueBlocks_, t);
+            case StepKind::selfOut:
+                return addProduct(b.selfOut, item, attended_.data(), x_.data());
             case StepKind::crossProject:
                 return project(b.crossQuery, item, h_.data(), query_.data(), false, queryScale_, d);
-            case StepKind::crossAttend: return crossAttend(step.layer, i / frameBlocks_, i % frameBlocks_);
-            case StepKind::crossOut: return addProduct(b.crossOut, item, attended_.data(), x_.data());
-            case StepKind::fc1: return project(b.fc1, item, h_.data(), hidden_.data(), true);
-            case StepKind::fc2: return addProduct(b.fc2, item, hidden_.data(), x_.data());
-            case StepKind::logits: return writeLogits(item, t);
+            case StepKind::crossAttend:
+                return crossAttend(step.layer, i / frameBlocks_, i % frameBlocks_);
+            case StepKind::crossOut:
+                return addProduct(b.crossOut, item, attended_.data(), x_.data());
+            case StepKind::fc1:
+                return project(b.fc1, item, h_.data(), hidden_.data(), true);
+            case StepKind::fc2:
+                return addProduct(b.fc2, item, hidden_.data(), x_.data());
+            case StepKind::logits:
+                return writeLogits(item, t);
         }
     }
 
@@ -428,13 +463,17 @@ private:
         const int d = p_.nTextState;
         const auto l = static_cast<std::size_t>(step.layer);
         switch (step.kind) {
-            case StepKind::selfOut: return kernels::layerNormRow(x_.data(), d, blocks_[l].crossNorm, h_.data());
-            case StepKind::crossAttend: return crossCombine(step.layer);
-            case StepKind::crossOut: return kernels::layerNormRow(x_.data(), d, blocks_[l].mlpNorm, h_.data());
+            case StepKind::selfOut:
+                return kernels::layerNormRow(x_.data(), d, blocks_[l].crossNorm, h_.data());
+            case StepKind::crossAttend:
+                return crossCombine(step.layer);
+            case StepKind::crossOut:
+                return kernels::layerNormRow(x_.data(), d, blocks_[l].mlpNorm, h_.data());
             case StepKind::fc2:
-                return kernels::layerNormRow(x_.data(), d, l + 1 == blocks_.size() ? finalNorm_ : blocks_[l + 1].selfNorm,
-                                             h_.data());
-            default: return;
+                return kernels::layerNormRow(x_.data(), d,
+                                             l + 1 == blocks_.size() ? finalNorm_ : blocks_[l + 1].selfNorm, h_.data());
+            default:
+                return;
         }
     }
 
@@ -488,7 +527,8 @@ private:
             for (int j = j0; j < j1; ++j) {
                 float sum = 0.0f;
                 if (t.fromCache[j])
-                    for (int c = 0; c < dh; ++c) sum += q[c] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
+                    for (int c = 0; c < dh; ++c)
+                        sum += q[c] * static_cast<float>(cache.value((channel0 + c) * st[1] + j * st[3]));
                 scores[j] = sum;
             }
             return;
@@ -535,8 +575,10 @@ private:
         kernels::softmaxInPlace(admitted.data(), n);
         float freshWeight = 0.0f;
         for (std::size_t i = 0; i < n; ++i) {
-            if (t.fresh[i]) freshWeight += admitted[i];
-            else weights[static_cast<std::size_t>(t.columns[i])] = admitted[i];
+            if (t.fresh[i])
+                freshWeight += admitted[i];
+            else
+                weights[static_cast<std::size_t>(t.columns[i])] = admitted[i];
         }
         const std::int64_t channel0 = static_cast<std::int64_t>(layer) * d + c0 + r0;
         const MLMultiArray& cache = t.valueCache;
@@ -551,7 +593,8 @@ private:
             for (int c = r0; c < r1; ++c) {
                 float sum = 0.0f;
                 for (int j = 0; j < m; ++j)
-                    if (t.fromCache[j]) sum += weights[j] * static_cast<float>(cache.value((channel0 + c - r0) * st[1] + j * st[3]));
+                    if (t.fromCache[j])
+                        sum += weights[j] * static_cast<float>(cache.value((channel0 + c - r0) * st[1] + j * st[3]));
                 out[c] = sum;
             }
         }
@@ -602,7 +645,8 @@ private:
                 const int span = panelsPerBlock_ * kPanel;
                 for (int b = 0; b < frameBlocks_; ++b) {
                     const int f0 = b * span, f1 = std::min(w, f0 + span);
-                    kernels::addScaled(e + f0, factor[b] * inv, alignment_.data() + f0, static_cast<std::size_t>(f1 - f0));
+                    kernels::addScaled(e + f0, factor[b] * inv, alignment_.data() + f0,
+                                       static_cast<std::size_t>(f1 - f0));
                 }
             }
         }
@@ -615,7 +659,8 @@ private:
                      (source.type == MLMultiArrayDataType::float16 || source.type == MLMultiArrayDataType::float32);
         if (source.raw) {
             source.data = static_cast<const std::byte*>(encoder.bytes());
-            source.bytes = static_cast<std::size_t>(encoder.count()) * (source.type == MLMultiArrayDataType::float16 ? 2 : 4);
+            source.bytes =
+                static_cast<std::size_t>(encoder.count()) * (source.type == MLMultiArrayDataType::float16 ? 2 : 4);
         } else {
             source.converted = encoder.toFloatVector();
             source.data = reinterpret_cast<const std::byte*>(source.converted.data());
@@ -626,8 +671,8 @@ private:
 
     /// The same array as last time, unwritten since: its cache holds at once.
     bool sameArray(const MLMultiArray& encoder) const {
-        return cross_.valid && cross_.storage == encoder.storageIdentifier() && cross_.generation == encoder.generation() &&
-               cross_.data == encoder.bytes();
+        return cross_.valid && cross_.storage == encoder.storageIdentifier() &&
+               cross_.generation == encoder.generation() && cross_.data == encoder.bytes();
     }
 
     /// Whether a source can be compared with the remembered one (same form and size).

@@ -55,7 +55,8 @@ Linear convolution(const WeightReader& r, const std::string& prefix, int out, in
     for (int o = 0; o < out; ++o)
         for (int i = 0; i < in; ++i)
             for (int k = 0; k < 3; ++k)
-                c.weight[(static_cast<std::size_t>(o) * 3 + k) * in + i] = w[(static_cast<std::size_t>(o) * in + i) * 3 + k];
+                c.weight[(static_cast<std::size_t>(o) * 3 + k) * in + i] =
+                    w[(static_cast<std::size_t>(o) * in + i) * 3 + k];
     c.bias = r.floats(prefix + ".bias", {out});
     return c;
 }
@@ -120,8 +121,10 @@ public:
             for (int k = 0; k < 3; ++k) {
                 const long src = 2 * static_cast<long>(f) + k - 1;
                 float* dst = window2.data() + (f * 3 + k) * d;
-                if (src >= 0 && src < t1) std::memcpy(dst, h1.data() + src * d, sizeof(float) * d);
-                else std::fill(dst, dst + d, 0.0f);
+                if (src >= 0 && src < t1)
+                    std::memcpy(dst, h1.data() + src * d, sizeof(float) * d);
+                else
+                    std::fill(dst, dst + d, 0.0f);
             }
         });
         auto& x = sized(x_, static_cast<std::size_t>(t) * d);
@@ -173,7 +176,8 @@ private:
             const float* v = qkv + 2 * d + h * dh;
             kernels::gemmNT(rows, t, dh, q, 3 * d, k, 3 * d, scores.data(), t);
             for (int r = 0; r < rows; ++r) kernels::softmaxInPlace(scores.data() + static_cast<std::size_t>(r) * t, t);
-            kernels::gemmNN(rows, dh, t, scores.data(), t, v, 3 * d, out + static_cast<std::size_t>(r0) * d + h * dh, d);
+            kernels::gemmNN(rows, dh, t, scores.data(), t, v, 3 * d, out + static_cast<std::size_t>(r0) * d + h * dh,
+                            d);
         });
     }
 

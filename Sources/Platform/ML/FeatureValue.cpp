@@ -4,11 +4,16 @@ namespace platform::ml {
 
 MLFeatureType MLFeatureValue::type() const {
     switch (value_.index()) {
-        case 1: return MLFeatureType::int64;
-        case 2: return MLFeatureType::double_;
-        case 3: return MLFeatureType::string;
-        case 4: return MLFeatureType::multiArray;
-        default: return MLFeatureType::invalid;
+        case 1:
+            return MLFeatureType::int64;
+        case 2:
+            return MLFeatureType::double_;
+        case 3:
+            return MLFeatureType::string;
+        case 4:
+            return MLFeatureType::multiArray;
+        default:
+            return MLFeatureType::invalid;
     }
 }
 

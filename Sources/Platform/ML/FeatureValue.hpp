@@ -23,9 +23,13 @@ public:
     MLFeatureType type() const;
     /// The array, when this is a multi-array value.
     std::optional<MLMultiArray> multiArrayValue() const;
-    std::int64_t int64Value() const { return std::holds_alternative<std::int64_t>(value_) ? std::get<std::int64_t>(value_) : 0; }
+    std::int64_t int64Value() const {
+        return std::holds_alternative<std::int64_t>(value_) ? std::get<std::int64_t>(value_) : 0;
+    }
     double doubleValue() const { return std::holds_alternative<double>(value_) ? std::get<double>(value_) : 0; }
-    std::string stringValue() const { return std::holds_alternative<std::string>(value_) ? std::get<std::string>(value_) : ""; }
+    std::string stringValue() const {
+        return std::holds_alternative<std::string>(value_) ? std::get<std::string>(value_) : "";
+    }
 
 private:
     using Value = std::variant<std::monostate, std::int64_t, double, std::string, MLMultiArray>;

@@ -107,7 +107,9 @@ void convertFloatToHalf(const float* source, std::uint16_t* destination, std::si
     for (std::size_t i = 0; i < count; ++i) destination[i] = floatToHalfBits(source[i]);
 }
 #else
-bool hasHardwareHalfConversion() { return false; }
+bool hasHardwareHalfConversion() {
+    return false;
+}
 void convertHalfToFloat(const std::uint16_t* source, float* destination, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) destination[i] = halfBitsToFloat(source[i]);
 }

@@ -2,7 +2,6 @@
 
 #include "Platform/ML/ComputePool.hpp"
 
-
 #include <cblas.h>
 
 #if defined(__x86_64__)
@@ -49,7 +48,8 @@ inline float geluOne(float x) {
              t * (0.37409196f +
                   t * (0.09678418f +
                        t * (-0.18628806f +
-                            t * (0.27886807f + t * (-1.13520398f + t * (1.48851587f + t * (-0.82215223f + t * 0.17087277f))))))));
+                            t * (0.27886807f +
+                                 t * (-1.13520398f + t * (1.48851587f + t * (-0.82215223f + t * 0.17087277f))))))));
     const float erfcz = t * fastExp(poly);
     // 0.5 * (1 + erf(x/sqrt2)): erf = 1 - erfc for x >= 0, erfc - 1 for x < 0.
     const float cdf = x >= 0.0f ? 1.0f - 0.5f * erfcz : 0.5f * erfcz;
@@ -75,9 +75,12 @@ std::vector<Block> tile(int rows, int cols, int threads) {
     while (rowBlocks * colBlocks < target) {
         const int rowSize = (rows + rowBlocks - 1) / rowBlocks;
         const int colSize = (cols + colBlocks - 1) / colBlocks;
-        if (rowSize >= 2 * 48 && (rowSize >= colSize || colSize < 2 * 128)) ++rowBlocks;
-        else if (colSize >= 2 * 128) ++colBlocks;
-        else break;
+        if (rowSize >= 2 * 48 && (rowSize >= colSize || colSize < 2 * 128))
+            ++rowBlocks;
+        else if (colSize >= 2 * 128)
+            ++colBlocks;
+        else
+            break;
     }
     const int rowStep = (rows + rowBlocks - 1) / rowBlocks;
     const int colStep = ((cols + colBlocks - 1) / colBlocks + 15) / 16 * 16;

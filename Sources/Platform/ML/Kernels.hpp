@@ -44,8 +44,10 @@ void addScaled(const float* x, float a, float* y, std::size_t n);
 void expInPlace(float* x, std::size_t n);
 
 /// Single-threaded row-major C[m x n] = alpha * A[m x k] B^T[k x n] + beta * C (B stored [n x k]).
-void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta = 0.0f);
+void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,
+            float beta = 0.0f);
 /// Single-threaded row-major C[m x n] = A[m x k] B[k x n] + beta * C.
-void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta = 0.0f);
+void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,
+            float beta = 0.0f);
 
 }  // namespace platform::ml::kernels

@@ -23,7 +23,8 @@ constexpr int kPad = kFFT / 2;
 
 class MelNetwork final : public Network {
 public:
-    MelNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where) : nMels_(m.hparams.nMels) {
+    MelNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where)
+        : nMels_(m.hparams.nMels) {
         WeightReader reader(file, where);
         filters_ = reader.floats("mel_filters", {nMels_, kBins});
         // Window folded into the DFT rows: cos rows then sin rows.
@@ -31,7 +32,8 @@ public:
         for (int k = 0; k < kBins; ++k)
             for (int n = 0; n < kFFT; ++n) {
                 const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * n / kFFT);
-                const double angle = 2.0 * std::numbers::pi * static_cast<double>((static_cast<long>(k) * n) % kFFT) / kFFT;
+                const double angle =
+                    2.0 * std::numbers::pi * static_cast<double>((static_cast<long>(k) * n) % kFFT) / kFFT;
                 dft_[static_cast<std::size_t>(k) * kFFT + n] = static_cast<float>(w * std::cos(angle));
                 dft_[static_cast<std::size_t>(kBins + k) * kFFT + n] = static_cast<float>(-w * std::sin(angle));
             }
@@ -95,7 +97,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Network> makeMelNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where) {
+std::unique_ptr<Network> makeMelNetwork(const BundleManifest& m, const SafetensorsFile& file,
+                                        const std::string& where) {
     return std::make_unique<MelNetwork>(m, file, where);
 }
 

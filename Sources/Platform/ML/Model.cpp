@@ -17,7 +17,8 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const M
     try {
         text = platform::sys::readFile(descriptionFile);
     } catch (const std::system_error&) {
-        throw MLModelError("Model bundle " + url.string() + " has no description file " + descriptionFile.filename().string());
+        throw MLModelError("Model bundle " + url.string() + " has no description file " +
+                           descriptionFile.filename().string());
     }
     nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
     if (json.is_discarded()) throw MLModelError(where + ": the description is not valid JSON");
@@ -72,7 +73,8 @@ std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input)
     return outputs;
 }
 
-std::shared_ptr<MLFeatureProvider> MLModel::prediction(const MLFeatureProvider& input, const MLPredictionOptions&) const {
+std::shared_ptr<MLFeatureProvider> MLModel::prediction(const MLFeatureProvider& input,
+                                                       const MLPredictionOptions&) const {
     return std::make_shared<MLDictionaryFeatureProvider>(run(input));
 }
 

@@ -160,7 +160,8 @@ double MLMultiArray::value(std::int64_t offset) const {
             std::memcpy(&d, p, 8);
             return d;
         }
-        case MLMultiArrayDataType::int8: return static_cast<double>(static_cast<std::int8_t>(*p));
+        case MLMultiArrayDataType::int8:
+            return static_cast<double>(static_cast<std::int8_t>(*p));
         case MLMultiArrayDataType::int32: {
             std::int32_t i;
             std::memcpy(&i, p, 4);
@@ -185,8 +186,12 @@ void MLMultiArray::setValue(std::int64_t offset, double value) {
             std::memcpy(p, &f, 4);
             break;
         }
-        case MLMultiArrayDataType::float64: std::memcpy(p, &value, 8); break;
-        case MLMultiArrayDataType::int8: *p = static_cast<std::byte>(saturate<std::int8_t>(value)); break;
+        case MLMultiArrayDataType::float64:
+            std::memcpy(p, &value, 8);
+            break;
+        case MLMultiArrayDataType::int8:
+            *p = static_cast<std::byte>(saturate<std::int8_t>(value));
+            break;
         case MLMultiArrayDataType::int32: {
             std::int32_t i = saturate<std::int32_t>(value);
             std::memcpy(p, &i, 4);

@@ -8,11 +8,16 @@ std::size_t elementSize(MLMultiArrayDataType type) {
 
 std::string dataTypeName(MLMultiArrayDataType type) {
     switch (type) {
-        case MLMultiArrayDataType::float16: return "float16";
-        case MLMultiArrayDataType::float32: return "float32";
-        case MLMultiArrayDataType::float64: return "float64";
-        case MLMultiArrayDataType::int8: return "int8";
-        case MLMultiArrayDataType::int32: return "int32";
+        case MLMultiArrayDataType::float16:
+            return "float16";
+        case MLMultiArrayDataType::float32:
+            return "float32";
+        case MLMultiArrayDataType::float64:
+            return "float64";
+        case MLMultiArrayDataType::int8:
+            return "int8";
+        case MLMultiArrayDataType::int32:
+            return "int32";
     }
     return "unknown(" + std::to_string(static_cast<std::int32_t>(type)) + ")";
 }

@@ -11,9 +11,12 @@ std::unique_ptr<Network> makeDecoderNetwork(const BundleManifest&, const Safeten
 std::unique_ptr<Network> makeNetwork(const BundleManifest& manifest, const SafetensorsFile& weights,
                                      const std::string& where) {
     switch (manifest.kind) {
-        case BundleKind::mel: return makeMelNetwork(manifest, weights, where);
-        case BundleKind::encoder: return makeEncoderNetwork(manifest, weights, where);
-        case BundleKind::decoder: return makeDecoderNetwork(manifest, weights, where);
+        case BundleKind::mel:
+            return makeMelNetwork(manifest, weights, where);
+        case BundleKind::encoder:
+            return makeEncoderNetwork(manifest, weights, where);
+        case BundleKind::decoder:
+            return makeDecoderNetwork(manifest, weights, where);
     }
     throw MLModelError(where + ": unknown model kind");
 }

@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <limits>
+#include <system_error>
 
 namespace platform::ml {
 
@@ -27,13 +27,15 @@ struct TypeInfo {
 };
 
 constexpr TypeInfo kTypes[] = {
-    {"F16", TensorDataType::F16, 2}, {"BF16", TensorDataType::BF16, 2}, {"F32", TensorDataType::F32, 4},
-    {"F64", TensorDataType::F64, 8}, {"I8", TensorDataType::I8, 1},     {"U8", TensorDataType::U8, 1},
-    {"I16", TensorDataType::I16, 2}, {"I32", TensorDataType::I32, 4},   {"I64", TensorDataType::I64, 8},
+    {"F16", TensorDataType::F16, 2},   {"BF16", TensorDataType::BF16, 2}, {"F32", TensorDataType::F32, 4},
+    {"F64", TensorDataType::F64, 8},   {"I8", TensorDataType::I8, 1},     {"U8", TensorDataType::U8, 1},
+    {"I16", TensorDataType::I16, 2},   {"I32", TensorDataType::I32, 4},   {"I64", TensorDataType::I64, 8},
     {"BOOL", TensorDataType::BOOL, 1},
 };
 
-std::string describe(const std::filesystem::path& path) { return path.filename().string(); }
+std::string describe(const std::filesystem::path& path) {
+    return path.filename().string();
+}
 
 float bf16ToFloat(std::uint16_t bits) {
     std::uint32_t f = static_cast<std::uint32_t>(bits) << 16;
@@ -81,20 +83,37 @@ std::vector<float> TensorView::toFloat() const {
                 for (std::size_t i = 0; i < n; ++i) out[i] = halfBitsToFloat(load<std::uint16_t>(data + i * 2));
             }
             break;
-        case TensorDataType::F32: std::memcpy(out.data(), data, n * 4); break;
+        case TensorDataType::F32:
+            std::memcpy(out.data(), data, n * 4);
+            break;
         default:
             for (std::size_t i = 0; i < n; ++i) {
                 const std::byte* p = data + i * size;
                 switch (dataType) {
-                    case TensorDataType::BF16: out[i] = bf16ToFloat(load<std::uint16_t>(p)); break;
-                    case TensorDataType::F64: out[i] = static_cast<float>(load<double>(p)); break;
-                    case TensorDataType::I8: out[i] = static_cast<float>(load<std::int8_t>(p)); break;
+                    case TensorDataType::BF16:
+                        out[i] = bf16ToFloat(load<std::uint16_t>(p));
+                        break;
+                    case TensorDataType::F64:
+                        out[i] = static_cast<float>(load<double>(p));
+                        break;
+                    case TensorDataType::I8:
+                        out[i] = static_cast<float>(load<std::int8_t>(p));
+                        break;
                     case TensorDataType::U8:
-                    case TensorDataType::BOOL: out[i] = static_cast<float>(load<std::uint8_t>(p)); break;
-                    case TensorDataType::I16: out[i] = static_cast<float>(load<std::int16_t>(p)); break;
-                    case TensorDataType::I32: out[i] = static_cast<float>(load<std::int32_t>(p)); break;
-                    case TensorDataType::I64: out[i] = static_cast<float>(load<std::int64_t>(p)); break;
-                    default: break;
+                    case TensorDataType::BOOL:
+                        out[i] = static_cast<float>(load<std::uint8_t>(p));
+                        break;
+                    case TensorDataType::I16:
+                        out[i] = static_cast<float>(load<std::int16_t>(p));
+                        break;
+                    case TensorDataType::I32:
+                        out[i] = static_cast<float>(load<std::int32_t>(p));
+                        break;
+                    case TensorDataType::I64:
+                        out[i] = static_cast<float>(load<std::int64_t>(p));
+                        break;
+                    default:
+                        break;
                 }
             }
     }
@@ -203,7 +222,8 @@ void SafetensorsFile::release(const TensorView& tensor) const {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     const auto base = reinterpret_cast<std::uintptr_t>(mapping_);
     const auto begin = reinterpret_cast<std::uintptr_t>(tensor.data) / page * page;
-    const auto end = std::min(base + mappedBytes_, (reinterpret_cast<std::uintptr_t>(tensor.data) + tensor.bytes + page - 1) / page * page);
+    const auto end = std::min(base + mappedBytes_,
+                              (reinterpret_cast<std::uintptr_t>(tensor.data) + tensor.bytes + page - 1) / page * page);
     if (begin < base || end <= begin) return;
     madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }

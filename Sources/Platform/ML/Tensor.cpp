@@ -4,12 +4,18 @@ namespace platform::ml {
 
 std::string scalarTypeName(MLTensorScalarType type) {
     switch (type) {
-        case MLTensorScalarType::float32: return "Float";
-        case MLTensorScalarType::float16: return "Float16";
-        case MLTensorScalarType::int32: return "Int32";
-        case MLTensorScalarType::int8: return "Int8";
-        case MLTensorScalarType::uint8: return "UInt8";
-        case MLTensorScalarType::bool_: return "Bool";
+        case MLTensorScalarType::float32:
+            return "Float";
+        case MLTensorScalarType::float16:
+            return "Float16";
+        case MLTensorScalarType::int32:
+            return "Int32";
+        case MLTensorScalarType::int8:
+            return "Int8";
+        case MLTensorScalarType::uint8:
+            return "UInt8";
+        case MLTensorScalarType::bool_:
+            return "Bool";
     }
     return "?";
 }
@@ -17,9 +23,12 @@ std::string scalarTypeName(MLTensorScalarType type) {
 std::size_t scalarSize(MLTensorScalarType type) {
     switch (type) {
         case MLTensorScalarType::float32:
-        case MLTensorScalarType::int32: return 4;
-        case MLTensorScalarType::float16: return 2;
-        default: return 1;
+        case MLTensorScalarType::int32:
+            return 4;
+        case MLTensorScalarType::float16:
+            return 2;
+        default:
+            return 1;
     }
 }
 
@@ -41,9 +50,12 @@ double MLTensor::scalarAt(std::size_t i) const {
             std::memcpy(&v, p, 4);
             return v;
         }
-        case MLTensorScalarType::int8: return static_cast<std::int8_t>(*p);
-        case MLTensorScalarType::uint8: return *p;
-        case MLTensorScalarType::bool_: return *p ? 1.0 : 0.0;
+        case MLTensorScalarType::int8:
+            return static_cast<std::int8_t>(*p);
+        case MLTensorScalarType::uint8:
+            return *p;
+        case MLTensorScalarType::bool_:
+            return *p ? 1.0 : 0.0;
     }
     return 0;
 }

@@ -47,13 +47,20 @@ public:
 private:
     template <typename T>
     static constexpr MLTensorScalarType typeOf() {
-        if constexpr (std::is_same_v<T, float>) return MLTensorScalarType::float32;
-        else if constexpr (std::is_same_v<T, Float16>) return MLTensorScalarType::float16;
-        else if constexpr (std::is_same_v<T, std::int32_t>) return MLTensorScalarType::int32;
-        else if constexpr (std::is_same_v<T, std::int8_t>) return MLTensorScalarType::int8;
-        else if constexpr (std::is_same_v<T, std::uint8_t>) return MLTensorScalarType::uint8;
-        else if constexpr (std::is_same_v<T, bool>) return MLTensorScalarType::bool_;
-        else static_assert(sizeof(T) == 0, "unsupported tensor scalar");
+        if constexpr (std::is_same_v<T, float>)
+            return MLTensorScalarType::float32;
+        else if constexpr (std::is_same_v<T, Float16>)
+            return MLTensorScalarType::float16;
+        else if constexpr (std::is_same_v<T, std::int32_t>)
+            return MLTensorScalarType::int32;
+        else if constexpr (std::is_same_v<T, std::int8_t>)
+            return MLTensorScalarType::int8;
+        else if constexpr (std::is_same_v<T, std::uint8_t>)
+            return MLTensorScalarType::uint8;
+        else if constexpr (std::is_same_v<T, bool>)
+            return MLTensorScalarType::bool_;
+        else
+            static_assert(sizeof(T) == 0, "unsupported tensor scalar");
     }
     double scalarAt(std::size_t i) const;
 
@@ -68,10 +75,14 @@ std::vector<T> MLTensor::scalars() const {
     for (std::size_t i = 0; i < out.size(); ++i) {
         const double v = scalarAt(i);
         if constexpr (std::is_integral_v<T>) {
-            if (!(v == v)) out[i] = 0;
-            else if (v <= static_cast<double>(std::numeric_limits<T>::min())) out[i] = std::numeric_limits<T>::min();
-            else if (v >= static_cast<double>(std::numeric_limits<T>::max())) out[i] = std::numeric_limits<T>::max();
-            else out[i] = static_cast<T>(v);
+            if (!(v == v))
+                out[i] = 0;
+            else if (v <= static_cast<double>(std::numeric_limits<T>::min()))
+                out[i] = std::numeric_limits<T>::min();
+            else if (v >= static_cast<double>(std::numeric_limits<T>::max()))
+                out[i] = std::numeric_limits<T>::max();
+            else
+                out[i] = static_cast<T>(v);
         } else {
             out[i] = static_cast<T>(static_cast<float>(v));
         }

@@ -65,7 +65,7 @@ __attribute__((target("avx512f"))) inline __m512 halves16(const std::uint16_t* p
 }
 
 __attribute__((target("avx512f"))) void halfPanelsAvx512(const std::uint16_t* w, std::size_t cs, std::size_t ps,
-                                                          int panels, int c0, int c1, const float* x, float* y) {
+                                                         int panels, int c0, int c1, const float* x, float* y) {
     const bool stream = cs == P;
     for (int p = 0; p < panels; ++p) {
         const std::uint16_t* wp = w + static_cast<std::size_t>(p) * ps;
@@ -82,13 +82,15 @@ __attribute__((target("avx512f"))) void halfPanelsAvx512(const std::uint16_t* w,
             a2 = _mm512_fmadd_ps(halves16(col + 2 * cs), _mm512_set1_ps(x[c + 2]), a2);
             a3 = _mm512_fmadd_ps(halves16(col + 3 * cs), _mm512_set1_ps(x[c + 3]), a3);
         }
-        for (; c < c1; ++c) a0 = _mm512_fmadd_ps(halves16(wp + static_cast<std::size_t>(c) * cs), _mm512_set1_ps(x[c]), a0);
-        _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P, _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
+        for (; c < c1; ++c)
+            a0 = _mm512_fmadd_ps(halves16(wp + static_cast<std::size_t>(c) * cs), _mm512_set1_ps(x[c]), a0);
+        _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P,
+                         _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
     }
 }
 
 __attribute__((target("avx512f"))) void floatPanelsAvx512(const float* w, std::size_t cs, std::size_t ps, int panels,
-                                                           int c0, int c1, const float* x, float* y) {
+                                                          int c0, int c1, const float* x, float* y) {
     const bool stream = cs == P;
     for (int p = 0; p < panels; ++p) {
         const float* wp = w + static_cast<std::size_t>(p) * ps;
@@ -106,12 +108,13 @@ __attribute__((target("avx512f"))) void floatPanelsAvx512(const float* w, std::s
         }
         for (; c < c1; ++c)
             a0 = _mm512_fmadd_ps(_mm512_loadu_ps(wp + static_cast<std::size_t>(c) * cs), _mm512_set1_ps(x[c]), a0);
-        _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P, _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
+        _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P,
+                         _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
     }
 }
 
 __attribute__((target("avx512f"))) void halfRowsKeptAvx512(const std::uint16_t* w, std::size_t stride, int rows, int n,
-                                                            const float* x, const std::uint32_t* keep, float* y) {
+                                                           const float* x, const std::uint32_t* keep, float* y) {
     for (int r = 0; r < rows; ++r) {
         const std::uint16_t* row = w + static_cast<std::size_t>(r) * stride;
         __m512 acc = _mm512_setzero_ps();
@@ -133,11 +136,12 @@ __attribute__((target("avx512f"))) void halfRowsKeptAvx512(const std::uint16_t* 
 #pragma GCC diagnostic pop
 
 __attribute__((target("avx2,fma,f16c"))) void halfPanelsAvx2(const std::uint16_t* w, std::size_t cs, std::size_t ps,
-                                                              int panels, int c0, int c1, const float* x, float* y) {
+                                                             int panels, int c0, int c1, const float* x, float* y) {
     const bool stream = cs == P;
     for (int p = 0; p < panels; ++p) {
         const std::uint16_t* wp = w + static_cast<std::size_t>(p) * ps;
-        __m256 lo0 = _mm256_setzero_ps(), hi0 = _mm256_setzero_ps(), lo1 = _mm256_setzero_ps(), hi1 = _mm256_setzero_ps();
+        __m256 lo0 = _mm256_setzero_ps(), hi0 = _mm256_setzero_ps(), lo1 = _mm256_setzero_ps(),
+               hi1 = _mm256_setzero_ps();
         int c = c0;
         for (; c + 2 <= c1; c += 2) {
             const std::uint16_t* col = wp + static_cast<std::size_t>(c) * cs;
@@ -145,8 +149,10 @@ __attribute__((target("avx2,fma,f16c"))) void halfPanelsAvx2(const std::uint16_t
             const __m256 x0 = _mm256_set1_ps(x[c]), x1 = _mm256_set1_ps(x[c + 1]);
             lo0 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col))), x0, lo0);
             hi0 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + 8))), x0, hi0);
-            lo1 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + cs))), x1, lo1);
-            hi1 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + cs + 8))), x1, hi1);
+            lo1 =
+                _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + cs))), x1, lo1);
+            hi1 = _mm256_fmadd_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + cs + 8))), x1,
+                                  hi1);
         }
         for (; c < c1; ++c) {
             const std::uint16_t* col = wp + static_cast<std::size_t>(c) * cs;
@@ -160,11 +166,12 @@ __attribute__((target("avx2,fma,f16c"))) void halfPanelsAvx2(const std::uint16_t
 }
 
 __attribute__((target("avx2,fma"))) void floatPanelsAvx2(const float* w, std::size_t cs, std::size_t ps, int panels,
-                                                          int c0, int c1, const float* x, float* y) {
+                                                         int c0, int c1, const float* x, float* y) {
     const bool stream = cs == P;
     for (int p = 0; p < panels; ++p) {
         const float* wp = w + static_cast<std::size_t>(p) * ps;
-        __m256 lo0 = _mm256_setzero_ps(), hi0 = _mm256_setzero_ps(), lo1 = _mm256_setzero_ps(), hi1 = _mm256_setzero_ps();
+        __m256 lo0 = _mm256_setzero_ps(), hi0 = _mm256_setzero_ps(), lo1 = _mm256_setzero_ps(),
+               hi1 = _mm256_setzero_ps();
         int c = c0;
         for (; c + 2 <= c1; c += 2) {
             const float* col = wp + static_cast<std::size_t>(c) * cs;
@@ -190,16 +197,17 @@ __attribute__((target("avx2,fma"))) void floatPanelsAvx2(const float* w, std::si
 }
 
 __attribute__((target("avx2,fma,f16c"))) void halfRowsKeptAvx2(const std::uint16_t* w, std::size_t stride, int rows,
-                                                                int n, const float* x, const std::uint32_t* keep,
-                                                                float* y) {
+                                                               int n, const float* x, const std::uint32_t* keep,
+                                                               float* y) {
     for (int r = 0; r < rows; ++r) {
         const std::uint16_t* row = w + static_cast<std::size_t>(r) * stride;
         __m256 acc = _mm256_setzero_ps();
         int j = 0;
         for (; j + 8 <= n; j += 8) {
             // Clearing every bit of a lane not kept turns whatever it held into +0.
-            const __m256 v = _mm256_and_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j))),
-                                           _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + j))));
+            const __m256 v =
+                _mm256_and_ps(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j))),
+                              _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep + j))));
             acc = _mm256_fmadd_ps(v, _mm256_loadu_ps(x + j), acc);
         }
         alignas(32) float lanes[8];
@@ -242,10 +250,13 @@ void halfPanels(const std::uint16_t* w, std::size_t columnStride, std::size_t pa
                 const float* x, float* y, VectorPath path) {
     switch (usable(path)) {
 #if defined(__x86_64__)
-        case VectorPath::avx512: return halfPanelsAvx512(w, columnStride, panelStride, panels, c0, c1, x, y);
-        case VectorPath::avx2: return halfPanelsAvx2(w, columnStride, panelStride, panels, c0, c1, x, y);
+        case VectorPath::avx512:
+            return halfPanelsAvx512(w, columnStride, panelStride, panels, c0, c1, x, y);
+        case VectorPath::avx2:
+            return halfPanelsAvx2(w, columnStride, panelStride, panels, c0, c1, x, y);
 #endif
-        default: return halfPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
+        default:
+            return halfPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
     }
 }
 
@@ -253,21 +264,27 @@ void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStri
                  const float* x, float* y, VectorPath path) {
     switch (usable(path)) {
 #if defined(__x86_64__)
-        case VectorPath::avx512: return floatPanelsAvx512(w, columnStride, panelStride, panels, c0, c1, x, y);
-        case VectorPath::avx2: return floatPanelsAvx2(w, columnStride, panelStride, panels, c0, c1, x, y);
+        case VectorPath::avx512:
+            return floatPanelsAvx512(w, columnStride, panelStride, panels, c0, c1, x, y);
+        case VectorPath::avx2:
+            return floatPanelsAvx2(w, columnStride, panelStride, panels, c0, c1, x, y);
 #endif
-        default: return floatPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
+        default:
+            return floatPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
     }
 }
 
-void halfRowsKept(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x, const std::uint32_t* keep,
-                  float* y, VectorPath path) {
+void halfRowsKept(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x,
+                  const std::uint32_t* keep, float* y, VectorPath path) {
     switch (usable(path)) {
 #if defined(__x86_64__)
-        case VectorPath::avx512: return halfRowsKeptAvx512(w, stride, rows, n, x, keep, y);
-        case VectorPath::avx2: return halfRowsKeptAvx2(w, stride, rows, n, x, keep, y);
+        case VectorPath::avx512:
+            return halfRowsKeptAvx512(w, stride, rows, n, x, keep, y);
+        case VectorPath::avx2:
+            return halfRowsKeptAvx2(w, stride, rows, n, x, keep, y);
 #endif
-        default: return halfRowsKeptPortable(w, stride, rows, n, x, keep, y);
+        default:
+            return halfRowsKeptPortable(w, stride, rows, n, x, keep, y);
     }
 }
 

@@ -28,8 +28,8 @@ void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStri
 /// Row-major rows of half-precision values, columns [0, n) where keep[j] is all ones:
 ///   y[r] = sum over kept j of w[r stride + j] x[j], for r < rows.
 /// Columns not kept add nothing whatever they hold (NaN and infinities included).
-void halfRowsKept(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x, const std::uint32_t* keep,
-                  float* y, VectorPath path);
+void halfRowsKept(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x,
+                  const std::uint32_t* keep, float* y, VectorPath path);
 
 }  // namespace products
 }  // namespace platform::ml

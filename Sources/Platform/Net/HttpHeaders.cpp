@@ -30,7 +30,8 @@ std::optional<std::string> HttpHeaders::value(std::string_view name) const {
 }
 
 bool HttpHeaders::contains(std::string_view name) const {
-    return std::any_of(fields_.begin(), fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+    return std::any_of(fields_.begin(), fields_.end(),
+                       [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
 }
 
 void HttpHeaders::set(std::string name, std::string value) {
@@ -38,7 +39,9 @@ void HttpHeaders::set(std::string name, std::string value) {
     fields_.emplace_back(std::move(name), std::move(value));
 }
 
-void HttpHeaders::add(std::string name, std::string value) { fields_.emplace_back(std::move(name), std::move(value)); }
+void HttpHeaders::add(std::string name, std::string value) {
+    fields_.emplace_back(std::move(name), std::move(value));
+}
 
 void HttpHeaders::remove(std::string_view name) {
     std::erase_if(fields_, [&](const Field& f) { return equalsIgnoringCase(f.first, name); });

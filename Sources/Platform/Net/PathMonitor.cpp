@@ -31,7 +31,9 @@ std::shared_ptr<PathSource> makeDefaultSource() {
 PathMonitor::PathMonitor(std::shared_ptr<PathSource> source)
     : source_(source ? std::move(source) : makeDefaultSource()) {}
 
-PathMonitor::~PathMonitor() { cancel(); }
+PathMonitor::~PathMonitor() {
+    cancel();
+}
 
 void PathMonitor::setDefaultSourceFactory(SourceFactory factory) {
     std::lock_guard lock(factoryMutex());

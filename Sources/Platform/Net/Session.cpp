@@ -67,7 +67,8 @@ bool isRedirectFollowedByCurl(int status) {
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -159,7 +160,8 @@ public:
         }
         multiHandle_.reset(curl_multi_init());
         easyHandle_.reset(curl_easy_init());
-        if (!easyHandle_ || !multiHandle_) throw TransportError(TransportError::Kind::other, "cannot create a transfer");
+        if (!easyHandle_ || !multiHandle_)
+            throw TransportError(TransportError::Kind::other, "cannot create a transfer");
         easy_ = easyHandle_.get();
         multi_ = multiHandle_.get();
         errorBuffer_[0] = '\0';
@@ -386,7 +388,8 @@ Session::DataResult Session::data(const HttpRequest& request, std::stop_token st
         if (manualRedirects) result.response.url = current.url;
         int status = result.response.statusCode;
         if (!manualRedirects || status < 300 || status > 399) break;
-        if (hop >= kMaxRedirects) throw TransportError(TransportError::Kind::tooManyRedirects, "too many HTTP redirects");
+        if (hop >= kMaxRedirects)
+            throw TransportError(TransportError::Kind::tooManyRedirects, "too many HTTP redirects");
         std::optional<HttpRequest> next = impl_->redirectHandler(result.response, request);
         if (!next) break;
         current = std::move(*next);
@@ -412,6 +415,8 @@ bool Session::isInvalidated() const {
     return impl_->invalidated;
 }
 
-const SessionConfiguration& Session::configuration() const { return impl_->configuration; }
+const SessionConfiguration& Session::configuration() const {
+    return impl_->configuration;
+}
 
 }  // namespace platform::net

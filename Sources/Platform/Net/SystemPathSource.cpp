@@ -96,6 +96,8 @@ private:
 
 }  // namespace
 
-std::shared_ptr<PathSource> makeSystemPathSource() { return std::make_shared<SystemPathSource>(); }
+std::shared_ptr<PathSource> makeSystemPathSource() {
+    return std::make_shared<SystemPathSource>();
+}
 
 }  // namespace platform::net

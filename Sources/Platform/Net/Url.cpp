@@ -5,18 +5,32 @@
 namespace platform::net {
 namespace {
 
-bool isUnreserved(unsigned char c) { return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+bool isUnreserved(unsigned char c) {
+    return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
+}
 
 bool isSubDelim(unsigned char c) {
     switch (c) {
-        case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
+        case '!':
+        case '$':
+        case '&':
+        case '\'':
+        case '(':
+        case ')':
+        case '*':
+        case '+':
+        case ',':
+        case ';':
+        case '=':
             return true;
         default:
             return false;
     }
 }
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Every character of a URL reference must be unreserved, reserved or part of a percent escape.
 bool validCharacters(std::string_view text) {
@@ -30,7 +44,13 @@ bool validCharacters(std::string_view text) {
         }
         if (isUnreserved(c) || isSubDelim(c)) continue;
         switch (c) {
-            case ':': case '/': case '?': case '#': case '[': case ']': case '@':
+            case ':':
+            case '/':
+            case '?':
+            case '#':
+            case '[':
+            case ']':
+            case '@':
                 continue;
             default:
                 return false;

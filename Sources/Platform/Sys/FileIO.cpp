@@ -33,8 +33,9 @@ std::string readFile(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throwError(errno, "Cannot open " + path.string());
     std::string bytes;
-    struct stat info{};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[1 << 16];
     while (true) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -23,7 +23,9 @@ std::int64_t Progress::completedUnitCount() const {
     return completed_;
 }
 
-void Progress::setCompletedUnitCount(std::int64_t count) { update([count](std::int64_t) { return count; }); }
+void Progress::setCompletedUnitCount(std::int64_t count) {
+    update([count](std::int64_t) { return count; });
+}
 
 void Progress::update(const std::function<std::int64_t(std::int64_t)>& change, const Progress* finishedChild) {
     std::shared_ptr<Progress> parent;

@@ -57,7 +57,9 @@ fs::path dataHome() {
     return homeDirectory() / ".local" / "share";
 }
 
-fs::path temporaryDirectory() { return fs::temp_directory_path(); }
+fs::path temporaryDirectory() {
+    return fs::temp_directory_path();
+}
 
 std::string expandTilde(const std::string& path) {
     if (path.empty() || path[0] != '~') return path;
@@ -87,7 +89,8 @@ std::string cpuInfoField(std::string_view field) {
     while (std::getline(in, line)) {
         std::size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
-        if (trim(std::string_view(line).substr(0, colon)) == field) return trim(std::string_view(line).substr(colon + 1));
+        if (trim(std::string_view(line).substr(0, colon)) == field)
+            return trim(std::string_view(line).substr(colon + 1));
     }
     return {};
 }

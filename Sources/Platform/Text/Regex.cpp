@@ -71,7 +71,8 @@ Regex::Regex(std::string_view pattern) : source_(pattern) {
     if (pattern.empty()) throw RegexError("empty expression");
     UErrorCode status = U_ZERO_ERROR;
     UParseError where{};
-    icu::UnicodeString source = icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
+    icu::UnicodeString source =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(pattern.data(), static_cast<int32_t>(pattern.size())));
     auto compiled = std::make_shared<Compiled>();
     compiled->pattern.reset(icu::RegexPattern::compile(source, 0, where, status));
     if (U_FAILURE(status) || !compiled->pattern) throw RegexError(describe(status, where));
@@ -81,7 +82,9 @@ Regex::Regex(std::string_view pattern) : source_(pattern) {
     compiled_ = std::move(compiled);
 }
 
-std::size_t Regex::groupCount() const { return compiled_->groups; }
+std::size_t Regex::groupCount() const {
+    return compiled_->groups;
+}
 
 std::optional<Regex::Match> Regex::firstMatch(std::string_view text, std::size_t from) const {
     if (from > text.size()) return std::nullopt;
@@ -126,7 +129,8 @@ std::vector<Regex::Match> Regex::allMatches(std::string_view text) const {
 
 std::string Regex::replaceAll(std::string_view text, std::string_view replacementTemplate) const {
     UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString input = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString input =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     icu::UnicodeString replacement = icu::UnicodeString::fromUTF8(
         icu::StringPiece(replacementTemplate.data(), static_cast<int32_t>(replacementTemplate.size())));
     std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(input, status));

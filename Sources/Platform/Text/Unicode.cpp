@@ -27,10 +27,18 @@ const icu::Normalizer2& normalizer(NormalizationForm form) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2* n = nullptr;
     switch (form) {
-        case NormalizationForm::NFC: n = icu::Normalizer2::getNFCInstance(status); break;
-        case NormalizationForm::NFD: n = icu::Normalizer2::getNFDInstance(status); break;
-        case NormalizationForm::NFKC: n = icu::Normalizer2::getNFKCInstance(status); break;
-        case NormalizationForm::NFKD: n = icu::Normalizer2::getNFKDInstance(status); break;
+        case NormalizationForm::NFC:
+            n = icu::Normalizer2::getNFCInstance(status);
+            break;
+        case NormalizationForm::NFD:
+            n = icu::Normalizer2::getNFDInstance(status);
+            break;
+        case NormalizationForm::NFKC:
+            n = icu::Normalizer2::getNFKCInstance(status);
+            break;
+        case NormalizationForm::NFKD:
+            n = icu::Normalizer2::getNFKDInstance(status);
+            break;
     }
     if (U_FAILURE(status) || !n) throw std::runtime_error("ICU normaliser unavailable");
     return *n;
@@ -40,7 +48,8 @@ const icu::Normalizer2& normalizer(NormalizationForm form) {
 icu::BreakIterator& characterIterator() {
     thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
         UErrorCode status = U_ZERO_ERROR;
-        std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
         if (U_FAILURE(status) || !it) throw std::runtime_error("ICU break iterator unavailable");
         return it;
     }();
@@ -224,7 +233,8 @@ std::vector<std::size_t> graphemeBoundaries(std::u16string_view text) {
     icu::UnicodeString s = fromU16(text);
     icu::BreakIterator& it = characterIterator();
     it.setText(s);
-    for (int32_t p = it.next(); p != icu::BreakIterator::DONE; p = it.next()) bounds.push_back(static_cast<std::size_t>(p));
+    for (int32_t p = it.next(); p != icu::BreakIterator::DONE; p = it.next())
+        bounds.push_back(static_cast<std::size_t>(p));
     it.setText(icu::UnicodeString());
     return bounds;
 }
@@ -249,9 +259,13 @@ std::vector<std::size_t> graphemeBoundaries(std::string_view utf8) {
     return out;
 }
 
-std::size_t graphemeCount(std::u16string_view text) { return graphemeBoundaries(text).size() - 1; }
+std::size_t graphemeCount(std::u16string_view text) {
+    return graphemeBoundaries(text).size() - 1;
+}
 
-std::size_t graphemeCount(std::string_view utf8) { return graphemeBoundaries(utf8).size() - 1; }
+std::size_t graphemeCount(std::string_view utf8) {
+    return graphemeBoundaries(utf8).size() - 1;
+}
 
 std::vector<std::string> graphemes(std::string_view utf8) {
     std::vector<std::size_t> b = graphemeBoundaries(utf8);
@@ -271,7 +285,8 @@ std::u16string normalize(std::u16string_view text, NormalizationForm form) {
 std::string normalize(std::string_view utf8, NormalizationForm form) {
     UErrorCode status = U_ZERO_ERROR;
     const icu::Normalizer2& n = normalizer(form);
-    icu::UnicodeString s = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    icu::UnicodeString s =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
     if (n.isNormalized(s, status) && U_SUCCESS(status) && isValidUtf8(utf8)) return std::string(utf8);
     status = U_ZERO_ERROR;
     icu::UnicodeString result = n.normalize(s, status);
@@ -307,7 +322,8 @@ std::string toLower(std::string_view utf8) {
         }
         return out;
     }
-    icu::UnicodeString s = icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    icu::UnicodeString s =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
     s.toLower(icu::Locale::getRoot());
     std::string out;
     s.toUTF8String(out);
@@ -335,21 +351,33 @@ bool isUppercaseLetter(char32_t c) {
     return t == U_UPPERCASE_LETTER || t == U_TITLECASE_LETTER;
 }
 
-bool isNonspacingMark(char32_t c) { return u_charType(static_cast<UChar32>(c)) == U_NON_SPACING_MARK; }
+bool isNonspacingMark(char32_t c) {
+    return u_charType(static_cast<UChar32>(c)) == U_NON_SPACING_MARK;
+}
 
-bool isPunctuation(char32_t c) { return u_ispunct(static_cast<UChar32>(c)) != 0; }
+bool isPunctuation(char32_t c) {
+    return u_ispunct(static_cast<UChar32>(c)) != 0;
+}
 
-bool isSpaceSeparator(char32_t c) { return u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR; }
+bool isSpaceSeparator(char32_t c) {
+    return u_charType(static_cast<UChar32>(c)) == U_SPACE_SEPARATOR;
+}
 
-bool isWhiteSpace(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE) != 0; }
+bool isWhiteSpace(char32_t c) {
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE) != 0;
+}
 
 bool isControlOrFormat(char32_t c) {
     int8_t t = u_charType(static_cast<UChar32>(c));
     return t == U_CONTROL_CHAR || t == U_FORMAT_CHAR;
 }
 
-bool isLetter(char32_t c) { return u_isalpha(static_cast<UChar32>(c)) != 0; }
+bool isLetter(char32_t c) {
+    return u_isalpha(static_cast<UChar32>(c)) != 0;
+}
 
-bool isDigit(char32_t c) { return u_isdigit(static_cast<UChar32>(c)) != 0; }
+bool isDigit(char32_t c) {
+    return u_isdigit(static_cast<UChar32>(c)) != 0;
+}
 
 }  // namespace platform::text

@@ -69,7 +69,9 @@ bool isPunctuation(char32_t c);
 /// Space separator category Zs.
 bool isSpaceSeparator(char32_t c);
 /// Spaces and tabs, not line breaks: a tab or category Zs.
-inline bool isHorizontalSpace(char32_t c) { return c == U'\t' || isSpaceSeparator(c); }
+inline bool isHorizontalSpace(char32_t c) {
+    return c == U'\t' || isSpaceSeparator(c);
+}
 /// The White_Space property.
 bool isWhiteSpace(char32_t c);
 /// General category Cc or Cf (control or format).

@@ -82,7 +82,9 @@ protected:
     }
 };
 
-std::int64_t sizeOf(const std::string& contents) { return static_cast<std::int64_t>(contents.size()); }
+std::int64_t sizeOf(const std::string& contents) {
+    return static_cast<std::int64_t>(contents.size());
+}
 
 }  // namespace
 
@@ -292,8 +294,10 @@ TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
     std::string contents = patternedBytes(3 << 20);
     std::string url = serve(contents, "big.bin");  // above the hub's 1 MiB threshold: served by the content host
     preparePartial();
-    ASSERT_EQ(fetch(url, sizeOf(contents), "secret", Downloader::kDefaultChunkSize).last().kind, DownloadState::Kind::completed);
-    EXPECT_EQ(platform::crypto::Sha256::hex(readFile(destination)), FakeHub::sha256Of(root / "models/owner/name/big.bin"));
+    ASSERT_EQ(fetch(url, sizeOf(contents), "secret", Downloader::kDefaultChunkSize).last().kind,
+              DownloadState::Kind::completed);
+    EXPECT_EQ(platform::crypto::Sha256::hex(readFile(destination)),
+              FakeHub::sha256Of(root / "models/owner/name/big.bin"));
     auto requests = hub.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].authorization, "Bearer secret");
@@ -303,7 +307,8 @@ TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {
     // An empty token sends no header at all.
     hub.clearRequests();
     preparePartial();
-    ASSERT_EQ(fetch(url, sizeOf(contents), std::string(), Downloader::kDefaultChunkSize).last().kind, DownloadState::Kind::completed);
+    ASSERT_EQ(fetch(url, sizeOf(contents), std::string(), Downloader::kDefaultChunkSize).last().kind,
+              DownloadState::Kind::completed);
     EXPECT_FALSE(hub.requests().front().authorization);
 }
 

@@ -1,5 +1,5 @@
-#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
+#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -32,8 +32,9 @@ protected:
                                     const Repo& repo = Repo("owner/name")) const {
         HubApi client = makeHub();
         fs::path repoFolder = client.localRepoLocation(repo);
-        return HubFileDownloader{client,   repo,           revision, repoFolder, repoFolder / ".cache/huggingface/download",
-                                 name,     client.hfToken, client.endpoint, false};
+        return HubFileDownloader{
+            client, repo,           revision,        repoFolder, repoFolder / ".cache/huggingface/download",
+            name,   client.hfToken, client.endpoint, false};
     }
     std::string metadataText(const std::string& name) const { return readFile(metadataFile("owner/name", name)); }
 };
@@ -100,7 +101,8 @@ TEST_F(FileDownloaderTest, ReValidatesByEntityTagOrDigestWithoutFetching) {
 TEST_F(FileDownloaderTest, AnIncompleteProbeIsRefusedWhateverIsCached) {
     addFile("owner/name", "config.json", "{}");
     writeFile(repoFolder("owner/name") / "config.json", "{}");
-    makeHub().writeDownloadMetadata(otherCommit, FakeHub::smallFileEtag("{}"), metadataFile("owner/name", "config.json"));
+    makeHub().writeDownloadMetadata(otherCommit, FakeHub::smallFileEtag("{}"),
+                                    metadataFile("owner/name", "config.json"));
     std::string before = metadataText("config.json");
     hub.omitHeader("X-Repo-Commit");
     EXPECT_EQ(velmora::test::messageOf<EnvironmentError>([&] { downloaderFor("config.json").download(); }),
@@ -202,8 +204,9 @@ TEST_F(FileDownloaderTest, ACancelledFetchWritesNoMetadataAndKeepsItsBytes) {
     HubApi client = makeHub();
     client.timing.transfer.requestTimeout = 10s;
     fs::path repo = client.localRepoLocation(Repo("owner/name"));
-    HubFileDownloader downloader{client, Repo("owner/name"), "main", repo, repo / ".cache/huggingface/download",
-                                 "model.bin", std::nullopt, client.endpoint, false};
+    HubFileDownloader downloader{
+        client,      Repo("owner/name"), "main",          repo, repo / ".cache/huggingface/download",
+        "model.bin", std::nullopt,       client.endpoint, false};
     std::stop_source stop;
     auto start = std::chrono::steady_clock::now();
     auto result = std::async(std::launch::async, [&] {
@@ -217,7 +220,8 @@ TEST_F(FileDownloaderTest, ACancelledFetchWritesNoMetadataAndKeepsItsBytes) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     EXPECT_FALSE(fs::exists(repo / "model.bin"));
     EXPECT_FALSE(fs::exists(metadataFile("owner/name", "model.bin")));
-    EXPECT_EQ(fs::file_size(repo / ".cache/huggingface/download" / ("model.bin." + FakeHub::smallFileEtag(contents) + ".incomplete")),
+    EXPECT_EQ(fs::file_size(repo / ".cache/huggingface/download" /
+                            ("model.bin." + FakeHub::smallFileEtag(contents) + ".incomplete")),
               static_cast<std::uintmax_t>(kChunk));
 }
 

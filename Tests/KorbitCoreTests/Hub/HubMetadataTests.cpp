@@ -3,8 +3,8 @@
 
 #include <gmock/gmock.h>
 
-#include <regex>
 #include <sys/stat.h>
+#include <regex>
 
 using korbit::EnvironmentError;
 using korbit::HubApi;
@@ -33,7 +33,8 @@ TEST_F(HubMetadata, WritesThreeLinesAndReadsThemBack) {
     double before = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     client.writeDownloadMetadata("0123456789abcdef0123456789abcdef01234567", "etag-1", path);
     std::string text = readFile(path);
-    EXPECT_TRUE(std::regex_match(text, std::regex("0123456789abcdef0123456789abcdef01234567\netag-1\n[0-9]+\\.[0-9]+\n")))
+    EXPECT_TRUE(
+        std::regex_match(text, std::regex("0123456789abcdef0123456789abcdef01234567\netag-1\n[0-9]+\\.[0-9]+\n")))
         << text;
     auto metadata = client.readDownloadMetadata(path);
     ASSERT_TRUE(metadata);
@@ -58,7 +59,8 @@ TEST_F(HubMetadata, ReaderAcceptsWhatReadsAsANumberAndTrimsPieces) {
     EXPECT_EQ(metadata->filename, "a");
     EXPECT_EQ(metadata->timestamp.time_since_epoch().count(), 17e8);
     writeFile(folder / "whole.metadata", "c\ne\n1733500000.0\n");
-    EXPECT_EQ(client.readDownloadMetadata(folder / "whole.metadata")->timestamp.time_since_epoch().count(), 1733500000.0);
+    EXPECT_EQ(client.readDownloadMetadata(folder / "whole.metadata")->timestamp.time_since_epoch().count(),
+              1733500000.0);
     EXPECT_FALSE(client.readDownloadMetadata(folder / "missing.metadata"));
 }
 
@@ -109,11 +111,13 @@ TEST_F(HubMetadata, WriteFailuresNameThePath) {
 
 TEST_F(HubMetadata, FileDigestStreamsTheFileAndReportsEveryFailure) {
     writeFile(folder / "empty", "");
-    EXPECT_EQ(client.computeFileHash(folder / "empty"), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(client.computeFileHash(folder / "empty"),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     std::string bytes = velmora::test::patternedBytes(5 * (1 << 19));  // 2.5 MiB: three reads
     writeFile(folder / "big", bytes);
     EXPECT_EQ(client.computeFileHash(folder / "big"), platform::crypto::Sha256::hex(bytes));
-    EXPECT_EQ(messageOf<HubClientError>([&] { client.computeFileHash(folder / "absent.bin"); }), "File not found: absent.bin");
+    EXPECT_EQ(messageOf<HubClientError>([&] { client.computeFileHash(folder / "absent.bin"); }),
+              "File not found: absent.bin");
     // A read that fails part-way is an error, not the digest of what was read.
     fs::create_directories(folder / "a-folder");
     EXPECT_THAT(messageOf<HubClientError>([&] { client.computeFileHash(folder / "a-folder"); }),

@@ -1,5 +1,5 @@
-#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "KorbitCore/External/Hub/RedirectDelegate.hpp"
+#include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Net/TransportError.hpp"
 
 #include <nlohmann/json.hpp>
@@ -114,7 +114,8 @@ TEST(SiblingsResponse, DecodesTheListingAndRejectsIncompleteReplies) {
     EXPECT_EQ(reply.siblings[0].rfilename, "a/b.json");
     EXPECT_EQ(nlohmann::json(reply).dump(), R"({"siblings":[{"rfilename":"a/b.json"}]})");
     EXPECT_THROW(nlohmann::json::parse("{}").get<korbit::SiblingsResponse>(), nlohmann::json::exception);
-    EXPECT_THROW(nlohmann::json::parse(R"({"siblings": [{}]})").get<korbit::SiblingsResponse>(), nlohmann::json::exception);
+    EXPECT_THROW(nlohmann::json::parse(R"({"siblings": [{}]})").get<korbit::SiblingsResponse>(),
+                 nlohmann::json::exception);
 }
 
 TEST_F(HubTest, ProbeReadsTheHeadersOfSmallAndLargeFiles) {
@@ -160,8 +161,8 @@ TEST_F(HubTest, ProbeHeaderRulesForTagsAndSizes) {
     hub.overrideHeader("X-Linked-Etag", "");
     hub.overrideHeader("X-Linked-Size", "12 3");
     facts = client.getFileMetadata(url);
-    EXPECT_EQ(facts.etag, "");      // present though empty: Etag is not consulted
-    EXPECT_FALSE(facts.size);       // present but unreadable: Content-Length is not consulted
+    EXPECT_EQ(facts.etag, "");  // present though empty: Etag is not consulted
+    EXPECT_FALSE(facts.size);   // present but unreadable: Content-Length is not consulted
     hub.overrideHeader("X-Linked-Size", "99999999999999999999");
     EXPECT_FALSE(client.getFileMetadata(url).size);
     hub.omitHeader("Location");
@@ -180,7 +181,8 @@ TEST_F(HubTest, ProbeStatusesAndTransportFailures) {
     addFile("owner/name", "config.json", "{}");
     HubApi client = makeHub();
     std::string base = hub.endpoint() + "/owner/name/resolve/main/";
-    EXPECT_STREQ(hubErrorOf([&] { client.getFileMetadata(base + "missing.json"); }).what(), "File not found: missing.json");
+    EXPECT_STREQ(hubErrorOf([&] { client.getFileMetadata(base + "missing.json"); }).what(),
+                 "File not found: missing.json");
     hub.answerStatus("HEAD", "config.json", 403, 1);
     EXPECT_EQ(hubErrorOf([&] { client.getFileMetadata(base + "config.json"); }).kind(),
               HubClientError::Kind::authorizationRequired);
@@ -257,7 +259,7 @@ TEST_F(HubTest, ConfigurationFilesReadIntoConfigOrFailClearly) {
     EXPECT_EQ(broken.kind(), HubClientError::Kind::jsonSerialization);
     std::string url = "file://" + (folder.path() / "broken%20file.json").string();
     EXPECT_EQ(broken.fileURL(), url);
-    EXPECT_EQ(std::string(broken.what()),
-              "JSON Serialization failed for " + url + ". Please verify that you have set the HF_TOKEN environment variable.");
+    EXPECT_EQ(std::string(broken.what()), "JSON Serialization failed for " + url +
+                                              ". Please verify that you have set the HF_TOKEN environment variable.");
     EXPECT_THROW(client.configuration(folder / "missing.json"), std::system_error);
 }

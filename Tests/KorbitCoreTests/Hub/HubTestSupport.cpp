@@ -11,12 +11,14 @@ namespace velmora::test {
 
 void settleNetworkState(bool connected) {
     platform::net::NetworkPath path;
-    path.status = connected ? platform::net::NetworkPath::Status::satisfied : platform::net::NetworkPath::Status::unsatisfied;
+    path.status =
+        connected ? platform::net::NetworkPath::Status::satisfied : platform::net::NetworkPath::Status::unsatisfied;
     testNetwork().setPath(path);
     auto& state = korbit::NetworkMonitor::shared().state();
     // The monitor's thread takes the change in; a busy machine may be slow to run it.
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (state.isConnected() != connected && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(2ms);
+    while (state.isConnected() != connected && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(2ms);
     ASSERT_EQ(state.isConnected(), connected);
 }
 

@@ -24,12 +24,48 @@ std::vector<TextRange> engineRanges(const Regex& regex, std::string_view text) {
 /// Random texts over characters that exercise every branch of the expression.
 std::string randomText(std::mt19937& random, std::size_t length) {
     static const std::vector<std::string> pool = {
-        "a", "Z", "s", "t", "r", "e", "v", "l", "m", "d", "'", "'", " ", " ", " ", "\t", "\n", "\r", "\x0B", "1", "7",
-        ",", ".", "!", "-", "\xC2\xA0" /* no-break space */, "\xC2\x85" /* next line */, "\xE2\x80\xA8" /* line sep */,
-        "\xE3\x80\x80" /* ideographic space */, "\xD0\x96" /* Ж */, "\xE4\xB8\xAD" /* 中 */, "\xCC\x81" /* combining acute */,
-        "\xD9\xA3" /* Arabic-Indic 3 */, "\xE2\x85\xA0" /* Roman numeral one */, "\xC2\xB2" /* superscript two */,
-        "\xF0\x9F\x98\x80" /* emoji */, "\xF0\x9D\x90\x80" /* math bold A */, "\xE2\x80\x8B" /* zero width space */,
-        "\xEF\xBF\xBD", "\xC2\xAD" /* soft hyphen */, "\xCA\xB0" /* modifier letter */, "\xE1\x9A\x80" /* ogham space */,
+        "a",
+        "Z",
+        "s",
+        "t",
+        "r",
+        "e",
+        "v",
+        "l",
+        "m",
+        "d",
+        "'",
+        "'",
+        " ",
+        " ",
+        " ",
+        "\t",
+        "\n",
+        "\r",
+        "\x0B",
+        "1",
+        "7",
+        ",",
+        ".",
+        "!",
+        "-",
+        "\xC2\xA0" /* no-break space */,
+        "\xC2\x85" /* next line */,
+        "\xE2\x80\xA8" /* line sep */,
+        "\xE3\x80\x80" /* ideographic space */,
+        "\xD0\x96" /* Ж */,
+        "\xE4\xB8\xAD" /* 中 */,
+        "\xCC\x81" /* combining acute */,
+        "\xD9\xA3" /* Arabic-Indic 3 */,
+        "\xE2\x85\xA0" /* Roman numeral one */,
+        "\xC2\xB2" /* superscript two */,
+        "\xF0\x9F\x98\x80" /* emoji */,
+        "\xF0\x9D\x90\x80" /* math bold A */,
+        "\xE2\x80\x8B" /* zero width space */,
+        "\xEF\xBF\xBD",
+        "\xC2\xAD" /* soft hyphen */,
+        "\xCA\xB0" /* modifier letter */,
+        "\xE1\x9A\x80" /* ogham space */,
     };
     std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
     std::string text;
@@ -60,7 +96,8 @@ TEST(ByteLevelPattern, MatchesTheEngineOverTheBasicPlane) {
             text += (c % 3 == 0) ? " " : (c % 3 == 1) ? "x" : "";
             platform::text::appendUtf8(text, c);
         }
-        ASSERT_EQ(ByteLevelPattern::ranges(text), engineRanges(engine, text)) << "block from U+" << std::hex << unsigned(first);
+        ASSERT_EQ(ByteLevelPattern::ranges(text), engineRanges(engine, text))
+            << "block from U+" << std::hex << unsigned(first);
     }
 }
 
@@ -80,17 +117,18 @@ TEST(ByteLevelPattern, PiecesOfKnownTexts) {
 
 TEST(AddedTokenSplitter, LiteralMatcherAgreesWithTheExpression) {
     const std::vector<AddedTokenSplitter::Entry> entries = {
-        {"<s>", false, false}, {"</s>", false, false}, {"<|en|>", false, false}, {"<|endoftext|>", false, false},
-        {"[MASK]", true, false}, {"[SEP]", false, true}, {" pad", true, true}, {"ab", false, false}, {"abc", false, false},
-        {"a.b", false, false}, {"x*", false, false},
+        {"<s>", false, false},   {"</s>", false, false}, {"<|en|>", false, false}, {"<|endoftext|>", false, false},
+        {"[MASK]", true, false}, {"[SEP]", false, true}, {" pad", true, true},     {"ab", false, false},
+        {"abc", false, false},   {"a.b", false, false},  {"x*", false, false},
     };
     const AddedTokenSplitter splitter(entries);
     ASSERT_TRUE(splitter.active());
     const Regex engine(splitter.pattern());
     std::mt19937 random(7);
-    const std::vector<std::string> pool = {"<s>", "</s>", "<", "s", ">", "/", "<|en|>", "<|endoftext|>", "<|", "|>", "[MASK]",
-                                           "[SEP]", " ", "  ", "\t", "\xC2\xA0", " pad", "pad", "ab", "abc", "a", "b", "c",
-                                           "a.b", "axb", "x*", "x", "\xD0\x96", "\xE4\xB8\xAD"};
+    const std::vector<std::string> pool = {
+        "<s>",    "</s>",  "<", "s",   ">",   "/",        "<|en|>", "<|endoftext|>", "<|",          "|>",
+        "[MASK]", "[SEP]", " ", "  ",  "\t",  "\xC2\xA0", " pad",   "pad",           "ab",          "abc",
+        "a",      "b",     "c", "a.b", "axb", "x*",       "x",      "\xD0\x96",      "\xE4\xB8\xAD"};
     std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
     for (int round = 0; round < 3000; ++round) {
         std::string text;

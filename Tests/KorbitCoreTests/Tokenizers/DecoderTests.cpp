@@ -19,7 +19,8 @@ const std::string kFffd = "\xEF\xBF\xBD";
 TEST(Decoder, ByteLevel) {
     const TokenSet added{"<|endoftext|>"};
     EXPECT_EQ(run(R"({"type": "ByteLevel"})", {"Hello", "\xC4\xA0world"}), (Strings{"Hello world"}));
-    EXPECT_EQ(run(R"({"type": "ByteLevel"})", {"a", "<|endoftext|>", "b"}, &added), (Strings{"a", "<|endoftext|>", "b"}));
+    EXPECT_EQ(run(R"({"type": "ByteLevel"})", {"a", "<|endoftext|>", "b"}, &added),
+              (Strings{"a", "<|endoftext|>", "b"}));
     // A character split over two tokens comes out whole; a run ending inside one is repaired.
     EXPECT_EQ(run(R"({"type": "ByteLevel"})", {"\xC3\xA4", "\xC2\xBD\xC5\x82"}), (Strings{"你"}));
     EXPECT_EQ(run(R"({"type": "ByteLevel"})", {"x\xC3\xA4\xC2\xBD"}), (Strings{"x" + kFffd}));
@@ -57,13 +58,15 @@ TEST(Decoder, WordPiece) {
 
 TEST(Decoder, ReplaceFuseStripMetaspace) {
     EXPECT_EQ(run(R"({"type": "Replace", "pattern": {"String": "▁"}, "content": " "})", {"▁a▁b"}), (Strings{" a b"}));
-    EXPECT_EQ(run(R"j({"type": "Replace", "pattern": {"Regex": "(a)(b)"}, "content": "$2$1"})j", {"abab"}), (Strings{"baba"}));
+    EXPECT_EQ(run(R"j({"type": "Replace", "pattern": {"Regex": "(a)(b)"}, "content": "$2$1"})j", {"abab"}),
+              (Strings{"baba"}));
     EXPECT_EQ(run(R"({"type": "Replace"})", {"x"}), (Strings{"x"}));
     EXPECT_EQ(run(R"({"type": "Fuse"})", {"a", "b", "c"}), (Strings{"abc"}));
     EXPECT_EQ(run(R"({"type": "Fuse"})", {}), (Strings{""}));
     EXPECT_EQ(run(R"({"type": "Strip", "content": " ", "start": 1, "stop": 0})", {"  a"}), (Strings{" a"}));
     EXPECT_EQ(run(R"({"type": "Strip", "content": "_", "start": 5, "stop": 1})", {"__a__", "b"}), (Strings{"a_", "b"}));
-    EXPECT_EQ(run(R"({"type": "Strip", "content": "e", "start": 1, "stop": 0})", {"e\xCC\x81x"}), (Strings{"e\xCC\x81x"}));
+    EXPECT_EQ(run(R"({"type": "Strip", "content": "e", "start": 1, "stop": 0})", {"e\xCC\x81x"}),
+              (Strings{"e\xCC\x81x"}));
     EXPECT_EQ(run(R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true})", {"▁Hey", "▁friend"}),
               (Strings{"Hey", " friend"}));
     EXPECT_EQ(run(R"({"type": "Metaspace"})", {"_a_b"}), (Strings{" a b"}));
@@ -84,8 +87,10 @@ TEST(Decoder, FactoryErrors) {
         {R"({"type": "Sequence"})", "No decoders in Sequence"},
         {R"({"type": "WordPiece"})", "Missing `prefix` configuration for WordPieceDecoder."},
         {R"({"type": "Strip", "start": 1, "stop": 0})", "Incorrect StripDecoder configuration: can't parse `content`."},
-        {R"({"type": "Strip", "content": " ", "start": "1", "stop": 0})", "Incorrect StripDecoder configuration: can't parse `start`."},
-        {R"({"type": "Strip", "content": " ", "start": 1, "stop": 0.5})", "Incorrect StripDecoder configuration: can't parse `stop`."},
+        {R"({"type": "Strip", "content": " ", "start": "1", "stop": 0})",
+         "Incorrect StripDecoder configuration: can't parse `start`."},
+        {R"({"type": "Strip", "content": " ", "start": 1, "stop": 0.5})",
+         "Incorrect StripDecoder configuration: can't parse `stop`."},
         {R"({"type": "Replace", "pattern": {"Regex": "[a-"}, "content": ""})", "Cannot build regexp from [a-"},
     };
     for (const Case& c : cases) {

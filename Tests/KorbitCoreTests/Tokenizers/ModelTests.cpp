@@ -11,9 +11,11 @@ using namespace tokenizer_test;
 
 namespace {
 
-BPETokenizer bpe(const std::string& merges, const std::string& vocab = R"({"a": 0, "b": 1, "c": 2, "ab": 3, "abc": 4, "bc": 5, "aa": 6})",
+BPETokenizer bpe(const std::string& merges,
+                 const std::string& vocab = R"({"a": 0, "b": 1, "c": 2, "ab": 3, "abc": 4, "bc": 5, "aa": 6})",
                  const std::string& config = "{}", const AddedTokens& added = {}) {
-    return BPETokenizer(json(config), json(R"({"model": {"vocab": )" + vocab + R"(, "merges": )" + merges + "}}"), added);
+    return BPETokenizer(json(config), json(R"({"model": {"vocab": )" + vocab + R"(, "merges": )" + merges + "}}"),
+                        added);
 }
 
 Config unigramData(const std::string& vocab, const std::string& unkId = "0") {
@@ -46,7 +48,9 @@ TEST(BPETokenizer, VocabularyUnknownsAndByteFallback) {
     EXPECT_EQ(model.tokenize(""), Strings{});
     EXPECT_EQ(model.tokenize("\xC3\xA9"), (Strings{"<0xC3>", "<0xA9>"}));
     EXPECT_EQ(model.hexaEncode("\n"), (Strings{"<0x0A>"}));
-    EXPECT_EQ(model.byteEncode("a b"), "a\xC4\xA0" "b");
+    EXPECT_EQ(model.byteEncode("a b"),
+              "a\xC4\xA0"
+              "b");
     EXPECT_FALSE(model.convertTokenToId("zzz"));  // no unknown token configured
     EXPECT_EQ(model.convertIdToToken(4), "abc");
     EXPECT_FALSE(model.convertIdToToken(99));
@@ -77,7 +81,8 @@ TEST(BPETokenizer, AddedTokensOverrideVocabularyIds) {
 }
 
 TEST(BPETokenizer, ConstructionErrors) {
-    EXPECT_EQ(tokenizerErrorOf([] { bpe(R"("a b")"); }), "Tokenizer configuration mismatch: BPETokenizer requires merges");
+    EXPECT_EQ(tokenizerErrorOf([] { bpe(R"("a b")"); }),
+              "Tokenizer configuration mismatch: BPETokenizer requires merges");
     EXPECT_EQ(tokenizerErrorOf([] { BPETokenizer(json("{}"), json(R"({"model": {"merges": []}})"), {}); }),
               "Vocabulary file is missing from the tokenizer configuration.");
     EXPECT_EQ(tokenizerErrorOf([] { bpe(R"(["a b", "ab"])"); }), "The vocabulary file is malformed or corrupted.");
@@ -103,7 +108,9 @@ TEST(WordPieceTokenizer, BasicSplitting) {
     EXPECT_EQ(lower.tokenize("H\xC3\xA9llo, World!"), (Strings{"hello", ",", "world", "!"}));
     EXPECT_EQ(lower.tokenize("[CLS] x [MASK]"), (Strings{"[CLS]", "x", "[MASK]"}));
     EXPECT_EQ(lower.tokenize("a\nb"), (Strings{"a\nb"}));
-    EXPECT_EQ(lower.tokenize("a$b\xE2\x80\x94" "c"), (Strings{"a", "$", "b", "\xE2\x80\x94", "c"}));
+    EXPECT_EQ(lower.tokenize("a$b\xE2\x80\x94"
+                             "c"),
+              (Strings{"a", "$", "b", "\xE2\x80\x94", "c"}));
     const BasicTokenizer keep(false);
     EXPECT_EQ(keep.tokenize("H\xC3\xA9llo"), (Strings{"H\xC3\xA9llo"}));
 }
@@ -111,7 +118,8 @@ TEST(WordPieceTokenizer, BasicSplitting) {
 TEST(WordPieceTokenizer, ModelConstruction) {
     const Config data = json(R"({"model": {"vocab": {"[UNK]": 0, "a": 1, "中": 2, "文": 3, "x": 9}},
         "added_tokens": [{"id": 5, "content": "[SEP]"}, {"id": "6", "content": "bad"}, {"id": 7}]})");
-    const BertTokenizer model(json(R"({"eos_token": "[SEP]", "bos_token": {"content": "a"}})"), data, AddedTokens{{"x", 8}});
+    const BertTokenizer model(json(R"({"eos_token": "[SEP]", "bos_token": {"content": "a"}})"), data,
+                              AddedTokens{{"x", 8}});
     EXPECT_EQ(model.tokenize("中文 A"), (Strings{"中", "文", "a"}));
     EXPECT_EQ(model.convertTokenToId("[SEP]"), 5);
     EXPECT_EQ(model.convertTokenToId("x"), 8);
@@ -148,7 +156,8 @@ TEST(UnigramTokenizer, BestPathAndUnknowns) {
     EXPECT_EQ(noA.tokenize("aab"), (Strings{"a", "ab"}));
     EXPECT_FALSE(noA.bosTokenId());
     // Scores above 999 still leave the minimum at 999.
-    const UnigramTokenizer high(json(R"({"eos_token": {"content": "x"}})"), unigramData(R"([["<unk>", 1500], ["x", 2000]])"), {});
+    const UnigramTokenizer high(json(R"({"eos_token": {"content": "x"}})"),
+                                unigramData(R"([["<unk>", 1500], ["x", 2000]])"), {});
     EXPECT_EQ(high.minScore(), 999.0f);
     EXPECT_FALSE(high.eosToken());
 }
@@ -162,9 +171,13 @@ TEST(UnigramTokenizer, TiesKeepTheEarlierPredecessor) {
 TEST(UnigramTokenizer, ConstructionErrors) {
     EXPECT_EQ(tokenizerErrorOf([] { UnigramTokenizer(json("{}"), json(R"({"model": {"unk_id": 0}})"), {}); }),
               "Vocabulary file is missing from the tokenizer configuration.");
-    const std::pair<const char*, const char*> malformed[] = {  // {vocab, unk_id}
-        {R"([["a", -1]])", "99"}, {R"([["a", -1]])", "null"}, {R"([["a", -1], ["a", -2]])", "0"},
-        {R"([["a", "x"]])", "0"}, {"[[]]", "0"},                 {R"(["a"])", "0"}};
+    const std::pair<const char*, const char*> malformed[] = {// {vocab, unk_id}
+                                                             {R"([["a", -1]])", "99"},
+                                                             {R"([["a", -1]])", "null"},
+                                                             {R"([["a", -1], ["a", -2]])", "0"},
+                                                             {R"([["a", "x"]])", "0"},
+                                                             {"[[]]", "0"},
+                                                             {R"(["a"])", "0"}};
     for (const auto& [vocab, unkId] : malformed) {
         EXPECT_EQ(tokenizerErrorOf([&] { UnigramTokenizer(json("{}"), unigramData(vocab, unkId), {}); }),
                   "The vocabulary file is malformed or corrupted.")

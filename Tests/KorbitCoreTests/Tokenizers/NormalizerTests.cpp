@@ -45,7 +45,10 @@ TEST(Normalizer, CaseFormsAndStrip) {
 TEST(Normalizer, StripAccentsDropsNonspacingMarks) {
     // After a decomposing step the accents come off their letters.
     const std::string sequence = R"({"type": "Sequence", "normalizers": [{"type": "NFD"}, {"type": "StripAccents"}]})";
-    EXPECT_EQ(run(sequence, "Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e"), "Creme brulee");
+    EXPECT_EQ(run(sequence,
+                  "Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
+                  "e"),
+              "Creme brulee");
     EXPECT_EQ(run(R"({"type": "StripAccents"})", "e" + kAcute), "e");
     EXPECT_EQ(run(R"({"type": "StripAccents"})", "\xD0\xB9"), "\xD0\xB9");  // й precomposed stays as it is
     EXPECT_EQ(run(R"({"type": "StripAccents"})", "plain"), "plain");
@@ -57,10 +60,14 @@ TEST(Normalizer, PrependReplaceAndSequence) {
     EXPECT_EQ(run(R"({"type": "Prepend"})", "a"), "a");
     EXPECT_EQ(run(R"({"type": "Replace", "pattern": {"String": "  "}, "content": " "})", "a    b   c"), "a  b  c");
     EXPECT_EQ(run(R"({"type": "Replace", "pattern": {"Regex": " {2,}"}, "content": " "})", "a    b   c"), "a b c");
-    EXPECT_EQ(run(R"j({"type": "Replace", "pattern": {"Regex": "(\\d)-(\\d)"}, "content": "$2-$1"})j", "1-2 3-4"), "2-1 4-3");
+    EXPECT_EQ(run(R"j({"type": "Replace", "pattern": {"Regex": "(\\d)-(\\d)"}, "content": "$2-$1"})j", "1-2 3-4"),
+              "2-1 4-3");
     EXPECT_EQ(run(R"({"type": "Replace", "pattern": {"String": "a"}})", "abc"), "abc");
     EXPECT_EQ(run(R"({"type": "Replace", "content": "x"})", "abc"), "abc");
-    EXPECT_EQ(run(R"({"type": "Sequence", "normalizers": [{"type": "Lowercase"}, {"x": 1}, {"type": "Prepend", "prepend": "_"}]})", "AB"), "_ab");
+    EXPECT_EQ(
+        run(R"({"type": "Sequence", "normalizers": [{"type": "Lowercase"}, {"x": 1}, {"type": "Prepend", "prepend": "_"}]})",
+            "AB"),
+        "_ab");
     EXPECT_EQ(run(R"({"type": "Sequence", "normalizers": []})", "AB"), "AB");
 }
 
@@ -69,8 +76,15 @@ TEST(Normalizer, Precompiled) {
     EXPECT_EQ(run(precompiled, "a▁b"), "a b");
     EXPECT_EQ(run(precompiled, "x～～y"), "x～y");
     EXPECT_EQ(run(precompiled, "～"), "");
-    EXPECT_EQ(run(precompiled, "a\xC2\xA0" "b"), "a b");
-    EXPECT_EQ(run(precompiled, "a\x01\x7F" "b\tc\xEF\xBB\xBF" "d"), "ab c d");
+    EXPECT_EQ(run(precompiled,
+                  "a\xC2\xA0"
+                  "b"),
+              "a b");
+    EXPECT_EQ(run(precompiled,
+                  "a\x01\x7F"
+                  "b\tc\xEF\xBB\xBF"
+                  "d"),
+              "ab c d");
     EXPECT_EQ(run(precompiled, "\xEF\xBC\xA1"), "A");
 }
 
@@ -81,8 +95,12 @@ TEST(Normalizer, FactoryErrors) {
               "Tokenizer configuration mismatch: Unsupported Normalizer type: ");
     EXPECT_EQ(tokenizerErrorOf([] { NormalizerFactory::fromConfig(json(R"({"type": "Foo"})")); }),
               "Tokenizer configuration mismatch: Unsupported Normalizer type: Foo");
-    EXPECT_EQ(tokenizerErrorOf([] { NormalizerFactory::fromConfig(json(R"({"type": "Sequence", "normalizers": {}})")); }),
-              "Tokenizer configuration mismatch: No normalizers in Sequence");
-    EXPECT_EQ(tokenizerErrorOf([] { NormalizerFactory::fromConfig(json(R"({"type": "Replace", "pattern": {"Regex": "("}, "content": ""})")); }),
-              "Tokenizer configuration mismatch: Cannot build regexp from (");
+    EXPECT_EQ(
+        tokenizerErrorOf([] { NormalizerFactory::fromConfig(json(R"({"type": "Sequence", "normalizers": {}})")); }),
+        "Tokenizer configuration mismatch: No normalizers in Sequence");
+    EXPECT_EQ(
+        tokenizerErrorOf([] {
+            NormalizerFactory::fromConfig(json(R"({"type": "Replace", "pattern": {"Regex": "("}, "content": ""})"));
+        }),
+        "Tokenizer configuration mismatch: Cannot build regexp from (");
 }

@@ -47,12 +47,14 @@ TEST(PostProcessor, Roberta) {
     EXPECT_EQ(roberta->postProcess({" a "}, Strings{"b"}, false), (Strings{" a ", "b"}));
     // Trimming: runs of whitespace shrink to one character with the prefix space, vanish without.
     EXPECT_EQ(roberta->postProcess({"   x  "}, std::nullopt, true), (Strings{"<s>", " x ", "</s>"}));
-    auto noPrefix = make(R"({"type": "RobertaProcessing", "sep": ["</s>", 2], "cls": ["<s>", 0], "add_prefix_space": false})");
+    auto noPrefix =
+        make(R"({"type": "RobertaProcessing", "sep": ["</s>", 2], "cls": ["<s>", 0], "add_prefix_space": false})");
     EXPECT_EQ(noPrefix->postProcess({"   x  "}, std::nullopt, true), (Strings{"<s>", "x", "</s>"}));
     EXPECT_EQ(noPrefix->postProcess({"\nx\n"}, std::nullopt, true), (Strings{"<s>", "\nx\n", "</s>"}));
     EXPECT_EQ(roberta->postProcess({"    "}, std::nullopt, true), (Strings{"<s>", " ", "</s>"}));
     // The key is "trim_offset"; the plural spelling of other stages is not read here.
-    auto untrimmed = make(R"({"type": "RobertaProcessing", "sep": ["</s>", 2], "cls": ["<s>", 0], "trim_offset": false})");
+    auto untrimmed =
+        make(R"({"type": "RobertaProcessing", "sep": ["</s>", 2], "cls": ["<s>", 0], "trim_offset": false})");
     EXPECT_EQ(untrimmed->postProcess({"  x"}, std::nullopt, true), (Strings{"<s>", "  x", "</s>"}));
     EXPECT_EQ(RobertaProcessing::findSuffixIndex("ab   "), 2u);
     EXPECT_EQ(RobertaProcessing::findSuffixIndex("ab"), 0u);
@@ -77,7 +79,8 @@ TEST(PostProcessor, FactoryErrors) {
         {R"({"type": "TemplateProcessing", "pair": []})", "Missing `single` processor configuration"},
         {R"({"type": "TemplateProcessing", "single": []})", "Missing `pair` processor configuration"},
         {R"({"type": "BertProcessing", "cls": ["[CLS]", 0]})", "Missing `sep` processor configuration"},
-        {R"({"type": "RobertaProcessing", "sep": ["</s>", 2], "cls": ["<s>", -1]})", "Missing `cls` processor configuration"},
+        {R"({"type": "RobertaProcessing", "sep": ["</s>", 2], "cls": ["<s>", -1]})",
+         "Missing `cls` processor configuration"},
         {R"({"type": "Sequence"})", "Missing `processors` configuration"},
         {R"({"type": "Sequence", "processors": [{"type": "Nope"}]})", "Unsupported PostProcessor type: Nope"},
     };

@@ -15,8 +15,8 @@ Strings run(const std::string& config, const std::string& text, PreTokenizerOpti
     return preTokenizer ? preTokenizer->preTokenize(text, options) : Strings{};
 }
 
-const std::string kSpace = "\xC4\xA0";        // the byte encoder's character for 0x20
-const std::string kMeta = "\xE2\x96\x81";     // ▁
+const std::string kSpace = "\xC4\xA0";     // the byte encoder's character for 0x20
+const std::string kMeta = "\xE2\x96\x81";  // ▁
 
 }  // namespace
 
@@ -45,7 +45,8 @@ TEST(StringSplitting, RangesAndSplits) {
 
 TEST(PreTokenizer, ByteLevel) {
     EXPECT_EQ(run(R"({"type": "ByteLevel"})", "Hello world"), (Strings{"Hello", kSpace + "world"}));
-    EXPECT_EQ(run(R"({"type": "ByteLevel", "add_prefix_space": true})", "Hello world"), (Strings{kSpace + "Hello", kSpace + "world"}));
+    EXPECT_EQ(run(R"({"type": "ByteLevel", "add_prefix_space": true})", "Hello world"),
+              (Strings{kSpace + "Hello", kSpace + "world"}));
     EXPECT_EQ(run(R"({"type": "ByteLevel", "use_regex": false})", ""), (Strings{""}));
     EXPECT_EQ(run(R"({"type": "ByteLevel"})", ""), Strings{});
     EXPECT_EQ(run(R"({"type": "ByteLevel", "use_regex": false})", "a b"), (Strings{"a" + kSpace + "b"}));
@@ -55,7 +56,8 @@ TEST(PreTokenizer, ByteLevel) {
     EXPECT_EQ(run(R"({"type": "ByteLevel", "add_prefix_space": true})", "a,b"), (Strings{kSpace + "a", ",", "b"}));
     EXPECT_EQ(run(R"({"type": "ByteLevel", "add_prefix_space": true})", " a"), (Strings{kSpace + "a"}));
     EXPECT_EQ(run(R"({"type": "ByteLevel", "add_prefix_space": true})", ""), Strings{});
-    EXPECT_EQ(ByteLevelPreTokenizer::RE(), "'s|'t|'re|'ve|'m|'ll|'d| ?\\p{L}+| ?\\p{N}+| ?[^\\s\\p{L}\\p{N}]+|\\s+(?!\\S)|\\s+");
+    EXPECT_EQ(ByteLevelPreTokenizer::RE(),
+              "'s|'t|'re|'ve|'m|'ll|'d| ?\\p{L}+| ?\\p{N}+| ?[^\\s\\p{L}\\p{N}]+|\\s+(?!\\S)|\\s+");
 }
 
 TEST(PreTokenizer, ExpressionMembers) {
@@ -75,24 +77,30 @@ TEST(PreTokenizer, Split) {
     EXPECT_EQ(run(R"({"type": "Split", "pattern": {"String": "-"}})", "a-b"), (Strings{"a", "-", "b"}));
     EXPECT_EQ(run(R"({"type": "Split", "pattern": {"String": "-"}, "invert": true})", "a-b"), (Strings{"a", "b"}));
     EXPECT_EQ(run(R"({"type": "Split", "pattern": {"String": "-"}})", "-a"), (Strings{"-", "a"}));
-    EXPECT_EQ(run(R"({"type": "Split", "pattern": {"Regex": "\\d+"}, "invert": true})", "a12b"), (Strings{"a", "12", "b"}));
+    EXPECT_EQ(run(R"({"type": "Split", "pattern": {"Regex": "\\d+"}, "invert": true})", "a12b"),
+              (Strings{"a", "12", "b"}));
     EXPECT_EQ(run(R"({"type": "Split", "pattern": {"String": "-", "Regex": "b"}})", "a-b"), (Strings{"a", "-", "b"}));
     EXPECT_EQ(run(R"({"type": "Split"})", "a-b"), (Strings{"a-b"}));
     EXPECT_EQ(run(R"({"type": "Split", "pattern": {"Regex": "("}})", "a(b"), (Strings{"a(b"}));
 }
 
 TEST(PreTokenizer, Metaspace) {
-    const std::string always = R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "always"})";
-    const std::string first = R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "first"})";
+    const std::string always =
+        R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "always"})";
+    const std::string first =
+        R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "first"})";
     EXPECT_EQ(run(always, "Hey friend"), (Strings{kMeta + "Hey", kMeta + "friend"}));
     EXPECT_EQ(run(first, "Hey friend", {PreTokenizerOption::firstSection}), (Strings{kMeta + "Hey", kMeta + "friend"}));
     EXPECT_EQ(run(first, "Hey friend"), (Strings{"Hey", kMeta + "friend"}));
     EXPECT_EQ(run(always, kMeta + "Hey"), (Strings{kMeta + "Hey"}));
-    EXPECT_EQ(run(R"({"type": "Metaspace", "replacement": "▁", "prepend_scheme": "never", "add_prefix_space": true})", "a"), (Strings{"a"}));
+    EXPECT_EQ(
+        run(R"({"type": "Metaspace", "replacement": "▁", "prepend_scheme": "never", "add_prefix_space": true})", "a"),
+        (Strings{"a"}));
     EXPECT_EQ(run(R"({"type": "Metaspace", "replacement": "▁"})", ""), Strings{});
     EXPECT_EQ(run(always, ""), (Strings{kMeta}));
     // Default replacement is a space; an unknown scheme means "always".
-    EXPECT_EQ(run(R"({"type": "Metaspace", "add_prefix_space": true, "prepend_scheme": "sometimes"})", "a b"), (Strings{" a", " b"}));
+    EXPECT_EQ(run(R"({"type": "Metaspace", "add_prefix_space": true, "prepend_scheme": "sometimes"})", "a b"),
+              (Strings{" a", " b"}));
     // The replacement is searched as text: "." must not split at every character.
     EXPECT_EQ(run(R"({"type": "Metaspace", "replacement": "."})", "ab cd"), (Strings{"ab", ".cd"}));
 }
@@ -113,6 +121,8 @@ TEST(PreTokenizer, FactoryRefusesUnknownTypes) {
               "Tokenizer configuration mismatch: Unsupported PreTokenizer type: bytelevel");
     EXPECT_EQ(tokenizerErrorOf([] { PreTokenizerFactory::fromConfig(json(R"({"type": "Sequence"})")); }),
               "Tokenizer configuration mismatch: No pretokenizers in Sequence");
-    EXPECT_EQ(tokenizerErrorOf([] { PreTokenizerFactory::fromConfig(json(R"({"type": "Sequence", "pretokenizers": [{"type": "Foo"}]})")); }),
+    EXPECT_EQ(tokenizerErrorOf([] {
+                  PreTokenizerFactory::fromConfig(json(R"({"type": "Sequence", "pretokenizers": [{"type": "Foo"}]})"));
+              }),
               "Tokenizer configuration mismatch: Unsupported PreTokenizer type: Foo");
 }

@@ -37,7 +37,7 @@ TEST(PreTrainedTokenizer, AddedTokensCutTheText) {
     // lstrip takes the space before; the model's symbols are joined and cut at spaces, so the
     // space before "b" (the model sees " b") is dropped too.
     EXPECT_EQ(t.tokenize("a [A] b"), (Strings{"a", "[A]", "b"}));
-    EXPECT_EQ(t.tokenize("a[AB]  b"), (Strings{"a", "[AB]", "b"}));     // rstrip takes the spaces after
+    EXPECT_EQ(t.tokenize("a[AB]  b"), (Strings{"a", "[AB]", "b"}));  // rstrip takes the spaces after
     EXPECT_EQ(t.tokenize("[AB][A]"), (Strings{"[AB]", "[A]"}));
     // A content without an id is cut out but then tokenized as text.
     EXPECT_EQ(t.tokenize("[NOID]"), (Strings{"[", "N", "O", "I", "D", "]"}));
@@ -56,7 +56,8 @@ TEST(PreTrainedTokenizer, DecodeSkipsSpecialTokensAndCleansUp) {
     EXPECT_EQ(t.decode(Ids{0, 99, 1}), "ab");
     EXPECT_EQ(t.decode(Ids{0, 8, 9}), "a.");  // " ." cleaned up by default
     EXPECT_TRUE(t.cleanUpTokenizationSpaces());
-    const PreTrainedTokenizer raw = characterTokenizer(R"({"tokenizer_class": "GPT2Tokenizer", "clean_up_tokenization_spaces": false})");
+    const PreTrainedTokenizer raw =
+        characterTokenizer(R"({"tokenizer_class": "GPT2Tokenizer", "clean_up_tokenization_spaces": false})");
     EXPECT_EQ(raw.decode(Ids{0, 8, 9}), "a .");
     EXPECT_EQ(raw.cleanUp(" . ? ! , ' '  n't 'm 's 've 're"), " . ? ! , ' '  n't 'm 's 've 're");
     EXPECT_EQ(t.cleanUp("a . b ? c ! d , e ' f n't g 'm h 's i 've j 're"), "a. b? c! d, e'fn't g'm h's i've j're");
@@ -65,12 +66,14 @@ TEST(PreTrainedTokenizer, DecodeSkipsSpecialTokensAndCleansUp) {
 TEST(PreTrainedTokenizer, UnknownTokensFuseWithinASection) {
     const Config data = json(R"({"added_tokens": [{"id": 5, "content": "<s>", "special": true}],
         "model": {"vocab": {"<unk>": 0, "a": 1}, "merges": []}})");
-    const PreTrainedTokenizer t(json(R"({"tokenizer_class": "GPT2Tokenizer", "unk_token": "<unk>", "fuse_unk": true})"), data, true);
+    const PreTrainedTokenizer t(json(R"({"tokenizer_class": "GPT2Tokenizer", "unk_token": "<unk>", "fuse_unk": true})"),
+                                data, true);
     EXPECT_EQ(t.tokenize("xyz"), (Strings{"<0x78>"}));
     EXPECT_EQ(t.tokenize("axyza"), (Strings{"a", "<0x78>", "a"}));
     EXPECT_EQ(t.encode("xy<s>zz"), (Ids{0, 5, 0}));
     EXPECT_EQ(t.convertTokensToIds(t.tokenize("xy<s>zz")), (std::vector<std::optional<int>>{0, 5, 0}));
-    const PreTrainedTokenizer unfused(json(R"({"tokenizer_class": "GPT2Tokenizer", "unk_token": "<unk>"})"), data, true);
+    const PreTrainedTokenizer unfused(json(R"({"tokenizer_class": "GPT2Tokenizer", "unk_token": "<unk>"})"), data,
+                                      true);
     EXPECT_EQ(unfused.encode("xy"), (Ids{0, 0}));
 }
 
@@ -86,7 +89,8 @@ TEST(PreTrainedTokenizer, FirstSectionOnlyForTheFirstPiece) {
 }
 
 TEST(PreTrainedTokenizer, PostProcessorAndEmptyText) {
-    const PreTrainedTokenizer t(fixture("unigram", "tokenizer_config.json"), fixture("unigram", "tokenizer.json"), true);
+    const PreTrainedTokenizer t(fixture("unigram", "tokenizer_config.json"), fixture("unigram", "tokenizer.json"),
+                                true);
     EXPECT_EQ(t.encode(""), (Ids{1, 2}));
     EXPECT_EQ(t.encode("", false), Ids{});
     EXPECT_EQ(t.encode("Hey", false), (Ids{4}));
@@ -98,7 +102,8 @@ TEST(PreTrainedTokenizer, ModelChoiceByClass) {
     const Config bertData = json(R"({"model": {"vocab": {"[UNK]": 0}}})");
     const Config unigramData = json(R"({"model": {"unk_id": 0, "vocab": [["<unk>", 0]]}})");
     auto modelOf = [](const std::string& className, const Config& data) {
-        return std::make_shared<PreTrainedTokenizer>(json(R"({"tokenizer_class": ")" + className + R"("})"), data, true);
+        return std::make_shared<PreTrainedTokenizer>(json(R"({"tokenizer_class": ")" + className + R"("})"), data,
+                                                     true);
     };
     EXPECT_TRUE(dynamic_cast<const BPETokenizer*>(&modelOf("WhisperTokenizer", bpeData)->model()));
     EXPECT_TRUE(dynamic_cast<const BPETokenizer*>(&modelOf("WhisperTokenizerFast", bpeData)->model()));
@@ -115,20 +120,24 @@ TEST(PreTrainedTokenizer, ModelChoiceByClass) {
               "The tokenizer class is not specified in the configuration.");
     EXPECT_EQ(tokenizerErrorOf([&] { PreTrainedTokenizer(json(R"({"tokenizer_class": 3})"), bpeData, false); }),
               "The tokenizer class is not specified in the configuration.");
-    EXPECT_EQ(tokenizerErrorOf([&] { modelOf("FancyTokenizerFast", bpeData); }), "The tokenizer type 'FancyTokenizer' is not supported.");
-    EXPECT_EQ(tokenizerErrorOf([&] { modelOf("gpt2tokenizer", bpeData); }), "The tokenizer type 'gpt2tokenizer' is not supported.");
+    EXPECT_EQ(tokenizerErrorOf([&] { modelOf("FancyTokenizerFast", bpeData); }),
+              "The tokenizer type 'FancyTokenizer' is not supported.");
+    EXPECT_EQ(tokenizerErrorOf([&] { modelOf("gpt2tokenizer", bpeData); }),
+              "The tokenizer type 'gpt2tokenizer' is not supported.");
 
     testing::internal::CaptureStdout();
     PreTrainedTokenizer lenient(json(R"({"tokenizer_class": "FancyTokenizerFast"})"), bpeData, false);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Warning: Tokenizer model class FancyTokenizer is not registered, falling back to a standard BPE implementation.\n");
+              "Warning: Tokenizer model class FancyTokenizer is not registered, falling back to a standard BPE "
+              "implementation.\n");
     EXPECT_EQ(lenient.encode("a"), (Ids{0}));
 }
 
 TEST(PreTrainedTokenizer, StageErrorsStopConstruction) {
     const std::string model = R"("model": {"vocab": {"a": 0}, "merges": []})";
     auto build = [&](const std::string& stages) {
-        PreTrainedTokenizer(json(R"({"tokenizer_class": "GPT2Tokenizer"})"), json("{" + stages + ", " + model + "}"), true);
+        PreTrainedTokenizer(json(R"({"tokenizer_class": "GPT2Tokenizer"})"), json("{" + stages + ", " + model + "}"),
+                            true);
     };
     EXPECT_EQ(tokenizerErrorOf([&] { build(R"("normalizer": {"type": ""})"); }),
               "Tokenizer configuration mismatch: Unsupported Normalizer type: ");
@@ -136,8 +145,9 @@ TEST(PreTrainedTokenizer, StageErrorsStopConstruction) {
               "Tokenizer configuration mismatch: No pretokenizers in Sequence");
     EXPECT_EQ(tokenizerErrorOf([&] { build(R"("post_processor": {"type": "BertProcessing"})"); }),
               "Tokenizer configuration mismatch: Missing `sep` processor configuration");
-    EXPECT_EQ(tokenizerErrorOf([&] { build(R"("decoder": {"type": "Strip", "content": " ", "start": "1", "stop": 0})"); }),
-              "Tokenizer configuration mismatch: Incorrect StripDecoder configuration: can't parse `start`.");
+    EXPECT_EQ(
+        tokenizerErrorOf([&] { build(R"("decoder": {"type": "Strip", "content": " ", "start": "1", "stop": 0})"); }),
+        "Tokenizer configuration mismatch: Incorrect StripDecoder configuration: can't parse `start`.");
     EXPECT_NO_THROW(build(R"("normalizer": {"type": null}, "decoder": {"kind": "x"})"));
 }
 
@@ -161,14 +171,19 @@ TEST(LlamaPreTrainedTokenizer, LegacyAndTemplates) {
     const std::string bosMissing = R"({"add_bos_token": true})";
     EXPECT_EQ(tokenizerErrorOf([&] { LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json(bosMissing), Config()); }),
               "Tokenizer configuration mismatch: add_bos_token is True but bos_token is nil");
-    EXPECT_EQ(tokenizerErrorOf([&] { LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json(R"({"add_eos_token": "true"})"), Config()); }),
+    EXPECT_EQ(tokenizerErrorOf([&] {
+                  LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json(R"({"add_eos_token": "true"})"), Config());
+              }),
               "Tokenizer configuration mismatch: add_eos_token is True but eos_token is nil");
-    const std::optional<Config> plain = LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json("{}"), json(R"({"type": "ByteLevel"})"));
+    const std::optional<Config> plain =
+        LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(json("{}"), json(R"({"type": "ByteLevel"})"));
     ASSERT_TRUE(plain);
     EXPECT_EQ((*plain)["single"], json(R"([{"Sequence": {"id": "A", "type_id": 0}}])"));
-    EXPECT_EQ((*plain)["pair"], json(R"([{"Sequence": {"id": "A", "type_id": 0}}, {"Sequence": {"id": "B", "type_id": 1}}])"));
+    EXPECT_EQ((*plain)["pair"],
+              json(R"([{"Sequence": {"id": "A", "type_id": 0}}, {"Sequence": {"id": "B", "type_id": 1}}])"));
     const std::optional<Config> both = LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(
-        json(R"({"add_bos_token": true, "add_eos_token": true, "bos_token": "<s>", "eos_token": {"content": "</s>"}})"), Config());
+        json(R"({"add_bos_token": true, "add_eos_token": true, "bos_token": "<s>", "eos_token": {"content": "</s>"}})"),
+        Config());
     ASSERT_TRUE(both);
     ASSERT_TRUE((*both)["pair"].array());
     EXPECT_EQ((*both)["pair"].array()->size(), 6u);

@@ -13,7 +13,8 @@ TEST(TokenizerError, Messages) {
     EXPECT_STREQ(TokenizerError::tooLong("abc").what(), "Input is too long: abc");
     EXPECT_STREQ(TokenizerError::mismatchedConfig("detail").what(), "Tokenizer configuration mismatch: detail");
     EXPECT_STREQ(TokenizerError::missingConfig().what(), "Tokenizer configuration is missing.");
-    EXPECT_STREQ(TokenizerError::missingTokenizerClassInConfig().what(), "The tokenizer class is not specified in the configuration.");
+    EXPECT_STREQ(TokenizerError::missingTokenizerClassInConfig().what(),
+                 "The tokenizer class is not specified in the configuration.");
     EXPECT_STREQ(TokenizerError::missingVocab().what(), "Vocabulary file is missing from the tokenizer configuration.");
     EXPECT_STREQ(TokenizerError::malformedVocab().what(), "The vocabulary file is malformed or corrupted.");
     EXPECT_EQ(TokenizerError::unsupportedTokenizer("X").kind(), TokenizerError::Kind::unsupportedTokenizer);

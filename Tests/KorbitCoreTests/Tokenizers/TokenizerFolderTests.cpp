@@ -42,13 +42,15 @@ TEST(LanguageModelConfiguration, ClassFromModelType) {
     writeFile(folder / "tokenizer.json", kMinimalData);
     writeFile(folder / "config.json", R"({"model_type": "llama"})");
     writeFile(folder / "tokenizer_config.json", "{}");
-    EXPECT_EQ((*LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig())["tokenizer_class"].string(), "LlamaTokenizer");
+    EXPECT_EQ((*LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig())["tokenizer_class"].string(),
+              "LlamaTokenizer");
     writeFile(folder / "tokenizer_config.json", R"({"tokenizer_class": null, "x": 1})");
     std::optional<Config> replaced = LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig();
     EXPECT_EQ((*replaced)["tokenizer_class"].string(), "LlamaTokenizer");
     EXPECT_EQ((*replaced)["x"].integer(), 1);
     writeFile(folder / "tokenizer_config.json", R"({"tokenizer_class": "LlamaTokenizerFast"})");
-    EXPECT_EQ((*LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig())["tokenizer_class"].string(), "LlamaTokenizerFast");
+    EXPECT_EQ((*LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig())["tokenizer_class"].string(),
+              "LlamaTokenizerFast");
     writeFile(folder / "config.json", R"({"model_type": "gpt2"})");
     writeFile(folder / "tokenizer_config.json", "{}");
     LanguageModelConfigurationFromHub gpt2(folder.path());
@@ -65,7 +67,9 @@ TEST(LanguageModelConfiguration, ChatTemplates) {
     writeFile(folder / "tokenizer_config.json", R"({"chat_template": "old", "tokenizer_class": "GPT2Tokenizer"})");
     writeFile(folder / "chat_template.jinja", "{{ jinja }}");
     writeFile(folder / "chat_template.json", R"({"chat_template": "from json"})");
-    auto templateOf = [&] { return (*LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig())["chat_template"].string(); };
+    auto templateOf = [&] {
+        return (*LanguageModelConfigurationFromHub(folder.path()).tokenizerConfig())["chat_template"].string();
+    };
     EXPECT_EQ(templateOf(), "{{ jinja }}");
     writeFile(folder / "chat_template.jinja", "bad \xFF bytes");
     EXPECT_EQ(templateOf(), "old");  // unreadable .jinja: no template, the .json is not consulted
@@ -95,7 +99,8 @@ TEST(LanguageModelConfiguration, LoadErrors) {
     writeFile(folder / "tokenizer.json", "{ not json");
     const std::string message = loadError(folder.path());
     EXPECT_TRUE(message.starts_with("JSON Serialization failed for file://")) << message;
-    EXPECT_TRUE(message.ends_with("tokenizer.json. Please verify that you have set the HF_TOKEN environment variable.")) << message;
+    EXPECT_TRUE(message.ends_with("tokenizer.json. Please verify that you have set the HF_TOKEN environment variable."))
+        << message;
     writeFile(folder / "tokenizer.json", "[1, 2]");
     EXPECT_EQ(loadError(folder.path()), "Failed to parse server response.");
     writeFile(folder / "tokenizer.json", kMinimalData);
@@ -108,7 +113,8 @@ TEST(LanguageModelConfiguration, LoadErrors) {
 
 TEST(TokenizerFixtures, WordPiece) {
     const TokenizerWrapper t = load("wordpiece");
-    EXPECT_EQ(t.tokenize("Héllo, World! unaffable 中文"), (Strings{"hello", ",", "world", "!", "un", "##aff", "##able", "中", "文"}));
+    EXPECT_EQ(t.tokenize("Héllo, World! unaffable 中文"),
+              (Strings{"hello", ",", "world", "!", "un", "##aff", "##able", "中", "文"}));
     const Ids ids = t.encode("Héllo, World! unaffable 中文");
     EXPECT_EQ(ids, (Ids{2, 8, 9, 10, 11, 5, 6, 7, 12, 13, 3}));
     EXPECT_EQ(t.decode(ids), "[CLS] hello, world! unaffable 中 文 [SEP]");
@@ -135,7 +141,8 @@ TEST(TokenizerFixtures, ByteFallbackFromAFolderIsThePlainTokenizer) {
     EXPECT_EQ(t.encode("Hello world"), (Ids{268, 276}));
     EXPECT_EQ(t.tokenize("Hé!"), (Strings{"▁H", "<0xC3>", "<0xA9>", "<0x21>"}));
     EXPECT_EQ(t.encode("Hé!"), (Ids{264, 198, 172, 36}));
-    for (const std::string text : {"Hello world", "Hé!", "你好 world", "a\nb"}) EXPECT_EQ(t.decode(t.encode(text)), text);
+    for (const std::string text : {"Hello world", "Hé!", "你好 world", "a\nb"})
+        EXPECT_EQ(t.decode(t.encode(text)), text);
     EXPECT_EQ(t.decode(Ids{264, 198}), "H\xEF\xBF\xBD");  // a character cut in half
     EXPECT_EQ(t.bosToken(), "<s>");
     EXPECT_EQ(t.bosTokenId(), 1);
@@ -159,10 +166,12 @@ TEST(TokenizerFolders, BrokenConfigurationsFailWithTheirMessage) {
     const std::string gpt2 = R"({"tokenizer_class": "GPT2Tokenizer"})";
     const std::string model = R"("model": {"vocab": {"a": 0}, "merges": []})";
     const std::vector<Case> cases = {
-        {"{" + model + R"(, "normalizer": {"type": "Foo"}})", gpt2, "Tokenizer configuration mismatch: Unsupported Normalizer type: Foo"},
+        {"{" + model + R"(, "normalizer": {"type": "Foo"}})", gpt2,
+         "Tokenizer configuration mismatch: Unsupported Normalizer type: Foo"},
         {"{" + model + R"(, "normalizer": {"type": "Replace", "pattern": {"Regex": "("}, "content": ""}})", gpt2,
          "Tokenizer configuration mismatch: Cannot build regexp from ("},
-        {"{" + model + R"(, "pre_tokenizer": {"type": ""}})", gpt2, "Tokenizer configuration mismatch: Unsupported PreTokenizer type: "},
+        {"{" + model + R"(, "pre_tokenizer": {"type": ""}})", gpt2,
+         "Tokenizer configuration mismatch: Unsupported PreTokenizer type: "},
         {"{" + model + R"(, "post_processor": {"type": "TemplateProcessing", "single": []}})", gpt2,
          "Tokenizer configuration mismatch: Missing `pair` processor configuration"},
         {"{" + model + R"(, "decoder": {"type": "WordPiece"}})", gpt2,
@@ -175,7 +184,8 @@ TEST(TokenizerFolders, BrokenConfigurationsFailWithTheirMessage) {
         {R"({"model": {"vocab": "x"}})", R"({"tokenizer_class": "BertTokenizerFast"})",
          "Vocabulary file is missing from the tokenizer configuration."},
         {"{" + model + "}", R"({"eos_token": "</s>"})", "The tokenizer class is not specified in the configuration."},
-        {"{" + model + "}", R"({"tokenizer_class": "MysteryTokenizerFast"})", "The tokenizer type 'MysteryTokenizer' is not supported."},
+        {"{" + model + "}", R"({"tokenizer_class": "MysteryTokenizerFast"})",
+         "The tokenizer type 'MysteryTokenizer' is not supported."},
     };
     for (const Case& c : cases) {
         TempDir folder;

@@ -26,7 +26,8 @@ protected:
     }
 
     void publish(const std::string& repoId, const fs::path& folder) {
-        for (const auto& entry : fs::directory_iterator(folder)) addFile(repoId, entry.path().filename().string(), readFile(entry.path()));
+        for (const auto& entry : fs::directory_iterator(folder))
+            addFile(repoId, entry.path().filename().string(), readFile(entry.path()));
     }
 };
 
@@ -40,7 +41,8 @@ TEST_F(TokenizerHubTest, HubAndFolderGiveTheSameTokenizer) {
 
     const TokenizerWrapper fetched = AutoTokenizerWrapper::fromPretrained("openai/whisper-tiny", client(), true);
     const TokenizerWrapper local = AutoTokenizerWrapper::fromModelFolder(folder, client(), true);
-    for (const std::string text : {"Hello world, this is a test.", "Привет, мир!", "你好，世界。", "<|en|> mixed <|0.00|>"}) {
+    for (const std::string text :
+         {"Hello world, this is a test.", "Привет, мир!", "你好，世界。", "<|en|> mixed <|0.00|>"}) {
         const Ids ids = local.encode(text);
         EXPECT_EQ(fetched.encode(text), ids) << text;
         EXPECT_EQ(fetched.decode(ids), local.decode(ids));
@@ -89,7 +91,8 @@ TEST_F(TokenizerHubTest, ConfigurationFromTheHub) {
 TEST_F(TokenizerHubTest, FailuresReachTheCaller) {
     addFile("owner/no-tokenizer", "config.json", "{}");
     addFile("owner/no-tokenizer", "tokenizer_config.json", R"({"tokenizer_class": "GPT2Tokenizer"})");
-    const auto missing = hubErrorOf([&] { AutoTokenizerWrapper::fromPretrained("owner/no-tokenizer", client(), true); });
+    const auto missing =
+        hubErrorOf([&] { AutoTokenizerWrapper::fromPretrained("owner/no-tokenizer", client(), true); });
     EXPECT_EQ(missing.kind(), Hub::HubClientError::Kind::configurationMissing);
     EXPECT_STREQ(missing.what(), "Required configuration file missing: tokenizer.json");
 
@@ -117,7 +120,8 @@ TEST_F(TokenizerHubTest, ATransportFailureOfTheProbeIsANetworkError) {
     // Long enough for the listing on a busy machine; the probe's stall outlasts it ten times.
     impatient.impl.timing.requestTimeout = std::chrono::seconds(1);
     hub.stallBeforeHead("/owner/slow/resolve/main/tokenizer.json", std::chrono::seconds(10));
-    const auto error = hubErrorOf([&] { LanguageModelConfigurationFromHub("owner/slow", "main", impatient).configurations(); });
+    const auto error =
+        hubErrorOf([&] { LanguageModelConfigurationFromHub("owner/slow", "main", impatient).configurations(); });
     EXPECT_EQ(error.kind(), Hub::HubClientError::Kind::networkError) << error.what();
     EXPECT_TRUE(std::string(error.what()).starts_with("Network error: ")) << error.what();
 }

@@ -13,7 +13,9 @@
 namespace tokenizer_test {
 
 /// A Config read from JSON text the way files are read.
-inline korbit::Config json(const std::string& text) { return korbit::Config::parseJson(text); }
+inline korbit::Config json(const std::string& text) {
+    return korbit::Config::parseJson(text);
+}
 
 /// The message of the TokenizerError the call throws; a failure when it throws nothing or
 /// something else.

@@ -38,11 +38,13 @@ TEST(WhisperTokenizer, SpecialTokenLayout) {
         int englishId;
     };
     const Row rows[] = {
-        {"<|endoftext|>", 50257, 50256},   {"<|startoftranscript|>", 50258, 50257}, {"<|en|>", 50259, 50258},
-        {"<|zh|>", 50260, 50259},          {"<|su|>", 50357, 50356},                {"<|translate|>", 50358, 50357},
-        {"<|transcribe|>", 50359, 50358},  {"<|startoflm|>", 50360, 50359},         {"<|startofprev|>", 50361, 50360},
-        {"<|nocaptions|>", 50362, 50361},  {"<|notimestamps|>", 50363, 50362},      {"<|0.00|>", 50364, 50363},
-        {"<|0.02|>", 50365, 50364},        {"<|30.00|>", 51864, 51863},
+        {"<|endoftext|>", 50257, 50256},    {"<|startoftranscript|>", 50258, 50257},
+        {"<|en|>", 50259, 50258},           {"<|zh|>", 50260, 50259},
+        {"<|su|>", 50357, 50356},           {"<|translate|>", 50358, 50357},
+        {"<|transcribe|>", 50359, 50358},   {"<|startoflm|>", 50360, 50359},
+        {"<|startofprev|>", 50361, 50360},  {"<|nocaptions|>", 50362, 50361},
+        {"<|notimestamps|>", 50363, 50362}, {"<|0.00|>", 50364, 50363},
+        {"<|0.02|>", 50365, 50364},         {"<|30.00|>", 51864, 51863},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(multilingual().convertTokenToId(row.token), row.multilingualId) << row.token;
@@ -70,13 +72,16 @@ TEST(WhisperTokenizer, EncodesHandCheckedTexts) {
         {"你好，世界。今天天气很好。", {26410, 171, 120, 234, 24486, 1543, 12074, 6135, 42204, 23801, 1543}},
         {"Mixed: English, русский и 中文 in one line — 42 apples.",
          {44, 40303, 25, 3669, 11, 27198, 17146, 1006, 220, 5975, 17174, 294, 472, 1622, 3466, 14034, 16814, 13}},
-        {"I'm sure they'll say we've done it, don't you?", {40, 478, 988, 436, 603, 584, 321, 600, 1096, 309, 11, 500, 380, 291, 30}},
-        {"emoji 😀👍🏽 and é vs e\xCC\x81", {36221, 4013, 20732, 222, 31017, 235, 4222, 237, 121, 293, 1136, 12041, 308, 32797}},
+        {"I'm sure they'll say we've done it, don't you?",
+         {40, 478, 988, 436, 603, 584, 321, 600, 1096, 309, 11, 500, 380, 291, 30}},
+        {"emoji 😀👍🏽 and é vs e\xCC\x81",
+         {36221, 4013, 20732, 222, 31017, 235, 4222, 237, 121, 293, 1136, 12041, 308, 32797}},
         {"", {}},
     };
     for (const Case& c : cases) EXPECT_EQ(multilingual().encode(c.text), c.ids) << c.text;
     EXPECT_EQ(english().encode("Hello world, this is a test."), (Ids{15496, 995, 11, 428, 318, 257, 1332, 13}));
-    EXPECT_EQ(english().encode("你好，世界。"), (Ids{19526, 254, 25001, 121, 171, 120, 234, 10310, 244, 45911, 234, 16764}));
+    EXPECT_EQ(english().encode("你好，世界。"),
+              (Ids{19526, 254, 25001, 121, 171, 120, 234, 10310, 244, 45911, 234, 16764}));
 }
 
 TEST(WhisperTokenizer, SpecialTokensInsideText) {
@@ -91,8 +96,12 @@ TEST(WhisperTokenizer, SpecialTokensInsideText) {
 
 TEST(WhisperTokenizer, DecodesAndRoundTrips) {
     const std::string texts[] = {
-        "Hello world, this is a test.", "Привет, мир! Как дела?", "你好，世界。今天天气很好。",
-        "  leading spaces   and\ttabs\nnew lines  ", "emoji 😀👍🏽 and é vs e\xCC\x81", "¿Qué tal? Ça va très bien.",
+        "Hello world, this is a test.",
+        "Привет, мир! Как дела?",
+        "你好，世界。今天天气很好。",
+        "  leading spaces   and\ttabs\nnew lines  ",
+        "emoji 😀👍🏽 and é vs e\xCC\x81",
+        "¿Qué tal? Ça va très bien.",
         "<|startoftranscript|><|en|> text<|0.00|>",
     };
     for (const std::string& text : texts) {
@@ -116,11 +125,15 @@ TEST(WhisperTokenizer, DecodingIdsThatSplitACharacter) {
     EXPECT_EQ(multilingual().decode(Ids{120, 234}), kReplacement + kReplacement);
     EXPECT_EQ(multilingual().decode(Ids{26410, 171, 120}), "你好" + kReplacement);
     // A special token ends the run: the halves on either side are repaired separately.
-    EXPECT_EQ(multilingual().decode(Ids{171, 50257, 120, 234}), kReplacement + "<|endoftext|>" + kReplacement + kReplacement);
+    EXPECT_EQ(multilingual().decode(Ids{171, 50257, 120, 234}),
+              kReplacement + "<|endoftext|>" + kReplacement + kReplacement);
 }
 
 TEST(WhisperTokenizer, IllFormedInputIsRepairedFirst) {
-    EXPECT_EQ(multilingual().encode("a\xFF" "b"), multilingual().encode("a\xEF\xBF\xBD" "b"));
+    EXPECT_EQ(multilingual().encode("a\xFF"
+                                    "b"),
+              multilingual().encode("a\xEF\xBF\xBD"
+                                    "b"));
     EXPECT_EQ(multilingual().tokenize("\xE2\x82"), multilingual().tokenize("\xEF\xBF\xBD"));
 }
 

@@ -73,9 +73,8 @@ TEST(ComputePool, StepsRunInOrderWithTheirFinishes) {
 
     // From inside a task the whole chain runs on that thread.
     std::atomic<int> items{0};
-    pool.parallelFor(3, [&](std::size_t) {
-        pool.parallelSteps(counts, [&](std::size_t, std::size_t) { items.fetch_add(1); });
-    });
+    pool.parallelFor(
+        3, [&](std::size_t) { pool.parallelSteps(counts, [&](std::size_t, std::size_t) { items.fetch_add(1); }); });
     EXPECT_EQ(items.load(), 3 * (1 + 40 + 7 + 25));
 }
 

@@ -17,7 +17,8 @@ namespace {
 
 std::vector<std::vector<double>> asMatrix(const MLMultiArray& a, int rows, int cols) {
     const auto f = a.toFloatVector();
-    std::vector<std::vector<double>> m(static_cast<std::size_t>(rows), std::vector<double>(static_cast<std::size_t>(cols)));
+    std::vector<std::vector<double>> m(static_cast<std::size_t>(rows),
+                                       std::vector<double>(static_cast<std::size_t>(cols)));
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) m[r][c] = f[static_cast<std::size_t>(r) * cols + c];
     return m;
@@ -55,9 +56,13 @@ struct DecoderState {
     }
 
     std::map<std::string, MLMultiArray> inputs() const {
-        return {{"input_ids", inputIds},     {"cache_length", cacheLength}, {"key_cache", keyCache},
-                {"value_cache", valueCache}, {"kv_cache_update_mask", updateMask},
-                {"encoder_output_embeds", encoder}, {"decoder_key_padding_mask", paddingMask}};
+        return {{"input_ids", inputIds},
+                {"cache_length", cacheLength},
+                {"key_cache", keyCache},
+                {"value_cache", valueCache},
+                {"kv_cache_update_mask", updateMask},
+                {"encoder_output_embeds", encoder},
+                {"decoder_key_padding_mask", paddingMask}};
     }
 
     std::map<std::string, MLMultiArray> step(const MLModel& model, int token, int k) {
@@ -234,7 +239,8 @@ TEST_F(SmallModel, SinglePrecisionCachesGiveTheSameScores) {
         const auto a = out.at("logits").toFloatVector();
         const auto b = expected.at("logits").toFloatVector();
         ASSERT_EQ(a.size(), b.size());
-        for (std::size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], b[i], 2e-3 * (1 + std::fabs(b[i]))) << "step " << k;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            ASSERT_NEAR(a[i], b[i], 2e-3 * (1 + std::fabs(b[i]))) << "step " << k;
         half.keep(expected, k);
         single.keep(expected, k);
     }
@@ -265,7 +271,8 @@ TEST(SinglePrecisionWeights, DecoderMatchesTheDoublePrecisionReference) {
         const auto out = state.step(*decoder, tokens[k], k);
         const auto fast = out.at("logits").toFloatVector();
         const auto c = compare(fast, ref[k].logits, 1.5e-3, 1.5e-3);
-        EXPECT_TRUE(c.ok) << "step " << k << " token " << c.index << ": " << fast[c.index] << " vs " << ref[k].logits[c.index];
+        EXPECT_TRUE(c.ok) << "step " << k << " token " << c.index << ": " << fast[c.index] << " vs "
+                          << ref[k].logits[c.index];
         const auto a = compare(out.at("alignment_heads_weights").toFloatVector(), ref[k].alignment, 1e-4, 2e-3);
         EXPECT_TRUE(a.ok) << "step " << k << " frame " << a.index;
         state.keep(out, k);
@@ -296,7 +303,8 @@ TEST(ModelConversion, ConvertedCheckpointGivesTheSameOutputsAsDirectBundles) {
     EXPECT_EQ(outputs[0], outputs[1]);
     // The same checkpoint split into two shards converts to the same bundles.
     std::vector<TensorData> encoderPart, decoderPart;
-    for (const auto& t : tensors) (t.name.find(".encoder.") != std::string::npos ? encoderPart : decoderPart).push_back(t);
+    for (const auto& t : tensors)
+        (t.name.find(".encoder.") != std::string::npos ? encoderPart : decoderPart).push_back(t);
     writeCheckpointFolder(dir / "sharded", p, {});
     std::filesystem::remove(dir / "sharded/model.safetensors");
     writeSafetensors(dir / "sharded/model-00001-of-00002.safetensors", encoderPart);

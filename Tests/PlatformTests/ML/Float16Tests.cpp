@@ -53,22 +53,23 @@ TEST(Float16, EveryHalfWidensAndNarrowsBackExactly) {
 }
 
 TEST(Float16, RoundsToNearestEvenAtTiesAndEdges) {
-    EXPECT_EQ(floatToHalfBits(1.0f + std::ldexp(1.0f, -11)), 0x3C00);          // tie, even stays
-    EXPECT_EQ(floatToHalfBits(1.0f + 3 * std::ldexp(1.0f, -11)), 0x3C02);      // tie, odd rounds up
+    EXPECT_EQ(floatToHalfBits(1.0f + std::ldexp(1.0f, -11)), 0x3C00);      // tie, even stays
+    EXPECT_EQ(floatToHalfBits(1.0f + 3 * std::ldexp(1.0f, -11)), 0x3C02);  // tie, odd rounds up
     EXPECT_EQ(floatToHalfBits(1.0f + std::ldexp(1.0f, -11) + std::ldexp(1.0f, -20)), 0x3C01);
     EXPECT_EQ(floatToHalfBits(65504.0f), 0x7BFF);
     EXPECT_EQ(floatToHalfBits(65519.99f), 0x7BFF);
-    EXPECT_EQ(floatToHalfBits(65520.0f), 0x7C00);                               // tie past the largest: infinity
+    EXPECT_EQ(floatToHalfBits(65520.0f), 0x7C00);  // tie past the largest: infinity
     EXPECT_EQ(floatToHalfBits(-1e10f), 0xFC00);
     EXPECT_EQ(floatToHalfBits(std::numeric_limits<float>::infinity()), 0x7C00);
-    EXPECT_EQ(floatToHalfBits(std::ldexp(1.0f, -24)), 0x0001);                  // smallest subnormal
-    EXPECT_EQ(floatToHalfBits(std::ldexp(1.0f, -25)), 0x0000);                  // tie to even zero
+    EXPECT_EQ(floatToHalfBits(std::ldexp(1.0f, -24)), 0x0001);  // smallest subnormal
+    EXPECT_EQ(floatToHalfBits(std::ldexp(1.0f, -25)), 0x0000);  // tie to even zero
     EXPECT_EQ(floatToHalfBits(std::ldexp(1.5f, -25)), 0x0001);
-    EXPECT_EQ(floatToHalfBits(std::ldexp(3.0f, -25)), 0x0002);                  // 1.5 units: tie to even 2
-    EXPECT_EQ(floatToHalfBits(std::ldexp(1.0f, -14) - std::ldexp(1.0f, -26)), 0x0400);  // rounds up to the smallest normal
+    EXPECT_EQ(floatToHalfBits(std::ldexp(3.0f, -25)), 0x0002);  // 1.5 units: tie to even 2
+    EXPECT_EQ(floatToHalfBits(std::ldexp(1.0f, -14) - std::ldexp(1.0f, -26)),
+              0x0400);  // rounds up to the smallest normal
     EXPECT_EQ(floatToHalfBits(-0.0f), 0x8000);
     EXPECT_TRUE(Float16(std::numeric_limits<float>::quiet_NaN()).isNaN());
-    EXPECT_TRUE(Float16(bitsToFloat(0x7F800001u)).isNaN());                     // signalling NaN payload below the kept bits
+    EXPECT_TRUE(Float16(bitsToFloat(0x7F800001u)).isNaN());  // signalling NaN payload below the kept bits
     EXPECT_TRUE(Float16::infinity().isInfinite());
     EXPECT_FLOAT_EQ(static_cast<float>(Float16::greatestFiniteMagnitude()), 65504.0f);
     EXPECT_EQ(-static_cast<float>(Float16::infinity()), -std::numeric_limits<float>::infinity());

@@ -130,7 +130,8 @@ TEST(ModelLoading, BadBundlesFailWithAMessageNamingTheProblem) {
     auto p = smallHyperparameters(16);
     auto tensors = randomCheckpointTensors(p, 1, TensorDataType::F16);
     for (auto& t : tensors)
-        if (t.name == "model.encoder.layers.1.fc1.weight") t = TensorData::fromFloats(t.name, {64, 256}, std::vector<float>(64 * 256), TensorDataType::F16);
+        if (t.name == "model.encoder.layers.1.fc1.weight")
+            t = TensorData::fromFloats(t.name, {64, 256}, std::vector<float>(64 * 256), TensorDataType::F16);
     writeModelFolder(dir / "shape", p, tensors);
     EXPECT_NE(loadError(dir / "shape/AudioEncoder.mlmodelc")
                   .find("tensor \"model.encoder.layers.1.fc1.weight\" has shape [64, 256], expected [256, 64]"),
@@ -149,12 +150,14 @@ TEST(ModelLoading, BadInputsAreErrorsNotCrashes) {
     auto encoder = loadSmall(kEncoderModelName);
     auto decoder = loadSmall(kDecoderModelName);
     EXPECT_EQ(predictError(*encoder, {}), "Missing required input \"melspectrogram_features\"");
-    EXPECT_EQ(predictError(*encoder, {{"melspectrogram_features", MLMultiArray({1, 80, 1, 95}, MLMultiArrayDataType::float16)}}),
+    EXPECT_EQ(predictError(*encoder,
+                           {{"melspectrogram_features", MLMultiArray({1, 80, 1, 95}, MLMultiArrayDataType::float16)}}),
               "Input \"melspectrogram_features\" has shape [1, 80, 1, 95]; the model expects [1, 80, 1, 96]");
-    EXPECT_EQ(predictError(*encoder, {{"melspectrogram_features", MLMultiArray({1, 80, 1, 96}, MLMultiArrayDataType::int32)}}),
+    EXPECT_EQ(predictError(*encoder,
+                           {{"melspectrogram_features", MLMultiArray({1, 80, 1, 96}, MLMultiArrayDataType::int32)}}),
               "Input \"melspectrogram_features\" has element type int32; the model takes float16");
-    MLDictionaryFeatureProvider notAnArray(std::map<std::string, MLFeatureValue>{
-        {"melspectrogram_features", MLFeatureValue::string("x")}});
+    MLDictionaryFeatureProvider notAnArray(
+        std::map<std::string, MLFeatureValue>{{"melspectrogram_features", MLFeatureValue::string("x")}});
     EXPECT_EQ(velmora::test::messageOf<MLModelError>([&] { encoder->prediction(notAnArray); }),
               "Input \"melspectrogram_features\" is not a multi-array");
 

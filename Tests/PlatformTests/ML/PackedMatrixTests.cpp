@@ -31,7 +31,9 @@ std::vector<float> seeded(std::size_t n, std::uint32_t seed) {
     return v;
 }
 
-float roundedToHalf(float x) { return halfBitsToFloat(floatToHalfBits(x)); }
+float roundedToHalf(float x) {
+    return halfBitsToFloat(floatToHalfBits(x));
+}
 
 void expectClose(const std::vector<float>& actual, const std::vector<double>& expected, const std::string& what) {
     ASSERT_EQ(actual.size(), expected.size()) << what;

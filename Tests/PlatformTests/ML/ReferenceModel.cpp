@@ -26,7 +26,9 @@ const std::vector<double>& ReferenceWeights::operator[](const std::string& name)
 
 namespace {
 
-double gelu(double x) { return 0.5 * x * (1.0 + std::erf(x / std::sqrt(2.0))); }
+double gelu(double x) {
+    return 0.5 * x * (1.0 + std::erf(x / std::sqrt(2.0)));
+}
 
 std::vector<double> linear(const std::vector<double>& x, const ReferenceWeights& w, const std::string& prefix, int out,
                            bool bias) {
@@ -75,7 +77,9 @@ void addMlp(std::vector<double>& x, const ReferenceWeights& w, const std::string
 
 /// Attention of queries over keys/values (rows are positions), `visible(i, j)` deciding which pairs count.
 /// Returns outputs and, per head, the weights.
-double roundToHalf(double x) { return static_cast<float>(platform::ml::Float16(static_cast<float>(x))); }
+double roundToHalf(double x) {
+    return static_cast<float>(platform::ml::Float16(static_cast<float>(x)));
+}
 
 /// Keys or values as query i sees them: earlier positions come back from a half-precision cache.
 template <typename Visible>
@@ -167,7 +171,8 @@ Matrix referenceEncoder(const Matrix& mel, const ReferenceWeights& w, const plat
             for (int c = 0; c < p.nMels; ++c)
                 for (int k = 0; k < 3; ++k) {
                     const int src = f + k - 1;
-                    if (src >= 0 && src < t1) s += c1[(static_cast<std::size_t>(o) * p.nMels + c) * 3 + k] * mel[c][src];
+                    if (src >= 0 && src < t1)
+                        s += c1[(static_cast<std::size_t>(o) * p.nMels + c) * 3 + k] * mel[c][src];
                 }
             h1[f][o] = gelu(s);
         }
@@ -229,26 +234,29 @@ std::vector<ReferenceDecoderStep> referenceDecoder(const std::vector<int>& token
             steps[i].keys.insert(steps[i].keys.end(), k[i].begin(), k[i].end());
             steps[i].values.insert(steps[i].values.end(), v[i].begin(), v[i].end());
         }
-        const Matrix a =
-            attention(q, k, v, p.nTextHead, [](std::size_t i, std::size_t j) { return j <= i; }, nullptr, true);
+        const Matrix a = attention(
+            q, k, v, p.nTextHead, [](std::size_t i, std::size_t j) { return j <= i; }, nullptr, true);
         for (int i = 0; i < n; ++i) {
             const auto o = linear(a[i], w, prefix + ".self_attn.out_proj", d, true);
             for (int c = 0; c < d; ++c) x[i][c] += o[c];
         }
         Matrix cq, ck, cv;
         for (const auto& row : x)
-            cq.push_back(linear(layerNorm(row, w, prefix + ".encoder_attn_layer_norm"), w, prefix + ".encoder_attn.q_proj", d, true));
+            cq.push_back(linear(layerNorm(row, w, prefix + ".encoder_attn_layer_norm"), w,
+                                prefix + ".encoder_attn.q_proj", d, true));
         for (const auto& row : memory) {
             ck.push_back(linear(row, w, prefix + ".encoder_attn.k_proj", d, false));
             cv.push_back(linear(row, w, prefix + ".encoder_attn.v_proj", d, true));
         }
         std::vector<Matrix> weights;
-        const Matrix ca = attention(cq, ck, cv, p.nTextHead, [](std::size_t, std::size_t) { return true; }, &weights);
+        const Matrix ca = attention(
+            cq, ck, cv, p.nTextHead, [](std::size_t, std::size_t) { return true; }, &weights);
         for (auto [al, ah] : heads)
             if (al == l)
                 for (int i = 0; i < n; ++i)
                     for (int f = 0; f < frames; ++f)
-                        steps[i].alignment[f] += weights[static_cast<std::size_t>(ah)][i][f] / static_cast<double>(heads.size());
+                        steps[i].alignment[f] +=
+                            weights[static_cast<std::size_t>(ah)][i][f] / static_cast<double>(heads.size());
         for (int i = 0; i < n; ++i) {
             const auto o = linear(ca[i], w, prefix + ".encoder_attn.out_proj", d, true);
             for (int c = 0; c < d; ++c) x[i][c] += o[c];

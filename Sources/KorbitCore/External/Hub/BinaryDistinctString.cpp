@@ -9,7 +9,9 @@ namespace {
 
 namespace text = platform::text;
 
-[[noreturn]] void outOfBounds() { throw std::out_of_range("Index out of bounds"); }
+[[noreturn]] void outOfBounds() {
+    throw std::out_of_range("Index out of bounds");
+}
 
 // Text where every unit is its own character and has no canonical equivalent.
 bool isPlainAscii(std::u16string_view units) {
@@ -30,7 +32,9 @@ BinaryDistinctString::BinaryDistinctString(const std::vector<BinaryDistinctChara
     for (const auto& c : characters) value += c.bytes;
 }
 
-std::string BinaryDistinctString::string() const { return text::toUtf8(value); }
+std::string BinaryDistinctString::string() const {
+    return text::toUtf8(value);
+}
 
 BinaryDistinctString::Index BinaryDistinctString::count() const {
     return static_cast<Index>(text::graphemeCount(std::u16string_view(value)));
@@ -85,7 +89,8 @@ BinaryDistinctString BinaryDistinctString::replacingOccurrences(const BinaryDist
     std::size_t copied = 0;
 
     if (isPlainAscii(value) && isPlainAscii(target.value)) {
-        for (std::size_t at = value.find(target.value); at != std::u16string::npos; at = value.find(target.value, copied)) {
+        for (std::size_t at = value.find(target.value); at != std::u16string::npos;
+             at = value.find(target.value, copied)) {
             out.append(value, copied, at - copied);
             out += replacement.value;
             copied = at + target.value.size();

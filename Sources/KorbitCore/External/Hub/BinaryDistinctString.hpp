@@ -63,15 +63,22 @@ public:
     /// The grapheme clusters in order.
     std::vector<BinaryDistinctCharacter> characters() const;
 
-    bool hasPrefix(const BinaryDistinctString& prefix) const { return std::u16string_view(value).starts_with(prefix.value); }
-    bool hasSuffix(const BinaryDistinctString& suffix) const { return std::u16string_view(value).ends_with(suffix.value); }
+    bool hasPrefix(const BinaryDistinctString& prefix) const {
+        return std::u16string_view(value).starts_with(prefix.value);
+    }
+    bool hasSuffix(const BinaryDistinctString& suffix) const {
+        return std::u16string_view(value).ends_with(suffix.value);
+    }
     /// Full Unicode lower-case mapping.
     BinaryDistinctString lowercased() const;
     /// Replaces every occurrence of `target`, matched as the platform's default text search does:
     /// whole characters, canonically equivalent spellings match each other.
-    BinaryDistinctString replacingOccurrences(const BinaryDistinctString& target, const BinaryDistinctString& replacement) const;
+    BinaryDistinctString replacingOccurrences(const BinaryDistinctString& target,
+                                              const BinaryDistinctString& replacement) const;
 
-    friend BinaryDistinctString operator+(const BinaryDistinctString& a, const BinaryDistinctString& b) { return a.value + b.value; }
+    friend BinaryDistinctString operator+(const BinaryDistinctString& a, const BinaryDistinctString& b) {
+        return a.value + b.value;
+    }
     bool operator==(const BinaryDistinctString&) const = default;
     /// Lexicographic by units as unsigned 16-bit numbers (char16_t is unsigned).
     std::strong_ordering operator<=>(const BinaryDistinctString& other) const { return value <=> other.value; }
@@ -80,26 +87,33 @@ public:
     /// std::u16string_view without building a key.
     struct Hash {
         using is_transparent = void;
-        std::size_t operator()(std::u16string_view units) const noexcept { return std::hash<std::u16string_view>{}(units); }
-        std::size_t operator()(const BinaryDistinctString& s) const noexcept { return (*this)(std::u16string_view(s.value)); }
+        std::size_t operator()(std::u16string_view units) const noexcept {
+            return std::hash<std::u16string_view>{}(units);
+        }
+        std::size_t operator()(const BinaryDistinctString& s) const noexcept {
+            return (*this)(std::u16string_view(s.value));
+        }
     };
     struct Equal {
         using is_transparent = void;
         static std::u16string_view view(const BinaryDistinctString& s) { return s.value; }
         static std::u16string_view view(std::u16string_view s) { return s; }
         template <class A, class B>
-        bool operator()(const A& a, const B& b) const noexcept { return view(a) == view(b); }
+        bool operator()(const A& a, const B& b) const noexcept {
+            return view(a) == view(b);
+        }
     };
 };
 
-inline std::ostream& operator<<(std::ostream& os, const BinaryDistinctString& s) { return os << s.string(); }
+inline std::ostream& operator<<(std::ostream& os, const BinaryDistinctString& s) {
+    return os << s.string();
+}
 
 /// The text types code may hand in where a text is expected: BinaryDistinctString, UTF-8 text
 /// (std::string, string literals) and UTF-16 units (std::u16string, the platform's UTF-16 strings).
 template <class T>
 concept StringConvertible = std::same_as<std::remove_cvref_t<T>, BinaryDistinctString> ||
-                            std::convertible_to<const T&, std::string_view> ||
-                            std::convertible_to<const T&, std::u16string_view>;
+    std::convertible_to<const T&, std::string_view> || std::convertible_to<const T&, std::u16string_view>;
 
 template <class Map>
 concept BinaryDistinctKeyedMap = std::same_as<typename Map::key_type, BinaryDistinctString>;
@@ -107,7 +121,7 @@ concept BinaryDistinctKeyedMap = std::same_as<typename Map::key_type, BinaryDist
 /// Inserts every entry of `other` into `map`, converting its keys; for a key present in both,
 /// stores strategy(current value, other's value).
 template <BinaryDistinctKeyedMap Map, class Other, class Strategy>
-    requires StringConvertible<typename Other::key_type>
+requires StringConvertible<typename Other::key_type>
 void merge(Map& map, const Other& other, Strategy strategy) {
     if constexpr (requires { map.reserve(std::size_t{}); }) map.reserve(map.size() + other.size());
     for (const auto& [key, otherValue] : other) {
@@ -118,8 +132,8 @@ void merge(Map& map, const Other& other, Strategy strategy) {
 
 /// `merge` on a copy of `map`; `map` is left unchanged.
 template <BinaryDistinctKeyedMap Map, class Other, class Strategy>
-    requires StringConvertible<typename Other::key_type>
-Map merging(const Map& map, const Other& other, Strategy strategy) {
+requires StringConvertible<typename Other::key_type> Map merging(const Map& map, const Other& other,
+                                                                 Strategy strategy) {
     Map copy = map;
     merge(copy, other, std::move(strategy));
     return copy;
@@ -129,5 +143,7 @@ Map merging(const Map& map, const Other& other, Strategy strategy) {
 
 template <>
 struct std::hash<korbit::BinaryDistinctString> {
-    std::size_t operator()(const korbit::BinaryDistinctString& s) const noexcept { return korbit::BinaryDistinctString::Hash{}(s); }
+    std::size_t operator()(const korbit::BinaryDistinctString& s) const noexcept {
+        return korbit::BinaryDistinctString::Hash{}(s);
+    }
 };

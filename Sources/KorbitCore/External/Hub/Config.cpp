@@ -35,7 +35,8 @@ std::optional<bool> booleanOfText(const std::u16string& units) {
 
 std::size_t mix(std::size_t seed, std::size_t value) {
     // 64-bit finaliser of MurmurHash3 over the combination.
-    std::uint64_t h = static_cast<std::uint64_t>(seed) ^ (static_cast<std::uint64_t>(value) + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2));
+    std::uint64_t h = static_cast<std::uint64_t>(seed) ^
+                      (static_cast<std::uint64_t>(value) + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2));
     h ^= h >> 33;
     h *= 0xFF51AFD7ED558CCDull;
     h ^= h >> 33;
@@ -47,7 +48,9 @@ std::size_t mix(std::size_t seed, std::size_t value) {
 // Scalars that compare equal across kinds (1 == 1.0 == true == "t") must hash alike, so every
 // scalar that equality can relate to a Boolean hashes as that Boolean.
 constexpr std::size_t kTruthTag = 3;
-std::size_t truthHash(bool value) { return mix(kTruthTag, value ? 1 : 0); }
+std::size_t truthHash(bool value) {
+    return mix(kTruthTag, value ? 1 : 0);
+}
 
 }  // namespace
 
@@ -62,7 +65,9 @@ Config Config::dictionaryLiteral(std::initializer_list<std::pair<BinaryDistinctS
     return Config(std::move(dictionary));
 }
 
-Config Config::arrayLiteral(std::initializer_list<Config> elements) { return Config(Array(elements)); }
+Config Config::arrayLiteral(std::initializer_list<Config> elements) {
+    return Config(Array(elements));
+}
 
 // ---- Lookup ----
 
@@ -81,7 +86,9 @@ Config Config::operator[](const BinaryDistinctString& key) const {
     return found ? *found : Config();
 }
 
-Config Config::operator[](std::string_view member) const { return (*this)[BinaryDistinctString(member)]; }
+Config Config::operator[](std::string_view member) const {
+    return (*this)[BinaryDistinctString(member)];
+}
 
 std::optional<Config> Config::member(const BinaryDistinctString& key) const {
     if (kind() != Kind::dictionary) return std::nullopt;
@@ -143,10 +150,14 @@ std::optional<float> Config::floating() const {
 
 std::optional<bool> Config::boolean() const {
     switch (kind()) {
-        case Kind::boolean: return std::get<bool>(value_);
-        case Kind::integer: return std::get<std::int64_t>(value_) == 1;
-        case Kind::string: return booleanOfText(std::get<BinaryDistinctString>(value_).value);
-        default: return std::nullopt;
+        case Kind::boolean:
+            return std::get<bool>(value_);
+        case Kind::integer:
+            return std::get<std::int64_t>(value_) == 1;
+        case Kind::string:
+            return booleanOfText(std::get<BinaryDistinctString>(value_).value);
+        default:
+            return std::nullopt;
     }
 }
 
@@ -188,7 +199,8 @@ bool operator==(const Config& a, const Config& b) {
     const Kind right = b.kind();
     switch (a.kind()) {
         case Kind::string:
-            if (right == Kind::string) return std::get<BinaryDistinctString>(a.value_) == std::get<BinaryDistinctString>(b.value_);
+            if (right == Kind::string)
+                return std::get<BinaryDistinctString>(a.value_) == std::get<BinaryDistinctString>(b.value_);
             if (right == Kind::boolean) return a.boolean() == std::get<bool>(b.value_);
             return false;
         case Kind::integer: {
@@ -198,7 +210,8 @@ bool operator==(const Config& a, const Config& b) {
             if (right == Kind::boolean) return (i == 1) == std::get<bool>(b.value_);
             return false;
         }
-        case Kind::boolean: return b.boolean() == std::get<bool>(a.value_);
+        case Kind::boolean:
+            return b.boolean() == std::get<bool>(a.value_);
         case Kind::floating: {
             const float f = std::get<float>(a.value_);
             if (right == Kind::integer) return f == static_cast<float>(std::get<std::int64_t>(b.value_));
@@ -221,8 +234,10 @@ bool operator==(const Config& a, const Config& b) {
             const Config::Array* other = b.array();
             return other && (left == other || *left == *other);
         }
-        case Kind::token: return right == Kind::token && std::get<Config::Token>(a.value_) == std::get<Config::Token>(b.value_);
-        case Kind::null: return right == Kind::null;
+        case Kind::token:
+            return right == Kind::token && std::get<Config::Token>(a.value_) == std::get<Config::Token>(b.value_);
+        case Kind::null:
+            return right == Kind::null;
     }
     return false;
 }
@@ -233,8 +248,10 @@ std::size_t Config::hashValue() const {
             if (std::optional<bool> truth = boolean()) return truthHash(*truth);
             return mix(1, BinaryDistinctString::Hash{}(std::get<BinaryDistinctString>(value_)));
         }
-        case Kind::integer: return truthHash(std::get<std::int64_t>(value_) == 1);
-        case Kind::boolean: return truthHash(std::get<bool>(value_));
+        case Kind::integer:
+            return truthHash(std::get<std::int64_t>(value_) == 1);
+        case Kind::boolean:
+            return truthHash(std::get<bool>(value_));
         case Kind::floating: {
             const float f = std::get<float>(value_);
             // A whole float in the int64 range equals some integer, which hashes by its truth.
@@ -256,7 +273,8 @@ std::size_t Config::hashValue() const {
             const Token& t = std::get<Token>(value_);
             return mix(mix(7, static_cast<std::size_t>(t.id)), BinaryDistinctString::Hash{}(t.text));
         }
-        case Kind::null: return 0;
+        case Kind::null:
+            return 0;
     }
     return 0;
 }
@@ -271,9 +289,15 @@ void describe(std::string& out, const Config& config) {
             out += std::get<BinaryDistinctString>(config.value()).string();
             out += '"';
             return;
-        case Kind::integer: out += std::to_string(std::get<std::int64_t>(config.value())); return;
-        case Kind::boolean: out += std::get<bool>(config.value()) ? "true" : "false"; return;
-        case Kind::floating: detail::appendFloating(out, std::get<float>(config.value())); return;
+        case Kind::integer:
+            out += std::to_string(std::get<std::int64_t>(config.value()));
+            return;
+        case Kind::boolean:
+            out += std::get<bool>(config.value()) ? "true" : "false";
+            return;
+        case Kind::floating:
+            detail::appendFloating(out, std::get<float>(config.value()));
+            return;
         case Kind::dictionary: {
             const Config::Dictionary& entries = *config.dictionary();
             if (entries.empty()) {
@@ -312,7 +336,9 @@ void describe(std::string& out, const Config& config) {
             out += ')';
             return;
         }
-        case Kind::null: out += "null"; return;
+        case Kind::null:
+            out += "null";
+            return;
     }
 }
 
@@ -324,6 +350,8 @@ std::string Config::description() const {
     return out;
 }
 
-std::ostream& operator<<(std::ostream& os, const Config& config) { return os << config.description(); }
+std::ostream& operator<<(std::ostream& os, const Config& config) {
+    return os << config.description();
+}
 
 }  // namespace korbit

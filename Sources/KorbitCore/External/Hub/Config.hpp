@@ -60,7 +60,8 @@ public:
         bool operator==(const Token&) const = default;
     };
     using Array = std::vector<Config>;
-    using Dictionary = std::unordered_map<BinaryDistinctString, Config, BinaryDistinctString::Hash, BinaryDistinctString::Equal>;
+    using Dictionary =
+        std::unordered_map<BinaryDistinctString, Config, BinaryDistinctString::Hash, BinaryDistinctString::Equal>;
     /// The stored value; alternatives in the order of Kind.
     using Data = std::variant<BinaryDistinctString, std::int64_t, bool, float, std::shared_ptr<const Dictionary>,
                               std::shared_ptr<const Array>, Token, std::monostate>;
@@ -78,8 +79,8 @@ public:
     Config(bool flag) : value_(flag) {}
     Config(char) = delete;  // a character is neither a number nor a text here
     template <std::integral T>
-        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-    Config(T number) : value_(static_cast<std::int64_t>(number)) {}
+    requires(!std::same_as<T, bool> && !std::same_as<T, char>) Config(T number)
+        : value_(static_cast<std::int64_t>(number)) {}
     template <std::floating_point T>
     Config(T number) : value_(static_cast<float>(number)) {}
     Config(Array elements);

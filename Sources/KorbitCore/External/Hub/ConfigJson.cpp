@@ -36,16 +36,21 @@ float nearestFloat(double d) {
 }
 
 // File semantics: whole numbers within int64 are integers, anything else the nearest float.
-Config fileNumber(std::int64_t i) { return Config(i); }
+Config fileNumber(std::int64_t i) {
+    return Config(i);
+}
 Config fileNumber(std::uint64_t u) {
-    if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return Config(static_cast<std::int64_t>(u));
+    if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return Config(static_cast<std::int64_t>(u));
     return Config(static_cast<float>(u));
 }
 Config fileNumber(double d) {
     if (auto i = wholeInt64(d)) return Config(*i);
     return Config(nearestFloat(d));
 }
-Config fileBoolean(bool b) { return Config(std::int64_t{b ? 1 : 0}); }
+Config fileBoolean(bool b) {
+    return Config(std::int64_t{b ? 1 : 0});
+}
 // The reader has validated the UTF-8 already; most keys and texts are ASCII and just widen.
 BinaryDistinctString units(const std::string& utf8) {
     for (char c : utf8) {
@@ -53,7 +58,9 @@ BinaryDistinctString units(const std::string& utf8) {
     }
     return BinaryDistinctString(std::u16string(utf8.begin(), utf8.end()));
 }
-Config fileText(const std::string& utf8) { return Config(units(utf8)); }
+Config fileText(const std::string& utf8) {
+    return Config(units(utf8));
+}
 
 // Builds a Config straight from parser events. Finished children wait in per-depth buffers whose
 // capacity is reused, and each container is built once at its full size.
@@ -134,20 +141,24 @@ private:
 
 std::optional<std::int64_t> decodableInt64(const json& j) {
     switch (j.type()) {
-        case json::value_t::number_integer: return j.get<std::int64_t>();
+        case json::value_t::number_integer:
+            return j.get<std::int64_t>();
         case json::value_t::number_unsigned: {
             const auto u = j.get<std::uint64_t>();
             if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
             return static_cast<std::int64_t>(u);
         }
-        case json::value_t::number_float: return wholeInt64(j.get<double>());
-        default: return std::nullopt;
+        case json::value_t::number_float:
+            return wholeInt64(j.get<double>());
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<std::uint64_t> decodableUInt64(const json& j) {
     switch (j.type()) {
-        case json::value_t::number_unsigned: return j.get<std::uint64_t>();
+        case json::value_t::number_unsigned:
+            return j.get<std::uint64_t>();
         case json::value_t::number_integer: {
             const auto i = j.get<std::int64_t>();
             if (i < 0) return std::nullopt;
@@ -158,7 +169,8 @@ std::optional<std::uint64_t> decodableUInt64(const json& j) {
             if (std::trunc(d) != d || d < 0 || d >= 0x1p64) return std::nullopt;
             return static_cast<std::uint64_t>(d);
         }
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -200,14 +212,21 @@ Config Config::convertToBinaryDistinctKeys(const json& node) {
             for (const json& item : items) elements.push_back(convertToBinaryDistinctKeys(item));
             return Config(std::move(elements));
         }
-        case json::value_t::string: return fileText(node.get_ref<const std::string&>());
-        case json::value_t::boolean: return fileBoolean(node.get<bool>());
-        case json::value_t::number_integer: return fileNumber(node.get<std::int64_t>());
-        case json::value_t::number_unsigned: return fileNumber(node.get<std::uint64_t>());
-        case json::value_t::number_float: return fileNumber(node.get<double>());
-        case json::value_t::null: return Config();
+        case json::value_t::string:
+            return fileText(node.get_ref<const std::string&>());
+        case json::value_t::boolean:
+            return fileBoolean(node.get<bool>());
+        case json::value_t::number_integer:
+            return fileNumber(node.get<std::int64_t>());
+        case json::value_t::number_unsigned:
+            return fileNumber(node.get<std::uint64_t>());
+        case json::value_t::number_float:
+            return fileNumber(node.get<double>());
+        case json::value_t::null:
+            return Config();
         case json::value_t::binary:
-        case json::value_t::discarded: break;
+        case json::value_t::discarded:
+            break;
     }
     throw KorbitCoreError::invalidConfiguration(std::string("unknown type: ") + node.type_name() + " " + node.dump());
 }
@@ -220,19 +239,24 @@ Config Config::parseJson(std::string_view bytes) {
     return builder.takeResult();
 }
 
-Config Config::readJsonFile(const std::filesystem::path& path) { return parseJson(platform::sys::readFile(path)); }
+Config Config::readJsonFile(const std::filesystem::path& path) {
+    return parseJson(platform::sys::readFile(path));
+}
 
 Config Config::decode(const json& j) {
     switch (j.type()) {
-        case json::value_t::null: return Config();
+        case json::value_t::null:
+            return Config();
         case json::value_t::number_integer:
         case json::value_t::number_unsigned:
         case json::value_t::number_float:
             if (auto i = decodableInt64(j)) return Config(*i);
             if (auto f = decodableFloat(j)) return Config(*f);
             return Config();
-        case json::value_t::boolean: return Config(j.get<bool>());
-        case json::value_t::string: return fileText(j.get_ref<const std::string&>());
+        case json::value_t::boolean:
+            return Config(j.get<bool>());
+        case json::value_t::string:
+            return fileText(j.get_ref<const std::string&>());
         case json::value_t::array: {
             if (j.size() == 2 && j[1].is_string()) {
                 if (auto id = decodableUInt64(j[0])) {
@@ -253,17 +277,22 @@ Config Config::decode(const json& j) {
             return Config(std::move(entries));
         }
         case json::value_t::binary:
-        case json::value_t::discarded: break;
+        case json::value_t::discarded:
+            break;
     }
     return Config();
 }
 
 json Config::encode() const {
     switch (kind()) {
-        case Kind::string: return json(std::get<BinaryDistinctString>(value_).string());
-        case Kind::integer: return json(std::get<std::int64_t>(value_));
-        case Kind::boolean: return json(std::get<bool>(value_));
-        case Kind::floating: return floatJson(std::get<float>(value_));
+        case Kind::string:
+            return json(std::get<BinaryDistinctString>(value_).string());
+        case Kind::integer:
+            return json(std::get<std::int64_t>(value_));
+        case Kind::boolean:
+            return json(std::get<bool>(value_));
+        case Kind::floating:
+            return floatJson(std::get<float>(value_));
         case Kind::dictionary: {
             json object = json::object();
             for (const auto& [key, value] : *dictionary()) object[key.string()] = value.encode();
@@ -279,13 +308,18 @@ json Config::encode() const {
             const Token& t = std::get<Token>(value_);
             return json::array({t.id, t.text.string()});
         }
-        case Kind::null: return json(nullptr);
+        case Kind::null:
+            return json(nullptr);
     }
     return json(nullptr);
 }
 
-void to_json(json& j, const Config& config) { j = config.encode(); }
+void to_json(json& j, const Config& config) {
+    j = config.encode();
+}
 
-void from_json(const json& j, Config& config) { config = Config::decode(j); }
+void from_json(const json& j, Config& config) {
+    config = Config::decode(j);
+}
 
 }  // namespace korbit

@@ -92,7 +92,9 @@ std::int64_t Downloader::incompleteFileSize(const fs::path& path) {
     return static_cast<std::int64_t>(info.st_size);
 }
 
-void Downloader::openSession() { session_.set(std::make_shared<Session>(sessionConfig_)); }
+void Downloader::openSession() {
+    session_.set(std::make_shared<Session>(sessionConfig_));
+}
 
 Downloader::Subscription Downloader::download(const std::string& url, const std::optional<std::string>& authToken,
                                               std::optional<std::int64_t> expectedSize) {
@@ -139,7 +141,8 @@ void Downloader::transfer(std::stop_token stop, HttpRequest request, std::int64_
         downloadResumeState_.setDownloadedSize(resumeSize);
         if (resumeSize > 0) {
             request.headers.set("Range", "bytes=" + std::to_string(resumeSize) + "-");
-            double progress = expected && *expected >= 1 ? static_cast<double>(resumeSize) / static_cast<double>(*expected) : 0;
+            double progress =
+                expected && *expected >= 1 ? static_cast<double>(resumeSize) / static_cast<double>(*expected) : 0;
             broadcaster_.broadcast(DownloadState::downloading(progress, std::nullopt));
         } else {
             broadcaster_.broadcast(DownloadState::downloading(0, std::nullopt));
@@ -187,7 +190,8 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
         std::int64_t lastReported = askedFrom;
 
         auto startOver = [&] {
-            if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) throwFileError("cannot truncate the partial file");
+            if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0)
+                throwFileError("cannot truncate the partial file");
             downloadResumeState_.setDownloadedSize(0);
             lastReported = 0;
         };
@@ -200,7 +204,8 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
                 // is not a start of this file at all.
                 auto range = parseContentRange(response.headers.value("Content-Range"));
                 auto expected = downloadResumeState_.expectedSize();
-                if (range && range->total == askedFrom && (!expected || *expected == askedFrom)) throw AlreadyComplete{};
+                if (range && range->total == askedFrom && (!expected || *expected == askedFrom))
+                    throw AlreadyComplete{};
                 if (!restarted) throw RestartFromStart{};
                 throw DownloadError::unexpectedError();
             }

@@ -41,8 +41,8 @@ public:
 
     using Timing = DownloaderTiming;
 
-    Downloader(std::filesystem::path destination, std::filesystem::path incompleteDestination, bool inBackground = false,
-               std::int64_t chunkSize = kDefaultChunkSize, Timing timing = {});
+    Downloader(std::filesystem::path destination, std::filesystem::path incompleteDestination,
+               bool inBackground = false, std::int64_t chunkSize = kDefaultChunkSize, Timing timing = {});
     /// Stops a running transfer and waits for it; readers then see the end of their streams.
     ~Downloader();
     Downloader(const Downloader&) = delete;

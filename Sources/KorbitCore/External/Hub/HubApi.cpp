@@ -88,7 +88,9 @@ std::optional<std::string> HubApi::hfTokenFromEnv() {
     return std::nullopt;
 }
 
-std::string HubApi::hfEndpointfromEnv() { return platform::sys::environment("HF_ENDPOINT").value_or(kDefaultEndpoint); }
+std::string HubApi::hfEndpointfromEnv() {
+    return platform::sys::environment("HF_ENDPOINT").value_or(kDefaultEndpoint);
+}
 
 HubApi::HubApi(std::optional<fs::path> downloadBase, std::optional<std::string> hfToken,
                std::optional<std::string> endpoint, bool useBackgroundSession, HubApiTiming timing)
@@ -112,7 +114,9 @@ HubApi::HubApi(std::optional<fs::path> downloadBase, std::optional<std::string> 
     this->endpoint = endpoint ? *endpoint : hfEndpointfromEnv();
 }
 
-fs::path HubApi::localRepoLocation(const Repo& repo) const { return downloadBase / rawValue(repo.type) / repo.id; }
+fs::path HubApi::localRepoLocation(const Repo& repo) const {
+    return downloadBase / rawValue(repo.type) / repo.id;
+}
 
 HttpRequest HubApi::makeRequest(const std::string& url) const {
     HttpRequest request;
@@ -194,7 +198,8 @@ Config HubApi::configuration(const fs::path& fileURL) {
     } catch (const nlohmann::json::exception&) {
         std::string url = Url::fileUrl(fileURL);
         throw HubClientError::jsonSerialization(
-            url, "JSON Serialization failed for " + url + ". Please verify that you have set the HF_TOKEN environment variable.");
+            url, "JSON Serialization failed for " + url +
+                     ". Please verify that you have set the HF_TOKEN environment variable.");
     }
     if (config.kind() != Config::Kind::dictionary) throw HubClientError::parse();
     return config;

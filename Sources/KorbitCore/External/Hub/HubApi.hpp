@@ -74,8 +74,9 @@ public:
     /// file "token" in HF_HOME, ~/.cache/huggingface/token and ~/.huggingface/token. Without an
     /// endpoint, HF_ENDPOINT, else the hub's. Starts the shared network monitor.
     explicit HubApi(std::optional<std::filesystem::path> downloadBase = std::nullopt,
-                    std::optional<std::string> hfToken = std::nullopt, std::optional<std::string> endpoint = std::nullopt,
-                    bool useBackgroundSession = false, HubApiTiming timing = {});
+                    std::optional<std::string> hfToken = std::nullopt,
+                    std::optional<std::string> endpoint = std::nullopt, bool useBackgroundSession = false,
+                    HubApiTiming timing = {});
 
     std::filesystem::path downloadBase;
     /// Sent as a bearer token when present and not empty.
@@ -100,7 +101,8 @@ public:
 
     // ---- Hub requests ----
     /// An authorised GET; every failure is a Hub::HubClientError.
-    std::pair<std::string, platform::net::HttpResponse> httpGet(const std::string& url, std::stop_token stop = {}) const;
+    std::pair<std::string, platform::net::HttpResponse> httpGet(const std::string& url,
+                                                                std::stop_token stop = {}) const;
     /// An authorised HEAD on the redirect-controlled session; statuses 200-399 are answers,
     /// others Hub::HubClientError; transport failures throw platform::net::TransportError.
     platform::net::HttpResponse httpHead(const std::string& url, std::stop_token stop = {}) const;

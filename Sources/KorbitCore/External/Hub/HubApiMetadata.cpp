@@ -24,7 +24,9 @@ using korbit::Hub::HubClientError;
 namespace korbit {
 namespace {
 
-bool isNewline(char32_t c) { return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029; }
+bool isNewline(char32_t c) {
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
 
 std::string trimmed(const std::u32string& piece) {
     std::size_t begin = 0, end = piece.size();
@@ -110,7 +112,8 @@ std::optional<LocalDownloadFileMetadata> HubApi::readDownloadMetadata(const fs::
     std::error_code removeError;
     fs::remove(metadataPath, removeError);
     if (removeError) {
-        throw EnvironmentError::invalidMetadataError("Could not remove corrupted metadata file: " + removeError.message());
+        throw EnvironmentError::invalidMetadataError("Could not remove corrupted metadata file: " +
+                                                     removeError.message());
     }
     return std::nullopt;
 }
@@ -123,7 +126,8 @@ void HubApi::writeDownloadMetadata(const std::string& commitHash, const std::str
         if (metadataPath.has_parent_path()) fs::create_directories(metadataPath.parent_path());
         platform::sys::writeFileAtomically(metadataPath, text);
     } catch (const std::exception& e) {
-        throw EnvironmentError::fileWriteError("Failed to write metadata to " + metadataPath.string() + ": " + e.what());
+        throw EnvironmentError::fileWriteError("Failed to write metadata to " + metadataPath.string() + ": " +
+                                               e.what());
     }
 }
 

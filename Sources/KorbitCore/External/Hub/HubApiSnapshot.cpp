@@ -14,7 +14,9 @@ using platform::sys::Progress;
 namespace korbit {
 namespace {
 
-fs::path metadataFolder(const fs::path& repoDestination) { return repoDestination / ".cache" / "huggingface" / "download"; }
+fs::path metadataFolder(const fs::path& repoDestination) {
+    return repoDestination / ".cache" / "huggingface" / "download";
+}
 
 }  // namespace
 
@@ -27,7 +29,8 @@ fs::path HubApi::snapshot(const Repo& repo, const std::string& revision, const s
 
     if (offline) {
         std::error_code ec;
-        if (!fs::exists(repoDestination, ec)) throw EnvironmentError::offlineModeError("Repository not available locally");
+        if (!fs::exists(repoDestination, ec))
+            throw EnvironmentError::offlineModeError("Repository not available locally");
         std::vector<fs::path> files = getFileUrls(repoDestination);
         if (files.empty()) throw EnvironmentError::offlineModeError("No files available locally for this repository");
         for (const fs::path& file : files) {
@@ -55,9 +58,8 @@ fs::path HubApi::snapshot(const Repo& repo, const std::string& revision, const s
     for (const std::string& filename : filenames) {
         std::shared_ptr<Progress> child = Progress::make(100);
         progress->addChild(child, 1);
-        HubFileDownloader downloader{*this,    repo,   revision,
-                                     repoDestination, repoMetadataDestination, filename,
-                                     hfToken,  endpoint, useBackgroundSession};
+        HubFileDownloader downloader{*this,    repo,    revision, repoDestination,     repoMetadataDestination,
+                                     filename, hfToken, endpoint, useBackgroundSession};
         try {
             downloader.download(
                 [&](double fraction, std::optional<double> speed) {

@@ -29,7 +29,8 @@ public:
         return impl.getFilenames(repo, revision, globs, stop);
     }
     std::filesystem::path snapshot(const Repo& repo, const std::string& revision, const std::vector<std::string>& globs,
-                                   const HubApi::ProgressHandler& progressHandler = {}, std::stop_token stop = {}) const {
+                                   const HubApi::ProgressHandler& progressHandler = {},
+                                   std::stop_token stop = {}) const {
         return impl.snapshot(repo, revision, globs, progressHandler, stop);
     }
     /// downloadBase/<kind>/<owner>/<name>; touches no file.

@@ -77,7 +77,9 @@ HubClientError HubClientError::authorizationRequired() {
                           "Authentication required. Please provide a valid Hugging Face token.");
 }
 
-HubClientError HubClientError::parse() { return HubClientError(Kind::parse, "Failed to parse server response."); }
+HubClientError HubClientError::parse() {
+    return HubClientError(Kind::parse, "Failed to parse server response.");
+}
 
 HubClientError HubClientError::unexpectedError() {
     return HubClientError(Kind::unexpectedError, "An unexpected error occurred.");

@@ -50,7 +50,8 @@ public:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         current_ = ::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
                    held.st_dev == named.st_dev;
     }
@@ -78,9 +79,13 @@ bool HubFileDownloader::isSafeRelativeFilename(const std::string& name) {
     return true;
 }
 
-fs::path HubFileDownloader::destination() const { return repoDestination / relativeFilename; }
+fs::path HubFileDownloader::destination() const {
+    return repoDestination / relativeFilename;
+}
 
-fs::path HubFileDownloader::metadataPath() const { return repoMetadataDestination / (relativeFilename + ".metadata"); }
+fs::path HubFileDownloader::metadataPath() const {
+    return repoMetadataDestination / (relativeFilename + ".metadata");
+}
 
 fs::path HubFileDownloader::incompleteDestination(const std::string& etag) const {
     std::string name = isPlainName(etag) ? etag : platform::crypto::Sha256::hex(etag);
@@ -125,7 +130,8 @@ fs::path HubFileDownloader::download(const ProgressHandler& progressHandler, std
     FileMetadata remote = hub.getFileMetadata(source(), stop);
     std::string remoteCommit = remote.commitHash.value_or("");
 
-    if (HubApi::matches(hub.commitHashPattern, remoteCommit) && downloaded() && local && local->commitHash == remoteCommit) {
+    if (HubApi::matches(hub.commitHashPattern, remoteCommit) && downloaded() && local &&
+        local->commitHash == remoteCommit) {
         return destination();
     }
     if (!remote.commitHash || !remote.etag || !remote.size || remote.location.empty()) {

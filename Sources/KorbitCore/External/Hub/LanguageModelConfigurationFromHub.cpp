@@ -76,7 +76,8 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::string
     });
 }
 
-LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder, const HubApiWrapper&)
+LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder,
+                                                                     const HubApiWrapper&)
     : LanguageModelConfigurationFromHub(std::move(modelFolder)) {}
 
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder) {
@@ -116,7 +117,8 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
     return loadConfig(modelFolder);
 }
 
-LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(const std::filesystem::path& modelFolder) {
+LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
+    const std::filesystem::path& modelFolder) {
     auto readRequired = [](const fs::path& path) {
         try {
             return HubApi::configuration(path);
@@ -171,7 +173,8 @@ std::optional<std::string> LanguageModelConfigurationFromHub::modelType() const 
 std::optional<Config> LanguageModelConfigurationFromHub::tokenizerConfig() const {
     const Configurations& loaded = configurations();
     if (!loaded.tokenizerConfig) return std::nullopt;
-    if (std::optional<Config> className = loaded.tokenizerConfig->member("tokenizerClass"); className && className->string()) {
+    if (std::optional<Config> className = loaded.tokenizerConfig->member("tokenizerClass");
+        className && className->string()) {
         return loaded.tokenizerConfig;
     }
     std::optional<std::string> type = modelType();

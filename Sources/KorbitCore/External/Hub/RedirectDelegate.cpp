@@ -8,7 +8,7 @@ using platform::net::HttpRequest;
 using platform::net::Url;
 
 std::optional<HttpRequest> RedirectDelegate::willPerformHTTPRedirection(const platform::net::HttpResponse& redirect,
-                                                                         const HttpRequest& originalRequest) const {
+                                                                        const HttpRequest& originalRequest) const {
     if (redirect.statusCode < 300 || redirect.statusCode > 399) return std::nullopt;
     std::optional<std::string> location = redirect.headers.value("Location");
     if (!location) return std::nullopt;

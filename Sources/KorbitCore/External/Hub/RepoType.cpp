@@ -8,9 +8,12 @@ namespace korbit {
 
 const char* rawValue(RepoType type) {
     switch (type) {
-        case RepoType::models: return "models";
-        case RepoType::datasets: return "datasets";
-        case RepoType::spaces: return "spaces";
+        case RepoType::models:
+            return "models";
+        case RepoType::datasets:
+            return "datasets";
+        case RepoType::spaces:
+            return "spaces";
     }
     return "models";
 }
@@ -22,7 +25,9 @@ std::optional<RepoType> repoTypeFromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
-void to_json(nlohmann::json& json, RepoType type) { json = rawValue(type); }
+void to_json(nlohmann::json& json, RepoType type) {
+    json = rawValue(type);
+}
 
 void from_json(const nlohmann::json& json, RepoType& type) {
     const auto& text = json.get_ref<const std::string&>();

@@ -9,7 +9,9 @@
 namespace korbit {
 namespace {
 
-bool isAsciiAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+bool isAsciiAlphanumeric(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
 
 /// Length of the \s character at text[i], or 0 when there is none.
 std::size_t spaceAt(std::string_view text, std::size_t i) {
@@ -37,7 +39,8 @@ std::string AddedTokenSplitter::escape(std::string_view content) {
 AddedTokenSplitter::AddedTokenSplitter(std::vector<Entry> entries) {
     std::vector<std::pair<std::size_t, std::size_t>> order;  // (character count, file position)
     order.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) order.emplace_back(platform::text::graphemeCount(std::string_view(entries[i].content)), i);
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        order.emplace_back(platform::text::graphemeCount(std::string_view(entries[i].content)), i);
     std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     for (const auto& [count, position] : order) {
         const Entry& entry = entries[position];
@@ -54,7 +57,8 @@ AddedTokenSplitter::AddedTokenSplitter(std::vector<Entry> entries) {
     }
     if (!regex_) return;
 
-    literal_ = std::none_of(alternatives_.begin(), alternatives_.end(), [](const Entry& e) { return e.content.empty(); });
+    literal_ =
+        std::none_of(alternatives_.begin(), alternatives_.end(), [](const Entry& e) { return e.content.empty(); });
     if (!literal_) return;
     startsMatch_.assign(256, false);
     trie_.emplace_back();
@@ -70,8 +74,9 @@ AddedTokenSplitter::AddedTokenSplitter(std::vector<Entry> entries) {
                 next = static_cast<std::int32_t>(trie_.size());
                 trie_.emplace_back();
                 auto& children = trie_[static_cast<std::size_t>(node)].children;
-                children.insert(std::upper_bound(children.begin(), children.end(), std::make_pair(byte, std::int32_t{-1})),
-                                {byte, next});
+                children.insert(
+                    std::upper_bound(children.begin(), children.end(), std::make_pair(byte, std::int32_t{-1})),
+                    {byte, next});
             }
             node = next;
         }
@@ -87,7 +92,8 @@ AddedTokenSplitter::AddedTokenSplitter(std::vector<Entry> entries) {
 
 std::int32_t AddedTokenSplitter::child(std::int32_t node, unsigned char byte) const {
     const auto& children = trie_[static_cast<std::size_t>(node)].children;
-    auto it = std::lower_bound(children.begin(), children.end(), byte, [](const auto& entry, unsigned char b) { return entry.first < b; });
+    auto it = std::lower_bound(children.begin(), children.end(), byte,
+                               [](const auto& entry, unsigned char b) { return entry.first < b; });
     return it != children.end() && it->first == byte ? it->second : -1;
 }
 
@@ -131,7 +137,8 @@ std::optional<AddedTokenSplitter::Found> AddedTokenSplitter::matchAt(std::string
     const Entry& entry = alternatives_[static_cast<std::size_t>(best)];
     Found found{p, bestStart + entry.content.size(), bestStart, bestStart + entry.content.size()};
     if (entry.rstrip) {
-        for (std::size_t length; found.end < text.size() && (length = spaceAt(text, found.end)) > 0;) found.end += length;
+        for (std::size_t length; found.end < text.size() && (length = spaceAt(text, found.end)) > 0;)
+            found.end += length;
     }
     return found;
 }

@@ -42,7 +42,7 @@ public:
 private:
     struct Node {
         std::vector<std::pair<unsigned char, std::int32_t>> children;  // sorted by byte
-        std::vector<std::int32_t> alternatives;                         // contents ending here
+        std::vector<std::int32_t> alternatives;                        // contents ending here
     };
     struct Found {
         std::size_t begin;  // whole match

@@ -18,13 +18,15 @@ std::pair<Config, Config> configurationsOf(const LanguageModelConfigurationFromH
 
 }  // namespace
 
-TokenizerWrapper AutoTokenizerWrapper::fromPretrained(const std::string& pretrained, const HubApiWrapper& hubApi, bool strict) {
+TokenizerWrapper AutoTokenizerWrapper::fromPretrained(const std::string& pretrained, const HubApiWrapper& hubApi,
+                                                      bool strict) {
     const LanguageModelConfigurationFromHub source(pretrained, "main", hubApi);
     const auto [tokenizerConfig, tokenizerData] = configurationsOf(source);
     if (std::optional<std::string> className = tokenizerConfig["tokenizerClass"].string()) {
         const auto& classes = PreTrainedTokenizerClasses::tokenizerClasses();
         if (auto row = classes.find(withoutFast(*className)); row != classes.end()) {
-            return TokenizerWrapper(std::shared_ptr<const Tokenizer>(row->second(tokenizerConfig, tokenizerData, strict)));
+            return TokenizerWrapper(
+                std::shared_ptr<const Tokenizer>(row->second(tokenizerConfig, tokenizerData, strict)));
         }
     }
     return TokenizerWrapper(std::make_shared<PreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict));

@@ -22,9 +22,13 @@ class TokenizerWrapper {
 public:
     std::vector<std::string> tokenize(std::string_view text) const { return impl_->tokenize(text); }
     std::vector<int> encode(std::string_view text) const { return impl_->encode(text); }
-    std::vector<int> encode(std::string_view text, bool addSpecialTokens) const { return impl_->encode(text, addSpecialTokens); }
+    std::vector<int> encode(std::string_view text, bool addSpecialTokens) const {
+        return impl_->encode(text, addSpecialTokens);
+    }
     std::string decode(std::span<const int> tokens) const { return impl_->decode(tokens); }
-    std::string decode(std::span<const int> tokens, bool skipSpecialTokens) const { return impl_->decode(tokens, skipSpecialTokens); }
+    std::string decode(std::span<const int> tokens, bool skipSpecialTokens) const {
+        return impl_->decode(tokens, skipSpecialTokens);
+    }
     std::optional<int> convertTokenToId(std::string_view token) const { return impl_->convertTokenToId(token); }
     std::vector<std::optional<int>> convertTokensToIds(std::span<const std::string> tokens) const {
         return impl_->convertTokensToIds(tokens);
@@ -60,7 +64,8 @@ struct AutoTokenizerWrapper {
 
     /// The tokenizer of a folder holding tokenizer.json (and usually tokenizer_config.json). Always a
     /// plain PreTrainedTokenizer. Throws as fromPretrained does.
-    static TokenizerWrapper fromModelFolder(const std::filesystem::path& modelFolder, const HubApiWrapper& hubApi, bool strict);
+    static TokenizerWrapper fromModelFolder(const std::filesystem::path& modelFolder, const HubApiWrapper& hubApi,
+                                            bool strict);
     /// The same without a hub client (reading a folder needs none).
     static TokenizerWrapper fromModelFolder(const std::filesystem::path& modelFolder, bool strict);
 };

@@ -84,11 +84,13 @@ BPETokenizer::BPETokenizer(const Config& tokenizerConfig, const Config& tokenize
 
     symbols_.reserve(vocab->size() + addedTokens.size() + pairs.size() / 4, vocab->size() * 8);
     auto setId = [&](std::int32_t symbol, int id) {
-        if (static_cast<std::size_t>(symbol) >= idOfSymbol_.size()) idOfSymbol_.resize(static_cast<std::size_t>(symbol) + 1, kNoId);
+        if (static_cast<std::size_t>(symbol) >= idOfSymbol_.size())
+            idOfSymbol_.resize(static_cast<std::size_t>(symbol) + 1, kNoId);
         idOfSymbol_[static_cast<std::size_t>(symbol)] = id;
     };
     for (const auto& [token, value] : *vocab) {
-        if (std::optional<std::int64_t> id = value.integer()) setId(symbols_.intern(token.string()), static_cast<int>(*id));
+        if (std::optional<std::int64_t> id = value.integer())
+            setId(symbols_.intern(token.string()), static_cast<int>(*id));
     }
     for (const auto& [content, id] : addedTokens) setId(symbols_.intern(content), id);
 
@@ -96,7 +98,8 @@ BPETokenizer::BPETokenizer(const Config& tokenizerConfig, const Config& tokenize
     // several tokens share an id, the id maps back to one of them.
     int maxId = -1;
     for (std::int32_t id : idOfSymbol_) maxId = std::max(maxId, id);
-    if (maxId >= 0 && static_cast<std::size_t>(maxId) < 4 * idOfSymbol_.size() + 1024) symbolOfId_.assign(static_cast<std::size_t>(maxId) + 1, -1);
+    if (maxId >= 0 && static_cast<std::size_t>(maxId) < 4 * idOfSymbol_.size() + 1024)
+        symbolOfId_.assign(static_cast<std::size_t>(maxId) + 1, -1);
     for (std::size_t symbol = 0; symbol < idOfSymbol_.size(); ++symbol) {
         const std::int32_t id = idOfSymbol_[symbol];
         if (id == kNoId) continue;
@@ -135,7 +138,8 @@ BPETokenizer::BPETokenizer(const Config& tokenizerConfig, const Config& tokenize
     if (bosToken_) bosTokenId_ = convertTokenToIdIfKnown(*bosToken_);
     fuseUnknownTokens_ = tokenizerConfig["fuseUnk"].boolean().value_or(false);
 
-    for (unsigned b = 0; b < 256; ++b) byteFallbackIds_[b] = convertTokenToId(hexToken(static_cast<unsigned char>(b))).value_or(kNoId);
+    for (unsigned b = 0; b < 256; ++b)
+        byteFallbackIds_[b] = convertTokenToId(hexToken(static_cast<unsigned char>(b))).value_or(kNoId);
 }
 
 std::optional<int> BPETokenizer::convertTokenToIdIfKnown(std::string_view token) const {

@@ -111,7 +111,8 @@ BertTokenizer::BertTokenizer(const Config& tokenizerConfig, const Config& tokeni
 
     vocab_.reserve(vocab->size() + addedTokens.size());
     for (const auto& [token, value] : *vocab) {
-        if (std::optional<std::int64_t> id = value.integer()) vocab_.insert_or_assign(token.string(), static_cast<int>(*id));
+        if (std::optional<std::int64_t> id = value.integer())
+            vocab_.insert_or_assign(token.string(), static_cast<int>(*id));
     }
     if (const Config::Array* added = tokenizerData["addedTokens"].array()) {
         for (const Config& entry : *added) {
@@ -131,7 +132,9 @@ BertTokenizer::BertTokenizer(const Config& tokenizerConfig, const Config& tokeni
     wordpieceTokenizer_ = WordpieceTokenizer(vocab_);
 }
 
-std::string BertTokenizer::tokenizeChineseCharsIfNeed(std::string_view input) { return BertNormalizer::handleChineseChars(input); }
+std::string BertTokenizer::tokenizeChineseCharsIfNeed(std::string_view input) {
+    return BertNormalizer::handleChineseChars(input);
+}
 
 std::vector<std::string> BertTokenizer::tokenize(std::string_view input) const {
     const std::string prepared = tokenizeChineseChars_ ? tokenizeChineseCharsIfNeed(input) : std::string(input);

@@ -8,7 +8,9 @@ namespace {
 constexpr char32_t kFirstShifted = 0x100;
 constexpr char32_t kTableEnd = 0x144;  // one past the highest character of the table
 
-bool standsForItself(unsigned b) { return (b >= 0x21 && b <= 0x7E) || (b >= 0xA1 && b <= 0xAC) || (b >= 0xAE && b <= 0xFF); }
+bool standsForItself(unsigned b) {
+    return (b >= 0x21 && b <= 0x7E) || (b >= 0xA1 && b <= 0xAC) || (b >= 0xAE && b <= 0xFF);
+}
 
 struct Tables {
     std::array<char32_t, 256> scalarOfByte{};
@@ -35,11 +37,17 @@ const Tables& tables() {
 
 }  // namespace
 
-const std::array<std::string, 256>& byteEncoder() { return tables().encoder; }
+const std::array<std::string, 256>& byteEncoder() {
+    return tables().encoder;
+}
 
-const std::unordered_map<std::string, std::uint8_t>& byteDecoder() { return tables().decoder; }
+const std::unordered_map<std::string, std::uint8_t>& byteDecoder() {
+    return tables().decoder;
+}
 
-int byteForScalar(char32_t scalar) { return scalar < kTableEnd ? tables().byteOfScalar[scalar] : -1; }
+int byteForScalar(char32_t scalar) {
+    return scalar < kTableEnd ? tables().byteOfScalar[scalar] : -1;
+}
 
 void appendByteLevel(std::string& out, std::string_view bytes) {
     const auto& encoder = tables().encoder;

@@ -45,7 +45,8 @@ inline char32_t decodeAt(std::string_view text, std::size_t i, std::size_t& leng
     }
     if (i + 3 < text.size()) {
         length = 4;
-        return (char32_t(lead & 0x07) << 18) | (char32_t(b(1) & 0x3F) << 12) | (char32_t(b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+        return (char32_t(lead & 0x07) << 18) | (char32_t(b(1) & 0x3F) << 12) | (char32_t(b(2) & 0x3F) << 6) |
+               (b(3) & 0x3F);
     }
     length = 1;
     return 0xFFFD;
@@ -80,11 +81,14 @@ ByteLevelPattern::CharacterClass ByteLevelPattern::classify(char32_t scalar) {
         case U_LOWERCASE_LETTER:
         case U_TITLECASE_LETTER:
         case U_MODIFIER_LETTER:
-        case U_OTHER_LETTER: return Class::letter;
+        case U_OTHER_LETTER:
+            return Class::letter;
         case U_DECIMAL_DIGIT_NUMBER:
         case U_LETTER_NUMBER:
-        case U_OTHER_NUMBER: return Class::number;
-        default: break;
+        case U_OTHER_NUMBER:
+            return Class::number;
+        default:
+            break;
     }
     return u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_WHITE_SPACE) ? Class::space : Class::other;
 }

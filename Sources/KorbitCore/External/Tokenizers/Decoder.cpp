@@ -176,7 +176,8 @@ std::vector<std::string> FuseDecoder::decode(std::vector<std::string> tokens) co
 
 StripDecoder::StripDecoder(const Config& config) {
     std::optional<std::string> content = config["content"].string();
-    if (!content) throw TokenizerError::mismatchedConfig("Incorrect StripDecoder configuration: can't parse `content`.");
+    if (!content)
+        throw TokenizerError::mismatchedConfig("Incorrect StripDecoder configuration: can't parse `content`.");
     std::optional<std::int64_t> start = config["start"].integer();
     if (!start) throw TokenizerError::mismatchedConfig("Incorrect StripDecoder configuration: can't parse `start`.");
     std::optional<std::int64_t> stop = config["stop"].integer();
@@ -188,7 +189,8 @@ StripDecoder::StripDecoder(const Config& config) {
 
 std::vector<std::string> StripDecoder::decode(std::vector<std::string> tokens) const {
     for (std::string& token : tokens) {
-        token = trimmingFromEnd(trimmingFromStart(token, content_, static_cast<long>(start_)), content_, static_cast<long>(stop_));
+        token = trimmingFromEnd(trimmingFromStart(token, content_, static_cast<long>(start_)), content_,
+                                static_cast<long>(stop_));
     }
     return tokens;
 }

@@ -26,7 +26,8 @@ public:
 /// that is not a string. Throws TokenizerError::mismatchedConfig for an unknown type or a missing
 /// required key. `addedTokens` reaches a top-level byte-level decoder only.
 struct DecoderFactory {
-    static std::unique_ptr<Decoder> fromConfig(const std::optional<Config>& config, const TokenSet* addedTokens = nullptr);
+    static std::unique_ptr<Decoder> fromConfig(const std::optional<Config>& config,
+                                               const TokenSet* addedTokens = nullptr);
 };
 
 class DecoderSequence final : public Decoder {

@@ -8,15 +8,19 @@ namespace {
 
 constexpr std::string_view kMetaspace = "\xE2\x96\x81";  // ▁
 
-bool legacy(const Config& tokenizerConfig) { return tokenizerConfig["legacy"].boolean().value_or(true); }
+bool legacy(const Config& tokenizerConfig) {
+    return tokenizerConfig["legacy"].boolean().value_or(true);
+}
 
 Config item(const char* kind, const std::string& id, int typeId) {
-    return Config::dictionaryLiteral({{kind, Config::dictionaryLiteral({{"id", Config(id)}, {"type_id", Config(typeId)}})}});
+    return Config::dictionaryLiteral(
+        {{kind, Config::dictionaryLiteral({{"id", Config(id)}, {"type_id", Config(typeId)}})}});
 }
 
 }  // namespace
 
-LlamaPreTrainedTokenizer::LlamaPreTrainedTokenizer(const Config& tokenizerConfig, const Config& tokenizerData, bool strict)
+LlamaPreTrainedTokenizer::LlamaPreTrainedTokenizer(const Config& tokenizerConfig, const Config& tokenizerData,
+                                                   bool strict)
     : PreTrainedTokenizer(tokenizerConfig, rewrittenData(tokenizerConfig, tokenizerData), strict),
       isLegacy_(legacy(tokenizerConfig)) {
     setIdRoadAllowed(isLegacy_);
@@ -60,7 +64,8 @@ std::optional<Config> LlamaPreTrainedTokenizer::maybeUpdatePostProcessor(const C
     if (addBos) pair.push_back(item("SpecialToken", *bos, 1));
     pair.push_back(item("Sequence", "B", 1));
     if (addEos) pair.push_back(item("SpecialToken", *eos, 1));
-    return Config::dictionaryLiteral({{"type", "TemplateProcessing"}, {"single", Config(std::move(single))}, {"pair", Config(std::move(pair))}});
+    return Config::dictionaryLiteral(
+        {{"type", "TemplateProcessing"}, {"single", Config(std::move(single))}, {"pair", Config(std::move(pair))}});
 }
 
 std::vector<std::string> LlamaPreTrainedTokenizer::tokenize(std::string_view text) const {
@@ -68,7 +73,8 @@ std::vector<std::string> LlamaPreTrainedTokenizer::tokenize(std::string_view tex
     std::string prefixed(kMetaspace);
     prefixed += replacingOccurrences(text, kMetaspace, " ");
     std::vector<std::string> tokens = PreTrainedTokenizer::tokenize(prefixed);
-    if (tokens.size() >= 2 && tokens[0] == kMetaspace && specialTokens().contains(tokens[1])) tokens.erase(tokens.begin());
+    if (tokens.size() >= 2 && tokens[0] == kMetaspace && specialTokens().contains(tokens[1]))
+        tokens.erase(tokens.begin());
     return tokens;
 }
 

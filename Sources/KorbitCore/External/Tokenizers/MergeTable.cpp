@@ -13,11 +13,15 @@ void MergeTable::reserve(std::size_t count) {
     shift_ = 64 - static_cast<unsigned>(std::countr_zero(wanted));
     size_ = 0;
     for (const Slot& slot : old) {
-        if (slot.key != kEmpty) insert(static_cast<std::int32_t>(slot.key >> 32), static_cast<std::int32_t>(slot.key & 0xFFFFFFFFu), slot.merge);
+        if (slot.key != kEmpty)
+            insert(static_cast<std::int32_t>(slot.key >> 32), static_cast<std::int32_t>(slot.key & 0xFFFFFFFFu),
+                   slot.merge);
     }
 }
 
-void MergeTable::grow() { reserve(slots_.empty() ? 16 : slots_.size()); }
+void MergeTable::grow() {
+    reserve(slots_.empty() ? 16 : slots_.size());
+}
 
 void MergeTable::insert(std::int32_t a, std::int32_t b, Merge merge) {
     if ((size_ + 1) * 2 > slots_.size()) grow();

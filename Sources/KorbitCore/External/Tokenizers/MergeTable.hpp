@@ -41,7 +41,9 @@ private:
     static std::uint64_t keyOf(std::int32_t a, std::int32_t b) {
         return (std::uint64_t(std::uint32_t(a)) << 32) | std::uint32_t(b);
     }
-    std::size_t indexOf(std::uint64_t key) const { return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_); }
+    std::size_t indexOf(std::uint64_t key) const {
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+    }
     void grow();
 
     std::vector<Slot> slots_;

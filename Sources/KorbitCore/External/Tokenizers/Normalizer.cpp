@@ -9,7 +9,9 @@ namespace {
 
 namespace text = platform::text;
 
-bool flag(const Config& config, std::string_view key, bool fallback) { return config[key].boolean().value_or(fallback); }
+bool flag(const Config& config, std::string_view key, bool fallback) {
+    return config[key].boolean().value_or(fallback);
+}
 
 bool isAscii(std::string_view s) {
     for (char c : s) {
@@ -86,7 +88,9 @@ std::string NormalizerSequence::normalize(std::string_view input) const {
 
 PrependNormalizer::PrependNormalizer(const Config& config) : prepend_(config["prepend"].string().value_or("")) {}
 
-std::string PrependNormalizer::normalize(std::string_view input) const { return prepend_ + std::string(input); }
+std::string PrependNormalizer::normalize(std::string_view input) const {
+    return prepend_ + std::string(input);
+}
 
 ReplaceNormalizer::ReplaceNormalizer(const Config& config) : pattern_(StringReplacePattern::from(config)) {}
 
@@ -94,11 +98,17 @@ std::string ReplaceNormalizer::normalize(std::string_view input) const {
     return pattern_ ? pattern_->replace(input) : std::string(input);
 }
 
-std::string LowercaseNormalizer::normalize(std::string_view input) const { return text::toLower(input); }
+std::string LowercaseNormalizer::normalize(std::string_view input) const {
+    return text::toLower(input);
+}
 
-std::string NFDNormalizer::normalize(std::string_view input) const { return text::normalize(input, text::NormalizationForm::NFD); }
+std::string NFDNormalizer::normalize(std::string_view input) const {
+    return text::normalize(input, text::NormalizationForm::NFD);
+}
 
-std::string NFCNormalizer::normalize(std::string_view input) const { return text::normalize(input, text::NormalizationForm::NFC); }
+std::string NFCNormalizer::normalize(std::string_view input) const {
+    return text::normalize(input, text::NormalizationForm::NFC);
+}
 
 std::string NFKDNormalizer::normalize(std::string_view input) const {
     return text::normalize(input, text::NormalizationForm::NFKD);
@@ -180,7 +190,8 @@ std::string PrecompiledNormalizer::normalize(std::string_view input) const {
     std::u32string kept;
     bool sawTilde = false;
     for (char32_t c : text::toUtf32(input)) {
-        if ((c >= 0x01 && c <= 0x08) || c == 0x0B || (c >= 0x0E && c <= 0x1F) || c == 0x7F || c == 0x8F || c == 0x9F) continue;
+        if ((c >= 0x01 && c <= 0x08) || c == 0x0B || (c >= 0x0E && c <= 0x1F) || c == 0x7F || c == 0x8F || c == 0x9F)
+            continue;
         if (c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x1680 || (c >= 0x200B && c <= 0x200F) ||
             c == 0x2028 || c == 0x2029 || c == 0x2581 || c == 0xFEFF || c == 0xFFFD) {
             kept.push_back(U' ');
@@ -218,7 +229,9 @@ std::string StripNormalizer::normalize(std::string_view input) const {
     const std::vector<std::size_t> bounds = text::graphemeBoundaries(input);
     std::size_t first = 0;
     std::size_t last = bounds.size() - 1;  // characters [first, last) are kept
-    auto isSpace = [&](std::size_t k) { return text::isWhiteSpace(text::firstScalar(input.substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    auto isSpace = [&](std::size_t k) {
+        return text::isWhiteSpace(text::firstScalar(input.substr(bounds[k], bounds[k + 1] - bounds[k])));
+    };
     if (leftStrip_) {
         while (first < last && isSpace(first)) ++first;
     }

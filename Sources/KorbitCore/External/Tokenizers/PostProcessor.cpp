@@ -20,7 +20,9 @@ Config::Array requiredList(const Config& config, std::string_view key) {
     return *list;
 }
 
-void append(std::vector<std::string>& to, const std::vector<std::string>& from) { to.insert(to.end(), from.begin(), from.end()); }
+void append(std::vector<std::string>& to, const std::vector<std::string>& from) {
+    to.insert(to.end(), from.begin(), from.end());
+}
 
 }  // namespace
 
@@ -65,7 +67,8 @@ std::vector<std::string> TemplateProcessing::postProcess(std::vector<std::string
 // ---- ByteLevel ----
 
 std::vector<std::string> ByteLevelPostProcessor::postProcess(std::vector<std::string> tokens,
-                                                             const std::optional<std::vector<std::string>>&, bool) const {
+                                                             const std::optional<std::vector<std::string>>&,
+                                                             bool) const {
     return tokens;
 }
 
@@ -100,7 +103,10 @@ std::string RobertaProcessing::trim(const std::string& token) const {
     // Runs of whitespace characters at either end shrink to one character.
     const std::vector<std::size_t> bounds = text::graphemeBoundaries(token);
     const std::size_t count = bounds.size() - 1;
-    auto isSpace = [&](std::size_t k) { return text::isWhiteSpace(text::firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k]))); };
+    auto isSpace = [&](std::size_t k) {
+        return text::isWhiteSpace(
+            text::firstScalar(std::string_view(token).substr(bounds[k], bounds[k + 1] - bounds[k])));
+    };
     std::size_t leading = 0;
     while (leading < count && isSpace(leading)) ++leading;
     if (leading == count) {
@@ -140,7 +146,8 @@ std::vector<std::string> RobertaProcessing::postProcess(std::vector<std::string>
 
 // ---- Bert ----
 
-BertProcessing::BertProcessing(const Config& config) : sep_(specialToken(config, "sep")), cls_(specialToken(config, "cls")) {}
+BertProcessing::BertProcessing(const Config& config)
+    : sep_(specialToken(config, "sep")), cls_(specialToken(config, "cls")) {}
 
 std::vector<std::string> BertProcessing::postProcess(std::vector<std::string> tokens,
                                                      const std::optional<std::vector<std::string>>& tokensPair,

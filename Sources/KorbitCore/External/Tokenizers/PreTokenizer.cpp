@@ -8,14 +8,18 @@ namespace korbit {
 namespace {
 
 constexpr std::string_view kPunctuation =
-    "[^\\p{P}\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E]+|[\\p{P}\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E]+";
+    "[^\\p{P}\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E]+|[\\p{P}\\u0021-\\u002F\\u003A-"
+    "\\u0040\\u005B-\\u0060\\u007B-\\u007E]+";
 constexpr std::string_view kBert =
-    "[^\\s\\p{P}\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E]+|[\\p{P}\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E]";
+    "[^\\s\\p{P}\\u0021-\\u002F\\u003A-\\u0040\\u005B-\\u0060\\u007B-\\u007E]+|[\\p{P}\\u0021-\\u002F\\u003A-"
+    "\\u0040\\u005B-\\u0060\\u007B-\\u007E]";
 constexpr std::string_view kWhitespace = "\\S+";
 constexpr std::string_view kDigits = "[^\\d]+|\\d+";
 constexpr std::string_view kIndividualDigits = "[^\\d]+|\\d";
 
-bool flag(const Config& config, std::string_view key, bool fallback) { return config[key].boolean().value_or(fallback); }
+bool flag(const Config& config, std::string_view key, bool fallback) {
+    return config[key].boolean().value_or(fallback);
+}
 
 std::string byteLevel(std::string_view piece) {
     std::string out;
@@ -26,7 +30,8 @@ std::string byteLevel(std::string_view piece) {
 
 }  // namespace
 
-std::vector<std::string> PreTokenizer::preTokenize(const std::vector<std::string>& texts, PreTokenizerOptions options) const {
+std::vector<std::string> PreTokenizer::preTokenize(const std::vector<std::string>& texts,
+                                                   PreTokenizerOptions options) const {
     std::vector<std::string> pieces;
     for (const std::string& text : texts) {
         std::vector<std::string> part = preTokenize(std::string_view(text), options);
@@ -56,7 +61,8 @@ PreTokenizerSequence::PreTokenizerSequence(const Config& config) {
     const Config::Array* members = config["pretokenizers"].array();
     if (!members) throw TokenizerError::mismatchedConfig("No pretokenizers in Sequence");
     for (const Config& member : *members) {
-        if (auto preTokenizer = PreTokenizerFactory::fromConfig(member)) preTokenizers_.push_back(std::move(preTokenizer));
+        if (auto preTokenizer = PreTokenizerFactory::fromConfig(member))
+            preTokenizers_.push_back(std::move(preTokenizer));
     }
 }
 
@@ -73,7 +79,9 @@ ByteLevelPreTokenizer::ByteLevelPreTokenizer(const Config& config)
       trimOffsets_(flag(config, "trimOffsets", true)),
       useRegex_(flag(config, "useRegex", true)) {}
 
-std::string_view ByteLevelPreTokenizer::RE() { return ByteLevelPattern::source; }
+std::string_view ByteLevelPreTokenizer::RE() {
+    return ByteLevelPattern::source;
+}
 
 std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions) const {
     // The prefix space goes in front of the text, once: putting one before every piece would
@@ -119,7 +127,8 @@ BertPreTokenizer::BertPreTokenizer(const Config&) : RegexPreTokenizer(kBert) {}
 
 std::optional<StringSplitPattern> StringSplitPattern::from(const Config& config) {
     Config pattern = config["pattern"];
-    if (std::optional<std::string> literal = pattern["String"].string()) return StringSplitPattern{Kind::string, *literal};
+    if (std::optional<std::string> literal = pattern["String"].string())
+        return StringSplitPattern{Kind::string, *literal};
     if (std::optional<std::string> source = pattern["Regex"].string()) return StringSplitPattern{Kind::regexp, *source};
     return std::nullopt;
 }

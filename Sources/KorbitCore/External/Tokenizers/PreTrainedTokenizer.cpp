@@ -47,11 +47,13 @@ PreTrainedTokenizer::PreTrainedTokenizer(const Config& tokenizerConfig, const Co
         for (const Config& entry : *list) {
             std::optional<std::string> content = entry["content"].string();
             if (!content) continue;
-            entries.push_back({*content, entry["lstrip"].boolean().value_or(false), entry["rstrip"].boolean().value_or(false)});
+            entries.push_back(
+                {*content, entry["lstrip"].boolean().value_or(false), entry["rstrip"].boolean().value_or(false)});
             std::optional<std::int64_t> id = entry["id"].integer();
             if (!id) continue;
             added.insert_or_assign(*content, static_cast<int>(*id));
-            if (entry["special"].boolean().value_or(false)) specialTokens_.insert_or_assign(*content, static_cast<int>(*id));
+            if (entry["special"].boolean().value_or(false))
+                specialTokens_.insert_or_assign(*content, static_cast<int>(*id));
         }
     }
     splitter_ = std::make_unique<AddedTokenSplitter>(std::move(entries));
@@ -75,7 +77,8 @@ std::string PreTrainedTokenizer::normalize(std::string_view input) const {
     return normalizer_ ? normalizer_->normalize(input) : std::string(input);
 }
 
-std::vector<std::string> PreTrainedTokenizer::postProcess(std::vector<std::string> tokens, bool addSpecialTokens) const {
+std::vector<std::string> PreTrainedTokenizer::postProcess(std::vector<std::string> tokens,
+                                                          bool addSpecialTokens) const {
     if (!postProcessor_) return tokens;
     return postProcessor_->postProcess(std::move(tokens), std::nullopt, addSpecialTokens);
 }
@@ -107,7 +110,9 @@ std::vector<std::string> PreTrainedTokenizer::fuseUnknown(std::vector<std::strin
     return kept;
 }
 
-std::vector<std::string_view> PreTrainedTokenizer::sections(std::string_view input) const { return splitter_->split(input); }
+std::vector<std::string_view> PreTrainedTokenizer::sections(std::string_view input) const {
+    return splitter_->split(input);
+}
 
 std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) const {
     std::string storage;
@@ -128,7 +133,8 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) c
                                  std::make_move_iterator(pieceTokens.end()));
         }
         sectionTokens = fuseUnknown(std::move(sectionTokens));
-        tokens.insert(tokens.end(), std::make_move_iterator(sectionTokens.begin()), std::make_move_iterator(sectionTokens.end()));
+        tokens.insert(tokens.end(), std::make_move_iterator(sectionTokens.begin()),
+                      std::make_move_iterator(sectionTokens.end()));
     }
     return tokens;
 }

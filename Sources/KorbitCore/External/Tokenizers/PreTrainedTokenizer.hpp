@@ -34,7 +34,9 @@ public:
     std::vector<std::string> tokenize(std::string_view text) const override;
     std::vector<int> encode(std::string_view text, bool addSpecialTokens) const override;
     std::string decode(std::span<const int> tokens, bool skipSpecialTokens) const override;
-    std::optional<int> convertTokenToId(std::string_view token) const override { return model_->convertTokenToId(token); }
+    std::optional<int> convertTokenToId(std::string_view token) const override {
+        return model_->convertTokenToId(token);
+    }
     std::optional<std::string> convertIdToToken(int id) const override { return model_->convertIdToToken(id); }
 
     std::optional<std::string> bosToken() const override { return model_->bosToken(); }

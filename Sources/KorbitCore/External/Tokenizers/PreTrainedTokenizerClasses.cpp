@@ -7,7 +7,8 @@ namespace korbit {
 const std::map<std::string, PreTrainedTokenizerClasses::Constructor>& PreTrainedTokenizerClasses::tokenizerClasses() {
     static const std::map<std::string, Constructor> table{
         {"LlamaTokenizer",
-         [](const Config& tokenizerConfig, const Config& tokenizerData, bool strict) -> std::unique_ptr<PreTrainedTokenizer> {
+         [](const Config& tokenizerConfig, const Config& tokenizerData,
+            bool strict) -> std::unique_ptr<PreTrainedTokenizer> {
              return std::make_unique<LlamaPreTrainedTokenizer>(tokenizerConfig, tokenizerData, strict);
          }},
     };

@@ -42,7 +42,8 @@ std::vector<TextRange> SearchPattern::ranges(std::string_view text) const {
         return found;
     }
     if (literal_.empty()) return found;
-    for (std::size_t at = text.find(literal_); at != std::string_view::npos; at = text.find(literal_, at + literal_.size())) {
+    for (std::size_t at = text.find(literal_); at != std::string_view::npos;
+         at = text.find(literal_, at + literal_.size())) {
         found.push_back(TextRange{at, at + literal_.size()});
     }
     return found;
@@ -63,8 +64,10 @@ std::vector<std::string> split(std::string_view text, const SearchPattern& separ
 
 std::vector<std::string> split(std::string_view text, const SearchPattern& separator, SplitDelimiterBehavior behavior) {
     switch (behavior) {
-        case SplitDelimiterBehavior::removed: return split(text, separator, false);
-        case SplitDelimiterBehavior::isolated: return split(text, separator, true);
+        case SplitDelimiterBehavior::removed:
+            return split(text, separator, false);
+        case SplitDelimiterBehavior::isolated:
+            return split(text, separator, true);
         case SplitDelimiterBehavior::mergedWithPrevious: {
             std::vector<std::string> pieces;
             std::size_t start = 0;

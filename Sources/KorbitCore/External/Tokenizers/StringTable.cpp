@@ -46,26 +46,30 @@ std::int32_t StringTable::find(std::string_view wanted) const {
         const std::int32_t n = slots_[i];
         if (n < 0) return -1;
         const Entry& e = entries_[static_cast<std::size_t>(n)];
-        if (e.hash == hash && e.length == wanted.size() && std::memcmp(arena_.data() + e.offset, wanted.data(), wanted.size()) == 0) {
+        if (e.hash == hash && e.length == wanted.size() &&
+            std::memcmp(arena_.data() + e.offset, wanted.data(), wanted.size()) == 0) {
             return n;
         }
     }
 }
 
 std::int32_t StringTable::intern(std::string_view added) {
-    if ((entries_.size() + 1) * 2 > slots_.size()) rehash(std::bit_ceil(std::max<std::size_t>(16, (entries_.size() + 1) * 4)));
+    if ((entries_.size() + 1) * 2 > slots_.size())
+        rehash(std::bit_ceil(std::max<std::size_t>(16, (entries_.size() + 1) * 4)));
     const std::uint64_t hash = hashOf(added);
     std::size_t i = hash & mask_;
     for (;; i = (i + 1) & mask_) {
         const std::int32_t n = slots_[i];
         if (n < 0) break;
         const Entry& e = entries_[static_cast<std::size_t>(n)];
-        if (e.hash == hash && e.length == added.size() && std::memcmp(arena_.data() + e.offset, added.data(), added.size()) == 0) {
+        if (e.hash == hash && e.length == added.size() &&
+            std::memcmp(arena_.data() + e.offset, added.data(), added.size()) == 0) {
             return n;
         }
     }
     const auto n = static_cast<std::int32_t>(entries_.size());
-    entries_.push_back(Entry{static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(added.size()), hash});
+    entries_.push_back(
+        Entry{static_cast<std::uint32_t>(arena_.size()), static_cast<std::uint32_t>(added.size()), hash});
     arena_.append(added);
     slots_[i] = n;
     return n;

@@ -58,7 +58,8 @@ std::vector<TokenLatticeNode> TokenLattice::viterbi() {
     const TokenLatticeNode& end = nodes_[static_cast<std::size_t>(beginNodes_[n].front())];
     if (end.prev < 0) return {};
     std::vector<TokenLatticeNode> path;
-    for (std::int32_t k = end.prev; k >= 0 && nodes_[static_cast<std::size_t>(k)].prev >= 0; k = nodes_[static_cast<std::size_t>(k)].prev) {
+    for (std::int32_t k = end.prev; k >= 0 && nodes_[static_cast<std::size_t>(k)].prev >= 0;
+         k = nodes_[static_cast<std::size_t>(k)].prev) {
         path.push_back(nodes_[static_cast<std::size_t>(k)]);
     }
     std::reverse(path.begin(), path.end());

@@ -3,7 +3,8 @@
 namespace korbit {
 
 TokenizerError TokenizerError::unsupportedTokenizer(const std::string& className) {
-    return TokenizerError(Kind::unsupportedTokenizer, className, "The tokenizer type '" + className + "' is not supported.");
+    return TokenizerError(Kind::unsupportedTokenizer, className,
+                          "The tokenizer type '" + className + "' is not supported.");
 }
 
 TokenizerError TokenizerError::tooLong(const std::string& text) {
@@ -19,7 +20,8 @@ TokenizerError TokenizerError::missingConfig() {
 }
 
 TokenizerError TokenizerError::missingTokenizerClassInConfig() {
-    return TokenizerError(Kind::missingTokenizerClassInConfig, "", "The tokenizer class is not specified in the configuration.");
+    return TokenizerError(Kind::missingTokenizerClassInConfig, "",
+                          "The tokenizer class is not specified in the configuration.");
 }
 
 TokenizerError TokenizerError::missingVocab() {

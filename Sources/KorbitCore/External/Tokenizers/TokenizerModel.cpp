@@ -28,22 +28,14 @@ std::string withoutFast(std::string className) {
 
 const std::map<std::string, TokenizerModel::Constructor>& TokenizerModel::knownTokenizers() {
     static const std::map<std::string, Constructor> table{
-        {"BertTokenizer", constructor<BertTokenizer>()},
-        {"CodeGenTokenizer", constructor<BPETokenizer>()},
-        {"CodeLlamaTokenizer", constructor<BPETokenizer>()},
-        {"CohereTokenizer", constructor<BPETokenizer>()},
-        {"DistilbertTokenizer", constructor<BertTokenizer>()},
-        {"DistilBertTokenizer", constructor<BertTokenizer>()},
-        {"FalconTokenizer", constructor<BPETokenizer>()},
-        {"GemmaTokenizer", constructor<BPETokenizer>()},
-        {"GPT2Tokenizer", constructor<BPETokenizer>()},
-        {"LlamaTokenizer", constructor<BPETokenizer>()},
-        {"RobertaTokenizer", constructor<BPETokenizer>()},
-        {"T5Tokenizer", constructor<T5Tokenizer>()},
-        {"TokenizersBackend", constructor<BPETokenizer>()},
-        {"PreTrainedTokenizer", constructor<BPETokenizer>()},
-        {"Qwen2Tokenizer", constructor<BPETokenizer>()},
-        {"WhisperTokenizer", constructor<BPETokenizer>()},
+        {"BertTokenizer", constructor<BertTokenizer>()},          {"CodeGenTokenizer", constructor<BPETokenizer>()},
+        {"CodeLlamaTokenizer", constructor<BPETokenizer>()},      {"CohereTokenizer", constructor<BPETokenizer>()},
+        {"DistilbertTokenizer", constructor<BertTokenizer>()},    {"DistilBertTokenizer", constructor<BertTokenizer>()},
+        {"FalconTokenizer", constructor<BPETokenizer>()},         {"GemmaTokenizer", constructor<BPETokenizer>()},
+        {"GPT2Tokenizer", constructor<BPETokenizer>()},           {"LlamaTokenizer", constructor<BPETokenizer>()},
+        {"RobertaTokenizer", constructor<BPETokenizer>()},        {"T5Tokenizer", constructor<T5Tokenizer>()},
+        {"TokenizersBackend", constructor<BPETokenizer>()},       {"PreTrainedTokenizer", constructor<BPETokenizer>()},
+        {"Qwen2Tokenizer", constructor<BPETokenizer>()},          {"WhisperTokenizer", constructor<BPETokenizer>()},
         {"XLMRobertaTokenizer", constructor<UnigramTokenizer>()},
     };
     return table;
@@ -55,7 +47,8 @@ std::unique_ptr<TokenizingModel> TokenizerModel::from(const Config& tokenizerCon
     if (!className) throw TokenizerError::missingTokenizerClassInConfig();
     const std::string name = withoutFast(*className);
     const auto& table = knownTokenizers();
-    if (auto row = table.find(name); row != table.end()) return row->second(tokenizerConfig, tokenizerData, addedTokens);
+    if (auto row = table.find(name); row != table.end())
+        return row->second(tokenizerConfig, tokenizerData, addedTokens);
     if (strict) throw TokenizerError::unsupportedTokenizer(name);
     std::printf("Warning: Tokenizer model class %s is not registered, falling back to a standard BPE implementation.\n",
                 name.c_str());

@@ -15,9 +15,8 @@ namespace korbit {
 
 struct TokenizerModel {
     /// Builds one model class (the PreTrainedTokenizerModel constructor contract).
-    using Constructor = std::function<std::unique_ptr<TokenizingModel>(const Config& tokenizerConfig,
-                                                                       const Config& tokenizerData,
-                                                                       const AddedTokens& addedTokens)>;
+    using Constructor = std::function<std::unique_ptr<TokenizingModel>(
+        const Config& tokenizerConfig, const Config& tokenizerData, const AddedTokens& addedTokens)>;
 
     /// The model table: tokenizer class name (exact case) -> model class.
     static const std::map<std::string, Constructor>& knownTokenizers();

@@ -26,14 +26,16 @@ UnigramTokenizer::UnigramTokenizer(const Config& tokenizerConfig, const Config& 
     for (const SentencePieceToken& piece : vocab_) minScore_ = std::min(minScore_, piece.score);
 
     std::optional<std::int64_t> unkId = model["unkId"].integer();
-    if (!unkId || *unkId < 0 || static_cast<std::size_t>(*unkId) >= vocab_.size()) throw TokenizerError::malformedVocab();
+    if (!unkId || *unkId < 0 || static_cast<std::size_t>(*unkId) >= vocab_.size())
+        throw TokenizerError::malformedVocab();
     unknownTokenId_ = static_cast<int>(*unkId);
     unknownPiece_ = SentencePieceToken{vocab_[static_cast<std::size_t>(*unkId)].token, minScore_ - 10.0f};
     unknownToken_ = unknownPiece_.token;
 
     tokensToIds_.reserve(vocab_.size());
     for (std::size_t id = 0; id < vocab_.size(); ++id) {
-        if (!tokensToIds_.emplace(vocab_[id].token, static_cast<int>(id)).second) throw TokenizerError::malformedVocab();
+        if (!tokensToIds_.emplace(vocab_[id].token, static_cast<int>(id)).second)
+            throw TokenizerError::malformedVocab();
     }
     bosTokenId_ = idOf(tokensToIds_, bosToken_);
     eosToken_ = tokenizerConfig["eosToken"].string();

@@ -9,7 +9,8 @@ void throwJsonNestingTooDeep() {
 
 nlohmann::json bomPreservingJsonObject(std::string_view bytes) {
     nlohmann::json::parser_callback_t limitDepth = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
-        if ((event == nlohmann::json::parse_event_t::object_start || event == nlohmann::json::parse_event_t::array_start) &&
+        if ((event == nlohmann::json::parse_event_t::object_start ||
+             event == nlohmann::json::parse_event_t::array_start) &&
             static_cast<std::size_t>(depth) >= kMaxJsonNesting) {
             throwJsonNestingTooDeep();
         }
