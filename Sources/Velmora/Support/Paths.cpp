@@ -1,0 +1,57 @@
+#include "Velmora/Support/Paths.hpp"
+
+#include "Platform/Sys/FileIO.hpp"
+#include "Platform/Sys/System.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+const fs::path& Paths::root() {
+    static const fs::path folder = [] {
+        fs::path path = platform::sys::dataHome() / "Velmora";
+        try {
+            makeFolder(path);
+        } catch (const std::system_error&) {
+        }
+        protect(path);
+        return path;
+    }();
+    return folder;
+}
+
+void Paths::protect(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return;
+    ::chmod(path.c_str(), S_ISDIR(info.st_mode) ? 0700 : 0600);
+}
+
+void Paths::makeFolder(const fs::path& folder) {
+    std::vector<fs::path> missing;
+    for (fs::path path = folder; !path.empty(); path = path.parent_path()) {
+        std::error_code ec;
+        if (fs::is_directory(path, ec)) break;
+        missing.push_back(path);
+        if (path == path.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        // mkdir applies the umask, which can only take bits away from 0700.
+        if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST)
+            throw std::system_error(errno, std::generic_category(), "Cannot create the folder " + it->string());
+    }
+}
+
+void Paths::writeFile(const fs::path& path, std::string_view bytes) {
+    platform::sys::AtomicFileWriter writer(path, 0600);
+    writer.write(bytes);
+    writer.commit();
+    protect(path);
+}
+
+}  // namespace velmora

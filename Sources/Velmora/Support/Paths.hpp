@@ -1,0 +1,28 @@
+#pragma once
+
+// The data folder and the owner-only protection of everything in it.
+
+#include <filesystem>
+#include <string_view>
+
+namespace velmora {
+
+class Paths {
+public:
+    /// $XDG_DATA_HOME/Velmora (by default ~/.local/share/Velmora), created 0700 on first use.
+    /// A failure to create it is left to the first reader or writer to report.
+    static const std::filesystem::path& root();
+
+    /// Makes a file 0600 and a folder 0700; a failure is ignored.
+    static void protect(const std::filesystem::path& path);
+
+    /// Creates the folder and any missing parents, each new one 0700. Throws std::system_error.
+    static void makeFolder(const std::filesystem::path& folder);
+
+    /// Replaces the file as a whole: a temporary file beside it, private (0600) from its creation,
+    /// flushed and renamed over the target, so that no reader sees a half-written file and no
+    /// other user can read any of it. Throws std::system_error; the old content then stays.
+    static void writeFile(const std::filesystem::path& path, std::string_view bytes);
+};
+
+}  // namespace velmora
