@@ -25,18 +25,16 @@ constexpr const char* kUsage =
     "progress on standard error. Without --token and --endpoint the hub's environment variables apply.\n";
 
 int runHub(const Arguments& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-    }
-    const velmora::dev::ParsedArguments parsed = velmora::dev::parseArguments(args, 0, {"offline"});
-    const std::vector<std::string>& positional = parsed.positional;
-    if (positional.size() < 2 || (positional[0] != "ls" && positional[0] != "snapshot")) {
-        std::fputs(kUsage, stderr);
-        return 1;
-    }
+    const std::string& action = velmora::dev::subcommand(args, "hub", {"ls", "snapshot"}, kUsage);
+    velmora::dev::ArgumentParser parser("hub " + action, kUsage);
+    parser.positional("owner/name")
+        .rest("pattern")
+        .option("kind")
+        .option("revision")
+        .option("endpoint")
+        .option("token");
+    if (action == "snapshot") parser.option("base").flag("offline");
+    const velmora::dev::ParsedArguments parsed = parser.parse(args, 1);
     korbit::RepoType kind = korbit::RepoType::models;
     if (const auto name = parsed.option("kind")) {
         const auto known = korbit::repoTypeFromRawValue(*name);
@@ -44,17 +42,17 @@ int runHub(const Arguments& args) {
         kind = *known;
     }
     const std::string revision = parsed.value("revision", "main");
-    const std::vector<std::string> patterns(positional.begin() + 2, positional.end());
+    const std::vector<std::string>& patterns = parsed.rest();
 
     std::optional<std::filesystem::path> base;
     if (const auto folder = parsed.option("base")) base = *folder;
     korbit::HubApi hub(base, parsed.option("token"), parsed.option("endpoint"));
-    const korbit::Repo repo(positional[1], kind);
-    if (positional[0] == "ls") {
+    const korbit::Repo repo(parsed.positional("owner/name"), kind);
+    if (action == "ls") {
         for (const auto& name : hub.getFilenames(repo, revision, patterns)) std::printf("%s\n", name.c_str());
         return 0;
     }
-    if (parsed.options.contains("offline")) hub.useOfflineMode = true;
+    if (parsed.has("offline")) hub.useOfflineMode = true;
     int lastPercent = -1;
     std::filesystem::path folder = hub.snapshot(repo, revision, patterns, [&](platform::sys::Progress& progress) {
         int percent = static_cast<int>(std::floor(progress.fractionCompleted() * 100));

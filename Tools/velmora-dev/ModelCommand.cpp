@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -33,17 +34,8 @@ constexpr const char* kUsage =
 
 using Parsed = velmora::dev::ParsedArguments;
 
-Parsed parse(const Arguments& args, std::size_t from) {
-    return velmora::dev::parseArguments(args, from, {"checkpoint"});
-}
-
 int intOption(const Parsed& p, const std::string& name, int fallback) {
-    const std::optional<std::string> text = p.option(name);
-    if (!text) return fallback;
-    std::size_t used = 0;
-    const int v = std::stoi(*text, &used);
-    if (used != text->size() || v <= 0) throw std::runtime_error("--" + name + " needs a positive integer");
-    return v;
+    return static_cast<int>(p.integer(name, fallback, 1, INT32_MAX));
 }
 
 TensorDataType dtypeOption(const Parsed& p, TensorDataType fallback) {
@@ -90,7 +82,6 @@ MLMultiArray audioWindow(const fs::path& file) {
 }
 
 int runRandom(const Parsed& p) {
-    if (p.positional.size() != 1) return fail(std::string("model random needs one folder\n") + kUsage);
     Hyperparameters h = standardHyperparameters(p.value("size", "tiny"));
     h.nAudioState = h.nTextState = intOption(p, "width", h.nAudioState);
     h.nAudioHead = h.nTextHead = intOption(p, "heads", h.nAudioHead);
@@ -102,11 +93,11 @@ int runRandom(const Parsed& p) {
     h.nAudioCtx = intOption(p, "frames", h.nAudioCtx);
     if (h.nAudioState % h.nAudioHead != 0) return fail("--width must be a multiple of --heads");
     if (h.nVocab < 51864) std::fprintf(stderr, "warning: a vocabulary below 51864 cannot hold the special tokens\n");
-    const auto seed = static_cast<std::uint64_t>(intOption(p, "seed", 1));
+    const auto seed = static_cast<std::uint64_t>(p.integer("seed", 1, 0));
     const auto dtype = dtypeOption(p, TensorDataType::F16);
     const auto start = std::chrono::steady_clock::now();
-    const fs::path folder = p.positional[0];
-    if (p.options.count("checkpoint")) {
+    const fs::path folder = p.positional("folder");
+    if (p.has("checkpoint")) {
         writeCheckpointFolder(folder, h, randomCheckpointTensors(h, seed, dtype));
         std::printf("wrote checkpoint %s in %.1f s\n", folder.c_str(), seconds(start));
     } else {
@@ -118,24 +109,23 @@ int runRandom(const Parsed& p) {
 }
 
 int runConvert(const Parsed& p) {
-    if (p.positional.size() != 2)
-        return fail(std::string("model convert needs a checkpoint folder and a folder\n") + kUsage);
     std::optional<TensorDataType> dtype;
-    if (p.options.count("dtype")) dtype = dtypeOption(p, TensorDataType::F16);
+    if (p.has("dtype")) dtype = dtypeOption(p, TensorDataType::F16);
     const auto start = std::chrono::steady_clock::now();
-    convertCheckpoint(p.positional[0], p.positional[1], dtype);
-    std::printf("converted %s into %s (%.1f s)\n", p.positional[0].c_str(), p.positional[1].c_str(), seconds(start));
+    const std::string& checkpoint = p.positional("checkpoint-folder");
+    const std::string& folder = p.positional("folder");
+    convertCheckpoint(checkpoint, folder, dtype);
+    std::printf("converted %s into %s (%.1f s)\n", checkpoint.c_str(), folder.c_str(), seconds(start));
     return 0;
 }
 
 int runDescribe(const Parsed& p) {
-    if (p.positional.size() != 1) return fail(std::string("model describe needs a bundle\n") + kUsage);
+    const std::string& bundle = p.positional("bundle");
     const auto start = std::chrono::steady_clock::now();
-    auto model = MLModel::load(p.positional[0]);
+    auto model = MLModel::load(bundle);
     const double loadTime = seconds(start);
     const auto& h = model->hyperparameters();
-    std::printf("%s: %s model, loaded in %.3f s\n", p.positional[0].c_str(), bundleKindName(model->kind()).c_str(),
-                loadTime);
+    std::printf("%s: %s model, loaded in %.3f s\n", bundle.c_str(), bundleKindName(model->kind()).c_str(), loadTime);
     auto list = [](const char* title, const std::vector<MLFeatureDescription>& features) {
         std::printf("%s:\n", title);
         for (const auto& f : features)
@@ -161,7 +151,7 @@ int runDescribe(const Parsed& p) {
             break;
         }
     }
-    const auto weightsPath = bundleDescriptionFile(p.positional[0]).parent_path() / "weights.safetensors";
+    const auto weightsPath = bundleDescriptionFile(bundle).parent_path() / "weights.safetensors";
     if (fs::exists(weightsPath)) {
         SafetensorsFile weights(weightsPath);
         std::map<std::string, std::int64_t> byType;
@@ -183,12 +173,11 @@ int runDescribe(const Parsed& p) {
 }
 
 int runMel(const Parsed& p, bool encode) {
-    if (p.positional.size() != 2) return fail(std::string("needs a model folder and an audio file\n") + kUsage);
-    const fs::path folder = p.positional[0];
+    const fs::path folder = p.positional("model-folder");
     auto start = std::chrono::steady_clock::now();
     auto mel = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kMelModelName));
     std::printf("mel model loaded in %.3f s\n", seconds(start));
-    const MLMultiArray audio = audioWindow(p.positional[1]);
+    const MLMultiArray audio = audioWindow(p.positional("audio-file"));
     start = std::chrono::steady_clock::now();
     auto features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
     std::printf("mel computed in %.1f ms\n", seconds(start) * 1e3);
@@ -205,17 +194,25 @@ int runMel(const Parsed& p, bool encode) {
 }
 
 int runModel(const Arguments& args) {
-    if (args.empty() || args[0] == "--help") {
-        std::printf("%s", kUsage);
-        return args.empty() ? 1 : 0;
+    const std::string& action =
+        velmora::dev::subcommand(args, "model", {"random", "convert", "describe", "mel", "encode"}, kUsage);
+    velmora::dev::ArgumentParser parser("model " + action, kUsage);
+    if (action == "random") {
+        parser.positional("folder").flag("checkpoint").option("size").option("seed").option("dtype");
+        for (const char* name : {"width", "heads", "layers", "audio-layers", "text-layers", "mels", "vocab", "frames"})
+            parser.option(name);
+    } else if (action == "convert") {
+        parser.positional("checkpoint-folder").positional("folder").option("dtype");
+    } else if (action == "describe") {
+        parser.positional("bundle");
+    } else {
+        parser.positional("model-folder").positional("audio-file");
     }
-    const Parsed p = parse(args, 1);
-    if (args[0] == "random") return runRandom(p);
-    if (args[0] == "convert") return runConvert(p);
-    if (args[0] == "describe") return runDescribe(p);
-    if (args[0] == "mel") return runMel(p, false);
-    if (args[0] == "encode") return runMel(p, true);
-    return fail("unknown model command '" + args[0] + "'\n" + kUsage);
+    const Parsed p = parser.parse(args, 1);
+    if (action == "random") return runRandom(p);
+    if (action == "convert") return runConvert(p);
+    if (action == "describe") return runDescribe(p);
+    return runMel(p, action == "encode");
 }
 
 const velmora::dev::CommandRegistration registration{"model", "model random|convert|describe|mel|encode: model bundles",

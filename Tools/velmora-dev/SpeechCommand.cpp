@@ -15,11 +15,11 @@
 #include "Tremolan/Utilities/WriteSRT.hpp"
 #include "Tremolan/Utilities/WriteVTT.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -58,28 +58,23 @@ int runSupport(const Parsed& parsed) {
 }
 
 int runRatio(const Parsed& parsed) {
-    if (parsed.options.contains("tokens")) {
+    if (const auto list = parsed.option("tokens")) {
         std::vector<int> tokens;
-        std::stringstream list(parsed.options.at("tokens"));
-        for (std::string item; std::getline(list, item, ',');) {
-            if (!item.empty()) tokens.push_back(std::stoi(item));
-        }
+        for (std::int64_t token : velmora::dev::parseIntegerList(*list, "speech ratio: --tokens", 0, INT32_MAX))
+            tokens.push_back(static_cast<int>(token));
         std::printf("%g\n", static_cast<double>(TextUtilities::compressionRatio(tokens)));
         return 0;
     }
-    if (parsed.options.contains("text")) {
-        std::printf("%g\n",
-                    static_cast<double>(TextUtilities::compressionRatio(std::string_view(parsed.options.at("text")))));
+    if (const auto text = parsed.option("text")) {
+        std::printf("%g\n", static_cast<double>(TextUtilities::compressionRatio(std::string_view(*text))));
         return 0;
     }
-    return fail(std::string("speech ratio needs --tokens or --text\n") + kUsage);
+    throw velmora::dev::UsageError("speech ratio: needs --tokens or --text");
 }
 
 int runWrite(const Parsed& parsed) {
-    if (parsed.positional.size() != 2)
-        return fail(std::string("speech write needs a format and a result file\n") + kUsage);
-    const std::string& format = parsed.positional[0];
-    const std::filesystem::path input = parsed.positional[1];
+    const std::string& format = parsed.positional("format");
+    const std::filesystem::path input = parsed.positional("result.json");
     const std::string outputDir = parsed.value("output-dir", ".");
     const std::string name = parsed.value("name", input.stem().string());
 
@@ -101,14 +96,18 @@ int runWrite(const Parsed& parsed) {
 }
 
 int runSpeech(const Arguments& args) {
-    if (args.empty()) return fail(std::string("missing subcommand\n") + kUsage);
-    const std::string& subcommand = args[0];
-    const Parsed parsed = velmora::dev::parseArguments(args, 1);
+    const std::string& subcommand =
+        velmora::dev::subcommand(args, "speech", {"options", "support", "ratio", "write"}, kUsage);
+    velmora::dev::ArgumentParser parser("speech " + subcommand, kUsage);
+    if (subcommand == "support") parser.option("device").option("config");
+    if (subcommand == "ratio") parser.option("tokens").option("text");
+    if (subcommand == "write")
+        parser.positional("format").positional("result.json").option("output-dir").option("name");
+    const Parsed parsed = parser.parse(args, 1);
     if (subcommand == "options") return runOptions();
     if (subcommand == "support") return runSupport(parsed);
     if (subcommand == "ratio") return runRatio(parsed);
-    if (subcommand == "write") return runWrite(parsed);
-    return fail("unknown subcommand '" + subcommand + "'\n" + kUsage);
+    return runWrite(parsed);
 }
 
 const velmora::dev::CommandRegistration registration{

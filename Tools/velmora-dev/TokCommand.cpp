@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -17,7 +18,6 @@
 namespace {
 
 using velmora::dev::Arguments;
-using velmora::dev::fail;
 
 constexpr const char* kUsage =
     "usage: velmora-dev tok encode <source> [--no-special] [text]\n"
@@ -42,32 +42,27 @@ std::vector<int> parseIds(const std::string& text) {
     std::vector<int> ids;
     std::istringstream in(text);
     std::string word;
-    while (in >> word) {
-        std::size_t used = 0;
-        const int id = std::stoi(word, &used);
-        if (used != word.size()) throw std::runtime_error("not a token id: " + word);
-        ids.push_back(id);
-    }
+    while (in >> word)
+        ids.push_back(static_cast<int>(velmora::dev::parseInteger(word, "tok decode: a token id", 0, INT32_MAX)));
     return ids;
 }
 
 int runTok(const Arguments& args) {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    const velmora::dev::ParsedArguments parsed =
-        velmora::dev::parseArguments(args, 0, {"no-special", "skip-special", "lenient"});
+    const std::string& action = velmora::dev::subcommand(args, "tok", {"encode", "tokens", "decode"}, kUsage);
+    velmora::dev::ArgumentParser parser("tok " + action, kUsage);
+    parser.option("hub").option("base").option("token").option("endpoint").flag("lenient").rest("text");
+    if (action == "encode") parser.flag("no-special");
+    if (action == "decode") parser.flag("skip-special");
+    const velmora::dev::ParsedArguments parsed = parser.parse(args, 1);
     const std::optional<std::string> hubRepo = parsed.option("hub");
-    const std::size_t textStart = hubRepo ? 1 : 2;
-    if (parsed.positional.size() < textStart) return fail(std::string("missing arguments\n") + kUsage);
-    const std::string action = parsed.positional[0];
-    if (action != "encode" && action != "tokens" && action != "decode")
-        return fail("unknown action '" + action + "'\n" + kUsage);
-    const bool strict = !parsed.options.contains("lenient");
+    // Without --hub the first positional argument is the tokenizer folder.
+    const std::size_t textStart = hubRepo ? 0 : 1;
+    if (parsed.rest().size() < textStart)
+        throw velmora::dev::UsageError("tok " + action + ": missing <folder> (or --hub <owner/name>)");
+    const bool strict = !parsed.has("lenient");
 
     const korbit::TokenizerWrapper tokenizer = [&] {
-        if (!hubRepo) return korbit::AutoTokenizerWrapper::fromModelFolder(parsed.positional[1], strict);
+        if (!hubRepo) return korbit::AutoTokenizerWrapper::fromModelFolder(parsed.rest()[0], strict);
         std::optional<std::filesystem::path> base;
         if (auto folder = parsed.option("base")) base = *folder;
         const korbit::HubApiWrapper hub(base, parsed.option("token"), parsed.option("endpoint"));
@@ -75,15 +70,15 @@ int runTok(const Arguments& args) {
     }();
 
     auto run = [&](const std::string& input) -> std::string {
-        if (action == "encode") return joinIds(tokenizer.encode(input, !parsed.options.contains("no-special")));
+        if (action == "encode") return joinIds(tokenizer.encode(input, !parsed.has("no-special")));
         if (action == "tokens") return nlohmann::json(tokenizer.tokenize(input)).dump();
-        return tokenizer.decode(parseIds(input), parsed.options.contains("skip-special"));
+        return tokenizer.decode(parseIds(input), parsed.has("skip-special"));
     };
-    if (parsed.positional.size() > textStart) {
+    if (parsed.rest().size() > textStart) {
         std::string input;
-        for (std::size_t i = textStart; i < parsed.positional.size(); ++i) {
+        for (std::size_t i = textStart; i < parsed.rest().size(); ++i) {
             if (!input.empty()) input += ' ';
-            input += parsed.positional[i];
+            input += parsed.rest()[i];
         }
         std::printf("%s\n", run(input).c_str());
         return 0;

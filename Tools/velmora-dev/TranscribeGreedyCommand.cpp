@@ -27,27 +27,19 @@ constexpr const char* kUsage =
     "as raw little-endian float32 [bands x frames].\n";
 
 int runTranscribe(const Arguments& args) {
-    std::vector<std::string> positional;
-    std::string language = "en", dumpMel;
-    bool timestamps = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (args[i] == "--timestamps") {
-            timestamps = true;
-        } else if ((args[i] == "--language" || args[i] == "--dump-mel") && i + 1 < args.size()) {
-            (args[i] == "--language" ? language : dumpMel) = args[i + 1];
-            ++i;
-        } else if (args[i].rfind("--", 0) == 0) {
-            return fail("unknown or incomplete option " + args[i] + "\n" + kUsage);
-        } else {
-            positional.push_back(args[i]);
-        }
-    }
-    if (positional.size() != 3)
-        return fail(std::string("needs a model folder, a tokenizer folder and an audio file\n") + kUsage);
+    const velmora::dev::ParsedArguments parsed = velmora::dev::ArgumentParser("transcribe-greedy", kUsage)
+                                                     .positional("model-folder")
+                                                     .positional("tokenizer-folder")
+                                                     .positional("audio-file")
+                                                     .option("language")
+                                                     .option("dump-mel")
+                                                     .flag("timestamps")
+                                                     .parse(args);
+    const std::string language = parsed.value("language", "en");
+    const std::string dumpMel = parsed.value("dump-mel", "");
+    const bool timestamps = parsed.has("timestamps");
+    const std::vector<std::string> positional{parsed.positional("model-folder"), parsed.positional("tokenizer-folder"),
+                                              parsed.positional("audio-file")};
 
     const tremolan::WhisperTokenizerWrapper tokenizer(
         korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true), positional[1]);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
-#include <stdexcept>
 #include <string>
 
 namespace velmora::dev {
@@ -18,23 +17,6 @@ std::vector<Command>& commands() {
 int fail(const std::string& message) {
     std::fprintf(stderr, "error: %s\n", message.c_str());
     return 1;
-}
-
-ParsedArguments parseArguments(const Arguments& args, std::size_t from, const std::set<std::string>& flags) {
-    ParsedArguments parsed;
-    for (std::size_t i = from; i < args.size(); ++i) {
-        if (args[i].rfind("--", 0) != 0) {
-            parsed.positional.push_back(args[i]);
-        } else if (flags.contains(args[i].substr(2))) {
-            // A built string: assigning the literal trips a -Wrestrict false positive in g++ 12.
-            parsed.options.insert_or_assign(args[i].substr(2), std::string(1, '1'));
-        } else {
-            if (i + 1 >= args.size()) throw std::runtime_error("option " + args[i] + " needs a value");
-            parsed.options[args[i].substr(2)] = args[i + 1];
-            ++i;
-        }
-    }
-    return parsed;
 }
 
 }  // namespace velmora::dev
@@ -70,6 +52,12 @@ int main(int argc, char** argv) {
         if (command.name != name) continue;
         try {
             return command.run(velmora::dev::Arguments(argv + 2, argv + argc));
+        } catch (const velmora::dev::HelpRequest& help) {
+            std::fputs(help.usage.c_str(), stdout);
+            return 0;
+        } catch (const velmora::dev::UsageError& e) {
+            std::fprintf(stderr, "error: %s (velmora-dev %s --help)\n", e.what(), name.c_str());
+            return 2;
         } catch (const std::exception& e) {
             return velmora::dev::fail(e.what());
         }

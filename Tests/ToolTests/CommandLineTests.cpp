@@ -1,0 +1,105 @@
+// The developer tool's command lines: every command refuses what it does not know with one line
+// that names the option, and takes what it knows in either spelling.
+
+#include "ToolTests/ToolRun.hpp"
+
+#include "FakeHub/FakeHub.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace velmora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kEnglishTokenizer = dataPath("whisper-tokenizer/english").string();
+
+void expectUsageError(const std::vector<std::string>& arguments, const std::string& named) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    const ToolRun run = runTool(arguments);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(lineCount(run.err), 1) << run.err;
+    EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("stoi"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+}
+
+TEST(CommandLine, UnknownOptionsAreRefusedOnEveryCommandWithoutActing) {
+    TempDir folder;
+    expectUsageError({"model", "random", (folder / "m").string(), "--sise", "base"}, "--sise");
+    EXPECT_FALSE(fs::exists(folder / "m"));
+    expectUsageError({"model", "describe", "x", "--verbose"}, "--verbose");
+    expectUsageError({"tok", "encode", kEnglishTokenizer, "--no-specials", "Hello"}, "--no-specials");
+    expectUsageError({"tok", "encode", kEnglishTokenizer, "--skip-special", "Hello"}, "--skip-special");
+    expectUsageError({"speech", "options", "--pretty"}, "--pretty");
+    expectUsageError({"speech", "write", "srt", "r.json", "--output", "x"}, "--output");
+    expectUsageError({"transcribe-greedy", "m", "t", "a.wav", "--lang", "ru"}, "--lang");
+    expectUsageError({"model", "random", (folder / "m").string(), "-s"}, "-s");
+    expectUsageError({"speech", "options", "--timestamps=yes"}, "--timestamps");
+}
+
+TEST(CommandLine, AMisspeltOptionNeverReachesTheHub) {
+    TempDir root;
+    FakeHub hub(root.path());
+    expectUsageError({"hub", "ls", "--offine", "--endpoint", hub.endpoint(), "owner/name"}, "--offine");
+    expectUsageError({"hub", "ls", "owner/name", "--offline", "--endpoint", hub.endpoint()}, "--offline");
+    EXPECT_TRUE(hub.requests().empty());
+}
+
+TEST(CommandLine, MissingValuesArgumentsAndSubcommandsAreNamed) {
+    expectUsageError({"model", "random", "m", "--width"}, "--width needs a value");
+    expectUsageError({"speech", "ratio", "--text"}, "--text needs a value");
+    expectUsageError({"speech", "write", "srt"}, "<result.json>");
+    expectUsageError({"transcribe-greedy", "m", "t"}, "<audio-file>");
+    expectUsageError({"model", "describe", "a", "b"}, "unexpected argument 'b'");
+    expectUsageError({"speech", "bogus"}, "unknown subcommand 'bogus'");
+    expectUsageError({"hub"}, "missing subcommand");
+    expectUsageError({"tok", "encode"}, "<folder>");
+}
+
+TEST(CommandLine, BadNumbersNameTheOptionAndTheValue) {
+    expectUsageError({"model", "random", "m", "--seed", "abc"}, "--seed needs an integer, not 'abc'");
+    expectUsageError({"model", "random", "m", "--width", "12x"}, "--width needs an integer, not '12x'");
+    expectUsageError({"model", "random", "m", "--width", "0"}, "--width needs an integer from 1");
+    expectUsageError({"model", "random", "m", "--layers", "99999999999999999999"}, "--layers");
+    expectUsageError({"speech", "ratio", "--tokens", "1,x,3"}, "--tokens needs an integer, not 'x'");
+    expectUsageError({"speech", "ratio", "--tokens", "1,-2"}, "--tokens needs an integer from 0");
+    expectUsageError({"tok", "decode", kEnglishTokenizer, "50257", "1.5"}, "not '1.5'");
+}
+
+TEST(CommandLine, OptionsTakeEitherSpellingAndDoubleDashEndsThem) {
+    const ToolRun spaced = runTool({"speech", "ratio", "--tokens", "1,2,3,1,2,3"});
+    const ToolRun joined = runTool({"speech", "ratio", "--tokens=1,2,3,1,2,3"});
+    EXPECT_EQ(spaced.status, 0) << spaced.err;
+    EXPECT_EQ(joined.out, spaced.out);
+
+    // After "--" a word that looks like an option is text to encode.
+    const ToolRun asText = runTool({"tok", "tokens", kEnglishTokenizer, "--", "--no-special"});
+    EXPECT_EQ(asText.status, 0) << asText.err;
+    EXPECT_NE(asText.out.find("special"), std::string::npos) << asText.out;
+}
+
+TEST(CommandLine, HelpPrintsTheCommandsUsageAndSucceeds) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"model", "--help"},
+                                               {"model", "random", "--help"},
+                                               {"hub", "-h"},
+                                               {"speech", "write", "--help"},
+                                               {"tok", "--help"},
+                                               {"transcribe-greedy", "--help"}}) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(run.out.starts_with("usage: velmora-dev " + arguments[0])) << run.out;
+        EXPECT_EQ(run.err, "");
+    }
+    const ToolRun tool = runTool({"--help"});
+    EXPECT_EQ(tool.status, 0);
+    EXPECT_NE(tool.out.find("transcribe-greedy"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora::test

@@ -1,0 +1,62 @@
+#include "ToolRun.hpp"
+
+#include "Support/TestEnvironment.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace velmora::test {
+
+ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
+    TempDir folder("tool-run");
+    const std::string outPath = (folder / "out").string(), errPath = (folder / "err").string();
+
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!environment.contains(text.substr(0, text.find('=')))) variables.push_back(text);
+    }
+    for (const auto& [name, value] : environment)
+        if (!value.empty()) variables.push_back(name + "=" + value);
+
+    std::vector<char*> argv{const_cast<char*>(VELMORA_DEV_PATH)};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, VELMORA_DEV_PATH, &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error(std::string("cannot start velmora-dev: ") + std::strerror(spawned));
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    }
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    return run;
+}
+
+int lineCount(const std::string& text) {
+    int lines = 0;
+    for (char c : text) lines += c == '\n';
+    return lines + (!text.empty() && text.back() != '\n');
+}
+
+}  // namespace velmora::test

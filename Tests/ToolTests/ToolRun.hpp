@@ -1,0 +1,25 @@
+#pragma once
+
+// Runs the developer tool as a user would, with standard input from /dev/null so that a command
+// that waits for input ends at once, and returns what it printed and its exit status.
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// Runs velmora-dev with the arguments; `environment` sets (or, with an empty value, clears)
+/// variables for the child only.
+ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {});
+
+/// The number of lines of the text (a last line without a newline counts).
+int lineCount(const std::string& text);
+
+}  // namespace velmora::test
