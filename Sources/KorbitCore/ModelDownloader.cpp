@@ -34,7 +34,7 @@ std::vector<std::string> cachedFilenames(const fs::path& repoFolder) {
 
 }  // namespace
 
-ModelDownloader::ModelDownloader(ModelDownloadConfig config) : config(std::move(config)) {}
+ModelDownloader::ModelDownloader(ModelDownloadConfig downloadConfig) : config(std::move(downloadConfig)) {}
 
 ModelDownloader::ModelDownloader(std::string endpoint, std::string repoName, std::optional<std::string> modelToken,
                                  std::string revision, bool useBackgroundSession)

@@ -8,10 +8,10 @@ namespace tremolan {
 /// The input of the audio encoder: the mel features under "melspectrogram_features".
 class AudioEncoderInput : public platform::ml::MLFeatureProvider {
 public:
-    explicit AudioEncoderInput(platform::ml::MLMultiArray melspectrogram_features)
-        : melspectrogram_features(std::move(melspectrogram_features)) {}
-    explicit AudioEncoderInput(const platform::ml::MLShapedArray<float>& melspectrogram_features)
-        : melspectrogram_features(melspectrogram_features.toMultiArray()) {}
+    explicit AudioEncoderInput(platform::ml::MLMultiArray features)
+        : melspectrogram_features(std::move(features)) {}
+    explicit AudioEncoderInput(const platform::ml::MLShapedArray<float>& features)
+        : melspectrogram_features(features.toMultiArray()) {}
 
     platform::ml::MLMultiArray melspectrogram_features;
 

@@ -8,8 +8,8 @@ namespace tremolan {
 /// The input of the mel-spectrogram model: one window of audio samples under "audio".
 class MelSpectrogramInput : public platform::ml::MLFeatureProvider {
 public:
-    explicit MelSpectrogramInput(platform::ml::MLMultiArray audio) : audio(std::move(audio)) {}
-    explicit MelSpectrogramInput(const platform::ml::MLShapedArray<float>& audio) : audio(audio.toMultiArray()) {}
+    explicit MelSpectrogramInput(platform::ml::MLMultiArray samples) : audio(std::move(samples)) {}
+    explicit MelSpectrogramInput(const platform::ml::MLShapedArray<float>& samples) : audio(samples.toMultiArray()) {}
 
     platform::ml::MLMultiArray audio;
 

@@ -8,29 +8,29 @@ namespace tremolan {
 /// The seven inputs of one text-decoder step.
 class TextDecoderInput : public platform::ml::MLFeatureProvider {
 public:
-    TextDecoderInput(platform::ml::MLMultiArray input_ids, platform::ml::MLMultiArray cache_length,
-                     platform::ml::MLMultiArray key_cache, platform::ml::MLMultiArray value_cache,
-                     platform::ml::MLMultiArray kv_cache_update_mask, platform::ml::MLMultiArray encoder_output_embeds,
-                     platform::ml::MLMultiArray decoder_key_padding_mask)
-        : input_ids(std::move(input_ids)),
-          cache_length(std::move(cache_length)),
-          key_cache(std::move(key_cache)),
-          value_cache(std::move(value_cache)),
-          kv_cache_update_mask(std::move(kv_cache_update_mask)),
-          encoder_output_embeds(std::move(encoder_output_embeds)),
-          decoder_key_padding_mask(std::move(decoder_key_padding_mask)) {}
+    TextDecoderInput(platform::ml::MLMultiArray inputIds, platform::ml::MLMultiArray cacheLength,
+                     platform::ml::MLMultiArray keyCache, platform::ml::MLMultiArray valueCache,
+                     platform::ml::MLMultiArray updateMask, platform::ml::MLMultiArray encoderOutput,
+                     platform::ml::MLMultiArray paddingMask)
+        : input_ids(std::move(inputIds)),
+          cache_length(std::move(cacheLength)),
+          key_cache(std::move(keyCache)),
+          value_cache(std::move(valueCache)),
+          kv_cache_update_mask(std::move(updateMask)),
+          encoder_output_embeds(std::move(encoderOutput)),
+          decoder_key_padding_mask(std::move(paddingMask)) {}
 
     /// Each shaped array becomes a new multi-array of its element type.
-    TextDecoderInput(const platform::ml::MLShapedArray<std::int32_t>& input_ids,
-                     const platform::ml::MLShapedArray<std::int32_t>& cache_length,
-                     const platform::ml::MLShapedArray<float>& key_cache,
-                     const platform::ml::MLShapedArray<float>& value_cache,
-                     const platform::ml::MLShapedArray<float>& kv_cache_update_mask,
-                     const platform::ml::MLShapedArray<float>& encoder_output_embeds,
-                     const platform::ml::MLShapedArray<float>& decoder_key_padding_mask)
-        : TextDecoderInput(input_ids.toMultiArray(), cache_length.toMultiArray(), key_cache.toMultiArray(),
-                           value_cache.toMultiArray(), kv_cache_update_mask.toMultiArray(),
-                           encoder_output_embeds.toMultiArray(), decoder_key_padding_mask.toMultiArray()) {}
+    TextDecoderInput(const platform::ml::MLShapedArray<std::int32_t>& inputIds,
+                     const platform::ml::MLShapedArray<std::int32_t>& cacheLength,
+                     const platform::ml::MLShapedArray<float>& keyCache,
+                     const platform::ml::MLShapedArray<float>& valueCache,
+                     const platform::ml::MLShapedArray<float>& updateMask,
+                     const platform::ml::MLShapedArray<float>& encoderOutput,
+                     const platform::ml::MLShapedArray<float>& paddingMask)
+        : TextDecoderInput(inputIds.toMultiArray(), cacheLength.toMultiArray(), keyCache.toMultiArray(),
+                           valueCache.toMultiArray(), updateMask.toMultiArray(),
+                           encoderOutput.toMultiArray(), paddingMask.toMultiArray()) {}
 
     platform::ml::MLMultiArray input_ids;
     platform::ml::MLMultiArray cache_length;

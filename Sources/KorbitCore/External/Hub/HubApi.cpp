@@ -92,26 +92,26 @@ std::string HubApi::hfEndpointfromEnv() {
     return platform::sys::environment("HF_ENDPOINT").value_or(kDefaultEndpoint);
 }
 
-HubApi::HubApi(std::optional<fs::path> downloadBase, std::optional<std::string> hfToken,
-               std::optional<std::string> endpoint, bool useBackgroundSession, HubApiTiming timing)
-    : useBackgroundSession(useBackgroundSession), timing(timing) {
+HubApi::HubApi(std::optional<fs::path> base, std::optional<std::string> token,
+               std::optional<std::string> endpointOverride, bool background, HubApiTiming hubTiming)
+    : useBackgroundSession(background), timing(hubTiming) {
     // Every client refers to the one process-wide monitor, started when first used, rather than
     // running a monitor of its own.
     networkMonitor = std::shared_ptr<NetworkMonitor>(&NetworkMonitor::shared(), [](NetworkMonitor*) {});
 
-    this->hfToken = hfToken ? hfToken : hfTokenFromEnv();
-    if (this->hfToken && !fitsInAHeader(*this->hfToken)) {
+    hfToken = token ? token : hfTokenFromEnv();
+    if (hfToken && !fitsInAHeader(*hfToken)) {
         // A line break in a header value would end the header; such a token is never sent.
         hubLog().log(platform::log::LogType::error,
                      "The hub token contains a line break or NUL character and is ignored.");
-        this->hfToken.reset();
+        hfToken.reset();
     }
     if (platform::sys::environment("CI_DISABLE_NETWORK_MONITOR") == "1") {
-        std::printf("%s\n", this->hfToken ? "✅ got token" : "🔴 NO TOKEN **");
+        std::printf("%s\n", hfToken ? "✅ got token" : "🔴 NO TOKEN **");
         std::fflush(stdout);
     }
-    this->downloadBase = downloadBase ? *downloadBase : platform::sys::documentsDirectory() / "huggingface";
-    this->endpoint = endpoint ? *endpoint : hfEndpointfromEnv();
+    downloadBase = base ? *base : platform::sys::documentsDirectory() / "huggingface";
+    endpoint = endpointOverride ? *endpointOverride : hfEndpointfromEnv();
 }
 
 fs::path HubApi::localRepoLocation(const Repo& repo) const {

@@ -16,7 +16,7 @@ struct Repo {
     RepoType type = RepoType::models;
 
     Repo() = default;
-    Repo(std::string id, RepoType type = RepoType::models) : id(std::move(id)), type(type) {}
+    Repo(std::string repoId, RepoType repoType = RepoType::models) : id(std::move(repoId)), type(repoType) {}
 
     bool operator==(const Repo&) const = default;
 
