@@ -8,8 +8,7 @@ namespace tremolan {
 /// The input of the audio encoder: the mel features under "melspectrogram_features".
 class AudioEncoderInput : public platform::ml::MLFeatureProvider {
 public:
-    explicit AudioEncoderInput(platform::ml::MLMultiArray features)
-        : melspectrogram_features(std::move(features)) {}
+    explicit AudioEncoderInput(platform::ml::MLMultiArray features) : melspectrogram_features(std::move(features)) {}
     explicit AudioEncoderInput(const platform::ml::MLShapedArray<float>& features)
         : melspectrogram_features(features.toMultiArray()) {}
 

@@ -29,8 +29,8 @@ public:
                      const platform::ml::MLShapedArray<float>& encoderOutput,
                      const platform::ml::MLShapedArray<float>& paddingMask)
         : TextDecoderInput(inputIds.toMultiArray(), cacheLength.toMultiArray(), keyCache.toMultiArray(),
-                           valueCache.toMultiArray(), updateMask.toMultiArray(),
-                           encoderOutput.toMultiArray(), paddingMask.toMultiArray()) {}
+                           valueCache.toMultiArray(), updateMask.toMultiArray(), encoderOutput.toMultiArray(),
+                           paddingMask.toMultiArray()) {}
 
     platform::ml::MLMultiArray input_ids;
     platform::ml::MLMultiArray cache_length;
