@@ -52,6 +52,10 @@ TEST(Unicode, NormalisationCaseAndFolding) {
     EXPECT_EQ(toLower("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ABC"),
               "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 abc");
     EXPECT_EQ(lowerMapping(U'\u0130'), "i\xCC\x87");  // full mapping: İ -> i + dot above
+    EXPECT_EQ(foldCase(U'\u0416'), U'\u0436');        // Ж -> ж
+    EXPECT_EQ(foldCase(U'\u03C2'), U'\u03C3');        // final sigma folds like σ
+    EXPECT_EQ(foldCase(U'\u0130'), U'\u0130');        // no one-scalar folding: stays
+    EXPECT_EQ(foldCase(U'7'), U'7');
     EXPECT_EQ(foldDiacritics("Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
                              "e"),
               "Creme brulee");

@@ -1,6 +1,6 @@
 #pragma once
 
-// The tests of the application run with one offscreen QGuiApplication (made before the first test)
+// The tests of the application run with one offscreen QApplication (made before the first test)
 // and wait for queued work by running its event loop.
 
 #include <QCoreApplication>

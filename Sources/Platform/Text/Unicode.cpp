@@ -336,6 +336,10 @@ std::string lowerMapping(char32_t scalar) {
     return toLower(one);
 }
 
+char32_t foldCase(char32_t scalar) {
+    return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(scalar), U_FOLD_CASE_DEFAULT));
+}
+
 std::string foldDiacritics(std::string_view utf8) {
     std::u32string decomposed = toUtf32(normalize(utf8, NormalizationForm::NFD));
     std::u32string kept;

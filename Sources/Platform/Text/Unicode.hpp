@@ -55,6 +55,10 @@ std::u16string toLower(std::u16string_view text);
 /// Full lower-case mapping of one scalar value, as UTF-8.
 std::string lowerMapping(char32_t scalar);
 
+/// Simple case folding of one scalar value (one scalar in, one out): two texts are equal without
+/// regard to case when their folded scalars are.
+char32_t foldCase(char32_t scalar);
+
 /// Removes diacritics: canonical decomposition, drop nonspacing marks, recompose.
 std::string foldDiacritics(std::string_view utf8);
 
