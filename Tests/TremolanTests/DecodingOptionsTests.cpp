@@ -1,6 +1,8 @@
 #include "Tremolan/Core/DecodingOptions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
+#include "Support/TestEnvironment.hpp"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -44,9 +46,9 @@ TEST(DecodingOptions, InitialiserRulesFillTheThreeDerivedFields) {
     EXPECT_TRUE(options([](auto& a) { a.detectLanguage = true; }).detectLanguage);
     EXPECT_EQ(options([](auto& a) { a.concurrentWorkerCount = 0; }).concurrentWorkerCount, 0);
     EXPECT_EQ(options([](auto& a) {
-                  a.suppressTokens = std::vector<int>{1, 2};
+                  a.suppressTokens = std::vector<std::int64_t>{1, 2};
               }).suppressTokens,
-              (std::vector<int>{1, 2}));
+              (std::vector<std::int64_t>{1, 2}));
 }
 
 TEST(DecodingOptions, JsonRoundTripKeepsEveryField) {
@@ -61,9 +63,9 @@ TEST(DecodingOptions, JsonRoundTripKeepsEveryField) {
         a.maxInitialTimestamp = 1.1f;
         a.maxWindowSeek = 123456789012LL;
         a.clipTimestamps = {0.1f, 7.7f};
-        a.promptTokens = std::vector<int>{1, 2, 3};
-        a.prefixTokens = std::vector<int>{};
-        a.suppressTokens = std::vector<int>{-1};
+        a.promptTokens = std::vector<std::int64_t>{1, 2, 3};
+        a.prefixTokens = std::vector<std::int64_t>{};
+        a.suppressTokens = std::vector<std::int64_t>{-1};
         a.logProbThreshold = std::nullopt;
         a.concurrentWorkerCount = 0;
         a.chunkingStrategy = ChunkingStrategy::vad;
@@ -154,8 +156,37 @@ TEST(DecodingOptions, ValuesThatCannotDriveARunAreRefusedWithTheirName) {
     EXPECT_EQ(refusal([=](auto& a) {
                   a.sampleLength = 100000;
                   a.topK = 100000;
+                  a.suppressTokens = std::vector<std::int64_t>{5000000000};
                   a.maxInitialTimestamp = 1000.0f;
               }),
               "");
     EXPECT_THROW(options([=](auto& a) { a.clipTimestamps = {inf}; }).prepareSeekClips(10), WhisperError);
+    // The model takes its input tokens as 32-bit integers.
+    EXPECT_THAT(refusal([=](auto& a) {
+                    a.promptTokens = std::vector<std::int64_t>{1, 2147483648LL};
+                }),
+                ::testing::HasSubstr("promptTokens[1] = 2147483648"));
+    EXPECT_THAT(refusal([=](auto& a) { a.prefixTokens = std::vector<std::int64_t>{-1}; }),
+                ::testing::HasSubstr("prefixTokens[0] = -1"));
+}
+
+TEST(DecodingOptions, IntegerFieldsHoldSixtyFourBitValuesFromJson) {
+    const std::int64_t big = 5000000000LL;  // past 32 bits
+    Json json = DecodingOptions();
+    for (const char* key : {"temperatureFallbackCount", "sampleLength", "topK", "concurrentWorkerCount"})
+        json[key] = big;
+    for (const char* key : {"promptTokens", "prefixTokens", "suppressTokens"}) json[key] = Json::array({big, -big});
+    const auto decoded = json.get<DecodingOptions>();
+    EXPECT_EQ(decoded.temperatureFallbackCount, big);
+    EXPECT_EQ(decoded.sampleLength, big);
+    EXPECT_EQ(decoded.topK, big);
+    EXPECT_EQ(decoded.concurrentWorkerCount, big);
+    EXPECT_EQ(decoded.promptTokens, (std::vector<std::int64_t>{big, -big}));
+    EXPECT_EQ(decoded.suppressTokens, (std::vector<std::int64_t>{big, -big}));
+    EXPECT_EQ(Json(decoded)["topK"].dump(), "5000000000");
+    EXPECT_EQ(Json(decoded).get<DecodingOptions>(), decoded);
+    // Past 64 bits a value is refused, naming its field.
+    json["topK"] = 18446744073709551615ULL;
+    EXPECT_THAT(velmora::test::messageOf<JSONDecodingError>([&] { (void)json.get<DecodingOptions>(); }),
+                ::testing::HasSubstr("\"topK\""));
 }

@@ -58,6 +58,21 @@ TEST(TranscriptionSegment, JsonHasTheTwelveKeysWithDecimalTokenKeys) {
     EXPECT_EQ(Json(withWords).get<TranscriptionSegment>(), withWords);
 }
 
+TEST(TranscriptionSegment, IdsAndTokensHoldSixtyFourBitValuesFromJson) {
+    const std::int64_t big = 5000000000LL;  // past 32 bits
+    Json json = segment(0, 0, 1, "a", std::vector{word("a", 0, 1)});
+    json["id"] = big;
+    json["tokens"] = Json::array({big, 1});
+    json["tokenLogProbs"] = json::parse("[{\"5000000000\":-0.5},{\"1\":-1.0}]");
+    json["words"][0]["tokens"] = Json::array({big});
+    const auto decoded = json.get<TranscriptionSegment>();
+    EXPECT_EQ(decoded.id, big);
+    EXPECT_EQ(decoded.tokens, (std::vector<std::int64_t>{big, 1}));
+    EXPECT_EQ(decoded.tokenLogProbs[0].at(big), -0.5f);
+    EXPECT_EQ(decoded.words->at(0).tokens, (std::vector<std::int64_t>{big}));
+    EXPECT_EQ(Json(decoded), json);
+}
+
 TEST(TranscriptionSegment, EqualityAndHashCoverEveryField) {
     std::hash<TranscriptionSegment> hash;
     EXPECT_EQ(segment(1, 0, 1, "a"), segment(1, 0, 1, "a"));

@@ -4,6 +4,8 @@
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 namespace tremolan {
@@ -27,6 +29,18 @@ std::string show(float value) {
 
 bool fits(float value, float limit) {
     return std::isfinite(value) && value > -limit && value < limit;
+}
+
+// The model takes its input tokens as 32-bit integers.
+void checkModelTokens(const std::optional<std::vector<std::int64_t>>& tokens, const std::string& name) {
+    if (!tokens) return;
+    for (std::size_t i = 0; i < tokens->size(); ++i) {
+        const std::int64_t token = (*tokens)[i];
+        if (token < 0 || token > std::numeric_limits<std::int32_t>::max()) {
+            refuse(name + "[" + std::to_string(i) + "] = " + std::to_string(token) +
+                   " is not a token id the model takes (0 to 2147483647)");
+        }
+    }
 }
 
 }  // namespace
@@ -54,7 +68,7 @@ DecodingOptions::DecodingOptions(const Arguments& a)
       promptTokens(a.promptTokens),
       prefixTokens(a.prefixTokens),
       suppressBlank(a.suppressBlank),
-      suppressTokens(a.suppressTokens.value_or(std::vector<int>{})),
+      suppressTokens(a.suppressTokens.value_or(std::vector<std::int64_t>{})),
       compressionRatioThreshold(a.compressionRatioThreshold),
       logProbThreshold(a.logProbThreshold),
       firstTokenLogProbThreshold(a.firstTokenLogProbThreshold),
@@ -106,6 +120,8 @@ void DecodingOptions::validate() const {
     if (concurrentWorkerCount < 0) {
         refuse("concurrentWorkerCount must be at least 0, not " + std::to_string(concurrentWorkerCount));
     }
+    checkModelTokens(promptTokens, "promptTokens");
+    checkModelTokens(prefixTokens, "prefixTokens");
     prepareSeekClips(0);  // checks every clip time
 }
 
@@ -148,9 +164,9 @@ void from_json(const Json& json, DecodingOptions& o) {
     o.language = json::readOptional<std::string>(json, "language");
     o.temperature = json::read<float>(json, "temperature");
     o.temperatureIncrementOnFallback = json::read<float>(json, "temperatureIncrementOnFallback");
-    o.temperatureFallbackCount = json::read<int>(json, "temperatureFallbackCount");
-    o.sampleLength = json::read<int>(json, "sampleLength");
-    o.topK = json::read<int>(json, "topK");
+    o.temperatureFallbackCount = json::read<std::int64_t>(json, "temperatureFallbackCount");
+    o.sampleLength = json::read<std::int64_t>(json, "sampleLength");
+    o.topK = json::read<std::int64_t>(json, "topK");
     o.usePrefillPrompt = json::read<bool>(json, "usePrefillPrompt");
     o.detectLanguage = json::read<bool>(json, "detectLanguage");
     o.skipSpecialTokens = json::read<bool>(json, "skipSpecialTokens");
@@ -160,15 +176,15 @@ void from_json(const Json& json, DecodingOptions& o) {
     o.maxWindowSeek = json::readOptional<std::int64_t>(json, "maxWindowSeek");
     o.clipTimestamps = json::read<std::vector<float>>(json, "clipTimestamps");
     o.windowClipTime = json::read<float>(json, "windowClipTime");
-    o.promptTokens = json::readOptional<std::vector<int>>(json, "promptTokens");
-    o.prefixTokens = json::readOptional<std::vector<int>>(json, "prefixTokens");
+    o.promptTokens = json::readOptional<std::vector<std::int64_t>>(json, "promptTokens");
+    o.prefixTokens = json::readOptional<std::vector<std::int64_t>>(json, "prefixTokens");
     o.suppressBlank = json::read<bool>(json, "suppressBlank");
-    o.suppressTokens = json::read<std::vector<int>>(json, "suppressTokens");
+    o.suppressTokens = json::read<std::vector<std::int64_t>>(json, "suppressTokens");
     o.compressionRatioThreshold = json::readOptional<float>(json, "compressionRatioThreshold");
     o.logProbThreshold = json::readOptional<float>(json, "logProbThreshold");
     o.firstTokenLogProbThreshold = json::readOptional<float>(json, "firstTokenLogProbThreshold");
     o.noSpeechThreshold = json::readOptional<float>(json, "noSpeechThreshold");
-    o.concurrentWorkerCount = json::read<int>(json, "concurrentWorkerCount");
+    o.concurrentWorkerCount = json::read<std::int64_t>(json, "concurrentWorkerCount");
     o.chunkingStrategy = json::readOptional<ChunkingStrategy>(json, "chunkingStrategy");
 }
 

@@ -27,9 +27,9 @@ struct DecodingOptions {
     std::optional<std::string> language;
     float temperature = 0.0f;
     float temperatureIncrementOnFallback = 0.2f;
-    int temperatureFallbackCount = 5;
-    int sampleLength = Constants::maxTokenContext;
-    int topK = 5;
+    std::int64_t temperatureFallbackCount = 5;
+    std::int64_t sampleLength = Constants::maxTokenContext;
+    std::int64_t topK = 5;
     bool usePrefillPrompt = true;
     bool detectLanguage = false;
     bool skipSpecialTokens = false;
@@ -42,17 +42,17 @@ struct DecodingOptions {
     std::vector<float> clipTimestamps;
     /// Seconds left unprocessed at the end of the input by the window loop.
     float windowClipTime = 1.0f;
-    std::optional<std::vector<int>> promptTokens;
-    std::optional<std::vector<int>> prefixTokens;
+    std::optional<std::vector<std::int64_t>> promptTokens;
+    std::optional<std::vector<std::int64_t>> prefixTokens;
     bool suppressBlank = false;
-    std::vector<int> suppressTokens;
+    std::vector<std::int64_t> suppressTokens;
     // An absent threshold switches its test off.
     std::optional<float> compressionRatioThreshold = 2.4f;
     std::optional<float> logProbThreshold = -1.0f;
     std::optional<float> firstTokenLogProbThreshold = -1.5f;
     std::optional<float> noSpeechThreshold = 0.6f;
     /// How many chunks are transcribed at once; 0 means all in one batch.
-    int concurrentWorkerCount = 16;
+    std::int64_t concurrentWorkerCount = 16;
     std::optional<ChunkingStrategy> chunkingStrategy;
 
     /// The default record.
@@ -68,8 +68,9 @@ struct DecodingOptions {
     std::vector<std::pair<std::int64_t, std::int64_t>> prepareSeekClips(std::int64_t contentFrames) const;
 
     /// Refuses, with a WhisperError naming the field, values that cannot drive a run: numbers
-    /// that are not finite, times whose sample or timestamp index does not fit an integer, and
-    /// counts out of range. Called before a transcription starts.
+    /// that are not finite, times whose sample or timestamp index does not fit an integer, counts
+    /// out of range, and prompt or prefix tokens that do not fit the model's 32-bit token input. Called before a
+    /// transcription starts.
     void validate() const;
 
     bool operator==(const DecodingOptions&) const = default;
@@ -81,9 +82,9 @@ struct DecodingOptions::Arguments {
     std::optional<std::string> language;
     float temperature = 0.0f;
     float temperatureIncrementOnFallback = 0.2f;
-    int temperatureFallbackCount = 5;
-    int sampleLength = Constants::maxTokenContext;
-    int topK = 5;
+    std::int64_t temperatureFallbackCount = 5;
+    std::int64_t sampleLength = Constants::maxTokenContext;
+    std::int64_t topK = 5;
     bool usePrefillPrompt = true;
     std::optional<bool> detectLanguage;
     bool skipSpecialTokens = false;
@@ -93,15 +94,15 @@ struct DecodingOptions::Arguments {
     std::optional<std::int64_t> maxWindowSeek;
     std::vector<float> clipTimestamps;
     float windowClipTime = 1.0f;
-    std::optional<std::vector<int>> promptTokens;
-    std::optional<std::vector<int>> prefixTokens;
+    std::optional<std::vector<std::int64_t>> promptTokens;
+    std::optional<std::vector<std::int64_t>> prefixTokens;
     bool suppressBlank = false;
-    std::optional<std::vector<int>> suppressTokens;
+    std::optional<std::vector<std::int64_t>> suppressTokens;
     std::optional<float> compressionRatioThreshold = 2.4f;
     std::optional<float> logProbThreshold = -1.0f;
     std::optional<float> firstTokenLogProbThreshold = -1.5f;
     std::optional<float> noSpeechThreshold = 0.6f;
-    std::optional<int> concurrentWorkerCount;
+    std::optional<std::int64_t> concurrentWorkerCount;
     std::optional<ChunkingStrategy> chunkingStrategy;
 };
 

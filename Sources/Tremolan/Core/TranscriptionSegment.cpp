@@ -6,7 +6,7 @@
 namespace tremolan {
 namespace {
 
-Json encodeLogProbs(const std::vector<std::map<int, float>>& tokenLogProbs) {
+Json encodeLogProbs(const std::vector<std::map<std::int64_t, float>>& tokenLogProbs) {
     Json list = Json::array();
     for (const auto& entry : tokenLogProbs) {
         Json object = Json::object();
@@ -16,15 +16,15 @@ Json encodeLogProbs(const std::vector<std::map<int, float>>& tokenLogProbs) {
     return list;
 }
 
-std::vector<std::map<int, float>> decodeLogProbs(const Json& value) {
+std::vector<std::map<std::int64_t, float>> decodeLogProbs(const Json& value) {
     json::expectArray(value, "tokenLogProbs");
-    std::vector<std::map<int, float>> result;
+    std::vector<std::map<std::int64_t, float>> result;
     result.reserve(value.size());
     for (const Json& entry : value) {
         json::expectObject(entry, "tokenLogProbs");
-        std::map<int, float> probabilities;
+        std::map<std::int64_t, float> probabilities;
         for (const auto& [key, logProb] : entry.items()) {
-            int token = 0;
+            std::int64_t token = 0;
             auto parsed = std::from_chars(key.data(), key.data() + key.size(), token);
             if (parsed.ec != std::errc() || parsed.ptr != key.data() + key.size()) {
                 throw JSONDecodingError(JSONDecodingError::Kind::typeMismatch,
@@ -58,12 +58,12 @@ void to_json(Json& out, const TranscriptionSegment& segment) {
 
 void from_json(const Json& json, TranscriptionSegment& segment) {
     json::expectObject(json, "segment");
-    segment.id = json::read<int>(json, "id");
+    segment.id = json::read<std::int64_t>(json, "id");
     segment.seek = json::read<std::int64_t>(json, "seek");
     segment.start = json::read<float>(json, "start");
     segment.end = json::read<float>(json, "end");
     segment.text = json::read<std::string>(json, "text");
-    segment.tokens = json::read<std::vector<int>>(json, "tokens");
+    segment.tokens = json::read<std::vector<std::int64_t>>(json, "tokens");
     segment.tokenLogProbs = decodeLogProbs(json::required(json, "tokenLogProbs"));
     segment.temperature = json::read<float>(json, "temperature");
     segment.avgLogprob = json::read<float>(json, "avgLogprob");
@@ -78,16 +78,16 @@ std::size_t std::hash<tremolan::TranscriptionSegment>::operator()(
     const tremolan::TranscriptionSegment& segment) const noexcept {
     using tremolan::detail::hashCombine;
     using tremolan::detail::hashFloat;
-    std::size_t seed = std::hash<int>{}(segment.id);
+    std::size_t seed = std::hash<std::int64_t>{}(segment.id);
     hashCombine(seed, std::hash<std::int64_t>{}(segment.seek));
     hashCombine(seed, hashFloat(segment.start));
     hashCombine(seed, hashFloat(segment.end));
     hashCombine(seed, std::hash<std::string>{}(segment.text));
-    for (int token : segment.tokens) hashCombine(seed, std::hash<int>{}(token));
+    for (std::int64_t token : segment.tokens) hashCombine(seed, std::hash<std::int64_t>{}(token));
     for (const auto& entry : segment.tokenLogProbs) {
         // Maps are ordered by key, so equal maps hash alike whatever order they were filled in.
         for (const auto& [token, logProb] : entry) {
-            hashCombine(seed, std::hash<int>{}(token));
+            hashCombine(seed, std::hash<std::int64_t>{}(token));
             hashCombine(seed, hashFloat(logProb));
         }
         hashCombine(seed, entry.size());

@@ -14,15 +14,15 @@ namespace tremolan {
 /// One timed stretch of text with the decoding measures of the window it came from.
 struct TranscriptionSegment {
     /// Number of the segment in the whole transcription, from 0 across windows.
-    int id = 0;
+    std::int64_t id = 0;
     /// Seek position (sample index into the input) of the window the segment was decoded from.
     std::int64_t seek = 0;
     float start = 0;
     float end = 0;
     std::string text;
-    std::vector<int> tokens;
+    std::vector<std::int64_t> tokens;
     /// One map per token, from token id to log probability.
-    std::vector<std::map<int, float>> tokenLogProbs;
+    std::vector<std::map<std::int64_t, float>> tokenLogProbs;
     float temperature = 0;
     float avgLogprob = 0;
     float compressionRatio = 0;

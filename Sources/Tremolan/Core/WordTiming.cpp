@@ -23,7 +23,7 @@ void to_json(Json& out, const WordTiming& word) {
 void from_json(const Json& json, WordTiming& word) {
     json::expectObject(json, "word timing");
     word.word = json::read<std::string>(json, "word");
-    word.tokens = json::read<std::vector<int>>(json, "tokens");
+    word.tokens = json::read<std::vector<std::int64_t>>(json, "tokens");
     word.start = json::read<float>(json, "start");
     word.end = json::read<float>(json, "end");
     word.probability = json::read<float>(json, "probability");
@@ -35,7 +35,7 @@ std::size_t std::hash<tremolan::WordTiming>::operator()(const tremolan::WordTimi
     using tremolan::detail::hashCombine;
     using tremolan::detail::hashFloat;
     std::size_t seed = std::hash<std::string>{}(word.word);
-    for (int token : word.tokens) hashCombine(seed, std::hash<int>{}(token));
+    for (std::int64_t token : word.tokens) hashCombine(seed, std::hash<std::int64_t>{}(token));
     hashCombine(seed, hashFloat(word.start));
     hashCombine(seed, hashFloat(word.end));
     hashCombine(seed, hashFloat(word.probability));

@@ -11,7 +11,7 @@ namespace tremolan {
 /// One word with its tokens, its times in seconds from the start of the input, and its probability.
 struct WordTiming {
     std::string word;
-    std::vector<int> tokens;
+    std::vector<std::int64_t> tokens;
     float start = 0;
     float end = 0;
     float probability = 0;
