@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <locale>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -65,6 +66,7 @@ private:
         } else {
             static_assert(detail::Streamable<T>, "a log item needs a textual form (an operator<<)");
             std::ostringstream stream;
+            stream.imbue(std::locale::classic());  // numbers with a point whatever the global locale
             stream << value;
             out.append(stream.str());
         }

@@ -1,10 +1,9 @@
 #include "KorbitCore/Logging.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/Sys/System.hpp"
 
 #include <atomic>
-#include <cstdio>
-#include <vector>
 
 namespace korbit {
 namespace {
@@ -195,12 +194,8 @@ std::string Logging::formatTimeWithPercentage(double time, double runs, double f
     const double milliseconds = time * 1000.0;
     const double perRun = runs > 0 ? milliseconds / runs : 0.0;
     const double share = milliseconds / fullDuration * 100.0;
-    const char* format = "%8.2f ms / %6.0f runs (%8.2f ms/run) %5.2f%%";
-    int length = std::snprintf(nullptr, 0, format, milliseconds, runs, perRun, share);
-    if (length <= 0) return {};
-    std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-    std::snprintf(buffer.data(), buffer.size(), format, milliseconds, runs, perRun, share);
-    return std::string(buffer.data(), static_cast<std::size_t>(length));
+    return fixedDecimal(milliseconds, 2, 8) + " ms / " + fixedDecimal(runs, 0, 6) + " runs (" +
+           fixedDecimal(perRun, 2, 8) + " ms/run) " + fixedDecimal(share, 2, 5) + "%";
 }
 
 }  // namespace korbit

@@ -2,6 +2,7 @@
 
 #include "Command.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 
 #include <cmath>
@@ -60,7 +61,7 @@ int runHub(const Arguments& args) {
         lastPercent = percent;
         auto speed = progress.userInfo(platform::sys::Progress::kThroughputKey);
         if (speed) {
-            std::fprintf(stderr, "\r%3d%%  %.1f MB/s ", percent, *speed / 1e6);
+            std::fprintf(stderr, "\r%3d%%  %s MB/s ", percent, korbit::fixedDecimal(*speed / 1e6, 1).c_str());
         } else {
             std::fprintf(stderr, "\r%3d%% ", percent);
         }

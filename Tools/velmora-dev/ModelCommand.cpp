@@ -2,6 +2,7 @@
 
 #include "Command.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/ML/BundleWriter.hpp"
@@ -22,6 +23,11 @@ using namespace platform::ml;
 using velmora::dev::Arguments;
 using velmora::dev::fail;
 namespace fs = std::filesystem;
+
+// Tool output follows the same rule as the libraries: a point, whatever the locale.
+std::string decimal(double value, int places) {
+    return korbit::fixedDecimal(value, places);
+}
 
 constexpr const char* kUsage =
     "usage: velmora-dev model random <folder> [--size tiny|base|small|medium|large-v3|<size>.en]\n"
@@ -68,14 +74,16 @@ void printStatistics(const char* what, const MLMultiArray& a) {
     const double n = static_cast<double>(v.size() - nonFinite);
     const double mean = n > 0 ? sum / n : 0;
     std::printf("%s: shape %s %s\n", what, formatShape(a.shape()).c_str(), dataTypeName(a.dataType()).c_str());
-    std::printf("  min %.4f  max %.4f  mean %.4f  std %.4f  non-finite %zu\n", lo, hi, mean,
-                n > 0 ? std::sqrt(std::max(0.0, squares / n - mean * mean)) : 0.0, nonFinite);
+    const double deviation = n > 0 ? std::sqrt(std::max(0.0, squares / n - mean * mean)) : 0.0;
+    std::printf("  min %s  max %s  mean %s  std %s  non-finite %zu\n", decimal(lo, 4).c_str(), decimal(hi, 4).c_str(),
+                decimal(mean, 4).c_str(), decimal(deviation, 4).c_str(), nonFinite);
 }
 
 MLMultiArray audioWindow(const fs::path& file) {
     const auto samples = platform::audio::loadMonoAudio(file);
-    std::printf("audio: %s, %.2f s at 16 kHz%s\n", file.filename().c_str(),
-                static_cast<double>(samples.size()) / 16000.0, samples.size() > 480000 ? " (first 30 s used)" : "");
+    std::printf("audio: %s, %s s at 16 kHz%s\n", file.filename().c_str(),
+                decimal(static_cast<double>(samples.size()) / 16000.0, 2).c_str(),
+                samples.size() > 480000 ? " (first 30 s used)" : "");
     MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
     std::copy_n(samples.begin(), std::min<std::size_t>(samples.size(), 480000), audio.mutableData<float>());
     return audio;
@@ -99,11 +107,11 @@ int runRandom(const Parsed& p) {
     const fs::path folder = p.positional("folder");
     if (p.has("checkpoint")) {
         writeCheckpointFolder(folder, h, randomCheckpointTensors(h, seed, dtype));
-        std::printf("wrote checkpoint %s in %.1f s\n", folder.c_str(), seconds(start));
+        std::printf("wrote checkpoint %s in %s s\n", folder.c_str(), decimal(seconds(start), 1).c_str());
     } else {
         makeRandomModelFolder(folder, h, seed, dtype);
-        std::printf("wrote %s, %s and %s in %s (%.1f s)\n", kMelModelName, kEncoderModelName, kDecoderModelName,
-                    folder.c_str(), seconds(start));
+        std::printf("wrote %s, %s and %s in %s (%s s)\n", kMelModelName, kEncoderModelName, kDecoderModelName,
+                    folder.c_str(), decimal(seconds(start), 1).c_str());
     }
     return 0;
 }
@@ -115,7 +123,8 @@ int runConvert(const Parsed& p) {
     const std::string& checkpoint = p.positional("checkpoint-folder");
     const std::string& folder = p.positional("folder");
     convertCheckpoint(checkpoint, folder, dtype);
-    std::printf("converted %s into %s (%.1f s)\n", checkpoint.c_str(), folder.c_str(), seconds(start));
+    std::printf("converted %s into %s (%s s)\n", checkpoint.c_str(), folder.c_str(),
+                decimal(seconds(start), 1).c_str());
     return 0;
 }
 
@@ -125,7 +134,8 @@ int runDescribe(const Parsed& p) {
     auto model = MLModel::load(bundle);
     const double loadTime = seconds(start);
     const auto& h = model->hyperparameters();
-    std::printf("%s: %s model, loaded in %.3f s\n", bundle.c_str(), bundleKindName(model->kind()).c_str(), loadTime);
+    std::printf("%s: %s model, loaded in %s s\n", bundle.c_str(), bundleKindName(model->kind()).c_str(),
+                decimal(loadTime, 3).c_str());
     auto list = [](const char* title, const std::vector<MLFeatureDescription>& features) {
         std::printf("%s:\n", title);
         for (const auto& f : features)
@@ -160,14 +170,14 @@ int runDescribe(const Parsed& p) {
             byType[tensorDataTypeName(t.dataType)] += t.count();
             total += t.count();
         }
-        std::printf("weights: %zu tensors, %.2f M values (", weights.tensors().size(),
-                    static_cast<double>(total) / 1e6);
+        std::printf("weights: %zu tensors, %s M values (", weights.tensors().size(),
+                    decimal(static_cast<double>(total) / 1e6, 2).c_str());
         bool first = true;
         for (const auto& [type, n] : byType) {
-            std::printf("%s%s %.2f M", first ? "" : ", ", type.c_str(), static_cast<double>(n) / 1e6);
+            std::printf("%s%s %s M", first ? "" : ", ", type.c_str(), decimal(static_cast<double>(n) / 1e6, 2).c_str());
             first = false;
         }
-        std::printf("), %.1f MB on disk\n", static_cast<double>(fs::file_size(weightsPath)) / 1e6);
+        std::printf("), %s MB on disk\n", decimal(static_cast<double>(fs::file_size(weightsPath)) / 1e6, 1).c_str());
     }
     return 0;
 }
@@ -176,19 +186,19 @@ int runMel(const Parsed& p, bool encode) {
     const fs::path folder = p.positional("model-folder");
     auto start = std::chrono::steady_clock::now();
     auto mel = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kMelModelName));
-    std::printf("mel model loaded in %.3f s\n", seconds(start));
+    std::printf("mel model loaded in %s s\n", decimal(seconds(start), 3).c_str());
     const MLMultiArray audio = audioWindow(p.positional("audio-file"));
     start = std::chrono::steady_clock::now();
     auto features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
-    std::printf("mel computed in %.1f ms\n", seconds(start) * 1e3);
+    std::printf("mel computed in %s ms\n", decimal(seconds(start) * 1e3, 1).c_str());
     printStatistics("melspectrogram_features", features);
     if (!encode) return 0;
     start = std::chrono::steady_clock::now();
     auto encoder = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kEncoderModelName));
-    std::printf("encoder loaded in %.3f s\n", seconds(start));
+    std::printf("encoder loaded in %s s\n", decimal(seconds(start), 3).c_str());
     start = std::chrono::steady_clock::now();
     auto embeds = encoder->predict({{"melspectrogram_features", features}}).at("encoder_output_embeds");
-    std::printf("encoder computed in %.1f ms\n", seconds(start) * 1e3);
+    std::printf("encoder computed in %s ms\n", decimal(seconds(start) * 1e3, 1).c_str());
     printStatistics("encoder_output_embeds", embeds);
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include "Command.hpp"
 
+#include "KorbitCore/LogItem.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/DecodingOptions.hpp"
 #include "Tremolan/Core/ModelSupportConfig.hpp"
@@ -57,16 +58,23 @@ int runSupport(const Parsed& parsed) {
     return 0;
 }
 
+// The ratio's shortest form, as a log line or JSON would write it, whatever the locale.
+void printRatio(float ratio) {
+    std::string text;
+    korbit::LogItem(ratio).appendTo(text);
+    std::printf("%s\n", text.c_str());
+}
+
 int runRatio(const Parsed& parsed) {
     if (const auto list = parsed.option("tokens")) {
         std::vector<int> tokens;
         for (std::int64_t token : velmora::dev::parseIntegerList(*list, "speech ratio: --tokens", 0, INT32_MAX))
             tokens.push_back(static_cast<int>(token));
-        std::printf("%g\n", static_cast<double>(TextUtilities::compressionRatio(tokens)));
+        printRatio(TextUtilities::compressionRatio(tokens));
         return 0;
     }
     if (const auto text = parsed.option("text")) {
-        std::printf("%g\n", static_cast<double>(TextUtilities::compressionRatio(std::string_view(*text))));
+        printRatio(TextUtilities::compressionRatio(std::string_view(*text)));
         return 0;
     }
     throw velmora::dev::UsageError("speech ratio: needs --tokens or --text");

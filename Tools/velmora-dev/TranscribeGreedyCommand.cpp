@@ -4,6 +4,7 @@
 #include "Command.hpp"
 #include "GreedyTranscriber.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
@@ -68,8 +69,9 @@ int runTranscribe(const Arguments& args) {
         if (t < special.specialTokenBegin) text.push_back(t);
     std::string ids;
     for (int t : tokens) ids += (ids.empty() ? "" : " ") + std::to_string(t);
-    std::fprintf(stderr, "%.2f s of audio, %zu tokens in %.2f s\n", static_cast<double>(samples.size()) / 16000.0,
-                 tokens.size(), elapsed);
+    std::fprintf(stderr, "%s s of audio, %zu tokens in %s s\n",
+                 korbit::fixedDecimal(static_cast<double>(samples.size()) / 16000.0, 2).c_str(), tokens.size(),
+                 korbit::fixedDecimal(elapsed, 2).c_str());
     std::printf("tokens: %s\n", ids.c_str());
     if (timestamps) {
         std::vector<int> all{special.timeTokenBegin};

@@ -3,6 +3,7 @@
 #include "Command.hpp"
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -35,6 +36,9 @@ void printUsage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The locale of the environment, as the application's toolkit sets it at start: numbers the
+    // libraries and this tool write or read must come out the same under a comma-decimal locale.
+    std::setlocale(LC_ALL, "");
     if (argc < 2) {
         printUsage();
         return 1;

@@ -1,8 +1,7 @@
 #include "Tremolan/Core/TranscriptionResult.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"
-
-#include <cstdio>
 
 namespace tremolan {
 TranscriptionResult::TranscriptionResult(std::string text, std::vector<TranscriptionSegment> segments,
@@ -25,10 +24,9 @@ std::vector<WordTiming> TranscriptionResult::allWords() const {
 void TranscriptionResult::logSegments() const {
     const auto list = segments();
     for (std::size_t i = 0; i < list.size(); ++i) {
-        char times[96];
-        std::snprintf(times, sizeof times, "[Segment %zu] [%.2f --> %.2f] ", i, static_cast<double>(list[i].start),
-                      static_cast<double>(list[i].end));
-        korbit::Logging::debug(std::string(times) + list[i].text);
+        korbit::Logging::debug("[Segment " + std::to_string(i) + "] [" +
+                               korbit::fixedDecimal(static_cast<double>(list[i].start), 2) + " --> " +
+                               korbit::fixedDecimal(static_cast<double>(list[i].end), 2) + "] " + list[i].text);
     }
 }
 

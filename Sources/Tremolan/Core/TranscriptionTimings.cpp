@@ -1,5 +1,6 @@
 #include "Tremolan/Core/TranscriptionTimings.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/LogItem.hpp"
 #include "KorbitCore/Logging.hpp"
 
@@ -49,12 +50,6 @@ constexpr std::pair<const char*, Member> kFields[] = {
     {"fullPipeline", &TranscriptionTimings::fullPipeline},
 };
 
-std::string format(const char* pattern, double value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
-}
-
 }  // namespace
 
 void to_json(Json& out, const TranscriptionTimings& timings) {
@@ -94,20 +89,22 @@ std::string formatTimingsReport(const TranscriptionTimings& t, std::int64_t tota
     text += row("Fallbacks:           ", t.decodingFallback, t.totalDecodingFallbacks);
     text += row("Decoding Full Loop:  ", t.decodingLoop, t.totalDecodingLoops);
     text += "-------------------------------\n";
-    text += "Model Load Time:               " + format("%.2f", t.modelLoading) + " seconds\n";
-    text += "- Prewarm:                     " + format("%.2f", t.prewarmLoadTime) + " seconds\n";
-    text += "- Encoder:                     " + format("%.2f", t.encoderLoadTime) + " seconds\n";
-    text += "- Decoder:                     " + format("%.2f", t.decoderLoadTime) + " seconds\n";
-    text += "- Tokenizer:                   " + format("%.2f", t.tokenizerLoadTime) + " seconds\n";
-    text += "Inference Duration (Global):   " + format("%.2f", t.fullPipeline) + " seconds\n";
+    text += "Model Load Time:               " + korbit::fixedDecimal(t.modelLoading, 2) + " seconds\n";
+    text += "- Prewarm:                     " + korbit::fixedDecimal(t.prewarmLoadTime, 2) + " seconds\n";
+    text += "- Encoder:                     " + korbit::fixedDecimal(t.encoderLoadTime, 2) + " seconds\n";
+    text += "- Decoder:                     " + korbit::fixedDecimal(t.decoderLoadTime, 2) + " seconds\n";
+    text += "- Tokenizer:                   " + korbit::fixedDecimal(t.tokenizerLoadTime, 2) + " seconds\n";
+    text += "Inference Duration (Global):   " + korbit::fixedDecimal(t.fullPipeline, 2) + " seconds\n";
+    text += "- Decoding Loop (Avg/window):  " + korbit::fixedDecimal(t.decodingLoop / t.totalAudioProcessingRuns, 2) +
+            " seconds\n";
+    text += "- Audio Windows:               " + korbit::fixedDecimal(t.totalAudioProcessingRuns, 2) + "\n";
     text +=
-        "- Decoding Loop (Avg/window):  " + format("%.2f", t.decodingLoop / t.totalAudioProcessingRuns) + " seconds\n";
-    text += "- Audio Windows:               " + format("%.2f", t.totalAudioProcessingRuns) + "\n";
-    text += "Time to first token:           " + format("%.2f", t.firstTokenTime - t.pipelineStart) + " seconds\n";
+        "Time to first token:           " + korbit::fixedDecimal(t.firstTokenTime - t.pipelineStart, 2) + " seconds\n";
     text += "Total Tokens:                  " + std::to_string(totalTokens) + "\n";
-    text += "Tokens per Second:             " + format("%.2f", t.totalDecodingLoops / t.fullPipeline) + " tok/s\n";
-    text += "Real Time Factor:              " + format("%.3f", rtf) + "\n";
-    text += "Speed Factor:                  " + format("%.3f", 1 / rtf) + "\n";
+    text +=
+        "Tokens per Second:             " + korbit::fixedDecimal(t.totalDecodingLoops / t.fullPipeline, 2) + " tok/s\n";
+    text += "Real Time Factor:              " + korbit::fixedDecimal(rtf, 3) + "\n";
+    text += "Speed Factor:                  " + korbit::fixedDecimal(1 / rtf, 3) + "\n";
     text += "Fallbacks:                     " + fallbacks;
     return text;
 }

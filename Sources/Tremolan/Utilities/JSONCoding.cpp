@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 namespace tremolan::json {
@@ -32,10 +31,12 @@ Json number(float value) {
                                 " directly in JSON.");
     }
     // The shortest decimal text of the float, read back as a double, prints as that same text.
+    // from_chars, unlike strtod, reads the point whatever the process locale.
     char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    *result.ptr = '\0';
-    return Json(std::strtod(buffer, nullptr));
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    double widened = 0;
+    std::from_chars(buffer, written.ptr, widened);
+    return Json(widened);
 }
 
 Json number(double value) {

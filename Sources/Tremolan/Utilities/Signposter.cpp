@@ -1,6 +1,7 @@
 #include "Tremolan/Utilities/Signposter.hpp"
 
-#include <cstdio>
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
+
 #include <string>
 
 namespace tremolan {
@@ -25,9 +26,7 @@ void Signposter::endInterval(std::string_view name, SignpostIntervalState& inter
         // An interval opened while signposts were off has no start time to measure from.
         double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - interval.start).count();
-        char buffer[48];
-        std::snprintf(buffer, sizeof buffer, " duration=%.3f ms", ms);
-        detail += buffer;
+        detail += " duration=" + korbit::fixedDecimal(ms, 3) + " ms";
     }
     logger_.signpostEnd(name, detail);
 }
