@@ -7,10 +7,15 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -27,40 +32,74 @@ int usage() {
     return 2;
 }
 
+int refuse(const std::string& message) {
+    std::fprintf(stderr, "fakehub: %s\n", message.c_str());
+    return 2;
+}
+
+// A whole unsigned decimal number of `text`, or nullopt.
+std::optional<std::uint64_t> number(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return usage();
+    if (argc < 2 || argv[1][0] == '-') return usage();
+    const std::filesystem::path root = argv[1];
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec)) return refuse("no folder to serve at " + root.string());
+
+    struct Setting {
+        std::string option, value;
+    };
+    std::vector<Setting> settings;
     int port = 0;
-    for (int i = 2; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--port") port = std::atoi(argv[i + 1]);
-    }
-    velmora::test::FakeHub hub(argv[1], port);
     for (int i = 2; i < argc; ++i) {
-        std::string option = argv[i];
-        std::string value = i + 1 < argc ? argv[i + 1] : "";
+        const std::string option = argv[i];
         if (option == "--ignore-range") {
-            hub.ignoreRange(true);
+            settings.push_back({option, ""});
             continue;
         }
-        if (value.empty()) return usage();
-        ++i;
-        if (option == "--port") continue;
-        if (option == "--token") {
+        if (option != "--port" && option != "--token" && option != "--large-threshold" && option != "--break" &&
+            option != "--rename") {
+            return refuse("unknown option " + option);
+        }
+        if (i + 1 >= argc) return refuse(option + " needs a value");
+        const std::string value = argv[++i];
+        if (option == "--port") {
+            const auto parsed = number(value);
+            if (!parsed || *parsed > 65535) return refuse("--port needs a port number, not '" + value + "'");
+            port = static_cast<int>(*parsed);
+        } else {
+            settings.push_back({option, value});
+        }
+    }
+
+    velmora::test::FakeHub hub(root, port);
+    for (const auto& [option, value] : settings) {
+        if (option == "--ignore-range") {
+            hub.ignoreRange(true);
+        } else if (option == "--token") {
             hub.requireToken(value);
         } else if (option == "--large-threshold") {
-            hub.setLargeFileThreshold(std::stoull(value));
+            const auto bytes = number(value);
+            if (!bytes) return refuse("--large-threshold needs a byte count, not '" + value + "'");
+            hub.setLargeFileThreshold(*bytes);
         } else if (option == "--break") {
-            auto first = value.find(':'), second = value.rfind(':');
-            if (first == std::string::npos || first == second) return usage();
-            hub.breakBody(value.substr(0, first), std::stoull(value.substr(first + 1, second - first - 1)),
-                          std::stoi(value.substr(second + 1)));
+            const auto first = value.find(':'), second = value.rfind(':');
+            if (first == std::string::npos || first == second) return refuse("--break needs FILE:BYTES:TIMES");
+            const auto bytes = number(std::string_view(value).substr(first + 1, second - first - 1));
+            const auto times = number(std::string_view(value).substr(second + 1));
+            if (!bytes || !times || *times > 1000000) return refuse("--break needs FILE:BYTES:TIMES, not " + value);
+            hub.breakBody(value.substr(0, first), *bytes, static_cast<int>(*times));
         } else if (option == "--rename") {
-            auto eq = value.find('=');
-            if (eq == std::string::npos) return usage();
+            const auto eq = value.find('=');
+            if (eq == std::string::npos) return refuse("--rename needs OLD/NAME=NEW/NAME");
             hub.renameRepository(value.substr(0, eq), value.substr(eq + 1));
-        } else {
-            return usage();
         }
     }
     hub.onRequest([](const velmora::test::HubRequest& r) {

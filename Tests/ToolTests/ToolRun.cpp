@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <stdexcept>
 
@@ -14,7 +15,8 @@ extern char** environ;
 
 namespace velmora::test {
 
-ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
+ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment) {
     TempDir folder("tool-run");
     const std::string outPath = (folder / "out").string(), errPath = (folder / "err").string();
 
@@ -26,7 +28,7 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::s
     for (const auto& [name, value] : environment)
         if (!value.empty()) variables.push_back(name + "=" + value);
 
-    std::vector<char*> argv{const_cast<char*>(VELMORA_DEV_PATH)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
@@ -39,18 +41,31 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::s
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, VELMORA_DEV_PATH, &actions, nullptr, argv.data(), envp.data());
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) throw std::runtime_error(std::string("cannot start velmora-dev: ") + std::strerror(spawned));
+    if (spawned != 0) throw std::runtime_error(std::string("cannot start " + program + ": ") + std::strerror(spawned));
+    // A program that does not end within a minute has hung (a server serving what it should refuse).
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    for (int waited = 0;; ++waited) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) throw std::runtime_error("waitpid failed");
+        if (waited == 6000) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        usleep(10000);
     }
     ToolRun run;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;
+}
+
+ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
+    return runProgram(VELMORA_DEV_PATH, arguments, environment);
 }
 
 int lineCount(const std::string& text) {

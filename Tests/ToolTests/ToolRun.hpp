@@ -1,7 +1,7 @@
 #pragma once
 
-// Runs the developer tool as a user would, with standard input from /dev/null so that a command
-// that waits for input ends at once, and returns what it printed and its exit status.
+// Runs the developer tool (or another of our programs) as a user would, with standard input from /dev/null so that a
+// command that waits for input ends at once, and returns what it printed and its exit status.
 
 #include <map>
 #include <string>
@@ -15,8 +15,12 @@ struct ToolRun {
     std::string err;
 };
 
-/// Runs velmora-dev with the arguments; `environment` sets (or, with an empty value, clears)
+/// Runs the program with the arguments; `environment` sets (or, with an empty value, clears)
 /// variables for the child only.
+ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment = {});
+
+/// Runs velmora-dev.
 ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {});
 
 /// The number of lines of the text (a last line without a newline counts).
