@@ -92,6 +92,19 @@ TEST_F(SnapshotTest, ASecondSnapshotReValidatesWithoutFetching) {
     EXPECT_EQ(fileGets()[1].target, "/cdn/" + after->etag);
 }
 
+TEST_F(SnapshotTest, AFolderWhereADigestTaggedFileBelongsIsReplacedByTheFile) {
+    // weights.bin is large: its entity tag is its SHA-256. A folder has no content to compare with
+    // it, so the file is fetched in its place, as for any other tag.
+    const fs::path folder = repoFolder("owner/name");
+    fs::create_directories(folder / "weights.bin" / "stray");
+    fs::create_directories(folder / "config.json");
+    fs::path result = client.snapshot(repo, "main", {"*.bin", "config.json"});
+    EXPECT_EQ(readFile(result / "weights.bin"), large);
+    EXPECT_EQ(readFile(result / "config.json"), "{\"model_type\": \"whisper\"}");
+    EXPECT_EQ(client.readDownloadMetadata(metadataFile("owner/name", "weights.bin"))->etag,
+              FakeHub::sha256Of(root / "models/owner/name/weights.bin"));
+}
+
 TEST_F(SnapshotTest, NoMatchingNamesCallsBackOnceAndFetchesNothing) {
     int calls = 0;
     fs::path folder = client.snapshot(repo, "main", {"*.nothing"}, [&](Progress& p) {

@@ -142,7 +142,11 @@ fs::path HubFileDownloader::download(const ProgressHandler& progressHandler, std
     auto isCurrent = [&](const std::optional<LocalDownloadFileMetadata>& metadata) {
         if (!downloaded()) return false;
         if (metadata && metadata->etag == etag) return true;
-        return HubApi::matches(hub.sha256Pattern, etag) && hub.computeFileHash(destination()) == etag;
+        if (!HubApi::matches(hub.sha256Pattern, etag)) return false;
+        // A folder holds no content to compare: the fetch replaces it, as it does for other tags.
+        std::error_code ec;
+        if (fs::is_directory(destination(), ec)) return false;
+        return hub.computeFileHash(destination()) == etag;
     };
     if (isCurrent(local)) {
         hub.writeDownloadMetadata(remoteCommit, etag, metadataPath());
