@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
@@ -24,12 +25,31 @@ fs::path makeUniqueDir(const fs::path& parent, const std::string& prefix) {
     throw std::runtime_error("cannot create a temporary folder in " + parent.string());
 }
 
+// Where the test folders go: VELMORA_TEST_TMP (CTest sets it below the build folder), else the
+// system's temporary folder. A TMPDIR that names no folder falls back to /tmp with a note, instead
+// of stopping the program before any test runs (CTest would then find no tests at all).
 fs::path tempRoot() {
-    if (const char* root = std::getenv("VELMORA_TEST_TMP"); root && *root) {
-        fs::create_directories(root);
-        return root;
-    }
-    return fs::temp_directory_path();
+    static const fs::path root = [] {
+        if (const char* chosen = std::getenv("VELMORA_TEST_TMP"); chosen && *chosen) {
+            std::error_code ec;
+            fs::create_directories(chosen, ec);
+            if (fs::is_directory(chosen, ec)) return fs::path(chosen);
+            std::fprintf(stderr, "note: VELMORA_TEST_TMP=%s is no folder that can be made; trying the system's\n",
+                         chosen);
+        }
+        std::error_code ec;
+        fs::path system = fs::temp_directory_path(ec);
+        if (!ec) return system;
+        const char* named = std::getenv("TMPDIR");
+        if (!fs::is_directory("/tmp", ec)) {
+            std::fprintf(stderr, "error: TMPDIR=%s names no folder, and /tmp is missing too: no place for test files\n",
+                         named ? named : "");
+            std::exit(2);
+        }
+        std::fprintf(stderr, "note: TMPDIR=%s names no folder; the tests use /tmp\n", named ? named : "");
+        return fs::path("/tmp");
+    }();
+    return root;
 }
 
 fs::path& homeStorage() {
@@ -91,6 +111,8 @@ ScopedEnv::~ScopedEnv() {
 int main(int argc, char** argv) {
     using namespace velmora::test;
     fs::path home = makeUniqueDir(tempRoot(), "home");
+    // What the tests start (libraries, other programs) finds the same, existing folder.
+    ::setenv("TMPDIR", tempRoot().c_str(), 1);
     homeStorage() = home;
     for (const char* sub : {"data", "config", "cache", "Documents", "runtime"}) fs::create_directories(home / sub);
     fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
