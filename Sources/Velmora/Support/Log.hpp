@@ -19,7 +19,8 @@ public:
 
     class Category {
     public:
-        constexpr Category(const char* systemName, const char* fileName) : systemName_(systemName), fileName_(fileName) {}
+        constexpr Category(const char* systemName, const char* fileName)
+            : systemName_(systemName), fileName_(fileName) {}
 
         /// The system log's category name ("app") and the file log's Russian name ("приложение").
         std::string_view systemName() const { return systemName_; }

@@ -1,0 +1,105 @@
+#include "Velmora/Store/HistoryStore.hpp"
+
+#include "Platform/Sys/FileIO.hpp"
+#include "Velmora/Support/Log.hpp"
+#include "Velmora/Support/Paths.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+HistoryStore& HistoryStore::shared() {
+    static HistoryStore* store = new HistoryStore(Paths::root() / "history.jsonl");
+    return *store;
+}
+
+HistoryStore::HistoryStore(fs::path file, QObject* parent) : QObject(parent), file_(std::move(file)) {
+    load();
+}
+
+void HistoryStore::load() {
+    std::string bytes;
+    try {
+        bytes = platform::sys::readFile(file_);
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::no_such_file_or_directory)
+            Log::app.error(std::string("не удалось прочитать историю: ") + error.what());
+        return;
+    }
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        const std::string_view line = std::string_view(bytes).substr(start, end - start);
+        start = end + 1;
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+        if (auto record = Dictation::fromJsonLine(line)) {
+            items_.push_back(std::move(*record));
+        } else {
+            unreadableLines_.emplace_back(line);
+        }
+    }
+    if (!unreadableLines_.empty())
+        Log::app.error("в истории пропущено нечитаемых строк: " + std::to_string(unreadableLines_.size()));
+}
+
+void HistoryStore::append(const Dictation& dictation) {
+    items_.push_back(dictation);
+    Q_EMIT itemsChanged();
+    try {
+        Paths::makeFolder(file_.parent_path());
+        const int fd = ::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) throw std::system_error(errno, std::generic_category(), "Cannot open " + file_.string());
+        // A last line cut short (a crash while appending) must not swallow the new one.
+        std::string line;
+        struct stat info {};
+        char last = '\n';
+        if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+            line += '\n';
+        line += dictation.toJsonLine();
+        line += '\n';
+        const bool written = platform::sys::writeAll(fd, line.data(), line.size());
+        const int error = errno;
+        ::close(fd);
+        if (!written) throw std::system_error(error, std::generic_category(), "Cannot write " + file_.string());
+        Paths::protect(file_);
+    } catch (const std::exception& error) {
+        Log::app.error(std::string("не удалось записать историю: ") + error.what());
+    }
+}
+
+void HistoryStore::remove(const Dictation& dictation) {
+    std::erase_if(items_, [&](const Dictation& item) { return item.id == dictation.id; });
+    Q_EMIT itemsChanged();
+    rewrite();
+}
+
+void HistoryStore::clearAll() {
+    items_.clear();
+    unreadableLines_.clear();
+    Q_EMIT itemsChanged();
+    std::error_code ignored;
+    fs::remove(file_, ignored);
+}
+
+void HistoryStore::rewrite() {
+    std::string bytes;
+    for (const std::string& line : unreadableLines_) bytes += line + '\n';
+    for (const Dictation& item : items_) bytes += item.toJsonLine() + '\n';
+    try {
+        Paths::makeFolder(file_.parent_path());
+        Paths::writeFile(file_, bytes);
+    } catch (const std::exception& error) {
+        Log::app.error(std::string("не удалось записать историю: ") + error.what());
+    }
+}
+
+}  // namespace velmora

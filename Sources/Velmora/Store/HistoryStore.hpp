@@ -1,0 +1,54 @@
+#pragma once
+
+// The dictation history: every dictation in the order it was made, kept in memory and as one JSON
+// line each in "history.jsonl" in the data folder. Lives on the main thread.
+
+#include <QObject>
+
+#ifndef Q_MOC_RUN  // moc of Qt 6.4 cannot read the C++20 library's concepts (<compare>)
+#include "Velmora/Store/Dictation.hpp"
+#endif
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+class HistoryStore : public QObject {
+    Q_OBJECT
+
+public:
+    /// The one store of the process over the data folder's "history.jsonl", loaded on first use.
+    static HistoryStore& shared();
+
+    /// Loads the file; a missing file is an empty history.
+    explicit HistoryStore(std::filesystem::path file, QObject* parent = nullptr);
+
+    /// Oldest first.
+    const std::vector<Dictation>& items() const { return items_; }
+
+    /// Adds the record at the end and appends its line to the file.
+    void append(const Dictation& dictation);
+    /// Removes every record with the dictation's id and rewrites the file from the rest.
+    void remove(const Dictation& dictation);
+    /// Empties the history and deletes the file; a missing file is no error.
+    void clearAll();
+
+    const std::filesystem::path& file() const { return file_; }
+
+Q_SIGNALS:
+    void itemsChanged();
+
+private:
+    void load();
+    void rewrite();
+
+    std::filesystem::path file_;
+    std::vector<Dictation> items_;
+    // Lines that could not be read; written back on every rewrite so that a delete never erases
+    // records that only this version failed to understand.
+    std::vector<std::string> unreadableLines_;
+};
+
+}  // namespace velmora
