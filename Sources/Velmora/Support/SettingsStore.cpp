@@ -1,0 +1,100 @@
+#include "Velmora/Support/SettingsStore.hpp"
+
+#include "Platform/Sys/FileIO.hpp"
+#include "Velmora/Support/IsoDate.hpp"
+#include "Velmora/Support/Log.hpp"
+#include "Velmora/Support/Paths.hpp"
+
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+std::string_view SettingsStore::engineName(Engine engine) {
+    switch (engine) {
+        case Engine::server:
+            return "server";
+        case Engine::cloud:
+            return "cloud";
+        case Engine::local:
+            return "local";
+    }
+    return "local";
+}
+
+std::optional<SettingsStore::Engine> SettingsStore::engineNamed(std::string_view name) {
+    for (Engine engine : {Engine::server, Engine::cloud, Engine::local})
+        if (engineName(engine) == name) return engine;
+    return std::nullopt;
+}
+
+SettingsStore& SettingsStore::shared() {
+    static SettingsStore* store = new SettingsStore(Paths::root() / "config.json");
+    return *store;
+}
+
+SettingsStore::SettingsStore(fs::path file, QObject* parent) : QObject(parent), file_(std::move(file)) {
+    load();
+}
+
+void SettingsStore::load() {
+    std::string bytes;
+    try {
+        bytes = platform::sys::readFile(file_);
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::no_such_file_or_directory) {
+            unreadableFile_ = true;
+            Log::app.error(std::string("не удалось прочитать настройки: ") + error.what());
+        }
+        return;
+    }
+    nlohmann::json object = nlohmann::json::parse(bytes, nullptr, false);
+    if (!object.is_object()) {
+        unreadableFile_ = true;
+        Log::app.error("настройки не читаются, беру значения по умолчанию: " + file_.string());
+        return;
+    }
+    // Each known key falls back to its default alone when its value is missing or of the wrong kind.
+    if (auto it = object.find("engine"); it != object.end() && it->is_string()) {
+        if (auto engine = engineNamed(it->get<std::string>())) config_.engine = *engine;
+    }
+    if (auto it = object.find("language"); it != object.end() && it->is_string())
+        config_.language = it->get<std::string>();
+    stored_ = std::move(object);
+}
+
+void SettingsStore::setEngine(Engine engine) {
+    if (config_.engine == engine) return;
+    config_.engine = engine;
+    Q_EMIT configChanged();
+    write();
+}
+
+void SettingsStore::write() {
+    stored_["engine"] = engineName(config_.engine);
+    stored_["language"] = config_.language;
+    try {
+        Paths::makeFolder(file_.parent_path());
+        if (unreadableFile_) {
+            std::string stamp = IsoDate::format(std::chrono::system_clock::now());
+            std::erase(stamp, ':');
+            fs::path aside = file_;
+            aside += ".bad-" + stamp;
+            std::error_code ec;
+            fs::rename(file_, aside, ec);
+            if (ec && ec != std::errc::no_such_file_or_directory)
+                throw fs::filesystem_error("Cannot move the unreadable settings aside", file_, aside, ec);
+            if (!ec) {
+                Paths::protect(aside);
+                Log::app.error("нечитаемые настройки сохранены как " + aside.filename().string());
+            }
+            unreadableFile_ = false;
+        }
+        Paths::writeFile(file_, stored_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+    } catch (const std::exception& error) {
+        Log::app.error(std::string("не удалось сохранить настройки: ") + error.what());
+    }
+}
+
+}  // namespace velmora

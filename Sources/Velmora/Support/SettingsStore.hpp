@@ -1,0 +1,62 @@
+#pragma once
+
+// The user's settings in "config.json" in the data folder: the engine and the language so far.
+// Keys that this version does not know are kept and written back unchanged. Lives on the main thread.
+
+#include <QObject>
+
+#ifndef Q_MOC_RUN  // moc of Qt 6.4 cannot read the C++20 library's concepts (<compare>)
+#include <nlohmann/json.hpp>
+#endif
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+class SettingsStore : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Engine { server, cloud, local };
+
+    struct Config {
+        Engine engine = Engine::local;
+        /// The language code handed to the engines; "" lets them detect it.
+        std::string language = "ru";
+        bool operator==(const Config&) const = default;
+    };
+
+    /// "server", "cloud", "local".
+    static std::string_view engineName(Engine engine);
+    static std::optional<Engine> engineNamed(std::string_view name);
+
+    /// The one store of the process over the data folder's "config.json", loaded on first use.
+    static SettingsStore& shared();
+
+    /// Reads the file; a missing or unreadable file gives the defaults and is not written by reading.
+    explicit SettingsStore(std::filesystem::path file, QObject* parent = nullptr);
+
+    const Config& config() const { return config_; }
+    const std::filesystem::path& file() const { return file_; }
+
+    /// Sets the engine and writes the file.
+    void setEngine(Engine engine);
+
+Q_SIGNALS:
+    void configChanged();
+
+private:
+    void load();
+    void write();
+
+    std::filesystem::path file_;
+    Config config_;
+    nlohmann::json stored_ = nlohmann::json::object();
+    // A file that exists but cannot be read is moved aside before the first write replaces it.
+    bool unreadableFile_ = false;
+};
+
+}  // namespace velmora

@@ -1,0 +1,83 @@
+#include "Velmora/Support/SettingsStore.hpp"
+
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using Engine = SettingsStore::Engine;
+using velmora::test::readFile;
+using velmora::test::TempDir;
+using velmora::test::writeFile;
+
+TEST(SettingsStore, MissingFileGivesTheDefaultsWithoutWritingIt) {
+    TempDir dir;
+    SettingsStore store(dir / "config.json");
+    EXPECT_EQ(store.config().engine, Engine::local);
+    EXPECT_EQ(store.config().language, "ru");
+    EXPECT_FALSE(fs::exists(dir / "config.json"));
+    EXPECT_EQ(SettingsStore::shared().file(), fs::path(std::getenv("XDG_DATA_HOME")) / "Velmora" / "config.json");
+}
+
+TEST(SettingsStore, ReadsKnownKeysEachWithItsOwnFallback) {
+    TempDir dir;
+    writeFile(dir / "config.json", R"({"engine":"cloud","language":"","hotkey":"fn"})");
+    EXPECT_EQ(SettingsStore(dir / "config.json").config(), (SettingsStore::Config{Engine::cloud, ""}));
+    writeFile(dir / "config.json", R"({"engine":"quantum","language":7})");
+    EXPECT_EQ(SettingsStore(dir / "config.json").config(), SettingsStore::Config{});
+    writeFile(dir / "config.json", R"({"language":"en"})");
+    EXPECT_EQ(SettingsStore(dir / "config.json").config(), (SettingsStore::Config{Engine::local, "en"}));
+}
+
+TEST(SettingsStore, SetEngineWritesSortedPrettyJsonKeepingUnknownKeys) {
+    TempDir dir;
+    const fs::path file = dir / "config.json";
+    writeFile(file, R"({"zeta":{"b":1,"a":[true]},"engine":"server","punctuate":false})");
+    SettingsStore store(file);
+    QSignalSpy changed(&store, &SettingsStore::configChanged);
+    store.setEngine(Engine::server);  // no change: no signal, no write
+    EXPECT_EQ(changed.count(), 0);
+    store.setEngine(Engine::local);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(readFile(file),
+              "{\n"
+              "  \"engine\": \"local\",\n"
+              "  \"language\": \"ru\",\n"
+              "  \"punctuate\": false,\n"
+              "  \"zeta\": {\n"
+              "    \"a\": [\n"
+              "      true\n"
+              "    ],\n"
+              "    \"b\": 1\n"
+              "  }\n"
+              "}");
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(SettingsStore(file).config().engine, Engine::local);
+}
+
+// Reading never rewrites a damaged file, and the first write keeps its bytes beside the new file.
+TEST(SettingsStore, UnreadableFileIsMovedAsideBeforeTheFirstWrite) {
+    TempDir dir;
+    const fs::path file = dir / "config.json";
+    const std::string damaged = "{\"engine\": \"cloud\", \"langu";
+    writeFile(file, damaged);
+    SettingsStore store(file);
+    EXPECT_EQ(store.config(), SettingsStore::Config{});
+    EXPECT_EQ(readFile(file), damaged);
+    store.setEngine(Engine::cloud);
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().filename().string().starts_with("config.json.bad-")) aside.push_back(entry.path());
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readFile(aside[0]), damaged);
+    EXPECT_EQ(SettingsStore(file).config().engine, Engine::cloud);
+}
