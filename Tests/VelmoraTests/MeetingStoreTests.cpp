@@ -1,0 +1,270 @@
+#include "Velmora/Meeting/MeetingFile.hpp"
+#include "Velmora/Meeting/MeetingStore.hpp"
+
+#include "ScopedTimeZone.hpp"
+#include "Support/SystemLogCapture.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace std::chrono;
+using Speaker = MeetingLine::Speaker;
+using velmora::test::readFile;
+using velmora::test::ScopedTimeZone;
+using velmora::test::TempDir;
+using velmora::test::writeFile;
+
+namespace {
+
+unsigned modeOf(const fs::path& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info.st_mode & 07777;
+}
+
+Meeting meetingAt(Date startedAt, std::string title) {
+    Meeting meeting;
+    meeting.title = std::move(title);
+    meeting.startedAt = startedAt;
+    meeting.durationSec = 60;
+    return meeting;
+}
+
+const Date monday = sys_days(2024y / December / 2) + 7h;
+
+std::vector<std::string> titles(const MeetingStore& store) {
+    std::vector<std::string> result;
+    for (const auto& meeting : store.meetings()) result.push_back(meeting.title);
+    return result;
+}
+
+}  // namespace
+
+// A meeting with both speakers goes through its whole life: saved, found again by a fresh store,
+// renamed (also to the default title) and deleted, with the file checked byte for byte each time.
+TEST(MeetingStore, MeetingOfBothSpeakersIsSavedListedRenamedAndDeleted) {
+    ScopedTimeZone moscow("Europe/Moscow");
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    Meeting meeting;
+    meeting.id = *korbit::UUID::fromString("C0FFEE00-1234-4ABC-9DEF-0123456789AB");
+    meeting.title = "Встреча 5 декабря, 09:30";
+    meeting.startedAt = sys_days(2024y / December / 5) + 6h + 30min + 12s;
+    meeting.durationSec = 754;
+    meeting.lines = {
+        {*korbit::UUID::fromString("11111111-1111-4111-8111-111111111111"), 2, Speaker::me, "Всем привет, начинаем."},
+        {*korbit::UUID::fromString("22222222-2222-4222-8222-222222222222"), 31, Speaker::others,
+         "Привет! Слышно хорошо."},
+        {*korbit::UUID::fromString("33333333-3333-4333-8333-333333333333"), 58, Speaker::me, "Отлично."},
+    };
+    const auto expectedFile = [](const std::string& title) {
+        return "{\n"
+               "  \"durationSec\": 754,\n"
+               "  \"id\": \"C0FFEE00-1234-4ABC-9DEF-0123456789AB\",\n"
+               "  \"lines\": [\n"
+               "    {\n"
+               "      \"at\": 2,\n"
+               "      \"id\": \"11111111-1111-4111-8111-111111111111\",\n"
+               "      \"speaker\": \"me\",\n"
+               "      \"text\": \"Всем привет, начинаем.\"\n"
+               "    },\n"
+               "    {\n"
+               "      \"at\": 31,\n"
+               "      \"id\": \"22222222-2222-4222-8222-222222222222\",\n"
+               "      \"speaker\": \"others\",\n"
+               "      \"text\": \"Привет! Слышно хорошо.\"\n"
+               "    },\n"
+               "    {\n"
+               "      \"at\": 58,\n"
+               "      \"id\": \"33333333-3333-4333-8333-333333333333\",\n"
+               "      \"speaker\": \"me\",\n"
+               "      \"text\": \"Отлично.\"\n"
+               "    }\n"
+               "  ],\n"
+               "  \"startedAt\": \"2024-12-05T06:30:12Z\",\n"
+               "  \"title\": \"" +
+               title +
+               "\"\n"
+               "}";
+    };
+    const fs::path file = folder / "C0FFEE00-1234-4ABC-9DEF-0123456789AB.json";
+    {
+        MeetingStore store(folder);
+        EXPECT_EQ(modeOf(folder), 0700u);
+        QSignalSpy changed(&store, &MeetingStore::meetingsChanged);
+        store.save(meeting);
+        EXPECT_EQ(changed.count(), 1);
+        EXPECT_EQ(readFile(file), expectedFile("Встреча 5 декабря, 09:30"));
+        EXPECT_EQ(modeOf(file), 0600u);
+    }
+    MeetingStore store(folder);
+    ASSERT_EQ(store.meetings().size(), 1u);
+    EXPECT_EQ(store.meetings()[0], meeting);
+    EXPECT_EQ(store.meetings()[0].blocks().size(), 3u);
+
+    store.rename(meeting, "Ретро команды");
+    EXPECT_EQ(store.meetings()[0].title, "Ретро команды");
+    EXPECT_EQ(readFile(file), expectedFile("Ретро команды"));
+    store.rename(meeting, "   ");  // blanks are a title too
+    EXPECT_EQ(readFile(file), expectedFile("   "));
+    store.rename(meeting, "");
+    EXPECT_EQ(store.meetings()[0].title, "Встреча 5 декабря, 09:30");
+    EXPECT_EQ(readFile(file), expectedFile("Встреча 5 декабря, 09:30"));
+
+    store.remove(store.meetings()[0]);
+    EXPECT_TRUE(store.meetings().empty());
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(MeetingStore(folder).meetings().empty());
+}
+
+TEST(MeetingStore, LoadsReadableJsonFilesNewestFirstAndLeavesTheRestUntouched) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    {
+        MeetingStore store(folder);
+        store.save(meetingAt(monday + 48h, "среда"));
+        store.save(meetingAt(monday, "понедельник"));
+        store.save(meetingAt(monday + 24h, "вторник"));
+    }
+    // What a reader must skip: another speaker, no lines, broken JSON, a capitalised extension.
+    Meeting other = meetingAt(monday + 96h, "пятница");
+    const std::string good = MeetingFile::encode(other);
+    std::string wrongSpeaker = good;
+    wrongSpeaker.replace(wrongSpeaker.find("\"lines\": []"), 11,
+                         R"("lines": [{"at":1,"id":")" + other.id.uuidString() + R"(","speaker":"them","text":"x"}])");
+    writeFile(folder / "A.json", wrongSpeaker);
+    writeFile(folder / "B.json", R"({"durationSec":1,"id":")" + other.id.uuidString() +
+                                     R"(","startedAt":"2024-12-06T07:00:00Z","title":"t"})");
+    writeFile(folder / "C.json", "{\"durationSec\": 1, \"id\"");
+    writeFile(folder / "D.JSON", good);
+    writeFile(folder / "E.json.bak", good);
+    fs::create_directory(folder / "F.json");
+    writeFile(folder / ".hidden.json", MeetingFile::encode(meetingAt(monday + 72h, "скрытый четверг")));
+
+    MeetingStore store(folder);
+    EXPECT_EQ(titles(store), (std::vector<std::string>{"скрытый четверг", "среда", "вторник", "понедельник"}));
+    EXPECT_EQ(readFile(folder / "A.json"), wrongSpeaker);
+    EXPECT_EQ(readFile(folder / "C.json"), "{\"durationSec\": 1, \"id\"");
+    EXPECT_TRUE(fs::exists(folder / "B.json"));
+    EXPECT_TRUE(fs::exists(folder / "D.JSON"));
+}
+
+TEST(MeetingStore, TwoFilesOfOneIdAreBothListedAndEqualStartsKeepFileNameOrder) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    Meeting meeting = meetingAt(monday, "первый");
+    writeFile(folder / "B.json", MeetingFile::encode(meeting));
+    meeting.title = "копия";
+    writeFile(folder / "A.json", MeetingFile::encode(meeting));
+    MeetingStore store(folder);
+    EXPECT_EQ(titles(store), (std::vector<std::string>{"копия", "первый"}));
+}
+
+TEST(MeetingStore, SaveReplacesInPlaceOrPutsANewMeetingFirstWithoutSorting) {
+    TempDir dir;
+    MeetingStore store(dir / "meetings");
+    Meeting early = meetingAt(monday, "ранняя");
+    Meeting late = meetingAt(monday + 24h, "поздняя");
+    store.save(late);
+    store.save(early);  // new: first, though it started earlier
+    EXPECT_EQ(titles(store), (std::vector<std::string>{"ранняя", "поздняя"}));
+    late.title = "поздняя, вторая версия";
+    late.startedAt = monday + 240h;
+    store.save(late);  // known: stays in its place
+    EXPECT_EQ(titles(store), (std::vector<std::string>{"ранняя", "поздняя, вторая версия"}));
+    store.save(store.meetings()[0]);
+    EXPECT_EQ(store.meetings().size(), 2u);
+    EXPECT_EQ(MeetingFile::decode(readFile(store.fileOf(late.id)))->title, "поздняя, вторая версия");
+}
+
+TEST(MeetingStore, UnknownKeysAreDroppedAtTheNextWrite) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    Meeting meeting = meetingAt(monday, "старая");
+    std::string bytes = MeetingFile::encode(meeting);
+    bytes.insert(1, "\"color\": \"blue\",");
+    const fs::path file = folder / (meeting.id.uuidString() + ".json");
+    writeFile(file, bytes);
+    MeetingStore store(folder);
+    ASSERT_EQ(store.meetings().size(), 1u);
+    store.rename(meeting, "новая");
+    meeting.title = "новая";
+    EXPECT_EQ(readFile(file), MeetingFile::encode(meeting));
+}
+
+TEST(MeetingStore, DeleteAndRenameOfMissingMeetingsAreQuiet) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    MeetingStore store(folder);
+    Meeting kept = meetingAt(monday, "остаётся");
+    Meeting gone = meetingAt(monday, "файл уже удалён");
+    store.save(kept);
+    store.save(gone);
+    fs::remove(store.fileOf(gone.id));
+    velmora::test::SystemLogCapture log;
+    store.remove(gone);
+    EXPECT_EQ(titles(store), std::vector<std::string>{"остаётся"});
+
+    // A file whose meeting is not in the list is deleted all the same.
+    Meeting stranger = meetingAt(monday, "чужой");
+    writeFile(store.fileOf(stranger.id), MeetingFile::encode(stranger));
+    store.remove(stranger);
+    EXPECT_FALSE(fs::exists(store.fileOf(stranger.id)));
+
+    QSignalSpy changed(&store, &MeetingStore::meetingsChanged);
+    store.rename(stranger, "новое имя");
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_FALSE(fs::exists(store.fileOf(stranger.id)));
+    EXPECT_TRUE(log.entries().empty());
+}
+
+TEST(MeetingStore, AFailedWriteIsLoggedAndTheListKeepsTheChange) {
+    TempDir dir;
+    writeFile(dir / "meetings", "a file where the folder should be");
+    velmora::test::SystemLogCapture log;
+    MeetingStore store(dir / "meetings");
+    EXPECT_TRUE(store.meetings().empty());
+    store.save(meetingAt(monday, "только в памяти"));
+    EXPECT_EQ(titles(store), std::vector<std::string>{"только в памяти"});
+    const auto entries = log.entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].category, "app");
+    EXPECT_EQ(entries[0].type, platform::log::LogType::error);
+    EXPECT_TRUE(entries[0].text.starts_with("не удалось сохранить встречу: ")) << entries[0].text;
+}
+
+// A write that cannot replace the file leaves the former content as it was.
+TEST(MeetingStore, AFailedReplaceKeepsTheFormerFile) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    MeetingStore store(folder);
+    Meeting meeting = meetingAt(monday, "первая версия");
+    store.save(meeting);
+    const std::string before = readFile(store.fileOf(meeting.id));
+    fs::create_directory(folder / "blocker.json");
+    writeFile(folder / "blocker.json" / "x", "");
+    Meeting blocked = meetingAt(monday, "не запишется");
+    // A folder in the place of the file makes the rename fail.
+    fs::create_directory(store.fileOf(blocked.id));
+    writeFile(store.fileOf(blocked.id) / "keep", "");
+    velmora::test::SystemLogCapture log;
+    store.save(blocked);
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_TRUE(fs::is_directory(store.fileOf(blocked.id)));
+    EXPECT_EQ(readFile(store.fileOf(meeting.id)), before);
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "temporary left: " << entry.path();
+}
+
+TEST(MeetingStore, SharedStoreUsesTheMeetingsFolderOfTheDataFolder) {
+    EXPECT_EQ(MeetingStore::shared().folder(), fs::path(std::getenv("XDG_DATA_HOME")) / "Velmora" / "meetings");
+    EXPECT_EQ(modeOf(MeetingStore::shared().folder()), 0700u);
+}
