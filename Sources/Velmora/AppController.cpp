@@ -1,0 +1,156 @@
+#include "Velmora/AppController.hpp"
+
+#include "Velmora/Support/Log.hpp"
+#include "Velmora/Support/Paths.hpp"
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cmath>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+AppController::AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, QObject* parent)
+    : QObject(parent), engine_(std::move(engine)), settings_(settings) {
+    modelState_ = engine_->hasModelFiles() ? ModelState::downloaded() : ModelState::absent();
+    elapsedTimer_.setInterval(1000);
+    connect(&elapsedTimer_, &QTimer::timeout, this, &AppController::tick);
+    // One preparation at a time; a dropped one may still be finishing beside a new one.
+    workers_.setMaxThreadCount(2);
+}
+
+AppController::~AppController() {
+    dropPreparation();
+    workers_.waitForDone();
+}
+
+template <typename Action>
+void AppController::post(Action action) {
+    QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+}
+
+void AppController::setWarning(std::optional<std::string> warning) {
+    if (warning_ == warning) return;
+    warning_ = std::move(warning);
+    Q_EMIT warningChanged();
+}
+
+void AppController::setModelState(ModelState state) {
+    if (modelState_ == state) return;
+    modelState_ = std::move(state);
+    Q_EMIT modelStateChanged();
+}
+
+void AppController::setModelProgress(double progress) {
+    if (!std::isfinite(progress)) return;
+    progress = std::clamp(progress, 0.0, 1.0);
+    if (modelProgress_ == progress) return;
+    modelProgress_ = progress;
+    Q_EMIT modelProgressChanged();
+}
+
+void AppController::setModelElapsed(std::int64_t seconds) {
+    if (modelElapsed_ == seconds) return;
+    modelElapsed_ = seconds;
+    Q_EMIT modelElapsedChanged();
+}
+
+void AppController::stateByModelFiles() {
+    setModelState(engine_->hasModelFiles() ? ModelState::downloaded() : ModelState::absent());
+}
+
+void AppController::tick() {
+    if (preparing_) setModelElapsed(modelElapsed_ + 1);
+}
+
+void AppController::start() {
+    Paths::root();
+    if (settings_.config().engine == SettingsStore::Engine::local && engine_->hasModelFiles()) prepareLocalModel();
+}
+
+void AppController::prepareLocalModel() {
+    if (preparing_) return;
+    preparing_ = true;
+    const std::uint64_t generation = generation_;
+    const bool needsDownload = !engine_->hasModelFiles();
+    setModelElapsed(0);
+    elapsedTimer_.start();
+    if (needsDownload) {
+        setModelProgress(0);
+        setModelState(ModelState::downloading());
+    } else {
+        setModelState(ModelState::loading());
+    }
+
+    workers_.start([this, engine = engine_, generation, needsDownload] {
+        bool downloading = needsDownload;
+        try {
+            if (needsDownload) {
+                engine->download([this, generation](double progress) {
+                    post([this, generation, progress] {
+                        if (generation == generation_ && modelState_.kind() == ModelState::Kind::downloading)
+                            setModelProgress(progress);
+                    });
+                });
+                downloading = false;
+                post([this, generation] {
+                    if (generation != generation_) return;
+                    setModelProgress(1);
+                    setModelState(ModelState::loading());
+                });
+            }
+            engine->load();
+            post([this, generation] { finishPreparation(generation, std::nullopt); });
+        } catch (const std::exception& error) {
+            // The engine logs its own failed loading; a failed download is only reported to its caller.
+            if (downloading) Log::stt.error(std::string("не удалось скачать локальную модель: ") + error.what());
+            post([this, generation, message = std::string(error.what())] { finishPreparation(generation, message); });
+        } catch (...) {
+            post([this, generation] { finishPreparation(generation, "неизвестная ошибка"); });
+        }
+    });
+}
+
+void AppController::finishPreparation(std::uint64_t generation, std::optional<std::string> failure) {
+    // A preparation dropped by an unload or a removal ends without a word: its state was already set.
+    if (generation != generation_) return;
+    preparing_ = false;
+    elapsedTimer_.stop();
+    if (failure) {
+        setModelState(ModelState::failed(*failure));
+    } else {
+        setModelState(ModelState::ready());
+    }
+}
+
+void AppController::dropPreparation() {
+    ++generation_;
+    preparing_ = false;
+    elapsedTimer_.stop();
+}
+
+void AppController::setEngine(SettingsStore::Engine engine) {
+    const SettingsStore::Engine previous = settings_.config().engine;
+    if (previous == engine) return;
+    settings_.setEngine(engine);
+    if (previous == SettingsStore::Engine::local) {
+        engine_->unload();
+        dropPreparation();
+    }
+    // A preparation that goes on (started while another engine was chosen) publishes its own outcome.
+    if (!preparing_) stateByModelFiles();
+}
+
+void AppController::removeLocalModel() {
+    engine_->unload();
+    dropPreparation();
+    std::error_code ec;
+    fs::remove_all(engine_->modelFolder(), ec);
+    if (ec) Log::app.error("не удалось удалить локальную модель: " + ec.message());
+    setModelProgress(0);
+    stateByModelFiles();
+}
+
+}  // namespace velmora

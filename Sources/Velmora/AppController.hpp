@@ -1,0 +1,111 @@
+#pragma once
+
+// The application's controller on the main thread: it prepares the on-device model and publishes
+// the model's state, the download's progress, the seconds of the preparation and the warning line.
+// Every change of a published value is made on the main thread and announced by its signal.
+
+#include "Velmora/STT/LocalModelEngine.hpp"
+#include "Velmora/Support/SettingsStore.hpp"
+
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velmora {
+
+class AppController : public QObject {
+    Q_OBJECT
+
+public:
+    /// The on-device model: absent, downloading, downloaded, loading, ready, or failed with a message.
+    class ModelState {
+    public:
+        enum class Kind { absent, downloading, downloaded, loading, ready, failed };
+
+        static ModelState absent() { return ModelState(Kind::absent); }
+        static ModelState downloading() { return ModelState(Kind::downloading); }
+        static ModelState downloaded() { return ModelState(Kind::downloaded); }
+        static ModelState loading() { return ModelState(Kind::loading); }
+        static ModelState ready() { return ModelState(Kind::ready); }
+        static ModelState failed(std::string message) { return ModelState(Kind::failed, std::move(message)); }
+
+        Kind kind() const { return kind_; }
+        /// The failure's text; empty in the other states.
+        const std::string& message() const { return message_; }
+        bool operator==(const ModelState&) const = default;
+
+    private:
+        explicit ModelState(Kind kind, std::string message = {}) : kind_(kind), message_(std::move(message)) {}
+        Kind kind_;
+        std::string message_;
+    };
+
+    /// The model starts as downloaded when its files are on disk, else absent.
+    AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, QObject* parent = nullptr);
+    /// Waits for a preparation that is still running on its worker.
+    ~AppController() override;
+
+    const ModelState& modelState() const { return modelState_; }
+    /// The download's completed fraction, always finite, from 0 to 1.
+    double modelProgress() const { return modelProgress_; }
+    /// Whole seconds of the current model preparation.
+    std::int64_t modelElapsed() const { return modelElapsed_; }
+    const std::optional<std::string>& warning() const { return warning_; }
+    void setWarning(std::optional<std::string> warning);
+
+    /// Creates the data folder and starts the model's preparation when the on-device engine is
+    /// chosen and its model is on disk.
+    void start();
+
+    /// Downloads the model when it is not on disk, then loads it, on a worker; the state, progress
+    /// and seconds follow on the main thread. Does nothing while a preparation runs.
+    void prepareLocalModel();
+
+    /// Chooses the engine. Leaving the on-device engine unloads the model and drops a preparation
+    /// in flight; the model's state then follows whether its files are on disk.
+    void setEngine(SettingsStore::Engine engine);
+
+    /// Unloads the model, drops a preparation in flight and deletes the model's files.
+    void removeLocalModel();
+
+    /// One second of the running preparation (the one-second timer calls it).
+    void tick();
+
+    LocalModelEngine& engine() const { return *engine_; }
+
+Q_SIGNALS:
+    void modelStateChanged();
+    void modelProgressChanged();
+    void modelElapsedChanged();
+    void warningChanged();
+
+private:
+    void setModelState(ModelState state);
+    void setModelProgress(double progress);
+    void setModelElapsed(std::int64_t seconds);
+    void stateByModelFiles();
+    /// Makes the outcome of a preparation in flight irrelevant: it will be dropped when it comes.
+    void dropPreparation();
+    void finishPreparation(std::uint64_t generation, std::optional<std::string> failure);
+    /// Runs the action on the main thread unless the controller is gone by then.
+    template <typename Action>
+    void post(Action action);
+
+    std::shared_ptr<LocalModelEngine> engine_;
+    SettingsStore& settings_;
+    ModelState modelState_ = ModelState::absent();
+    double modelProgress_ = 0;
+    std::int64_t modelElapsed_ = 0;
+    std::optional<std::string> warning_;
+    bool preparing_ = false;
+    std::uint64_t generation_ = 0;
+    QTimer elapsedTimer_;
+    QThreadPool workers_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,45 @@
+#pragma once
+
+// What the controller needs of the on-device engine to prepare its model: where the model lives,
+// its download and its loading. The engine keeps one model for the whole process.
+
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <system_error>
+
+namespace velmora {
+
+class LocalModelEngine {
+public:
+    /// The entry of the model folder whose presence says that the model is on disk.
+    static constexpr std::string_view markerName = "MelSpectrogram.mlmodelc";
+
+    virtual ~LocalModelEngine() = default;
+
+    /// The folder of the model's files; any thread.
+    virtual std::filesystem::path modelFolder() const = 0;
+
+    /// Downloads the model, calling onProgress with the completed fraction (0 to 1) on any thread.
+    /// Returns at once when the model is on disk. Blocks; throws the download's error.
+    virtual void download(std::function<void(double)> onProgress) = 0;
+
+    /// Loads the model once for the process; concurrent callers share one loading and its outcome.
+    /// Blocks; throws the loading's error.
+    virtual void load() = 0;
+
+    /// Drops the loaded model. A loading in flight must not leave it loaded afterwards: its callers
+    /// get an error instead.
+    virtual void unload() = 0;
+
+    /// Whether the model is loaded; any thread, without waiting.
+    virtual bool isLoaded() const = 0;
+
+    /// Whether the marker is in the model folder (a file or a folder).
+    bool hasModelFiles() const {
+        std::error_code ec;
+        return std::filesystem::exists(modelFolder() / markerName, ec);
+    }
+};
+
+}  // namespace velmora

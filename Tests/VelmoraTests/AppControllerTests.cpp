@@ -1,0 +1,229 @@
+#include "Velmora/AppController.hpp"
+
+#include "FakeModelEngine.hpp"
+#include "QtApplication.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include <cmath>
+#include <limits>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using velmora::test::FakeModelEngine;
+using velmora::test::TempDir;
+using velmora::test::waitUntil;
+using Kind = AppController::ModelState::Kind;
+using Engine = SettingsStore::Engine;
+
+namespace {
+
+class AppControllerTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::shared_ptr<FakeModelEngine> engine = std::make_shared<FakeModelEngine>(dir / "models" / "variant");
+    SettingsStore settings{dir / "config.json"};
+
+    // Every state the controller publishes, in order.
+    void watchStates(AppController& controller) {
+        states_.clear();
+        QObject::connect(&controller, &AppController::modelStateChanged, &controller,
+                         [this, &controller] { states_.push_back(controller.modelState().kind()); });
+    }
+    std::vector<Kind> states_;
+};
+
+}  // namespace
+
+TEST_F(AppControllerTest, StartsDownloadedOrAbsentByTheMarker) {
+    EXPECT_EQ(AppController(engine, settings).modelState(), AppController::ModelState::absent());
+    engine->putModelOnDisk();
+    AppController controller(engine, settings);
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
+    EXPECT_EQ(controller.modelProgress(), 0.0);
+    EXPECT_EQ(controller.modelElapsed(), 0);
+    EXPECT_FALSE(controller.warning());
+}
+
+TEST_F(AppControllerTest, DownloadsWithProgressThenLoadsToReady) {
+    engine->progressSteps = {0.25, std::numeric_limits<double>::quiet_NaN(), 0.427, 1.5, -0.5};
+    engine->downloadGate.shut();
+    AppController controller(engine, settings);
+    watchStates(controller);
+    std::vector<double> progress;
+    QObject::connect(&controller, &AppController::modelProgressChanged, &controller,
+                     [&] { progress.push_back(controller.modelProgress()); });
+    controller.prepareLocalModel();
+    EXPECT_EQ(controller.modelState().kind(), Kind::downloading);
+    ASSERT_TRUE(waitUntil([&] { return progress.size() >= 4; }));
+    EXPECT_EQ(progress, (std::vector<double>{0.25, 0.427, 1.0, 0.0}));  // finite and within 0..1 only
+    EXPECT_EQ(controller.modelState().kind(), Kind::downloading);
+    engine->downloadGate.open();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+    EXPECT_EQ(states_, (std::vector<Kind>{Kind::downloading, Kind::loading, Kind::ready}));
+    EXPECT_EQ(controller.modelProgress(), 1.0);
+    EXPECT_EQ(engine->downloads, 1);
+    EXPECT_EQ(engine->loads, 1);
+    EXPECT_TRUE(engine->hasModelFiles());
+}
+
+TEST_F(AppControllerTest, ModelOnDiskIsOnlyLoaded) {
+    engine->putModelOnDisk();
+    AppController controller(engine, settings);
+    watchStates(controller);
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+    EXPECT_EQ(states_, (std::vector<Kind>{Kind::loading, Kind::ready}));
+    EXPECT_EQ(engine->downloads, 0);
+    EXPECT_EQ(controller.modelProgress(), 0.0);
+}
+
+TEST_F(AppControllerTest, FailuresOfDownloadOrLoadingCarryTheirMessage) {
+    engine->downloadError = "Repository not found";
+    {
+        AppController controller(engine, settings);
+        controller.prepareLocalModel();
+        ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::failed; }));
+        EXPECT_EQ(controller.modelState(), AppController::ModelState::failed("Repository not found"));
+        EXPECT_EQ(engine->loads, 0);
+    }
+    engine->downloadError.clear();
+    engine->loadError = "Model file is damaged";
+    AppController controller(engine, settings);
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::failed; }));
+    EXPECT_EQ(controller.modelState().message(), "Model file is damaged");
+    // A later attempt starts afresh.
+    engine->loadError.clear();
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+}
+
+TEST_F(AppControllerTest, SecondsCountOnlyWhileTheModelIsPrepared) {
+    engine->putModelOnDisk();
+    engine->loadGate.shut();
+    AppController controller(engine, settings);
+    QSignalSpy elapsed(&controller, &AppController::modelElapsedChanged);
+    controller.tick();
+    EXPECT_EQ(controller.modelElapsed(), 0);
+    controller.prepareLocalModel();
+    controller.prepareLocalModel();  // already preparing: ignored
+    controller.tick();
+    controller.tick();
+    EXPECT_EQ(controller.modelElapsed(), 2);
+    // The controller's own one-second timer counts too.
+    ASSERT_TRUE(waitUntil([&] { return controller.modelElapsed() >= 3; }, 10000));
+    engine->loadGate.open();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+    const auto stopped = controller.modelElapsed();
+    controller.tick();
+    EXPECT_EQ(controller.modelElapsed(), stopped);
+    EXPECT_EQ(engine->loads, 1);
+    // The next preparation counts from 0 again.
+    engine->loadGate.shut();
+    controller.prepareLocalModel();
+    EXPECT_EQ(controller.modelElapsed(), 0);
+    engine->loadGate.open();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+    EXPECT_GE(elapsed.count(), 4);
+}
+
+// Removing the model while it loads must not end in "ready": the engine was told to unload, the
+// files are gone, and the loading's late outcome is dropped.
+TEST_F(AppControllerTest, RemovalDuringLoadingEndsAbsentAndStaysSo) {
+    engine->putModelOnDisk();
+    engine->loadGate.shut();
+    AppController controller(engine, settings);
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 1; }));
+    controller.removeLocalModel();
+    EXPECT_EQ(engine->unloads, 1);
+    EXPECT_FALSE(fs::exists(engine->modelFolder()));
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    engine->loadGate.open();
+    ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 0; }));
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    EXPECT_FALSE(engine->isLoaded());
+    // A new preparation downloads again.
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+    EXPECT_EQ(engine->downloads, 1);
+}
+
+TEST_F(AppControllerTest, LeavingTheOnDeviceEngineUnloadsAndDropsAPreparation) {
+    engine->putModelOnDisk();
+    engine->loadGate.shut();
+    AppController controller(engine, settings);
+    ASSERT_EQ(settings.config().engine, Engine::local);
+    controller.start();
+    EXPECT_EQ(controller.modelState().kind(), Kind::loading);
+    ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 1; }));
+    controller.setEngine(Engine::cloud);
+    EXPECT_EQ(settings.config().engine, Engine::cloud);
+    EXPECT_EQ(SettingsStore(dir / "config.json").config().engine, Engine::cloud);
+    EXPECT_EQ(engine->unloads, 1);
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
+    engine->loadGate.open();
+    ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
+
+    // Between two other engines nothing is unloaded; the state still follows the files.
+    fs::remove_all(engine->modelFolder());
+    controller.setEngine(Engine::server);
+    EXPECT_EQ(engine->unloads, 1);
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    controller.setEngine(Engine::local);
+    EXPECT_EQ(engine->unloads, 1);
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+}
+
+TEST_F(AppControllerTest, StartPreparesOnlyTheChosenOnDeviceModelThatIsOnDisk) {
+    {
+        AppController controller(engine, settings);
+        controller.start();  // no files
+        EXPECT_EQ(controller.modelState().kind(), Kind::absent);
+    }
+    engine->putModelOnDisk();
+    settings.setEngine(Engine::server);
+    {
+        AppController controller(engine, settings);
+        controller.start();
+        EXPECT_EQ(controller.modelState().kind(), Kind::downloaded);
+    }
+    EXPECT_EQ(engine->loads, 0);
+    EXPECT_EQ(engine->downloads, 0);
+}
+
+TEST_F(AppControllerTest, WarningIsAnnouncedOnlyWhenItChanges) {
+    AppController controller(engine, settings);
+    QSignalSpy changed(&controller, &AppController::warningChanged);
+    controller.setWarning("Нет доступа к микрофону");
+    controller.setWarning("Нет доступа к микрофону");
+    EXPECT_EQ(controller.warning(), "Нет доступа к микрофону");
+    controller.setWarning(std::nullopt);
+    EXPECT_EQ(changed.count(), 2);
+}
+
+TEST_F(AppControllerTest, DestructionWaitsForAPreparationInFlight) {
+    engine->downloadGate.shut();
+    auto controller = std::make_unique<AppController>(engine, settings);
+    controller->prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return engine->downloadGate.waiting() == 1; }));
+    std::thread opener([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        engine->downloadGate.open();
+    });
+    controller.reset();
+    opener.join();
+    EXPECT_EQ(engine->loads, 1);
+    QCoreApplication::processEvents();  // the dropped outcomes reach no one
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+// An on-device engine for the controller's tests: its download writes the marker, its loading
+// can be held at a gate or made to fail, and it counts every call.
+
+#include "Velmora/STT/LocalModelEngine.hpp"
+
+#include "Support/TestEnvironment.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+/// A door that calls wait at while it is shut.
+class Gate {
+public:
+    explicit Gate(bool open = true) : open_(open) {}
+    void shut() {
+        std::lock_guard guard(mutex_);
+        open_ = false;
+    }
+    void open() {
+        {
+            std::lock_guard guard(mutex_);
+            open_ = true;
+        }
+        changed_.notify_all();
+    }
+    void pass() {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        changed_.wait(lock, [&] { return open_; });
+        --waiting_;
+    }
+    int waiting() {
+        std::lock_guard guard(mutex_);
+        return waiting_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_;
+    int waiting_ = 0;
+};
+
+class FakeModelEngine : public LocalModelEngine {
+public:
+    explicit FakeModelEngine(std::filesystem::path folder) : folder_(std::move(folder)) {}
+
+    std::filesystem::path modelFolder() const override { return folder_; }
+
+    void download(std::function<void(double)> onProgress) override {
+        ++downloads;
+        for (double p : progressSteps) onProgress(p);
+        downloadGate.pass();
+        if (!downloadError.empty()) throw std::runtime_error(downloadError);
+        writeFile(folder_ / std::string(markerName) / "weights.bin", "w");
+    }
+    void load() override {
+        ++loads;
+        loadGate.pass();
+        if (!loadError.empty()) throw std::runtime_error(loadError);
+        // As the real engine: an unload during the loading leaves it unloaded and fails the waiters.
+        if (unloadedDuringLoad.exchange(false)) throw std::runtime_error("unloaded while loading");
+        loaded = true;
+    }
+    void unload() override {
+        ++unloads;
+        loaded = false;
+        if (loadGate.waiting() > 0) unloadedDuringLoad = true;
+    }
+    bool isLoaded() const override { return loaded; }
+
+    void putModelOnDisk() { writeFile(folder_ / std::string(markerName) / "weights.bin", "w"); }
+
+    std::vector<double> progressSteps = {0.25, 0.5};
+    std::string downloadError;
+    std::string loadError;
+    Gate downloadGate;
+    Gate loadGate;
+    std::atomic<int> downloads = 0;
+    std::atomic<int> loads = 0;
+    std::atomic<int> unloads = 0;
+    std::atomic<bool> loaded = false;
+    std::atomic<bool> unloadedDuringLoad = false;
+
+private:
+    std::filesystem::path folder_;
+};
+
+}  // namespace velmora::test
