@@ -2,16 +2,17 @@
 
 #include "Support/TestEnvironment.hpp"
 
+#include "FileMode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
-
-#include <sys/stat.h>
 
 #include <filesystem>
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using velmora::test::modeOf;
 using namespace std::chrono;
 using velmora::test::readFile;
 using velmora::test::TempDir;
@@ -35,12 +36,6 @@ constexpr const char* idB = "0B5E3C4A-1D2E-4F60-8A9B-C0D1E2F3A4B5";
 const std::string lineA =
     R"({"costUSD":0.0,"date":"2024-12-05T06:30:00.042Z","durationMs":3400,"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",)"
     R"("latencyMs":812,"text":"привет мир"})";
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
 
 }  // namespace
 

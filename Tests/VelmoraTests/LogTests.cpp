@@ -6,9 +6,9 @@
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
-#include <gtest/gtest.h>
+#include "FileMode.hpp"
 
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using velmora::test::modeOf;
 using namespace std::chrono;
 using velmora::test::readFile;
 using velmora::test::ScopedTimeZone;
@@ -28,12 +29,6 @@ namespace {
 std::string lastLine(const std::string& text) {
     std::string trimmed = text.substr(0, text.size() - (text.ends_with('\n') ? 1 : 0));
     return trimmed.substr(trimmed.rfind('\n') + 1);
-}
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
 }
 
 }  // namespace

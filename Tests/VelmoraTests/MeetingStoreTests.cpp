@@ -5,16 +5,17 @@
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
+#include "FileMode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
-
-#include <sys/stat.h>
 
 #include <filesystem>
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using velmora::test::modeOf;
 using namespace std::chrono;
 using Speaker = MeetingLine::Speaker;
 using velmora::test::readFile;
@@ -23,12 +24,6 @@ using velmora::test::TempDir;
 using velmora::test::writeFile;
 
 namespace {
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    ::stat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
 
 Meeting meetingAt(Date startedAt, std::string title) {
     Meeting meeting;

@@ -2,9 +2,9 @@
 
 #include "Support/TestEnvironment.hpp"
 
-#include <gtest/gtest.h>
+#include "FileMode.hpp"
 
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <filesystem>
@@ -13,17 +13,8 @@
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using velmora::test::modeOf;
 using velmora::test::TempDir;
-
-namespace {
-
-unsigned modeOf(const fs::path& path) {
-    struct stat info {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
-}
-
-}  // namespace
 
 TEST(Paths, RootIsThePrivateVelmoraFolderOfTheDataHome) {
     const fs::path expected = fs::path(std::getenv("XDG_DATA_HOME")) / "Velmora";

@@ -2,11 +2,11 @@
 
 #include "Support/TestEnvironment.hpp"
 
+#include "FileMode.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
-
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -58,9 +58,7 @@ TEST(SettingsStore, SetEngineWritesSortedPrettyJsonKeepingUnknownKeys) {
               "    \"b\": 1\n"
               "  }\n"
               "}");
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(velmora::test::modeOf(file), 0600u);
     EXPECT_EQ(SettingsStore(file).config().engine, Engine::local);
 }
 
