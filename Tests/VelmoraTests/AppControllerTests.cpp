@@ -203,16 +203,6 @@ TEST_F(AppControllerTest, StartPreparesOnlyTheChosenOnDeviceModelThatIsOnDisk) {
     EXPECT_EQ(engine->downloads, 0);
 }
 
-TEST_F(AppControllerTest, WarningIsAnnouncedOnlyWhenItChanges) {
-    AppController controller(engine, settings);
-    QSignalSpy changed(&controller, &AppController::warningChanged);
-    controller.setWarning("Нет доступа к микрофону");
-    controller.setWarning("Нет доступа к микрофону");
-    EXPECT_EQ(controller.warning(), "Нет доступа к микрофону");
-    controller.setWarning(std::nullopt);
-    EXPECT_EQ(changed.count(), 2);
-}
-
 TEST_F(AppControllerTest, DestructionWaitsForAPreparationInFlight) {
     engine->downloadGate.shut();
     auto controller = std::make_unique<AppController>(engine, settings);

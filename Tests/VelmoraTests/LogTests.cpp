@@ -52,20 +52,6 @@ TEST(Redact, MasksKeysAndTokensAndKeepsWhatAnnouncesThem) {
     }
 }
 
-TEST(Log, CategoriesAndLevelsHaveTheirNames) {
-    EXPECT_EQ(Log::app.systemName(), "app");
-    EXPECT_EQ(Log::app.fileName(), "приложение");
-    EXPECT_EQ(Log::stt.fileName(), "распознавание");
-    EXPECT_EQ(Log::audio.fileName(), "звук");
-    EXPECT_EQ(Log::hotkey.fileName(), "клавиша");
-    EXPECT_EQ(Log::perms.fileName(), "разрешения");
-    EXPECT_EQ(Log::insert.fileName(), "вставка");
-    for (auto level : {Log::Level::debug, Log::Level::info, Log::Level::warn, Log::Level::error})
-        EXPECT_EQ(Log::levelText(level).size(), 5u);
-    EXPECT_EQ(Log::levelText(Log::Level::info), "INFO ");
-    EXPECT_EQ(Log::levelText(Log::Level::warn), "WARN ");
-}
-
 TEST(Log, LineHasLocalTimeWithMillisecondsLevelAndRussianCategory) {
     const auto time = sys_days(2024y / December / 5) + 6h + 30min + 5s + 42ms;
     {
