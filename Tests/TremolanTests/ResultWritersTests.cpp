@@ -125,7 +125,10 @@ TEST(ResultWriting, WritesIntoAMissingFolderFailAndLeaveNothing) {
     for (const auto& writer : writers) {
         auto outcome = writer->write(one, "x");
         EXPECT_FALSE(outcome.succeeded());
-        EXPECT_THAT(outcome.errorMessage(), ::testing::HasSubstr("missing"));
+        // The message names the file asked for and its missing folder, not a temporary file.
+        EXPECT_THAT(outcome.errorMessage(), ::testing::StartsWith("Cannot write " + missing + "/x."));
+        EXPECT_THAT(outcome.errorMessage(), ::testing::HasSubstr(": the folder " + missing + " does not exist"));
+        EXPECT_THAT(outcome.errorMessage(), ::testing::Not(::testing::HasSubstr("temporary")));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
 }

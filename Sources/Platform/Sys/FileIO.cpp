@@ -16,6 +16,15 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
+// A file that cannot be made: a missing folder is named, as it is the usual cause.
+[[noreturn]] void throwCannotCreate(int error, const fs::path& target) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::error_code ec;
+    if (error == ENOENT && !fs::exists(folder, ec))
+        throwError(error, "Cannot write " + target.string() + ": the folder " + folder.string() + " does not exist");
+    throwError(error, "Cannot write " + target.string());
+}
+
 }  // namespace
 
 bool writeAll(int fd, const char* data, std::size_t size) {
@@ -54,7 +63,7 @@ std::string readFile(const fs::path& path) {
 
 void writeFile(const fs::path& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throwError(errno, "Cannot write " + path.string());
+    if (fd < 0) throwCannotCreate(errno, path);
     if (!writeAll(fd, bytes.data(), bytes.size())) {
         const int error = errno;
         ::close(fd);
@@ -66,7 +75,8 @@ void writeFile(const fs::path& path, std::string_view bytes) {
 AtomicFileWriter::AtomicFileWriter(fs::path target, mode_t mode) : target_(std::move(target)) {
     std::string pattern = (target_.parent_path() / ("." + target_.filename().string() + ".XXXXXX")).string();
     fd_ = ::mkstemp(pattern.data());
-    if (fd_ < 0) throwError(errno, "Cannot create a temporary file for " + target_.string());
+    // The temporary file is how the write works, not what the caller asked for: name the target.
+    if (fd_ < 0) throwCannotCreate(errno, target_);
     temporary_ = pattern;
     // mkstemp makes the file private; the target gets the usual permissions.
     if (::fchmod(fd_, mode) != 0) fail(errno, "Cannot write " + temporary_.string());

@@ -82,7 +82,14 @@ TEST_F(HubTest, ListingSendsOneRevisionSegmentAndFiltersByGlobs) {
 TEST_F(HubTest, ListingFailuresMapToHubErrors) {
     addFile("owner/name", "config.json", "{}");
     HubApi client = makeHub();
-    EXPECT_STREQ(hubErrorOf([&] { client.getFilenames(Repo("owner/name"), "nope"); }).what(), "File not found: nope");
+    // A 404 on the listing says which repository and revision are missing, not "File not found: nope".
+    const HubClientError missingRevision = hubErrorOf([&] { client.getFilenames(Repo("owner/name"), "nope"); });
+    EXPECT_EQ(missingRevision.kind(), HubClientError::Kind::resourceNotFound);
+    EXPECT_EQ(std::string(missingRevision.what()),
+              "Resource not found: repository owner/name at revision nope on " + hub.endpoint());
+    EXPECT_EQ(
+        std::string(hubErrorOf([&] { client.getFilenames(Repo("owner/missing", RepoType::datasets), "main"); }).what()),
+        "Resource not found: repository datasets/owner/missing at revision main on " + hub.endpoint());
     hub.answerStatus("GET", "/api/", 500, 1);
     EXPECT_STREQ(hubErrorOf([&] { client.getFilenames(Repo("owner/name"), "main"); }).what(),
                  "HTTP error with status code: 500");

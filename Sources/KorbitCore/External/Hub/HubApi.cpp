@@ -173,7 +173,17 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::strin
                   .appendingPath(repo.id)
                   .appendingPath("revision")
                   .appendingPathComponent(revision);
-    auto [body, response] = httpGet(url.string(), stop);
+    std::string body;
+    try {
+        body = httpGet(url.string(), stop).first;
+    } catch (const HubClientError& error) {
+        // A 404 names the revision as the missing "file"; what is missing is the repository or
+        // that revision of it.
+        if (error.kind() != HubClientError::Kind::fileNotFound) throw;
+        const std::string name =
+            repo.type == RepoType::models ? repo.id : std::string(rawValue(repo.type)) + "/" + repo.id;
+        throw HubClientError::resourceNotFound("repository " + name + " at revision " + revision + " on " + endpoint);
+    }
     SiblingsResponse reply = nlohmann::json::parse(body).get<SiblingsResponse>();
     std::vector<std::string> names;
     names.reserve(reply.siblings.size());

@@ -81,7 +81,21 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesy
     : LanguageModelConfigurationFromHub(std::move(modelFolder)) {}
 
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(std::filesystem::path modelFolder) {
-    start([folder = std::move(modelFolder)] { return loadConfig(folder); });
+    start([folder = std::move(modelFolder)] {
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec)) {
+            throw Hub::HubClientError::configurationMissing("tokenizer.json (there is no folder " + folder.string() +
+                                                            ")");
+        }
+        try {
+            return loadConfig(folder);
+        } catch (const Hub::HubClientError& error) {
+            // The hub's hint about HF_TOKEN would mislead about a file of a local folder.
+            if (error.kind() != Hub::HubClientError::Kind::jsonSerialization) throw;
+            throw Hub::HubClientError::jsonSerialization(
+                error.fileURL(), "JSON Serialization failed for " + error.fileURL() + ": the file is not valid JSON.");
+        }
+    });
 }
 
 void LanguageModelConfigurationFromHub::start(std::function<Configurations()> work) {
