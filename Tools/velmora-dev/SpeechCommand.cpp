@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "usage: velmora-dev speech options\n"
     "       velmora-dev speech support [--device ID] [--config FILE]\n"
     "       velmora-dev speech ratio --tokens 1,2,3 | --text TEXT\n"
-    "       velmora-dev speech write srt|vtt|json <result.json> [--output-dir DIR] [--name NAME]\n";
+    "       velmora-dev speech write srt|vtt|json <result.json> [--output-dir DIR] [--name NAME]\n"
+    "A result JSON comes from 'velmora-dev transcribe-greedy ... --result FILE.json'.\n";
 
 using Parsed = velmora::dev::ParsedArguments;
 
@@ -96,7 +97,14 @@ int runWrite(const Parsed& parsed) {
     } else {
         return fail("unknown transcript format '" + format + "' (srt, vtt or json)");
     }
-    auto result = TranscriptionResult::decode(json::parse(platform::sys::readFile(input)));
+    std::shared_ptr<TranscriptionResult> result;
+    try {
+        result = TranscriptionResult::decode(json::parse(platform::sys::readFile(input)));
+    } catch (const JSONDecodingError& error) {
+        return fail(input.string() + " is not a transcription result: " + error.what());
+    }
+    // A folder asked for is made, as a user of the command would expect.
+    std::filesystem::create_directories(outputDir);
     const WriteResult written = writer->write(*result, name);
     if (!written.succeeded()) return fail(written.errorMessage());
     std::printf("%s\n", written.fileURL().c_str());

@@ -6,12 +6,24 @@
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
+#include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/Audio/AudioFile.hpp"
+#include "Platform/ML/BundleManifest.hpp"
+#include "Platform/ML/BundleWriter.hpp"
+#include "Platform/Sys/FileIO.hpp"
+#include "Tremolan/Core/TranscriptionResult.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Utilities/TextUtilities.hpp"
+#include "Tremolan/Utilities/WriteJSON.hpp"
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace {
@@ -21,11 +33,50 @@ using velmora::dev::fail;
 
 constexpr const char* kUsage =
     "usage: velmora-dev transcribe-greedy <model-folder> <tokenizer-folder> <audio-file>\n"
-    "           [--language CODE] [--timestamps] [--dump-mel FILE]\n"
+    "           [--language CODE] [--timestamps] [--dump-mel FILE] [--result FILE.json]\n"
     "Transcribes the first 30 s: mel, encoder, then the decoder with its cache, always taking the best\n"
     "token, until end of text. The prompt is start-of-transcript, the language (default en) and\n"
-    "transcribe, then no-timestamps, or <|0.00|> with --timestamps. --dump-mel writes the mel features\n"
-    "as raw little-endian float32 [bands x frames].\n";
+    "transcribe, then no-timestamps, or <|0.00|> with --timestamps. The tokenizer folder must hold the\n"
+    "model's vocabulary (Tests/Data/whisper-tokenizer/multilingual for Tests/Data/models/test-speech).\n"
+    "--dump-mel writes the mel features as raw little-endian float32 [bands x frames]. --result writes\n"
+    "the transcript as a result JSON with one segment (no log probabilities), as 'speech write' reads it.\n";
+
+namespace fs = std::filesystem;
+
+// The decoder's vocabulary size, from its bundle description, without loading its weights.
+int modelVocabulary(const fs::path& modelFolder) {
+    const fs::path bundle = korbit::ModelUtilities::detectModelURL(modelFolder, platform::ml::kDecoderModelName);
+    const fs::path description = platform::ml::bundleDescriptionFile(bundle);
+    return platform::ml::BundleManifest::parse(nlohmann::json::parse(platform::sys::readFile(description)),
+                                               description.string())
+        .hparams.nVocab;
+}
+
+// How many ids the tokenizer knows: ids run from 0 without gaps, so the first unknown one.
+int tokenizerVocabulary(const tremolan::WhisperTokenizerWrapper& tokenizer) {
+    int known = 0, unknown = 1 << 24;
+    while (unknown - known > 1) {
+        const int middle = known + (unknown - known) / 2;
+        (tokenizer.convertIdToToken(middle) ? known : unknown) = middle;
+    }
+    return unknown;
+}
+
+// One segment over the window: the greedy road keeps no log probabilities and no timings per word.
+std::shared_ptr<tremolan::TranscriptionResult> greedyResult(const std::string& text, const std::vector<int>& tokens,
+                                                            const std::vector<int>& textTokens,
+                                                            const std::string& language, double audioSeconds,
+                                                            double elapsed) {
+    tremolan::TranscriptionSegment segment;
+    segment.end = static_cast<float>(std::min(audioSeconds, 30.0));
+    segment.text = text;
+    segment.tokens.assign(tokens.begin(), tokens.end());
+    segment.compressionRatio = tremolan::TextUtilities::compressionRatio(textTokens);
+    tremolan::TranscriptionTimings timings;
+    timings.inputAudioSeconds = audioSeconds;
+    timings.fullPipeline = elapsed;
+    return std::make_shared<tremolan::TranscriptionResult>(text, std::vector{segment}, language, timings);
+}
 
 int runTranscribe(const Arguments& args) {
     const velmora::dev::ParsedArguments parsed = velmora::dev::ArgumentParser("transcribe-greedy", kUsage)
@@ -34,23 +85,36 @@ int runTranscribe(const Arguments& args) {
                                                      .positional("audio-file")
                                                      .option("language")
                                                      .option("dump-mel")
+                                                     .option("result")
                                                      .flag("timestamps")
                                                      .parse(args);
     const std::string language = parsed.value("language", "en");
     const std::string dumpMel = parsed.value("dump-mel", "");
+    const fs::path resultFile = parsed.value("result", "");
     const bool timestamps = parsed.has("timestamps");
     const std::vector<std::string> positional{parsed.positional("model-folder"), parsed.positional("tokenizer-folder"),
                                               parsed.positional("audio-file")};
+    if (!resultFile.empty() && resultFile.extension() != ".json")
+        throw velmora::dev::UsageError("transcribe-greedy: --result needs a file name ending in .json");
 
     const tremolan::WhisperTokenizerWrapper tokenizer(
         korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true), positional[1]);
+    const int modelTokens = modelVocabulary(positional[0]);
+    const int tokenizerTokens = tokenizerVocabulary(tokenizer);
+    if (modelTokens != tokenizerTokens) {
+        return fail("the tokenizer in " + positional[1] + " does not match the model in " + positional[0] +
+                    ": the model has a vocabulary of " + std::to_string(modelTokens) + " tokens, the tokenizer " +
+                    std::to_string(tokenizerTokens));
+    }
     const auto& special = tokenizer.specialTokens();
     const auto languageToken = tokenizer.convertTokenToId("<|" + language + "|>");
-    if (!languageToken) return fail("the vocabulary has no language token <|" + language + "|>");
+    if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken))
+        return fail("unknown language '" + language + "': the vocabulary has no language token <|" + language + "|>");
+    const std::vector<float> samples = platform::audio::loadMonoAudio(positional[2]);
+    if (samples.empty()) return fail("the audio file " + positional[2] + " holds no samples");
 
     auto start = std::chrono::steady_clock::now();
     const velmora::dev::GreedyTranscriber transcriber(positional[0]);
-    const std::vector<float> samples = platform::audio::loadMonoAudio(positional[2]);
     const auto features = transcriber.melFeatures(samples);
     if (!dumpMel.empty()) {
         const std::vector<float> values = features.toFloatVector();
@@ -78,7 +142,17 @@ int runTranscribe(const Arguments& args) {
         all.insert(all.end(), tokens.begin(), tokens.end());
         std::printf("timed: %s\n", tokenizer.decode(all).c_str());
     }
-    std::printf("text: %s\n", tokenizer.decode(text).c_str());
+    const std::string transcript = tokenizer.decode(text);
+    std::printf("text: %s\n", transcript.c_str());
+    if (resultFile.empty()) return 0;
+    const double audioSeconds = static_cast<double>(samples.size()) / 16000.0;
+    const auto result = greedyResult(transcript, tokens, text, language, audioSeconds, elapsed);
+    const fs::path folder = resultFile.has_parent_path() ? resultFile.parent_path() : fs::path(".");
+    fs::create_directories(folder);
+    const tremolan::WriteResult written =
+        tremolan::WriteJSON(folder.string()).write(*result, resultFile.stem().string());
+    if (!written.succeeded()) return fail(written.errorMessage());
+    std::fprintf(stderr, "wrote %s\n", resultFile.c_str());
     return 0;
 }
 

@@ -1,0 +1,111 @@
+// transcribe-greedy and speech write as the README has a new user run them: bad inputs are refused
+// with a line that says what is wrong, and a transcript can be written out as subtitles.
+
+#include "ToolTests/ToolRun.hpp"
+
+#include "Support/TestEnvironment.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+
+namespace velmora::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+const std::string kModel = dataPath("models/test-speech").string();
+const std::string kTokenizer = dataPath("whisper-tokenizer/multilingual").string();
+const std::string kAudio = dataPath("audio/jfk.flac").string();
+
+// A 16 kHz mono 16-bit WAV file with no samples.
+std::string emptyWav() {
+    std::string bytes = "RIFF";
+    auto add32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+    };
+    auto add16 = [&](std::uint16_t v) {
+        bytes.push_back(static_cast<char>(v & 0xff));
+        bytes.push_back(static_cast<char>(v >> 8));
+    };
+    add32(36);
+    bytes += "WAVEfmt ";
+    add32(16);
+    add16(1);  // PCM
+    add16(1);  // mono
+    add32(16000);
+    add32(32000);
+    add16(2);
+    add16(16);
+    bytes += "data";
+    add32(0);
+    return bytes;
+}
+
+void expectFailure(const ToolRun& run, const std::string& message) {
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lineCount(run.err), 1) << run.err;
+    EXPECT_THAT(run.err, HasSubstr(message));
+    EXPECT_EQ(run.out, "");
+}
+
+TEST(TranscribeGreedy, RefusesWhatWouldGiveGarbage) {
+    expectFailure(runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--language", "xx"}),
+                  "error: unknown language 'xx': the vocabulary has no language token <|xx|>");
+    // The English-only tokenizer has one token fewer than the model's multilingual vocabulary.
+    const std::string english = dataPath("whisper-tokenizer/english").string();
+    expectFailure(runTool({"transcribe-greedy", kModel, english, kAudio}),
+                  "the tokenizer in " + english + " does not match the model in " + kModel +
+                      ": the model has a vocabulary of 51865 tokens, the tokenizer 51864");
+
+    TempDir folder;
+    writeFile(folder / "empty.wav", emptyWav());
+    expectFailure(runTool({"transcribe-greedy", kModel, kTokenizer, (folder / "empty.wav").string()}),
+                  "the audio file " + (folder / "empty.wav").string() + " holds no samples");
+    expectFailure(runTool({"transcribe-greedy", kModel, (folder / "nowhere").string(), kAudio}),
+                  "there is no folder " + (folder / "nowhere").string());
+}
+
+TEST(TranscribeGreedy, WritesAResultThatSpeechWriteTurnsIntoSubtitles) {
+    TempDir folder;
+    const std::string result = (folder / "new/jfk.json").string();
+    const ToolRun transcribed = runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--result", result});
+    ASSERT_EQ(transcribed.status, 0) << transcribed.err;
+    ASSERT_TRUE(std::filesystem::exists(result));
+
+    const ToolRun written =
+        runTool({"speech", "write", "srt", result, "--output-dir", (folder / "subtitles").string()});
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.out, "file://" + (folder / "subtitles/jfk.srt").string() + "\n");
+    const std::string srt = readFile(folder / "subtitles/jfk.srt");
+    EXPECT_THAT(srt, ::testing::StartsWith("1\n00:00:00,000 --> 00:00:11,000\n"));
+    // The transcript's text, as transcribe-greedy printed it.
+    const std::size_t text = transcribed.out.find("text: ");
+    ASSERT_NE(text, std::string::npos);
+    EXPECT_THAT(srt, HasSubstr(transcribed.out.substr(text + 6)));
+
+    const ToolRun notJson =
+        runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--result", (folder / "r.txt").string()});
+    EXPECT_EQ(notJson.status, 2);
+    EXPECT_THAT(notJson.err, HasSubstr("--result needs a file name ending in .json"));
+}
+
+TEST(SpeechWrite, NamesTheFileThatIsNoResult) {
+    TempDir folder;
+    writeFile(folder / "broken.json", "{");
+    writeFile(folder / "other.json", R"({"text": 1})");
+    expectFailure(
+        runTool({"speech", "write", "vtt", (folder / "broken.json").string()}),
+        (folder / "broken.json").string() + " is not a transcription result: The given data was not valid JSON");
+    expectFailure(runTool({"speech", "write", "vtt", (folder / "other.json").string()}),
+                  (folder / "other.json").string() + " is not a transcription result: Expected a string for \"text\"");
+    expectFailure(runTool({"speech", "write", "vtt", (folder / "none.json").string()}),
+                  "Cannot open " + (folder / "none.json").string());
+    expectFailure(runTool({"speech", "write", "ass", (folder / "other.json").string()}),
+                  "unknown transcript format 'ass' (srt, vtt or json)");
+}
+
+}  // namespace
+}  // namespace velmora::test
