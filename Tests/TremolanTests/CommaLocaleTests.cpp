@@ -4,13 +4,10 @@
 #include "Support/CommaDecimalLocale.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/SystemLogCapture.hpp"
-#include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/DecodingOptions.hpp"
 #include "Tremolan/Core/TranscriptionResult.hpp"
 #include "Tremolan/Core/TranscriptionTimings.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
-#include "Tremolan/Utilities/WriteJSON.hpp"
-#include "Tremolan/Utilities/WriteSRT.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -67,22 +64,6 @@ TEST(CommaLocale, JsonNumbersAreWrittenAndReadWithTheirFractions) {
     const Json timingsJson = timings;
     EXPECT_EQ(timingsJson["fullPipeline"].dump(), "1.25");
     EXPECT_EQ(json::parse(timingsJson.dump()).get<TranscriptionTimings>(), timings);
-}
-
-TEST(CommaLocale, ResultFilesHoldTheSameTextAsUnderC) {
-    CommaDecimalLocale locale;
-    REQUIRE_COMMA_LOCALE(locale);
-    velmora::test::TempDir folder;
-    const TranscriptionResult result(" one", {timedSegment(0, 2.5f, 3.25f, " one")}, "en", TranscriptionTimings{});
-
-    const WriteResult json = WriteJSON(folder.path().string()).write(result, "r");
-    ASSERT_TRUE(json.succeeded()) << json.errorMessage();
-    const Json read = json::parse(velmora::test::readFile(folder / "r.json"));
-    EXPECT_EQ(read["segments"][0]["start"].dump(), "2.5");
-    EXPECT_EQ(TranscriptionResult::decode(read)->segments(), result.segments());
-
-    ASSERT_TRUE(WriteSRT(folder.path().string()).write(result, "r").succeeded());
-    EXPECT_THAT(velmora::test::readFile(folder / "r.srt"), HasSubstr("00:00:02,500 --> 00:00:03,250"));
 }
 
 TEST(CommaLocale, ReportsAndLogLinesWriteAPoint) {
