@@ -1,18 +1,11 @@
 #include "Velmora/Post/GlossaryFile.hpp"
 
-#include "Support/TestEnvironment.hpp"
-
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
 using namespace velmora;
-using velmora::test::readFile;
-using velmora::test::TempDir;
-using velmora::test::writeFile;
 
 namespace {
 
@@ -21,21 +14,6 @@ std::chrono::sys_seconds at(long long secondsSinceEpoch) {
 }
 
 }  // namespace
-
-TEST(GlossaryFile, TwoBadFilesInOneSecondAreBothKept) {
-    TempDir dir;
-    const fs::path file = dir / "glossary.json";
-    const auto now = at(1'765'000'000);
-    writeFile(file, "first");
-    const fs::path one = GlossaryFile::keepAside(file, now);
-    writeFile(file, "second");
-    const fs::path two = GlossaryFile::keepAside(file, now);
-    EXPECT_EQ(one.filename(), "glossary.json.bad-20251206-054640");
-    EXPECT_EQ(two.filename(), "glossary.json.bad-20251206-054640-2");
-    EXPECT_EQ(readFile(one), "first");
-    EXPECT_EQ(readFile(two), "second");
-    EXPECT_FALSE(fs::exists(file));
-}
 
 TEST(GlossaryFile, TheFileHoldsSortedKeysIsoDatesAndUpperCaseIds) {
     Term term;
@@ -77,5 +55,4 @@ TEST(GlossaryFile, ReadingFillsMissingKeysAndAcceptsOtherDateForms) {
     EXPECT_NE(terms[0].id, terms[1].id);
     EXPECT_EQ(terms[1].addedAt, at(1'796'590'301));
     EXPECT_EQ(terms[2].addedAt, at(1'796'590'301));
-    EXPECT_FALSE(GlossaryFile::parseDate("2026-13-06T20:51:41Z"));
 }

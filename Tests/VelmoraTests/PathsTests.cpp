@@ -79,3 +79,25 @@ TEST(Paths, WriteFileIsPrivateFromItsCreationAndReplacesTheWhole) {
     EXPECT_EQ(velmora::test::readFile(target), "short");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
+
+TEST(Paths, MoveAsideKeepsEveryUnreadableFileOwnerOnly) {
+    TempDir dir;
+    const fs::path file = dir / "glossary.json";
+    const auto now = std::chrono::system_clock::time_point(std::chrono::seconds(1'765'000'000));
+    velmora::test::writeFile(file, "first");
+    fs::permissions(file, fs::perms(0644), fs::perm_options::replace);
+    const auto one = Paths::moveAside(file, now);
+    velmora::test::writeFile(file, "second");
+    const auto two = Paths::moveAside(file, now);  // the same second: a name of its own
+    ASSERT_TRUE(one && two);
+    EXPECT_EQ(one->filename(), "glossary.json.bad-2025-12-06T054640Z");
+    EXPECT_EQ(two->filename(), "glossary.json.bad-2025-12-06T054640Z-2");
+    EXPECT_EQ(velmora::test::readFile(*one), "first");
+    EXPECT_EQ(velmora::test::readFile(*two), "second");
+    EXPECT_EQ(modeOf(*one), 0600u);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(Paths::moveAside(file, now));  // nothing there
+    EXPECT_FALSE(Paths::moveAside(dir / "missing-folder" / "x"));
+    velmora::test::writeFile(dir / "plain", "");
+    EXPECT_THROW(Paths::moveAside(dir / "plain" / "x"), std::system_error);  // not a folder
+}

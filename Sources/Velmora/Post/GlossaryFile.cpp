@@ -1,25 +1,14 @@
 #include "Velmora/Post/GlossaryFile.hpp"
 
-#include "Velmora/Support/Paths.hpp"
+#include "Velmora/Support/IsoDate.hpp"
 
 #include <nlohmann/json.hpp>
-
-#include <QDateTime>
-#include <QString>
-
-#include <cerrno>
-#include <cstdio>
-#include <system_error>
 
 using nlohmann::json;
 
 namespace velmora {
 
 namespace {
-
-QDateTime utc(std::chrono::sys_seconds date) {
-    return QDateTime::fromSecsSinceEpoch(date.time_since_epoch().count(), Qt::UTC);
-}
 
 [[noreturn]] void fail(std::size_t index, const std::string& what) {
     throw GlossaryFileError("term " + std::to_string(index) + ": " + what);
@@ -54,9 +43,9 @@ Term decodeTerm(const json& object, std::size_t index, std::chrono::sys_seconds 
     }
     term.addedAt = now;
     if (const auto added = object.find("addedAt"); added != object.end()) {
-        const auto date = added->is_string() ? GlossaryFile::parseDate(added->get<std::string>()) : std::nullopt;
+        const auto date = added->is_string() ? IsoDate::parse(added->get<std::string>(), true) : std::nullopt;
         if (!date) fail(index, "\"addedAt\" is not an ISO 8601 date");
-        term.addedAt = *date;
+        term.addedAt = std::chrono::floor<std::chrono::seconds>(*date);
     }
     return term;
 }
@@ -67,7 +56,7 @@ std::string GlossaryFile::encode(const std::vector<Term>& terms) {
     json array = json::array();
     for (const Term& term : terms) {
         // json objects keep their keys sorted.
-        array.push_back({{"addedAt", dateText(term.addedAt)},
+        array.push_back({{"addedAt", IsoDate::format(term.addedAt)},
                          {"canonical", term.canonical},
                          {"hint", term.hint},
                          {"hits", term.hits},
@@ -89,31 +78,6 @@ std::vector<Term> GlossaryFile::decode(std::string_view text, std::chrono::sys_s
     terms.reserve(document.size());
     for (std::size_t i = 0; i < document.size(); ++i) terms.push_back(decodeTerm(document[i], i, now));
     return terms;
-}
-
-std::filesystem::path GlossaryFile::keepAside(const std::filesystem::path& file, std::chrono::sys_seconds now) {
-    const std::string stamp = utc(now).toString(QStringLiteral("yyyyMMdd-HHmmss")).toStdString();
-    std::filesystem::path aside = file;
-    aside += ".bad-" + stamp;
-    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(aside)); ++n) {
-        aside = file;
-        aside += ".bad-" + stamp + "-" + std::to_string(n);
-    }
-    if (std::rename(file.c_str(), aside.c_str()) != 0)
-        throw std::system_error(errno, std::generic_category(), "Cannot rename " + file.string());
-    Paths::protect(aside);
-    return aside;
-}
-
-std::string GlossaryFile::dateText(std::chrono::sys_seconds date) {
-    return utc(date).toString(Qt::ISODate).toStdString();
-}
-
-std::optional<std::chrono::sys_seconds> GlossaryFile::parseDate(std::string_view text) {
-    const QDateTime date =
-        QDateTime::fromString(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())), Qt::ISODateWithMs);
-    if (!date.isValid()) return std::nullopt;
-    return std::chrono::sys_seconds(std::chrono::seconds(date.toSecsSinceEpoch()));
 }
 
 }  // namespace velmora

@@ -7,8 +7,6 @@
 #include "Velmora/Post/Term.hpp"
 
 #include <chrono>
-#include <filesystem>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -31,16 +29,6 @@ public:
     /// the wrong type, a malformed id or date, or anything but an array of objects throws
     /// GlossaryFileError.
     static std::vector<Term> decode(std::string_view json, std::chrono::sys_seconds now);
-
-    /// Renames an unreadable file to "<name>.bad-<yyyyMMdd-HHmmss>" (UTC; "-2", "-3", ... when
-    /// that is taken) beside it, owner-only, and returns the new path. Throws std::system_error.
-    static std::filesystem::path keepAside(const std::filesystem::path& file, std::chrono::sys_seconds now);
-
-    /// "2026-12-06T20:51:41Z".
-    static std::string dateText(std::chrono::sys_seconds date);
-    /// ISO 8601 with or without a fraction of a second and with "Z" or an offset; absent when
-    /// malformed. Fractions are dropped.
-    static std::optional<std::chrono::sys_seconds> parseDate(std::string_view text);
 };
 
 }  // namespace velmora

@@ -1,11 +1,16 @@
 #include "Velmora/Support/Paths.hpp"
 
+#include "Velmora/Support/IsoDate.hpp"
+
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -52,6 +57,24 @@ void Paths::writeFile(const fs::path& path, std::string_view bytes) {
     writer.write(bytes);
     writer.commit();
     protect(path);
+}
+
+std::optional<fs::path> Paths::moveAside(const fs::path& file, std::chrono::system_clock::time_point now) {
+    std::string stamp = IsoDate::format(now);
+    std::erase(stamp, ':');
+    fs::path aside = file;
+    aside += ".bad-" + stamp;
+    std::error_code ec;
+    for (int n = 2; fs::exists(fs::symlink_status(aside, ec)); ++n) {
+        aside = file;
+        aside += ".bad-" + stamp + "-" + std::to_string(n);
+    }
+    if (std::rename(file.c_str(), aside.c_str()) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        throw std::system_error(errno, std::generic_category(), "Cannot move " + file.string() + " aside");
+    }
+    protect(aside);
+    return aside;
 }
 
 }  // namespace velmora

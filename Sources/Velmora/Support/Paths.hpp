@@ -2,7 +2,9 @@
 
 // The data folder and the owner-only protection of everything in it.
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace velmora {
@@ -23,6 +25,13 @@ public:
     /// flushed and renamed over the target, so that no reader sees a half-written file and no
     /// other user can read any of it. Throws std::system_error; the old content then stays.
     static void writeFile(const std::filesystem::path& path, std::string_view bytes);
+
+    /// Keeps an unreadable file before something new takes its place: renames it to
+    /// "<name>.bad-<yyyy-MM-ddTHHmmssZ>" beside it (with "-2", "-3", ... when that is taken) and
+    /// makes it owner-only. Absent when there was no file; throws std::system_error when it stays.
+    static std::optional<std::filesystem::path> moveAside(
+        const std::filesystem::path& file,
+        std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 };
 
 }  // namespace velmora

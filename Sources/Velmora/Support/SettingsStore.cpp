@@ -1,7 +1,6 @@
 #include "Velmora/Support/SettingsStore.hpp"
 
 #include "Platform/Sys/FileIO.hpp"
-#include "Velmora/Support/IsoDate.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
@@ -77,18 +76,8 @@ void SettingsStore::write() {
     try {
         Paths::makeFolder(file_.parent_path());
         if (unreadableFile_) {
-            std::string stamp = IsoDate::format(std::chrono::system_clock::now());
-            std::erase(stamp, ':');
-            fs::path aside = file_;
-            aside += ".bad-" + stamp;
-            std::error_code ec;
-            fs::rename(file_, aside, ec);
-            if (ec && ec != std::errc::no_such_file_or_directory)
-                throw fs::filesystem_error("Cannot move the unreadable settings aside", file_, aside, ec);
-            if (!ec) {
-                Paths::protect(aside);
-                Log::app.error("нечитаемые настройки сохранены как " + aside.filename().string());
-            }
+            if (const auto aside = Paths::moveAside(file_))
+                Log::app.error("нечитаемые настройки сохранены как " + aside->filename().string());
             unreadableFile_ = false;
         }
         Paths::writeFile(file_, stored_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));

@@ -1,0 +1,67 @@
+#pragma once
+
+// The user's terms: spellings the engines get as hints, and heard variants replaced in every
+// recognised text. Lives on the main thread; every change is saved to "glossary.json" at once.
+
+// moc reads the Qt header first: it cannot parse the standard library's C++20 headers on their own.
+#include <QObject>
+
+#include "Velmora/Post/Term.hpp"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+class Glossary : public QObject {
+    Q_OBJECT
+
+public:
+    /// Loads the file and writes it back at once. A missing file gets the starter list; an
+    /// unreadable one is first renamed aside ("glossary.json.bad-<time>") so that none of the
+    /// user's terms is lost, then replaced by the starter list. When it cannot be set aside it
+    /// is left as it is until the next change.
+    explicit Glossary(std::filesystem::path file, QObject* parent = nullptr);
+
+    /// The one glossary of the process, over "glossary.json" in the data folder.
+    static Glossary& shared();
+
+    /// The built-in terms of a new glossary.
+    static std::vector<Term> starterTerms();
+
+    const std::vector<Term>& terms() const { return terms_; }
+    const std::filesystem::path& file() const { return file_; }
+
+    /// Adds a term, or the missing variants to the term of the same spelling (compared without
+    /// regard to case; the first such term). The spelling and variants are trimmed of blanks and
+    /// line breaks and empty variants dropped; an empty spelling changes nothing.
+    void add(std::string_view canonical, const std::vector<std::string>& variants);
+
+    /// Replaces the stored term with the same id as a whole and saves; an unknown id changes nothing.
+    void update(const Term& term);
+
+    /// Removes every term with that id and saves (also when there was none).
+    void remove(const Term& term);
+
+    /// Writes the file, owner-only. A failure is logged and the terms stay as they are.
+    void save();
+
+    /// The text with heard variants replaced by their spellings (the rules of GlossaryReplacer);
+    /// the replacements are added to the terms' hits, which are saved when there were any.
+    std::string applyReplacements(std::string_view text);
+
+Q_SIGNALS:
+    /// After every change of the terms, hits included.
+    void termsChanged();
+
+private:
+    void load();
+    void changed();
+
+    std::filesystem::path file_;
+    std::vector<Term> terms_;
+};
+
+}  // namespace velmora

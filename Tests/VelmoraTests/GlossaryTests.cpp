@@ -1,0 +1,213 @@
+#include "Velmora/Post/Glossary.hpp"
+#include "Velmora/Post/GlossaryFile.hpp"
+
+#include "FileMode.hpp"
+#include "Support/SystemLogCapture.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using velmora::test::modeOf;
+using velmora::test::readFile;
+using velmora::test::TempDir;
+using velmora::test::writeFile;
+
+namespace {
+
+std::vector<std::string> canonicals(const std::vector<Term>& terms) {
+    std::vector<std::string> names;
+    for (const auto& term : terms) names.push_back(term.canonical);
+    return names;
+}
+
+const auto epoch = std::chrono::sys_seconds{};
+
+Term term(std::string canonical, std::vector<std::string> variants = {}) {
+    Term made;
+    made.canonical = std::move(canonical);
+    made.variants = std::move(variants);
+    return made;
+}
+
+class GlossaryTest : public ::testing::Test {
+protected:
+    fs::path file() const { return dir_ / "glossary.json"; }
+
+    /// A glossary over a file that holds these terms; counts its change signals.
+    std::unique_ptr<Glossary> over(const std::vector<Term>& terms) {
+        writeFile(file(), GlossaryFile::encode(terms));
+        auto glossary = std::make_unique<Glossary>(file());
+        QObject::connect(glossary.get(), &Glossary::termsChanged, [this] { ++changes_; });
+        return glossary;
+    }
+    /// What is in the file now.
+    std::vector<Term> saved() const { return GlossaryFile::decode(readFile(file()), epoch); }
+    /// Marks the file, so that a test can see that nothing was saved.
+    void mark() const { writeFile(file(), "[] "); }
+    bool untouched() const { return readFile(file()) == "[] "; }
+
+    TempDir dir_;
+    int changes_ = 0;
+};
+
+}  // namespace
+
+TEST_F(GlossaryTest, AMissingFileGetsTheStarterListAndAnEmptyOneStaysEmpty) {
+    {
+        Glossary glossary(file());
+        EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms()));
+        EXPECT_EQ(saved(), glossary.terms());
+        EXPECT_EQ(modeOf(file()), 0600u);
+    }
+    EXPECT_TRUE(over({})->terms().empty());
+    EXPECT_EQ(readFile(file()), "[]\n");
+}
+
+TEST_F(GlossaryTest, AnUnreadableFileIsKeptAsideBeforeTheStarterListIsWritten) {
+    const std::vector<std::string> unreadable = {
+        "[{\"canonical\": \"Мой термин\", \"variants\": [\"мой",  // cut short
+        "",
+        "{\"canonical\": \"x\"}",
+        "[{\"canonical\": \"x\", \"hits\": \"3\"}]",
+        "[{\"canonical\": \"x\", \"id\": \"not-a-uuid\"}]",
+        "[{\"canonical\": \"x\", \"addedAt\": \"yesterday\"}]",
+        "[{\"variants\": [\"x\"]}]",
+    };
+    for (const auto& bytes : unreadable) {
+        TempDir dir;
+        writeFile(dir / "glossary.json", bytes);
+        velmora::test::SystemLogCapture log;
+        Glossary glossary(dir / "glossary.json");
+
+        EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms())) << bytes;
+        std::vector<fs::path> aside;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with("glossary.json.bad-")) aside.push_back(entry.path());
+        ASSERT_EQ(aside.size(), 1u) << bytes;
+        EXPECT_EQ(readFile(aside[0]), bytes);
+        EXPECT_EQ(modeOf(aside[0]), 0600u);
+        EXPECT_EQ(GlossaryFile::decode(readFile(dir / "glossary.json"), epoch).size(), glossary.terms().size());
+        ASSERT_FALSE(log.entries().empty()) << bytes;
+        EXPECT_EQ(log.entries().back().category, "app");
+        EXPECT_EQ(log.entries().back().type, platform::log::LogType::error);
+        EXPECT_NE(log.entries().back().text.find(aside[0].filename().string()), std::string::npos);
+    }
+}
+
+TEST_F(GlossaryTest, ChangesSurviveAReload) {
+    {
+        const auto glossary = over({});
+        glossary->add("Kubernetes", {"кубернетес"});
+        glossary->add("Docker", {"докер"});
+        Term changed = glossary->terms()[1];
+        changed.hint = false;
+        changed.hits = 7;
+        glossary->update(changed);
+    }
+    const auto before = saved();
+    Glossary reloaded(file());
+    EXPECT_EQ(reloaded.terms(), before);
+    ASSERT_EQ(canonicals(reloaded.terms()), (std::vector<std::string>{"Kubernetes", "Docker"}));
+    EXPECT_FALSE(reloaded.terms()[1].hint);
+    EXPECT_EQ(reloaded.terms()[1].hits, 7);
+}
+
+TEST_F(GlossaryTest, AddTrimsDropsEmptyVariantsKeepsDuplicatesAndIgnoresAnEmptySpelling) {
+    const auto glossary = over({});
+    const auto before = std::chrono::system_clock::now() - std::chrono::seconds(1);
+    glossary->add(" \n Postgres\t", {" постгрес ", "", " \n", "постгрес", "ПОСТГРЕС"});
+    ASSERT_EQ(glossary->terms().size(), 1u);
+    const Term& added = glossary->terms()[0];
+    EXPECT_EQ(added.canonical, "Postgres");
+    EXPECT_EQ(added.variants, (std::vector<std::string>{"постгрес", "постгрес", "ПОСТГРЕС"}));
+    EXPECT_TRUE(added.hint);
+    EXPECT_EQ(added.hits, 0);
+    EXPECT_GE(added.addedAt, before);
+    EXPECT_EQ(changes_, 1);
+    EXPECT_EQ(saved(), glossary->terms());
+
+    mark();
+    glossary->add(" \t\n ", {"что-то"});
+    EXPECT_EQ(glossary->terms().size(), 1u);
+    EXPECT_EQ(changes_, 1);
+    EXPECT_TRUE(untouched());
+}
+
+TEST_F(GlossaryTest, AddToAnExistingSpellingAppendsOnlyTheMissingVariantsToTheFirst) {
+    Term first = term("Ёлка", {"елка", "дерево"});
+    first.hint = false;
+    first.hits = 4;
+    first.addedAt = std::chrono::sys_seconds(std::chrono::seconds(1'700'000'000));
+    const Term second = term("ЁЛКА");
+    const auto glossary = over({first, second});
+
+    glossary->add(" ёЛКА ", {"ЕЛКА", "ёлочка", "Ёлочка", "", "новогодняя"});
+    ASSERT_EQ(glossary->terms().size(), 2u);
+    EXPECT_EQ(glossary->terms()[1], second);
+    Term expected = first;
+    expected.variants = {"елка", "дерево", "ёлочка", "новогодняя"};
+    EXPECT_EQ(glossary->terms()[0], expected);
+    EXPECT_EQ(changes_, 1);
+
+    mark();  // nothing new: still stored back and saved
+    glossary->add("ЁЛКА", {"елка"});
+    EXPECT_EQ(saved(), glossary->terms());
+}
+
+TEST_F(GlossaryTest, UpdateReplacesTheWholeTermAndRemoveTakesEveryTermWithTheId) {
+    const Term twin = term("Двойник");
+    Term twinAgain = twin;
+    twinAgain.canonical = "Двойник снова";
+    const auto glossary = over({twin, term("Python", {"пайтон"}), twinAgain});
+
+    Term changed = glossary->terms()[1];
+    changed.canonical = "Python 3";
+    changed.variants = {};
+    changed.hits = 9;
+    glossary->update(changed);
+    EXPECT_EQ(glossary->terms()[1], changed);
+
+    mark();
+    glossary->update(term("Чужой"));  // an unknown id
+    EXPECT_TRUE(untouched());
+    EXPECT_EQ(changes_, 1);
+
+    glossary->remove(twin);
+    EXPECT_EQ(glossary->terms(), std::vector<Term>{changed});
+    mark();
+    glossary->remove(twin);  // nothing left to remove: saved all the same
+    EXPECT_EQ(saved(), glossary->terms());
+}
+
+TEST_F(GlossaryTest, ReplacementsCountHitsAndSaveOnlyWhenThereWereAny) {
+    const auto glossary = over({term("GitHub", {"гитхаб"}), term("Docker", {"докер"})});
+    EXPECT_EQ(glossary->applyReplacements("гитхаб, докер и снова Гитхаб"), "GitHub, Docker и снова GitHub");
+    EXPECT_EQ(glossary->terms()[0].hits, 2);
+    EXPECT_EQ(glossary->terms()[1].hits, 1);
+    EXPECT_EQ(changes_, 1);
+    EXPECT_EQ(saved(), glossary->terms());
+
+    mark();
+    EXPECT_EQ(glossary->applyReplacements("ничего знакомого, GitHub"), "ничего знакомого, GitHub");
+    EXPECT_EQ(changes_, 1);
+    EXPECT_TRUE(untouched());
+}
+
+TEST_F(GlossaryTest, AFailedSaveIsLoggedAndKeepsTheTerms) {
+    const auto glossary = over({});
+    fs::remove(file());
+    fs::create_directory(file());  // a folder where the file should go: the rename fails
+    velmora::test::SystemLogCapture log;
+    glossary->add("Docker", {"докер"});
+    EXPECT_EQ(glossary->terms().size(), 1u);
+    ASSERT_EQ(log.entries().size(), 1u);
+    EXPECT_EQ(log.entries()[0].category, "app");
+    EXPECT_EQ(log.entries()[0].type, platform::log::LogType::error);
+    EXPECT_TRUE(log.entries()[0].text.starts_with("не удалось сохранить словарь: ")) << log.entries()[0].text;
+}
