@@ -9,5 +9,7 @@ find_package(CURL REQUIRED)
 pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
 pkg_check_modules(SNDFILE REQUIRED IMPORTED_TARGET sndfile)
 pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
+# The sound server client for live capture (PulseAudio, or PipeWire's Pulse server).
+pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 # The loopback servers of the tests (fake model hub).
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)

@@ -123,9 +123,12 @@ int main(int argc, char** argv) {
     ::setenv("XDG_DOCUMENTS_DIR", (home / "Documents").c_str(), 1);
     ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
     ::setenv("HF_HOME", (home / "cache" / "huggingface").c_str(), 1);
-    for (const char* name :
-         {"HF_TOKEN", "HUGGING_FACE_HUB_TOKEN", "HF_TOKEN_PATH", "HF_ENDPOINT", "CI_DISABLE_NETWORK_MONITOR",
-          "http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+    // No test may reach the desktop's sound server: only a private one started by the test
+    // (Support/PrivatePulseServer) answers at an address a test names.
+    ::setenv("PULSE_SERVER", ("unix:" + (home / "runtime" / "no-sound-server").string()).c_str(), 1);
+    for (const char* name : {"HF_TOKEN", "HUGGING_FACE_HUB_TOKEN", "HF_TOKEN_PATH", "HF_ENDPOINT",
+                             "CI_DISABLE_NETWORK_MONITOR", "PULSE_SINK", "PULSE_SOURCE", "http_proxy", "https_proxy",
+                             "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
         ::unsetenv(name);
     }
     ::testing::InitGoogleTest(&argc, argv);

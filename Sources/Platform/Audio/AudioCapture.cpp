@@ -1,0 +1,215 @@
+#include "Platform/Audio/AudioCapture.hpp"
+
+#include "Platform/Audio/PulseConnection.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace platform::audio {
+
+using detail::PulseConnection;
+using Kind = SoundServerError::Kind;
+
+struct AudioCapture::Stream {
+    Options options;
+    SamplesCallback onSamples;
+    FailureCallback onFailure;
+    std::unique_ptr<PulseConnection> connection;
+    AudioSourceInfo source;
+    pa_stream* stream = nullptr;
+    /// Received samples not yet handed on; the first `pendingStart` of them already were.
+    std::vector<float> pending;
+    std::size_t pendingStart = 0;
+    bool stopping = false;
+    bool flushed = false;
+    bool failureReported = false;
+
+    // Everything below runs with the loop's lock held, most of it on the event thread.
+
+    void receive() {
+        while (pa_stream_readable_size(stream) > 0) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
+            const std::size_t count = bytes / sizeof(float);
+            const std::size_t at = pending.size();
+            // A hole (no data) is sound the server lost: silence keeps the time line.
+            pending.resize(at + count, 0.0f);
+            if (data) std::memcpy(pending.data() + at, data, count * sizeof(float));
+            pa_stream_drop(stream);
+        }
+    }
+
+    void handOn(const float* samples, std::size_t count) {
+        if (count == 0 || !onSamples) return;
+        // An exception must not unwind through libpulse's C frames.
+        try {
+            onSamples(samples, count);
+        } catch (...) {
+        }
+    }
+
+    /// Hands on whole blocks; at the end also the rest.
+    void deliver(bool all) {
+        const std::size_t block = options.blockFrames;
+        if (block == 0) {
+            handOn(pending.data() + pendingStart, pending.size() - pendingStart);
+            pendingStart = pending.size();
+        } else {
+            while (pending.size() - pendingStart >= block) {
+                handOn(pending.data() + pendingStart, block);
+                pendingStart += block;
+            }
+            if (all) {
+                handOn(pending.data() + pendingStart, pending.size() - pendingStart);
+                pendingStart = pending.size();
+            }
+        }
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(pendingStart));
+        pendingStart = 0;
+    }
+
+    void reportFailure() {
+        if (stopping || failureReported) return;
+        failureReported = true;
+        const pa_context_state_t state = pa_context_get_state(connection->context());
+        const bool serverGone = state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
+        const SoundServerError error(serverGone ? Kind::unavailable : Kind::streamFailed,
+                                     serverGone
+                                         ? "The sound server went away while recording from " + source.name
+                                         : "Recording from " + source.name + " stopped: " + connection->lastError());
+        if (!onFailure) return;
+        try {
+            onFailure(error);
+        } catch (...) {
+        }
+    }
+
+    void close() {
+        if (!stream) return;
+        receive();
+        deliver(true);
+        pa_stream_set_read_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+        flushed = true;
+        connection->signal();
+    }
+
+    void cork(bool paused) {
+        if (connection->onEventThread()) throw std::logic_error("A capture cannot be paused from its own callback");
+        PulseConnection::Lock lock(*connection);
+        if (!stream) return;
+        connection->finish(pa_stream_cork(
+            stream, paused ? 1 : 0,
+            [](pa_stream*, int, void* self) { static_cast<Stream*>(self)->connection->signal(); }, this));
+    }
+};
+
+AudioCapture::AudioCapture(Options options, SamplesCallback onSamples, FailureCallback onFailure)
+    : stream_(std::make_unique<Stream>()) {
+    Stream& s = *stream_;
+    s.options = std::move(options);
+    s.onSamples = std::move(onSamples);
+    s.onFailure = std::move(onFailure);
+    if (s.options.sampleRate == 0 || s.options.sampleRate > PA_RATE_MAX)
+        throw SoundServerError(Kind::streamFailed, "Cannot record at " + std::to_string(s.options.sampleRate) + " Hz");
+    s.connection = std::make_unique<PulseConnection>(s.options.server, s.options.applicationName);
+    s.source = s.connection->source(s.options.source);
+
+    PulseConnection::Lock lock(*s.connection);
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, s.options.sampleRate, 1};
+    pa_channel_map map;
+    pa_channel_map_init_mono(&map);
+    s.stream = pa_stream_new(s.connection->context(), s.options.streamName.c_str(), &spec, &map);
+    if (!s.stream)
+        throw SoundServerError(Kind::streamFailed, "Cannot make a record stream: " + s.connection->lastError());
+    pa_stream_set_state_callback(
+        s.stream,
+        [](pa_stream* stream, void* self) {
+            auto* me = static_cast<Stream*>(self);
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) me->reportFailure();
+            me->connection->signal();
+        },
+        &s);
+    pa_stream_set_read_callback(
+        s.stream,
+        [](pa_stream*, std::size_t, void* self) {
+            auto* me = static_cast<Stream*>(self);
+            me->receive();
+            me->deliver(false);
+        },
+        &s);
+
+    pa_buffer_attr attributes;
+    std::memset(&attributes, 0xff, sizeof attributes);  // every field: the server's choice
+    // Pieces of a block, or of 0.1 s when samples go on as they come: the server's own choice
+    // would be seconds.
+    const std::uint32_t piece =
+        s.options.blockFrames > 0 ? s.options.blockFrames : std::max(1u, s.options.sampleRate / 10);
+    attributes.fragsize = piece * static_cast<std::uint32_t>(sizeof(float));
+    // A chosen source that goes away ends the recording instead of moving it to another one.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    bool ready = pa_stream_connect_record(s.stream, s.source.name.c_str(), &attributes, flags) == 0;
+    if (ready) {
+        ready = s.connection->waitUntil([&s] {
+            const pa_stream_state_t state = pa_stream_get_state(s.stream);
+            return state == PA_STREAM_READY || state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
+        });
+        ready = ready && pa_stream_get_state(s.stream) == PA_STREAM_READY;
+    }
+    if (!ready) {
+        const bool gone = pa_context_errno(s.connection->context()) == PA_ERR_NOENTITY;
+        const std::string reason = s.connection->lastError();
+        s.stopping = true;
+        pa_stream_set_state_callback(s.stream, nullptr, nullptr);
+        pa_stream_set_read_callback(s.stream, nullptr, nullptr);
+        pa_stream_disconnect(s.stream);
+        pa_stream_unref(s.stream);
+        s.stream = nullptr;
+        throw SoundServerError(gone ? Kind::noSuchSource : Kind::streamFailed,
+                               "Cannot record from " + s.source.name + ": " + reason);
+    }
+}
+
+AudioCapture::~AudioCapture() {
+    stop();
+}
+
+const AudioSourceInfo& AudioCapture::source() const {
+    return stream_->source;
+}
+
+void AudioCapture::pause() {
+    stream_->cork(true);
+}
+
+void AudioCapture::resume() {
+    stream_->cork(false);
+}
+
+void AudioCapture::stop() {
+    Stream& s = *stream_;
+    if (!s.connection) return;
+    if (s.connection->onEventThread()) throw std::logic_error("A capture cannot be stopped from its own callback");
+    {
+        PulseConnection::Lock lock(*s.connection);
+        s.stopping = true;
+        if (s.stream) {
+            // The last samples are handed on from the event thread, like all the others.
+            pa_mainloop_api* api = pa_threaded_mainloop_get_api(s.connection->loop());
+            pa_mainloop_api_once(
+                api, [](pa_mainloop_api*, void* self) { static_cast<Stream*>(self)->close(); }, &s);
+            s.connection->waitUntil([&s] { return s.flushed; });
+            if (s.stream) s.close();  // the event thread did not get to it: close here
+        }
+    }
+    s.connection.reset();
+}
+
+}  // namespace platform::audio
