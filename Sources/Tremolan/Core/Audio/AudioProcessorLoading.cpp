@@ -1,0 +1,305 @@
+// Audio files into 16 kHz mono: whole, by range, block by block, several at once; and the
+// fixed-length model input.
+
+#include "KorbitCore/ConcurrencyUtilities.hpp"
+#include "KorbitCore/Logging.hpp"
+#include "Tremolan/Core/Audio/AudioProcessor.hpp"
+#include "Tremolan/Utilities/AudioPCMBufferExtensions.hpp"
+#include "Tremolan/Utilities/StringExtensions.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <thread>
+#include <variant>
+
+namespace tremolan {
+namespace {
+
+using platform::audio::AudioConverter;
+using platform::audio::AudioError;
+using platform::audio::AudioFile;
+using platform::audio::AudioFormat;
+using platform::audio::AudioPCMBuffer;
+using platform::audio::CommonFormat;
+
+constexpr double recognizerRate = 16000.0;
+/// Seconds of converted audio held as one buffer while a file is loaded as an array.
+constexpr double segmentSeconds = 600.0;
+constexpr std::uint32_t maxFrames = std::numeric_limits<std::uint32_t>::max();
+
+AudioFormat standardFormat(double sampleRate, std::uint32_t channels) {
+    return AudioFormat{CommonFormat::float32, sampleRate, channels, false};
+}
+
+std::int64_t framePosition(double seconds, double sampleRate) {
+    const double position = seconds * sampleRate;
+    if (!(position > 0)) return 0;  // negative times and NaN start at the beginning
+    return position >= 9.2e18 ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(position);
+}
+
+/// A block-by-block conversion that failed: a read error of the file, or any other step.
+struct ConversionFailure {
+    bool readError = false;
+    std::string message;
+};
+
+std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, double toSampleRate,
+                                                            std::uint32_t channelCount, const ChannelMode& channelMode,
+                                                            std::optional<std::int64_t> frameCount,
+                                                            std::uint32_t maxReadFrameSize) {
+    const auto fail = [](std::string message, bool readError = false) {
+        korbit::Logging::error(message);
+        return ConversionFailure{readError, std::move(message)};
+    };
+    const double inputRate = file.fileFormat().sampleRate;
+    const std::int64_t startPosition = file.framePosition();
+    const std::int64_t frames = frameCount.value_or(file.length());
+    // The bound is the length plus one: the last read asks for one frame more than the file
+    // holds and gets what is there.
+    const std::int64_t endPosition = std::min(startPosition + frames, file.length() + 1);
+
+    if (channelCount == 0 || !(toSampleRate > 0)) return fail("Failed to create output audio format");
+    const AudioFormat outputFormat = standardFormat(toSampleRate, channelCount);
+    korbit::Logging::debug({"Resampling ", fixedDecimals(static_cast<double>(frames) / inputRate, 2),
+                            " seconds of audio"},
+                           "");
+    const double capacity = static_cast<double>(std::max<std::int64_t>(frames, 0)) / inputRate * toSampleRate;
+    if (!(capacity <= maxFrames)) return fail("Failed to create output buffer");
+    AudioPCMBuffer output(outputFormat, static_cast<std::uint32_t>(capacity));
+    const std::uint32_t blockSize = maxReadFrameSize > 0 ? maxReadFrameSize : Constants::defaultAudioReadFrameSize;
+    AudioPCMBuffer block(file.processingFormat(), blockSize);
+    if (startPosition >= endPosition) return output;
+
+    for (;;) {
+        const std::int64_t position = file.framePosition();
+        const auto toRead = static_cast<std::uint32_t>(std::min<std::int64_t>(endPosition - position, blockSize));
+        korbit::Logging::debug({"Resampling ", fixedDecimals(static_cast<double>(position) / inputRate, 2), "s - ",
+                                fixedDecimals(static_cast<double>(position + toRead) / inputRate, 2), "s"},
+                               "");
+        std::uint32_t read = 0;
+        try {
+            read = file.read(block, toRead);
+        } catch (const AudioError& error) {
+            return fail(std::string("Error reading audio file: ") + error.what(), true);
+        }
+        // The data end before the header's length (a truncated file): what was read is all there is.
+        if (read == 0) {
+            korbit::Logging::error({"Audio file ", file.path().string(), " ended at frame ", position, " of ",
+                                    file.length(), "; the rest is missing"},
+                                   "");
+            return output;
+        }
+        const auto mono = AudioProcessor::convertToMono(block, channelMode);
+        if (!mono) return fail("Failed to process audio channels");
+        const auto converted = AudioProcessor::resampleAudio(*mono, outputFormat.sampleRate, outputFormat.channelCount);
+        if (!converted) return fail("Failed to resample audio chunk");
+        if (!appendContents(output, *converted, 0, converted->frameLength()))
+            return fail("Failed to append audio chunk");
+        if (position + toRead >= endPosition) return output;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<AudioFile> AudioProcessor::openAudioFile(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) throw WhisperError::loadAudioFailed("Resource path does not exist " + path);
+    return std::make_unique<AudioFile>(path);
+}
+
+std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path, const ChannelMode& channelMode,
+                                                         std::optional<double> startTime,
+                                                         std::optional<double> endTime) {
+    const auto file = openAudioFile(path);
+    const double duration = static_cast<double>(file->length()) / file->fileFormat().sampleRate;
+    double start = startTime.value_or(0.0);
+    const double end = endTime ? std::min(duration, *endTime) : duration;
+    std::vector<float> result;
+    while (start < end) {
+        const double segmentEnd = std::min(start + segmentSeconds, end);
+        AudioPCMBuffer buffer = loadAudio(*file, channelMode, start, segmentEnd);
+        const std::vector<float> samples = convertBufferToArray(buffer, 1024);
+        result.insert(result.end(), samples.begin(), samples.end());
+        start = segmentEnd;
+    }
+    return result;
+}
+
+AudioPCMBuffer AudioProcessor::loadAudio(const std::string& path, const ChannelMode& channelMode,
+                                         std::optional<double> startTime, std::optional<double> endTime,
+                                         std::optional<std::uint32_t> maxReadFrameSize) const {
+    const auto file = openAudioFile(path);
+    return loadAudio(*file, channelMode, startTime, endTime, maxReadFrameSize);
+}
+
+AudioPCMBuffer AudioProcessor::loadAudio(AudioFile& file, const ChannelMode& channelMode,
+                                         std::optional<double> startTime, std::optional<double> endTime,
+                                         std::optional<std::uint32_t> maxReadFrameSize) {
+    const double sampleRate = file.fileFormat().sampleRate;
+    const std::uint32_t channels = file.fileFormat().channelCount;
+    const std::int64_t length = file.length();
+    const std::int64_t startFrame = framePosition(startTime.value_or(0.0), sampleRate);
+    const std::int64_t endFrame = endTime ? std::min(length, framePosition(*endTime, sampleRate)) : length;
+    // A range that ends before it starts holds nothing.
+    const std::int64_t frameCount = std::max<std::int64_t>(endFrame - startFrame, 0);
+    file.setFramePosition(startFrame);
+
+    std::optional<AudioPCMBuffer> buffer;
+    if (sampleRate != recognizerRate || channels != 1) {
+        auto converted = convertFile(file, recognizerRate, 1, channelMode, frameCount,
+                                     maxReadFrameSize.value_or(Constants::defaultAudioReadFrameSize));
+        if (auto* failure = std::get_if<ConversionFailure>(&converted)) {
+            throw WhisperError::loadAudioFailed(failure->readError ? "Failed to read audio file: " + failure->message
+                                                                   : "Failed to process audio buffer");
+        }
+        buffer.emplace(std::move(std::get<AudioPCMBuffer>(converted)));
+    } else {
+        if (frameCount > maxFrames) throw WhisperError::loadAudioFailed("Unable to create audio buffer");
+        buffer.emplace(file.processingFormat(), static_cast<std::uint32_t>(frameCount));
+        try {
+            file.read(*buffer, static_cast<std::uint32_t>(frameCount));
+        } catch (const AudioError& error) {
+            throw WhisperError::loadAudioFailed(std::string("Failed to read audio file: ") + error.what());
+        }
+    }
+
+    korbit::Logging::debug({"Audio source details - Sample Rate: ", sampleRate, " Hz, Channel Count: ", channels,
+                            ", Frame Length: ", length, ", Duration: ", static_cast<double>(length) / sampleRate, "s"},
+                           "");
+    korbit::Logging::debug({"Audio buffer details - Sample Rate: ", buffer->format().sampleRate,
+                            " Hz, Channel Count: ", buffer->format().channelCount, ", Frame Length: ",
+                            buffer->frameLength(), ", Duration: ",
+                            static_cast<double>(buffer->frameLength()) / buffer->format().sampleRate, "s"},
+                           "");
+    korbit::Logging::logCurrentMemoryUsage("After loadAudio function");
+    return std::move(*buffer);
+}
+
+std::optional<AudioPCMBuffer> AudioProcessor::resampleAudio(AudioFile& file, double toSampleRate,
+                                                            std::uint32_t channelCount, const ChannelMode& channelMode,
+                                                            std::optional<std::int64_t> frameCount,
+                                                            std::uint32_t maxReadFrameSize) {
+    auto converted = convertFile(file, toSampleRate, channelCount, channelMode, frameCount, maxReadFrameSize);
+    if (auto* buffer = std::get_if<AudioPCMBuffer>(&converted)) return std::move(*buffer);
+    return std::nullopt;
+}
+
+std::optional<AudioPCMBuffer> AudioProcessor::resampleAudio(const AudioPCMBuffer& buffer, double toSampleRate,
+                                                            std::uint32_t channelCount) {
+    if (channelCount == 0 || !(toSampleRate > 0)) {
+        korbit::Logging::error("Failed to create output audio format");
+        return std::nullopt;
+    }
+    std::optional<AudioConverter> converter;
+    try {
+        converter.emplace(buffer.format(), standardFormat(toSampleRate, channelCount));
+    } catch (const AudioError&) {
+        korbit::Logging::error("Failed to create audio converter");
+        return std::nullopt;
+    }
+    try {
+        return resampleBuffer(buffer, *converter);
+    } catch (const WhisperError& error) {
+        korbit::Logging::error({"Failed to resample buffer: ", error.message()}, "");
+        return std::nullopt;
+    }
+}
+
+AudioPCMBuffer AudioProcessor::resampleBuffer(const AudioPCMBuffer& buffer, const AudioConverter& converter) {
+    double capacity = converter.outputFormat().sampleRate * static_cast<double>(buffer.frameLength()) /
+                      converter.inputFormat().sampleRate;
+    if (capacity != std::floor(capacity)) {
+        // Ties go to the even neighbour, as the default rounding mode does.
+        const double rounded = std::max(1.0, std::nearbyint(capacity));
+        korbit::Logging::debug({"Rounding buffer frame capacity from ", capacity, " to ", rounded,
+                                " to better fit new sample rate"},
+                               "");
+        capacity = rounded;
+    }
+    if (!(capacity <= maxFrames)) throw WhisperError::audioProcessingFailed("Failed to create converted buffer");
+    AudioPCMBuffer converted(converter.outputFormat(), static_cast<std::uint32_t>(capacity));
+    try {
+        converter.convert(buffer, converted);
+    } catch (const std::exception& error) {
+        throw WhisperError::audioProcessingFailed(std::string("Error converting audio: ") + error.what());
+    }
+    return converted;
+}
+
+std::vector<float> AudioProcessor::convertBufferToArray(AudioPCMBuffer& buffer, std::size_t chunkSize) {
+    float* channel = buffer.floatChannelData(0);
+    if (channel == nullptr) return {};
+    const std::size_t frames = buffer.frameLength();
+    const std::size_t stride = buffer.samplesPerFrame();
+    const std::size_t step = std::max<std::size_t>(chunkSize, 1);
+    std::vector<float> result;
+    result.reserve(frames);
+    for (std::size_t offset = 0; offset < frames; offset += step) {
+        const std::size_t n = std::min(step, frames - offset);
+        // Channel 0 of each frame; the source's samples are cleared as they are taken.
+        for (std::size_t i = offset; i < offset + n; ++i) {
+            result.push_back(channel[i * stride]);
+            channel[i * stride] = 0.0f;
+        }
+    }
+    return result;
+}
+
+std::optional<platform::ml::MLMultiArray> AudioProcessing::padOrTrimAudio(const std::vector<float>& samples,
+                                                                          std::int64_t startAt, std::int64_t toLength,
+                                                                          bool) const {
+    const auto count = static_cast<std::int64_t>(samples.size());
+    if (startAt < 0 || startAt >= count) {
+        korbit::Logging::error("startIndex is outside the buffer size");
+        return std::nullopt;
+    }
+    if (toLength < 0) return std::nullopt;
+    const std::int64_t endIndex = std::min(startAt + toLength, count);
+    platform::ml::MLMultiArray array({toLength}, platform::ml::MLMultiArrayDataType::float32);
+    float* out = array.mutableData<float>();
+    std::copy(samples.begin() + startAt, samples.begin() + endIndex, out);
+    std::fill(out + (endIndex - startAt), out + toLength, 0.0f);
+    return array;
+}
+
+std::optional<platform::ml::MLMultiArray> AudioProcessor::padOrTrim(const std::vector<float>& samples,
+                                                                    std::int64_t startAt,
+                                                                    std::int64_t toLength) const {
+    return padOrTrimAudio(samples, startAt, toLength);
+}
+
+std::vector<AudioLoadResult> AudioProcessor::loadAudio(const std::vector<std::string>& paths,
+                                                       const ChannelMode& channelMode) const {
+    std::vector<AudioLoadResult> results(paths.size());
+    // All files at once, as many at a time as there are cores.
+    std::atomic<std::size_t> nextIndex{0};
+    const auto worker = [&] {
+        for (std::size_t i = nextIndex++; i < paths.size(); i = nextIndex++) {
+            try {
+                results[i].samples = loadAudioAsFloatArray(paths[i], channelMode, 0.0, std::nullopt);
+            } catch (...) {
+                results[i].error = std::current_exception();
+            }
+        }
+    };
+    const auto workers = std::min<std::size_t>(
+        paths.size(), static_cast<std::size_t>(std::max(1L, korbit::ConcurrencyUtilities::activeProcessorCount())));
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < workers; ++i) threads.emplace_back(worker);
+    worker();
+    for (auto& thread : threads) thread.join();
+    return results;
+}
+
+std::future<AudioPCMBuffer> AudioProcessing::loadAudioAsync(const std::string& path) const {
+    return std::async(std::launch::async, [path] {
+        const auto file = AudioProcessor::openAudioFile(path);
+        return AudioProcessor::loadAudio(*file, ChannelMode::sumChannels(), 0.0, std::nullopt, std::nullopt);
+    });
+}
+
+}  // namespace tremolan

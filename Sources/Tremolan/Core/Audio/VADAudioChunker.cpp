@@ -1,0 +1,58 @@
+#include "Tremolan/Core/Audio/VADAudioChunker.hpp"
+
+#include "KorbitCore/Logging.hpp"
+#include "Tremolan/Core/Audio/EnergyVAD.hpp"
+#include "Tremolan/Utilities/StringExtensions.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <algorithm>
+#include <span>
+
+namespace tremolan {
+
+VADAudioChunker::VADAudioChunker(std::int64_t windowPadding, std::shared_ptr<const VoiceActivityDetector> vad)
+    : windowPadding_(windowPadding),
+      vad_(vad ? std::move(vad) : std::make_shared<const EnergyVAD>(EnergyVAD::standard())) {}
+
+std::int64_t VADAudioChunker::splitOnMiddleOfLongestSilence(const std::vector<float>& audioArray,
+                                                            std::int64_t startIndex, std::int64_t endIndex) const {
+    const std::int64_t middle = startIndex + (endIndex - startIndex) / 2;
+    const std::vector<bool> activity = vad_->voiceActivity(std::span<const float>(audioArray).subspan(
+        static_cast<std::size_t>(middle), static_cast<std::size_t>(endIndex - middle)));
+    const auto silence = vad_->findLongestSilence(activity);
+    if (!silence) return endIndex;
+    const std::int64_t s = silence->startIndex;
+    const std::int64_t e = silence->endIndex;
+    return middle + (s + (e - s) / 2) * vad_->frameLengthSamples();
+}
+
+std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audioArray, std::int64_t maxChunkLength,
+                                                  const std::optional<DecodingOptions>& decodeOptions) const {
+    const auto count = static_cast<std::int64_t>(audioArray.size());
+    if (count <= maxChunkLength) return {AudioChunk{0, audioArray}};
+
+    const DecodingOptions options = decodeOptions.value_or(DecodingOptions());
+    std::vector<AudioChunk> chunks;
+    for (auto [clipStart, clipEnd] : options.prepareSeekClips(count)) {
+        // Clip times past the recording would cut chunks past its end.
+        clipStart = std::clamp<std::int64_t>(clipStart, 0, count);
+        clipEnd = std::clamp<std::int64_t>(clipEnd, 0, count);
+        const std::int64_t stop = clipEnd - windowPadding_;
+        std::int64_t seek = clipStart;
+        while (seek < stop) {
+            if (seek >= count) throw WhisperError::audioProcessingFailed("startIndex is outside the buffer size");
+            const std::int64_t limit = seek + maxChunkLength;
+            const std::int64_t chunkEnd =
+                limit < clipEnd ? splitOnMiddleOfLongestSilence(audioArray, seek, std::min(limit, count)) : clipEnd;
+            if (chunkEnd <= seek) break;
+            korbit::Logging::debug({"Found chunk from ", fixedDecimals(static_cast<double>(seek) / 16000.0, 2), " to ",
+                                    fixedDecimals(static_cast<double>(chunkEnd) / 16000.0, 2)},
+                                   "");
+            chunks.push_back(AudioChunk{seek, std::vector<float>(audioArray.begin() + seek, audioArray.begin() + chunkEnd)});
+            seek = chunkEnd;
+        }
+    }
+    return chunks;
+}
+
+}  // namespace tremolan
