@@ -102,6 +102,45 @@ AudioBuffer readAudioFile(const std::filesystem::path& path) {
     return buffer;
 }
 
+void writeAudioFile(const std::filesystem::path& path, const AudioBuffer& buffer, AudioFileType type) {
+    int format = 0;
+    switch (type) {
+        case AudioFileType::wavInt16:
+            format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            break;
+        case AudioFileType::wavInt24:
+            format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+            break;
+        case AudioFileType::wavInt32:
+            format = SF_FORMAT_WAV | SF_FORMAT_PCM_32;
+            break;
+        case AudioFileType::wavFloat:
+            format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+            break;
+        case AudioFileType::flac:
+            format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+            break;
+        case AudioFileType::oggVorbis:
+            format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+            break;
+        case AudioFileType::mp3:
+            format = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+            break;
+    }
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(buffer.sampleRate);
+    info.channels = buffer.channels;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) throw AudioError("Cannot write audio file " + path.string() + ": " + sf_strerror(nullptr));
+    const FileHandle handle(file, sf_close);
+    // Integer files are written from +-1.0 without wrapping at full scale.
+    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    const auto frames = static_cast<sf_count_t>(buffer.frameCount());
+    if (sf_writef_float(file, buffer.samples.data(), frames) != frames)
+        throw AudioError("Cannot write audio file " + path.string() + ": " + sf_strerror(file));
+}
+
 std::vector<float> mixToMono(const AudioBuffer& buffer) {
     const std::size_t frames = buffer.frameCount();
     const auto channels = static_cast<std::size_t>(buffer.channels);

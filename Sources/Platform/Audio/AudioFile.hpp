@@ -74,6 +74,13 @@ private:
 /// Reads a whole file; an unreadable or unknown file throws AudioError with libsndfile's reason.
 AudioBuffer readAudioFile(const std::filesystem::path& path);
 
+/// The container and sample encoding of a written file.
+enum class AudioFileType { wavInt16, wavInt24, wavInt32, wavFloat, flac, oggVorbis, mp3 };
+
+/// Writes interleaved samples as a file of the type; throws AudioError naming the file and the
+/// reason (for example a type this libsndfile cannot write).
+void writeAudioFile(const std::filesystem::path& path, const AudioBuffer& buffer, AudioFileType type);
+
 /// The average of the channels of each frame.
 std::vector<float> mixToMono(const AudioBuffer& buffer);
 

@@ -19,7 +19,7 @@ void to_json(Json& out, const ChannelMode& mode) {
     out = std::move(json);
 }
 
-void from_json(const Json& json, ChannelMode& mode) {
+ChannelMode decodeChannelMode(const Json& json) {
     json::expectObject(json, "channelMode");
     const bool specific = json.contains("specificChannel");
     const bool sum = json.contains("sumChannels");
@@ -29,13 +29,12 @@ void from_json(const Json& json, ChannelMode& mode) {
     if (specific) {
         const Json& payload = json.at("specificChannel");
         json::expectObject(payload, "specificChannel");
-        mode = ChannelMode::specificChannel(json::to<int>(json::required(payload, "_0"), "specificChannel._0"));
-        return;
+        return ChannelMode::specificChannel(json::to<int>(json::required(payload, "_0"), "specificChannel._0"));
     }
     const Json& payload = json.at("sumChannels");
     json::expectObject(payload, "sumChannels");
     const Json* list = json::optional(payload, "_0");
-    mode = ChannelMode::sumChannels(list ? std::optional(json::to<std::vector<int>>(*list, "sumChannels._0"))
+    return ChannelMode::sumChannels(list ? std::optional(json::to<std::vector<int>>(*list, "sumChannels._0"))
                                          : std::nullopt);
 }
 

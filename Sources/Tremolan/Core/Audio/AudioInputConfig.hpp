@@ -45,7 +45,7 @@ private:
 /// Reading looks only at the two case keys; unless exactly one is present it fails with
 /// "Invalid number of keys found, expected one."; an absent or null "_0" of sumChannels is no list.
 void to_json(Json& json, const ChannelMode& mode);
-void from_json(const Json& json, ChannelMode& mode);
+ChannelMode decodeChannelMode(const Json& json);
 
 /// Capture and loading settings of the speech library.
 struct AudioInputConfig {
@@ -55,6 +55,13 @@ struct AudioInputConfig {
 };
 
 }  // namespace tremolan
+
+// ChannelMode has no empty value, so JSON reads build it whole.
+template <>
+struct nlohmann::adl_serializer<tremolan::ChannelMode> {
+    static void to_json(tremolan::Json& json, const tremolan::ChannelMode& mode) { tremolan::to_json(json, mode); }
+    static tremolan::ChannelMode from_json(const tremolan::Json& json) { return tremolan::decodeChannelMode(json); }
+};
 
 /// Feeds the case (0 specificChannel, 1 sumChannels), then the index, or a presence flag and,
 /// for a present list, its count and elements.

@@ -42,21 +42,19 @@ public:
     // supply its own.
 
     /// A file, or its range [startTime, endTime) in seconds, as a 16 kHz mono buffer.
-    virtual platform::audio::AudioPCMBuffer loadAudio(const std::string& path,
-                                                      const ChannelMode& channelMode = ChannelMode::sumChannels(),
-                                                      std::optional<double> startTime = 0.0,
-                                                      std::optional<double> endTime = std::nullopt,
-                                                      std::optional<std::uint32_t> maxReadFrameSize = std::nullopt) const = 0;
+    virtual platform::audio::AudioPCMBuffer loadAudio(
+        const std::string& path, const ChannelMode& channelMode = ChannelMode::sumChannels(),
+        std::optional<double> startTime = 0.0, std::optional<double> endTime = std::nullopt,
+        std::optional<std::uint32_t> maxReadFrameSize = std::nullopt) const = 0;
     /// Several files at once; one result per path, in the order of the paths.
-    virtual std::vector<AudioLoadResult> loadAudio(const std::vector<std::string>& paths,
-                                                   const ChannelMode& channelMode = ChannelMode::sumChannels()) const = 0;
+    virtual std::vector<AudioLoadResult> loadAudio(
+        const std::vector<std::string>& paths, const ChannelMode& channelMode = ChannelMode::sumChannels()) const = 0;
     /// `toLength` samples from `startAt`, zero-padded at the end, as a one-dimensional float
     /// array; nothing (and an error log line) when `startAt` lies outside the samples.
     /// `saveSegment` has no effect.
-    virtual std::optional<platform::ml::MLMultiArray> padOrTrimAudio(const std::vector<float>& samples,
-                                                                     std::int64_t startAt = 0,
-                                                                     std::int64_t toLength = Constants::defaultWindowSamples,
-                                                                     bool saveSegment = false) const;
+    virtual std::optional<platform::ml::MLMultiArray> padOrTrimAudio(
+        const std::vector<float>& samples, std::int64_t startAt = 0,
+        std::int64_t toLength = Constants::defaultWindowSamples, bool saveSegment = false) const;
 
     // Live capture.
 

@@ -87,7 +87,8 @@ public:
                                                        std::uint32_t channelCount);
     /// Converts a buffer into one whose capacity is its length at the converter's output rate,
     /// rounded to the nearest whole frame (at least 1). Throws WhisperError (audioProcessingFailed).
-    static AudioPCMBuffer resampleBuffer(const AudioPCMBuffer& buffer, const platform::audio::AudioConverter& converter);
+    static AudioPCMBuffer resampleBuffer(const AudioPCMBuffer& buffer,
+                                         const platform::audio::AudioConverter& converter);
     /// Channel 0 as samples, copied `chunkSize` at a time; channel 0 of the buffer is all zeros
     /// afterwards. A buffer without float samples gives none.
     static std::vector<float> convertBufferToArray(AudioPCMBuffer& buffer, std::size_t chunkSize = 1024);

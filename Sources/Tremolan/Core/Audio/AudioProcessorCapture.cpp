@@ -142,8 +142,7 @@ void AudioProcessor::processBuffer(const std::vector<float>& samples) {
 void AudioProcessor::purgeAudioSamples(std::size_t keepingLast) {
     std::lock_guard guard(dataMutex_);
     if (audioSamples_.size() > keepingLast)
-        audioSamples_.erase(audioSamples_.begin(),
-                            audioSamples_.end() - static_cast<std::ptrdiff_t>(keepingLast));
+        audioSamples_.erase(audioSamples_.begin(), audioSamples_.end() - static_cast<std::ptrdiff_t>(keepingLast));
 }
 
 void AudioProcessor::refuseOnCaptureThread(const char* operation) {

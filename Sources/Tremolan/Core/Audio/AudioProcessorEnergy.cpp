@@ -51,8 +51,8 @@ std::vector<bool> AudioProcessor::calculateVoiceActivityInChunks(std::span<const
         // A frame that would start past the samples measures nothing: silence.
         const std::int64_t start = std::min(i * frameLengthSamples, count);
         const std::int64_t end = std::clamp(start + frameLengthSamples + frameOverlapSamples, start, count);
-        const float energy = calculateAverageEnergy(samples.subspan(static_cast<std::size_t>(start),
-                                                                    static_cast<std::size_t>(end - start)));
+        const float energy = calculateAverageEnergy(
+            samples.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
         active.push_back(energy > energyThreshold);
     }
     return active;

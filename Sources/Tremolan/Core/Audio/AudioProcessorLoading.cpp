@@ -64,9 +64,8 @@ std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, dou
 
     if (channelCount == 0 || !(toSampleRate > 0)) return fail("Failed to create output audio format");
     const AudioFormat outputFormat = standardFormat(toSampleRate, channelCount);
-    korbit::Logging::debug({"Resampling ", fixedDecimals(static_cast<double>(frames) / inputRate, 2),
-                            " seconds of audio"},
-                           "");
+    korbit::Logging::debug(
+        {"Resampling ", fixedDecimals(static_cast<double>(frames) / inputRate, 2), " seconds of audio"}, "");
     const double capacity = static_cast<double>(std::max<std::int64_t>(frames, 0)) / inputRate * toSampleRate;
     if (!(capacity <= maxFrames)) return fail("Failed to create output buffer");
     AudioPCMBuffer output(outputFormat, static_cast<std::uint32_t>(capacity));
@@ -170,11 +169,11 @@ AudioPCMBuffer AudioProcessor::loadAudio(AudioFile& file, const ChannelMode& cha
     korbit::Logging::debug({"Audio source details - Sample Rate: ", sampleRate, " Hz, Channel Count: ", channels,
                             ", Frame Length: ", length, ", Duration: ", static_cast<double>(length) / sampleRate, "s"},
                            "");
-    korbit::Logging::debug({"Audio buffer details - Sample Rate: ", buffer->format().sampleRate,
-                            " Hz, Channel Count: ", buffer->format().channelCount, ", Frame Length: ",
-                            buffer->frameLength(), ", Duration: ",
-                            static_cast<double>(buffer->frameLength()) / buffer->format().sampleRate, "s"},
-                           "");
+    korbit::Logging::debug(
+        {"Audio buffer details - Sample Rate: ", buffer->format().sampleRate,
+         " Hz, Channel Count: ", buffer->format().channelCount, ", Frame Length: ", buffer->frameLength(),
+         ", Duration: ", static_cast<double>(buffer->frameLength()) / buffer->format().sampleRate, "s"},
+        "");
     korbit::Logging::logCurrentMemoryUsage("After loadAudio function");
     return std::move(*buffer);
 }
@@ -215,9 +214,8 @@ AudioPCMBuffer AudioProcessor::resampleBuffer(const AudioPCMBuffer& buffer, cons
     if (capacity != std::floor(capacity)) {
         // Ties go to the even neighbour, as the default rounding mode does.
         const double rounded = std::max(1.0, std::nearbyint(capacity));
-        korbit::Logging::debug({"Rounding buffer frame capacity from ", capacity, " to ", rounded,
-                                " to better fit new sample rate"},
-                               "");
+        korbit::Logging::debug(
+            {"Rounding buffer frame capacity from ", capacity, " to ", rounded, " to better fit new sample rate"}, "");
         capacity = rounded;
     }
     if (!(capacity <= maxFrames)) throw WhisperError::audioProcessingFailed("Failed to create converted buffer");
@@ -267,8 +265,7 @@ std::optional<platform::ml::MLMultiArray> AudioProcessing::padOrTrimAudio(const 
 }
 
 std::optional<platform::ml::MLMultiArray> AudioProcessor::padOrTrim(const std::vector<float>& samples,
-                                                                    std::int64_t startAt,
-                                                                    std::int64_t toLength) const {
+                                                                    std::int64_t startAt, std::int64_t toLength) const {
     return padOrTrimAudio(samples, startAt, toLength);
 }
 

@@ -36,9 +36,7 @@ std::optional<AudioPCMBuffer> AudioProcessor::convertToMono(const AudioPCMBuffer
     float* out = mono.floatChannelData(0);
     std::fill_n(out, frames, 0.0f);
 
-    const auto copyChannel = [&](std::uint32_t channel) {
-        std::copy_n(buffer.floatChannelData(channel), frames, out);
-    };
+    const auto copyChannel = [&](std::uint32_t channel) { std::copy_n(buffer.floatChannelData(channel), frames, out); };
     if (mode.kind() == ChannelMode::Kind::specificChannel) {
         const int index = mode.channel();
         copyChannel(index >= 0 && static_cast<std::uint32_t>(index) < channels ? static_cast<std::uint32_t>(index) : 0);
@@ -48,7 +46,8 @@ std::optional<AudioPCMBuffer> AudioProcessor::convertToMono(const AudioPCMBuffer
     std::vector<std::uint32_t> valid;
     if (mode.channels() && !mode.channels()->empty()) {
         for (int index : *mode.channels()) {
-            if (index >= 0 && static_cast<std::uint32_t>(index) < channels) valid.push_back(static_cast<std::uint32_t>(index));
+            if (index >= 0 && static_cast<std::uint32_t>(index) < channels)
+                valid.push_back(static_cast<std::uint32_t>(index));
         }
         if (valid.empty()) {
             copyChannel(0);

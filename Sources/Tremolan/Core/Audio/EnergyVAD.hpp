@@ -7,8 +7,7 @@ namespace tremolan {
 /// Speech is a frame whose root-mean-square energy exceeds a fixed threshold.
 class EnergyVAD : public VoiceActivityDetector {
 public:
-    EnergyVAD(int sampleRate, std::int64_t frameLengthSamples, std::int64_t frameOverlapSamples,
-              float energyThreshold);
+    EnergyVAD(int sampleRate, std::int64_t frameLengthSamples, std::int64_t frameOverlapSamples, float energyThreshold);
     /// Frame length and overlap in seconds, truncated to whole samples; a product that is not a
     /// finite number within the integer range throws std::invalid_argument.
     EnergyVAD(int sampleRate, float frameLength, float frameOverlap, float energyThreshold);

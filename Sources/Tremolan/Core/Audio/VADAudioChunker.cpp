@@ -17,8 +17,9 @@ VADAudioChunker::VADAudioChunker(std::int64_t windowPadding, std::shared_ptr<con
 std::int64_t VADAudioChunker::splitOnMiddleOfLongestSilence(const std::vector<float>& audioArray,
                                                             std::int64_t startIndex, std::int64_t endIndex) const {
     const std::int64_t middle = startIndex + (endIndex - startIndex) / 2;
-    const std::vector<bool> activity = vad_->voiceActivity(std::span<const float>(audioArray).subspan(
-        static_cast<std::size_t>(middle), static_cast<std::size_t>(endIndex - middle)));
+    const std::vector<bool> activity = vad_->voiceActivity(
+        std::span<const float>(audioArray)
+            .subspan(static_cast<std::size_t>(middle), static_cast<std::size_t>(endIndex - middle)));
     const auto silence = vad_->findLongestSilence(activity);
     if (!silence) return endIndex;
     const std::int64_t s = silence->startIndex;
@@ -48,7 +49,8 @@ std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audi
             korbit::Logging::debug({"Found chunk from ", fixedDecimals(static_cast<double>(seek) / 16000.0, 2), " to ",
                                     fixedDecimals(static_cast<double>(chunkEnd) / 16000.0, 2)},
                                    "");
-            chunks.push_back(AudioChunk{seek, std::vector<float>(audioArray.begin() + seek, audioArray.begin() + chunkEnd)});
+            chunks.push_back(
+                AudioChunk{seek, std::vector<float>(audioArray.begin() + seek, audioArray.begin() + chunkEnd)});
             seek = chunkEnd;
         }
     }

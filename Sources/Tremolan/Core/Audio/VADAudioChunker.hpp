@@ -12,7 +12,8 @@ namespace tremolan {
 class VADAudioChunker : public AudioChunking {
 public:
     /// No detector means the standard energy detector.
-    explicit VADAudioChunker(std::int64_t windowPadding = 16000, std::shared_ptr<const VoiceActivityDetector> vad = nullptr);
+    explicit VADAudioChunker(std::int64_t windowPadding = 16000,
+                             std::shared_ptr<const VoiceActivityDetector> vad = nullptr);
 
     std::int64_t windowPadding() const { return windowPadding_; }
     const VoiceActivityDetector& vad() const { return *vad_; }
