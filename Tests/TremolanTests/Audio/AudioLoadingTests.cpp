@@ -148,6 +148,11 @@ TEST(AudioLoading, TruncatedFilesEndTheirLoadInsteadOfLooping) {
         EXPECT_LT(samples.size(), 3u * 16000u);
         EXPECT_NEAR(toneFrequency(samples, 16000), 440, 5);
     }
+    // The FLAC header still counts four seconds: its conversion met the end of the data and said so.
+    const auto messages = log.messages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& m) {
+        return m.rfind("Audio file " + (dir / "cut.flac").string() + " ended at frame ", 0) == 0;
+    }));
 }
 
 TEST(AudioLoading, MissingAndUnreadableFilesNameThePathAndTheReason) {

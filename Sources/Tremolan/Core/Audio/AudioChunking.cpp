@@ -1,24 +1,12 @@
 #include "Tremolan/Core/Audio/AudioChunking.hpp"
 
+#include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/Logging.hpp"
 
 #include <stdexcept>
 #include <string>
 
 namespace tremolan {
-namespace {
-
-std::string descriptionOf(const std::exception_ptr& error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown error";
-    }
-}
-
-}  // namespace
 
 std::vector<std::shared_ptr<TranscriptionResult>> AudioChunking::updateSeekOffsetsForResults(
     const std::vector<ChunkTranscription>& chunkedResults, const std::vector<AudioChunk>& audioChunks) {
@@ -32,7 +20,7 @@ std::vector<std::shared_ptr<TranscriptionResult>> AudioChunking::updateSeekOffse
         const ChunkTranscription& outcome = chunkedResults[i];
         if (outcome.error) {
             // A lost chunk is lost text: say so where it is seen.
-            korbit::Logging::error({"Error transcribing chunk ", i, ": ", descriptionOf(outcome.error)}, "");
+            korbit::Logging::error({"Error transcribing chunk ", i, ": ", korbit::Hub::describe(outcome.error)}, "");
             if (!firstError) firstError = outcome.error;
             ++failed;
             continue;
