@@ -148,7 +148,13 @@ TEST(AudioLoading, TruncatedFilesEndTheirLoadInsteadOfLooping) {
         EXPECT_LT(samples.size(), 3u * 16000u);
         EXPECT_NEAR(toneFrequency(samples, 16000), 440, 5);
     }
-    // The FLAC header still counts four seconds: its conversion met the end of the data and said so.
+    // In blocks of 0.1 s the conversion goes on past the last whole block; the header still counts
+    // four seconds, and the read after the data's end returns nothing: the load ends there, says so.
+    AudioProcessor processor;
+    auto blocks = processor.loadAudio((dir / "cut.flac").string(), ChannelMode::sumChannels(), 0.0, std::nullopt, 4410);
+    EXPECT_GT(blocks.frameLength(), 16000u);
+    EXPECT_LT(blocks.frameLength(), 3u * 16000u);
+    EXPECT_NEAR(toneFrequency(AudioProcessor::convertBufferToArray(blocks), 16000), 440, 5);
     const auto messages = log.messages();
     EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& m) {
         return m.rfind("Audio file " + (dir / "cut.flac").string() + " ended at frame ", 0) == 0;
