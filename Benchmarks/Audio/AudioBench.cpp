@@ -5,9 +5,9 @@
 //   build-release/Benchmarks/AudioBench [rounds]        (sox must be on PATH)
 
 #include "BenchmarkData.hpp"
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
-#include "Tremolan/Utilities/StringExtensions.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +19,7 @@
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using tremolan::fixedDecimals;
+using korbit::fixedDecimal;
 
 namespace {
 
@@ -67,15 +67,15 @@ int main(int argc, char** argv) {
         loaded = tremolan::AudioProcessor::loadAudioAsFloatArray(hour.string());
         ours.push_back(secondsSince(start));
         samples = loaded.size();
-        std::printf("round %d: sox %s s, loadAudioAsFloatArray %s s\n", round + 1, fixedDecimals(sox.back(), 2).c_str(),
-                    fixedDecimals(ours.back(), 2).c_str());
+        std::printf("round %d: sox %s s, loadAudioAsFloatArray %s s\n", round + 1, fixedDecimal(sox.back(), 2).c_str(),
+                    fixedDecimal(ours.back(), 2).c_str());
     }
     fs::remove(soxOut);
     const double ratio = median(ours) / median(sox);
     std::printf(
         "load+resample 1 h 44.1 kHz stereo FLAC -> %zu samples: median %s s; sox %s s; ratio %s (goal <= 1.2)\n",
-        samples, fixedDecimals(median(ours), 2).c_str(), fixedDecimals(median(sox), 2).c_str(),
-        fixedDecimals(ratio, 3).c_str());
+        samples, fixedDecimal(median(ours), 2).c_str(), fixedDecimal(median(sox), 2).c_str(),
+        fixedDecimal(ratio, 3).c_str());
 
     // The detector over the loaded hour (16 kHz mono).
     const tremolan::EnergyVAD vad = tremolan::EnergyVAD::standard();
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     const double audioSeconds = static_cast<double>(loaded.size()) / 16000.0;
     std::printf(
         "energy detector over %s s of 16 kHz audio: median %s s, %s x real time (goal >= 1000), %zu speech frames\n",
-        fixedDecimals(audioSeconds, 0).c_str(), fixedDecimals(median(vadTimes), 3).c_str(),
-        fixedDecimals(audioSeconds / median(vadTimes), 0).c_str(), speech);
+        fixedDecimal(audioSeconds, 0).c_str(), fixedDecimal(median(vadTimes), 3).c_str(),
+        fixedDecimal(audioSeconds / median(vadTimes), 0).c_str(), speech);
     return 0;
 }

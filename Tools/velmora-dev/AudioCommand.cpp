@@ -3,12 +3,12 @@
 
 #include "Command.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/Audio/SoundServer.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
-#include "Tremolan/Utilities/StringExtensions.hpp"
 
 #include <cstdio>
 #include <string>
@@ -30,7 +30,7 @@ constexpr const char* kUsage =
     "at silences, one chunk a line, in seconds.\n";
 
 std::string seconds(double value) {
-    return fixedDecimals(value, 2);
+    return korbit::fixedDecimal(value, 2);
 }
 
 int runDevices(const Parsed& parsed) {
@@ -67,8 +67,8 @@ int runLoad(const Parsed& parsed) {
     const auto samples = AudioProcessor::loadAudioAsFloatArray(file, channelMode(parsed), start, end);
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);
     std::printf("%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
-                seconds(static_cast<double>(samples.size()) / 16000.0).c_str(), fixedDecimals(energy.avg, 4).c_str(),
-                fixedDecimals(energy.max, 4).c_str());
+                seconds(static_cast<double>(samples.size()) / 16000.0).c_str(),
+                korbit::fixedDecimal(energy.avg, 4).c_str(), korbit::fixedDecimal(energy.max, 4).c_str());
     const auto chunks = AudioProcessor::calculateNonSilentChunks(samples);
     std::printf("%zu stretches of sound\n", chunks.size());
     if (const auto output = parsed.option("output")) {

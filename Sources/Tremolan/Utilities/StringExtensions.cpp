@@ -3,8 +3,6 @@
 #include "Platform/Text/Unicode.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 
-#include <charconv>
-
 namespace tremolan {
 
 std::string normalized(std::string_view text) {
@@ -30,12 +28,6 @@ std::string trimmingSpecialTokenCharacters(std::string_view text) {
     while (first < last && framing.contains(static_cast<unsigned char>(text[first]))) ++first;
     while (last > first && framing.contains(static_cast<unsigned char>(text[last - 1]))) --last;
     return std::string(text.substr(first, last - first));
-}
-
-std::string fixedDecimals(double value, int decimals) {
-    char buffer[512];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    return result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string("nan");
 }
 
 }  // namespace tremolan

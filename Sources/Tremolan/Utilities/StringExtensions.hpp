@@ -13,7 +13,4 @@ std::string normalized(std::string_view text);
 /// inner characters stay ("<|en|>" gives "en").
 std::string trimmingSpecialTokenCharacters(std::string_view text);
 
-/// The number with exactly `decimals` digits after a point, whatever the locale ("%.2f" in C).
-std::string fixedDecimals(double value, int decimals);
-
 }  // namespace tremolan

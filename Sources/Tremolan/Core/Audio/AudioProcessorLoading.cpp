@@ -2,10 +2,10 @@
 // fixed-length model input.
 
 #include "KorbitCore/ConcurrencyUtilities.hpp"
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Utilities/AudioPCMBufferExtensions.hpp"
-#include "Tremolan/Utilities/StringExtensions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
@@ -65,7 +65,7 @@ std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, dou
     if (channelCount == 0 || !(toSampleRate > 0)) return fail("Failed to create output audio format");
     const AudioFormat outputFormat = standardFormat(toSampleRate, channelCount);
     korbit::Logging::debug(
-        {"Resampling ", fixedDecimals(static_cast<double>(frames) / inputRate, 2), " seconds of audio"}, "");
+        {"Resampling ", korbit::fixedDecimal(static_cast<double>(frames) / inputRate, 2), " seconds of audio"}, "");
     const double capacity = static_cast<double>(std::max<std::int64_t>(frames, 0)) / inputRate * toSampleRate;
     if (!(capacity <= maxFrames)) return fail("Failed to create output buffer");
     AudioPCMBuffer output(outputFormat, static_cast<std::uint32_t>(capacity));
@@ -76,9 +76,10 @@ std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, dou
     for (;;) {
         const std::int64_t position = file.framePosition();
         const auto toRead = static_cast<std::uint32_t>(std::min<std::int64_t>(endPosition - position, blockSize));
-        korbit::Logging::debug({"Resampling ", fixedDecimals(static_cast<double>(position) / inputRate, 2), "s - ",
-                                fixedDecimals(static_cast<double>(position + toRead) / inputRate, 2), "s"},
-                               "");
+        korbit::Logging::debug(
+            {"Resampling ", korbit::fixedDecimal(static_cast<double>(position) / inputRate, 2), "s - ",
+             korbit::fixedDecimal(static_cast<double>(position + toRead) / inputRate, 2), "s"},
+            "");
         std::uint32_t read = 0;
         try {
             read = file.read(block, toRead);

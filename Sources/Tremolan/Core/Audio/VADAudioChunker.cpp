@@ -1,8 +1,8 @@
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
-#include "Tremolan/Utilities/StringExtensions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
@@ -46,8 +46,8 @@ std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audi
             const std::int64_t chunkEnd =
                 limit < clipEnd ? splitOnMiddleOfLongestSilence(audioArray, seek, std::min(limit, count)) : clipEnd;
             if (chunkEnd <= seek) break;
-            korbit::Logging::debug({"Found chunk from ", fixedDecimals(static_cast<double>(seek) / 16000.0, 2), " to ",
-                                    fixedDecimals(static_cast<double>(chunkEnd) / 16000.0, 2)},
+            korbit::Logging::debug({"Found chunk from ", korbit::fixedDecimal(static_cast<double>(seek) / 16000.0, 2),
+                                    " to ", korbit::fixedDecimal(static_cast<double>(chunkEnd) / 16000.0, 2)},
                                    "");
             chunks.push_back(
                 AudioChunk{seek, std::vector<float>(audioArray.begin() + seek, audioArray.begin() + chunkEnd)});
