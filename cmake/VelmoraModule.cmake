@@ -17,9 +17,11 @@ function(velmora_library name)
 endfunction()
 
 # One GoogleTest executable per test folder, each test a CTest case.
-#   velmora_tests(<name> DIR <folder> [DEPS <targets...>])
+#   velmora_tests(<name> DIR <folder> [DEPS <targets...>] [LABELS <labels...>])
+# The label "threads" marks a program whose every test runs clean under ThreadSanitizer
+# (scripts/test --tsan builds the ThreadTests target and runs the tests so labelled).
 function(velmora_tests name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;LABELS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Sources ${PROJECT_SOURCE_DIR}/Tests)
@@ -27,6 +29,12 @@ function(velmora_tests name)
   target_compile_definitions(${name} PRIVATE
     VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/Tests/Data")
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+  set(properties ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+  if("threads" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY VELMORA_THREAD_TESTS ${name})
+  endif()
 endfunction()

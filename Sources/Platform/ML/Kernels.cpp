@@ -56,7 +56,13 @@ inline float geluOne(float x) {
     return x * cdf;
 }
 
+// ThreadSanitizer instruments the clones' resolvers, which the loader runs before the sanitizer's
+// runtime has started; its builds take the default code path.
+#if defined(__SANITIZE_THREAD__)
+#define VELMORA_CLONES
+#else
 #define VELMORA_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
 
 struct Block {
     int rowBegin, rowEnd, colBegin, colEnd;
