@@ -3,10 +3,10 @@
 // recordings it never heard. The bounds are the word error rates measured when the model was
 // committed, plus a small margin; a rise means something on the road from audio to text broke.
 
-#include "GreedyTranscriber.hpp"
-
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"
+#include "SpeechReference/GreedyTranscriber.hpp"
+#include "SpeechReference/WordErrors.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 

@@ -1,8 +1,8 @@
 // transcribe-greedy: the shortest road from an audio file to text through a model folder and a
-// tokenizer folder (see GreedyTranscriber.hpp).
+// tokenizer folder (see SpeechReference/GreedyTranscriber.hpp).
 
 #include "Command.hpp"
-#include "GreedyTranscriber.hpp"
+#include "SpeechReference/GreedyTranscriber.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"

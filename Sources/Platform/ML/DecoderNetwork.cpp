@@ -11,10 +11,10 @@
 
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/ComputePool.hpp"
+#include "Platform/ML/DecoderWeights.hpp"
 #include "Platform/ML/Kernels.hpp"
 #include "Platform/ML/Network.hpp"
 #include "Platform/ML/PackedMatrix.hpp"
-#include "Platform/ML/WeightReader.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -25,8 +25,6 @@ namespace platform::ml {
 
 namespace {
 
-using kernels::LayerNormWeights;
-using kernels::Linear;
 using Element = PackedMatrix::Element;
 constexpr int kPanel = PackedMatrix::kPanel;
 
@@ -54,32 +52,6 @@ bool denseHalf(const MLMultiArray& cache) {
     return cache.dataType() == MLMultiArrayDataType::float16 && cache.strides()[3] == 1;
 }
 
-/// A one-row layer: packed weights and an optional bias.
-struct RowLayer {
-    PackedMatrix weight;
-    std::vector<float> bias;
-    int panelsPerItem = 1;
-
-    int items() const { return (weight.panels() + panelsPerItem - 1) / panelsPerItem; }
-    /// Panels [p0, p1) of item i.
-    std::pair<int, int> range(std::size_t i) const {
-        const int p0 = static_cast<int>(i) * panelsPerItem;
-        return {p0, std::min(weight.panels(), p0 + panelsPerItem)};
-    }
-};
-
-struct DecoderBlock {
-    LayerNormWeights selfNorm;
-    RowLayer selfQKV;  // q, k, v stacked
-    RowLayer selfOut;
-    LayerNormWeights crossNorm;
-    RowLayer crossQuery;
-    Linear crossKV;  // k, v stacked over the audio width; used once per encoder output
-    RowLayer crossOut;
-    LayerNormWeights mlpNorm;
-    RowLayer fc1, fc2;
-};
-
 /// What one step of a token does; `layer` says whose weights.
 enum class StepKind {
     embed,
@@ -103,102 +75,26 @@ struct Step {
 class DecoderNetwork final : public Network {
 public:
     DecoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where) : p_(m.hparams) {
-        WeightReader r(file, where);
-        const int d = p_.nTextState, da = p_.nAudioState;
+        const int d = p_.nTextState;
         heads_ = p_.nTextHead;
         headWidth_ = d / heads_;
         queryScale_ = 1.0f / std::sqrt(static_cast<float>(headWidth_));
         for (const auto& o : m.outputs) alignmentOutput_ = alignmentOutput_ || o.name == "alignment_heads_weights";
         alignmentHeads_ = p_.effectiveAlignmentHeads();
 
-        // Every one-row layer in one buffer, so that all of them sit on huge pages: half precision
-        // where the bundle stores it so (a layer stacked from parts only when all parts are).
-        struct Slot {
-            RowLayer* layer;
-            int rows, columns;
-            std::vector<std::string> parts;  // tensors stacked by rows
-        };
-        std::vector<Slot> slots;
-        blocks_.resize(static_cast<std::size_t>(p_.nTextLayer));
-        auto layerName = [](int l) { return "model.decoder.layers." + std::to_string(l); };
-        slots.push_back({&tokens_, p_.nVocab, d, {"model.decoder.embed_tokens"}});
-        for (int l = 0; l < p_.nTextLayer; ++l) {
-            const std::string prefix = layerName(l);
-            DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
-            slots.push_back(
-                {&b.selfQKV,
-                 3 * d,
-                 d,
-                 {prefix + ".self_attn.q_proj", prefix + ".self_attn.k_proj", prefix + ".self_attn.v_proj"}});
-            slots.push_back({&b.selfOut, d, d, {prefix + ".self_attn.out_proj"}});
-            slots.push_back({&b.crossQuery, d, d, {prefix + ".encoder_attn.q_proj"}});
-            slots.push_back({&b.crossOut, d, d, {prefix + ".encoder_attn.out_proj"}});
-            slots.push_back({&b.fc1, 4 * d, d, {prefix + ".fc1"}});
-            slots.push_back({&b.fc2, d, 4 * d, {prefix + ".fc2"}});
-        }
-        std::vector<Element> elements;
-        std::size_t total = 0;
-        for (const auto& slot : slots) {
-            const bool half = std::all_of(slot.parts.begin(), slot.parts.end(),
-                                          [&](const std::string& n) { return r.storedAsHalf(n + ".weight"); });
-            elements.push_back(half ? Element::float16 : Element::float32);
-            total += PackedMatrix::storageBytes(elements.back(), slot.rows, slot.columns);
-        }
-        weights_ = AlignedBuffer(total);
-        std::size_t offset = 0;
+        weights_ = packDecoderWeights(p_, file, where);
+        // Items of the one-row products: a few per thread even for the smallest layers.
         const int threads = ComputePool::shared().threadCount();
-        for (std::size_t i = 0; i < slots.size(); ++i) {
-            RowLayer& layer = *slots[i].layer;
-            layer.weight = PackedMatrix(elements[i], slots[i].rows, slots[i].columns, weights_.data() + offset);
-            offset += layer.weight.bytes();
+        auto sizeItems = [&](RowLayer& layer) {
             const std::size_t panelBytes = layer.weight.bytes() / static_cast<std::size_t>(layer.weight.panels());
             const int fair = (layer.weight.panels() + threads - 1) / threads;
             layer.panelsPerItem =
                 std::clamp(static_cast<int>(kItemBytes / panelBytes), 1, std::min(kMaxItemPanels, std::max(1, fair)));
-        }
-
-        // The tensors, in checkpoint order (a missing one is named in that order).
-        auto weight = [&](const std::string& prefix, int rows, int columns, RowLayer& into, int firstRow = 0) {
-            r.pack(prefix + ".weight", rows, columns, into.weight, firstRow);
         };
-        auto bias = [&](const std::string& prefix, int rows, RowLayer& into) {
-            const auto b = r.floats(prefix + ".bias", {rows});
-            into.bias.insert(into.bias.end(), b.begin(), b.end());
-        };
-        weight("model.decoder.embed_tokens", p_.nVocab, d, tokens_);
-        positions_ = r.floats("model.decoder.embed_positions.weight", {p_.nTextCtx, d});
-        for (int l = 0; l < p_.nTextLayer; ++l) {
-            const std::string prefix = layerName(l);
-            DecoderBlock& b = blocks_[static_cast<std::size_t>(l)];
-            b.selfNorm = r.layerNorm(prefix + ".self_attn_layer_norm", d);
-            weight(prefix + ".self_attn.q_proj", d, d, b.selfQKV);
-            bias(prefix + ".self_attn.q_proj", d, b.selfQKV);
-            weight(prefix + ".self_attn.k_proj", d, d, b.selfQKV, d);
-            b.selfQKV.bias.insert(b.selfQKV.bias.end(), static_cast<std::size_t>(d), 0.0f);
-            weight(prefix + ".self_attn.v_proj", d, d, b.selfQKV, 2 * d);
-            bias(prefix + ".self_attn.v_proj", d, b.selfQKV);
-            weight(prefix + ".self_attn.out_proj", d, d, b.selfOut);
-            bias(prefix + ".self_attn.out_proj", d, b.selfOut);
-            b.crossNorm = r.layerNorm(prefix + ".encoder_attn_layer_norm", d);
-            weight(prefix + ".encoder_attn.q_proj", d, d, b.crossQuery);
-            bias(prefix + ".encoder_attn.q_proj", d, b.crossQuery);
-            Linear ck = r.linear(prefix + ".encoder_attn.k_proj", d, da, false);
-            Linear cv = r.linear(prefix + ".encoder_attn.v_proj", d, da, true);
-            b.crossKV.out = 2 * d;
-            b.crossKV.in = da;
-            b.crossKV.weight = std::move(ck.weight);
-            b.crossKV.weight.insert(b.crossKV.weight.end(), cv.weight.begin(), cv.weight.end());
-            b.crossKV.bias.assign(static_cast<std::size_t>(d), 0.0f);
-            b.crossKV.bias.insert(b.crossKV.bias.end(), cv.bias.begin(), cv.bias.end());
-            weight(prefix + ".encoder_attn.out_proj", d, d, b.crossOut);
-            bias(prefix + ".encoder_attn.out_proj", d, b.crossOut);
-            b.mlpNorm = r.layerNorm(prefix + ".final_layer_norm", d);
-            weight(prefix + ".fc1", 4 * d, d, b.fc1);
-            bias(prefix + ".fc1", 4 * d, b.fc1);
-            weight(prefix + ".fc2", d, 4 * d, b.fc2);
-            bias(prefix + ".fc2", d, b.fc2);
-        }
-        finalNorm_ = r.layerNorm("model.decoder.layer_norm", d);
+        sizeItems(weights_.tokens);
+        for (DecoderBlock& b : weights_.blocks)
+            for (RowLayer* layer : {&b.selfQKV, &b.selfOut, &b.crossQuery, &b.crossOut, &b.fc1, &b.fc2})
+                sizeItems(*layer);
 
         // The chain of steps of one token.
         steps_.push_back({StepKind::embed, 0});
@@ -224,7 +120,7 @@ public:
         const std::size_t keyBytes = PackedMatrix::storageBytes(Element::float16, w, headWidth_);
         const std::size_t valueBytes = PackedMatrix::storageBytes(Element::float16, headWidth_, w);
         cross_.buffer = AlignedBuffer(static_cast<std::size_t>(p_.nTextLayer) * heads_ * (keyBytes + valueBytes));
-        offset = 0;
+        std::size_t offset = 0;
         for (int i = 0; i < p_.nTextLayer * heads_; ++i) {
             cross_.keys.emplace_back(Element::float16, w, headWidth_, cross_.buffer.data() + offset);
             offset += keyBytes;
@@ -394,7 +290,7 @@ private:
     };
 
     std::size_t itemCount(const Step& step) const {
-        const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
+        const DecoderBlock& b = weights_.blocks[static_cast<std::size_t>(step.layer)];
         switch (step.kind) {
             case StepKind::selfProject:
                 return static_cast<std::size_t>(b.selfQKV.items());
@@ -415,7 +311,7 @@ private:
             case StepKind::fc2:
                 return static_cast<std::size_t>(b.fc2.items());
             case StepKind::logits:
-                return static_cast<std::size_t>(tokens_.items());
+                return static_cast<std::size_t>(weights_.tokens.items());
             default:
                 return 1;
         }
@@ -426,13 +322,13 @@ private:
         if (step.kind == StepKind::embed && item > 0) return compareChunk(*t.compare, item - 1);
         if (stale_.load(std::memory_order_relaxed)) return;  // the token runs again
         const int d = p_.nTextState;
-        const DecoderBlock& b = blocks_[static_cast<std::size_t>(step.layer)];
+        const DecoderBlock& b = weights_.blocks[static_cast<std::size_t>(step.layer)];
         const auto i = static_cast<int>(item);
         switch (step.kind) {
             case StepKind::embed:
-                tokens_.weight.readRow(t.token, x_.data());
-                for (int c = 0; c < d; ++c) x_[c] += positions_[static_cast<std::size_t>(t.position) * d + c];
-                kernels::layerNormRow(x_.data(), d, blocks_[0].selfNorm, h_.data());
+                weights_.tokens.weight.readRow(t.token, x_.data());
+                for (int c = 0; c < d; ++c) x_[c] += weights_.positions[static_cast<std::size_t>(t.position) * d + c];
+                kernels::layerNormRow(x_.data(), d, weights_.blocks[0].selfNorm, h_.data());
                 return;
             case StepKind::selfProject:  // the queries come out scaled
                 return project(b.selfQKV, item, h_.data(), qkv_.data(), false, queryScale_, d);
@@ -464,14 +360,15 @@ private:
         const auto l = static_cast<std::size_t>(step.layer);
         switch (step.kind) {
             case StepKind::selfOut:
-                return kernels::layerNormRow(x_.data(), d, blocks_[l].crossNorm, h_.data());
+                return kernels::layerNormRow(x_.data(), d, weights_.blocks[l].crossNorm, h_.data());
             case StepKind::crossAttend:
                 return crossCombine(step.layer);
             case StepKind::crossOut:
-                return kernels::layerNormRow(x_.data(), d, blocks_[l].mlpNorm, h_.data());
+                return kernels::layerNormRow(x_.data(), d, weights_.blocks[l].mlpNorm, h_.data());
             case StepKind::fc2:
-                return kernels::layerNormRow(x_.data(), d,
-                                             l + 1 == blocks_.size() ? finalNorm_ : blocks_[l + 1].selfNorm, h_.data());
+                return kernels::layerNormRow(
+                    x_.data(), d,
+                    l + 1 == weights_.blocks.size() ? weights_.finalNorm : weights_.blocks[l + 1].selfNorm, h_.data());
             default:
                 return;
         }
@@ -500,9 +397,9 @@ private:
     }
 
     void writeLogits(std::size_t item, const Token& t) const {
-        const auto [p0, p1] = tokens_.range(item);
+        const auto [p0, p1] = weights_.tokens.range(item);
         float y[kMaxItemPanels * kPanel];
-        tokens_.weight.multiply(p0, p1, 0, tokens_.weight.columns(), h_.data(), y);
+        weights_.tokens.weight.multiply(p0, p1, 0, weights_.tokens.weight.columns(), h_.data(), y);
         const int r0 = p0 * kPanel, r1 = std::min(p_.nVocab, p1 * kPanel);
         convertFloatToHalf(y, t.logits + r0, static_cast<std::size_t>(r1 - r0));
     }
@@ -712,8 +609,9 @@ private:
                     frames[static_cast<std::size_t>(f) * da + c] = channels[static_cast<std::size_t>(c) * w + f];
         });
         std::vector<float> kv(static_cast<std::size_t>(w) * 2 * d);
-        for (std::size_t l = 0; l < blocks_.size(); ++l) {
-            kernels::linear(frames.data(), da, w, blocks_[l].crossKV, kv.data(), 2 * static_cast<std::size_t>(d));
+        for (std::size_t l = 0; l < weights_.blocks.size(); ++l) {
+            kernels::linear(frames.data(), da, w, weights_.blocks[l].crossKV, kv.data(),
+                            2 * static_cast<std::size_t>(d));
             pool.parallelFor(static_cast<std::size_t>(heads_), [&](std::size_t hd) {
                 PackedMatrix& keys = cross_.keys[l * heads_ + hd];
                 PackedMatrix& values = cross_.values[l * heads_ + hd];
@@ -734,11 +632,7 @@ private:
     int heads_ = 1, headWidth_ = 1;
     bool alignmentOutput_ = false;
     std::vector<std::pair<int, int>> alignmentHeads_;
-    AlignedBuffer weights_;
-    RowLayer tokens_;  // the tied embedding: the token rows and the output projection
-    std::vector<float> positions_;
-    std::vector<DecoderBlock> blocks_;
-    LayerNormWeights finalNorm_;
+    DecoderWeights weights_;
     std::vector<Step> steps_;
 
     int framePanels_ = 1, frameBlocks_ = 1, panelsPerBlock_ = 1;
