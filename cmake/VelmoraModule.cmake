@@ -1,13 +1,14 @@
 # One static library per folder of sources: every .cpp below the folder belongs to it,
-# so adding a file never needs a CMake edit.
-#   velmora_library(<name> DIR <folder> [DEPS <targets...>])
+# so adding a file never needs a CMake edit. An outside library that only a layer's sources use is
+# a PRIVATE_DEPS: it is linked, but its headers are not handed on to the layer's users.
+#   velmora_library(<name> DIR <folder> [DEPS <targets...>] [PRIVATE_DEPS <targets...>])
 function(velmora_library name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;PRIVATE_DEPS" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/Sources)
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   else()
     # A module whose code is all in headers so far.
     add_library(${name} INTERFACE)

@@ -71,4 +71,21 @@ TEST(Unicode, CharacterProperties) {
     EXPECT_TRUE(isSpaceSeparator(U'\u3000'));
     EXPECT_FALSE(isSpaceSeparator(U'\t'));
     EXPECT_TRUE(isWhiteSpace(U'\n'));
+    // The groups of a pattern's \p{L} and \p{N}: modifier letters are letters, Roman numerals and
+    // superscripts numbers, combining marks neither.
+    EXPECT_EQ(categoryGroup(U'\u044F'), CategoryGroup::letter);  // я
+    EXPECT_EQ(categoryGroup(U'\u02B0'), CategoryGroup::letter);  // modifier letter small h
+    EXPECT_EQ(categoryGroup(U'\u0663'), CategoryGroup::number);  // Arabic-Indic three
+    EXPECT_EQ(categoryGroup(U'\u2163'), CategoryGroup::number);  // Roman numeral four
+    EXPECT_EQ(categoryGroup(U'\u00B2'), CategoryGroup::number);  // superscript two
+    EXPECT_EQ(categoryGroup(U'\u0301'), CategoryGroup::other);
+    EXPECT_EQ(categoryGroup(U'\u3000'), CategoryGroup::other);
+}
+
+TEST(Unicode, TitleCasingUppersTheFirstLetterOfEachWord) {
+    EXPECT_EQ(toTitle("whisper"), "Whisper");
+    EXPECT_EQ(toTitle("GPT2 fast"), "Gpt2 Fast");
+    EXPECT_EQ(toTitle("\xD0\xBF\xD1\x80\xD0\x98\xD0\x92\xD0\x95\xD0\xA2"),
+              "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
+    EXPECT_EQ(toTitle(""), "");
 }

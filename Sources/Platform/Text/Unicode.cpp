@@ -307,6 +307,15 @@ std::u16string toLower(std::u16string_view text) {
     return toU16(s);
 }
 
+std::string toTitle(std::string_view utf8) {
+    icu::UnicodeString s =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+    s.toTitle(nullptr, icu::Locale::getRoot());
+    std::string out;
+    s.toUTF8String(out);
+    return out;
+}
+
 std::string toLower(std::string_view utf8) {
     bool ascii = true;
     for (char ch : utf8) {
@@ -382,6 +391,23 @@ bool isLetter(char32_t c) {
 
 bool isDigit(char32_t c) {
     return u_isdigit(static_cast<UChar32>(c)) != 0;
+}
+
+CategoryGroup categoryGroup(char32_t c) {
+    switch (static_cast<UCharCategory>(u_charType(static_cast<UChar32>(c)))) {
+        case U_UPPERCASE_LETTER:
+        case U_LOWERCASE_LETTER:
+        case U_TITLECASE_LETTER:
+        case U_MODIFIER_LETTER:
+        case U_OTHER_LETTER:
+            return CategoryGroup::letter;
+        case U_DECIMAL_DIGIT_NUMBER:
+        case U_LETTER_NUMBER:
+        case U_OTHER_NUMBER:
+            return CategoryGroup::number;
+        default:
+            return CategoryGroup::other;
+    }
 }
 
 }  // namespace platform::text

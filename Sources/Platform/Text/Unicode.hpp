@@ -58,6 +58,8 @@ std::string lowerMapping(char32_t scalar);
 /// Simple case folding of one scalar value (one scalar in, one out): two texts are equal without
 /// regard to case when their folded scalars are.
 char32_t foldCase(char32_t scalar);
+/// Title-casing in the root locale: the first letter of each word upper (title) case, the rest lower.
+std::string toTitle(std::string_view utf8);
 
 /// Removes diacritics: canonical decomposition, drop nonspacing marks, recompose.
 std::string foldDiacritics(std::string_view utf8);
@@ -82,6 +84,10 @@ bool isWhiteSpace(char32_t c);
 bool isControlOrFormat(char32_t c);
 bool isLetter(char32_t c);
 bool isDigit(char32_t c);
+/// The group of a scalar's general category: a letter (Lu, Ll, Lt, Lm, Lo: a pattern's \p{L}), a
+/// number (Nd, Nl, No: \p{N}), or anything else.
+enum class CategoryGroup { letter, number, other };
+CategoryGroup categoryGroup(char32_t c);
 /// The value of an ASCII hexadecimal digit (either case), or -1 for any other character.
 inline int hexDigitValue(char32_t c) {
     if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');

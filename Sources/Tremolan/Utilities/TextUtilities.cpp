@@ -1,13 +1,12 @@
 #include "Tremolan/Utilities/TextUtilities.hpp"
 
 #include "KorbitCore/Logging.hpp"
+#include "Platform/Compression/Deflate.hpp"
 #include "Platform/Text/Unicode.hpp"
-
-#include <zlib.h>
 
 #include <cstdint>
 #include <limits>
-#include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace tremolan {
@@ -17,36 +16,20 @@ namespace {
 // threshold was tuned against this one.
 constexpr int kCompressionLevel = 5;
 
-/// The size of the raw DEFLATE stream (no zlib header or checksum) of the bytes, or absent with
-/// the error's text.
-std::optional<std::size_t> deflatedSize(const unsigned char* bytes, std::size_t count, std::string& error) {
-    z_stream stream{};
-    int status = deflateInit2(&stream, kCompressionLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    if (status != Z_OK) {
-        error = stream.msg ? stream.msg : zError(status);
-        return std::nullopt;
-    }
-    std::string output(deflateBound(&stream, static_cast<uLong>(count)), '\0');
-    stream.next_in = const_cast<unsigned char*>(bytes);
-    stream.avail_in = static_cast<uInt>(count);
-    stream.next_out = reinterpret_cast<unsigned char*>(output.data());
-    stream.avail_out = static_cast<uInt>(output.size());
-    status = deflate(&stream, Z_FINISH);
-    std::size_t size = stream.total_out;
-    if (status != Z_STREAM_END) error = stream.msg ? stream.msg : zError(status);
-    deflateEnd(&stream);
-    if (status != Z_STREAM_END) return std::nullopt;
-    return size;
-}
-
 float ratio(const unsigned char* bytes, std::size_t count) {
-    std::string error;
-    auto compressed = deflatedSize(bytes, count, error);
-    if (!compressed || *compressed == 0) {
-        korbit::Logging::debug("Compression error: " + (error.empty() ? std::string("empty output") : error));
+    std::string error = "empty output";
+    std::size_t compressed = 0;
+    try {
+        compressed = platform::compression::deflatedSize(std::string_view(reinterpret_cast<const char*>(bytes), count),
+                                                         kCompressionLevel);
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    if (compressed == 0) {
+        korbit::Logging::debug("Compression error: " + error);
         return std::numeric_limits<float>::infinity();
     }
-    return static_cast<float>(count) / static_cast<float>(*compressed);
+    return static_cast<float>(count) / static_cast<float>(compressed);
 }
 
 }  // namespace

@@ -3,13 +3,8 @@
 #include "KorbitCore/CancellationError.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/FileLock.hpp"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -35,34 +30,18 @@ bool isPlainName(const std::string& text) {
 // names at that moment; when that file was moved into place meanwhile, `current` is false.
 class PartialFileLock {
 public:
-    PartialFileLock(const fs::path& path, const std::stop_token& stop) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "cannot open " + path.string());
-        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                int error = errno;
-                ::close(fd_);
-                throw std::system_error(error, std::generic_category(), "cannot lock " + path.string());
-            }
-            if (stop.stop_requested()) {
-                ::close(fd_);
-                throw CancellationError();
-            }
+    PartialFileLock(const fs::path& path, const std::stop_token& stop) : lock_(path) {
+        while (!lock_.tryLock()) {
+            if (stop.stop_requested()) throw CancellationError();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        struct stat held {
-        }, named{};
-        current_ = ::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-                   held.st_dev == named.st_dev;
+        current_ = lock_.locks(path);
     }
-    ~PartialFileLock() { ::close(fd_); }
-    PartialFileLock(const PartialFileLock&) = delete;
-    PartialFileLock& operator=(const PartialFileLock&) = delete;
 
     bool current() const { return current_; }
 
 private:
-    int fd_ = -1;
+    platform::sys::FileLock lock_;
     bool current_ = false;
 };
 
@@ -112,13 +91,8 @@ bool HubFileDownloader::downloaded() const {
 
 void HubFileDownloader::prepareCacheDestination(const fs::path& incompleteDestination) const {
     fs::create_directories(incompleteDestination.parent_path());
-    // O_EXCL: an existing partial file keeps its bytes for the resume.
-    int fd = ::open(incompleteDestination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ::close(fd);
-    } else if (errno != EEXIST) {
-        throw std::system_error(errno, std::generic_category(), "cannot create " + incompleteDestination.string());
-    }
+    // An existing partial file keeps its bytes for the resume.
+    platform::sys::createFileIfMissing(incompleteDestination);
 }
 
 fs::path HubFileDownloader::download(const ProgressHandler& progressHandler, std::stop_token stop) const {

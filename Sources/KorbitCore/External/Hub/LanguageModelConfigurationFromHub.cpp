@@ -5,9 +5,6 @@
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 
-#include <unicode/brkiter.h>
-#include <unicode/unistr.h>
-
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -43,15 +40,6 @@ std::optional<std::string> readUtf8(const fs::path& path) {
     }
     if (!platform::text::isValidUtf8(bytes)) return std::nullopt;
     return bytes;
-}
-
-/// First letter of each word upper-case, the rest lower-case (ICU title-casing).
-std::string capitalized(const std::string& text) {
-    icu::UnicodeString s = icu::UnicodeString::fromUTF8(text);
-    s.toTitle(nullptr, icu::Locale::getRoot());
-    std::string out;
-    s.toUTF8String(out);
-    return out;
 }
 
 }  // namespace
@@ -195,7 +183,8 @@ std::optional<Config> LanguageModelConfigurationFromHub::tokenizerConfig() const
     if (!type) return loaded.tokenizerConfig;
     Config::Dictionary entries;
     if (const Config::Dictionary* existing = loaded.tokenizerConfig->dictionary()) entries = *existing;
-    entries.insert_or_assign(BinaryDistinctString("tokenizer_class"), Config(capitalized(*type) + "Tokenizer"));
+    entries.insert_or_assign(BinaryDistinctString("tokenizer_class"),
+                             Config(platform::text::toTitle(*type) + "Tokenizer"));
     return Config(std::move(entries));
 }
 

@@ -1,6 +1,6 @@
 #include "KorbitCore/External/Tokenizers/ByteLevelPattern.hpp"
 
-#include <unicode/uchar.h>
+#include "Platform/Text/Unicode.hpp"
 
 #include <array>
 
@@ -75,22 +75,15 @@ inline std::size_t runEnd(std::string_view text, std::size_t i, Class kind) {
 
 ByteLevelPattern::CharacterClass ByteLevelPattern::classify(char32_t scalar) {
     if (scalar < 0x80) return kAscii[scalar];
-    const auto category = static_cast<UCharCategory>(u_charType(static_cast<UChar32>(scalar)));
-    switch (category) {
-        case U_UPPERCASE_LETTER:
-        case U_LOWERCASE_LETTER:
-        case U_TITLECASE_LETTER:
-        case U_MODIFIER_LETTER:
-        case U_OTHER_LETTER:
+    switch (platform::text::categoryGroup(scalar)) {
+        case platform::text::CategoryGroup::letter:
             return Class::letter;
-        case U_DECIMAL_DIGIT_NUMBER:
-        case U_LETTER_NUMBER:
-        case U_OTHER_NUMBER:
+        case platform::text::CategoryGroup::number:
             return Class::number;
-        default:
+        case platform::text::CategoryGroup::other:
             break;
     }
-    return u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_WHITE_SPACE) ? Class::space : Class::other;
+    return platform::text::isWhiteSpace(scalar) ? Class::space : Class::other;
 }
 
 std::size_t ByteLevelPattern::matchEnd(std::string_view text, std::size_t begin) {
