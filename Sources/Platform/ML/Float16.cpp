@@ -3,6 +3,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define VELMORA_X86 1
 #endif
@@ -87,7 +88,10 @@ __attribute__((target("avx,f16c"))) void floatToHalfF16C(const float* s, std::ui
 
 bool detectF16C() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("f16c") && __builtin_cpu_supports("avx");
+    // The CPUID bit itself: clang's __builtin_cpu_supports knows no "f16c".
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    const bool f16c = __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_F16C) != 0;
+    return f16c && __builtin_cpu_supports("avx");
 }
 
 }  // namespace

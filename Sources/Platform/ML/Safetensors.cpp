@@ -84,7 +84,7 @@ std::vector<float> TensorView::toFloat() const {
             }
             break;
         case TensorDataType::F32:
-            std::memcpy(out.data(), data, n * 4);
+            if (n > 0) std::memcpy(out.data(), data, n * 4);
             break;
         default:
             for (std::size_t i = 0; i < n; ++i) {

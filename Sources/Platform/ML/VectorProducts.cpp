@@ -57,7 +57,9 @@ void halfRowsKeptPortable(const std::uint16_t* w, std::size_t stride, int rows, 
 #if defined(__x86_64__)
 // GCC 12's AVX-512 intrinsics start from an "undefined" register and warn about it spuriously.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 __attribute__((target("avx512f"))) inline __m512 halves16(const std::uint16_t* p) {
@@ -227,7 +229,7 @@ VectorPath bestVectorPath() {
     static const VectorPath best = [] {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f")) return VectorPath::avx512;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("f16c"))
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && hasHardwareHalfConversion())
             return VectorPath::avx2;
         return VectorPath::portable;
     }();

@@ -39,6 +39,20 @@ TEST(Safetensors, WritesAndMapsTensorsBack) {
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(f.find("a")->data) % 8, 0u);
 }
 
+TEST(Safetensors, EmptyTensorsReadAsNoValues) {
+    // A tensor with a zero dimension holds no bytes; reading it copies nothing (the sanitizer
+    // build once caught a copy to the empty vector's null data).
+    TempDir dir;
+    writeFile(dir / "e.safetensors", withHeader(R"({"e":{"dtype":"F32","shape":[0,3],"data_offsets":[0,0]},)"
+                                                R"("h":{"dtype":"F16","shape":[4,0],"data_offsets":[0,0]}})",
+                                                ""));
+    SafetensorsFile f(dir / "e.safetensors");
+    ASSERT_TRUE(f.contains("e") && f.contains("h"));
+    EXPECT_EQ(f.find("e")->count(), 0);
+    EXPECT_TRUE(f.find("e")->toFloat().empty());
+    EXPECT_TRUE(f.find("h")->toFloat().empty());
+}
+
 TEST(Safetensors, DamagedFilesNameTheirProblem) {
     TempDir dir;
     EXPECT_NE(loadError(dir / "none.safetensors").find("Cannot open"), std::string::npos);

@@ -36,7 +36,7 @@
 
 namespace korbit {
 
-class HubFileDownloader;
+struct HubFileDownloader;
 class NetworkMonitor;
 class NetworkStateActor;
 class RedirectSessionActor;
