@@ -30,4 +30,14 @@ std::string trimmingSpecialTokenCharacters(std::string_view text) {
     return std::string(text.substr(first, last - first));
 }
 
+std::string trimmingHorizontalWhitespace(std::string_view text) {
+    const std::u32string scalars = platform::text::toUtf32(text);
+    std::size_t first = 0;
+    std::size_t last = scalars.size();
+    while (first < last && platform::text::isHorizontalSpace(scalars[first])) ++first;
+    while (last > first && platform::text::isHorizontalSpace(scalars[last - 1])) --last;
+    if (first == 0 && last == scalars.size()) return std::string(text);
+    return platform::text::fromUtf32(std::u32string_view(scalars).substr(first, last - first));
+}
+
 }  // namespace tremolan

@@ -13,4 +13,8 @@ std::string normalized(std::string_view text);
 /// inner characters stay ("<|en|>" gives "en").
 std::string trimmingSpecialTokenCharacters(std::string_view text);
 
+/// The text without spaces and tabs (a tab or any Unicode space separator) at either end; line
+/// breaks stay.
+std::string trimmingHorizontalWhitespace(std::string_view text);
+
 }  // namespace tremolan
