@@ -152,12 +152,15 @@ TEST(DecodingOptions, ValuesThatCannotDriveARunAreRefusedWithTheirName) {
     EXPECT_THAT(refusal([=](auto& a) { a.windowClipTime = -1.0f; }), ::testing::HasSubstr("windowClipTime"));
     EXPECT_THAT(refusal([=](auto& a) { a.windowClipTime = nan; }), ::testing::HasSubstr("windowClipTime"));
     EXPECT_THAT(refusal([=](auto& a) { a.concurrentWorkerCount = -2; }), ::testing::HasSubstr("concurrentWorkerCount"));
+    // A window must be allowed to move on by at least one sample.
+    EXPECT_THAT(refusal([=](auto& a) { a.maxWindowSeek = 0; }), ::testing::HasSubstr("maxWindowSeek"));
     // Large but meaningful values stay allowed: the decoder bounds them itself.
     EXPECT_EQ(refusal([=](auto& a) {
                   a.sampleLength = 100000;
                   a.topK = 100000;
                   a.suppressTokens = std::vector<std::int64_t>{5000000000};
                   a.maxInitialTimestamp = 1000.0f;
+                  a.maxWindowSeek = std::numeric_limits<std::int64_t>::max();
               }),
               "");
     EXPECT_THROW(options([=](auto& a) { a.clipTimestamps = {inf}; }).prepareSeekClips(10), WhisperError);

@@ -117,6 +117,9 @@ void DecodingOptions::validate() const {
         refuse("windowClipTime must be a finite time of at least 0 seconds whose sample count fits 64 bits, not " +
                show(windowClipTime));
     }
+    if (maxWindowSeek && *maxWindowSeek < 1) {
+        refuse("maxWindowSeek must be at least 1 sample, not " + std::to_string(*maxWindowSeek));
+    }
     if (concurrentWorkerCount < 0) {
         refuse("concurrentWorkerCount must be at least 0, not " + std::to_string(concurrentWorkerCount));
     }
