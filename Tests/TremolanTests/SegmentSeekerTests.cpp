@@ -1,7 +1,8 @@
 // Segments and next seek from crafted decoding results: the silence skip, the slicing at pairs of
 // timestamps, the two endings and the single-precision seek arithmetic.
 
-#include "Support/TestEnvironment.hpp"
+#include "SpeechWords.hpp"
+
 #include "Tremolan/Core/Text/SegmentSeeker.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 
@@ -18,15 +19,10 @@ constexpr int EOT = 50257;  // <|endoftext|>
 constexpr std::int64_t kWindow = 480000;
 
 const WhisperTokenizerWrapper& tokenizer() {
-    static const WhisperTokenizerWrapper instance(
-        korbit::AutoTokenizerWrapper::fromModelFolder(velmora::test::dataPath("whisper-tokenizer/multilingual"), true));
-    return instance;
+    return velmora::test::speechVocabulary();
 }
-
 int word(const char* text) {
-    const auto ids = tokenizer().encode(text);
-    EXPECT_EQ(ids.size(), 1u) << text;
-    return ids.at(0);
+    return velmora::test::wordToken(text);
 }
 
 DecodingResult result(std::vector<int> tokens) {

@@ -1,7 +1,8 @@
 // Word timing on crafted alignment weights: the warping path and its ties, the token and word
 // times, the duration rules, the punctuation merges and the segment updates with their rounding.
 
-#include "Support/TestEnvironment.hpp"
+#include "SpeechWords.hpp"
+
 #include "Tremolan/Core/Text/SegmentSeeker.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
@@ -22,15 +23,10 @@ namespace {
 constexpr int SOT = 50258, EN = 50259, TRANSCRIBE = 50359, T = 50364, EOT = 50257;
 
 const WhisperTokenizerWrapper& tokenizer() {
-    static const WhisperTokenizerWrapper instance(
-        korbit::AutoTokenizerWrapper::fromModelFolder(velmora::test::dataPath("whisper-tokenizer/multilingual"), true));
-    return instance;
+    return velmora::test::speechVocabulary();
 }
-
 int word(const char* text) {
-    const auto ids = tokenizer().encode(text);
-    EXPECT_EQ(ids.size(), 1u) << text;
-    return ids.at(0);
+    return velmora::test::wordToken(text);
 }
 
 MLMultiArray matrix(const std::vector<std::vector<float>>& rows) {
