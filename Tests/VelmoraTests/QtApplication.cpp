@@ -1,5 +1,7 @@
 #include "QtApplication.hpp"
 
+#include "Support/TestEnvironment.hpp"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,6 +15,8 @@ public:
     void SetUp() override {
         // Never a real display: the test main has already moved HOME and the XDG folders.
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Nor the desktop's session bus (the reduce-motion setting is asked there).
+        qputenv("DBUS_SESSION_BUS_ADDRESS", QByteArray("unix:path=") + (velmora::test::testHome() / "no-bus").c_str());
         static int argc = 1;
         static char name[] = "VelmoraTests";
         static char* argv[] = {name, nullptr};

@@ -1,5 +1,7 @@
 #include "Velmora/UI/AppIcon.hpp"
 
+#include "Velmora/UI/Design.hpp"
+
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -47,11 +49,7 @@ QImage AppIcon::roundMark(int size, qreal devicePixelRatio) {
     painter.setClipPath(circle);
 
     // The plate: the brand's diagonal gradient.
-    QLinearGradient plate(bounds.topLeft(), bounds.bottomRight());
-    plate.setColorAt(0.0, QColor::fromRgbF(0.44f, 0.70f, 1.00f));
-    plate.setColorAt(0.5, QColor::fromRgbF(0.29f, 0.44f, 0.96f));
-    plate.setColorAt(1.0, QColor::fromRgbF(0.55f, 0.35f, 0.95f));
-    painter.fillRect(bounds, plate);
+    painter.fillRect(bounds, Design::brandGradient(bounds));
 
     const double inset = size / 10.0;
     const QRectF square = bounds.adjusted(inset, inset, -inset, -inset);

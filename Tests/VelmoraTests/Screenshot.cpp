@@ -1,0 +1,56 @@
+#include "Screenshot.hpp"
+
+#include <QApplication>
+#include <QLayout>
+#include <QPainter>
+#include <QWidget>
+
+namespace velmora::test {
+
+std::filesystem::path screenshotFolder() {
+    return VELMORA_SCREENSHOT_DIR;
+}
+
+namespace {
+
+void settle(QWidget& widget) {
+    // Layouts, polish and deferred deletions run from the event loop.
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    if (widget.layout() != nullptr) widget.layout()->activate();
+    QApplication::processEvents();
+}
+
+}  // namespace
+
+QImage ScreenshotTest::take(QWidget& screen, const std::string& name, QWidget* sheet, QSize size) {
+    screen.resize(size);
+    screen.show();
+    settle(screen);
+    QImage picture = screen.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    if (sheet != nullptr) {
+        sheet->show();
+        settle(*sheet);
+        const QImage drawnSheet = sheet->grab().toImage();
+        QPainter painter(&picture);
+        painter.fillRect(picture.rect(), QColor(0, 0, 0, 40));
+        const QPoint at((picture.width() - drawnSheet.width()) / 2, 0);
+        painter.fillRect(QRect(at + QPoint(0, 2), drawnSheet.size()), QColor(0, 0, 0, 30));
+        painter.drawImage(at, drawnSheet);
+    }
+    std::filesystem::create_directories(screenshotFolder());
+    const auto file = screenshotFolder() / (name + ".png");
+    EXPECT_TRUE(picture.save(QString::fromStdString(file.string()))) << file;
+    return picture;
+}
+
+bool hasInk(const QImage& image, const QRect& region) {
+    const QRect area = region.intersected(image.rect());
+    if (area.isEmpty()) return false;
+    const QRgb first = image.pixel(area.topLeft());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (image.pixel(x, y) != first) return true;
+    return false;
+}
+
+}  // namespace velmora::test

@@ -1,0 +1,39 @@
+#pragma once
+
+// Pictures of the screens for review: a screen laid out at the main window's size with motion
+// reduced (so each picture is a final state), written as PNG into the build folder's
+// "screenshots" (VELMORA_SCREENSHOT_DIR).
+
+#include "Support/TestEnvironment.hpp"
+
+#include <QImage>
+#include <QSize>
+
+#include <filesystem>
+#include <string>
+
+class QWidget;
+
+namespace velmora::test {
+
+/// The main window's size.
+inline constexpr QSize mainWindowSize{940, 660};
+
+std::filesystem::path screenshotFolder();
+
+/// Base of the tests that take pictures: motion is reduced while they run.
+class ScreenshotTest : public ::testing::Test {
+protected:
+    /// Shows the screen at `size`, lets its layouts settle and returns what it draws. With a sheet
+    /// (a dialog of the screen), the sheet is drawn over the dimmed screen at its top, centred,
+    /// as a window-modal sheet appears. The picture is written as <name>.png.
+    QImage take(QWidget& screen, const std::string& name, QWidget* sheet = nullptr, QSize size = mainWindowSize);
+
+private:
+    ScopedEnv reduced_{"VELMORA_REDUCE_MOTION", "1"};
+};
+
+/// Whether the region holds more than one flat colour: something is drawn there.
+bool hasInk(const QImage& image, const QRect& region);
+
+}  // namespace velmora::test
