@@ -5,7 +5,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QString>
+#include <QTest>
 #include <QThread>
+#include <QWidget>
 
 namespace velmora::test {
 
@@ -20,6 +23,15 @@ bool waitUntil(Condition condition, int timeoutMs = 20000) {
         QThread::msleep(1);
     }
     return true;
+}
+
+/// Types the text into the widget one key press at a time. QTest::keyClicks maps characters to
+/// keys and knows only ASCII; this sends each character as the text of its key event.
+inline void typeText(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        const Qt::Key key = c == QLatin1Char(' ') ? Qt::Key_Space : Qt::Key_unknown;
+        QTest::sendKeyEvent(QTest::Click, widget, key, QString(c), Qt::NoModifier);
+    }
 }
 
 }  // namespace velmora::test

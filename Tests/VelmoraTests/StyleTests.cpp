@@ -1,5 +1,4 @@
 #include "Velmora/UI/BrandButton.hpp"
-#include "Velmora/UI/BrandMark.hpp"
 #include "Velmora/UI/BrandOrb.hpp"
 #include "Velmora/UI/Card.hpp"
 #include "Velmora/UI/Design.hpp"
@@ -310,18 +309,6 @@ TEST_F(MotionReduced, APulsingOrbStandsStillWhileMotionIsReduced) {
     EXPECT_EQ(orb.scale(), 1.0);
 }
 
-TEST(BrandMark, PutsTheNameBesideTheOrbAtTheSizesOfTheMark) {
-    BrandMark mark(20);
-    EXPECT_EQ(mark.orb()->orbSize(), 20);
-    EXPECT_FALSE(mark.orb()->pulsing());
-    EXPECT_EQ(mark.spacing(), 8);
-    EXPECT_EQ(mark.nameLabel()->text(), "Velmora");
-    const QFont name = mark.nameLabel()->font();
-    EXPECT_EQ(name.pixelSize(), 19);
-    EXPECT_EQ(name.weight(), QFont::DemiBold);
-    EXPECT_NEAR(name.letterSpacing(), -0.3, 1.0 / 64);  // kept in 64ths
-}
-
 TEST_F(MotionOn, AKeyCapChangesFillTextShadowAndScaleTogetherIn160Milliseconds) {
     auto* key = new KeyCap("⌥", false, 44, 40, 18);
     Window window(key);
@@ -365,15 +352,7 @@ TEST_F(MotionReduced, AKeyCapPressesAtOnceWhileMotionIsReduced) {
     EXPECT_EQ(key.textColour(), Design::foreground(key.palette(), Design::Level::primary));
 }
 
-TEST(Design, BrandColoursFontsAndForegroundLevels) {
-    const QLinearGradient gradient = Design::brandGradient(QRectF(10, 20, 100, 50));
-    EXPECT_EQ(gradient.start(), QPointF(10, 20));
-    EXPECT_EQ(gradient.finalStop(), QPointF(110, 70));
-    ASSERT_EQ(gradient.stops().size(), 3);
-    EXPECT_EQ(gradient.stops()[1].first, 0.5);
-    EXPECT_EQ(gradient.stops()[1].second, QColor::fromRgbF(0.29f, 0.44f, 0.96f));
-    EXPECT_EQ(Design::brand(), QColor::fromRgbF(0.33f, 0.50f, 0.97f));
-
+TEST(Design, FontsAndForegroundLevelsFollowThePalette) {
     QPalette palette;
     palette.setColor(QPalette::WindowText, Qt::black);
     EXPECT_NEAR(Design::foreground(palette, Design::Level::secondary).alphaF(), 0.50, 0.01);
@@ -394,18 +373,4 @@ TEST(Design, BrandColoursFontsAndForegroundLevels) {
     const QFontInfo drawn(half);
     EXPECT_GE(drawn.pixelSize(), 11);
     EXPECT_LE(drawn.pixelSize(), 12);
-}
-
-TEST(StyledLabel, FollowsTheForegroundOfItsParentsPalette) {
-    QWidget parent;
-    QPalette dark = parent.palette();
-    dark.setColor(QPalette::WindowText, Qt::white);
-    parent.setPalette(dark);
-    auto* label = new StyledLabel("подпись", Design::font(12), Design::Level::secondary);
-    label->setParent(&parent);
-    const QColor colour = label->palette().color(QPalette::WindowText);
-    EXPECT_EQ(colour.rgb(), QColor(Qt::white).rgb());
-    EXPECT_NEAR(colour.alphaF(), 0.5, 0.01);
-    label->setLevel(Design::Level::tertiary);
-    EXPECT_NEAR(label->palette().color(QPalette::WindowText).alphaF(), 0.26, 0.01);
 }

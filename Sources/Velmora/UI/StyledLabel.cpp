@@ -11,6 +11,8 @@ StyledLabel::StyledLabel(const QString& text, const QFont& font, Design::Level l
     : QLabel(text, parent), level_(level) {
     setFont(font);
     setTextFormat(Qt::PlainText);
+    // Inside a button the text would otherwise take the button's text colour.
+    setForegroundRole(QPalette::WindowText);
     applyColour();
 }
 

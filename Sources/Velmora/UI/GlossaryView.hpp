@@ -1,0 +1,80 @@
+#pragma once
+
+// The glossary screen: a card to add a term with the ways the recogniser mishears it, and the
+// list of terms (most-used first) with a search, each opening its editor sheet. Every change
+// goes straight to the glossary, which saves it; the screen keeps no copy of the terms and
+// redraws whenever they change, whoever changed them.
+
+#ifndef Q_MOC_RUN
+#include "Velmora/Post/Term.hpp"
+#endif
+
+#include <QPointer>
+#include <QScrollArea>
+
+#include <vector>
+
+class QLineEdit;
+class QPushButton;
+class QVBoxLayout;
+
+namespace velmora {
+
+class Glossary;
+class SearchBox;
+class SectionHeader;
+class TermEditor;
+class TermRow;
+
+class GlossaryView : public QScrollArea {
+    Q_OBJECT
+
+public:
+    static constexpr int padding = 32;
+    static constexpr int columnMaximumWidth = 760;
+    static constexpr int cardSpacing = 22;
+    static constexpr int cardPadding = 22;
+    static constexpr int cardContentSpacing = 14;
+
+    explicit GlossaryView(Glossary& glossary, QWidget* parent = nullptr);
+    /// Over the process's glossary.
+    explicit GlossaryView(QWidget* parent = nullptr);
+
+    /// The terms to list: by hits, most first; equal hits by spelling in code-point order of the
+    /// composed form (capitals before small letters, Latin before Cyrillic), ties in stored
+    /// order. A search text, as typed, keeps the terms whose spelling or a variant contains it
+    /// without regard to case.
+    static std::vector<Term> filtered(const std::vector<Term>& terms, const QString& search);
+
+    QLineEdit* spellingField() const { return spelling_; }
+    QLineEdit* variantsField() const { return variants_; }
+    QPushButton* addButton() const { return add_; }
+    QLineEdit* searchField() const;
+    SectionHeader* addHeader() const { return addHeader_; }
+    SectionHeader* listHeader() const { return listHeader_; }
+    /// The rows on screen, top to bottom.
+    std::vector<TermRow*> rows() const;
+    /// The open editor sheet, or null.
+    TermEditor* editor() const { return editor_; }
+
+private:
+    QWidget* makeAddCard();
+    QWidget* makeListCard();
+    void add();
+    void rebuildRows();
+    void openEditor(const korbit::UUID& id);
+    void save(const Term& edited);
+
+    Glossary& glossary_;
+    QLineEdit* spelling_ = nullptr;
+    QLineEdit* variants_ = nullptr;
+    QPushButton* add_ = nullptr;
+    SectionHeader* addHeader_ = nullptr;
+    SectionHeader* listHeader_ = nullptr;
+    SearchBox* search_ = nullptr;
+    QWidget* list_ = nullptr;
+    QVBoxLayout* listLayout_ = nullptr;
+    QPointer<TermEditor> editor_;
+};
+
+}  // namespace velmora

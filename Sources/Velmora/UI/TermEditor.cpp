@@ -1,0 +1,105 @@
+#include "Velmora/UI/TermEditor.hpp"
+
+#include "Velmora/UI/GlossaryText.hpp"
+#include "Velmora/UI/StyledLabel.hpp"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+QVBoxLayout* labelledField(const QString& label, QLineEdit* field, QWidget* parent) {
+    auto* column = new QVBoxLayout;
+    column->setSpacing(8);
+    column->addWidget(
+        new StyledLabel(label, Design::font(Design::TextStyle::callout), Design::Level::secondary, parent));
+    column->addWidget(field);
+    return column;
+}
+
+}  // namespace
+
+TermEditor::TermEditor(const Term& term, QWidget* parent) : QDialog(parent), original_(term) {
+    setWindowTitle(QStringLiteral("Термин"));
+    setWindowModality(Qt::WindowModal);
+    setFont(Design::font(Design::TextStyle::body));
+    setFixedWidth(sheetWidth);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(spacing);
+
+    auto* title = new StyledLabel(QStringLiteral("Термин"), Design::font(Design::TextStyle::title3, QFont::DemiBold),
+                                  Design::Level::primary, this);
+    layout->addWidget(title);
+
+    spelling_ = new QLineEdit(QString::fromStdString(term.canonical), this);
+    layout->addLayout(labelledField(QStringLiteral("Правильное написание"), spelling_, this));
+
+    QStringList variants;
+    for (const auto& variant : term.variants) variants << QString::fromStdString(variant);
+    variants_ = new QLineEdit(variants.join(QStringLiteral(", ")), this);
+    layout->addLayout(labelledField(QStringLiteral("Как слышится распознавателю, через запятую"), variants_, this));
+
+    hint_ = new QCheckBox(QStringLiteral("Подсказывать это слово распознавателю"), this);
+    hint_->setChecked(term.hint);
+    layout->addWidget(hint_);
+
+    if (term.hits >= 1) {
+        hitsLine_ =
+            new StyledLabel(QStringLiteral("Замена сработала ") + QString::number(term.hits) + QStringLiteral(" раз."),
+                            Design::font(Design::TextStyle::callout), Design::Level::secondary, this);
+        layout->addWidget(hitsLine_);
+    }
+
+    auto* buttons = new QHBoxLayout;
+    delete_ = new QPushButton(QStringLiteral("Удалить"), this);
+    QPalette destructive = delete_->palette();
+    destructive.setColor(QPalette::ButtonText, Design::destructive());
+    delete_->setPalette(destructive);
+    cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
+    save_ = new QPushButton(QStringLiteral("Сохранить"), this);
+    // Return saves, whichever control has the focus.
+    delete_->setAutoDefault(false);
+    cancel_->setAutoDefault(false);
+    save_->setDefault(true);
+    buttons->addWidget(delete_);
+    buttons->addStretch(1);
+    buttons->addWidget(cancel_);
+    buttons->addWidget(save_);
+    layout->addLayout(buttons);
+
+    // A blank spelling would make every heard variant vanish from the texts: it cannot be saved.
+    const auto followSpelling = [this] {
+        save_->setEnabled(!GlossaryText::trimmingBlanks(spelling_->text()).isEmpty());
+    };
+    connect(spelling_, &QLineEdit::textChanged, this, followSpelling);
+    followSpelling();
+
+    connect(save_, &QPushButton::clicked, this, [this] {
+        if (!save_->isEnabled()) return;
+        Q_EMIT saveRequested(edited());
+        accept();
+    });
+    connect(delete_, &QPushButton::clicked, this, [this] {
+        Q_EMIT deleteRequested(original_);
+        accept();
+    });
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+Term TermEditor::edited() const {
+    Term term = original_;
+    term.canonical = spelling_->text().toStdString();
+    term.variants = GlossaryText::splitAtCommas(variants_->text(), true);
+    term.hint = hint_->isChecked();
+    return term;
+}
+
+}  // namespace velmora

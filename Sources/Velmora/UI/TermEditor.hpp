@@ -1,0 +1,62 @@
+#pragma once
+
+// The sheet that edits one glossary term: its spelling, its heard variants (typed with commas),
+// its hint flag, and how often it fired. "Сохранить" (the default button, so Return) hands the
+// edited copy on, "Удалить" asks for the term's removal, "Отмена" and Escape drop the edits.
+
+#ifndef Q_MOC_RUN
+#include "Velmora/Post/Term.hpp"
+#endif
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace velmora {
+
+class StyledLabel;
+
+class TermEditor : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int sheetWidth = 520;
+    static constexpr int padding = 32;
+    static constexpr int spacing = 22;
+
+    /// Edits a copy of the term, taken now and not refreshed while the sheet is open.
+    explicit TermEditor(const Term& term, QWidget* parent = nullptr);
+
+    /// The term as it was when the sheet opened.
+    const Term& original() const { return original_; }
+    /// The copy with the fields as they stand: variants split at commas, blanks trimmed, empty
+    /// pieces dropped, duplicates kept.
+    Term edited() const;
+
+    QLineEdit* spellingField() const { return spelling_; }
+    QLineEdit* variantsField() const { return variants_; }
+    QCheckBox* hintToggle() const { return hint_; }
+    /// Null when the term never fired.
+    StyledLabel* hitsLine() const { return hitsLine_; }
+    QPushButton* deleteButton() const { return delete_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* saveButton() const { return save_; }
+
+Q_SIGNALS:
+    void saveRequested(const velmora::Term& term);
+    void deleteRequested(const velmora::Term& original);
+
+private:
+    Term original_;
+    QLineEdit* spelling_;
+    QLineEdit* variants_;
+    QCheckBox* hint_;
+    StyledLabel* hitsLine_ = nullptr;
+    QPushButton* delete_;
+    QPushButton* cancel_;
+    QPushButton* save_;
+};
+
+}  // namespace velmora
