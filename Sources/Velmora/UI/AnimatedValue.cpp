@@ -39,15 +39,7 @@ void AnimatedValue::animateTo(qreal target, const MotionCurve& curve) {
         set(target);
         return;
     }
-    swinging_ = false;
-    animation_.stop();
-    target_ = target;
-    animation_.setDirection(QAbstractAnimation::Forward);
-    animation_.setStartValue(value_);
-    animation_.setEndValue(target);
-    animation_.setDuration(curve.durationMs);
-    animation_.setEasingCurve(curve.easing);
-    animation_.start();
+    start(target, curve, false);
 }
 
 void AnimatedValue::swingTo(qreal to, const MotionCurve& curve) {
@@ -55,12 +47,16 @@ void AnimatedValue::swingTo(qreal to, const MotionCurve& curve) {
         set(value_);
         return;
     }
+    start(to, curve, true);
+}
+
+void AnimatedValue::start(qreal target, const MotionCurve& curve, bool swinging) {
     animation_.stop();
-    swinging_ = true;
-    target_ = to;
+    swinging_ = swinging;
+    target_ = target;
     animation_.setDirection(QAbstractAnimation::Forward);
     animation_.setStartValue(value_);
-    animation_.setEndValue(to);
+    animation_.setEndValue(target);
     animation_.setDuration(curve.durationMs);
     animation_.setEasingCurve(curve.easing);
     animation_.start();

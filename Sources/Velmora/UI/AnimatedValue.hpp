@@ -45,6 +45,7 @@ Q_SIGNALS:
 
 private:
     void take(qreal value);
+    void start(qreal target, const MotionCurve& curve, bool swinging);
 
     qreal value_;
     qreal target_;
