@@ -102,6 +102,54 @@ VELMORA_CLONES void expInPlace(float* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) x[i] = fastExp(x[i]);
 }
 
+VELMORA_CLONES float maximumAndIndex(const float* x, std::size_t n, std::size_t& index) {
+    // Sixteen lanes, each keeping its first maximum; the lanes are merged by value, then by index.
+    constexpr std::size_t L = 16;
+    float best[L];
+    std::int64_t at[L];
+    for (std::size_t j = 0; j < L; ++j) {
+        best[j] = -INFINITY;
+        at[j] = static_cast<std::int64_t>(n);
+    }
+    std::size_t i = 0;
+    for (; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) {
+            const bool above = x[i + j] > best[j];
+            best[j] = above ? x[i + j] : best[j];
+            at[j] = above ? static_cast<std::int64_t>(i + j) : at[j];
+        }
+    float m = -INFINITY;
+    std::int64_t where = static_cast<std::int64_t>(n);
+    for (std::size_t j = 0; j < L; ++j)
+        if (best[j] > m || (best[j] == m && at[j] < where)) {
+            m = best[j];
+            where = at[j];
+        }
+    for (; i < n; ++i)
+        if (x[i] > m) {
+            m = x[i];
+            where = static_cast<std::int64_t>(i);
+        }
+    index = static_cast<std::size_t>(where);
+    return m;
+}
+
+VELMORA_CLONES float sumOfExponentials(const float* x, std::size_t n, float shift) {
+    constexpr std::size_t L = 16;
+    float lanes[L] = {};
+    std::size_t i = 0;
+    for (; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) lanes[j] += fastExp(x[i + j] - shift);
+    float sum = 0.0f;
+    for (; i < n; ++i) sum += fastExp(x[i] - shift);
+    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
+    return sum;
+}
+
+VELMORA_CLONES void divideInPlace(float* x, std::size_t n, float divisor) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = x[i] / divisor;
+}
+
 VELMORA_CLONES void geluInPlace(float* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) x[i] = geluOne(x[i]);
 }

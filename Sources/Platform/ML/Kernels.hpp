@@ -42,6 +42,13 @@ float dot(const float* a, const float* b, std::size_t n);
 void addScaled(const float* x, float a, float* y, std::size_t n);
 /// In place exp of n values (accurate to a few ulp; inputs below -87 give 0).
 void expInPlace(float* x, std::size_t n);
+/// The largest of n values and the index of its first occurrence; NaN values are passed over.
+/// With no value above -inf the answer is -inf and index n.
+float maximumAndIndex(const float* x, std::size_t n, std::size_t& index);
+/// Sum of exp(x[i] - shift) over n values, x unchanged; a term below e^-87 counts as about 1e-38.
+float sumOfExponentials(const float* x, std::size_t n, float shift);
+/// In place: x[i] = x[i] / divisor over n values.
+void divideInPlace(float* x, std::size_t n, float divisor);
 
 /// Single-threaded row-major C[m x n] = alpha * A[m x k] B^T[k x n] + beta * C (B stored [n x k]).
 void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,

@@ -18,3 +18,13 @@ std::optional<DecodingFallback> DecodingFallback::verdict(const DecodingOptions&
 }
 
 }  // namespace tremolan
+
+namespace tremolan {
+
+void to_json(Json& json, const DecodingFallback& fallback) {
+    json = Json::object();
+    json["needsFallback"] = fallback.needsFallback;
+    json["fallbackReason"] = fallback.fallbackReason;
+}
+
+}  // namespace tremolan

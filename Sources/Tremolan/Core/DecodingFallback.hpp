@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <optional>
 #include <string>
@@ -22,5 +23,8 @@ struct DecodingFallback {
 
     bool operator==(const DecodingFallback&) const = default;
 };
+
+/// {"needsFallback": ..., "fallbackReason": ...}
+void to_json(Json& json, const DecodingFallback& fallback);
 
 }  // namespace tremolan

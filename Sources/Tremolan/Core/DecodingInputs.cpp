@@ -1,28 +1,9 @@
 #include "Tremolan/Core/DecodingInputs.hpp"
 
+#include "Tremolan/Utilities/MultiArrayAccess.hpp"
+
 namespace tremolan {
-namespace {
-
 using platform::ml::MLMultiArray;
-
-/// The storage offset of the element at a row-major flat index, through the array's strides.
-std::int64_t flatOffset(const MLMultiArray& array, std::int64_t index) {
-    std::int64_t offset = 0;
-    const auto& shape = array.shape();
-    const auto& strides = array.strides();
-    for (std::size_t k = shape.size(); k-- > 0;) {
-        offset += (index % shape[k]) * strides[k];
-        index /= shape[k];
-    }
-    return offset;
-}
-
-void writeFlat(MLMultiArray& array, std::int64_t index, double value) {
-    if (array.isNull() || index >= array.count()) return;
-    array.setValue(flatOffset(array, index), value);
-}
-
-}  // namespace
 
 DecodingInputs::DecodingInputs(std::vector<int> initialPrompt, MLMultiArray inputIds, MLMultiArray cacheLength,
                                MLMultiArray keyCache, MLMultiArray valueCache, MLMultiArray alignmentWeights,

@@ -3,6 +3,7 @@
 #include "Tremolan/Core/DecodingCache.hpp"
 #include "Tremolan/Core/DecodingFallback.hpp"
 #include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <map>
 #include <optional>
@@ -33,5 +34,9 @@ struct DecodingResult {
     /// Empty texts and lists, zero measures, and no cache, timings or verdict.
     static DecodingResult emptyResults() { return DecodingResult{}; }
 };
+
+/// The fields in order under their names, for reading by people and tools. The cache (model arrays)
+/// is left out, as are absent timings and verdicts; a measure that is not a finite number is null.
+void to_json(Json& json, const DecodingResult& result);
 
 }  // namespace tremolan

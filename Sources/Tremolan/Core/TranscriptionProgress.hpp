@@ -2,6 +2,7 @@
 
 #include "Tremolan/Core/TranscriptionTimings.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,5 +22,8 @@ struct TranscriptionProgress {
     /// The window the progress belongs to; the decoder loop writes 0 and the window loop fills it in.
     int windowId = 0;
 };
+
+/// Receives the progress of each decoding step; answering false asks the decoder to stop the window.
+using TranscriptionCallback = std::function<std::optional<bool>(const TranscriptionProgress&)>;
 
 }  // namespace tremolan

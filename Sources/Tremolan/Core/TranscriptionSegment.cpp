@@ -6,16 +6,6 @@
 namespace tremolan {
 namespace {
 
-Json encodeLogProbs(const std::vector<std::map<std::int64_t, float>>& tokenLogProbs) {
-    Json list = Json::array();
-    for (const auto& entry : tokenLogProbs) {
-        Json object = Json::object();
-        for (const auto& [token, logProb] : entry) object[std::to_string(token)] = json::number(logProb);
-        list.push_back(std::move(object));
-    }
-    return list;
-}
-
 std::vector<std::map<std::int64_t, float>> decodeLogProbs(const Json& value) {
     json::expectArray(value, "tokenLogProbs");
     std::vector<std::map<std::int64_t, float>> result;
@@ -47,7 +37,7 @@ void to_json(Json& out, const TranscriptionSegment& segment) {
     json["end"] = json::number(segment.end);
     json["text"] = segment.text;
     json["tokens"] = segment.tokens;
-    json["tokenLogProbs"] = encodeLogProbs(segment.tokenLogProbs);
+    json["tokenLogProbs"] = json::tokenLogProbs(segment.tokenLogProbs);
     json["temperature"] = json::number(segment.temperature);
     json["avgLogprob"] = json::number(segment.avgLogprob);
     json["compressionRatio"] = json::number(segment.compressionRatio);

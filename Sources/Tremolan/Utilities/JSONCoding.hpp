@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <map>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -48,6 +49,17 @@ Json number(float value);
 /// A double as a JSON number. Both throw JSONEncodingError for values that are not finite.
 Json number(double value);
 Json numbers(const std::vector<float>& values);
+/// Per-token log probabilities as a list of objects keyed by the token id in decimal.
+template <typename Token>
+Json tokenLogProbs(const std::vector<std::map<Token, float>>& tokenLogProbs) {
+    Json list = Json::array();
+    for (const auto& entry : tokenLogProbs) {
+        Json object = Json::object();
+        for (const auto& [token, logProb] : entry) object[std::to_string(token)] = number(logProb);
+        list.push_back(std::move(object));
+    }
+    return list;
+}
 
 /// The value under `key`; JSONDecodingError (key not found) when the object lacks it.
 const Json& required(const Json& object, std::string_view key);

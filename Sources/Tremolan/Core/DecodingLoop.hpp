@@ -1,0 +1,75 @@
+#pragma once
+
+// The decoding of one window at one temperature: the state of one TextDecoder::decodeText call,
+// from the forced prompt through one step per token to the assembled result.
+
+#include "KorbitCore/UUID.hpp"
+#include "Tremolan/Core/DecodingInputs.hpp"
+#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/DecodingResult.hpp"
+#include "Tremolan/Core/Text/TokenSampling.hpp"
+#include "Tremolan/Core/TextDecoding.hpp"
+#include "Tremolan/Core/TranscriptionProgress.hpp"
+#include "Tremolan/Core/WhisperTokenizer.hpp"
+
+#include <chrono>
+#include <memory>
+#include <stop_token>
+#include <vector>
+
+namespace tremolan {
+
+class ProgressCallbackWorker;
+class TextDecoder;
+
+class DecodingLoop {
+public:
+    DecodingLoop(TextDecoder& decoder, const WhisperTokenizer& tokenizer, DecodingInputs& inputs,
+                 const platform::ml::MLMultiArray& encoderOutput, TokenSampling& sampler,
+                 const DecodingOptions& options, const TranscriptionCallback& callback, std::stop_token stop);
+    ~DecodingLoop();
+
+    /// Runs the steps and assembles the result. The errors of the set-up checks and of a step end the
+    /// call; the inputs keep what the steps before wrote.
+    DecodingResult run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    /// Checks the inputs' arrays and reads the starting state; answers the loop's end.
+    void setUp();
+    /// One step; false when the loop ends after it.
+    bool step(int tokenIndex);
+    void updateCache(int tokenIndex, const DecodingCache& cache);
+    TranscriptionProgress progressRecord(double stepKvCaching) const;
+    DecodingResult assemble();
+    std::string decodeOne(int token) const;
+
+    TextDecoder& decoder_;
+    const WhisperTokenizer& tokenizer_;
+    const SpecialTokens& special_;
+    DecodingInputs& inputs_;
+    platform::ml::MLMultiArray encoderOutput_;
+    TokenSampling& sampler_;
+    const DecodingOptions& options_;
+    const TranscriptionCallback& callback_;
+    std::stop_token stop_;
+
+    TextDecoding::LogitsFilters filters_;
+    TextDecoderMLMultiArrayInputType stepInputs_;
+    platform::ml::MLMultiArray alignmentWeights_;
+    int prefilledIndex_ = 0;
+    int initialPromptIndex_ = 0;
+    int loopCount_ = 0;
+    std::vector<int> currentTokens_;
+    std::vector<float> logProbs_;
+    int nextToken_ = 0;
+    bool isFirstTokenLogProbTooLow_ = false;
+    bool hasAlignment_ = false;
+    korbit::UUID windowUUID_;
+    bool flagSet_ = false;
+    TranscriptionTimings timings_;
+    std::unique_ptr<ProgressCallbackWorker> worker_;
+};
+
+}  // namespace tremolan

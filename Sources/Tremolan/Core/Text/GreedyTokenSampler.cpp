@@ -1,0 +1,100 @@
+#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
+
+#include "KorbitCore/Logging.hpp"
+#include "Platform/ML/Kernels.hpp"
+#include "Tremolan/Core/Text/LogitsVector.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tremolan {
+
+using korbit::Logging;
+namespace kernels = platform::ml::kernels;
+
+namespace {
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+}
+
+GreedyTokenSampler::GreedyTokenSampler(platform::ml::Float16 temperature, int eotToken, DecodingOptions decodingOptions,
+                                       std::shared_ptr<RandomSource> random)
+    : temperature_(temperature),
+      eotToken_(eotToken),
+      decodingOptions_(std::move(decodingOptions)),
+      random_(std::move(random)) {}
+
+SamplingResult GreedyTokenSampler::update(const std::vector<int>& tokens, const platform::ml::MLMultiArray& logits,
+                                          const std::vector<float>& logProbs) {
+    const auto [token, logProb] = sample(logits);
+    SamplingResult result{tokens, logProbs, token == eotToken_};
+    result.tokens.push_back(token);
+    result.logProbs.push_back(logProb);
+    return result;
+}
+
+SamplingResult GreedyTokenSampler::finalize(const std::vector<int>& tokens, const std::vector<float>& logProbs) {
+    SamplingResult result{tokens, logProbs, true};
+    if (tokens.empty() || tokens.back() != eotToken_) {
+        result.tokens.push_back(eotToken_);
+        result.logProbs.push_back(0.0f);
+    }
+    return result;
+}
+
+std::pair<int, float> GreedyTokenSampler::noFiniteScore() const {
+    Logging::error("Sampling error: the logits hold no finite score; ending the window");
+    return {eotToken_, 0.0f};
+}
+
+std::pair<int, float> GreedyTokenSampler::sample(const platform::ml::MLMultiArray& logits) {
+    const LogitsVector view(logits);
+    view.toFloat(scores_);
+    float* x = scores_.data();
+    const std::size_t n = scores_.size();
+    const float temperature = temperature_;
+
+    if (!(temperature > 0.0f)) {
+        // The highest score (first of equals); ln of its softmax probability.
+        std::size_t best = n;
+        const float maximum = kernels::maximumAndIndex(x, n, best);
+        if (!(maximum > -kInfinity)) return noFiniteScore();
+        if (maximum == kInfinity) return {static_cast<int>(best), 0.0f};
+        return {static_cast<int>(best), -std::log(kernels::sumOfExponentials(x, n, maximum))};
+    }
+
+    kernels::divideInPlace(x, n, temperature);
+    // The k highest finite scores, highest first, earlier tokens first among equals.
+    const std::size_t k = static_cast<std::size_t>(std::max(1, decodingOptions_.topK));
+    top_.clear();
+    float threshold = -kInfinity;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float v = x[i];
+        if (!(v > threshold)) continue;
+        auto at = std::find_if(top_.begin(), top_.end(), [v](const auto& entry) { return v > entry.first; });
+        top_.insert(at, {v, static_cast<int>(i)});
+        if (top_.size() > k) top_.pop_back();
+        if (top_.size() == k) threshold = top_.back().first;
+    }
+    if (top_.empty()) return noFiniteScore();
+    const float maximum = top_.front().first;
+    if (maximum == kInfinity) return {top_.front().second, 0.0f};
+
+    const float logSum = std::log(kernels::sumOfExponentials(x, n, maximum));
+    float total = 0.0f;
+    for (const auto& [score, token] : top_) total += std::exp(score - maximum - logSum);
+    if (!random_) random_ = makeSystemRandomSource();
+    const float r = random_->nextUniform() * total;
+    auto chosen = top_.front();
+    float running = 0.0f;
+    for (const auto& entry : top_) {
+        running += std::exp(entry.first - maximum - logSum);
+        if (running > r) {
+            chosen = entry;
+            break;
+        }
+    }
+    return {chosen.second, chosen.first - maximum - logSum};
+}
+
+}  // namespace tremolan

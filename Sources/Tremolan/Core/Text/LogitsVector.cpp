@@ -1,0 +1,70 @@
+#include "Tremolan/Core/Text/LogitsVector.hpp"
+
+#include "Platform/ML/Float16.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace tremolan {
+
+using platform::ml::MLMultiArray;
+using platform::ml::MLMultiArrayDataType;
+
+namespace {
+constexpr std::uint16_t kNegativeInfinityBits = 0xFC00;
+}
+
+LogitsVector::LogitsVector(MLMultiArray& logits) {
+    check(logits);
+    write_ = static_cast<std::uint16_t*>(logits.mutableBytes());
+    read_ = write_;
+}
+
+LogitsVector::LogitsVector(const MLMultiArray& logits) {
+    check(logits);
+    read_ = static_cast<const std::uint16_t*>(logits.bytes());
+}
+
+void LogitsVector::check(const MLMultiArray& logits) {
+    const auto& shape = logits.shape();
+    const bool leadingOnes = !shape.empty() && std::all_of(shape.begin(), shape.end() - 1, [](auto d) { return d == 1; });
+    if (logits.isNull() || logits.dataType() != MLMultiArrayDataType::float16 || !leadingOnes ||
+        (shape.back() > 1 && logits.strides().back() < 1)) {
+        throw WhisperError::decodingLogitsFailed("Logits must be half-precision floats of shape [1, 1, V], not " +
+                                                 platform::ml::formatShape(shape));
+    }
+    size_ = shape.back();
+    stride_ = logits.strides().back();
+}
+
+float LogitsVector::operator[](std::int64_t token) const {
+    return platform::ml::halfBitsToFloat(read_[token * stride_]);
+}
+
+void LogitsVector::suppress(std::int64_t token) {
+    if (!write_) throw std::logic_error("LogitsVector: suppress on a read-only view");
+    if (token >= 0 && token < size_) write_[token * stride_] = kNegativeInfinityBits;
+}
+
+void LogitsVector::suppressRange(std::int64_t begin, std::int64_t end) {
+    if (!write_) throw std::logic_error("LogitsVector: suppress on a read-only view");
+    begin = std::max<std::int64_t>(begin, 0);
+    end = std::min(end, size_);
+    if (stride_ == 1) {
+        if (begin < end) std::fill(write_ + begin, write_ + end, kNegativeInfinityBits);
+        return;
+    }
+    for (std::int64_t i = begin; i < end; ++i) write_[i * stride_] = kNegativeInfinityBits;
+}
+
+void LogitsVector::toFloat(std::vector<float>& out) const {
+    out.resize(static_cast<std::size_t>(size_));
+    if (stride_ == 1) {
+        platform::ml::convertHalfToFloat(read_, out.data(), out.size());
+        return;
+    }
+    for (std::int64_t i = 0; i < size_; ++i) out[static_cast<std::size_t>(i)] = (*this)[i];
+}
+
+}  // namespace tremolan

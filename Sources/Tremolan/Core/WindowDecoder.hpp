@@ -1,0 +1,47 @@
+#pragma once
+
+// The road of one window from samples to tokens: the first window of samples, zero-padded, through
+// the mel spectrogram, the audio encoder and decoding with temperature fallback. The transcription
+// task walks the same road window after window; the developer tool and the tests run it on one.
+
+#include "Platform/ML/ModelConfiguration.hpp"
+#include "Tremolan/Core/AudioEncoding.hpp"
+#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/DecodingResult.hpp"
+#include "Tremolan/Core/FeatureExtracting.hpp"
+#include "Tremolan/Core/Text/RandomSource.hpp"
+#include "Tremolan/Core/TextDecoding.hpp"
+#include "Tremolan/Core/TranscriptionProgress.hpp"
+#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/WhisperTokenizer.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <stop_token>
+
+namespace tremolan {
+
+struct WindowDecoder {
+    std::shared_ptr<FeatureExtracting> featureExtractor;
+    std::shared_ptr<AudioEncoding> audioEncoder;
+    std::shared_ptr<TextDecoding> textDecoder;
+
+    /// The three components with the bundles "MelSpectrogram", "AudioEncoder" and "TextDecoder" of the
+    /// folder loaded, the decoder holding the tokenizer and knowing whether the vocabulary is
+    /// multilingual. Missing or broken bundles throw the runtime's error.
+    static WindowDecoder load(const std::filesystem::path& modelFolder, std::shared_ptr<WhisperTokenizer> tokenizer,
+                              platform::ml::MLComputeUnits computeUnits = platform::ml::MLComputeUnits::cpuOnly);
+
+    /// The encoder output of the first window of 16 kHz samples (zero-padded to the mel model's window).
+    platform::ml::MLMultiArray encodeWindow(std::span<const float> samples, std::stop_token stop = {}) const;
+
+    /// The decoding of the first window with temperature fallback, from freshly prepared and
+    /// prefilled decoder inputs. `timings` receives the decoder's counters when given.
+    DecodingResult decodeWindow(std::span<const float> samples, const DecodingOptions& options,
+                                const TranscriptionCallback& callback = nullptr,
+                                std::shared_ptr<RandomSource> random = nullptr,
+                                TranscriptionTimings* timings = nullptr, std::stop_token stop = {}) const;
+};
+
+}  // namespace tremolan
