@@ -3,8 +3,10 @@
 // model and on a random-weight bundle of the tiny size (made once in a temporary folder).
 //
 //   BM_Prediction        the decoder's prediction at cache position 50
-//   BM_StepOverhead      the timestamp filter, the sampler at temperature 0, the cache and mask
-//                        writes and the progress record (text and compression ratio) of one step
+//   BM_Filters, BM_Sampler, BM_CacheUpdate, BM_ProgressRecord
+//                        the parts of the overhead one by one: the filters with timestamps on, the
+//                        sampler at temperature 0, the cache and mask writes, and the progress
+//                        record's text and compression ratio (made on the callback's worker thread)
 //   BM_DecodeWindow      whole windows through TextDecoder::decodeText with a progress callback;
 //                        the counters split each step into prediction and the rest, both measured
 //                        by the loop itself in the same steps
@@ -109,36 +111,72 @@ void BM_Prediction(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(s.pipeline.textDecoder->predictLogits(step));
 }
 
-void BM_StepOverhead(benchmark::State& state) {
-    const Setup& s = setup(static_cast<int>(state.range(0)));
-    state.SetLabel(modelName(static_cast<int>(state.range(0))));
-    auto& decoder = static_cast<TextDecoder&>(*s.pipeline.textDecoder);
+/// One step's logits and cache columns at position 50, and a window 50 tokens in: the prompt, text,
+/// and timestamp pairs behind it.
+struct StepState {
+    DecodingInputs inputs;
+    MLMultiArray logits;
+    DecodingCache cache;
+    std::vector<int> tokens;
+    std::vector<float> logProbs;
+};
+
+StepState stepState(const Setup& s) {
     DecodingInputs inputs = inputsAt(s, 50);
-    auto output = decoder.predictLogits({inputs.inputIds(), inputs.cacheLength(), inputs.keyCache(),
-                                         inputs.valueCache(), inputs.kvCacheUpdateMask(), s.encoded,
-                                         inputs.decoderKeyPaddingMask()});
-    MLMultiArray logits = *output.logits;
-    const DecodingCache cache = *output.cache;
-    // A window 50 tokens in: the prompt, text, and an open timestamp pair behind it.
+    auto output = s.pipeline.textDecoder->predictLogits({inputs.inputIds(), inputs.cacheLength(), inputs.keyCache(),
+                                                         inputs.valueCache(), inputs.kvCacheUpdateMask(), s.encoded,
+                                                         inputs.decoderKeyPaddingMask()});
     std::vector<int> tokens = inputs.initialPrompt();
     for (int i = 0; tokens.size() < 50; ++i) tokens.push_back(i % 7 == 6 ? 50364 + 10 * i : 400 + 37 * i);
     const std::vector<float> logProbs(tokens.size(), -0.25f);
-    const auto filters = decoder.createLogitsFilters(DecodingOptions(), 0, 4, *s.tokenizer);
+    return {inputs, *output.logits, *output.cache, tokens, logProbs};
+}
+
+// The parts of the step overhead one by one: filters (timestamps on), sampler, cache and masks,
+// progress record.
+void BM_Filters(benchmark::State& state) {
+    const Setup& s = setup(static_cast<int>(state.range(0)));
+    state.SetLabel(modelName(static_cast<int>(state.range(0))));
+    StepState step = stepState(s);
+    const auto filters = static_cast<const TextDecoder&>(*s.pipeline.textDecoder)
+                             .createLogitsFilters(DecodingOptions(), 0, 4, *s.tokenizer);
+    for (auto _ : state)
+        for (const auto& filter : filters) filter->filterLogits(step.logits, step.tokens);
+}
+
+void BM_Sampler(benchmark::State& state) {
+    const Setup& s = setup(static_cast<int>(state.range(0)));
+    state.SetLabel(modelName(static_cast<int>(state.range(0))));
+    const StepState step = stepState(s);
     GreedyTokenSampler sampler(0.0f, s.tokenizer->specialTokens().endToken, DecodingOptions());
-    auto keyCache = inputs.keyCache(), valueCache = inputs.valueCache(), alignment = inputs.alignmentWeights();
-    auto padding = inputs.decoderKeyPaddingMask(), update = inputs.kvCacheUpdateMask();
+    for (auto _ : state) benchmark::DoNotOptimize(sampler.update(step.tokens, step.logits, step.logProbs));
+}
+
+void BM_CacheUpdate(benchmark::State& state) {
+    const Setup& s = setup(static_cast<int>(state.range(0)));
+    state.SetLabel(modelName(static_cast<int>(state.range(0))));
+    StepState step = stepState(s);
+    auto keyCache = step.inputs.keyCache(), valueCache = step.inputs.valueCache();
+    auto alignment = step.inputs.alignmentWeights();
+    auto padding = step.inputs.decoderKeyPaddingMask(), update = step.inputs.kvCacheUpdateMask();
     for (auto _ : state) {
-        for (const auto& filter : filters) filter->filterLogits(logits, tokens);
-        benchmark::DoNotOptimize(sampler.update(tokens, logits, logProbs));
-        TextDecoding::updateKVCache(keyCache, *cache.keyCache, valueCache, *cache.valueCache, 50);
+        TextDecoding::updateKVCache(keyCache, *step.cache.keyCache, valueCache, *step.cache.valueCache, 50);
         padding.setValue(51, 0);
         update.setValue(50, 0);
         update.setValue(51, 1);
-        if (cache.alignmentWeights) TextDecoding::updateAlignmentWeights(alignment, *cache.alignmentWeights, 50);
+        if (step.cache.alignmentWeights)
+            TextDecoding::updateAlignmentWeights(alignment, *step.cache.alignmentWeights, 50);
+    }
+}
+
+void BM_ProgressRecord(benchmark::State& state) {
+    const Setup& s = setup(testModel);
+    const StepState step = stepState(s);
+    for (auto _ : state) {
         TranscriptionProgress progress;
-        progress.text = s.tokenizer->decode(tokens);
-        progress.tokens = tokens;
-        progress.compressionRatio = TextUtilities::compressionRatio(tokens);
+        progress.text = s.tokenizer->decode(step.tokens);
+        progress.tokens = step.tokens;
+        progress.compressionRatio = TextUtilities::compressionRatio(step.tokens);
         benchmark::DoNotOptimize(progress);
     }
 }
@@ -146,14 +184,19 @@ void BM_StepOverhead(benchmark::State& state) {
 void BM_DecodeWindow(benchmark::State& state) {
     const int model = static_cast<int>(state.range(0));
     const bool timestamps = state.range(1) != 0;
+    const bool withCallback = state.range(2) != 0;
     const Setup& s = setup(model);
-    state.SetLabel(std::string(modelName(model)) + (timestamps ? ", timestamps" : ", no timestamps"));
+    state.SetLabel(std::string(modelName(model)) + (timestamps ? ", timestamps" : ", no timestamps") +
+                   (withCallback ? ", callback" : ""));
     DecodingOptions options;
     options.language = "en";
     options.withoutTimestamps = !timestamps;
+    // Random weights are unsure of every token: let the window run instead of falling back at once.
+    if (model == tinyRandom) options.firstTokenLogProbThreshold.reset();
     DecodingInputs inputs = s.pipeline.textDecoder->prepareDecoderInputs({});
     s.pipeline.textDecoder->prefillDecoderInputs(inputs, options);
-    const TranscriptionCallback callback = [](const TranscriptionProgress&) { return std::optional<bool>(); };
+    TranscriptionCallback callback;
+    if (withCallback) callback = [](const TranscriptionProgress&) { return std::optional<bool>(); };
     double predictions = 0, loop = 0, steps = 0;
     for (auto _ : state) {
         inputs.reset(options.sampleLength);
@@ -170,12 +213,17 @@ void BM_DecodeWindow(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Prediction)->Arg(testModel)->Arg(tinyRandom)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_StepOverhead)->Arg(testModel)->Arg(tinyRandom)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Filters)->Arg(testModel)->Arg(tinyRandom)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Sampler)->Arg(testModel)->Arg(tinyRandom)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CacheUpdate)->Arg(testModel)->Arg(tinyRandom)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProgressRecord)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DecodeWindow)
-    ->Args({testModel, 0})
-    ->Args({testModel, 1})
-    ->Args({tinyRandom, 0})
-    ->Args({tinyRandom, 1})
+    ->Args({testModel, 0, 0})
+    ->Args({testModel, 1, 0})
+    ->Args({testModel, 1, 1})
+    ->Args({tinyRandom, 0, 0})
+    ->Args({tinyRandom, 1, 0})
+    ->Args({tinyRandom, 1, 1})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "Platform/ML/Kernels.hpp"
 
 #include "Platform/ML/ComputePool.hpp"
+#include "Platform/ML/Float16.hpp"
 
 #include <cblas.h>
 
@@ -102,48 +103,95 @@ VELMORA_CLONES void expInPlace(float* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) x[i] = fastExp(x[i]);
 }
 
+// Sixteen floats (or 32-bit integers) as one value: each clone lowers it to the widest registers
+// it has, so that these loops vectorise whatever the compiler's cost model thinks of them. The
+// helpers are inlined into each clone, so the width of their arguments never meets an ABI.
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef float Floats16 __attribute__((vector_size(64)));
+typedef std::int32_t Ints16 __attribute__((vector_size(64)));
+
+[[gnu::always_inline]] inline Floats16 load16(const float* p) {
+    Floats16 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+/// Sixteen values from p[0 .. count), the rest `fill`.
+[[gnu::always_inline]] inline Floats16 loadPartial16(const float* p, std::size_t count, float fill) {
+    float block[16];
+    for (std::size_t j = 0; j < 16; ++j) block[j] = j < count ? p[j] : fill;
+    return load16(block);
+}
+
+// fastExp on sixteen lanes; NaN counts as -inf (a term of about 1e-38).
+[[gnu::always_inline]] inline Floats16 fastExp16(Floats16 x) {
+    x = x >= -87.0f ? x : -87.0f;
+    x = x <= 88.0f ? x : 88.0f;
+    const Floats16 n = (x * 1.44269504088896341f + 12582912.0f) - 12582912.0f;
+    Floats16 r = x - n * 0.693145751953125f;
+    r = r - n * 1.428606765330187045e-06f;
+    Floats16 p = r * (1.0f / 720.0f) + 1.0f / 120.0f;
+    p = p * r + 1.0f / 24.0f;
+    p = p * r + 1.0f / 6.0f;
+    p = p * r + 0.5f;
+    p = p * r + 1.0f;
+    p = p * r + 1.0f;
+    const Ints16 bits = (__builtin_convertvector(n, Ints16) + 127) << 23;
+    return p * reinterpret_cast<Floats16>(bits);
+}
+
 VELMORA_CLONES float maximumAndIndex(const float* x, std::size_t n, std::size_t& index) {
-    // Sixteen lanes, each keeping its first maximum; the lanes are merged by value, then by index.
-    constexpr std::size_t L = 16;
-    float best[L];
-    std::int64_t at[L];
-    for (std::size_t j = 0; j < L; ++j) {
-        best[j] = -INFINITY;
-        at[j] = static_cast<std::int64_t>(n);
-    }
+    // Each lane keeps its first maximum and where it was; a NaN never replaces a lane's value.
+    Floats16 best = Floats16{} - INFINITY;
+    Ints16 at = Ints16{} + static_cast<std::int32_t>(n);
+    Ints16 position = Ints16{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     std::size_t i = 0;
-    for (; i + L <= n; i += L)
-        for (std::size_t j = 0; j < L; ++j) {
-            const bool above = x[i + j] > best[j];
-            best[j] = above ? x[i + j] : best[j];
-            at[j] = above ? static_cast<std::int64_t>(i + j) : at[j];
-        }
+    for (; i < n; i += 16, position += 16) {
+        const Floats16 v = i + 16 <= n ? load16(x + i) : loadPartial16(x + i, n - i, -INFINITY);
+        const Ints16 above = v > best;
+        best = above ? v : best;
+        at = above ? position : at;
+    }
     float m = -INFINITY;
-    std::int64_t where = static_cast<std::int64_t>(n);
-    for (std::size_t j = 0; j < L; ++j)
+    std::int32_t where = static_cast<std::int32_t>(n);
+    for (int j = 0; j < 16; ++j)
         if (best[j] > m || (best[j] == m && at[j] < where)) {
             m = best[j];
             where = at[j];
-        }
-    for (; i < n; ++i)
-        if (x[i] > m) {
-            m = x[i];
-            where = static_cast<std::int64_t>(i);
         }
     index = static_cast<std::size_t>(where);
     return m;
 }
 
+[[gnu::always_inline]] inline Floats16 lanewiseMax(Floats16 a, Floats16 b) { return a > b ? a : b; }
+
+[[gnu::always_inline]] inline float horizontalMax(Floats16 v) {
+    v = lanewiseMax(v, __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7));
+    v = lanewiseMax(v, __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11));
+    v = lanewiseMax(v, __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13));
+    v = lanewiseMax(v, __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
+    return v[0];
+}
+
 VELMORA_CLONES float sumOfExponentials(const float* x, std::size_t n, float shift) {
-    constexpr std::size_t L = 16;
-    float lanes[L] = {};
+    // Runs of 64 values all more than 30 below the shift are passed over: with the shift at the
+    // maximum, the sum holds a term of 1 and such terms (below 1e-13 each) cannot move it.
+    const float negligible = shift - 30.0f;
+    Floats16 sum{};
     std::size_t i = 0;
-    for (; i + L <= n; i += L)
-        for (std::size_t j = 0; j < L; ++j) lanes[j] += fastExp(x[i + j] - shift);
-    float sum = 0.0f;
-    for (; i < n; ++i) sum += fastExp(x[i] - shift);
-    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
-    return sum;
+    for (; i + 64 <= n; i += 64) {
+        const Floats16 v0 = load16(x + i), v1 = load16(x + i + 16), v2 = load16(x + i + 32), v3 = load16(x + i + 48);
+        if (horizontalMax(lanewiseMax(lanewiseMax(v0, v1), lanewiseMax(v2, v3))) < negligible) continue;
+        sum += fastExp16(v0 - shift) + fastExp16(v1 - shift) + fastExp16(v2 - shift) + fastExp16(v3 - shift);
+    }
+    for (; i + 16 <= n; i += 16) sum += fastExp16(load16(x + i) - shift);
+    if (i < n) {
+        const Floats16 tail = fastExp16(loadPartial16(x + i, n - i, 0.0f) - shift);
+        for (std::size_t j = 0; j < n - i; ++j) sum[j] += tail[j];
+    }
+    float total = 0.0f;
+    for (int j = 0; j < 16; ++j) total += sum[j];
+    return total;
 }
 
 VELMORA_CLONES void divideInPlace(float* x, std::size_t n, float divisor) {

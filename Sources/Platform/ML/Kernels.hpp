@@ -45,7 +45,9 @@ void expInPlace(float* x, std::size_t n);
 /// The largest of n values and the index of its first occurrence; NaN values are passed over.
 /// With no value above -inf the answer is -inf and index n.
 float maximumAndIndex(const float* x, std::size_t n, std::size_t& index);
-/// Sum of exp(x[i] - shift) over n values, x unchanged; a term below e^-87 counts as about 1e-38.
+/// Sum of exp(x[i] - shift) over n values, x unchanged, for a shift at (or above) the maximum: NaN
+/// counts as -inf, a term below e^-87 as about 1e-38, and runs of values more than 30 below the shift
+/// (terms too small to change a sum that holds exp(0)) are passed over.
 float sumOfExponentials(const float* x, std::size_t n, float shift);
 /// In place: x[i] = x[i] / divisor over n values.
 void divideInPlace(float* x, std::size_t n, float divisor);

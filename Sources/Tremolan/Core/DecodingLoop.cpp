@@ -119,10 +119,25 @@ DecodingResult DecodingLoop::run() {
     decoder_.earlyStopActor_.set(false, windowUUID_);
     flagSet_ = true;
     if (callback_) {
-        worker_ = std::make_unique<ProgressCallbackWorker>(callback_, [this] {
-            Logging::debug("Early stopping");
-            decoder_.earlyStopActor_.set(true, windowUUID_);
-        });
+        // The record's text and compression ratio are made on the worker, off the decoding thread.
+        worker_ = std::make_unique<ProgressCallbackWorker>(
+            callback_,
+            [this](TranscriptionProgress& progress) {
+                if (options_.skipSpecialTokens) {
+                    std::vector<int> text;
+                    text.reserve(progress.tokens.size());
+                    for (int token : progress.tokens)
+                        if (token < special_.specialTokenBegin) text.push_back(token);
+                    progress.text = tokenizer_.decode(text);
+                } else {
+                    progress.text = tokenizer_.decode(progress.tokens);
+                }
+                progress.compressionRatio = TextUtilities::compressionRatio(progress.tokens);
+            },
+            [this] {
+                Logging::debug("Early stopping");
+                decoder_.earlyStopActor_.set(true, windowUUID_);
+            });
     }
     for (int tokenIndex = prefilledIndex_; tokenIndex < loopCount_; ++tokenIndex)
         if (!step(tokenIndex)) break;
@@ -235,19 +250,10 @@ void DecodingLoop::updateCache(int tokenIndex, const DecodingCache& cache) {
 }
 
 TranscriptionProgress DecodingLoop::progressRecord(double stepKvCaching) const {
+    // The text and the compression ratio follow on the worker.
     TranscriptionProgress progress;
-    if (options_.skipSpecialTokens) {
-        std::vector<int> text;
-        text.reserve(currentTokens_.size());
-        for (int token : currentTokens_)
-            if (token < special_.specialTokenBegin) text.push_back(token);
-        progress.text = tokenizer_.decode(text);
-    } else {
-        progress.text = tokenizer_.decode(currentTokens_);
-    }
     progress.tokens = currentTokens_;
     progress.avgLogprob = std::accumulate(logProbs_.begin(), logProbs_.end(), 0.0f) / static_cast<float>(logProbs_.size());
-    progress.compressionRatio = TextUtilities::compressionRatio(currentTokens_);
     progress.windowId = 0;
     TranscriptionTimings& t = progress.timings;
     t.firstTokenTime = timings_.firstTokenTime;

@@ -6,8 +6,13 @@
 
 namespace tremolan {
 
-ProgressCallbackWorker::ProgressCallbackWorker(TranscriptionCallback callback, std::function<void()> onStopRequest)
-    : callback_(std::move(callback)), onStopRequest_(std::move(onStopRequest)), thread_([this] { run(); }) {}
+ProgressCallbackWorker::ProgressCallbackWorker(TranscriptionCallback callback,
+                                               std::function<void(TranscriptionProgress&)> complete,
+                                               std::function<void()> onStopRequest)
+    : callback_(std::move(callback)),
+      complete_(std::move(complete)),
+      onStopRequest_(std::move(onStopRequest)),
+      thread_([this] { run(); }) {}
 
 ProgressCallbackWorker::~ProgressCallbackWorker() { finish(); }
 
@@ -41,6 +46,7 @@ void ProgressCallbackWorker::run() {
         }
         std::optional<bool> answer;
         try {
+            if (complete_) complete_(item.progress);
             answer = callback_(item.progress);
         } catch (const std::exception& error) {
             korbit::Logging::error({"Progress callback failed: ", error.what()}, "");

@@ -1,7 +1,8 @@
 #pragma once
 
 // Hands the decoder's progress records to the caller's callback on one worker thread, in step
-// order, so that a slow callback never holds up decoding. One worker serves one decoding call.
+// order, so that neither a slow callback nor the record's text holds up decoding. One worker serves
+// one decoding call.
 
 #include "Tremolan/Core/TranscriptionProgress.hpp"
 
@@ -15,9 +16,11 @@ namespace tremolan {
 
 class ProgressCallbackWorker {
 public:
-    /// `onStopRequest` runs on the worker when the callback answers false for a record posted as
+    /// `complete` fills in what a posted record still lacks, on the worker, before the callback sees
+    /// it; `onStopRequest` runs on the worker when the callback answers false for a record posted as
     /// able to stop.
-    ProgressCallbackWorker(TranscriptionCallback callback, std::function<void()> onStopRequest);
+    ProgressCallbackWorker(TranscriptionCallback callback, std::function<void(TranscriptionProgress&)> complete,
+                           std::function<void()> onStopRequest);
     /// Delivers what is still queued, then joins the thread.
     ~ProgressCallbackWorker();
     ProgressCallbackWorker(const ProgressCallbackWorker&) = delete;
@@ -36,6 +39,7 @@ private:
     void run();
 
     TranscriptionCallback callback_;
+    std::function<void(TranscriptionProgress&)> complete_;
     std::function<void()> onStopRequest_;
     std::mutex mutex_;
     std::condition_variable wake_;
