@@ -34,6 +34,14 @@ std::vector<int> lastTextTokens(const std::vector<int>& tokens, std::size_t coun
     return kept;
 }
 
+/// The id of a token text of the vocabulary. The tokenizer answers its unknown-token id for texts it
+/// lacks (an unknown language would become the end of text), so the id must read back as the text.
+std::optional<int> tokenOf(const WhisperTokenizer& tokenizer, const std::string& text) {
+    const auto id = tokenizer.convertTokenToId(text);
+    if (!id || tokenizer.convertIdToToken(*id) != text) return std::nullopt;
+    return id;
+}
+
 [[noreturn]] void refuseCacheUpdate(const std::string& what) {
     throw WhisperError::decodingFailed("Cannot update the decoder cache: " + what);
 }
@@ -88,9 +96,9 @@ DecodingInputsType& TextDecoding::prefillDecoderInputs(DecodingInputsType& input
     if (options) {
         if (isModelMultilingual()) {
             const std::string language = options->language.value_or(std::string(Constants::defaultLanguageCode));
-            prompt.push_back(vocabulary->convertTokenToId("<|" + language + "|>").value_or(special.englishToken));
+            prompt.push_back(tokenOf(*vocabulary, "<|" + language + "|>").value_or(special.englishToken));
             const char* task = options->task == DecodingTask::translate ? "<|translate|>" : "<|transcribe|>";
-            prompt.push_back(vocabulary->convertTokenToId(task).value_or(special.transcribeToken));
+            prompt.push_back(tokenOf(*vocabulary, task).value_or(special.transcribeToken));
         }
         prompt.push_back(options->withoutTimestamps ? special.noTimestampsToken : special.timeTokenBegin);
         const std::vector<int> prefix = options->prefixTokens
@@ -104,14 +112,13 @@ DecodingInputsType& TextDecoding::prefillDecoderInputs(DecodingInputsType& input
 
         // The prompt must leave the decoding a position to sample in: the previous text gives way
         // first, oldest tokens first; a prompt too long even without it is refused.
-        const std::int64_t contextLength = decoderInputs->kvCacheUpdateMask().count();
-        const std::size_t capacity = static_cast<std::size_t>(
-            maxInitialPromptLength(decodingLoopCount(options->sampleLength, contextLength)));
+        const int loopCount = decodingLoopCount(options->sampleLength, decoderInputs->kvCacheUpdateMask().count());
+        const std::size_t capacity = static_cast<std::size_t>(maxInitialPromptLength(loopCount));
         const std::size_t required = prompt.size() + prefix.size();
         if (required > capacity) {
-            throw WhisperError::prepareDecoderInputsFailed(
-                "The prompt of " + std::to_string(required) + " tokens leaves no room to decode within " +
-                std::to_string(capacity + 1) + " positions");
+            throw WhisperError::prepareDecoderInputsFailed("The prompt of " + std::to_string(required) +
+                                                           " tokens leaves no room to decode within " +
+                                                           std::to_string(loopCount) + " positions");
         }
         bool withPrevious = options->promptTokens.has_value();
         if (withPrevious && required + 1 + previous.size() > capacity) {

@@ -1,0 +1,76 @@
+// The kernels the token sampler and the timestamp rule run over a whole vocabulary: the maximum
+// with its first index, and sums of exponentials against a double-precision reference.
+
+#include "Platform/ML/Kernels.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace platform::ml::kernels;
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+TEST(LogitKernels, TheMaximumComesWithItsFirstIndexWhateverTheLengthAndLane) {
+    for (std::size_t n : {1u, 15u, 16u, 17u, 63u, 64u, 65u, 51865u}) {
+        std::vector<float> x(n, -1.0f);
+        for (std::size_t at : {std::size_t{0}, n / 2, n - 1}) {
+            std::fill(x.begin(), x.end(), -1.0f);
+            x[at] = 2.5f;
+            if (at + 17 < n) x[at + 17] = 2.5f;  // a later equal in another lane
+            std::size_t index = 0;
+            EXPECT_EQ(maximumAndIndex(x.data(), n, index), 2.5f) << n << "/" << at;
+            EXPECT_EQ(index, at) << n;
+        }
+    }
+    // Equal values everywhere: the first one.
+    std::vector<float> flat(100, 0.0f);
+    std::size_t index = 99;
+    maximumAndIndex(flat.data(), flat.size(), index);
+    EXPECT_EQ(index, 0u);
+}
+
+TEST(LogitKernels, NaNIsPassedOverAndNothingAboveMinusInfinityHasNoIndex) {
+    std::vector<float> x(40, std::nanf(""));
+    x[33] = -7.0f;
+    std::size_t index = 0;
+    EXPECT_EQ(maximumAndIndex(x.data(), x.size(), index), -7.0f);
+    EXPECT_EQ(index, 33u);
+    std::vector<float> none(40, -kInf);
+    none[3] = std::nanf("");
+    EXPECT_EQ(maximumAndIndex(none.data(), none.size(), index), -kInf);
+    EXPECT_EQ(index, 40u);
+    EXPECT_EQ(maximumAndIndex(none.data(), 0, index), -kInf);
+    EXPECT_EQ(index, 0u);
+}
+
+TEST(LogitKernels, SumsOfExponentialsMatchADoublePrecisionSum) {
+    std::mt19937 random(5);
+    std::normal_distribution<float> spread(0.0f, 4.0f), confident(-45.0f, 6.0f);
+    for (std::size_t n : {1u, 7u, 16u, 70u, 1501u, 51865u}) {
+        for (auto* distribution : {&spread, &confident}) {
+            std::vector<float> x(n);
+            for (float& v : x) v = (*distribution)(random);
+            std::size_t index = 0;
+            const float m = maximumAndIndex(x.data(), n, index);
+            double reference = 0;
+            for (float v : x) reference += std::exp(static_cast<double>(v) - m);
+            EXPECT_NEAR(sumOfExponentials(x.data(), n, m), reference, reference * 2e-6) << n;
+        }
+    }
+    // -inf adds (next to) nothing, NaN counts as -inf.
+    std::vector<float> x{0.0f, -kInf, std::nanf(""), std::log(3.0f)};
+    EXPECT_NEAR(sumOfExponentials(x.data(), x.size(), 0.0f), 4.0, 1e-6);
+}
+
+TEST(LogitKernels, DividesInPlace) {
+    std::vector<float> x{1.0f, -3.0f, 0.5f, -kInf};
+    divideInPlace(x.data(), x.size(), 0.5f);
+    EXPECT_EQ(x, (std::vector<float>{2.0f, -6.0f, 1.0f, -kInf}));
+}
+
+}  // namespace
