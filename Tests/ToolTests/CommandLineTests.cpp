@@ -89,7 +89,8 @@ TEST(CommandLine, HelpPrintsTheCommandsUsageAndSucceeds) {
                                                {"hub", "-h"},
                                                {"speech", "write", "--help"},
                                                {"tok", "--help"},
-                                               {"transcribe-greedy", "--help"}}) {
+                                               {"transcribe-greedy", "--help"},
+                                               {"decode", "--help"}}) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 0);

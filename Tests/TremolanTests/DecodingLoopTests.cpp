@@ -21,8 +21,8 @@ using namespace tremolan;
 using velmora::test::favour;
 using velmora::test::LogCapture;
 using velmora::test::messageOf;
-using velmora::test::ScriptedTextDecoder;
 using velmora::test::scriptedEncoderOutput;
+using velmora::test::ScriptedTextDecoder;
 
 constexpr int EOT = 50257, SOT = 50258, EN = 50259, DE = 50261, FR = 50265, TRANSCRIBE = 50359, NO_TS = 50363,
               T = 50364;
@@ -71,7 +71,8 @@ TEST(DecodingLoop, ForcesThePromptThenKeepsTheSampledTokensAndWritesTheirCacheCo
     auto inputs = decoder.inputs(plainOptions());
     const auto result = decode(decoder, inputs, plainOptions());
 
-    EXPECT_EQ(decoder.fed, (std::vector<std::pair<int, int>>{{SOT, 0}, {EN, 1}, {TRANSCRIBE, 2}, {NO_TS, 3}, {100, 4}, {101, 5}}));
+    EXPECT_EQ(decoder.fed,
+              (std::vector<std::pair<int, int>>{{SOT, 0}, {EN, 1}, {TRANSCRIBE, 2}, {NO_TS, 3}, {100, 4}, {101, 5}}));
     EXPECT_EQ(result.tokens, (std::vector<int>{SOT, EN, TRANSCRIBE, NO_TS, 100, 101, EOT}));
     EXPECT_EQ(result.text, decoder.tokenizer()->decode(result.tokens));  // special tokens stay in the text
     ASSERT_EQ(result.tokenLogProbs.size(), 7u);
@@ -85,8 +86,7 @@ TEST(DecodingLoop, ForcesThePromptThenKeepsTheSampledTokensAndWritesTheirCacheCo
     EXPECT_EQ(mask(inputs.decoderKeyPaddingMask(), 7), (std::vector<double>{0, 0, 0, 0, 0, 0, -10000}));
     EXPECT_EQ(mask(inputs.kvCacheUpdateMask(), 7), (std::vector<double>{0, 0, 0, 0, 0, 1, 0}));
     // Row k + 1 holds the weights of step k.
-    for (int row = 0; row < 7; ++row)
-        EXPECT_EQ(inputs.alignmentWeights().value({row, 2}), row <= 5 ? row : 0) << row;
+    for (int row = 0; row < 7; ++row) EXPECT_EQ(inputs.alignmentWeights().value({row, 2}), row <= 5 ? row : 0) << row;
     ASSERT_TRUE(result.cache && result.cache->alignmentWeights);
     EXPECT_EQ(result.cache->keyCache->storageIdentifier(), inputs.keyCache().storageIdentifier());
 
@@ -109,12 +109,18 @@ TEST(DecodingLoop, APromptEndingInATimestampTakesTheTimestampTheModelChose) {
     // The model answers <|0.40|> where the prompt holds <|0.00|>, then text closed by <|0.80|>.
     ScriptedTextDecoder decoder([](int position, int) {
         switch (position) {
-            case 0: return favour(EN);
-            case 1: return favour(TRANSCRIBE);
-            case 2: return favour(T + 20);
-            case 3: return favour(100);
-            case 4: return favour(T + 40);
-            default: return favour(EOT);
+            case 0:
+                return favour(EN);
+            case 1:
+                return favour(TRANSCRIBE);
+            case 2:
+                return favour(T + 20);
+            case 3:
+                return favour(100);
+            case 4:
+                return favour(T + 40);
+            default:
+                return favour(EOT);
         }
     });
     auto inputs = decoder.inputs(options);
@@ -172,8 +178,8 @@ TEST(DecodingLoop, TheLoopStaysWithinTheTokenBoundTheSampleLengthAndTheMasks) {
     // 223 tokens at most (steps 0..222, the last one stopping); the sample length counts prompt
     // positions; a sample length past the context, or a shorter context, never takes the loop past
     // the last mask position.
-    for (const Case c : {Case{224, 224, 223, 224}, Case{10, 224, 10, 12}, Case{300, 224, 223, 224},
-                         Case{224, 20, 19, 21}}) {
+    for (const Case c :
+         {Case{224, 224, 223, 224}, Case{10, 224, 10, 12}, Case{300, 224, 223, 224}, Case{224, 20, 19, 21}}) {
         auto options = plainOptions();
         options.sampleLength = c.sampleLength;
         ScriptedTextDecoder decoder(never_ends(), c.contextLength);
@@ -252,10 +258,11 @@ TEST(DecodingLoop, TheCallbackReceivesEveryKeptStepInOrderOffTheDecodingThread) 
 
 TEST(DecodingLoop, OnlyAFalseAnswerAtADecodingPositionStopsTheWindow) {
     // false at forced prompt positions, and no answer at all, change nothing.
-    for (const auto& answer : {std::function<std::optional<bool>(std::size_t)>(
-                                   [](std::size_t tokens) { return tokens <= 4 ? std::optional<bool>(false) : std::nullopt; }),
-                               std::function<std::optional<bool>(std::size_t)>([](std::size_t) { return std::nullopt; }),
-                               std::function<std::optional<bool>(std::size_t)>([](std::size_t) { return true; })}) {
+    for (const auto& answer :
+         {std::function<std::optional<bool>(std::size_t)>(
+              [](std::size_t tokens) { return tokens <= 4 ? std::optional<bool>(false) : std::nullopt; }),
+          std::function<std::optional<bool>(std::size_t)>([](std::size_t) { return std::nullopt; }),
+          std::function<std::optional<bool>(std::size_t)>([](std::size_t) { return true; })}) {
         ScriptedTextDecoder decoder(speaks({100, 101, 102}));
         auto inputs = decoder.inputs(plainOptions());
         decoder.delay = std::chrono::milliseconds(2);
@@ -283,9 +290,9 @@ TEST(DecodingLoop, ACallbackThatThrowsIsLoggedAndDecodingGoesOn) {
     LogCapture log(korbit::Logging::LogLevel::error);
     ScriptedTextDecoder decoder(speaks({100}));
     auto inputs = decoder.inputs(plainOptions());
-    const auto result = decode(decoder, inputs, plainOptions(), [](const TranscriptionProgress&) -> std::optional<bool> {
-        throw std::runtime_error("callback broke");
-    });
+    const auto result =
+        decode(decoder, inputs, plainOptions(),
+               [](const TranscriptionProgress&) -> std::optional<bool> { throw std::runtime_error("callback broke"); });
     EXPECT_EQ(result.tokens.size(), 6u);
     EXPECT_EQ(log.count("Progress callback failed: callback broke"), 4);
 }
@@ -346,7 +353,7 @@ TEST(DecodingLoop, TheResultMeasuresTheSpanAndGivesTheVerdict) {
     const auto result = decode(decoder, inputs, options, nullptr, 0.599609375f);
     ASSERT_EQ(result.tokens.front(), SOT);
     EXPECT_EQ(result.tokens.size(), 4u + 40u + 1u);
-    EXPECT_EQ(result.temperature, 0.6f);  // the sampler's half-precision temperature to 3 places
+    EXPECT_EQ(result.temperature, 0.6f);       // the sampler's half-precision temperature to 3 places
     EXPECT_GT(result.compressionRatio, 2.4f);  // forty times the same token
     EXPECT_EQ(result.fallback, (DecodingFallback{true, "compressionRatioThreshold"}));
     EXPECT_EQ(result.tokenLogProbs.size(), result.tokens.size());
@@ -375,8 +382,9 @@ TEST(DecodingLoop, RefusesWhatItCannotDecode) {
         void setCacheLength(platform::ml::MLMultiArray) override {}
         void reset(int) override {}
     } other;
-    EXPECT_EQ(messageOf<WhisperError>([&] { decoder.decodeText(scriptedEncoderOutput(), other, sampler, plainOptions()); }),
-              "DecodingInputsType must be DecodingInputs");
+    EXPECT_EQ(
+        messageOf<WhisperError>([&] { decoder.decodeText(scriptedEncoderOutput(), other, sampler, plainOptions()); }),
+        "DecodingInputsType must be DecodingInputs");
     EXPECT_EQ(messageOf<WhisperError>([&] { decoder.decodeText({}, inputs, sampler, plainOptions()); }),
               "Input must be MLMultiArray");
     auto bad = plainOptions();
@@ -385,11 +393,13 @@ TEST(DecodingLoop, RefusesWhatItCannotDecode) {
               "Invalid decoding options: sampleLength must be at least 1, not 0");
 
     TextDecoder withoutModel;
-    EXPECT_EQ(messageOf<WhisperError>([&] { withoutModel.decodeText(scriptedEncoderOutput(), inputs, sampler, plainOptions()); }),
+    EXPECT_EQ(messageOf<WhisperError>(
+                  [&] { withoutModel.decodeText(scriptedEncoderOutput(), inputs, sampler, plainOptions()); }),
               "Tokenizer is unavailable");
     withoutModel.setTokenizer(decoder.tokenizer());
     LogCapture log(korbit::Logging::LogLevel::error);
-    EXPECT_EQ(messageOf<WhisperError>([&] { withoutModel.decodeText(scriptedEncoderOutput(), inputs, sampler, plainOptions()); }),
+    EXPECT_EQ(messageOf<WhisperError>(
+                  [&] { withoutModel.decodeText(scriptedEncoderOutput(), inputs, sampler, plainOptions()); }),
               "Unable to decode logits");
     EXPECT_EQ(log.count("Unable to decode logits"), 1);
 }

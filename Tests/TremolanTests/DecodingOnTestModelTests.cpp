@@ -70,8 +70,8 @@ class DecodingOnTestModel : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         const auto folder = dataPath("whisper-tokenizer/multilingual");
-        tokenizer_ = std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromModelFolder(folder, true),
-                                                               folder);
+        tokenizer_ = std::make_shared<WhisperTokenizerWrapper>(
+            korbit::AutoTokenizerWrapper::fromModelFolder(folder, true), folder);
         pipeline_ = std::make_unique<WindowDecoder>(WindowDecoder::load(dataPath("models/test-speech"), tokenizer_));
         greedy_ = std::make_unique<velmora::dev::GreedyTranscriber>(dataPath("models/test-speech"));
     }
@@ -121,8 +121,8 @@ TEST_F(DecodingOnTestModel, WithTimestampsTheSampledTokensObeyTheTimestampGramma
             options.language = r.language;
             options.temperature = temperature;
             options.temperatureFallbackCount = 0;
-            const auto result = pipeline_->decodeWindow(samples(r), options, nullptr,
-                                                        std::make_shared<SeededRandomSource>(7));
+            const auto result =
+                pipeline_->decodeWindow(samples(r), options, nullptr, std::make_shared<SeededRandomSource>(7));
             ASSERT_GE(result.tokens.size(), 5u) << r.file;
             EXPECT_GE(result.tokens[3], special.timeTokenBegin) << r.file;
             EXPECT_EQ(timestampGrammarViolation(result.tokens, 4, special), "")
@@ -160,14 +160,15 @@ TEST_F(DecodingOnTestModel, AFirstTokenThresholdNoTryMeetsRunsTheWholeLadderAndR
     options.withoutTimestamps = true;
     options.firstTokenLogProbThreshold = 1.0f;  // above every log probability
     TranscriptionTimings timings;
-    const auto result = pipeline_->decodeWindow(samples(r), options, nullptr,
-                                                std::make_shared<SeededRandomSource>(1), &timings);
+    const auto result =
+        pipeline_->decodeWindow(samples(r), options, nullptr, std::make_shared<SeededRandomSource>(1), &timings);
     ASSERT_TRUE(result.fallback.has_value());
     EXPECT_EQ(*result.fallback, (DecodingFallback{true, "firstTokenLogProbThreshold"}));
     EXPECT_EQ(result.temperature, 1.0f);
     EXPECT_EQ(timings.totalDecodingFallbacks, 5.0);
     EXPECT_GT(timings.decodingFallback, 0.0);
-    for (int i = 1; i <= 6; ++i) EXPECT_EQ(log.count("Fallback #" + std::to_string(i) + " (firstTokenLogProbThreshold)"), 1) << i;
+    for (int i = 1; i <= 6; ++i)
+        EXPECT_EQ(log.count("Fallback #" + std::to_string(i) + " (firstTokenLogProbThreshold)"), 1) << i;
     // The window stopped at its first sampled token: the prompt and the end token.
     EXPECT_EQ(result.tokens.size(), 5u);
     EXPECT_EQ(result.tokens.back(), tokenizer_->specialTokens().endToken);
@@ -183,8 +184,8 @@ TEST_F(DecodingOnTestModel, ALadderStopsAtTheFirstTryThatPasses) {
     options.logProbThreshold = 0.0f;  // no try passes on its average...
     options.temperatureFallbackCount = 2;
     TranscriptionTimings timings;
-    const auto failing = pipeline_->decodeWindow(samples(r), options, nullptr, std::make_shared<SeededRandomSource>(3),
-                                                 &timings);
+    const auto failing =
+        pipeline_->decodeWindow(samples(r), options, nullptr, std::make_shared<SeededRandomSource>(3), &timings);
     EXPECT_EQ(failing.fallback->fallbackReason, "logProbThreshold");
     EXPECT_FLOAT_EQ(failing.temperature, 0.4f);
     EXPECT_EQ(timings.totalDecodingFallbacks, 2.0);

@@ -21,8 +21,8 @@ using platform::ml::MLMultiArray;
 using platform::ml::MLMultiArrayDataType;
 using velmora::test::messageOf;
 
-constexpr int V = 51865, EOT = 50257, SOT = 50258, EN = 50259, TRANSLATE = 50358, TRANSCRIBE = 50359,
-              NO_TS = 50363, T = 50364;
+constexpr int V = 51865, EOT = 50257, SOT = 50258, EN = 50259, TRANSLATE = 50358, TRANSCRIBE = 50359, NO_TS = 50363,
+              T = 50364;
 const SpecialTokens kSpecial;
 
 /// Logits [1, 1, n] of `score` with text token 100 well ahead, so that the timestamps' total
@@ -84,8 +84,8 @@ TEST(SuppressTokensFilter, SuppressesItsListAtEveryStep) {
 
 TEST(SuppressBlankFilter, ActsOnlyAtTheFirstSampledPosition) {
     const SuppressBlankFilter filter(kSpecial, 4);
-    for (const auto& [count, expected] : std::vector<std::pair<std::size_t, Ranges>>{
-             {3, {}}, {4, {{220, 221}, {EOT, EOT + 1}}}, {5, {}}}) {
+    for (const auto& [count, expected] :
+         std::vector<std::pair<std::size_t, Ranges>>{{3, {}}, {4, {{220, 221}, {EOT, EOT + 1}}}, {5, {}}}) {
         auto a = logits();
         filter.filterLogits(a, std::vector<int>(count, 1));
         EXPECT_EQ(suppressed(a), expected) << count;
@@ -133,7 +133,11 @@ TEST(TimestampRulesFilter, ForbidsWhatTheTimestampGrammarForbids) {
         {"a closed pair", true, 4, with({T + 50, T + 50}), {{NO_TS, NO_TS + 1}, {T, V}}},
         {"a single sampled timestamp counts as a pair", true, 4, with({T + 50}), {{NO_TS, NO_TS + 1}, {T, V}}},
         {"text after a timestamp", true, 4, with({T + 40, 400}), {{NO_TS, NO_TS + 1}, {T, T + 41}}},
-        {"text after a pair and more text", true, 4, with({T + 10, T + 20, 400, 401}), {{NO_TS, NO_TS + 1}, {T, T + 21}}},
+        {"text after a pair and more text",
+         true,
+         4,
+         with({T + 10, T + 20, 400, 401}),
+         {{NO_TS, NO_TS + 1}, {T, T + 21}}},
         {"an English-only prompt", false, 2, {SOT, T, 400, T + 7}, {{0, EOT}, {NO_TS, NO_TS + 1}, {T, T + 7}}},
     };
     for (const Case& c : cases) {

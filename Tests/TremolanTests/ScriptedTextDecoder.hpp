@@ -56,7 +56,7 @@ public:
     std::optional<int> embedSize() const override { return 8; }
 
     tremolan::TextDecoderMLMultiArrayOutputType predictLogits(const tremolan::TextDecoderMLMultiArrayInputType& in,
-                                                             std::stop_token) override {
+                                                              std::stop_token) override {
         using platform::ml::MLMultiArray;
         using platform::ml::MLMultiArrayDataType;
         const int position = static_cast<int>(in.cacheLength.value(0));
@@ -101,7 +101,8 @@ private:
 
 /// An encoder output the scripted decoder accepts (its contents are never read).
 inline platform::ml::MLMultiArray scriptedEncoderOutput() {
-    return platform::ml::MLMultiArray({1, 8, 1, ScriptedTextDecoder::kWindow}, platform::ml::MLMultiArrayDataType::float16);
+    return platform::ml::MLMultiArray({1, 8, 1, ScriptedTextDecoder::kWindow},
+                                      platform::ml::MLMultiArrayDataType::float16);
 }
 
 }  // namespace velmora::test

@@ -78,7 +78,8 @@ TEST(WindowDecoder, LoadsAModelFolderAndStopsWhenAsked) {
     stop.request_stop();
     EXPECT_THROW(road.encodeWindow(std::vector<float>(16000), stop.get_token()), korbit::CancellationError);
     // More than a window of samples: the first window only.
-    EXPECT_EQ(road.encodeWindow(std::vector<float>(600000, 0.0f)).shape(), (std::vector<std::int64_t>{1, 128, 1, 1500}));
+    EXPECT_EQ(road.encodeWindow(std::vector<float>(600000, 0.0f)).shape(),
+              (std::vector<std::int64_t>{1, 128, 1, 1500}));
 }
 
 TEST(DecodingResult, WritesItsFieldsInOrderWithoutTheCache) {
@@ -90,7 +91,7 @@ TEST(DecodingResult, WritesItsFieldsInOrderWithoutTheCache) {
     result.text = "<|startoftranscript|>x<|endoftext|>";
     result.avgLogProb = -0.2f;
     result.temperature = 0.2f;
-    result.compressionRatio = std::numeric_limits<float>::infinity();
+    result.compressionRatio = 2.5f;
     result.cache = DecodingCache{MLMultiArray({1}, MLMultiArrayDataType::float16), std::nullopt, std::nullopt};
     result.fallback = DecodingFallback{true, "logProbThreshold"};
     const Json json = result;
@@ -98,10 +99,12 @@ TEST(DecodingResult, WritesItsFieldsInOrderWithoutTheCache) {
               "{\"language\":\"ru\",\"languageProbs\":{\"ru\":-0.25},\"tokens\":[50258,7,50257],"
               "\"tokenLogProbs\":[{\"50258\":0.0},{\"7\":-0.5},{\"50257\":0.0}],"
               "\"text\":\"<|startoftranscript|>x<|endoftext|>\",\"avgLogProb\":-0.2,\"noSpeechProb\":0.0,"
-              "\"temperature\":0.2,\"compressionRatio\":null,"
+              "\"temperature\":0.2,\"compressionRatio\":2.5,"
               "\"fallback\":{\"needsFallback\":true,\"fallbackReason\":\"logProbThreshold\"}}");
     result.timings = TranscriptionTimings();
     EXPECT_EQ(Json(result)["timings"].size(), 33u);
+    result.avgLogProb = -std::numeric_limits<float>::infinity();  // not a JSON number: refused
+    EXPECT_THROW(Json{result}, JSONEncodingError);
 }
 
 }  // namespace

@@ -147,8 +147,8 @@ TEST(TemperatureFallback, WhenEveryTryAsksForFallbackTheLastResultComesBackWithI
 }
 
 TEST(TemperatureFallback, ASilenceVerdictOrNoVerdictIsAcceptedAtOnce) {
-    for (const auto& verdict : {std::optional<DecodingFallback>(DecodingFallback{false, "silence"}),
-                                std::optional<DecodingFallback>()}) {
+    for (const auto& verdict :
+         {std::optional<DecodingFallback>(DecodingFallback{false, "silence"}), std::optional<DecodingFallback>()}) {
         WindowRun run;
         run.decoder.results = {tryResult(verdict), tryResult(std::nullopt)};
         EXPECT_EQ(run.decode(DecodingOptions()).fallback, verdict);

@@ -22,8 +22,8 @@ using platform::ml::MLMultiArrayDataType;
 using velmora::test::messageOf;
 using velmora::test::ScriptedTextDecoder;
 
-constexpr int EOT = 50257, SOT = 50258, EN = 50259, DE = 50261, TRANSLATE = 50358, TRANSCRIBE = 50359,
-              PREVIOUS = 50361, NO_TS = 50363, T = 50364;
+constexpr int EOT = 50257, SOT = 50258, EN = 50259, DE = 50261, TRANSLATE = 50358, TRANSCRIBE = 50359, PREVIOUS = 50361,
+              NO_TS = 50363, T = 50364;
 
 ScriptedTextDecoder scripted(int contextLength = 224) {
     return ScriptedTextDecoder([](int, int) { return velmora::test::favour(EOT); }, contextLength);
@@ -34,7 +34,8 @@ TEST(TextDecoder, ReadsItsSizesFromTheModel) {
     EXPECT_FALSE(decoder.logitsSize() || decoder.kvCacheEmbedDim() || decoder.kvCacheMaxSequenceLength() ||
                  decoder.windowSize() || decoder.embedSize());
     EXPECT_FALSE(decoder.supportsWordTimestamps());
-    EXPECT_EQ(messageOf<WhisperError>([&] { decoder.prepareDecoderInputs({}); }), "Unable to determine kvCacheEmbedDim");
+    EXPECT_EQ(messageOf<WhisperError>([&] { decoder.prepareDecoderInputs({}); }),
+              "Unable to determine kvCacheEmbedDim");
     EXPECT_FALSE(decoder.predictLogits(TextDecoderMLMultiArrayInputType{}).logits.has_value());
 
     decoder.loadModel(velmora::test::dataPath("models/test-speech/TextDecoder.mlmodelc"),
@@ -67,7 +68,9 @@ TEST(TextDecoder, ReadsItsSizesFromTheModel) {
 
 TEST(TextDecoder, PrefillsThePromptTheOptionsAskFor) {
     auto decoder = scripted();
-    auto withOptions = [&](const std::optional<DecodingOptions>& options) { return decoder.inputs(options).initialPrompt(); };
+    auto withOptions = [&](const std::optional<DecodingOptions>& options) {
+        return decoder.inputs(options).initialPrompt();
+    };
     DecodingOptions options;
     EXPECT_EQ(withOptions(std::nullopt), std::vector<int>{SOT});
     EXPECT_EQ(withOptions(options), (std::vector<int>{SOT, EN, TRANSCRIBE, T}));
@@ -137,8 +140,10 @@ TEST(TextDecoder, PrefillRefusesWithoutTokenizerOrForeignInputs) {
 }
 
 TEST(TextDecoder, WritesOneCacheColumnAndOneAlignmentRowPerStep) {
-    MLMultiArray keys({1, 3, 1, 10}, MLMultiArrayDataType::float16), values({1, 3, 1, 10}, MLMultiArrayDataType::float16);
-    MLMultiArray keySlice({1, 3, 1, 1}, MLMultiArrayDataType::float16), valueSlice({1, 3, 1, 1}, MLMultiArrayDataType::float16);
+    MLMultiArray keys({1, 3, 1, 10}, MLMultiArrayDataType::float16),
+        values({1, 3, 1, 10}, MLMultiArrayDataType::float16);
+    MLMultiArray keySlice({1, 3, 1, 1}, MLMultiArrayDataType::float16),
+        valueSlice({1, 3, 1, 1}, MLMultiArrayDataType::float16);
     for (int e = 0; e < 3; ++e) {
         keySlice.setValue(e, e + 1);
         valueSlice.setValue(e, -(e + 1));
@@ -157,10 +162,13 @@ TEST(TextDecoder, WritesOneCacheColumnAndOneAlignmentRowPerStep) {
 }
 
 TEST(TextDecoder, CacheAndAlignmentWritesThatDoNotFitAreRefusedUnwritten) {
-    MLMultiArray keys({1, 3, 1, 10}, MLMultiArrayDataType::float16), values({1, 3, 1, 10}, MLMultiArrayDataType::float16);
+    MLMultiArray keys({1, 3, 1, 10}, MLMultiArrayDataType::float16),
+        values({1, 3, 1, 10}, MLMultiArrayDataType::float16);
     MLMultiArray slice({1, 3, 1, 1}, MLMultiArrayDataType::float16);
     slice.setValue(0, 9);
-    auto refused = [](auto&& write) { return messageOf<WhisperError>(write).rfind("Cannot update the decoder cache: ", 0) == 0; };
+    auto refused = [](auto&& write) {
+        return messageOf<WhisperError>(write).rfind("Cannot update the decoder cache: ", 0) == 0;
+    };
     EXPECT_TRUE(refused([&] { TextDecoding::updateKVCache(keys, slice, values, slice, 10); }));
     EXPECT_TRUE(refused([&] { TextDecoding::updateKVCache(keys, slice, values, slice, -1); }));
     MLMultiArray wide({1, 4, 1, 1}, MLMultiArrayDataType::float16), flat({3, 10}, MLMultiArrayDataType::float16);
@@ -235,7 +243,8 @@ TEST(TextDecoder, LanguageDetectionSamplesAmongLanguageTokensOnly) {
     ScriptedTextDecoder decoder([scores](int, int) { return scores; });
     auto inputs = decoder.inputs(std::nullopt);
     GreedyTokenSampler sampler(0.0f, EOT, DecodingOptions());
-    const auto result = decoder.detectLanguage(velmora::test::scriptedEncoderOutput(), inputs, sampler, DecodingOptions(), 0.0f);
+    const auto result =
+        decoder.detectLanguage(velmora::test::scriptedEncoderOutput(), inputs, sampler, DecodingOptions(), 0.0f);
     EXPECT_EQ(decoder.fed, (std::vector<std::pair<int, int>>{{SOT, 0}}));
     EXPECT_EQ(result.language, "de");
     ASSERT_EQ(result.languageProbs.size(), 1u);
@@ -253,18 +262,22 @@ TEST(TextDecoder, LanguageDetectionSamplesAmongLanguageTokensOnly) {
 
 TEST(TextDecoder, ADetectedTokenThatIsNoKnownLanguageFallsBackToEnglish) {
     struct PicksText : TokenSampling {
-        SamplingResult update(const std::vector<int>& tokens, const MLMultiArray&, const std::vector<float>& logProbs) override {
+        SamplingResult update(const std::vector<int>& tokens, const MLMultiArray&,
+                              const std::vector<float>& logProbs) override {
             SamplingResult r{tokens, logProbs, false};
             r.tokens.push_back(100);
             r.logProbs.push_back(-1.0f);
             return r;
         }
-        SamplingResult finalize(const std::vector<int>& t, const std::vector<float>& l) override { return {t, l, true}; }
+        SamplingResult finalize(const std::vector<int>& t, const std::vector<float>& l) override {
+            return {t, l, true};
+        }
     } picksText;
     auto decoder = scripted();
     auto inputs = decoder.inputs(std::nullopt);
     velmora::test::LogCapture log(korbit::Logging::LogLevel::error);
-    const auto result = decoder.detectLanguage(velmora::test::scriptedEncoderOutput(), inputs, picksText, DecodingOptions(), 0.0f);
+    const auto result =
+        decoder.detectLanguage(velmora::test::scriptedEncoderOutput(), inputs, picksText, DecodingOptions(), 0.0f);
     EXPECT_EQ(result.language, "en");
     EXPECT_TRUE(result.languageProbs.empty());
     const std::string text = decoder.tokenizer()->decode(std::vector<int>{100});
@@ -277,13 +290,16 @@ TEST(TextDecoder, LanguageDetectionRefusesWhatItCannotRun) {
     auto inputs = scriptedDecoder.inputs(std::nullopt);
     GreedyTokenSampler sampler(0.0f, EOT, DecodingOptions());
     const auto encoder = velmora::test::scriptedEncoderOutput();
-    EXPECT_EQ(messageOf<WhisperError>([&] { decoder.detectLanguage(encoder, inputs, sampler, DecodingOptions(), 0.0f); }),
-              "Tokenizer is unavailable");
+    EXPECT_EQ(
+        messageOf<WhisperError>([&] { decoder.detectLanguage(encoder, inputs, sampler, DecodingOptions(), 0.0f); }),
+        "Tokenizer is unavailable");
     decoder.setTokenizer(scriptedDecoder.tokenizer());
-    EXPECT_EQ(messageOf<WhisperError>([&] { decoder.detectLanguage(encoder, inputs, sampler, DecodingOptions(), 0.0f); }),
-              "Failed to read logits size from model");
-    EXPECT_EQ(messageOf<WhisperError>([&] { scriptedDecoder.detectLanguage({}, inputs, sampler, DecodingOptions(), 0.0f); }),
-              "Input must be MLMultiArray");
+    EXPECT_EQ(
+        messageOf<WhisperError>([&] { decoder.detectLanguage(encoder, inputs, sampler, DecodingOptions(), 0.0f); }),
+        "Failed to read logits size from model");
+    EXPECT_EQ(
+        messageOf<WhisperError>([&] { scriptedDecoder.detectLanguage({}, inputs, sampler, DecodingOptions(), 0.0f); }),
+        "Input must be MLMultiArray");
 }
 
 }  // namespace

@@ -80,7 +80,8 @@ TEST(GreedyTokenSampler, AboveZeroWalksTheTopKByTheDraw) {
         float draw;
         int token;
     };
-    for (const Case c : {Case{0.0f, 7}, Case{0.49f, 7}, Case{0.51f, 8}, Case{0.79f, 8}, Case{0.81f, 9}, Case{0.9999f, 9}}) {
+    for (const Case c :
+         {Case{0.0f, 7}, Case{0.49f, 7}, Case{0.51f, 8}, Case{0.79f, 8}, Case{0.81f, 9}, Case{0.9999f, 9}}) {
         GreedyTokenSampler sampler(1.0f, EOT, topK(5), std::make_shared<FixedDraws>(std::vector<float>{c.draw}));
         const auto [token, logProb] = sampler.sample(scores);
         EXPECT_EQ(token, c.token) << c.draw;

@@ -163,7 +163,9 @@ VELMORA_CLONES float maximumAndIndex(const float* x, std::size_t n, std::size_t&
     return m;
 }
 
-[[gnu::always_inline]] inline Floats16 lanewiseMax(Floats16 a, Floats16 b) { return a > b ? a : b; }
+[[gnu::always_inline]] inline Floats16 lanewiseMax(Floats16 a, Floats16 b) {
+    return a > b ? a : b;
+}
 
 [[gnu::always_inline]] inline float horizontalMax(Floats16 v) {
     v = lanewiseMax(v, __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7));

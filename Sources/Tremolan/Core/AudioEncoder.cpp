@@ -19,7 +19,7 @@ std::optional<int> AudioEncoder::sequenceLength() const {
 }
 
 std::optional<platform::ml::MLMultiArray> AudioEncoder::encodeFeatures(const platform::ml::MLMultiArray& features,
-                                                                      std::stop_token stop) {
+                                                                       std::stop_token stop) {
     if (features.isNull()) throw WhisperError::audioProcessingFailed("AudioEncoder input must be MLMultiArray");
     const auto encoderModel = model();
     if (!encoderModel) throw WhisperError::modelsUnavailable();

@@ -21,7 +21,7 @@ public:
     /// "AudioEncoder input must be MLMultiArray"; no model, WhisperError::modelsUnavailable; a stop
     /// request, korbit::CancellationError. The model's errors pass unchanged.
     std::optional<platform::ml::MLMultiArray> encodeFeatures(const platform::ml::MLMultiArray& features,
-                                                            std::stop_token stop = {}) override;
+                                                             std::stop_token stop = {}) override;
 };
 
 }  // namespace tremolan

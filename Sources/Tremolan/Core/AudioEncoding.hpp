@@ -18,7 +18,7 @@ public:
     /// The embeddings of one window's features. A stop request before the prediction throws
     /// korbit::CancellationError.
     virtual std::optional<platform::ml::MLMultiArray> encodeFeatures(const platform::ml::MLMultiArray& features,
-                                                                    std::stop_token stop = {}) = 0;
+                                                                     std::stop_token stop = {}) = 0;
 };
 
 }  // namespace tremolan

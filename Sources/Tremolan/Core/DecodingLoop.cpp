@@ -29,7 +29,9 @@ double seconds(std::chrono::steady_clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
 }
 
-bool debugEnabled() { return Logging::isLoggingEnabled(Logging::LogLevel::debug); }
+bool debugEnabled() {
+    return Logging::isLoggingEnabled(Logging::LogLevel::debug);
+}
 
 /// A mask holds its positions in its last dimension; every other dimension is 1.
 bool isMaskShaped(const MLMultiArray& mask) {
@@ -72,23 +74,29 @@ DecodingLoop::~DecodingLoop() {
     if (flagSet_) decoder_.earlyStopActor_.remove(windowUUID_);
 }
 
-std::string DecodingLoop::decodeOne(int token) const { return tokenizer_.decode(std::span<const int>(&token, 1)); }
+std::string DecodingLoop::decodeOne(int token) const {
+    return tokenizer_.decode(std::span<const int>(&token, 1));
+}
 
 void DecodingLoop::setUp() {
-    stepInputs_ = TextDecoderMLMultiArrayInputType{inputs_.inputIds(),          inputs_.cacheLength(),
-                                                   inputs_.keyCache(),          inputs_.valueCache(),
-                                                   inputs_.kvCacheUpdateMask(), encoderOutput_,
+    stepInputs_ = TextDecoderMLMultiArrayInputType{inputs_.inputIds(),
+                                                   inputs_.cacheLength(),
+                                                   inputs_.keyCache(),
+                                                   inputs_.valueCache(),
+                                                   inputs_.kvCacheUpdateMask(),
+                                                   encoderOutput_,
                                                    inputs_.decoderKeyPaddingMask()};
     alignmentWeights_ = inputs_.alignmentWeights();
     const auto& keyCache = stepInputs_.keyCache;
     if (stepInputs_.inputIds.count() < 1 || stepInputs_.cacheLength.count() < 1)
         throw WhisperError::prepareDecoderInputsFailed("The decoder inputs lack the input id or the cache length");
     if (keyCache.shape().size() != 4 || stepInputs_.valueCache.shape() != keyCache.shape())
-        throw WhisperError::prepareDecoderInputsFailed("The key and value caches must be [1, E, 1, S] arrays of one shape");
+        throw WhisperError::prepareDecoderInputsFailed(
+            "The key and value caches must be [1, E, 1, S] arrays of one shape");
     if (!isMaskShaped(stepInputs_.kvCacheUpdateMask) || !isMaskShaped(stepInputs_.decoderKeyPaddingMask))
         throw WhisperError::prepareDecoderInputsFailed("The cache masks must be [1, S] arrays");
-    const std::int64_t contextLength = std::min({keyCache.shape()[3], stepInputs_.kvCacheUpdateMask.count(),
-                                                 stepInputs_.decoderKeyPaddingMask.count()});
+    const std::int64_t contextLength = std::min(
+        {keyCache.shape()[3], stepInputs_.kvCacheUpdateMask.count(), stepInputs_.decoderKeyPaddingMask.count()});
 
     prefilledIndex_ = static_cast<int>(stepInputs_.cacheLength.value(0));
     currentTokens_ = inputs_.initialPrompt();
@@ -113,9 +121,8 @@ void DecodingLoop::setUp() {
 
 DecodingResult DecodingLoop::run() {
     setUp();
-    Logging::debug({"Running main loop for a maximum of ", loopCount_, " iterations, starting at index ",
-                    prefilledIndex_},
-                   "");
+    Logging::debug(
+        {"Running main loop for a maximum of ", loopCount_, " iterations, starting at index ", prefilledIndex_}, "");
     decoder_.earlyStopActor_.set(false, windowUUID_);
     flagSet_ = true;
     if (callback_) {
@@ -189,9 +196,9 @@ bool DecodingLoop::step(int tokenIndex) {
     nextToken_ = sampled.tokens.back();
     const float nextLogProb = sampled.logProbs.back();
     if (debugEnabled())
-        Logging::debug({"Predicted next tokenIndex: ", tokenIndex + 1, ", token: ", nextToken_,
-                        ", text: ", decodeOne(nextToken_)},
-                       "");
+        Logging::debug(
+            {"Predicted next tokenIndex: ", tokenIndex + 1, ", token: ", nextToken_, ", text: ", decodeOne(nextToken_)},
+            "");
     timings_.decodingSampling += seconds(Clock::now() - filteringEnd);
 
     bool stopping = sampled.completed;
@@ -253,7 +260,8 @@ TranscriptionProgress DecodingLoop::progressRecord(double stepKvCaching) const {
     // The text and the compression ratio follow on the worker.
     TranscriptionProgress progress;
     progress.tokens = currentTokens_;
-    progress.avgLogprob = std::accumulate(logProbs_.begin(), logProbs_.end(), 0.0f) / static_cast<float>(logProbs_.size());
+    progress.avgLogprob =
+        std::accumulate(logProbs_.begin(), logProbs_.end(), 0.0f) / static_cast<float>(logProbs_.size());
     progress.windowId = 0;
     TranscriptionTimings& t = progress.timings;
     t.firstTokenTime = timings_.firstTokenTime;
@@ -289,12 +297,13 @@ DecodingResult DecodingLoop::assemble() {
         throw WhisperError::decodingFailed("The decoded sequence has no end token after its start of transcript");
     }
     const std::size_t end = static_cast<std::size_t>(eot - all.begin());
-    result.tokens.assign(all.begin() + static_cast<std::ptrdiff_t>(start), all.begin() + static_cast<std::ptrdiff_t>(end) + 1);
+    result.tokens.assign(all.begin() + static_cast<std::ptrdiff_t>(start),
+                         all.begin() + static_cast<std::ptrdiff_t>(end) + 1);
     const std::vector<float> spanLogProbs(finalized.logProbs.begin() + static_cast<std::ptrdiff_t>(start),
                                           finalized.logProbs.begin() + static_cast<std::ptrdiff_t>(end) + 1);
 
-    result.avgLogProb = std::accumulate(spanLogProbs.begin(), spanLogProbs.end(), 0.0f) /
-                        static_cast<float>(spanLogProbs.size());
+    result.avgLogProb =
+        std::accumulate(spanLogProbs.begin(), spanLogProbs.end(), 0.0f) / static_cast<float>(spanLogProbs.size());
     for (std::size_t i = 0; i < result.tokens.size(); ++i)
         result.tokenLogProbs.push_back({{result.tokens[i], spanLogProbs[i]}});
     std::vector<int> textTokens;

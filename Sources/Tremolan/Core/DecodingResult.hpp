@@ -36,7 +36,7 @@ struct DecodingResult {
 };
 
 /// The fields in order under their names, for reading by people and tools. The cache (model arrays)
-/// is left out, as are absent timings and verdicts; a measure that is not a finite number is null.
+/// is left out, as are absent timings and verdicts.
 void to_json(Json& json, const DecodingResult& result);
 
 }  // namespace tremolan

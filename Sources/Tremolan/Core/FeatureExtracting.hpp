@@ -20,7 +20,7 @@ public:
     /// The log-mel features of one window. A stop request before the prediction throws
     /// korbit::CancellationError.
     virtual std::optional<platform::ml::MLMultiArray> logMelSpectrogram(const platform::ml::MLMultiArray& audio,
-                                                                       std::stop_token stop = {}) = 0;
+                                                                        std::stop_token stop = {}) = 0;
 };
 
 }  // namespace tremolan

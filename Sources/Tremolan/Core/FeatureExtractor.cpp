@@ -19,7 +19,7 @@ std::optional<int> FeatureExtractor::windowSamples() const {
 }
 
 std::optional<platform::ml::MLMultiArray> FeatureExtractor::logMelSpectrogram(const platform::ml::MLMultiArray& audio,
-                                                                             std::stop_token stop) {
+                                                                              std::stop_token stop) {
     if (audio.isNull()) throw WhisperError::audioProcessingFailed("FeatureExtractor input must be MLMultiArray");
     const auto melModel = model();
     if (!melModel) throw WhisperError::modelsUnavailable();

@@ -21,7 +21,7 @@ public:
     /// "FeatureExtractor input must be MLMultiArray"; no model, WhisperError::modelsUnavailable; a stop
     /// request, korbit::CancellationError. The model's errors pass unchanged.
     std::optional<platform::ml::MLMultiArray> logMelSpectrogram(const platform::ml::MLMultiArray& audio,
-                                                               std::stop_token stop = {}) override;
+                                                                std::stop_token stop = {}) override;
 };
 
 }  // namespace tremolan

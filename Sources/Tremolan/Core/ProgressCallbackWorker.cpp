@@ -14,7 +14,9 @@ ProgressCallbackWorker::ProgressCallbackWorker(TranscriptionCallback callback,
       onStopRequest_(std::move(onStopRequest)),
       thread_([this] { run(); }) {}
 
-ProgressCallbackWorker::~ProgressCallbackWorker() { finish(); }
+ProgressCallbackWorker::~ProgressCallbackWorker() {
+    finish();
+}
 
 void ProgressCallbackWorker::post(TranscriptionProgress progress, bool mayStop) {
     {

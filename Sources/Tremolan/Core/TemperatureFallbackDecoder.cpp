@@ -94,13 +94,10 @@ std::string TemperatureFallbackDecoder::ladderText(const std::vector<Float16>& l
     return text + "]";
 }
 
-DecodingResult TemperatureFallbackDecoder::decodeWithFallback(const platform::ml::MLMultiArray& encoderSegment,
-                                                              const DecodingOptions& decodingOptions,
-                                                              DecodingInputsType& decoderInputs,
-                                                              std::optional<std::string>& detectedLanguage,
-                                                              TranscriptionTimings& timings,
-                                                              const TranscriptionCallback& callback,
-                                                              std::stop_token stop) {
+DecodingResult TemperatureFallbackDecoder::decodeWithFallback(
+    const platform::ml::MLMultiArray& encoderSegment, const DecodingOptions& decodingOptions,
+    DecodingInputsType& decoderInputs, std::optional<std::string>& detectedLanguage, TranscriptionTimings& timings,
+    const TranscriptionCallback& callback, std::stop_token stop) {
     decodingOptions.validate();
     if (!tokenizer_) throw WhisperError::tokenizerUnavailable();
     const DecodeInterval interval;
@@ -142,8 +139,7 @@ DecodingResult TemperatureFallbackDecoder::decodeWithFallback(const platform::ml
         if (result->timings) foldDecoderTimings(timings, *result->timings);
 
         if (!(result->fallback && result->fallback->needsFallback)) break;
-        timings.decodingFallback +=
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - tryStart).count();
+        timings.decodingFallback += std::chrono::duration<double>(std::chrono::steady_clock::now() - tryStart).count();
         timings.totalDecodingFallbacks = static_cast<double>(i);
         decoderInputs.reset(decodingOptions.sampleLength);
         Logging::info({"Fallback #", i + 1, " (", result->fallback->fallbackReason, ")"}, "");

@@ -107,10 +107,10 @@ std::optional<std::pair<MLMultiArray, DecodingCache>> TextDecoder::predictLogits
     const MLMultiArray& inputIds, const MLMultiArray& cacheLength, const MLMultiArray& keyCache,
     const MLMultiArray& valueCache, const MLMultiArray& kvCacheUpdateMask, const MLMultiArray& encoderOutputEmbeds,
     const MLMultiArray& decoderKeyPaddingMask, std::stop_token stop) {
-    auto output = predictLogits(TextDecoderMLMultiArrayInputType{inputIds, cacheLength, keyCache, valueCache,
-                                                                 kvCacheUpdateMask, encoderOutputEmbeds,
-                                                                 decoderKeyPaddingMask},
-                                stop);
+    auto output =
+        predictLogits(TextDecoderMLMultiArrayInputType{inputIds, cacheLength, keyCache, valueCache, kvCacheUpdateMask,
+                                                       encoderOutputEmbeds, decoderKeyPaddingMask},
+                      stop);
     if (!output.logits || !output.cache) return std::nullopt;
     return std::make_pair(*output.logits, *output.cache);
 }
@@ -133,7 +133,8 @@ TextDecoding::LogitsFilters TextDecoder::createLogitsFilters(const DecodingOptio
     if (options.maxInitialTimestamp) {
         // Refused earlier by DecodingOptions::validate; clamped here so that no value can overflow.
         const float steps = *options.maxInitialTimestamp / 0.02f;
-        if (!std::isnan(steps)) maxInitialTimestampIndex = static_cast<int>(std::clamp(steps, -2147483648.0f, 2147483520.0f));
+        if (!std::isnan(steps))
+            maxInitialTimestampIndex = static_cast<int>(std::clamp(steps, -2147483648.0f, 2147483520.0f));
     }
     filters.push_back(std::make_shared<TimestampRulesFilter>(special, initialPromptIndex, maxInitialTimestampIndex,
                                                              isModelMultilingual_));
@@ -198,9 +199,8 @@ DecodingResult TextDecoder::detectLanguage(const MLMultiArray& encoderOutput, De
     if (Constants::languageCodes().contains(language)) {
         Logging::debug({"Detected language: ", language}, "");
     } else {
-        Logging::error({"Detected language ", language, " is not supported, defaulting to ",
-                        Constants::defaultLanguageCode},
-                       "");
+        Logging::error(
+            {"Detected language ", language, " is not supported, defaulting to ", Constants::defaultLanguageCode}, "");
         language = std::string(Constants::defaultLanguageCode);
     }
 

@@ -43,7 +43,7 @@ public:
     /// Logits and cache columns of one step; both absent when no model is loaded. A prediction
     /// without logits or cache updates fails with the error naming the missing output.
     TextDecoderMLMultiArrayOutputType predictLogits(const TextDecoderMLMultiArrayInputType& inputs,
-                                                   std::stop_token stop = {}) override;
+                                                    std::stop_token stop = {}) override;
     /// The same for seven loose arrays; absent when no model is loaded.
     virtual std::optional<std::pair<platform::ml::MLMultiArray, DecodingCache>> predictLogits(
         const platform::ml::MLMultiArray& inputIds, const platform::ml::MLMultiArray& cacheLength,

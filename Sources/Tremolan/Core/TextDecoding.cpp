@@ -57,13 +57,16 @@ int TextDecoding::decodingLoopCount(int sampleLength, std::int64_t contextLength
     return static_cast<int>(std::max<std::int64_t>(bound, 0));
 }
 
-int TextDecoding::maxInitialPromptLength(int loopCount) { return std::min(loopCount, kMaxDecodingTokens - 1); }
+int TextDecoding::maxInitialPromptLength(int loopCount) {
+    return std::min(loopCount, kMaxDecodingTokens - 1);
+}
 
 DecodingInputs TextDecoding::prepareDecoderInputs(const std::vector<int>& prompt) {
     const auto embedDim = kvCacheEmbedDim();
     if (!embedDim) throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheEmbedDim");
     const auto maxSequenceLength = kvCacheMaxSequenceLength();
-    if (!maxSequenceLength) throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheMaxSequenceLength");
+    if (!maxSequenceLength)
+        throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheMaxSequenceLength");
     const auto encoderOutputDim = windowSize();
     if (!encoderOutputDim) throw WhisperError::prepareDecoderInputsFailed("Unable to determine encoderOutputDim");
 
@@ -89,7 +92,8 @@ DecodingInputsType& TextDecoding::prefillDecoderInputs(DecodingInputsType& input
     const auto vocabulary = tokenizer();
     if (!vocabulary) throw WhisperError::tokenizerUnavailable();
     auto* decoderInputs = dynamic_cast<DecodingInputs*>(&inputs);
-    if (!decoderInputs) throw WhisperError::prepareDecoderInputsFailed("Unable to cast decoderInputs to DecodingInputs");
+    if (!decoderInputs)
+        throw WhisperError::prepareDecoderInputsFailed("Unable to cast decoderInputs to DecodingInputs");
     const SpecialTokens& special = vocabulary->specialTokens();
 
     std::vector<int> prompt{special.startOfTranscriptToken};
@@ -101,14 +105,13 @@ DecodingInputsType& TextDecoding::prefillDecoderInputs(DecodingInputsType& input
             prompt.push_back(tokenOf(*vocabulary, task).value_or(special.transcribeToken));
         }
         prompt.push_back(options->withoutTimestamps ? special.noTimestampsToken : special.timeTokenBegin);
-        const std::vector<int> prefix = options->prefixTokens
-                                            ? lastTextTokens(*options->prefixTokens, kMaxPrefixTokens,
-                                                             special.specialTokenBegin)
-                                            : std::vector<int>{};
-        std::vector<int> previous = options->promptTokens ? lastTextTokens(*options->promptTokens,
-                                                                           kMaxPreviousTextTokens,
-                                                                           special.specialTokenBegin)
-                                                          : std::vector<int>{};
+        const std::vector<int> prefix =
+            options->prefixTokens ? lastTextTokens(*options->prefixTokens, kMaxPrefixTokens, special.specialTokenBegin)
+                                  : std::vector<int>{};
+        std::vector<int> previous =
+            options->promptTokens
+                ? lastTextTokens(*options->promptTokens, kMaxPreviousTextTokens, special.specialTokenBegin)
+                : std::vector<int>{};
 
         // The prompt must leave the decoding a position to sample in: the previous text gives way
         // first, oldest tokens first; a prompt too long even without it is refused.
@@ -150,7 +153,8 @@ DecodingInputsType& TextDecoding::prefillDecoderInputs(DecodingInputsType& input
 void TextDecoding::updateKVCache(MLMultiArray& keyTensor, const MLMultiArray& keySlice, MLMultiArray& valueTensor,
                                  const MLMultiArray& valueSlice, int insertAtIndex) {
     for (const MLMultiArray* array : {&std::as_const(keyTensor), &keySlice, &std::as_const(valueTensor), &valueSlice}) {
-        if (!isHalfArrayOfRank(*array, 4)) refuseCacheUpdate("caches and cache updates must be rank-4 half-precision arrays");
+        if (!isHalfArrayOfRank(*array, 4))
+            refuseCacheUpdate("caches and cache updates must be rank-4 half-precision arrays");
         if (array->shape()[0] < 1 || array->shape()[2] < 1) refuseCacheUpdate("an empty leading dimension");
     }
     const std::int64_t rows = keyTensor.shape()[1];
@@ -170,7 +174,8 @@ void TextDecoding::updateKVCache(MLMultiArray& keyTensor, const MLMultiArray& ke
         const auto& ts = tensor.strides();
         const auto& ss = slice.strides();
         for (std::int64_t i = 0; i < rows; ++i)
-            for (std::int64_t j = 0; j < columns; ++j) to[i * ts[1] + (insertAtIndex + j) * ts[3]] = from[i * ss[1] + j * ss[3]];
+            for (std::int64_t j = 0; j < columns; ++j)
+                to[i * ts[1] + (insertAtIndex + j) * ts[3]] = from[i * ss[1] + j * ss[3]];
     };
     copyColumns(keyTensor, keySlice);
     copyColumns(valueTensor, valueSlice);
@@ -178,7 +183,8 @@ void TextDecoding::updateKVCache(MLMultiArray& keyTensor, const MLMultiArray& ke
 
 void TextDecoding::updateAlignmentWeights(MLMultiArray& alignmentTensor, const MLMultiArray& alignmentSlice,
                                           int insertAtIndex) {
-    if (!isHalfArrayOfRank(alignmentTensor, 2) || !isHalfArrayOfRank(alignmentSlice, 2) || alignmentSlice.shape()[0] < 1)
+    if (!isHalfArrayOfRank(alignmentTensor, 2) || !isHalfArrayOfRank(alignmentSlice, 2) ||
+        alignmentSlice.shape()[0] < 1)
         refuseCacheUpdate("alignment weights must be rank-2 half-precision arrays");
     const std::int64_t width = alignmentSlice.shape()[1];
     const std::int64_t row = std::int64_t{insertAtIndex} + 1;

@@ -49,7 +49,7 @@ public:
 
     /// One model prediction. A stop request throws korbit::CancellationError first.
     virtual TextDecoderMLMultiArrayOutputType predictLogits(const TextDecoderMLMultiArrayInputType& inputs,
-                                                           std::stop_token stop = {}) = 0;
+                                                            std::stop_token stop = {}) = 0;
 
     /// New decoder inputs: zero caches and alignment weights, counters 0, the update mask one-hot at 0
     /// and the padding mask open at 0 only. Throws WhisperError::prepareDecoderInputsFailed "Unable to
@@ -66,9 +66,10 @@ public:
 
     /// Decodes one window at the sampler's temperature from the prefilled inputs, writing the inputs
     /// in place. `callback` receives each step's progress on a worker thread; false stops the window.
-    virtual DecodingResult decodeText(const platform::ml::MLMultiArray& encoderOutput, DecodingInputsType& decoderInputs,
-                                      TokenSampling& sampler, const DecodingOptions& options,
-                                      const TranscriptionCallback& callback = nullptr, std::stop_token stop = {}) = 0;
+    virtual DecodingResult decodeText(const platform::ml::MLMultiArray& encoderOutput,
+                                      DecodingInputsType& decoderInputs, TokenSampling& sampler,
+                                      const DecodingOptions& options, const TranscriptionCallback& callback = nullptr,
+                                      std::stop_token stop = {}) = 0;
 
     /// The language of the window, from one prediction at position 0 restricted to language tokens.
     virtual DecodingResult detectLanguage(const platform::ml::MLMultiArray& encoderOutput,

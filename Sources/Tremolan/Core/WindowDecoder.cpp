@@ -50,9 +50,8 @@ MLMultiArray WindowDecoder::encodeWindow(std::span<const float> samples, std::st
 }
 
 DecodingResult WindowDecoder::decodeWindow(std::span<const float> samples, const DecodingOptions& options,
-                                           const TranscriptionCallback& callback,
-                                           std::shared_ptr<RandomSource> random, TranscriptionTimings* timings,
-                                           std::stop_token stop) const {
+                                           const TranscriptionCallback& callback, std::shared_ptr<RandomSource> random,
+                                           TranscriptionTimings* timings, std::stop_token stop) const {
     options.validate();
     const MLMultiArray encoded = encodeWindow(samples, stop);
     const auto tokenizer = textDecoder->tokenizer();
@@ -65,8 +64,8 @@ DecodingResult WindowDecoder::decodeWindow(std::span<const float> samples, const
     TemperatureFallbackDecoder decoder(*textDecoder, tokenizer, std::move(random));
     std::optional<std::string> detectedLanguage;
     TranscriptionTimings local;
-    return decoder.decodeWithFallback(encoded, options, inputs, detectedLanguage, timings ? *timings : local,
-                                      callback, std::move(stop));
+    return decoder.decodeWithFallback(encoded, options, inputs, detectedLanguage, timings ? *timings : local, callback,
+                                      std::move(stop));
 }
 
 }  // namespace tremolan

@@ -40,8 +40,8 @@ struct WindowDecoder {
     /// prefilled decoder inputs. `timings` receives the decoder's counters when given.
     DecodingResult decodeWindow(std::span<const float> samples, const DecodingOptions& options,
                                 const TranscriptionCallback& callback = nullptr,
-                                std::shared_ptr<RandomSource> random = nullptr,
-                                TranscriptionTimings* timings = nullptr, std::stop_token stop = {}) const;
+                                std::shared_ptr<RandomSource> random = nullptr, TranscriptionTimings* timings = nullptr,
+                                std::stop_token stop = {}) const;
 };
 
 }  // namespace tremolan

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
-#include <map>
 #include <string>
 #include <string_view>
 #include <type_traits>

@@ -9,7 +9,8 @@ namespace tremolan {
 
 LanguageLogitsFilter::LanguageLogitsFilter(std::set<int> allLanguageTokens, int logitsDim, int sampleBegin)
     : allLanguageTokens_(std::move(allLanguageTokens)), logitsDim_(logitsDim), sampleBegin_(sampleBegin) {
-    if (logitsDim < 0) throw std::invalid_argument("LanguageLogitsFilter: negative logitsDim " + std::to_string(logitsDim));
+    if (logitsDim < 0)
+        throw std::invalid_argument("LanguageLogitsFilter: negative logitsDim " + std::to_string(logitsDim));
     nonLanguageTokenIndexes_ = getNonLanguageTokenIndexes(logitsDim_, allLanguageTokens_);
 }
 

@@ -28,7 +28,8 @@ LogitsVector::LogitsVector(const MLMultiArray& logits) {
 
 void LogitsVector::check(const MLMultiArray& logits) {
     const auto& shape = logits.shape();
-    const bool leadingOnes = !shape.empty() && std::all_of(shape.begin(), shape.end() - 1, [](auto d) { return d == 1; });
+    const bool leadingOnes =
+        !shape.empty() && std::all_of(shape.begin(), shape.end() - 1, [](auto d) { return d == 1; });
     if (logits.isNull() || logits.dataType() != MLMultiArrayDataType::float16 || !leadingOnes ||
         (shape.back() > 1 && logits.strides().back() < 1)) {
         throw WhisperError::decodingLogitsFailed("Logits must be half-precision floats of shape [1, 1, V], not " +

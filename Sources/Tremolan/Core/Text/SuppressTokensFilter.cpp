@@ -5,7 +5,8 @@
 namespace tremolan {
 
 SuppressTokensFilter::SuppressTokensFilter(std::vector<int> suppressTokens)
-    : suppressTokens_(std::move(suppressTokens)), suppressTokenIndexes_(suppressTokens_.begin(), suppressTokens_.end()) {}
+    : suppressTokens_(std::move(suppressTokens)),
+      suppressTokenIndexes_(suppressTokens_.begin(), suppressTokens_.end()) {}
 
 platform::ml::MLMultiArray& SuppressTokensFilter::filterLogits(platform::ml::MLMultiArray& logits,
                                                                std::span<const int> /*tokens*/) const {

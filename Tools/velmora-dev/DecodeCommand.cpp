@@ -1,0 +1,107 @@
+// decode: one window of an audio file through the speech library's own road (mel, encoder, the
+// text decoder with its filters, sampler and temperature fallback), printed as a decoding result.
+
+#include "Command.hpp"
+
+#include "Platform/Audio/AudioFile.hpp"
+#include "Tremolan/Core/AudioEncoding.hpp"
+#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/ModelUtilities.hpp"
+
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+#include <string>
+
+namespace {
+
+using velmora::dev::Arguments;
+using velmora::dev::fail;
+using velmora::dev::UsageError;
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "usage: velmora-dev decode <model-folder> <audio-file> [--language CODE | --detect-language]\n"
+    "           [--timestamps] [--temperature T] [--seed N] [--tokenizer DIR] [--verbose]\n"
+    "Decodes the first 30 s of the file: mel spectrogram, audio encoder, then the text decoder with\n"
+    "temperature fallback from T (default 0). Prints the decoding result as JSON.\n"
+    "  --language CODE     the spoken language (default en); --detect-language asks the model\n"
+    "  --timestamps        decode with timestamp tokens (default: without)\n"
+    "  --seed N            seed of the draws above temperature 0 (default: from the system)\n"
+    "  --tokenizer DIR     the folder of tokenizer.json (default: the model folder, then the hub cache)\n"
+    "  --verbose           print each step's progress text on standard error\n";
+
+std::shared_ptr<tremolan::WhisperTokenizer> tokenizerFor(const tremolan::WindowDecoder& road, const fs::path& folder,
+                                                         const std::string& tokenizerFolder) {
+    if (!tokenizerFolder.empty()) {
+        if (!fs::is_regular_file(fs::path(tokenizerFolder) / "tokenizer.json"))
+            throw std::runtime_error("no tokenizer.json in " + tokenizerFolder);
+        return std::make_shared<tremolan::WhisperTokenizerWrapper>(
+            korbit::AutoTokenizerWrapper::fromModelFolder(tokenizerFolder, true), fs::path(tokenizerFolder));
+    }
+    const auto variant = tremolan::ModelUtilities::detectVariant(road.textDecoder->logitsSize().value_or(0),
+                                                                 road.audioEncoder->embedSize().value_or(0));
+    return tremolan::ModelUtilities::loadTokenizer(variant, std::nullopt, {folder});
+}
+
+int runDecode(const Arguments& args) {
+    const auto parsed = velmora::dev::ArgumentParser("decode", kUsage)
+                            .positional("model-folder")
+                            .positional("audio-file")
+                            .option("language")
+                            .flag("detect-language")
+                            .flag("timestamps")
+                            .option("temperature")
+                            .option("seed")
+                            .option("tokenizer")
+                            .flag("verbose")
+                            .parse(args);
+    tremolan::DecodingOptions options;
+    options.withoutTimestamps = !parsed.has("timestamps");
+    options.temperature = static_cast<float>(parsed.number("temperature", 0.0));
+    if (options.temperature < 0.0f) throw UsageError("decode: --temperature must be 0 or more");
+    if (parsed.has("detect-language")) {
+        if (parsed.option("language")) throw UsageError("decode: --language and --detect-language exclude each other");
+        options.detectLanguage = true;
+    } else {
+        options.language = parsed.value("language", "en");
+        if (!tremolan::Constants::languageCodes().contains(*options.language))
+            throw UsageError("decode: --language needs a language code such as en or ru, not '" + *options.language +
+                             "'");
+    }
+    std::shared_ptr<tremolan::RandomSource> random;
+    if (parsed.option("seed")) {
+        random = std::make_shared<tremolan::SeededRandomSource>(
+            static_cast<std::uint64_t>(parsed.integer("seed", 0, 0, std::numeric_limits<std::int64_t>::max())));
+    }
+
+    const fs::path folder = parsed.positional("model-folder");
+    if (!fs::is_directory(folder)) return fail("no model folder at " + folder.string());
+    const std::string audioFile = parsed.positional("audio-file");
+    const std::vector<float> samples = platform::audio::loadMonoAudio(audioFile);
+
+    tremolan::WindowDecoder road = tremolan::WindowDecoder::load(folder, nullptr);
+    road.textDecoder->setTokenizer(tokenizerFor(road, folder, parsed.value("tokenizer", "")));
+
+    tremolan::TranscriptionCallback progress;
+    std::mutex printing;
+    if (parsed.has("verbose")) {
+        progress = [&](const tremolan::TranscriptionProgress& step) {
+            std::lock_guard lock(printing);
+            std::fprintf(stderr, "%3zu tokens: %s\n", step.tokens.size(), step.text.c_str());
+            return std::optional<bool>();
+        };
+    }
+    const tremolan::DecodingResult result = road.decodeWindow(samples, options, progress, random);
+    std::printf("%s\n", tremolan::Json(result).dump(2).c_str());
+    return 0;
+}
+
+const velmora::dev::CommandRegistration registration{
+    "decode", "decode <model-folder> <audio>: one window through mel, encoder and the fallback decoder, as JSON",
+    runDecode};
+
+}  // namespace
