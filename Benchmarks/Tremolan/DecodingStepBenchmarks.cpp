@@ -85,7 +85,9 @@ const Setup& setup(int model) {
     return tiny;
 }
 
-const char* modelName(int model) { return model == testModel ? "test-speech" : "tiny-random"; }
+const char* modelName(int model) {
+    return model == testModel ? "test-speech" : "tiny-random";
+}
 
 /// Inputs as they stand at cache position `position` of a window: prompt, masks open up to it.
 DecodingInputs inputsAt(const Setup& s, int position) {
@@ -105,8 +107,12 @@ void BM_Prediction(benchmark::State& state) {
     const Setup& s = setup(static_cast<int>(state.range(0)));
     state.SetLabel(modelName(static_cast<int>(state.range(0))));
     DecodingInputs inputs = inputsAt(s, 50);
-    const TextDecoderMLMultiArrayInputType step{inputs.inputIds(),          inputs.cacheLength(), inputs.keyCache(),
-                                                inputs.valueCache(),        inputs.kvCacheUpdateMask(), s.encoded,
+    const TextDecoderMLMultiArrayInputType step{inputs.inputIds(),
+                                                inputs.cacheLength(),
+                                                inputs.keyCache(),
+                                                inputs.valueCache(),
+                                                inputs.kvCacheUpdateMask(),
+                                                s.encoded,
                                                 inputs.decoderKeyPaddingMask()};
     for (auto _ : state) benchmark::DoNotOptimize(s.pipeline.textDecoder->predictLogits(step));
 }

@@ -3,6 +3,7 @@
 // callback and its stop, the assembled result.
 
 #include "ScriptedTextDecoder.hpp"
+#include "SpeechTokenIds.hpp"
 
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
@@ -24,8 +25,7 @@ using velmora::test::messageOf;
 using velmora::test::scriptedEncoderOutput;
 using velmora::test::ScriptedTextDecoder;
 
-constexpr int EOT = 50257, SOT = 50258, EN = 50259, DE = 50261, FR = 50265, TRANSCRIBE = 50359, NO_TS = 50363,
-              T = 50364;
+using namespace velmora::test::tokens;
 const std::vector<int> kPlainPrompt{SOT, EN, TRANSCRIBE, NO_TS};
 
 DecodingOptions plainOptions() {
@@ -329,7 +329,6 @@ TEST(DecodingLoop, TheLanguageComesFromTheOptionsThenFromTheSpan) {
     result = decode(decoder, inputs, options);
     EXPECT_EQ(result.language, "fr");
     EXPECT_EQ(result.languageProbs, (std::map<std::string, float>{{"fr", 0.0f}}));
-    (void)FR;
 
     // A vocabulary without language tokens in the prompt (English-only model): "en".
     ScriptedTextDecoder english(speaks({100}, 2));

@@ -2,6 +2,7 @@
 // mel, encoder, decoder inputs, filters, sampler, the decoding loop and temperature fallback.
 
 #include "GreedyTranscriber.hpp"
+#include "HeldOutRecordings.hpp"
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"
@@ -14,32 +15,16 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 namespace {
 
 using namespace tremolan;
 using velmora::test::dataPath;
 
-struct Recording {
-    std::string file, language;
-};
-
-std::vector<Recording> recordings() {
-    std::ifstream in(dataPath("testmodel/transcripts.tsv"));
-    std::vector<Recording> out;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        Recording r;
-        std::getline(fields, r.file, '\t');
-        std::getline(fields, r.language, '\t');
-        out.push_back(r);
-    }
-    return out;
+std::vector<velmora::test::Recording> recordings() {
+    return velmora::test::heldOutRecordings();
 }
 
 /// Every grammar rule of the timestamp filter over the tokens sampled from `begin` on (the end token
@@ -81,7 +66,7 @@ protected:
         tokenizer_.reset();
     }
 
-    static std::vector<float> samples(const Recording& r) {
+    static std::vector<float> samples(const velmora::test::Recording& r) {
         return platform::audio::loadMonoAudio(dataPath("testmodel/" + r.file));
     }
 

@@ -1,5 +1,7 @@
 // The four logits filters on crafted logits: which token ranges each forbids for a given history.
 
+#include "SpeechTokenIds.hpp"
+
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Text/LanguageLogitsFilter.hpp"
@@ -21,8 +23,8 @@ using platform::ml::MLMultiArray;
 using platform::ml::MLMultiArrayDataType;
 using velmora::test::messageOf;
 
-constexpr int V = 51865, EOT = 50257, SOT = 50258, EN = 50259, TRANSLATE = 50358, TRANSCRIBE = 50359, NO_TS = 50363,
-              T = 50364;
+using namespace velmora::test::tokens;
+constexpr int V = 51865;
 const SpecialTokens kSpecial;
 
 /// Logits [1, 1, n] of `score` with text token 100 well ahead, so that the timestamps' total

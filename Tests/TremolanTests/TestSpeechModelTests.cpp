@@ -3,6 +3,8 @@
 // recordings it never heard. The bounds are the word error rates measured when the model was
 // committed, plus a small margin; a rise means something on the road from audio to text broke.
 
+#include "HeldOutRecordings.hpp"
+
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "SpeechReference/GreedyTranscriber.hpp"
@@ -12,45 +14,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 namespace {
 
 using velmora::dev::GreedyTranscriber;
 using velmora::dev::wordErrors;
 using velmora::test::dataPath;
+using velmora::test::Recording;
 
 // Word error rates (percent) measured on these twelve recordings through the runtime when the model
 // was committed (en 5 of 39 words, ru 3 of 31), plus two words of margin.
 const std::map<std::string, double> kWordErrorBound = {{"en", 18.0}, {"ru", 16.2}};
-
-struct Recording {
-    std::string file, language, text;
-    double start = 0, end = 0;
-};
-
-std::vector<Recording> recordings() {
-    std::ifstream in(dataPath("testmodel/transcripts.tsv"));
-    std::vector<Recording> out;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        Recording r;
-        std::string start, end;
-        std::getline(fields, r.file, '\t');
-        std::getline(fields, r.language, '\t');
-        std::getline(fields, start, '\t');
-        std::getline(fields, end, '\t');
-        std::getline(fields, r.text);
-        r.start = std::stod(start);
-        r.end = std::stod(end);
-        out.push_back(r);
-    }
-    return out;
-}
 
 class TestSpeechModel : public ::testing::Test {
 protected:
@@ -88,7 +64,7 @@ protected:
 };
 
 TEST_F(TestSpeechModel, HeldOutRecordingsStayWithinTheMeasuredWordErrorRate) {
-    const auto all = recordings();
+    const auto all = velmora::test::heldOutRecordings();
     ASSERT_EQ(all.size(), 12u);
     std::map<std::string, velmora::dev::WordErrors> totals;
     for (const auto& r : all) {
@@ -109,7 +85,7 @@ TEST_F(TestSpeechModel, HeldOutRecordingsStayWithinTheMeasuredWordErrorRate) {
 
 TEST_F(TestSpeechModel, TimestampModeEndsTheTextWithTheEndOfSpeech) {
     const auto& special = tokenizer_->specialTokens();
-    const auto all = recordings();
+    const auto all = velmora::test::heldOutRecordings();
     for (const auto& r : {all.front(), all.back()}) {
         const auto tokens = transcribe(r, true);
         ASSERT_GE(tokens.size(), 2u) << r.file;

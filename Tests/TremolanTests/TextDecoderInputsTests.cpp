@@ -2,6 +2,7 @@
 // their prompt, the writes of cache columns and alignment rows, the filter list and the debug dump.
 
 #include "ScriptedTextDecoder.hpp"
+#include "SpeechTokenIds.hpp"
 
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
@@ -22,8 +23,7 @@ using platform::ml::MLMultiArrayDataType;
 using velmora::test::messageOf;
 using velmora::test::ScriptedTextDecoder;
 
-constexpr int EOT = 50257, SOT = 50258, EN = 50259, DE = 50261, TRANSLATE = 50358, TRANSCRIBE = 50359, PREVIOUS = 50361,
-              NO_TS = 50363, T = 50364;
+using namespace velmora::test::tokens;
 
 ScriptedTextDecoder scripted(int contextLength = 224) {
     return ScriptedTextDecoder([](int, int) { return velmora::test::favour(EOT); }, contextLength);

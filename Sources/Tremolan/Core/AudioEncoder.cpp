@@ -25,17 +25,9 @@ std::optional<platform::ml::MLMultiArray> AudioEncoder::encodeFeatures(const pla
     if (!encoderModel) throw WhisperError::modelsUnavailable();
     korbit::checkCancellation(stop);
 
-    auto& signposter = SpeechLog::AudioEncoding::signposter();
-    auto interval = SpeechLog::beginSignpost(SpeechLog::encodeAudioInterval, signposter);
-    try {
-        const auto output = korbit::asyncPrediction(*encoderModel, AudioEncoderInput(features));
-        auto embeds = AudioEncoderOutput(output).encoder_output_embeds();
-        SpeechLog::endSignpost(SpeechLog::encodeAudioInterval, interval, signposter);
-        return embeds;
-    } catch (...) {
-        SpeechLog::endSignpost(SpeechLog::encodeAudioInterval, interval, signposter);
-        throw;
-    }
+    const SpeechLog::SignpostScope interval(SpeechLog::encodeAudioInterval, SpeechLog::AudioEncoding::signposter());
+    return AudioEncoderOutput(korbit::asyncPrediction(*encoderModel, AudioEncoderInput(features)))
+        .encoder_output_embeds();
 }
 
 }  // namespace tremolan

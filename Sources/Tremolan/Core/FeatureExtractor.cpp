@@ -25,17 +25,10 @@ std::optional<platform::ml::MLMultiArray> FeatureExtractor::logMelSpectrogram(co
     if (!melModel) throw WhisperError::modelsUnavailable();
     korbit::checkCancellation(stop);
 
-    auto& signposter = SpeechLog::FeatureExtractor::signposter();
-    auto interval = SpeechLog::beginSignpost(SpeechLog::extractAudioFeaturesInterval, signposter);
-    try {
-        const auto output = korbit::asyncPrediction(*melModel, MelSpectrogramInput(audio));
-        auto features = MelSpectrogramOutput(output).melspectrogramFeatures();
-        SpeechLog::endSignpost(SpeechLog::extractAudioFeaturesInterval, interval, signposter);
-        return features;
-    } catch (...) {
-        SpeechLog::endSignpost(SpeechLog::extractAudioFeaturesInterval, interval, signposter);
-        throw;
-    }
+    const SpeechLog::SignpostScope interval(SpeechLog::extractAudioFeaturesInterval,
+                                            SpeechLog::FeatureExtractor::signposter());
+    return MelSpectrogramOutput(korbit::asyncPrediction(*melModel, MelSpectrogramInput(audio)))
+        .melspectrogramFeatures();
 }
 
 }  // namespace tremolan

@@ -17,21 +17,6 @@ using platform::ml::Float16;
 
 namespace {
 
-/// Ends the "Decode" interval on every way out.
-class DecodeInterval {
-public:
-    DecodeInterval()
-        : signposter_(SpeechLog::TranscribeTask::signposter()),
-          state_(SpeechLog::beginSignpost(SpeechLog::decodeInterval, signposter_)) {}
-    ~DecodeInterval() { SpeechLog::endSignpost(SpeechLog::decodeInterval, state_, signposter_); }
-    DecodeInterval(const DecodeInterval&) = delete;
-    DecodeInterval& operator=(const DecodeInterval&) = delete;
-
-private:
-    Signposter& signposter_;
-    SignpostIntervalState state_;
-};
-
 void foldDecoderTimings(TranscriptionTimings& into, const TranscriptionTimings& from) {
     into.firstTokenTime = std::min(into.firstTokenTime, from.firstTokenTime);
     into.decodingPredictions += from.decodingPredictions;
@@ -100,7 +85,7 @@ DecodingResult TemperatureFallbackDecoder::decodeWithFallback(
     const TranscriptionCallback& callback, std::stop_token stop) {
     decodingOptions.validate();
     if (!tokenizer_) throw WhisperError::tokenizerUnavailable();
-    const DecodeInterval interval;
+    const SpeechLog::SignpostScope interval(SpeechLog::decodeInterval, SpeechLog::TranscribeTask::signposter());
     const std::vector<Float16> ladder = temperatureLadder(decodingOptions);
     Logging::debug({"Decoding with temperatures ", ladderText(ladder)}, "");
 

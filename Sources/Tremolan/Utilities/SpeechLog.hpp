@@ -52,4 +52,19 @@ SignpostIntervalState beginSignpost(std::string_view name, Signposter& signposte
 /// Closes it; ending the same state twice writes "[Error] Interval already ended" and does not fail.
 void endSignpost(std::string_view name, SignpostIntervalState& interval, Signposter& signposter);
 
+/// An interval open for the life of the object: begun on construction, ended on every way out.
+class SignpostScope {
+public:
+    SignpostScope(std::string_view name, Signposter& signposter)
+        : name_(name), signposter_(signposter), state_(beginSignpost(name, signposter)) {}
+    ~SignpostScope() { endSignpost(name_, state_, signposter_); }
+    SignpostScope(const SignpostScope&) = delete;
+    SignpostScope& operator=(const SignpostScope&) = delete;
+
+private:
+    std::string_view name_;
+    Signposter& signposter_;
+    SignpostIntervalState state_;
+};
+
 }  // namespace tremolan::SpeechLog
