@@ -205,7 +205,7 @@ void BM_DecodeWindow(benchmark::State& state) {
     if (withCallback) callback = [](const TranscriptionProgress&) { return std::optional<bool>(); };
     double predictions = 0, loop = 0, steps = 0;
     for (auto _ : state) {
-        inputs.reset(options.sampleLength);
+        inputs.reset(static_cast<int>(options.sampleLength));
         GreedyTokenSampler sampler(0.0f, s.tokenizer->specialTokens().endToken, options);
         const DecodingResult result = s.pipeline.textDecoder->decodeText(s.encoded, inputs, sampler, options, callback);
         predictions += result.timings->decodingPredictions;

@@ -191,7 +191,7 @@ TEST(DecodingLoop, TheLoopStaysWithinTheTokenBoundTheSampleLengthAndTheMasks) {
         const auto update = mask(inputs.kvCacheUpdateMask(), c.contextLength);
         EXPECT_EQ(std::count(update.begin(), update.end(), 1.0), 1) << c.sampleLength << "/" << c.contextLength;
         // The next window starts clean: one open position, one update position.
-        inputs.reset(options.sampleLength);
+        inputs.reset(static_cast<int>(options.sampleLength));
         EXPECT_EQ(mask(inputs.kvCacheUpdateMask(), 2), (std::vector<double>{1, 0}));
         const auto padding = mask(inputs.decoderKeyPaddingMask(), c.contextLength);
         EXPECT_EQ(std::count(padding.begin(), padding.end(), 0.0), 1);
@@ -345,7 +345,7 @@ TEST(DecodingLoop, TheLanguageComesFromTheOptionsThenFromTheSpan) {
 TEST(DecodingLoop, TheResultMeasuresTheSpanAndGivesTheVerdict) {
     // Previous text before the start of transcript is left out of the span.
     auto options = plainOptions();
-    options.promptTokens = std::vector<int>{300, 301};
+    options.promptTokens = std::vector<std::int64_t>{300, 301};
     ScriptedTextDecoder decoder(speaks(std::vector<int>(40, 100), 7));
     auto inputs = decoder.inputs(options);
     EXPECT_EQ(inputs.initialPrompt(), (std::vector<int>{50361, 300, 301, SOT, EN, TRANSCRIBE, NO_TS}));

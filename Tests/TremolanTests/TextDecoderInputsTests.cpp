@@ -90,17 +90,17 @@ TEST(TextDecoder, PrefillsThePromptTheOptionsAskFor) {
     // Previous text: its last 111 tokens, special ones left out, before the start of transcript;
     // a prefix after the timestamp mode.
     options = DecodingOptions();
-    std::vector<int> previous;
+    std::vector<std::int64_t> previous;
     for (int i = 0; i < 150; ++i) previous.push_back(i == 140 ? EOT : 1000 + i);
     options.promptTokens = previous;
-    options.prefixTokens = std::vector<int>{7, T + 3, 8};
+    options.prefixTokens = std::vector<std::int64_t>{7, T + 3, 8};
     const auto prompt = withOptions(options);
     std::vector<int> expected{PREVIOUS};
     for (int i = 39; i < 150; ++i)
         if (i != 140) expected.push_back(1000 + i);
     for (int t : {SOT, EN, TRANSCRIBE, T, 7, 8}) expected.push_back(t);
     EXPECT_EQ(prompt, expected);
-    options.promptTokens = std::vector<int>{};
+    options.promptTokens = std::vector<std::int64_t>{};
     options.prefixTokens.reset();
     EXPECT_EQ(withOptions(options), (std::vector<int>{PREVIOUS, SOT, EN, TRANSCRIBE, T}));
 }
@@ -109,9 +109,9 @@ TEST(TextDecoder, APromptTooLongToDecodeLosesItsOldestPreviousTextOrIsRefused) {
     velmora::test::LogCapture log(korbit::Logging::LogLevel::info);
     auto decoder = scripted();
     DecodingOptions options;
-    options.promptTokens = std::vector<int>(111, 500);
+    options.promptTokens = std::vector<std::int64_t>(111, 500);
     options.promptTokens->back() = 501;
-    options.prefixTokens = std::vector<int>(112, 600);
+    options.prefixTokens = std::vector<std::int64_t>(112, 600);
     // 1 + 111 + 4 + 112 = 228 tokens; 222 leave one position to decode in.
     const auto prompt = decoder.inputs(options).initialPrompt();
     ASSERT_EQ(prompt.size(), 222u);

@@ -126,7 +126,7 @@ DecodingResult TemperatureFallbackDecoder::decodeWithFallback(
         if (!(result->fallback && result->fallback->needsFallback)) break;
         timings.decodingFallback += std::chrono::duration<double>(std::chrono::steady_clock::now() - tryStart).count();
         timings.totalDecodingFallbacks = static_cast<double>(i);
-        decoderInputs.reset(decodingOptions.sampleLength);
+        decoderInputs.reset(static_cast<int>(std::clamp<std::int64_t>(decodingOptions.sampleLength, 1, 1 << 30)));
         Logging::info({"Fallback #", i + 1, " (", result->fallback->fallbackReason, ")"}, "");
     }
 

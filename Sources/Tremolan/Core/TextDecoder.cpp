@@ -123,8 +123,8 @@ TextDecoding::LogitsFilters TextDecoder::createLogitsFilters(const DecodingOptio
     if (options.suppressBlank) filters.push_back(std::make_shared<SuppressBlankFilter>(special, prefilledIndex));
     if (!options.suppressTokens.empty()) {
         std::vector<int> suppress;
-        for (int token : options.suppressTokens)
-            if (token < special.specialTokenBegin) suppress.push_back(token);
+        for (std::int64_t token : options.suppressTokens)
+            if (token >= 0 && token < special.specialTokenBegin) suppress.push_back(static_cast<int>(token));
         filters.push_back(std::make_shared<SuppressTokensFilter>(std::move(suppress)));
     }
     if (options.withoutTimestamps) return filters;

@@ -25,12 +25,12 @@ constexpr int kMaxDecodingTokens = Constants::maxTokenContext - 1;
 constexpr std::size_t kMaxPreviousTextTokens = 111;
 constexpr std::size_t kMaxPrefixTokens = 112;
 
-/// The last `count` tokens below `specialTokenBegin`, in order.
-std::vector<int> lastTextTokens(const std::vector<int>& tokens, std::size_t count, int specialTokenBegin) {
+/// The text tokens (0 up to `specialTokenBegin`) among the last `count` tokens, in order.
+std::vector<int> lastTextTokens(const std::vector<std::int64_t>& tokens, std::size_t count, int specialTokenBegin) {
     std::vector<int> kept;
     const std::size_t from = tokens.size() > count ? tokens.size() - count : 0;
     for (std::size_t i = from; i < tokens.size(); ++i)
-        if (tokens[i] < specialTokenBegin) kept.push_back(tokens[i]);
+        if (tokens[i] >= 0 && tokens[i] < specialTokenBegin) kept.push_back(static_cast<int>(tokens[i]));
     return kept;
 }
 
@@ -52,7 +52,7 @@ bool isHalfArrayOfRank(const MLMultiArray& array, std::size_t rank) {
 
 }  // namespace
 
-int TextDecoding::decodingLoopCount(int sampleLength, std::int64_t contextLength) {
+int TextDecoding::decodingLoopCount(std::int64_t sampleLength, std::int64_t contextLength) {
     const std::int64_t bound = std::min<std::int64_t>({sampleLength, kMaxDecodingTokens, contextLength - 1});
     return static_cast<int>(std::max<std::int64_t>(bound, 0));
 }

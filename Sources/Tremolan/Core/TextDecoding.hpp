@@ -80,7 +80,7 @@ public:
     /// The end (exclusive) of the positions one decoding may step through: the sample length, at most
     /// 223 (one less than the token context), and at most the inputs' context length less one, so
     /// that the last step's mask writes stay inside the masks.
-    static int decodingLoopCount(int sampleLength, std::int64_t contextLength);
+    static int decodingLoopCount(std::int64_t sampleLength, std::int64_t contextLength);
     /// The longest initial prompt that still lets such a decoding sample one token of its own.
     static int maxInitialPromptLength(int loopCount);
 

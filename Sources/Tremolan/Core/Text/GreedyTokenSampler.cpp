@@ -65,7 +65,8 @@ std::pair<int, float> GreedyTokenSampler::sample(const platform::ml::MLMultiArra
 
     kernels::divideInPlace(x, n, temperature);
     // The k highest finite scores, highest first, earlier tokens first among equals.
-    const std::size_t k = static_cast<std::size_t>(std::max(1, decodingOptions_.topK));
+    const auto k = static_cast<std::size_t>(
+        std::clamp<std::int64_t>(decodingOptions_.topK, 1, static_cast<std::int64_t>(std::max<std::size_t>(n, 1))));
     top_.clear();
     float threshold = -kInfinity;
     for (std::size_t i = 0; i < n; ++i) {
