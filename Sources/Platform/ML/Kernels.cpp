@@ -2,6 +2,7 @@
 
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Float16.hpp"
+#include "Platform/ML/VectorProducts.hpp"
 
 #include <cblas.h>
 
@@ -193,6 +194,128 @@ VELMORA_CLONES float sumOfExponentials(const float* x, std::size_t n, float shif
     }
     float total = 0.0f;
     for (int j = 0; j < 16; ++j) total += sum[j];
+    return total;
+}
+
+#if defined(__x86_64__)
+// GCC 12's AVX-512 intrinsics start from an "undefined" register and warn about it spuriously.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+__attribute__((target("avx512f"))) inline __m512 loadHalves16(const std::uint16_t* p) {
+    return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+__attribute__((target("avx512f"))) float halfMaximumAndIndexAvx512(const std::uint16_t* x, std::size_t n,
+                                                                   std::size_t& index) {
+    __m512 best = _mm512_set1_ps(-INFINITY);
+    __m512i at = _mm512_set1_epi32(static_cast<int>(n));
+    __m512i position = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i sixteen = _mm512_set1_epi32(16);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16, position = _mm512_add_epi32(position, sixteen)) {
+        const __m512 v = loadHalves16(x + i);
+        const __mmask16 above = _mm512_cmp_ps_mask(v, best, _CMP_GT_OQ);  // never for NaN
+        best = _mm512_mask_mov_ps(best, above, v);
+        at = _mm512_mask_mov_epi32(at, above, position);
+    }
+    alignas(64) float lanes[16];
+    alignas(64) std::int32_t places[16];
+    _mm512_store_ps(lanes, best);
+    _mm512_store_si512(places, at);
+    float m = -INFINITY;
+    std::size_t where = n;
+    for (int j = 0; j < 16; ++j)
+        if (lanes[j] > m || (lanes[j] == m && static_cast<std::size_t>(places[j]) < where)) {
+            m = lanes[j];
+            where = static_cast<std::size_t>(places[j]);
+        }
+    for (; i < n; ++i)
+        if (halfBitsToFloat(x[i]) > m) {
+            m = halfBitsToFloat(x[i]);
+            where = i;
+        }
+    index = m == -INFINITY ? n : where;
+    return m;
+}
+
+__attribute__((target("avx512f"))) inline __m512 exp2Avx512(__m512 t) {
+    // 2^t = 2^n x 2^f with n = round(t), f in [-1/2, 1/2]; NaN and t below -126 count as -126.
+    t = _mm512_max_ps(t, _mm512_set1_ps(-126.0f));
+    const __m512 n = _mm512_roundscale_ps(t, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512 f = _mm512_sub_ps(t, n);
+    // The Taylor series of 2^f = e^(f ln 2) to the sixth power: below 1.2e-7 relative for |f| <= 1/2.
+    __m512 p = _mm512_set1_ps(1.5403530393381610e-4f);
+    p = _mm512_fmadd_ps(p, f, _mm512_set1_ps(1.3333558146428443e-3f));
+    p = _mm512_fmadd_ps(p, f, _mm512_set1_ps(9.6181291076284772e-3f));
+    p = _mm512_fmadd_ps(p, f, _mm512_set1_ps(5.5504108664821580e-2f));
+    p = _mm512_fmadd_ps(p, f, _mm512_set1_ps(2.4022650695910071e-1f));
+    p = _mm512_fmadd_ps(p, f, _mm512_set1_ps(6.9314718055994531e-1f));
+    p = _mm512_fmadd_ps(p, f, _mm512_set1_ps(1.0f));
+    return _mm512_scalef_ps(p, n);
+}
+
+__attribute__((target("avx512f"))) float halfSumOfExponentialsAvx512(const std::uint16_t* x, std::size_t n,
+                                                                     float shift) {
+    const __m512 log2e = _mm512_set1_ps(1.44269504088896341f);
+    const __m512 shifted = _mm512_set1_ps(shift);
+    const float negligible = shift - 30.0f;  // as in sumOfExponentials
+    __m512 sum = _mm512_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m512 v0 = loadHalves16(x + i), v1 = loadHalves16(x + i + 16), v2 = loadHalves16(x + i + 32),
+                     v3 = loadHalves16(x + i + 48);
+        const __m512 top = _mm512_max_ps(_mm512_max_ps(v0, v1), _mm512_max_ps(v2, v3));
+        if (_mm512_reduce_max_ps(top) < negligible) continue;
+        const __m512 t0 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v0, shifted), log2e));
+        const __m512 t1 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v1, shifted), log2e));
+        const __m512 t2 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v2, shifted), log2e));
+        const __m512 t3 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v3, shifted), log2e));
+        sum = _mm512_add_ps(sum, _mm512_add_ps(_mm512_add_ps(t0, t1), _mm512_add_ps(t2, t3)));
+    }
+    for (; i + 16 <= n; i += 16)
+        sum = _mm512_add_ps(sum, exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(loadHalves16(x + i), shifted), log2e)));
+    float total = _mm512_reduce_add_ps(sum);
+    for (; i < n; ++i) total += std::exp2((std::max(halfBitsToFloat(x[i]) - shift, -87.0f)) * 1.44269504088896341f);
+    return total;
+}
+#pragma GCC diagnostic pop
+#endif
+
+float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index) {
+#if defined(__x86_64__)
+    if (bestVectorPath() == VectorPath::avx512) return halfMaximumAndIndexAvx512(x, n, index);
+#endif
+    constexpr std::size_t kRun = 1024;
+    float values[kRun];
+    float m = -INFINITY;
+    index = n;
+    for (std::size_t begin = 0; begin < n; begin += kRun) {
+        const std::size_t length = std::min(kRun, n - begin);
+        convertHalfToFloat(x + begin, values, length);
+        std::size_t at = length;
+        const float runMaximum = maximumAndIndex(values, length, at);
+        if (runMaximum > m) {
+            m = runMaximum;
+            index = begin + at;
+        }
+    }
+    return m;
+}
+
+float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift) {
+#if defined(__x86_64__)
+    if (bestVectorPath() == VectorPath::avx512) return halfSumOfExponentialsAvx512(x, n, shift);
+#endif
+    constexpr std::size_t kRun = 1024;
+    float values[kRun];
+    float total = 0.0f;
+    for (std::size_t begin = 0; begin < n; begin += kRun) {
+        const std::size_t length = std::min(kRun, n - begin);
+        convertHalfToFloat(x + begin, values, length);
+        total += sumOfExponentials(values, length, shift);
+    }
     return total;
 }
 

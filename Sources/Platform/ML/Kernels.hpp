@@ -49,6 +49,10 @@ float maximumAndIndex(const float* x, std::size_t n, std::size_t& index);
 /// counts as -inf, a term below e^-87 as about 1e-38, and runs of values more than 30 below the shift
 /// (terms too small to change a sum that holds exp(0)) are passed over.
 float sumOfExponentials(const float* x, std::size_t n, float shift);
+/// The same two over half-precision values (IEEE binary16 bits), read as they lie: AVX-512 converts
+/// them in registers; other processors convert them in short runs.
+float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index);
+float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift);
 /// In place: x[i] = x[i] / divisor over n values.
 void divideInPlace(float* x, std::size_t n, float divisor);
 

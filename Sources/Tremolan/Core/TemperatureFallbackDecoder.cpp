@@ -32,7 +32,7 @@ std::string promptText(const WhisperTokenizer& tokenizer, const std::vector<int>
     std::string text = "[";
     for (std::size_t i = 0; i < prompt.size(); ++i) {
         if (i > 0) text += ", ";
-        text += "\"" + tokenizer.convertIdToToken(prompt[i]).value_or("") + "\"";
+        text.append("\"").append(tokenizer.convertIdToToken(prompt[i]).value_or("")).append("\"");
     }
     return text + "]";
 }
@@ -75,7 +75,7 @@ std::string TemperatureFallbackDecoder::temperatureText(Float16 temperature) {
 
 std::string TemperatureFallbackDecoder::ladderText(const std::vector<Float16>& ladder) {
     std::string text = "[";
-    for (std::size_t i = 0; i < ladder.size(); ++i) text += (i > 0 ? ", " : "") + temperatureText(ladder[i]);
+    for (std::size_t i = 0; i < ladder.size(); ++i) text.append(i > 0 ? ", " : "").append(temperatureText(ladder[i]));
     return text + "]";
 }
 

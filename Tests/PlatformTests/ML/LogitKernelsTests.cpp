@@ -3,6 +3,8 @@
 
 #include "Platform/ML/Kernels.hpp"
 
+#include "Platform/ML/Float16.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -65,6 +67,34 @@ TEST(LogitKernels, SumsOfExponentialsMatchADoublePrecisionSum) {
     // -inf adds (next to) nothing, NaN counts as -inf.
     std::vector<float> x{0.0f, -kInf, std::nanf(""), std::log(3.0f)};
     EXPECT_NEAR(sumOfExponentials(x.data(), x.size(), 0.0f), 4.0, 1e-6);
+}
+
+TEST(LogitKernels, HalfPrecisionScoresGiveWhatTheirFloatsGive) {
+    std::mt19937 random(8);
+    std::normal_distribution<float> spread(0.0f, 4.0f);
+    for (std::size_t n : {1u, 17u, 100u, 1501u, 51865u}) {
+        std::vector<std::uint16_t> bits(n);
+        std::vector<float> values(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            bits[i] = platform::ml::floatToHalfBits(spread(random));
+            values[i] = platform::ml::halfBitsToFloat(bits[i]);
+        }
+        bits[n / 3] = 0x7E00;  // NaN, passed over
+        values[n / 3] = std::nanf("");
+        std::size_t halfIndex = 0, floatIndex = 0;
+        const float m = halfMaximumAndIndex(bits.data(), n, halfIndex);
+        EXPECT_EQ(m, maximumAndIndex(values.data(), n, floatIndex)) << n;
+        EXPECT_EQ(halfIndex, floatIndex) << n;
+        if (!std::isfinite(m)) continue;
+        double reference = 0;
+        for (float v : values)
+            if (!std::isnan(v)) reference += std::exp(static_cast<double>(v) - m);
+        EXPECT_NEAR(halfSumOfExponentials(bits.data(), n, m), reference, reference * 2e-6) << n;
+    }
+    std::vector<std::uint16_t> none(40, 0xFC00);  // all -inf
+    std::size_t index = 0;
+    EXPECT_EQ(halfMaximumAndIndex(none.data(), none.size(), index), -kInf);
+    EXPECT_EQ(index, 40u);
 }
 
 TEST(LogitKernels, DividesInPlace) {

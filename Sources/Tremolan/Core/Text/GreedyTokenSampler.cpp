@@ -49,20 +49,30 @@ std::pair<int, float> GreedyTokenSampler::noFiniteScore() const {
 
 std::pair<int, float> GreedyTokenSampler::sample(const platform::ml::MLMultiArray& logits) {
     const LogitsVector view(logits);
-    view.toFloat(scores_);
-    float* x = scores_.data();
-    const std::size_t n = scores_.size();
     const float temperature = temperature_;
 
     if (!(temperature > 0.0f)) {
         // The highest score (first of equals); ln of its softmax probability.
-        std::size_t best = n;
-        const float maximum = kernels::maximumAndIndex(x, n, best);
+        std::size_t best = 0;
+        float maximum = 0;
+        float sum = 0;
+        if (const std::uint16_t* bits = view.contiguousBits()) {
+            const auto n = static_cast<std::size_t>(view.size());
+            maximum = kernels::halfMaximumAndIndex(bits, n, best);
+            if (std::isfinite(maximum)) sum = kernels::halfSumOfExponentials(bits, n, maximum);
+        } else {
+            view.toFloat(scores_);
+            maximum = kernels::maximumAndIndex(scores_.data(), scores_.size(), best);
+            if (std::isfinite(maximum)) sum = kernels::sumOfExponentials(scores_.data(), scores_.size(), maximum);
+        }
         if (!(maximum > -kInfinity)) return noFiniteScore();
         if (maximum == kInfinity) return {static_cast<int>(best), 0.0f};
-        return {static_cast<int>(best), -std::log(kernels::sumOfExponentials(x, n, maximum))};
+        return {static_cast<int>(best), -std::log(sum)};
     }
 
+    view.toFloat(scores_);
+    float* x = scores_.data();
+    const std::size_t n = scores_.size();
     kernels::divideInPlace(x, n, temperature);
     // The k highest finite scores, highest first, earlier tokens first among equals.
     const auto k = static_cast<std::size_t>(

@@ -59,13 +59,15 @@ void LogitsVector::suppressRange(std::int64_t begin, std::int64_t end) {
     for (std::int64_t i = begin; i < end; ++i) write_[i * stride_] = kNegativeInfinityBits;
 }
 
-void LogitsVector::toFloat(std::vector<float>& out) const {
-    out.resize(static_cast<std::size_t>(size_));
+void LogitsVector::toFloat(std::vector<float>& out, std::int64_t begin, std::int64_t end) const {
+    begin = std::clamp<std::int64_t>(begin, 0, size_);
+    end = std::clamp<std::int64_t>(end, begin, size_);
+    out.resize(static_cast<std::size_t>(end - begin));
     if (stride_ == 1) {
-        platform::ml::convertHalfToFloat(read_, out.data(), out.size());
+        platform::ml::convertHalfToFloat(read_ + begin, out.data(), out.size());
         return;
     }
-    for (std::int64_t i = 0; i < size_; ++i) out[static_cast<std::size_t>(i)] = (*this)[i];
+    for (std::int64_t i = begin; i < end; ++i) out[static_cast<std::size_t>(i - begin)] = (*this)[i];
 }
 
 }  // namespace tremolan

@@ -26,8 +26,12 @@ public:
     /// Writes negative infinity over [begin, end), clamped to the vector.
     void suppressRange(std::int64_t begin, std::int64_t end);
 
-    /// All scores as floats, into `out` (resized to size(); no allocation once it is large enough).
-    void toFloat(std::vector<float>& out) const;
+    /// The scores [begin, end) as floats, into `out` (resized to the count; no allocation once it is
+    /// large enough).
+    void toFloat(std::vector<float>& out, std::int64_t begin, std::int64_t end) const;
+    void toFloat(std::vector<float>& out) const { toFloat(out, 0, size_); }
+    /// The half-precision bits when the scores lie next to each other, else nullptr.
+    const std::uint16_t* contiguousBits() const { return stride_ == 1 ? read_ : nullptr; }
 
 private:
     void check(const platform::ml::MLMultiArray& logits);

@@ -67,23 +67,28 @@ bool TimestampRulesFilter::sumOfProbabilityOverTimestampsIsAboveAnyOtherToken(co
     // log softmax shares one normaliser, so comparing the largest text score with the log-sum-exp of
     // the timestamp scores, both taken relative to the overall maximum, decides the same question.
     thread_local std::vector<float> values;
+    const std::int64_t o = std::clamp<std::int64_t>(timeTokenBegin, 0, scores.size());
+    float maxText = 0;
+    std::size_t at = 0;
     try {
-        scores.toFloat(values);
+        if (const std::uint16_t* bits = scores.contiguousBits()) {
+            maxText = kernels::halfMaximumAndIndex(bits, static_cast<std::size_t>(o), at);
+        } else {
+            scores.toFloat(values, 0, o);
+            maxText = kernels::maximumAndIndex(values.data(), values.size(), at);
+        }
+        scores.toFloat(values, o, scores.size());
     } catch (const std::exception& error) {
         Logging::error({"TimestampRulesFilter error: ", error.what()}, "");
         return false;
     }
-    const std::size_t n = values.size();
-    const std::size_t o = static_cast<std::size_t>(std::clamp<std::int64_t>(timeTokenBegin, 0, scores.size()));
-    std::size_t at = 0;
-    const float maxText = kernels::maximumAndIndex(values.data(), o, at);
-    const float maxTimestamp = kernels::maximumAndIndex(values.data() + o, n - o, at);
+    const float maxTimestamp = kernels::maximumAndIndex(values.data(), values.size(), at);
     constexpr float infinity = std::numeric_limits<float>::infinity();
     if (maxTimestamp == -infinity) return false;  // no timestamp can be chosen
     if (maxText == -infinity) return true;
     const float maximum = std::max(maxText, maxTimestamp);
     if (maximum == infinity) return maxText < maxTimestamp;  // infinite scores take all the mass
-    const float timestampLogProb = std::log(kernels::sumOfExponentials(values.data() + o, n - o, maximum));
+    const float timestampLogProb = std::log(kernels::sumOfExponentials(values.data(), values.size(), maximum));
     return maxText - maximum < timestampLogProb;
 }
 
