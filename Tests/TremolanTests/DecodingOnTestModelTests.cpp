@@ -1,11 +1,11 @@
 // Decoding of real (synthetic) speech with the trained test model, through the library's own road:
 // mel, encoder, decoder inputs, filters, sampler, the decoding loop and temperature fallback.
 
-#include "GreedyTranscriber.hpp"
 #include "HeldOutRecordings.hpp"
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"
+#include "SpeechReference/GreedyTranscriber.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Text/GreedyTokenSampler.hpp"

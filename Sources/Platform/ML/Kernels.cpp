@@ -104,107 +104,75 @@ VELMORA_CLONES void expInPlace(float* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) x[i] = fastExp(x[i]);
 }
 
-// Sixteen floats (or 32-bit integers) as one value: each clone lowers it to the widest registers
-// it has, so that these loops vectorise whatever the compiler's cost model thinks of them. The
-// helpers are inlined into each clone, so the width of their arguments never meets an ABI.
-#pragma GCC diagnostic ignored "-Wpsabi"
-typedef float Floats16 __attribute__((vector_size(64)));
-typedef std::int32_t Ints16 __attribute__((vector_size(64)));
+// The reductions the samplers run over a vocabulary: AVX-512 where the processor has it (chosen
+// once, as for the vector products), plain loops elsewhere.
+namespace {
 
-[[gnu::always_inline]] inline Floats16 load16(const float* p) {
-    Floats16 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-/// Sixteen values from p[0 .. count), the rest `fill`.
-[[gnu::always_inline]] inline Floats16 loadPartial16(const float* p, std::size_t count, float fill) {
-    float block[16];
-    for (std::size_t j = 0; j < 16; ++j) block[j] = j < count ? p[j] : fill;
-    return load16(block);
-}
-
-// fastExp on sixteen lanes; NaN counts as -inf (a term of about 1e-38).
-[[gnu::always_inline]] inline Floats16 fastExp16(Floats16 x) {
-    x = x >= -87.0f ? x : -87.0f;
-    x = x <= 88.0f ? x : 88.0f;
-    const Floats16 n = (x * 1.44269504088896341f + 12582912.0f) - 12582912.0f;
-    Floats16 r = x - n * 0.693145751953125f;
-    r = r - n * 1.428606765330187045e-06f;
-    Floats16 p = r * (1.0f / 720.0f) + 1.0f / 120.0f;
-    p = p * r + 1.0f / 24.0f;
-    p = p * r + 1.0f / 6.0f;
-    p = p * r + 0.5f;
-    p = p * r + 1.0f;
-    p = p * r + 1.0f;
-    const Ints16 bits = (__builtin_convertvector(n, Ints16) + 127) << 23;
-    return p * reinterpret_cast<Floats16>(bits);
-}
-
-VELMORA_CLONES float maximumAndIndex(const float* x, std::size_t n, std::size_t& index) {
-    // Each lane keeps its first maximum and where it was; a NaN never replaces a lane's value.
-    Floats16 best = Floats16{} - INFINITY;
-    Ints16 at = Ints16{} + static_cast<std::int32_t>(n);
-    Ints16 position = Ints16{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    std::size_t i = 0;
-    for (; i < n; i += 16, position += 16) {
-        const Floats16 v = i + 16 <= n ? load16(x + i) : loadPartial16(x + i, n - i, -INFINITY);
-        const Ints16 above = v > best;
-        best = above ? v : best;
-        at = above ? position : at;
-    }
+float maximumAndIndexPortable(const float* x, std::size_t n, std::size_t& index) {
     float m = -INFINITY;
-    std::int32_t where = static_cast<std::int32_t>(n);
-    for (int j = 0; j < 16; ++j)
-        if (best[j] > m || (best[j] == m && at[j] < where)) {
-            m = best[j];
-            where = at[j];
+    index = n;
+    for (std::size_t i = 0; i < n; ++i)
+        if (x[i] > m) {
+            m = x[i];
+            index = i;
         }
-    index = static_cast<std::size_t>(where);
+    if (m == -INFINITY) index = n;
     return m;
 }
 
-[[gnu::always_inline]] inline Floats16 lanewiseMax(Floats16 a, Floats16 b) {
-    return a > b ? a : b;
+float sumOfExponentialsPortable(const float* x, std::size_t n, float shift) {
+    float sum = 0.0f;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float t = x[i] - shift;
+        sum += fastExp(t > -87.0f ? t : -87.0f);  // NaN counts as -inf
+    }
+    return sum;
 }
 
-[[gnu::always_inline]] inline float horizontalMax(Floats16 v) {
-    v = lanewiseMax(v, __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15, 0, 1, 2, 3, 4, 5, 6, 7));
-    v = lanewiseMax(v, __builtin_shufflevector(v, v, 4, 5, 6, 7, 0, 1, 2, 3, 12, 13, 14, 15, 8, 9, 10, 11));
-    v = lanewiseMax(v, __builtin_shufflevector(v, v, 2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13));
-    v = lanewiseMax(v, __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
-    return v[0];
-}
-
-VELMORA_CLONES float sumOfExponentials(const float* x, std::size_t n, float shift) {
-    // Runs of 64 values all more than 30 below the shift are passed over: with the shift at the
-    // maximum, the sum holds a term of 1 and such terms (below 1e-13 each) cannot move it.
-    const float negligible = shift - 30.0f;
-    Floats16 sum{};
-    std::size_t i = 0;
-    for (; i + 64 <= n; i += 64) {
-        const Floats16 v0 = load16(x + i), v1 = load16(x + i + 16), v2 = load16(x + i + 32), v3 = load16(x + i + 48);
-        if (horizontalMax(lanewiseMax(lanewiseMax(v0, v1), lanewiseMax(v2, v3))) < negligible) continue;
-        sum += fastExp16(v0 - shift) + fastExp16(v1 - shift) + fastExp16(v2 - shift) + fastExp16(v3 - shift);
-    }
-    for (; i + 16 <= n; i += 16) sum += fastExp16(load16(x + i) - shift);
-    if (i < n) {
-        const Floats16 tail = fastExp16(loadPartial16(x + i, n - i, 0.0f) - shift);
-        for (std::size_t j = 0; j < n - i; ++j) sum[j] += tail[j];
-    }
-    float total = 0.0f;
-    for (int j = 0; j < 16; ++j) total += sum[j];
-    return total;
-}
+}  // namespace
 
 #if defined(__x86_64__)
 // GCC 12's AVX-512 intrinsics start from an "undefined" register and warn about it spuriously.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
 __attribute__((target("avx512f"))) inline __m512 loadHalves16(const std::uint16_t* p) {
     return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
+}
+
+__attribute__((target("avx512f"))) float maximumAndIndexAvx512(const float* x, std::size_t n, std::size_t& index) {
+    __m512 best = _mm512_set1_ps(-INFINITY);
+    __m512i at = _mm512_set1_epi32(static_cast<int>(n));
+    __m512i position = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i sixteen = _mm512_set1_epi32(16);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16, position = _mm512_add_epi32(position, sixteen)) {
+        const __m512 v = _mm512_loadu_ps(x + i);
+        const __mmask16 above = _mm512_cmp_ps_mask(v, best, _CMP_GT_OQ);  // never for NaN
+        best = _mm512_mask_mov_ps(best, above, v);
+        at = _mm512_mask_mov_epi32(at, above, position);
+    }
+    alignas(64) float lanes[16];
+    alignas(64) std::int32_t places[16];
+    _mm512_store_ps(lanes, best);
+    _mm512_store_si512(places, at);
+    float m = -INFINITY;
+    std::size_t where = n;
+    for (int j = 0; j < 16; ++j)
+        if (lanes[j] > m || (lanes[j] == m && static_cast<std::size_t>(places[j]) < where)) {
+            m = lanes[j];
+            where = static_cast<std::size_t>(places[j]);
+        }
+    for (; i < n; ++i)
+        if (x[i] > m) {
+            m = x[i];
+            where = i;
+        }
+    index = m == -INFINITY ? n : where;
+    return m;
 }
 
 __attribute__((target("avx512f"))) float halfMaximumAndIndexAvx512(const std::uint16_t* x, std::size_t n,
@@ -256,6 +224,28 @@ __attribute__((target("avx512f"))) inline __m512 exp2Avx512(__m512 t) {
     return _mm512_scalef_ps(p, n);
 }
 
+__attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const float* x, std::size_t n, float shift) {
+    const __m512 log2e = _mm512_set1_ps(1.44269504088896341f);
+    const __m512 shifted = _mm512_set1_ps(shift);
+    const float negligible = shift - 30.0f;
+    __m512 sum = _mm512_setzero_ps();
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m512 v0 = _mm512_loadu_ps(x + i), v1 = _mm512_loadu_ps(x + i + 16), v2 = _mm512_loadu_ps(x + i + 32),
+                     v3 = _mm512_loadu_ps(x + i + 48);
+        const __m512 top = _mm512_max_ps(_mm512_max_ps(v0, v1), _mm512_max_ps(v2, v3));
+        if (_mm512_reduce_max_ps(top) < negligible) continue;
+        const __m512 t0 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v0, shifted), log2e));
+        const __m512 t1 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v1, shifted), log2e));
+        const __m512 t2 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v2, shifted), log2e));
+        const __m512 t3 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v3, shifted), log2e));
+        sum = _mm512_add_ps(sum, _mm512_add_ps(_mm512_add_ps(t0, t1), _mm512_add_ps(t2, t3)));
+    }
+    for (; i + 16 <= n; i += 16)
+        sum = _mm512_add_ps(sum, exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(_mm512_loadu_ps(x + i), shifted), log2e)));
+    return _mm512_reduce_add_ps(sum) + sumOfExponentialsPortable(x + i, n - i, shift);
+}
+
 __attribute__((target("avx512f"))) float halfSumOfExponentialsAvx512(const std::uint16_t* x, std::size_t n,
                                                                      float shift) {
     const __m512 log2e = _mm512_set1_ps(1.44269504088896341f);
@@ -277,11 +267,28 @@ __attribute__((target("avx512f"))) float halfSumOfExponentialsAvx512(const std::
     for (; i + 16 <= n; i += 16)
         sum = _mm512_add_ps(sum, exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(loadHalves16(x + i), shifted), log2e)));
     float total = _mm512_reduce_add_ps(sum);
-    for (; i < n; ++i) total += std::exp2((std::max(halfBitsToFloat(x[i]) - shift, -87.0f)) * 1.44269504088896341f);
+    for (; i < n; ++i) {
+        const float value = halfBitsToFloat(x[i]);
+        total += sumOfExponentialsPortable(&value, 1, shift);
+    }
     return total;
 }
 #pragma GCC diagnostic pop
 #endif
+
+float maximumAndIndex(const float* x, std::size_t n, std::size_t& index) {
+#if defined(__x86_64__)
+    if (bestVectorPath() == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
+#endif
+    return maximumAndIndexPortable(x, n, index);
+}
+
+float sumOfExponentials(const float* x, std::size_t n, float shift) {
+#if defined(__x86_64__)
+    if (bestVectorPath() == VectorPath::avx512) return sumOfExponentialsAvx512(x, n, shift);
+#endif
+    return sumOfExponentialsPortable(x, n, shift);
+}
 
 float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index) {
 #if defined(__x86_64__)

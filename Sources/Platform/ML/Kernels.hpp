@@ -47,10 +47,11 @@ void expInPlace(float* x, std::size_t n);
 float maximumAndIndex(const float* x, std::size_t n, std::size_t& index);
 /// Sum of exp(x[i] - shift) over n values, x unchanged, for a shift at (or above) the maximum: NaN
 /// counts as -inf, a term below e^-87 as about 1e-38, and runs of values more than 30 below the shift
-/// (terms too small to change a sum that holds exp(0)) are passed over.
+/// (terms too small to change a sum that holds exp(0)) may be passed over.
 float sumOfExponentials(const float* x, std::size_t n, float shift);
 /// The same two over half-precision values (IEEE binary16 bits), read as they lie: AVX-512 converts
-/// them in registers; other processors convert them in short runs.
+/// them in registers; other processors convert them in short runs. All four run on AVX-512 where the
+/// processor has it, and as plain loops elsewhere.
 float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index);
 float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift);
 /// In place: x[i] = x[i] / divisor over n values.
