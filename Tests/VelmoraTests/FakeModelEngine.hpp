@@ -1,7 +1,8 @@
 #pragma once
 
-// An on-device engine for the controller's tests: its download writes the marker, its loading
-// can be held at a gate or made to fail, and it counts every call.
+// An on-device engine for the controller's and the recorder's tests: its download writes the
+// marker, its loading and transcriptions can be held at a gate or made to fail, transcriptions
+// answer what the test scripts, and it counts every call.
 
 #include "Velmora/STT/LocalModelEngine.hpp"
 
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -76,6 +78,26 @@ public:
         if (loadGate.waiting() > 0) unloadedDuringLoad = true;
     }
     bool isLoaded() const override { return loaded; }
+    std::string transcribe(const std::vector<float>& samples, const std::string& language) override {
+        {
+            std::lock_guard guard(mutex_);
+            chunks_.push_back(samples);
+            languages_.push_back(language);
+        }
+        transcribeGate.pass();
+        if (!transcriber) throw std::runtime_error("no transcriber");
+        return transcriber(samples);
+    }
+
+    /// The chunks handed to transcribe so far, in the order of the calls.
+    std::vector<std::vector<float>> transcribed() {
+        std::lock_guard guard(mutex_);
+        return chunks_;
+    }
+    std::vector<std::string> languages() {
+        std::lock_guard guard(mutex_);
+        return languages_;
+    }
 
     void putModelOnDisk() { writeFile(folder_ / std::string(markerName) / "weights.bin", "w"); }
 
@@ -84,6 +106,9 @@ public:
     std::string loadError;
     Gate downloadGate;
     Gate loadGate;
+    Gate transcribeGate;
+    /// The text of a chunk; may throw. Called on the recorder's workers.
+    std::function<std::string(const std::vector<float>&)> transcriber;
     std::atomic<int> downloads = 0;
     std::atomic<int> loads = 0;
     std::atomic<int> unloads = 0;
@@ -92,6 +117,9 @@ public:
 
 private:
     std::filesystem::path folder_;
+    std::mutex mutex_;
+    std::vector<std::vector<float>> chunks_;
+    std::vector<std::string> languages_;
 };
 
 }  // namespace velmora::test

@@ -1,12 +1,15 @@
 #pragma once
 
-// What the controller needs of the on-device engine to prepare its model: where the model lives,
-// its download and its loading. The engine keeps one model for the whole process.
+// What the controller and the meeting recorder need of the on-device engine: where the model
+// lives, its download, its loading and transcriptions. The engine keeps one model for the whole
+// process.
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace velmora {
 
@@ -34,6 +37,11 @@ public:
 
     /// Whether the model is loaded; any thread, without waiting.
     virtual bool isLoaded() const = 0;
+
+    /// The text of 16 kHz mono samples in a language ("en", "ru"; empty detects it), loading the
+    /// model first when it is not loaded. Blocks, so it runs on a worker; callers may overlap.
+    /// Throws the loading's or the transcription's error.
+    virtual std::string transcribe(const std::vector<float>& samples, const std::string& language) = 0;
 
     /// Whether the marker is in the model folder (a file or a folder).
     bool hasModelFiles() const {

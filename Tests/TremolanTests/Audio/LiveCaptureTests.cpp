@@ -1,6 +1,7 @@
 #include "Platform/Audio/SoundServer.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/PrivatePulseServer.hpp"
+#include "Support/SignalMatch.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "TremolanTests/Audio/AudioTestSignals.hpp"
@@ -12,6 +13,7 @@
 #include <thread>
 
 using namespace tremolan;
+using velmora::test::bestCorrelation;
 using velmora::test::PrivatePulseServer;
 using velmora::test::sine;
 using Clock = std::chrono::steady_clock;
@@ -52,38 +54,6 @@ std::vector<std::string> captureSources(const PrivatePulseServer& server) {
 
 AudioDeviceID sourceIndex(const PrivatePulseServer& server, const std::string& name) {
     return platform::audio::findAudioSource(platform::audio::SourceSelection::named(name), server.address()).index;
-}
-
-/// The best normalised correlation of `played` against `captured` at any delay, found coarsely on
-/// energy envelopes and then sample by sample around the best envelope delay.
-double bestCorrelation(const std::vector<float>& played, const std::vector<float>& captured) {
-    const std::size_t hop = 160;
-    const auto envelope = [&](const std::vector<float>& s) {
-        std::vector<double> e(s.size() / hop);
-        for (std::size_t f = 0; f < e.size(); ++f)
-            for (std::size_t i = 0; i < hop; ++i) e[f] += std::fabs(s[f * hop + i]);
-        return e;
-    };
-    const auto a = envelope(played), b = envelope(captured);
-    std::size_t coarse = 0;
-    double best = -1;
-    for (std::size_t lag = 0; lag + a.size() <= b.size(); ++lag) {
-        double dot = 0;
-        for (std::size_t i = 0; i < a.size(); ++i) dot += a[i] * b[lag + i];
-        if (dot > best) best = dot, coarse = lag;
-    }
-    double bestFine = 0;
-    const long from = static_cast<long>(coarse * hop) - 400, to = static_cast<long>(coarse * hop) + 400;
-    for (long lag = std::max(0L, from); lag <= to; ++lag) {
-        if (static_cast<std::size_t>(lag) + played.size() > captured.size()) break;
-        double dot = 0, pa = 0, pb = 0;
-        for (std::size_t i = 0; i < played.size(); ++i) {
-            const double x = played[i], y = captured[static_cast<std::size_t>(lag) + i];
-            dot += x * y, pa += x * x, pb += y * y;
-        }
-        if (pa > 0 && pb > 0) bestFine = std::max(bestFine, dot / std::sqrt(pa * pb));
-    }
-    return bestFine;
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+
+// A live source of 16 kHz mono float samples from the sound server, handed to a callback on the
+// source's own thread. The microphone and the system's sound are both such sources.
+
+#include "Platform/Audio/AudioCapture.hpp"
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace velmora {
+
+class SampleSource {
+public:
+    /// The samples and their count; the pointer is valid only during the call, which must return
+    /// quickly and take no lock that the main thread holds.
+    using SamplesCallback = std::function<void(const float* samples, std::size_t count)>;
+
+    static constexpr std::uint32_t sampleRate = 16000;
+
+    SampleSource() = default;
+    virtual ~SampleSource() = default;
+    SampleSource(const SampleSource&) = delete;
+    SampleSource& operator=(const SampleSource&) = delete;
+
+    /// Any thread, also while samples arrive: the next delivery uses the new callback. Samples
+    /// that arrive without one are dropped. Stopping does not clear it.
+    void setOnSamples(SamplesCallback callback);
+
+    /// Starts delivering; does nothing when already running. Throws when it cannot start, with
+    /// what() the text for the user; nothing is left running then.
+    virtual void start() = 0;
+    /// Stops delivering; no callback runs after it returns. Harmless when not running.
+    virtual void stop() = 0;
+    virtual bool isRunning() const = 0;
+
+protected:
+    void deliver(const float* samples, std::size_t count) const;
+
+    /// A record stream on the server's source, delivering through the callback in blocks of 0.1 s.
+    /// A recording that breaks off later is logged in the audio category under `what` (who stopped
+    /// hearing). Throws platform::audio::SoundServerError.
+    std::unique_ptr<platform::audio::AudioCapture> openCapture(platform::audio::SourceSelection source,
+                                                               const std::string& streamName, const std::string& what);
+
+private:
+    std::atomic<std::shared_ptr<const SamplesCallback>> onSamples_;
+};
+
+}  // namespace velmora
