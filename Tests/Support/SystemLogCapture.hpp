@@ -38,6 +38,14 @@ public:
         for (const auto& entry : entries_) texts.push_back(entry.text);
         return texts;
     }
+    /// The texts of one category's entries ("audio").
+    std::vector<std::string> lines(const std::string& category) const {
+        std::lock_guard guard(mutex_);
+        std::vector<std::string> texts;
+        for (const auto& entry : entries_)
+            if (entry.category == category) texts.push_back(entry.text);
+        return texts;
+    }
     void clear() {
         std::lock_guard guard(mutex_);
         entries_.clear();

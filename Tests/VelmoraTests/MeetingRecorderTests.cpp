@@ -8,6 +8,7 @@
 
 #include "FakeModelEngine.hpp"
 #include "FakeSampleSource.hpp"
+#include "MeetingTestSupport.hpp"
 #include "QtApplication.hpp"
 #include "Support/CommaDecimalLocale.hpp"
 #include "Support/SystemLogCapture.hpp"
@@ -23,29 +24,17 @@ using namespace std::chrono_literals;
 using Speaker = MeetingLine::Speaker;
 using velmora::test::FakeModelEngine;
 using velmora::test::FakeSampleSource;
+using velmora::test::level;
 using velmora::test::SystemLogCapture;
 using velmora::test::TempDir;
 using velmora::test::waitUntil;
 
 namespace {
 
-std::vector<float> loud(std::size_t count, float value) {
-    std::vector<float> samples(count);
-    for (std::size_t i = 0; i < count; ++i) samples[i] = i % 2 ? value : -value;
-    return samples;
-}
-
 float peakOf(const std::vector<float>& samples) {
     float peak = 0;
     for (float s : samples) peak = std::max(peak, std::fabs(s));
     return peak;
-}
-
-std::vector<std::string> linesOf(const SystemLogCapture& log, const std::string& category) {
-    std::vector<std::string> lines;
-    for (const auto& entry : log.entries())
-        if (entry.category == category) lines.push_back(entry.text);
-    return lines;
 }
 
 class MeetingRecorderTest : public ::testing::Test {
@@ -73,7 +62,7 @@ protected:
     }
     /// `seconds` of ticks, each source at a constant level.
     void run(double seconds, float micLevel, float systemLevel) {
-        for (int i = 0; i < static_cast<int>(seconds * 2); ++i) tick(loud(8000, micLevel), loud(8000, systemLevel));
+        for (int i = 0; i < static_cast<int>(seconds * 2); ++i) tick(level(8000, micLevel), level(8000, systemLevel));
     }
 
     Meeting storedFile(const korbit::UUID& id) {
@@ -109,8 +98,8 @@ TEST_F(MeetingRecorderTest, AStartNeedsTheModelThenTheSystemsSoundThenTheMicroph
     recorder.start();
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
     EXPECT_EQ(recorder.lastError(), "Нет разрешения на запись экрана — без него не слышно собеседников");
-    EXPECT_EQ(linesOf(log, "audio"), std::vector<std::string>{"встреча: системный звук недоступен — Нет разрешения "
-                                                              "на запись экрана — без него не слышно собеседников"});
+    EXPECT_EQ(log.lines("audio"), std::vector<std::string>{"встреча: системный звук недоступен — Нет разрешения "
+                                                           "на запись экрана — без него не слышно собеседников"});
     EXPECT_EQ(log.entries().back().type, platform::log::LogType::error);
     EXPECT_EQ(microphone->starts, 0) << "no meeting without the system's sound";
 
@@ -136,7 +125,7 @@ TEST_F(MeetingRecorderTest, AStartNeedsTheModelThenTheSystemsSoundThenTheMicroph
     EXPECT_TRUE(first.lines.empty());
     EXPECT_EQ(std::chrono::floor<std::chrono::seconds>(first.startedAt), first.startedAt);
     EXPECT_LE(std::chrono::system_clock::now() - first.startedAt, 5s);
-    EXPECT_EQ(linesOf(log, "app"), std::vector<std::string>{"встреча начата"});
+    EXPECT_EQ(log.lines("app"), std::vector<std::string>{"встреча начата"});
     EXPECT_TRUE(waitUntil([&] { return engine->loads == 1; })) << "the model is preloaded";
 
     recorder.start("другая");
@@ -185,7 +174,7 @@ TEST_F(MeetingRecorderTest, AStopDuringAStartCancelsItAndStartsNeverOverlap) {
 TEST_F(MeetingRecorderTest, TicksCutOneChunkPerSourceAndOnlyChunksWithSpeechGoToTheEngine) {
     startRecording();
     // 30 s of silence from both: cut, but not sent.
-    for (int i = 0; i < 60; ++i) tick(loud(8000, 0.0f), loud(8000, 0.0f));
+    for (int i = 0; i < 60; ++i) tick(level(8000, 0.0f), level(8000, 0.0f));
     EXPECT_EQ(recorder.microphoneTrack().cut(), 417600);
     EXPECT_EQ(recorder.systemTrack().cut(), 417600);
     EXPECT_EQ(recorder.pending(), 0);
@@ -193,17 +182,17 @@ TEST_F(MeetingRecorderTest, TicksCutOneChunkPerSourceAndOnlyChunksWithSpeechGoTo
 
     // The microphone's next chunk is due at 897600 samples.
     engine->transcribeGate.shut();
-    for (int i = 0; i < 52; ++i) tick(loud(8000, 0.1f), {});
-    tick(loud(1599, 0.1f), {});
+    for (int i = 0; i < 52; ++i) tick(level(8000, 0.1f), {});
+    tick(level(1599, 0.1f), {});
     EXPECT_EQ(recorder.microphoneTrack().count(), 897599);
     EXPECT_EQ(recorder.pending(), 0) << "one sample short";
-    tick(loud(1, 0.1f), {});
+    tick(level(1, 0.1f), {});
     EXPECT_EQ(recorder.pending(), 1) << "cut at the tick that reaches the limit";
     EXPECT_EQ(recorder.microphoneTrack().cut(), 835200);
     EXPECT_FALSE(recorder.heardOthers()) << "a chunk of the microphone";
 
     // A minute of the system's sound in one go: one chunk per tick.
-    systemAudio->push(loud(960000, 0.1f));
+    systemAudio->push(level(960000, 0.1f));
     tick({}, {});
     EXPECT_EQ(recorder.pending(), 2);
     EXPECT_TRUE(recorder.heardOthers());
@@ -235,23 +224,23 @@ TEST_F(MeetingRecorderTest, TheLevelLineComesEveryTenSeconds) {
     SystemLogCapture log;
     startRecording();
     recorder.tick();
-    EXPECT_TRUE(linesOf(log, "audio").empty()) << "no line at 0 s";
+    EXPECT_TRUE(log.lines("audio").empty()) << "no line at 0 s";
     run(9.5, 0.05f, 0.0f);
     EXPECT_EQ(recorder.elapsed(), 9);
-    EXPECT_TRUE(linesOf(log, "audio").empty());
-    tick(loud(8000, 0.25f), loud(8000, 0.123456f));  // 10.0 s
-    tick(loud(8000, 0.5f), {});                      // 10.5 s: the same second
+    EXPECT_TRUE(log.lines("audio").empty());
+    tick(level(8000, 0.25f), level(8000, 0.123456f));  // 10.0 s
+    tick(level(8000, 0.5f), {});                       // 10.5 s: the same second
     EXPECT_EQ(recorder.elapsed(), 10);
-    EXPECT_EQ(linesOf(log, "audio"),
+    EXPECT_EQ(log.lines("audio"),
               std::vector<std::string>{"встреча 10 с: микрофон 160000 сэмплов (пик 0.2500), система 160000 сэмплов "
                                        "(пик 0.1235)"});
     run(9.5, 0.05f, 0.05f);
     EXPECT_EQ(recorder.elapsed(), 20);
-    EXPECT_EQ(linesOf(log, "audio").back(),
+    EXPECT_EQ(log.lines("audio").back(),
               "встреча 20 с: микрофон 320000 сэмплов (пик 0.0500), система 312000 сэмплов (пик 0.0500)");
-    EXPECT_EQ(linesOf(log, "audio").size(), 2u);
+    EXPECT_EQ(log.lines("audio").size(), 2u);
     recorder.stop();
-    EXPECT_EQ(linesOf(log, "app").back(), "встреча закончена: 20 с, реплик 0");
+    EXPECT_EQ(log.lines("app").back(), "встреча закончена: 20 с, реплик 0");
 }
 
 TEST_F(MeetingRecorderTest, StopSendsTheRestOfEachSourceAndItsLinesJoinTheSameMeeting) {
@@ -270,7 +259,7 @@ TEST_F(MeetingRecorderTest, StopSendsTheRestOfEachSourceAndItsLinesJoinTheSameMe
     const korbit::UUID id = recorder.meeting()->id;
     EXPECT_EQ(storedFile(id).durationSec, 7);
     EXPECT_TRUE(storedFile(id).lines.empty());
-    EXPECT_EQ(linesOf(log, "app").back(), "встреча закончена: 7 с, реплик 0");
+    EXPECT_EQ(log.lines("app").back(), "встреча закончена: 7 с, реплик 0");
     EXPECT_FALSE(microphone->running);
     EXPECT_FALSE(systemAudio->running);
 
@@ -380,10 +369,7 @@ TEST_F(MeetingRecorderTest, AMeetingOfTwoSpeakersWithTheirEcho) {
     ASSERT_TRUE(recorder.waitForPending(20s));
 
     const Meeting& meeting = *recorder.meeting();
-    std::vector<std::string> shown;
-    for (const auto& line : meeting.lines)
-        shown.push_back(std::string(MeetingLine::speakerName(line.speaker)) + ":" + std::to_string(line.at) + ":" +
-                        line.text);
+    auto shown = velmora::test::describe(meeting);
     std::sort(shown.begin(), shown.end());  // lines of equal time may arrive in either order
     EXPECT_EQ(shown, (std::vector<std::string>{"me:26:У меня готов отчёт, выложу на GitHub", "me:52:До связи",
                                                "others:0:Добрый день, начнём планёрку", "others:26:Отлично, жду ссылку",

@@ -2,6 +2,7 @@
 #include "Velmora/Meeting/MeetingTranscript.hpp"
 #include "Velmora/Post/Glossary.hpp"
 
+#include "MeetingTestSupport.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -12,6 +13,7 @@
 
 using namespace velmora;
 using Speaker = MeetingLine::Speaker;
+using velmora::test::describe;
 using velmora::test::SystemLogCapture;
 using velmora::test::TempDir;
 
@@ -19,21 +21,6 @@ namespace {
 
 MeetingLine line(Speaker speaker, std::int64_t at, std::string text) {
     return MeetingLine{korbit::UUID(), at, speaker, std::move(text)};
-}
-
-/// speaker:at:text of every line, in order.
-std::vector<std::string> shown(const Meeting& meeting) {
-    std::vector<std::string> result;
-    for (const auto& l : meeting.lines)
-        result.push_back(std::string(MeetingLine::speakerName(l.speaker)) + ":" + std::to_string(l.at) + ":" + l.text);
-    return result;
-}
-
-std::vector<std::string> sttLines(const SystemLogCapture& log) {
-    std::vector<std::string> result;
-    for (const auto& entry : log.entries())
-        if (entry.category == "stt") result.push_back(entry.text);
-    return result;
 }
 
 }  // namespace
@@ -111,9 +98,9 @@ TEST(MeetingTranscript, LinesStayInTimeOrderAndEchoesAreDroppedOrRemoved) {
     EXPECT_TRUE(MeetingTranscript::append(meeting, line(Speaker::others, 0, "раньше всех")));  // finished late
     EXPECT_TRUE(MeetingTranscript::append(meeting, line(Speaker::me, 60, "потом")));
     EXPECT_TRUE(MeetingTranscript::append(meeting, line(Speaker::me, 30, "третья")));
-    EXPECT_EQ(shown(meeting), (std::vector<std::string>{"others:0:раньше всех", "me:30:первая", "me:30:вторая",
-                                                        "me:30:третья", "me:60:потом"}));
-    EXPECT_TRUE(sttLines(log).empty());
+    EXPECT_EQ(describe(meeting), (std::vector<std::string>{"others:0:раньше всех", "me:30:первая", "me:30:вторая",
+                                                           "me:30:третья", "me:60:потом"}));
+    EXPECT_TRUE(log.lines("stt").empty());
 
     // Two lines of "me" repeat what the other side says later: both go, with one log line.
     Meeting echoing;
@@ -123,10 +110,10 @@ TEST(MeetingTranscript, LinesStayInTimeOrderAndEchoesAreDroppedOrRemoved) {
     MeetingTranscript::append(echoing, line(Speaker::others, 95, "соседи придут"));
     MeetingTranscript::append(echoing, line(Speaker::me, 90, "моя реплика"));
     MeetingTranscript::append(echoing, line(Speaker::others, 100, "мы начнём в понедельник утром"));
-    EXPECT_EQ(shown(echoing),
+    EXPECT_EQ(describe(echoing),
               (std::vector<std::string>{"me:90:моя реплика", "others:95:соседи придут",
                                         "others:100:мы начнём в понедельник утром", "me:135:в понедельник"}));
-    EXPECT_EQ(sttLines(log), std::vector<std::string>{"встреча: убрано эхо динамиков, реплик 2"});
+    EXPECT_EQ(log.lines("stt"), std::vector<std::string>{"встреча: убрано эхо динамиков, реплик 2"});
 
     // Others never remove others; a line of "me" never removes anything.
     log.clear();
@@ -137,15 +124,18 @@ TEST(MeetingTranscript, LinesStayInTimeOrderAndEchoesAreDroppedOrRemoved) {
     // The echo of a line of the other side is not added; the log quotes its first 30 characters.
     EXPECT_FALSE(MeetingTranscript::append(echoing, line(Speaker::me, 101, "Мы начнём в понедельник!")));
     const std::string longText =
-        "👍🏽 Мы начнём в понедельник утром, как и договаривались на прошлой "
+        "👍🏽 Мы начнём в понедельник утром, как и договаривались на "
+        "прошлой "
         "неделе";
     EXPECT_FALSE(MeetingTranscript::append(echoing, line(Speaker::me, 110, longText)));
     EXPECT_EQ(echoing.lines.size(), 6u);
-    EXPECT_EQ(sttLines(log),
-              (std::vector<std::string>{"встреча: реплика «Мы начнём в понедельник!…» — эхо динамиков, не добавляю",
-                                        "встреча: реплика «👍🏽 Мы начнём в понедельник утро…» — "
-                                        "эхо "
-                                        "динамиков, не добавляю"}))
+    EXPECT_EQ(
+        log.lines("stt"),
+        (std::vector<std::string>{
+            "встреча: реплика «Мы начнём в понедельник!…» — эхо динамиков, не добавляю",
+            "встреча: реплика «👍🏽 Мы начнём в понедельник утро…» — "
+            "эхо "
+            "динамиков, не добавляю"}))
         << "the thumb and its skin tone are one character";
     for (const auto& entry : log.entries()) EXPECT_EQ(entry.type, platform::log::LogType::info);
 }
