@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace velmora;
@@ -66,6 +67,26 @@ private:
     const std::thread::id main_ = std::this_thread::get_id();
 };
 
+/// A server of the test's own whose default source is a microphone "mic", fed through its sink.
+class MeetingSound : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+        server.emplace();
+        server->createMicrophone("mic");
+        server->setDefaultSource("mic");
+    }
+    /// Plays one recording to the microphone and another on the speakers at once; returns when both are played.
+    void playTogether(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
+        auto intoMicrophone = server->startPlaying(PrivatePulseServer::feedOf("mic"), toMicrophone, 16000);
+        auto intoSpeakers = server->startPlaying("speakers", onSpeakers, 16000);
+        ASSERT_TRUE(intoMicrophone.wait());
+        ASSERT_TRUE(intoSpeakers.wait());
+    }
+
+    std::optional<PrivatePulseServer> server;
+};
+
 }  // namespace
 
 TEST(MeetingCaptures, StartsSayWhyTheyCannotRun) {
@@ -103,11 +124,7 @@ TEST(MeetingCaptures, StartsSayWhyTheyCannotRun) {
     EXPECT_TRUE(log.lines("audio")[0].starts_with("микрофон не запущен: ")) << "the server's reason is logged";
 }
 
-TEST(MeetingCaptures, EachCaptureHearsItsOwnSourceAndNotTheOther) {
-    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
-    PrivatePulseServer server;
-    server.createMicrophone("mic");
-    server.setDefaultSource("mic");
+TEST_F(MeetingSound, EachCaptureHearsItsOwnSourceAndNotTheOther) {
     const auto english = recording("en-02.wav");
     const auto russian = recording("ru-02.wav");
 
@@ -123,10 +140,7 @@ TEST(MeetingCaptures, EachCaptureHearsItsOwnSourceAndNotTheOther) {
     EXPECT_TRUE(microphone.isRunning() && system.isRunning());
     EXPECT_EQ(log.lines("audio"), std::vector<std::string>{"захват системного звука начат"});
 
-    auto intoMicrophone = server.startPlaying(PrivatePulseServer::feedOf("mic"), english, 16000);
-    auto intoSpeakers = server.startPlaying("speakers", russian, 16000);
-    ASSERT_TRUE(intoMicrophone.wait());
-    ASSERT_TRUE(intoSpeakers.wait());
+    ASSERT_NO_FATAL_FAILURE(playTogether(english, russian));
     const std::size_t enough = std::max(english.size(), russian.size()) + 8000;
     ASSERT_TRUE(waitUntil([&] { return heardByMicrophone.count() > enough && heardBySystem.count() > enough; }));
     microphone.stop();
@@ -152,11 +166,7 @@ TEST(MeetingCaptures, EachCaptureHearsItsOwnSourceAndNotTheOther) {
     ASSERT_TRUE(waitUntil([&] { return heardBySystem.count() > stopped + 1600; }));
 }
 
-TEST(MeetingCaptures, AMeetingFromBothCapturesHasALineOfEachSpeaker) {
-    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
-    PrivatePulseServer server;
-    server.createMicrophone("mic");
-    server.setDefaultSource("mic");
+TEST_F(MeetingSound, AMeetingFromBothCapturesHasALineOfEachSpeaker) {
     const auto english = recording("en-03.wav");
     const auto russian = recording("ru-03.wav");
     velmora::test::TempDir dir;
@@ -183,10 +193,7 @@ TEST(MeetingCaptures, AMeetingFromBothCapturesHasALineOfEachSpeaker) {
     recorder.start("созвон");
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
     ASSERT_TRUE(recorder.isRecording()) << recorder.lastError().value_or("");
-    auto intoMicrophone = server.startPlaying(PrivatePulseServer::feedOf("mic"), english, 16000);
-    auto intoSpeakers = server.startPlaying("speakers", russian, 16000);
-    ASSERT_TRUE(intoMicrophone.wait());
-    ASSERT_TRUE(intoSpeakers.wait());
+    ASSERT_NO_FATAL_FAILURE(playTogether(english, russian));
     // The timer drains the rings meanwhile.
     ASSERT_TRUE(waitUntil([&] { return recorder.systemTrack().count() > 4 * 16000; }));
     recorder.stop();
