@@ -45,6 +45,13 @@ protected:
         recorder.setTimerEnabled(false);
         recorder.setClock([this] { return now; });
     }
+    ~MeetingRecorderTest() override {
+        // A failed check may leave a gate shut; the recorder waits for its workers.
+        engine->transcribeGate.open();
+        engine->loadGate.open();
+        microphone->startGate.open();
+        systemAudio->startGate.open();
+    }
 
     void startRecording(std::optional<std::string> title = std::nullopt) {
         recorder.start(std::move(title));
