@@ -2,12 +2,14 @@
 // the decoder time per token with a full 224-position cache, the mel time of one window, load
 // time and peak memory, next to the machine's measured SGEMM rate and memory bandwidth.
 //
-//   ModelRuntimeBench [tiny base small ...] [--repeat N] [--models FOLDER]
+//   ModelRuntimeBench [tiny base small ...] [--repeat N] [--rounds R] [--models FOLDER]
 //
 // Each size runs in a child process of its own so that its peak memory is its own; the memory
 // bandwidth is measured again just before each size, so that the decoder's ratio compares figures
-// of the same minute on a busy machine. Random-weight bundles (half precision, as checkpoints
-// ship) are made once under FOLDER.
+// of the same minute on a busy machine. The encoder's share of the SGEMM rate comes from R rounds
+// that alternate one SGEMM measurement and one encoder window in the same process, after the peak
+// memory is taken. Random-weight bundles (half precision, as checkpoints ship) are made once under
+// FOLDER. The program ends with a table of the figures that have goals, next to those goals.
 
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/BundleWriter.hpp"
@@ -15,11 +17,11 @@
 #include "Platform/ML/Model.hpp"
 
 #include <cblas.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,31 +41,82 @@ double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
+/// Processor time of the whole process (all threads), in seconds.
+double processorTime() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
 
+/// The peak resident size of this process (VmHWM), in MB.
 double peakMemoryMB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    double kb = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::strtod(line + 6, nullptr);
+    std::fclose(f);
+    return kb / 1024.0;
 }
 
-/// SGEMM rate with OpenBLAS's own threads on a large square product (the physical limit).
-double measureGemm(int threads) {
-    const int n = 3072;
-    std::vector<float> a(static_cast<std::size_t>(n) * n, 0.5f), b(a.size(), 0.25f), c(a.size());
-    openblas_set_num_threads(threads);
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b.data(), n, 0, c.data(), n);
-    std::vector<double> times;
-    for (int r = 0; r < 5; ++r) {
-        const auto t = Clock::now();
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, n, n, n, 1, a.data(), n, b.data(), n, 0, c.data(), n);
-        times.push_back(since(t));
+/// The system's load averages over 1, 5 and 15 minutes, as /proc/loadavg gives them.
+std::string loadAverages() {
+    std::FILE* f = std::fopen("/proc/loadavg", "r");
+    if (!f) return "?";
+    char a[32] = "?", b[32] = "?", c[32] = "?";
+    if (std::fscanf(f, "%31s %31s %31s", a, b, c) != 3) std::strcpy(a, "?");
+    std::fclose(f);
+    return std::string(a) + " " + b + " " + c;
+}
+
+/// OpenBLAS SGEMM on a large square product with its own threads (the physical limit of the
+/// encoder's products).
+class GemmRate {
+public:
+    GemmRate() : a_(static_cast<std::size_t>(kN) * kN, 0.5f), b_(a_.size(), 0.25f), c_(a_.size()) {}
+
+    /// GFLOP/s: the median of `calls` products after one untimed one. `perProcessorSecond` gets the
+    /// rate per second of processor time of the process (all threads).
+    double measure(int threads, int calls, double* perProcessorSecond = nullptr) {
+        openblas_set_num_threads(threads);
+        std::vector<double> times, processor;
+        for (int r = 0; r <= calls; ++r) {
+            const auto t = Clock::now();
+            const double p = processorTime();
+            cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, kN, kN, kN, 1, a_.data(), kN, b_.data(), kN, 0,
+                        c_.data(), kN);
+            if (r) {
+                times.push_back(since(t));
+                processor.push_back(processorTime() - p);
+            }
+        }
+        openblas_set_num_threads(1);
+        const double flop = 2.0 * kN * kN * static_cast<double>(kN) / 1e9;
+        if (perProcessorSecond) *perProcessorSecond = flop / median(processor);
+        return flop / median(times);
     }
-    openblas_set_num_threads(1);
-    return 2.0 * n * n * static_cast<double>(n) / median(times) / 1e9;
+
+private:
+    static constexpr int kN = 3072;
+    std::vector<float> a_, b_, c_;
+};
+
+/// The goals of the figures the issue tracks, by standard size (0: none).
+struct Goals {
+    double peakMB, encoderShare;
+};
+
+Goals goalsOf(const std::string& size) {
+    if (size.starts_with("tiny")) return {244, 55};
+    if (size.starts_with("base")) return {333, 60};
+    if (size.starts_with("small")) return {725, 65};
+    return {0, 0};
 }
 
 /// Memory read bandwidth (GB/s): every thread sums its share of a buffer far larger than the caches,
@@ -101,7 +154,7 @@ double measureBandwidth(int threads) {
 }
 
 struct Sizes {
-    double encoderGflop, crossGflop, decoderWeightBytes, crossBytes, float32WeightBytes;
+    double encoderGflop, crossGflop, decoderWeightBytes, crossBytes, float32WeightBytes, encoderHalfBytes;
 };
 
 Sizes sizesOf(const Hyperparameters& p) {
@@ -119,10 +172,12 @@ Sizes sizesOf(const Hyperparameters& p) {
     const double decoderParams =
         v * dt + p.nTextCtx * dt + p.nTextLayer * (4 * dt * dt + 2 * dt * dt + 2 * dt * d + 8 * dt * dt);
     s.float32WeightBytes = 4 * (encoderParams + decoderParams);
+    s.encoderHalfBytes = 2 * encoderParams;
     return s;
 }
 
-int runSize(const std::string& size, const fs::path& folder, int repeat, double gemmRate, double bandwidth) {
+int runSize(const std::string& size, const fs::path& folder, int repeat, int rounds, double bandwidth,
+            const std::string& resultPath) {
     const Hyperparameters p = standardHyperparameters(size);
     const Sizes sz = sizesOf(p);
     auto t = Clock::now();
@@ -201,19 +256,55 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, double 
         crossTimes.push_back(since(t) - median(tokenTimes));
     }
 
-    const double encoderTime = median(encoderTimes), crossTime = median(crossTimes), tokenTime = median(tokenTimes);
+    // Everything the models need is allocated by now: the peak is theirs (the SGEMM's buffers come after).
+    const double peak = peakMemoryMB();
+
+    // The encoder's share of the SGEMM rate: rounds that alternate the two, so that both see the
+    // same minute of a shared machine.
+    const int threads = ComputePool::shared().threadCount();
+    GemmRate gemm;
+    std::vector<double> gemmRates, roundTimes, shares, processorShares;
+    for (int r = 0; r < rounds; ++r) {
+        double gemmPerProcessorSecond = 0;
+        gemmRates.push_back(gemm.measure(threads, 2, &gemmPerProcessorSecond));
+        t = Clock::now();
+        const double processorStart = processorTime();
+        embeds = encoder->predict({{"melspectrogram_features", features}}).at("encoder_output_embeds");
+        roundTimes.push_back(since(t));
+        shares.push_back(sz.encoderGflop / roundTimes.back() / gemmRates.back());
+        processorShares.push_back(sz.encoderGflop / (processorTime() - processorStart) / gemmPerProcessorSecond);
+    }
+    const double gemmRate = median(gemmRates), share = 100 * median(shares);
+
+    const double encoderTime = median(roundTimes), crossTime = median(crossTimes), tokenTime = median(tokenTimes);
     const double streamTime = sz.decoderWeightBytes / (bandwidth * 1e9);
     const double streamAllTime = (sz.decoderWeightBytes + sz.crossBytes) / (bandwidth * 1e9);
     std::printf(
         "%-9s | %8.1f ms %5.0f GF/s %4.0f%% | %7.1f ms | %8.1f ms | %6.2f ms  %4.2fx w  %4.2fx w+kv %5.1f GB/s | %6.1f "
         "ms | %6.2f s | %7.0f MB %5.2fx\n",
-        size.c_str(), encoderTime * 1e3, sz.encoderGflop / encoderTime, 100 * sz.encoderGflop / encoderTime / gemmRate,
-        crossTime * 1e3, (encoderTime + crossTime) * 1e3, tokenTime * 1e3, tokenTime / streamTime,
-        tokenTime / streamAllTime, bandwidth, median(melTimes) * 1e3, loadTime, peakMemoryMB(),
-        peakMemoryMB() * 1024 * 1024 / sz.float32WeightBytes);
+        size.c_str(), encoderTime * 1e3, sz.encoderGflop / encoderTime, share, crossTime * 1e3,
+        (encoderTime + crossTime) * 1e3, tokenTime * 1e3, tokenTime / streamTime, tokenTime / streamAllTime, bandwidth,
+        median(melTimes) * 1e3, loadTime, peak, peak * 1024 * 1024 / sz.float32WeightBytes);
     std::printf("%-9s   decoder per token when each call brings a copy of the encoder output: %.2f ms\n", "",
                 median(copiedTimes) * 1e3);
+    // Per second of processor time the share does not depend on how much of the machine others
+    // take; with more than one thread it counts the workers' waiting too.
+    std::printf(
+        "%-9s   encoder %.1f ms in the first runs; SGEMM %.0f GF/s interleaved (%d rounds); share per "
+        "processor second %.0f%%; encoder weights in half precision %.0f MB\n",
+        "", median(encoderTimes) * 1e3, gemmRate, rounds, 100 * median(processorShares),
+        sz.encoderHalfBytes / (1024 * 1024));
     std::fflush(stdout);
+    // Numbers for the parent in the locale-independent form.
+    std::string result;
+    for (const double value : {peak, encoderTime * 1e3, gemmRate, share}) {
+        char text[64];
+        result.append(text, std::to_chars(text, text + sizeof text, value).ptr).push_back(' ');
+    }
+    if (std::FILE* f = std::fopen(resultPath.c_str(), "w")) {
+        std::fputs(result.c_str(), f);
+        std::fclose(f);
+    }
     return 0;
 }
 
@@ -221,45 +312,56 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, double 
 
 int main(int argc, char** argv) {
     std::vector<std::string> sizes;
-    int repeat = 5;
+    int repeat = 5, rounds = 7;
     fs::path models = fs::temp_directory_path() / "velmora-bench-models";
-    std::string child;
-    double gemmRate = 0, bandwidth = 0;
+    std::string child, resultPath;
+    double bandwidth = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--repeat" && i + 1 < argc)
             repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--models" && i + 1 < argc)
             models = argv[++i];
         else if (a == "--child" && i + 3 < argc) {
             child = argv[++i];
-            gemmRate = std::atof(argv[++i]);
             bandwidth = std::atof(argv[++i]);
+            resultPath = argv[++i];
         } else if (a == "--help" || a.starts_with("-")) {
             std::printf(
-                "usage: ModelRuntimeBench [SIZE...] [--repeat N] [--models FOLDER]\n"
+                "usage: ModelRuntimeBench [SIZE...] [--repeat N] [--rounds R] [--models FOLDER]\n"
                 "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four);"
-                " default tiny base\n");
+                " default tiny base small\n");
             return a == "--help" ? 0 : 2;
         } else
             sizes.push_back(a);
     }
-    if (!child.empty()) return runSize(child, models / child, repeat, gemmRate, bandwidth);
-    if (sizes.empty()) sizes = {"tiny", "base"};
+    if (!child.empty()) return runSize(child, models / child, repeat, rounds, bandwidth, resultPath);
+    if (sizes.empty()) sizes = {"tiny", "base", "small"};
 
+    const std::string loadAtStart = loadAverages();
     const int threads = ComputePool::shared().threadCount();
-    gemmRate = measureGemm(threads);
+    const double gemmRate = GemmRate().measure(threads, 5);
     bandwidth = measureBandwidth(threads);
     std::printf("machine: %d threads, OpenBLAS SGEMM %.0f GFLOP/s (3072^3, %d threads), memory read %.1f GB/s\n",
                 threads, gemmRate, threads, bandwidth);
     std::printf(
-        "encoder: one 30 s window (convolutions and blocks); cross K/V: the decoder's first call on a window;\n"
+        "encoder: one 30 s window (convolutions and blocks), median of the rounds that alternate it with\n"
+        "an SGEMM measurement, and its share of that SGEMM rate; cross K/V: the decoder's first call on a window;\n"
         "decoder: per token at position 223 (224 cache columns), x = time / time to stream its weights\n"
         "(w: half-precision layers and embedding; w+kv: also the half-precision cross-attention\n"
         "keys/values) at the memory read rate measured just before that size;\n"
         "memory: peak resident of the process, and its ratio to the Float32 weights.\n\n");
-    std::printf("%-9s | %-27s | %-10s | %-11s | %-45s | %-9s | %-8s | %s\n", "size", "encoder (GEMM fraction)",
+    std::printf("%-9s | %-27s | %-10s | %-11s | %-45s | %-9s | %-8s | %s\n", "size", "encoder (SGEMM share)",
                 "cross K/V", "enc + K/V", "decoder per token (memory read rate)", "mel", "load", "peak memory");
+    struct Row {
+        std::string size;
+        double peak = 0, encoderMs = 0, gemm = 0, share = 0;
+        bool ok = false;
+    };
+    std::vector<Row> rows;
+    const fs::path resultFile = models / ("result-" + std::to_string(getpid()));
     for (const auto& size : sizes) {
         const fs::path folder = models / size;
         if (!fs::exists(folder / "TextDecoder.mlmodelc/model.json")) {
@@ -268,18 +370,62 @@ int main(int argc, char** argv) {
         }
         bandwidth = measureBandwidth(threads);
         const std::string self = fs::read_symlink("/proc/self/exe");
-        const std::string gemm = std::to_string(gemmRate), bw = std::to_string(bandwidth), rep = std::to_string(repeat);
-        const std::string modelsArg = models.string();
+        const std::string bw = std::to_string(bandwidth), rep = std::to_string(repeat), rnd = std::to_string(rounds);
+        const std::string modelsArg = models.string(), resultArg = resultFile.string();
         std::fflush(stdout);
         const pid_t pid = fork();
         if (pid == 0) {
-            execl(self.c_str(), self.c_str(), "--child", size.c_str(), gemm.c_str(), bw.c_str(), "--repeat",
-                  rep.c_str(), "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
+            execl(self.c_str(), self.c_str(), "--child", size.c_str(), bw.c_str(), resultArg.c_str(), "--repeat",
+                  rep.c_str(), "--rounds", rnd.c_str(), "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "%s: the run failed\n", size.c_str());
+        Row row;
+        row.size = size;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            if (std::FILE* f = std::fopen(resultArg.c_str(), "r")) {
+                char text[256] = {};
+                const std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+                std::fclose(f);
+                const char *at = text, *end = text + n;
+                int read = 0;
+                for (double* value : {&row.peak, &row.encoderMs, &row.gemm, &row.share}) {
+                    if (at >= end) break;
+                    const auto parsed = std::from_chars(at, end, *value);
+                    if (parsed.ec != std::errc()) break;
+                    at = parsed.ptr + 1;
+                    ++read;
+                }
+                row.ok = read == 4;
+            }
+        std::remove(resultArg.c_str());
+        if (!row.ok) std::fprintf(stderr, "%s: the run failed\n", size.c_str());
+        rows.push_back(row);
+    }
+
+    std::printf("\nfigures with goals (load average %s at the start, %s at the end; %d threads)\n", loadAtStart.c_str(),
+                loadAverages().c_str(), threads);
+    std::printf("%-9s | %-30s | %-52s\n", "size", "peak memory, all three models", "encoder, share of the SGEMM rate");
+    for (const auto& row : rows) {
+        if (!row.ok) {
+            std::printf("%-9s | failed\n", row.size.c_str());
+            continue;
+        }
+        const Goals g = goalsOf(row.size);
+        char memory[64], speed[96];
+        if (g.peakMB > 0)
+            std::snprintf(memory, sizeof memory, "%5.0f MB (goal <= %3.0f MB) %s", row.peak, g.peakMB,
+                          row.peak <= g.peakMB ? "met" : "MISSED");
+        else
+            std::snprintf(memory, sizeof memory, "%5.0f MB", row.peak);
+        if (g.encoderShare > 0)
+            std::snprintf(speed, sizeof speed, "%3.0f%% (goal >= %2.0f%%) %-6s %7.1f ms, SGEMM %4.0f GF/s", row.share,
+                          g.encoderShare, row.share >= g.encoderShare ? "met" : "MISSED", row.encoderMs, row.gemm);
+        else
+            std::snprintf(speed, sizeof speed, "%3.0f%% %7.1f ms, SGEMM %4.0f GF/s", row.share, row.encoderMs,
+                          row.gemm);
+        std::printf("%-9s | %-30s | %s\n", row.size.c_str(), memory, speed);
     }
     return 0;
 }

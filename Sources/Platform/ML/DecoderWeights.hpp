@@ -17,10 +17,8 @@ namespace platform::ml {
 
 class SafetensorsFile;
 
-/// A one-row layer: packed weights and an optional bias.
-struct RowLayer {
-    PackedMatrix weight;
-    std::vector<float> bias;
+/// A one-row layer: packed weights and an optional bias, split in items of whole panels.
+struct RowLayer : kernels::Linear {
     int panelsPerItem = 1;
 
     int items() const { return (weight.panels() + panelsPerItem - 1) / panelsPerItem; }
@@ -38,7 +36,7 @@ struct DecoderBlock {
     RowLayer selfOut;
     kernels::LayerNormWeights crossNorm;
     RowLayer crossQuery;
-    kernels::Linear crossKV;  // k, v stacked over the audio width; used once per encoder output
+    kernels::Linear crossKV;  // k, v stacked over the audio width; used once per encoder output (many rows)
     RowLayer crossOut;
     kernels::LayerNormWeights mlpNorm;
     RowLayer fc1, fc2;

@@ -1,9 +1,9 @@
 // The audio encoder: two convolutions with GELU, positions, pre-norm attention blocks, final norm.
 
 #include "Platform/ML/ComputePool.hpp"
+#include "Platform/ML/EncoderWeights.hpp"
 #include "Platform/ML/Kernels.hpp"
 #include "Platform/ML/Network.hpp"
-#include "Platform/ML/WeightReader.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -13,75 +13,10 @@ namespace platform::ml {
 
 namespace {
 
-using kernels::LayerNormWeights;
-using kernels::Linear;
-
-struct EncoderBlock {
-    LayerNormWeights attnNorm;
-    Linear qkv;  // q (scaled by 1/sqrt(head width)), k, v stacked
-    Linear out;
-    LayerNormWeights mlpNorm;
-    Linear fc1, fc2;
-};
-
-/// Stacks q, k, v projections into one [3D x in] layer; k has no bias; q is pre-scaled.
-Linear stackQKV(const WeightReader& r, const std::string& prefix, int d, int in, int heads) {
-    Linear q = r.linear(prefix + ".q_proj", d, in, true);
-    Linear k = r.linear(prefix + ".k_proj", d, in, false);
-    Linear v = r.linear(prefix + ".v_proj", d, in, true);
-    const float scale = 1.0f / std::sqrt(static_cast<float>(d / heads));
-    Linear s;
-    s.out = 3 * d;
-    s.in = in;
-    s.weight.reserve(static_cast<std::size_t>(3) * d * in);
-    for (float w : q.weight) s.weight.push_back(w * scale);
-    s.weight.insert(s.weight.end(), k.weight.begin(), k.weight.end());
-    s.weight.insert(s.weight.end(), v.weight.begin(), v.weight.end());
-    s.bias.reserve(static_cast<std::size_t>(3) * d);
-    for (float b : q.bias) s.bias.push_back(b * scale);
-    s.bias.insert(s.bias.end(), static_cast<std::size_t>(d), 0.0f);
-    s.bias.insert(s.bias.end(), v.bias.begin(), v.bias.end());
-    return s;
-}
-
-/// Convolution weights [out, in, 3] reordered to [out, 3, in] so that an input window is three
-/// consecutive rows of the time-major activations.
-Linear convolution(const WeightReader& r, const std::string& prefix, int out, int in) {
-    Linear c;
-    c.out = out;
-    c.in = 3 * in;
-    const auto w = r.floats(prefix + ".weight", {out, in, 3});
-    c.weight.resize(w.size());
-    for (int o = 0; o < out; ++o)
-        for (int i = 0; i < in; ++i)
-            for (int k = 0; k < 3; ++k)
-                c.weight[(static_cast<std::size_t>(o) * 3 + k) * in + i] =
-                    w[(static_cast<std::size_t>(o) * in + i) * 3 + k];
-    c.bias = r.floats(prefix + ".bias", {out});
-    return c;
-}
-
 class EncoderNetwork final : public Network {
 public:
-    EncoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where) : p_(m.hparams) {
-        WeightReader r(file, where);
-        const int d = p_.nAudioState;
-        conv1_ = convolution(r, "model.encoder.conv1", d, p_.nMels);
-        conv2_ = convolution(r, "model.encoder.conv2", d, d);
-        positions_ = r.floats("model.encoder.embed_positions.weight", {p_.nAudioCtx, d});
-        for (int l = 0; l < p_.nAudioLayer; ++l) {
-            const std::string prefix = "model.encoder.layers." + std::to_string(l);
-            EncoderBlock b;
-            b.attnNorm = r.layerNorm(prefix + ".self_attn_layer_norm", d);
-            b.qkv = stackQKV(r, prefix + ".self_attn", d, d, p_.nAudioHead);
-            b.out = r.linear(prefix + ".self_attn.out_proj", d, d, true);
-            b.mlpNorm = r.layerNorm(prefix + ".final_layer_norm", d);
-            b.fc1 = r.linear(prefix + ".fc1", 4 * d, d, true);
-            b.fc2 = r.linear(prefix + ".fc2", d, 4 * d, true);
-            blocks_.push_back(std::move(b));
-        }
-        finalNorm_ = r.layerNorm("model.encoder.layer_norm", d);
-    }
+    EncoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where)
+        : p_(m.hparams), w_(packEncoderWeights(m.hparams, file, where)) {}
 
     std::set<MLMultiArrayDataType> alternativeTypes(const std::string&) const override {
         return {MLMultiArrayDataType::float32};
@@ -113,7 +48,7 @@ public:
                 }
         });
         auto& h1 = sized(h1_, static_cast<std::size_t>(t1) * d);
-        kernels::linear(window.data(), 3 * static_cast<std::size_t>(nMels), t1, conv1_, h1.data(), d, false, true);
+        kernels::linear(window.data(), 3 * static_cast<std::size_t>(nMels), t1, w_.conv1, h1.data(), d, false, true);
 
         // conv2, stride 2: output frame f reads input frames 2f-1, 2f, 2f+1 (three consecutive rows).
         auto& window2 = sized(window2_, static_cast<std::size_t>(t) * 3 * d);
@@ -128,15 +63,15 @@ public:
             }
         });
         auto& x = sized(x_, static_cast<std::size_t>(t) * d);
-        kernels::linear(window2.data(), 3 * static_cast<std::size_t>(d), t, conv2_, x.data(), d, false, true);
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] += positions_[i];
+        kernels::linear(window2.data(), 3 * static_cast<std::size_t>(d), t, w_.conv2, x.data(), d, false, true);
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += w_.positions[i];
 
         auto& normed = sized(normed_, x.size());
         auto& qkv = sized(qkv_, static_cast<std::size_t>(t) * 3 * d);
         auto& attended = sized(attended_, x.size());
         auto& hidden = sized(hidden_, static_cast<std::size_t>(t) * 4 * d);
-        for (const auto& b : blocks_) {
-            kernels::layerNorm(x.data(), t, d, b.attnNorm, normed.data());
+        for (const auto& b : w_.blocks) {
+            kernels::layerNorm(x.data(), t, d, b.attentionNorm, normed.data());
             kernels::linear(normed.data(), d, t, b.qkv, qkv.data(), 3 * static_cast<std::size_t>(d));
             attention(qkv.data(), attended.data());
             kernels::linear(attended.data(), d, t, b.out, x.data(), d, true);
@@ -144,7 +79,7 @@ public:
             kernels::linear(normed.data(), d, t, b.fc1, hidden.data(), 4 * static_cast<std::size_t>(d), false, true);
             kernels::linear(hidden.data(), 4 * static_cast<std::size_t>(d), t, b.fc2, x.data(), d, true);
         }
-        kernels::layerNorm(x.data(), t, d, finalNorm_, normed.data());
+        kernels::layerNorm(x.data(), t, d, w_.finalNorm, normed.data());
 
         // Channel-major half-precision output [1, D, 1, T].
         MLMultiArray out({1, d, 1, t}, MLMultiArrayDataType::float16);
@@ -163,6 +98,7 @@ private:
     // Self-attention of all frames; tasks are (head, block of query rows).
     void attention(const float* qkv, float* out) const {
         const int t = p_.nAudioCtx, d = p_.nAudioState, heads = p_.nAudioHead, dh = d / heads;
+        const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
         constexpr int rowsPerTask = 64;
         const int rowBlocks = (t + rowsPerTask - 1) / rowsPerTask;
         ComputePool::shared().parallelFor(static_cast<std::size_t>(heads * rowBlocks), [&](std::size_t task) {
@@ -174,7 +110,7 @@ private:
             const float* q = qkv + static_cast<std::size_t>(r0) * 3 * d + h * dh;
             const float* k = qkv + d + h * dh;
             const float* v = qkv + 2 * d + h * dh;
-            kernels::gemmNT(rows, t, dh, q, 3 * d, k, 3 * d, scores.data(), t);
+            kernels::gemmNT(rows, t, dh, q, 3 * d, k, 3 * d, scores.data(), t, 0.0f, scale);
             for (int r = 0; r < rows; ++r) kernels::softmaxInPlace(scores.data() + static_cast<std::size_t>(r) * t, t);
             kernels::gemmNN(rows, dh, t, scores.data(), t, v, 3 * d, out + static_cast<std::size_t>(r0) * d + h * dh,
                             d);
@@ -188,10 +124,7 @@ private:
 
     std::vector<float> melBands_, window_, h1_, window2_, x_, normed_, qkv_, attended_, hidden_;
     Hyperparameters p_;
-    Linear conv1_, conv2_;
-    std::vector<float> positions_;
-    std::vector<EncoderBlock> blocks_;
-    LayerNormWeights finalNorm_;
+    EncoderWeights w_;
 };
 
 }  // namespace

@@ -385,8 +385,9 @@ VELMORA_CLONES void addScaled(const float* x, float a, float* y, std::size_t n) 
     for (std::size_t i = 0; i < n; ++i) y[i] += a * x[i];
 }
 
-void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, k, 1.0f, a, lda, b, ldb, beta, c, ldc);
+void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta,
+            float alpha) {
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
 }
 
 void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {
@@ -396,14 +397,21 @@ void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ld
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy, bool accumulate,
             bool gelu) {
     auto& pool = ComputePool::shared();
-    const auto blocks = tile(rows, layer.out, pool.threadCount());
+    const PackedMatrix& w = layer.weight;
+    const int in = w.columns();
+    // Tiles start on panel boundaries (tile() rounds their widths to 16).
+    const auto blocks = tile(rows, w.rows(), pool.threadCount());
     pool.parallelFor(blocks.size(), [&](std::size_t i) {
         const Block& b = blocks[i];
         const int m = b.rowEnd - b.rowBegin, n = b.colEnd - b.colBegin;
+        constexpr int P = PackedMatrix::kPanel;
+        const int p0 = b.colBegin / P, p1 = (b.colEnd + P - 1) / P, ldb = (p1 - p0) * P;
+        thread_local std::vector<float> widened;
+        widened.resize(static_cast<std::size_t>(in) * ldb);
+        w.unpack(p0, p1, widened.data());
         float* out = y + static_cast<std::size_t>(b.rowBegin) * ldy + b.colBegin;
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, layer.in, 1.0f,
-                    x + static_cast<std::size_t>(b.rowBegin) * ldx, static_cast<int>(ldx),
-                    layer.weight.data() + static_cast<std::size_t>(b.colBegin) * layer.in, layer.in,
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, in, 1.0f,
+                    x + static_cast<std::size_t>(b.rowBegin) * ldx, static_cast<int>(ldx), widened.data(), ldb,
                     accumulate ? 1.0f : 0.0f, out, static_cast<int>(ldy));
         for (int r = 0; r < m; ++r) {
             float* row = out + static_cast<std::size_t>(r) * ldy;

@@ -1,6 +1,9 @@
 #pragma once
 
-// The numeric building blocks of the speech networks: Float32 throughout, GEMM through OpenBLAS.
+// The numeric building blocks of the speech networks: Float32 arithmetic, weights in the bundle's
+// precision, GEMM through OpenBLAS.
+
+#include "Platform/ML/PackedMatrix.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,12 +11,11 @@
 
 namespace platform::ml::kernels {
 
-/// A linear layer y = x W^T + b with W stored [out x in] row-major (the checkpoint layout).
+/// A linear layer y = x W^T + b: W [out x in] (the checkpoint's rows) packed in panels of 16 rows,
+/// in half precision where the bundle keeps it so.
 struct Linear {
-    int out = 0;
-    int in = 0;
-    std::vector<float> weight;  // Float32 [out x in]
-    std::vector<float> bias;    // empty when the layer has none
+    PackedMatrix weight;
+    std::vector<float> bias;  // empty when the layer has none
 };
 
 struct LayerNormWeights {
@@ -22,7 +24,9 @@ struct LayerNormWeights {
 };
 
 /// Y[rows x out] = X[rows x in] W^T + b, spread over the compute pool. ldx/ldy are row strides.
-/// With accumulate, the product is added to Y (residual connections) instead of replacing it.
+/// With accumulate, the product is added to Y (residual connections) instead of replacing it; with
+/// gelu, GELU is applied to the product and bias (the two are not combined). Half-precision
+/// weights are widened a tile at a time, never as a whole.
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy,
             bool accumulate = false, bool gelu = false);
 
@@ -58,8 +62,8 @@ float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift);
 void divideInPlace(float* x, std::size_t n, float divisor);
 
 /// Single-threaded row-major C[m x n] = alpha * A[m x k] B^T[k x n] + beta * C (B stored [n x k]).
-void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,
-            float beta = 0.0f);
+void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta = 0.0f,
+            float alpha = 1.0f);
 /// Single-threaded row-major C[m x n] = A[m x k] B[k x n] + beta * C.
 void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,
             float beta = 0.0f);

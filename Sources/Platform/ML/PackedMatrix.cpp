@@ -57,6 +57,22 @@ void PackedMatrix::readRow(int row, float* out) const {
     for (int c = 0; c < columns_; ++c) out[c] = halfBitsToFloat(s[static_cast<std::size_t>(c) * P]);
 }
 
+void PackedMatrix::unpack(int p0, int p1, float* out) const {
+    const std::size_t panelStride = static_cast<std::size_t>(columns_) * P, ld = static_cast<std::size_t>(p1 - p0) * P;
+    for (int p = p0; p < p1; ++p) {
+        float* to = out + static_cast<std::size_t>(p - p0) * P;
+        if (element_ == Element::float32) {
+            const float* from = reinterpret_cast<const float*>(data_) + p * panelStride;
+            for (int c = 0; c < columns_; ++c)
+                std::copy_n(from + static_cast<std::size_t>(c) * P, P, to + static_cast<std::size_t>(c) * ld);
+        } else {
+            const std::uint16_t* from = reinterpret_cast<const std::uint16_t*>(data_) + p * panelStride;
+            for (int c = 0; c < columns_; ++c)
+                convertHalfToFloat(from + static_cast<std::size_t>(c) * P, to + static_cast<std::size_t>(c) * ld, P);
+        }
+    }
+}
+
 void PackedMatrix::multiply(int p0, int p1, int c0, int c1, const float* x, float* y, VectorPath path) const {
     if (p1 <= p0) return;
     const std::size_t panelStride = static_cast<std::size_t>(columns_) * P;
@@ -67,6 +83,18 @@ void PackedMatrix::multiply(int p0, int p1, int c0, int c1, const float* x, floa
     else
         products::floatPanels(reinterpret_cast<const float*>(data_) + offset, P, panelStride, p1 - p0, c0, c1, x, y,
                               path);
+}
+
+AlignedBuffer placePackedMatrices(std::span<const PackedMatrixPlace> places) {
+    std::size_t total = 0;
+    for (const auto& place : places) total += PackedMatrix::storageBytes(place.element, place.rows, place.columns);
+    AlignedBuffer buffer(total);
+    std::size_t offset = 0;
+    for (const auto& place : places) {
+        *place.matrix = PackedMatrix(place.element, place.rows, place.columns, buffer.data() + offset);
+        offset += place.matrix->bytes();
+    }
+    return buffer;
 }
 
 }  // namespace platform::ml

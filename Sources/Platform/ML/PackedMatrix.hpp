@@ -4,10 +4,12 @@
 // panels of 16, each panel stored column by column ([columns][16]). A product streams the matrix
 // once, front to back, and keeps the panel's 16 sums in one register, with no horizontal additions.
 
+#include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/VectorProducts.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace platform::ml {
 
@@ -34,6 +36,9 @@ public:
     void setRow(int row, const std::uint16_t* halves);
     /// One row, widened to floats.
     void readRow(int row, float* out) const;
+    /// Panels [p0, p1) widened to floats as a row-major [columns() x 16 (p1 - p0)] matrix: the
+    /// transposed rows 16 p0 .. 16 p1 - 1 (zero past `rows()`).
+    void unpack(int p0, int p1, float* out) const;
 
     /// For every panel p in [p0, p1) and r < 16: y[16 (p - p0) + r] = sum over c in [c0, c1) of
     /// W[16 p + r][c] x[c]. Rows past `rows()` give 0.
@@ -49,5 +54,16 @@ private:
     int columns_ = 0;
     std::byte* data_ = nullptr;
 };
+
+/// A packed matrix to be placed: where it goes, its element type and its size.
+struct PackedMatrixPlace {
+    PackedMatrix* matrix;
+    PackedMatrix::Element element;
+    int rows, columns;
+};
+
+/// One zero-filled buffer holding every matrix of `places` one after the other (so that a network's
+/// weights share huge pages); each matrix is set to a view into it.
+AlignedBuffer placePackedMatrices(std::span<const PackedMatrixPlace> places);
 
 }  // namespace platform::ml

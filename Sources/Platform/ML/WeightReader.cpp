@@ -59,13 +59,41 @@ void WeightReader::pack(const std::string& name, int rows, int columns, PackedMa
     file_.release(t);
 }
 
-kernels::Linear WeightReader::linear(const std::string& prefix, int out, int in, bool withBias) const {
-    kernels::Linear l;
-    l.out = out;
-    l.in = in;
-    l.weight = floats(prefix + ".weight", {out, in});
-    if (withBias) l.bias = floats(prefix + ".bias", {out});
-    return l;
+void WeightReader::packConvolution(const std::string& name, int out, int in, PackedMatrix& into) const {
+    const TensorView& t = view(name, {out, in, 3});
+    const std::size_t n = static_cast<std::size_t>(in) * 3;
+    // Rows are copied out first: the mapped data need not be aligned for its element type.
+    auto reorder = [&]<typename Element>(std::size_t o, std::vector<Element>& row, std::vector<Element>& taps) {
+        row.resize(n);
+        taps.resize(n);
+        std::memcpy(row.data(), t.data + o * n * sizeof(Element), n * sizeof(Element));
+        for (int i = 0; i < in; ++i)
+            for (int k = 0; k < 3; ++k)
+                taps[static_cast<std::size_t>(k) * in + i] = row[static_cast<std::size_t>(i) * 3 + k];
+        into.setRow(static_cast<int>(o), taps.data());
+    };
+    const bool half = t.dataType == TensorDataType::F16;
+    ComputePool::shared().parallelFor(static_cast<std::size_t>(out), [&](std::size_t o) {
+        thread_local std::vector<std::uint16_t> halves, halfTaps;
+        thread_local std::vector<float> floats, floatTaps;
+        if (half)
+            reorder(o, halves, halfTaps);
+        else
+            reorder(o, floats, floatTaps);
+    });
+    file_.release(t);
+}
+
+PackedMatrixPlace WeightReader::place(kernels::Linear& layer, int rows, int columns,
+                                      const std::vector<std::string>& prefixes) const {
+    const bool half = std::all_of(prefixes.begin(), prefixes.end(),
+                                  [&](const std::string& prefix) { return storedAsHalf(prefix + ".weight"); });
+    return {&layer.weight, half ? PackedMatrix::Element::float16 : PackedMatrix::Element::float32, rows, columns};
+}
+
+void WeightReader::appendBias(const std::string& prefix, int rows, kernels::Linear& layer) const {
+    const auto b = floats(prefix + ".bias", {rows});
+    layer.bias.insert(layer.bias.end(), b.begin(), b.end());
 }
 
 kernels::LayerNormWeights WeightReader::layerNorm(const std::string& prefix, int width) const {

@@ -18,11 +18,18 @@ public:
     const TensorView& view(const std::string& name, const std::vector<std::int64_t>& shape) const;
     std::vector<float> floats(const std::string& name, const std::vector<std::int64_t>& shape) const;
     bool storedAsHalf(const std::string& name) const;
+    /// Where a layer's packed weights go: rows x columns stacked from "<prefix>.weight" of every
+    /// prefix, in half precision when every part is stored so (else Float32).
+    PackedMatrixPlace place(kernels::Linear& layer, int rows, int columns,
+                            const std::vector<std::string>& prefixes) const;
+    /// Appends "<prefix>.bias" [rows] to a layer's bias.
+    void appendBias(const std::string& prefix, int rows, kernels::Linear& layer) const;
     /// Copies "<name>" [rows x columns] into rows [firstRow, firstRow + rows) of a packed matrix.
     void pack(const std::string& name, int rows, int columns, PackedMatrix& into, int firstRow = 0) const;
+    /// Copies a convolution's "<name>" [out x in x 3] into a packed [out x 3 in] matrix, each row
+    /// reordered tap-major ([3][in]), so that an input window is three consecutive time-major rows.
+    void packConvolution(const std::string& name, int out, int in, PackedMatrix& into) const;
 
-    /// "<prefix>.weight" [out x in] and, when withBias, "<prefix>.bias" [out].
-    kernels::Linear linear(const std::string& prefix, int out, int in, bool withBias) const;
     kernels::LayerNormWeights layerNorm(const std::string& prefix, int width) const;
 
 private:

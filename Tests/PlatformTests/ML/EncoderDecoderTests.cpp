@@ -279,6 +279,21 @@ TEST(SinglePrecisionWeights, DecoderMatchesTheDoublePrecisionReference) {
     }
 }
 
+TEST(SinglePrecisionWeights, EncoderMatchesTheDoublePrecisionReference) {
+    // The encoder multiplies a bundle's Float32 weights as they are; 100 frames make several tiles.
+    TempDir dir;
+    const auto p = smallHyperparameters(100);
+    writeModelFolder(dir.path(), p, randomCheckpointTensors(p, 22, TensorDataType::F32));
+    auto encoder = MLModel::load(dir / "AudioEncoder.mlmodelc");
+    const auto mel = randomHalfArray({1, 80, 1, 2 * p.nAudioCtx}, 9, 1.5f);
+    const auto ref = flatten(referenceEncoder(asMatrix(mel, 80, 2 * p.nAudioCtx),
+                                              ReferenceWeights(dir / "AudioEncoder.mlmodelc/weights.safetensors"), p));
+    const auto fast = encoder->predict({{"melspectrogram_features", mel}}).at("encoder_output_embeds").toFloatVector();
+    const auto c = compare(fast, ref, 1e-3, 1e-3);
+    EXPECT_TRUE(c.ok) << "worst at channel " << c.index / p.nAudioCtx << " frame " << c.index % p.nAudioCtx << ": "
+                      << fast[c.index] << " vs " << ref[c.index];
+}
+
 TEST(ModelConversion, ConvertedCheckpointGivesTheSameOutputsAsDirectBundles) {
     TempDir dir;
     auto p = smallHyperparameters(16);

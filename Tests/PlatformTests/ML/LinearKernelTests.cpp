@@ -1,0 +1,85 @@
+// The many-row products of the encoder and of the decoder's cross-attention keys and values:
+// packed weights in either precision, any number of rows and outputs, and the work done on the
+// product's output (bias, GELU, residual), against plain double-precision loops.
+
+#include "Platform/ML/Float16.hpp"
+#include "Platform/ML/Kernels.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using namespace platform::ml;
+
+namespace {
+
+std::vector<float> seeded(std::size_t n, std::uint32_t seed, float scale = 1.0f) {
+    std::vector<float> v(n);
+    for (auto& x : v) {
+        seed = seed * 1664525u + 1013904223u;
+        x = scale * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+    }
+    return v;
+}
+
+struct Case {
+    int rows, out, in;
+    PackedMatrix::Element element;
+    bool bias, accumulate, gelu;
+
+    std::string name() const {
+        return std::to_string(rows) + "x" + std::to_string(out) + "x" + std::to_string(in) +
+               (element == PackedMatrix::Element::float16 ? " half" : " float") + (bias ? " bias" : "") +
+               (accumulate ? " accumulate" : "") + (gelu ? " gelu" : "");
+    }
+};
+
+void check(const Case& k) {
+    const auto values = seeded(static_cast<std::size_t>(k.out) * k.in, 1, 0.2f);
+    AlignedBuffer storage(PackedMatrix::storageBytes(k.element, k.out, k.in));
+    kernels::Linear layer;
+    layer.weight = PackedMatrix(k.element, k.out, k.in, storage.data());
+    for (int o = 0; o < k.out; ++o) layer.weight.setRow(o, values.data() + static_cast<std::size_t>(o) * k.in);
+    if (k.bias) layer.bias = seeded(static_cast<std::size_t>(k.out), 2);
+    // Rows and outputs with strides beyond their widths: nothing outside the product may change.
+    const std::size_t ldx = static_cast<std::size_t>(k.in) + 3, ldy = static_cast<std::size_t>(k.out) + 5;
+    const auto x = seeded(static_cast<std::size_t>(k.rows) * ldx, 3);
+    const auto before = seeded(static_cast<std::size_t>(k.rows) * ldy, 4);
+    auto y = before;
+    kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu);
+
+    std::vector<float> w(static_cast<std::size_t>(k.in));
+    for (int o = 0; o < k.out; ++o) {
+        layer.weight.readRow(o, w.data());  // the weights as stored (rounded when in half precision)
+        for (int r = 0; r < k.rows; ++r) {
+            double sum = k.bias ? layer.bias[o] : 0.0;
+            for (int i = 0; i < k.in; ++i) sum += static_cast<double>(x[r * ldx + i]) * w[i];
+            if (k.gelu) sum = sum * 0.5 * (1.0 + std::erf(sum / std::sqrt(2.0)));
+            if (k.accumulate) sum += before[r * ldy + o];
+            ASSERT_NEAR(y[r * ldy + o], sum, 2e-5 * (1.0 + std::fabs(sum)))
+                << k.name() << ": row " << r << " output " << o;
+        }
+    }
+    for (int r = 0; r < k.rows; ++r)
+        for (std::size_t o = static_cast<std::size_t>(k.out); o < ldy; ++o)
+            ASSERT_EQ(y[r * ldy + o], before[r * ldy + o]) << k.name() << ": row " << r << " past the outputs";
+}
+
+}  // namespace
+
+TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
+    using E = PackedMatrix::Element;
+    // A single row, a few rows, and enough rows and outputs to be split into tiles; output counts
+    // that end inside a panel of 16; inner sizes with and without a tail.
+    const std::vector<Case> cases{
+        {1, 16, 8, E::float16, false, false, false},   {5, 37, 45, E::float16, true, false, false},
+        {5, 37, 45, E::float32, true, false, true},    {67, 200, 96, E::float16, true, true, false},
+        {67, 200, 96, E::float32, false, true, false}, {300, 130, 70, E::float16, true, false, true},
+        {311, 48, 257, E::float16, true, true, false}, {1500, 64, 64, E::float16, true, false, false},
+        {200, 600, 40, E::float16, true, true, false},  {150, 1030, 24, E::float32, true, false, true},
+    };
+    for (const auto& k : cases) check(k);
+}
