@@ -395,7 +395,7 @@ void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ld
 }
 
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy, bool accumulate,
-            bool gelu) {
+            bool gelu, VectorPath path) {
     auto& pool = ComputePool::shared();
     const PackedMatrix& w = layer.weight;
     const int in = w.columns();
@@ -408,7 +408,7 @@ void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, floa
         const int p0 = b.colBegin / P, p1 = (b.colEnd + P - 1) / P, ldb = (p1 - p0) * P;
         thread_local std::vector<float> widened;
         widened.resize(static_cast<std::size_t>(in) * ldb);
-        w.unpack(p0, p1, widened.data());
+        w.unpack(p0, p1, widened.data(), path);
         float* out = y + static_cast<std::size_t>(b.rowBegin) * ldy + b.colBegin;
         cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, in, 1.0f,
                     x + static_cast<std::size_t>(b.rowBegin) * ldx, static_cast<int>(ldx), widened.data(), ldb,

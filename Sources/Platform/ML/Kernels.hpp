@@ -26,9 +26,9 @@ struct LayerNormWeights {
 /// Y[rows x out] = X[rows x in] W^T + b, spread over the compute pool. ldx/ldy are row strides.
 /// With accumulate, the product is added to Y (residual connections) instead of replacing it; with
 /// gelu, GELU is applied to the product and bias (the two are not combined). Half-precision
-/// weights are widened a tile at a time, never as a whole.
+/// weights are widened a tile at a time, never as a whole, on `path` (at most bestVectorPath()).
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy,
-            bool accumulate = false, bool gelu = false);
+            bool accumulate = false, bool gelu = false, VectorPath path = bestVectorPath());
 
 /// Row-wise layer normalisation (eps 1e-5) of rows x width values.
 void layerNorm(const float* x, int rows, int width, const LayerNormWeights& w, float* y);

@@ -57,7 +57,7 @@ void PackedMatrix::readRow(int row, float* out) const {
     for (int c = 0; c < columns_; ++c) out[c] = halfBitsToFloat(s[static_cast<std::size_t>(c) * P]);
 }
 
-void PackedMatrix::unpack(int p0, int p1, float* out) const {
+void PackedMatrix::unpack(int p0, int p1, float* out, VectorPath path) const {
     const std::size_t panelStride = static_cast<std::size_t>(columns_) * P, ld = static_cast<std::size_t>(p1 - p0) * P;
     for (int p = p0; p < p1; ++p) {
         float* to = out + static_cast<std::size_t>(p - p0) * P;
@@ -67,8 +67,14 @@ void PackedMatrix::unpack(int p0, int p1, float* out) const {
                 std::copy_n(from + static_cast<std::size_t>(c) * P, P, to + static_cast<std::size_t>(c) * ld);
         } else {
             const std::uint16_t* from = reinterpret_cast<const std::uint16_t*>(data_) + p * panelStride;
-            for (int c = 0; c < columns_; ++c)
-                convertHalfToFloat(from + static_cast<std::size_t>(c) * P, to + static_cast<std::size_t>(c) * ld, P);
+            for (int c = 0; c < columns_; ++c) {
+                const std::uint16_t* h = from + static_cast<std::size_t>(c) * P;
+                float* f = to + static_cast<std::size_t>(c) * ld;
+                if (path == VectorPath::portable)
+                    for (int r = 0; r < P; ++r) f[r] = halfBitsToFloat(h[r]);
+                else
+                    convertHalfToFloat(h, f, P);
+            }
         }
     }
 }

@@ -37,8 +37,9 @@ public:
     /// One row, widened to floats.
     void readRow(int row, float* out) const;
     /// Panels [p0, p1) widened to floats as a row-major [columns() x 16 (p1 - p0)] matrix: the
-    /// transposed rows 16 p0 .. 16 p1 - 1 (zero past `rows()`).
-    void unpack(int p0, int p1, float* out) const;
+    /// transposed rows 16 p0 .. 16 p1 - 1 (zero past `rows()`). Half precision is widened with
+    /// the CPU's conversion instructions unless `path` is portable.
+    void unpack(int p0, int p1, float* out, VectorPath path = bestVectorPath()) const;
 
     /// For every panel p in [p0, p1) and r < 16: y[16 (p - p0) + r] = sum over c in [c0, c1) of
     /// W[16 p + r][c] x[c]. Rows past `rows()` give 0.

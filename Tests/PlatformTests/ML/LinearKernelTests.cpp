@@ -37,7 +37,27 @@ struct Case {
     }
 };
 
-void check(const Case& k) {
+/// Every path this CPU can run, the portable one first.
+std::vector<VectorPath> runnablePaths() {
+    std::vector<VectorPath> paths{VectorPath::portable};
+    if (bestVectorPath() != VectorPath::portable) paths.push_back(VectorPath::avx2);
+    if (bestVectorPath() == VectorPath::avx512) paths.push_back(VectorPath::avx512);
+    return paths;
+}
+
+const char* pathName(VectorPath path) {
+    switch (path) {
+        case VectorPath::portable:
+            return "portable";
+        case VectorPath::avx2:
+            return "avx2";
+        case VectorPath::avx512:
+            return "avx512";
+    }
+    return "?";
+}
+
+void check(const Case& k, VectorPath path) {
     const auto values = seeded(static_cast<std::size_t>(k.out) * k.in, 1, 0.2f);
     AlignedBuffer storage(PackedMatrix::storageBytes(k.element, k.out, k.in));
     kernels::Linear layer;
@@ -49,7 +69,8 @@ void check(const Case& k) {
     const auto x = seeded(static_cast<std::size_t>(k.rows) * ldx, 3);
     const auto before = seeded(static_cast<std::size_t>(k.rows) * ldy, 4);
     auto y = before;
-    kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu);
+    kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu, path);
+    const std::string what = k.name() + " on " + pathName(path);
 
     std::vector<float> w(static_cast<std::size_t>(k.in));
     for (int o = 0; o < k.out; ++o) {
@@ -59,13 +80,12 @@ void check(const Case& k) {
             for (int i = 0; i < k.in; ++i) sum += static_cast<double>(x[r * ldx + i]) * w[i];
             if (k.gelu) sum = sum * 0.5 * (1.0 + std::erf(sum / std::sqrt(2.0)));
             if (k.accumulate) sum += before[r * ldy + o];
-            ASSERT_NEAR(y[r * ldy + o], sum, 2e-5 * (1.0 + std::fabs(sum)))
-                << k.name() << ": row " << r << " output " << o;
+            ASSERT_NEAR(y[r * ldy + o], sum, 2e-5 * (1.0 + std::fabs(sum))) << what << ": row " << r << " output " << o;
         }
     }
     for (int r = 0; r < k.rows; ++r)
         for (std::size_t o = static_cast<std::size_t>(k.out); o < ldy; ++o)
-            ASSERT_EQ(y[r * ldy + o], before[r * ldy + o]) << k.name() << ": row " << r << " past the outputs";
+            ASSERT_EQ(y[r * ldy + o], before[r * ldy + o]) << what << ": row " << r << " past the outputs";
 }
 
 }  // namespace
@@ -79,7 +99,8 @@ TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
         {5, 37, 45, E::float32, true, false, true},    {67, 200, 96, E::float16, true, true, false},
         {67, 200, 96, E::float32, false, true, false}, {300, 130, 70, E::float16, true, false, true},
         {311, 48, 257, E::float16, true, true, false}, {1500, 64, 64, E::float16, true, false, false},
-        {200, 600, 40, E::float16, true, true, false},  {150, 1030, 24, E::float32, true, false, true},
+        {200, 600, 40, E::float16, true, true, false}, {150, 1030, 24, E::float32, true, false, true},
     };
-    for (const auto& k : cases) check(k);
+    for (const auto path : runnablePaths())
+        for (const auto& k : cases) check(k, path);
 }

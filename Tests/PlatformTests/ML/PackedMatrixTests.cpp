@@ -79,13 +79,15 @@ TEST(PackedMatrix, ProductsOfAnyPanelAndColumnRangeOnEveryPath) {
         m.readRow(36, row.data());
         for (int c = 0; c < columns; ++c) ASSERT_EQ(row[c], stored(36, c));
 
-        // Widened panels 1 and 2: the transposed rows 16..47, zero past the last row.
-        std::vector<float> widened(static_cast<std::size_t>(columns) * 32, 99.0f);
-        m.unpack(1, 3, widened.data());
-        for (int c = 0; c < columns; ++c)
-            for (int j = 0; j < 32; ++j)
-                ASSERT_EQ(widened[static_cast<std::size_t>(c) * 32 + j], 16 + j < rows ? stored(16 + j, c) : 0.0f)
-                    << "column " << c << " row " << 16 + j;
+        // Widened panels 1 and 2 on every path: the transposed rows 16..47, zero past the last row.
+        for (auto path : runnablePaths()) {
+            std::vector<float> widened(static_cast<std::size_t>(columns) * 32, 99.0f);
+            m.unpack(1, 3, widened.data(), path);
+            for (int c = 0; c < columns; ++c)
+                for (int j = 0; j < 32; ++j)
+                    ASSERT_EQ(widened[static_cast<std::size_t>(c) * 32 + j], 16 + j < rows ? stored(16 + j, c) : 0.0f)
+                        << "column " << c << " row " << 16 + j << " path " << static_cast<int>(path);
+        }
 
         for (auto [p0, p1, c0, c1] : {std::array{0, 3, 0, 45}, std::array{1, 3, 3, 42}, std::array{2, 3, 7, 8}}) {
             std::vector<double> expected(static_cast<std::size_t>(p1 - p0) * 16, 0.0);
