@@ -77,6 +77,7 @@ public:
     void tick();
 
     LocalModelEngine& engine() const { return *engine_; }
+    SettingsStore& settings() const { return settings_; }
 
 Q_SIGNALS:
     void modelStateChanged();

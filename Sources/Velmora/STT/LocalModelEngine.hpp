@@ -4,6 +4,7 @@
 // lives, its download, its loading and transcriptions. The engine keeps one model for the whole
 // process.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -48,6 +49,10 @@ public:
         std::error_code ec;
         return std::filesystem::exists(modelFolder() / markerName, ec);
     }
+
+    /// Whole mebibytes of every file in the model folder, at any depth; 0 without the folder.
+    /// Walks the folder on the caller's thread.
+    std::int64_t sizeOnDiskMB() const;
 };
 
 }  // namespace velmora

@@ -34,8 +34,16 @@ void AnimatedValue::set(qreal value) {
 }
 
 void AnimatedValue::animateTo(qreal target, const MotionCurve& curve) {
+    moveTo(target, curve, reduceMotion());
+}
+
+void AnimatedValue::animateAlwaysTo(qreal target, const MotionCurve& curve) {
+    moveTo(target, curve, false);
+}
+
+void AnimatedValue::moveTo(qreal target, const MotionCurve& curve, bool immediate) {
     if (target == target_ && !swinging_) return;
-    if (reduceMotion() || curve.durationMs <= 0) {
+    if (immediate || curve.durationMs <= 0) {
         set(target);
         return;
     }

@@ -30,6 +30,9 @@ public:
     /// Moves to the target along the curve; at once when motion is reduced (read now) or the
     /// curve has no duration. A target already aimed at changes nothing.
     void animateTo(qreal target, const MotionCurve& curve);
+    /// The same, whatever the reduce-motion setting: for the few motions that are themselves what
+    /// the screen shows (the splash's entrance and exit).
+    void animateAlwaysTo(qreal target, const MotionCurve& curve);
     /// Stops any animation and takes the value at once.
     void set(qreal value);
     /// Swings between the value now and `to`, each way along the curve, until stopped. While
@@ -45,6 +48,7 @@ Q_SIGNALS:
 
 private:
     void take(qreal value);
+    void moveTo(qreal target, const MotionCurve& curve, bool immediate);
     void start(qreal target, const MotionCurve& curve, bool swinging);
 
     qreal value_;

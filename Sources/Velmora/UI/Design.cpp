@@ -65,6 +65,14 @@ QColor destructive() {
     return QColor::fromRgbF(0.86f, 0.20f, 0.18f);
 }
 
+QColor green() {
+    return QColor::fromRgbF(0.20f, 0.78f, 0.35f);
+}
+
+QColor orange() {
+    return QColor::fromRgbF(1.0f, 0.58f, 0.0f);
+}
+
 qreal pixelSize(TextStyle style) {
     switch (style) {
         case TextStyle::title3:

@@ -41,6 +41,9 @@ QColor background(const QPalette& palette);
 QColor secondaryBackground(const QPalette& palette);
 /// The colour of destructive actions and of errors.
 QColor destructive();
+/// The status colours: all is well (green) and something needs attention (orange).
+QColor green();
+QColor orange();
 
 /// Text styles, as pixel sizes: title 3 is 15, body 13, callout 12, caption and caption 2 are 10.
 enum class TextStyle { title3, body, callout, caption, caption2 };

@@ -1,6 +1,6 @@
 #pragma once
 
-// A horizontal line between rows, 1 high, in the separator colour.
+// A line between rows (1 high) or columns (1 wide), in the separator colour.
 
 #include <QWidget>
 
@@ -11,6 +11,7 @@ class Divider : public QWidget {
 
 public:
     explicit Divider(QWidget* parent = nullptr);
+    explicit Divider(Qt::Orientation orientation, QWidget* parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

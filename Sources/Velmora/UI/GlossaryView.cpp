@@ -25,27 +25,9 @@ namespace velmora {
 
 GlossaryView::GlossaryView(QWidget* parent) : GlossaryView(Glossary::shared(), parent) {}
 
-GlossaryView::GlossaryView(Glossary& glossary, QWidget* parent) : QScrollArea(parent), glossary_(glossary) {
-    setFont(Design::font(Design::TextStyle::body));
-    setFrameShape(QFrame::NoFrame);
-    setWidgetResizable(true);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-
-    auto* content = new QWidget;
-    auto* around = new QHBoxLayout(content);
-    around->setContentsMargins(padding, padding, padding, padding);
-    auto* column = new QWidget(content);
-    column->setMaximumWidth(columnMaximumWidth);
-    auto* cards = new QVBoxLayout(column);
-    cards->setContentsMargins(0, 0, 0, 0);
-    cards->setSpacing(cardSpacing);
-    cards->addWidget(makeAddCard());
-    cards->addWidget(makeListCard());
-    cards->addStretch(1);
-    around->addWidget(column, 1);
-    around->addStretch(0);
-    setWidget(content);
+GlossaryView::GlossaryView(Glossary& glossary, QWidget* parent) : CardColumn(parent), glossary_(glossary) {
+    addCard(makeAddCard());
+    addCard(makeListCard());
 
     connect(&glossary_, &Glossary::termsChanged, this, &GlossaryView::rebuildRows);
     rebuildRows();
@@ -107,6 +89,10 @@ QWidget* GlossaryView::makeListCard() {
 
     connect(search_->field(), &QLineEdit::textChanged, this, &GlossaryView::rebuildRows);
     return card;
+}
+
+TermEditor* GlossaryView::editor() const {
+    return editor_;
 }
 
 QLineEdit* GlossaryView::searchField() const {

@@ -9,8 +9,9 @@
 #include "Velmora/Post/Term.hpp"
 #endif
 
+#include "Velmora/UI/CardColumn.hpp"
+
 #include <QPointer>
-#include <QScrollArea>
 
 #include <vector>
 
@@ -26,16 +27,10 @@ class SectionHeader;
 class TermEditor;
 class TermRow;
 
-class GlossaryView : public QScrollArea {
+class GlossaryView : public CardColumn {
     Q_OBJECT
 
 public:
-    static constexpr int padding = 32;
-    static constexpr int columnMaximumWidth = 760;
-    static constexpr int cardSpacing = 22;
-    static constexpr int cardPadding = 22;
-    static constexpr int cardContentSpacing = 14;
-
     explicit GlossaryView(Glossary& glossary, QWidget* parent = nullptr);
     /// Over the process's glossary.
     explicit GlossaryView(QWidget* parent = nullptr);
@@ -55,7 +50,7 @@ public:
     /// The rows on screen, top to bottom.
     std::vector<TermRow*> rows() const;
     /// The open editor sheet, or null.
-    TermEditor* editor() const { return editor_; }
+    TermEditor* editor() const;
 
 private:
     QWidget* makeAddCard();

@@ -1,0 +1,73 @@
+#include "Velmora/Account/AccountState.hpp"
+
+#include "Platform/Sys/FileIO.hpp"
+#include "Velmora/Support/Log.hpp"
+#include "Velmora/Support/Notifications.hpp"
+#include "Velmora/Support/Paths.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+AccountState& AccountState::shared() {
+    static AccountState* state = new AccountState(Paths::root() / "account.json");
+    return *state;
+}
+
+AccountState::AccountState(fs::path file, QObject* parent) : QObject(parent), file_(std::move(file)) {
+    load();
+}
+
+void AccountState::load() {
+    std::string bytes;
+    try {
+        bytes = platform::sys::readFile(file_);
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::no_such_file_or_directory)
+            Log::app.error(std::string("не удалось прочитать аккаунт: ") + error.what());
+        return;
+    }
+    const nlohmann::json object = nlohmann::json::parse(bytes, nullptr, false);
+    if (!object.is_object()) {
+        Log::app.error("файл аккаунта не читается, считаю, что вход не выполнен: " + file_.string());
+        return;
+    }
+    if (auto it = object.find("accessKey"); it != object.end() && it->is_string() && !it->get<std::string>().empty())
+        accessKey_ = it->get<std::string>();
+    if (auto it = object.find("email"); it != object.end() && it->is_string()) email_ = it->get<std::string>();
+}
+
+void AccountState::write() {
+    nlohmann::json object = nlohmann::json::object();
+    if (accessKey_) object["accessKey"] = *accessKey_;
+    object["email"] = email_;
+    try {
+        Paths::makeFolder(file_.parent_path());
+        Paths::writeFile(file_, object.dump(2) + "\n");
+        Paths::protect(file_);
+    } catch (const std::exception& error) {
+        Log::app.error(std::string("не удалось сохранить аккаунт: ") + error.what());
+    }
+}
+
+void AccountState::signIn(std::string accessKey, std::string email) {
+    accessKey_ = std::move(accessKey);
+    email_ = std::move(email);
+    write();
+    Q_EMIT changed();
+}
+
+void AccountState::signOut() {
+    if (accessKey_) {
+        accessKey_.reset();
+        write();
+        Q_EMIT changed();
+    }
+    Notifications::shared().post(Notifications::velmoraNeedsSignIn);
+}
+
+}  // namespace velmora

@@ -1,0 +1,42 @@
+#include "Velmora/App/Snapshot.hpp"
+
+#include "Velmora/UI/MainView.hpp"
+#include "Velmora/UI/MainWindow.hpp"
+
+#include <QApplication>
+#include <QImage>
+#include <QLayout>
+#include <QPixmap>
+
+#include <stdexcept>
+#include <system_error>
+
+namespace velmora {
+
+std::vector<std::filesystem::path> Snapshot::write(const MainServices& services, const std::filesystem::path& folder) {
+    qputenv("VELMORA_REDUCE_MOTION", "1");
+    MainView::splashShown = true;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) throw std::runtime_error("cannot make the folder " + folder.string() + ": " + ec.message());
+
+    std::vector<std::filesystem::path> written;
+    for (MainTab tab : MainTabs::all) {
+        MainView view(services, tab);
+        view.setAttribute(Qt::WA_DontShowOnScreen);
+        view.resize(MainWindow::size);
+        view.show();
+        // Layouts, polish and deferred deletions run from the event loop.
+        for (int i = 0; i < 3; ++i) QApplication::processEvents();
+        view.layout()->activate();
+        QApplication::processEvents();
+        const QImage picture = view.grab().toImage();
+        const std::filesystem::path file = folder / (std::string(MainTabs::name(tab)) + ".png");
+        if (!picture.save(QString::fromStdString(file.string()), "PNG"))
+            throw std::runtime_error("cannot write " + file.string());
+        written.push_back(file);
+    }
+    return written;
+}
+
+}  // namespace velmora
