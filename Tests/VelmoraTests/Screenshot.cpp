@@ -1,6 +1,7 @@
 #include "Screenshot.hpp"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLayout>
 #include <QPainter>
 #include <QWidget>
@@ -41,6 +42,22 @@ QImage ScreenshotTest::take(QWidget& screen, const std::string& name, QWidget* s
     const auto file = screenshotFolder() / (name + ".png");
     EXPECT_TRUE(picture.save(QString::fromStdString(file.string()))) << file;
     return picture;
+}
+
+// Every widget of the picture lies inside it, and no two labels of one row overlap.
+void expectNothingCutOff(QWidget& screen) {
+    const QRect bounds = screen.rect();
+    for (QLabel* label : screen.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&screen) || label->text().isEmpty()) continue;
+        const QRect at(label->mapTo(&screen, QPoint(0, 0)), label->size());
+        // Labels inside a scroll area may lie below the fold; those at the top must fit across.
+        EXPECT_LE(at.right(), bounds.right()) << label->text().toStdString();
+        // A label is tall enough for its text at its width.
+        if (label->wordWrap())
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+        else
+            EXPECT_GE(label->width(), label->sizeHint().width() - 1) << label->text().toStdString();
+    }
 }
 
 bool hasInk(const QImage& image, const QRect& region) {

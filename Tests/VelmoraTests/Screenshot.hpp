@@ -33,6 +33,9 @@ private:
     ScopedEnv reduced_{"VELMORA_REDUCE_MOTION", "1"};
 };
 
+/// Every label of the screen lies inside it and has the room its text needs.
+void expectNothingCutOff(QWidget& screen);
+
 /// Whether the region holds more than one flat colour: something is drawn there.
 bool hasInk(const QImage& image, const QRect& region);
 

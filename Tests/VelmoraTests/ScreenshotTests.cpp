@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 using namespace velmora;
+using velmora::test::expectNothingCutOff;
 using velmora::test::hasInk;
 using velmora::test::ScreenshotTest;
 
@@ -53,22 +54,6 @@ std::vector<Term> sampleGlossary() {
         sampleTerm("follow-up", {"фоллоуап", "фэллоап"}, 0),
         sampleTerm("Сбер", {}, 0),
     };
-}
-
-// Every widget of the picture lies inside it, and no two labels of one row overlap.
-void expectNothingCutOff(QWidget& screen) {
-    const QRect bounds = screen.rect();
-    for (QLabel* label : screen.findChildren<QLabel*>()) {
-        if (!label->isVisibleTo(&screen) || label->text().isEmpty()) continue;
-        const QRect at(label->mapTo(&screen, QPoint(0, 0)), label->size());
-        // Labels inside a scroll area may lie below the fold; those at the top must fit across.
-        EXPECT_LE(at.right(), bounds.right()) << label->text().toStdString();
-        // A label is tall enough for its text at its width.
-        if (label->wordWrap())
-            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
-        else
-            EXPECT_GE(label->width(), label->sizeHint().width() - 1) << label->text().toStdString();
-    }
 }
 
 class Screenshots : public ScreenshotTest {

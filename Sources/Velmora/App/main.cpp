@@ -15,16 +15,58 @@
 #include <QStyleFactory>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <memory>
+#include <optional>
 
 namespace {
 
-bool asksForSnapshot(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--snapshot") == 0 || std::strncmp(argv[i], "--snapshot=", 11) == 0) return true;
-    return false;
+const char* const usage =
+    "Usage: velmora [--snapshot FOLDER]\n"
+    "On-device dictation and meeting transcription.\n"
+    "\n"
+    "  --snapshot FOLDER   write a PNG of each tab of the main window into FOLDER and exit\n"
+    "                      (needs no display)\n"
+    "  -h, --help          show this text\n"
+    "  --version           show the version\n";
+
+struct Options {
+    std::optional<QString> snapshot;
+    bool help = false;
+    bool version = false;
+};
+
+// Read before the application exists: what is asked decides how it starts.
+std::optional<Options> parse(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption snapshot(QStringLiteral("snapshot"), QString(), QStringLiteral("folder"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({snapshot, help, version});
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "velmora: %s (velmora --help)\n", qPrintable(parser.errorText()));
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "velmora: unexpected argument %s (velmora --help)\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return std::nullopt;
+    }
+    Options options;
+    if (parser.isSet(snapshot)) options.snapshot = parser.value(snapshot);
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    return options;
+}
+
+void setUp() {
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("velmora"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setFont(velmora::Design::font(velmora::Design::TextStyle::body));
+    QApplication::setQuitOnLastWindowClosed(false);
 }
 
 int snapshot(const QString& folder) {
@@ -43,41 +85,35 @@ int snapshot(const QString& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Pictures are drawn the same with or without a display, never in a window on screen, and in
-    // their final states.
-    if (asksForSnapshot(argc, argv)) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::optional<Options> options = parse(argc, argv);
+    if (!options) return 2;
+    if (options->help) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::printf("velmora %s\n", VELMORA_VERSION);
+        return 0;
+    }
+
+    const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (options->snapshot) {
+        // Pictures are drawn the same with or without a display, never in a window on screen,
+        // and in their final states.
+        if (!platformChosen) qputenv("QT_QPA_PLATFORM", "offscreen");
         qputenv("VELMORA_REDUCE_MOTION", "1");
+    } else if (!platformChosen && qEnvironmentVariableIsEmpty("DISPLAY") &&
+               qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs(
+            "velmora: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset); "
+            "velmora --snapshot FOLDER writes pictures of it instead\n",
+            stderr);
+        return 1;
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Velmora"));
-    QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("velmora"));
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setFont(velmora::Design::font(velmora::Design::TextStyle::body));
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("On-device dictation and meeting transcription."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption snapshotOption(
-        QStringLiteral("snapshot"),
-        QStringLiteral("Write a PNG of each tab of the main window into <folder> and exit."), QStringLiteral("folder"));
-    parser.addOption(snapshotOption);
-    if (!parser.parse(QApplication::arguments())) {
-        std::fprintf(stderr, "velmora: %s (velmora --help)\n", qPrintable(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version"))) parser.showVersion();
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "velmora: unexpected argument %s (velmora --help)\n",
-                     qPrintable(parser.positionalArguments().first()));
-        return 2;
-    }
-    if (parser.isSet(snapshotOption)) return snapshot(parser.value(snapshotOption));
+    setUp();
+    if (options->snapshot) return snapshot(*options->snapshot);
 
     velmora::AppDelegate delegate(velmora::ModelEngineFactory::make(), velmora::SettingsStore::shared());
     velmora::QuitSignals terminations([&delegate] { delegate.quit(); });

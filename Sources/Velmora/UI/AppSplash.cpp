@@ -49,6 +49,11 @@ void AppSplash::leave() {
     cover_.animateAlwaysTo(0.0, MotionCurve::easeOut(leaveMs));
 }
 
+void AppSplash::seek(int ms) {
+    appeared_.seek(ms);
+    cover_.seek(ms);
+}
+
 QFont AppSplash::nameFont() const {
     QFont font = Design::font(nameFontPixels, QFont::DemiBold);
     font.setLetterSpacing(QFont::AbsoluteSpacing, nameTracking);

@@ -45,6 +45,8 @@ public:
     void appear();
     /// Fades out, then deletes itself.
     void leave();
+    /// Moves the running entrance or exit to this many milliseconds from its start (for tests).
+    void seek(int ms);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -101,19 +101,19 @@ HistoryCard::HistoryCard(const Dictation& dictation, QWidget* parent) : Card(pad
         notice->addWidget(erased_, 1, Qt::AlignVCenter);
         column->addLayout(notice);
     } else {
-        // Rich text only for the line height: the text itself is escaped and keeps its blanks.
-        const QFont body = Design::font(textFontPixels);
-        const int lineHeight = QFontMetrics(body).lineSpacing() + extraLineSpacing;
+        // Rich text only for the extra space between lines: the text itself is escaped and keeps
+        // its blanks and line breaks.
         text_ = new QLabel(this);
-        text_->setFont(body);
+        text_->setFont(Design::font(textFontPixels));
         text_->setTextFormat(Qt::RichText);
-        text_->setText(QStringLiteral("<div style=\"line-height: %1px; white-space: pre-wrap;\">%2</div>")
-                           .arg(lineHeight)
+        text_->setText(QStringLiteral("<p style=\"margin: 0; white-space: pre-wrap; -qt-line-height-type: "
+                                      "line-distance; line-height: %1px;\">%2</p>")
+                           .arg(extraLineSpacing)
                            .arg(QString::fromStdString(dictation_.text).toHtmlEscaped()));
+        text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         text_->setWordWrap(true);
         text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
         text_->setCursor(Qt::IBeamCursor);
-        text_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         column->addWidget(text_);
     }
     setHovered(false);

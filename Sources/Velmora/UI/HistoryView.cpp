@@ -10,6 +10,7 @@
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/Symbols.hpp"
 
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenu>
@@ -222,6 +223,10 @@ void HistoryView::confirmClearAll() {
     QPushButton* erase = dialog->addButton(QStringLiteral("Удалить"), QMessageBox::DestructiveRole);
     QPushButton* cancel = dialog->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
     dialog->setDefaultButton(cancel);
+    // Room for the message on two lines rather than a narrow column.
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog->layout()))
+        grid->addItem(new QSpacerItem(confirmationWidth, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     dialog->setEscapeButton(cancel);
     connect(dialog, &QMessageBox::buttonClicked, this, [this, erase](QAbstractButton* button) {
         if (button == erase) history_.clearAll();

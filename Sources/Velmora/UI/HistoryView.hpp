@@ -43,6 +43,7 @@ public:
     static constexpr int searchFieldWidth = 240;
     static constexpr int cardSpacing = 8;
     static constexpr int menuWidth = 22;
+    static constexpr int confirmationWidth = 400;
     /// Cards are built this many at a time, the next ones as the list scrolls near its end.
     static constexpr int batchSize = 40;
 

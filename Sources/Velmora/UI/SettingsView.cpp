@@ -116,6 +116,9 @@ QWidget* SettingsView::makeModelCard() {
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setFixedHeight(6);
+    QPalette accent = progress_->palette();
+    accent.setColor(QPalette::Highlight, Design::brand());
+    progress_->setPalette(accent);
     layout->addWidget(progress_);
 
     size_ = new StyledLabel(QString(), Design::font(Design::TextStyle::callout), Design::Level::secondary, card);

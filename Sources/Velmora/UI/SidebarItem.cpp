@@ -11,7 +11,7 @@ namespace velmora {
 
 SidebarItem::SidebarItem(MainTab tab, QWidget* parent) : QAbstractButton(parent), tab_(tab) {
     setText(MainTabs::title(tab));
-    setFixedHeight(height);
+    setFixedHeight(itemHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
@@ -50,7 +50,7 @@ QFont SidebarItem::titleFont() const {
 
 QSize SidebarItem::sizeHint() const {
     const int title = QFontMetrics(titleFont()).horizontalAdvance(text());
-    return {2 * horizontalPadding + symbolFrameWidth + spacing + title, height};
+    return {2 * horizontalPadding + symbolFrameWidth + spacing + title, itemHeight};
 }
 
 void SidebarItem::paintEvent(QPaintEvent*) {
@@ -68,8 +68,8 @@ void SidebarItem::paintEvent(QPaintEvent*) {
     // The symbol, centred in its frame: the brand gradient when chosen, else the secondary level.
     const std::string_view symbol = MainTabs::symbol(tab_);
     const qreal ratio = devicePixelRatioF();
-    const QRect frame(horizontalPadding, 0, symbolFrameWidth, height);
-    const QPoint at(frame.x() + (frame.width() - symbolPixels) / 2, (height - symbolPixels) / 2);
+    const QRect frame(horizontalPadding, 0, symbolFrameWidth, itemHeight);
+    const QPoint at(frame.x() + (frame.width() - symbolPixels) / 2, (itemHeight - symbolPixels) / 2);
     if (chosen_) {
         QPixmap shape = Symbols::pixmap(symbol, symbolPixels, Qt::white, ratio);
         if (!shape.isNull()) {
@@ -85,12 +85,17 @@ void SidebarItem::paintEvent(QPaintEvent*) {
             at, Symbols::pixmap(symbol, symbolPixels, Design::foreground(palette(), Design::Level::secondary), ratio));
     }
 
-    painter.setFont(titleFont());
     painter.setPen(chosen_ ? ink : Design::foreground(palette(), Design::Level::secondary));
     const int textLeft = frame.right() + 1 + spacing;
-    const QRect textRect(textLeft, 0, width() - textLeft - horizontalPadding, height);
+    const QRect textRect(textLeft, 0, width() - textLeft - horizontalPadding, itemHeight);
+    // The typeface's bold runs wider than a semibold would: a long chosen title closes up a
+    // little before it is cut.
+    QFont font = titleFont();
+    if (QFontMetrics(font).horizontalAdvance(text()) > textRect.width())
+        font.setLetterSpacing(QFont::AbsoluteSpacing, tightTracking);
+    painter.setFont(font);
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(titleFont()).elidedText(text(), Qt::ElideRight, textRect.width()));
+                     QFontMetrics(font).elidedText(text(), Qt::ElideRight, textRect.width()));
 }
 
 }  // namespace velmora

@@ -17,12 +17,14 @@ class SidebarItem : public QAbstractButton {
     Q_PROPERTY(qreal fill READ fill)
 
 public:
-    static constexpr int height = 30;
+    static constexpr int itemHeight = 30;
     static constexpr int horizontalPadding = 8;
     static constexpr int spacing = 8;
     static constexpr int symbolPixels = 13;
     static constexpr int symbolFrameWidth = 20;
     static constexpr int fontPixels = 13;
+    /// The letter spacing of a title that would not fit otherwise.
+    static constexpr qreal tightTracking = -0.4;
     static constexpr int cornerRadius = 7;
     /// The plate's strength (the primary colour at this opacity): chosen, else under the pointer.
     static constexpr qreal chosenFill = 0.09;

@@ -1,0 +1,179 @@
+#include "Velmora/App/AppDelegate.hpp"
+#include "Velmora/App/ModelEngineFactory.hpp"
+#include "Velmora/App/TrayMenu.hpp"
+#include "Velmora/App/UnavailableModelEngine.hpp"
+#include "Velmora/AppController.hpp"
+#include "Velmora/Support/Paths.hpp"
+#include "Velmora/UI/DockPresence.hpp"
+#include "Velmora/UI/MainView.hpp"
+#include "Velmora/UI/MainWindow.hpp"
+
+#include "FakeModelEngine.hpp"
+#include "QtApplication.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QImage>
+#include <QProcess>
+
+using namespace velmora;
+using velmora::test::ScopedEnv;
+using velmora::test::TempDir;
+using velmora::test::waitUntil;
+using State = AppController::ModelState;
+
+TEST(UnavailableModelEngineTest, TheModelIsAbsentAndItsDownloadFailsInWords) {
+    TempDir dir;
+    SettingsStore settings(dir / "config.json");
+    auto engine = std::make_shared<UnavailableModelEngine>(dir / "model");
+    AppController controller(engine, settings);
+    EXPECT_EQ(controller.modelState(), State::absent());
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == State::Kind::failed; }));
+    EXPECT_EQ(controller.modelState().message(), UnavailableModelEngine::downloadMessage);
+    EXPECT_FALSE(engine->isLoaded());
+    EXPECT_THROW(engine->load(), std::runtime_error);
+
+    // The program keeps the model where the hub client puts the fixed variant.
+    EXPECT_EQ(ModelEngineFactory::modelFolder(),
+              Paths::root() / "models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB");
+    EXPECT_EQ(ModelEngineFactory::make()->modelFolder(), ModelEngineFactory::modelFolder());
+}
+
+TEST(AppDelegateTest, OpensOnTheSettingsUntilTheModelIsOnDisk) {
+    TempDir dir;
+    test::FakeModelEngine engine(dir / "model");
+    EXPECT_EQ(AppDelegate::startTab(engine), MainTab::settings);
+    engine.putModelOnDisk();
+    EXPECT_EQ(AppDelegate::startTab(engine), MainTab::meetings);
+}
+
+TEST(AppDelegateTest, OneWindowOwnerAndQuittingWhenTheLastWayBackCloses) {
+    ScopedEnv reduced("VELMORA_REDUCE_MOTION", "1");
+    MainView::splashShown = true;
+    TempDir dir;
+    SettingsStore settings(dir / "config.json");
+    auto engine = std::make_shared<test::FakeModelEngine>(dir / "model");
+    AppDelegate delegate(engine, settings);
+    EXPECT_EQ(delegate.mainWindow(), nullptr);
+    delegate.start();
+    MainWindow* owner = delegate.mainWindow();
+    ASSERT_NE(owner, nullptr);
+    ASSERT_NE(owner->view(), nullptr);
+    EXPECT_EQ(owner->view()->tab(), MainTab::settings);
+    delegate.showMain(MainTab::history);
+    EXPECT_EQ(delegate.mainWindow(), owner);
+    EXPECT_EQ(owner->view()->tab(), MainTab::settings);
+
+    // The tray's items reach the window; offscreen there is no tray to show them.
+    ASSERT_NE(delegate.tray(), nullptr);
+    EXPECT_EQ(delegate.tray()->icon(), nullptr);
+    owner->window()->close();
+    QCoreApplication::processEvents();
+    // Without a tray nothing could bring the window back, so closing it quits.
+    EXPECT_TRUE(delegate.isQuitting());
+    DockPresence::openWindows = 0;
+    DockPresence::apply();
+}
+
+TEST(TrayMenuTest, OpensTabsTogglesTheMeetingAndQuits) {
+    TrayMenu tray;
+    std::vector<QString> titles;
+    for (QAction* action : tray.menu()->actions())
+        if (!action->isSeparator()) titles.push_back(action->text());
+    EXPECT_EQ(titles, (std::vector<QString>{"Последняя диктовка", "Встречи", "Записать встречу", "Статистика",
+                                            "Настройки…", "Выйти из Velmora"}));
+    std::vector<MainTab> asked;
+    QObject::connect(&tray, &TrayMenu::tabRequested, [&](MainTab tab) { asked.push_back(tab); });
+    for (MainTab tab : {MainTab::review, MainTab::meetings, MainTab::stats, MainTab::settings})
+        tray.tabAction(tab)->trigger();
+    EXPECT_EQ(asked, (std::vector<MainTab>{MainTab::review, MainTab::meetings, MainTab::stats, MainTab::settings}));
+    EXPECT_EQ(tray.tabAction(MainTab::glossary), nullptr);
+
+    int toggles = 0, quits = 0;
+    QObject::connect(&tray, &TrayMenu::meetingToggled, [&] { ++toggles; });
+    QObject::connect(&tray, &TrayMenu::quitRequested, [&] { ++quits; });
+    tray.meetingAction()->trigger();
+    tray.quitAction()->trigger();
+    EXPECT_EQ(toggles, 1);
+    EXPECT_EQ(quits, 1);
+    tray.setMeetingRecording(true);
+    EXPECT_EQ(tray.meetingAction()->text(), "Остановить запись");
+}
+
+namespace {
+
+// The program, run in a data folder of its own with a clean environment.
+struct ProgramRun {
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+ProgramRun runProgram(const QStringList& arguments, const std::filesystem::path& home) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The program must choose the offscreen platform by itself when asked for pictures.
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("VELMORA_REDUCE_MOTION");
+    environment.insert("HOME", QString::fromStdString(home.string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "data").string()));
+    process.setProcessEnvironment(environment);
+    process.start(VELMORA_PATH, arguments);
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+}
+
+}  // namespace
+
+TEST(ProgramTest, SnapshotWritesOnePictureOfEachTabWithoutADisplay) {
+    TempDir dir;
+    const auto folder = dir / "pictures";
+    const ProgramRun run = runProgram({"--snapshot", QString::fromStdString(folder.string())}, dir / "home");
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    for (MainTab tab : MainTabs::all) {
+        const auto file = folder / (std::string(MainTabs::name(tab)) + ".png");
+        EXPECT_TRUE(run.output.contains(QString::fromStdString(file.string()))) << file;
+        QImage picture(QString::fromStdString(file.string()));
+        ASSERT_FALSE(picture.isNull()) << file;
+        EXPECT_EQ(picture.size(), QSize(940, 660)) << file;
+        // Not blank: the sidebar, the header and the screen each draw something.
+        std::set<QRgb> colours;
+        for (int y = 0; y < picture.height(); y += 3)
+            for (int x = 0; x < picture.width(); x += 3) colours.insert(picture.pixel(x, y));
+        EXPECT_GT(colours.size(), 20u) << file;
+        // The chosen tab's title stands in the header, in dark ink on the light window.
+        int ink = 0;
+        for (int y = 30; y < 60; ++y)
+            for (int x = 240; x < 400; ++x) ink += qGray(picture.pixel(x, y)) < 100;
+        EXPECT_GT(ink, 50) << file;
+    }
+}
+
+TEST(ProgramTest, RefusesWhatItDoesNotKnow) {
+    TempDir dir;
+    ProgramRun run = runProgram({"--no-such-option"}, dir / "home");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.errors.contains("velmora --help")) << run.errors.toStdString();
+    run = runProgram({"stray"}, dir / "home");
+    EXPECT_EQ(run.exitCode, 2);
+    run = runProgram({"--snapshot"}, dir / "home");
+    EXPECT_EQ(run.exitCode, 2);
+    run = runProgram({"--help"}, dir / "home");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.output.contains("--snapshot"));
+
+    // Without a display the window cannot open: it says so and how to get the pictures instead.
+    run = runProgram({}, dir / "home");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("no display")) << run.errors.toStdString();
+    EXPECT_TRUE(run.errors.contains("--snapshot")) << run.errors.toStdString();
+}

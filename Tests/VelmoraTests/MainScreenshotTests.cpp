@@ -1,0 +1,175 @@
+// Pictures of the main window's states, for review: build/screenshots/main-*.png and the screens
+// of its tabs (the snapshot switch makes one picture per tab of a user's own data).
+
+#include "Velmora/UI/AccountView.hpp"
+#include "Velmora/UI/AppSplash.hpp"
+#include "Velmora/UI/BannerRow.hpp"
+#include "Velmora/UI/HistoryCard.hpp"
+#include "Velmora/UI/HistoryView.hpp"
+#include "Velmora/UI/MainView.hpp"
+#include "Velmora/UI/SettingsView.hpp"
+#include "Velmora/UI/StyledLabel.hpp"
+
+#include "MainServicesFixture.hpp"
+#include "QtApplication.hpp"
+#include "Screenshot.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+#include <QToolButton>
+
+using namespace velmora;
+using namespace std::chrono_literals;
+using velmora::test::expectNothingCutOff;
+using velmora::test::hasInk;
+using velmora::test::ScreenshotTest;
+using velmora::test::TestServices;
+
+namespace {
+
+class MainScreenshots : public ScreenshotTest {
+protected:
+    MainScreenshots() { MainView::splashShown = true; }
+
+    QImage takeMain(MainTab tab, const std::string& name) {
+        view_ = std::make_unique<MainView>(services.services(), tab);
+        return take(*view_, name);
+    }
+
+    // Dictations of today, yesterday and last spring, one with its text erased.
+    void sampleHistory() {
+        services.dictate("Напомни завтра созвониться с командой по релизу и отправить заметки.", test::ago(48h * 100),
+                         "Заметки", 5400);
+        Dictation erased;
+        erased.date = std::chrono::system_clock::now() - 26h;
+        erased.charCount = 184;
+        erased.durationMs = 12000;
+        services.history.append(erased);
+        services.dictate(
+            "Привет! Посмотрел твой пулл-реквест: в целом всё хорошо, но давай вынесем настройки в "
+            "отдельный файл и добавим тесты на пустой ввод. Созвонимся после обеда?",
+            test::ago(40min), "Telegram", 14300);
+        services.dictate("Купить молоко, хлеб и батарейки для мыши", test::ago(5min), std::nullopt, 2900);
+    }
+
+    TestServices services;
+    std::unique_ptr<MainView> view_;
+};
+
+}  // namespace
+
+TEST_F(MainScreenshots, BannerWhileTheModelPreparesBriefly) {
+    services.loading(15);
+    const QImage picture = takeMain(MainTab::meetings, "main-banner-loading-15");
+    EXPECT_EQ(view_->banner()->textLabel()->text(), "Готовлю модель…");
+    expectNothingCutOff(*view_);
+    EXPECT_TRUE(hasInk(picture, view_->banner()->geometry().translated(view_->banner()->parentWidget()->pos())));
+}
+
+TEST_F(MainScreenshots, BannerWhileTheModelPreparesLong) {
+    services.loading(16);
+    takeMain(MainTab::glossary, "main-banner-loading-16");
+    EXPECT_EQ(view_->banner()->textLabel()->text(), "Готовлю модель под этот Мак — первый раз это до двух минут");
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, BannerDownloadingWithAWarning) {
+    services.controller.setWarning("Нет доступа к микрофону");
+    services.downloading(0.427);
+    takeMain(MainTab::settings, "main-banner-download-warning");
+    EXPECT_EQ(view_->banner()->textLabel()->text(), "Качаю модель — 42 %");
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, BannerWithAWarningOnly) {
+    services.controller.setWarning("Нет доступа к микрофону — открой настройки звука и разреши его");
+    takeMain(MainTab::review, "main-banner-warning");
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, SignedInAccountRowAndScreen) {
+    services.account.signIn("key", "ivan.petrov@example.com");
+    sampleHistory();
+    takeMain(MainTab::plan, "main-account-signed-in");
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, SplashDuringItsEntrance) {
+    MainView::splashShown = false;
+    view_ = std::make_unique<MainView>(services.services(), MainTab::review);
+    view_->resize(test::mainWindowSize);
+    view_->show();
+    QCoreApplication::processEvents();
+    ASSERT_NE(view_->splash(), nullptr);
+    // About 0.6 s in: the entrance (0.5 s) is over and the splash still covers the window.
+    view_->splash()->seek(AppSplash::appearMs);
+    const QImage picture = take(*view_, "main-splash");
+    ASSERT_NE(view_->splash(), nullptr);
+    EXPECT_DOUBLE_EQ(view_->splash()->appeared(), 1.0);
+    // The orb's colours stand in the middle of the window.
+    const QRgb middle = picture.pixel(470, 250);
+    EXPECT_GT(qBlue(middle), qRed(middle));
+}
+
+TEST_F(MainScreenshots, HistoryWithCards) {
+    sampleHistory();
+    takeMain(MainTab::history, "main-history");
+    auto* history = qobject_cast<HistoryView*>(view_->detail());
+    ASSERT_NE(history, nullptr);
+    ASSERT_EQ(history->cards().size(), 4u);
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, HistoryCardUnderThePointer) {
+    sampleHistory();
+    view_ = std::make_unique<MainView>(services.services(), MainTab::history);
+    auto* history = qobject_cast<HistoryView*>(view_->detail());
+    ASSERT_NE(history, nullptr);
+    HistoryCard* card = history->cards().at(1);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QCoreApplication::sendEvent(card, &enter);
+    take(*view_, "main-history-hover");
+    EXPECT_TRUE(card->copyButton()->isVisible());
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, HistoryClearAllConfirmation) {
+    sampleHistory();
+    view_ = std::make_unique<MainView>(services.services(), MainTab::history);
+    view_->resize(test::mainWindowSize);
+    view_->show();
+    auto* history = qobject_cast<HistoryView*>(view_->detail());
+    ASSERT_NE(history, nullptr);
+    history->confirmClearAll();
+    ASSERT_NE(history->confirmation(), nullptr);
+    take(*view_, "main-history-clear-all", history->confirmation());
+    history->confirmation()->reject();
+}
+
+TEST_F(MainScreenshots, HistorySearchWithNoMatch) {
+    sampleHistory();
+    view_ = std::make_unique<MainView>(services.services(), MainTab::history);
+    auto* history = qobject_cast<HistoryView*>(view_->detail());
+    ASSERT_NE(history, nullptr);
+    test::typeText(history->searchField(), "нет такого");
+    take(*view_, "main-history-no-match");
+    EXPECT_TRUE(history->cards().empty());
+}
+
+TEST_F(MainScreenshots, SettingsWhileDownloading) {
+    services.downloading(0.63);
+    takeMain(MainTab::settings, "main-settings-downloading");
+    expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, SettingsWithTheModelReady) {
+    services.engine->putModelOnDisk();
+    services.controller.prepareLocalModel();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return services.controller.modelState().kind() == AppController::ModelState::Kind::ready; }));
+    takeMain(MainTab::settings, "main-settings-ready");
+    expectNothingCutOff(*view_);
+}
