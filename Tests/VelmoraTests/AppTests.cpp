@@ -4,6 +4,7 @@
 #include "Velmora/App/UnavailableModelEngine.hpp"
 #include "Velmora/AppController.hpp"
 #include "Velmora/Support/Paths.hpp"
+#include "Velmora/UI/AppIcon.hpp"
 #include "Velmora/UI/DockPresence.hpp"
 #include "Velmora/UI/MainView.hpp"
 #include "Velmora/UI/MainWindow.hpp"
@@ -101,6 +102,27 @@ TEST(TrayMenuTest, OpensTabsTogglesTheMeetingAndQuits) {
     EXPECT_EQ(quits, 1);
     tray.setMeetingRecording(true);
     EXPECT_EQ(tray.meetingAction()->text(), "Остановить запись");
+}
+
+TEST(DesktopEntryTest, StartsTheProgramWithItsIcon) {
+    const std::string entry = test::readFile(std::filesystem::path(VELMORA_DESKTOP_DIR) / "velmora.desktop");
+    for (const char* line : {"[Desktop Entry]\n", "\nType=Application\n", "\nName=Velmora\n", "\nExec=velmora\n",
+                             "\nIcon=velmora\n", "\nTerminal=false\n", "\nCategories=AudioVideo;Audio;Utility;\n"})
+        EXPECT_NE(entry.find(line), std::string::npos) << line;
+
+    // The icon is the round mark: drawn, transparent outside its circle, the brand's colours inside.
+    const QImage icon(QString::fromUtf8(VELMORA_DESKTOP_DIR "/velmora.svg"));
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.size(), QSize(256, 256));
+    const QImage drawn = AppIcon::roundMark(256);
+    EXPECT_EQ(qAlpha(icon.pixel(2, 2)), 0);
+    for (const QPoint at : {QPoint(128, 20), QPoint(40, 128), QPoint(200, 200), QPoint(60, 60)}) {
+        const QColor svg = icon.pixelColor(at);
+        const QColor mark = drawn.pixelColor(at);
+        EXPECT_NEAR(svg.red(), mark.red(), 24) << at.x() << "," << at.y();
+        EXPECT_NEAR(svg.green(), mark.green(), 24) << at.x() << "," << at.y();
+        EXPECT_NEAR(svg.blue(), mark.blue(), 24) << at.x() << "," << at.y();
+    }
 }
 
 namespace {
