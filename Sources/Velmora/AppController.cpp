@@ -1,5 +1,8 @@
 #include "Velmora/AppController.hpp"
 
+#include "Velmora/Meeting/MeetingRecorder.hpp"
+#include "Velmora/Meeting/MeetingStore.hpp"
+#include "Velmora/Post/Glossary.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
@@ -13,7 +16,17 @@ namespace fs = std::filesystem;
 namespace velmora {
 
 AppController::AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, QObject* parent)
-    : QObject(parent), engine_(std::move(engine)), settings_(settings) {
+    : AppController(std::move(engine), settings, MeetingStore::shared(), Glossary::shared(), nullptr, nullptr, parent) {
+}
+
+AppController::AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, MeetingStore& meetings,
+                             Glossary& glossary, std::unique_ptr<SampleSource> microphone,
+                             std::unique_ptr<SampleSource> systemAudio, QObject* parent)
+    : QObject(parent),
+      engine_(std::move(engine)),
+      settings_(settings),
+      meeting_(std::make_unique<MeetingRecorder>(engine_, meetings, glossary, std::move(microphone),
+                                                 std::move(systemAudio))) {
     modelState_ = engine_->hasModelFiles() ? ModelState::downloaded() : ModelState::absent();
     elapsedTimer_.setInterval(1000);
     connect(&elapsedTimer_, &QTimer::timeout, this, &AppController::tick);

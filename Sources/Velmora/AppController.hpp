@@ -18,6 +18,11 @@
 
 namespace velmora {
 
+class Glossary;
+class MeetingRecorder;
+class MeetingStore;
+class SampleSource;
+
 class AppController : public QObject {
     Q_OBJECT
 
@@ -45,8 +50,14 @@ public:
         std::string message_;
     };
 
-    /// The model starts as downloaded when its files are on disk, else absent.
+    /// The model starts as downloaded when its files are on disk, else absent. The meeting recorder
+    /// works over the process's meeting store and glossary.
     AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, QObject* parent = nullptr);
+    /// The same with the recorder over the given meeting store and glossary, and sources of its
+    /// own (by default the microphone and the system's sound).
+    AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, MeetingStore& meetings,
+                  Glossary& glossary, std::unique_ptr<SampleSource> microphone = nullptr,
+                  std::unique_ptr<SampleSource> systemAudio = nullptr, QObject* parent = nullptr);
     /// Waits for a preparation that is still running on its worker.
     ~AppController() override;
 
@@ -77,6 +88,8 @@ public:
     void tick();
 
     LocalModelEngine& engine() const { return *engine_; }
+    /// The one meeting recorder, made with the controller and kept as long as it lives.
+    MeetingRecorder& meeting() const { return *meeting_; }
     SettingsStore& settings() const { return settings_; }
 
 Q_SIGNALS:
@@ -107,6 +120,7 @@ private:
     std::uint64_t generation_ = 0;
     QTimer elapsedTimer_;
     QThreadPool workers_;
+    std::unique_ptr<MeetingRecorder> meeting_;
 };
 
 }  // namespace velmora

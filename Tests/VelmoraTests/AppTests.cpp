@@ -3,6 +3,9 @@
 #include "Velmora/App/TrayMenu.hpp"
 #include "Velmora/App/UnavailableModelEngine.hpp"
 #include "Velmora/AppController.hpp"
+#include "Velmora/Meeting/MeetingRecorder.hpp"
+#include "Velmora/Meeting/MeetingStore.hpp"
+#include "Velmora/Post/Glossary.hpp"
 #include "Velmora/Support/Paths.hpp"
 #include "Velmora/UI/AppIcon.hpp"
 #include "Velmora/UI/DockPresence.hpp"
@@ -10,6 +13,8 @@
 #include "Velmora/UI/MainWindow.hpp"
 
 #include "FakeModelEngine.hpp"
+#include "FakeSampleSource.hpp"
+#include "MeetingTestSupport.hpp"
 #include "QtApplication.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -18,6 +23,8 @@
 #include <QAction>
 #include <QImage>
 #include <QProcess>
+
+#include <thread>
 
 using namespace velmora;
 using velmora::test::ScopedEnv;
@@ -77,6 +84,110 @@ TEST(AppDelegateTest, OneWindowOwnerAndQuittingWhenTheLastWayBackCloses) {
     EXPECT_TRUE(delegate.isQuitting());
     DockPresence::openWindows = 0;
     DockPresence::apply();
+}
+
+// A program over a fake engine and fake sources, its meeting started from the tray.
+class MeetingDelegateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MainView::splashShown = true;
+        engine->putModelOnDisk();
+        engine->transcriber = [](const std::vector<float>&) { return std::string("последняя реплика"); };
+        auto microphone = std::make_unique<test::FakeSampleSource>();
+        mic = microphone.get();
+        auto controller = std::make_unique<AppController>(engine, settings, meetings, glossary, std::move(microphone),
+                                                          std::make_unique<test::FakeSampleSource>());
+        recorder = &controller->meeting();
+        recorder->setTimerEnabled(false);
+        delegate = std::make_unique<AppDelegate>(std::move(controller));
+        delegate->start();
+        ASSERT_NE(delegate->tray(), nullptr);
+    }
+
+    void TearDown() override {
+        engine->transcribeGate.open();
+        mic->startGate.open();
+        delegate->mainWindow()->window()->close();
+        QCoreApplication::processEvents();
+        delegate.reset();
+        DockPresence::openWindows = 0;
+        DockPresence::apply();
+    }
+
+    void startFromTheTray() {
+        delegate->toggleMeeting();
+        ASSERT_TRUE(waitUntil([&] { return !recorder->isStarting(); }));
+        ASSERT_TRUE(recorder->isRecording()) << recorder->lastError().value_or("");
+        EXPECT_EQ(delegate->tray()->meetingAction()->text(), "Остановить запись");
+        EXPECT_EQ(delegate->mainWindow()->view()->tab(), MainTab::meetings);
+        for (int i = 0; i < 6; ++i) {
+            mic->push(test::level(8000, 0.2f));
+            recorder->tick();
+        }
+    }
+
+    std::vector<MeetingLine> storedLines() {
+        MeetingStore reread(dir / "meetings");
+        if (reread.meetings().size() != 1) return {};
+        return reread.meetings().front().lines;
+    }
+
+    ScopedEnv reduced{"VELMORA_REDUCE_MOTION", "1"};
+    TempDir dir;
+    SettingsStore settings{dir / "config.json"};
+    Glossary glossary{dir / "glossary.json"};
+    MeetingStore meetings{dir / "meetings"};
+    std::shared_ptr<test::FakeModelEngine> engine = std::make_shared<test::FakeModelEngine>(dir / "model");
+    test::FakeSampleSource* mic = nullptr;
+    MeetingRecorder* recorder = nullptr;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(MeetingDelegateTest, TheTrayStartsAndStopsTheMeeting) {
+    ASSERT_NO_FATAL_FAILURE(startFromTheTray());
+    delegate->toggleMeeting();
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(delegate->tray()->meetingAction()->text(), "Записать встречу");
+    ASSERT_TRUE(recorder->waitForPending(std::chrono::seconds(10)));
+    const std::vector<MeetingLine> lines = storedLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.front().text, "последняя реплика");
+    EXPECT_FALSE(delegate->isQuitting());
+
+    // A toggle while the meeting is still starting cancels the start.
+    mic->startGate.shut();
+    delegate->toggleMeeting();
+    EXPECT_EQ(delegate->tray()->meetingAction()->text(), "Остановить запись");
+    delegate->toggleMeeting();
+    mic->startGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !recorder->isStarting(); }));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(delegate->tray()->meetingAction()->text(), "Записать встречу");
+}
+
+// Quitting right after a meeting keeps the lines of its last chunks.
+TEST_F(MeetingDelegateTest, QuittingStopsTheMeetingAndWaitsForItsLastLines) {
+    ASSERT_NO_FATAL_FAILURE(startFromTheTray());
+    // The last chunk's transcription is still running when the user quits.
+    engine->transcribeGate.shut();
+    std::thread opener([&] {
+        while (engine->transcribeGate.waiting() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        engine->transcribeGate.open();
+    });
+    const korbit::UUID id = recorder->meeting()->id;
+    delegate->quit();
+    opener.join();
+    EXPECT_TRUE(delegate->isQuitting());
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(recorder->pending(), 0);
+    EXPECT_EQ(delegate->tray()->meetingAction()->text(), "Записать встречу");
+    MeetingStore reread(dir / "meetings");
+    ASSERT_EQ(reread.meetings().size(), 1u);
+    EXPECT_EQ(reread.meetings().front().id, id);
+    const std::vector<MeetingLine> lines = storedLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.front().text, "последняя реплика");
 }
 
 TEST(TrayMenuTest, OpensTabsTogglesTheMeetingAndQuits) {

@@ -6,11 +6,13 @@
 
 #include "Velmora/Account/AccountState.hpp"
 #include "Velmora/AppController.hpp"
+#include "Velmora/Meeting/MeetingStore.hpp"
 #include "Velmora/Post/Glossary.hpp"
 #include "Velmora/Store/HistoryStore.hpp"
 #include "Velmora/UI/MainServices.hpp"
 
 #include "FakeModelEngine.hpp"
+#include "FakeSampleSource.hpp"
 #include "QtApplication.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -26,15 +28,22 @@ public:
     TempDir dir;
     std::shared_ptr<FakeModelEngine> engine = std::make_shared<FakeModelEngine>(dir / "models" / "variant");
     SettingsStore settings{dir / "config.json"};
-    AppController controller{engine, settings};
     AccountState account{dir / "account.json"};
     HistoryStore history{dir / "history.jsonl"};
     Glossary glossary{dir / "glossary.json"};
+    MeetingStore meetings{dir / "meetings"};
+    AppController controller{engine,
+                             settings,
+                             meetings,
+                             glossary,
+                             std::make_unique<FakeSampleSource>(),
+                             std::make_unique<FakeSampleSource>()};
 
     ~TestServices() {
         // A preparation held at a gate finishes before the controller goes.
         engine->downloadGate.open();
         engine->loadGate.open();
+        engine->transcribeGate.open();
     }
 
     MainServices services() { return {controller, account, history, glossary}; }

@@ -2,6 +2,7 @@
 
 #include "Velmora/App/TrayMenu.hpp"
 #include "Velmora/AppController.hpp"
+#include "Velmora/Meeting/MeetingRecorder.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Notifications.hpp"
 #include "Velmora/UI/DockPresence.hpp"
@@ -17,7 +18,10 @@ MainTab AppDelegate::startTab(const LocalModelEngine& engine) {
 }
 
 AppDelegate::AppDelegate(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, QObject* parent)
-    : QObject(parent), engine_(std::move(engine)), controller_(std::make_unique<AppController>(engine_, settings)) {
+    : AppDelegate(std::make_unique<AppController>(std::move(engine), settings), parent) {}
+
+AppDelegate::AppDelegate(std::unique_ptr<AppController> controller, QObject* parent)
+    : QObject(parent), controller_(std::move(controller)) {
     DockPresence::setQuitHandler([this] { quit(); });
     connect(&Notifications::shared(), &Notifications::posted, this, [](const QString& name) {
         // There is no welcome window in this build to reopen at its sign-in step.
@@ -35,8 +39,14 @@ void AppDelegate::start() {
     connect(tray_.get(), &TrayMenu::tabRequested, this, &AppDelegate::showMain);
     connect(tray_.get(), &TrayMenu::meetingToggled, this, &AppDelegate::toggleMeeting);
     connect(tray_.get(), &TrayMenu::quitRequested, this, &AppDelegate::quit);
+    MeetingRecorder& recorder = controller_->meeting();
+    const auto followMeeting = [this, &recorder] {
+        tray_->setMeetingRecording(recorder.isRecording() || recorder.isStarting());
+    };
+    connect(&recorder, &MeetingRecorder::recordingChanged, this, followMeeting);
+    connect(&recorder, &MeetingRecorder::startingChanged, this, followMeeting);
     Log::app.info("приложение запущено");
-    showMain(startTab(*engine_));
+    showMain(startTab(controller_->engine()));
 }
 
 void AppDelegate::showMain(MainTab tab) {
@@ -48,7 +58,13 @@ void AppDelegate::showMain(MainTab tab) {
 }
 
 void AppDelegate::toggleMeeting() {
-    // Until the meeting recorder is wired in, the meetings tab is where meetings will start.
+    MeetingRecorder& recorder = controller_->meeting();
+    if (recorder.isRecording() || recorder.isStarting()) {
+        recorder.stop();
+        return;
+    }
+    // The meetings tab shows the recording (or why it could not start).
+    recorder.start();
     showMain(MainTab::meetings);
 }
 
@@ -58,8 +74,14 @@ void AppDelegate::windowClosed() {
 }
 
 void AppDelegate::finishMeetingBeforeQuit() {
-    // The meeting recorder is not wired in yet: no meeting can be running. Once it is, this stops
-    // a running meeting and waits (at most about a minute) while its last chunks are transcribed.
+    MeetingRecorder& recorder = controller_->meeting();
+    if (recorder.isRecording() || recorder.isStarting()) recorder.stop();
+    if (recorder.pending() > 0) {
+        Log::app.info("жду расшифровки последних фрагментов встречи: " + std::to_string(recorder.pending()));
+        if (!recorder.waitForPending(pendingCap))
+            Log::app.error("выхожу, не дождавшись расшифровки фрагментов встречи: " +
+                           std::to_string(recorder.pending()));
+    }
 }
 
 void AppDelegate::quit() {

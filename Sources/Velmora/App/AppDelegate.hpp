@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 
 namespace velmora {
@@ -21,11 +22,16 @@ class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
+    /// How long quitting waits at most for the transcriptions of a meeting's last chunks.
+    static constexpr std::chrono::seconds pendingCap{60};
+
     /// The tab the program opens on: the settings while the model is not on disk (it has to be
     /// fetched first), else the meetings.
     static MainTab startTab(const LocalModelEngine& engine);
 
+    /// Over a controller made with the engine and the settings.
     AppDelegate(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, QObject* parent = nullptr);
+    explicit AppDelegate(std::unique_ptr<AppController> controller, QObject* parent = nullptr);
     ~AppDelegate() override;
 
     AppController& controller() const { return *controller_; }
@@ -40,7 +46,7 @@ public:
     /// to the front).
     void showMain(MainTab tab);
 
-    /// Starts a meeting, or stops the one that records.
+    /// Starts a meeting (and shows the meetings tab), or stops the one that records or starts.
     void toggleMeeting();
 
     /// Stops a running meeting and waits for its pending chunks (capped), then ends the event loop.
@@ -48,12 +54,11 @@ public:
     bool isQuitting() const { return quitting_; }
 
 private:
-    /// Where quitting stops the meeting that records and waits for the transcriptions of its last
-    /// chunks, so that their lines reach the meeting's file.
+    /// Stops the meeting that records (or starts) and waits, at most pendingCap, for the
+    /// transcriptions of its last chunks, so that their lines reach the meeting's file.
     void finishMeetingBeforeQuit();
     void windowClosed();
 
-    std::shared_ptr<LocalModelEngine> engine_;
     std::unique_ptr<AppController> controller_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<TrayMenu> tray_;

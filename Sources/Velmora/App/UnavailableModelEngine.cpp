@@ -15,4 +15,8 @@ void UnavailableModelEngine::load() {
     throw std::runtime_error(std::string(loadMessage));
 }
 
+std::string UnavailableModelEngine::transcribe(const std::vector<float>&, const std::string&) {
+    throw std::runtime_error(std::string(loadMessage));
+}
+
 }  // namespace velmora

@@ -23,6 +23,8 @@ public:
     void load() override;
     void unload() override {}
     bool isLoaded() const override { return false; }
+    /// Throws std::runtime_error with loadMessage.
+    std::string transcribe(const std::vector<float>& samples, const std::string& language) override;
 
 private:
     std::filesystem::path folder_;
