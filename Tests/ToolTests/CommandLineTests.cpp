@@ -90,7 +90,8 @@ TEST(CommandLine, HelpPrintsTheCommandsUsageAndSucceeds) {
                                                {"speech", "write", "--help"},
                                                {"tok", "--help"},
                                                {"transcribe-greedy", "--help"},
-                                               {"decode", "--help"}}) {
+                                               {"decode", "--help"},
+                                               {"transcribe", "--help"}}) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         const ToolRun run = runTool(arguments);
         EXPECT_EQ(run.status, 0);

@@ -2,13 +2,10 @@
 // text decoder with its filters, sampler and temperature fallback), printed as a decoding result.
 
 #include "Command.hpp"
+#include "SpeechModelFolder.hpp"
 
 #include "Platform/Audio/AudioFile.hpp"
-#include "Tremolan/Core/AudioEncoding.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Core/WindowDecoder.hpp"
-#include "Tremolan/Utilities/Constants.hpp"
-#include "Tremolan/Utilities/ModelUtilities.hpp"
 
 #include <cstdio>
 #include <filesystem>
@@ -34,19 +31,6 @@ constexpr const char* kUsage =
     "  --tokenizer DIR     the folder of tokenizer.json (default: the model folder, then the hub cache)\n"
     "  --verbose           print each step's progress text on standard error\n";
 
-std::shared_ptr<tremolan::WhisperTokenizer> tokenizerFor(const tremolan::WindowDecoder& road, const fs::path& folder,
-                                                         const std::string& tokenizerFolder) {
-    if (!tokenizerFolder.empty()) {
-        if (!fs::is_regular_file(fs::path(tokenizerFolder) / "tokenizer.json"))
-            throw std::runtime_error("no tokenizer.json in " + tokenizerFolder);
-        return std::make_shared<tremolan::WhisperTokenizerWrapper>(
-            korbit::AutoTokenizerWrapper::fromModelFolder(tokenizerFolder, true), fs::path(tokenizerFolder));
-    }
-    const auto variant = tremolan::ModelUtilities::detectVariant(road.textDecoder->logitsSize().value_or(0),
-                                                                 road.audioEncoder->embedSize().value_or(0));
-    return tremolan::ModelUtilities::loadTokenizer(variant, std::nullopt, {folder});
-}
-
 int runDecode(const Arguments& args) {
     const auto parsed = velmora::dev::ArgumentParser("decode", kUsage)
                             .positional("model-folder")
@@ -68,9 +52,7 @@ int runDecode(const Arguments& args) {
         options.detectLanguage = true;
     } else {
         options.language = parsed.value("language", "en");
-        if (!tremolan::Constants::languageCodes().contains(*options.language))
-            throw UsageError("decode: --language needs a language code such as en or ru, not '" + *options.language +
-                             "'");
+        velmora::dev::checkLanguageCode("decode", *options.language);
     }
     std::shared_ptr<tremolan::RandomSource> random;
     if (parsed.option("seed")) {
@@ -83,8 +65,7 @@ int runDecode(const Arguments& args) {
     const std::string audioFile = parsed.positional("audio-file");
     const std::vector<float> samples = platform::audio::loadMonoAudio(audioFile);
 
-    tremolan::WindowDecoder road = tremolan::WindowDecoder::load(folder, nullptr);
-    road.textDecoder->setTokenizer(tokenizerFor(road, folder, parsed.value("tokenizer", "")));
+    const tremolan::WindowDecoder road = velmora::dev::loadSpeechModel(folder, parsed.value("tokenizer", ""));
 
     tremolan::TranscriptionCallback progress;
     std::mutex printing;

@@ -176,7 +176,7 @@ std::shared_ptr<TranscriptionResult> TranscribeTask::run(const std::vector<float
                    options,
                    static_cast<int>(std::clamp<std::int64_t>(sampleLength, 1, std::numeric_limits<int>::max())),
                    std::move(inputs),
-                   TemperatureFallbackDecoder(*textDecoder_, tokenizer_),
+                   TemperatureFallbackDecoder(*textDecoder_, tokenizer_, random_),
                    callback,
                    stop};
 

@@ -14,6 +14,7 @@
 #include "Tremolan/Core/DecodingInputs.hpp"
 #include "Tremolan/Core/DecodingOptions.hpp"
 #include "Tremolan/Core/FeatureExtracting.hpp"
+#include "Tremolan/Core/Text/RandomSource.hpp"
 #include "Tremolan/Core/Text/SegmentSeeking.hpp"
 #include "Tremolan/Core/TextDecoding.hpp"
 #include "Tremolan/Core/TranscriptionProgress.hpp"
@@ -79,6 +80,10 @@ public:
                                                                              const std::optional<std::string>& language,
                                                                              const TranscriptionTimings& timings) const;
 
+    /// The source of the draws of decoding above temperature 0, shared by every window of a run; a
+    /// seeded one makes runs repeat. Without one each draw is seeded from the system.
+    void setRandomSource(std::shared_ptr<RandomSource> random) { random_ = std::move(random); }
+
     /// The timing record, added to by every run of the task.
     const TranscriptionTimings& timings() const { return timings_; }
     const std::shared_ptr<platform::sys::Progress>& progress() const { return progress_; }
@@ -102,6 +107,7 @@ private:
     std::shared_ptr<AudioProcessing> audioProcessor_;
     std::shared_ptr<WhisperTokenizer> tokenizer_;
     SegmentDiscoveryCallback segmentDiscoveryCallback_;
+    std::shared_ptr<RandomSource> random_;
 };
 
 }  // namespace tremolan

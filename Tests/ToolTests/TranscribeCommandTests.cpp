@@ -1,0 +1,121 @@
+// velmora-dev transcribe: whole recordings of the trained test model through the transcription
+// task, written as plain text, SubRip, WebVTT and JSON transcripts, and one clear line for each kind
+// of bad input.
+
+#include "ToolTests/ToolRun.hpp"
+
+#include "Support/TestEnvironment.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace velmora::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const std::string kModel = dataPath("models/test-speech").string();
+const std::string kTokenizer = dataPath("whisper-tokenizer/multilingual").string();
+const std::string kLong = dataPath("testmodel/long-en.flac").string();  // 43 s, more than one window
+
+ToolRun transcribe(std::vector<std::string> extra) {
+    std::vector<std::string> arguments{"transcribe", kModel};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    arguments.push_back("--tokenizer");
+    arguments.push_back(kTokenizer);
+    return runTool(arguments);
+}
+
+TEST(TranscribeCommand, WritesTimedTranscriptsOfALongRecording) {
+    TempDir folder;
+    for (const std::string format : {"srt", "vtt", "json"}) {
+        SCOPED_TRACE(format);
+        const ToolRun run =
+            transcribe({kLong, "--word-timestamps", "--format", format, "--output-dir", folder.path().string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto file = folder / ("long-en." + format);
+        EXPECT_EQ(run.out, file.string() + "\n");
+        // One progress line per window with segments.
+        EXPECT_GE(lineCount(run.err), 2) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(kLong + ": "));
+        EXPECT_THAT(run.err, HasSubstr(" of 43.3 s\n"));
+        const std::string text = readFile(file);
+        // One cue per word, the first one "zero".
+        if (format == "srt") {
+            EXPECT_THAT(text, StartsWith("1\n00:00:00,"));
+        } else if (format == "vtt") {
+            EXPECT_THAT(text, StartsWith("WEBVTT\n\n00:00."));
+        }
+        if (format != "json") {
+            EXPECT_THAT(text, HasSubstr("\n zero\n"));
+        }
+        if (format != "json") continue;
+        const auto result = nlohmann::json::parse(text);
+        ASSERT_GE(result["segments"].size(), 2u);
+        for (const auto& segment : result["segments"]) {
+            ASSERT_TRUE(segment.contains("words"));
+            EXPECT_EQ(segment["text"].get<std::string>().find("<|"), std::string::npos) << segment["text"];
+            for (const auto& word : segment["words"]) {
+                EXPECT_LE(segment["start"].get<double>(), word["start"].get<double>());
+                EXPECT_LE(word["end"].get<double>(), segment["end"].get<double>());
+            }
+        }
+        EXPECT_THAT(result["text"].get<std::string>(), StartsWith("zero garden friend"));
+        EXPECT_EQ(result["language"], "en");
+    }
+}
+
+TEST(TranscribeCommand, TranscribesEveryFileAndGoesOnPastOneThatFails) {
+    TempDir folder;
+    const std::string missing = (folder / "missing.wav").string();
+    const ToolRun run =
+        transcribe({dataPath("testmodel/en-01.wav").string(), missing, dataPath("testmodel/en-06.wav").string(),
+                    "--output-dir", (folder / "out").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, (folder / "out/en-01.txt").string() + "\n" + (folder / "out/en-06.txt").string() + "\n");
+    // Short recordings print no progress; the failure is one line naming the file.
+    EXPECT_EQ(lineCount(run.err), 1) << run.err;
+    EXPECT_THAT(run.err, StartsWith("error: " + missing + ": "));
+    EXPECT_THAT(readFile(folder / "out/en-01.txt"), HasSubstr("friend twelve"));
+    EXPECT_THAT(readFile(folder / "out/en-06.txt"), HasSubstr("pencil family\n"));
+}
+
+TEST(TranscribeCommand, ClipsAndLanguageSteerTheRun) {
+    TempDir folder;
+    const ToolRun clipped =
+        transcribe({kLong, "--clip", "0,5", "--format", "json", "--output-dir", folder.path().string()});
+    ASSERT_EQ(clipped.status, 0) << clipped.err;
+    const auto result = nlohmann::json::parse(readFile(folder / "long-en.json"));
+    ASSERT_FALSE(result["segments"].empty());
+    for (const auto& segment : result["segments"]) EXPECT_LE(segment["end"].get<double>(), 5.02);
+    EXPECT_EQ(clipped.err, "") << "a clip shorter than a window shows no progress";
+
+    const ToolRun russian = transcribe(
+        {dataPath("testmodel/ru-04.wav").string(), "--language", "ru", "--output-dir", folder.path().string()});
+    ASSERT_EQ(russian.status, 0) << russian.err;
+    EXPECT_THAT(readFile(folder / "ru-04.txt"), HasSubstr("карандаш"));
+}
+
+TEST(TranscribeCommand, RefusesBadOptionsByName) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    for (const auto& c :
+         {Case{{kLong, "--format", "doc"}, "--format must be txt, srt, vtt or json, not 'doc'"},
+          Case{{kLong, "--language", "xx"}, "--language needs a language code"},
+          Case{{kLong, "--clip", "1,x"}, "--clip"}, Case{{kLong, "--clip", "-1"}, "--clip"}, Case{{}, "audio-file"}}) {
+        const ToolRun run = transcribe(c.arguments);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.message));
+        EXPECT_EQ(run.out, "");
+    }
+    const ToolRun noModel = runTool({"transcribe", "/nonexistent-model", kLong});
+    EXPECT_EQ(noModel.status, 1);
+    EXPECT_THAT(noModel.err, HasSubstr("no model folder at /nonexistent-model"));
+}
+
+}  // namespace
+}  // namespace velmora::test

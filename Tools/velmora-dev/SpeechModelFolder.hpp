@@ -1,0 +1,20 @@
+#pragma once
+
+// The speech library's model components of a model folder, for the commands that run them.
+
+#include "Tremolan/Core/WindowDecoder.hpp"
+
+#include <filesystem>
+#include <string>
+
+namespace velmora::dev {
+
+/// The mel, encoder and decoder components of the folder, the decoder holding the tokenizer of
+/// `tokenizerFolder` (its tokenizer.json), or when that is empty the one the model's sizes name,
+/// looked for in the model folder and then the hub cache. Throws when either cannot be loaded.
+tremolan::WindowDecoder loadSpeechModel(const std::filesystem::path& modelFolder, const std::string& tokenizerFolder);
+
+/// Throws UsageError naming the command unless `code` is a language code of the library.
+void checkLanguageCode(const std::string& command, const std::string& code);
+
+}  // namespace velmora::dev
