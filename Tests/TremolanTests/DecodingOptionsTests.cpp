@@ -122,6 +122,14 @@ TEST(DecodingOptions, SeekClipsPairClipTimesIntoSampleRanges) {
     EXPECT_EQ(options([](auto& a) { a.clipTimestamps = {-1.0f}; }).prepareSeekClips(10), (Clips{{-16000, 10}}));
 }
 
+TEST(DecodingOptions, SeekClipsWithinTheInputAreClampedAndNeverEmpty) {
+    const auto clipped =
+        options([](auto& a) { a.clipTimestamps = {1.0f, 3.0f, 4.0f, 2.0f, 4.5f, 9.0f, 6.0f, 7.0f, -1.0f, 0.5f}; });
+    EXPECT_EQ(clipped.seekClipsWithin(80000), (Clips{{16000, 48000}, {72000, 80000}, {0, 8000}}));
+    EXPECT_EQ(DecodingOptions().seekClipsWithin(0), Clips{});
+    EXPECT_EQ(DecodingOptions().seekClipsWithin(5), (Clips{{0, 5}}));
+}
+
 TEST(DecodingOptions, ValuesThatCannotDriveARunAreRefusedWithTheirName) {
     auto refusal = [](auto set) -> std::string {
         try {

@@ -80,6 +80,21 @@ TEST(WindowDecoder, LoadsAModelFolderAndStopsWhenAsked) {
     // More than a window of samples: the first window only.
     EXPECT_EQ(road.encodeWindow(std::vector<float>(600000, 0.0f)).shape(),
               (std::vector<std::int64_t>{1, 128, 1, 1500}));
+    EXPECT_EQ(messageOf<WhisperError>([&] { road.encodeWindow(std::vector<float>{}); }),
+              "The recording holds no samples");
+    // A short recording is padded with silence to the window, and a long one cut at it.
+    std::vector<float> tone(24000);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = 0.3f * std::sin(0.07f * static_cast<float>(i));
+    std::vector<float> padded = tone;
+    padded.resize(480000, 0.0f);
+    std::vector<float> longer = padded;
+    longer.resize(700000, 0.5f);
+    const auto expected = road.encodeWindow(padded);
+    for (const auto& samples : {tone, longer}) {
+        const auto encoded = road.encodeWindow(samples);
+        ASSERT_EQ(encoded.count(), expected.count());
+        for (std::int64_t i = 0; i < expected.count(); ++i) ASSERT_EQ(encoded.value(i), expected.value(i)) << i;
+    }
 }
 
 TEST(DecodingResult, WritesItsFieldsInOrderWithoutTheCache) {

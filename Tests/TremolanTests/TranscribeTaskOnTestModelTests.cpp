@@ -2,11 +2,10 @@
 // seek moving from window to window, segments in order over the speech, words inside their
 // segments, and segment bounds at the pauses of a recording whose pauses are known.
 
-#include "GreedyTranscriber.hpp"
 #include "HeldOutRecordings.hpp"
 #include "ScriptedTextDecoder.hpp"
+#include "SpeechReference/WordErrors.hpp"
 
-#include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Text/SegmentSeeker.hpp"
 #include "Tremolan/Core/TranscribeTask.hpp"

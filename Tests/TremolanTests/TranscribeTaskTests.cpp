@@ -362,12 +362,6 @@ TEST(TranscribeTask, ProgressCountsTheSamplesOfEachClip) {
 
 TEST(TranscribeTask, ClipsOutsideTheRecordingAreClampedOrDropped) {
     auto options = plainOptions();
-    using Clips = std::vector<std::pair<std::int64_t, std::int64_t>>;
-    options.clipTimestamps = {1.0f, 3.0f, 4.0f, 2.0f, 4.5f, 9.0f, 6.0f, 7.0f, -1.0f, 0.5f};
-    EXPECT_EQ(TranscribeTask::seekClips(options, 80000), (Clips{{16000, 48000}, {72000, 80000}, {0, 8000}}));
-    options.clipTimestamps = {};
-    EXPECT_EQ(TranscribeTask::seekClips(options, 0), Clips{});
-
     Pipeline p;
     options.clipTimestamps = {1.0f, 3.0f, 4.0f, 2.0f, 6.0f, 9.0f};
     const auto result = p.task->run(samples(80000), options);

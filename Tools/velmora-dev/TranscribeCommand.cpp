@@ -111,12 +111,11 @@ int runTranscribe(const velmora::dev::Arguments& args) {
         try {
             const std::vector<float> samples = tremolan::AudioProcessor::loadAudioAsFloatArray(file);
             const std::string name = fs::path(file).stem().string();
-            tremolan::TranscribeTask task({}, nullptr, nullptr, model.audioEncoder, model.featureExtractor, seeker,
-                                          model.textDecoder, tokenizer);
+            tremolan::TranscribeTask task({}, nullptr, model.audioProcessor, model.audioEncoder, model.featureExtractor,
+                                          seeker, model.textDecoder, tokenizer);
             const std::string duration = korbit::fixedDecimal(static_cast<double>(samples.size()) / 16000.0, 1);
             std::int64_t stretch = 0;
-            for (const auto& [start, end] :
-                 tremolan::TranscribeTask::seekClips(request.options, static_cast<std::int64_t>(samples.size())))
+            for (const auto& [start, end] : request.options.seekClipsWithin(static_cast<std::int64_t>(samples.size())))
                 stretch += end - start;
             if (stretch > window) {
                 task.setSegmentDiscoveryCallback([&](const std::vector<tremolan::TranscriptionSegment>& segments) {

@@ -6,12 +6,12 @@
 #include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
 #include "Tremolan/Core/TextDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
-#include <ctime>
 #include <numeric>
 
 namespace tremolan {
@@ -42,15 +42,6 @@ bool isMaskShaped(const MLMultiArray& mask) {
 
 void writeMask(MLMultiArray& mask, std::int64_t position, double value) {
     mask.setValue(position * mask.strides().back(), value);
-}
-
-std::string currentDateText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &parts);
-    return text;
 }
 
 }  // namespace
@@ -238,7 +229,7 @@ bool DecodingLoop::step(int tokenIndex) {
 
     if (tokenIndex == prefilledIndex_) {
         timings_.firstTokenTime = absoluteTimeNow();
-        if (debugEnabled()) Logging::debug({"Found first token at: ", currentDateText()}, "");
+        if (debugEnabled()) Logging::debug({"Found first token at: ", SpeechLog::currentDateText()}, "");
     }
     return !decoder_.earlyStopActor_.get(windowUUID_);
 }

@@ -3,6 +3,7 @@
 #include "KorbitCore/LogItem.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -94,6 +95,16 @@ std::vector<std::pair<std::int64_t, std::int64_t>> DecodingOptions::prepareSeekC
     clips.reserve(seekPoints.size() / 2);
     for (std::size_t i = 0; i < seekPoints.size(); i += 2) {
         clips.emplace_back(seekPoints[i], i + 1 < seekPoints.size() ? seekPoints[i + 1] : contentFrames);
+    }
+    return clips;
+}
+
+std::vector<std::pair<std::int64_t, std::int64_t>> DecodingOptions::seekClipsWithin(std::int64_t contentFrames) const {
+    std::vector<std::pair<std::int64_t, std::int64_t>> clips;
+    for (auto [start, end] : prepareSeekClips(contentFrames)) {
+        start = std::clamp<std::int64_t>(start, 0, contentFrames);
+        end = std::clamp<std::int64_t>(end, 0, contentFrames);
+        if (start < end) clips.emplace_back(start, end);
     }
     return clips;
 }

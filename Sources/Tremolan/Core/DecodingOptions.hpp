@@ -66,6 +66,10 @@ struct DecodingOptions {
     /// Pairs are neither sorted nor clamped. Throws WhisperError for a clip time that is not
     /// finite or whose sample index does not fit 64 bits.
     std::vector<std::pair<std::int64_t, std::int64_t>> prepareSeekClips(std::int64_t contentFrames) const;
+    /// The clips that the window loop and the chunker walk: prepareSeekClips clamped to
+    /// [0, contentFrames], the empty and reversed ones left out, since a clip reaching past the
+    /// input would make windows or chunks without samples.
+    std::vector<std::pair<std::int64_t, std::int64_t>> seekClipsWithin(std::int64_t contentFrames) const;
 
     /// Refuses, with a WhisperError naming the field, values that cannot drive a run: numbers
     /// that are not finite, times whose sample or timestamp index does not fit an integer, counts

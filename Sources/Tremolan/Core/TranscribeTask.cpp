@@ -14,7 +14,6 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 namespace tremolan {
@@ -29,16 +28,6 @@ using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-/// "2026-12-07 06:46:19 +0000".
-std::string dateText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
-    return text;
 }
 
 /// Three significant digits with a point, whatever the locale ("1.23", "12.3", "0.05").
@@ -131,25 +120,13 @@ std::vector<TranscriptionSegment> TranscribeTask::windowPostProcess(
     return originalSegments;
 }
 
-std::vector<std::pair<std::int64_t, std::int64_t>> TranscribeTask::seekClips(const DecodingOptions& options,
-                                                                             std::int64_t sampleCount) {
-    std::vector<std::pair<std::int64_t, std::int64_t>> clips;
-    for (auto [start, end] : options.prepareSeekClips(sampleCount)) {
-        // Clips reaching past the recording would make windows of no samples.
-        start = std::clamp<std::int64_t>(start, 0, sampleCount);
-        end = std::clamp<std::int64_t>(end, 0, sampleCount);
-        if (start < end) clips.emplace_back(start, end);
-    }
-    return clips;
-}
-
 std::shared_ptr<TranscriptionResult> TranscribeTask::run(const std::vector<float>& audioArray,
                                                          const std::optional<DecodingOptions>& decodeOptions,
                                                          const TranscriptionCallback& callback, std::stop_token stop) {
     const SpeechLog::SignpostScope interval(SpeechLog::transcribeAudioInterval,
                                             SpeechLog::TranscribeTask::signposter());
     timings_.pipelineStart = std::min(timings_.pipelineStart, absoluteTimeNow());
-    Logging::debug({"Starting pipeline at: ", dateText()}, "");
+    Logging::debug({"Starting pipeline at: ", SpeechLog::currentDateText()}, "");
 
     DecodingOptions options = decodeOptions.value_or(DecodingOptions());
     options.verbose = Logging::isLoggingEnabled();
@@ -180,7 +157,7 @@ std::shared_ptr<TranscriptionResult> TranscribeTask::run(const std::vector<float
                    callback,
                    stop};
 
-    const auto clips = seekClips(options, sampleCount);
+    const auto clips = options.seekClipsWithin(sampleCount);
     Logging::debug({"Decoding seek clips: ", clipsText(clips)}, "");
     std::int64_t total = 0;
     for (const auto& [start, end] : clips) total += end - start;

@@ -88,11 +88,6 @@ public:
     const TranscriptionTimings& timings() const { return timings_; }
     const std::shared_ptr<platform::sys::Progress>& progress() const { return progress_; }
 
-    /// The sample ranges a run walks: the options' clips within [0, sampleCount], empty and
-    /// reversed ones left out.
-    static std::vector<std::pair<std::int64_t, std::int64_t>> seekClips(const DecodingOptions& options,
-                                                                        std::int64_t sampleCount);
-
 private:
     struct RunState;
     /// One window at `state.seek`; moves the seek on.

@@ -2,6 +2,7 @@
 
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/ML/BundleWriter.hpp"
+#include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/AudioEncoder.hpp"
 #include "Tremolan/Core/FeatureExtractor.hpp"
 #include "Tremolan/Core/TemperatureFallbackDecoder.hpp"
@@ -31,18 +32,20 @@ WindowDecoder WindowDecoder::load(const std::filesystem::path& modelFolder, std:
     decoder->loadModel(ModelUtilities::detectModelURL(modelFolder, platform::ml::kDecoderModelName), computeUnits);
     decoder->setTokenizer(std::move(tokenizer));
     decoder->setIsModelMultilingual(decoder->logitsSize().value_or(kEnglishOnlyLogitsSize) != kEnglishOnlyLogitsSize);
-    return WindowDecoder{std::move(mel), std::move(encoder), std::move(decoder)};
+    return WindowDecoder{std::move(mel), std::move(encoder), std::move(decoder), std::make_shared<AudioProcessor>()};
 }
 
 MLMultiArray WindowDecoder::encodeWindow(std::span<const float> samples, std::stop_token stop) const {
     const std::int64_t window = featureExtractor->windowSamples().value_or(Constants::defaultWindowSamples);
-    MLMultiArray audio({window}, platform::ml::MLMultiArrayDataType::float32);
-    float* out = audio.mutableData<float>();
-    const std::size_t kept = std::min(samples.size(), static_cast<std::size_t>(window));
-    std::copy_n(samples.begin(), kept, out);
-    std::fill(out + kept, out + window, 0.0f);
+    if (samples.empty()) throw WhisperError::audioProcessingFailed("The recording holds no samples");
+    // Only the first window is copied out of a longer recording.
+    const std::vector<float> first(
+        samples.begin(),
+        samples.begin() + static_cast<std::ptrdiff_t>(std::min(samples.size(), static_cast<std::size_t>(window))));
+    const auto audio = audioProcessor->padOrTrim(first, 0, window);
+    if (!audio) throw WhisperError::transcriptionFailed("Audio samples are nil");
 
-    const auto features = featureExtractor->logMelSpectrogram(audio, stop);
+    const auto features = featureExtractor->logMelSpectrogram(*audio, stop);
     if (!features) throw WhisperError::audioProcessingFailed("The feature extractor gave no features");
     const auto encoded = audioEncoder->encodeFeatures(*features, stop);
     if (!encoded) throw WhisperError::audioProcessingFailed("The audio encoder gave no output");

@@ -1,10 +1,12 @@
 #pragma once
 
-// The road of one window from samples to tokens: the first window of samples, zero-padded, through
-// the mel spectrogram, the audio encoder and decoding with temperature fallback. The transcription
-// task walks the same road window after window; the developer tool and the tests run it on one.
+// The road of one window from samples to tokens: the first window of samples, padded as the audio
+// component pads a transcription window, through the mel spectrogram, the audio encoder and decoding with temperature
+// fallback. The transcription task walks the same road window after window; the developer tool and the tests run it on
+// one.
 
 #include "Platform/ML/ModelConfiguration.hpp"
+#include "Tremolan/Core/Audio/AudioProcessing.hpp"
 #include "Tremolan/Core/AudioEncoding.hpp"
 #include "Tremolan/Core/DecodingOptions.hpp"
 #include "Tremolan/Core/DecodingResult.hpp"
@@ -26,14 +28,18 @@ struct WindowDecoder {
     std::shared_ptr<FeatureExtracting> featureExtractor;
     std::shared_ptr<AudioEncoding> audioEncoder;
     std::shared_ptr<TextDecoding> textDecoder;
+    /// Pads and trims the window's samples (a transcription task shares it).
+    std::shared_ptr<AudioProcessing> audioProcessor;
 
     /// The three components with the bundles "MelSpectrogram", "AudioEncoder" and "TextDecoder" of the
     /// folder loaded, the decoder holding the tokenizer and knowing whether the vocabulary is
-    /// multilingual. Missing or broken bundles throw the runtime's error.
+    /// multilingual, and a default audio component. Missing or broken bundles throw the runtime's
+    /// error.
     static WindowDecoder load(const std::filesystem::path& modelFolder, std::shared_ptr<WhisperTokenizer> tokenizer,
                               platform::ml::MLComputeUnits computeUnits = platform::ml::MLComputeUnits::cpuOnly);
 
-    /// The encoder output of the first window of 16 kHz samples (zero-padded to the mel model's window).
+    /// The encoder output of the first window of 16 kHz samples (padded with silence to the mel
+    /// model's window). Samples that hold nothing are refused.
     platform::ml::MLMultiArray encodeWindow(std::span<const float> samples, std::stop_token stop = {}) const;
 
     /// The decoding of the first window with temperature fallback, from freshly prepared and

@@ -47,6 +47,9 @@ using AudioEncoding = ComponentLog<AudioEncodingCategory>;
 using FeatureExtractor = ComponentLog<FeatureExtractorCategory>;
 using TranscribeTask = ComponentLog<TranscribeTaskCategory>;
 
+/// The current date as the debug lines write it, in UTC: "2026-12-07 06:46:19 +0000".
+std::string currentDateText();
+
 /// Opens a named interval on the signposter.
 SignpostIntervalState beginSignpost(std::string_view name, Signposter& signposter);
 /// Closes it; ending the same state twice writes "[Error] Interval already ended" and does not fail.

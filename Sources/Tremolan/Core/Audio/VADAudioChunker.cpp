@@ -34,10 +34,7 @@ std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audi
 
     const DecodingOptions options = decodeOptions.value_or(DecodingOptions());
     std::vector<AudioChunk> chunks;
-    for (auto [clipStart, clipEnd] : options.prepareSeekClips(count)) {
-        // Clip times past the recording would cut chunks past its end.
-        clipStart = std::clamp<std::int64_t>(clipStart, 0, count);
-        clipEnd = std::clamp<std::int64_t>(clipEnd, 0, count);
+    for (const auto& [clipStart, clipEnd] : options.seekClipsWithin(count)) {
         const std::int64_t stop = clipEnd - windowPadding_;
         std::int64_t seek = clipStart;
         while (seek < stop) {
