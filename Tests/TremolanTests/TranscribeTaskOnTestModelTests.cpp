@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <span>
 
 namespace {
 
@@ -187,6 +188,47 @@ TEST_F(TranscribeOnTestModel, LongRecordingsWalkSeveralWindows) {
         EXPECT_LE(100.0 * errors.rate(), c.errorBound);
         EXPECT_LE(uncovered, c.uncoveredBound);
     }
+}
+
+// At temperature 0 alone both roads are deterministic: every window of the task is the one-window
+// road's decoding of the samples from that window's seek, and the next window starts where the
+// seeker puts it after that decoding. So what the long recordings lose is the model's answer
+// (it closes a window after a phrase or two, and the seek rules then pass over the rest of it),
+// not the window loop.
+TEST_F(TranscribeOnTestModel, EveryWindowIsTheOneWindowRoadFromItsSeek) {
+    const auto r = longRecording("long-en");
+    const auto tokenizer = velmora::test::multilingualTokenizer();
+    DecodingOptions options;
+    options.language = r.language;
+    options.temperatureFallbackCount = 0;
+    options.skipSpecialTokens = true;
+    TranscribeTask task({}, nullptr, model_->audioProcessor, model_->audioEncoder, model_->featureExtractor,
+                        std::make_shared<SegmentSeeker>(), model_->textDecoder, tokenizer);
+    std::vector<std::vector<TranscriptionSegment>> windows;
+    task.setSegmentDiscoveryCallback([&](const auto& segments) { windows.push_back(segments); });
+    task.run(r.samples, options);
+    ASSERT_GE(windows.size(), 3u);
+
+    const auto count = static_cast<std::int64_t>(r.samples.size());
+    const auto& special = tokenizer->specialTokens();
+    std::int64_t expectedSeek = 0;
+    for (std::size_t w = 0; w < windows.size(); ++w) {
+        ASSERT_FALSE(windows[w].empty()) << w;
+        const std::int64_t seek = windows[w].front().seek;
+        EXPECT_EQ(seek, expectedSeek) << w;
+        const DecodingResult alone =
+            model_->decodeWindow(std::span<const float>(r.samples).subspan(static_cast<std::size_t>(seek)), options);
+        std::vector<int> tokens;
+        for (const auto& segment : windows[w])
+            for (const auto token : segment.tokens) tokens.push_back(static_cast<int>(token));
+        ASSERT_LE(tokens.size(), alone.tokens.size()) << w;
+        EXPECT_TRUE(std::equal(tokens.begin(), tokens.end(), alone.tokens.begin())) << w;
+        const std::int64_t segmentSize = std::min<std::int64_t>(count - seek, 480000);
+        const auto next = SegmentSeeker().findSeekPointAndSegments(
+            alone, options, 0, seek, segmentSize, 16000, special.timeTokenBegin, special.specialTokenBegin, *tokenizer);
+        expectedSeek = next.seek > seek ? next.seek : seek + segmentSize;
+    }
+    EXPECT_GE(expectedSeek, count - 16000);
 }
 
 TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
