@@ -2,6 +2,7 @@
 // rules, word timing's effect on segments and seek, the decoder inputs between windows, progress,
 // callbacks, cancellation, clips and the final text.
 
+#include "ScriptedPipeline.hpp"
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechTokenIds.hpp"
 
@@ -24,92 +25,17 @@ using namespace velmora::test::tokens;
 using platform::ml::MLMultiArray;
 using platform::ml::MLMultiArrayDataType;
 using ::testing::ElementsAre;
+using velmora::test::FakeAudioEncoder;
+using velmora::test::FakeFeatureExtractor;
 using velmora::test::favour;
 using velmora::test::multilingualTokenizer;
+using velmora::test::saysHello;
 using velmora::test::scriptedEncoderOutput;
+using velmora::test::ScriptedSeeker;
 using velmora::test::ScriptedTextDecoder;
+using velmora::test::segment;
 
 constexpr std::int64_t kWindow = 480000;
-
-/// Features of the right shape whose values nobody reads; counts its calls.
-class FakeFeatureExtractor : public FeatureExtracting {
-public:
-    std::optional<int> melCount() const override { return 80; }
-    std::optional<int> windowSamples() const override { return window; }
-    std::optional<MLMultiArray> logMelSpectrogram(const MLMultiArray& audio, std::stop_token) override {
-        lengths.push_back(audio.count());
-        firstSamples.push_back(audio.count() > 0 ? static_cast<float>(audio.value(0)) : 0.0f);
-        if (during) during();
-        if (fail) return std::nullopt;
-        return MLMultiArray({1, 80, 1, 3000}, MLMultiArrayDataType::float16);
-    }
-    std::optional<int> window;
-    bool fail = false;
-    std::function<void()> during;
-    std::vector<std::int64_t> lengths;
-    std::vector<float> firstSamples;
-};
-
-class FakeAudioEncoder : public AudioEncoding {
-public:
-    std::optional<int> embedSize() const override { return 8; }
-    std::optional<MLMultiArray> encodeFeatures(const MLMultiArray&, std::stop_token) override {
-        ++calls;
-        if (during) during();
-        if (fail) return std::nullopt;
-        return scriptedEncoderOutput();
-    }
-    bool fail = false;
-    std::function<void()> during;
-    int calls = 0;
-};
-
-/// The real seeker, or answers of the test's own.
-class ScriptedSeeker : public SegmentSeeker {
-public:
-    using Answer = std::function<SeekAndSegments(std::int64_t seek, std::int64_t size, std::int64_t count)>;
-    SeekAndSegments findSeekPointAndSegments(const DecodingResult& result, const DecodingOptions& options,
-                                             std::int64_t count, std::int64_t seek, std::int64_t size, int rate,
-                                             int timeToken, int specialToken,
-                                             const WhisperTokenizer& tokenizer) const override {
-        windows.emplace_back(seek, size);
-        if (answer) return answer(seek, size, count);
-        return SegmentSeeker::findSeekPointAndSegments(result, options, count, seek, size, rate, timeToken,
-                                                       specialToken, tokenizer);
-    }
-    std::optional<std::vector<TranscriptionSegment>> addWordTimestamps(
-        const std::vector<TranscriptionSegment>& segments, const MLMultiArray& weights,
-        const WhisperTokenizer& tokenizer, std::int64_t seek, std::int64_t size, std::string_view prepend,
-        std::string_view append, float lastSpeech, const DecodingOptions& options,
-        const TranscriptionTimings& timings) const override {
-        wordCalls.emplace_back(segments.size(), lastSpeech);
-        if (words) return words(segments, seek);
-        return SegmentSeeker::addWordTimestamps(segments, weights, tokenizer, seek, size, prepend, append, lastSpeech,
-                                                options, timings);
-    }
-    Answer answer;
-    std::function<std::optional<std::vector<TranscriptionSegment>>(const std::vector<TranscriptionSegment>&,
-                                                                   std::int64_t)>
-        words;
-    mutable std::vector<std::pair<std::int64_t, std::int64_t>> windows;
-    mutable std::vector<std::pair<std::size_t, float>> wordCalls;
-};
-
-TranscriptionSegment segment(float start, float end, std::vector<std::int64_t> tokens = {}) {
-    TranscriptionSegment s;
-    s.start = start;
-    s.end = end;
-    s.tokens = std::move(tokens);
-    return s;
-}
-
-/// Says "hello" in every window: the prompt, one word, the end.
-ScriptedTextDecoder::Script saysHello(int hello) {
-    return [hello](int position, int) {
-        if (position < 3) return favour(position == 0 ? EN : TRANSCRIBE);
-        return favour(position == 3 ? hello : EOT);
-    };
-}
 
 DecodingOptions plainOptions() {
     DecodingOptions options;

@@ -60,6 +60,8 @@ public:
 
     /// Every sample captured since the last start, oldest first, until purged: a copy.
     virtual std::vector<float> audioSamples() const = 0;
+    /// How many samples audioSamples would answer, without the copy.
+    virtual std::size_t audioSampleCount() const { return audioSamples().size(); }
     /// Keeps only the newest `keepingLast` samples.
     virtual void purgeAudioSamples(std::size_t keepingLast) = 0;
     /// The relative energy of each captured buffer, oldest first.

@@ -123,6 +123,7 @@ public:
     // ---- Live capture (AudioProcessorCapture.cpp) ----
 
     std::vector<float> audioSamples() const override;
+    std::size_t audioSampleCount() const override;
     std::vector<AudioEnergy> audioEnergy() const;
     std::vector<float> relativeEnergy() const override;
     int relativeEnergyWindow() const override;

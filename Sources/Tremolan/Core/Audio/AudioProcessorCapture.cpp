@@ -57,6 +57,11 @@ std::vector<float> AudioProcessor::audioSamples() const {
     return audioSamples_;
 }
 
+std::size_t AudioProcessor::audioSampleCount() const {
+    std::lock_guard guard(dataMutex_);
+    return audioSamples_.size();
+}
+
 std::vector<AudioEnergy> AudioProcessor::audioEnergy() const {
     std::lock_guard guard(dataMutex_);
     return audioEnergy_;
