@@ -1,0 +1,99 @@
+// Live transcription end to end: held-out phrases of the trained test model are played into a
+// microphone of a private sound server, captured, and streamed through the model; the confirmed
+// text reaches the spoken words, and a stop returns at once.
+
+#include "HeldOutRecordings.hpp"
+#include "ScriptedTextDecoder.hpp"
+#include "SpeechReference/WordErrors.hpp"
+
+#include "Support/PrivatePulseServer.hpp"
+#include "Tremolan/Core/Audio/AudioProcessor.hpp"
+#include "Tremolan/Core/AudioStreamTranscriber.hpp"
+#include "Tremolan/Core/Text/SegmentSeeker.hpp"
+#include "Tremolan/Core/WindowDecoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace tremolan;
+using State = AudioStreamTranscriber::State;
+using Clock = std::chrono::steady_clock;
+using velmora::test::dataPath;
+
+std::string joined(const std::vector<TranscriptionSegment>& segments) {
+    std::string text;
+    for (const auto& s : segments) text += s.text;
+    return text;
+}
+
+TEST(AudioStreamTranscriberOnTestModel, ConfirmedTextReachesThePlayedWordsAndStopIsPrompt) {
+    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+    velmora::test::PrivatePulseServer server;
+    server.createMicrophone("mic");
+    server.setDefaultSource("mic");
+
+    // Three held-out English phrases one after the other, as the model was trained to hear them (a
+    // second or more of silence before speech makes it skip or mishear a window), then 2 s of
+    // silence.
+    std::vector<float> played;
+    std::string reference;
+    const auto silence = [&](double seconds) {
+        played.insert(played.end(), static_cast<std::size_t>(seconds * 16000), 0.0f);
+    };
+    for (const std::string file : {"en-01.wav", "en-04.wav", "en-06.wav"}) {
+        const auto phrase = AudioProcessor::loadAudioAsFloatArray(dataPath("testmodel/" + file).string());
+        played.insert(played.end(), phrase.begin(), phrase.end());
+        for (const auto& r : velmora::test::heldOutRecordings())
+            if (r.file == file) reference += (reference.empty() ? "" : " ") + r.text;
+    }
+    silence(2.0);
+
+    const auto model = WindowDecoder::load(dataPath("models/test-speech"), velmora::test::multilingualTokenizer());
+    DecodingOptions options;
+    options.language = "en";
+    options.skipSpecialTokens = true;
+    const auto audio = std::make_shared<AudioProcessor>();
+    AudioStreamTranscriber transcriber(model.audioEncoder, model.featureExtractor, std::make_shared<SegmentSeeker>(),
+                                       model.textDecoder, velmora::test::multilingualTokenizer(), audio, options, 1,
+                                       0.3f, 60, false, nullptr);
+    transcriber.startStreamTranscription();
+    auto player = server.startPlaying(velmora::test::PrivatePulseServer::feedOf("mic"), played, 16000);
+    ASSERT_TRUE(player.wait());
+    // A pass that began after the sound had ended has seen all of it; once a later pass has begun,
+    // that one's segments are in the state.
+    const auto endOfSound = static_cast<std::int64_t>(audio->audioSampleCount());
+    const auto deadline = Clock::now() + std::chrono::seconds(120);
+    std::int64_t fullPass = 0;
+    while (Clock::now() < deadline) {
+        const std::int64_t size = transcriber.state().lastBufferSize;
+        if (fullPass == 0 && size > endOfSound) fullPass = size;
+        if (fullPass > 0 && size > fullPass) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GT(fullPass, 0);
+    const State heard = transcriber.state();
+    const auto started = Clock::now();
+    transcriber.stopStreamTranscription();
+    const auto stopping = Clock::now() - started;
+
+    const std::string confirmed = joined(heard.confirmedSegments);
+    const std::string all = confirmed + joined(heard.unconfirmedSegments);
+    const auto errors = velmora::dev::wordErrors(reference, all);
+    std::printf("confirmed: %s\nunconfirmed: %s\nword error rate %.1f%% (%d of %d), stop took %.0f ms\n",
+                confirmed.c_str(), joined(heard.unconfirmedSegments).c_str(), 100.0 * errors.rate(), errors.edits,
+                errors.words, std::chrono::duration<double, std::milli>(stopping).count());
+    EXPECT_FALSE(heard.confirmedSegments.empty());
+    // The test model hears whole phrases after a short silence; a pass over a phrase cut off by the
+    // end of the buffer often closes it early as a segment of its own, which the next pass then
+    // confirms, so the streamed text is well short of the model's 18% on whole phrases. Measured:
+    // 37 to 50% (6 to 8 of 16 words); the bound adds two words.
+    EXPECT_LE(errors.edits, 10) << all;
+    EXPECT_LT(stopping, std::chrono::seconds(1));
+    EXPECT_FALSE(transcriber.state().isRecording);
+}
+
+}  // namespace
