@@ -9,7 +9,6 @@
 #include "Tremolan/Core/AudioStreamTranscriber.hpp"
 #include "Tremolan/Core/Text/SegmentSeeker.hpp"
 
-#include <pthread.h>
 #include <csignal>
 #include <cstdio>
 #include <optional>
