@@ -38,6 +38,10 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+void startWriteBack(int fd, std::int64_t offset, std::int64_t length) {
+    if (length > 0) ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 std::string readFile(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throwError(errno, "Cannot open " + path.string());

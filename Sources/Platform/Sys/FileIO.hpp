@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -14,6 +15,10 @@ namespace platform::sys {
 /// Writes every byte to the descriptor, retrying interrupted and short writes; false with errno
 /// set on failure.
 bool writeAll(int fd, const char* data, std::size_t size);
+
+/// Asks the system to start writing the file's range [offset, offset + length) to disk now, without
+/// waiting for it, so that a later flush finds little left to do. A hint: failures are ignored.
+void startWriteBack(int fd, std::int64_t offset, std::int64_t length);
 
 /// The whole file. Throws std::system_error ("Cannot open <path>" or "Cannot read <path>").
 std::string readFile(const std::filesystem::path& path);

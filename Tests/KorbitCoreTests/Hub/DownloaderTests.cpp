@@ -282,6 +282,30 @@ TEST_F(DownloaderTest, CancelKeepsTheWrittenChunksForALaterResume) {
     EXPECT_EQ(hub.requests("/resolve/").back().range, "bytes=" + std::to_string(kChunk) + "-");
 }
 
+// Past the size at which bytes are handed to the system's write-back: a break keeps the whole
+// chunks, and a server that then ignores the range has the file started over from nothing.
+TEST_F(DownloaderTest, ALargeTransferKeepsWholeChunksAcrossBreaksAndRestarts) {
+    constexpr std::int64_t chunk = 4 << 20;
+    const std::string contents = patternedBytes(static_cast<std::size_t>(3 * chunk + 4321));
+    const std::string url = serve(contents);
+    hub.breakBody("file.bin", 2 * chunk + 100'000, 1);
+    preparePartial();
+    ASSERT_EQ(fetch(url, sizeOf(contents), std::nullopt, chunk).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    auto gets = hub.requests("/resolve/");
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[1].range, "bytes=" + std::to_string(2 * chunk) + "-");
+
+    hub.clearRequests();
+    fs::remove(destination);
+    hub.breakBody("file.bin", 2 * chunk + 100'000, 1);
+    hub.ignoreRange(true);
+    preparePartial();
+    ASSERT_EQ(fetch(url, sizeOf(contents), std::nullopt, chunk).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_EQ(hub.requests("/resolve/").size(), 2u);
+}
+
 TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
     std::string url = serve(patternedBytes(100));
     Outcome outcome = fetch(url, 100);

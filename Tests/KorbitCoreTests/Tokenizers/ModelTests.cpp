@@ -6,6 +6,9 @@
 #include "KorbitCore/External/Tokenizers/UnigramTokenizer.hpp"
 #include "KorbitCoreTests/Tokenizers/TokenizerTestSupport.hpp"
 
+#include <map>
+#include <random>
+
 using namespace korbit;
 using namespace tokenizer_test;
 
@@ -78,6 +81,77 @@ TEST(BPETokenizer, AddedTokensOverrideVocabularyIds) {
     EXPECT_EQ(model.convertTokenToId("<y>"), 8);
     EXPECT_EQ(model.convertIdToToken(7), "<x>");
     EXPECT_FALSE(model.convertIdToToken(1));
+}
+
+namespace {
+
+/// The merge rule spelled out on strings: the adjacent pair of lowest rank, every occurrence of
+/// it merged from left to right, again until no pair has a rank.
+std::string referenceMerge(const std::string& word, const std::map<std::pair<std::string, std::string>, int>& ranks) {
+    std::vector<std::string> symbols;
+    for (char c : word) symbols.emplace_back(1, c);
+    while (symbols.size() > 1) {
+        int best = -1;
+        std::pair<std::string, std::string> chosen;
+        for (std::size_t i = 0; i + 1 < symbols.size(); ++i) {
+            auto found = ranks.find({symbols[i], symbols[i + 1]});
+            if (found != ranks.end() && (best < 0 || found->second < best)) {
+                best = found->second;
+                chosen = found->first;
+            }
+        }
+        if (best < 0) break;
+        std::vector<std::string> merged;
+        for (std::size_t i = 0; i < symbols.size(); ++i) {
+            if (i + 1 < symbols.size() && symbols[i] == chosen.first && symbols[i + 1] == chosen.second) {
+                merged.push_back(symbols[i] + symbols[i + 1]);
+                ++i;
+            } else {
+                merged.push_back(symbols[i]);
+            }
+        }
+        symbols = std::move(merged);
+    }
+    std::string joined;
+    for (const std::string& symbol : symbols) joined += (joined.empty() ? "" : " ") + symbol;
+    return joined;
+}
+
+}  // namespace
+
+// Random merge lists over a four-letter alphabet, in any order (a merge's result may rank before
+// the merge that makes it), on words short and long: long words take another road through the
+// rounds than short ones, and both must follow the rule exactly.
+TEST(BPETokenizer, MergesFollowTheRuleOnShortAndLongWords) {
+    std::mt19937 random(7);
+    for (int list = 0; list < 20; ++list) {
+        std::vector<std::string> known{"a", "b", "c", "d"};
+        std::map<std::pair<std::string, std::string>, int> ranks;
+        std::string merges = "[";
+        std::uniform_int_distribution<int> count(5, 40);
+        for (int n = count(random), rank = 0; rank < n; ++rank) {
+            std::uniform_int_distribution<std::size_t> pick(0, known.size() - 1);
+            std::pair<std::string, std::string> pair{known[pick(random)], known[pick(random)]};
+            if (ranks.contains(pair) || pair.first.size() + pair.second.size() > 8) {
+                --rank;
+                --n;
+                continue;
+            }
+            ranks[pair] = static_cast<int>(ranks.size());
+            merges += (rank ? ", [\"" : "[\"") + pair.first + "\", \"" + pair.second + "\"]";
+            known.push_back(pair.first + pair.second);
+        }
+        merges += "]";
+        const BPETokenizer model = bpe(merges, R"({"a": 0})");
+        for (std::size_t length : {1, 2, 3, 7, 20, 63, 64, 65, 100, 300}) {
+            std::string word;
+            std::uniform_int_distribution<int> letter(0, 3);
+            // Runs of one letter make overlapping occurrences of the same pair.
+            while (word.size() < length) word.append(1 + letter(random) % 3, static_cast<char>('a' + letter(random)));
+            word.resize(length);
+            ASSERT_EQ(model.bpe(word), referenceMerge(word, ranks)) << "merges " << merges << ", word " << word;
+        }
+    }
 }
 
 TEST(BPETokenizer, ConstructionErrors) {

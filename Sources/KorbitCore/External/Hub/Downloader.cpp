@@ -3,19 +3,13 @@
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "Platform/Net/TransportError.hpp"
-#include "Platform/Sys/FileIO.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
-#include <system_error>
 
 namespace fs = std::filesystem;
 using platform::net::HttpHeaders;
@@ -52,14 +46,6 @@ std::optional<ContentRange> parseContentRange(const std::optional<std::string>& 
         return std::nullopt;
     }
     return range;
-}
-
-[[noreturn]] void throwFileError(const std::string& what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
-
-void writePartialFile(int fd, const char* data, std::size_t size) {
-    if (!platform::sys::writeAll(fd, data, size)) throwFileError("cannot write the partial file");
 }
 
 }  // namespace
@@ -130,7 +116,6 @@ void Downloader::setUpDownload(const std::string& url, const std::optional<std::
 }
 
 void Downloader::transfer(std::stop_token stop, HttpRequest request, std::int64_t resumeSize, int numRetries) {
-    int fd = -1;
     try {
         std::optional<std::int64_t> expected = downloadResumeState_.expectedSize();
         if (expected && resumeSize > *expected) {
@@ -147,30 +132,23 @@ void Downloader::transfer(std::stop_token stop, HttpRequest request, std::int64_
         } else {
             broadcaster_.broadcast(DownloadState::downloading(0, std::nullopt));
         }
-        fd = ::open(incompleteDestination_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) throwFileError("cannot open the partial file " + incompleteDestination_.string());
-        if (resumeSize > 0 && ::lseek(fd, 0, SEEK_END) < 0) throwFileError("cannot seek in the partial file");
-        httpGet(request, fd, numRetries, stop);
+        PartialFileWriter file(incompleteDestination_);
+        httpGet(request, file, numRetries, stop);
         checkCancellation(stop);
         // Everything is on disk and closed before the file moves and anyone hears of it.
-        if (::fdatasync(fd) != 0) throwFileError("cannot flush the partial file");
-        int closing = fd;
-        fd = -1;
-        if (::close(closing) != 0) throwFileError("cannot close the partial file");
+        file.flushAndClose();
         // Either the move and `completed` happen before a cancel, or the cancel stops them.
         std::lock_guard finishing(finishing_);
         checkCancellation(stop);
         moveDownloadedFile(incompleteDestination_, destination_, false);
         broadcaster_.broadcast(DownloadState::completed(destination_));
     } catch (...) {
-        if (fd >= 0) ::close(fd);
         broadcaster_.broadcast(DownloadState::failed(std::current_exception()));
     }
 }
 
-void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std::stop_token stop) {
-    const auto chunkSize = static_cast<std::size_t>(chunkSize_);
-    std::unique_ptr<char[]> buffer(new char[chunkSize]);
+void Downloader::httpGet(const HttpRequest& request, PartialFileWriter& file, int numRetries, std::stop_token stop) {
+    const std::int64_t chunkSize = chunkSize_;
     int allowance = numRetries;
     bool restarted = false;
     while (true) {
@@ -185,14 +163,15 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
         }
         bool headReceived = false;
         bool complete = false;
-        std::size_t filled = 0;
+        // Bytes go to the file as they arrive; they count as downloaded a whole chunk at a time.
+        std::int64_t inChunk = 0;
         auto lastReport = std::chrono::steady_clock::now();
         std::int64_t lastReported = askedFrom;
 
         auto startOver = [&] {
-            if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0)
-                throwFileError("cannot truncate the partial file");
+            file.truncate(0);
             downloadResumeState_.setDownloadedSize(0);
+            inChunk = 0;
             lastReported = 0;
         };
 
@@ -224,16 +203,15 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
             headReceived = true;
         };
         handler.didReceiveData = [&](const char* data, std::size_t size) {
-            while (size > 0) {
-                std::size_t take = std::min(size, chunkSize - filled);
-                std::memcpy(buffer.get() + filled, data, take);
-                filled += take;
-                data += take;
-                size -= take;
-                if (filled < chunkSize) continue;
-                writePartialFile(fd, buffer.get(), filled);
-                downloadResumeState_.incDownloadedSize(static_cast<std::int64_t>(filled));
-                filled = 0;
+            file.append(data, size);
+            auto remaining = static_cast<std::int64_t>(size);
+            while (remaining > 0) {
+                const std::int64_t take = std::min(remaining, chunkSize - inChunk);
+                inChunk += take;
+                remaining -= take;
+                if (inChunk < chunkSize) continue;
+                downloadResumeState_.incDownloadedSize(inChunk);
+                inChunk = 0;
                 allowance = timing_.numRetries;
                 auto expected = downloadResumeState_.expectedSize();
                 if (!expected) continue;
@@ -249,6 +227,17 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
             }
         };
 
+        // An attempt that ends early keeps the whole chunks it wrote and drops the rest, so that
+        // the next one asks from a chunk's end, as it would if the rest had never left memory.
+        const auto keepWholeChunks = [&] { file.truncate(downloadResumeState_.downloadedSize()); };
+        // When the transfer fails anyway the cut is only tidying: the bytes past the last chunk
+        // are right bytes, and a later resume starts after them.
+        const auto tryKeepWholeChunks = [&] {
+            try {
+                keepWholeChunks();
+            } catch (const std::exception&) {
+            }
+        };
         try {
             session->stream(attempt, handler, stop);
         } catch (const RestartFromStart&) {
@@ -258,10 +247,13 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
         } catch (const AlreadyComplete&) {
             complete = true;
         } catch (const TransportError& error) {
-            // Only a break of the body stream is retried; the bytes still in memory are dropped
-            // and asked for again from the count on disk.
+            // Only a break of the body stream is retried, from the count on disk.
             bool broken = headReceived && error.kind() != TransportError::Kind::cancelled;
-            if (!broken || allowance <= 0 || stop.stop_requested()) throw;
+            if (!broken || allowance <= 0 || stop.stop_requested()) {
+                tryKeepWholeChunks();
+                throw;
+            }
+            keepWholeChunks();
             std::mutex mutex;
             std::condition_variable_any wake;
             std::unique_lock lock(mutex);
@@ -270,15 +262,13 @@ void Downloader::httpGet(const HttpRequest& request, int fd, int numRetries, std
             openSession();
             --allowance;
             continue;
+        } catch (...) {
+            tryKeepWholeChunks();
+            throw;
         }
-        if (!complete && filled > 0) {
-            writePartialFile(fd, buffer.get(), filled);
-            downloadResumeState_.incDownloadedSize(static_cast<std::int64_t>(filled));
-        }
-        off_t fileSize = ::lseek(fd, 0, SEEK_END);
-        if (fileSize < 0) throwFileError("cannot seek in the partial file");
+        if (!complete) downloadResumeState_.incDownloadedSize(inChunk);
         auto expected = downloadResumeState_.expectedSize();
-        if (expected && *expected != static_cast<std::int64_t>(fileSize)) throw DownloadError::unexpectedError();
+        if (expected && *expected != file.size()) throw DownloadError::unexpectedError();
         return;
     }
 }

@@ -4,6 +4,7 @@
 #include "KorbitCore/External/Hub/DownloadError.hpp"
 #include "KorbitCore/External/Hub/DownloadResumeState.hpp"
 #include "KorbitCore/External/Hub/DownloadState.hpp"
+#include "KorbitCore/External/Hub/PartialFileWriter.hpp"
 #include "KorbitCore/External/Hub/SessionActor.hpp"
 #include "KorbitCore/External/Hub/TaskActor.hpp"
 #include "Platform/Net/Session.hpp"
@@ -28,8 +29,8 @@ struct DownloaderTiming {
 };
 
 /// The resumable transfer engine: fetches one file into a partial file, resuming from its size
-/// with a byte-range request, writes in chunks, retries when the body stream breaks, and moves
-/// the finished file into place. Progress and outcome arrive as states on a subscription.
+/// with a byte-range request, counts and reports the bytes in chunks, retries when the body stream
+/// breaks, and moves the finished file into place. Progress and outcome arrive as states on a subscription.
 class Downloader {
 public:
     using DownloadState = korbit::DownloadState;
@@ -69,7 +70,8 @@ private:
                        const std::optional<platform::net::HttpHeaders>& headers, std::chrono::milliseconds timeout,
                        int numRetries);
     void transfer(std::stop_token stop, platform::net::HttpRequest request, std::int64_t resumeSize, int numRetries);
-    void httpGet(const platform::net::HttpRequest& request, int fd, int numRetries, std::stop_token stop);
+    void httpGet(const platform::net::HttpRequest& request, PartialFileWriter& file, int numRetries,
+                 std::stop_token stop);
     void openSession();
 
     std::filesystem::path destination_;

@@ -5,7 +5,9 @@
 #include "KorbitCore/External/Tokenizers/TokenizerModel.hpp"
 #include "Platform/Text/Unicode.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <limits>
 
 namespace korbit {
@@ -48,29 +50,28 @@ std::string hexToken(unsigned char byte) {
     return text;
 }
 
-/// Byte offsets of the word's user-perceived characters; each scalar is one when all lie below
-/// U+0300 and there is no CR (the only pair there that forms one character is CR LF).
-std::vector<std::uint32_t> characterBounds(std::string_view word) {
-    std::vector<std::uint32_t> bounds;
-    bounds.reserve(word.size() + 1);
-    bool simple = true;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        const unsigned char b = static_cast<unsigned char>(word[i]);
-        if (b == '\r' || b >= 0xCC) {  // 0xCC lead bytes start U+0300
-            simple = false;
-            break;
-        }
+/// Whether every scalar of the word is one user-perceived character: all lie below U+0300 and
+/// there is no CR (the only pair there that forms one character is CR LF).
+bool scalarsAreCharacters(std::string_view word) {
+    for (char c : word) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == '\r' || b >= 0xCC) return false;  // 0xCC lead bytes start U+0300
     }
-    if (simple) {
-        for (std::size_t i = 0; i < word.size(); ++i) {
-            if ((static_cast<unsigned char>(word[i]) & 0xC0) != 0x80) bounds.push_back(static_cast<std::uint32_t>(i));
-        }
-        bounds.push_back(static_cast<std::uint32_t>(word.size()));
-        return bounds;
-    }
-    for (std::size_t b : platform::text::graphemeBoundaries(word)) bounds.push_back(static_cast<std::uint32_t>(b));
-    return bounds;
+    return true;
 }
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+/// A pair waiting in the merge queue of a long word: lowest rank first, then leftmost.
+struct QueuedPair {
+    std::int32_t rank;
+    std::uint32_t at;
+    bool operator>(const QueuedPair& other) const { return rank != other.rank ? rank > other.rank : at > other.at; }
+};
+
+/// Words of up to this many characters find their next merge by scanning their ranks, which beats
+/// a queue at this size; longer ones (a run of letters pasted without spaces) take the queue.
+constexpr std::size_t kScanLimit = 64;
 
 }  // namespace
 
@@ -171,53 +172,130 @@ std::int32_t BPETokenizer::rankOf(std::int32_t a, std::int32_t b) const {
 
 void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) const {
     pieces.clear();
-    const std::vector<std::uint32_t> bounds = characterBounds(word);
-    for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
-        std::string_view character = word.substr(bounds[i], bounds[i + 1] - bounds[i]);
-        pieces.push_back(Piece{bounds[i], bounds[i + 1], symbolOf(character), kNoRank});
+    if (scalarsAreCharacters(word)) {
+        pieces.resize(word.size());
+        std::size_t count = 0;
+        std::uint32_t begin = 0;
+        for (std::uint32_t i = 1; i <= word.size(); ++i) {
+            if (i < word.size() && (static_cast<unsigned char>(word[i]) & 0xC0) == 0x80) continue;
+            pieces[count++] = Piece{begin, i, symbolOf(word.substr(begin, i - begin))};
+            begin = i;
+        }
+        pieces.resize(count);
+    } else {
+        const std::vector<std::size_t> bounds = platform::text::graphemeBoundaries(word);
+        for (std::size_t i = 0; i + 1 < bounds.size(); ++i) {
+            pieces.push_back(Piece{static_cast<std::uint32_t>(bounds[i]), static_cast<std::uint32_t>(bounds[i + 1]),
+                                   symbolOf(word.substr(bounds[i], bounds[i + 1] - bounds[i]))});
+        }
     }
-    if (pieces.size() < 2) return;
-    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) pieces[i].rank = rankOf(pieces[i].symbol, pieces[i + 1].symbol);
+    const std::size_t count = pieces.size();
+    if (count < 2) return;
+    thread_local std::vector<std::int32_t> ranks;
+    ranks.resize(count);
+    for (std::size_t i = 0; i + 1 < count; ++i) ranks[i] = rankOf(pieces[i].symbol, pieces[i + 1].symbol);
+    ranks[count - 1] = kNoRank;
+    // Each round takes the pair of lowest rank and merges every occurrence of it from left to
+    // right; pairs a merge makes wait for the next round even when their rank is lower.
+    if (count <= kScanLimit) {
+        mergeShort(pieces, ranks);
+    } else {
+        mergeLong(pieces, ranks);
+    }
+}
 
-    // Each pass takes the pair of lowest rank (ranks are unique) and merges every occurrence of it
-    // from left to right. A piece keeps the rank of the pair it starts unless a merge changed
-    // that pair, so only the pairs around merged pieces are looked up again.
-    std::vector<Piece> rebuilt;
-    rebuilt.reserve(pieces.size());
-    std::vector<std::uint32_t> stale;
-    while (true) {
+void BPETokenizer::mergeShort(std::vector<Piece>& pieces, std::vector<std::int32_t>& ranks) const {
+    // The pieces stay packed: a merge moves the ones after it down by one. Ranks are unique per
+    // pair, so the slots holding the lowest rank are exactly the occurrences of that pair.
+    std::size_t count = pieces.size();
+    auto mergeAt = [&](std::size_t at, std::int32_t merged) {
+        pieces[at].end = pieces[at + 1].end;
+        pieces[at].symbol = merged;
+        for (std::size_t k = at + 1; k + 1 < count; ++k) {
+            pieces[k] = pieces[k + 1];
+            ranks[k] = ranks[k + 1];
+        }
+        --count;
+        ranks[at] = at + 1 < count ? rankOf(merged, pieces[at + 1].symbol) : kNoRank;
+        if (at > 0) ranks[at - 1] = rankOf(pieces[at - 1].symbol, merged);
+    };
+    while (count > 1) {
         std::int32_t best = kNoRank;
         std::size_t at = 0;
-        for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
-            if (pieces[i].rank < best) {
-                best = pieces[i].rank;
+        bool again = false;  // the pair occurs more than once
+        for (std::size_t i = 0; i + 1 < count; ++i) {
+            const std::int32_t rank = ranks[i];
+            if (rank < best) {
+                best = rank;
                 at = i;
+                again = false;
+            } else if (rank == best) {
+                again = true;
             }
         }
-        if (best == kNoRank) return;
-        const std::int32_t first = pieces[at].symbol;
-        const std::int32_t second = pieces[at + 1].symbol;
-        const std::int32_t merged = merges_.find(first, second)->merged;
-        rebuilt.clear();
-        stale.clear();
-        for (std::size_t i = 0; i < pieces.size();) {
-            if (pieces[i].symbol == first && i + 1 < pieces.size() && pieces[i + 1].symbol == second) {
-                if (!rebuilt.empty()) stale.push_back(static_cast<std::uint32_t>(rebuilt.size() - 1));
-                stale.push_back(static_cast<std::uint32_t>(rebuilt.size()));
-                rebuilt.push_back(Piece{pieces[i].begin, pieces[i + 1].end, merged, kNoRank});
-                i += 2;
-            } else {
-                rebuilt.push_back(pieces[i]);
-                ++i;
-            }
-        }
-        pieces.swap(rebuilt);
-        if (pieces.size() == 1) return;
-        pieces.back().rank = kNoRank;
-        for (std::uint32_t k : stale) {
-            pieces[k].rank = k + 1 < pieces.size() ? rankOf(pieces[k].symbol, pieces[k + 1].symbol) : kNoRank;
+        if (best == kNoRank) break;
+        const std::int32_t merged = merges_.find(pieces[at].symbol, pieces[at + 1].symbol)->merged;
+        mergeAt(at, merged);
+        if (!again) continue;
+        // The merged piece's own pair has another rank, so the search goes on right after it.
+        for (std::size_t i = at + 1; i + 1 < count; ++i) {
+            if (ranks[i] == best) mergeAt(i, merged);
         }
     }
+    pieces.resize(count);
+}
+
+void BPETokenizer::mergeLong(std::vector<Piece>& pieces, std::vector<std::int32_t>& ranks) const {
+    // The pieces form a list in place (a merge keeps the left piece's slot and drops the right
+    // one's rank); a queue holds every pair with a rank, lowest first, then leftmost. A queued pair
+    // is still there when its slot still holds its rank.
+    const std::size_t count = pieces.size();
+    thread_local std::vector<std::uint32_t> next;
+    thread_local std::vector<std::uint32_t> previous;
+    thread_local std::vector<QueuedPair> queue;
+    thread_local std::vector<std::uint32_t> touched;
+    next.resize(count);
+    previous.resize(count);
+    queue.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        next[i] = i + 1 < count ? i + 1 : kNone;
+        previous[i] = i > 0 ? i - 1 : kNone;
+        if (ranks[i] != kNoRank) queue.push_back(QueuedPair{ranks[i], i});
+    }
+    std::make_heap(queue.begin(), queue.end(), std::greater<>());
+    while (!queue.empty()) {
+        const std::int32_t best = queue.front().rank;
+        std::int32_t merged = -1;
+        touched.clear();
+        while (!queue.empty() && queue.front().rank == best) {
+            std::pop_heap(queue.begin(), queue.end(), std::greater<>());
+            const std::uint32_t at = queue.back().at;
+            queue.pop_back();
+            if (ranks[at] != best) continue;
+            const std::uint32_t second = next[at];
+            const std::uint32_t after = next[second];
+            if (merged < 0) merged = merges_.find(pieces[at].symbol, pieces[second].symbol)->merged;
+            pieces[at].end = pieces[second].end;
+            pieces[at].symbol = merged;
+            ranks[second] = kNoRank;
+            next[at] = after;
+            if (after != kNone) previous[after] = at;
+            ranks[at] = after != kNone ? rankOf(merged, pieces[after].symbol) : kNoRank;
+            touched.push_back(at);
+            if (const std::uint32_t before = previous[at]; before != kNone) {
+                ranks[before] = rankOf(pieces[before].symbol, merged);
+                touched.push_back(before);
+            }
+        }
+        for (std::uint32_t at : touched) {
+            if (ranks[at] == kNoRank) continue;
+            queue.push_back(QueuedPair{ranks[at], at});
+            std::push_heap(queue.begin(), queue.end(), std::greater<>());
+        }
+    }
+    std::size_t kept = 0;
+    for (std::uint32_t i = 0; i != kNone; i = next[i]) pieces[kept++] = pieces[i];
+    pieces.resize(kept);
 }
 
 template <class Emit>
@@ -267,15 +345,23 @@ std::string BPETokenizer::bpe(std::string_view token) const {
 
 std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
     std::vector<std::string> tokens;
-    if (text.empty()) return tokens;
-    std::vector<Piece> pieces;
+    appendTokens(text, tokens);
+    return tokens;
+}
+
+void BPETokenizer::appendTokens(std::string_view text, std::vector<std::string>& tokens) const {
+    if (text.empty()) return;
+    thread_local std::vector<Piece> pieces;
     merge(text, pieces);
     for (const Piece& piece : pieces) {
         emitSymbol(text, piece, [&](std::string_view token, int, unsigned char byte = 0) {
-            tokens.push_back(token.empty() ? hexToken(byte) : std::string(token));
+            if (token.empty()) {
+                tokens.push_back(hexToken(byte));
+            } else {
+                tokens.emplace_back(token);
+            }
         });
     }
-    return tokens;
 }
 
 void BPETokenizer::appendIds(std::string_view text, std::vector<int>& ids) const {

@@ -32,6 +32,7 @@ public:
     BPETokenizer(const Config& tokenizerConfig, const Config& tokenizerData, const AddedTokens& addedTokens);
 
     std::vector<std::string> tokenize(std::string_view text) const override;
+    void appendTokens(std::string_view text, std::vector<std::string>& tokens) const override;
     void appendIds(std::string_view text, std::vector<int>& ids) const override;
     std::optional<int> convertTokenToId(std::string_view token) const override;
     std::optional<std::string> convertIdToToken(int id) const override;
@@ -48,13 +49,12 @@ public:
     std::vector<std::string> hexaEncode(std::string_view text) const;
 
 private:
-    /// One symbol of a word being merged: the bytes [begin, end) of the word, its symbol number
-    /// (-1 when the text is no known symbol) and the rank of the pair it starts.
+    /// One symbol of a word being merged: the bytes [begin, end) of the word and its symbol number
+    /// (-1 when the text is no known symbol).
     struct Piece {
         std::uint32_t begin;
         std::uint32_t end;
         std::int32_t symbol;
-        std::int32_t rank;
     };
 
     std::int32_t symbolOf(std::string_view text) const;
@@ -63,6 +63,10 @@ private:
     std::int32_t rankOf(std::int32_t a, std::int32_t b) const;
     /// The merged symbols of a word, in order.
     void merge(std::string_view word, std::vector<Piece>& pieces) const;
+    /// The merge rounds on a word's pieces, with the rank of the pair each piece starts: by scanning
+    /// for short words, by a queue for long ones.
+    void mergeShort(std::vector<Piece>& pieces, std::vector<std::int32_t>& ranks) const;
+    void mergeLong(std::vector<Piece>& pieces, std::vector<std::int32_t>& ranks) const;
     /// Calls emit(token text, id, byte) for the tokens of one merged symbol (the id is the minimum
     /// int when the token has none); the text is empty for a byte-fallback token of `byte`.
     template <class Emit>

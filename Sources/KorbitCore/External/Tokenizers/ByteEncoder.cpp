@@ -16,6 +16,9 @@ struct Tables {
     std::array<char32_t, 256> scalarOfByte{};
     std::array<int, kTableEnd> byteOfScalar{};
     std::array<std::string, 256> encoder;
+    // Each byte's UTF-8 form (one or two bytes: the table ends below U+0800) and its length.
+    std::array<std::array<char, 2>, 256> encoded{};
+    std::array<std::uint8_t, 256> encodedLength{};
     std::unordered_map<std::string, std::uint8_t> decoder;
 
     Tables() {
@@ -25,6 +28,8 @@ struct Tables {
             scalarOfByte[b] = standsForItself(b) ? char32_t(b) : next++;
             byteOfScalar[scalarOfByte[b]] = static_cast<int>(b);
             platform::text::appendUtf8(encoder[b], scalarOfByte[b]);
+            encodedLength[b] = static_cast<std::uint8_t>(encoder[b].size());
+            for (std::size_t k = 0; k < encoder[b].size(); ++k) encoded[b][k] = encoder[b][k];
             decoder.emplace(encoder[b], static_cast<std::uint8_t>(b));
         }
     }
@@ -50,8 +55,17 @@ int byteForScalar(char32_t scalar) {
 }
 
 void appendByteLevel(std::string& out, std::string_view bytes) {
-    const auto& encoder = tables().encoder;
-    for (char c : bytes) out += encoder[static_cast<unsigned char>(c)];
+    const Tables& t = tables();
+    const std::size_t start = out.size();
+    out.resize(start + 2 * bytes.size());
+    char* at = out.data() + start;
+    for (char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        at[0] = t.encoded[b][0];
+        at[1] = t.encoded[b][1];
+        at += t.encodedLength[b];
+    }
+    out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 }  // namespace korbit

@@ -73,8 +73,9 @@ inline std::size_t runEnd(std::string_view text, std::size_t i, Class kind) {
 
 }  // namespace
 
-ByteLevelPattern::CharacterClass ByteLevelPattern::classify(char32_t scalar) {
-    if (scalar < 0x80) return kAscii[scalar];
+namespace {
+
+Class classByProperties(char32_t scalar) {
     switch (platform::text::categoryGroup(scalar)) {
         case platform::text::CategoryGroup::letter:
             return Class::letter;
@@ -84,6 +85,27 @@ ByteLevelPattern::CharacterClass ByteLevelPattern::classify(char32_t scalar) {
             break;
     }
     return platform::text::isWhiteSpace(scalar) ? Class::space : Class::other;
+}
+
+// The classes of the two-byte scalars (Latin, Greek, Cyrillic, Hebrew, Arabic ...), read once
+// from the character properties: most text outside ASCII is there.
+constexpr char32_t kTwoByteEnd = 0x800;
+
+const std::array<Class, kTwoByteEnd>& twoByteClasses() {
+    static const std::array<Class, kTwoByteEnd> classes = [] {
+        std::array<Class, kTwoByteEnd> table{};
+        for (char32_t c = 0; c < kTwoByteEnd; ++c) table[c] = c < 0x80 ? kAscii[c] : classByProperties(c);
+        return table;
+    }();
+    return classes;
+}
+
+}  // namespace
+
+ByteLevelPattern::CharacterClass ByteLevelPattern::classify(char32_t scalar) {
+    if (scalar < 0x80) return kAscii[scalar];
+    if (scalar < kTwoByteEnd) return twoByteClasses()[scalar];
+    return classByProperties(scalar);
 }
 
 std::size_t ByteLevelPattern::matchEnd(std::string_view text, std::size_t begin) {

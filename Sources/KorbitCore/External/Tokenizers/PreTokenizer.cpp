@@ -21,14 +21,11 @@ bool flag(const Config& config, std::string_view key, bool fallback) {
     return config[key].boolean().value_or(fallback);
 }
 
-std::string byteLevel(std::string_view piece) {
-    std::string out;
-    out.reserve(piece.size() * 2);
-    appendByteLevel(out, piece);
-    return out;
-}
-
 }  // namespace
+
+void PreTokenizer::appendPieces(std::string_view text, PreTokenizerOptions options, TextPieces& pieces) const {
+    for (const std::string& piece : preTokenize(text, options)) pieces.push_back(piece);
+}
 
 std::vector<std::string> PreTokenizer::preTokenize(const std::vector<std::string>& texts,
                                                    PreTokenizerOptions options) const {
@@ -83,7 +80,13 @@ std::string_view ByteLevelPreTokenizer::RE() {
     return ByteLevelPattern::source;
 }
 
-std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions) const {
+std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view text, PreTokenizerOptions options) const {
+    TextPieces pieces;
+    appendPieces(text, options, pieces);
+    return pieces.strings();
+}
+
+void ByteLevelPreTokenizer::appendPieces(std::string_view text, PreTokenizerOptions, TextPieces& pieces) const {
     // The prefix space goes in front of the text, once: putting one before every piece would
     // insert spaces the text never had ("a,b" would come back as "a , b").
     std::string prefixed;
@@ -93,15 +96,15 @@ std::vector<std::string> ByteLevelPreTokenizer::preTokenize(std::string_view tex
         prefixed.append(text);
         text = prefixed;
     }
-    std::vector<std::string> pieces;
     if (!useRegex_) {
-        pieces.push_back(byteLevel(text));
-        return pieces;
+        appendByteLevel(pieces.buffer(), text);
+        pieces.endPiece();
+        return;
     }
     ByteLevelPattern::forEachPiece(text, [&](std::size_t begin, std::size_t end) {
-        pieces.push_back(byteLevel(text.substr(begin, end - begin)));
+        appendByteLevel(pieces.buffer(), text.substr(begin, end - begin));
+        pieces.endPiece();
     });
-    return pieces;
 }
 
 // ---- Members that keep the matches of one expression ----

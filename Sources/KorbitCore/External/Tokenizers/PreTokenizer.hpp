@@ -6,6 +6,7 @@
 
 #include "KorbitCore/External/Hub/Config.hpp"
 #include "KorbitCore/External/Tokenizers/StringSplitting.hpp"
+#include "KorbitCore/External/Tokenizers/TextPieces.hpp"
 
 #include <memory>
 #include <optional>
@@ -36,6 +37,9 @@ class PreTokenizer {
 public:
     virtual ~PreTokenizer() = default;
     virtual std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const = 0;
+    /// Appends the pieces preTokenize gives. The tokenizer's own road calls this; a pre-tokenizer
+    /// that sees every text overrides it to write its pieces straight into the list.
+    virtual void appendPieces(std::string_view text, PreTokenizerOptions options, TextPieces& pieces) const;
     /// Each text pre-tokenized in order, the pieces concatenated.
     std::vector<std::string> preTokenize(const std::vector<std::string>& texts, PreTokenizerOptions options) const;
     std::vector<std::string> operator()(const std::vector<std::string>& texts, PreTokenizerOptions options = {}) const {
@@ -65,6 +69,7 @@ class ByteLevelPreTokenizer final : public PreTokenizer {
 public:
     explicit ByteLevelPreTokenizer(const Config& config);
     std::vector<std::string> preTokenize(std::string_view text, PreTokenizerOptions options) const override;
+    void appendPieces(std::string_view text, PreTokenizerOptions options, TextPieces& pieces) const override;
 
     bool addPrefixSpace() const { return addPrefixSpace_; }
     bool trimOffsets() const { return trimOffsets_; }

@@ -96,18 +96,39 @@ std::string PreTrainedTokenizer::cleanUp(std::string input) const {
 }
 
 std::vector<std::string> PreTrainedTokenizer::fuseUnknown(std::vector<std::string> tokens) const {
-    if (!model_->fuseUnknownTokens()) return tokens;
+    fuseUnknownFrom(tokens, 0);
+    return tokens;
+}
+
+void PreTrainedTokenizer::fuseUnknownFrom(std::vector<std::string>& tokens, std::size_t start) const {
+    if (!model_->fuseUnknownTokens()) return;
     const std::optional<int> unknownId = model_->unknownTokenId();
-    std::vector<std::string> kept;
-    kept.reserve(tokens.size());
+    std::size_t kept = start;
     bool previousUnknown = false;
-    for (std::string& token : tokens) {
-        const bool unknown = model_->convertTokenToId(token) == unknownId;
+    for (std::size_t i = start; i < tokens.size(); ++i) {
+        const bool unknown = model_->convertTokenToId(tokens[i]) == unknownId;
         if (unknown && previousUnknown) continue;
         previousUnknown = unknown;
-        kept.push_back(std::move(token));
+        if (kept != i) tokens[kept] = std::move(tokens[i]);
+        ++kept;
     }
-    return kept;
+    tokens.resize(kept);
+}
+
+void PreTrainedTokenizer::cutSection(std::string_view section, bool first, std::string& normalized,
+                                     TextPieces& pieces) const {
+    pieces.clear();
+    if (normalizer_) {
+        normalized = normalizer_->normalize(section);
+        section = normalized;
+    }
+    if (!preTokenizer_) {
+        pieces.push_back(section);
+        return;
+    }
+    PreTokenizerOptions options;
+    if (first) options.insert(PreTokenizerOption::firstSection);
+    preTokenizer_->appendPieces(section, options, pieces);
 }
 
 std::vector<std::string_view> PreTrainedTokenizer::sections(std::string_view input) const {
@@ -118,32 +139,27 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view input) c
     std::string storage;
     input = wellFormed(input, storage);
     std::vector<std::string> tokens;
+    std::string normalized;
+    TextPieces pieces;
     const std::vector<std::string_view> parts = sections(input);
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (addedTokens_.contains(parts[i])) {
             tokens.emplace_back(parts[i]);
             continue;
         }
-        PreTokenizerOptions options;
-        if (i == 0) options.insert(PreTokenizerOption::firstSection);
-        std::vector<std::string> sectionTokens;
-        for (const std::string& piece : preTokenize(normalize(parts[i]), options)) {
-            std::vector<std::string> pieceTokens = (*model_)(piece);
-            sectionTokens.insert(sectionTokens.end(), std::make_move_iterator(pieceTokens.begin()),
-                                 std::make_move_iterator(pieceTokens.end()));
-        }
-        sectionTokens = fuseUnknown(std::move(sectionTokens));
-        tokens.insert(tokens.end(), std::make_move_iterator(sectionTokens.begin()),
-                      std::make_move_iterator(sectionTokens.end()));
+        const std::size_t start = tokens.size();
+        cutSection(parts[i], i == 0, normalized, pieces);
+        for (std::size_t k = 0; k < pieces.size(); ++k) model_->appendTokens(pieces[k], tokens);
+        fuseUnknownFrom(tokens, start);
     }
     return tokens;
 }
 
-void PreTrainedTokenizer::encodeSection(std::string_view section, bool first, std::vector<int>& ids) const {
+void PreTrainedTokenizer::encodeSection(std::string_view section, bool first, std::string& normalized,
+                                        TextPieces& pieces, std::vector<int>& ids) const {
     const std::size_t start = ids.size();
-    PreTokenizerOptions options;
-    if (first) options.insert(PreTokenizerOption::firstSection);
-    for (const std::string& piece : preTokenize(normalize(section), options)) model_->appendIds(piece, ids);
+    cutSection(section, first, normalized, pieces);
+    for (std::size_t k = 0; k < pieces.size(); ++k) model_->appendIds(pieces[k], ids);
     if (!model_->fuseUnknownTokens() || !model_->unknownTokenId()) return;
     // Ids of tokens without an id are already left out, so only the unknown id can repeat.
     const int unknownId = *model_->unknownTokenId();
@@ -170,13 +186,15 @@ std::vector<int> PreTrainedTokenizer::encode(std::string_view input, bool addSpe
     std::string storage;
     input = wellFormed(input, storage);
     ids.reserve(input.size() / 3 + 4);
+    std::string normalized;
+    TextPieces pieces;
     const std::vector<std::string_view> parts = sections(input);
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (addedTokens_.contains(parts[i])) {
             if (std::optional<int> id = model_->convertTokenToId(parts[i])) ids.push_back(*id);
             continue;
         }
-        encodeSection(parts[i], i == 0, ids);
+        encodeSection(parts[i], i == 0, normalized, pieces, ids);
     }
     return ids;
 }

@@ -72,7 +72,12 @@ protected:
 private:
     /// The sections of the text between (and including) its added tokens.
     std::vector<std::string_view> sections(std::string_view text) const;
-    void encodeSection(std::string_view section, bool first, std::vector<int>& ids) const;
+    /// The section normalized (into `normalized` when a normalizer changes it) and pre-tokenized.
+    void cutSection(std::string_view section, bool first, std::string& normalized, TextPieces& pieces) const;
+    void encodeSection(std::string_view section, bool first, std::string& normalized, TextPieces& pieces,
+                       std::vector<int>& ids) const;
+    /// fuseUnknown on the tokens from `start` on.
+    void fuseUnknownFrom(std::vector<std::string>& tokens, std::size_t start) const;
 
     std::unique_ptr<TokenizingModel> model_;
     TokenSet addedTokens_;

@@ -1,5 +1,7 @@
 #include "KorbitCore/External/Tokenizers/TokenizingModel.hpp"
 
+#include <iterator>
+
 namespace korbit {
 
 std::vector<std::optional<int>> TokenizingModel::convertTokensToIds(std::span<const std::string> tokens) const {
@@ -14,6 +16,11 @@ std::vector<std::optional<std::string>> TokenizingModel::convertIdsToTokens(std:
     tokens.reserve(ids.size());
     for (int id : ids) tokens.push_back(convertIdToToken(id));
     return tokens;
+}
+
+void TokenizingModel::appendTokens(std::string_view text, std::vector<std::string>& tokens) const {
+    std::vector<std::string> word = tokenize(text);
+    tokens.insert(tokens.end(), std::make_move_iterator(word.begin()), std::make_move_iterator(word.end()));
 }
 
 void TokenizingModel::appendIds(std::string_view text, std::vector<int>& ids) const {

@@ -38,6 +38,8 @@ public:
     /// The token strings of one pre-split word.
     virtual std::vector<std::string> tokenize(std::string_view text) const = 0;
     std::vector<std::string> operator()(std::string_view text) const { return tokenize(text); }
+    /// Appends the token strings of one pre-split word. Models override it to build no list per word.
+    virtual void appendTokens(std::string_view text, std::vector<std::string>& tokens) const;
 
     virtual std::optional<int> convertTokenToId(std::string_view token) const = 0;
     std::vector<std::optional<int>> convertTokensToIds(std::span<const std::string> tokens) const;

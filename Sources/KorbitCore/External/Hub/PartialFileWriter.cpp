@@ -1,0 +1,61 @@
+#include "KorbitCore/External/Hub/PartialFileWriter.hpp"
+
+#include "Platform/Sys/FileIO.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+namespace korbit {
+
+PartialFileWriter::PartialFileWriter(std::filesystem::path path) : path_(std::move(path)) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) fail("cannot open the partial file");
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    if (end < 0) {
+        const int error = errno;
+        ::close(fd_);
+        fd_ = -1;
+        errno = error;
+        fail("cannot seek in the partial file");
+    }
+    size_ = end;
+    writeBackFrom_ = end;
+}
+
+PartialFileWriter::~PartialFileWriter() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void PartialFileWriter::fail(const char* what) const {
+    throw std::system_error(errno, std::generic_category(), std::string(what) + " " + path_.string());
+}
+
+void PartialFileWriter::append(const char* data, std::size_t size) {
+    if (!platform::sys::writeAll(fd_, data, size)) fail("cannot write the partial file");
+    size_ += static_cast<std::int64_t>(size);
+    if (size_ - writeBackFrom_ >= kWriteBackStep) {
+        platform::sys::startWriteBack(fd_, writeBackFrom_, size_ - writeBackFrom_);
+        writeBackFrom_ = size_;
+    }
+}
+
+void PartialFileWriter::truncate(std::int64_t size) {
+    size = std::clamp<std::int64_t>(size, 0, size_);
+    if (::ftruncate(fd_, size) != 0 || ::lseek(fd_, size, SEEK_SET) < 0) fail("cannot truncate the partial file");
+    size_ = size;
+    writeBackFrom_ = std::min(writeBackFrom_, size);
+}
+
+void PartialFileWriter::flushAndClose() {
+    if (::fdatasync(fd_) != 0) fail("cannot flush the partial file");
+    const int closing = fd_;
+    fd_ = -1;
+    if (::close(closing) != 0) fail("cannot close the partial file");
+}
+
+}  // namespace korbit
