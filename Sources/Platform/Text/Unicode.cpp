@@ -151,6 +151,17 @@ std::string repairUtf8(std::string_view bytes) {
 bool isValidUtf8(std::string_view bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {
+        // ASCII and two-byte characters (most text) are checked here; the rest in full below.
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF && i + 1 < bytes.size() &&
+            (static_cast<unsigned char>(bytes[i + 1]) & 0xC0) == 0x80) {
+            i += 2;
+            continue;
+        }
         char32_t scalar = 0;
         std::size_t consumed = 0;
         std::size_t len = wellFormedLength(bytes, i, scalar, consumed);

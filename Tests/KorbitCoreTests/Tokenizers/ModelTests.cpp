@@ -6,6 +6,7 @@
 #include "KorbitCore/External/Tokenizers/UnigramTokenizer.hpp"
 #include "KorbitCoreTests/Tokenizers/TokenizerTestSupport.hpp"
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -34,6 +35,11 @@ TEST(BPETokenizer, MergesByRank) {
     EXPECT_EQ(bpe(R"(["b c"])").bpe("abc"), "a bc");
     EXPECT_EQ(bpe(R"(["a a"])").bpe("aaaa"), "aa aa");
     EXPECT_EQ(bpe(R"(["a a"])").bpe("aaa"), "aa a");
+    // A round merges every occurrence of its pair before a pair it made, even one of lower rank.
+    EXPECT_EQ(bpe(R"(["ab a", "a b"])").bpe("abab"), "ab ab");
+    std::string longWord, longMerged;
+    for (int i = 0; i < 40; ++i) longWord += "ab", longMerged += i ? " ab" : "ab";
+    EXPECT_EQ(bpe(R"(["ab a", "a b"])").bpe(longWord), longMerged);
     // Merges as [a, b] arrays; a pair listed twice keeps its last rank.
     EXPECT_EQ(bpe(R"([["b", "c"], ["a", "b"], ["b", "c"]])").bpe("abc"), "ab c");
     EXPECT_EQ(bpe(R"(["a b", "x y z"])").rank(BytePair{"a", "b"}), 0);
@@ -87,9 +93,8 @@ namespace {
 
 /// The merge rule spelled out on strings: the adjacent pair of lowest rank, every occurrence of
 /// it merged from left to right, again until no pair has a rank.
-std::string referenceMerge(const std::string& word, const std::map<std::pair<std::string, std::string>, int>& ranks) {
-    std::vector<std::string> symbols;
-    for (char c : word) symbols.emplace_back(1, c);
+std::string referenceMerge(std::vector<std::string> symbols,
+                           const std::map<std::pair<std::string, std::string>, int>& ranks) {
     while (symbols.size() > 1) {
         int best = -1;
         std::pair<std::string, std::string> chosen;
@@ -119,37 +124,46 @@ std::string referenceMerge(const std::string& word, const std::map<std::pair<std
 
 }  // namespace
 
-// Random merge lists over a four-letter alphabet, in any order (a merge's result may rank before
-// the merge that makes it), on words short and long: long words take another road through the
-// rounds than short ones, and both must follow the rule exactly.
+// Random merge lists over a few letters, on words short and long: long words take another road
+// through the rounds than short ones, Latin letters another road to their first ranks than
+// Cyrillic ones, and all must follow the rule exactly.
 TEST(BPETokenizer, MergesFollowTheRuleOnShortAndLongWords) {
     std::mt19937 random(7);
-    for (int list = 0; list < 20; ++list) {
-        std::vector<std::string> known{"a", "b", "c", "d"};
-        std::map<std::pair<std::string, std::string>, int> ranks;
-        std::string merges = "[";
+    const std::vector<std::vector<std::string>> alphabets{
+        {"a", "b", "c", "d"}, {"\u0430", "\u0431", "\u0432", "\u0433"}, {"a", "\u0431", "c", "\u0433"}, {"a", "b"}};
+    for (int list = 0; list < 40; ++list) {
+        const std::vector<std::string>& letters = alphabets[static_cast<std::size_t>(list) % alphabets.size()];
+        std::vector<std::string> known = letters;
+        std::vector<std::pair<std::string, std::string>> pairs;
         std::uniform_int_distribution<int> count(5, 40);
-        for (int n = count(random), rank = 0; rank < n; ++rank) {
+        for (int n = count(random); static_cast<int>(pairs.size()) < n;) {
             std::uniform_int_distribution<std::size_t> pick(0, known.size() - 1);
             std::pair<std::string, std::string> pair{known[pick(random)], known[pick(random)]};
-            if (ranks.contains(pair) || pair.first.size() + pair.second.size() > 8) {
-                --rank;
-                --n;
+            if (std::find(pairs.begin(), pairs.end(), pair) != pairs.end() ||
+                pair.first.size() + pair.second.size() > 12)
                 continue;
-            }
-            ranks[pair] = static_cast<int>(ranks.size());
-            merges += (rank ? ", [\"" : "[\"") + pair.first + "\", \"" + pair.second + "\"]";
+            pairs.push_back(pair);
             known.push_back(pair.first + pair.second);
+        }
+        // Every other list in any order: a merge may rank before the merge that makes its symbols.
+        if (list % 2) std::shuffle(pairs.begin(), pairs.end(), random);
+        std::map<std::pair<std::string, std::string>, int> ranks;
+        std::string merges = "[";
+        for (const auto& [a, b] : pairs) {
+            merges += (ranks.empty() ? "[\"" : ", [\"") + a + "\", \"" + b + "\"]";
+            ranks.emplace(std::pair{a, b}, static_cast<int>(ranks.size()));
         }
         merges += "]";
         const BPETokenizer model = bpe(merges, R"({"a": 0})");
         for (std::size_t length : {1, 2, 3, 7, 20, 63, 64, 65, 100, 300}) {
-            std::string word;
-            std::uniform_int_distribution<int> letter(0, 3);
+            std::vector<std::string> word;
+            std::uniform_int_distribution<std::size_t> letter(0, letters.size() - 1);
             // Runs of one letter make overlapping occurrences of the same pair.
-            while (word.size() < length) word.append(1 + letter(random) % 3, static_cast<char>('a' + letter(random)));
+            while (word.size() < length) word.insert(word.end(), 1 + letter(random) % 3, letters[letter(random)]);
             word.resize(length);
-            ASSERT_EQ(model.bpe(word), referenceMerge(word, ranks)) << "merges " << merges << ", word " << word;
+            std::string text;
+            for (const std::string& character : word) text += character;
+            ASSERT_EQ(model.bpe(text), referenceMerge(word, ranks)) << "merges " << merges << ", word " << text;
         }
     }
 }

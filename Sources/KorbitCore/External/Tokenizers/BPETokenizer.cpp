@@ -112,16 +112,16 @@ BPETokenizer::BPETokenizer(const Config& tokenizerConfig, const Config& tokenize
         }
     }
 
-    merges_.reserve(pairs.size());
+    std::vector<MergeTable::Entry> entries;
+    entries.reserve(pairs.size());
     std::string joined;
-    for (std::size_t rank = 0; rank < pairs.size(); ++rank) {
-        const BytePair& pair = pairs[rank];
+    for (const BytePair& pair : pairs) {
         const std::int32_t a = symbols_.intern(pair.a);
         const std::int32_t b = symbols_.intern(pair.b);
         joined.assign(pair.a).append(pair.b);
-        const std::int32_t merged = symbols_.intern(joined);
-        merges_.insert(a, b, MergeTable::Merge{static_cast<std::int32_t>(rank), merged});
+        entries.push_back(MergeTable::Entry{a, b, symbols_.intern(joined)});
     }
+    merges_ = MergeTable(entries);
     idOfSymbol_.resize(symbols_.size(), kNoId);
 
     scalarSymbols_.fill(-1);
@@ -129,6 +129,12 @@ BPETokenizer::BPETokenizer(const Config& tokenizerConfig, const Config& tokenize
         std::string one;
         platform::text::appendUtf8(one, c);
         scalarSymbols_[c] = symbols_.find(one);
+    }
+    characterPairRanks_.assign(kPairTableEnd * kPairTableEnd, kNoRank);
+    for (char32_t first = 0; first < kPairTableEnd; ++first) {
+        if (scalarSymbols_[first] < 0) continue;
+        for (char32_t second = 0; second < kPairTableEnd; ++second)
+            characterPairRanks_[first * kPairTableEnd + second] = rankOf(scalarSymbols_[first], scalarSymbols_[second]);
     }
 
     unknownToken_ = TokenizerModel::unknownToken(tokenizerConfig);
@@ -159,27 +165,47 @@ std::int32_t BPETokenizer::symbolOf(std::string_view text) const {
 }
 
 std::optional<int> BPETokenizer::rank(const BytePair& pair) const {
-    const MergeTable::Merge* merge = merges_.find(symbols_.find(pair.a), symbols_.find(pair.b));
-    if (!merge) return std::nullopt;
-    return merge->rank;
+    const std::int32_t rank = merges_.rank(symbols_.find(pair.a), symbols_.find(pair.b));
+    if (rank < 0) return std::nullopt;
+    return rank;
 }
 
 std::int32_t BPETokenizer::rankOf(std::int32_t a, std::int32_t b) const {
-    if (a < 0 || b < 0) return kNoRank;
-    const MergeTable::Merge* merge = merges_.find(a, b);
-    return merge ? merge->rank : kNoRank;
+    const std::int32_t rank = merges_.rank(a, b);
+    return rank < 0 ? kNoRank : rank;
 }
 
 void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) const {
+    // The pieces start as the word's characters, each with the rank of the pair it starts
+    // (kNoRank for the last one).
+    thread_local std::vector<std::int32_t> ranks;
     pieces.clear();
+    std::size_t count = 0;
     if (scalarsAreCharacters(word)) {
         pieces.resize(word.size());
-        std::size_t count = 0;
-        std::uint32_t begin = 0;
-        for (std::uint32_t i = 1; i <= word.size(); ++i) {
-            if (i < word.size() && (static_cast<unsigned char>(word[i]) & 0xC0) == 0x80) continue;
-            pieces[count++] = Piece{begin, i, symbolOf(word.substr(begin, i - begin))};
-            begin = i;
+        ranks.resize(word.size());
+        constexpr char32_t kNoScalar = ~char32_t{0};
+        char32_t previous = kNoScalar;
+        for (std::uint32_t begin = 0, end = 0; begin < word.size(); begin = end) {
+            end = begin + 1;
+            while (end < word.size() && (static_cast<unsigned char>(word[end]) & 0xC0) == 0x80) ++end;
+            const auto lead = static_cast<unsigned char>(word[begin]);
+            char32_t scalar = kNoScalar;
+            if (end - begin == 1 && lead < 0x80) {
+                scalar = lead;
+            } else if (end - begin == 2 && lead >= 0xC2) {  // below 0xCC here
+                scalar = (char32_t(lead & 0x1F) << 6) | (static_cast<unsigned char>(word[begin + 1]) & 0x3F);
+            }
+            const std::int32_t symbol = scalar < scalarSymbols_.size() ? scalarSymbols_[scalar]
+                                                                       : symbols_.find(word.substr(begin, end - begin));
+            pieces[count] = Piece{begin, end, symbol};
+            if (count > 0) {
+                ranks[count - 1] = previous < kPairTableEnd && scalar < kPairTableEnd
+                                       ? characterPairRanks_[previous * kPairTableEnd + scalar]
+                                       : rankOf(pieces[count - 1].symbol, symbol);
+            }
+            previous = scalar;
+            ++count;
         }
         pieces.resize(count);
     } else {
@@ -188,12 +214,11 @@ void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) cons
             pieces.push_back(Piece{static_cast<std::uint32_t>(bounds[i]), static_cast<std::uint32_t>(bounds[i + 1]),
                                    symbolOf(word.substr(bounds[i], bounds[i + 1] - bounds[i]))});
         }
+        count = pieces.size();
+        ranks.resize(count);
+        for (std::size_t i = 0; i + 1 < count; ++i) ranks[i] = rankOf(pieces[i].symbol, pieces[i + 1].symbol);
     }
-    const std::size_t count = pieces.size();
     if (count < 2) return;
-    thread_local std::vector<std::int32_t> ranks;
-    ranks.resize(count);
-    for (std::size_t i = 0; i + 1 < count; ++i) ranks[i] = rankOf(pieces[i].symbol, pieces[i + 1].symbol);
     ranks[count - 1] = kNoRank;
     // Each round takes the pair of lowest rank and merges every occurrence of it from left to
     // right; pairs a merge makes wait for the next round even when their rank is lower.
@@ -205,25 +230,37 @@ void BPETokenizer::merge(std::string_view word, std::vector<Piece>& pieces) cons
 }
 
 void BPETokenizer::mergeShort(std::vector<Piece>& pieces, std::vector<std::int32_t>& ranks) const {
-    // The pieces stay packed: a merge moves the ones after it down by one. Ranks are unique per
-    // pair, so the slots holding the lowest rank are exactly the occurrences of that pair.
-    std::size_t count = pieces.size();
-    auto mergeAt = [&](std::size_t at, std::int32_t merged) {
-        pieces[at].end = pieces[at + 1].end;
+    // A merge keeps the left piece's slot and empties the right one's (its rank becomes kNoRank);
+    // the slots still in use are linked in order. Ranks are unique per pair, so the slots holding
+    // the lowest rank are exactly the occurrences of that pair.
+    const auto count = static_cast<std::uint8_t>(pieces.size());
+    constexpr std::uint8_t kNoSlot = 0xFF;
+    std::array<std::uint8_t, kScanLimit> next;
+    std::array<std::uint8_t, kScanLimit> previous;
+    for (std::uint8_t i = 0; i < count; ++i) {
+        next[i] = static_cast<std::uint8_t>(i + 1);
+        previous[i] = i > 0 ? static_cast<std::uint8_t>(i - 1) : kNoSlot;
+    }
+    auto mergeAt = [&](std::uint8_t at, std::int32_t merged) {
+        const std::uint8_t second = next[at];
+        const std::uint8_t after = next[second];
+        pieces[at].end = pieces[second].end;
         pieces[at].symbol = merged;
-        for (std::size_t k = at + 1; k + 1 < count; ++k) {
-            pieces[k] = pieces[k + 1];
-            ranks[k] = ranks[k + 1];
+        ranks[second] = kNoRank;
+        next[at] = after;
+        ranks[at] = kNoRank;
+        if (after < count) {
+            previous[after] = at;
+            ranks[at] = rankOf(merged, pieces[after].symbol);
         }
-        --count;
-        ranks[at] = at + 1 < count ? rankOf(merged, pieces[at + 1].symbol) : kNoRank;
-        if (at > 0) ranks[at - 1] = rankOf(pieces[at - 1].symbol, merged);
+        if (const std::uint8_t before = previous[at]; before != kNoSlot)
+            ranks[before] = rankOf(pieces[before].symbol, merged);
     };
-    while (count > 1) {
+    while (true) {
         std::int32_t best = kNoRank;
-        std::size_t at = 0;
+        std::uint8_t at = 0;
         bool again = false;  // the pair occurs more than once
-        for (std::size_t i = 0; i + 1 < count; ++i) {
+        for (std::uint8_t i = 0; i < count; ++i) {
             const std::int32_t rank = ranks[i];
             if (rank < best) {
                 best = rank;
@@ -234,15 +271,17 @@ void BPETokenizer::mergeShort(std::vector<Piece>& pieces, std::vector<std::int32
             }
         }
         if (best == kNoRank) break;
-        const std::int32_t merged = merges_.find(pieces[at].symbol, pieces[at + 1].symbol)->merged;
+        const std::int32_t merged = merges_.merged(best);
         mergeAt(at, merged);
         if (!again) continue;
-        // The merged piece's own pair has another rank, so the search goes on right after it.
-        for (std::size_t i = at + 1; i + 1 < count; ++i) {
+        // The merged piece's own pair has another rank, so the search goes on after it.
+        for (std::uint8_t i = static_cast<std::uint8_t>(at + 1); i < count; ++i) {
             if (ranks[i] == best) mergeAt(i, merged);
         }
     }
-    pieces.resize(count);
+    std::size_t kept = 0;
+    for (std::uint8_t i = 0; i < count; i = next[i]) pieces[kept++] = pieces[i];
+    pieces.resize(kept);
 }
 
 void BPETokenizer::mergeLong(std::vector<Piece>& pieces, std::vector<std::int32_t>& ranks) const {
@@ -265,7 +304,7 @@ void BPETokenizer::mergeLong(std::vector<Piece>& pieces, std::vector<std::int32_
     std::make_heap(queue.begin(), queue.end(), std::greater<>());
     while (!queue.empty()) {
         const std::int32_t best = queue.front().rank;
-        std::int32_t merged = -1;
+        const std::int32_t merged = merges_.merged(best);
         touched.clear();
         while (!queue.empty() && queue.front().rank == best) {
             std::pop_heap(queue.begin(), queue.end(), std::greater<>());
@@ -274,7 +313,6 @@ void BPETokenizer::mergeLong(std::vector<Piece>& pieces, std::vector<std::int32_
             if (ranks[at] != best) continue;
             const std::uint32_t second = next[at];
             const std::uint32_t after = next[second];
-            if (merged < 0) merged = merges_.find(pieces[at].symbol, pieces[second].symbol)->merged;
             pieces[at].end = pieces[second].end;
             pieces[at].symbol = merged;
             ranks[second] = kNoRank;

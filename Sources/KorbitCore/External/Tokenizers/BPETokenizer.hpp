@@ -79,6 +79,10 @@ private:
     std::vector<std::int32_t> symbolOfId_;                    // dense ids -> symbol, -1 when none
     std::unordered_map<int, std::int32_t> symbolOfSparseId_;  // ids outside the dense range
     std::array<std::int32_t, 0x300> scalarSymbols_{};         // symbol of each one-scalar text below U+0300
+    // The rank of each pair of characters below U+0144, which covers the byte-level alphabet, so
+    // that a word's first pairs are looked up without hashing.
+    static constexpr char32_t kPairTableEnd = 0x144;
+    std::vector<std::int32_t> characterPairRanks_;
     std::size_t vocabCount_ = 0;
     MergeTable merges_;
     std::array<int, 256> byteFallbackIds_{};  // id of each "<0xNN>" token
