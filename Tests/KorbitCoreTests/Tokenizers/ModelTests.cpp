@@ -2,6 +2,7 @@
 
 #include "KorbitCore/External/Tokenizers/BPETokenizer.hpp"
 #include "KorbitCore/External/Tokenizers/BertTokenizer.hpp"
+#include "KorbitCore/External/Tokenizers/MergeTable.hpp"
 #include "KorbitCore/External/Tokenizers/TokenLattice.hpp"
 #include "KorbitCore/External/Tokenizers/UnigramTokenizer.hpp"
 #include "KorbitCoreTests/Tokenizers/TokenizerTestSupport.hpp"
@@ -166,6 +167,26 @@ TEST(BPETokenizer, MergesFollowTheRuleOnShortAndLongWords) {
             ASSERT_EQ(model.bpe(text), referenceMerge(word, ranks)) << "merges " << merges << ", word " << text;
         }
     }
+}
+
+// Symbols small enough share a slot with the rank; symbol numbers near the top of the range take
+// the wide slots. Both answer alike.
+TEST(MergeTable, FindsRanksInBothSlotForms) {
+    for (std::int32_t big : {40, 2'147'483'640}) {
+        const std::vector<MergeTable::Entry> entries{{5, 7, 9}, {big, 3, 4}, {5, 7, 10}, {3, big, 11}};
+        const MergeTable table(entries);
+        EXPECT_EQ(table.size(), 3u) << big;
+        EXPECT_EQ(table.rank(5, 7), 2);  // a pair listed twice keeps its last rank
+        EXPECT_EQ(table.merged(2), 10);
+        EXPECT_EQ(table.rank(big, 3), 1);
+        EXPECT_EQ(table.rank(3, big), 3);
+        EXPECT_EQ(table.merged(3), 11);
+        EXPECT_EQ(table.rank(7, 5), -1);
+        EXPECT_EQ(table.rank(-1, 3), -1);
+        EXPECT_EQ(table.rank(big + 1, 3), -1);
+        EXPECT_EQ(table.rank(big, big), -1);
+    }
+    EXPECT_EQ(MergeTable().rank(0, 0), -1);
 }
 
 TEST(BPETokenizer, ConstructionErrors) {
