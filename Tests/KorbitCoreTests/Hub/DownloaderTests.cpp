@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <system_error>
 
 using namespace std::chrono_literals;
@@ -80,6 +83,29 @@ protected:
         auto subscription = downloader.download(url, token, expected);
         return readAll(subscription);
     }
+};
+
+// While it lives, no file of this process grows past `bytes`: a write beyond fails with EFBIG,
+// as writes fail with ENOSPC on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
 };
 
 std::int64_t sizeOf(const std::string& contents) {
@@ -312,6 +338,44 @@ TEST_F(DownloaderTest, AMissingPartialFileIsAFileError) {
     ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
     EXPECT_TRUE(errorAs<std::system_error>(outcome.last()));
     EXPECT_TRUE(hub.requests("/resolve/").empty());
+}
+
+TEST_F(DownloaderTest, AFullDiskFailsWithTheReasonAndKeepsTheWholeChunksForAResume) {
+    const std::string contents = patternedBytes(5 * kChunk + 77);
+    const std::string url = serve(contents);
+    preparePartial();
+    Outcome outcome;
+    {
+        FileSizeLimit limit(static_cast<rlim_t>(2 * kChunk + kChunk / 2));
+        outcome = fetch(url, sizeOf(contents));
+    }
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<std::system_error>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), std::errc::file_too_large);
+    EXPECT_NE(std::string(error->what()).find("cannot write the partial file " + partial.string()), std::string::npos)
+        << error->what();
+    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_EQ(readFile(partial), contents.substr(0, 2 * kChunk));
+
+    ASSERT_EQ(fetch(url, sizeOf(contents)).last().kind, DownloadState::Kind::completed);
+    EXPECT_EQ(readFile(destination), contents);
+    EXPECT_EQ(hub.requests("/resolve/").back().range, "bytes=" + std::to_string(2 * kChunk) + "-");
+}
+
+// The flush before the move is what makes a file in place a whole file after a power cut; when it
+// fails, the file stays where a later transfer finds it and nothing is reported as done.
+TEST_F(DownloaderTest, AFileThatCannotBeFlushedIsNotMovedIntoPlace) {
+    const std::string url = serve(patternedBytes(3 * kChunk));
+    fs::create_directories(partial.parent_path());
+    fs::create_symlink("/dev/null", partial);  // takes every write, refuses a flush
+    Outcome outcome = fetch(url, 3 * kChunk);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<std::system_error>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_NE(std::string(error->what()).find("cannot flush the partial file"), std::string::npos) << error->what();
+    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_TRUE(fs::is_symlink(partial));
 }
 
 TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheContentHost) {

@@ -47,3 +47,19 @@ TEST(PartialFileWriter, AMissingFileIsAnErrorNamingIt) {
         EXPECT_NE(std::string(error.what()).find(path.string()), std::string::npos);
     }
 }
+
+TEST(PartialFileWriter, AFailedWriteIsAnErrorNamingTheFileWithTheSystemsReason) {
+    TempDir folder("partial");
+    const auto path = folder.path() / "full.incomplete";
+    std::filesystem::create_symlink("/dev/full", path);  // a device that is always full
+    PartialFileWriter file(path);
+    try {
+        file.append("abc", 3);
+        FAIL() << "wrote to a full device";
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code(), std::errc::no_space_on_device);
+        EXPECT_EQ(std::string(error.what()).rfind("cannot write the partial file " + path.string(), 0), 0u)
+            << error.what();
+    }
+    EXPECT_EQ(file.size(), 0);  // a failed write counts nothing
+}
