@@ -14,8 +14,9 @@
 // Downloads run in child processes (this program started again with --worker), so that their
 // memory is measured alone and they can be killed. Run from a Release build:
 //   build-release/Benchmarks/HubTransferBench [--size-mib N] [--rounds N] [--fault-runs N] [--fault-size-mib N]
-//                                             [--seed N]
-// --fault-runs 0 skips the fault run.
+//                                             [--seed N] [--before PROGRAM]
+// --fault-runs 0 skips the fault run. --before names this program built from an earlier revision:
+// its worker then takes a turn in every round of 1 as a third client.
 
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
@@ -33,6 +34,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -168,6 +170,7 @@ int main(int argc, char** argv) {
     int faultRuns = 50;
     int rounds = 5;
     unsigned seed = 20240611;
+    std::string before;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--size-mib")
@@ -180,6 +183,8 @@ int main(int argc, char** argv) {
             faultSizeMiB = std::stoull(argv[i + 1]);
         else if (option == "--seed")
             seed = static_cast<unsigned>(std::stoul(argv[i + 1]));
+        else if (option == "--before")
+            before = argv[i + 1];
     }
     std::string self = fs::read_symlink("/proc/self/exe").string();
     fs::path work = fs::temp_directory_path() / ("hub-transfer-bench-" + std::to_string(getpid()));
@@ -202,7 +207,7 @@ int main(int argc, char** argv) {
     }
 
     std::printf("load averages before: %s\n", loadAverages().c_str());
-    std::vector<double> curlTimes, curlSyncTimes, oursTimes, ratios;
+    std::vector<double> curlTimes, curlSyncTimes, oursTimes, ratios, beforeRatios;
     long peakKiB = 0;
     bool transfersOk = true;
     const double mib = static_cast<double>(sizeMiB);
@@ -221,16 +226,17 @@ int main(int argc, char** argv) {
             curlSyncSeconds = std::chrono::duration<double>(Clock::now() - start).count();
             fs::remove(curlOut);
         };
-        TransferFigures ours;
+        TransferFigures ours, earlier;
         auto runOurs = [&] { ours = timedSnapshot(self, hub.endpoint(), work / "cache", "large.bin", largeDigest); };
-        // Rounds alternate which client goes first.
-        if (round % 2 == 0) {
-            runCurl();
-            runOurs();
-        } else {
-            runOurs();
-            runCurl();
-        }
+        auto runEarlier = [&] {
+            earlier = timedSnapshot(before, hub.endpoint(), work / "cache", "large.bin", largeDigest);
+            fs::remove_all(work / "cache");
+        };
+        // Rounds alternate which client goes first (with an earlier build, the three take turns).
+        std::vector<std::function<void()>> clients{runCurl, runOurs};
+        if (!before.empty()) clients.insert(clients.begin() + 1, runEarlier);
+        std::rotate(clients.begin(), clients.begin() + round % static_cast<int>(clients.size()), clients.end());
+        for (auto& client : clients) client();
         fs::remove_all(work / "cache");
         transfersOk = transfersOk && ours.ok;
         peakKiB = std::max(peakKiB, ours.peakKiB);
@@ -238,10 +244,14 @@ int main(int argc, char** argv) {
         curlSyncTimes.push_back(curlSyncSeconds);
         oursTimes.push_back(ours.seconds);
         ratios.push_back(curlSyncSeconds / ours.seconds);
-        std::printf(
-            "   round %d (%s first): hub client %.2f s, curl -o %.2f s, curl -o + flush %.2f s, ratio %.2f; load %s\n",
-            round + 1, round % 2 == 0 ? "curl" : "hub client", ours.seconds, curlSeconds, curlSyncSeconds,
-            ratios.back(), loadAverages().c_str());
+        std::printf("   round %d: hub client %.2f s, curl -o %.2f s, curl -o + flush %.2f s, ratio %.2f", round + 1,
+                    ours.seconds, curlSeconds, curlSyncSeconds, ratios.back());
+        if (!before.empty()) {
+            transfersOk = transfersOk && earlier.ok;
+            beforeRatios.push_back(curlSyncSeconds / earlier.seconds);
+            std::printf("; earlier build %.2f s, ratio %.2f", earlier.seconds, beforeRatios.back());
+        }
+        std::printf("; load %s\n", loadAverages().c_str());
     }
     TransferFigures quarter = timedSnapshot(self, hub.endpoint(), work / "cache", "quarter.bin", quarterDigest);
     transfersOk = transfersOk && quarter.ok;
@@ -255,6 +265,7 @@ int main(int argc, char** argv) {
         "%.0f MiB/s (%.2f s; curl -o alone %.2f s); ratio %.2f (goal >= 0.90)%s\n",
         static_cast<unsigned long long>(sizeMiB), rounds, mib / ours, ours, mib / curlSync, curlSync, curlOnly,
         median(ratios), transfersOk ? "" : "  [A TRANSFER GAVE A WRONG FILE]");
+    if (!before.empty()) std::printf("   the earlier build in the same rounds: ratio %.2f\n", median(beforeRatios));
     std::printf(
         "2. peak resident memory of the downloading process: %.1f MiB for %llu MiB, %.1f MiB for %llu MiB "
         "(goal < 64 MiB, flat)\n",
