@@ -64,57 +64,82 @@ public:
         });
         auto& x = sized(x_, static_cast<std::size_t>(t) * d);
         kernels::linear(window2.data(), 3 * static_cast<std::size_t>(d), t, w_.conv2, x.data(), d, false, true);
-        for (std::size_t i = 0; i < x.size(); ++i) x[i] += w_.positions[i];
 
         auto& normed = sized(normed_, x.size());
         auto& qkv = sized(qkv_, static_cast<std::size_t>(t) * 3 * d);
         auto& attended = sized(attended_, x.size());
         auto& hidden = sized(hidden_, static_cast<std::size_t>(t) * 4 * d);
-        for (const auto& b : w_.blocks) {
-            kernels::layerNorm(x.data(), t, d, b.attentionNorm, normed.data());
-            kernels::linear(normed.data(), d, t, b.qkv, qkv.data(), 3 * static_cast<std::size_t>(d));
-            attention(qkv.data(), attended.data());
-            kernels::linear(attended.data(), d, t, b.out, x.data(), d, true);
-            kernels::layerNorm(x.data(), t, d, b.mlpNorm, normed.data());
-            kernels::linear(normed.data(), d, t, b.fc1, hidden.data(), 4 * static_cast<std::size_t>(d), false, true);
-            kernels::linear(hidden.data(), 4 * static_cast<std::size_t>(d), t, b.fc2, x.data(), d, true);
-        }
-        kernels::layerNorm(x.data(), t, d, w_.finalNorm, normed.data());
-
-        // Channel-major half-precision output [1, D, 1, T].
         MLMultiArray out({1, d, 1, t}, MLMultiArrayDataType::float16);
         auto* dst = reinterpret_cast<std::uint16_t*>(out.mutableData<Float16>());
-        pool.parallelFor(static_cast<std::size_t>((d + 15) / 16), [&](std::size_t cb) {
-            std::vector<float> row(static_cast<std::size_t>(t));
-            for (int c = static_cast<int>(cb) * 16; c < std::min(d, static_cast<int>(cb) * 16 + 16); ++c) {
-                for (int f = 0; f < t; ++f) row[f] = normed[static_cast<std::size_t>(f) * d + c];
-                convertFloatToHalf(row.data(), dst + static_cast<std::size_t>(c) * t, row.size());
+        // Everything but attention works row by row, so a task takes a block of frames through the
+        // rest of one layer and the start of the next (out projection, MLP, norm, q/k/v): two steps
+        // per layer, all in one job of the pool.
+        const int layers = static_cast<int>(w_.blocks.size());
+        const int rowTasks = std::min(t, pool.threadCount());
+        const int rowsPerTask = (t + rowTasks - 1) / rowTasks;
+        const std::size_t attentionTasks = static_cast<std::size_t>(p_.nAudioHead) * attentionRowBlocks();
+        std::vector<std::size_t> counts;
+        for (int l = 0; l <= layers; ++l) {
+            counts.push_back(static_cast<std::size_t>((t + rowsPerTask - 1) / rowsPerTask));
+            if (l < layers) counts.push_back(attentionTasks);
+        }
+        const std::size_t D = static_cast<std::size_t>(d);
+        pool.parallelSteps(counts, [&](std::size_t step, std::size_t task) {
+            const int l = static_cast<int>(step / 2);
+            if (step % 2 == 1) return attentionTask(qkv.data(), attended.data(), task);
+            const int r0 = static_cast<int>(task) * rowsPerTask, m = std::min(t, r0 + rowsPerTask) - r0;
+            const std::size_t R = static_cast<std::size_t>(r0);
+            float* xr = x.data() + R * D;
+            float* nr = normed.data() + R * D;
+            if (l == 0)
+                for (std::size_t i = 0; i < static_cast<std::size_t>(m) * D; ++i) xr[i] += w_.positions[R * D + i];
+            else {
+                const EncoderBlock& b = w_.blocks[static_cast<std::size_t>(l - 1)];
+                float* hr = hidden.data() + R * 4 * D;
+                kernels::linearRows(attended.data() + R * D, D, m, b.out, 0, d, xr, D, true);
+                for (int r = 0; r < m; ++r) kernels::layerNormRow(xr + r * D, d, b.mlpNorm, nr + r * D);
+                kernels::linearRows(nr, D, m, b.fc1, 0, 4 * d, hr, 4 * D, false, true);
+                kernels::linearRows(hr, 4 * D, m, b.fc2, 0, d, xr, D, true);
+            }
+            if (l < layers) {
+                const EncoderBlock& b = w_.blocks[static_cast<std::size_t>(l)];
+                for (int r = 0; r < m; ++r) kernels::layerNormRow(xr + r * D, d, b.attentionNorm, nr + r * D);
+                kernels::linearRows(nr, D, m, b.qkv, 0, 3 * d, qkv.data() + R * 3 * D, 3 * D);
+                return;
+            }
+            // The final norm, written channel-major in half precision [1, D, 1, T].
+            for (int r = 0; r < m; ++r) kernels::layerNormRow(xr + r * D, d, w_.finalNorm, nr + r * D);
+            thread_local std::vector<float> column;
+            column.resize(static_cast<std::size_t>(m));
+            for (int c = 0; c < d; ++c) {
+                for (int r = 0; r < m; ++r)
+                    column[static_cast<std::size_t>(r)] = nr[r * D + static_cast<std::size_t>(c)];
+                convertFloatToHalf(column.data(), dst + static_cast<std::size_t>(c) * t + R, column.size());
             }
         });
         return {{"encoder_output_embeds", out}};
     }
 
 private:
-    // Self-attention of all frames; tasks are (head, block of query rows).
-    void attention(const float* qkv, float* out) const {
+    static constexpr int kAttentionRows = 64;
+    int attentionRowBlocks() const { return (p_.nAudioCtx + kAttentionRows - 1) / kAttentionRows; }
+
+    // Self-attention of all frames for one task: a head and a block of query rows.
+    void attentionTask(const float* qkv, float* out, std::size_t task) const {
         const int t = p_.nAudioCtx, d = p_.nAudioState, heads = p_.nAudioHead, dh = d / heads;
         const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
-        constexpr int rowsPerTask = 64;
-        const int rowBlocks = (t + rowsPerTask - 1) / rowsPerTask;
-        ComputePool::shared().parallelFor(static_cast<std::size_t>(heads * rowBlocks), [&](std::size_t task) {
-            const int h = static_cast<int>(task) / rowBlocks;
-            const int r0 = (static_cast<int>(task) % rowBlocks) * rowsPerTask;
-            const int rows = std::min(rowsPerTask, t - r0);
-            thread_local std::vector<float> scores;
-            scores.resize(static_cast<std::size_t>(rows) * t);
-            const float* q = qkv + static_cast<std::size_t>(r0) * 3 * d + h * dh;
-            const float* k = qkv + d + h * dh;
-            const float* v = qkv + 2 * d + h * dh;
-            kernels::gemmNT(rows, t, dh, q, 3 * d, k, 3 * d, scores.data(), t, 0.0f, scale);
-            for (int r = 0; r < rows; ++r) kernels::softmaxInPlace(scores.data() + static_cast<std::size_t>(r) * t, t);
-            kernels::gemmNN(rows, dh, t, scores.data(), t, v, 3 * d, out + static_cast<std::size_t>(r0) * d + h * dh,
-                            d);
-        });
+        const int rowBlocks = attentionRowBlocks();
+        const int h = static_cast<int>(task) / rowBlocks;
+        const int r0 = (static_cast<int>(task) % rowBlocks) * kAttentionRows;
+        const int rows = std::min(kAttentionRows, t - r0);
+        thread_local std::vector<float> scores;
+        scores.resize(static_cast<std::size_t>(rows) * t);
+        const float* q = qkv + static_cast<std::size_t>(r0) * 3 * d + h * dh;
+        const float* k = qkv + d + h * dh;
+        const float* v = qkv + 2 * d + h * dh;
+        kernels::gemmNT(rows, t, dh, q, 3 * d, k, 3 * d, scores.data(), t, 0.0f, scale);
+        for (int r = 0; r < rows; ++r) kernels::softmaxInPlace(scores.data() + static_cast<std::size_t>(r) * t, t);
+        kernels::gemmNN(rows, dh, t, scores.data(), t, v, 3 * d, out + static_cast<std::size_t>(r0) * d + h * dh, d);
     }
 
     static std::vector<float>& sized(std::vector<float>& v, std::size_t n) {

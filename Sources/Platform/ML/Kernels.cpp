@@ -394,33 +394,43 @@ void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ld
     cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, k, 1.0f, a, lda, b, ldb, beta, c, ldc);
 }
 
-void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy, bool accumulate,
-            bool gelu, VectorPath path) {
-    auto& pool = ComputePool::shared();
+void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, int colBegin, int colEnd, float* y,
+                std::size_t ldy, bool accumulate, bool gelu, VectorPath path) {
     const PackedMatrix& w = layer.weight;
     const int in = w.columns();
-    // Tiles start on panel boundaries (tile() rounds their widths to 16).
-    const auto blocks = tile(rows, w.rows(), pool.threadCount());
-    pool.parallelFor(blocks.size(), [&](std::size_t i) {
-        const Block& b = blocks[i];
-        const int m = b.rowEnd - b.rowBegin, n = b.colEnd - b.colBegin;
-        constexpr int P = PackedMatrix::kPanel;
-        const int p0 = b.colBegin / P, p1 = (b.colEnd + P - 1) / P, ldb = (p1 - p0) * P;
-        thread_local std::vector<float> widened;
-        widened.resize(static_cast<std::size_t>(in) * ldb);
+    constexpr int P = PackedMatrix::kPanel;
+    // Chunks of outputs whose widened weights stay within about 1 MB (the core's own cache), but
+    // wide enough that the rows are not packed again too often.
+    const int chunk = std::clamp((1 << 18) / std::max(in, 1) / P * P, 4 * P, 16 * P);
+    thread_local std::vector<float> widened;
+    widened.resize(static_cast<std::size_t>(in) * chunk);
+    for (int c0 = colBegin; c0 < colEnd; c0 += chunk) {
+        const int c1 = std::min(colEnd, c0 + chunk), n = c1 - c0;
+        const int p0 = c0 / P, p1 = (c1 + P - 1) / P, ldb = (p1 - p0) * P;
         w.unpack(p0, p1, widened.data(), path);
-        float* out = y + static_cast<std::size_t>(b.rowBegin) * ldy + b.colBegin;
-        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, in, 1.0f,
-                    x + static_cast<std::size_t>(b.rowBegin) * ldx, static_cast<int>(ldx), widened.data(), ldb,
-                    accumulate ? 1.0f : 0.0f, out, static_cast<int>(ldy));
-        for (int r = 0; r < m; ++r) {
+        float* out = y + c0;
+        cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, n, in, 1.0f, x, static_cast<int>(ldx),
+                    widened.data(), ldb, accumulate ? 1.0f : 0.0f, out, static_cast<int>(ldy));
+        for (int r = 0; r < rows; ++r) {
             float* row = out + static_cast<std::size_t>(r) * ldy;
             if (!layer.bias.empty()) {
-                const float* bias = layer.bias.data() + b.colBegin;
+                const float* bias = layer.bias.data() + c0;
                 for (int c = 0; c < n; ++c) row[c] += bias[c];
             }
             if (gelu) geluInPlace(row, static_cast<std::size_t>(n));
         }
+    }
+}
+
+void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy, bool accumulate,
+            bool gelu, VectorPath path) {
+    auto& pool = ComputePool::shared();
+    // Tiles start on panel boundaries (tile() rounds their widths to 16).
+    const auto blocks = tile(rows, layer.weight.rows(), pool.threadCount());
+    pool.parallelFor(blocks.size(), [&](std::size_t i) {
+        const Block& b = blocks[i];
+        linearRows(x + static_cast<std::size_t>(b.rowBegin) * ldx, ldx, b.rowEnd - b.rowBegin, layer, b.colBegin,
+                   b.colEnd, y + static_cast<std::size_t>(b.rowBegin) * ldy, ldy, accumulate, gelu, path);
     });
 }
 
@@ -437,15 +447,5 @@ void layerNormRow(const float* x, int width, const LayerNormWeights& w, float* y
     for (int i = 0; i < width; ++i) y[i] = (x[i] - mean) * inv * w.gamma[i] + w.beta[i];
 }
 
-void layerNorm(const float* x, int rows, int width, const LayerNormWeights& w, float* y) {
-    auto& pool = ComputePool::shared();
-    const int step = std::max(1, std::min(64, rows / (pool.threadCount() * 2)));
-    const int count = (rows + step - 1) / step;
-    pool.parallelFor(static_cast<std::size_t>(count), [&](std::size_t i) {
-        const int r0 = static_cast<int>(i) * step, r1 = std::min(rows, r0 + step);
-        for (int r = r0; r < r1; ++r)
-            layerNormRow(x + static_cast<std::size_t>(r) * width, width, w, y + static_cast<std::size_t>(r) * width);
-    });
-}
 
 }  // namespace platform::ml::kernels

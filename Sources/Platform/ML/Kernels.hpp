@@ -29,9 +29,13 @@ struct LayerNormWeights {
 /// weights are widened a tile at a time, never as a whole, on `path` (at most bestVectorPath()).
 void linear(const float* x, std::size_t ldx, int rows, const Linear& layer, float* y, std::size_t ldy,
             bool accumulate = false, bool gelu = false, VectorPath path = bestVectorPath());
+/// The same product on the calling thread, for outputs [colBegin, colEnd) only (colBegin a multiple
+/// of 16; y and ldy address the whole output row): the weights are widened a few panels at a time,
+/// and bias, GELU and the residual are applied to each chunk while it is still in cache.
+void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, int colBegin, int colEnd, float* y,
+                std::size_t ldy, bool accumulate = false, bool gelu = false, VectorPath path = bestVectorPath());
 
-/// Row-wise layer normalisation (eps 1e-5) of rows x width values.
-void layerNorm(const float* x, int rows, int width, const LayerNormWeights& w, float* y);
+/// Layer normalisation (eps 1e-5) of one row of width values.
 void layerNormRow(const float* x, int width, const LayerNormWeights& w, float* y);
 
 /// In place: x = x * 0.5 * (1 + erf(x / sqrt 2)).

@@ -29,11 +29,13 @@ struct Case {
     int rows, out, in;
     PackedMatrix::Element element;
     bool bias, accumulate, gelu;
+    int colBegin = 0, colEnd = 0;  // with colEnd, only these outputs, on the calling thread
 
     std::string name() const {
         return std::to_string(rows) + "x" + std::to_string(out) + "x" + std::to_string(in) +
                (element == PackedMatrix::Element::float16 ? " half" : " float") + (bias ? " bias" : "") +
-               (accumulate ? " accumulate" : "") + (gelu ? " gelu" : "");
+               (accumulate ? " accumulate" : "") + (gelu ? " gelu" : "") +
+               (colEnd ? " outputs " + std::to_string(colBegin) + ".." + std::to_string(colEnd) : "");
     }
 };
 
@@ -69,11 +71,16 @@ void check(const Case& k, VectorPath path) {
     const auto x = seeded(static_cast<std::size_t>(k.rows) * ldx, 3);
     const auto before = seeded(static_cast<std::size_t>(k.rows) * ldy, 4);
     auto y = before;
-    kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu, path);
+    if (k.colEnd)
+        kernels::linearRows(x.data(), ldx, k.rows, layer, k.colBegin, k.colEnd, y.data(), ldy, k.accumulate, k.gelu,
+                            path);
+    else
+        kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu, path);
+    const int c0 = k.colEnd ? k.colBegin : 0, c1 = k.colEnd ? k.colEnd : k.out;
     const std::string what = k.name() + " on " + pathName(path);
 
     std::vector<float> w(static_cast<std::size_t>(k.in));
-    for (int o = 0; o < k.out; ++o) {
+    for (int o = c0; o < c1; ++o) {
         layer.weight.readRow(o, w.data());  // the weights as stored (rounded when in half precision)
         for (int r = 0; r < k.rows; ++r) {
             double sum = k.bias ? layer.bias[o] : 0.0;
@@ -84,8 +91,10 @@ void check(const Case& k, VectorPath path) {
         }
     }
     for (int r = 0; r < k.rows; ++r)
-        for (std::size_t o = static_cast<std::size_t>(k.out); o < ldy; ++o)
-            ASSERT_EQ(y[r * ldy + o], before[r * ldy + o]) << what << ": row " << r << " past the outputs";
+        for (std::size_t o = 0; o < ldy; ++o) {
+            if (static_cast<int>(o) >= c0 && static_cast<int>(o) < c1) continue;
+            ASSERT_EQ(y[r * ldy + o], before[r * ldy + o]) << what << ": row " << r << " outside, at " << o;
+        }
 }
 
 }  // namespace
@@ -95,11 +104,21 @@ TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
     // A single row, a few rows, and enough rows and outputs to be split into tiles; output counts
     // that end inside a panel of 16; inner sizes with and without a tail.
     const std::vector<Case> cases{
-        {1, 16, 8, E::float16, false, false, false},   {5, 37, 45, E::float16, true, false, false},
-        {5, 37, 45, E::float32, true, false, true},    {67, 200, 96, E::float16, true, true, false},
-        {67, 200, 96, E::float32, false, true, false}, {300, 130, 70, E::float16, true, false, true},
-        {311, 48, 257, E::float16, true, true, false}, {1500, 64, 64, E::float16, true, false, false},
-        {200, 600, 40, E::float16, true, true, false}, {150, 1030, 24, E::float32, true, false, true},
+        {1, 16, 8, E::float16, false, false, false},
+        {5, 37, 45, E::float16, true, false, false},
+        {5, 37, 45, E::float32, true, false, true},
+        {67, 200, 96, E::float16, true, true, false},
+        {67, 200, 96, E::float32, false, true, false},
+        {300, 130, 70, E::float16, true, false, true},
+        {311, 48, 257, E::float16, true, true, false},
+        {1500, 64, 64, E::float16, true, false, false},
+        {200, 600, 40, E::float16, true, true, false},
+        {150, 1030, 24, E::float32, true, false, true},
+        // Part of the outputs on one thread, in several chunks of widened weights (long rows make
+        // narrow chunks), ending inside a panel.
+        {40, 700, 2100, E::float16, true, true, false, 32, 690},
+        {9, 300, 1000, E::float16, true, false, true, 16, 299},
+        {9, 300, 1000, E::float32, false, false, false, 0, 300},
     };
     for (const auto path : runnablePaths())
         for (const auto& k : cases) check(k, path);
