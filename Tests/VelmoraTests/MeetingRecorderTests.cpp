@@ -6,10 +6,7 @@
 #include "Velmora/Meeting/SystemAudioCapture.hpp"
 #include "Velmora/Post/Glossary.hpp"
 
-#include "FakeModelEngine.hpp"
-#include "FakeSampleSource.hpp"
-#include "MeetingTestSupport.hpp"
-#include "QtApplication.hpp"
+#include "MeetingRecorderFixture.hpp"
 #include "Support/CommaDecimalLocale.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
@@ -37,56 +34,11 @@ float peakOf(const std::vector<float>& samples) {
     return peak;
 }
 
-class MeetingRecorderTest : public ::testing::Test {
+class MeetingRecorderTest : public ::testing::Test, public velmora::test::MeetingRecorderFixture {
 protected:
     MeetingRecorderTest() {
-        engine->putModelOnDisk();
         engine->transcriber = [](const std::vector<float>&) { return std::string(); };
-        recorder.setTimerEnabled(false);
-        recorder.setClock([this] { return now; });
     }
-    ~MeetingRecorderTest() override {
-        // A failed check may leave a gate shut; the recorder waits for its workers.
-        engine->transcribeGate.open();
-        engine->loadGate.open();
-        microphone->startGate.open();
-        systemAudio->startGate.open();
-    }
-
-    void startRecording(std::optional<std::string> title = std::nullopt) {
-        recorder.start(std::move(title));
-        ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
-        ASSERT_TRUE(recorder.isRecording()) << recorder.lastError().value_or("");
-    }
-
-    /// Half a second of each source, then a tick.
-    void tick(const std::vector<float>& mic, const std::vector<float>& system) {
-        microphone->push(mic);
-        systemAudio->push(system);
-        now += 500ms;
-        recorder.tick();
-        QCoreApplication::processEvents();  // transcriptions that finished meanwhile
-    }
-    /// `seconds` of ticks, each source at a constant level.
-    void run(double seconds, float micLevel, float systemLevel) {
-        for (int i = 0; i < static_cast<int>(seconds * 2); ++i) tick(level(8000, micLevel), level(8000, systemLevel));
-    }
-
-    Meeting storedFile(const korbit::UUID& id) {
-        const auto meeting = MeetingFile::decode(velmora::test::readFile(store.fileOf(id)));
-        EXPECT_TRUE(meeting);
-        return meeting.value_or(Meeting{});
-    }
-
-    TempDir dir;
-    std::shared_ptr<FakeModelEngine> engine = std::make_shared<FakeModelEngine>(dir / "model");
-    MeetingStore store{dir / "meetings"};
-    Glossary glossary{dir / "glossary.json"};
-    FakeSampleSource* microphone = new FakeSampleSource;
-    FakeSampleSource* systemAudio = new FakeSampleSource;
-    MeetingRecorder recorder{engine, store, glossary, std::unique_ptr<SampleSource>(microphone),
-                             std::unique_ptr<SampleSource>(systemAudio)};
-    std::chrono::steady_clock::time_point now{};
 };
 
 }  // namespace
@@ -388,4 +340,49 @@ TEST_F(MeetingRecorderTest, AMeetingOfTwoSpeakersWithTheirEcho) {
     EXPECT_GE(saves, 6);
     EXPECT_LE(saves, 7);
     EXPECT_EQ(storedFile(meeting.id), meeting);
+}
+
+TEST_F(MeetingRecorderTest, ARenameOfTheHeldMeetingSurvivesItsLaterSavesAndADeletedOneStaysDeleted) {
+    engine->transcriber = [](const std::vector<float>&) { return "реплика"; };
+    EXPECT_FALSE(recorder.rename(korbit::UUID(), "ничья")) << "no meeting held";
+    startRecording("Планёрка");
+    const korbit::UUID id = recorder.meeting()->id;
+    EXPECT_FALSE(recorder.rename(korbit::UUID(), "чужая"));
+    EXPECT_EQ(recorder.meeting()->title, "Планёрка");
+
+    // Before the first save only the recorder's copy changes; its first save carries the title.
+    ASSERT_TRUE(recorder.rename(id, "Планёрка команды"));
+    EXPECT_TRUE(store.meetings().empty());
+    run(30, 0.1f, 0.0f);
+    ASSERT_TRUE(recorder.waitForPending(20s));
+    EXPECT_EQ(storedFile(id).title, "Планёрка команды");
+
+    // Once stored, both copies change at once; an empty title is the date title.
+    ASSERT_TRUE(recorder.rename(id, ""));
+    const std::string dated = MeetingStore::defaultTitle(recorder.meeting()->startedAt);
+    EXPECT_EQ(recorder.meeting()->title, dated);
+    EXPECT_EQ(storedFile(id).title, dated);
+
+    // After the stop the recorder still holds the meeting for its late lines.
+    run(2, 0.1f, 0.0f);
+    engine->transcribeGate.shut();
+    recorder.stop();
+    ASSERT_TRUE(recorder.rename(id, "Итоги"));
+    engine->transcribeGate.open();
+    ASSERT_TRUE(recorder.waitForPending(20s));
+    EXPECT_EQ(storedFile(id).title, "Итоги");
+    EXPECT_EQ(storedFile(id).lines.size(), 2u);
+
+    // Deleted after the stop while a late line is on its way: it does not come back.
+    startRecording("Ретро");
+    const korbit::UUID second = recorder.meeting()->id;
+    run(2, 0.1f, 0.0f);
+    engine->transcribeGate.shut();
+    recorder.stop();
+    store.remove(*recorder.meeting());
+    engine->transcribeGate.open();
+    ASSERT_TRUE(recorder.waitForPending(20s));
+    EXPECT_FALSE(std::filesystem::exists(store.fileOf(second)));
+    EXPECT_EQ(store.meetings().size(), 1u);
+    EXPECT_EQ(store.meetings()[0].id, id);
 }

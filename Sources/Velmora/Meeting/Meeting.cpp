@@ -33,13 +33,9 @@ std::string Meeting::plainText() const {
     for (const Block& block : blocks()) {
         if (!first) text += "\n\n";
         first = false;
-        // Minutes go past 59 rather than into hours.
-        char clock[48];
-        std::snprintf(clock, sizeof clock, "%02lld:%02lld", static_cast<long long>(block.at / 60),
-                      static_cast<long long>(block.at % 60));
-        text += clock;
+        text += clockText(block.at);
         text += "  ";
-        text += block.speaker == MeetingLine::Speaker::me ? "Ты" : "Собеседники";
+        text += speakerLabel(block.speaker);
         text += ":\n";
         text += block.text;
     }
@@ -48,6 +44,18 @@ std::string Meeting::plainText() const {
 
 std::string Meeting::dateText(Date date) {
     return russianDate(date, "d MMMM yyyy, HH:mm");
+}
+
+std::string Meeting::clockText(std::int64_t at) {
+    // Minutes go past 59 rather than into hours.
+    char clock[48];
+    std::snprintf(clock, sizeof clock, "%02lld:%02lld", static_cast<long long>(at / 60),
+                  static_cast<long long>(at % 60));
+    return clock;
+}
+
+std::string_view Meeting::speakerLabel(MeetingLine::Speaker speaker) {
+    return speaker == MeetingLine::Speaker::me ? "Ты" : "Собеседники";
 }
 
 }  // namespace velmora

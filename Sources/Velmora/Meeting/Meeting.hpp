@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora {
@@ -37,6 +38,10 @@ struct Meeting {
     std::string plainText() const;
     /// "5 декабря 2024, 09:30" in the current time zone.
     static std::string dateText(Date date);
+    /// A block's position: whole minutes and seconds, "%02d:%02d"; minutes go past 59 ("62:05").
+    static std::string clockText(std::int64_t at);
+    /// "Ты" or "Собеседники".
+    static std::string_view speakerLabel(MeetingLine::Speaker speaker);
 
     bool operator==(const Meeting&) const = default;
 };

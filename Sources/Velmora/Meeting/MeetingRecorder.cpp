@@ -231,6 +231,11 @@ void MeetingRecorder::transcribed(const korbit::UUID& meetingId, std::int64_t at
         appendToStored(meetingId, std::move(line));
 }
 
+bool MeetingRecorder::isStored(const korbit::UUID& meetingId) const {
+    const auto& stored = store_.meetings();
+    return std::any_of(stored.begin(), stored.end(), [&](const Meeting& meeting) { return meeting.id == meetingId; });
+}
+
 void MeetingRecorder::appendToStored(const korbit::UUID& meetingId, MeetingLine line) {
     // A late line of an earlier meeting: into the store's copy, which keeps its own duration.
     const auto& stored = store_.meetings();
@@ -241,8 +246,19 @@ void MeetingRecorder::appendToStored(const korbit::UUID& meetingId, MeetingLine 
     if (MeetingTranscript::append(meeting, std::move(line))) store_.save(meeting);
 }
 
+bool MeetingRecorder::rename(const korbit::UUID& id, std::string_view title) {
+    if (!meeting_ || meeting_->id != id) return false;
+    meeting_->title = title.empty() ? MeetingStore::defaultTitle(meeting_->startedAt) : std::string(title);
+    // Before its first save the store has no copy: the next save carries the title.
+    store_.rename(*meeting_, meeting_->title);
+    Q_EMIT meetingChanged();
+    return true;
+}
+
 void MeetingRecorder::append(MeetingLine line) {
     if (!meeting_) return;
+    // The stop saved the meeting; if the store has lost it since, it was deleted and stays so.
+    if (!isRecording_ && !isStored(meeting_->id)) return;
     if (!MeetingTranscript::append(*meeting_, std::move(line))) return;
     meeting_->durationSec = elapsed_;
     store_.save(*meeting_);

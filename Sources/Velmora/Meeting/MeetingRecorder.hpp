@@ -84,8 +84,14 @@ public:
     /// none is pending. For quitting right after a meeting without losing its last lines.
     bool waitForPending(std::chrono::milliseconds cap);
 
+    /// Renames the meeting held (being recorded, or the last one, whose late lines still come
+    /// here) and the store's copy of it: an empty title becomes the default title of its start.
+    /// False, and nothing changed, when the recorder holds another meeting or none.
+    bool rename(const korbit::UUID& id, std::string_view title);
+
     /// Adds a line to the meeting held (the echo rules of MeetingTranscript), sets its duration
-    /// and saves it; without a meeting the line is dropped.
+    /// and saves it; without a meeting the line is dropped, and so it is after the stop when the
+    /// meeting has been deleted from the store meanwhile.
     void append(MeetingLine line);
     bool isEcho(const MeetingLine& line) const;
     static double similarity(std::string_view a, std::string_view b);
@@ -94,6 +100,7 @@ public:
     void setClock(Clock clock) { clock_ = std::move(clock); }
     /// Without the timer, ticks happen only by calling tick().
     void setTimerEnabled(bool enabled);
+    MeetingStore& store() const { return store_; }
     const SampleTrack& microphoneTrack() const { return micTrack_; }
     const SampleTrack& systemTrack() const { return systemTrack_; }
 
@@ -121,6 +128,7 @@ private:
     void transcribed(const korbit::UUID& meetingId, std::int64_t at, MeetingLine::Speaker speaker,
                      const std::string& text);
     void appendToStored(const korbit::UUID& meetingId, MeetingLine line);
+    bool isStored(const korbit::UUID& meetingId) const;
     void preloadFailed(const korbit::UUID& meetingId, const std::string& description);
     void logLevels();
     template <typename Action>

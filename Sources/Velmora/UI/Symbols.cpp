@@ -17,7 +17,7 @@ const std::vector<Symbols::Entry> entries{
     {"stop.circle.fill", ":/velmora/symbols/stop-circle.svg"},
     {"record.circle", "media-record-symbolic"},
     {"exclamationmark.triangle.fill", "dialog-warning-symbolic"},
-    {"questionmark.circle", "dialog-question-symbolic"},
+    {"questionmark.circle", ":/velmora/symbols/question-circle.svg"},
     {"info.circle", "help-about-symbolic"},
     {"doc.on.doc", "edit-copy-symbolic"},
     {"checkmark", "object-select-symbolic"},

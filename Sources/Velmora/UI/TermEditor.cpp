@@ -25,15 +25,9 @@ QVBoxLayout* labelledField(const QString& label, QLineEdit* field, QWidget* pare
 
 }  // namespace
 
-TermEditor::TermEditor(const Term& term, QWidget* parent) : QDialog(parent), original_(term) {
-    setWindowTitle(QStringLiteral("Термин"));
-    setWindowModality(Qt::WindowModal);
-    setFont(Design::font(Design::TextStyle::body));
-    setFixedWidth(sheetWidth);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(padding, padding, padding, padding);
-    layout->setSpacing(spacing);
+TermEditor::TermEditor(const Term& term, QWidget* parent)
+    : Sheet(QStringLiteral("Термин"), sheetWidth, padding, spacing, parent), original_(term) {
+    QVBoxLayout* layout = contentLayout();
 
     auto* title = new StyledLabel(QStringLiteral("Термин"), Design::font(Design::TextStyle::title3, QFont::DemiBold),
                                   Design::Level::primary, this);

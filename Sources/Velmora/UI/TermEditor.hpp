@@ -8,7 +8,7 @@
 #include "Velmora/Post/Term.hpp"
 #endif
 
-#include <QDialog>
+#include "Velmora/UI/Sheet.hpp"
 
 class QCheckBox;
 class QLineEdit;
@@ -18,7 +18,7 @@ namespace velmora {
 
 class StyledLabel;
 
-class TermEditor : public QDialog {
+class TermEditor : public Sheet {
     Q_OBJECT
 
 public:

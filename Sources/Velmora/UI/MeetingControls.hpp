@@ -1,0 +1,60 @@
+#pragma once
+
+// The meetings screen's controls card: the button that starts and stops a recording, the
+// running time and the chunks still being transcribed, the recorder's last error, the hint that
+// the other side is not heard, and a note on what is kept. It follows the recorder by itself;
+// what the button does is the screen's.
+
+#include "Velmora/UI/Card.hpp"
+
+namespace velmora {
+
+class BrandButton;
+class BusyIndicator;
+class MeetingRecorder;
+class StyledLabel;
+class SymbolLabel;
+
+class MeetingControls : public Card {
+    Q_OBJECT
+
+public:
+    static constexpr int cardPadding = 22;
+    static constexpr int spacing = 14;
+    static constexpr int buttonLabelWidth = 180;
+    static constexpr int pendingSpacing = 4;
+    /// Offset of the error as it comes in.
+    static constexpr int errorOffset = 4;
+    /// The hint shows from this many seconds without speech from the other side.
+    static constexpr std::int64_t notHeardAfter = 40;
+
+    explicit MeetingControls(MeetingRecorder& recorder, QWidget* parent = nullptr);
+
+    BrandButton* mainButton() const { return button_; }
+    SymbolLabel* timeLabel() const { return time_; }
+    /// The spinner and the "расшифровываю N" text.
+    QWidget* pendingGroup() const { return pending_; }
+    StyledLabel* pendingLabel() const { return pendingText_; }
+    BusyIndicator* spinner() const { return spinner_; }
+    SymbolLabel* errorLabel() const { return error_; }
+    SymbolLabel* notHeardLabel() const { return notHeard_; }
+    StyledLabel* idleNote() const { return note_; }
+
+Q_SIGNALS:
+    void mainButtonClicked();
+
+private:
+    void follow();
+
+    MeetingRecorder& recorder_;
+    BrandButton* button_;
+    SymbolLabel* time_;
+    QWidget* pending_;
+    BusyIndicator* spinner_;
+    StyledLabel* pendingText_;
+    SymbolLabel* error_;
+    SymbolLabel* notHeard_;
+    StyledLabel* note_;
+};
+
+}  // namespace velmora

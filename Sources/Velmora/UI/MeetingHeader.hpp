@@ -1,0 +1,52 @@
+#pragma once
+
+// The head of a shown meeting: its title as an editable field, the date, length and word count,
+// and the button that copies the whole meeting as text. The screen decides what the field shows
+// and what an edit or a copy does.
+
+#ifndef Q_MOC_RUN
+#include "Velmora/Meeting/Meeting.hpp"
+#endif
+
+#include <QWidget>
+
+class QLineEdit;
+class QPushButton;
+
+namespace velmora {
+
+class StyledLabel;
+
+class MeetingHeader : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int padding = 32;
+    static constexpr int spacing = 14;
+    static constexpr int textSpacing = 3;
+    static constexpr int titlePixels = 16;
+
+    explicit MeetingHeader(QWidget* parent = nullptr);
+
+    /// Shows the meeting with this text in the title field (left alone when it already holds it,
+    /// so typing is not disturbed) and the copy button confirming a copy or not.
+    void setMeeting(const Meeting& meeting, const QString& title, bool copied);
+
+    QLineEdit* titleField() const { return title_; }
+    StyledLabel* metaLabel() const { return meta_; }
+    QPushButton* copyButton() const { return copy_; }
+
+Q_SIGNALS:
+    /// The user changed the title's text.
+    void titleEdited(const QString& text);
+    /// Return in the title field, with the text it shows.
+    void titleCommitted(const QString& text);
+    void copyRequested();
+
+private:
+    QLineEdit* title_;
+    StyledLabel* meta_;
+    QPushButton* copy_;
+};
+
+}  // namespace velmora

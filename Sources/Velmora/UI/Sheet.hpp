@@ -1,0 +1,25 @@
+#pragma once
+
+// A sheet over a screen: a window-modal dialog of a fixed width in the body font, its content a
+// column with padding all round. Escape and closing it reject it.
+
+#include <QDialog>
+
+class QVBoxLayout;
+
+namespace velmora {
+
+class Sheet : public QDialog {
+    Q_OBJECT
+
+public:
+    Sheet(const QString& title, int width, int padding, int spacing, QWidget* parent = nullptr);
+
+    /// The column the sheet's content goes into.
+    QVBoxLayout* contentLayout() const { return layout_; }
+
+private:
+    QVBoxLayout* layout_;
+};
+
+}  // namespace velmora

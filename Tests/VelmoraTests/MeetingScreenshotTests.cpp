@@ -1,0 +1,168 @@
+// Pictures of the meetings screen in its main states, for review: build/screenshots/meetings-*.png.
+
+#include "Velmora/UI/BlockView.hpp"
+#include "Velmora/UI/BrandButton.hpp"
+#include "Velmora/UI/EmptyState.hpp"
+#include "Velmora/UI/MeetingControls.hpp"
+#include "Velmora/UI/MeetingHeader.hpp"
+#include "Velmora/UI/MeetingList.hpp"
+#include "Velmora/UI/MeetingRow.hpp"
+#include "Velmora/UI/MeetingTitleSheet.hpp"
+#include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
+#include "Velmora/UI/TranscriptView.hpp"
+
+#include "MeetingScreenFixture.hpp"
+#include "Screenshot.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstdlib>
+
+using namespace velmora;
+using Speaker = MeetingLine::Speaker;
+using velmora::test::hasInk;
+using velmora::test::waitUntil;
+
+namespace {
+
+class MeetingScreenshots : public test::ScreenshotTest, public test::MeetingScreenFixture {
+protected:
+    QRect placeOf(const QWidget* widget) { return {widget->mapTo(view.get(), QPoint(0, 0)), widget->size()}; }
+
+    // Whether some pixel of the region is within `tolerance` of the colour in each component.
+    static bool containsColour(const QImage& image, const QRect& region, const QColor& colour, int tolerance) {
+        for (int y = region.top(); y <= region.bottom(); ++y)
+            for (int x = region.left(); x <= region.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (std::abs(c.red() - colour.red()) <= tolerance &&
+                    std::abs(c.green() - colour.green()) <= tolerance &&
+                    std::abs(c.blue() - colour.blue()) <= tolerance)
+                    return true;
+            }
+        return false;
+    }
+
+    // Every label shown lies inside the screen, tall and wide enough for its text.
+    void expectLabelsFit(QWidget& screen) {
+        for (QLabel* label : screen.findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(&screen) || label->text().isEmpty()) continue;
+            const QRect at(label->mapTo(&screen, QPoint(0, 0)), label->size());
+            EXPECT_LE(at.right(), screen.rect().right()) << label->text().toStdString();
+            if (label->wordWrap())
+                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+            else
+                EXPECT_GE(label->width(), label->sizeHint().width() - 1) << label->text().toStdString();
+        }
+    }
+};
+
+TEST_F(MeetingScreenshots, IdleWithoutMeetings) {
+    open();
+    const QImage picture = take(*view, "meetings-empty");
+    expectLabelsFit(*view);
+    EmptyState* empty = view->emptyState();
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(hasInk(picture, placeOf(empty->titleLabel())));
+    EXPECT_TRUE(hasInk(picture, placeOf(view->list()->placeholder())));
+    // The branded button of the card and of the empty state are drawn in the brand gradient.
+    const QColor middle = picture.pixelColor(placeOf(view->controls()->mainButton()).center());
+    EXPECT_GT(middle.blue(), middle.red() + 40);
+    // The list is exactly 290 wide, with the pane's divider right after it.
+    EXPECT_EQ(placeOf(view->list()).width(), MeetingList::fixedWidth);
+}
+
+TEST_F(MeetingScreenshots, TheTitleSheet) {
+    save("Планёрка", 60, 754, {{Speaker::me, "Доброе утро"}});
+    open();
+    view->askTitle();
+    ASSERT_NE(view->titleSheet(), nullptr);
+    const QImage picture = take(*view, "meetings-title-sheet", view->titleSheet());
+    expectLabelsFit(*view->titleSheet());
+    EXPECT_EQ(view->titleSheet()->width(), MeetingTitleSheet::sheetWidth);
+    EXPECT_EQ(view->titleSheet()->titleField()->width(), MeetingTitleSheet::fieldWidth);
+    EXPECT_TRUE(view->titleSheet()->startButton()->isDefault());
+}
+
+TEST_F(MeetingScreenshots, RecordingWithTwoChunksPending) {
+    save("Планёрка", 60, 754, {{Speaker::me, "Доброе утро"}});
+    engine->transcribeGate.shut();
+    open();
+    startRecording("Созвон с фондом");
+    run(30, 0.2f, 0.3f);
+    ASSERT_EQ(recorder.pending(), 2);
+    const QImage picture = take(*view, "meetings-recording-pending");
+    expectLabelsFit(*view);
+    MeetingControls* controls = view->controls();
+    EXPECT_EQ(controls->mainButton()->text(), "Остановить запись");
+    EXPECT_EQ(controls->timeLabel()->text(), "0:30");
+    EXPECT_EQ(controls->pendingLabel()->text(), "расшифровываю 2");
+    EXPECT_TRUE(hasInk(picture, placeOf(controls->pendingGroup())));
+    // The running time is red.
+    EXPECT_TRUE(containsColour(picture, placeOf(controls->timeLabel()), Design::destructive(), 40));
+    EXPECT_TRUE(hasInk(picture, placeOf(view->transcript()->note())));
+}
+
+TEST_F(MeetingScreenshots, RecordingWithoutTheOtherSide) {
+    open();
+    startRecording("Созвон с фондом");
+    run(45, 0.2f, 0.0f);
+    ASSERT_TRUE(waitUntil([&] { return recorder.pending() == 0; }));
+    QCoreApplication::processEvents();
+    const QImage picture = take(*view, "meetings-recording-not-heard");
+    expectLabelsFit(*view);
+    EXPECT_EQ(view->controls()->timeLabel()->text(), "0:45");
+    EXPECT_TRUE(view->controls()->notHeardLabel()->isVisibleTo(view.get()));
+    EXPECT_TRUE(hasInk(picture, placeOf(view->controls()->notHeardLabel())));
+    ASSERT_EQ(view->transcript()->blockViews().size(), 1u);
+}
+
+TEST_F(MeetingScreenshots, AMeetingOfTwoSpeakers) {
+    save("Планёрка", 180, 1260, {{Speaker::me, "Доброе утро"}});
+    const Meeting meeting =
+        save("Созвон с фондом: бюджет на следующий квартал", 60, 754,
+             {{Speaker::me, "Добрый день! Давайте начнём с бюджета на следующий квартал, он у всех перед глазами."},
+              {Speaker::others,
+               "Да, мы посмотрели. По маркетингу вопросов нет, а вот разработку хотелось бы "
+               "обсудить подробнее — там сумма выросла почти вдвое."},
+              {Speaker::others, "И сроки тоже сдвинулись."},
+              {Speaker::me, "Рост из-за второй команды. Сроки сдвинулись на месяц, я пришлю план до пятницы."}});
+    save("Ретро", 20, 3725, {});
+    open();
+    QTest::mouseClick(view->list()->viewport(), Qt::LeftButton, {},
+                      view->list()->rowOf(meeting.id)->mapTo(view->list()->viewport(), QPoint(20, 10)));
+    ASSERT_EQ(view->selected(), meeting.id);
+    const QImage picture = take(*view, "meetings-meeting");
+    expectLabelsFit(*view);
+    const std::vector<BlockView*> blocks = view->transcript()->blockViews();
+    ASSERT_EQ(blocks.size(), 3u);
+    for (BlockView* block : blocks) EXPECT_TRUE(hasInk(picture, placeOf(block)));
+    EXPECT_TRUE(hasInk(picture, placeOf(view->header()->titleField())));
+    // The user's label is drawn in the brand gradient: blue, not grey.
+    EXPECT_TRUE(containsColour(picture, placeOf(blocks[0]->speakerLabel()), Design::brand(), 60));
+    // The selected row stands out from the others.
+    const QRect selected = placeOf(view->list()->rowOf(meeting.id));
+    const QColor plate = picture.pixelColor(selected.left() + MeetingRow::plateInset + 3, selected.center().y());
+    const QColor plain = picture.pixelColor(placeOf(view->list()->rows().back()).left() + MeetingRow::plateInset + 3,
+                                            placeOf(view->list()->rows().back()).center().y());
+    EXPECT_NE(plate, plain);
+}
+
+TEST_F(MeetingScreenshots, AStartRefusedForWantOfTheModel) {
+    std::filesystem::remove_all(dir / "model");
+    open();
+    recorder.start("Созвон");
+    QCoreApplication::processEvents();
+    const QImage picture = take(*view, "meetings-refused");
+    expectLabelsFit(*view);
+    SymbolLabel* error = view->controls()->errorLabel();
+    ASSERT_TRUE(error->isVisibleTo(view.get()));
+    EXPECT_TRUE(containsColour(picture, placeOf(error), Design::orange(), 40));
+}
+
+}  // namespace
