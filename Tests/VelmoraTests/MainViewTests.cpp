@@ -1,14 +1,18 @@
 #include "Velmora/UI/MainView.hpp"
 
+#include "Velmora/Meeting/MeetingRecorder.hpp"
 #include "Velmora/UI/AccountRow.hpp"
 #include "Velmora/UI/AccountView.hpp"
 #include "Velmora/UI/AppSplash.hpp"
 #include "Velmora/UI/BannerRow.hpp"
+#include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/ClampedLabel.hpp"
 #include "Velmora/UI/GlossaryView.hpp"
 #include "Velmora/UI/HistoryView.hpp"
 #include "Velmora/UI/LinkButton.hpp"
-#include "Velmora/UI/MeetingsPlaceholder.hpp"
+#include "Velmora/UI/MeetingControls.hpp"
+#include "Velmora/UI/MeetingList.hpp"
+#include "Velmora/UI/MeetingsView.hpp"
 #include "Velmora/UI/ReviewView.hpp"
 #include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/SidebarItem.hpp"
@@ -173,12 +177,43 @@ TEST_F(MainViewTest, SidebarListsSixTabsAndChoosesOne) {
     click(view.sidebarItem(MainTab::review));
     EXPECT_NE(qobject_cast<ReviewView*>(view.detail()), nullptr);
     click(view.sidebarItem(MainTab::meetings));
-    EXPECT_NE(qobject_cast<MeetingsPlaceholder*>(view.detail()), nullptr);
+    EXPECT_NE(qobject_cast<MeetingsView*>(view.detail()), nullptr);
     click(view.sidebarItem(MainTab::stats));
     EXPECT_NE(qobject_cast<StatsView*>(view.detail()), nullptr);
     click(view.sidebarItem(MainTab::settings));
     EXPECT_NE(qobject_cast<SettingsView*>(view.detail()), nullptr);
     EXPECT_EQ(view.subtitleLabel()->text(), "Клавиша, распознавание, приватность");
+}
+
+TEST_F(MainViewTest, TheMeetingsTabWorksOverTheControllersRecorderAndStartsAfreshEachTime) {
+    Meeting meeting;
+    meeting.title = "Планёрка";
+    meeting.startedAt = std::chrono::floor<std::chrono::seconds>(test::ago(60min));
+    services.meetings.save(meeting);
+    MainView& view = open(MainTab::meetings);
+    auto* screen = qobject_cast<MeetingsView*>(view.detail());
+    ASSERT_NE(screen, nullptr);
+    ASSERT_EQ(screen->list()->count(), 1);
+    screen->list()->item(0)->setSelected(true);
+    EXPECT_EQ(screen->selected(), meeting.id);
+    screen->askTitle();
+    ASSERT_NE(screen->titleSheet(), nullptr);
+
+    // Chosen again, the tab builds a new screen: no selection, no sheet.
+    click(view.sidebarItem(MainTab::glossary));
+    click(view.sidebarItem(MainTab::meetings));
+    screen = qobject_cast<MeetingsView*>(view.detail());
+    ASSERT_NE(screen, nullptr);
+    EXPECT_FALSE(screen->selected());
+    EXPECT_EQ(screen->titleSheet(), nullptr);
+
+    // A meeting started elsewhere (the tray) shows on the screen.
+    services.engine->putModelOnDisk();
+    services.controller.meeting().start("Ретро");
+    ASSERT_TRUE(waitUntil([&] { return services.controller.meeting().isRecording(); }));
+    EXPECT_EQ(screen->controls()->mainButton()->text(), "Остановить запись");
+    services.controller.meeting().stop();
+    EXPECT_EQ(screen->controls()->mainButton()->text(), "Записать встречу");
 }
 
 TEST_F(MainViewTest, HoveringAnItemTintsItFaintlyUnlessChosen) {

@@ -26,6 +26,7 @@
 
 using namespace velmora;
 using Speaker = MeetingLine::Speaker;
+using velmora::test::expectNothingCutOff;
 using velmora::test::hasInk;
 using velmora::test::waitUntil;
 
@@ -47,25 +48,12 @@ protected:
             }
         return false;
     }
-
-    // Every label shown lies inside the screen, tall and wide enough for its text.
-    void expectLabelsFit(QWidget& screen) {
-        for (QLabel* label : screen.findChildren<QLabel*>()) {
-            if (!label->isVisibleTo(&screen) || label->text().isEmpty()) continue;
-            const QRect at(label->mapTo(&screen, QPoint(0, 0)), label->size());
-            EXPECT_LE(at.right(), screen.rect().right()) << label->text().toStdString();
-            if (label->wordWrap())
-                EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
-            else
-                EXPECT_GE(label->width(), label->sizeHint().width() - 1) << label->text().toStdString();
-        }
-    }
 };
 
 TEST_F(MeetingScreenshots, IdleWithoutMeetings) {
     open();
     const QImage picture = take(*view, "meetings-empty");
-    expectLabelsFit(*view);
+    expectNothingCutOff(*view);
     EmptyState* empty = view->emptyState();
     ASSERT_NE(empty, nullptr);
     EXPECT_TRUE(hasInk(picture, placeOf(empty->titleLabel())));
@@ -83,7 +71,7 @@ TEST_F(MeetingScreenshots, TheTitleSheet) {
     view->askTitle();
     ASSERT_NE(view->titleSheet(), nullptr);
     const QImage picture = take(*view, "meetings-title-sheet", view->titleSheet());
-    expectLabelsFit(*view->titleSheet());
+    expectNothingCutOff(*view->titleSheet());
     EXPECT_EQ(view->titleSheet()->width(), MeetingTitleSheet::sheetWidth);
     EXPECT_EQ(view->titleSheet()->titleField()->width(), MeetingTitleSheet::fieldWidth);
     EXPECT_TRUE(view->titleSheet()->startButton()->isDefault());
@@ -97,7 +85,7 @@ TEST_F(MeetingScreenshots, RecordingWithTwoChunksPending) {
     run(30, 0.2f, 0.3f);
     ASSERT_EQ(recorder.pending(), 2);
     const QImage picture = take(*view, "meetings-recording-pending");
-    expectLabelsFit(*view);
+    expectNothingCutOff(*view);
     MeetingControls* controls = view->controls();
     EXPECT_EQ(controls->mainButton()->text(), "Остановить запись");
     EXPECT_EQ(controls->timeLabel()->text(), "0:30");
@@ -115,7 +103,7 @@ TEST_F(MeetingScreenshots, RecordingWithoutTheOtherSide) {
     ASSERT_TRUE(waitUntil([&] { return recorder.pending() == 0; }));
     QCoreApplication::processEvents();
     const QImage picture = take(*view, "meetings-recording-not-heard");
-    expectLabelsFit(*view);
+    expectNothingCutOff(*view);
     EXPECT_EQ(view->controls()->timeLabel()->text(), "0:45");
     EXPECT_TRUE(view->controls()->notHeardLabel()->isVisibleTo(view.get()));
     EXPECT_TRUE(hasInk(picture, placeOf(view->controls()->notHeardLabel())));
@@ -138,7 +126,7 @@ TEST_F(MeetingScreenshots, AMeetingOfTwoSpeakers) {
                       view->list()->rowOf(meeting.id)->mapTo(view->list()->viewport(), QPoint(20, 10)));
     ASSERT_EQ(view->selected(), meeting.id);
     const QImage picture = take(*view, "meetings-meeting");
-    expectLabelsFit(*view);
+    expectNothingCutOff(*view);
     const std::vector<BlockView*> blocks = view->transcript()->blockViews();
     ASSERT_EQ(blocks.size(), 3u);
     for (BlockView* block : blocks) EXPECT_TRUE(hasInk(picture, placeOf(block)));
@@ -151,6 +139,12 @@ TEST_F(MeetingScreenshots, AMeetingOfTwoSpeakers) {
     const QColor plain = picture.pixelColor(placeOf(view->list()->rows().back()).left() + MeetingRow::plateInset + 3,
                                             placeOf(view->list()->rows().back()).center().y());
     EXPECT_NE(plate, plain);
+
+    // In the main window the screen gets the width beside the sidebar.
+    const QImage narrow = take(*view, "meetings-meeting-in-window", nullptr, QSize(725, 560));
+    EXPECT_EQ(narrow.width(), 725) << "nothing widens the screen past its place";
+    expectNothingCutOff(*view);
+    EXPECT_EQ(view->header()->titleField()->cursorPosition(), 0) << "a long title shows its beginning";
 }
 
 TEST_F(MeetingScreenshots, AStartRefusedForWantOfTheModel) {
@@ -159,7 +153,7 @@ TEST_F(MeetingScreenshots, AStartRefusedForWantOfTheModel) {
     recorder.start("Созвон");
     QCoreApplication::processEvents();
     const QImage picture = take(*view, "meetings-refused");
-    expectLabelsFit(*view);
+    expectNothingCutOff(*view);
     SymbolLabel* error = view->controls()->errorLabel();
     ASSERT_TRUE(error->isVisibleTo(view.get()));
     EXPECT_TRUE(containsColour(picture, placeOf(error), Design::orange(), 40));

@@ -10,7 +10,9 @@ namespace velmora {
 ClampedLabel::ClampedLabel(const QString& text, const QFont& font, Design::Level level, int maxLines, QWidget* parent)
     : QWidget(parent), text_(text), level_(level), maxLines_(std::max(1, maxLines)) {
     setFont(font);
-    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // One line is fixed in height. More follow the width, and a fixed height would cap them at
+    // the height of the natural width's single line.
+    QSizePolicy policy(QSizePolicy::Preferred, maxLines_ > 1 ? QSizePolicy::Preferred : QSizePolicy::Fixed);
     policy.setHeightForWidth(maxLines_ > 1);
     setSizePolicy(policy);
 }

@@ -2,8 +2,8 @@
 
 #include "Velmora/Meeting/MeetingRecorder.hpp"
 #include "Velmora/UI/BrandButton.hpp"
-#include "Velmora/UI/BusyIndicator.hpp"
 #include "Velmora/UI/MeetingsView.hpp"
+#include "Velmora/UI/Spinner.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/Transition.hpp"
@@ -43,7 +43,7 @@ MeetingControls::MeetingControls(MeetingRecorder& recorder, QWidget* parent)
     auto* pendingRow = new QHBoxLayout(pending_);
     pendingRow->setContentsMargins(0, 0, 0, 0);
     pendingRow->setSpacing(pendingSpacing);
-    spinner_ = new BusyIndicator(14, pending_);
+    spinner_ = new Spinner(spinnerSide, 1.0, pending_);
     pendingRow->addWidget(spinner_, 0, Qt::AlignVCenter);
     pendingText_ = new StyledLabel(QString(), callout, Design::Level::secondary, pending_);
     pendingRow->addWidget(pendingText_, 0, Qt::AlignVCenter);

@@ -10,7 +10,7 @@
 namespace velmora {
 
 class BrandButton;
-class BusyIndicator;
+class Spinner;
 class MeetingRecorder;
 class StyledLabel;
 class SymbolLabel;
@@ -23,6 +23,8 @@ public:
     static constexpr int spacing = 14;
     static constexpr int buttonLabelWidth = 180;
     static constexpr int pendingSpacing = 4;
+    /// A small spinner.
+    static constexpr int spinnerSide = 14;
     /// Offset of the error as it comes in.
     static constexpr int errorOffset = 4;
     /// The hint shows from this many seconds without speech from the other side.
@@ -35,7 +37,7 @@ public:
     /// The spinner and the "расшифровываю N" text.
     QWidget* pendingGroup() const { return pending_; }
     StyledLabel* pendingLabel() const { return pendingText_; }
-    BusyIndicator* spinner() const { return spinner_; }
+    Spinner* spinner() const { return spinner_; }
     SymbolLabel* errorLabel() const { return error_; }
     SymbolLabel* notHeardLabel() const { return notHeard_; }
     StyledLabel* idleNote() const { return note_; }
@@ -50,7 +52,7 @@ private:
     BrandButton* button_;
     SymbolLabel* time_;
     QWidget* pending_;
-    BusyIndicator* spinner_;
+    Spinner* spinner_;
     StyledLabel* pendingText_;
     SymbolLabel* error_;
     SymbolLabel* notHeard_;

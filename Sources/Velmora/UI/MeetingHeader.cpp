@@ -1,7 +1,7 @@
 #include "Velmora/UI/MeetingHeader.hpp"
 
+#include "Velmora/UI/ClampedLabel.hpp"
 #include "Velmora/UI/MeetingsView.hpp"
-#include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/Symbols.hpp"
 
 #include <QHBoxLayout>
@@ -32,9 +32,12 @@ MeetingHeader::MeetingHeader(QWidget* parent) : QWidget(parent) {
     plain.setColor(QPalette::Base, Qt::transparent);
     title_->setPalette(plain);
     text->addWidget(title_);
-    meta_ = new StyledLabel(QString(), Design::font(Design::TextStyle::callout), Design::Level::secondary, this);
-    meta_->setContentsMargins(fieldMargin, 0, 0, 0);
-    text->addWidget(meta_);
+    // Cut short rather than widen the pane past the window.
+    meta_ = new ClampedLabel(QString(), Design::font(Design::TextStyle::callout), Design::Level::secondary, 1, this);
+    auto* metaRow = new QHBoxLayout;
+    metaRow->setContentsMargins(fieldMargin, 0, 0, 0);
+    metaRow->addWidget(meta_);
+    text->addLayout(metaRow);
     layout->addLayout(text, 1);
 
     copy_ = new QPushButton(this);

@@ -15,7 +15,7 @@ class QPushButton;
 
 namespace velmora {
 
-class StyledLabel;
+class ClampedLabel;
 
 class MeetingHeader : public QWidget {
     Q_OBJECT
@@ -33,7 +33,7 @@ public:
     void setMeeting(const Meeting& meeting, const QString& title, bool copied);
 
     QLineEdit* titleField() const { return title_; }
-    StyledLabel* metaLabel() const { return meta_; }
+    ClampedLabel* metaLabel() const { return meta_; }
     QPushButton* copyButton() const { return copy_; }
 
 Q_SIGNALS:
@@ -45,7 +45,7 @@ Q_SIGNALS:
 
 private:
     QLineEdit* title_;
-    StyledLabel* meta_;
+    ClampedLabel* meta_;
     QPushButton* copy_;
 };
 

@@ -74,7 +74,7 @@ void MeetingList::setMeetings(const std::vector<Meeting>& meetings, const std::o
         auto* item = new QListWidgetItem(this);
         item->setData(idRole, QString::fromStdString(meeting.id.uuidString()));
         auto* row = new MeetingRow(meeting);
-        item->setSizeHint(QSize(width, row->fitTo(width)));
+        item->setSizeHint(QSize(width, row->heightFor(width)));
         setItemWidget(item, row);
         if (selected && meeting.id == *selected) item->setSelected(true);
     }
@@ -135,7 +135,7 @@ void MeetingList::fitRows() {
     const int width = viewport()->width();
     for (int i = 0; i < count(); ++i)
         if (auto* row = qobject_cast<MeetingRow*>(itemWidget(item(i))))
-            item(i)->setSizeHint(QSize(width, row->fitTo(width)));
+            item(i)->setSizeHint(QSize(width, row->heightFor(width)));
 }
 
 }  // namespace velmora

@@ -11,7 +11,7 @@
 
 namespace velmora {
 
-class StyledLabel;
+class ClampedLabel;
 
 class MeetingRow : public QWidget {
     Q_OBJECT
@@ -33,22 +33,19 @@ public:
     const korbit::UUID& id() const { return id_; }
     /// The whole title, as stored (the label may show it cut short).
     const QString& title() const { return title_; }
-    StyledLabel* titleLabel() const { return titleLabel_; }
-    StyledLabel* metaLabel() const { return metaLabel_; }
+    /// The title on at most two lines, cut with an ellipsis where it goes on.
+    ClampedLabel* titleLabel() const { return titleLabel_; }
+    /// "5 декабря 2024, 09:30 · 12:34 · 250 сл." on one line.
+    ClampedLabel* metaLabel() const { return metaLabel_; }
 
-    /// "5 декабря 2024, 09:30 · 12:34 · 250 сл."
-    static QString metaText(const Meeting& meeting);
-
-    /// Lays the texts out for this width, cutting them short with an ellipsis where they do not
-    /// fit; the height the row then needs.
-    int fitTo(int width);
+    /// The height the row needs at this width.
+    int heightFor(int width) const;
 
 private:
     korbit::UUID id_;
     QString title_;
-    QString meta_;
-    StyledLabel* titleLabel_;
-    StyledLabel* metaLabel_;
+    ClampedLabel* titleLabel_;
+    ClampedLabel* metaLabel_;
 };
 
 }  // namespace velmora

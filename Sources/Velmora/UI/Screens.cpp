@@ -1,12 +1,14 @@
 #include "Velmora/UI/Screens.hpp"
 
 #include "Velmora/Account/AccountState.hpp"
+#include "Velmora/AppController.hpp"
+#include "Velmora/Meeting/MeetingRecorder.hpp"
 #include "Velmora/Post/Glossary.hpp"
 #include "Velmora/Store/HistoryStore.hpp"
 #include "Velmora/UI/AccountView.hpp"
 #include "Velmora/UI/GlossaryView.hpp"
 #include "Velmora/UI/HistoryView.hpp"
-#include "Velmora/UI/MeetingsPlaceholder.hpp"
+#include "Velmora/UI/MeetingsView.hpp"
 #include "Velmora/UI/ReviewView.hpp"
 #include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/StatsView.hpp"
@@ -17,8 +19,9 @@ MainServices MainServices::shared(AppController& controller) {
     return {controller, AccountState::shared(), HistoryStore::shared(), Glossary::shared()};
 }
 
-QWidget* Screens::meetings(const MainServices&) {
-    return new MeetingsPlaceholder;
+QWidget* Screens::meetings(const MainServices& services) {
+    MeetingRecorder& recorder = services.controller.meeting();
+    return new MeetingsView(recorder, recorder.store());
 }
 
 QWidget* Screens::make(MainTab tab, const MainServices& services, const ShowTab& showTab) {

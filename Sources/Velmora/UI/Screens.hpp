@@ -20,8 +20,7 @@ public:
     /// The screen of the tab, without a parent.
     static QWidget* make(MainTab tab, const MainServices& services, const ShowTab& showTab);
 
-    /// The meetings tab's screen. Until the meetings screen exists it is a placeholder: this is
-    /// the one place to swap.
+    /// The meetings tab's screen, over the controller's meeting recorder and the store it saves into.
     static QWidget* meetings(const MainServices& services);
 };
 
