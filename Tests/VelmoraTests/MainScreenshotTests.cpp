@@ -72,7 +72,7 @@ TEST_F(MainScreenshots, BannerWhileTheModelPreparesBriefly) {
 TEST_F(MainScreenshots, BannerWhileTheModelPreparesLong) {
     services.loading(16);
     takeMain(MainTab::glossary, "main-banner-loading-16");
-    EXPECT_EQ(view_->banner()->textLabel()->text(), "Готовлю модель под этот Мак — первый раз это до двух минут");
+    EXPECT_EQ(view_->banner()->textLabel()->text(), "Готовлю модель под этот компьютер — первый раз это до двух минут");
     expectNothingCutOff(*view_);
 }
 

@@ -250,7 +250,8 @@ TEST_F(MeetingsViewTest, WhileRecordingTheCardFollowsTheTimeThePendingChunksAndT
     EXPECT_FALSE(shows(controls().notHeardLabel())) << "not at 40 s";
     run(1, 0.2f, 0.0f);
     EXPECT_TRUE(shows(controls().notHeardLabel())) << "at 41 s";
-    EXPECT_EQ(controls().notHeardLabel()->text(), "Собеседников не слышно — проверь разрешение «Запись экрана»");
+    EXPECT_EQ(controls().notHeardLabel()->text(),
+              "Собеседников не слышно — проверь, что их звук идёт на устройство вывода по умолчанию");
 
     // Speech from the other side: heard, so the hint goes; its chunk comes with the next cut.
     run(20, 0.2f, 0.3f);

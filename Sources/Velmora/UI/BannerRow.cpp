@@ -30,7 +30,7 @@ std::optional<BannerRow::Banner> BannerRow::bannerFor(const AppController::Model
     if (state.kind() == Kind::loading) {
         return Banner{elapsed <= shortPreparationSeconds
                           ? QStringLiteral("Готовлю модель…")
-                          : QStringLiteral("Готовлю модель под этот Мак — первый раз это до двух минут"),
+                          : QStringLiteral("Готовлю модель под этот компьютер — первый раз это до двух минут"),
                       "gearshape.2", false};
     }
     if (state.kind() == Kind::downloading) {

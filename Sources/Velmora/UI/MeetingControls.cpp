@@ -55,9 +55,10 @@ MeetingControls::MeetingControls(MeetingRecorder& recorder, QWidget* parent)
     error_->setWordWrap(true);
     layout->addWidget(error_);
 
-    notHeard_ = new SymbolLabel("questionmark.circle",
-                                QStringLiteral("Собеседников не слышно — проверь разрешение «Запись экрана»"), callout,
-                                Design::Level::secondary, this);
+    notHeard_ = new SymbolLabel(
+        "questionmark.circle",
+        QStringLiteral("Собеседников не слышно — проверь, что их звук идёт на устройство вывода по умолчанию"), callout,
+        Design::Level::secondary, this);
     notHeard_->setWordWrap(true);
     layout->addWidget(notHeard_);
 

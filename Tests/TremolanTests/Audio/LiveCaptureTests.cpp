@@ -107,15 +107,23 @@ TEST(LiveCapture, EachBufferIsMeasuredAgainstTheQuietestOfTheLastTwenty) {
 TEST(LiveCapture, ReadersAndPurgesRunSafelyBesideTheCaptureThread) {
     AudioProcessor processor;
     std::atomic<bool> done{false};
+    std::atomic<bool> seen{false};
     std::atomic<long> calls{0};
     std::thread capture([&] {
         const auto buffer = level(0.05f);
-        for (int i = 0; i < 3000; ++i) processor.processBuffer(buffer);
+        for (int i = 0; i < 3000; ++i) {
+            // Halfway, wait for the reader to see samples, so that the two overlap however the
+            // threads are scheduled.
+            if (i == 1500)
+                while (!seen) std::this_thread::yield();
+            processor.processBuffer(buffer);
+        }
         done = true;
     });
     std::size_t largest = 0;
     while (!done) {
         largest = std::max(largest, processor.audioSamples().size());
+        if (largest > 0) seen = true;
         (void)processor.relativeEnergy();
         processor.purgeAudioSamples(16000);
         processor.setAudioBufferCallback([&](const std::vector<float>&) { ++calls; });
