@@ -107,7 +107,8 @@ TEST(BannerTest, ModelStatesAndWarningInOrder) {
     const std::optional<std::string> none;
     const std::optional<std::string> warning = "Нет доступа к микрофону";
     const Banner preparing{"Готовлю модель…", "gearshape.2", false};
-    const Banner preparingLong{"Готовлю модель под этот компьютер — первый раз это до двух минут", "gearshape.2", false};
+    const Banner preparingLong{"Готовлю модель под этот компьютер — первый раз это до двух минут", "gearshape.2",
+                               false};
     EXPECT_EQ(BannerRow::bannerFor(State::loading(), 0, 0, none), preparing);
     EXPECT_EQ(BannerRow::bannerFor(State::loading(), 0, 15, none), preparing);
     EXPECT_EQ(BannerRow::bannerFor(State::loading(), 0, 16, none), preparingLong);

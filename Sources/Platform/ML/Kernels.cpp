@@ -447,5 +447,4 @@ void layerNormRow(const float* x, int width, const LayerNormWeights& w, float* y
     for (int i = 0; i < width; ++i) y[i] = (x[i] - mean) * inv * w.gamma[i] + w.beta[i];
 }
 
-
 }  // namespace platform::ml::kernels
