@@ -1,5 +1,6 @@
 // The audio encoder: two convolutions with GELU, positions, pre-norm attention blocks, final norm.
 
+#include "Platform/ML/AttentionKernel.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/EncoderWeights.hpp"
 #include "Platform/ML/Kernels.hpp"
@@ -69,6 +70,7 @@ public:
         auto& qkv = sized(qkv_, static_cast<std::size_t>(t) * 3 * d);
         auto& attended = sized(attended_, x.size());
         auto& hidden = sized(hidden_, static_cast<std::size_t>(t) * 4 * d);
+        auto& keys = sized(keys_, x.size());
         MLMultiArray out({1, d, 1, t}, MLMultiArrayDataType::float16);
         auto* dst = reinterpret_cast<std::uint16_t*>(out.mutableData<Float16>());
         // Everything but attention works row by row, so a task takes a block of frames through the
@@ -86,7 +88,7 @@ public:
         const std::size_t D = static_cast<std::size_t>(d);
         pool.parallelSteps(counts, [&](std::size_t step, std::size_t task) {
             const int l = static_cast<int>(step / 2);
-            if (step % 2 == 1) return attentionTask(qkv.data(), attended.data(), task);
+            if (step % 2 == 1) return attentionTask(qkv.data(), keys.data(), attended.data(), task);
             const int r0 = static_cast<int>(task) * rowsPerTask, m = std::min(t, r0 + rowsPerTask) - r0;
             const std::size_t R = static_cast<std::size_t>(r0);
             float* xr = x.data() + R * D;
@@ -104,7 +106,13 @@ public:
             if (l < layers) {
                 const EncoderBlock& b = w_.blocks[static_cast<std::size_t>(l)];
                 for (int r = 0; r < m; ++r) kernels::layerNormRow(xr + r * D, d, b.attentionNorm, nr + r * D);
-                kernels::linearRows(nr, D, m, b.qkv, 0, 3 * d, qkv.data() + R * 3 * D, 3 * D);
+                float* qkvr = qkv.data() + R * 3 * D;
+                kernels::linearRows(nr, D, m, b.qkv, 0, 3 * d, qkvr, 3 * D);
+                // The keys transposed, [d x t], for the attention's score products.
+                for (int c = 0; c < d; ++c)
+                    for (int r = 0; r < m; ++r)
+                        keys[static_cast<std::size_t>(c) * t + R + r] =
+                            qkvr[r * 3 * D + D + static_cast<std::size_t>(c)];
                 return;
             }
             // The final norm, written channel-major in half precision [1, D, 1, T].
@@ -125,21 +133,16 @@ private:
     int attentionRowBlocks() const { return (p_.nAudioCtx + kAttentionRows - 1) / kAttentionRows; }
 
     // Self-attention of all frames for one task: a head and a block of query rows.
-    void attentionTask(const float* qkv, float* out, std::size_t task) const {
-        const int t = p_.nAudioCtx, d = p_.nAudioState, heads = p_.nAudioHead, dh = d / heads;
-        const float scale = 1.0f / std::sqrt(static_cast<float>(dh));
+    void attentionTask(const float* qkv, const float* keys, float* out, std::size_t task) const {
+        const int t = p_.nAudioCtx, d = p_.nAudioState, dh = d / p_.nAudioHead;
         const int rowBlocks = attentionRowBlocks();
         const int h = static_cast<int>(task) / rowBlocks;
         const int r0 = (static_cast<int>(task) % rowBlocks) * kAttentionRows;
-        const int rows = std::min(kAttentionRows, t - r0);
-        thread_local std::vector<float> scores;
-        scores.resize(static_cast<std::size_t>(rows) * t);
-        const float* q = qkv + static_cast<std::size_t>(r0) * 3 * d + h * dh;
-        const float* k = qkv + d + h * dh;
-        const float* v = qkv + 2 * d + h * dh;
-        kernels::gemmNT(rows, t, dh, q, 3 * d, k, 3 * d, scores.data(), t, 0.0f, scale);
-        for (int r = 0; r < rows; ++r) kernels::softmaxInPlace(scores.data() + static_cast<std::size_t>(r) * t, t);
-        kernels::gemmNN(rows, dh, t, scores.data(), t, v, 3 * d, out + static_cast<std::size_t>(r0) * d + h * dh, d);
+        const std::size_t ld = 3 * static_cast<std::size_t>(d);
+        kernels::attendOneHead(qkv + static_cast<std::size_t>(r0) * ld + h * dh, ld, std::min(kAttentionRows, t - r0),
+                               keys + static_cast<std::size_t>(h) * dh * t, static_cast<std::size_t>(t),
+                               qkv + 2 * d + h * dh, ld, t, dh, 1.0f / std::sqrt(static_cast<float>(dh)),
+                               out + static_cast<std::size_t>(r0) * d + h * dh, static_cast<std::size_t>(d));
     }
 
     static std::vector<float>& sized(std::vector<float>& v, std::size_t n) {
@@ -147,7 +150,7 @@ private:
         return v;
     }
 
-    std::vector<float> melBands_, window_, h1_, window2_, x_, normed_, qkv_, attended_, hidden_;
+    std::vector<float> keys_, melBands_, window_, h1_, window2_, x_, normed_, qkv_, attended_, hidden_;
     Hyperparameters p_;
     EncoderWeights w_;
 };

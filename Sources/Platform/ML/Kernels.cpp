@@ -385,13 +385,13 @@ VELMORA_CLONES void addScaled(const float* x, float a, float* y, std::size_t n) 
     for (std::size_t i = 0; i < n; ++i) y[i] += a * x[i];
 }
 
-void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta,
-            float alpha) {
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
+void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasTrans, m, n, k, 1.0f, a, lda, b, ldb, beta, c, ldc);
 }
 
-void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {
-    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, k, 1.0f, a, lda, b, ldb, beta, c, ldc);
+void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta,
+            float alpha) {
+    cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, m, n, k, alpha, a, lda, b, ldb, beta, c, ldc);
 }
 
 void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, int colBegin, int colEnd, float* y,
@@ -399,9 +399,9 @@ void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, 
     const PackedMatrix& w = layer.weight;
     const int in = w.columns();
     constexpr int P = PackedMatrix::kPanel;
-    // Chunks of outputs whose widened weights stay within about 1 MB (the core's own cache), but
-    // wide enough that the rows are not packed again too often.
-    const int chunk = std::clamp((1 << 18) / std::max(in, 1) / P * P, 4 * P, 16 * P);
+    // Chunks of outputs whose widened weights take at most about 2 MB, but wide enough that the
+    // rows are not packed again too often (each chunk is a GEMM of its own).
+    const int chunk = std::clamp((1 << 19) / std::max(in, 1) / P * P, 4 * P, 32 * P);
     thread_local std::vector<float> widened;
     widened.resize(static_cast<std::size_t>(in) * chunk);
     for (int c0 = colBegin; c0 < colEnd; c0 += chunk) {

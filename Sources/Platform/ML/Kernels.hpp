@@ -65,11 +65,11 @@ float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift);
 /// In place: x[i] = x[i] / divisor over n values.
 void divideInPlace(float* x, std::size_t n, float divisor);
 
-/// Single-threaded row-major C[m x n] = alpha * A[m x k] B^T[k x n] + beta * C (B stored [n x k]).
-void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta = 0.0f,
-            float alpha = 1.0f);
-/// Single-threaded row-major C[m x n] = A[m x k] B[k x n] + beta * C.
-void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,
+/// Single-threaded row-major C[m x n] = A[m x k] B^T[k x n] + beta * C (B stored [n x k]).
+void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,
             float beta = 0.0f);
+/// Single-threaded row-major C[m x n] = alpha * A[m x k] B[k x n] + beta * C.
+void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta = 0.0f,
+            float alpha = 1.0f);
 
 }  // namespace platform::ml::kernels
