@@ -1,0 +1,322 @@
+#pragma once
+
+// Tremolan: the one object a program talks to. It owns the model folder and variant, the six
+// replaceable components, the tokenizer and the model state; it downloads models from the hub
+// (TremolanCatalogue.cpp), loads them (TremolanLoading.cpp), transcribes paths or sample arrays,
+// one or many, in parallel batches and optionally cut at silences (TremolanTranscription.cpp),
+// and detects the spoken language (TremolanLanguage.cpp).
+//
+//     auto whisper = tremolan::Tremolan::create(config);     // always held by a shared_ptr
+//     auto results = whisper->transcribe(samples);            // loads the models first if needed
+//
+// Every operation is virtual and the operations reach one another through these virtual calls,
+// so a subclass that overrides one changes every road through it. The construction runs in two
+// phases for that reason: create() constructs, then calls initialize(), where the overrides are
+// in force. Operations block the calling thread. Any number of threads may transcribe on one
+// facade at once; loading and unloading wait until no transcription uses the models.
+
+#include "KorbitCore/Logging.hpp"
+#include "KorbitCore/ModelState.hpp"
+#include "Platform/Sys/Progress.hpp"
+#include "Tremolan/Core/Audio/AudioInputConfig.hpp"
+#include "Tremolan/Core/Audio/AudioProcessing.hpp"
+#include "Tremolan/Core/Audio/VoiceActivityDetector.hpp"
+#include "Tremolan/Core/AudioEncoding.hpp"
+#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/FeatureExtracting.hpp"
+#include "Tremolan/Core/ModelComputeOptions.hpp"
+#include "Tremolan/Core/ModelSupport.hpp"
+#include "Tremolan/Core/ModelSupportConfig.hpp"
+#include "Tremolan/Core/ModelUseLock.hpp"
+#include "Tremolan/Core/ModelVariant.hpp"
+#include "Tremolan/Core/Text/SegmentSeeking.hpp"
+#include "Tremolan/Core/TextDecoding.hpp"
+#include "Tremolan/Core/TranscriptionProgress.hpp"
+#include "Tremolan/Core/TranscriptionResult.hpp"
+#include "Tremolan/Core/TranscriptionSegment.hpp"
+#include "Tremolan/Core/TranscriptionState.hpp"
+#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/TremolanConfig.hpp"
+#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <stop_token>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tremolan {
+
+class TranscribeTask;
+
+/// What the transcription of one of several inputs ended with: its results, or its error.
+using TranscriptionOutcome = std::variant<std::vector<std::shared_ptr<TranscriptionResult>>, std::exception_ptr>;
+
+/// The most likely language of a recording's first window and the probability of every language.
+struct LanguageDetection {
+    std::string language;
+    std::map<std::string, float> langProbs;
+};
+
+class Tremolan : public std::enable_shared_from_this<Tremolan> {
+protected:
+    /// Only create() makes one, so that every facade is held by a shared_ptr.
+    class ConstructionKey {
+        ConstructionKey() = default;
+        friend class Tremolan;
+    };
+
+public:
+    using Results = std::vector<std::shared_ptr<TranscriptionResult>>;
+    using SegmentDiscoveryCallback = std::function<void(const std::vector<TranscriptionSegment>&)>;
+    /// The previous state (always present from this facade) and the new one.
+    using ModelStateCallback = std::function<void(std::optional<korbit::ModelState>, korbit::ModelState)>;
+    using TranscriptionStateCallback = std::function<void(TranscriptionState)>;
+    /// Receives the progress object of a download at every report.
+    using DownloadProgressCallback = std::function<void(platform::sys::Progress&)>;
+
+    static constexpr int sampleRate = 16000;
+    static constexpr int hopLength = 160;
+    static constexpr float secondsPerTimeToken = 0.02f;
+    /// The identifier this machine looks up in the model-support table.
+    static std::string deviceName();
+
+    /// Builds a facade of type T (Tremolan or a subclass whose constructor takes the
+    /// configuration, the key and then `extra`), then sets it up from the configuration: model
+    /// folder or download, prewarming, loading. Errors of the set-up are thrown.
+    template <typename T = Tremolan, typename... Extra>
+    static std::shared_ptr<T> create(const TremolanConfig& config, Extra&&... extra) {
+        auto facade = std::make_shared<T>(config, ConstructionKey{}, std::forward<Extra>(extra)...);
+        facade->initialize(config);
+        return facade;
+    }
+
+    /// The first phase: fields and components from the configuration, nothing loaded.
+    Tremolan(const TremolanConfig& config, ConstructionKey key);
+    /// Stops the audio processor's recording.
+    virtual ~Tremolan();
+    Tremolan(const Tremolan&) = delete;
+    Tremolan& operator=(const Tremolan&) = delete;
+
+    // ---- State (TremolanLoading.cpp) ----
+
+    /// The size of the loaded models, read from their widths when the tokenizer is loaded; tiny before.
+    virtual ModelVariant modelVariant() const;
+    virtual korbit::ModelState modelState() const;
+    virtual ModelComputeOptions modelCompute() const;
+    virtual void setModelCompute(ModelComputeOptions options);
+    virtual AudioInputConfig audioInputConfig() const;
+    virtual void setAudioInputConfig(AudioInputConfig config);
+    virtual std::shared_ptr<WhisperTokenizer> tokenizer() const;
+    /// Also gives the tokenizer to the text decoder. Waits until no transcription runs.
+    virtual void setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer);
+    virtual std::shared_ptr<AudioProcessing> audioProcessor() const;
+    virtual void setAudioProcessor(std::shared_ptr<AudioProcessing> component);
+    virtual std::shared_ptr<FeatureExtracting> featureExtractor() const;
+    virtual void setFeatureExtractor(std::shared_ptr<FeatureExtracting> component);
+    virtual std::shared_ptr<AudioEncoding> audioEncoder() const;
+    virtual void setAudioEncoder(std::shared_ptr<AudioEncoding> component);
+    virtual std::shared_ptr<TextDecoding> textDecoder() const;
+    virtual void setTextDecoder(std::shared_ptr<TextDecoding> component);
+    virtual std::shared_ptr<SegmentSeeking> segmentSeeker() const;
+    virtual void setSegmentSeeker(std::shared_ptr<SegmentSeeking> component);
+    virtual std::shared_ptr<VoiceActivityDetector> voiceActivityDetector() const;
+    virtual void setVoiceActivityDetector(std::shared_ptr<VoiceActivityDetector> detector);
+    /// Load and audio-loading times; runs do not write theirs back.
+    virtual TranscriptionTimings currentTimings() const;
+    /// The progress of the transcriptions; each run adds a child of one unit.
+    virtual std::shared_ptr<platform::sys::Progress> progress() const;
+    virtual std::optional<std::filesystem::path> modelFolder() const;
+    virtual void setModelFolder(std::optional<std::filesystem::path> folder);
+    /// The hub cache base in which the tokenizer is looked up and stored.
+    virtual std::optional<std::filesystem::path> tokenizerFolder() const;
+    virtual void setTokenizerFolder(std::optional<std::filesystem::path> folder);
+    virtual bool useBackgroundDownloadSession() const;
+    virtual SegmentDiscoveryCallback segmentDiscoveryCallback() const;
+    virtual void setSegmentDiscoveryCallback(SegmentDiscoveryCallback callback);
+    /// Called on the changing thread at every assignment of the model state, before it goes on.
+    virtual ModelStateCallback modelStateCallback() const;
+    virtual void setModelStateCallback(ModelStateCallback callback);
+    virtual TranscriptionStateCallback transcriptionStateCallback() const;
+    virtual void setTranscriptionStateCallback(TranscriptionStateCallback callback);
+
+    // ---- Models (TremolanLoading.cpp) ----
+
+    /// Sets the model folder: the given path as it is; else, when downloading, the variant
+    /// (`model`, else the repository's recommendation for this device) downloaded from the
+    /// repository; else nothing. A failed download throws WhisperError (modelsUnavailable).
+    virtual void setupModels(const std::optional<std::string>& model,
+                             const std::optional<std::filesystem::path>& downloadBase,
+                             const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
+                             const std::optional<std::string>& modelFolder, bool download,
+                             const std::string& remoteConfigName, const std::string& endpoint);
+    /// loadModels(true).
+    virtual void prewarmModels();
+    /// Loads the three models of the model folder (in prewarm mode only to ready them, leaving
+    /// the components without models), then the tokenizer. Waits until no transcription runs.
+    /// Throws WhisperError (modelsUnavailable) without a folder or a model file, and the
+    /// runtime's and the tokenizer's errors.
+    virtual void loadModels(bool prewarmMode = false);
+    /// The variant from the loaded models' widths, then its tokenizer from local folders or the
+    /// hub; nothing when a tokenizer is set already. WhisperError (tokenizerUnavailable) when the
+    /// widths are unknown.
+    virtual void loadTokenizerIfNeeded();
+    /// Drops the three models; keeps the tokenizer, the variant and the folders. Waits until no
+    /// transcription runs.
+    virtual void unloadModels();
+
+    // ---- Catalogue and download (TremolanCatalogue.cpp) ----
+
+    /// This device's models in the built-in table; no network.
+    static ModelSupport recommendedModels();
+    /// This device's models in the repository's support file, else in the built-in table.
+    static ModelSupport recommendedRemoteModels(
+        const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
+        const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
+        const std::optional<std::string>& token = std::nullopt,
+        const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
+        const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
+    /// The repository's support file, merged with the built-in devices; the built-in table when
+    /// it cannot be had.
+    static ModelSupportConfig fetchModelSupportConfig(
+        const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
+        const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
+        const std::optional<std::string>& token = std::nullopt,
+        const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
+        const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
+    /// This device's supported model folders that match any of the glob patterns, each once, in
+    /// model-size order.
+    static std::vector<std::string> fetchAvailableModels(
+        const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
+        const std::vector<std::string>& matching = {"*"},
+        const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
+        const std::optional<std::string>& token = std::nullopt,
+        const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
+        const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
+    /// Downloads the one model folder of the repository whose name ends in the variant (or, when
+    /// that is not one folder, contains "openai" before it) and returns its local folder. Throws
+    /// WhisperError (modelsUnavailable) when no or several folders match, and the hub's errors.
+    static std::filesystem::path download(const std::string& variant,
+                                          const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
+                                          bool useBackgroundSession = false,
+                                          const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
+                                          const std::optional<std::string>& token = std::nullopt,
+                                          const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint),
+                                          const DownloadProgressCallback& progressCallback = nullptr);
+
+    // ---- Transcription (TremolanTranscription.cpp) ----
+    // A stop request ends a run before its next window with korbit::CancellationError.
+
+    /// Stops the audio processor's recording and resets the timings.
+    virtual void clearState();
+    /// Installs (or, with none, removes) the library logger's callback.
+    virtual void loggingCallback(korbit::Logging::LoggingCallback callback);
+
+    /// One file as 16 kHz mono, transcribed; its load error or the transcription's is thrown.
+    virtual Results transcribe(const std::string& audioPath, const std::optional<DecodingOptions>& decodeOptions = {},
+                               const TranscriptionCallback& callback = nullptr, std::stop_token stop = {});
+    /// Several files; absent where one failed. One element per path, in path order.
+    virtual std::vector<std::optional<Results>> transcribe(const std::vector<std::string>& audioPaths,
+                                                           const std::optional<DecodingOptions>& decodeOptions = {},
+                                                           const TranscriptionCallback& callback = nullptr,
+                                                           std::stop_token stop = {});
+    virtual std::vector<TranscriptionOutcome> transcribeWithResults(
+        const std::vector<std::string>& audioPaths, const std::optional<DecodingOptions>& decodeOptions = {},
+        const TranscriptionCallback& callback = nullptr, std::stop_token stop = {});
+    /// Several sample arrays; absent where one failed. One element per array, in input order.
+    virtual std::vector<std::optional<Results>> transcribe(const std::vector<std::vector<float>>& audioArrays,
+                                                           const std::optional<DecodingOptions>& decodeOptions = {},
+                                                           const TranscriptionCallback& callback = nullptr,
+                                                           std::stop_token stop = {});
+    virtual std::vector<TranscriptionOutcome> transcribeWithResults(
+        const std::vector<std::vector<float>>& audioArrays, const std::optional<DecodingOptions>& decodeOptions = {},
+        const TranscriptionCallback& callback = nullptr, std::stop_token stop = {});
+    /// The arrays in sequential batches of the options' largest worker count (all at once for 0
+    /// or less), the arrays of a batch in parallel; one outcome per array in input order, or one
+    /// failure when the options or seek offsets do not pair with the arrays. With seek offsets
+    /// (samples), each array's segments reach the segment-discovery callback with their seek
+    /// moved by its offset.
+    virtual std::vector<TranscriptionOutcome> transcribeWithOptions(
+        const std::vector<std::vector<float>>& audioArrays,
+        const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray,
+        const std::optional<std::vector<std::int64_t>>& seekOffsets = std::nullopt,
+        const TranscriptionCallback& callback = nullptr, std::stop_token stop = {});
+    /// One array of 16 kHz samples; cut at silences and transcribed chunk by chunk when the
+    /// options ask for VAD chunking and it is longer than a window.
+    virtual Results transcribe(const std::vector<float>& audioArray,
+                               const std::optional<DecodingOptions>& decodeOptions = {},
+                               const TranscriptionCallback& callback = nullptr,
+                               const SegmentDiscoveryCallback& segmentCallback = nullptr, std::stop_token stop = {});
+    /// One transcription task over the array, after loading the models when they are not loaded.
+    virtual Results runTranscribeTask(const std::vector<float>& audioArray,
+                                      const std::optional<DecodingOptions>& decodeOptions = {},
+                                      const TranscriptionCallback& callback = nullptr,
+                                      const SegmentDiscoveryCallback& segmentCallback = nullptr,
+                                      std::stop_token stop = {});
+    virtual std::unique_ptr<TranscribeTask> setupTranscribeTask(
+        TranscriptionTimings currentTimings, std::shared_ptr<platform::sys::Progress> progress,
+        std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
+        std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
+        std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer);
+
+    // ---- Language (TremolanLanguage.cpp) ----
+
+    /// The language of a file's first 30 seconds.
+    virtual LanguageDetection detectLanguage(const std::string& audioPath);
+    /// The language of the first window of 16 kHz samples. (The name's spelling is the
+    /// library's published one.)
+    virtual LanguageDetection detectLangauge(const std::vector<float>& audioArray);
+
+protected:
+    /// The second phase: log level, model folder, prewarming and loading as the configuration says.
+    virtual void initialize(const TremolanConfig& config);
+
+    /// Assigns the model state and tells the state callback, on this thread, before returning.
+    void setModelState(korbit::ModelState state);
+
+    /// Holds the models for one use: loads them first (once, however many threads ask) when
+    /// they are not loaded, and keeps any load or unload out until the hold is released.
+    std::shared_lock<ModelUseLock> useModels();
+
+private:
+    /// The facade's progress raised to at least `total` units.
+    std::shared_ptr<platform::sys::Progress> raiseProgressTotal(std::int64_t total);
+    /// Replaces the progress object by a fresh one (only when it reports finished, if asked).
+    void renewProgress(bool onlyWhenFinished);
+    void writeTiming(double TranscriptionTimings::*field, double seconds);
+
+    mutable std::mutex stateMutex_;
+    ModelUseLock modelUse_;
+
+    ModelVariant modelVariant_ = ModelVariant::tiny;
+    korbit::ModelState modelState_ = korbit::ModelState::unloaded;
+    ModelComputeOptions modelCompute_;
+    AudioInputConfig audioInputConfig_;
+    std::shared_ptr<WhisperTokenizer> tokenizer_;
+    std::shared_ptr<AudioProcessing> audioProcessor_;
+    std::shared_ptr<FeatureExtracting> featureExtractor_;
+    std::shared_ptr<AudioEncoding> audioEncoder_;
+    std::shared_ptr<TextDecoding> textDecoder_;
+    std::shared_ptr<SegmentSeeking> segmentSeeker_;
+    std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_;
+    TranscriptionTimings currentTimings_;
+    std::shared_ptr<platform::sys::Progress> progress_;
+    std::optional<std::filesystem::path> modelFolder_;
+    std::optional<std::filesystem::path> tokenizerFolder_;
+    bool useBackgroundDownloadSession_ = false;
+    SegmentDiscoveryCallback segmentDiscoveryCallback_;
+    ModelStateCallback modelStateCallback_;
+    TranscriptionStateCallback transcriptionStateCallback_;
+};
+
+}  // namespace tremolan

@@ -1,0 +1,153 @@
+// The facade's catalogue: which models suit this device, which folders a model repository
+// offers, and the download of one model folder into the local hub cache.
+
+#include "KorbitCore/Extensions/ArrayExtensions.hpp"
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "KorbitCore/External/Hub/HubApiWrapper.hpp"
+#include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "KorbitCore/Logging.hpp"
+#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Utilities/ModelUtilities.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace tremolan {
+namespace {
+
+using korbit::Logging;
+namespace fs = std::filesystem;
+
+constexpr const char* kRevision = "main";
+
+/// How messages show a repository: its id and its kind.
+std::string repoText(const korbit::Repo& repo) {
+    return "Repo(id: \"" + repo.id + "\", type: " + korbit::rawValue(repo.type) + ")";
+}
+
+/// How the download's debug lines show a progress report.
+std::string progressText(const platform::sys::Progress& progress) {
+    return "Progress: " + std::to_string(progress.completedUnitCount()) + " of " +
+           std::to_string(progress.totalUnitCount()) + " units (" +
+           korbit::fixedDecimal(progress.fractionCompleted() * 100, 1) + "%)";
+}
+
+/// A list of names as "[\"a\", \"b\"]".
+std::string quotedList(const std::vector<std::string>& names) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += ", ";
+        text += "\"" + names[i] + "\"";
+    }
+    return text + "]";
+}
+
+/// The description a debug line gives an error; a WhisperError's reading is logged as usual.
+std::string localizedDescription(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const WhisperError& whisperError) {
+        return whisperError.errorDescription();
+    } catch (...) {
+        return korbit::Hub::describe(error);
+    }
+}
+
+}  // namespace
+
+ModelSupport Tremolan::recommendedModels() {
+    const std::string device = deviceName();
+    Logging::debug("Running on " + device);
+    return Constants::fallbackModelSupportConfig().modelSupport(device);
+}
+
+ModelSupport Tremolan::recommendedRemoteModels(const std::string& repo, const std::optional<fs::path>& downloadBase,
+                                               const std::optional<std::string>& token,
+                                               const std::string& remoteConfigName, const std::string& endpoint) {
+    return fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint).modelSupport(deviceName());
+}
+
+ModelSupportConfig Tremolan::fetchModelSupportConfig(const std::string& repo,
+                                                     const std::optional<fs::path>& downloadBase,
+                                                     const std::optional<std::string>& token,
+                                                     const std::string& remoteConfigName, const std::string& endpoint) {
+    try {
+        const korbit::HubApiWrapper hub(downloadBase, token, endpoint, false);
+        const korbit::HubApiWrapper::Repo repoValue(repo, korbit::RepoType::models);
+        Logging::debug("Searching for config file matching \"" + remoteConfigName + "\" in " + repo);
+        const std::vector<std::string> names = hub.getFilenames(repoValue, kRevision, {remoteConfigName});
+        if (names.empty()) {
+            Logging::info("No config files found matching \"" + remoteConfigName + "\" in " + repo +
+                          ", using fallback");
+            return Constants::fallbackModelSupportConfig();
+        }
+        if (names.size() > 1) {
+            Logging::info("Multiple config files found (" + std::to_string(names.size()) + "): " + quotedList(names) +
+                          ". Using first matching file: " + names.front());
+        }
+        const fs::path folder = hub.snapshot(repoValue, kRevision, {names.front()});
+        std::ifstream file(folder / names.front(), std::ios::binary);
+        if (!file) throw std::runtime_error("Cannot read " + (folder / names.front()).string());
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return ModelSupportConfig::fromJSON(json::parse(text));
+    } catch (...) {
+        Logging::error("Fetch model support config failed with error: " +
+                       korbit::Hub::describe(std::current_exception()));
+        return Constants::fallbackModelSupportConfig();
+    }
+}
+
+std::vector<std::string> Tremolan::fetchAvailableModels(
+    const std::string& repo, const std::vector<std::string>& matching, const std::optional<fs::path>& downloadBase,
+    const std::optional<std::string>& token, const std::string& remoteConfigName, const std::string& endpoint) {
+    const ModelSupportConfig config = fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint);
+    const std::vector<std::string> supported = config.modelSupport(deviceName()).supported;
+    std::set<std::string> kept;
+    for (const std::string& pattern : matching) {
+        for (std::string& name : korbit::matching(supported, pattern)) kept.insert(std::move(name));
+    }
+    return ModelUtilities::formatModelFiles(std::vector<std::string>(kept.begin(), kept.end()));
+}
+
+fs::path Tremolan::download(const std::string& variant, const std::optional<fs::path>& downloadBase,
+                            bool useBackgroundSession, const std::string& repo, const std::optional<std::string>& token,
+                            const std::string& endpoint, const DownloadProgressCallback& progressCallback) {
+    const korbit::HubApiWrapper hub(downloadBase, token, endpoint, useBackgroundSession);
+    const korbit::HubApiWrapper::Repo repoValue(repo, korbit::RepoType::models);
+    const std::string repoName = repoText(repoValue);
+    // The model folders (first path components) of the files the pattern lists.
+    auto searchFolders = [&](const std::string& pattern) {
+        Logging::debug("Searching for models matching \"" + pattern + "\" in " + repoName);
+        std::set<std::string> folders;
+        for (const std::string& name : hub.getFilenames(repoValue, kRevision, {pattern}))
+            folders.insert(name.substr(0, name.find('/')));
+        return folders;
+    };
+    try {
+        std::string pattern = "*" + variant + "/*";
+        std::set<std::string> folders = searchFolders(pattern);
+        if (folders.size() != 1) {
+            if (folders.size() > 1) Logging::debug("Multiple models found matching \"" + pattern + "\"");
+            pattern = "*openai*" + variant + "/*";
+            folders = searchFolders(pattern);
+            if (folders.size() != 1) {
+                throw WhisperError::modelsUnavailable(std::string(folders.empty() ? "No" : "Multiple") +
+                                                      " models found matching \"" + pattern + "\" in " + repoName);
+            }
+        }
+        const std::string folder = *folders.begin();
+        Logging::debug("Downloading model " + folder + "...");
+        const fs::path local = hub.snapshot(repoValue, kRevision, {pattern}, [&](platform::sys::Progress& progress) {
+            Logging::debug(progressText(progress));
+            if (progressCallback) progressCallback(progress);
+        });
+        return local / folder;
+    } catch (...) {
+        Logging::debug(localizedDescription(std::current_exception()));
+        throw;
+    }
+}
+
+}  // namespace tremolan

@@ -1,0 +1,321 @@
+// The facade's transcription entry points: files, one sample array (optionally cut at silences),
+// several arrays in sequential batches of parallel children, and the one transcription task that
+// every road ends in.
+
+#include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ArrayExtensions.hpp"
+#include "KorbitCore/Logging.hpp"
+#include "Tremolan/Core/Audio/AudioChunking.hpp"
+#include "Tremolan/Core/Audio/AudioProcessor.hpp"
+#include "Tremolan/Core/Audio/EnergyVAD.hpp"
+#include "Tremolan/Core/Audio/VADAudioChunker.hpp"
+#include "Tremolan/Core/BatchRunner.hpp"
+#include "Tremolan/Core/TranscribeTask.hpp"
+#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Utilities/ResultExtensions.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <numeric>
+
+namespace tremolan {
+namespace {
+
+using korbit::Logging;
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TranscriptionOutcome failure(WhisperError error) {
+    return std::make_exception_ptr(std::move(error));
+}
+
+/// Calls the state callback when there is one.
+void tell(const Tremolan::TranscriptionStateCallback& callback, TranscriptionState state) {
+    if (callback) callback(state);
+}
+
+}  // namespace
+
+void Tremolan::clearState() {
+    if (const auto processor = audioProcessor()) processor->stopRecording();
+    std::lock_guard guard(stateMutex_);
+    currentTimings_ = TranscriptionTimings{};
+}
+
+void Tremolan::loggingCallback(korbit::Logging::LoggingCallback callback) {
+    Logging::updateCallback(std::move(callback));
+}
+
+// ---- Files ----
+
+Tremolan::Results Tremolan::transcribe(const std::string& audioPath,
+                                       const std::optional<DecodingOptions>& decodeOptions,
+                                       const TranscriptionCallback& callback, std::stop_token stop) {
+    const TranscriptionStateCallback stateCallback = transcriptionStateCallback();
+    tell(stateCallback, TranscriptionState::convertingAudio);
+    const auto start = std::chrono::steady_clock::now();
+    auto loaded = [&] {
+        const double seconds = secondsSince(start);
+        writeTiming(&TranscriptionTimings::audioLoading, seconds);
+        Logging::debug({"Audio loading and convert time: ", seconds}, "");
+        Logging::logCurrentMemoryUsage("Audio Loading and Convert");
+    };
+    std::vector<float> samples;
+    try {
+        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig().channelMode, 0.0, std::nullopt);
+    } catch (...) {
+        loaded();
+        throw;
+    }
+    loaded();
+
+    tell(stateCallback, TranscriptionState::transcribing);
+    try {
+        Results results = transcribe(samples, decodeOptions, callback, nullptr, stop);
+        tell(stateCallback, TranscriptionState::finished);
+        return results;
+    } catch (...) {
+        tell(stateCallback, TranscriptionState::finished);
+        throw;
+    }
+}
+
+std::vector<std::optional<Tremolan::Results>> Tremolan::transcribe(const std::vector<std::string>& audioPaths,
+                                                                   const std::optional<DecodingOptions>& decodeOptions,
+                                                                   const TranscriptionCallback& callback,
+                                                                   std::stop_token stop) {
+    return toOptionalArrays(transcribeWithResults(audioPaths, decodeOptions, callback, stop));
+}
+
+std::vector<TranscriptionOutcome> Tremolan::transcribeWithResults(const std::vector<std::string>& audioPaths,
+                                                                  const std::optional<DecodingOptions>& decodeOptions,
+                                                                  const TranscriptionCallback& callback,
+                                                                  std::stop_token stop) {
+    const TranscriptionStateCallback stateCallback = transcriptionStateCallback();
+    tell(stateCallback, TranscriptionState::convertingAudio);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<AudioLoadResult> loads = AudioProcessor().loadAudio(audioPaths, audioInputConfig().channelMode);
+    std::vector<std::vector<float>> arrays;
+    for (AudioLoadResult& load : loads) {
+        if (load.succeeded()) arrays.push_back(std::move(load.samples));
+    }
+    const double seconds = secondsSince(start);
+    writeTiming(&TranscriptionTimings::audioLoading, seconds);
+    Logging::debug({"Total Audio Loading and Converting Time: ", seconds}, "");
+
+    tell(stateCallback, TranscriptionState::transcribing);
+    const std::vector<TranscriptionOutcome> transcribed = transcribeWithResults(arrays, decodeOptions, callback, stop);
+    std::vector<TranscriptionOutcome> outcomes;
+    outcomes.reserve(loads.size());
+    std::size_t next = 0;
+    for (const AudioLoadResult& load : loads) {
+        if (!load.succeeded()) {
+            outcomes.emplace_back(load.error);
+        } else if (next < transcribed.size()) {
+            outcomes.push_back(transcribed[next++]);
+        } else {
+            outcomes.push_back(failure(WhisperError::transcriptionFailed("No transcription result for this file")));
+        }
+    }
+    tell(stateCallback, TranscriptionState::finished);
+    return outcomes;
+}
+
+// ---- Several arrays ----
+
+std::vector<std::optional<Tremolan::Results>> Tremolan::transcribe(const std::vector<std::vector<float>>& audioArrays,
+                                                                   const std::optional<DecodingOptions>& decodeOptions,
+                                                                   const TranscriptionCallback& callback,
+                                                                   std::stop_token stop) {
+    return toOptionalArrays(transcribeWithResults(audioArrays, decodeOptions, callback, stop));
+}
+
+std::vector<TranscriptionOutcome> Tremolan::transcribeWithResults(const std::vector<std::vector<float>>& audioArrays,
+                                                                  const std::optional<DecodingOptions>& decodeOptions,
+                                                                  const TranscriptionCallback& callback,
+                                                                  std::stop_token stop) {
+    return transcribeWithOptions(audioArrays,
+                                 std::vector<std::optional<DecodingOptions>>(audioArrays.size(), decodeOptions),
+                                 std::nullopt, callback, stop);
+}
+
+std::vector<TranscriptionOutcome> Tremolan::transcribeWithOptions(
+    const std::vector<std::vector<float>>& audioArrays,
+    const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray,
+    const std::optional<std::vector<std::int64_t>>& seekOffsets, const TranscriptionCallback& callback,
+    std::stop_token stop) {
+    if (decodeOptionsArray.size() != audioArrays.size())
+        return {failure(
+            WhisperError::transcriptionFailed("The number of audio arrays and decoding options must be balanced."))};
+    if (seekOffsets && seekOffsets->size() != audioArrays.size())
+        return {failure(
+            WhisperError::transcriptionFailed("The number of audio arrays and seek offset indexes must be balanced."))};
+
+    std::int64_t workerCount = 0;
+    for (const auto& options : decodeOptionsArray)
+        workerCount = std::max(workerCount, options ? options->concurrentWorkerCount : std::int64_t{0});
+    // A negative count would give no batches and so no result at all; it runs one batch instead.
+    workerCount = std::max<std::int64_t>(workerCount, 0);
+
+    std::vector<std::size_t> positions(audioArrays.size());
+    std::iota(positions.begin(), positions.end(), std::size_t{0});
+    const std::vector<std::vector<std::size_t>> batches =
+        positions.empty()  ? std::vector<std::vector<std::size_t>>{}
+        : workerCount == 0 ? std::vector<std::vector<std::size_t>>{positions}
+                           : korbit::batched(positions, static_cast<long>(workerCount));
+
+    const std::weak_ptr<Tremolan> weakSelf = weak_from_this();
+    const SegmentDiscoveryCallback discovery = segmentDiscoveryCallback();
+    std::vector<TranscriptionOutcome> outcomes;
+    outcomes.reserve(audioArrays.size());
+    for (const std::vector<std::size_t>& batch : batches) {
+        std::vector<TranscriptionOutcome> batchOutcomes(batch.size());
+        BatchRunner::run(batch.size(), [&](std::size_t i) {
+            const std::size_t k = batch[i];
+            TranscriptionCallback numbered;
+            if (callback) {
+                numbered = [&callback, k](const TranscriptionProgress& progress) {
+                    TranscriptionProgress copy = progress;
+                    copy.windowId = static_cast<int>(k);
+                    return callback(copy);
+                };
+            }
+            SegmentDiscoveryCallback segments = discovery;
+            if (seekOffsets) {
+                segments = [offset = (*seekOffsets)[k], discovery](const std::vector<TranscriptionSegment>& found) {
+                    std::vector<TranscriptionSegment> moved = found;
+                    for (TranscriptionSegment& segment : moved) segment.seek += offset;
+                    if (discovery) discovery(moved);
+                };
+            }
+            const std::shared_ptr<Tremolan> self = weakSelf.lock();
+            if (!self) {
+                batchOutcomes[i] = failure(WhisperError::transcriptionFailed("Tremolan instance was deallocated"));
+                return;
+            }
+            try {
+                batchOutcomes[i] = self->transcribe(audioArrays[k], decodeOptionsArray[k], numbered, segments, stop);
+            } catch (...) {
+                batchOutcomes[i] = std::current_exception();
+            }
+        });
+        for (TranscriptionOutcome& outcome : batchOutcomes) outcomes.push_back(std::move(outcome));
+    }
+    return outcomes;
+}
+
+// ---- One array ----
+
+Tremolan::Results Tremolan::transcribe(const std::vector<float>& audioArray,
+                                       const std::optional<DecodingOptions>& decodeOptions,
+                                       const TranscriptionCallback& callback,
+                                       const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
+    const auto extractor = featureExtractor();
+    const std::int64_t windowLength =
+        (extractor ? extractor->windowSamples() : std::nullopt).value_or(Constants::defaultWindowSamples);
+    Results results;
+    if (static_cast<std::int64_t>(audioArray.size()) > windowLength && decodeOptions &&
+        decodeOptions->chunkingStrategy == ChunkingStrategy::vad) {
+        std::shared_ptr<const VoiceActivityDetector> detector = voiceActivityDetector();
+        if (!detector) detector = std::make_shared<EnergyVAD>(EnergyVAD::standard());
+        const VADAudioChunker chunker(16000, detector);
+        std::vector<AudioChunk> chunks = chunker.chunkAll(audioArray, windowLength, decodeOptions);
+        Logging::debug({"Found ", chunks.size(), " VAD chunks"}, "");
+        raiseProgressTotal(static_cast<std::int64_t>(chunks.size()));
+
+        DecodingOptions chunkOptions = *decodeOptions;
+        chunkOptions.clipTimestamps.clear();
+        std::vector<std::vector<float>> arrays;
+        std::vector<std::int64_t> offsets;
+        for (AudioChunk& chunk : chunks) {
+            arrays.push_back(std::move(chunk.audioSamples));
+            offsets.push_back(chunk.seekOffsetIndex);
+        }
+        // The chunks' segments reach the facade's discovery callback, moved onto the recording.
+        const std::vector<TranscriptionOutcome> outcomes = transcribeWithOptions(
+            arrays, std::vector<std::optional<DecodingOptions>>(arrays.size(), chunkOptions), offsets, callback, stop);
+        std::vector<ChunkTranscription> chunkResults;
+        for (const TranscriptionOutcome& outcome : outcomes) {
+            if (const auto* list = std::get_if<Results>(&outcome)) {
+                chunkResults.push_back({*list, nullptr});
+            } else {
+                chunkResults.push_back({{}, std::get<std::exception_ptr>(outcome)});
+            }
+        }
+        results = AudioChunking::updateSeekOffsetsForResults(chunkResults, chunks);
+    } else {
+        results = runTranscribeTask(audioArray, decodeOptions, callback,
+                                    segmentCallback ? segmentCallback : segmentDiscoveryCallback(), stop);
+    }
+
+    if (decodeOptions && decodeOptions->verbose) {
+        Logging::info({"Total Transcription Results: ", results.size()}, "");
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            Logging::debug({"[Result ", i, "]"}, "");
+            results[i]->logSegments();
+        }
+    }
+    return results;
+}
+
+Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArray,
+                                              const std::optional<DecodingOptions>& decodeOptions,
+                                              const TranscriptionCallback& callback,
+                                              const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
+    // Loaded once however many runs ask, and not replaced while this one runs.
+    const auto use = useModels();
+    const auto runTokenizer = tokenizer();
+    if (!runTokenizer) throw WhisperError::tokenizerUnavailable();
+    if (stop.stop_requested()) {
+        renewProgress(false);
+        throw korbit::CancellationError();
+    }
+
+    auto runProgress = platform::sys::Progress::make(0);
+    const auto parent = raiseProgressTotal(1);
+    parent->addChild(runProgress, 1);
+    const std::unique_ptr<TranscribeTask> task =
+        setupTranscribeTask(currentTimings(), runProgress, audioProcessor(), audioEncoder(), featureExtractor(),
+                            segmentSeeker(), textDecoder(), runTokenizer);
+    task->setSegmentDiscoveryCallback(segmentCallback);
+
+    std::shared_ptr<TranscriptionResult> result;
+    try {
+        result = task->run(audioArray, decodeOptions, callback, stop);
+    } catch (const korbit::CancellationError&) {
+        renewProgress(false);
+        throw;
+    }
+    if (decodeOptions && decodeOptions->verbose) result->logTimings();
+    renewProgress(true);
+    return {result};
+}
+
+std::unique_ptr<TranscribeTask> Tremolan::setupTranscribeTask(
+    TranscriptionTimings currentTimings, std::shared_ptr<platform::sys::Progress> progress,
+    std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
+    std::shared_ptr<FeatureExtracting> featureExtractor, std::shared_ptr<SegmentSeeking> segmentSeeker,
+    std::shared_ptr<TextDecoding> textDecoder, std::shared_ptr<WhisperTokenizer> tokenizer) {
+    return std::make_unique<TranscribeTask>(std::move(currentTimings), std::move(progress), std::move(audioProcessor),
+                                            std::move(audioEncoder), std::move(featureExtractor),
+                                            std::move(segmentSeeker), std::move(textDecoder), std::move(tokenizer));
+}
+
+// ---- Progress ----
+
+std::shared_ptr<platform::sys::Progress> Tremolan::raiseProgressTotal(std::int64_t total) {
+    std::lock_guard guard(stateMutex_);
+    if (progress_->totalUnitCount() < total) progress_->setTotalUnitCount(total);
+    return progress_;
+}
+
+void Tremolan::renewProgress(bool onlyWhenFinished) {
+    std::lock_guard guard(stateMutex_);
+    if (onlyWhenFinished && !progress_->isFinished()) return;
+    progress_ = platform::sys::Progress::make(0);
+}
+
+}  // namespace tremolan

@@ -1,0 +1,275 @@
+// The facade's construction, state changes and model loading over real bundles.
+
+#include "FakeHub/FakeHub.hpp"
+#include "FakeModelRepository.hpp"
+#include "Support/LogCapture.hpp"
+#include "Support/TestEnvironment.hpp"
+#include "Tremolan/Core/FeatureExtractor.hpp"
+#include "Tremolan/Core/TextDecoder.hpp"
+#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+using korbit::ModelState;
+using tremolan::Tremolan;
+using tremolan::TremolanConfig;
+using tremolan::WhisperError;
+using velmora::test::dataPath;
+using velmora::test::LogCapture;
+using velmora::test::messageOf;
+using velmora::test::TempDir;
+namespace fs = std::filesystem;
+
+using Change = std::pair<std::optional<ModelState>, ModelState>;
+
+/// A facade whose construction already reports its state changes, and which counts the loads
+/// that reach it through the virtual slot.
+class RecordingFacade : public Tremolan {
+public:
+    RecordingFacade(const TremolanConfig& config, ConstructionKey key) : Tremolan(config, key) {
+        setModelStateCallback([this](std::optional<ModelState> from, ModelState to) {
+            std::lock_guard guard(mutex);
+            changes.emplace_back(from, to);
+        });
+    }
+    void loadModels(bool prewarmMode = false) override {
+        {
+            std::lock_guard guard(mutex);
+            prewarmFlags.push_back(prewarmMode);
+        }
+        Tremolan::loadModels(prewarmMode);
+    }
+    std::vector<Change> takeChanges() {
+        std::lock_guard guard(mutex);
+        return std::exchange(changes, {});
+    }
+
+    std::mutex mutex;
+    std::vector<Change> changes;
+    std::vector<bool> prewarmFlags;
+};
+
+TremolanConfig localConfig(const fs::path& folder) {
+    TremolanConfig config;
+    config.modelFolder = folder.string();
+    config.tokenizerFolder = dataPath("whisper-tokenizer/multilingual");
+    return config;
+}
+
+template <typename T>
+bool holdsModel(const std::shared_ptr<T>& component) {
+    const auto* model = dynamic_cast<const tremolan::WhisperMLModel*>(component.get());
+    return model && model->model() != nullptr;
+}
+
+TEST(FacadeLoading, AGivenFolderLoadsDuringConstructionInTheStatedOrder) {
+    LogCapture log;
+    auto config = localConfig(dataPath("models/test-speech"));
+    config.verbose = true;
+    config.logLevel = korbit::Logging::LogLevel::debug;
+    config.prewarm = true;
+    const auto facade = Tremolan::create<RecordingFacade>(config);
+
+    EXPECT_EQ(facade->prewarmFlags, (std::vector<bool>{true, false}));
+    EXPECT_EQ(facade->takeChanges(), (std::vector<Change>{{ModelState::unloaded, ModelState::prewarming},
+                                                          {ModelState::prewarming, ModelState::prewarmed},
+                                                          {ModelState::prewarmed, ModelState::loading},
+                                                          {ModelState::loading, ModelState::loaded}}));
+    EXPECT_EQ(facade->modelState(), ModelState::loaded);
+    ASSERT_TRUE(facade->tokenizer());
+    EXPECT_EQ(facade->textDecoder()->tokenizer(), facade->tokenizer());
+    EXPECT_TRUE(facade->textDecoder()->isModelMultilingual());
+    // The test model's encoder width (128) names no standard size: the multilingual default.
+    EXPECT_EQ(facade->modelVariant(), tremolan::ModelVariant::base);
+    EXPECT_TRUE(holdsModel(facade->featureExtractor()));
+    EXPECT_TRUE(holdsModel(facade->audioEncoder()));
+    EXPECT_TRUE(holdsModel(facade->textDecoder()));
+
+    const auto timings = facade->currentTimings();
+    EXPECT_GT(timings.prewarmLoadTime, 0);
+    EXPECT_GT(timings.decoderSpecializationTime, 0);
+    EXPECT_GT(timings.encoderSpecializationTime, 0);
+    EXPECT_GT(timings.decoderLoadTime, 0);
+    EXPECT_GT(timings.encoderLoadTime, 0);
+    EXPECT_GT(timings.tokenizerLoadTime, 0);
+    EXPECT_GE(timings.modelLoading, timings.prewarmLoadTime);
+
+    const auto messages = log.messages();
+    auto at = [&](const std::string& text) {
+        return std::find_if(messages.begin(), messages.end(),
+                            [&](const std::string& m) { return m.rfind(text, 0) == 0; }) -
+               messages.begin();
+    };
+    EXPECT_LT(at("Prewarming models..."), at("Loading models..."));
+    EXPECT_LT(at("Loading feature extractor"), at("Loading text decoder"));
+    EXPECT_LT(at("Loading text decoder"), at("Loading audio encoder"));
+    EXPECT_LT(at("Loading audio encoder"), at("Loading tokenizer for base"));
+    EXPECT_EQ(log.count("Loading models from " + dataPath("models/test-speech").string() + " with prewarmMode: true"),
+              1);
+    EXPECT_LT(at("Loaded models for whisper size: base in "), static_cast<long>(messages.size()));
+}
+
+TEST(FacadeLoading, TheConfigurationDecidesWhetherToLoad) {
+    auto config = localConfig(dataPath("models/test-speech"));
+    config.load = false;
+    const auto unloaded = Tremolan::create<RecordingFacade>(config);
+    EXPECT_EQ(unloaded->modelState(), ModelState::unloaded);
+    EXPECT_TRUE(unloaded->takeChanges().empty());
+    EXPECT_EQ(unloaded->modelFolder(), dataPath("models/test-speech"));
+    EXPECT_FALSE(unloaded->tokenizer());
+    EXPECT_EQ(unloaded->modelVariant(), tremolan::ModelVariant::tiny);
+
+    // Neither a folder nor a download: nothing to load, until asked.
+    TremolanConfig nothing;
+    nothing.download = false;
+    const auto empty = Tremolan::create<RecordingFacade>(nothing);
+    EXPECT_FALSE(empty->modelFolder());
+    EXPECT_EQ(messageOf<WhisperError>([&] { empty->loadModels(); }), "Model folder is not set.");
+    EXPECT_EQ(empty->modelState(), ModelState::loading);
+    EXPECT_EQ(messageOf<WhisperError>([&] { empty->loadTokenizerIfNeeded(); }), "Tokenizer is unavailable");
+}
+
+TEST(FacadeLoading, MissingModelFilesAreNamedInCheckOrderBeforeAnyLoad) {
+    TempDir folder;
+    fs::copy(dataPath("models/test-speech"), folder.path(), fs::copy_options::recursive);
+    fs::remove_all(folder / "TextDecoder.mlmodelc");
+    auto config = localConfig(folder.path());
+    config.load = false;
+    const auto facade = Tremolan::create(config);
+    EXPECT_EQ(messageOf<WhisperError>([&] { facade->loadModels(); }),
+              "Model file not found at " + (folder / "TextDecoder.mlmodelc").string());
+    EXPECT_FALSE(holdsModel(facade->featureExtractor()));
+    EXPECT_EQ(facade->modelState(), ModelState::loading);
+
+    fs::remove_all(folder / "AudioEncoder.mlmodelc");
+    EXPECT_EQ(messageOf<WhisperError>([&] { facade->prewarmModels(); }),
+              "Model file not found at " + (folder / "AudioEncoder.mlmodelc").string());
+    EXPECT_EQ(facade->modelState(), ModelState::prewarming);
+
+    // A component that loads no model still needs its file.
+    fs::copy(dataPath("models/test-speech/AudioEncoder.mlmodelc"), folder / "AudioEncoder.mlmodelc");
+    fs::copy(dataPath("models/test-speech/TextDecoder.mlmodelc"), folder / "TextDecoder.mlmodelc");
+    fs::remove_all(folder / "MelSpectrogram.mlmodelc");
+    struct Plain : tremolan::FeatureExtracting {
+        std::optional<int> melCount() const override { return 80; }
+        std::optional<int> windowSamples() const override { return 480000; }
+        std::optional<platform::ml::MLMultiArray> logMelSpectrogram(const platform::ml::MLMultiArray&,
+                                                                    std::stop_token) override {
+            return std::nullopt;
+        }
+    };
+    facade->setFeatureExtractor(std::make_shared<Plain>());
+    EXPECT_EQ(messageOf<WhisperError>([&] { facade->loadModels(); }),
+              "Model file not found at " + (folder / "MelSpectrogram.mlmodelc").string());
+}
+
+TEST(FacadeLoading, UnloadingAndPrewarmingDropTheModelsButKeepTheTokenizer) {
+    auto config = localConfig(dataPath("models/test-speech"));
+    config.load = false;
+    const auto facade = Tremolan::create<RecordingFacade>(config);
+    LogCapture log(korbit::Logging::LogLevel::info);
+    facade->unloadModels();
+    EXPECT_EQ(facade->takeChanges(), (std::vector<Change>{{ModelState::unloaded, ModelState::unloading},
+                                                          {ModelState::unloading, ModelState::unloaded}}));
+    EXPECT_EQ(log.count("Unloaded all models"), 1);
+
+    facade->loadModels();
+    const auto tokenizer = facade->tokenizer();
+    ASSERT_TRUE(tokenizer);
+    facade->prewarmModels();
+    EXPECT_EQ(facade->modelState(), ModelState::prewarmed);
+    EXPECT_FALSE(holdsModel(facade->textDecoder()));
+    EXPECT_FALSE(holdsModel(facade->audioEncoder()));
+    EXPECT_EQ(facade->tokenizer(), tokenizer);
+
+    facade->unloadModels();
+    EXPECT_EQ(facade->modelState(), ModelState::unloaded);
+    EXPECT_EQ(facade->tokenizer(), tokenizer);
+    EXPECT_EQ(facade->modelVariant(), tremolan::ModelVariant::base);
+}
+
+TEST(FacadeLoading, ASetTokenizerReachesTheDecoderAndSurvivesReloading) {
+    LogCapture log;
+    auto config = localConfig(dataPath("models/test-speech"));
+    config.load = false;
+    config.verbose = true;
+    config.logLevel = korbit::Logging::LogLevel::debug;
+    const auto facade = Tremolan::create(config);
+    auto own = std::make_shared<tremolan::WhisperTokenizerWrapper>(
+        korbit::AutoTokenizerWrapper::fromModelFolder(dataPath("whisper-tokenizer/multilingual"), true),
+        dataPath("whisper-tokenizer/multilingual"));
+    facade->setTokenizer(own);
+    EXPECT_EQ(facade->textDecoder()->tokenizer(), own);
+    facade->loadModels();
+    EXPECT_EQ(facade->tokenizer(), own);
+    EXPECT_EQ(log.count("Tokenizer already exists on Tremolan, skipping load"), 1);
+    // The variant is read only when a tokenizer is loaded.
+    EXPECT_EQ(facade->modelVariant(), tremolan::ModelVariant::tiny);
+}
+
+TEST(FacadeLoading, TheVocabularyWidthMarksEnglishOnlyModels) {
+    TempDir english, multilingual;
+    platform::ml::makeRandomModelFolder(english.path(), velmora::test::tinyHyperparameters("tiny.en"), 5);
+    platform::ml::makeRandomModelFolder(multilingual.path(), velmora::test::tinyHyperparameters("tiny"), 5);
+    for (const auto* folder : {&english, &multilingual}) {
+        auto config = localConfig(folder->path());
+        config.tokenizerFolder = dataPath("whisper-tokenizer/multilingual");
+        config.load = false;
+        const auto facade = Tremolan::create(config);
+        facade->setTokenizer(nullptr);
+        try {
+            facade->loadModels();
+        } catch (const std::exception&) {
+            // The English vocabulary's own tokenizer is not among the test files; the width was
+            // read before the tokenizer was looked for.
+        }
+        EXPECT_EQ(facade->textDecoder()->isModelMultilingual(), folder == &multilingual);
+    }
+}
+
+TEST(FacadeLoading, ADownloadingSetUpPrewarmsWithoutTokenizerAndWrapsDownloadErrors) {
+    TempDir served{"velmora-hub"}, base{"velmora-base"};
+    velmora::test::FakeModelRepository repository(served.path());
+    repository.addTestModel("openai_whisper-test-speech");
+    velmora::test::FakeHub hub(served.path());
+
+    TremolanConfig config;
+    config.model = "test-speech";
+    config.downloadBase = base.path();
+    config.modelRepo = velmora::test::FakeModelRepository::kRepo;
+    config.modelEndpoint = hub.endpoint();
+    config.prewarm = true;
+    const auto facade = Tremolan::create(config);
+    EXPECT_EQ(facade->modelFolder(),
+              base.path() / "models" / velmora::test::FakeModelRepository::kRepo / "openai_whisper-test-speech");
+    EXPECT_EQ(facade->modelState(), ModelState::prewarmed);
+    EXPECT_FALSE(facade->tokenizer());
+    EXPECT_EQ(facade->modelVariant(), tremolan::ModelVariant::tiny);
+    EXPECT_EQ(facade->tokenizerFolder(), base.path());
+
+    // A given folder is used as it is: no download.
+    hub.clearRequests();
+    config.modelFolder = "/nonexistent/models";
+    config.prewarm.reset();
+    config.load = false;
+    EXPECT_EQ(Tremolan::create(config)->modelFolder(), fs::path("/nonexistent/models"));
+    EXPECT_TRUE(hub.requests().empty());
+
+    config.modelFolder.reset();
+    config.model = "missing";
+    const std::string message = messageOf<WhisperError>([&] { Tremolan::create(config); });
+    EXPECT_EQ(message.rfind("Model not found. Please check the model or repo name and try again.\nError: No models "
+                            "found matching \"*openai*missing/*\"",
+                            0),
+              0u)
+        << message;
+}
+
+}  // namespace
