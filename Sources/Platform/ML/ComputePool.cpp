@@ -117,7 +117,13 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
         for (std::size_t i = 0; i < count; ++i) body(i);
         return;
     }
-    std::lock_guard submit(submitMutex_);
+    // The pool serves one job at a time. A caller that finds it busy (several transcriptions at
+    // once) does its job on its own thread rather than wait idle for the pool.
+    std::unique_lock submit(submitMutex_, std::try_to_lock);
+    if (!submit.owns_lock()) {
+        for (std::size_t i = 0; i < count; ++i) body(i);
+        return;
+    }
     // Workers still leaving the previous job must not see this one half set up.
     waitUntil([&] { return active_.load(std::memory_order_acquire) == 0; });
     done_.store(0, std::memory_order_relaxed);

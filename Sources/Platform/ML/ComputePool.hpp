@@ -27,7 +27,8 @@ public:
     int threadCount() const { return static_cast<int>(workers_.size()) + 1; }
 
     /// Runs body(i) for every i in [0, count), spread over the workers and the calling thread, and
-    /// returns when all are done. A call from inside a task runs inline. The first exception thrown
+    /// returns when all are done. A call from inside a task, or while the pool runs another
+    /// caller's job, runs inline on the calling thread. The first exception thrown
     /// by a body is rethrown here after the others finish.
     void parallelFor(std::size_t count, const std::function<void(std::size_t)>& body);
 

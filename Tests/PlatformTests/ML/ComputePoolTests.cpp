@@ -30,6 +30,36 @@ TEST(ComputePool, RunsEveryTaskOnceFromManyCallers) {
     EXPECT_EQ(total.load(), 600);
 }
 
+TEST(ComputePool, ACallerFindingThePoolBusyRunsItsJobOnItsOwnThread) {
+    ComputePool pool(4);
+    std::atomic<bool> release{false};
+    std::atomic<int> started{0};
+    // The first job holds the pool until the second caller is done.
+    std::thread holder([&] {
+        pool.parallelFor(4, [&](std::size_t) {
+            started.fetch_add(1);
+            while (!release.load()) std::this_thread::yield();
+        });
+    });
+    while (started.load() == 0) std::this_thread::yield();
+
+    std::vector<std::thread::id> threads;
+    pool.parallelFor(5, [&](std::size_t) { threads.push_back(std::this_thread::get_id()); });
+    ASSERT_EQ(threads.size(), 5u);
+    for (const auto& id : threads) EXPECT_EQ(id, std::this_thread::get_id());
+    // A chain of steps also completes in order without the pool.
+    std::vector<std::size_t> order;
+    const std::vector<std::size_t> counts = {2, 0, 3};
+    pool.parallelSteps(
+        counts, [&](std::size_t s, std::size_t) { order.push_back(s); },
+        [&](std::size_t s) { order.push_back(10 + s); });
+    EXPECT_EQ(order, (std::vector<std::size_t>{0, 0, 10, 11, 2, 2, 2, 12}));
+
+    release = true;
+    holder.join();
+    EXPECT_EQ(started.load(), 4);
+}
+
 TEST(ComputePool, RethrowsTheFirstFailureAfterTheOthersFinish) {
     ComputePool pool(3);
     std::atomic<int> finished{0};
