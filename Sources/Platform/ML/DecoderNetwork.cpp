@@ -74,7 +74,8 @@ struct Step {
 
 class DecoderNetwork final : public Network {
 public:
-    DecoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where) : p_(m.hparams) {
+    DecoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where)
+        : p_(m.hparams), sharedWeights_(std::make_shared<DecoderWeights>()), weights_(*sharedWeights_) {
         const int d = p_.nTextState;
         heads_ = p_.nTextHead;
         headWidth_ = d / heads_;
@@ -112,11 +113,42 @@ public:
         // layer and head, in half precision; scores and outputs in frame blocks, so that every thread
         // has work whatever the number of heads. The blocks do not depend on the thread count, so
         // neither do the results.
-        const int w = p_.nAudioCtx;
-        framePanels_ = (w + kPanel - 1) / kPanel;
+        framePanels_ = (p_.nAudioCtx + kPanel - 1) / kPanel;
         frameBlocks_ = std::clamp((kCrossItems + heads_ - 1) / heads_, 1, std::max(1, framePanels_ / 4));
         panelsPerBlock_ = (framePanels_ + frameBlocks_ - 1) / frameBlocks_;
         frameBlocks_ = (framePanels_ + panelsPerBlock_ - 1) / panelsPerBlock_;
+        allocate();
+    }
+
+    /// The same weights, steps and blocks as `other`, with a cache and scratch of its own.
+    DecoderNetwork(const DecoderNetwork& other, bool)
+        : p_(other.p_),
+          heads_(other.heads_),
+          headWidth_(other.headWidth_),
+          alignmentOutput_(other.alignmentOutput_),
+          alignmentHeads_(other.alignmentHeads_),
+          sharedWeights_(other.sharedWeights_),
+          weights_(*sharedWeights_),
+          steps_(other.steps_),
+          framePanels_(other.framePanels_),
+          frameBlocks_(other.frameBlocks_),
+          panelsPerBlock_(other.panelsPerBlock_),
+          scorePanels_(other.scorePanels_),
+          valueBlocks_(other.valueBlocks_),
+          queryScale_(other.queryScale_) {
+        allocate();
+    }
+
+    std::unique_ptr<Network> clone() const override { return std::make_unique<DecoderNetwork>(*this, true); }
+
+    bool keepsStateOf(const MLFeatureProvider& inputs) const override {
+        const auto encoder = inputs.multiArray("encoder_output_embeds");
+        return encoder && sameArray(*encoder);
+    }
+
+    /// The cross-attention cache and the scratch of one token.
+    void allocate() {
+        const int d = p_.nTextState, w = p_.nAudioCtx;
         const std::size_t keyBytes = PackedMatrix::storageBytes(Element::float16, w, headWidth_);
         const std::size_t valueBytes = PackedMatrix::storageBytes(Element::float16, headWidth_, w);
         cross_.buffer = AlignedBuffer(static_cast<std::size_t>(p_.nTextLayer) * heads_ * (keyBytes + valueBytes));
@@ -632,7 +664,9 @@ private:
     int heads_ = 1, headWidth_ = 1;
     bool alignmentOutput_ = false;
     std::vector<std::pair<int, int>> alignmentHeads_;
-    DecoderWeights weights_;
+    // Shared by the network's clones.
+    std::shared_ptr<DecoderWeights> sharedWeights_;
+    DecoderWeights& weights_;
     std::vector<Step> steps_;
 
     int framePanels_ = 1, frameBlocks_ = 1, panelsPerBlock_ = 1;

@@ -17,7 +17,14 @@ namespace {
 class EncoderNetwork final : public Network {
 public:
     EncoderNetwork(const BundleManifest& m, const SafetensorsFile& file, const std::string& where)
-        : p_(m.hparams), w_(packEncoderWeights(m.hparams, file, where)) {}
+        : p_(m.hparams),
+          weights_(std::make_shared<const EncoderWeights>(packEncoderWeights(m.hparams, file, where))),
+          w_(*weights_) {}
+
+    /// The same weights as `other`, with buffers of its own.
+    EncoderNetwork(const EncoderNetwork& other, bool) : p_(other.p_), weights_(other.weights_), w_(*weights_) {}
+
+    std::unique_ptr<Network> clone() const override { return std::make_unique<EncoderNetwork>(*this, true); }
 
     std::set<MLMultiArrayDataType> alternativeTypes(const std::string&) const override {
         return {MLMultiArrayDataType::float32};
@@ -29,7 +36,7 @@ public:
         auto& pool = ComputePool::shared();
 
         // conv1 over time-major windows [t1 x 3*nMels].
-        // Buffers live across calls (calls are serialised by the model), so pages are touched once.
+        // Buffers live across calls (one prediction at a time runs on an instance), so pages are touched once.
         auto& melBands = sized(melBands_, static_cast<std::size_t>(nMels) * t1);
         readAsFloats(mel, melBands.data());
         auto& window = sized(window_, static_cast<std::size_t>(t1) * 3 * nMels);
@@ -152,7 +159,9 @@ private:
 
     std::vector<float> keys_, melBands_, window_, h1_, window2_, x_, normed_, qkv_, attended_, hidden_;
     Hyperparameters p_;
-    EncoderWeights w_;
+    // Shared by the network's clones.
+    std::shared_ptr<const EncoderWeights> weights_;
+    const EncoderWeights& w_;
 };
 
 }  // namespace

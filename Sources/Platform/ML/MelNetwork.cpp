@@ -39,6 +39,9 @@ public:
             }
     }
 
+    // The filters and the transform are small; a clone copies them.
+    std::unique_ptr<Network> clone() const override { return std::make_unique<MelNetwork>(*this); }
+
     std::map<std::string, MLMultiArray> predict(const MLFeatureProvider& inputs) override {
         const MLMultiArray audio = *inputs.multiArray("audio");
         std::vector<float> padded(kSamples + 2 * kPad);

@@ -4,6 +4,7 @@
 #include "Platform/ML/Safetensors.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
+#include <algorithm>
 #include <system_error>
 
 namespace platform::ml {
@@ -32,7 +33,8 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const M
         throw MLModelError("Model bundle " + url.string() + " is missing its weights file " + model->manifest_.weights);
     try {
         SafetensorsFile weights(weightsPath);
-        model->network_ = makeNetwork(model->manifest_, weights, weightsPath.filename().string());
+        model->idle_.push_back(makeNetwork(model->manifest_, weights, weightsPath.filename().string()));
+        model->loaded_ = model->idle_.back().get();
     } catch (const SafetensorsError& e) {
         throw MLModelError(e.what());
     }
@@ -41,6 +43,46 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const M
 }
 
 MLModel::~MLModel() = default;
+
+class MLModel::Lease {
+public:
+    Lease(const MLModel& model, const MLFeatureProvider& input) : model_(model) {
+        if (takeIdle(input, false)) return;
+        // Every instance is busy. The clone reads only what the loaded instance never changes
+        // after loading; a network that cannot be cloned waits for its one instance.
+        network_ = model.loaded_->clone();
+        if (!network_) takeIdle(input, true);
+    }
+    ~Lease() {
+        {
+            std::lock_guard lock(model_.mutex_);
+            model_.idle_.push_back(std::move(network_));
+        }
+        model_.returned_.notify_one();
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+    Network& network() { return *network_; }
+
+private:
+    bool takeIdle(const MLFeatureProvider& input, bool wait) {
+        std::unique_lock lock(model_.mutex_);
+        auto& idle = model_.idle_;
+        if (wait) model_.returned_.wait(lock, [&] { return !idle.empty(); });
+        if (idle.empty()) return false;
+        // The instance whose cache was made from these inputs, else the one given back last.
+        auto chosen =
+            std::find_if(idle.rbegin(), idle.rend(), [&](const auto& network) { return network->keepsStateOf(input); });
+        const auto it = chosen == idle.rend() ? std::prev(idle.end()) : std::prev(chosen.base());
+        network_ = std::move(*it);
+        idle.erase(it);
+        return true;
+    }
+
+    const MLModel& model_;
+    std::unique_ptr<Network> network_;
+};
 
 std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input) const {
     for (const auto& feature : description_.inputs()) {
@@ -52,7 +94,7 @@ std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input)
         if (array->shape() != constraint.shape)
             throw MLModelError("Input \"" + feature.name + "\" has shape " + formatShape(array->shape()) +
                                "; the model expects " + formatShape(constraint.shape));
-        const auto alternatives = network_->alternativeTypes(feature.name);
+        const auto alternatives = loaded_->alternativeTypes(feature.name);
         if (array->dataType() != constraint.dataType && !alternatives.count(array->dataType()))
             throw MLModelError("Input \"" + feature.name + "\" has element type " + dataTypeName(array->dataType()) +
                                "; the model takes " + dataTypeName(constraint.dataType));
@@ -65,8 +107,8 @@ std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input)
         if (array->count() > 0 && last >= array->storageElements())
             throw MLModelError("Input \"" + feature.name + "\" has strides that reach past its storage");
     }
-    std::lock_guard lock(mutex_);
-    auto outputs = network_->predict(input);
+    Lease lease(*this, input);
+    auto outputs = lease.network().predict(input);
     for (const auto& feature : description_.outputs())
         if (!feature.isOptional && !outputs.count(feature.name))
             throw MLModelError("The model did not produce its output \"" + feature.name + "\"");

@@ -8,11 +8,13 @@
 #include "Platform/ML/ModelConfiguration.hpp"
 #include "Platform/ML/ModelDescription.hpp"
 
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace platform::ml {
 
@@ -39,7 +41,9 @@ public:
 
     /// Runs the model. Inputs are looked up by exact name (extra ones are ignored); a missing input, a
     /// value that is not a multi-array, a wrong shape or an element type the model cannot take throws
-    /// MLModelError. Calls on one model run one at a time.
+    /// MLModelError. Calls on one model may run at once: each runs on a network instance of its
+    /// own (a clone of the loaded one sharing its weights, kept for later calls), preferably the
+    /// one whose cache was made from the same inputs.
     std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input,
                                                   const MLPredictionOptions& options = {}) const;
     std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input, MLState& state,
@@ -57,8 +61,15 @@ private:
     MLModelConfiguration configuration_;
     BundleManifest manifest_;
     MLModelDescription description_;
-    std::unique_ptr<Network> network_;
+    /// A network instance taken for one prediction; given back when it ends.
+    class Lease;
+
+    // The instances not predicting now; the loaded one and the clones made for calls that came
+    // while every instance was busy.
+    mutable std::vector<std::unique_ptr<Network>> idle_;
+    const Network* loaded_ = nullptr;  // the loaded instance, which clones copy
     mutable std::mutex mutex_;
+    mutable std::condition_variable returned_;
 };
 
 }  // namespace platform::ml

@@ -23,6 +23,12 @@ public:
     virtual std::map<std::string, MLMultiArray> predict(const MLFeatureProvider& inputs) = 0;
     /// Element types accepted for an input beyond the declared one.
     virtual std::set<MLMultiArrayDataType> alternativeTypes(const std::string&) const { return {}; }
+    /// A network of the same (shared) weights with scratch and caches of its own, which may predict
+    /// while this one does; nullptr when the network cannot be cloned.
+    virtual std::unique_ptr<Network> clone() const { return nullptr; }
+    /// Whether the state this network keeps between predictions (a cache of values derived from
+    /// an input) was made from these inputs, so that predicting them here skips that work.
+    virtual bool keepsStateOf(const MLFeatureProvider&) const { return false; }
 };
 
 /// Builds the network a bundle describes; weights are converted and the file may be closed after.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 using namespace platform::ml;
 using namespace velmora::test;
@@ -219,6 +220,40 @@ TEST_F(SmallModel, CrossAttentionFollowsTheEncoderOutput) {
     // ... and gives what a decoder that never saw the first output gives.
     auto fresh = loadSmall(kDecoderModelName);
     EXPECT_EQ(mutating.step(*fresh, 50258, 0).at("logits").toFloatVector(), changed);
+}
+
+TEST_F(SmallModel, PredictionsFromManyThreadsAtOnceEqualThoseOneAtATime) {
+    // Three windows, each encoded and then decoded for five tokens, first one at a time.
+    const std::vector<int> tokens{50258, 50259, 50359, 50363, 440};
+    std::vector<MLMultiArray> mels{mel, randomHalfArray(mel.shape(), 21, 1.5f), randomHalfArray(mel.shape(), 22, 1.5f)};
+    auto run = [&](const MLMultiArray& input) {
+        std::vector<std::vector<float>> outputs;
+        const auto encoded = encoderModel->predict({{"melspectrogram_features", input}}).at("encoder_output_embeds");
+        outputs.push_back(encoded.toFloatVector());
+        DecoderState state(p, encoded);
+        for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+            const auto out = state.step(*decoderModel, tokens[static_cast<std::size_t>(k)], k);
+            outputs.push_back(out.at("logits").toFloatVector());
+            state.keep(out, k);
+        }
+        return outputs;
+    };
+    std::vector<std::vector<std::vector<float>>> alone;
+    for (const auto& input : mels) alone.push_back(run(input));
+    ASSERT_NE(alone[0][1], alone[1][1]);
+
+    // Then six threads at once, two per window, each decoding step by step beside the others: every
+    // thread's cross-attention cache and scratch are its own while it predicts.
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(6, 0);
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round)
+                if (run(mels[static_cast<std::size_t>(t % 3)]) != alone[static_cast<std::size_t>(t % 3)])
+                    ++mismatches[static_cast<std::size_t>(t)];
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(6, 0));
 }
 
 TEST_F(SmallModel, SinglePrecisionCachesGiveTheSameScores) {
