@@ -1,15 +1,17 @@
-// transcribe: whole recordings through the speech library's transcription task (windows, fallback
-// decoding, segments, word timings), written as transcript files.
+// transcribe: whole recordings through the speech library's facade (windows, fallback decoding,
+// segments, word timings, batches, chunks at silences), written as transcript files.
 
 #include "Command.hpp"
+#include "ModelRepositoryOptions.hpp"
 #include "SpeechModelFolder.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
-#include "Tremolan/Core/TranscribeTask.hpp"
+#include "Tremolan/Core/Tremolan.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/TranscriptionUtilities.hpp"
 #include "Tremolan/Utilities/WriteJSON.hpp"
 #include "Tremolan/Utilities/WriteSRT.hpp"
 #include "Tremolan/Utilities/WriteVTT.hpp"
@@ -26,20 +28,36 @@ using velmora::dev::fail;
 using velmora::dev::UsageError;
 namespace fs = std::filesystem;
 
-constexpr const char* kUsage =
-    "usage: velmora-dev transcribe <model-folder> <audio-file>... [--language CODE] [--word-timestamps]\n"
-    "           [--clip START,END,...] [--format txt|srt|vtt|json] [--output-dir DIR] [--tokenizer DIR]\n"
-    "Transcribes each recording whole, window after window, and writes its transcript as\n"
-    "<output-dir>/<file name without extension>.<format> (default txt in the working folder).\n"
+const std::string kUsage =
+    std::string(
+        "usage: velmora-dev transcribe <model-folder> <audio-file>... [options]\n"
+        "       velmora-dev transcribe --variant V [--repo R] [--base DIR] [--endpoint URL] <audio-file>... [options]\n"
+        "options: [--language CODE | --detect-language] [--word-timestamps] [--clip START,END,...]\n"
+        "         [--workers N] [--chunking vad] [--format txt|srt|vtt|json] [--output-dir DIR] [--tokenizer DIR]\n"
+        "Transcribes each recording whole, window after window, through the speech library's facade and\n"
+        "writes its transcript as <output-dir>/<file name without extension>.<format> (default txt in\n"
+        "the working folder).\n"
+        "  --variant V         download the repository's model variant V (progress on standard error)\n"
+        "                      and use it; its tokenizer is looked for under --base, then downloaded\n"
+        "  --base DIR          the download base (default: \"huggingface\" in the documents folder)\n") +
+    velmora::dev::ModelRepositoryOptions::kUsage +
     "  --language CODE     the spoken language (default en)\n"
+    "  --detect-language   each recording in the language its first 30 seconds are detected in\n"
+    "                      (printed on standard error)\n"
     "  --word-timestamps   time every word (the SubRip and WebVTT files then have one cue per word)\n"
     "  --clip START,END    transcribe only these stretches, in seconds; an odd last one runs to the end\n"
+    "  --workers N         transcribe N recordings at once, all in one call (default 1: one after another)\n"
+    "  --chunking vad      cut recordings longer than a window at silences and transcribe the pieces at\n"
+    "                      once (up to the worker count)\n"
     "  --tokenizer DIR     the folder of tokenizer.json (default: the model folder, then the hub cache)\n"
-    "Recordings longer than one window print their progress on standard error.\n";
+    "Recordings longer than one window print their progress on standard error when transcribed one\n"
+    "after another and whole (the pieces cut at silences run at once, in no order).\n";
 
 /// What the command line asks of every run.
 struct TranscribeRequest {
     tremolan::DecodingOptions options;
+    bool detectLanguage = false;
+    std::int64_t workers = 1;
     std::string format;
     fs::path outputDir;
 };
@@ -47,8 +65,17 @@ struct TranscribeRequest {
 TranscribeRequest requestFrom(const velmora::dev::ParsedArguments& parsed) {
     TranscribeRequest request;
     auto& options = request.options;
+    request.detectLanguage = parsed.has("detect-language");
+    if (request.detectLanguage && parsed.has("language"))
+        throw UsageError("transcribe: --language and --detect-language exclude each other");
     options.language = parsed.value("language", "en");
     velmora::dev::checkLanguageCode("transcribe", *options.language);
+    request.workers = parsed.integer("workers", 1, 1, 64);
+    options.concurrentWorkerCount = request.workers;
+    if (const auto chunking = parsed.option("chunking")) {
+        if (*chunking != "vad") throw UsageError("transcribe: --chunking must be vad, not '" + *chunking + "'");
+        options.chunkingStrategy = tremolan::ChunkingStrategy::vad;
+    }
     options.wordTimestamps = parsed.has("word-timestamps");
     // Segment texts as a reader wants them in a transcript, without the model's markers.
     options.skipSpecialTokens = true;
@@ -88,54 +115,123 @@ fs::path writeTranscript(const tremolan::TranscriptionResult& result, const Tran
     return request.outputDir / (name + "." + request.format);
 }
 
+/// The facade over the model folder, or over the variant downloaded from its repository.
+std::shared_ptr<tremolan::Tremolan> makeFacade(const velmora::dev::ParsedArguments& parsed,
+                                               const std::string& modelFolder) {
+    tremolan::TremolanConfig config;
+    config.load = true;
+    if (const auto tokenizer = parsed.option("tokenizer")) {
+        if (!fs::is_regular_file(fs::path(*tokenizer) / "tokenizer.json"))
+            throw std::runtime_error("no tokenizer.json in " + *tokenizer);
+        config.tokenizerFolder = fs::path(*tokenizer);
+    }
+    if (const auto variant = parsed.option("variant")) {
+        const auto repository = velmora::dev::ModelRepositoryOptions::from(parsed);
+        config.modelFolder = velmora::dev::downloadModelVariant(*variant, repository).string();
+        if (!config.tokenizerFolder) config.tokenizerFolder = repository.base;
+    } else {
+        if (!fs::is_directory(modelFolder)) throw std::runtime_error("no model folder at " + modelFolder);
+        config.modelFolder = modelFolder;
+    }
+    return tremolan::Tremolan::create(config);
+}
+
 int runTranscribe(const velmora::dev::Arguments& args) {
-    const auto parsed = velmora::dev::ArgumentParser("transcribe", kUsage)
-                            .positional("model-folder")
-                            .rest("audio-file", 1)
-                            .option("language")
-                            .flag("word-timestamps")
-                            .option("clip")
-                            .option("format")
-                            .option("output-dir")
-                            .option("tokenizer")
-                            .parse(args);
+    velmora::dev::ArgumentParser parser("transcribe", kUsage);
+    parser.rest("argument", 1)
+        .option("language")
+        .flag("detect-language")
+        .flag("word-timestamps")
+        .option("clip")
+        .option("workers")
+        .option("chunking")
+        .option("format")
+        .option("output-dir")
+        .option("tokenizer")
+        .option("variant");
+    velmora::dev::ModelRepositoryOptions::declare(parser, true);
+    const auto parsed = parser.parse(args);
     const TranscribeRequest request = requestFrom(parsed);
-    const tremolan::WindowDecoder model =
-        velmora::dev::loadSpeechModel(parsed.positional("model-folder"), parsed.value("tokenizer", ""));
-    const auto tokenizer = model.textDecoder->tokenizer();
-    const auto seeker = std::make_shared<tremolan::SegmentSeeker>();
-    const auto window = model.featureExtractor->windowSamples().value_or(tremolan::Constants::defaultWindowSamples);
+    // Without a variant the first argument is the model folder.
+    std::vector<std::string> files = parsed.rest();
+    std::string modelFolder;
+    if (!parsed.has("variant")) {
+        modelFolder = files.front();
+        files.erase(files.begin());
+    }
+    if (files.empty()) throw UsageError("transcribe: missing argument <audio-file>");
+    const auto whisper = makeFacade(parsed, modelFolder);
 
     int status = 0;
-    for (const std::string& file : parsed.rest()) {
+    // One recording that fails leaves the others to be transcribed.
+    auto failed = [&](const std::string& file, std::exception_ptr error) {
+        status = fail(file + ": " + korbit::Hub::describe(error));
+    };
+    std::vector<std::string> names;
+    std::vector<std::vector<float>> arrays;
+    std::vector<std::optional<tremolan::DecodingOptions>> options;
+    for (const std::string& file : files) {
         try {
-            const std::vector<float> samples = tremolan::AudioProcessor::loadAudioAsFloatArray(file);
-            const std::string name = fs::path(file).stem().string();
-            tremolan::TranscribeTask task({}, nullptr, model.audioProcessor, model.audioEncoder, model.featureExtractor,
-                                          seeker, model.textDecoder, tokenizer);
-            const std::string duration = korbit::fixedDecimal(static_cast<double>(samples.size()) / 16000.0, 1);
+            std::vector<float> samples = tremolan::AudioProcessor::loadAudioAsFloatArray(file);
+            tremolan::DecodingOptions own = request.options;
+            if (request.detectLanguage) {
+                own.language = whisper->detectLangauge(samples).language;
+                std::fprintf(stderr, "%s: language %s\n", file.c_str(), own.language->c_str());
+            }
+            names.push_back(file);
+            arrays.push_back(std::move(samples));
+            options.emplace_back(std::move(own));
+        } catch (const std::exception&) {
+            failed(file, std::current_exception());
+        }
+    }
+    // A recording cut at silences has one result per piece: the transcript is their merge.
+    auto written = [&](std::size_t i, const tremolan::Tremolan::Results& results) {
+        const auto merged = tremolan::TranscriptionUtilities::mergeTranscriptionResults(results);
+        std::printf("%s\n", writeTranscript(*merged, request, fs::path(names[i]).stem().string()).c_str());
+    };
+
+    if (request.workers > 1) {
+        // Every recording in one call: batches of the worker count, transcribed in parallel.
+        const auto outcomes = whisper->transcribeWithOptions(arrays, options);
+        for (std::size_t i = 0; i < outcomes.size() && i < names.size(); ++i) {
+            try {
+                if (const auto* error = std::get_if<std::exception_ptr>(&outcomes[i])) std::rethrow_exception(*error);
+                written(i, std::get<tremolan::Tremolan::Results>(outcomes[i]));
+            } catch (const std::exception&) {
+                failed(names[i], std::current_exception());
+            }
+        }
+        return status;
+    }
+    const auto window =
+        whisper->featureExtractor()->windowSamples().value_or(tremolan::Constants::defaultWindowSamples);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        try {
+            const std::string duration = korbit::fixedDecimal(static_cast<double>(arrays[i].size()) / 16000.0, 1);
             std::int64_t stretch = 0;
-            for (const auto& [start, end] : request.options.seekClipsWithin(static_cast<std::int64_t>(samples.size())))
+            for (const auto& [start, end] :
+                 request.options.seekClipsWithin(static_cast<std::int64_t>(arrays[i].size())))
                 stretch += end - start;
-            if (stretch > window) {
-                task.setSegmentDiscoveryCallback([&](const std::vector<tremolan::TranscriptionSegment>& segments) {
+            tremolan::Tremolan::SegmentDiscoveryCallback progress;
+            // The pieces of a recording cut at silences report times within the piece.
+            if (stretch > window && options[i]->chunkingStrategy != tremolan::ChunkingStrategy::vad) {
+                progress = [&file = names[i], duration](const std::vector<tremolan::TranscriptionSegment>& segments) {
                     if (segments.empty()) return;
                     std::fprintf(stderr, "%s: %s of %s s\n", file.c_str(),
                                  korbit::fixedDecimal(segments.back().end, 1).c_str(), duration.c_str());
-                });
+                };
             }
-            const auto result = task.run(samples, request.options);
-            std::printf("%s\n", writeTranscript(*result, request, name).c_str());
-        } catch (const std::exception& error) {
-            // One recording that fails leaves the others to be transcribed.
-            status = fail(file + ": " + error.what());
+            written(i, whisper->transcribe(arrays[i], options[i], nullptr, progress));
+        } catch (const std::exception&) {
+            failed(names[i], std::current_exception());
         }
     }
     return status;
 }
 
 const velmora::dev::CommandRegistration registration{
-    "transcribe", "transcribe <model-folder> <audio>...: whole recordings through the transcription task",
+    "transcribe", "transcribe <model-folder>|--variant V <audio>...: whole recordings through the speech library",
     runTranscribe};
 
 }  // namespace

@@ -1,0 +1,42 @@
+// download: one speech-model variant of a repository into the local hub cache.
+
+#include "Command.hpp"
+#include "ModelRepositoryOptions.hpp"
+
+#include "KorbitCore/External/Hub/HubClientError.hpp"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+const std::string kUsage =
+    std::string(
+        "usage: velmora-dev download <variant> [--repo R] [--base DIR] [--endpoint URL]\n"
+        "Downloads the repository's one model folder whose name ends in the variant (\"tiny\",\n"
+        "\"large-v3-v20240930_626MB\", ...) and prints its local folder; the progress shows on\n"
+        "standard error.\n"
+        "  --base DIR          the download base (default: \"huggingface\" in the documents folder)\n") +
+    velmora::dev::ModelRepositoryOptions::kUsage;
+
+int runDownload(const velmora::dev::Arguments& args) {
+    velmora::dev::ArgumentParser parser("download", kUsage);
+    parser.positional("variant");
+    velmora::dev::ModelRepositoryOptions::declare(parser, true);
+    const auto parsed = parser.parse(args);
+    const std::string variant = parsed.positional("variant");
+    try {
+        const auto folder =
+            velmora::dev::downloadModelVariant(variant, velmora::dev::ModelRepositoryOptions::from(parsed));
+        std::printf("%s\n", folder.c_str());
+        return 0;
+    } catch (const std::exception&) {
+        return velmora::dev::fail("download of '" + variant +
+                                  "' failed: " + korbit::Hub::describe(std::current_exception()));
+    }
+}
+
+const velmora::dev::CommandRegistration registration{
+    "download", "download <variant>: a speech-model variant from the hub into the local cache", runDownload};
+
+}  // namespace

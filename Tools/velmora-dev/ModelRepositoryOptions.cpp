@@ -1,0 +1,56 @@
+#include "ModelRepositoryOptions.hpp"
+
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "KorbitCore/External/Hub/HubApi.hpp"
+#include "Tremolan/Core/Tremolan.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace velmora::dev {
+
+ArgumentParser& ModelRepositoryOptions::declare(ArgumentParser& parser, bool withBase) {
+    parser.option("repo").option("endpoint");
+    if (withBase) parser.option("base");
+    return parser;
+}
+
+ModelRepositoryOptions ModelRepositoryOptions::from(const ParsedArguments& parsed) {
+    ModelRepositoryOptions options;
+    options.repo = parsed.value("repo", std::string(tremolan::TremolanConfig::defaultModelRepo));
+    options.endpoint = parsed.value("endpoint", korbit::HubApi::hfEndpointfromEnv());
+    // The library fetches a missing tokenizer from the hub of the environment: the same one.
+    if (parsed.has("endpoint")) ::setenv("HF_ENDPOINT", options.endpoint.c_str(), 1);
+    if (const auto base = parsed.option("base")) options.base = std::filesystem::path(*base);
+    return options;
+}
+
+std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options) {
+    constexpr int kWidth = 30;
+    int drawn = -1;
+    // The bar's line is ended before anything else is written, also when the download fails.
+    struct EndLine {
+        const int& drawn;
+        ~EndLine() {
+            if (drawn >= 0) std::fputc('\n', stderr);
+        }
+    } endLine{drawn};
+    return tremolan::Tremolan::download(
+        variant, options.base, false, options.repo, std::nullopt, options.endpoint,
+        [&](platform::sys::Progress& progress) {
+            const int percent = static_cast<int>(std::floor(std::clamp(progress.fractionCompleted(), 0.0, 1.0) * 100));
+            if (percent == drawn) return;
+            drawn = percent;
+            const int filled = percent * kWidth / 100;
+            std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+                              std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]";
+            const auto speed = progress.userInfo(platform::sys::Progress::kThroughputKey);
+            std::fprintf(stderr, "\r%s %s %3d%%%s ", variant.c_str(), bar.c_str(), percent,
+                         speed ? ("  " + korbit::fixedDecimal(*speed / 1e6, 1) + " MB/s").c_str() : "");
+            std::fflush(stderr);
+        });
+}
+
+}  // namespace velmora::dev

@@ -1,0 +1,36 @@
+#pragma once
+
+// The options by which the model commands name a speech-model repository on the hub, and the
+// download of one of its variants with a progress bar on standard error.
+
+#include "ArgumentParser.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace velmora::dev {
+
+struct ModelRepositoryOptions {
+    /// "usage" lines of the options below.
+    static constexpr const char* kUsage =
+        "  --repo R            the model repository (default korbitinc/tremolan-coreml)\n"
+        "  --endpoint URL      the hub (default HF_ENDPOINT, else the public hub)\n";
+
+    std::string repo;
+    std::string endpoint;
+    /// The download base (default: the hub client's, "huggingface" in the documents folder).
+    std::optional<std::filesystem::path> base;
+
+    /// Declares --repo, --endpoint and, when asked, --base.
+    static ArgumentParser& declare(ArgumentParser& parser, bool withBase);
+    /// A given endpoint also becomes the process's HF_ENDPOINT, so that the tokenizer comes from
+    /// the same hub.
+    static ModelRepositoryOptions from(const ParsedArguments& parsed);
+};
+
+/// The variant's model folder downloaded into the local hub cache, its progress drawn as a bar on
+/// standard error. Errors pass on.
+std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options);
+
+}  // namespace velmora::dev
