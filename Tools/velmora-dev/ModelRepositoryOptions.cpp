@@ -44,11 +44,16 @@ std::filesystem::path downloadModelVariant(const std::string& variant, const Mod
             if (percent == drawn) return;
             drawn = percent;
             const int filled = percent * kWidth / 100;
-            std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                              std::string(static_cast<std::size_t>(kWidth - filled), '.') + "]";
-            const auto speed = progress.userInfo(platform::sys::Progress::kThroughputKey);
-            std::fprintf(stderr, "\r%s %s %3d%%%s ", variant.c_str(), bar.c_str(), percent,
-                         speed ? ("  " + korbit::fixedDecimal(*speed / 1e6, 1) + " MB/s").c_str() : "");
+            // Built by appending: GCC's -O3 misreads a chain of concatenations.
+            std::string bar(static_cast<std::size_t>(kWidth), '.');
+            bar.replace(0, static_cast<std::size_t>(filled), static_cast<std::size_t>(filled), '#');
+            std::string rate;
+            if (const auto speed = progress.userInfo(platform::sys::Progress::kThroughputKey)) {
+                rate = "  ";
+                rate += korbit::fixedDecimal(*speed / 1e6, 1);
+                rate += " MB/s";
+            }
+            std::fprintf(stderr, "\r%s [%s] %3d%%%s ", variant.c_str(), bar.c_str(), percent, rate.c_str());
             std::fflush(stderr);
         });
 }

@@ -95,8 +95,14 @@ std::vector<std::string> TranscriptionUtilities::formatSegments(const std::vecto
     lines.reserve(segments.size());
     for (const TranscriptionSegment& segment : segments) {
         if (withTimestamps) {
-            lines.push_back("[" + korbit::fixedDecimal(segment.start, 2) + " --> " +
-                            korbit::fixedDecimal(segment.end, 2) + "] " + segment.text);
+            // Appended piece by piece: GCC's -O3 misreads a chain of concatenations here.
+            std::string line = "[";
+            line += korbit::fixedDecimal(segment.start, 2);
+            line += " --> ";
+            line += korbit::fixedDecimal(segment.end, 2);
+            line += "] ";
+            line += segment.text;
+            lines.push_back(std::move(line));
         } else {
             lines.push_back(segment.text);
         }
