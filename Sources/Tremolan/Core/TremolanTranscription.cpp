@@ -213,9 +213,13 @@ Tremolan::Results Tremolan::transcribe(const std::vector<float>& audioArray,
                                        const std::optional<DecodingOptions>& decodeOptions,
                                        const TranscriptionCallback& callback,
                                        const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
-    const auto extractor = featureExtractor();
-    const std::int64_t windowLength =
-        (extractor ? extractor->windowSamples() : std::nullopt).value_or(Constants::defaultWindowSamples);
+    std::int64_t windowLength = Constants::defaultWindowSamples;
+    {
+        // The window is read from the loaded mel model, which a load on another thread may be replacing.
+        std::shared_lock use(modelUse_);
+        if (const auto extractor = featureExtractor())
+            windowLength = extractor->windowSamples().value_or(Constants::defaultWindowSamples);
+    }
     Results results;
     if (static_cast<std::int64_t>(audioArray.size()) > windowLength && decodeOptions &&
         decodeOptions->chunkingStrategy == ChunkingStrategy::vad) {
