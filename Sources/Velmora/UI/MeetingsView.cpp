@@ -63,7 +63,7 @@ MeetingsView::MeetingsView(MeetingRecorder& recorder, MeetingStore& store, QWidg
         showPane();
     });
     connect(list_, &MeetingList::deleteRequested, this, &MeetingsView::remove);
-    // F-4's other half: the meeting being recorded would come back with the recorder's next save.
+    // No deleting while recording: the meeting would come back with the recorder's next save.
     list_->setCanDelete([this](const korbit::UUID& id) { return !(recorder_.isRecording() && recorderHolds(id)); });
 
     connect(&store_, &MeetingStore::meetingsChanged, this, &MeetingsView::showStore);
@@ -190,7 +190,7 @@ void MeetingsView::settleStart() {
 void MeetingsView::commitTitle(const QString& text) {
     const std::optional<Meeting> shown = shownMeeting();
     if (!shown) return;
-    // F-4: the recorder saves its own copy after every line, so its meeting is renamed through it.
+    // The recorder saves its own copy after every line, so its meeting is renamed through it.
     if (!recorder_.rename(shown->id, text.toStdString())) store_.rename(*shown, text.toStdString());
     editing_.reset();
     renaming_.clear();
