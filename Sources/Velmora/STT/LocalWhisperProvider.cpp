@@ -1,0 +1,199 @@
+#include "Velmora/STT/LocalWhisperProvider.hpp"
+
+#include "Velmora/Post/TextBasics.hpp"
+#include "Velmora/STT/STTError.hpp"
+#include "Velmora/Support/Log.hpp"
+#include "Velmora/Support/Paths.hpp"
+
+#include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "KorbitCore/External/Hub/HubApi.hpp"
+
+#include <chrono>
+#include <exception>
+#include <optional>
+
+namespace fs = std::filesystem;
+
+namespace velmora {
+
+namespace {
+
+constexpr const char* kWhat = "локальная модель";
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string describe(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "неизвестная ошибка";
+    }
+}
+
+}  // namespace
+
+LocalWhisperProvider::LocalWhisperProvider(fs::path downloadBase, FacadeFactory makeFacade)
+    : downloadBase_(std::move(downloadBase)),
+      makeFacade_(makeFacade ? std::move(makeFacade) : [](const tremolan::TremolanConfig& config) {
+          return tremolan::Tremolan::create(config);
+      }) {}
+
+const std::shared_ptr<LocalWhisperProvider>& LocalWhisperProvider::shared() {
+    static const auto engine = std::make_shared<LocalWhisperProvider>();
+    return engine;
+}
+
+fs::path LocalWhisperProvider::defaultDownloadBase() {
+    return Paths::root() / "models";
+}
+
+std::string LocalWhisperProvider::endpoint() {
+    return korbit::HubApi::hfEndpointfromEnv();
+}
+
+fs::path LocalWhisperProvider::modelFolder() const {
+    return downloadBase_ / "models" / repository / ("openai_whisper-" + std::string(variant));
+}
+
+void LocalWhisperProvider::makeDownloadBase() const {
+    // A failure shows in the download or the loading that needs the folder.
+    try {
+        Paths::makeFolder(downloadBase_);
+    } catch (const std::exception&) {
+    }
+}
+
+void LocalWhisperProvider::download(std::function<void(double)> onProgress) {
+    if (hasModelFiles()) return;
+    makeDownloadBase();
+    const auto started = std::chrono::steady_clock::now();
+    tremolan::Tremolan::download(std::string(variant), downloadBase_, false, std::string(repository), std::nullopt,
+                                 endpoint(), [&](platform::sys::Progress& progress) {
+                                     if (onProgress) onProgress(progress.fractionCompleted());
+                                 });
+    Log::stt.info("модель скачана за " + korbit::fixedDecimal(secondsSince(started), 0) + " с");
+}
+
+std::shared_ptr<tremolan::Tremolan> LocalWhisperProvider::buildFacade() {
+    makeDownloadBase();
+    tremolan::TremolanConfig config;
+    config.model = std::string(variant);
+    config.downloadBase = downloadBase_;
+    // The facade would otherwise always go to the public hub; the download above honours HF_ENDPOINT.
+    config.modelEndpoint = endpoint();
+    config.verbose = false;
+    config.logLevel = korbit::Logging::LogLevel::error;
+    config.prewarm = true;
+    config.download = true;
+    config.useBackgroundDownloadSession = false;
+    return makeFacade_(config);
+}
+
+void LocalWhisperProvider::load() {
+    for (;;) {
+        std::unique_lock lock(mutex_);
+        if (pipe_) return;
+        if (loading_.valid()) {
+            const auto running = loading_;
+            const bool beforeUnload = loadingGeneration_ != generation_;
+            lock.unlock();
+            if (!beforeUnload) return running.get();
+            // That loading will end unloaded; this call asked for the model after the unload.
+            running.wait();
+            continue;
+        }
+
+        std::promise<void> outcome;
+        loading_ = outcome.get_future().share();
+        const std::uint64_t generation = loadingGeneration_ = generation_;
+        lock.unlock();
+
+        const auto started = std::chrono::steady_clock::now();
+        std::shared_ptr<tremolan::Tremolan> facade;
+        std::exception_ptr failure;
+        try {
+            facade = buildFacade();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+
+        lock.lock();
+        loading_ = {};
+        const bool unloadedMeanwhile = generation != generation_;
+        if (!failure && !unloadedMeanwhile) {
+            pipe_ = facade;
+            loaded_.store(true, std::memory_order_release);
+        }
+        lock.unlock();
+
+        if (failure) {
+            Log::stt.error("не удалось загрузить локальную модель: " + describe(failure));
+            outcome.set_exception(failure);
+            std::rethrow_exception(failure);
+        }
+        if (unloadedMeanwhile) {
+            // An unload during the loading wins: the model stays unloaded.
+            const auto dropped = std::make_exception_ptr(STTError::notConfigured(kWhat));
+            outcome.set_exception(dropped);
+            std::rethrow_exception(dropped);
+        }
+        Log::stt.info("локальная модель загружена за " + korbit::fixedDecimal(secondsSince(started), 1) + " с");
+        outcome.set_value();
+        return;
+    }
+}
+
+void LocalWhisperProvider::unload() {
+    std::shared_ptr<tremolan::Tremolan> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped = std::move(pipe_);
+        pipe_ = nullptr;
+        ++generation_;
+        loaded_.store(false, std::memory_order_release);
+    }
+    Log::stt.info("локальная модель выгружена");
+}
+
+tremolan::DecodingOptions LocalWhisperProvider::decodingOptions(const std::string& language) {
+    tremolan::DecodingOptions options;
+    if (!language.empty()) options.language = language;
+    options.detectLanguage = language.empty();
+    options.sampleLength = tremolan::Constants::maxTokenContext;
+    options.skipSpecialTokens = true;
+    options.withoutTimestamps = true;
+    return options;
+}
+
+std::string LocalWhisperProvider::joinedText(const tremolan::Tremolan::Results& results) {
+    std::string text;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        if (i > 0) text += ' ';
+        text += results[i]->text();
+    }
+    return trimmingWhitespace(text);
+}
+
+std::string LocalWhisperProvider::transcribe(const std::vector<float>& samples, const std::string& language) {
+    load();
+    std::shared_ptr<tremolan::Tremolan> facade;
+    {
+        std::lock_guard lock(mutex_);
+        facade = pipe_;
+    }
+    if (!facade) throw STTError::notConfigured(kWhat);
+    tremolan::Tremolan::Results results;
+    {
+        // Transcriptions on one facade could run side by side, but each already uses every core:
+        // one after another, each ends sooner and the first models' load is never raced.
+        std::lock_guard use(facadeUse_);
+        results = facade->transcribe(samples, decodingOptions(language));
+    }
+    return joinedText(results);
+}
+
+}  // namespace velmora
