@@ -1,0 +1,124 @@
+// velmora-dev meeting record: a meeting recorded by the tool from a sound server of the test's
+// own, on the trained test model that the tool downloads from a loopback hub.
+
+#include "SpeechReference/WordErrors.hpp"
+#include "Support/PrivatePulseServer.hpp"
+#include "Support/TestEnvironment.hpp"
+#include "Support/TestModelHub.hpp"
+#include "ToolTests/ToolRun.hpp"
+#include "TremolanTests/HeldOutRecordings.hpp"
+
+#include "Platform/Audio/AudioFile.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace velmora::test {
+namespace {
+
+std::vector<float> recording(const std::string& file) {
+    return platform::audio::readAudioFile(dataPath("testmodel/" + file)).samples;
+}
+
+std::string referenceOf(const std::string& file) {
+    for (const auto& r : heldOutRecordings())
+        if (r.file == file) return r.text;
+    return {};
+}
+
+}  // namespace
+
+TEST(MeetingRecordCommand, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
+    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+    PrivatePulseServer server;
+    server.createMicrophone("mic");
+    server.setDefaultSource("mic");
+    TestModelHub hub;
+    TempDir home;
+    const std::map<std::string, std::string> environment = {{"XDG_DATA_HOME", home.path().string()}, {"TZ", "UTC"}};
+
+    const auto recordStreams = [&] {
+        std::istringstream listed(server.pactl({"list", "short", "source-outputs"}));
+        int streams = 0;
+        for (std::string line; std::getline(listed, line);) streams += !line.empty();
+        return streams;
+    };
+    // The microphone's remapping reads from its feed's monitor already.
+    const int before = recordStreams();
+    auto running = std::async(std::launch::async, [&] {
+        return runTool({"meeting", "record", "--title", "Созвон", "--seconds", "9"}, environment);
+    });
+    // Recording once both captures read from the server.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (recordStreams() < before + 2 && std::chrono::steady_clock::now() < deadline &&
+           running.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
+    }
+    ASSERT_EQ(recordStreams(), before + 2) << running.get().err;
+    auto intoMicrophone = server.startPlaying(PrivatePulseServer::feedOf("mic"), recording("en-05.wav"), 16000);
+    auto intoSpeakers = server.startPlaying("speakers", recording("ru-06.wav"), 16000);
+    ASSERT_TRUE(intoMicrophone.wait() && intoSpeakers.wait());
+
+    const ToolRun run = running.get();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("downloading the model into " + home.path().string() +
+                           "/Velmora/models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("downloaded 100%"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("recording \"Созвон\" (9 s, or Ctrl-C to stop)"), std::string::npos) << run.err;
+
+    // One line of each side, as it came: "MM:SS<tab>speaker<tab>text".
+    std::map<std::string, std::string> texts;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, std::regex("00:00\t(me|others)\t(.+)"))) << line;
+        EXPECT_TRUE(texts.emplace(m[1], m[2]).second) << line;
+    }
+    ASSERT_EQ(texts.size(), 2u) << run.out;
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-05.wav"), texts["me"]).edits, 2) << texts["me"];
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
+
+    std::smatch saved;
+    ASSERT_TRUE(std::regex_search(run.err, saved, std::regex("meeting ([0-9A-F-]{36}): 2 lines, [0-9]+ s, in (.+)\n")))
+        << run.err;
+    EXPECT_EQ(saved[2].str(), (home.path() / "Velmora" / "meetings" / (saved[1].str() + ".json")).string());
+    const ToolRun shown = runTool({"meeting", "show", saved[1]}, environment);
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_TRUE(shown.out.starts_with("Созвон\n")) << shown.out;
+    EXPECT_NE(shown.out.find(texts["me"]), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(texts["others"]), std::string::npos) << shown.out;
+}
+
+TEST(MeetingRecordCommand, SaysWhyItCannotRecord) {
+    TempDir home;
+    const std::map<std::string, std::string> environment = {{"XDG_DATA_HOME", home.path().string()}};
+    const ToolRun noHub = runTool({"meeting", "record"},
+                                  {{"XDG_DATA_HOME", home.path().string()}, {"HF_ENDPOINT", "http://127.0.0.1:9"}});
+    EXPECT_EQ(noHub.status, 1);
+    EXPECT_NE(noHub.err.find("error: meeting record: the model could not be downloaded: "), std::string::npos)
+        << noHub.err;
+    EXPECT_TRUE(noHub.out.empty());
+
+    // The model comes, but the test main's PULSE_SERVER leads to no sound server.
+    TestModelHub hub;
+    const ToolRun noSound = runTool({"meeting", "record", "--seconds", "1"}, environment);
+    EXPECT_EQ(noSound.status, 1);
+    EXPECT_NE(
+        noSound.err.find("error: meeting record: Нет разрешения на запись экрана — без него не слышно собеседников"),
+        std::string::npos)
+        << noSound.err;
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "Velmora" / "meetings") &&
+                 !std::filesystem::is_empty(home.path() / "Velmora" / "meetings"))
+        << "no meeting without a recording";
+
+    EXPECT_EQ(runTool({"meeting", "record", "--seconds", "0"}, environment).status, 2);
+    EXPECT_EQ(runTool({"meeting", "record", "extra"}, environment).status, 2);
+}
+
+}  // namespace velmora::test
