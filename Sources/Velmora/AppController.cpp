@@ -3,6 +3,7 @@
 #include "Velmora/Meeting/MeetingRecorder.hpp"
 #include "Velmora/Meeting/MeetingStore.hpp"
 #include "Velmora/Post/Glossary.hpp"
+#include "Velmora/STT/LocalWhisperSTT.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
@@ -142,6 +143,17 @@ void AppController::dropPreparation() {
     ++generation_;
     preparing_ = false;
     elapsedTimer_.stop();
+}
+
+SettingsStore::Engine AppController::effectiveEngine() const {
+    const SettingsStore::Engine chosen = settings_.config().engine;
+    if (chosen == SettingsStore::Engine::local && !engine_->isLoaded()) return SettingsStore::Engine::server;
+    return chosen;
+}
+
+std::shared_ptr<STTProvider> AppController::activeProvider() const {
+    if (effectiveEngine() != SettingsStore::Engine::local) return nullptr;
+    return std::make_shared<LocalWhisperSTT>("Локально · whisper-large-v3", 0, settings_.config().language, engine_);
 }
 
 void AppController::setEngine(SettingsStore::Engine engine) {

@@ -5,6 +5,7 @@
 // Every change of a published value is made on the main thread and announced by its signal.
 
 #include "Velmora/STT/LocalModelEngine.hpp"
+#include "Velmora/STT/STTProvider.hpp"
 #include "Velmora/Support/SettingsStore.hpp"
 
 #include <QObject>
@@ -88,6 +89,14 @@ public:
     void tick();
 
     LocalModelEngine& engine() const { return *engine_; }
+
+    /// The engine a dictation starting now runs on: the chosen one, except that the on-device
+    /// engine falls back to the server's while its model is not loaded (read without waiting).
+    SettingsStore::Engine effectiveEngine() const;
+    /// The provider of the effective engine: for the on-device engine "Локально · whisper-large-v3"
+    /// at no cost in the settings' language. The server's and the cloud's providers belong to
+    /// dictation, which is not built here: none for them.
+    std::shared_ptr<STTProvider> activeProvider() const;
     /// The one meeting recorder, made with the controller and kept as long as it lives.
     MeetingRecorder& meeting() const { return *meeting_; }
     SettingsStore& settings() const { return settings_; }

@@ -1,4 +1,5 @@
 #include "Velmora/AppController.hpp"
+#include "Velmora/STT/LocalWhisperSTT.hpp"
 
 #include "FakeModelEngine.hpp"
 #include "QtApplication.hpp"
@@ -216,4 +217,28 @@ TEST_F(AppControllerTest, DestructionWaitsForAPreparationInFlight) {
     opener.join();
     EXPECT_EQ(engine->loads, 1);
     QCoreApplication::processEvents();  // the dropped outcomes reach no one
+}
+
+TEST_F(AppControllerTest, TheOnDeviceEngineServesOnlyWithItsModelLoaded) {
+    velmora::test::writeFile(dir / "settings.json", R"({"engine": "local", "language": "en"})");
+    SettingsStore english(dir / "settings.json");
+    AppController controller(engine, english);
+    // Not loaded: the server's engine instead, whose provider dictation makes.
+    EXPECT_EQ(controller.effectiveEngine(), Engine::server);
+    EXPECT_EQ(controller.activeProvider(), nullptr);
+
+    engine->load();
+    EXPECT_EQ(controller.effectiveEngine(), Engine::local);
+    const auto provider = controller.activeProvider();
+    ASSERT_NE(provider, nullptr);
+    EXPECT_EQ(provider->title(), "Локально · whisper-large-v3");
+    EXPECT_TRUE(provider->isReady());
+    EXPECT_EQ(dynamic_cast<LocalWhisperSTT&>(*provider).costPerMinute(), 0);
+    EXPECT_EQ(dynamic_cast<LocalWhisperSTT&>(*provider).language(), "en");
+
+    // The provider reads the readiness when asked: an unload shows at once.
+    controller.setEngine(Engine::cloud);
+    EXPECT_FALSE(provider->isReady());
+    EXPECT_EQ(controller.effectiveEngine(), Engine::cloud);
+    EXPECT_EQ(controller.activeProvider(), nullptr);
 }

@@ -1,11 +1,10 @@
 #include "Velmora/App/AppDelegate.hpp"
-#include "Velmora/App/ModelEngineFactory.hpp"
 #include "Velmora/App/TrayMenu.hpp"
-#include "Velmora/App/UnavailableModelEngine.hpp"
 #include "Velmora/AppController.hpp"
 #include "Velmora/Meeting/MeetingRecorder.hpp"
 #include "Velmora/Meeting/MeetingStore.hpp"
 #include "Velmora/Post/Glossary.hpp"
+#include "Velmora/STT/LocalWhisperProvider.hpp"
 #include "Velmora/Support/Paths.hpp"
 #include "Velmora/UI/AppIcon.hpp"
 #include "Velmora/UI/DockPresence.hpp"
@@ -17,6 +16,7 @@
 #include "MeetingTestSupport.hpp"
 #include "QtApplication.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Support/TestModelHub.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,22 +32,35 @@ using velmora::test::TempDir;
 using velmora::test::waitUntil;
 using State = AppController::ModelState;
 
-TEST(UnavailableModelEngineTest, TheModelIsAbsentAndItsDownloadFailsInWords) {
+TEST(ProgramEngineTest, TheControllerDownloadsAndLoadsTheModelThroughTheOnDeviceEngine) {
+    // The program keeps the model where the hub client puts the fixed variant.
+    EXPECT_EQ(LocalWhisperProvider::shared()->modelFolder(),
+              Paths::root() / "models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB");
+
+    velmora::test::TestModelHub hub;
     TempDir dir;
     SettingsStore settings(dir / "config.json");
-    auto engine = std::make_shared<UnavailableModelEngine>(dir / "model");
-    AppController controller(engine, settings);
+    auto engine = std::make_shared<LocalWhisperProvider>(dir / "models");
+    AppController controller(engine, settings, MeetingStore::shared(), Glossary::shared());
     EXPECT_EQ(controller.modelState(), State::absent());
+    std::vector<double> progress;
+    QObject::connect(&controller, &AppController::modelProgressChanged, &controller,
+                     [&] { progress.push_back(controller.modelProgress()); });
     controller.prepareLocalModel();
-    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == State::Kind::failed; }));
-    EXPECT_EQ(controller.modelState().message(), UnavailableModelEngine::downloadMessage);
-    EXPECT_FALSE(engine->isLoaded());
-    EXPECT_THROW(engine->load(), std::runtime_error);
+    ASSERT_TRUE(waitUntil([&] {
+        return controller.modelState() == State::ready() || controller.modelState().kind() == State::Kind::failed;
+    }));
+    EXPECT_EQ(controller.modelState(), State::ready()) << controller.modelState().message();
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    EXPECT_TRUE(engine->isLoaded());
+    EXPECT_EQ(controller.effectiveEngine(), SettingsStore::Engine::local);
+    EXPECT_GT(controller.engine().sizeOnDiskMB(), 0);
 
-    // The program keeps the model where the hub client puts the fixed variant.
-    EXPECT_EQ(ModelEngineFactory::modelFolder(),
-              Paths::root() / "models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB");
-    EXPECT_EQ(ModelEngineFactory::make()->modelFolder(), ModelEngineFactory::modelFolder());
+    controller.removeLocalModel();
+    EXPECT_EQ(controller.modelState(), State::absent());
+    EXPECT_FALSE(engine->isLoaded());
+    EXPECT_FALSE(std::filesystem::exists(engine->modelFolder()));
 }
 
 TEST(AppDelegateTest, OpensOnTheSettingsUntilTheModelIsOnDisk) {

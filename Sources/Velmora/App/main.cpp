@@ -3,10 +3,10 @@
 //   velmora --snapshot DIR   writes a picture of each tab of the main window into DIR and exits
 
 #include "Velmora/App/AppDelegate.hpp"
-#include "Velmora/App/ModelEngineFactory.hpp"
 #include "Velmora/App/QuitSignals.hpp"
 #include "Velmora/App/Snapshot.hpp"
 #include "Velmora/AppController.hpp"
+#include "Velmora/STT/LocalWhisperProvider.hpp"
 #include "Velmora/Support/SettingsStore.hpp"
 #include "Velmora/UI/Design.hpp"
 
@@ -71,7 +71,7 @@ void setUp() {
 
 int snapshot(const QString& folder) {
     using namespace velmora;
-    AppController controller(ModelEngineFactory::make(), SettingsStore::shared());
+    AppController controller(LocalWhisperProvider::shared(), SettingsStore::shared());
     try {
         for (const auto& file : Snapshot::write(MainServices::shared(controller), folder.toStdString()))
             std::printf("%s\n", file.c_str());
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     setUp();
     if (options->snapshot) return snapshot(*options->snapshot);
 
-    velmora::AppDelegate delegate(velmora::ModelEngineFactory::make(), velmora::SettingsStore::shared());
+    velmora::AppDelegate delegate(velmora::LocalWhisperProvider::shared(), velmora::SettingsStore::shared());
     velmora::QuitSignals terminations([&delegate] { delegate.quit(); });
     delegate.start();
     return QApplication::exec();
