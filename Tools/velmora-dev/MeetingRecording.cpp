@@ -2,20 +2,14 @@
 
 #include "Command.hpp"
 
-#include "Velmora/Meeting/MeetingRecorder.hpp"
+#include "Velmora/Meeting/MeetingSession.hpp"
 #include "Velmora/Meeting/MeetingStore.hpp"
 #include "Velmora/Post/Glossary.hpp"
 #include "Velmora/STT/LocalWhisperProvider.hpp"
 
-#include <QCoreApplication>
-#include <QTimer>
-
-#include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
-#include <set>
 
 namespace velmora::dev {
 
@@ -28,9 +22,6 @@ extern "C" void onInterrupt(int signal) {
     // A second one ends the program at once.
     std::signal(signal, SIG_DFL);
 }
-
-/// The last chunks of a long meeting may take minutes on a slow machine.
-constexpr std::chrono::minutes kPendingCap{15};
 
 void printLine(const MeetingLine& line) {
     std::printf("%02lld:%02lld\t%s\t%s\n", static_cast<long long>(line.at / 60), static_cast<long long>(line.at % 60),
@@ -55,11 +46,6 @@ void downloadModel(LocalModelEngine& engine) {
 }  // namespace
 
 int recordMeeting(const MeetingRecordingOptions& options) {
-    int argc = 1;
-    char name[] = "velmora-dev";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-
     const std::shared_ptr<LocalModelEngine> engine = LocalWhisperProvider::shared();
     if (!engine->hasModelFiles()) {
         try {
@@ -69,68 +55,35 @@ int recordMeeting(const MeetingRecordingOptions& options) {
         }
     }
 
-    MeetingStore& store = MeetingStore::shared();
-    MeetingRecorder recorder(engine, store, Glossary::shared());
-    std::set<korbit::UUID> printed;
-    QObject::connect(&recorder, &MeetingRecorder::meetingChanged, [&] {
-        if (!recorder.meeting()) return;
-        for (const MeetingLine& line : recorder.meeting()->lines)
-            if (printed.insert(line.id).second) printLine(line);
-    });
-    QObject::connect(&recorder, &MeetingRecorder::lastErrorChanged, [&] {
-        if (recorder.isRecording() && recorder.lastError())
-            std::fprintf(stderr, "warning: %s\n", recorder.lastError()->c_str());
-    });
-
-    bool stopping = false;
-    const auto stop = [&] {
-        if (stopping) return;
-        stopping = true;
-        recorder.stop();
-        app.quit();
+    MeetingSession::Options session;
+    session.title = options.title;
+    if (options.seconds) session.limit = std::chrono::seconds(*options.seconds);
+    session.shouldStop = [] { return interrupted != 0; };
+    MeetingSession::Events events;
+    events.started = [&](const std::string& title) {
+        const std::string stop = options.seconds ? std::to_string(*options.seconds) + " s, or Ctrl-C" : "Ctrl-C";
+        std::fprintf(stderr, "recording \"%s\" (%s to stop)\n", title.c_str(), stop.c_str());
     };
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (interrupted) stop();
-    });
-    poll.start(100);
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, stop);
-    QObject::connect(&recorder, &MeetingRecorder::recordingChanged, [&] {
-        if (!recorder.isRecording()) return;
-        std::fprintf(stderr, "recording \"%s\" (%s to stop)\n", recorder.meeting()->title.c_str(),
-                     options.seconds ? (std::to_string(*options.seconds) + " s, or Ctrl-C").c_str() : "Ctrl-C");
-        if (options.seconds) limit.start(std::chrono::seconds(*options.seconds));
-    });
-    // A start ends by leaving "starting" and then, when it succeeded, beginning to record: look
-    // once both have happened.
-    QObject::connect(
-        &recorder, &MeetingRecorder::startingChanged, &app,
-        [&] {
-            if (!recorder.isStarting() && !recorder.isRecording()) app.quit();
-        },
-        Qt::QueuedConnection);
+    events.line = printLine;
+    events.stopped = [](std::int64_t pending) {
+        if (pending > 0) std::fprintf(stderr, "transcribing the last %lld chunk(s)\n", static_cast<long long>(pending));
+    };
+    events.warning = [](const std::string& message) { std::fprintf(stderr, "warning: %s\n", message.c_str()); };
 
     interrupted = 0;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    recorder.start(options.title);
-    if (recorder.isStarting()) app.exec();
+    MeetingStore& store = MeetingStore::shared();
+    const MeetingSession::Outcome outcome = MeetingSession::record(engine, store, Glossary::shared(), session, events);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
 
-    if (!recorder.meeting()) {
-        if (stopping) return fail("meeting record: stopped before the recording began");
-        return fail("meeting record: " + recorder.lastError().value_or("the recording did not start"));
-    }
-    if (recorder.pending() > 0)
-        std::fprintf(stderr, "transcribing the last %lld chunk(s)\n", static_cast<long long>(recorder.pending()));
-    const bool finished = recorder.waitForPending(kPendingCap);
-    const Meeting& meeting = *recorder.meeting();
+    if (!outcome.meeting) return fail("meeting record: " + outcome.failure);
+    const Meeting& meeting = *outcome.meeting;
     std::fprintf(stderr, "meeting %s: %zu lines, %lld s, in %s\n", meeting.id.uuidString().c_str(),
                  meeting.lines.size(), static_cast<long long>(meeting.durationSec), store.fileOf(meeting.id).c_str());
-    if (!finished) return fail("meeting record: chunks still being transcribed after the wait; their lines are lost");
+    if (!outcome.complete)
+        return fail("meeting record: chunks still being transcribed after the wait; their lines are lost");
     return 0;
 }
 
