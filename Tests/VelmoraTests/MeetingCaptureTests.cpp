@@ -246,8 +246,7 @@ protected:
     }
 
     /// Records while the two recordings play, then stops and waits for the last chunks' lines.
-    void record(MeetingRecorder& recorder, const std::vector<float>& toMicrophone,
-                const std::vector<float>& onSpeakers) {
+    void record(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
         recorder.start("созвон");
         ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
         ASSERT_TRUE(recorder.isRecording()) << recorder.lastError().value_or("");
@@ -328,6 +327,9 @@ protected:
     velmora::test::TestModelHub hub;
     velmora::test::TempDir dir;
     std::shared_ptr<LocalWhisperProvider> engine = std::make_shared<LocalWhisperProvider>(dir / "models");
+    MeetingStore store{dir / "meetings"};
+    Glossary glossary{dir / "glossary.json"};
+    MeetingRecorder recorder{engine, store, glossary};
 };
 
 }  // namespace
@@ -335,10 +337,7 @@ protected:
 TEST_F(RealMeeting, EachSidesSpeechBecomesItsLinesInOrderAndOnDisk) {
     const Side english = side({{"en-02.wav"}, {"en-05.wav"}});
     const Side russian = side({{"ru-01.wav"}, {"ru-06.wav"}});
-    MeetingStore store(dir / "meetings");
-    Glossary glossary(dir / "glossary.json");
-    MeetingRecorder recorder(engine, store, glossary);
-    ASSERT_NO_FATAL_FAILURE(record(recorder, english.samples, russian.samples));
+    ASSERT_NO_FATAL_FAILURE(record(english.samples, russian.samples));
 
     ASSERT_TRUE(recorder.meeting());
     const Meeting& meeting = *recorder.meeting();
@@ -372,10 +371,7 @@ TEST_F(RealMeeting, TheOthersVoiceHeardSoftlyByTheMicrophoneIsDroppedAndMyOwnWor
     const Side microphone = side({{"ru-03.wav", 0.25f}, {"en-04.wav"}});
 
     SystemLogCapture log;
-    MeetingStore store(dir / "meetings");
-    Glossary glossary(dir / "glossary.json");
-    MeetingRecorder recorder(engine, store, glossary);
-    ASSERT_NO_FATAL_FAILURE(record(recorder, microphone.samples, speakers.samples));
+    ASSERT_NO_FATAL_FAILURE(record(microphone.samples, speakers.samples));
 
     ASSERT_TRUE(recorder.meeting());
     const Meeting& meeting = *recorder.meeting();

@@ -6,6 +6,7 @@
 #include "Velmora/Meeting/MeetingStore.hpp"
 #include "Velmora/Meeting/MeetingTranscript.hpp"
 #include "Velmora/Meeting/SystemAudioCapture.hpp"
+#include "Velmora/Support/ErrorDescription.hpp"
 #include "Velmora/Support/Log.hpp"
 
 #include <QEventLoop>
@@ -19,16 +20,6 @@ using std::chrono::duration_cast;
 using std::chrono::seconds;
 
 namespace {
-
-std::string descriptionOf(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "неизвестная ошибка";
-    }
-}
 
 /// Runs the action; its failure's description, or none.
 template <typename Action>

@@ -2,6 +2,7 @@
 
 #include "Velmora/Post/TextBasics.hpp"
 #include "Velmora/STT/STTError.hpp"
+#include "Velmora/Support/ErrorDescription.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
@@ -22,16 +23,6 @@ constexpr const char* kWhat = "локальная модель";
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::string describe(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "неизвестная ошибка";
-    }
 }
 
 }  // namespace
@@ -131,7 +122,7 @@ void LocalWhisperProvider::load() {
         lock.unlock();
 
         if (failure) {
-            Log::stt.error("не удалось загрузить локальную модель: " + describe(failure));
+            Log::stt.error("не удалось загрузить локальную модель: " + descriptionOf(failure));
             outcome.set_exception(failure);
             std::rethrow_exception(failure);
         }
