@@ -80,6 +80,7 @@ public:
             std::lock_guard guard(mutex);
             options.push_back(decodeOptions);
         }
+        gate.pass();
         // Long enough for an overlapping call to show.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         auto results = Tremolan::transcribe(audioArray, decodeOptions, callback, segmentCallback, stop);
@@ -88,6 +89,7 @@ public:
     }
     using Tremolan::transcribe;
 
+    Gate gate;
     std::atomic<int> running = 0;
     std::atomic<int> mostAtOnce = 0;
     std::mutex mutex;
@@ -302,6 +304,22 @@ TEST_F(LocalEngine, OverlappingTranscriptionsRunOneAfterTheOtherAndBothAreRight)
         EXPECT_EQ(options->sampleLength, 224);
         EXPECT_FALSE(options->chunkingStrategy);
     }
+}
+
+TEST_F(LocalEngine, AnUnloadLetsTheRunningTranscriptionEndAndFailsTheOneWaitingForIt) {
+    engine.load();
+    maker.last->gate.shut();
+    auto running = std::async(std::launch::async, [&] { return engine.transcribe(heldOut("en-01.wav"), "en"); });
+    ASSERT_TRUE(waitUntil([&] { return maker.last->gate.waiting() == 1; }));
+    auto waiting = std::async(std::launch::async,
+                              [&] { return sttErrorOf([&] { engine.transcribe(heldOut("ru-01.wav"), "ru"); }); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    engine.unload();
+    maker.last->gate.open();
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-01.wav"), running.get()).edits, 1);
+    EXPECT_EQ(waiting.get(), STTError::Kind::notConfigured);
+    EXPECT_EQ(maker.last->options.size(), 1u);
+    EXPECT_EQ(maker.built, 1);
 }
 
 TEST(LocalEngineText, TheResultsTextsAreJoinedByABlankAndTrimmedOnlyOutside) {

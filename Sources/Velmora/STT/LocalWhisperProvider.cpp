@@ -171,20 +171,17 @@ std::string LocalWhisperProvider::joinedText(const tremolan::Tremolan::Results& 
 
 std::string LocalWhisperProvider::transcribe(const std::vector<float>& samples, const std::string& language) {
     load();
+    // Transcriptions on one facade could run side by side, but each run already spreads its model
+    // work over the cores: one after another, each ends sooner and one run's caches are in memory.
+    std::lock_guard use(facadeUse_);
     std::shared_ptr<tremolan::Tremolan> facade;
     {
         std::lock_guard lock(mutex_);
         facade = pipe_;
     }
+    // Unloaded since the loading, or while this call waited for the one before it.
     if (!facade) throw STTError::notConfigured(kWhat);
-    tremolan::Tremolan::Results results;
-    {
-        // Transcriptions on one facade could run side by side, but each already uses every core:
-        // one after another, each ends sooner and the first models' load is never raced.
-        std::lock_guard use(facadeUse_);
-        results = facade->transcribe(samples, decodingOptions(language));
-    }
-    return joinedText(results);
+    return joinedText(facade->transcribe(samples, decodingOptions(language)));
 }
 
 }  // namespace velmora
