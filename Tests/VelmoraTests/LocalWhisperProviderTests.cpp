@@ -48,6 +48,20 @@ std::string referenceOf(const std::string& file) {
     return {};
 }
 
+/// Runs the call on a thread of its own; returns once the call has begun and has had time to
+/// reach whatever it waits for.
+template <typename Call>
+auto callMeanwhile(Call call) {
+    auto begun = std::make_shared<std::atomic<bool>>(false);
+    auto future = std::async(std::launch::async, [call, begun] {
+        *begun = true;
+        return call();
+    });
+    while (!*begun) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return future;
+}
+
 /// Which kind of STTError a call threw; a test failure when it threw something else or nothing.
 template <typename Action>
 std::optional<STTError::Kind> sttErrorOf(Action&& action) {
@@ -184,9 +198,9 @@ TEST_F(LocalEngine, ConcurrentLoadsShareOneLoadingOfThePrewarmedFacade) {
     maker.gate.shut();
     auto first = std::async(std::launch::async, [&] { engine.load(); });
     ASSERT_TRUE(waitUntil([&] { return maker.gate.waiting() == 1; }));
-    auto second = std::async(std::launch::async, [&] { engine.load(); });
+    auto second = callMeanwhile([&] { engine.load(); });
     // The second call waits for the first one's loading instead of building a facade of its own.
-    EXPECT_EQ(second.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    EXPECT_EQ(second.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     EXPECT_EQ(maker.built, 1);
     EXPECT_FALSE(engine.isLoaded());
     maker.gate.open();
@@ -225,9 +239,7 @@ TEST_F(LocalEngine, AFailedLoadingFailsEveryWaiterWithOneLineAndTheNextCallTries
     auto first = std::async(std::launch::async,
                             [&] { return velmora::test::messageOf<std::runtime_error>([&] { engine.load(); }); });
     ASSERT_TRUE(waitUntil([&] { return maker.gate.waiting() == 1; }));
-    auto second = std::async(std::launch::async,
-                             [&] { return velmora::test::messageOf<std::runtime_error>([&] { engine.load(); }); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto second = callMeanwhile([&] { return velmora::test::messageOf<std::runtime_error>([&] { engine.load(); }); });
     maker.gate.open();
     EXPECT_EQ(first.get(), "model bundle damaged #1");
     EXPECT_EQ(second.get(), "model bundle damaged #1");
@@ -247,14 +259,13 @@ TEST_F(LocalEngine, AnUnloadDuringALoadingLeavesTheModelUnloadedAndItsWaitersNot
     maker.gate.shut();
     auto first = std::async(std::launch::async, [&] { return sttErrorOf([&] { engine.load(); }); });
     ASSERT_TRUE(waitUntil([&] { return maker.gate.waiting() == 1; }));
-    auto waiter = std::async(std::launch::async,
-                             [&] { return sttErrorOf([&] { engine.transcribe(heldOut("en-01.wav"), "en"); }); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto english = heldOut("en-01.wav");
+    auto waiter = callMeanwhile([&] { return sttErrorOf([&] { engine.transcribe(english, "en"); }); });
     engine.unload();
     EXPECT_EQ(log.lines("stt"), std::vector<std::string>{"локальная модель выгружена"});
     // Asked for after the unload: it waits for the dropped loading, then loads afresh.
-    auto later = std::async(std::launch::async, [&] { engine.load(); });
-    EXPECT_EQ(later.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    auto later = callMeanwhile([&] { engine.load(); });
+    EXPECT_EQ(later.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
     maker.gate.open();
 
     EXPECT_EQ(first.get(), STTError::Kind::notConfigured);
@@ -311,9 +322,8 @@ TEST_F(LocalEngine, AnUnloadLetsTheRunningTranscriptionEndAndFailsTheOneWaitingF
     maker.last->gate.shut();
     auto running = std::async(std::launch::async, [&] { return engine.transcribe(heldOut("en-01.wav"), "en"); });
     ASSERT_TRUE(waitUntil([&] { return maker.last->gate.waiting() == 1; }));
-    auto waiting = std::async(std::launch::async,
-                              [&] { return sttErrorOf([&] { engine.transcribe(heldOut("ru-01.wav"), "ru"); }); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto russian = heldOut("ru-01.wav");
+    auto waiting = callMeanwhile([&] { return sttErrorOf([&] { engine.transcribe(russian, "ru"); }); });
     engine.unload();
     maker.last->gate.open();
     EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-01.wav"), running.get()).edits, 1);
