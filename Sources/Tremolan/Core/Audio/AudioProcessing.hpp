@@ -8,6 +8,7 @@
 #include "Tremolan/Core/Audio/AudioDevice.hpp"
 #include "Tremolan/Core/Audio/AudioInputConfig.hpp"
 #include "Tremolan/Core/Audio/AudioSampleStream.hpp"
+#include "Tremolan/Core/Audio/WaveformImage.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 
 #include <cstddef>
@@ -88,6 +89,10 @@ public:
 
     /// loadAudio of the whole file, with all channels summed, on a thread of its own.
     std::future<platform::audio::AudioPCMBuffer> loadAudioAsync(const std::string& path) const;
+    /// The samples' raw bytes as a width x height picture (see WaveformImage); none when they do
+    /// not fill it.
+    std::optional<WaveformImage> createWaveformImage(const std::vector<float>& audio, double width,
+                                                     double height) const;
 };
 
 }  // namespace tremolan
