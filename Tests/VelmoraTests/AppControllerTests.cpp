@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QEvent>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -36,6 +37,25 @@ protected:
                          [this, &controller] { states_.push_back(controller.modelState().kind()); });
     }
     std::vector<Kind> states_;
+};
+
+/// Counts the calls queued to an object (the outcomes its workers post) as they are delivered, so
+/// that a test can wait for an outcome to arrive before it checks that the outcome changed nothing.
+class DeliveredCalls : public QObject {
+public:
+    explicit DeliveredCalls(QObject& target) : target_(target) { target_.installEventFilter(this); }
+    ~DeliveredCalls() override { target_.removeEventFilter(this); }
+    int count() const { return count_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &target_ && event->type() == QEvent::MetaCall) ++count_;
+        return false;
+    }
+
+private:
+    QObject& target_;
+    int count_ = 0;
 };
 
 }  // namespace
@@ -145,11 +165,10 @@ TEST_F(AppControllerTest, RemovalDuringLoadingEndsAbsentAndStaysSo) {
     EXPECT_EQ(engine->unloads, 1);
     EXPECT_FALSE(fs::exists(engine->modelFolder()));
     EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    const DeliveredCalls outcomes(controller);
     engine->loadGate.open();
-    ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 0; }));
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    QCoreApplication::processEvents();
+    // The loading's outcome arrives, and is dropped.
+    ASSERT_TRUE(waitUntil([&] { return outcomes.count() == 1; }));
     EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
     EXPECT_FALSE(engine->isLoaded());
     // A new preparation downloads again.
@@ -171,10 +190,9 @@ TEST_F(AppControllerTest, LeavingTheOnDeviceEngineUnloadsAndDropsAPreparation) {
     EXPECT_EQ(SettingsStore(dir / "config.json").config().engine, Engine::cloud);
     EXPECT_EQ(engine->unloads, 1);
     EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
+    const DeliveredCalls outcomes(controller);
     engine->loadGate.open();
-    ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 0; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(waitUntil([&] { return outcomes.count() == 1; }));
     EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
 
     // Between two other engines nothing is unloaded; the state still follows the files.
