@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -53,7 +54,7 @@ ComputePool& ComputePool::shared() {
     return pool;
 }
 
-ComputePool::ComputePool(int threads) {
+ComputePool::ComputePool(int threads, Probe* probe) : probe_(probe) {
     // Each GEMM is handed to OpenBLAS from one of our threads: it must not start its own.
     openblas_set_num_threads(1);
     for (int i = 1; i < threads; ++i) workers_.emplace_back([this, i] { workerLoop(static_cast<std::size_t>(i)); });
@@ -62,7 +63,7 @@ ComputePool::ComputePool(int threads) {
 ComputePool::~ComputePool() {
     stop_ = true;
     {
-        std::lock_guard lock(sleepMutex_);
+        platform::sys::MutexLock lock(sleepMutex_);
         epoch_.fetch_add(1);
     }
     wake_.notify_all();
@@ -78,7 +79,7 @@ void ComputePool::runTasks() {
         try {
             (*body_.load(std::memory_order_acquire))(i);
         } catch (...) {
-            std::lock_guard lock(errorMutex_);
+            platform::sys::MutexLock lock(errorMutex_);
             if (!error_) error_ = std::current_exception();
         }
         done_.fetch_add(1, std::memory_order_acq_rel);
@@ -97,14 +98,15 @@ void ComputePool::workerLoop(std::size_t) {
             now = epoch_.load(std::memory_order_acquire);
         }
         if (now == seen) {
-            std::unique_lock lock(sleepMutex_);
+            platform::sys::MutexLock lock(sleepMutex_);
             sleepers_.fetch_add(1);
-            wake_.wait(lock, [&] { return epoch_.load(std::memory_order_acquire) != seen; });
+            while (epoch_.load(std::memory_order_acquire) == seen) lock.wait(wake_);
             sleepers_.fetch_sub(1);
             now = epoch_.load(std::memory_order_acquire);
         }
         seen = now;
         if (stop_) return;
+        if (probe_) probe_->workerJoining();
         active_.fetch_add(1, std::memory_order_acq_rel);
         if (body_.load(std::memory_order_acquire) && next_.load(std::memory_order_relaxed) < count_.load()) runTasks();
         active_.fetch_sub(1, std::memory_order_acq_rel);
@@ -119,21 +121,27 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
     }
     // The pool serves one job at a time. A caller that finds it busy (several transcriptions at
     // once) does its job on its own thread rather than wait idle for the pool.
-    std::unique_lock submit(submitMutex_, std::try_to_lock);
-    if (!submit.owns_lock()) {
+    platform::sys::MutexLock submit(submitMutex_, std::try_to_lock);
+    if (!submit.owns()) {
         for (std::size_t i = 0; i < count; ++i) body(i);
         return;
     }
     // Workers still leaving the previous job must not see this one half set up.
     waitUntil([&] { return active_.load(std::memory_order_acquire) == 0; });
+    {
+        // Before the body is published: a worker that noticed the previous job but joins only now
+        // runs this one, and its failure must stay.
+        platform::sys::MutexLock lock(errorMutex_);
+        error_ = nullptr;
+    }
     done_.store(0, std::memory_order_relaxed);
     next_.store(0, std::memory_order_relaxed);
     count_.store(count, std::memory_order_relaxed);
     body_.store(&body, std::memory_order_release);
-    error_ = nullptr;
+    if (probe_) probe_->jobPublished();
     if (sleepers_.load() > 0) {
         {
-            std::lock_guard lock(sleepMutex_);
+            platform::sys::MutexLock lock(sleepMutex_);
             epoch_.fetch_add(1, std::memory_order_acq_rel);
         }
         wake_.notify_all();
@@ -144,7 +152,12 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
     waitUntil([&] { return done_.load(std::memory_order_acquire) >= count; });
     waitUntil([&] { return active_.load(std::memory_order_acquire) == 0; });
     body_.store(nullptr, std::memory_order_release);
-    if (error_) std::rethrow_exception(error_);
+    std::exception_ptr error;
+    {
+        platform::sys::MutexLock lock(errorMutex_);
+        error = std::exchange(error_, nullptr);
+    }
+    if (error) std::rethrow_exception(error);
 }
 
 void ComputePool::parallelSteps(std::span<const std::size_t> counts,

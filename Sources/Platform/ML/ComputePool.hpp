@@ -3,11 +3,13 @@
 // The runtime's worker threads. Every GEMM runs single-threaded inside one of our tasks, so
 // OpenBLAS's own threads never compete with ours.
 
+#include "Platform/Sys/Mutex.hpp"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <functional>
-#include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
@@ -19,7 +21,18 @@ public:
     /// The process-wide pool: VELMORA_THREADS workers when set, else one per processor.
     static ComputePool& shared();
 
-    explicit ComputePool(int threads);
+    /// Points at which a thread of the pool may be held, so that tests can bring about the
+    /// interleavings a busy machine makes rare. Each runs on the thread concerned.
+    struct Probe {
+        virtual ~Probe() = default;
+        /// A worker noticed a new job and is about to join it.
+        virtual void workerJoining() {}
+        /// The caller published its job; the workers have not been woken for it yet.
+        virtual void jobPublished() {}
+    };
+
+    /// `threads` threads in all, the calling one included; the probe, when given, outlives the pool.
+    explicit ComputePool(int threads, Probe* probe = nullptr);
     ~ComputePool();
     ComputePool(const ComputePool&) = delete;
     ComputePool& operator=(const ComputePool&) = delete;
@@ -46,8 +59,11 @@ private:
     void workerLoop(std::size_t index);
     void runTasks();
 
+    Probe* const probe_;
     std::vector<std::thread> workers_;
-    std::mutex submitMutex_;  // one job at a time
+    // Held by the one caller whose job the pool runs; the job's fields below are atomics that the
+    // caller sets up before publishing the body.
+    platform::sys::Mutex submitMutex_;
 
     // The current job.
     std::atomic<const std::function<void(std::size_t)>*> body_{nullptr};
@@ -57,10 +73,13 @@ private:
     std::atomic<std::uint64_t> epoch_{0};
     std::atomic<int> active_{0};
     std::atomic<bool> stop_{false};
-    std::exception_ptr error_;
-    std::mutex errorMutex_;
+    platform::sys::Mutex errorMutex_;
+    // The job's first failure. Cleared before the job is published, never after: a worker that
+    // joins late may already be running it.
+    std::exception_ptr error_ VELMORA_GUARDED_BY(errorMutex_);
 
-    std::mutex sleepMutex_;
+    // Sleeping workers wait on wake_ under sleepMutex_ for epoch_ to move.
+    platform::sys::Mutex sleepMutex_;
     std::condition_variable wake_;
     std::atomic<int> sleepers_{0};
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -74,6 +76,76 @@ TEST(ComputePool, RethrowsTheFirstFailureAfterTheOthersFinish) {
     std::atomic<int> again{0};
     pool.parallelFor(10, [&](std::size_t) { again.fetch_add(1); });
     EXPECT_EQ(again.load(), 10);
+}
+
+namespace {
+
+/// Holds the pool's worker after it noticed one job and before it joins, until the next job is
+/// published: the worker then joins that next job late, which a busy machine does now and then.
+class LateWorker : public ComputePool::Probe {
+public:
+    void workerJoining() override {
+        std::unique_lock lock(mutex_);
+        if (!armed_) return;
+        armed_ = false;
+        holding_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+    }
+    void jobPublished() override {
+        std::unique_lock lock(mutex_);
+        if (!holding_) return;
+        holding_ = false;
+        released_ = true;
+        changed_.notify_all();
+        // The caller goes on only once the late worker has run its items.
+        changed_.wait(lock, [&] { return workerDone_; });
+    }
+    bool waitUntilHolding() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return holding_; });
+    }
+    void workerDone() {
+        std::lock_guard lock(mutex_);
+        workerDone_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool armed_ = true, holding_ = false, released_ = false, workerDone_ = false;
+};
+
+}  // namespace
+
+TEST(ComputePool, AFailureOnAWorkerThatJoinsLateIsRethrown) {
+    LateWorker probe;
+    ComputePool pool(2, &probe);
+    // The caller does this job alone: its worker is held before joining.
+    std::atomic<int> first{0};
+    pool.parallelFor(2, [&](std::size_t) { first.fetch_add(1); });
+    EXPECT_EQ(first.load(), 2);
+    ASSERT_TRUE(probe.waitUntilHolding());
+
+    // The next job's items all run on the late worker; the first of them fails.
+    const auto caller = std::this_thread::get_id();
+    std::atomic<int> onCaller{0};
+    EXPECT_THROW(pool.parallelFor(2,
+                                  [&](std::size_t i) {
+                                      if (std::this_thread::get_id() == caller) {
+                                          onCaller.fetch_add(1);
+                                          return;
+                                      }
+                                      if (i == 0) throw std::runtime_error("late worker");
+                                      probe.workerDone();
+                                  }),
+                 std::runtime_error);
+    EXPECT_EQ(onCaller.load(), 0);
+    // The failure belonged to that job alone.
+    std::atomic<int> again{0};
+    EXPECT_NO_THROW(pool.parallelFor(8, [&](std::size_t) { again.fetch_add(1); }));
+    EXPECT_EQ(again.load(), 8);
 }
 
 TEST(ComputePool, StepsRunInOrderWithTheirFinishes) {
