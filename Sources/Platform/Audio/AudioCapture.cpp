@@ -1,16 +1,82 @@
 #include "Platform/Audio/AudioCapture.hpp"
 
 #include "Platform/Audio/PulseConnection.hpp"
+#include "Platform/Log/SystemLog.hpp"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace platform::audio {
 
 using detail::PulseConnection;
 using Kind = SoundServerError::Kind;
+
+namespace {
+
+const platform::log::Logger& captureLog() {
+    static const platform::log::Logger logger("platform.audio", "Capture");
+    return logger;
+}
+
+/// Ends the captures dropped on their own event thread, which cannot stop itself. Its one thread,
+/// started with the first such capture, is owned by this object (a function-local static) and
+/// joined at exit after the last capture handed over has ended.
+class CaptureCloser {
+public:
+    static CaptureCloser& instance() {
+        static CaptureCloser closer;
+        return closer;
+    }
+    ~CaptureCloser() {
+        {
+            std::lock_guard guard(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void post(std::function<void()> close) {
+        {
+            std::lock_guard guard(mutex_);
+            queue_.push_back(std::move(close));
+            if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        }
+        wake_.notify_all();
+    }
+
+private:
+    CaptureCloser() = default;
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) return;
+            std::function<void()> close = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            close();
+            close = nullptr;  // the stream and its callbacks go here, outside the lock
+            lock.lock();
+        }
+    }
+
+    // Guards the queue and the stopping flag; the closes run outside it.
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
 
 struct AudioCapture::Stream {
     Options options;
@@ -25,6 +91,8 @@ struct AudioCapture::Stream {
     bool stopping = false;
     bool flushed = false;
     bool failureReported = false;
+    /// The capture was destroyed on the event thread: nothing more is handed on.
+    bool abandoned = false;
 
     // Everything below runs with the loop's lock held, most of it on the event thread.
 
@@ -43,7 +111,7 @@ struct AudioCapture::Stream {
     }
 
     void handOn(const float* samples, std::size_t count) {
-        if (count == 0 || !onSamples) return;
+        if (count == 0 || !onSamples || abandoned) return;
         // An exception must not unwind through libpulse's C frames.
         try {
             onSamples(samples, count);
@@ -58,7 +126,7 @@ struct AudioCapture::Stream {
             handOn(pending.data() + pendingStart, pending.size() - pendingStart);
             pendingStart = pending.size();
         } else {
-            while (pending.size() - pendingStart >= block) {
+            while (pending.size() - pendingStart >= block && !abandoned) {
                 handOn(pending.data() + pendingStart, block);
                 pendingStart += block;
             }
@@ -98,6 +166,22 @@ struct AudioCapture::Stream {
         stream = nullptr;
         flushed = true;
         connection->signal();
+    }
+
+    /// Ends the stream without handing on what is left, then the connection; on any thread but
+    /// the event thread.
+    void abandon() {
+        {
+            PulseConnection::Lock lock(*connection);
+            if (stream) {
+                pa_stream_set_read_callback(stream, nullptr, nullptr);
+                pa_stream_set_state_callback(stream, nullptr, nullptr);
+                pa_stream_disconnect(stream);
+                pa_stream_unref(stream);
+                stream = nullptr;
+            }
+        }
+        connection.reset();
     }
 
     void cork(bool paused) {
@@ -178,7 +262,25 @@ AudioCapture::AudioCapture(Options options, SamplesCallback onSamples, FailureCa
 }
 
 AudioCapture::~AudioCapture() {
-    stop();
+    Stream& s = *stream_;
+    if (s.connection && s.connection->onEventThread()) {
+        // Dropped from its own callback (the last owner let go there): the event thread cannot
+        // end itself, and the callback that runs now still uses the stream. Nothing more is handed
+        // on; the closer's thread ends the stream and the connection once the callback returns.
+        captureLog().log(platform::log::LogType::error,
+                         "A capture of " + s.source.name + " was dropped on its own thread; it is ended on another");
+        s.stopping = true;
+        s.abandoned = true;
+        std::shared_ptr<Stream> left(std::move(stream_));
+        CaptureCloser::instance().post([left] { left->abandon(); });
+        return;
+    }
+    try {
+        stop();
+    } catch (const std::exception& error) {
+        captureLog().log(platform::log::LogType::error,
+                         "Failed to stop the capture of " + s.source.name + ": " + error.what());
+    }
 }
 
 const AudioSourceInfo& AudioCapture::source() const {

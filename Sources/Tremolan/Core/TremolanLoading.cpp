@@ -60,7 +60,11 @@ Tremolan::Tremolan(const TremolanConfig& config, ConstructionKey)
 }
 
 Tremolan::~Tremolan() {
-    if (audioProcessor_) audioProcessor_->stopRecording();
+    try {
+        if (audioProcessor_) audioProcessor_->stopRecording();
+    } catch (const std::exception& error) {
+        Logging::error({"Failed to stop recording: ", error.what()}, "");
+    }
 }
 
 void Tremolan::initialize(const TremolanConfig& config) {
@@ -82,12 +86,12 @@ void Tremolan::initialize(const TremolanConfig& config) {
 // ---- State ----
 
 ModelVariant Tremolan::modelVariant() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return modelVariant_;
 }
 
 korbit::ModelState Tremolan::modelState() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return modelState_;
 }
 
@@ -95,7 +99,7 @@ void Tremolan::setModelState(korbit::ModelState state) {
     ModelStateCallback callback;
     ModelState previous;
     {
-        std::lock_guard guard(stateMutex_);
+        platform::sys::MutexLock guard(stateMutex_);
         previous = modelState_;
         modelState_ = state;
         callback = modelStateCallback_;
@@ -104,27 +108,27 @@ void Tremolan::setModelState(korbit::ModelState state) {
 }
 
 ModelComputeOptions Tremolan::modelCompute() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return modelCompute_;
 }
 
 void Tremolan::setModelCompute(ModelComputeOptions options) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     modelCompute_ = options;
 }
 
 AudioInputConfig Tremolan::audioInputConfig() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return audioInputConfig_;
 }
 
 void Tremolan::setAudioInputConfig(AudioInputConfig config) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     audioInputConfig_ = std::move(config);
 }
 
 std::shared_ptr<WhisperTokenizer> Tremolan::tokenizer() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return tokenizer_;
 }
 
@@ -133,7 +137,7 @@ void Tremolan::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
     std::lock_guard use(modelUse_);
     std::shared_ptr<TextDecoding> decoder;
     {
-        std::lock_guard guard(stateMutex_);
+        platform::sys::MutexLock guard(stateMutex_);
         tokenizer_ = tokenizer;
         decoder = textDecoder_;
     }
@@ -141,97 +145,97 @@ void Tremolan::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
 }
 
 std::shared_ptr<AudioProcessing> Tremolan::audioProcessor() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return audioProcessor_;
 }
 
 void Tremolan::setAudioProcessor(std::shared_ptr<AudioProcessing> component) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     audioProcessor_ = std::move(component);
 }
 
 std::shared_ptr<FeatureExtracting> Tremolan::featureExtractor() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return featureExtractor_;
 }
 
 void Tremolan::setFeatureExtractor(std::shared_ptr<FeatureExtracting> component) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     featureExtractor_ = std::move(component);
 }
 
 std::shared_ptr<AudioEncoding> Tremolan::audioEncoder() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return audioEncoder_;
 }
 
 void Tremolan::setAudioEncoder(std::shared_ptr<AudioEncoding> component) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     audioEncoder_ = std::move(component);
 }
 
 std::shared_ptr<TextDecoding> Tremolan::textDecoder() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return textDecoder_;
 }
 
 void Tremolan::setTextDecoder(std::shared_ptr<TextDecoding> component) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     textDecoder_ = std::move(component);
 }
 
 std::shared_ptr<SegmentSeeking> Tremolan::segmentSeeker() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return segmentSeeker_;
 }
 
 void Tremolan::setSegmentSeeker(std::shared_ptr<SegmentSeeking> component) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     segmentSeeker_ = std::move(component);
 }
 
 std::shared_ptr<VoiceActivityDetector> Tremolan::voiceActivityDetector() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return voiceActivityDetector_;
 }
 
 void Tremolan::setVoiceActivityDetector(std::shared_ptr<VoiceActivityDetector> detector) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     voiceActivityDetector_ = std::move(detector);
 }
 
 TranscriptionTimings Tremolan::currentTimings() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return currentTimings_;
 }
 
 void Tremolan::writeTiming(double TranscriptionTimings::*field, double seconds) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     currentTimings_.*field = seconds;
 }
 
 std::shared_ptr<platform::sys::Progress> Tremolan::progress() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return progress_;
 }
 
 std::optional<fs::path> Tremolan::modelFolder() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return modelFolder_;
 }
 
 void Tremolan::setModelFolder(std::optional<fs::path> folder) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     modelFolder_ = std::move(folder);
 }
 
 std::optional<fs::path> Tremolan::tokenizerFolder() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return tokenizerFolder_;
 }
 
 void Tremolan::setTokenizerFolder(std::optional<fs::path> folder) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     tokenizerFolder_ = std::move(folder);
 }
 
@@ -240,32 +244,32 @@ bool Tremolan::useBackgroundDownloadSession() const {
 }
 
 Tremolan::SegmentDiscoveryCallback Tremolan::segmentDiscoveryCallback() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return segmentDiscoveryCallback_;
 }
 
 void Tremolan::setSegmentDiscoveryCallback(SegmentDiscoveryCallback callback) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     segmentDiscoveryCallback_ = std::move(callback);
 }
 
 Tremolan::ModelStateCallback Tremolan::modelStateCallback() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return modelStateCallback_;
 }
 
 void Tremolan::setModelStateCallback(ModelStateCallback callback) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     modelStateCallback_ = std::move(callback);
 }
 
 Tremolan::TranscriptionStateCallback Tremolan::transcriptionStateCallback() const {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     return transcriptionStateCallback_;
 }
 
 void Tremolan::setTranscriptionStateCallback(TranscriptionStateCallback callback) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     transcriptionStateCallback_ = std::move(callback);
 }
 
@@ -352,7 +356,7 @@ void Tremolan::loadModels(bool prewarmMode) {
     setModelState(ModelState::loaded);
     double modelLoading = 0;
     {
-        std::lock_guard guard(stateMutex_);
+        platform::sys::MutexLock guard(stateMutex_);
         currentTimings_.modelLoading = secondsSince(start) + currentTimings_.prewarmLoadTime;
         modelLoading = currentTimings_.modelLoading;
     }
@@ -375,7 +379,7 @@ void Tremolan::loadTokenizerIfNeeded() {
     decoder->setIsModelMultilingual(*logitsDim != kEnglishOnlyLogitsSize);
     const ModelVariant variant = ModelUtilities::detectVariant(*logitsDim, *encoderDim);
     {
-        std::lock_guard guard(stateMutex_);
+        platform::sys::MutexLock guard(stateMutex_);
         modelVariant_ = variant;
     }
     Logging::debug("Loading tokenizer for " + std::string(description(variant)));

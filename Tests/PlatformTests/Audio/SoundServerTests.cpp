@@ -186,3 +186,48 @@ TEST(SoundServer, PausedCaptureReceivesNothingAndALostSourceEndsTheRecording) {
     EXPECT_EQ(recorder.failures, 1);
     capture.stop();
 }
+
+// The last owner of a capture may let go inside its callback, on the capture's own thread, which
+// cannot stop itself: the capture then ends on another thread instead of ending the process.
+TEST(SoundServer, ACaptureDroppedInsideItsOwnCallbackEndsWithoutEndingTheProcess) {
+    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+    PrivatePulseServer server;
+    server.createMicrophone("mic");
+    const auto recordStreams = [&] {
+        const std::string list = server.pactl({"list", "short", "source-outputs"});
+        return std::count(list.begin(), list.end(), '\n');
+    };
+    const auto others = recordStreams();
+    std::mutex mutex;
+    std::shared_ptr<AudioCapture> owner;
+    std::atomic<int> callsAfterDrop{0};
+    std::atomic<bool> dropped{false};
+    AudioCapture::Options options;
+    options.server = server.address();
+    options.source = SourceSelection::named("mic");
+    auto capture = std::make_shared<AudioCapture>(options, [&](const float*, std::size_t) {
+        if (dropped) {
+            ++callsAfterDrop;
+            return;
+        }
+        std::shared_ptr<AudioCapture> last;
+        {
+            std::lock_guard guard(mutex);
+            last = std::move(owner);
+        }
+        if (!last) return;
+        last.reset();  // the capture's destructor runs here, on its own thread
+        dropped = true;
+    });
+    ASSERT_EQ(recordStreams(), others + 1);
+    {
+        std::lock_guard guard(mutex);
+        owner = std::move(capture);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((!dropped || recordStreams() != others) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(recordStreams(), others) << "the dropped capture's stream is ended";
+    EXPECT_EQ(callsAfterDrop.load(), 0);
+}

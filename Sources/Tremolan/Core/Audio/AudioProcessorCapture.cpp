@@ -49,7 +49,18 @@ AudioProcessor::~AudioProcessor() {
         std::lock_guard guard(lifetime_->mutex);
         lifetime_->alive = false;
     }
-    stopRecording();
+    try {
+        if (onCaptureThread) {
+            // The last owner let go inside a buffer callback. A capture cannot be stopped from its
+            // own thread; dropping it hands its ending to the audio layer.
+            korbit::Logging::error("The audio processor was released inside a captured buffer's callback", "");
+            audioEngine_.reset();
+        } else {
+            stopRecording();
+        }
+    } catch (const std::exception& error) {
+        korbit::Logging::error({"Failed to stop recording: ", error.what()}, "");
+    }
 }
 
 std::vector<float> AudioProcessor::audioSamples() const {

@@ -4,12 +4,15 @@
 #include "Support/SignalMatch.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
+#include "Tremolan/Core/Tremolan.hpp"
 #include "TremolanTests/Audio/AudioTestSignals.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 using namespace tremolan;
@@ -246,4 +249,64 @@ TEST(LiveCapture, StreamingSuppressionAndAMissingDevice) {
     EXPECT_FALSE(processor.isRecording());
     EXPECT_FALSE(processor.audioBufferCallback());
     EXPECT_FALSE(stream->next());
+}
+
+// The last owner of a processor, or of a facade holding one, may let go inside a buffer callback,
+// on the capture thread that cannot stop itself: the failure is logged instead of ending the process.
+TEST(LiveCapture, AProcessorOrFacadeReleasedInsideItsCallbackStopsWithoutEndingTheProcess) {
+    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+    PrivatePulseServer server;
+    server.createMicrophone("mic");
+    velmora::test::LogCapture log(korbit::Logging::LogLevel::error);
+    const auto streams = [&] { return captureSources(server).size(); };
+    {
+        std::mutex mutex;
+        std::shared_ptr<AudioProcessor> owner = std::make_shared<AudioProcessor>();
+        std::atomic<bool> released{false};
+        AudioProcessor* processor = owner.get();
+        processor->startRecordingLive(std::nullopt, [&](const std::vector<float>&) {
+            std::shared_ptr<AudioProcessor> last;
+            {
+                std::lock_guard guard(mutex);
+                last = std::move(owner);
+            }
+            last.reset();  // the processor's destructor runs here, on the capture thread
+            released = true;
+        });
+        ASSERT_TRUE(waitUntil([&] { return released.load() && streams() == 0; }));
+    }
+    {
+        TremolanConfig config;
+        config.download = false;
+        config.verbose = true;  // the facade sets the library's log level from its configuration
+        config.logLevel = korbit::Logging::LogLevel::error;
+        config.audioProcessor = std::make_shared<AudioProcessor>();
+        std::mutex mutex;
+        std::shared_ptr<Tremolan> owner = Tremolan::create(config);
+        std::atomic<bool> released{false};
+        const auto processor = std::dynamic_pointer_cast<AudioProcessor>(owner->audioProcessor());
+        ASSERT_TRUE(processor);
+        config.audioProcessor.reset();
+        processor->startRecordingLive(std::nullopt, [&](const std::vector<float>&) {
+            std::shared_ptr<Tremolan> last;
+            {
+                std::lock_guard guard(mutex);
+                last = std::move(owner);
+            }
+            last.reset();  // the facade's destructor stops the recording: refused on this thread
+            released = true;
+        });
+        ASSERT_TRUE(waitUntil([&] { return released.load(); }));
+        // The processor still records, for its other owner, who stops it.
+        EXPECT_TRUE(processor->isRecording());
+        processor->stopRecording();
+        EXPECT_TRUE(waitUntil([&] { return streams() == 0; }));
+    }
+    const auto messages = log.messages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m == "The audio processor was released inside a captured buffer's callback";
+    }));
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("Failed to stop recording: stopRecording cannot be called", 0) == 0;
+    }));
 }
