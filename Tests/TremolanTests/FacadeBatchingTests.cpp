@@ -2,6 +2,7 @@
 // order, failures, window numbers, the chunked road and the file entry points.
 
 #include "Support/TestEnvironment.hpp"
+#include "Tremolan/Core/BatchExecutor.hpp"
 #include "Tremolan/Core/Tremolan.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
@@ -240,6 +241,28 @@ TEST(FacadeBatching, OnlyLongerThanAWindowWithVadOptionsIsChunked) {
         EXPECT_FLOAT_EQ(segment.words->at(0).end, 1.0f + seekTime);
         total += facade->runs[i].samples;
     }
+}
+
+TEST(FacadeBatching, RecordingsCutAtSilencesWithinABatchAddNoThreads) {
+    const auto facade = scripted();
+    // Five seconds of level 30 (each piece's run sleeps 30 ms), five of silence, four times over:
+    // every recording is cut into several pieces, batched from inside its own child.
+    const std::size_t concurrent = tremolan::BatchExecutor::shared().helperCount() + 1;
+    std::vector<std::vector<float>> recordings;
+    for (std::size_t r = 0; r < concurrent; ++r) {
+        std::vector<float> samples(40 * 16000);
+        for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = (i / 16000) % 10 < 5 ? 30.0f : 0.0f;
+        recordings.push_back(std::move(samples));
+    }
+    DecodingOptions vad = workers(static_cast<std::int64_t>(concurrent));
+    vad.chunkingStrategy = tremolan::ChunkingStrategy::vad;
+    const auto outcomes = facade->transcribeWithResults(recordings, vad);
+    ASSERT_EQ(outcomes.size(), concurrent);
+    for (const auto& outcome : outcomes) EXPECT_GE(std::get<Tremolan::Results>(outcome).size(), 2u);
+    EXPECT_GE(facade->runs.size(), 2 * concurrent);
+    // The executor's helpers and the caller, however the batches nest.
+    EXPECT_LE(facade->peak, static_cast<int>(concurrent));
+    EXPECT_GE(facade->peak, std::min(2, static_cast<int>(concurrent)));
 }
 
 TEST(FacadeBatching, FilesReportTheirStatesAndKeepLoadErrorsInPlace) {

@@ -4,11 +4,14 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"
+#include "Tremolan/Core/BatchExecutor.hpp"
 #include "Tremolan/Core/FeatureExtractor.hpp"
 #include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/WhisperMLModel.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -165,6 +168,73 @@ TEST_F(FacadeConcurrency, ABatchRunsItsChildrenInParallelOnTheLoadedModelsAndMat
     // Every run added its share to the facade's progress, which was renewed once finished.
     EXPECT_FALSE(facade->progress()->isFinished());
     EXPECT_EQ(states(), (std::vector<ModelState>{ModelState::loading, ModelState::loaded}));
+}
+
+/// The loaded feature extractor, whose calls wait until `expected` of them have come: the windows
+/// of a batch then reach the encoder together.
+class GatheringExtractor : public tremolan::FeatureExtracting {
+public:
+    GatheringExtractor(std::shared_ptr<tremolan::FeatureExtracting> inner, int expected)
+        : inner_(std::move(inner)), expected_(expected) {}
+    std::optional<int> melCount() const override { return inner_->melCount(); }
+    std::optional<int> windowSamples() const override { return inner_->windowSamples(); }
+    std::optional<platform::ml::MLMultiArray> logMelSpectrogram(const platform::ml::MLMultiArray& audio,
+                                                                std::stop_token stop) override {
+        auto features = inner_->logMelSpectrogram(audio, stop);
+        std::unique_lock lock(mutex_);
+        if (++arrived_ >= expected_) changed_.notify_all();
+        changed_.wait_for(lock, std::chrono::seconds(20), [&] { return arrived_ >= expected_; });
+        return features;
+    }
+
+private:
+    std::shared_ptr<tremolan::FeatureExtracting> inner_;
+    const int expected_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int arrived_ = 0;
+};
+
+TEST_F(FacadeConcurrency, ModelInstancesClonedForABatchAreReleasedWhenItEnds) {
+    const auto facade = prewarmedFacade();
+    facade->loadModels();
+    const auto modelOf = [](const auto& component) {
+        return std::dynamic_pointer_cast<tremolan::WhisperMLModel>(component)->model();
+    };
+    const auto encoder = modelOf(facade->audioEncoder());
+    const auto decoder = modelOf(facade->textDecoder());
+    // Three children encode at once (when the machine has the helpers for it) and then decode
+    // beside one another; the clones made for them stay until the batch is over, so a watcher
+    // sees them.
+    const int children =
+        static_cast<int>(std::min<std::size_t>(3, tremolan::BatchExecutor::shared().helperCount() + 1));
+    facade->setFeatureExtractor(std::make_shared<GatheringExtractor>(facade->featureExtractor(), children));
+    std::vector<std::vector<float>> arrays;
+    for (unsigned i = 0; i < 3; ++i) arrays.push_back(noise(40000, i));
+    DecodingOptions options = quick();
+    options.concurrentWorkerCount = 3;
+    std::atomic<bool> done{false};
+    std::atomic<std::size_t> encoderMost{0}, decoderMost{0};
+    std::thread watcher([&] {
+        while (!done) {
+            encoderMost = std::max(encoderMost.load(), encoder->instanceCount());
+            decoderMost = std::max(decoderMost.load(), decoder->instanceCount());
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    const auto outcomes = facade->transcribe(arrays, options);
+    done = true;
+    watcher.join();
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (const auto& outcome : outcomes) EXPECT_TRUE(outcome);
+    EXPECT_LE(encoderMost.load(), encoder->instanceLimit());
+    EXPECT_LE(decoderMost.load(), decoder->instanceLimit());
+    if (children > 1) {
+        EXPECT_GE(encoderMost.load(), 2u);
+    }
+    // The batch is over: only the loaded instances are left.
+    EXPECT_EQ(encoder->instanceCount(), 1u);
+    EXPECT_EQ(decoder->instanceCount(), 1u);
 }
 
 TEST_F(FacadeConcurrency, LanguageDetectionAndTranscriptionShareTheModels) {

@@ -1,5 +1,6 @@
 #include "Platform/ML/Model.hpp"
 
+#include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Network.hpp"
 #include "Platform/ML/Safetensors.hpp"
 #include "Platform/Sys/FileIO.hpp"
@@ -31,10 +32,14 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const M
     const auto weightsPath = descriptionFile.parent_path() / model->manifest_.weights;
     if (!std::filesystem::is_regular_file(weightsPath, ec))
         throw MLModelError("Model bundle " + url.string() + " is missing its weights file " + model->manifest_.weights);
+    model->instanceLimit_ = static_cast<std::size_t>(
+        configuration.maxInstances > 0 ? configuration.maxInstances : ComputePool::shared().threadCount());
     try {
         SafetensorsFile weights(weightsPath);
-        model->idle_.push_back(makeNetwork(model->manifest_, weights, weightsPath.filename().string()));
-        model->loaded_ = model->idle_.back().get();
+        auto network = makeNetwork(model->manifest_, weights, weightsPath.filename().string());
+        model->loaded_ = network.get();
+        platform::sys::MutexLock lock(model->mutex_);
+        model->idle_.push_back(std::move(network));
     } catch (const SafetensorsError& e) {
         throw MLModelError(e.what());
     }
@@ -47,15 +52,37 @@ MLModel::~MLModel() = default;
 class MLModel::Lease {
 public:
     Lease(const MLModel& model, const MLFeatureProvider& input) : model_(model) {
-        if (takeIdle(input, false)) return;
-        // Every instance is busy. The clone reads only what the loaded instance never changes
-        // after loading; a network that cannot be cloned waits for its one instance.
-        network_ = model.loaded_->clone();
-        if (!network_) takeIdle(input, true);
+        platform::sys::MutexLock lock(model.mutex_);
+        for (;;) {
+            if (takeIdle(input)) return;
+            if (model.cloneable_ && model.instances_ < model.instanceLimit_) {
+                // Every instance is busy and there is room for one more. The clone reads only what
+                // the loaded instance never changes after loading, so it is made outside the lock.
+                ++model.instances_;
+                lock.unlock();
+                std::unique_ptr<Network> clone;
+                try {
+                    clone = model.loaded_->clone();
+                } catch (...) {
+                    lock.lock();
+                    --model.instances_;
+                    throw;
+                }
+                if (clone) {
+                    network_ = std::move(clone);
+                    return;
+                }
+                // A network that cannot be cloned waits for its one instance.
+                lock.lock();
+                --model.instances_;
+                model.cloneable_ = false;
+            }
+            lock.wait(model.returned_);
+        }
     }
     ~Lease() {
         {
-            std::lock_guard lock(model_.mutex_);
+            platform::sys::MutexLock lock(model_.mutex_);
             model_.idle_.push_back(std::move(network_));
         }
         model_.returned_.notify_one();
@@ -66,10 +93,8 @@ public:
     Network& network() { return *network_; }
 
 private:
-    bool takeIdle(const MLFeatureProvider& input, bool wait) {
-        std::unique_lock lock(model_.mutex_);
+    bool takeIdle(const MLFeatureProvider& input) VELMORA_REQUIRES(model_.mutex_) {
         auto& idle = model_.idle_;
-        if (wait) model_.returned_.wait(lock, [&] { return !idle.empty(); });
         if (idle.empty()) return false;
         // The instance whose cache was made from these inputs, else the one given back last.
         auto chosen =
@@ -83,6 +108,29 @@ private:
     const MLModel& model_;
     std::unique_ptr<Network> network_;
 };
+
+void MLModel::releaseIdleInstances() const {
+    std::vector<std::unique_ptr<Network>> released;
+    {
+        platform::sys::MutexLock lock(mutex_);
+        for (auto it = idle_.begin(); it != idle_.end();) {
+            if (it->get() == loaded_) {
+                ++it;
+                continue;
+            }
+            released.push_back(std::move(*it));
+            it = idle_.erase(it);
+            --instances_;
+        }
+    }
+    // Their memory is given back outside the lock. A call waiting for an instance may now clone.
+    if (!released.empty()) returned_.notify_all();
+}
+
+std::size_t MLModel::instanceCount() const {
+    platform::sys::MutexLock lock(mutex_);
+    return instances_;
+}
 
 std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input) const {
     for (const auto& feature : description_.inputs()) {

@@ -7,12 +7,13 @@
 #include "Platform/ML/FeatureProvider.hpp"
 #include "Platform/ML/ModelConfiguration.hpp"
 #include "Platform/ML/ModelDescription.hpp"
+#include "Platform/Sys/Mutex.hpp"
 
 #include <condition_variable>
+#include <cstddef>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,10 @@ public:
 
     /// Runs the model. Inputs are looked up by exact name (extra ones are ignored); a missing input, a
     /// value that is not a multi-array, a wrong shape or an element type the model cannot take throws
-    /// MLModelError. Calls on one model may run at once: each runs on a network instance of its
-    /// own (a clone of the loaded one sharing its weights, kept for later calls), preferably the
-    /// one whose cache was made from the same inputs.
+    /// MLModelError. Calls on one model may run at once, up to the configuration's maxInstances:
+    /// each runs on a network instance of its own (a clone of the loaded one sharing its weights,
+    /// kept for later calls until releaseIdleInstances), preferably the one whose cache was made
+    /// from the same inputs; a call beyond the bound waits for an instance.
     std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input,
                                                   const MLPredictionOptions& options = {}) const;
     std::shared_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& input, MLState& state,
@@ -52,6 +54,14 @@ public:
 
     /// The same over plain maps of arrays.
     std::map<std::string, MLMultiArray> predict(const std::map<std::string, MLMultiArray>& inputs) const;
+
+    /// Drops the clones no prediction uses now, with their scratch and caches (for a large decoder
+    /// about 245 MB each); the loaded instance stays. For when the calls that ran together are over.
+    void releaseIdleInstances() const;
+    /// The instances alive: the loaded one and the clones, predicting or idle.
+    std::size_t instanceCount() const;
+    /// The most instances that may be alive at once.
+    std::size_t instanceLimit() const { return instanceLimit_; }
 
 private:
     MLModel() = default;
@@ -64,12 +74,18 @@ private:
     /// A network instance taken for one prediction; given back when it ends.
     class Lease;
 
-    // The instances not predicting now; the loaded one and the clones made for calls that came
-    // while every instance was busy.
-    mutable std::vector<std::unique_ptr<Network>> idle_;
     const Network* loaded_ = nullptr;  // the loaded instance, which clones copy
-    mutable std::mutex mutex_;
+    std::size_t instanceLimit_ = 1;
+    mutable platform::sys::Mutex mutex_;
+    // Calls waiting for an instance wait on returned_.
     mutable std::condition_variable returned_;
+    // The instances not predicting now: the loaded one and the clones made for calls that came
+    // while every instance was busy.
+    mutable std::vector<std::unique_ptr<Network>> idle_ VELMORA_GUARDED_BY(mutex_);
+    // Idle and predicting, clones being made included.
+    mutable std::size_t instances_ VELMORA_GUARDED_BY(mutex_) = 1;
+    // Cleared when the network turns out to have no clones: calls then take turns on the one.
+    mutable bool cloneable_ VELMORA_GUARDED_BY(mutex_) = true;
 };
 
 }  // namespace platform::ml

@@ -17,6 +17,7 @@
 
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelState.hpp"
+#include "Platform/Sys/Mutex.hpp"
 #include "Platform/Sys/Progress.hpp"
 #include "Tremolan/Core/Audio/AudioInputConfig.hpp"
 #include "Tremolan/Core/Audio/AudioProcessing.hpp"
@@ -294,29 +295,36 @@ private:
     /// Replaces the progress object by a fresh one (only when it reports finished, if asked).
     void renewProgress(bool onlyWhenFinished);
     void writeTiming(double TranscriptionTimings::*field, double seconds);
+    /// Counts a transcription run in and out. The last of the runs that went on together lets the
+    /// models drop the instances cloned for them.
+    void beginRun();
+    void endRun() noexcept;
 
-    mutable std::mutex stateMutex_;
+    // Who may use the loaded models: transcriptions together, or one load or unload alone.
     ModelUseLock modelUse_;
+    // Guards the fields below it; components and callbacks are copied out and used outside it.
+    mutable platform::sys::Mutex stateMutex_;
 
-    ModelVariant modelVariant_ = ModelVariant::tiny;
-    korbit::ModelState modelState_ = korbit::ModelState::unloaded;
-    ModelComputeOptions modelCompute_;
-    AudioInputConfig audioInputConfig_;
-    std::shared_ptr<WhisperTokenizer> tokenizer_;
-    std::shared_ptr<AudioProcessing> audioProcessor_;
-    std::shared_ptr<FeatureExtracting> featureExtractor_;
-    std::shared_ptr<AudioEncoding> audioEncoder_;
-    std::shared_ptr<TextDecoding> textDecoder_;
-    std::shared_ptr<SegmentSeeking> segmentSeeker_;
-    std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_;
-    TranscriptionTimings currentTimings_;
-    std::shared_ptr<platform::sys::Progress> progress_;
-    std::optional<std::filesystem::path> modelFolder_;
-    std::optional<std::filesystem::path> tokenizerFolder_;
-    bool useBackgroundDownloadSession_ = false;
-    SegmentDiscoveryCallback segmentDiscoveryCallback_;
-    ModelStateCallback modelStateCallback_;
-    TranscriptionStateCallback transcriptionStateCallback_;
+    ModelVariant modelVariant_ VELMORA_GUARDED_BY(stateMutex_) = ModelVariant::tiny;
+    korbit::ModelState modelState_ VELMORA_GUARDED_BY(stateMutex_) = korbit::ModelState::unloaded;
+    ModelComputeOptions modelCompute_ VELMORA_GUARDED_BY(stateMutex_);
+    AudioInputConfig audioInputConfig_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<WhisperTokenizer> tokenizer_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<AudioProcessing> audioProcessor_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<FeatureExtracting> featureExtractor_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<AudioEncoding> audioEncoder_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<TextDecoding> textDecoder_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<SegmentSeeking> segmentSeeker_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_ VELMORA_GUARDED_BY(stateMutex_);
+    TranscriptionTimings currentTimings_ VELMORA_GUARDED_BY(stateMutex_);
+    std::shared_ptr<platform::sys::Progress> progress_ VELMORA_GUARDED_BY(stateMutex_);
+    std::optional<std::filesystem::path> modelFolder_ VELMORA_GUARDED_BY(stateMutex_);
+    std::optional<std::filesystem::path> tokenizerFolder_ VELMORA_GUARDED_BY(stateMutex_);
+    const bool useBackgroundDownloadSession_ = false;  // set once, at construction
+    SegmentDiscoveryCallback segmentDiscoveryCallback_ VELMORA_GUARDED_BY(stateMutex_);
+    ModelStateCallback modelStateCallback_ VELMORA_GUARDED_BY(stateMutex_);
+    TranscriptionStateCallback transcriptionStateCallback_ VELMORA_GUARDED_BY(stateMutex_);
+    int runningTranscriptions_ VELMORA_GUARDED_BY(stateMutex_) = 0;
 };
 
 }  // namespace tremolan

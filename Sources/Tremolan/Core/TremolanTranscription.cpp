@@ -9,9 +9,10 @@
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
-#include "Tremolan/Core/BatchRunner.hpp"
+#include "Tremolan/Core/BatchExecutor.hpp"
 #include "Tremolan/Core/TranscribeTask.hpp"
 #include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/WhisperMLModel.hpp"
 #include "Tremolan/Utilities/ResultExtensions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
@@ -41,7 +42,7 @@ void tell(const Tremolan::TranscriptionStateCallback& callback, TranscriptionSta
 
 void Tremolan::clearState() {
     if (const auto processor = audioProcessor()) processor->stopRecording();
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     currentTimings_ = TranscriptionTimings{};
 }
 
@@ -173,7 +174,9 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithOptions(
     outcomes.reserve(audioArrays.size());
     for (const std::vector<std::size_t>& batch : batches) {
         std::vector<TranscriptionOutcome> batchOutcomes(batch.size());
-        BatchRunner::run(batch.size(), [&](std::size_t i) {
+        // On the process's one executor: the chunks of a recording cut at silences, batched from
+        // inside a child, add no threads to those already running the batch.
+        BatchExecutor::shared().run(batch.size(), [&](std::size_t i) {
             const std::size_t k = batch[i];
             TranscriptionCallback numbered;
             if (callback) {
@@ -271,6 +274,11 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
                                               const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
     // Loaded once however many runs ask, and not replaced while this one runs.
     const auto use = useModels();
+    beginRun();
+    struct RunEnd {
+        Tremolan& facade;
+        ~RunEnd() { facade.endRun(); }
+    } runEnd{*this};
     const auto runTokenizer = tokenizer();
     if (!runTokenizer) throw WhisperError::tokenizerUnavailable();
     if (stop.stop_requested()) {
@@ -308,16 +316,42 @@ std::unique_ptr<TranscribeTask> Tremolan::setupTranscribeTask(
                                             std::move(segmentSeeker), std::move(textDecoder), std::move(tokenizer));
 }
 
+// ---- Runs ----
+
+void Tremolan::beginRun() {
+    platform::sys::MutexLock guard(stateMutex_);
+    ++runningTranscriptions_;
+}
+
+void Tremolan::endRun() noexcept {
+    {
+        platform::sys::MutexLock guard(stateMutex_);
+        if (--runningTranscriptions_ > 0) return;
+    }
+    // Runs in parallel each predicted on an instance of its own; alone, a run needs only the
+    // loaded one. A run starting meanwhile keeps what it uses and clones again if it must.
+    try {
+        for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(featureExtractor()),
+                                      std::dynamic_pointer_cast<WhisperMLModel>(audioEncoder()),
+                                      std::dynamic_pointer_cast<WhisperMLModel>(textDecoder())}) {
+            if (!component) continue;
+            if (const auto model = component->model()) model->releaseIdleInstances();
+        }
+    } catch (const std::exception& error) {
+        Logging::error({"Failed to release the models' idle instances: ", error.what()}, "");
+    }
+}
+
 // ---- Progress ----
 
 std::shared_ptr<platform::sys::Progress> Tremolan::raiseProgressTotal(std::int64_t total) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     if (progress_->totalUnitCount() < total) progress_->setTotalUnitCount(total);
     return progress_;
 }
 
 void Tremolan::renewProgress(bool onlyWhenFinished) {
-    std::lock_guard guard(stateMutex_);
+    platform::sys::MutexLock guard(stateMutex_);
     if (onlyWhenFinished && !progress_->isFinished()) return;
     progress_ = platform::sys::Progress::make(0);
 }

@@ -1,4 +1,5 @@
 #include "Platform/ML/BundleWriter.hpp"
+#include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Model.hpp"
 #include "PlatformTests/ML/ReferenceModel.hpp"
 #include "PlatformTests/ML/TestModels.hpp"
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -254,6 +256,53 @@ TEST_F(SmallModel, PredictionsFromManyThreadsAtOnceEqualThoseOneAtATime) {
         });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(mismatches, std::vector<int>(6, 0));
+}
+
+TEST_F(SmallModel, InstancesStayWithinTheBoundAndIdleClonesAreReleased) {
+    EXPECT_EQ(decoderModel->instanceLimit(), static_cast<std::size_t>(ComputePool::shared().threadCount()));
+    MLModelConfiguration configuration;
+    configuration.maxInstances = 2;
+    const auto decoder =
+        MLModel::load(smallModelFolder() / (std::string(kDecoderModelName) + ".mlmodelc"), configuration);
+    EXPECT_EQ(decoder->instanceLimit(), 2u);
+    EXPECT_EQ(decoder->instanceCount(), 1u);
+
+    const std::vector<int> tokens{50258, 50259, 50359, 50363, 440, 441};
+    const auto decode = [&] {
+        std::vector<std::vector<float>> logits;
+        DecoderState state(p, encoderOutput);
+        for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
+            const auto out = state.step(*decoder, tokens[static_cast<std::size_t>(k)], k);
+            logits.push_back(out.at("logits").toFloatVector());
+            state.keep(out, k);
+        }
+        return logits;
+    };
+    const auto alone = decode();
+    // Six threads at once on two instances: the others wait their turn, and every result stays.
+    std::atomic<std::size_t> most{0};
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&] {
+            for (int round = 0; round < 3; ++round) {
+                if (decode() != alone) ++mismatches;
+                std::size_t seen = most.load();
+                const std::size_t now = decoder->instanceCount();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_LE(most.load(), 2u);
+    EXPECT_LE(decoder->instanceCount(), 2u);
+
+    // Once the calls are over the clones go; the loaded instance stays and predicts as before.
+    decoder->releaseIdleInstances();
+    EXPECT_EQ(decoder->instanceCount(), 1u);
+    EXPECT_EQ(decode(), alone);
+    EXPECT_EQ(decoder->instanceCount(), 1u);
 }
 
 TEST_F(SmallModel, SinglePrecisionCachesGiveTheSameScores) {
