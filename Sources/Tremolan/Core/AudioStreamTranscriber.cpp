@@ -64,7 +64,7 @@ AudioStreamTranscriber::~AudioStreamTranscriber() {
 }
 
 AudioStreamTranscriber::State AudioStreamTranscriber::state() const {
-    std::lock_guard lock(stateMutex_);
+    platform::sys::MutexLock lock(stateMutex_);
     return state_;
 }
 
@@ -72,11 +72,56 @@ bool AudioStreamTranscriber::requestRecordPermission() {
     return AudioProcessor::requestRecordPermission();
 }
 
-void AudioStreamTranscriber::update(const std::function<void(State&)>& change) {
-    std::lock_guard lock(stateMutex_);
-    const State old = state_;
-    change(state_);
-    if (stateChangeCallback_) stateChangeCallback_(old, state_);
+void AudioStreamTranscriber::update(const std::function<void(State&)>& edit) {
+    std::uint64_t number = 0;
+    {
+        platform::sys::MutexLock lock(stateMutex_);
+        number = change(edit);
+    }
+    deliver(number);
+}
+
+std::uint64_t AudioStreamTranscriber::change(const std::function<void(State&)>& edit) {
+    State old = state_;
+    edit(state_);
+    undelivered_.emplace_back(std::move(old), state_);
+    return ++changes_;
+}
+
+void AudioStreamTranscriber::deliver(std::uint64_t number) {
+    const std::thread::id self = std::this_thread::get_id();
+    platform::sys::MutexLock lock(stateMutex_);
+    while (delivered_ < number) {
+        // A change made inside the callback goes out when the call under way returns.
+        if (deliverer_ == self) return;
+        if (deliverer_ != std::thread::id()) {
+            lock.wait(deliveredChanged_);
+            continue;
+        }
+        deliverer_ = self;
+        while (!undelivered_.empty()) {
+            const std::pair<State, State> next = std::move(undelivered_.front());
+            undelivered_.pop_front();
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                if (stateChangeCallback_) stateChangeCallback_(next.first, next.second);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            ++delivered_;
+            if (failure) {
+                // The changes after it go out with the next update.
+                deliverer_ = std::thread::id();
+                lock.unlock();
+                deliveredChanged_.notify_all();
+                std::rethrow_exception(failure);
+            }
+        }
+        deliverer_ = std::thread::id();
+        deliveredChanged_.notify_all();
+    }
 }
 
 void AudioStreamTranscriber::startStreamTranscription() {
@@ -147,10 +192,12 @@ void AudioStreamTranscriber::pause(std::stop_token stop) {
 
 void AudioStreamTranscriber::transcribeCurrentBuffer(std::stop_token stop) {
     const auto waitForSpeech = [&] {
+        std::uint64_t number = 0;
         {
-            std::lock_guard lock(stateMutex_);
-            if (state_.currentText.empty()) update([](State& s) { s.currentText = waitingText; });
+            platform::sys::MutexLock lock(stateMutex_);
+            if (state_.currentText.empty()) number = change([](State& s) { s.currentText = waitingText; });
         }
+        deliver(number);
         pause(stop);
     };
     // The count first: the samples are copied only for a pass.
@@ -203,18 +250,22 @@ void AudioStreamTranscriber::confirm(const std::vector<TranscriptionSegment>& se
 
 void AudioStreamTranscriber::onProgressCallback(const TranscriptionProgress& progress) {
     const int fallbacks = static_cast<int>(progress.timings.totalDecodingFallbacks);
-    std::lock_guard lock(stateMutex_);
-    if (platform::text::graphemeCount(progress.text) < platform::text::graphemeCount(state_.currentText)) {
-        if (fallbacks != state_.currentFallbacks) {
-            Logging::info({"Fallback occured: ", fallbacks}, "");
-        } else if (state_.currentText != waitingText) {
-            // A window that finished: its text stays in view until the pass ends. The waiting
-            // placeholder is no text of the recording.
-            update([](State& s) { s.unconfirmedText.push_back(s.currentText); });
+    std::uint64_t number = 0;
+    {
+        platform::sys::MutexLock lock(stateMutex_);
+        if (platform::text::graphemeCount(progress.text) < platform::text::graphemeCount(state_.currentText)) {
+            if (fallbacks != state_.currentFallbacks) {
+                Logging::info({"Fallback occured: ", fallbacks}, "");
+            } else if (state_.currentText != waitingText) {
+                // A window that finished: its text stays in view until the pass ends. The waiting
+                // placeholder is no text of the recording.
+                change([](State& s) { s.unconfirmedText.push_back(s.currentText); });
+            }
         }
+        change([&](State& s) { s.currentText = progress.text; });
+        number = change([&](State& s) { s.currentFallbacks = fallbacks; });
     }
-    update([&](State& s) { s.currentText = progress.text; });
-    update([&](State& s) { s.currentFallbacks = fallbacks; });
+    deliver(number);
 }
 
 void AudioStreamTranscriber::onAudioBuffer() {

@@ -6,6 +6,7 @@
 // unconfirmed ones, which the next pass may redo. Every change of the observable state is reported
 // to one callback.
 
+#include "Platform/Sys/Mutex.hpp"
 #include "Tremolan/Core/Audio/AudioProcessing.hpp"
 #include "Tremolan/Core/AudioEncoding.hpp"
 #include "Tremolan/Core/DecodingOptions.hpp"
@@ -19,6 +20,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,6 +28,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tremolan {
@@ -105,8 +108,14 @@ private:
     void confirm(const std::vector<TranscriptionSegment>& segments);
     void onProgressCallback(const TranscriptionProgress& progress);
     void onAudioBuffer();
-    /// One assignment of the whole state, and one call of the callback.
-    void update(const std::function<void(State&)>& change);
+    /// One assignment of the whole state, and one call of the callback, made before it returns
+    /// (or, on a thread that is calling the callback already, when that call returns).
+    void update(const std::function<void(State&)>& change) VELMORA_EXCLUDES(stateMutex_);
+    /// With the state's mutex held: one assignment whose call is queued; returns its number.
+    std::uint64_t change(const std::function<void(State&)>& edit) VELMORA_REQUIRES(stateMutex_);
+    /// Calls the callback with the queued changes up to `number`, in order and one at a time,
+    /// outside the mutex; waits while another thread is calling it.
+    void deliver(std::uint64_t number) VELMORA_EXCLUDES(stateMutex_);
     /// Waits 100 ms, or less when stopped.
     void pause(std::stop_token stop);
 
@@ -118,10 +127,16 @@ private:
     bool useVAD_;
     TranscribeTask transcribeTask_;
 
-    // The state and its callback; the mutex is recursive so that the callback may read the state.
-    mutable std::recursive_mutex stateMutex_;
-    State state_;
-    StateChangeCallback stateChangeCallback_;
+    const StateChangeCallback stateChangeCallback_;
+    // The state, and its changes on their way to the callback, which is called outside the mutex
+    // (so that it may read the state) by one thread at a time.
+    mutable platform::sys::Mutex stateMutex_;
+    State state_ VELMORA_GUARDED_BY(stateMutex_);
+    std::deque<std::pair<State, State>> undelivered_ VELMORA_GUARDED_BY(stateMutex_);
+    std::uint64_t changes_ VELMORA_GUARDED_BY(stateMutex_) = 0;
+    std::uint64_t delivered_ VELMORA_GUARDED_BY(stateMutex_) = 0;
+    std::thread::id deliverer_ VELMORA_GUARDED_BY(stateMutex_);
+    std::condition_variable deliveredChanged_;
 
     // Start and stop take turns; the loop thread waits on the wake-up between steps.
     std::mutex controlMutex_;

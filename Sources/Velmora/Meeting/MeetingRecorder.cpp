@@ -71,12 +71,14 @@ MeetingRecorder::~MeetingRecorder() {
 }
 
 void MeetingRecorder::setTimerEnabled(bool enabled) {
+    mainThread_.onThread();
     timerEnabled_ = enabled;
     if (!enabled) timer_.stop();
     if (enabled && isRecording_) timer_.start();
 }
 
 void MeetingRecorder::start(std::optional<std::string> title) {
+    mainThread_.onThread();
     if (isRecording_ || starting_) return;
     setLastError(std::nullopt);
     setHeardOthers(false);
@@ -89,7 +91,10 @@ void MeetingRecorder::start(std::optional<std::string> title) {
     setStarting(true);
     starter_.start([this, title = std::move(title)] {
         const StartOutcome outcome = startSources();
-        post([this, title, outcome] { finishStart(title, outcome); });
+        post([this, title, outcome] {
+            mainThread_.onThread();
+            finishStart(title, outcome);
+        });
     });
 }
 
@@ -149,7 +154,10 @@ void MeetingRecorder::begin(const std::optional<std::string>& title) {
 
     transcribers_.start([this, engine = engine_, id = meeting_->id] {
         if (auto failure = failureOf([&] { engine->load(); }))
-            post([this, id, description = *failure] { preloadFailed(id, description); });
+            post([this, id, description = *failure] {
+                mainThread_.onThread();
+                preloadFailed(id, description);
+            });
     });
     if (timerEnabled_) timer_.start();
     Log::app.info("встреча начата");
@@ -162,6 +170,7 @@ void MeetingRecorder::preloadFailed(const korbit::UUID& meetingId, const std::st
 }
 
 void MeetingRecorder::tick() {
+    mainThread_.onThread();
     if (!isRecording_) return;
     micTrack_.drain(*micBuffer_);
     systemTrack_.drain(*systemBuffer_);
@@ -200,12 +209,16 @@ void MeetingRecorder::transcribe(std::vector<float> chunk, std::int64_t at, Spea
         std::string text;
         const auto failure = failureOf([&] { text = engine->transcribe(*samples, ""); });
         post([this, meetingId, at, speaker, text = std::move(text), failure] {
+            mainThread_.onThread();
             if (failure)
                 Log::stt.error("встреча: не удалось распознать фрагмент с " + std::to_string(at) + " с (" +
                                std::string(MeetingLine::speakerName(speaker)) + "): " + *failure);
             else
                 transcribed(meetingId, at, speaker, text);
-            post([this] { setPending(pending_ - 1); });
+            post([this] {
+                mainThread_.onThread();
+                setPending(pending_ - 1);
+            });
         });
     });
 }
@@ -238,6 +251,7 @@ void MeetingRecorder::appendToStored(const korbit::UUID& meetingId, MeetingLine 
 }
 
 bool MeetingRecorder::rename(const korbit::UUID& id, std::string_view title) {
+    mainThread_.onThread();
     if (!meeting_ || meeting_->id != id) return false;
     meeting_->title = title.empty() ? MeetingStore::defaultTitle(meeting_->startedAt) : std::string(title);
     // Before its first save the store has no copy: the next save carries the title.
@@ -247,6 +261,7 @@ bool MeetingRecorder::rename(const korbit::UUID& id, std::string_view title) {
 }
 
 void MeetingRecorder::append(MeetingLine line) {
+    mainThread_.onThread();
     if (!meeting_) return;
     // The stop saved the meeting; if the store has lost it since, it was deleted and stays so.
     if (!isRecording_ && !isStored(meeting_->id)) return;
@@ -257,6 +272,7 @@ void MeetingRecorder::append(MeetingLine line) {
 }
 
 bool MeetingRecorder::isEcho(const MeetingLine& line) const {
+    mainThread_.onThread();
     return meeting_ && MeetingTranscript::isEcho(*meeting_, line);
 }
 
@@ -265,6 +281,7 @@ double MeetingRecorder::similarity(std::string_view a, std::string_view b) {
 }
 
 void MeetingRecorder::stop() {
+    mainThread_.onThread();
     if (!isRecording_) {
         if (starting_) cancelStart_ = true;
         return;
@@ -291,6 +308,7 @@ void MeetingRecorder::stop() {
 }
 
 bool MeetingRecorder::waitForPending(std::chrono::milliseconds cap) {
+    mainThread_.onThread();
     if (pending_ == 0) return true;
     QEventLoop loop;
     QTimer deadline;
@@ -298,6 +316,7 @@ bool MeetingRecorder::waitForPending(std::chrono::milliseconds cap) {
     deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(this, &MeetingRecorder::pendingChanged, &loop, [&] {
+        mainThread_.onThread();
         if (pending_ == 0) loop.quit();
     });
     deadline.start(cap);

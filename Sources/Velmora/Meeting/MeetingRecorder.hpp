@@ -4,7 +4,9 @@
 // system's sound (the other participants, "others"). Both are captured into rings, drained every
 // 0.5 s, cut into chunks of at most 30 s at quiet points, and every chunk with speech is
 // transcribed on the on-device engine; each text becomes a line of the meeting, which is saved
-// after every line. Lives on the main thread; transcriptions run on workers.
+// after every line. Lives on the main thread, which alone touches its state (the analysis checks
+// it: the state is guarded by the role mainThread_); starts and transcriptions run on workers,
+// which post their outcomes back.
 
 // moc reads the Qt headers first: it cannot parse the standard library's C++20 headers on their own.
 #include <QObject>
@@ -18,6 +20,8 @@
 #include "Velmora/Meeting/SampleTrack.hpp"
 #include "Velmora/STT/LocalModelEngine.hpp"
 #endif
+
+#include "Platform/Sys/Mutex.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -54,19 +58,40 @@ public:
     /// the sources.
     ~MeetingRecorder() override;
 
-    bool isRecording() const { return isRecording_; }
+    bool isRecording() const {
+        mainThread_.onThread();
+        return isRecording_;
+    }
     /// Between start and the moment both sources run (or one failed); idle to everything else.
-    bool isStarting() const { return starting_; }
+    bool isStarting() const {
+        mainThread_.onThread();
+        return starting_;
+    }
     /// The meeting being recorded; after a stop the last one, until the next start.
-    const std::optional<Meeting>& meeting() const { return meeting_; }
+    const std::optional<Meeting>& meeting() const {
+        mainThread_.onThread();
+        return meeting_;
+    }
     /// Whole seconds since the meeting started, as of the last tick.
-    std::int64_t elapsed() const { return elapsed_; }
+    std::int64_t elapsed() const {
+        mainThread_.onThread();
+        return elapsed_;
+    }
     /// Why the last start failed, or that the model could not be loaded, in words for the user.
-    const std::optional<std::string>& lastError() const { return lastError_; }
+    const std::optional<std::string>& lastError() const {
+        mainThread_.onThread();
+        return lastError_;
+    }
     /// Chunks handed to the engine whose transcription has not finished.
-    std::int64_t pending() const { return pending_; }
+    std::int64_t pending() const {
+        mainThread_.onThread();
+        return pending_;
+    }
     /// Since the last start, a chunk of the system's sound with speech went to the engine.
-    bool heardOthers() const { return heardOthers_; }
+    bool heardOthers() const {
+        mainThread_.onThread();
+        return heardOthers_;
+    }
 
     /// Starts a meeting unless one records or starts: the system's sound first, then the
     /// microphone, on a worker; the meeting begins on the main thread once both run. The title
@@ -97,12 +122,21 @@ public:
     static double similarity(std::string_view a, std::string_view b);
 
     /// The clock of `elapsed` (by default the monotonic clock).
-    void setClock(Clock clock) { clock_ = std::move(clock); }
+    void setClock(Clock clock) {
+        mainThread_.onThread();
+        clock_ = std::move(clock);
+    }
     /// Without the timer, ticks happen only by calling tick().
     void setTimerEnabled(bool enabled);
     MeetingStore& store() const { return store_; }
-    const SampleTrack& microphoneTrack() const { return micTrack_; }
-    const SampleTrack& systemTrack() const { return systemTrack_; }
+    const SampleTrack& microphoneTrack() const {
+        mainThread_.onThread();
+        return micTrack_;
+    }
+    const SampleTrack& systemTrack() const {
+        mainThread_.onThread();
+        return systemTrack_;
+    }
 
 Q_SIGNALS:
     void recordingChanged();
@@ -120,26 +154,28 @@ private:
         std::string description;
     };
     StartOutcome startSources();
-    void finishStart(const std::optional<std::string>& title, const StartOutcome& outcome);
-    void begin(const std::optional<std::string>& title);
-    void emitChunkIfReady(SampleTrack& track, MeetingLine::Speaker speaker);
-    void emitTail(SampleTrack& track, MeetingLine::Speaker speaker);
-    void transcribe(std::vector<float> chunk, std::int64_t at, MeetingLine::Speaker speaker);
+    void finishStart(const std::optional<std::string>& title, const StartOutcome& outcome)
+        VELMORA_REQUIRES(mainThread_);
+    void begin(const std::optional<std::string>& title) VELMORA_REQUIRES(mainThread_);
+    void emitChunkIfReady(SampleTrack& track, MeetingLine::Speaker speaker) VELMORA_REQUIRES(mainThread_);
+    void emitTail(SampleTrack& track, MeetingLine::Speaker speaker) VELMORA_REQUIRES(mainThread_);
+    void transcribe(std::vector<float> chunk, std::int64_t at, MeetingLine::Speaker speaker)
+        VELMORA_REQUIRES(mainThread_);
     void transcribed(const korbit::UUID& meetingId, std::int64_t at, MeetingLine::Speaker speaker,
-                     const std::string& text);
+                     const std::string& text) VELMORA_REQUIRES(mainThread_);
     void appendToStored(const korbit::UUID& meetingId, MeetingLine line);
     bool isStored(const korbit::UUID& meetingId) const;
-    void preloadFailed(const korbit::UUID& meetingId, const std::string& description);
-    void logLevels();
+    void preloadFailed(const korbit::UUID& meetingId, const std::string& description) VELMORA_REQUIRES(mainThread_);
+    void logLevels() VELMORA_REQUIRES(mainThread_);
     template <typename Action>
     void post(Action action);
 
-    void setRecording(bool value);
-    void setStarting(bool value);
-    void setElapsed(std::int64_t value);
-    void setLastError(std::optional<std::string> value);
-    void setPending(std::int64_t value);
-    void setHeardOthers(bool value);
+    void setRecording(bool value) VELMORA_REQUIRES(mainThread_);
+    void setStarting(bool value) VELMORA_REQUIRES(mainThread_);
+    void setElapsed(std::int64_t value) VELMORA_REQUIRES(mainThread_);
+    void setLastError(std::optional<std::string> value) VELMORA_REQUIRES(mainThread_);
+    void setPending(std::int64_t value) VELMORA_REQUIRES(mainThread_);
+    void setHeardOthers(bool value) VELMORA_REQUIRES(mainThread_);
 
     std::shared_ptr<LocalModelEngine> engine_;
     MeetingStore& store_;
@@ -150,21 +186,23 @@ private:
     std::unique_ptr<SampleSource> microphone_;
     std::unique_ptr<SampleSource> systemAudio_;
 
-    bool isRecording_ = false;
-    bool starting_ = false;
+    // The main thread's, as is everything below but the flag a worker's start reads.
+    platform::sys::ThreadRole mainThread_;
+    bool isRecording_ VELMORA_GUARDED_BY(mainThread_) = false;
+    bool starting_ VELMORA_GUARDED_BY(mainThread_) = false;
     std::atomic<bool> cancelStart_ = false;
-    std::optional<Meeting> meeting_;
-    std::int64_t elapsed_ = 0;
-    std::optional<std::string> lastError_;
-    std::int64_t pending_ = 0;
-    bool heardOthers_ = false;
+    std::optional<Meeting> meeting_ VELMORA_GUARDED_BY(mainThread_);
+    std::int64_t elapsed_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    std::optional<std::string> lastError_ VELMORA_GUARDED_BY(mainThread_);
+    std::int64_t pending_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    bool heardOthers_ VELMORA_GUARDED_BY(mainThread_) = false;
 
-    SampleTrack micTrack_;
-    SampleTrack systemTrack_;
-    std::optional<std::chrono::steady_clock::time_point> startedAt_;
-    std::int64_t lastReport_ = 0;
-    Clock clock_ = [] { return std::chrono::steady_clock::now(); };
-    bool timerEnabled_ = true;
+    SampleTrack micTrack_ VELMORA_GUARDED_BY(mainThread_);
+    SampleTrack systemTrack_ VELMORA_GUARDED_BY(mainThread_);
+    std::optional<std::chrono::steady_clock::time_point> startedAt_ VELMORA_GUARDED_BY(mainThread_);
+    std::int64_t lastReport_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    Clock clock_ VELMORA_GUARDED_BY(mainThread_) = [] { return std::chrono::steady_clock::now(); };
+    bool timerEnabled_ VELMORA_GUARDED_BY(mainThread_) = true;
     QTimer timer_;
     // Starts of the sources, one at a time; preloads and transcriptions.
     QThreadPool starter_;

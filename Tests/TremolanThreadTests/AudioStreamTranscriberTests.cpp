@@ -3,7 +3,7 @@
 // verdict, and starting and stopping (refused permission, failed starts, second recordings,
 // prompt stops, failed passes).
 
-#include "ScriptedPipeline.hpp"
+#include "TremolanTests/ScriptedPipeline.hpp"
 
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
