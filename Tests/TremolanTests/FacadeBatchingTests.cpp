@@ -210,6 +210,8 @@ TEST(FacadeBatching, OnlyLongerThanAWindowWithVadOptionsIsChunked) {
 
     facade->runs.clear();
     vad.clipTimestamps = {0.0f};
+    // One piece at a time, so that the runs are recorded in the pieces' order.
+    vad.concurrentWorkerCount = 1;
     std::vector<TranscriptionSegment> discovered, perCall;
     std::mutex mutex;
     facade->setSegmentDiscoveryCallback([&](const std::vector<TranscriptionSegment>& segments) {
