@@ -128,14 +128,14 @@ int main(int argc, char** argv) {
         if (std::fscanf(file, "%lf %lf %lf", &load[0], &load[1], &load[2]) != 3) load[0] = -1;
         std::fclose(file);
     }
-    std::printf("%d recordings of 45 s, silence chunking, %zu pieces, %zu failed; %u hardware threads, %d compute "
-                "threads, %zu batch helpers, load average %s\n",
-                count, pieces, failed, std::thread::hardware_concurrency(),
-                platform::ml::ComputePool::shared().threadCount(), tremolan::BatchExecutor::shared().helperCount(),
-                fixedDecimal(load[0], 1).c_str());
+    std::printf(
+        "%d recordings of 45 s, silence chunking, %zu pieces, %zu failed; %u hardware threads, %d compute "
+        "threads, %zu batch helpers, load average %s\n",
+        count, pieces, failed, std::thread::hardware_concurrency(), platform::ml::ComputePool::shared().threadCount(),
+        tremolan::BatchExecutor::shared().helperCount(), fixedDecimal(load[0], 1).c_str());
     std::printf("load %s s, batch %s s\n", fixedDecimal(loadSeconds, 1).c_str(), fixedDecimal(seconds, 1).c_str());
-    std::printf("instances at most: encoder %zu, decoder %zu (bound %zu); after the call: %zu and %zu\n",
-                encoderMost, decoderMost, decoder->instanceLimit(), encoder->instanceCount(), decoder->instanceCount());
+    std::printf("instances at most: encoder %zu, decoder %zu (bound %zu); after the call: %zu and %zu\n", encoderMost,
+                decoderMost, decoder->instanceLimit(), encoder->instanceCount(), decoder->instanceCount());
     std::printf("weights %s MB, resident after loading %s MB, peak %s MB\n",
                 fixedDecimal(static_cast<double>(weightBytes) / 1048576.0, 0).c_str(),
                 fixedDecimal(loadedMegabytes, 0).c_str(), fixedDecimal(statusMegabytes("VmHWM"), 0).c_str());

@@ -2,6 +2,7 @@
 // records in order and completed there, a stop request from a false answer, and a finish that
 // delivers what is queued and drops what comes after.
 
+#include "Support/Gate.hpp"
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/ProgressCallbackWorker.hpp"
 
@@ -41,34 +42,6 @@ struct Seen {
     }
 };
 
-/// A door the callback waits at while it is shut.
-class Door {
-public:
-    void open() {
-        {
-            std::lock_guard guard(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
-    void pass() {
-        std::unique_lock lock(mutex_);
-        ++waiting_;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
-    }
-    bool waitForVisitor() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return waiting_ > 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-    int waiting_ = 0;
-};
-
 }  // namespace
 
 TEST(ProgressCallbackWorker, DeliversEveryRecordInOrderOnOneThreadOfItsOwnCompletedThere) {
@@ -98,13 +71,13 @@ TEST(ProgressCallbackWorker, DeliversEveryRecordInOrderOnOneThreadOfItsOwnComple
 }
 
 TEST(ProgressCallbackWorker, ASlowCallbackHoldsUpNoPostAndOnlyAFalseAnswerThatMayStopAsksToStop) {
-    Door door;
+    velmora::test::Gate gate(false);
     std::atomic<int> stops{0};
     std::thread::id stopThread;
     Seen seen;
     ProgressCallbackWorker worker(
         [&](const TranscriptionProgress& progress) -> std::optional<bool> {
-            if (progress.tokens.at(0) == 0) door.pass();
+            if (progress.tokens.at(0) == 0) gate.pass();
             seen.add(progress);
             // Records 3 and 4 answer false; only 4 was posted as able to stop.
             if (progress.tokens.at(0) >= 3) return false;
@@ -116,12 +89,12 @@ TEST(ProgressCallbackWorker, ASlowCallbackHoldsUpNoPostAndOnlyAFalseAnswerThatMa
             ++stops;
         });
     worker.post(numbered(0), true);
-    ASSERT_TRUE(door.waitForVisitor());
+    ASSERT_TRUE(gate.waitForWaiting());
     // The callback is held; posting still returns at once.
     const auto started = std::chrono::steady_clock::now();
     for (int i = 1; i <= 4; ++i) worker.post(numbered(i), i != 3);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
-    door.open();
+    gate.open();
     worker.finish();
     EXPECT_EQ(seen.numbers, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_EQ(stops.load(), 1);

@@ -6,6 +6,7 @@
 
 #include "Velmora/STT/LocalModelEngine.hpp"
 
+#include "Support/Gate.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <atomic>
@@ -17,39 +18,6 @@
 #include <vector>
 
 namespace velmora::test {
-
-/// A door that calls wait at while it is shut.
-class Gate {
-public:
-    explicit Gate(bool open = true) : open_(open) {}
-    void shut() {
-        std::lock_guard guard(mutex_);
-        open_ = false;
-    }
-    void open() {
-        {
-            std::lock_guard guard(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
-    void pass() {
-        std::unique_lock lock(mutex_);
-        ++waiting_;
-        changed_.wait(lock, [&] { return open_; });
-        --waiting_;
-    }
-    int waiting() {
-        std::lock_guard guard(mutex_);
-        return waiting_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_;
-    int waiting_ = 0;
-};
 
 class FakeModelEngine : public LocalModelEngine {
 public:

@@ -46,7 +46,8 @@ class VELMORA_SCOPED_CAPABILITY MutexLock {
 public:
     explicit MutexLock(Mutex& mutex) VELMORA_ACQUIRE(mutex) : lock_(mutex.mutex_) {}
     /// Takes the mutex only when it is free; owns() tells.
-    MutexLock(Mutex& mutex, std::try_to_lock_t) VELMORA_TRY_ACQUIRE(true, mutex) : lock_(mutex.mutex_, std::try_to_lock) {}
+    MutexLock(Mutex& mutex, std::try_to_lock_t) VELMORA_TRY_ACQUIRE(true, mutex)
+        : lock_(mutex.mutex_, std::try_to_lock) {}
     ~MutexLock() VELMORA_RELEASE() {}
     MutexLock(const MutexLock&) = delete;
     MutexLock& operator=(const MutexLock&) = delete;

@@ -25,8 +25,8 @@ struct BatchExecutor::Batch {
 };
 
 BatchExecutor& BatchExecutor::shared() {
-    static BatchExecutor executor(static_cast<std::size_t>(
-        std::max(1L, korbit::ConcurrencyUtilities::activeProcessorCount() - 1)));
+    static BatchExecutor executor(
+        static_cast<std::size_t>(std::max(1L, korbit::ConcurrencyUtilities::activeProcessorCount() - 1)));
     return executor;
 }
 
@@ -115,8 +115,7 @@ void BatchExecutor::run(std::size_t count, const std::function<void(std::size_t)
         if (batch.canGive()) {
             const std::size_t item = batch.next++;
             ++batch.running;
-            if (batch.next == batch.count)
-                open_.erase(std::remove(open_.begin(), open_.end(), &batch), open_.end());
+            if (batch.next == batch.count) open_.erase(std::remove(open_.begin(), open_.end(), &batch), open_.end());
             lock.unlock();
             runItem(batch, item);
             lock.lock();
