@@ -11,6 +11,7 @@
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/TranscriptView.hpp"
+#include "Velmora/UI/Transition.hpp"
 
 #include "MeetingScreenFixture.hpp"
 #include "Screenshot.hpp"
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include <cstdlib>
@@ -28,6 +30,7 @@ using namespace velmora;
 using Speaker = MeetingLine::Speaker;
 using velmora::test::expectNothingCutOff;
 using velmora::test::hasInk;
+using velmora::test::inkPixels;
 using velmora::test::waitUntil;
 
 namespace {
@@ -35,6 +38,42 @@ namespace {
 class MeetingScreenshots : public test::ScreenshotTest, public test::MeetingScreenFixture {
 protected:
     QRect placeOf(const QWidget* widget) { return {widget->mapTo(view.get(), QPoint(0, 0)), widget->size()}; }
+
+    void pick(const korbit::UUID& id) {
+        MeetingRow* row = view->list()->rowOf(id);
+        ASSERT_NE(row, nullptr);
+        QTest::mouseClick(view->list()->viewport(), Qt::LeftButton, {},
+                          row->mapTo(view->list()->viewport(), QPoint(20, 10)));
+        ASSERT_EQ(view->selected(), id);
+    }
+
+    /// Every block in sight of the transcript is drawn at full strength and its text is painted:
+    /// the part of the picture where it lies (within the transcript's viewport) holds its ink.
+    /// Returns how many blocks were in sight.
+    int expectBlocksInSightPainted(const QImage& picture) {
+        TranscriptView* transcript = view->transcript();
+        const QRect sight = placeOf(transcript->viewport());
+        int inSight = 0;
+        for (BlockView* block : transcript->blockViews()) {
+            const QRect at = placeOf(block).intersected(sight);
+            if (at.height() < 20) continue;
+            ++inSight;
+            const Transition* transition = Transition::of(block);
+            EXPECT_TRUE(transition == nullptr || transition->progress() == 1.0) << block->text().toStdString();
+            EXPECT_TRUE(block->isVisibleTo(view.get())) << block->text().toStdString();
+            // A line of 14 px text leaves hundreds of pixels of ink.
+            EXPECT_GT(inkPixels(picture, at), 150) << block->text().toStdString();
+        }
+        return inSight;
+    }
+
+    static std::vector<std::pair<Speaker, std::string>> talk(int count, const std::string& topic) {
+        std::vector<std::pair<Speaker, std::string>> lines;
+        for (int i = 0; i < count; ++i)
+            lines.emplace_back(i % 2 ? Speaker::others : Speaker::me,
+                               topic + ", реплика " + std::to_string(i + 1) + ": пара слов по делу.");
+        return lines;
+    }
 
     // Whether some pixel of the region is within `tolerance` of the colour in each component.
     static bool containsColour(const QImage& image, const QRect& region, const QColor& colour, int tolerance) {
@@ -145,6 +184,44 @@ TEST_F(MeetingScreenshots, AMeetingOfTwoSpeakers) {
     EXPECT_EQ(narrow.width(), 725) << "nothing widens the screen past its place";
     expectNothingCutOff(*view);
     EXPECT_EQ(view->header()->titleField()->cursorPosition(), 0) << "a long title shows its beginning";
+}
+
+TEST_F(MeetingScreenshots, AnotherMeetingChosenAndThenTheFirstAgain) {
+    const Meeting first = save("Планёрка", 180, 900, talk(4, "Планёрка"));
+    const Meeting second = save("Ретро", 60, 1200, talk(5, "Ретро"));
+    open();
+    pick(first.id);
+    QCoreApplication::processEvents();
+    pick(second.id);
+    QImage picture = take(*view, "meetings-second-chosen");
+    EXPECT_EQ(view->header()->titleField()->text(), "Ретро");
+    EXPECT_GE(expectBlocksInSightPainted(picture), 3);
+
+    pick(first.id);
+    picture = take(*view, "meetings-first-chosen-again");
+    EXPECT_EQ(view->header()->titleField()->text(), "Планёрка");
+    EXPECT_GE(expectBlocksInSightPainted(picture), 3);
+}
+
+TEST_F(MeetingScreenshots, AMeetingOfSixtyBlocksScrolledToItsEnd) {
+    const Meeting meeting = save("Долгий созвон", 60, 3600, talk(60, "Долгий созвон"));
+    open();
+    pick(meeting.id);
+    TranscriptView* transcript = view->transcript();
+    take(*view, "meetings-long-start");
+    for (int i = 0; i < 20 && transcript->blockViews().size() < 60; ++i) {
+        transcript->verticalScrollBar()->setValue(transcript->verticalScrollBar()->maximum());
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(transcript->blockViews().size(), 60u);
+    QCoreApplication::processEvents();
+    transcript->verticalScrollBar()->setValue(transcript->verticalScrollBar()->maximum());
+    const QImage picture = take(*view, "meetings-long-end");
+    EXPECT_GE(expectBlocksInSightPainted(picture), 3);
+    // The last block is in sight, and painted.
+    const QRect last = placeOf(transcript->blockViews().back());
+    EXPECT_TRUE(placeOf(transcript->viewport()).contains(last)) << "the end is in sight";
+    EXPECT_GT(inkPixels(picture, last), 150);
 }
 
 TEST_F(MeetingScreenshots, AStartRefusedForWantOfTheModel) {

@@ -1,10 +1,13 @@
 #include "Velmora/UI/AnimatedValue.hpp"
 #include "Velmora/UI/Motion.hpp"
+#include "Velmora/UI/Transition.hpp"
 
 #include "QtApplication.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
+
+#include <QWidget>
 
 using velmora::AnimatedValue;
 using velmora::MotionCurve;
@@ -77,4 +80,24 @@ TEST(AnimatedValue, MovesAtOnceWhileMotionIsReducedAndAlongTheCurveOtherwise) {
     value.set(0.25);
     EXPECT_EQ(value.value(), 0.25);
     EXPECT_EQ(value.target(), 0.25);
+}
+
+TEST(Transition, AWidgetMadeUnderAShownParentIsInPlaceAndOnePutAwayIsGone) {
+    ScopedEnv reduced("VELMORA_REDUCE_MOTION", "1");
+    QWidget parent;
+    parent.show();
+    // Made while the parent is on screen: hidden only until its layout shows it.
+    auto* added = new QWidget(&parent);
+    ASSERT_TRUE(added->isHidden());
+    const velmora::Transition* inPlace = velmora::Transition::attach(added, 8, MotionCurve::standard());
+    EXPECT_EQ(inPlace->progress(), 1.0);
+    EXPECT_TRUE(inPlace->isShown());
+
+    auto* putAway = new QWidget(&parent);
+    putAway->hide();
+    velmora::Transition* gone = velmora::Transition::attach(putAway, 8, MotionCurve::standard());
+    EXPECT_EQ(gone->progress(), 0.0);
+    gone->setShown(true);
+    EXPECT_EQ(gone->progress(), 1.0);
+    EXPECT_FALSE(putAway->isHidden());
 }

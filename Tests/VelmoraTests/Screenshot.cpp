@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QWidget>
 
+#include <cstdlib>
+
 namespace velmora::test {
 
 std::filesystem::path screenshotFolder() {
@@ -68,6 +70,21 @@ bool hasInk(const QImage& image, const QRect& region) {
         for (int x = area.left(); x <= area.right(); ++x)
             if (image.pixel(x, y) != first) return true;
     return false;
+}
+
+int inkPixels(const QImage& image, const QRect& region) {
+    const QRect area = region.intersected(image.rect());
+    if (area.isEmpty()) return 0;
+    const QColor ground = image.pixelColor(area.topLeft());
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - ground.red()) > 8 || std::abs(c.green() - ground.green()) > 8 ||
+                std::abs(c.blue() - ground.blue()) > 8)
+                ++count;
+        }
+    return count;
 }
 
 }  // namespace velmora::test

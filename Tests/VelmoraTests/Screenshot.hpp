@@ -39,4 +39,8 @@ void expectNothingCutOff(QWidget& screen);
 /// Whether the region holds more than one flat colour: something is drawn there.
 bool hasInk(const QImage& image, const QRect& region);
 
+/// How many pixels of the region differ from the colour of its top-left pixel (the background
+/// it is drawn on) by more than a trace in some component.
+int inkPixels(const QImage& image, const QRect& region);
+
 }  // namespace velmora::test

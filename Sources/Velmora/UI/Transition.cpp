@@ -14,10 +14,20 @@ Transition* Transition::of(const QWidget* widget) {
     return widget->findChild<Transition*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
+namespace {
+
+// Hidden on purpose. A widget made under a parent that is already on screen is hidden too until
+// its layout shows it, yet it is meant to be seen.
+bool putAway(const QWidget* widget) {
+    return widget->isHidden() && widget->testAttribute(Qt::WA_WState_ExplicitShowHide);
+}
+
+}  // namespace
+
 Transition::Transition(QWidget* widget, int offset, const MotionCurve& curve)
     : QObject(widget), widget_(widget), offset_(offset), curve_(curve), effect_(new FadeEffect(widget)) {
     widget->setGraphicsEffect(effect_);
-    if (widget->isHidden()) progress_.set(0);
+    if (putAway(widget)) progress_.set(0);
     follow(progress_.value());
     connect(&progress_, &AnimatedValue::valueChanged, this, &Transition::follow);
 }

@@ -20,7 +20,8 @@ class Transition : public QObject {
 
 public:
     /// Attaches to the widget, which owns it and becomes its graphics effect's. The widget keeps
-    /// its visibility until the first setShown.
+    /// its visibility until the first setShown; one hidden with hide() starts out gone, any other
+    /// in place.
     static Transition* attach(QWidget* widget, int offset, const MotionCurve& curve);
     /// The transition attached to a widget, or null.
     static Transition* of(const QWidget* widget);
