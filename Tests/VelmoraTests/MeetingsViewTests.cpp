@@ -174,8 +174,8 @@ TEST_F(MeetingsViewTest, ASuccessfulStartSelectsTheMeetingOnlyOnceItRecords) {
     systemAudio->startGate.shut();
     startFromTheSheet("Ретро");
     ASSERT_TRUE(waitUntil([&] { return systemAudio->startGate.waiting() == 1; }));
-    // While the start waits for its sources, nothing on screen has changed.
-    EXPECT_EQ(buttonText(), "Записать встречу");
+    // While the start waits for its sources the pane is unchanged; the button can call it off.
+    EXPECT_EQ(buttonText(), "Остановить запись");
     EXPECT_EQ(paneText(), "Планёрка");
     EXPECT_EQ(view->selected(), earlier.id);
 
@@ -200,6 +200,33 @@ TEST_F(MeetingsViewTest, ASuccessfulStartSelectsTheMeetingOnlyOnceItRecords) {
     EXPECT_EQ(view->list()->highlighted(), recorder.meeting()->id);
     EXPECT_EQ(paneText(), "Ретро");
     EXPECT_EQ(view->transcript()->note()->text(), "В этой встрече ничего не распозналось.");
+}
+
+TEST_F(MeetingsViewTest, AStartStillWaitingForItsSourcesIsCalledOffWithTheMainButton) {
+    const Meeting earlier = save("Планёрка", 60, 600, {{Speaker::me, "Доброе утро"}});
+    open();
+    select(earlier.id);
+    systemAudio->startGate.shut();
+    startFromTheSheet("Ретро");
+    ASSERT_TRUE(waitUntil([&] { return systemAudio->startGate.waiting() == 1; }));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(recorder.isStarting());
+    EXPECT_EQ(buttonText(), "Остановить запись");
+    EXPECT_EQ(controls().mainButton()->symbol(), "stop.circle.fill");
+    EXPECT_FALSE(shows(controls().timeLabel())) << "nothing records yet";
+
+    // The button stops the start: no sheet opens, and once the sources answer nothing records.
+    QTest::mouseClick(controls().mainButton(), Qt::LeftButton);
+    EXPECT_EQ(view->titleSheet(), nullptr);
+    systemAudio->startGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_EQ(buttonText(), "Записать встречу");
+    EXPECT_EQ(controls().mainButton()->symbol(), "person.2.wave.2.fill");
+    EXPECT_EQ(view->selected(), earlier.id);
+    EXPECT_EQ(paneText(), "Планёрка");
+    EXPECT_EQ(listedTitles(), std::vector<std::string>{"Планёрка"});
 }
 
 TEST_F(MeetingsViewTest, AFailedStartShowsTheRecordersWordsAndChangesNothingElse) {

@@ -78,7 +78,8 @@ MeetingControls::MeetingControls(MeetingRecorder& recorder, QWidget* parent)
 
     connect(button_, &QAbstractButton::clicked, this, &MeetingControls::mainButtonClicked);
     for (auto signal :
-         {&MeetingRecorder::recordingChanged, &MeetingRecorder::elapsedChanged, &MeetingRecorder::pendingChanged,
+         {&MeetingRecorder::recordingChanged, &MeetingRecorder::startingChanged, &MeetingRecorder::elapsedChanged,
+         &MeetingRecorder::pendingChanged,
           &MeetingRecorder::lastErrorChanged, &MeetingRecorder::heardOthersChanged})
         connect(&recorder_, signal, this, &MeetingControls::follow);
     follow();
@@ -86,8 +87,10 @@ MeetingControls::MeetingControls(MeetingRecorder& recorder, QWidget* parent)
 
 void MeetingControls::follow() {
     const bool recording = recorder_.isRecording();
-    button_->setText(recording ? QStringLiteral("Остановить запись") : QStringLiteral("Записать встречу"));
-    button_->setSymbol(recording ? "stop.circle.fill" : "person.2.wave.2.fill");
+    // A start that still waits for the sound server can be called off with the same button.
+    const bool stoppable = recording || recorder_.isStarting();
+    button_->setText(stoppable ? QStringLiteral("Остановить запись") : QStringLiteral("Записать встречу"));
+    button_->setSymbol(stoppable ? "stop.circle.fill" : "person.2.wave.2.fill");
 
     time_->setText(MeetingsView::timeText(recorder_.elapsed()));
     showIf(time_, recording);

@@ -1,9 +1,9 @@
 #pragma once
 
-// The meetings screen's controls card: the button that starts and stops a recording, the
-// running time and the chunks still being transcribed, the recorder's last error, the hint that
-// the other side is not heard, and a note on what is kept. It follows the recorder by itself;
-// what the button does is the screen's.
+// The meetings screen's controls card: the button that starts and stops a recording (or calls
+// off a start that still waits), the running time and the chunks still being transcribed, the
+// recorder's last error, the hint that the other side is not heard, and a note on what is kept.
+// It follows the recorder by itself; what the button does is the screen's.
 
 #include "Velmora/UI/Card.hpp"
 

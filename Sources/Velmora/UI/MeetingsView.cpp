@@ -151,14 +151,15 @@ void MeetingsView::showPane() {
 }
 
 void MeetingsView::pressMainButton() {
-    if (recorder_.isRecording())
+    // Stopping during the start calls the start off.
+    if (recorder_.isRecording() || recorder_.isStarting())
         recorder_.stop();
     else
         askTitle();
 }
 
 void MeetingsView::askTitle() {
-    if (sheet_ != nullptr) return;
+    if (sheet_ != nullptr || recorder_.isRecording() || recorder_.isStarting()) return;
     sheet_ = new MeetingTitleSheet(this);
     connect(sheet_, &MeetingTitleSheet::startRequested, this, &MeetingsView::beginMeeting);
     // However the sheet goes away, it is gone; only its start button starts anything.

@@ -52,7 +52,8 @@ public:
     const QString& renaming() const { return renaming_; }
     bool copied() const { return copied_; }
 
-    /// Opens the title sheet with an empty field (what the idle button does).
+    /// Opens the title sheet with an empty field (what the idle button does); nothing while a
+    /// meeting starts or records.
     void askTitle();
     /// Starts a meeting with this title, without one when it is blank; the sheet closes.
     void beginMeeting(const QString& title);
