@@ -334,3 +334,11 @@ TEST_F(GlossaryViewTest, SavingATermRemovedMeanwhileChangesNothingAndClosesTheSh
     ASSERT_EQ(glossary_->terms().size(), 1u);
     EXPECT_EQ(glossary_->terms()[0].canonical, "Kafka");
 }
+
+TEST(TermEditorText, TheHitsLineTakesTheNumbersForm) {
+    EXPECT_EQ(velmora::TermEditor::hitsText(1), "Замена сработала 1 раз.");
+    EXPECT_EQ(velmora::TermEditor::hitsText(2), "Замена сработала 2 раза.");
+    EXPECT_EQ(velmora::TermEditor::hitsText(5), "Замена сработала 5 раз.");
+    EXPECT_EQ(velmora::TermEditor::hitsText(12), "Замена сработала 12 раз.");
+    EXPECT_EQ(velmora::TermEditor::hitsText(22), "Замена сработала 22 раза.");
+}

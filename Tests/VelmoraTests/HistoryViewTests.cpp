@@ -126,13 +126,13 @@ TEST(HistoryCardTextTest, DateLinesAreTodayYesterdayOrTheRussianDate) {
 TEST(HistoryCardTextTest, DetailsCountWordsAndWholeSeconds) {
     Dictation d = record("  два  слова  ", base);
     d.durationMs = 999;
-    EXPECT_EQ(HistoryCard::longDetails(d), "2 сл · 0 с");
-    EXPECT_EQ(HistoryCard::shortDetails(d), "2 сл");
+    EXPECT_EQ(HistoryCard::longDetails(d), "2 сл. · 0 с");
+    EXPECT_EQ(HistoryCard::shortDetails(d), "2 сл.");
     d.durationMs = 1999;
-    EXPECT_EQ(HistoryCard::longDetails(d), "2 сл · 1 с");
+    EXPECT_EQ(HistoryCard::longDetails(d), "2 сл. · 1 с");
     d.wordCount = 12345;
     d.durationMs = 65432;
-    EXPECT_EQ(HistoryCard::longDetails(d), "12345 сл · 65 с");
+    EXPECT_EQ(HistoryCard::longDetails(d), "12345 сл. · 65 с");
 
     Dictation erased = record("", base);
     erased.charCount = 5;
@@ -140,7 +140,13 @@ TEST(HistoryCardTextTest, DetailsCountWordsAndWholeSeconds) {
     EXPECT_EQ(HistoryCard::erasedNotice(erased), "Текст стёрт по сроку хранения — 5 симв.");
     erased.charCount = 0;
     EXPECT_FALSE(HistoryCard::isErased(erased));
-    EXPECT_EQ(HistoryView::clearAllTitle(1234), "Удалить 1234 записей?");
+    // The noun takes the number's form.
+    EXPECT_EQ(HistoryView::clearAllTitle(1), "Удалить 1 запись?");
+    EXPECT_EQ(HistoryView::clearAllTitle(4), "Удалить 4 записи?");
+    EXPECT_EQ(HistoryView::clearAllTitle(5), "Удалить 5 записей?");
+    EXPECT_EQ(HistoryView::clearAllTitle(11), "Удалить 11 записей?");
+    EXPECT_EQ(HistoryView::clearAllTitle(21), "Удалить 21 запись?");
+    EXPECT_EQ(HistoryView::clearAllTitle(1234), "Удалить 1234 записи?");
 }
 
 TEST_F(HistoryViewTest, EmptyHistoryShowsOnlyThePlaceholder) {
@@ -199,13 +205,13 @@ TEST_F(HistoryViewTest, HoverShowsTheDetailsAndTheButtonsOfOneCard) {
     EXPECT_EQ(first->appLabel()->text(), "· Терминал");
     EXPECT_EQ(second->appLabel(), nullptr);
     EXPECT_TRUE(first->dateLabel()->text().startsWith("Сегодня, ") || first->dateLabel()->text().startsWith("Вчера, "));
-    EXPECT_EQ(first->detailsLabel()->text(), "3 сл");
+    EXPECT_EQ(first->detailsLabel()->text(), "3 сл.");
     EXPECT_EQ(first->detailsLabel()->level(), Design::Level::quaternary);
     EXPECT_FALSE(first->copyButton()->isVisible());
 
     hover(first);
     EXPECT_EQ(view.hovered(), first->dictation().id);
-    EXPECT_EQ(first->detailsLabel()->text(), "3 сл · 4 с");
+    EXPECT_EQ(first->detailsLabel()->text(), "3 сл. · 4 с");
     EXPECT_EQ(first->detailsLabel()->level(), Design::Level::tertiary);
     EXPECT_TRUE(first->copyButton()->isVisible());
     EXPECT_TRUE(first->deleteButton()->isVisible());
@@ -214,7 +220,7 @@ TEST_F(HistoryViewTest, HoverShowsTheDetailsAndTheButtonsOfOneCard) {
     EXPECT_FALSE(second->copyButton()->isVisible());
 
     hover(second);
-    EXPECT_EQ(second->detailsLabel()->text(), "2 сл · 1 с");
+    EXPECT_EQ(second->detailsLabel()->text(), "2 сл. · 1 с");
     EXPECT_FALSE(first->copyButton()->isVisible());
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(second, &leave);
@@ -288,7 +294,7 @@ TEST_F(HistoryViewTest, ClearAllAsksWithTheCountOfAllRecords) {
     view.clearAllAction()->trigger();
     QMessageBox* dialog = view.confirmation();
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->text(), "Удалить 3 записей?");
+    EXPECT_EQ(dialog->text(), "Удалить 3 записи?");
     EXPECT_EQ(dialog->informativeText(), "Тексты и статистика будут стёрты навсегда. Отменить это нельзя.");
     const QList<QAbstractButton*> buttons = dialog->buttons();
     QAbstractButton* erase = nullptr;

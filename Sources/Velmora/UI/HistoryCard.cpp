@@ -45,12 +45,12 @@ QString HistoryCard::dateText(const Date& date, const QDateTime& now) {
 }
 
 QString HistoryCard::longDetails(const Dictation& dictation) {
-    return QString::number(dictation.words()) + QStringLiteral(" сл · ") +
+    return QString::number(dictation.words()) + QStringLiteral(" сл. · ") +
            QString::number(dictation.durationMs / 1000) + QStringLiteral(" с");
 }
 
 QString HistoryCard::shortDetails(const Dictation& dictation) {
-    return QString::number(dictation.words()) + QStringLiteral(" сл");
+    return QString::number(dictation.words()) + QStringLiteral(" сл.");
 }
 
 bool HistoryCard::isErased(const Dictation& dictation) {

@@ -33,9 +33,9 @@ public:
     /// The date line: "Сегодня, HH:mm", "Вчера, HH:mm", else "d MMMM, HH:mm" in Russian without a
     /// year, in local time, as of `now`.
     static QString dateText(const Date& date, const QDateTime& now = QDateTime::currentDateTime());
-    /// "N сл · S с": the words and the whole seconds of speech.
+    /// "N сл. · S с": the words and the whole seconds of speech.
     static QString longDetails(const Dictation& dictation);
-    /// "N сл".
+    /// "N сл.".
     static QString shortDetails(const Dictation& dictation);
     /// Whether the text was erased when its storage period ran out (the count of its characters stays).
     static bool isErased(const Dictation& dictation);

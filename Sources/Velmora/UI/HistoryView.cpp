@@ -6,6 +6,7 @@
 #include "Velmora/UI/Design.hpp"
 #include "Velmora/UI/EmptyState.hpp"
 #include "Velmora/UI/HistoryCard.hpp"
+#include "Velmora/UI/RussianPlural.hpp"
 #include "Velmora/UI/SearchBox.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/Symbols.hpp"
@@ -40,7 +41,10 @@ std::vector<Dictation> HistoryView::filtered(const std::vector<Dictation>& items
 }
 
 QString HistoryView::clearAllTitle(std::size_t count) {
-    return QStringLiteral("Удалить ") + QString::number(count) + QStringLiteral(" записей?");
+    return QStringLiteral("Удалить ") + QString::number(count) + QLatin1Char(' ') +
+           RussianPlural::noun(static_cast<std::int64_t>(count), QStringLiteral("запись"), QStringLiteral("записи"),
+                               QStringLiteral("записей")) +
+           QLatin1Char('?');
 }
 
 HistoryView::HistoryView(QWidget* parent) : HistoryView(HistoryStore::shared(), parent) {}

@@ -50,7 +50,7 @@ public:
     /// The records to list: newest first, equal dates in store order; a search (as typed, blanks
     /// included) keeps the texts that contain it without regard to case.
     static std::vector<Dictation> filtered(const std::vector<Dictation>& items, const QString& search);
-    /// "Удалить N записей?"
+    /// "Удалить N записей?", the noun in the number's form ("1 запись", "2 записи").
     static QString clearAllTitle(std::size_t count);
 
     explicit HistoryView(HistoryStore& history, QWidget* parent = nullptr);

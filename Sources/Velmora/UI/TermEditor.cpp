@@ -1,6 +1,7 @@
 #include "Velmora/UI/TermEditor.hpp"
 
 #include "Velmora/UI/GlossaryText.hpp"
+#include "Velmora/UI/RussianPlural.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 
 #include <QCheckBox>
@@ -25,6 +26,12 @@ QVBoxLayout* labelledField(const QString& label, QLineEdit* field, QWidget* pare
 
 }  // namespace
 
+QString TermEditor::hitsText(std::int64_t hits) {
+    return QStringLiteral("Замена сработала ") + QString::number(hits) + QLatin1Char(' ') +
+           RussianPlural::noun(hits, QStringLiteral("раз"), QStringLiteral("раза"), QStringLiteral("раз")) +
+           QLatin1Char('.');
+}
+
 TermEditor::TermEditor(const Term& term, QWidget* parent)
     : Sheet(QStringLiteral("Термин"), sheetWidth, padding, spacing, parent), original_(term) {
     QVBoxLayout* layout = contentLayout();
@@ -47,8 +54,7 @@ TermEditor::TermEditor(const Term& term, QWidget* parent)
 
     if (term.hits >= 1) {
         hitsLine_ =
-            new StyledLabel(QStringLiteral("Замена сработала ") + QString::number(term.hits) + QStringLiteral(" раз."),
-                            Design::font(Design::TextStyle::callout), Design::Level::secondary, this);
+            new StyledLabel(hitsText(term.hits), Design::font(Design::TextStyle::callout), Design::Level::secondary, this);
         layout->addWidget(hitsLine_);
     }
 

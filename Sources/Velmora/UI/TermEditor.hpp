@@ -26,6 +26,9 @@ public:
     static constexpr int padding = 32;
     static constexpr int spacing = 22;
 
+    /// "Замена сработала N раз.", the noun in the number's form.
+    static QString hitsText(std::int64_t hits);
+
     /// Edits a copy of the term, taken now and not refreshed while the sheet is open.
     explicit TermEditor(const Term& term, QWidget* parent = nullptr);
 
