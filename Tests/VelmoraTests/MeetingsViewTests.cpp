@@ -306,6 +306,31 @@ TEST_F(MeetingsViewTest, WhileRecordingTheCardFollowsTheTimeThePendingChunksAndT
     EXPECT_EQ(storedFile(id).lines.size(), recorder.meeting()->lines.size());
 }
 
+TEST_F(MeetingsViewTest, TheLiveHeaderShowsTheRunningTimeAndTheWordsSoFarAsTheCardDoes) {
+    open();
+    recordFromTheSheet("Ретро");
+    const QString date = QString::fromStdString(Meeting::dateText(recorder.meeting()->startedAt));
+    EXPECT_EQ(view->header()->metaLabel()->text(), date + "  ·  0:00  ·  0 сл.");
+
+    // The user speaks: a line comes in after the first cut, and the time runs on.
+    run(41, 0.2f, 0.0f);
+    ASSERT_TRUE(waitUntil([&] { return recorder.pending() == 0; }));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(recorder.meeting()->lines.size(), 1u);
+    EXPECT_EQ(controls().timeLabel()->text(), "0:41");
+    EXPECT_EQ(view->header()->metaLabel()->text(), date + "  ·  0:41  ·  4 сл.");
+    run(2, 0.0f, 0.0f);
+    EXPECT_EQ(controls().timeLabel()->text(), "0:43");
+    EXPECT_EQ(view->header()->metaLabel()->text(), date + "  ·  0:43  ·  4 сл.");
+
+    // Once stopped, the saved meeting's own length.
+    stopRecording();
+    ASSERT_TRUE(waitUntil([&] { return recorder.pending() == 0; }));
+    QCoreApplication::processEvents();
+    const Meeting saved = storedFile(recorder.meeting()->id);
+    EXPECT_EQ(view->header()->metaLabel()->text(), MeetingsView::metaText(saved, "  ·  "));
+}
+
 TEST_F(MeetingsViewTest, TheLiveMeetingStaysInThePaneWhateverIsSelectedUntilTheStop) {
     const Meeting older = save("Планёрка", 60, 600, {{Speaker::others, "Всем привет"}});
     open();

@@ -10,6 +10,13 @@
 #include <QThread>
 #include <QWidget>
 
+#include <ostream>
+
+/// Failed comparisons of texts print the texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace velmora::test {
 
 /// Runs the event loop until the condition holds or the time is up; true when it holds.

@@ -69,6 +69,10 @@ MeetingsView::MeetingsView(MeetingRecorder& recorder, MeetingStore& store, QWidg
     connect(&store_, &MeetingStore::meetingsChanged, this, &MeetingsView::showStore);
     connect(&recorder_, &MeetingRecorder::meetingChanged, this, &MeetingsView::showPane);
     connect(&recorder_, &MeetingRecorder::recordingChanged, this, &MeetingsView::showPane);
+    connect(&recorder_, &MeetingRecorder::elapsedChanged, this, [this] {
+        if (!recorder_.isRecording() || !recorder_.meeting()) return;
+        showHeader(*recorder_.meeting());
+    });
     // The recorder announces the end of its start before the meeting begins: look once it has.
     connect(&recorder_, &MeetingRecorder::startingChanged, this, &MeetingsView::settleStart, Qt::QueuedConnection);
     showStore();
@@ -144,10 +148,16 @@ void MeetingsView::showPane() {
         pane_->setCurrentWidget(store_.meetings().empty() ? firstMeeting_ : pickMeeting_);
         return;
     }
-    const QString title = editing_ == shown->id ? renaming_ : QString::fromStdString(shown->title);
-    header_->setMeeting(*shown, title, copied_);
+    showHeader(*shown);
     transcript_->setMeeting(*shown, recorder_.isRecording());
     pane_->setCurrentWidget(meetingPage_);
+}
+
+void MeetingsView::showHeader(Meeting shown) {
+    // The live copy's length is that of its last save: the header runs with the card's clock.
+    if (recorder_.isRecording() && recorderHolds(shown.id)) shown.durationSec = recorder_.elapsed();
+    const QString title = editing_ == shown.id ? renaming_ : QString::fromStdString(shown.title);
+    header_->setMeeting(shown, title, copied_);
 }
 
 void MeetingsView::pressMainButton() {

@@ -71,6 +71,7 @@ private:
     QWidget* makePane();
     void showStore();
     void showPane();
+    void showHeader(Meeting shown);
     void pressMainButton();
     void settleStart();
     void commitTitle(const QString& text);
