@@ -10,6 +10,7 @@
 #include "Velmora/UI/MeetingTitleSheet.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/SymbolLabel.hpp"
+#include "Velmora/UI/TitleField.hpp"
 #include "Velmora/UI/TranscriptView.hpp"
 #include "Velmora/UI/Transition.hpp"
 
@@ -183,7 +184,7 @@ TEST_F(MeetingScreenshots, AMeetingOfTwoSpeakers) {
     const QImage narrow = take(*view, "meetings-meeting-in-window", nullptr, QSize(725, 560));
     EXPECT_EQ(narrow.width(), 725) << "nothing widens the screen past its place";
     expectNothingCutOff(*view);
-    EXPECT_EQ(view->header()->titleField()->cursorPosition(), 0) << "a long title shows its beginning";
+    EXPECT_EQ(view->header()->titleField()->textCursor().position(), 0) << "a long title shows its beginning";
 }
 
 TEST_F(MeetingScreenshots, AnotherMeetingChosenAndThenTheFirstAgain) {

@@ -12,6 +12,7 @@
 #include "Velmora/UI/MeetingTitleSheet.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/SymbolLabel.hpp"
+#include "Velmora/UI/TitleField.hpp"
 #include "Velmora/UI/TranscriptView.hpp"
 
 #include "MeetingScreenFixture.hpp"
@@ -82,7 +83,7 @@ protected:
         return titles;
     }
     void editTitle(const QString& text) {
-        QLineEdit* field = view->header()->titleField();
+        TitleField* field = view->header()->titleField();
         field->selectAll();
         QTest::keyClick(field, Qt::Key_Delete);
         typeText(field, text);

@@ -3,63 +3,75 @@
 #include "Velmora/UI/ClampedLabel.hpp"
 #include "Velmora/UI/MeetingsView.hpp"
 #include "Velmora/UI/Symbols.hpp"
+#include "Velmora/UI/TitleField.hpp"
 
-#include <QHBoxLayout>
-#include <QLineEdit>
+#include <QEvent>
+#include <QGridLayout>
 #include <QPushButton>
-#include <QStyle>
-#include <QVBoxLayout>
 
 namespace velmora {
 
-MeetingHeader::MeetingHeader(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QHBoxLayout(this);
-    // A line edit keeps its text a little in from its edge: the column starts that much earlier,
-    // so that the title lines up with the meta line and the blocks below.
-    const int fieldMargin = QLineEdit().style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 1;
-    layout->setContentsMargins(padding - fieldMargin, padding, padding, padding);
-    layout->setSpacing(spacing);
+namespace {
 
-    auto* text = new QVBoxLayout;
-    text->setSpacing(textSpacing);
-    title_ = new QLineEdit(this);
-    title_->setFrame(false);
-    title_->setFont(Design::font(titlePixels, QFont::DemiBold));
+constexpr int iconSide = 14;
+
+}  // namespace
+
+MeetingHeader::MeetingHeader(QWidget* parent) : QWidget(parent) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(padding, padding, padding, padding);
+    grid->setHorizontalSpacing(spacing);
+    grid->setVerticalSpacing(textSpacing);
+
+    title_ = new TitleField(Design::font(titlePixels, QFont::DemiBold), this);
     title_->setPlaceholderText(QStringLiteral("Название встречи"));
-    title_->setTextMargins(0, 0, 0, 0);
-    // A borderless field on the pane's own colour.
-    QPalette plain = title_->palette();
-    plain.setColor(QPalette::Base, Qt::transparent);
-    title_->setPalette(plain);
-    text->addWidget(title_);
-    // Cut short rather than widen the pane past the window.
-    meta_ = new ClampedLabel(QString(), Design::font(Design::TextStyle::callout), Design::Level::secondary, 1, this);
-    auto* metaRow = new QHBoxLayout;
-    metaRow->setContentsMargins(fieldMargin, 0, 0, 0);
-    metaRow->addWidget(meta_);
-    text->addLayout(metaRow);
-    layout->addLayout(text, 1);
+    grid->addWidget(title_, 0, 0, Qt::AlignTop);
 
     copy_ = new QPushButton(this);
     copy_->setAutoDefault(false);
-    copy_->setIconSize(QSize(14, 14));
-    layout->addWidget(copy_, 0, Qt::AlignTop);
+    copy_->setIconSize(QSize(iconSide, iconSide));
+    buttonColumn_ = new QVBoxLayout;
+    buttonColumn_->setSpacing(0);
+    buttonDrop_ = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    buttonColumn_->addSpacerItem(buttonDrop_);
+    buttonColumn_->addWidget(copy_);
+    buttonColumn_->addStretch(1);
+    grid->addLayout(buttonColumn_, 0, 1);
 
-    connect(title_, &QLineEdit::textEdited, this, &MeetingHeader::titleEdited);
-    connect(title_, &QLineEdit::returnPressed, this, [this] { Q_EMIT titleCommitted(title_->text()); });
+    // The details take the whole width, below the button too, so that they stay whole.
+    meta_ = new ClampedLabel(QString(), Design::font(Design::TextStyle::callout), Design::Level::secondary, metaLines,
+                             this);
+    grid->addWidget(meta_, 1, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+
+    connect(title_, &TitleField::textEdited, this, &MeetingHeader::titleEdited);
+    connect(title_, &TitleField::committed, this, &MeetingHeader::titleCommitted);
     connect(copy_, &QPushButton::clicked, this, &MeetingHeader::copyRequested);
+    alignButton();
+}
+
+void MeetingHeader::alignButton() {
+    // The button's label is centred in its height; the title's first line starts at its top.
+    // Whichever baseline sits higher moves down to the other.
+    const QFontMetrics button(copy_->font());
+    const int buttonBaseline = (copy_->sizeHint().height() - button.height()) / 2 + button.ascent();
+    const int shift = buttonBaseline - (title_->firstBaseline() - title_->topInset());
+    title_->setTopInset(std::max(0, shift));
+    buttonDrop_->changeSize(0, std::max(0, -shift), QSizePolicy::Minimum, QSizePolicy::Fixed);
+    buttonColumn_->invalidate();
+}
+
+void MeetingHeader::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) alignButton();
 }
 
 void MeetingHeader::setMeeting(const Meeting& meeting, const QString& title, bool copied) {
-    if (title_->text() != title) {
-        title_->setText(title);
-        // A long title shows its beginning.
-        title_->setCursorPosition(0);
-    }
+    if (title_->text() != title) title_->setText(title);
     meta_->setText(MeetingsView::metaText(meeting, QStringLiteral("  ·  ")));
     copy_->setText(copied ? QStringLiteral("Скопировано") : QStringLiteral("Скопировать встречу"));
     const QColor tint = copy_->palette().color(QPalette::ButtonText);
-    copy_->setIcon(QIcon(Symbols::pixmap(copied ? "checkmark" : "doc.on.doc", 14, tint, devicePixelRatioF())));
+    copy_->setIcon(QIcon(Symbols::pixmap(copied ? "checkmark" : "doc.on.doc", iconSide, tint, devicePixelRatioF())));
     copy_->setEnabled(!meeting.lines.empty());
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// The head of a shown meeting: its title as an editable field, the date, length and word count,
-// and the button that copies the whole meeting as text. The screen decides what the field shows
-// and what an edit or a copy does.
+// The head of a shown meeting: its title as an editable field that wraps, the date, length and
+// word count under it, and the button that copies the whole meeting as text, level with the
+// title's first line. The screen decides what the field shows and what an edit or a copy does.
 
 #ifndef Q_MOC_RUN
 #include "Velmora/Meeting/Meeting.hpp"
@@ -10,12 +10,14 @@
 
 #include <QWidget>
 
-class QLineEdit;
 class QPushButton;
+class QSpacerItem;
+class QVBoxLayout;
 
 namespace velmora {
 
 class ClampedLabel;
+class TitleField;
 
 class MeetingHeader : public QWidget {
     Q_OBJECT
@@ -25,6 +27,8 @@ public:
     static constexpr int spacing = 14;
     static constexpr int textSpacing = 3;
     static constexpr int titlePixels = 16;
+    /// The details take at most this many lines (one, unless the pane is very narrow).
+    static constexpr int metaLines = 3;
 
     explicit MeetingHeader(QWidget* parent = nullptr);
 
@@ -32,7 +36,7 @@ public:
     /// so typing is not disturbed) and the copy button confirming a copy or not.
     void setMeeting(const Meeting& meeting, const QString& title, bool copied);
 
-    QLineEdit* titleField() const { return title_; }
+    TitleField* titleField() const { return title_; }
     ClampedLabel* metaLabel() const { return meta_; }
     QPushButton* copyButton() const { return copy_; }
 
@@ -43,8 +47,16 @@ Q_SIGNALS:
     void titleCommitted(const QString& text);
     void copyRequested();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
-    QLineEdit* title_;
+    /// Puts the button's text on the title's first baseline.
+    void alignButton();
+
+    TitleField* title_;
+    QVBoxLayout* buttonColumn_;
+    QSpacerItem* buttonDrop_;
     ClampedLabel* meta_;
     QPushButton* copy_;
 };
