@@ -342,3 +342,13 @@ TEST_F(HistoryViewTest, ALongHistoryBuildsItsCardsAsTheListScrolls) {
     EXPECT_EQ(view.cards().size(), count);
     EXPECT_EQ(view.cards().back()->dictation().text, "диктовка 0");
 }
+
+TEST_F(HistoryViewTest, TheScrollBarShowsOnlyWhileTheListScrolls) {
+    services.dictate("Одна короткая диктовка", test::ago(minutes(1)));
+    HistoryView& view = open();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view.list()->verticalScrollBar()->isVisible()) << "nothing to scroll";
+    for (int i = 0; i < 30; ++i) services.dictate("Ещё одна диктовка номер " + std::to_string(i), test::ago(minutes(i + 2)));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(waitUntil([&] { return view.list()->verticalScrollBar()->isVisible(); }, 2000));
+}

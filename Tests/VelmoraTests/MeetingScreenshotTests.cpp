@@ -13,6 +13,7 @@
 #include "Velmora/UI/TitleField.hpp"
 #include "Velmora/UI/TranscriptView.hpp"
 #include "Velmora/UI/Transition.hpp"
+#include "Velmora/UI/WindowDimmer.hpp"
 
 #include "MeetingScreenFixture.hpp"
 #include "Screenshot.hpp"
@@ -108,13 +109,27 @@ TEST_F(MeetingScreenshots, IdleWithoutMeetings) {
 TEST_F(MeetingScreenshots, TheTitleSheet) {
     save("Планёрка", 60, 754, {{Speaker::me, "Доброе утро"}});
     open();
+    const QImage before = take(*view, "meetings-before-the-title-sheet");
     view->askTitle();
     ASSERT_NE(view->titleSheet(), nullptr);
     const QImage picture = take(*view, "meetings-title-sheet", view->titleSheet());
+    // The window itself dims what lies under the sheet: the card's white, beside the sheet, is
+    // painted darker by the window's own veil (not by the picture's making).
+    const QImage window = view->grab().toImage();
+    const QPoint card = placeOf(view->controls()).topLeft() + QPoint(12, 40);
+    ASSERT_FALSE(view->titleSheet()->geometry().contains(view->mapToGlobal(card)));
+    ASSERT_NE(WindowDimmer::of(view.get()), nullptr);
+    EXPECT_EQ(WindowDimmer::of(view.get())->opacity(), 1.0);
+    EXPECT_LT(window.pixelColor(card).lightness(), before.pixelColor(card).lightness() - 30);
+    EXPECT_EQ(picture.pixelColor(card), window.pixelColor(card));
     expectNothingCutOff(*view->titleSheet());
     EXPECT_EQ(view->titleSheet()->width(), MeetingTitleSheet::sheetWidth);
     EXPECT_EQ(view->titleSheet()->titleField()->width(), MeetingTitleSheet::fieldWidth);
     EXPECT_TRUE(view->titleSheet()->startButton()->isDefault());
+    // Closed, the veil goes.
+    QTest::keyClick(view->titleSheet()->titleField(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->grab().toImage().pixelColor(card), before.pixelColor(card));
 }
 
 TEST_F(MeetingScreenshots, RecordingWithTwoChunksPending) {

@@ -1,6 +1,7 @@
 #include "QtApplication.hpp"
 
 #include "Support/TestEnvironment.hpp"
+#include "Velmora/UI/AppStyle.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,8 @@ public:
         static char name[] = "VelmoraTests";
         static char* argv[] = {name, nullptr};
         app_ = std::make_unique<QApplication>(argc, argv);
+        // The program's own look.
+        velmora::AppStyle::install();
     }
     void TearDown() override { app_.reset(); }
 

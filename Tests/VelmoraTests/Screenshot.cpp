@@ -29,16 +29,18 @@ QImage ScreenshotTest::take(QWidget& screen, const std::string& name, QWidget* s
     screen.resize(size);
     screen.show();
     settle(screen);
-    QImage picture = screen.grab().toImage().convertToFormat(QImage::Format_ARGB32);
     if (sheet != nullptr) {
+        // The window dims itself under its sheet; the sheet, a window of its own, is laid over
+        // the picture where it stands.
         sheet->show();
         settle(*sheet);
-        const QImage drawnSheet = sheet->grab().toImage();
+        settle(screen);
+    }
+    QImage picture = screen.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    if (sheet != nullptr) {
+        const QPoint at = sheet->mapToGlobal(QPoint(0, 0)) - screen.mapToGlobal(QPoint(0, 0));
         QPainter painter(&picture);
-        painter.fillRect(picture.rect(), QColor(0, 0, 0, 40));
-        const QPoint at((picture.width() - drawnSheet.width()) / 2, 0);
-        painter.fillRect(QRect(at + QPoint(0, 2), drawnSheet.size()), QColor(0, 0, 0, 30));
-        painter.drawImage(at, drawnSheet);
+        painter.drawImage(at, sheet->grab().toImage());
     }
     std::filesystem::create_directories(screenshotFolder());
     const auto file = screenshotFolder() / (name + ".png");

@@ -25,8 +25,8 @@ std::filesystem::path screenshotFolder();
 class ScreenshotTest : public ::testing::Test {
 protected:
     /// Shows the screen at `size`, lets its layouts settle and returns what it draws. With a sheet
-    /// (a dialog of the screen), the sheet is drawn over the dimmed screen at its top, centred,
-    /// as a window-modal sheet appears. The picture is written as <name>.png.
+    /// (a dialog of the screen), the sheet is shown and drawn where it stands over what the
+    /// screen then draws (dimmed by the screen itself). The picture is written as <name>.png.
     QImage take(QWidget& screen, const std::string& name, QWidget* sheet = nullptr, QSize size = mainWindowSize);
 
 private:

@@ -8,11 +8,10 @@
 #include "Velmora/AppController.hpp"
 #include "Velmora/STT/LocalWhisperProvider.hpp"
 #include "Velmora/Support/SettingsStore.hpp"
-#include "Velmora/UI/Design.hpp"
+#include "Velmora/UI/AppStyle.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QStyleFactory>
 
 #include <cstdio>
 #include <exception>
@@ -64,8 +63,7 @@ void setUp() {
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velmora"));
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setFont(velmora::Design::font(velmora::Design::TextStyle::body));
+    velmora::AppStyle::install();
     QApplication::setQuitOnLastWindowClosed(false);
 }
 

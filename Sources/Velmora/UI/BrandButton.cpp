@@ -105,6 +105,13 @@ void BrandButton::paintEvent(QPaintEvent*) {
     QPainterPath shape;
     shape.addRoundedRect(body, cornerRadius, cornerRadius);
     painter.fillPath(shape, Design::brandGradient(body));
+    // White on the faded plate of a disabled button could not be read: its label is drawn whole,
+    // in the muted text colour.
+    const bool enabled = isEnabled();
+    QPalette active = palette();
+    active.setCurrentColorGroup(QPalette::Active);
+    const QColor ink = enabled ? QColor(Qt::white) : Design::foreground(active, Design::Level::secondary);
+    if (!enabled) painter.setOpacity(1.0);
     if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
         // Keyboard users see where they are: a thin light ring inside the edge.
         painter.setPen(QPen(QColor(255, 255, 255, 150), 1.5));
@@ -117,11 +124,11 @@ void BrandButton::paintEvent(QPaintEvent*) {
     const int contentWidth = textWidth + (symbol_.empty() ? 0 : symbolSize + symbolGap);
     int x = (width() - contentWidth) / 2;
     if (!symbol_.empty()) {
-        const QPixmap symbol = Symbols::pixmap(symbol_, symbolSize, Qt::white, devicePixelRatioF());
+        const QPixmap symbol = Symbols::pixmap(symbol_, symbolSize, ink, devicePixelRatioF());
         painter.drawPixmap(x, (height() - symbolSize) / 2, symbol);
         x += symbolSize + symbolGap;
     }
-    painter.setPen(Qt::white);
+    painter.setPen(ink);
     painter.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // The branded button: white text (and a symbol) on the brand gradient, 36 high, that dims when
-// disabled or pressed, shrinks a little while pressed and grows a little under the pointer.
+// disabled or pressed, shrinks a little while pressed and grows a little under the pointer. A
+// disabled one keeps its label readable in the muted text colour over the faded plate.
 
 #include "Velmora/UI/AnimatedValue.hpp"
 
@@ -42,7 +43,7 @@ public:
     /// The label (symbol and text) is at least this wide.
     void setMinimumLabelWidth(int width);
 
-    /// 0.3 when disabled; when enabled 0.88 while pressed, else 1.
+    /// 0.3 when disabled (the plate's; the label stays whole); when enabled 0.88 while pressed, else 1.
     qreal opacity() const { return opacity_.value(); }
     /// 0.98 while pressed; else 1.02 under the pointer when enabled; else 1.
     qreal scale() const { return scale_.value(); }

@@ -11,7 +11,7 @@ CardColumn::CardColumn(QWidget* parent) : QScrollArea(parent) {
     setFont(Design::font(Design::TextStyle::body));
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* content = new QWidget;

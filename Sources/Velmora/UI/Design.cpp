@@ -52,13 +52,14 @@ QColor background(const QPalette& palette) {
     return palette.color(QPalette::Base);
 }
 
+QColor mixed(const QColor& from, const QColor& to, qreal amount) {
+    const auto mix = [amount](float a, float b) { return static_cast<float>(a + (b - a) * amount); };
+    return QColor::fromRgbF(mix(from.redF(), to.redF()), mix(from.greenF(), to.greenF()),
+                            mix(from.blueF(), to.blueF()));
+}
+
 QColor secondaryBackground(const QPalette& palette) {
-    const QColor base = palette.color(QPalette::Base);
-    const QColor text = palette.color(QPalette::WindowText);
-    const float mix = 0.06f;
-    return QColor::fromRgbF(base.redF() + (text.redF() - base.redF()) * mix,
-                            base.greenF() + (text.greenF() - base.greenF()) * mix,
-                            base.blueF() + (text.blueF() - base.blueF()) * mix);
+    return mixed(palette.color(QPalette::Base), palette.color(QPalette::WindowText), 0.06);
 }
 
 QColor destructive() {

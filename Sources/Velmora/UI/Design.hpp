@@ -35,6 +35,8 @@ enum class Level { primary, secondary, tertiary, quaternary };
 QColor foreground(const QPalette& palette, Level level);
 /// Lines between rows and around cards: the window text at 10 %.
 QColor separator(const QPalette& palette);
+/// A colour moved by `amount` (0 to 1) of the way towards another, opaque.
+QColor mixed(const QColor& from, const QColor& to, qreal amount);
 /// The fill of cards and sheets: the palette's base colour.
 QColor background(const QPalette& palette);
 /// One step more muted than background(): search boxes and released key caps.

@@ -7,6 +7,7 @@
 #include "Velmora/UI/EmptyState.hpp"
 #include "Velmora/UI/HistoryCard.hpp"
 #include "Velmora/UI/RussianPlural.hpp"
+#include "Velmora/UI/WindowDimmer.hpp"
 #include "Velmora/UI/SearchBox.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/Symbols.hpp"
@@ -70,7 +71,7 @@ HistoryView::HistoryView(HistoryStore& history, QWidget* parent) : QWidget(paren
     scroll_ = new QScrollArea(this);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget;
     auto* outer = new QVBoxLayout(content);
@@ -218,6 +219,7 @@ QMessageBox* HistoryView::confirmation() const {
 void HistoryView::confirmClearAll() {
     if (confirmation_) return;
     auto* dialog = new QMessageBox(this);
+    WindowDimmer::follow(dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setIcon(QMessageBox::Warning);

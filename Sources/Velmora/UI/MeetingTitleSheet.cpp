@@ -1,6 +1,6 @@
 #include "Velmora/UI/MeetingTitleSheet.hpp"
 
-#include "Velmora/UI/PressFeedback.hpp"
+#include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/SymbolLabel.hpp"
 
@@ -37,14 +37,9 @@ MeetingTitleSheet::MeetingTitleSheet(QWidget* parent)
     auto* buttons = new QHBoxLayout;
     cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
     cancel_->setAutoDefault(false);
-    start_ = new QPushButton(QStringLiteral("Начать запись"), this);
+    // The prominent action: the branded button, which grows under the pointer.
+    start_ = new BrandButton(QStringLiteral("Начать запись"), false, this);
     start_->setDefault(true);
-    // Prominent: the accent colour with white text.
-    QPalette prominent = start_->palette();
-    prominent.setColor(QPalette::Button, Design::brand());
-    prominent.setColor(QPalette::ButtonText, Qt::white);
-    start_->setPalette(prominent);
-    PressFeedback::attach(start_);
     buttons->addWidget(cancel_);
     buttons->addStretch(1);
     buttons->addWidget(start_);

@@ -1,6 +1,7 @@
 #include "Velmora/UI/Sheet.hpp"
 
 #include "Velmora/UI/Design.hpp"
+#include "Velmora/UI/WindowDimmer.hpp"
 
 #include <QVBoxLayout>
 
@@ -11,6 +12,7 @@ Sheet::Sheet(const QString& title, int width, int padding, int spacing, QWidget*
     setWindowModality(Qt::WindowModal);
     setFont(Design::font(Design::TextStyle::body));
     setFixedWidth(width);
+    WindowDimmer::follow(this);
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(padding, padding, padding, padding);
     layout_->setSpacing(spacing);

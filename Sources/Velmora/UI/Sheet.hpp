@@ -1,7 +1,7 @@
 #pragma once
 
 // A sheet over a screen: a window-modal dialog of a fixed width in the body font, its content a
-// column with padding all round. Escape and closing it reject it.
+// column with padding all round, with the window dimmed behind it. Escape and closing it reject it.
 
 #include <QDialog>
 

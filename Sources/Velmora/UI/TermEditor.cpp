@@ -1,5 +1,6 @@
 #include "Velmora/UI/TermEditor.hpp"
 
+#include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/GlossaryText.hpp"
 #include "Velmora/UI/RussianPlural.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
@@ -64,7 +65,7 @@ TermEditor::TermEditor(const Term& term, QWidget* parent)
     destructive.setColor(QPalette::ButtonText, Design::destructive());
     delete_->setPalette(destructive);
     cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
-    save_ = new QPushButton(QStringLiteral("Сохранить"), this);
+    save_ = new BrandButton(QStringLiteral("Сохранить"), false, this);
     // Return saves, whichever control has the focus.
     delete_->setAutoDefault(false);
     cancel_->setAutoDefault(false);
