@@ -1,6 +1,7 @@
 #include "QtApplication.hpp"
 
 #include "Support/TestEnvironment.hpp"
+#include "Velmora/App/QtTranslations.hpp"
 #include "Velmora/UI/AppStyle.hpp"
 
 #include <gtest/gtest.h>
@@ -27,8 +28,9 @@ public:
         static char name[] = "VelmoraTests";
         static char* argv[] = {name, nullptr};
         app_ = std::make_unique<QApplication>(argc, argv);
-        // The program's own look.
+        // The program's own look and Qt's texts in Russian.
         velmora::AppStyle::install();
+        velmora::QtTranslations::install();
     }
     void TearDown() override { app_.reset(); }
 

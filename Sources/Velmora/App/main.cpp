@@ -3,6 +3,7 @@
 //   velmora --snapshot DIR   writes a picture of each tab of the main window into DIR and exits
 
 #include "Velmora/App/AppDelegate.hpp"
+#include "Velmora/App/QtTranslations.hpp"
 #include "Velmora/App/QuitSignals.hpp"
 #include "Velmora/App/Snapshot.hpp"
 #include "Velmora/AppController.hpp"
@@ -64,6 +65,7 @@ void setUp() {
     QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("velmora"));
     velmora::AppStyle::install();
+    velmora::QtTranslations::install();
     QApplication::setQuitOnLastWindowClosed(false);
 }
 
