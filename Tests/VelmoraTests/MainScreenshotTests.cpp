@@ -9,6 +9,7 @@
 #include "Velmora/UI/MainView.hpp"
 #include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/WaveformView.hpp"
 
 #include "MainServicesFixture.hpp"
 #include "QtApplication.hpp"
@@ -112,6 +113,24 @@ TEST_F(MainScreenshots, SplashDuringItsEntrance) {
     // The orb's colours stand in the middle of the window.
     const QRgb middle = picture.pixel(470, 250);
     EXPECT_GT(qBlue(middle), qRed(middle));
+    // Under the name, the brand's waves: rows of blue-violet ink, not a thin dark line.
+    const WaveformView* waves = view_->splash()->waveform();
+    const QRect place(waves->mapTo(view_.get(), QPoint(0, 0)), waves->size());
+    const QColor ground = picture.pixelColor(place.topLeft());
+    int inkedRows = 0;
+    int branded = 0;
+    for (int y = place.top(); y <= place.bottom(); ++y) {
+        bool inked = false;
+        for (int x = place.left(); x <= place.right(); ++x) {
+            const QColor c = picture.pixelColor(x, y);
+            if (std::abs(c.lightness() - ground.lightness()) < 12 && std::abs(c.blue() - ground.blue()) < 12) continue;
+            inked = true;
+            branded += c.blue() > c.red() + 30 && c.blue() > c.green() + 20;
+        }
+        inkedRows += inked;
+    }
+    EXPECT_GE(inkedRows, 10) << "waves, not a hairline";
+    EXPECT_GT(branded, 300) << "in the brand's colours";
 }
 
 TEST_F(MainScreenshots, HistoryWithCards) {

@@ -1,5 +1,6 @@
 #include "Velmora/UI/WaveformView.hpp"
 
+#include "Velmora/UI/Design.hpp"
 #include "Velmora/UI/Motion.hpp"
 
 #include <QPainter>
@@ -30,6 +31,10 @@ constexpr std::array<Line, WaveformView::lineCount> lines = {{
 }};
 
 constexpr double twoPi = 2 * std::numbers::pi;
+// The loudest line is drawn a little heavier than the others.
+constexpr double loudPen = 2.0;
+constexpr double softPen = 1.5;
+constexpr double glowAlpha = 0.14;
 
 }  // namespace
 
@@ -125,26 +130,42 @@ void WaveformView::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const double width = this->width();
     const double middle = height() / 2.0;
-    const double penWidth = 1.5;
-    const double reach = std::max(0.0, middle - penWidth);
+    const double reach = std::max(0.0, middle - loudPen);
     const auto heights = lineAmplitudes();
-    const QColor ink = palette().color(QPalette::WindowText);
+    // The brand gradient runs along the waves, left to right.
+    const QLinearGradient along = [&] {
+        QLinearGradient gradient = Design::brandGradient(QRectF(0, 0, width, 1));
+        gradient.setFinalStop(width, 0);
+        return gradient;
+    }();
 
-    // The faintest line first, so the loudest is drawn on top.
-    for (int i = lineCount - 1; i >= 0; --i) {
-        const Line& line = lines[static_cast<std::size_t>(i)];
+    const auto wavePath = [&](std::size_t i) {
+        const Line& line = lines[i];
         QPainterPath path(QPointF(0, middle));
         for (double x = 2; x <= width; x += 2) {
             const double t = width > 0 ? x / width : 0;
             const double envelope = std::pow(std::sin(std::numbers::pi * t), 2);  // the ends rest on the middle
             const double wave = std::sin(twoPi * line.cycles * t + phase_ * line.speed + line.offset);
-            const double y = middle - reach * heights[static_cast<std::size_t>(i)] * envelope * wave;
-            path.lineTo(x, y);
+            path.lineTo(x, middle - reach * heights[i] * envelope * wave);
         }
-        QColor colour = ink;
-        colour.setAlpha(line.alpha);
-        painter.setPen(QPen(colour, penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawPath(path);
+        return path;
+    };
+
+    // A soft glow between the loudest line and the middle.
+    QPainterPath glow = wavePath(0);
+    glow.lineTo(width, middle);
+    glow.closeSubpath();
+    painter.setPen(Qt::NoPen);
+    painter.setOpacity(glowAlpha);
+    painter.fillPath(glow, along);
+
+    // The faintest line first, so the loudest is drawn on top.
+    for (int i = lineCount - 1; i >= 0; --i) {
+        const auto index = static_cast<std::size_t>(i);
+        painter.setOpacity(lines[index].alpha / 255.0);
+        painter.setPen(QPen(QBrush(along), i == 0 ? loudPen : softPen, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(wavePath(index));
     }
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// Four wave lines that follow the input level, or breathe slowly on their own. The animated
-// values are readable, and advance() moves the animation by a given time, so that what is drawn
-// can be checked without a clock.
+// Four wave lines in the brand gradient that follow the input level, or breathe slowly on their
+// own, with a soft glow under the loudest. The animated values are readable, and advance() moves
+// the animation by a given time, so that what is drawn can be checked without a clock.
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -28,8 +28,8 @@ public:
     static constexpr double riseSeconds = 0.06;
     static constexpr double fallSeconds = 0.18;
     /// Breathing swings the amplitude between these, once per period.
-    static constexpr float breathMin = 0.15f;
-    static constexpr float breathMax = 0.35f;
+    static constexpr float breathMin = 0.35f;
+    static constexpr float breathMax = 0.7f;
     static constexpr double breathPeriodSeconds = 2.4;
     /// Radians per second by which the waves travel.
     static constexpr double phaseSpeed = 5.0;
