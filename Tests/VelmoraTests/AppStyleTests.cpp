@@ -97,6 +97,14 @@ TEST(AppStyle, SecondaryButtonsAreRoundedPlatesAsTallAsTheBrandedOnes) {
     // The text stands out clearly from its plate.
     const QColor fill = picture.pixelColor(plate.left() + 6, plate.center().y());
     EXPECT_GE(contrast(labelInk(picture, plate, fill), fill), 7.0);
+
+    // Disabled, it is muted and still readable.
+    remove->setEnabled(false);
+    const QImage off = row.picture();
+    const QColor offFill = off.pixelColor(plate.left() + 6, plate.center().y());
+    const double offContrast = contrast(labelInk(off, plate, offFill), offFill);
+    EXPECT_GE(offContrast, 3.0);
+    EXPECT_LT(offContrast, 7.0);
 }
 
 TEST(AppStyle, AButtonsSymbolStandsApartFromItsText) {

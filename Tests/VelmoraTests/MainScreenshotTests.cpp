@@ -7,6 +7,14 @@
 #include "Velmora/UI/HistoryCard.hpp"
 #include "Velmora/UI/HistoryView.hpp"
 #include "Velmora/UI/MainView.hpp"
+#include "Velmora/UI/MainWindow.hpp"
+#include "Velmora/UI/MeetingHeader.hpp"
+#include "Velmora/UI/MeetingList.hpp"
+#include "Velmora/UI/MeetingRow.hpp"
+#include "Velmora/UI/MeetingsView.hpp"
+#include "Velmora/UI/TitleField.hpp"
+#include "Velmora/UI/ClampedLabel.hpp"
+#include "Velmora/UI/DockPresence.hpp"
 #include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/WaveformView.hpp"
@@ -18,12 +26,15 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTextDocument>
 #include <QMessageBox>
 #include <QTest>
 #include <QToolButton>
 
 using namespace velmora;
 using namespace std::chrono_literals;
+using velmora::test::expectAllInside;
 using velmora::test::expectNothingCutOff;
 using velmora::test::hasInk;
 using velmora::test::ScreenshotTest;
@@ -54,6 +65,28 @@ protected:
             "отдельный файл и добавим тесты на пустой ввод. Созвонимся после обеда?",
             test::ago(40min), "Telegram", 14300);
         services.dictate("Купить молоко, хлеб и батарейки для мыши", test::ago(5min), std::nullopt, 2900);
+    }
+
+    // A meeting whose title is much longer than the header's width, with a few lines.
+    Meeting longTitledMeeting() {
+        Meeting meeting;
+        meeting.title = "Созвон с фондом: бюджет на следующий квартал и сроки второй команды";
+        meeting.startedAt = std::chrono::system_clock::now() - 3h;
+        meeting.durationSec = 3725;
+        using Speaker = MeetingLine::Speaker;
+        meeting.lines = {{korbit::UUID(), 3, Speaker::me, "Добрый день! Давайте начнём с бюджета."},
+                         {korbit::UUID(), 20, Speaker::others, "Да, мы посмотрели: разработка выросла почти вдвое."},
+                         {korbit::UUID(), 54, Speaker::me, "Рост из-за второй команды. План пришлю до пятницы."}};
+        services.meetings.save(meeting);
+        return meeting;
+    }
+
+    static void pick(MeetingsView& screen, const korbit::UUID& id) {
+        MeetingRow* row = screen.list()->rowOf(id);
+        ASSERT_NE(row, nullptr);
+        QTest::mouseClick(screen.list()->viewport(), Qt::LeftButton, {},
+                          row->mapTo(screen.list()->viewport(), QPoint(20, 10)));
+        ASSERT_EQ(screen.selected(), id);
     }
 
     TestServices services;
@@ -191,4 +224,87 @@ TEST_F(MainScreenshots, SettingsWithTheModelReady) {
         [&] { return services.controller.modelState().kind() == AppController::ModelState::Kind::ready; }));
     takeMain(MainTab::settings, "main-settings-ready");
     expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, TheHeaderOfALongTitleAtTheDefaultSize) {
+    const Meeting meeting = longTitledMeeting();
+    view_ = std::make_unique<MainView>(services.services(), MainTab::meetings);
+    view_->resize(test::mainWindowSize);
+    view_->show();
+    QCoreApplication::processEvents();
+    auto* screen = qobject_cast<MeetingsView*>(view_->detail());
+    ASSERT_NE(screen, nullptr);
+    pick(*screen, meeting.id);
+    const QImage picture = take(*view_, "meetings-long-title-header");
+    expectAllInside(*view_);
+
+    MeetingHeader* header = screen->header();
+    TitleField* title = header->titleField();
+    EXPECT_EQ(title->text().toStdString(), meeting.title);
+    // The whole title is laid out within the field, on several lines, and painted to its end.
+    title->document()->setTextWidth(title->viewport()->width());
+    EXPECT_GT(title->document()->size().height(), 1.5 * title->fontMetrics().height()) << "it wraps";
+    EXPECT_LE(title->document()->size().height() + title->topInset(), title->height() + 1) << "no line is cut";
+    const QRect titlePlace(title->mapTo(view_.get(), QPoint(0, 0)), title->size());
+    const QRect lastLine(titlePlace.left(), titlePlace.bottom() - title->fontMetrics().height(), titlePlace.width(),
+                         title->fontMetrics().height());
+    EXPECT_GT(velmora::test::inkPixels(picture, lastLine), 100) << "the last line is painted";
+    // The details are whole.
+    EXPECT_FALSE(header->metaLabel()->isCut());
+    EXPECT_EQ(header->metaLabel()->shownLines().join(QLatin1Char(' ')), header->metaLabel()->text());
+    // The copy button stands inside the pane, its text on the title's first baseline.
+    QPushButton* copy = header->copyButton();
+    const QRect button(copy->mapTo(view_.get(), QPoint(0, 0)), copy->size());
+    EXPECT_LE(button.right(), view_->width() - MeetingHeader::padding);
+    EXPECT_TRUE(hasInk(picture, button));
+    const QFontMetrics buttonFont(copy->font());
+    const int buttonBaseline = button.top() + (copy->height() - buttonFont.height()) / 2 + buttonFont.ascent();
+    EXPECT_NEAR(buttonBaseline, titlePlace.top() + title->firstBaseline(), 1);
+    // Beside a title that long the button shows its symbol, with its label as the tooltip, so
+    // that the title keeps the room.
+    EXPECT_TRUE(header->isCopyFolded());
+    EXPECT_EQ(header->copyLabel(), "Скопировать встречу");
+    EXPECT_EQ(copy->toolTip(), "Скопировать встречу");
+
+    // A short title leaves the button its label.
+    Meeting brief = meeting;
+    brief.id = korbit::UUID();
+    brief.title = "Планёрка";
+    services.meetings.save(brief);
+    pick(*screen, brief.id);
+    take(*view_, "meetings-short-title-header");
+    EXPECT_FALSE(header->isCopyFolded());
+    EXPECT_EQ(copy->text(), "Скопировать встречу");
+    EXPECT_LE(copy->mapTo(view_.get(), QPoint(copy->width(), 0)).x(), view_->width() - MeetingHeader::padding);
+}
+
+TEST_F(MainScreenshots, TheWindowAtItsMinimumSizeFitsEveryTab) {
+    DockPresence::openWindows = 0;
+    sampleHistory();
+    services.glossary.add("Kubernetes", {"кубернетес", "кубер"});
+    services.glossary.add("follow-up", {"фоллоуап"});
+    const Meeting meeting = longTitledMeeting();
+    MainWindow owner(services.services());
+    owner.show(MainTab::meetings);
+    QWidget* window = owner.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_GE(window->minimumWidth(), MainView::minimumWidth);
+    EXPECT_GE(window->minimumHeight(), MainView::minimumHeight);
+    window->resize(window->minimumSize());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->size(), window->minimumSize());
+    for (const MainTab tab : MainTabs::all) {
+        owner.view()->setTab(tab);
+        SCOPED_TRACE(MainTabs::name(tab));
+        if (tab == MainTab::meetings) pick(*qobject_cast<MeetingsView*>(owner.view()->detail()), meeting.id);
+        const QImage picture = take(*window, "main-minimum-" + std::string(MainTabs::name(tab)), nullptr,
+                                    window->minimumSize());
+        EXPECT_EQ(picture.size(), window->minimumSize());
+        expectAllInside(*window);
+        expectNothingCutOff(*window);
+    }
+    window->close();
+    QCoreApplication::processEvents();
+    DockPresence::openWindows = 0;
+    DockPresence::apply();
 }

@@ -1,5 +1,7 @@
 #include "Screenshot.hpp"
 
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QLabel>
 #include <QLayout>
@@ -61,6 +63,36 @@ void expectNothingCutOff(QWidget& screen) {
             EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
         else
             EXPECT_GE(label->width(), label->sizeHint().width() - 1) << label->text().toStdString();
+    }
+}
+
+namespace {
+
+QString describe(const QWidget* widget) {
+    QString text;
+    if (const auto* label = qobject_cast<const QLabel*>(widget)) text = label->text();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) text = button->text();
+    return QString::fromLatin1(widget->metaObject()->className()) + QLatin1Char(' ') + widget->objectName() +
+           QStringLiteral(" «") + text.left(40) + QStringLiteral("»");
+}
+
+}  // namespace
+
+void expectAllInside(QWidget& window) {
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&window) || widget->isWindow()) continue;
+        const QRect at(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+        for (const QWidget* holder = widget->parentWidget(); holder != nullptr; holder = holder->parentWidget()) {
+            const QRect room(holder->mapTo(&window, QPoint(0, 0)), holder->size());
+            const auto* scroller = qobject_cast<const QAbstractScrollArea*>(holder->parentWidget());
+            const bool scrolls = scroller != nullptr && scroller->viewport() == holder;
+            EXPECT_GE(at.left(), room.left()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            EXPECT_LE(at.right(), room.right()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            if (scrolls) break;  // below the fold is fine, and so is all the content of a scroll area
+            EXPECT_GE(at.top(), room.top()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            EXPECT_LE(at.bottom(), room.bottom()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            if (holder == &window) break;
+        }
     }
 }
 

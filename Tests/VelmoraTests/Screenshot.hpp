@@ -36,6 +36,10 @@ private:
 /// Every label of the screen lies inside it and has the room its text needs.
 void expectNothingCutOff(QWidget& screen);
 
+/// Every widget shown in the window lies whole inside each of its containers, so none is cut by
+/// the window's edges or another's; what scrolls may run past its scroll area's lower edge.
+void expectAllInside(QWidget& window);
+
 /// Whether the region holds more than one flat colour: something is drawn there.
 bool hasInk(const QImage& image, const QRect& region);
 

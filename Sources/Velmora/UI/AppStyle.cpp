@@ -200,8 +200,11 @@ void AppStyle::drawButtonLabel(const QStyleOption* option, QPainter* painter) co
         x += symbol.width() + gap;
     }
     if (text > 0) {
+        // A disabled label is muted, yet still to be read.
+        QPalette active = button->palette;
+        active.setCurrentColorGroup(QPalette::Active);
         painter->setPen(enabled ? button->palette.color(QPalette::ButtonText)
-                                : Design::foreground(button->palette, Design::Level::tertiary));
+                                : Design::foreground(active, Design::Level::secondary));
         painter->drawText(QRect(x, area.top(), text + 1, area.height()), Qt::AlignLeft | Qt::AlignVCenter,
                           button->text);
     }

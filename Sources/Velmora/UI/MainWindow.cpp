@@ -34,7 +34,6 @@ void MainWindow::show(MainTab tab) {
     window->setWindowTitle(QStringLiteral("Velmora"));
     window->setWindowIcon(QIcon(QPixmap::fromImage(AppIcon::roundMark(256))));
     window->resize(size);
-    window->setMinimumSize(minimumSize);
     // At most the main screen's free area as it is now; without a screen, no maximum.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect free = screen->availableGeometry();
@@ -47,6 +46,8 @@ void MainWindow::show(MainTab tab) {
     layout->setContentsMargins(0, 0, 0, 0);
     view_ = new MainView(services_, tab, Screens::make, window);
     layout->addWidget(view_);
+    // No smaller than its content needs, so that nothing is cut at the edges.
+    window->setMinimumSize(minimumSize.expandedTo(view_->minimumSize()));
 
     DockPresence::installMainMenu(*window);
     ++DockPresence::openWindows;

@@ -22,6 +22,7 @@ class MainWindow : public QObject {
 
 public:
     static constexpr QSize size{940, 660};
+    /// The window's own least size; it grows to what its content needs (860 × 580).
     static constexpr QSize minimumSize{820, 560};
 
     explicit MainWindow(const MainServices& services, QObject* parent = nullptr);

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QPushButton>
+#include <QStyleOptionButton>
 
 namespace velmora {
 
@@ -46,6 +47,7 @@ MeetingHeader::MeetingHeader(QWidget* parent) : QWidget(parent) {
 
     connect(title_, &TitleField::textEdited, this, &MeetingHeader::titleEdited);
     connect(title_, &TitleField::committed, this, &MeetingHeader::titleCommitted);
+    connect(title_, &QTextEdit::textChanged, this, &MeetingHeader::fitButton);
     connect(copy_, &QPushButton::clicked, this, &MeetingHeader::copyRequested);
     alignButton();
 }
@@ -69,10 +71,41 @@ void MeetingHeader::changeEvent(QEvent* event) {
 void MeetingHeader::setMeeting(const Meeting& meeting, const QString& title, bool copied) {
     if (title_->text() != title) title_->setText(title);
     meta_->setText(MeetingsView::metaText(meeting, QStringLiteral("  ·  ")));
-    copy_->setText(copied ? QStringLiteral("Скопировано") : QStringLiteral("Скопировать встречу"));
+    copyLabel_ = copied ? QStringLiteral("Скопировано") : QStringLiteral("Скопировать встречу");
     const QColor tint = copy_->palette().color(QPalette::ButtonText);
     copy_->setIcon(QIcon(Symbols::pixmap(copied ? "checkmark" : "doc.on.doc", iconSide, tint, devicePixelRatioF())));
+    copy_->setAccessibleName(copyLabel_);
     copy_->setEnabled(!meeting.lines.empty());
+    fitButton();
+}
+
+void MeetingHeader::fitButton() {
+    QStyleOptionButton labelled;
+    labelled.initFrom(copy_);
+    labelled.text = copyLabel_;
+    labelled.icon = copy_->icon();
+    labelled.iconSize = copy_->iconSize();
+    QStyleOptionButton folded = labelled;
+    folded.text.clear();
+    const auto room = [this](const QStyleOptionButton& button) {
+        return width() - 2 * padding - spacing -
+               copy_->style()->sizeFromContents(QStyle::CT_PushButton, &button, QSize(), copy_).width();
+    };
+    const int withLabel = room(labelled);
+    // A long title wraps onto fewer lines beside the symbol alone: it gets the room.
+    const bool fold =
+        withLabel < titleRoom || title_->heightForWidth(withLabel) > title_->heightForWidth(room(folded));
+    copy_->setText(fold ? QString() : copyLabel_);
+    copy_->setToolTip(fold ? copyLabel_ : QString());
+}
+
+bool MeetingHeader::isCopyFolded() const {
+    return copy_->text().isEmpty();
+}
+
+void MeetingHeader::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitButton();
 }
 
 }  // namespace velmora

@@ -29,6 +29,10 @@ public:
     static constexpr int titlePixels = 16;
     /// The details take at most this many lines (one, unless the pane is very narrow).
     static constexpr int metaLines = 3;
+    /// The copy button shows its label while the title keeps at least this width beside it and
+    /// needs no more lines than beside the symbol alone; otherwise the button shows its symbol,
+    /// with the label as its tooltip.
+    static constexpr int titleRoom = 120;
 
     explicit MeetingHeader(QWidget* parent = nullptr);
 
@@ -39,6 +43,11 @@ public:
     TitleField* titleField() const { return title_; }
     ClampedLabel* metaLabel() const { return meta_; }
     QPushButton* copyButton() const { return copy_; }
+    /// What the copy button says ("Скопировать встречу", or "Скопировано" after a copy), shown
+    /// on it or, while the pane is narrow, as its tooltip.
+    const QString& copyLabel() const { return copyLabel_; }
+    /// Whether the button shows its symbol alone.
+    bool isCopyFolded() const;
 
 Q_SIGNALS:
     /// The user changed the title's text.
@@ -49,14 +58,18 @@ Q_SIGNALS:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     /// Puts the button's text on the title's first baseline.
     void alignButton();
+    /// Shows the label on the button, or its symbol alone when the title would be left too little.
+    void fitButton();
 
     TitleField* title_;
     QVBoxLayout* buttonColumn_;
     QSpacerItem* buttonDrop_;
+    QString copyLabel_;
     ClampedLabel* meta_;
     QPushButton* copy_;
 };
