@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -56,6 +57,12 @@ void AppStyle::install() {
     palette.setColor(QPalette::Highlight, Design::brand());
     palette.setColor(QPalette::HighlightedText, Qt::white);
     QApplication::setPalette(palette);
+}
+
+void AppStyle::markDestructive(QWidget* button) {
+    QPalette destructive = button->palette();
+    destructive.setColor(QPalette::ButtonText, Design::destructive());
+    button->setPalette(destructive);
 }
 
 int AppStyle::pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const {

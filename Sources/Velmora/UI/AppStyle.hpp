@@ -33,6 +33,8 @@ public:
     /// Makes this the application's style, with the shared typeface and the brand colour for
     /// selections. The program calls it at start, and the tests too, so that they see its look.
     static void install();
+    /// A button that deletes something says so in the destructive colour.
+    static void markDestructive(QWidget* button);
 
     int pixelMetric(PixelMetric metric, const QStyleOption* option = nullptr,
                     const QWidget* widget = nullptr) const override;

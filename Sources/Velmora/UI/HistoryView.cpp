@@ -5,6 +5,7 @@
 #include "Velmora/Store/HistoryStore.hpp"
 #include "Velmora/UI/Design.hpp"
 #include "Velmora/UI/EmptyState.hpp"
+#include "Velmora/UI/AppStyle.hpp"
 #include "Velmora/UI/HistoryCard.hpp"
 #include "Velmora/UI/RussianPlural.hpp"
 #include "Velmora/UI/WindowDimmer.hpp"
@@ -227,6 +228,7 @@ void HistoryView::confirmClearAll() {
     dialog->setText(clearAllTitle(history_.items().size()));
     dialog->setInformativeText(QStringLiteral("Тексты и статистика будут стёрты навсегда. Отменить это нельзя."));
     QPushButton* erase = dialog->addButton(QStringLiteral("Удалить"), QMessageBox::DestructiveRole);
+    AppStyle::markDestructive(erase);
     QPushButton* cancel = dialog->addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
     dialog->setDefaultButton(cancel);
     // Room for the message on two lines rather than a narrow column.

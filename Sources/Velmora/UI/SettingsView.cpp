@@ -1,6 +1,7 @@
 #include "Velmora/UI/SettingsView.hpp"
 
 #include "Velmora/Support/SettingsStore.hpp"
+#include "Velmora/UI/AppStyle.hpp"
 #include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/Card.hpp"
 #include "Velmora/UI/SectionHeader.hpp"
@@ -136,6 +137,7 @@ QWidget* SettingsView::makeModelCard() {
     buttons->addWidget(prepare_, 0, Qt::AlignVCenter);
     remove_ = new QPushButton(QStringLiteral("Удалить модель"), card);
     remove_->setAutoDefault(false);
+    AppStyle::markDestructive(remove_);
     buttons->addWidget(remove_, 0, Qt::AlignVCenter);
     buttons->addStretch(1);
     layout->addLayout(buttons);

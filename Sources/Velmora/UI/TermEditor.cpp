@@ -1,5 +1,6 @@
 #include "Velmora/UI/TermEditor.hpp"
 
+#include "Velmora/UI/AppStyle.hpp"
 #include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/GlossaryText.hpp"
 #include "Velmora/UI/RussianPlural.hpp"
@@ -61,9 +62,7 @@ TermEditor::TermEditor(const Term& term, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     delete_ = new QPushButton(QStringLiteral("Удалить"), this);
-    QPalette destructive = delete_->palette();
-    destructive.setColor(QPalette::ButtonText, Design::destructive());
-    delete_->setPalette(destructive);
+    AppStyle::markDestructive(delete_);
     cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
     save_ = new BrandButton(QStringLiteral("Сохранить"), false, this);
     // Return saves, whichever control has the focus.
