@@ -219,6 +219,21 @@ TEST_F(MeetingScreenshots, AnotherMeetingChosenAndThenTheFirstAgain) {
     EXPECT_GE(expectBlocksInSightPainted(picture), 3);
 }
 
+TEST_F(MeetingScreenshots, TheCopyButtonComesBackWholeAfterAMeetingWithoutLines) {
+    const Meeting spoken = save("Планёрка", 180, 900, talk(3, "Планёрка"));
+    const Meeting silent = save("Звонок клиенту", 60, 95);
+    open();
+    pick(spoken.id);
+    take(*view, "meetings-copy-enabled");
+    const QImage enabled = view->header()->copyButton()->grab().toImage();
+    pick(silent.id);
+    EXPECT_FALSE(view->header()->copyButton()->isEnabled());
+    pick(spoken.id);
+    take(*view, "meetings-copy-enabled-again");
+    ASSERT_TRUE(view->header()->copyButton()->isEnabled());
+    EXPECT_EQ(view->header()->copyButton()->grab().toImage(), enabled) << "its symbol is not left greyed";
+}
+
 TEST_F(MeetingScreenshots, AMeetingOfSixtyBlocksScrolledToItsEnd) {
     const Meeting meeting = save("Долгий созвон", 60, 3600, talk(60, "Долгий созвон"));
     open();

@@ -72,7 +72,8 @@ void MeetingHeader::setMeeting(const Meeting& meeting, const QString& title, boo
     if (title_->text() != title) title_->setText(title);
     meta_->setText(MeetingsView::metaText(meeting, QStringLiteral("  ·  ")));
     copyLabel_ = copied ? QStringLiteral("Скопировано") : QStringLiteral("Скопировать встречу");
-    const QColor tint = copy_->palette().color(QPalette::ButtonText);
+    // The enabled colour, whatever the button's state now: the style greys it while disabled.
+    const QColor tint = copy_->palette().color(QPalette::Active, QPalette::ButtonText);
     copy_->setIcon(QIcon(Symbols::pixmap(copied ? "checkmark" : "doc.on.doc", iconSide, tint, devicePixelRatioF())));
     copy_->setAccessibleName(copyLabel_);
     copy_->setEnabled(!meeting.lines.empty());
