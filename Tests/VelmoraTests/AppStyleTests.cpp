@@ -93,7 +93,8 @@ TEST(AppStyle, SecondaryButtonsAreRoundedPlatesAsTallAsTheBrandedOnes) {
     const QRect plate = row.placeOf(remove);
     // The corner is rounded off: the card shows there; inside is the muted fill.
     EXPECT_TRUE(near(picture.pixelColor(plate.topLeft()), Qt::white));
-    EXPECT_TRUE(near(picture.pixelColor(plate.left() + 6, plate.top() + 4), Design::secondaryBackground(remove->palette())));
+    EXPECT_TRUE(
+        near(picture.pixelColor(plate.left() + 6, plate.top() + 4), Design::secondaryBackground(remove->palette())));
     // The text stands out clearly from its plate.
     const QColor fill = picture.pixelColor(plate.left() + 6, plate.center().y());
     EXPECT_GE(contrast(labelInk(picture, plate, fill), fill), 7.0);
@@ -176,8 +177,10 @@ TEST(AppStyle, ScrollBarsAreAThinHandleWithoutArrowsOrTrack) {
     option.maximum = bar->maximum();
     option.sliderPosition = bar->sliderPosition();
     option.pageStep = bar->pageStep();
-    EXPECT_TRUE(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarAddLine, bar).isEmpty());
-    EXPECT_TRUE(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSubLine, bar).isEmpty());
+    EXPECT_TRUE(
+        bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarAddLine, bar).isEmpty());
+    EXPECT_TRUE(
+        bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSubLine, bar).isEmpty());
 
     // At the top: the handle is drawn near the top; the far end of the bar, where an arrow and
     // the track were, shows only what lies behind.
@@ -188,8 +191,7 @@ TEST(AppStyle, ScrollBarsAreAThinHandleWithoutArrowsOrTrack) {
         for (int x = 0; x < picture.width(); ++x) inkAtTop += picture.pixelColor(x, y) != behind;
     EXPECT_GT(inkAtTop, 60);
     for (int y = picture.height() - 30; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            ASSERT_EQ(picture.pixelColor(x, y), behind) << x << "," << y;
+        for (int x = 0; x < picture.width(); ++x) ASSERT_EQ(picture.pixelColor(x, y), behind) << x << "," << y;
     // The handle is narrower than the bar.
     EXPECT_EQ(picture.pixelColor(0, 20), behind);
 }

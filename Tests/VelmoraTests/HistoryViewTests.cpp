@@ -348,7 +348,8 @@ TEST_F(HistoryViewTest, TheScrollBarShowsOnlyWhileTheListScrolls) {
     HistoryView& view = open();
     QCoreApplication::processEvents();
     EXPECT_FALSE(view.list()->verticalScrollBar()->isVisible()) << "nothing to scroll";
-    for (int i = 0; i < 30; ++i) services.dictate("Ещё одна диктовка номер " + std::to_string(i), test::ago(minutes(i + 2)));
+    for (int i = 0; i < 30; ++i)
+        services.dictate("Ещё одна диктовка номер " + std::to_string(i), test::ago(minutes(i + 2)));
     QCoreApplication::processEvents();
     EXPECT_TRUE(waitUntil([&] { return view.list()->verticalScrollBar()->isVisible(); }, 2000));
 }

@@ -4,6 +4,8 @@
 #include "Velmora/UI/AccountView.hpp"
 #include "Velmora/UI/AppSplash.hpp"
 #include "Velmora/UI/BannerRow.hpp"
+#include "Velmora/UI/ClampedLabel.hpp"
+#include "Velmora/UI/DockPresence.hpp"
 #include "Velmora/UI/HistoryCard.hpp"
 #include "Velmora/UI/HistoryView.hpp"
 #include "Velmora/UI/MainView.hpp"
@@ -12,11 +14,9 @@
 #include "Velmora/UI/MeetingList.hpp"
 #include "Velmora/UI/MeetingRow.hpp"
 #include "Velmora/UI/MeetingsView.hpp"
-#include "Velmora/UI/TitleField.hpp"
-#include "Velmora/UI/ClampedLabel.hpp"
-#include "Velmora/UI/DockPresence.hpp"
 #include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/TitleField.hpp"
 #include "Velmora/UI/WaveformView.hpp"
 
 #include "MainServicesFixture.hpp"
@@ -26,10 +26,10 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPushButton>
-#include <QTextDocument>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 using namespace velmora;
@@ -297,8 +297,8 @@ TEST_F(MainScreenshots, TheWindowAtItsMinimumSizeFitsEveryTab) {
         owner.view()->setTab(tab);
         SCOPED_TRACE(MainTabs::name(tab));
         if (tab == MainTab::meetings) pick(*qobject_cast<MeetingsView*>(owner.view()->detail()), meeting.id);
-        const QImage picture = take(*window, "main-minimum-" + std::string(MainTabs::name(tab)), nullptr,
-                                    window->minimumSize());
+        const QImage picture =
+            take(*window, "main-minimum-" + std::string(MainTabs::name(tab)), nullptr, window->minimumSize());
         EXPECT_EQ(picture.size(), window->minimumSize());
         expectAllInside(*window);
         expectNothingCutOff(*window);

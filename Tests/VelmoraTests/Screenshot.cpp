@@ -86,11 +86,15 @@ void expectAllInside(QWidget& window) {
             const QRect room(holder->mapTo(&window, QPoint(0, 0)), holder->size());
             const auto* scroller = qobject_cast<const QAbstractScrollArea*>(holder->parentWidget());
             const bool scrolls = scroller != nullptr && scroller->viewport() == holder;
-            EXPECT_GE(at.left(), room.left()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
-            EXPECT_LE(at.right(), room.right()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            EXPECT_GE(at.left(), room.left())
+                << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            EXPECT_LE(at.right(), room.right())
+                << describe(widget).toStdString() << " in " << describe(holder).toStdString();
             if (scrolls) break;  // below the fold is fine, and so is all the content of a scroll area
-            EXPECT_GE(at.top(), room.top()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
-            EXPECT_LE(at.bottom(), room.bottom()) << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            EXPECT_GE(at.top(), room.top())
+                << describe(widget).toStdString() << " in " << describe(holder).toStdString();
+            EXPECT_LE(at.bottom(), room.bottom())
+                << describe(widget).toStdString() << " in " << describe(holder).toStdString();
             if (holder == &window) break;
         }
     }

@@ -119,8 +119,7 @@ QRect AppStyle::subControlRect(ComplexControl control, const QStyleOptionComplex
                 return visualRect(option->direction, all,
                                   QRect(all.right() + 1 - comboArrowRoom, all.top(), comboArrowRoom, all.height()));
             case SC_ComboBoxEditField:
-                return visualRect(option->direction, all,
-                                  all.adjusted(buttonPadding - 4, 0, -comboArrowRoom, 0));
+                return visualRect(option->direction, all, all.adjusted(buttonPadding - 4, 0, -comboArrowRoom, 0));
             case SC_ComboBoxFrame:
             case SC_ComboBoxListBoxPopup:
                 return all;
@@ -225,8 +224,8 @@ void AppStyle::drawScrollBar(const QStyleOptionComplex* option, QPainter* painte
     const QRect slider = subControlRect(CC_ScrollBar, bar, SC_ScrollBarSlider, nullptr);
     const bool across = bar->orientation == Qt::Horizontal;
     const int inset = (scrollBarExtent - scrollHandleWidth) / 2;
-    const QRectF handle = across ? QRectF(slider).adjusted(2, inset, -2, -inset)
-                                 : QRectF(slider).adjusted(inset, 2, -inset, -2);
+    const QRectF handle =
+        across ? QRectF(slider).adjusted(2, inset, -2, -inset) : QRectF(slider).adjusted(inset, 2, -inset, -2);
     const bool active = (bar->state & State_Sunken) ||
                         ((bar->state & State_MouseOver) && (bar->activeSubControls & SC_ScrollBarSlider));
     QColor colour = bar->palette.color(QPalette::WindowText);
@@ -255,9 +254,10 @@ void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* optio
         if ((option->state & State_HasFocus) && (option->state & State_Enabled)) {
             painter->setPen(QPen(Design::brand(), focusRing));
             painter->setBrush(Qt::NoBrush);
-            painter->drawRoundedRect(QRectF(option->rect).adjusted(focusRing / 2 + 0.25, focusRing / 2 + 0.25,
-                                                                   -focusRing / 2 - 0.25, -focusRing / 2 - 0.25),
-                                     cornerRadius - 1, cornerRadius - 1);
+            painter->drawRoundedRect(
+                QRectF(option->rect)
+                    .adjusted(focusRing / 2 + 0.25, focusRing / 2 + 0.25, -focusRing / 2 - 0.25, -focusRing / 2 - 0.25),
+                cornerRadius - 1, cornerRadius - 1);
         }
         painter->restore();
         return;

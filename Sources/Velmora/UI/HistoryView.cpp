@@ -3,15 +3,15 @@
 #include "Velmora/Insert/TextInserter.hpp"
 #include "Velmora/Post/TextBasics.hpp"
 #include "Velmora/Store/HistoryStore.hpp"
+#include "Velmora/UI/AppStyle.hpp"
 #include "Velmora/UI/Design.hpp"
 #include "Velmora/UI/EmptyState.hpp"
-#include "Velmora/UI/AppStyle.hpp"
 #include "Velmora/UI/HistoryCard.hpp"
 #include "Velmora/UI/RussianPlural.hpp"
-#include "Velmora/UI/WindowDimmer.hpp"
 #include "Velmora/UI/SearchBox.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/Symbols.hpp"
+#include "Velmora/UI/WindowDimmer.hpp"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

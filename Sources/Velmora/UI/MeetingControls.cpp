@@ -79,8 +79,7 @@ MeetingControls::MeetingControls(MeetingRecorder& recorder, QWidget* parent)
     connect(button_, &QAbstractButton::clicked, this, &MeetingControls::mainButtonClicked);
     for (auto signal :
          {&MeetingRecorder::recordingChanged, &MeetingRecorder::startingChanged, &MeetingRecorder::elapsedChanged,
-         &MeetingRecorder::pendingChanged,
-          &MeetingRecorder::lastErrorChanged, &MeetingRecorder::heardOthersChanged})
+          &MeetingRecorder::pendingChanged, &MeetingRecorder::lastErrorChanged, &MeetingRecorder::heardOthersChanged})
         connect(&recorder_, signal, this, &MeetingControls::follow);
     follow();
 }

@@ -94,8 +94,7 @@ void MeetingHeader::fitButton() {
     };
     const int withLabel = room(labelled);
     // A long title wraps onto fewer lines beside the symbol alone: it gets the room.
-    const bool fold =
-        withLabel < titleRoom || title_->heightForWidth(withLabel) > title_->heightForWidth(room(folded));
+    const bool fold = withLabel < titleRoom || title_->heightForWidth(withLabel) > title_->heightForWidth(room(folded));
     copy_->setText(fold ? QString() : copyLabel_);
     copy_->setToolTip(fold ? copyLabel_ : QString());
 }

@@ -55,8 +55,8 @@ TermEditor::TermEditor(const Term& term, QWidget* parent)
     layout->addWidget(hint_);
 
     if (term.hits >= 1) {
-        hitsLine_ =
-            new StyledLabel(hitsText(term.hits), Design::font(Design::TextStyle::callout), Design::Level::secondary, this);
+        hitsLine_ = new StyledLabel(hitsText(term.hits), Design::font(Design::TextStyle::callout),
+                                    Design::Level::secondary, this);
         layout->addWidget(hitsLine_);
     }
 

@@ -68,8 +68,7 @@ int TitleField::firstBaseline() const {
     const QTextLayout* layout = first.layout();
     if (layout == nullptr || layout->lineCount() == 0) return topInset_ + fontMetrics().ascent();
     const QRectF block = document()->documentLayout()->blockBoundingRect(first);
-    return topInset_ +
-           static_cast<int>(std::lround(block.top() + layout->lineAt(0).y() + layout->lineAt(0).ascent()));
+    return topInset_ + static_cast<int>(std::lround(block.top() + layout->lineAt(0).y() + layout->lineAt(0).ascent()));
 }
 
 void TitleField::setTopInset(int inset) {
