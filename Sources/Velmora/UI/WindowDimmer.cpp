@@ -25,7 +25,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* dialog = static_cast<QDialog*>(watched);
+        // Hidden on its way out, the dialog may be no more than a widget by now.
+        auto* dialog = qobject_cast<QWidget*>(watched);
+        if (dialog == nullptr) return false;
         if (event->type() == QEvent::Show && covered_ == nullptr && dialog->parentWidget() != nullptr) {
             covered_ = dialog->parentWidget()->window();
             cover_(covered_);
