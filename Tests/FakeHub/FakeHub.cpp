@@ -410,6 +410,12 @@ FakeHub::FakeHub(fs::path root, int port) : state_(std::make_shared<State>()) {
     s.root = std::move(root);
     // One request per connection, so that stopping never waits for an idle keep-alive connection.
     s.server.set_keep_alive_max_count(1);
+    // Without the library's SO_REUSEPORT: a second server on a port in use must fail to bind, not
+    // share the port with the first.
+    s.server.set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     s.server.set_read_timeout(std::chrono::seconds(2));
     s.server.set_write_timeout(std::chrono::seconds(5));
     s.server.set_pre_routing_handler([state = state_.get()](const httplib::Request& req, httplib::Response&) {
@@ -462,7 +468,11 @@ FakeHub::FakeHub(fs::path root, int port) : state_(std::make_shared<State>()) {
     } else if (s.server.bind_to_port("127.0.0.1", port)) {
         s.port = port;
     }
-    if (s.port <= 0) throw std::runtime_error("the fake hub cannot listen on 127.0.0.1");
+    if (s.port <= 0) {
+        throw std::runtime_error(port == 0 ? "the fake hub cannot listen on 127.0.0.1"
+                                           : "the fake hub cannot listen on 127.0.0.1:" + std::to_string(port) +
+                                                 " (is the port in use?)");
+    }
     s.thread = std::thread([state = state_.get()] { state->server.listen_after_bind(); });
     // stop() does nothing until the server runs.
     while (!s.server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,9 +1,13 @@
 // fakehub: serves a folder as the model hub on 127.0.0.1 for trying the client by hand.
 //   fakehub <root> [--port N] [--token T] [--large-threshold BYTES] [--ignore-range]
 //           [--break FILE:BYTES:TIMES] [--rename OLD_OWNER/NAME=NEW_OWNER/NAME]
-// The root holds <kind>/<owner>/<name>/<files...>. Every request is printed on one line.
+//   fakehub --hostile endless|trickle|silence|garbage [--port N]
+// The root holds <kind>/<owner>/<name>/<files...>. Every request is printed on one line. A hostile
+// server answers every request with a body without end, a head trickled a line every 5 s, silence
+// or garbage in place of JSON.
 
 #include "FakeHub/FakeHub.hpp"
+#include "FakeHub/HostileServer.hpp"
 
 #include <unistd.h>
 
@@ -12,7 +16,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,7 +34,8 @@ void onSignal(int) {
 int usage() {
     std::fprintf(stderr,
                  "usage: fakehub <root> [--port N] [--token T] [--large-threshold BYTES] [--ignore-range]\n"
-                 "               [--break FILE:BYTES:TIMES] [--rename OLD/NAME=NEW/NAME]\n");
+                 "               [--break FILE:BYTES:TIMES] [--rename OLD/NAME=NEW/NAME]\n"
+                 "       fakehub --hostile endless|trickle|silence|garbage [--port N]\n");
     return 2;
 }
 
@@ -45,9 +52,47 @@ std::optional<std::uint64_t> number(std::string_view text) {
     return value;
 }
 
+// Serves until SIGINT or SIGTERM.
+void serveUntilStopped(const std::string& endpoint) {
+    std::printf("endpoint %s\n", endpoint.c_str());
+    std::fflush(stdout);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    while (!stopRequested) pause();
+}
+
+int serveHostile(int argc, char** argv) {
+    std::optional<velmora::test::HostileMode> mode;
+    int port = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option != "--hostile" && option != "--port") return refuse("unknown option " + option);
+        if (i + 1 >= argc) return refuse(option + " needs a value");
+        const std::string value = argv[++i];
+        if (option == "--hostile") {
+            mode = velmora::test::HostileServer::modeNamed(value);
+            if (!mode) return refuse("--hostile needs endless, trickle, silence or garbage, not '" + value + "'");
+        } else {
+            const auto parsed = number(value);
+            if (!parsed || *parsed > 65535) return refuse("--port needs a port number, not '" + value + "'");
+            port = static_cast<int>(*parsed);
+        }
+    }
+    if (!mode) return usage();
+    std::unique_ptr<velmora::test::HostileServer> server;
+    try {
+        server = std::make_unique<velmora::test::HostileServer>(*mode, std::nullopt, std::chrono::seconds(5), port);
+    } catch (const std::runtime_error& e) {
+        return refuse(e.what());
+    }
+    serveUntilStopped(server->endpoint());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "--hostile") return serveHostile(argc, argv);
     if (argc < 2 || argv[1][0] == '-') return usage();
     const std::filesystem::path root = argv[1];
     std::error_code ec;
@@ -79,7 +124,13 @@ int main(int argc, char** argv) {
         }
     }
 
-    velmora::test::FakeHub hub(root, port);
+    std::unique_ptr<velmora::test::FakeHub> served;
+    try {
+        served = std::make_unique<velmora::test::FakeHub>(root, port);
+    } catch (const std::runtime_error& e) {
+        return refuse(e.what());
+    }
+    velmora::test::FakeHub& hub = *served;
     for (const auto& [option, value] : settings) {
         if (option == "--ignore-range") {
             hub.ignoreRange(true);
@@ -107,10 +158,6 @@ int main(int argc, char** argv) {
                     r.authorization ? "yes" : "no");
         std::fflush(stdout);
     });
-    std::printf("endpoint %s\n", hub.endpoint().c_str());
-    std::fflush(stdout);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    while (!stopRequested) pause();
+    serveUntilStopped(hub.endpoint());
     return 0;
 }

@@ -18,6 +18,20 @@ namespace {
 
 constexpr long kMaxRedirects = 16;
 constexpr const char* kUserAgent = "velmora-korbit/0.1";
+// Every head line of one exchange together (redirect hops included); far above what a real server
+// sends, and a server that keeps sending lines is refused well before memory runs short.
+constexpr std::size_t kMaxHeadBytes = 256u << 10;
+
+std::string durationText(std::chrono::milliseconds duration) {
+    const auto ms = duration.count();
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+std::string byteCountText(std::size_t bytes) {
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= (1u << 10) && bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
 
 // libcurl's global set-up must run once before any handle is made.
 void ensureCurlInitialised() {
@@ -147,7 +161,11 @@ struct Session::Impl {
 class Exchange {
 public:
     Exchange(Session::Impl& session, const HttpRequest& request, bool followRedirects, bool decodeContent)
-        : session_(session), timeout_(request.timeout) {
+        : session_(session),
+          url_(request.url),
+          timeout_(request.timeout),
+          deadline_(request.deadline),
+          headDeadline_(request.headDeadline) {
         // Everything that can fail comes first; the handles are owned as soon as they exist.
         for (const auto& [name, value] : request.headers.fields()) {
             checkHeaderField(name, value);
@@ -216,8 +234,10 @@ public:
         std::stop_callback onStop(stop, [this] { cancel(); });
 
         using Clock = std::chrono::steady_clock;
-        lastActivity_ = Clock::now();
-        bool timedOut = false;
+        using std::chrono::milliseconds;
+        const auto started = Clock::now();
+        lastActivity_ = started;
+        std::optional<std::string> timedOut;
         int running = 1;
         std::optional<CURLcode> result;
         while (true) {
@@ -225,12 +245,30 @@ public:
             if (mc != CURLM_OK) throw TransportError(TransportError::Kind::other, curl_multi_strerror(mc));
             if (running == 0) break;
             if (cancelled_.load()) break;
-            auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastActivity_);
-            if (idle >= timeout_) {
-                timedOut = true;
+            const auto now = Clock::now();
+            const auto idle = std::chrono::duration_cast<milliseconds>(now - lastActivity_);
+            const auto elapsed = std::chrono::duration_cast<milliseconds>(now - started);
+            // The nearest of the limits that still apply.
+            milliseconds left = timeout_ - idle;
+            if (left <= milliseconds(0)) {
+                timedOut = "The request timed out.";
                 break;
             }
-            int wait = static_cast<int>(std::clamp<long long>((timeout_ - idle).count(), 1, 1000));
+            if (deadline_) {
+                if (elapsed >= *deadline_) {
+                    timedOut = "The request to " + url_ + " took longer than " + durationText(*deadline_) + ".";
+                    break;
+                }
+                left = std::min(left, *deadline_ - elapsed);
+            }
+            if (headDeadline_ && !headDelivered_) {
+                if (elapsed >= *headDeadline_) {
+                    timedOut = "The reply from " + url_ + " did not come within " + durationText(*headDeadline_) + ".";
+                    break;
+                }
+                left = std::min(left, *headDeadline_ - elapsed);
+            }
+            int wait = static_cast<int>(std::clamp<long long>(left.count(), 1, 1000));
             mc = curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
             if (mc != CURLM_OK) throw TransportError(TransportError::Kind::other, curl_multi_strerror(mc));
         }
@@ -248,7 +286,7 @@ public:
             return;
         }
         if (cancelled_.load()) throw TransportError::cancelled();
-        if (timedOut) throw TransportError(TransportError::Kind::timedOut, "The request timed out.");
+        if (timedOut) throw TransportError(TransportError::Kind::timedOut, *timedOut);
         throw errorFor(result.value_or(CURLE_RECV_ERROR), errorBuffer_.data());
     }
 
@@ -277,6 +315,13 @@ private:
         auto* self = static_cast<Exchange*>(user);
         std::size_t length = size * count;
         self->lastActivity_ = std::chrono::steady_clock::now();
+        self->headBytes_ += length;
+        if (self->headBytes_ > kMaxHeadBytes) {
+            self->callbackError_ = std::make_exception_ptr(TransportError(
+                TransportError::Kind::responseTooLarge,
+                "The head of the reply from " + self->url_ + " is larger than " + byteCountText(kMaxHeadBytes) + "."));
+            return 0;
+        }
         std::string_view line(buffer, length);
         if (line.substr(0, 5) == "HTTP/") {
             // A new reply begins (a redirect hop, an interim 1xx, or the final one).
@@ -333,7 +378,11 @@ private:
     }
 
     Session::Impl& session_;
+    std::string url_;
     std::chrono::milliseconds timeout_;
+    std::optional<std::chrono::milliseconds> deadline_;
+    std::optional<std::chrono::milliseconds> headDeadline_;
+    std::size_t headBytes_ = 0;
     std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList_{nullptr, &curl_slist_free_all};
     std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multiHandle_{nullptr, &curl_multi_cleanup};
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easyHandle_{nullptr, &curl_easy_cleanup};
@@ -382,7 +431,15 @@ Session::DataResult Session::data(const HttpRequest& request, std::stop_token st
         result = DataResult{};
         Exchange exchange(*impl_, current, !manualRedirects, true);
         exchange.onResponse = [&](const HttpResponse& response) { result.response = response; };
-        exchange.onBody = [&](const char* data, std::size_t size) { result.body.append(data, size); };
+        exchange.onBody = [&](const char* data, std::size_t size) {
+            // A reply that does not end is refused before it can take the memory.
+            if (size > current.maxBodyBytes - std::min(current.maxBodyBytes, result.body.size())) {
+                throw TransportError(
+                    TransportError::Kind::responseTooLarge,
+                    "The reply from " + current.url + " is larger than " + byteCountText(current.maxBodyBytes) + ".");
+            }
+            result.body.append(data, size);
+        };
         exchange.perform(stop);
         // Without automatic redirects the reply's URL is exactly the URL asked for.
         if (manualRedirects) result.response.url = current.url;

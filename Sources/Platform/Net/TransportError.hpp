@@ -17,6 +17,8 @@ public:
         connectionLost,
         secureConnectionFailed,
         tooManyRedirects,
+        /// The reply's head or the body read into memory is larger than the request allows.
+        responseTooLarge,
         cancelled,
         other,
     };

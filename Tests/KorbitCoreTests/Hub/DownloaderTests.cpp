@@ -1,8 +1,10 @@
+#include "FakeHub/HostileServer.hpp"
 #include "KorbitCore/External/Hub/Downloader.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/TransportError.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -426,4 +428,38 @@ TEST(Downloader, BackgroundSwitchIsRecordedInTheSessionSettings) {
     EXPECT_EQ(background.chunkSize(), 10485760);
     Downloader foreground("/tmp/x", "/tmp/x.incomplete");
     EXPECT_FALSE(foreground.sessionConfig().isBackground);
+}
+
+TEST_F(DownloaderTest, ABodyLongerThanAnnouncedStopsAtTheAnnouncedSize) {
+    // The server gives up after 8 MiB, so that an engine without the bound ends with a whole file.
+    velmora::test::HostileServer endless(velmora::test::HostileMode::endlessBody, 8u << 20);
+    preparePartial();
+    const std::string url = endless.endpoint() + "/owner/name/resolve/main/file.bin";
+    Outcome outcome = fetch(url, 100000);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<TransportError>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), TransportError::Kind::responseTooLarge);
+    EXPECT_THAT(error->what(), ::testing::HasSubstr(url));
+    EXPECT_THAT(error->what(), ::testing::HasSubstr("100000 bytes"));
+    // Not retried, and nothing of it kept to resume from.
+    EXPECT_EQ(endless.connections(), 1);
+    EXPECT_EQ(Downloader::incompleteFileSize(partial), 0);
+    EXPECT_FALSE(fs::exists(destination));
+}
+
+TEST_F(DownloaderTest, AHeadTrickledPastItsDeadlineFailsTheTransfer) {
+    // A header line every 20 ms keeps the idle time-out from running out; the server gives up
+    // after 1000 lines with an empty body.
+    velmora::test::HostileServer trickle(velmora::test::HostileMode::trickledHead, 1000, 20ms);
+    preparePartial();
+    Downloader::Timing timing = fast();
+    timing.headDeadline = 300ms;
+    Outcome outcome =
+        fetch(trickle.endpoint() + "/owner/name/resolve/main/file.bin", std::nullopt, std::nullopt, kChunk, timing);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<TransportError>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), TransportError::Kind::timedOut);
+    EXPECT_FALSE(fs::exists(destination));
 }

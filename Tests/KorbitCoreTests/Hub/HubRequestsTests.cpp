@@ -1,7 +1,9 @@
+#include "FakeHub/HostileServer.hpp"
 #include "KorbitCore/External/Hub/RedirectDelegate.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Net/TransportError.hpp"
 
+#include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -269,4 +271,61 @@ TEST_F(HubTest, ConfigurationFilesReadIntoConfigOrFailClearly) {
     EXPECT_EQ(std::string(broken.what()), "JSON Serialization failed for " + url +
                                               ". Please verify that you have set the HF_TOKEN environment variable.");
     EXPECT_THROW(client.configuration(folder / "missing.json"), std::system_error);
+}
+
+// Servers that answer the listing and the probe with no end, with garbage or not at all.
+class HostileHubTest : public ::testing::Test {
+protected:
+    TempDir cache{"cache"};
+
+    korbit::HubApi clientOf(const velmora::test::HostileServer& server,
+                            std::chrono::milliseconds idle = std::chrono::seconds(10),
+                            std::chrono::milliseconds deadline = std::chrono::seconds(60)) const {
+        korbit::HubApiTiming timing;
+        timing.requestTimeout = idle;
+        timing.requestDeadline = deadline;
+        return korbit::HubApi(cache.path(), std::string(), server.endpoint(), false, timing);
+    }
+    static std::string listingOf(const velmora::test::HostileServer& server) {
+        return server.endpoint() + "/api/models/owner/name/revision/main";
+    }
+};
+
+TEST_F(HostileHubTest, AnEndlessListingFailsNamingItsAddressAndTheCap) {
+    // The server ends its listing after 32 MiB so that a client without a cap would take it whole.
+    velmora::test::HostileServer endless(velmora::test::HostileMode::endlessBody, 32u << 20);
+    const auto error = hubErrorOf([&] { clientOf(endless).getFilenames(Repo("owner/name")); });
+    EXPECT_EQ(error.kind(), HubClientError::Kind::downloadError);
+    EXPECT_THAT(error.what(), ::testing::HasSubstr(listingOf(endless)));
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("8 MiB"));
+}
+
+TEST_F(HostileHubTest, AGarbageListingIsAParseErrorNamingItsAddress) {
+    velmora::test::HostileServer garbage(velmora::test::HostileMode::garbageJson);
+    const auto error = hubErrorOf([&] { clientOf(garbage).getFilenames(Repo("owner/name")); });
+    EXPECT_EQ(error.kind(), HubClientError::Kind::parseError);
+    EXPECT_THAT(error.what(), ::testing::HasSubstr(listingOf(garbage)));
+}
+
+TEST_F(HostileHubTest, ATrickledListingOrProbeEndsAtTheDeadline) {
+    // A line every 20 ms keeps the idle time-out from running out; the server gives up after
+    // 1000 lines so that a client without a deadline gets an (empty) listing in the end.
+    velmora::test::HostileServer trickle(velmora::test::HostileMode::trickledHead, 1000, std::chrono::milliseconds(20));
+    const auto client = clientOf(trickle, std::chrono::seconds(10), std::chrono::milliseconds(300));
+    const auto error = hubErrorOf([&] { client.getFilenames(Repo("owner/name")); });
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("took longer than 300 ms"));
+    try {
+        (void)client.getFileMetadata(trickle.endpoint() + "/owner/name/resolve/main/config.json");
+        ADD_FAILURE() << "the probe ended with a reply";
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.kind(), TransportError::Kind::timedOut);
+    }
+}
+
+TEST_F(HostileHubTest, SilenceEndsAtTheIdleTimeOut) {
+    velmora::test::HostileServer silence(velmora::test::HostileMode::silence);
+    const auto error =
+        hubErrorOf([&] { clientOf(silence, std::chrono::milliseconds(200)).getFilenames(Repo("owner/name")); });
+    EXPECT_EQ(error.kind(), HubClientError::Kind::downloadError);
+    EXPECT_THAT(error.what(), ::testing::HasSubstr("timed out"));
 }

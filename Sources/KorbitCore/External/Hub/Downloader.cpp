@@ -24,6 +24,8 @@ namespace {
 // Signals from the reply's head to the attempt loop (never leave this file).
 struct RestartFromStart {};
 struct AlreadyComplete {};
+// The body runs past the size the hub announced: it is not this file.
+struct LongerThanAnnounced {};
 
 struct ContentRange {
     std::int64_t start = -1;  // -1 for "*"
@@ -107,6 +109,7 @@ void Downloader::setUpDownload(const std::string& url, const std::optional<std::
     HttpRequest request;
     request.url = url;
     request.timeout = timeout;
+    request.headDeadline = timing_.headDeadline;
     if (headers) request.headers = *headers;
     // An empty token is no token, as for the hub's other requests: a bare "Bearer " is no credential.
     if (authToken && !authToken->empty()) request.headers.set("Authorization", "Bearer " + *authToken);
@@ -203,6 +206,8 @@ void Downloader::httpGet(const HttpRequest& request, PartialFileWriter& file, in
             headReceived = true;
         };
         handler.didReceiveData = [&](const char* data, std::size_t size) {
+            const auto announced = downloadResumeState_.expectedSize();
+            if (announced && file.size() + static_cast<std::int64_t>(size) > *announced) throw LongerThanAnnounced{};
             file.append(data, size);
             auto remaining = static_cast<std::int64_t>(size);
             while (remaining > 0) {
@@ -246,6 +251,13 @@ void Downloader::httpGet(const HttpRequest& request, PartialFileWriter& file, in
             continue;
         } catch (const AlreadyComplete&) {
             complete = true;
+        } catch (const LongerThanAnnounced&) {
+            // Neither these bytes nor the ones before them can be trusted to start the file.
+            startOver();
+            throw platform::net::TransportError(TransportError::Kind::responseTooLarge,
+                                                "The file at " + request.url + " is longer than the " +
+                                                    std::to_string(*downloadResumeState_.expectedSize()) +
+                                                    " bytes the hub announced.");
         } catch (const TransportError& error) {
             // Only a break of the body stream is retried, from the count on disk.
             bool broken = headReceived && error.kind() != TransportError::Kind::cancelled;

@@ -22,6 +22,10 @@ namespace korbit {
 struct DownloaderTiming {
     /// Idle time-out of a transfer request (no byte for this long fails the attempt).
     std::chrono::milliseconds requestTimeout{std::chrono::seconds(10)};
+    /// The longest a transfer's reply may take to begin its body (its head in full), however
+    /// steadily a server trickles header lines. The body itself has no such limit: a large file
+    /// on a slow line takes as long as it takes.
+    std::chrono::milliseconds headDeadline{std::chrono::seconds(60)};
     /// Pause before asking again after the body stream broke.
     std::chrono::milliseconds retryWait{std::chrono::seconds(1)};
     /// Retries of broken body streams; restored after every chunk written.

@@ -122,6 +122,7 @@ HttpRequest HubApi::makeRequest(const std::string& url) const {
     HttpRequest request;
     request.url = url;
     request.timeout = timing.requestTimeout;
+    request.deadline = timing.requestDeadline;
     if (hfToken && !hfToken->empty()) request.headers.set("Authorization", "Bearer " + *hfToken);
     return request;
 }
@@ -184,7 +185,13 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::strin
             repo.type == RepoType::models ? repo.id : std::string(rawValue(repo.type)) + "/" + repo.id;
         throw HubClientError::resourceNotFound("repository " + name + " at revision " + revision + " on " + endpoint);
     }
-    SiblingsResponse reply = nlohmann::json::parse(body).get<SiblingsResponse>();
+    SiblingsResponse reply;
+    try {
+        reply = SiblingsResponse::fromJsonText(body);
+    } catch (const nlohmann::json::exception& error) {
+        throw HubClientError::parseError("the file listing from " + url.string() +
+                                         " is not a listing: " + error.what());
+    }
     std::vector<std::string> names;
     names.reserve(reply.siblings.size());
     for (auto& sibling : reply.siblings) names.push_back(std::move(sibling.rfilename));

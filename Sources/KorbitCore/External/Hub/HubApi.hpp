@@ -45,6 +45,9 @@ class RedirectSessionActor;
 struct HubApiTiming {
     /// Idle time-out of the listing GET and the HEAD probe.
     std::chrono::milliseconds requestTimeout{std::chrono::seconds(60)};
+    /// The longest the listing GET or the HEAD probe may take in all, however steadily a server
+    /// trickles its reply.
+    std::chrono::milliseconds requestDeadline{std::chrono::seconds(120)};
     /// The transfer engine's idle time-out, retry wait and retries.
     DownloaderTiming transfer;
     /// Bytes gathered in memory before a transfer writes them.

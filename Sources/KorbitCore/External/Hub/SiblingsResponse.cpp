@@ -20,4 +20,8 @@ void from_json(const nlohmann::json& json, SiblingsResponse& response) {
     response.siblings = json.at("siblings").get<std::vector<Sibling>>();
 }
 
+SiblingsResponse SiblingsResponse::fromJsonText(std::string_view body) {
+    return nlohmann::json::parse(body).get<SiblingsResponse>();
+}
+
 }  // namespace korbit

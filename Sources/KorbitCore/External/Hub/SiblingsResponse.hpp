@@ -3,6 +3,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korbit {
@@ -16,6 +17,9 @@ struct Sibling {
 /// The repository listing's reply (also `HubApi::SiblingsResponse`); other keys are ignored.
 struct SiblingsResponse {
     std::vector<Sibling> siblings;
+
+    /// The listing as the hub sends it; throws nlohmann's errors for anything else.
+    static SiblingsResponse fromJsonText(std::string_view body);
 };
 
 void to_json(nlohmann::json& json, const Sibling& sibling);
