@@ -2,6 +2,8 @@
 
 #include "ToolTests/ToolRun.hpp"
 
+#include "FakeHub/FakeHub.hpp"
+#include "FakeHub/HostileServer.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>
@@ -31,6 +33,28 @@ TEST(FakeHubProgram, RefusesAFolderThatIsNotThereAndBadOptions) {
         EXPECT_THAT(run.err, ::testing::HasSubstr(message));
         EXPECT_EQ(run.out, "");
     }
+}
+
+TEST(FakeHubProgram, RefusesAPortAnotherServerListensOn) {
+    TempDir folder;
+    // A fake hub of this process holds the port, as a second fakehub started by hand would.
+    const FakeHub first(folder.path());
+    const std::string port = std::to_string(first.port());
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{folder.path().string(), "--port", port}, {"--hostile", "silence", "--port", port}}) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ToolRun second = runProgram(FAKEHUB_PATH, arguments);
+        EXPECT_EQ(second.status, 2);
+        EXPECT_EQ(lineCount(second.err), 1) << second.err;
+        EXPECT_THAT(second.err, ::testing::HasSubstr("127.0.0.1:" + port));
+        EXPECT_EQ(second.out, "");
+    }
+}
+
+TEST(FakeHubProgram, RefusesAnUnknownHostileMode) {
+    const ToolRun run = runProgram(FAKEHUB_PATH, {"--hostile", "rude"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_THAT(run.err, ::testing::HasSubstr("--hostile needs endless, trickle, silence or garbage, not 'rude'"));
 }
 
 }  // namespace
