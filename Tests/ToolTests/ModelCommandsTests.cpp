@@ -6,6 +6,7 @@
 #include "ToolTests/ToolRun.hpp"
 
 #include "FakeHub/FakeHub.hpp"
+#include "FakeHub/HostileServer.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>
@@ -61,6 +62,7 @@ TEST_F(ModelCommands, ModelsListsTheRepositorysRecommendationElseTheBuiltInTable
     const ToolRun run = runTool({"models", "--endpoint", hub.endpoint()});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "recommended: openai_whisper-test-base\navailable:\n  openai_whisper-test-base\n");
+    EXPECT_EQ(run.err, "");
 
     // A repository without a support file: the library's own table answers, without the test model.
     const ToolRun fallback = runTool({"models", "--repo", "openai/whisper-base", "--endpoint", hub.endpoint()});
@@ -68,6 +70,27 @@ TEST_F(ModelCommands, ModelsListsTheRepositorysRecommendationElseTheBuiltInTable
     EXPECT_THAT(fallback.out, StartsWith("recommended: openai_whisper-"));
     EXPECT_THAT(fallback.out, HasSubstr("\navailable:\n  openai_whisper-"));
     EXPECT_THAT(fallback.out, ::testing::Not(HasSubstr("test-base")));
+    EXPECT_THAT(fallback.err,
+                StartsWith("warning: no model support file from openai/whisper-base at " + hub.endpoint() +
+                           " (no file matching \"config.json\" in openai/whisper-base)"));
+}
+
+TEST(ModelsCommand, SaysOnStandardErrorWhenTheBuiltInTableAnswersForABrokenHub) {
+    // The endless listing gives up after 64 MiB, so that a tool without a cap ends too.
+    const HostileServer endless(HostileMode::endlessBody, 64u << 20);
+    const HostileServer garbage(HostileMode::garbageJson);
+    for (const auto* server : {&endless, &garbage}) {
+        const ToolRun run = runTool({"models", "--endpoint", server->endpoint()});
+        SCOPED_TRACE(run.err);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_THAT(run.out, StartsWith("recommended: openai_whisper-"));
+        EXPECT_EQ(lineCount(run.err), 1);
+        EXPECT_THAT(run.err, StartsWith("warning: no model support file from korbitinc/tremolan-coreml at " +
+                                        server->endpoint() + " ("));
+        EXPECT_THAT(run.err, HasSubstr(server->endpoint() + "/api/models/korbitinc/tremolan-coreml/revision/main"));
+        EXPECT_THAT(run.err, EndsWith("the built-in table answers\n"));
+    }
+    EXPECT_THAT(runTool({"models", "--endpoint", endless.endpoint()}).err, HasSubstr("larger than 8 MiB"));
 }
 
 TEST_F(ModelCommands, DownloadFetchesTheVariantsFolderWithAProgressBar) {

@@ -8,6 +8,7 @@
 #include "Tremolan/Core/Tremolan.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -137,6 +138,9 @@ TEST_F(FacadeCatalogue, TheSupportFileChoosesTheRecommendationAndTheAvailableMod
     EXPECT_TRUE(Tremolan::fetchAvailableModels(FakeModelRepository::kRepo, {}, base.path(), std::nullopt, "config.json",
                                                hub->endpoint())
                     .empty());
+    EXPECT_FALSE(Tremolan::fetchModelSupport(FakeModelRepository::kRepo, base.path(), std::nullopt, "config.json",
+                                             hub->endpoint())
+                     .fallbackReason);
 }
 
 TEST_F(FacadeCatalogue, WithoutAUsableSupportFileTheBuiltInTableAnswers) {
@@ -163,6 +167,12 @@ TEST_F(FacadeCatalogue, WithoutAUsableSupportFileTheBuiltInTableAnswers) {
                   .repoName(),
               "tremolan-coreml-fallback");
     EXPECT_TRUE(logged(log, "Fetch model support config failed with error: "));
+    // Callers that face a user learn why the built-in table answers.
+    const auto fetched = Tremolan::fetchModelSupport(FakeModelRepository::kRepo, base.path(), std::nullopt,
+                                                     "config.json", hub->endpoint());
+    EXPECT_EQ(fetched.config.repoName(), "tremolan-coreml-fallback");
+    ASSERT_TRUE(fetched.fallbackReason);
+    EXPECT_THAT(*fetched.fallbackReason, ::testing::HasSubstr("deviceSupports"));
 }
 
 TEST_F(FacadeCatalogue, SeveralSupportFilesUseTheFirstListed) {

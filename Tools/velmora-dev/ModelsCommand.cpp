@@ -14,7 +14,7 @@ const std::string kUsage = std::string(
                                "usage: velmora-dev models [--repo R] [--endpoint URL]\n"
                                "Prints the variant the repository recommends for this machine, then every\n"
                                "variant it supports here, one a line. Without a support file in the repository\n"
-                               "the library's built-in table answers.\n") +
+                               "the library's built-in table answers, and a warning on standard error says why.\n") +
                            velmora::dev::ModelRepositoryOptions::kUsage;
 
 int runModels(const velmora::dev::Arguments& args) {
@@ -22,16 +22,18 @@ int runModels(const velmora::dev::Arguments& args) {
     velmora::dev::ModelRepositoryOptions::declare(parser, false);
     const auto options = velmora::dev::ModelRepositoryOptions::from(parser.parse(args));
     using tremolan::Tremolan;
-    const auto config =
-        Tremolan::fetchModelSupportConfig(options.repo, options.base, std::nullopt,
-                                          std::string(tremolan::Constants::defaultRemoteConfigName), options.endpoint);
-    const auto support = config.modelSupport(Tremolan::deviceName());
+    const auto fetched =
+        Tremolan::fetchModelSupport(options.repo, options.base, std::nullopt,
+                                    std::string(tremolan::Constants::defaultRemoteConfigName), options.endpoint);
+    // The library only logs it; a user of the tool must see that the answer is not the repository's.
+    if (fetched.fallbackReason) {
+        std::fprintf(stderr, "warning: no model support file from %s at %s (%s); the built-in table answers\n",
+                     options.repo.c_str(), options.endpoint.c_str(), fetched.fallbackReason->c_str());
+    }
+    const auto support = fetched.config.modelSupport(Tremolan::deviceName());
     std::printf("recommended: %s\n", support.defaultModel.c_str());
     std::printf("available:\n");
-    for (const auto& name :
-         Tremolan::fetchAvailableModels(options.repo, {"*"}, options.base, std::nullopt,
-                                        std::string(tremolan::Constants::defaultRemoteConfigName), options.endpoint))
-        std::printf("  %s\n", name.c_str());
+    for (const auto& name : Tremolan::availableModels(fetched.config)) std::printf("  %s\n", name.c_str());
     return 0;
 }
 

@@ -195,6 +195,22 @@ public:
         const std::optional<std::string>& token = std::nullopt,
         const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
         const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
+    /// What fetchModelSupportConfig answers, and why, when the built-in table answers, the
+    /// repository's file could not be had (callers that face a user say so).
+    struct ModelSupportFetch {
+        ModelSupportConfig config;
+        std::optional<std::string> fallbackReason;
+    };
+    static ModelSupportFetch fetchModelSupport(
+        const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
+        const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
+        const std::optional<std::string>& token = std::nullopt,
+        const std::string& remoteConfigName = std::string(Constants::defaultRemoteConfigName),
+        const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint));
+    /// This device's supported model folders in the support record that match any of the glob
+    /// patterns, each once, in model-size order.
+    static std::vector<std::string> availableModels(const ModelSupportConfig& config,
+                                                    const std::vector<std::string>& matching = {"*"});
     /// This device's supported model folders that match any of the glob patterns, each once, in
     /// model-size order.
     static std::vector<std::string> fetchAvailableModels(

@@ -73,6 +73,14 @@ ModelSupportConfig Tremolan::fetchModelSupportConfig(const std::string& repo,
                                                      const std::optional<fs::path>& downloadBase,
                                                      const std::optional<std::string>& token,
                                                      const std::string& remoteConfigName, const std::string& endpoint) {
+    return fetchModelSupport(repo, downloadBase, token, remoteConfigName, endpoint).config;
+}
+
+Tremolan::ModelSupportFetch Tremolan::fetchModelSupport(const std::string& repo,
+                                                        const std::optional<fs::path>& downloadBase,
+                                                        const std::optional<std::string>& token,
+                                                        const std::string& remoteConfigName,
+                                                        const std::string& endpoint) {
     try {
         const korbit::HubApiWrapper hub(downloadBase, token, endpoint, false);
         const korbit::HubApiWrapper::Repo repoValue(repo, korbit::RepoType::models);
@@ -81,7 +89,8 @@ ModelSupportConfig Tremolan::fetchModelSupportConfig(const std::string& repo,
         if (names.empty()) {
             Logging::info("No config files found matching \"" + remoteConfigName + "\" in " + repo +
                           ", using fallback");
-            return Constants::fallbackModelSupportConfig();
+            return {Constants::fallbackModelSupportConfig(),
+                    "no file matching \"" + remoteConfigName + "\" in " + repo};
         }
         if (names.size() > 1) {
             Logging::info("Multiple config files found (" + std::to_string(names.size()) + "): " + quotedList(names) +
@@ -91,24 +100,28 @@ ModelSupportConfig Tremolan::fetchModelSupportConfig(const std::string& repo,
         std::ifstream file(folder / names.front(), std::ios::binary);
         if (!file) throw std::runtime_error("Cannot read " + (folder / names.front()).string());
         const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        return ModelSupportConfig::fromJSON(json::parse(text));
+        return {ModelSupportConfig::fromJSON(json::parse(text)), std::nullopt};
     } catch (...) {
-        Logging::error("Fetch model support config failed with error: " +
-                       korbit::Hub::describe(std::current_exception()));
-        return Constants::fallbackModelSupportConfig();
+        const std::string reason = korbit::Hub::describe(std::current_exception());
+        Logging::error("Fetch model support config failed with error: " + reason);
+        return {Constants::fallbackModelSupportConfig(), reason};
     }
 }
 
-std::vector<std::string> Tremolan::fetchAvailableModels(
-    const std::string& repo, const std::vector<std::string>& matching, const std::optional<fs::path>& downloadBase,
-    const std::optional<std::string>& token, const std::string& remoteConfigName, const std::string& endpoint) {
-    const ModelSupportConfig config = fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint);
+std::vector<std::string> Tremolan::availableModels(const ModelSupportConfig& config,
+                                                   const std::vector<std::string>& matching) {
     const std::vector<std::string> supported = config.modelSupport(deviceName()).supported;
     std::set<std::string> kept;
     for (const std::string& pattern : matching) {
         for (std::string& name : korbit::matching(supported, pattern)) kept.insert(std::move(name));
     }
     return ModelUtilities::formatModelFiles(std::vector<std::string>(kept.begin(), kept.end()));
+}
+
+std::vector<std::string> Tremolan::fetchAvailableModels(
+    const std::string& repo, const std::vector<std::string>& matching, const std::optional<fs::path>& downloadBase,
+    const std::optional<std::string>& token, const std::string& remoteConfigName, const std::string& endpoint) {
+    return availableModels(fetchModelSupportConfig(repo, downloadBase, token, remoteConfigName, endpoint), matching);
 }
 
 fs::path Tremolan::download(const std::string& variant, const std::optional<fs::path>& downloadBase,
