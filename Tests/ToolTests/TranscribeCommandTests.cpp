@@ -10,9 +10,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
+#include <iterator>
+
 namespace velmora::test {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -80,6 +84,38 @@ TEST(TranscribeCommand, TranscribesEveryFileAndGoesOnPastOneThatFails) {
     EXPECT_THAT(run.err, StartsWith("error: " + missing + ": "));
     EXPECT_THAT(readFile(folder / "out/en-01.txt"), HasSubstr("friend twelve"));
     EXPECT_THAT(readFile(folder / "out/en-06.txt"), HasSubstr("pencil family\n"));
+}
+
+TEST(TranscribeCommand, RecordingsOfTheSameNameGetTranscriptsOfTheirOwn) {
+    TempDir folder;
+    // Two recordings named en-01.wav in different folders, one named like the second's new name,
+    // and the first given twice.
+    fs::create_directories(folder / "a");
+    fs::create_directories(folder / "b");
+    const std::string first = (folder / "a/en-01.wav").string(), second = (folder / "b/en-01.flac").string(),
+                      third = (folder / "en-01-2.wav").string();
+    fs::copy_file(dataPath("testmodel/en-01.wav"), first);
+    fs::copy_file(dataPath("testmodel/en-06.wav"), second);
+    fs::copy_file(dataPath("testmodel/ru-04.wav"), third);
+    const fs::path out = folder / "out";
+    for (const std::string workers : {"1", "2"}) {
+        SCOPED_TRACE(workers);
+        fs::remove_all(out);
+        const ToolRun run = transcribe(
+            {first, second, third, first, "--language", "en", "--workers", workers, "--output-dir", out.string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, (out / "en-01.txt").string() + "\n" + (out / "en-01-2.txt").string() + "\n" +
+                               (out / "en-01-2-2.txt").string() + "\n" + (out / "en-01-3.txt").string() + "\n");
+        EXPECT_THAT(readFile(out / "en-01.txt"), HasSubstr("friend twelve"));
+        EXPECT_THAT(readFile(out / "en-01-2.txt"), HasSubstr("pencil family"));
+        EXPECT_THAT(readFile(out / "en-01-3.txt"), HasSubstr("friend twelve"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 4);
+        // Each renamed transcript is named on standard error beside its recording.
+        EXPECT_THAT(run.err, HasSubstr(second + ": written as " + (out / "en-01-2.txt").string()));
+        EXPECT_THAT(run.err, HasSubstr(third + ": written as " + (out / "en-01-2-2.txt").string()));
+        EXPECT_THAT(run.err, HasSubstr(first + ": written as " + (out / "en-01-3.txt").string()));
+        EXPECT_EQ(lineCount(run.err), 3) << run.err;
+    }
 }
 
 TEST(TranscribeCommand, ClipsAndLanguageSteerTheRun) {

@@ -3,6 +3,7 @@
 
 #include "Command.hpp"
 #include "ModelRepositoryOptions.hpp"
+#include "OutputNames.hpp"
 #include "SpeechModelFolder.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
@@ -36,7 +37,8 @@ const std::string kUsage =
         "         [--workers N] [--chunking vad] [--format txt|srt|vtt|json] [--output-dir DIR] [--tokenizer DIR]\n"
         "Transcribes each recording whole, window after window, through the speech library's facade and\n"
         "writes its transcript as <output-dir>/<file name without extension>.<format> (default txt in\n"
-        "the working folder).\n"
+        "the working folder). Recordings of one name get <name>-2, <name>-3, ... in the order given,\n"
+        "each said on standard error: no transcript of the run overwrites another.\n"
         "  --variant V         download the repository's model variant V (progress on standard error)\n"
         "                      and use it; its tokenizer is looked for under --base, then downloaded\n"
         "  --base DIR          the download base (default: \"huggingface\" in the documents folder)\n") +
@@ -162,15 +164,19 @@ int runTranscribe(const velmora::dev::Arguments& args) {
     if (files.empty()) throw UsageError("transcribe: missing argument <audio-file>");
     const auto whisper = makeFacade(parsed, modelFolder);
 
+    // Decided for every file in the order given, so that a name does not depend on which files fail.
+    const std::vector<std::string> outputNames = velmora::dev::uniqueOutputNames(files);
     int status = 0;
     // One recording that fails leaves the others to be transcribed.
     auto failed = [&](const std::string& file, std::exception_ptr error) {
         status = fail(file + ": " + korbit::Hub::describe(error));
     };
     std::vector<std::string> names;
+    std::vector<std::string> outputs;
     std::vector<std::vector<float>> arrays;
     std::vector<std::optional<tremolan::DecodingOptions>> options;
-    for (const std::string& file : files) {
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        const std::string& file = files[f];
         try {
             std::vector<float> samples = tremolan::AudioProcessor::loadAudioAsFloatArray(file);
             tremolan::DecodingOptions own = request.options;
@@ -179,6 +185,7 @@ int runTranscribe(const velmora::dev::Arguments& args) {
                 std::fprintf(stderr, "%s: language %s\n", file.c_str(), own.language->c_str());
             }
             names.push_back(file);
+            outputs.push_back(outputNames[f]);
             arrays.push_back(std::move(samples));
             options.emplace_back(std::move(own));
         } catch (const std::exception&) {
@@ -188,7 +195,10 @@ int runTranscribe(const velmora::dev::Arguments& args) {
     // A recording cut at silences has one result per piece: the transcript is their merge.
     auto written = [&](std::size_t i, const tremolan::Tremolan::Results& results) {
         const auto merged = tremolan::TranscriptionUtilities::mergeTranscriptionResults(results);
-        std::printf("%s\n", writeTranscript(*merged, request, fs::path(names[i]).stem().string()).c_str());
+        const fs::path file = writeTranscript(*merged, request, outputs[i]);
+        if (outputs[i] != fs::path(names[i]).stem().string())
+            std::fprintf(stderr, "%s: written as %s\n", names[i].c_str(), file.c_str());
+        std::printf("%s\n", file.c_str());
     };
 
     if (request.workers > 1) {
