@@ -70,6 +70,28 @@ TEST(CommandLine, BadNumbersNameTheOptionAndTheValue) {
     expectUsageError({"tok", "decode", kEnglishTokenizer, "50257", "1.5"}, "not '1.5'");
 }
 
+TEST(CommandLine, ValuesOutOfRangeAreOneLineAndStatus2) {
+    const std::string jfk = dataPath("audio/jfk.flac").string();  // 11 s, two channels
+    expectUsageError({"audio", "load", jfk, "--start", "100"},
+                     "--start 100 is past the end of the recording (11.00 s)");
+    expectUsageError({"audio", "load", jfk, "--start", "11"}, "--start 11 is past the end");
+    expectUsageError({"audio", "load", jfk, "--end", "2", "--start", "5"}, "--end 2 must come after --start 5");
+    expectUsageError({"audio", "load", jfk, "--end", "30"}, "--end 30 is past the end of the recording (11.00 s)");
+    expectUsageError({"audio", "load", jfk, "--start", "-1"}, "--start must be 0 or more, not -1");
+    expectUsageError({"audio", "load", jfk, "--channel", "5"}, "--channel 5: the recording has 2 channels (0 to 1)");
+    expectUsageError({"audio", "load", jfk, "--channels", "0,7"},
+                     "--channels 7: the recording has 2 channels (0 to 1)");
+    expectUsageError({"audio", "load", jfk, "--channels", ","}, "--channels needs at least one channel");
+    expectUsageError({"audio", "load", dataPath("testmodel/en-01.wav").string(), "--channel", "1"},
+                     "--channel 1: the recording has 1 channel (0)");
+    expectUsageError({"audio", "load", jfk, "--channel", "0", "--channels", "0"}, "exclude each other");
+    expectUsageError({"transcribe", "m", jfk, "--clip", "5,1"}, "--clip 5,1: a stretch must end after it starts");
+    expectUsageError({"tok", "decode", kEnglishTokenizer, "50257", "60000", "2147483647"},
+                     "token id 60000 is not in the vocabulary (ids 0 to 51863)");
+    expectUsageError({"speech", "ratio", "--text", ""}, "--text needs some text");
+    expectUsageError({"speech", "ratio", "--tokens", ","}, "--tokens needs at least one token");
+}
+
 TEST(CommandLine, OptionsTakeEitherSpellingAndDoubleDashEndsThem) {
     const ToolRun spaced = runTool({"speech", "ratio", "--tokens", "1,2,3,1,2,3"});
     const ToolRun joined = runTool({"speech", "ratio", "--tokens=1,2,3,1,2,3"});

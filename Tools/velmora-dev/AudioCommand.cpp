@@ -11,7 +11,9 @@
 #include "Tremolan/Utilities/Constants.hpp"
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -48,23 +50,75 @@ int runDevices(const Parsed& parsed) {
     return 0;
 }
 
-ChannelMode channelMode(const Parsed& parsed) {
-    if (parsed.has("channel"))
-        return ChannelMode::specificChannel(static_cast<int>(parsed.integer("channel", 0, 0, 1023)));
-    if (const auto list = parsed.option("channels")) {
-        std::vector<int> channels;
-        for (std::int64_t c : velmora::dev::parseIntegerList(*list, "audio load: --channels", 0, 1023))
-            channels.push_back(static_cast<int>(c));
-        return ChannelMode::sumChannels(channels);
+/// What `audio load` is asked for, checked against itself and then against the file.
+struct LoadRange {
+    double start = 0;
+    std::optional<double> end;
+    /// The channels named by --channel or --channels; empty for all of them summed.
+    std::vector<int> channels;
+    bool oneChannel = false;
+
+    ChannelMode channelMode() const {
+        if (oneChannel) return ChannelMode::specificChannel(channels.front());
+        return channels.empty() ? ChannelMode::sumChannels() : ChannelMode::sumChannels(channels);
     }
-    return ChannelMode::sumChannels();
+};
+
+using velmora::dev::UsageError;
+
+LoadRange loadRange(const Parsed& parsed) {
+    LoadRange range;
+    range.start = parsed.number("start", 0.0);
+    if (range.start < 0) throw UsageError("audio load: --start must be 0 or more, not " + parsed.value("start", ""));
+    if (parsed.has("end")) {
+        range.end = parsed.number("end", 0.0);
+        if (*range.end <= range.start) {
+            throw UsageError("audio load: --end " + parsed.value("end", "") + " must come after --start " +
+                             parsed.value("start", "0"));
+        }
+    }
+    if (parsed.has("channel") && parsed.has("channels"))
+        throw UsageError("audio load: --channel and --channels exclude each other");
+    if (parsed.has("channel")) {
+        range.channels = {static_cast<int>(parsed.integer("channel", 0, 0, 1023))};
+        range.oneChannel = true;
+    } else if (const auto list = parsed.option("channels")) {
+        for (std::int64_t c : velmora::dev::parseIntegerList(*list, "audio load: --channels", 0, 1023))
+            range.channels.push_back(static_cast<int>(c));
+        if (range.channels.empty()) throw UsageError("audio load: --channels needs at least one channel");
+    }
+    return range;
+}
+
+/// Refuses times past the recording's end and channels it does not have. A file that cannot be
+/// opened is left for the loader to report.
+void checkAgainstFile(const LoadRange& range, const Parsed& parsed, const std::string& file) {
+    std::optional<platform::audio::AudioFile> audio;
+    try {
+        audio.emplace(file);
+    } catch (const std::exception&) {
+        return;
+    }
+    const auto& format = audio->fileFormat();
+    const double duration = format.sampleRate > 0 ? static_cast<double>(audio->length()) / format.sampleRate : 0;
+    const std::string length = " is past the end of the recording (" + seconds(duration) + " s)";
+    if (range.start >= duration) throw UsageError("audio load: --start " + parsed.value("start", "") + length);
+    if (range.end && *range.end > duration) throw UsageError("audio load: --end " + parsed.value("end", "") + length);
+    const int count = static_cast<int>(format.channelCount);
+    for (int channel : range.channels) {
+        if (channel < count) continue;
+        const std::string option = range.oneChannel ? "--channel " : "--channels ";
+        const std::string has =
+            count == 1 ? "1 channel (0)" : std::to_string(count) + " channels (0 to " + std::to_string(count - 1) + ")";
+        throw UsageError("audio load: " + option + std::to_string(channel) + ": the recording has " + has);
+    }
 }
 
 int runLoad(const Parsed& parsed) {
     const std::string file = parsed.positional("file");
-    const double start = parsed.number("start", 0.0);
-    const std::optional<double> end = parsed.has("end") ? std::optional(parsed.number("end", 0.0)) : std::nullopt;
-    const auto samples = AudioProcessor::loadAudioAsFloatArray(file, channelMode(parsed), start, end);
+    const LoadRange range = loadRange(parsed);
+    checkAgainstFile(range, parsed, file);
+    const auto samples = AudioProcessor::loadAudioAsFloatArray(file, range.channelMode(), range.start, range.end);
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);
     std::printf("%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
                 seconds(static_cast<double>(samples.size()) / 16000.0).c_str(),

@@ -71,10 +71,13 @@ int runRatio(const Parsed& parsed) {
         std::vector<int> tokens;
         for (std::int64_t token : velmora::dev::parseIntegerList(*list, "speech ratio: --tokens", 0, INT32_MAX))
             tokens.push_back(static_cast<int>(token));
+        // The ratio of nothing is no number.
+        if (tokens.empty()) throw velmora::dev::UsageError("speech ratio: --tokens needs at least one token");
         printRatio(TextUtilities::compressionRatio(tokens));
         return 0;
     }
     if (const auto text = parsed.option("text")) {
+        if (text->empty()) throw velmora::dev::UsageError("speech ratio: --text needs some text");
         printRatio(TextUtilities::compressionRatio(std::string_view(*text)));
         return 0;
     }

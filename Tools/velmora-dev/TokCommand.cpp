@@ -38,12 +38,20 @@ std::string joinIds(const std::vector<int>& ids) {
     return out;
 }
 
-std::vector<int> parseIds(const std::string& text) {
+/// The ids of the text; an id the vocabulary lacks is refused rather than decoded to nothing.
+std::vector<int> parseIds(const std::string& text, const korbit::TokenizerWrapper& tokenizer) {
     std::vector<int> ids;
     std::istringstream in(text);
     std::string word;
-    while (in >> word)
-        ids.push_back(static_cast<int>(velmora::dev::parseInteger(word, "tok decode: a token id", 0, INT32_MAX)));
+    while (in >> word) {
+        const auto id = static_cast<int>(velmora::dev::parseInteger(word, "tok decode: a token id", 0, INT32_MAX));
+        if (!tokenizer.convertIdToToken(id)) {
+            throw velmora::dev::UsageError("tok decode: token id " + std::to_string(id) +
+                                           " is not in the vocabulary (ids 0 to " +
+                                           std::to_string(tokenizer.vocabularySize() - 1) + ")");
+        }
+        ids.push_back(id);
+    }
     return ids;
 }
 
@@ -72,7 +80,7 @@ int runTok(const Arguments& args) {
     auto run = [&](const std::string& input) -> std::string {
         if (action == "encode") return joinIds(tokenizer.encode(input, !parsed.has("no-special")));
         if (action == "tokens") return nlohmann::json(tokenizer.tokenize(input)).dump();
-        return tokenizer.decode(parseIds(input), parsed.has("skip-special"));
+        return tokenizer.decode(parseIds(input, tokenizer), parsed.has("skip-special"));
     };
     if (parsed.rest().size() > textStart) {
         std::string input;

@@ -91,6 +91,11 @@ TranscribeRequest requestFrom(const velmora::dev::ParsedArguments& parsed) {
             options.clipTimestamps.push_back(static_cast<float>(seconds));
             from = comma + 1;
         }
+        const auto& times = options.clipTimestamps;
+        for (std::size_t end = 1; end < times.size(); end += 2) {
+            if (times[end] <= times[end - 1])
+                throw UsageError("transcribe: --clip " + *clips + ": a stretch must end after it starts");
+        }
     }
     request.format = parsed.value("format", "txt");
     if (request.format != "txt" && request.format != "srt" && request.format != "vtt" && request.format != "json")

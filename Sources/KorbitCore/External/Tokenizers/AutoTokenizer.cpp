@@ -18,6 +18,20 @@ std::pair<Config, Config> configurationsOf(const LanguageModelConfigurationFromH
 
 }  // namespace
 
+int countOfIds(const std::function<bool(int)>& known) {
+    int below = 0, unknown = 1 << 24;
+    if (!known(0)) return 0;
+    while (unknown - below > 1) {
+        const int middle = below + (unknown - below) / 2;
+        (known(middle) ? below : unknown) = middle;
+    }
+    return unknown;
+}
+
+int TokenizerWrapper::vocabularySize() const {
+    return countOfIds([this](int id) { return convertIdToToken(id).has_value(); });
+}
+
 TokenizerWrapper AutoTokenizerWrapper::fromPretrained(const std::string& pretrained, const HubApiWrapper& hubApi,
                                                       bool strict) {
     const LanguageModelConfigurationFromHub source(pretrained, "main", hubApi);

@@ -12,9 +12,14 @@
 #include "KorbitCore/External/Tokenizers/Tokenizer.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace korbit {
+
+/// How many ids a vocabulary numbers from 0 without gaps, as the speech models' tokenizers do: the
+/// first id that `known` says no to (searched below 2^24).
+int countOfIds(const std::function<bool(int)>& known);
 
 /// Holds one tokenizer and forwards its operations unchanged. Copies share the tokenizer, which
 /// never changes, so a wrapper may be used from several threads at once.
@@ -43,6 +48,9 @@ public:
     std::optional<int> eosTokenId() const { return impl_->eosTokenId(); }
     std::optional<std::string> unknownToken() const { return impl_->unknownToken(); }
     std::optional<int> unknownTokenId() const { return impl_->unknownTokenId(); }
+
+    /// The number of ids, counted as countOfIds does.
+    int vocabularySize() const;
 
     /// The tokenizer held.
     const Tokenizer& impl() const { return *impl_; }
