@@ -170,6 +170,20 @@ TEST(FacadeLoading, MissingModelFilesAreNamedInCheckOrderBeforeAnyLoad) {
               "Model file not found at " + (folder / "MelSpectrogram.mlmodelc").string());
 }
 
+TEST(FacadeLoading, ATokenizerFromTheGivenFolderMustFitTheModel) {
+    const fs::path english = dataPath("whisper-tokenizer/english");  // one token fewer than the model's
+    auto config = localConfig(dataPath("models/test-speech"));
+    config.tokenizerFolder = english;
+    config.load = false;
+    const auto facade = Tremolan::create(config);
+    EXPECT_EQ(messageOf<WhisperError>([&] { facade->loadModels(); }),
+              "the tokenizer in " + english.string() + " does not match the model in " +
+                  dataPath("models/test-speech").string() +
+                  ": the model has a vocabulary of 51865 tokens, the tokenizer 51864");
+    EXPECT_FALSE(facade->tokenizer());
+    EXPECT_NE(facade->modelState(), ModelState::loaded);
+}
+
 TEST(FacadeLoading, UnloadingAndPrewarmingDropTheModelsButKeepTheTokenizer) {
     auto config = localConfig(dataPath("models/test-speech"));
     config.load = false;

@@ -2,9 +2,7 @@
 
 #include "ArgumentParser.hpp"
 
-#include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Tremolan/Core/AudioEncoding.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/ModelUtilities.hpp"
 
@@ -17,17 +15,16 @@ namespace fs = std::filesystem;
 tremolan::WindowDecoder loadSpeechModel(const fs::path& modelFolder, const std::string& tokenizerFolder) {
     if (!fs::is_directory(modelFolder)) throw std::runtime_error("no model folder at " + modelFolder.string());
     tremolan::WindowDecoder road = tremolan::WindowDecoder::load(modelFolder, nullptr);
+    const int vocabulary = road.textDecoder->logitsSize().value_or(0);
     std::shared_ptr<tremolan::WhisperTokenizer> tokenizer;
     if (!tokenizerFolder.empty()) {
-        if (!fs::is_regular_file(fs::path(tokenizerFolder) / "tokenizer.json"))
-            throw std::runtime_error("no tokenizer.json in " + tokenizerFolder);
-        tokenizer = std::make_shared<tremolan::WhisperTokenizerWrapper>(
-            korbit::AutoTokenizerWrapper::fromModelFolder(tokenizerFolder, true), fs::path(tokenizerFolder));
+        tokenizer = tremolan::ModelUtilities::loadTokenizerFolder(tokenizerFolder);
     } else {
-        const auto variant = tremolan::ModelUtilities::detectVariant(road.textDecoder->logitsSize().value_or(0),
-                                                                     road.audioEncoder->embedSize().value_or(0));
+        const auto variant =
+            tremolan::ModelUtilities::detectVariant(vocabulary, road.audioEncoder->embedSize().value_or(0));
         tokenizer = tremolan::ModelUtilities::loadTokenizer(variant, std::nullopt, {modelFolder});
     }
+    tremolan::ModelUtilities::checkTokenizerFitsModel(*tokenizer, vocabulary, modelFolder);
     road.textDecoder->setTokenizer(std::move(tokenizer));
     return road;
 }

@@ -10,8 +10,9 @@
 namespace velmora::dev {
 
 /// The mel, encoder and decoder components of the folder, the decoder holding the tokenizer of
-/// `tokenizerFolder` (its tokenizer.json), or when that is empty the one the model's sizes name,
-/// looked for in the model folder and then the hub cache. Throws when either cannot be loaded.
+/// `tokenizerFolder` (its tokenizer.json, never another), or when that is empty the one the model's
+/// sizes name, looked for in the model folder and then the hub cache. Throws when either cannot be
+/// loaded, or when the tokenizer's vocabulary is not the model's.
 tremolan::WindowDecoder loadSpeechModel(const std::filesystem::path& modelFolder, const std::string& tokenizerFolder);
 
 /// Throws UsageError naming the command unless `code` is a language code of the library.

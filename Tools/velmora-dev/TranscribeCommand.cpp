@@ -12,6 +12,7 @@
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Tremolan.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/ModelUtilities.hpp"
 #include "Tremolan/Utilities/TranscriptionUtilities.hpp"
 #include "Tremolan/Utilities/WriteJSON.hpp"
 #include "Tremolan/Utilities/WriteSRT.hpp"
@@ -128,8 +129,9 @@ std::shared_ptr<tremolan::Tremolan> makeFacade(const velmora::dev::ParsedArgumen
     tremolan::TremolanConfig config;
     config.load = true;
     if (const auto tokenizer = parsed.option("tokenizer")) {
-        if (!fs::is_regular_file(fs::path(*tokenizer) / "tokenizer.json"))
-            throw std::runtime_error("no tokenizer.json in " + *tokenizer);
+        // The facade would look elsewhere, the hub included, when the folder's files do not load:
+        // a folder the user named is used or refused.
+        (void)tremolan::ModelUtilities::loadTokenizerFolder(*tokenizer);
         config.tokenizerFolder = fs::path(*tokenizer);
     }
     if (const auto variant = parsed.option("variant")) {

@@ -13,6 +13,7 @@
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/TranscriptionResult.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Utilities/ModelUtilities.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
 #include "Tremolan/Utilities/WriteJSON.hpp"
 
@@ -52,16 +53,6 @@ int modelVocabulary(const fs::path& modelFolder) {
         .hparams.nVocab;
 }
 
-// How many ids the tokenizer knows: ids run from 0 without gaps, so the first unknown one.
-int tokenizerVocabulary(const tremolan::WhisperTokenizerWrapper& tokenizer) {
-    int known = 0, unknown = 1 << 24;
-    while (unknown - known > 1) {
-        const int middle = known + (unknown - known) / 2;
-        (tokenizer.convertIdToToken(middle) ? known : unknown) = middle;
-    }
-    return unknown;
-}
-
 // One segment over the window: the greedy road keeps no log probabilities and no timings per word.
 std::shared_ptr<tremolan::TranscriptionResult> greedyResult(const std::string& text, const std::vector<int>& tokens,
                                                             const std::vector<int>& textTokens,
@@ -99,13 +90,7 @@ int runTranscribe(const Arguments& args) {
 
     const tremolan::WhisperTokenizerWrapper tokenizer(
         korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true), positional[1]);
-    const int modelTokens = modelVocabulary(positional[0]);
-    const int tokenizerTokens = tokenizerVocabulary(tokenizer);
-    if (modelTokens != tokenizerTokens) {
-        return fail("the tokenizer in " + positional[1] + " does not match the model in " + positional[0] +
-                    ": the model has a vocabulary of " + std::to_string(modelTokens) + " tokens, the tokenizer " +
-                    std::to_string(tokenizerTokens));
-    }
+    tremolan::ModelUtilities::checkTokenizerFitsModel(tokenizer, modelVocabulary(positional[0]), positional[0]);
     const auto& special = tokenizer.specialTokens();
     const auto languageToken = tokenizer.convertTokenToId("<|" + language + "|>");
     if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken))

@@ -393,6 +393,8 @@ void Tremolan::loadTokenizerIfNeeded() {
     }
     auto loaded =
         ModelUtilities::loadTokenizer(variant, tokenizerFolder(), searchPaths, useBackgroundDownloadSession());
+    // A folder of tokenizer files may hold another model's vocabulary.
+    if (tokenizerFolder()) ModelUtilities::checkTokenizerFitsModel(*loaded, *logitsDim, modelFolder().value_or(""));
     const double seconds = secondsSince(start);
     writeTiming(&TranscriptionTimings::tokenizerLoadTime, seconds);
     setTokenizer(std::move(loaded));

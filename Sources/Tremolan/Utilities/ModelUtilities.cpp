@@ -7,6 +7,7 @@
 #include "Platform/Net/Url.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
+#include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
 #include <set>
@@ -107,6 +108,37 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant var
     Logging::debug("Downloading tokenizer from Hub at " + platform::net::Url::fileUrl(hubFolder));
     return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromPretrained(name, hub, true),
                                                      hubFolder);
+}
+
+std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizerFolder(const fs::path& folder) {
+    std::error_code error;
+    if (!fs::is_regular_file(folder / "tokenizer.json", error))
+        throw WhisperError::tokenizerUnavailable("no tokenizer.json in " + folder.string());
+    try {
+        return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromModelFolder(folder, true),
+                                                         folder);
+    } catch (const std::exception& e) {
+        throw WhisperError::tokenizerUnavailable("the tokenizer in " + folder.string() +
+                                                 " cannot be read: " + e.what());
+    }
+}
+
+int ModelUtilities::vocabularySize(const WhisperTokenizer& tokenizer) {
+    return korbit::countOfIds([&](int id) { return tokenizer.convertIdToToken(id).has_value(); });
+}
+
+void ModelUtilities::checkTokenizerFitsModel(const WhisperTokenizer& tokenizer, int modelVocabulary,
+                                             const fs::path& modelFolder) {
+    const int known = vocabularySize(tokenizer);
+    if (known == modelVocabulary) return;
+    std::string which = "the tokenizer";
+    if (const auto* wrapper = dynamic_cast<const WhisperTokenizerWrapper*>(&tokenizer);
+        wrapper && wrapper->tokenizerFolder()) {
+        which += " in " + wrapper->tokenizerFolder()->string();
+    }
+    throw WhisperError::tokenizerUnavailable(which + " does not match the model in " + modelFolder.string() +
+                                             ": the model has a vocabulary of " + std::to_string(modelVocabulary) +
+                                             " tokens, the tokenizer " + std::to_string(known));
 }
 
 std::vector<std::string> ModelUtilities::formatModelFiles(const std::vector<std::string>& modelFiles) {

@@ -33,6 +33,21 @@ struct ModelUtilities {
         ModelVariant variant, const std::optional<std::filesystem::path>& tokenizerFolder = std::nullopt,
         const std::vector<std::filesystem::path>& additionalSearchPaths = {}, bool useBackgroundSession = false);
 
+    /// The tokenizer of exactly this folder's tokenizer.json (and tokenizer_config.json): a folder
+    /// a user named is used or refused, never replaced by another tokenizer. Throws
+    /// WhisperError::tokenizerUnavailable naming the folder or the file.
+    static std::shared_ptr<WhisperTokenizer> loadTokenizerFolder(const std::filesystem::path& folder);
+
+    /// How many ids the tokenizer knows, counted as korbit::countOfIds does.
+    static int vocabularySize(const WhisperTokenizer& tokenizer);
+
+    /// Throws WhisperError::tokenizerUnavailable unless the tokenizer knows exactly the ids the
+    /// model scores (`modelVocabulary`, the decoder's logits width): a tokenizer of another
+    /// vocabulary turns every id into another word. The message names the tokenizer's folder
+    /// (when it came from one) and the model's.
+    static void checkTokenizerFitsModel(const WhisperTokenizer& tokenizer, int modelVocabulary,
+                                        const std::filesystem::path& modelFolder);
+
     /// The distinct speech-model folders named by repository file paths, sizes in case order
     /// (English-only folders after their multilingual size, all large folders together), other
     /// folders dropped.
