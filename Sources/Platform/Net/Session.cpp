@@ -1,5 +1,6 @@
 #include "Platform/Net/Session.hpp"
 
+#include "Platform/Net/HttpHeadReader.hpp"
 #include "Platform/Net/TransportError.hpp"
 
 #include <curl/curl.h>
@@ -77,13 +78,6 @@ private:
 
 bool isRedirectFollowedByCurl(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-std::string_view trimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return s;
 }
 
 TransportError errorFor(CURLcode code, const char* detail) {
@@ -297,15 +291,15 @@ public:
 
 private:
     void deliverHead() {
-        if (headDelivered_ || !haveStatus_) return;
+        if (headDelivered_ || !head_.hasStatus()) return;
         headDelivered_ = true;
         char* effective = nullptr;
         if (curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
-            response_.url = effective;
+            head_.response().url = effective;
         }
         if (!onResponse) return;
         try {
-            onResponse(response_);
+            onResponse(head_.response());
         } catch (...) {
             callbackError_ = std::current_exception();
         }
@@ -322,37 +316,18 @@ private:
                 "The head of the reply from " + self->url_ + " is larger than " + byteCountText(kMaxHeadBytes) + "."));
             return 0;
         }
-        std::string_view line(buffer, length);
-        if (line.substr(0, 5) == "HTTP/") {
-            // A new reply begins (a redirect hop, an interim 1xx, or the final one).
-            self->response_ = HttpResponse{};
-            self->haveStatus_ = false;
-            std::size_t space = line.find(' ');
-            if (space != std::string_view::npos) {
-                self->response_.statusCode = std::atoi(std::string(line.substr(space + 1, 3)).c_str());
-                self->haveStatus_ = true;
-            }
-            return length;
+        const std::string_view line(buffer, length);
+        // Trailers after the head are not the head's.
+        if (self->headDelivered_ && line.substr(0, 5) != "HTTP/") return length;
+        if (self->head_.read(line) != HttpHeadReader::Line::end) return length;
+        const int status = self->head_.response().statusCode;
+        const bool interim = status >= 100 && status < 200;
+        const bool followed = self->followRedirects_ && isRedirectFollowedByCurl(status) &&
+                              self->head_.response().headers.contains("Location");
+        if (!interim && !followed) {
+            self->deliverHead();
+            if (self->callbackError_) return 0;
         }
-        if (self->headDelivered_) return length;  // trailers
-        std::string_view content = trimBlanks(line);
-        if (content.empty() && (line == "\r\n" || line == "\n")) {
-            int status = self->response_.statusCode;
-            bool interim = status >= 100 && status < 200;
-            bool followed = self->followRedirects_ && isRedirectFollowedByCurl(status) &&
-                            self->response_.headers.contains("Location");
-            if (!interim && !followed) {
-                self->deliverHead();
-                if (self->callbackError_) return 0;
-            }
-            return length;
-        }
-        // Obsolete folded continuation lines are not supported by current servers; skip them.
-        if (line.front() == ' ' || line.front() == '\t') return length;
-        std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos) return length;
-        self->response_.headers.add(std::string(trimBlanks(line.substr(0, colon))),
-                                    std::string(trimBlanks(line.substr(colon + 1))));
         return length;
     }
 
@@ -392,8 +367,7 @@ private:
     bool followRedirects_ = false;
     std::atomic<bool> cancelled_{false};
     std::chrono::steady_clock::time_point lastActivity_;
-    HttpResponse response_;
-    bool haveStatus_ = false;
+    HttpHeadReader head_;
     bool headDelivered_ = false;
     std::exception_ptr callbackError_;
 };

@@ -1,6 +1,7 @@
 #include "KorbitCore/External/Hub/Downloader.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/External/Hub/ContentRange.hpp"
 #include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "Platform/Net/TransportError.hpp"
 
@@ -26,29 +27,6 @@ struct RestartFromStart {};
 struct AlreadyComplete {};
 // The body runs past the size the hub announced: it is not this file.
 struct LongerThanAnnounced {};
-
-struct ContentRange {
-    std::int64_t start = -1;  // -1 for "*"
-    std::int64_t total = -1;  // -1 for "*"
-};
-
-// "bytes 10-99/100" or "bytes */100".
-std::optional<ContentRange> parseContentRange(const std::optional<std::string>& value) {
-    if (!value || value->rfind("bytes ", 0) != 0) return std::nullopt;
-    std::string rest = value->substr(6);
-    std::size_t slash = rest.find('/');
-    if (slash == std::string::npos) return std::nullopt;
-    ContentRange range;
-    try {
-        std::string span = rest.substr(0, slash);
-        std::string total = rest.substr(slash + 1);
-        if (span != "*") range.start = std::stoll(span.substr(0, span.find('-')));
-        if (total != "*") range.total = std::stoll(total);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    return range;
-}
 
 }  // namespace
 
@@ -184,7 +162,7 @@ void Downloader::httpGet(const HttpRequest& request, PartialFileWriter& file, in
             if (status == 416 && askedFrom > 0) {
                 // Asked past the end: either the partial file already holds the whole file, or it
                 // is not a start of this file at all.
-                auto range = parseContentRange(response.headers.value("Content-Range"));
+                auto range = ContentRange::parse(response.headers.value("Content-Range"));
                 auto expected = downloadResumeState_.expectedSize();
                 if (range && range->total == askedFrom && (!expected || *expected == askedFrom))
                     throw AlreadyComplete{};
@@ -193,7 +171,7 @@ void Downloader::httpGet(const HttpRequest& request, PartialFileWriter& file, in
             }
             if (status < 200 || status > 299) throw DownloadError::unexpectedError();
             if (status == 206) {
-                auto range = parseContentRange(response.headers.value("Content-Range"));
+                auto range = ContentRange::parse(response.headers.value("Content-Range"));
                 if (!range || range->start != askedFrom) {
                     if (!restarted) throw RestartFromStart{};
                     throw DownloadError::unexpectedError();

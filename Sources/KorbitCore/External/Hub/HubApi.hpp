@@ -135,6 +135,8 @@ public:
 
     // ---- File metadata probe ----
     FileMetadata getFileMetadata(const std::string& url, std::stop_token stop = {}) const;
+    /// What a probe's reply tells of the file at `url`: where it lives, its commit, entity tag and size.
+    static FileMetadata fileMetadata(const platform::net::HttpResponse& response, const std::string& url);
     static std::optional<std::string> normalizeEtag(std::optional<std::string> etag);
     static RedirectSessionActor& redirectSession();
 

@@ -48,7 +48,10 @@ std::optional<std::string> HubApi::normalizeEtag(std::optional<std::string> etag
 }
 
 FileMetadata HubApi::getFileMetadata(const std::string& url, std::stop_token stop) const {
-    platform::net::HttpResponse response = httpHead(url, stop);
+    return fileMetadata(httpHead(url, stop), url);
+}
+
+FileMetadata HubApi::fileMetadata(const platform::net::HttpResponse& response, const std::string& url) {
     const auto& headers = response.headers;
     FileMetadata metadata;
     std::optional<std::string> location =
