@@ -123,3 +123,18 @@ TEST_F(HubMetadata, FileDigestStreamsTheFileAndReportsEveryFailure) {
     EXPECT_THAT(messageOf<HubClientError>([&] { client.computeFileHash(folder / "a-folder"); }),
                 StartsWith("File system error: "));
 }
+
+TEST(HubProbeReply, AnEmptyLocationIsNoLocation) {
+    const std::string url = "http://127.0.0.1:9/owner/name/resolve/main/model.bin";
+    platform::net::HttpResponse redirect;
+    redirect.statusCode = 302;
+    redirect.url = url;
+    redirect.headers.add("Location", "");
+    redirect.headers.add("X-Linked-Size", "12");
+    const auto metadata = HubApi::fileMetadata(redirect, url);
+    EXPECT_EQ(metadata.location, url);
+    EXPECT_EQ(metadata.size, 12);
+
+    redirect.headers.set("Location", "http://localhost:9/cdn/abc");
+    EXPECT_EQ(HubApi::fileMetadata(redirect, url).location, "http://localhost:9/cdn/abc");
+}

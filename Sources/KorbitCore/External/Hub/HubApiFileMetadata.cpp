@@ -57,7 +57,8 @@ FileMetadata HubApi::fileMetadata(const platform::net::HttpResponse& response, c
     std::optional<std::string> location =
         response.statusCode == 302 ? headers.value("Location")
                                    : (response.url.empty() ? std::nullopt : std::optional<std::string>(response.url));
-    metadata.location = location.value_or(url);
+    // An empty field names no place: the file is fetched from the address asked.
+    metadata.location = location && !location->empty() ? *location : url;
     metadata.commitHash = headers.value("X-Repo-Commit");
     std::optional<std::string> linkedEtag = headers.value("X-Linked-Etag");
     metadata.etag = normalizeEtag(linkedEtag ? linkedEtag : headers.value("Etag"));
