@@ -92,7 +92,12 @@ std::optional<Date> IsoDate::parse(std::string_view text, bool allowFraction) {
     }
     if (at != text.size()) return std::nullopt;
     const auto local = sys_days(ymd) + hours(*h) + minutes(*mi) + seconds(*s);
-    return Date(duration_cast<Date::duration>((local - offset).time_since_epoch() + fraction));
+    const seconds utc = (local - offset).time_since_epoch();
+    // The clock counts nanoseconds in 64 bits (about the years 1678 to 2262): a date outside that
+    // would wrap around into another one.
+    if (utc <= ceil<seconds>(Date::duration::min()) || utc >= floor<seconds>(Date::duration::max()))
+        return std::nullopt;
+    return Date(duration_cast<Date::duration>(utc) + fraction);
 }
 
 }  // namespace velmora

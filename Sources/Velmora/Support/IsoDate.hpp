@@ -17,7 +17,8 @@ public:
     static std::string format(Date date, bool milliseconds = false);
 
     /// Reads "yyyy-MM-ddTHH:mm:ss" followed by "Z" or an offset "+HH:MM"/"-HH:MM"; a fraction of a
-    /// second after the seconds only when allowed. Anything else, or a day that does not exist, is absent.
+    /// second after the seconds only when allowed. Anything else, a day that does not exist, or a
+    /// date outside the clock's range (about the years 1678 to 2262), is absent.
     static std::optional<Date> parse(std::string_view text, bool allowFraction = false);
 };
 
