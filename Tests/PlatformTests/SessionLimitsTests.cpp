@@ -135,3 +135,35 @@ TEST(SessionLimits, SilenceAndGarbageEndTheRequest) {
     EXPECT_EQ(reply.response.statusCode, 200);
     EXPECT_THAT(reply.body, HasSubstr("<html>"));
 }
+
+TEST(SessionLimits, TheDeadlineCoversEveryRedirectTheHandlerFollows) {
+    httplib::Server server;
+    // Each hop answers a redirect after 100 ms, again and again.
+    server.Get("/again", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(100ms);
+        res.status = 307;
+        res.set_header("Location", "/again");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    while (!server.is_running()) std::this_thread::sleep_for(1ms);
+
+    Session following(platform::net::SessionConfiguration::defaultConfiguration(),
+                      [](const HttpResponse& redirect, const HttpRequest& first) -> std::optional<HttpRequest> {
+                          // A new request for each hop, as the hub's redirect handler makes.
+                          HttpRequest next;
+                          next.url = redirect.url;
+                          next.method = first.method;
+                          next.timeout = first.timeout;
+                          return next;
+                      });
+    // Sixteen hops take 1.6 s; the deadline of the whole request is 350 ms.
+    HttpRequest head = request("http://127.0.0.1:" + std::to_string(port) + "/again");
+    head.method = "HEAD";
+    head.deadline = 350ms;
+    const TransportError late = failureOf([&] { following.data(head); });
+    EXPECT_EQ(late.kind(), TransportError::Kind::timedOut);
+    EXPECT_THAT(late.what(), HasSubstr("350 ms"));
+    server.stop();
+    serving.join();
+}

@@ -216,6 +216,8 @@ public:
 
     std::function<void(const HttpResponse&)> onResponse;
     std::function<void(const char*, std::size_t)> onBody;
+    /// When the request's deadlines began, when not with this exchange (redirect hops of one request).
+    std::optional<std::chrono::steady_clock::time_point> countFrom;
 
     /// Runs the exchange to its end; throws on any failure.
     void perform(std::stop_token stop) {
@@ -229,8 +231,8 @@ public:
 
         using Clock = std::chrono::steady_clock;
         using std::chrono::milliseconds;
-        const auto started = Clock::now();
-        lastActivity_ = started;
+        const auto started = countFrom.value_or(Clock::now());
+        lastActivity_ = Clock::now();
         std::optional<std::string> timedOut;
         int running = 1;
         std::optional<CURLcode> result;
@@ -401,9 +403,12 @@ Session::DataResult Session::data(const HttpRequest& request, std::stop_token st
     DataResult result;
     HttpRequest current = request;
     const bool manualRedirects = static_cast<bool>(impl_->redirectHandler);
+    // The deadline is the request's, however many hops the handler makes of it.
+    const auto started = std::chrono::steady_clock::now();
     for (long hop = 0;; ++hop) {
         result = DataResult{};
         Exchange exchange(*impl_, current, !manualRedirects, true);
+        exchange.countFrom = started;
         exchange.onResponse = [&](const HttpResponse& response) { result.response = response; };
         exchange.onBody = [&](const char* data, std::size_t size) {
             // A reply that does not end is refused before it can take the memory.
@@ -424,6 +429,10 @@ Session::DataResult Session::data(const HttpRequest& request, std::stop_token st
         std::optional<HttpRequest> next = impl_->redirectHandler(result.response, request);
         if (!next) break;
         current = std::move(*next);
+        // The limits stay the request's, whatever request the handler makes of a hop.
+        current.deadline = request.deadline;
+        current.headDeadline = request.headDeadline;
+        current.maxBodyBytes = request.maxBodyBytes;
     }
     return result;
 }

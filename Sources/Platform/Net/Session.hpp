@@ -63,6 +63,7 @@ public:
 
     /// Sends a GET or HEAD and returns the whole reply (no body for HEAD). Unless the request sets
     /// "Accept-Encoding" itself, compressed replies are accepted and decoded.
+    /// The request's deadlines and body cap hold for the whole of it, every redirect hop included.
     DataResult data(const HttpRequest& request, std::stop_token stop = {});
 
     /// Sends a GET and hands the reply's head and then its body to the handler as they arrive.
