@@ -176,18 +176,16 @@ TEST_F(FacadeCatalogue, AServerErrorIsUnreachableButARefusalIsNot) {
     const fs::path folder = download("tiny");
     hub->answerStatus("GET", "/api/", 503, 1);
     std::string reason;
-    EXPECT_EQ(Tremolan::download("tiny", base.path(), false, FakeModelRepository::kRepo, std::nullopt,
-                                 hub->endpoint(), nullptr, {}, [&](const std::string& r) { reason = r; }),
+    EXPECT_EQ(Tremolan::download("tiny", base.path(), false, FakeModelRepository::kRepo, std::nullopt, hub->endpoint(),
+                                 nullptr, {}, [&](const std::string& r) { reason = r; }),
               folder);
     EXPECT_NE(reason.find("HTTP error with status code: 503"), std::string::npos) << reason;
 
     // The hub answered: the repository is not there (404) or not for this token (401).
     hub->answerStatus("GET", "/api/", 404, 1);
-    EXPECT_EQ(hubErrorOf([&] { download("tiny"); }).kind(),
-              korbit::Hub::HubClientError::Kind::resourceNotFound);
+    EXPECT_EQ(hubErrorOf([&] { download("tiny"); }).kind(), korbit::Hub::HubClientError::Kind::resourceNotFound);
     hub->answerStatus("GET", "/api/", 401, 1);
-    EXPECT_EQ(hubErrorOf([&] { download("tiny"); }).kind(),
-              korbit::Hub::HubClientError::Kind::authorizationRequired);
+    EXPECT_EQ(hubErrorOf([&] { download("tiny"); }).kind(), korbit::Hub::HubClientError::Kind::authorizationRequired);
 }
 
 TEST_F(FacadeCatalogue, AStopRequestEndsTheDownloadAsCancelledEvenWithACopyOnDisk) {

@@ -176,8 +176,8 @@ fs::path Tremolan::download(const std::string& variant, const std::optional<fs::
         // Without the hub, a whole copy already on disk is the model: a laptop on a train still works.
         const fs::path repoFolder = hub.localRepoLocation(repoValue);
         const std::optional<fs::path> copy = localModelFolder(repoFolder, variant);
-        const std::string cause = "The model hub at " + endpoint + " could not be reached (" +
-                                  korbit::Hub::describe(failure) + ")";
+        const std::string cause =
+            "The model hub at " + endpoint + " could not be reached (" + korbit::Hub::describe(failure) + ")";
         if (!copy) {
             throw korbit::Hub::HubClientError::hubUnreachable(
                 endpoint, failure, "; no complete copy of \"" + variant + "\" is in " + repoFolder.string());

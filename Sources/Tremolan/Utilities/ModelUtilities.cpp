@@ -120,9 +120,10 @@ bool ModelUtilities::isCompleteModelFolder(const fs::path& folder) {
         std::error_code error;
         return fs::is_regular_file(path, error) && fs::file_size(path, error) > 0 && !error;
     };
-    for (const char* name : {platform::ml::kMelModelName, platform::ml::kEncoderModelName,
-                             platform::ml::kDecoderModelName}) {
-        const fs::path description = platform::ml::bundleDescriptionFile(korbit::ModelUtilities::detectModelURL(folder, name));
+    for (const char* name :
+         {platform::ml::kMelModelName, platform::ml::kEncoderModelName, platform::ml::kDecoderModelName}) {
+        const fs::path description =
+            platform::ml::bundleDescriptionFile(korbit::ModelUtilities::detectModelURL(folder, name));
         if (!nonEmptyFile(description)) return false;
         try {
             const auto manifest = platform::ml::BundleManifest::parse(
