@@ -54,12 +54,14 @@ TEST_F(MeetingRecorderTest, AStartNeedsTheModelThenTheSystemsSoundThenTheMicroph
     EXPECT_EQ(microphone->starts, 0);
 
     engine->putModelOnDisk();
-    systemAudio->failure = [] { throw SystemAudioCapture::Failure::noPermission(); };
+    systemAudio->failure = [] { throw SystemAudioCapture::Failure::noSoundServer("unix:/nowhere"); };
     recorder.start();
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
-    EXPECT_EQ(recorder.lastError(), "Нет разрешения на запись экрана — без него не слышно собеседников");
-    EXPECT_EQ(log.lines("audio"), std::vector<std::string>{"встреча: системный звук недоступен — Нет разрешения "
-                                                           "на запись экрана — без него не слышно собеседников"});
+    EXPECT_EQ(recorder.lastError(),
+              "Не удалось подключиться к звуковому серверу (unix:/nowhere) — собеседников не слышно");
+    EXPECT_EQ(log.lines("audio"),
+              std::vector<std::string>{"встреча: системный звук недоступен — Не удалось подключиться к звуковому "
+                                       "серверу (unix:/nowhere) — собеседников не слышно"});
     EXPECT_EQ(log.entries().back().type, platform::log::LogType::error);
     EXPECT_EQ(microphone->starts, 0) << "no meeting without the system's sound";
 
