@@ -91,6 +91,9 @@ void AppController::tick() {
 
 void AppController::start() {
     Paths::root();
+    // The status line is the place the main window has for it: the user would lose every change.
+    if (const auto& error = settings_.readError())
+        setWarning("Настройки не прочитаны (" + *error + ") — изменения не сохранятся");
     if (settings_.config().engine == SettingsStore::Engine::local && engine_->hasModelFiles()) prepareLocalModel();
 }
 

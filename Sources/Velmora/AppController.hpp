@@ -72,7 +72,7 @@ public:
     void setWarning(std::optional<std::string> warning);
 
     /// Creates the data folder and starts the model's preparation when the on-device engine is
-    /// chosen and its model is on disk.
+    /// chosen and its model is on disk. Settings whose file did not open become the warning line.
     void start();
 
     /// Downloads the model when it is not on disk, then loads it, on a worker; the state, progress
