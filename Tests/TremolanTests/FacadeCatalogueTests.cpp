@@ -4,6 +4,7 @@
 #include "FakeModelRepository.hpp"
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "Support/HubErrorOf.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Tremolan.hpp"
@@ -20,6 +21,7 @@ using tremolan::Tremolan;
 using tremolan::WhisperError;
 using velmora::test::FakeHub;
 using velmora::test::FakeModelRepository;
+using velmora::test::hubErrorOf;
 using velmora::test::LogCapture;
 using velmora::test::ScopedEnv;
 using velmora::test::TempDir;
@@ -38,21 +40,6 @@ long searches(const LogCapture& log) {
     const auto messages = log.messages();
     return std::count_if(messages.begin(), messages.end(),
                          [](const std::string& m) { return m.rfind("Searching for models matching", 0) == 0; });
-}
-
-/// The hub client error the action throws; a failure when it throws none.
-template <typename F>
-korbit::Hub::HubClientError hubErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const korbit::Hub::HubClientError& e) {
-        return e;
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "another error: " << e.what();
-        return korbit::Hub::HubClientError::unexpectedError();
-    }
-    ADD_FAILURE() << "no hub client error";
-    return korbit::Hub::HubClientError::unexpectedError();
 }
 
 class FacadeCatalogue : public ::testing::Test {
