@@ -7,6 +7,8 @@
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
+#include "KorbitCore/CancellationError.hpp"
+
 #include <QMetaObject>
 
 #include <algorithm>
@@ -31,13 +33,21 @@ AppController::AppController(std::shared_ptr<LocalModelEngine> engine, SettingsS
     modelState_ = engine_->hasModelFiles() ? ModelState::downloaded() : ModelState::absent();
     elapsedTimer_.setInterval(1000);
     connect(&elapsedTimer_, &QTimer::timeout, this, &AppController::tick);
-    // One preparation at a time; a dropped one may still be finishing beside a new one.
-    workers_.setMaxThreadCount(2);
+    worker_.setMaxThreadCount(1);
 }
 
 AppController::~AppController() {
     dropPreparation();
-    workers_.waitForDone();
+    worker_.waitForDone();
+}
+
+template <typename Job>
+void AppController::runOnWorker(Job job) {
+    ++jobsInFlight_;
+    worker_.start([this, job = std::move(job)]() mutable {
+        job();
+        post([this] { --jobsInFlight_; });
+    });
 }
 
 template <typename Action>
@@ -81,6 +91,9 @@ void AppController::tick() {
 
 void AppController::start() {
     Paths::root();
+    // The status line is the place the main window has for it: the user would lose every change.
+    if (const auto& error = settings_.readError())
+        setWarning("Настройки не прочитаны (" + *error + ") — изменения не сохранятся");
     if (settings_.config().engine == SettingsStore::Engine::local && engine_->hasModelFiles()) prepareLocalModel();
 }
 
@@ -88,6 +101,7 @@ void AppController::prepareLocalModel() {
     if (preparing_) return;
     preparing_ = true;
     const std::uint64_t generation = generation_;
+    preparationStop_ = std::stop_source();
     const bool needsDownload = !engine_->hasModelFiles();
     setModelElapsed(0);
     elapsedTimer_.start();
@@ -98,16 +112,25 @@ void AppController::prepareLocalModel() {
         setModelState(ModelState::loading());
     }
 
-    workers_.start([this, engine = engine_, generation, needsDownload] {
-        bool downloading = needsDownload;
+    runOnWorker([this, engine = engine_, generation, stop = preparationStop_.get_token()] {
+        // Whether the model is missing is asked again here: a removal that ran before may have
+        // deleted what was there when the preparation was asked for.
+        bool downloading = !engine->hasModelFiles();
         try {
-            if (needsDownload) {
-                engine->download([this, generation](double progress) {
-                    post([this, generation, progress] {
-                        if (generation == generation_ && modelState_.kind() == ModelState::Kind::downloading)
-                            setModelProgress(progress);
-                    });
+            if (downloading) {
+                post([this, generation] {
+                    if (generation != generation_ || modelState_.kind() == ModelState::Kind::downloading) return;
+                    setModelProgress(0);
+                    setModelState(ModelState::downloading());
                 });
+                engine->download(
+                    [this, generation](double progress) {
+                        post([this, generation, progress] {
+                            if (generation == generation_ && modelState_.kind() == ModelState::Kind::downloading)
+                                setModelProgress(progress);
+                        });
+                    },
+                    stop);
                 downloading = false;
                 post([this, generation] {
                     if (generation != generation_) return;
@@ -115,8 +138,11 @@ void AppController::prepareLocalModel() {
                     setModelState(ModelState::loading());
                 });
             }
-            engine->load();
+            engine->load(stop);
             post([this, generation] { finishPreparation(generation, std::nullopt); });
+        } catch (const korbit::CancellationError&) {
+            // Stopped by a removal, a switch of engines or the end: its outcome belongs to no one.
+            post([this, generation] { finishPreparation(generation, "остановлено"); });
         } catch (const std::exception& error) {
             // The engine logs its own failed loading; a failed download is only reported to its caller.
             if (downloading) Log::stt.error(std::string("не удалось скачать локальную модель: ") + error.what());
@@ -143,6 +169,13 @@ void AppController::dropPreparation() {
     ++generation_;
     preparing_ = false;
     elapsedTimer_.stop();
+    preparationStop_.request_stop();
+}
+
+void AppController::deleteModelFiles() const {
+    std::error_code ec;
+    fs::remove_all(engine_->modelFolder(), ec);
+    if (ec) Log::app.error("не удалось удалить локальную модель: " + ec.message());
 }
 
 SettingsStore::Engine AppController::effectiveEngine() const {
@@ -171,11 +204,20 @@ void AppController::setEngine(SettingsStore::Engine engine) {
 void AppController::removeLocalModel() {
     engine_->unload();
     dropPreparation();
-    std::error_code ec;
-    fs::remove_all(engine_->modelFolder(), ec);
-    if (ec) Log::app.error("не удалось удалить локальную модель: " + ec.message());
     setModelProgress(0);
-    stateByModelFiles();
+    if (jobsInFlight_ == 0) {
+        deleteModelFiles();
+        stateByModelFiles();
+        return;
+    }
+    // A stopped preparation may still write a file until it has ended: the files go after it.
+    setModelState(ModelState::absent());
+    runOnWorker([this] {
+        deleteModelFiles();
+        post([this] {
+            if (!preparing_) stateByModelFiles();
+        });
+    });
 }
 
 }  // namespace velmora

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace velmora {
@@ -59,7 +60,7 @@ public:
     AppController(std::shared_ptr<LocalModelEngine> engine, SettingsStore& settings, MeetingStore& meetings,
                   Glossary& glossary, std::unique_ptr<SampleSource> microphone = nullptr,
                   std::unique_ptr<SampleSource> systemAudio = nullptr, QObject* parent = nullptr);
-    /// Waits for a preparation that is still running on its worker.
+    /// Stops a preparation that is still running on its worker and waits for it to end.
     ~AppController() override;
 
     const ModelState& modelState() const { return modelState_; }
@@ -71,18 +72,20 @@ public:
     void setWarning(std::optional<std::string> warning);
 
     /// Creates the data folder and starts the model's preparation when the on-device engine is
-    /// chosen and its model is on disk.
+    /// chosen and its model is on disk. Settings whose file did not open become the warning line.
     void start();
 
     /// Downloads the model when it is not on disk, then loads it, on a worker; the state, progress
-    /// and seconds follow on the main thread. Does nothing while a preparation runs.
+    /// and seconds follow on the main thread. Does nothing while a preparation runs. Each
+    /// preparation has a stop token that its download and its loading check.
     void prepareLocalModel();
 
-    /// Chooses the engine. Leaving the on-device engine unloads the model and drops a preparation
+    /// Chooses the engine. Leaving the on-device engine unloads the model and stops a preparation
     /// in flight; the model's state then follows whether its files are on disk.
     void setEngine(SettingsStore::Engine engine);
 
-    /// Unloads the model, drops a preparation in flight and deletes the model's files.
+    /// Unloads the model, stops a preparation in flight and deletes the model's files once that
+    /// preparation has ended (at once when none runs); the state is absent from the call on.
     void removeLocalModel();
 
     /// One second of the running preparation (the one-second timer calls it).
@@ -112,8 +115,13 @@ private:
     void setModelProgress(double progress);
     void setModelElapsed(std::int64_t seconds);
     void stateByModelFiles();
-    /// Makes the outcome of a preparation in flight irrelevant: it will be dropped when it comes.
+    /// Stops a preparation in flight and makes its outcome irrelevant: it is dropped when it comes.
     void dropPreparation();
+    /// Deletes the model folder (a failure is logged); on the caller's thread.
+    void deleteModelFiles() const;
+    /// Runs the job on the model worker, counted in jobsInFlight_ until it has reported back.
+    template <typename Job>
+    void runOnWorker(Job job);
     void finishPreparation(std::uint64_t generation, std::optional<std::string> failure);
     /// Runs the action on the main thread unless the controller is gone by then.
     template <typename Action>
@@ -127,8 +135,13 @@ private:
     std::optional<std::string> warning_;
     bool preparing_ = false;
     std::uint64_t generation_ = 0;
+    /// The stop of the current preparation.
+    std::stop_source preparationStop_;
+    /// Preparations and removals handed to the worker that have not reported back yet.
+    int jobsInFlight_ = 0;
     QTimer elapsedTimer_;
-    QThreadPool workers_;
+    /// One thread: a removal runs after the preparation it stopped, a new preparation after both.
+    QThreadPool worker_;
     std::unique_ptr<MeetingRecorder> meeting_;
 };
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <stop_token>
 
 namespace velmora::test {
 
@@ -23,12 +24,14 @@ public:
         }
         changed_.notify_all();
     }
-    void pass() {
+    /// Waits until the door opens; false when a stop was requested first.
+    bool pass(std::stop_token stop = {}) {
         std::unique_lock lock(mutex_);
         ++waiting_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return open_; });
+        const bool opened = changed_.wait(lock, stop, [&] { return open_; });
         --waiting_;
+        return opened;
     }
     int waiting() {
         std::lock_guard guard(mutex_);
@@ -42,7 +45,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable_any changed_;
     bool open_;
     int waiting_ = 0;
 };

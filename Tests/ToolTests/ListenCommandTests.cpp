@@ -99,5 +99,18 @@ TEST(ListenCommand, TranscribesASourceLiveUntilInterrupted) {
     EXPECT_THAT(missing.err, ::testing::HasSubstr("listen: no source 'no-such-source'"));
 }
 
+// Linux has no recording permission to ask for: without a sound server the reason is that no
+// server answers, at the address it was looked for.
+TEST(ListenCommand, WithoutASoundServerSaysWhichServerDidNotAnswer) {
+    const std::string model = dataPath("models/test-speech").string();
+    const std::string tokenizer = dataPath("whisper-tokenizer/multilingual").string();
+    const ToolRun run = runTool({"listen", model, "--tokenizer", tokenizer});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, ::testing::HasSubstr("error: listen: recording could not start: Cannot connect to the sound "
+                                              "server at " +
+                                              std::string(std::getenv("PULSE_SERVER")) + ": "));
+    EXPECT_THAT(run.err, ::testing::Not(::testing::HasSubstr("permitted")));
+}
+
 }  // namespace
 }  // namespace velmora::test

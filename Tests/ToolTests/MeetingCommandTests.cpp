@@ -31,6 +31,7 @@ protected:
     void add(const std::string& name, const std::string& json) {
         writeFile(home_ / "Velmora" / "meetings" / name, json);
     }
+    std::filesystem::path meetings() const { return home_ / "Velmora" / "meetings"; }
 
 private:
     TempDir home_;
@@ -70,6 +71,81 @@ TEST_F(MeetingCommandTest, ShowsOneMeetingAsPlainText) {
     EXPECT_EQ(bad.err, "error: meeting show: not a meeting id: planning (velmora-dev meeting --help)\n");
     EXPECT_EQ(run({"meeting", "show"}).status, 2);
     EXPECT_EQ(run({"meeting", "rename"}).status, 2);
+}
+
+// A title is printed as data: an escape sequence, a bell or a carriage return in it would act on
+// the terminal, and a line break or tab would break the list's one-line, tab-separated form.
+TEST_F(MeetingCommandTest, ControlCharactersAreShownNotObeyed) {
+    add("A0000000-0000-4000-8000-000000000002.json",
+        R"({"durationSec": 59, "id": "A0000000-0000-4000-8000-000000000002", "startedAt": "2024-12-06T09:00:00Z",
+            "title": "Злой\u001b[2J\u0007\r\nзаголовок\t",
+            "lines": [{"at": 1, "id": "0D6E4C07-5A0E-4A4F-9A55-3B1B1C1D1E1F", "speaker": "me",
+                       "text": "цвет\u009b31m\u007f"}]})");
+    const ToolRun listed = run({"meeting", "list"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out,
+              "A0000000-0000-4000-8000-000000000002\t6 декабря 2024, 09:00\t0:59\t1 lines\t"
+              "Злой\\x1B[2J\\x07\\x0D\\x0Aзаголовок\\x09\n");
+
+    const ToolRun shown = run({"meeting", "show", "A0000000-0000-4000-8000-000000000002"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_TRUE(shown.out.starts_with("Злой\\x1B[2J\\x07\\x0D\nзаголовок\t\n")) << shown.out;
+    EXPECT_NE(shown.out.find("цвет\\u009B31m\\x7F"), std::string::npos) << shown.out;
+    for (const std::string* out : {&listed.out, &shown.out}) {
+        for (const char c : *out) {
+            const auto byte = static_cast<unsigned char>(c);
+            EXPECT_TRUE(byte >= 0x20 || c == '\n' || c == '\t') << "control byte " << int(byte);
+            EXPECT_NE(byte, 0x7F);
+        }
+        EXPECT_EQ(out->find("\xC2\x9B"), std::string::npos);
+    }
+}
+
+// A file a sync tool renamed holds a meeting of another id: it is listed under its id, and found
+// by that id or by the file's name. Impossible times show as nothing rather than as nonsense.
+TEST_F(MeetingCommandTest, AMeetingIsFoundByItsIdOrByTheNameOfItsFile) {
+    std::string planning = kPlanning;
+    const auto change = [&](const std::string& from, const std::string& to) {
+        planning.replace(planning.find(from), from.size(), to);
+    };
+    change("\"durationSec\": 754", "\"durationSec\": -100");
+    change("\"at\": 5,", "\"at\": -5,");
+    add("B0000000-0000-4000-8000-000000000009.json", planning);
+    const ToolRun listed = run({"meeting", "list"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, "E621E1F8-C36C-495A-93FC-0C247A3E6E5F\t5 декабря 2024, 06:30\t0:00\t3 lines\tПланёрка\n");
+    for (const char* given : {"E621E1F8-C36C-495A-93FC-0C247A3E6E5F", "b0000000-0000-4000-8000-000000000009"}) {
+        const ToolRun shown = run({"meeting", "show", given});
+        ASSERT_EQ(shown.status, 0) << given << ": " << shown.err;
+        EXPECT_TRUE(shown.out.starts_with("Планёрка\n5 декабря 2024, 06:30 · 0 мин\n\n00:00  Собеседники:\n"))
+            << shown.out;
+    }
+}
+
+TEST_F(MeetingCommandTest, AMeetingFileThatCannotBeReadIsNamedNotDenied) {
+    add("E621E1F8-C36C-495A-93FC-0C247A3E6E5F.json", "{\"durationSec\": 754, \"id\"");
+    const ToolRun broken = run({"meeting", "show", "E621E1F8-C36C-495A-93FC-0C247A3E6E5F"});
+    EXPECT_EQ(broken.status, 1);
+    const std::string file = "/Velmora/meetings/E621E1F8-C36C-495A-93FC-0C247A3E6E5F.json";
+    EXPECT_NE(broken.err.find("error: meeting show: the file of meeting E621E1F8-C36C-495A-93FC-0C247A3E6E5F, " +
+                              meetings().string() +
+                              "/E621E1F8-C36C-495A-93FC-0C247A3E6E5F.json, is left out: it is "
+                              "not a meeting file this version can read\n"),
+              std::string::npos)
+        << broken.err;
+    const ToolRun listed = run({"meeting", "list"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_TRUE(listed.out.starts_with("no meetings in ")) << listed.out;
+    EXPECT_NE(listed.err.find("warning: "), std::string::npos) << listed.err;
+    EXPECT_NE(listed.err.find(file + " is left out: it is not a meeting file"), std::string::npos) << listed.err;
+
+    // One that cannot even be opened says why.
+    const auto path = meetings() / "E621E1F8-C36C-495A-93FC-0C247A3E6E5F.json";
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink(path.filename(), path);
+    const ToolRun unreadable = run({"meeting", "show", "E621E1F8-C36C-495A-93FC-0C247A3E6E5F"});
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_NE(unreadable.err.find(file + ", is left out: it cannot be read ("), std::string::npos) << unreadable.err;
 }
 
 }  // namespace velmora::test

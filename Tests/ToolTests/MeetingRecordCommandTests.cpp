@@ -31,6 +31,68 @@ std::string referenceOf(const std::string& file) {
     return {};
 }
 
+/// The tool recording a meeting from the test's own sound server: its default source is a
+/// microphone "mic", its default sink "speakers".
+class MeetingRecordTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+        server.emplace();
+        server->createMicrophone("mic");
+        server->setDefaultSource("mic");
+    }
+
+    std::map<std::string, std::string> environment() const {
+        return {{"XDG_DATA_HOME", home.path().string()}, {"TZ", "UTC"}};
+    }
+    /// Runs `meeting record` in the background and returns once both captures read from the server.
+    std::future<ToolRun> startRecording(const std::vector<std::string>& arguments,
+                                        std::map<std::string, std::string> extra = {}) {
+        auto env = environment();
+        env.merge(extra);
+        const int before = recordStreams();
+        std::vector<std::string> command = {"meeting", "record"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        auto running = std::async(std::launch::async, [command, env] { return runTool(command, env); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (recordStreams() < before + 2 && std::chrono::steady_clock::now() < deadline &&
+               running.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
+        }
+        started = recordStreams() == before + 2;
+        return running;
+    }
+    /// One phrase into the microphone and one into the speakers, at once.
+    void playPhrases(const std::string& mine, const std::string& theirs) {
+        auto intoMicrophone = server->startPlaying(PrivatePulseServer::feedOf("mic"), recording(mine), 16000);
+        auto intoSpeakers = server->startPlaying("speakers", recording(theirs), 16000);
+        ASSERT_TRUE(intoMicrophone.wait() && intoSpeakers.wait());
+    }
+    /// The printed lines by speaker, each "MM:SS<tab>speaker<tab>text" at the given time.
+    static std::map<std::string, std::string> linesBySpeaker(const std::string& out, const std::string& at = "00:00") {
+        std::map<std::string, std::string> texts;
+        std::istringstream printed(out);
+        for (std::string line; std::getline(printed, line);) {
+            std::smatch m;
+            EXPECT_TRUE(std::regex_match(line, m, std::regex(at + "\t(me|others)\t(.+)"))) << line;
+            EXPECT_TRUE(texts.emplace(m[1], m[2]).second) << line;
+        }
+        return texts;
+    }
+    int recordStreams() const {
+        std::istringstream listed(server->pactl({"list", "short", "source-outputs"}));
+        int streams = 0;
+        for (std::string line; std::getline(listed, line);) streams += !line.empty();
+        return streams;
+    }
+    std::filesystem::path modelFolder() const {
+        return home.path() / "Velmora/models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB";
+    }
+
+    std::optional<PrivatePulseServer> server;
+    TempDir home;
+    bool started = false;
+};
+
 }  // namespace
 
 TEST(MeetingRecordCommand, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
@@ -109,9 +171,9 @@ TEST(MeetingRecordCommand, SaysWhyItCannotRecord) {
     TestModelHub hub;
     const ToolRun noSound = runTool({"meeting", "record", "--seconds", "1"}, environment);
     EXPECT_EQ(noSound.status, 1);
-    EXPECT_NE(
-        noSound.err.find("error: meeting record: Нет разрешения на запись экрана — без него не слышно собеседников"),
-        std::string::npos)
+    EXPECT_NE(noSound.err.find("error: meeting record: Не удалось подключиться к звуковому серверу (" +
+                               std::string(std::getenv("PULSE_SERVER")) + ") — собеседников не слышно"),
+              std::string::npos)
         << noSound.err;
     EXPECT_FALSE(std::filesystem::exists(home.path() / "Velmora" / "meetings") &&
                  !std::filesystem::is_empty(home.path() / "Velmora" / "meetings"))
@@ -119,6 +181,81 @@ TEST(MeetingRecordCommand, SaysWhyItCannotRecord) {
 
     EXPECT_EQ(runTool({"meeting", "record", "--seconds", "0"}, environment).status, 2);
     EXPECT_EQ(runTool({"meeting", "record", "extra"}, environment).status, 2);
+}
+
+}  // namespace velmora::test
+
+namespace velmora::test {
+
+// An on-device product must work on a train: with the model downloaded once, a meeting is recorded
+// and transcribed with the hub out of reach, from the copy on disk.
+TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
+    {
+        TestModelHub hub;  // the first meeting downloads the model, and its first line the tokenizer
+        auto first = startRecording({"--seconds", "4"});
+        ASSERT_TRUE(started) << first.get().err;
+        ASSERT_NO_FATAL_FAILURE(playPhrases("en-01.wav", "ru-01.wav"));
+        const ToolRun online = first.get();
+        ASSERT_EQ(online.status, 0) << online.err;
+        ASSERT_EQ(lineCount(online.out), 2) << online.out;
+    }
+
+    auto second = startRecording({"--title", "В поезде", "--seconds", "35"}, {{"HF_ENDPOINT", "http://127.0.0.1:9"}});
+    ASSERT_TRUE(started) << second.get().err;
+    ASSERT_NO_FATAL_FAILURE(playPhrases("en-05.wav", "ru-06.wav"));
+    const ToolRun offline = second.get();
+    ASSERT_EQ(offline.status, 0) << offline.err;
+    EXPECT_EQ(offline.err.find("downloading"), std::string::npos) << offline.err;
+    EXPECT_EQ(offline.err.find("error:"), std::string::npos) << offline.err;
+
+    auto texts = linesBySpeaker(offline.out);
+    ASSERT_EQ(texts.size(), 2u) << offline.out;
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-05.wav"), texts["me"]).edits, 2) << texts["me"];
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
+    EXPECT_TRUE(std::regex_search(offline.err, std::regex("meeting [0-9A-F-]{36}: 2 lines, 3[4-9] s, in ")))
+        << offline.err;
+    // The log says that the copy on disk served, and why.
+    EXPECT_NE(readFile(home.path() / "Velmora" / "velmora.log")
+                  .find("хаб моделей недоступен, модель взята с диска: The model hub at http://127.0.0.1:9 could "
+                        "not be reached ("),
+              std::string::npos);
+}
+
+// A meeting that could not be saved, or a model that never loaded, is no success.
+TEST_F(MeetingRecordTool, AMeetingThatWasNotSavedIsAnError) {
+    TestModelHub hub;
+    writeFile(home.path() / "Velmora" / "meetings", "a file where the folder should be");
+    auto running = startRecording({"--seconds", "4"});
+    ASSERT_TRUE(started) << running.get().err;
+    ASSERT_NO_FATAL_FAILURE(playPhrases("en-01.wav", "ru-01.wav"));
+    const ToolRun run = running.get();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lineCount(run.out), 2) << "the lines were still printed as they came: " << run.out;
+    std::smatch said;
+    ASSERT_TRUE(std::regex_search(run.err, said, std::regex("meeting ([0-9A-F-]{36}): 2 lines, [34] s, not saved\n")))
+        << run.err;
+    EXPECT_NE(run.err.find("error: meeting record: the meeting could not be saved in " +
+                           (home.path() / "Velmora" / "meetings" / (said[1].str() + ".json")).string() + ": "),
+              std::string::npos)
+        << run.err;
+}
+
+TEST_F(MeetingRecordTool, AModelThatCannotBeLoadedIsAnError) {
+    // What an interrupted download leaves: the marker, not the model; and no hub to finish it.
+    writeFile(modelFolder() / "MelSpectrogram.mlmodelc" / "model.json", "{}");
+    auto running = startRecording({"--seconds", "3"}, {{"HF_ENDPOINT", "http://127.0.0.1:9"}});
+    ASSERT_TRUE(started) << running.get().err;
+    ASSERT_NO_FATAL_FAILURE(playPhrases("en-01.wav", "ru-01.wav"));
+    const ToolRun run = running.get();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find("error: meeting record: the model could not be loaded, nothing was transcribed: The model "
+                           "hub at http://127.0.0.1:9 could not be reached ("),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("no complete copy of \"large-v3-v20240930_626MB\" is in "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("error: meeting record: 2 of 2 chunks could not be transcribed: "), std::string::npos)
+        << run.err;
 }
 
 }  // namespace velmora::test

@@ -131,6 +131,26 @@ TEST_F(ModelCommands, AMissingVariantOrAFailedDownloadIsOneErrorLine) {
     EXPECT_THAT(transcribe.err, HasSubstr("No models found matching \"*openai*large-v9/*\""));
 }
 
+// Without the hub a whole copy on disk serves, with a warning; without one the error names the hub.
+TEST_F(ModelCommands, DownloadUsesTheCopyOnDiskWhenTheHubCannotBeReached) {
+    ASSERT_EQ(tool({"download", "test-base"}).status, 0);
+    const fs::path folder = base / kRepoFolder;
+    const ToolRun offline =
+        runTool({"download", "test-base", "--endpoint", "http://127.0.0.1:9", "--base", base.path().string()});
+    ASSERT_EQ(offline.status, 0) << offline.err;
+    EXPECT_EQ(offline.out, folder.string() + "\n");
+    EXPECT_THAT(offline.err, StartsWith("warning: The model hub at http://127.0.0.1:9 could not be reached ("));
+    EXPECT_THAT(offline.err, EndsWith("; using the copy on disk in " + folder.string() + "\n"));
+
+    TempDir empty{"velmora-empty"};
+    const ToolRun none =
+        runTool({"download", "test-base", "--endpoint", "http://127.0.0.1:9", "--base", empty.path().string()});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_THAT(none.err, StartsWith("error: download of 'test-base' failed: The model hub at http://127.0.0.1:9 "
+                                     "could not be reached ("));
+    EXPECT_THAT(none.err, HasSubstr("; no complete copy of \"test-base\" is in "));
+}
+
 TEST_F(ModelCommands, TranscribeAVariantInABatchDetectingEachLanguage) {
     std::vector<std::string> files;
     for (const char* name : {"en-01.wav", "ru-02.wav", "en-03.wav", "ru-04.wav", "en-05.wav"})

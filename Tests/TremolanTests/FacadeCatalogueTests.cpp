@@ -2,7 +2,9 @@
 
 #include "FakeHub/FakeHub.hpp"
 #include "FakeModelRepository.hpp"
+#include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "Support/HubErrorOf.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Tremolan.hpp"
@@ -20,6 +22,7 @@ using tremolan::Tremolan;
 using tremolan::WhisperError;
 using velmora::test::FakeHub;
 using velmora::test::FakeModelRepository;
+using velmora::test::hubErrorOf;
 using velmora::test::LogCapture;
 using velmora::test::ScopedEnv;
 using velmora::test::TempDir;
@@ -114,6 +117,79 @@ TEST_F(FacadeCatalogue, HubFailuresOfTheDownloadPassUnchanged) {
     LogCapture log;
     EXPECT_THROW(download("tiny"), korbit::Hub::HubClientError);
     EXPECT_FALSE(logged(log, "Downloading model"));
+}
+
+// Without the hub a whole copy already on disk is the model; a partial one, or none, is an error
+// that names the hub, and a hub that answers "no" is never passed over.
+TEST_F(FacadeCatalogue, AnUnreachableHubFallsBackToAWholeCopyOnDisk) {
+    repository.addRandomModel("openai_whisper-tiny");
+    repository.addRandomModel("openai_whisper-base");
+    start();
+    const fs::path folder = download("tiny");
+    const std::string endpoint = hub->endpoint();
+    hub.reset();  // nothing listens at the endpoint now
+
+    std::vector<std::string> told;
+    const auto offline = [&] {
+        return Tremolan::download("tiny", base.path(), false, FakeModelRepository::kRepo, std::nullopt, endpoint,
+                                  nullptr, {}, [&](const std::string& reason) { told.push_back(reason); });
+    };
+    {
+        LogCapture log;
+        EXPECT_EQ(offline(), folder);
+        ASSERT_EQ(told.size(), 1u);
+        EXPECT_EQ(told[0].rfind("The model hub at " + endpoint + " could not be reached (", 0), 0u) << told[0];
+        EXPECT_TRUE(told[0].ends_with("; using the copy on disk in " + folder.string())) << told[0];
+        EXPECT_EQ(log.count(told[0]), 1);
+    }
+
+    // A copy an interrupted download left behind is not the model.
+    fs::remove(folder / "TextDecoder.mlmodelc" / "weights.safetensors");
+    const auto partial = hubErrorOf([&] { offline(); });
+    EXPECT_EQ(partial.kind(), korbit::Hub::HubClientError::Kind::hubUnreachable);
+    const std::string message = partial.what();
+    EXPECT_EQ(message.rfind("The model hub at " + endpoint + " could not be reached (", 0), 0u) << message;
+    EXPECT_TRUE(message.ends_with("; no complete copy of \"tiny\" is in " + folder.parent_path().string())) << message;
+    EXPECT_EQ(told.size(), 1u);
+    // Nor is another variant's folder.
+    EXPECT_EQ(hubErrorOf([&] {
+                  Tremolan::download("base", base.path(), false, FakeModelRepository::kRepo, std::nullopt, endpoint);
+              }).kind(),
+              korbit::Hub::HubClientError::Kind::hubUnreachable);
+}
+
+TEST_F(FacadeCatalogue, AServerErrorIsUnreachableButARefusalIsNot) {
+    repository.addRandomModel("openai_whisper-tiny");
+    start();
+    const fs::path folder = download("tiny");
+    hub->answerStatus("GET", "/api/", 503, 1);
+    std::string reason;
+    EXPECT_EQ(Tremolan::download("tiny", base.path(), false, FakeModelRepository::kRepo, std::nullopt, hub->endpoint(),
+                                 nullptr, {}, [&](const std::string& r) { reason = r; }),
+              folder);
+    EXPECT_NE(reason.find("HTTP error with status code: 503"), std::string::npos) << reason;
+
+    // The hub answered: the repository is not there (404) or not for this token (401).
+    hub->answerStatus("GET", "/api/", 404, 1);
+    EXPECT_EQ(hubErrorOf([&] { download("tiny"); }).kind(), korbit::Hub::HubClientError::Kind::resourceNotFound);
+    hub->answerStatus("GET", "/api/", 401, 1);
+    EXPECT_EQ(hubErrorOf([&] { download("tiny"); }).kind(), korbit::Hub::HubClientError::Kind::authorizationRequired);
+}
+
+TEST_F(FacadeCatalogue, AStopRequestEndsTheDownloadAsCancelledEvenWithACopyOnDisk) {
+    repository.addRandomModel("openai_whisper-tiny");
+    start();
+    download("tiny");
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(Tremolan::download("tiny", base.path(), false, FakeModelRepository::kRepo, std::nullopt,
+                                    hub->endpoint(), nullptr, stop.get_token()),
+                 korbit::CancellationError);
+    const std::string endpoint = hub->endpoint();
+    hub.reset();
+    EXPECT_THROW(Tremolan::download("tiny", base.path(), false, FakeModelRepository::kRepo, std::nullopt, endpoint,
+                                    nullptr, stop.get_token()),
+                 korbit::CancellationError);
 }
 
 TEST_F(FacadeCatalogue, TheSupportFileChoosesTheRecommendationAndTheAvailableModels) {

@@ -57,6 +57,31 @@ TEST(AccountStateTest, AnUnreadableFileMeansNobodyHasSignedIn) {
     }
 }
 
+// A damaged file is kept aside before a sign-in writes a new one; a file that cannot be opened at
+// all is never written.
+TEST(AccountStateTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    TempDir dir;
+    test::writeFile(dir / "account.json", "not json");
+    AccountState damaged(dir / "account.json");
+    damaged.signIn("key-1", "a@b.c");
+    bool setAside = false;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (!entry.path().filename().string().starts_with("account.json.bad-")) continue;
+        setAside = true;
+        EXPECT_EQ(test::readFile(entry.path()), "not json");
+    }
+    EXPECT_TRUE(setAside);
+    EXPECT_EQ(AccountState(dir / "account.json").accessKey(), "key-1");
+
+    const auto loop = dir / "loop.json";
+    std::filesystem::create_symlink(loop.filename(), loop);
+    AccountState unopened(loop);
+    ASSERT_TRUE(unopened.readError());
+    unopened.signIn("key-2", "d@e.f");
+    EXPECT_TRUE(unopened.signedIn()) << "in memory";
+    EXPECT_TRUE(std::filesystem::is_symlink(loop));
+}
+
 TEST(AccountUseTest, CountsTheDictationsOfTheCurrentMonth) {
     const QTimeZone utc = QTimeZone::utc();
     const QDateTime now(QDate(2024, 12, 15), QTime(12, 0), utc);

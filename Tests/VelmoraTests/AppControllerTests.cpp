@@ -163,12 +163,13 @@ TEST_F(AppControllerTest, RemovalDuringLoadingEndsAbsentAndStaysSo) {
     ASSERT_TRUE(waitUntil([&] { return engine->loadGate.waiting() == 1; }));
     controller.removeLocalModel();
     EXPECT_EQ(engine->unloads, 1);
-    EXPECT_FALSE(fs::exists(engine->modelFolder()));
     EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
     const DeliveredCalls outcomes(controller);
+    // The stopped loading ends first; then the files go.
+    ASSERT_TRUE(waitUntil([&] { return !fs::exists(engine->modelFolder()); }));
     engine->loadGate.open();
     // The loading's outcome arrives, and is dropped.
-    ASSERT_TRUE(waitUntil([&] { return outcomes.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return outcomes.count() >= 1; }));
     EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
     EXPECT_FALSE(engine->isLoaded());
     // A new preparation downloads again.
@@ -192,7 +193,7 @@ TEST_F(AppControllerTest, LeavingTheOnDeviceEngineUnloadsAndDropsAPreparation) {
     EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
     const DeliveredCalls outcomes(controller);
     engine->loadGate.open();
-    ASSERT_TRUE(waitUntil([&] { return outcomes.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return outcomes.count() >= 1; }));
     EXPECT_EQ(controller.modelState(), AppController::ModelState::downloaded());
 
     // Between two other engines nothing is unloaded; the state still follows the files.
@@ -222,19 +223,64 @@ TEST_F(AppControllerTest, StartPreparesOnlyTheChosenOnDeviceModelThatIsOnDisk) {
     EXPECT_EQ(engine->downloads, 0);
 }
 
-TEST_F(AppControllerTest, DestructionWaitsForAPreparationInFlight) {
+TEST_F(AppControllerTest, DestructionStopsAPreparationInFlightAndWaitsForIt) {
     engine->downloadGate.shut();
     auto controller = std::make_unique<AppController>(engine, settings);
     controller->prepareLocalModel();
     ASSERT_TRUE(waitUntil([&] { return engine->downloadGate.waiting() == 1; }));
-    std::thread opener([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        engine->downloadGate.open();
-    });
     controller.reset();
-    opener.join();
-    EXPECT_EQ(engine->loads, 1);
+    EXPECT_EQ(engine->downloadGate.waiting(), 0);
+    EXPECT_EQ(engine->loads, 0) << "a stopped preparation loads nothing";
+    EXPECT_FALSE(engine->hasModelFiles());
     QCoreApplication::processEvents();  // the dropped outcomes reach no one
+}
+
+// A preparation the user dropped must not go on: no load, no files coming back after a removal,
+// and its late outcome reaches no one. Both ways of dropping it, during the download.
+TEST_F(AppControllerTest, RemovalDuringTheDownloadStopsItAndNothingComesBack) {
+    engine->downloadGate.shut();
+    AppController controller(engine, settings);
+    watchStates(controller);
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return engine->downloadGate.waiting() == 1; }));
+    velmora::test::writeFile(engine->modelFolder() / "AudioEncoder.mlmodelc" / "weights.bin", "part");
+    controller.removeLocalModel();
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    EXPECT_EQ(controller.modelProgress(), 0.0);
+    // The files go once the stopped download has ended (one worker: it ran first).
+    ASSERT_TRUE(waitUntil([&] { return !fs::exists(engine->modelFolder()); }));
+    EXPECT_EQ(engine->downloadGate.waiting(), 0);
+    engine->downloadGate.open();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(engine->loads, 0);
+    EXPECT_FALSE(engine->isLoaded());
+    EXPECT_FALSE(fs::exists(engine->modelFolder()));
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    EXPECT_EQ(states_, (std::vector<Kind>{Kind::downloading, Kind::absent}));
+
+    // The next preparation starts afresh.
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() == Kind::ready; }));
+    EXPECT_EQ(engine->downloads, 2);
+    EXPECT_EQ(engine->loads, 1);
+}
+
+TEST_F(AppControllerTest, SwitchingEnginesDuringTheDownloadStopsItWithoutLoading) {
+    engine->downloadGate.shut();
+    AppController controller(engine, settings);
+    controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return engine->downloadGate.waiting() == 1; }));
+    controller.setEngine(Engine::server);
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    // The download ends at the stop, and a stopped preparation never goes on to load.
+    ASSERT_TRUE(waitUntil([&] { return engine->downloadGate.waiting() == 0; }));
+    engine->downloadGate.open();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(engine->loads, 0);
+    EXPECT_FALSE(engine->isLoaded());
+    EXPECT_FALSE(engine->hasModelFiles());
+    EXPECT_EQ(controller.modelState(), AppController::ModelState::absent());
+    EXPECT_EQ(controller.effectiveEngine(), Engine::server);
 }
 
 TEST_F(AppControllerTest, TheOnDeviceEngineServesOnlyWithItsModelLoaded) {

@@ -9,11 +9,14 @@
 #include "Support/Gate.hpp"
 #include "Support/TestEnvironment.hpp"
 
+#include "KorbitCore/CancellationError.hpp"
+
 #include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -25,16 +28,21 @@ public:
 
     std::filesystem::path modelFolder() const override { return folder_; }
 
-    void download(std::function<void(double)> onProgress) override {
+    /// As the real one: a stop request ends it (at its gate) with nothing written.
+    void download(std::function<void(double)> onProgress, std::stop_token stop = {}) override {
         ++downloads;
         for (double p : progressSteps) onProgress(p);
-        downloadGate.pass();
+        if (!downloadGate.pass(stop)) throw korbit::CancellationError();
         if (!downloadError.empty()) throw std::runtime_error(downloadError);
         writeFile(folder_ / std::string(markerName) / "weights.bin", "w");
     }
-    void load() override {
+    void load(std::stop_token stop = {}) override {
         ++loads;
-        loadGate.pass();
+        if (!loadGate.pass(stop)) {
+            // This loading is over: an unload during it concerns no later one.
+            unloadedDuringLoad = false;
+            throw korbit::CancellationError();
+        }
         if (!loadError.empty()) throw std::runtime_error(loadError);
         // As the real engine: an unload during the loading leaves it unloaded and fails the waiters.
         if (unloadedDuringLoad.exchange(false)) throw std::runtime_error("unloaded while loading");

@@ -100,6 +100,19 @@ TEST_F(GlossaryTest, AnUnreadableFileIsKeptAsideBeforeTheStarterListIsWritten) {
     }
 }
 
+// A file that cannot be opened may hold every term: it is neither set aside nor written over.
+TEST_F(GlossaryTest, AFileThatCannotBeOpenedIsNeverWritten) {
+    fs::create_symlink(file().filename(), file());
+    Glossary glossary(file());
+    ASSERT_TRUE(glossary.readError());
+    EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms()));
+    glossary.add("Velmora Pro", {"велмора про"});
+    EXPECT_EQ(glossary.terms().back().canonical, "Velmora Pro");
+    EXPECT_TRUE(fs::is_symlink(file()));
+    for (const auto& entry : fs::directory_iterator(file().parent_path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("glossary.json.bad-")) << entry.path();
+}
+
 TEST_F(GlossaryTest, ChangesSurviveAReload) {
     {
         const auto glossary = over({});

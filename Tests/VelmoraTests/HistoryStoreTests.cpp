@@ -152,6 +152,33 @@ TEST(HistoryStore, ClearAllEmptiesTheListAndDeletesTheFile) {
     EXPECT_EQ(readFile(file), dictation(idB, "после").toJsonLine() + "\n");
 }
 
+// A file that is there but cannot be opened (permissions, an I/O error) would have been taken as
+// empty and rewritten from that empty list by the next delete: every dictation lost. It is never
+// rewritten nor deleted; the error is kept for the screen.
+TEST(HistoryStore, AFileThatCannotBeReadIsNeverRewrittenNorDeleted) {
+    TempDir dir;
+    const fs::path file = dir / "history.jsonl";
+    // As root no permission keeps a file from being read; a link to itself cannot be opened either.
+    fs::create_symlink(file.filename(), file);
+    HistoryStore store(file);
+    ASSERT_TRUE(store.readError());
+    EXPECT_FALSE(store.readError()->empty());
+    EXPECT_TRUE(store.items().empty());
+
+    Dictation added = dictation(idA, "новая");
+    store.append(added);
+    EXPECT_EQ(store.items().size(), 1u);
+    store.remove(added);
+    EXPECT_TRUE(store.items().empty());
+    EXPECT_TRUE(fs::is_symlink(file)) << "not rewritten";
+    store.clearAll();
+    EXPECT_TRUE(fs::is_symlink(file)) << "not deleted";
+
+    // A missing file is no error: it is an empty history.
+    const fs::path fresh = dir / "fresh.jsonl";
+    EXPECT_FALSE(HistoryStore(fresh).readError());
+}
+
 TEST(HistoryStore, SharedStoreKeepsItsFileInTheDataFolder) {
     EXPECT_EQ(HistoryStore::shared().file(), fs::path(std::getenv("XDG_DATA_HOME")) / "Velmora" / "history.jsonl");
     EXPECT_EQ(&HistoryStore::shared(), &HistoryStore::shared());

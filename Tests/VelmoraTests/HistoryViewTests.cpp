@@ -169,6 +169,22 @@ TEST_F(HistoryViewTest, EmptyHistoryShowsOnlyThePlaceholder) {
     EXPECT_EQ(shownTexts(), std::vector<std::string>{"первая"});
 }
 
+TEST(HistoryViewUnreadable, AHistoryThatCannotBeReadSaysSoInsteadOfLookingEmpty) {
+    test::TempDir dir;
+    const auto file = dir / "history.jsonl";
+    std::filesystem::create_symlink(file.filename(), file);
+    HistoryStore history(file);
+    HistoryView view(history);
+    view.resize(708, 560);
+    view.show();
+    ASSERT_TRUE(view.emptyState()->isVisible());
+    EXPECT_EQ(view.emptyState()->titleLabel()->text(), "Историю не удалось прочитать");
+    const QString detail = view.emptyState()->detailLabel()->text();
+    EXPECT_TRUE(detail.startsWith("Файл " + QString::fromStdString(file.string()) + " не открылся ("))
+        << detail.toStdString();
+    EXPECT_TRUE(detail.endsWith("). Он останется как есть, новые диктовки допишутся в конец.")) << detail.toStdString();
+}
+
 TEST_F(HistoryViewTest, SearchNarrowsTheListButNotTheCount) {
     services.dictate("Позвонить Анне", test::ago(3min));
     services.dictate("купить хлеб", test::ago(2min));

@@ -2,11 +2,17 @@
 // shared loading, unloads that win over a loading in flight, transcriptions one at a time, and
 // real held-out speech turned into its text.
 
+#include "Velmora/AppController.hpp"
+#include "Velmora/Audio/SampleSource.hpp"
+#include "Velmora/Meeting/MeetingStore.hpp"
+#include "Velmora/Post/Glossary.hpp"
 #include "Velmora/STT/LocalWhisperProvider.hpp"
 #include "Velmora/STT/STTError.hpp"
 
 #include "FakeModelEngine.hpp"
+
 #include "FileMode.hpp"
+#include "KorbitCore/CancellationError.hpp"
 #include "QtApplication.hpp"
 #include "SpeechReference/WordErrors.hpp"
 #include "Support/SystemLogCapture.hpp"
@@ -216,11 +222,12 @@ TEST_F(LocalEngine, ConcurrentLoadsShareOneLoadingOfThePrewarmedFacade) {
     EXPECT_EQ(config.downloadBase, base.path());
     EXPECT_EQ(config.modelEndpoint, hub.hub().endpoint());
     EXPECT_EQ(config.prewarm, true);
-    EXPECT_EQ(config.load, std::nullopt);
-    EXPECT_TRUE(config.download);
+    // The engine fetched the folder itself; readied, not loaded.
+    EXPECT_EQ(config.modelFolder, engine.modelFolder().string());
+    EXPECT_EQ(config.load, false);
     EXPECT_FALSE(config.verbose || config.useBackgroundDownloadSession);
     EXPECT_EQ(config.logLevel, korbit::Logging::LogLevel::error);
-    EXPECT_FALSE(config.modelRepo || config.modelFolder || config.tokenizerFolder || config.modelToken);
+    EXPECT_FALSE(config.modelRepo || config.tokenizerFolder || config.modelToken);
     EXPECT_TRUE(fs::exists(engine.modelFolder() / "MelSpectrogram.mlmodelc")) << "the loading downloads the model";
 
     auto lines = log.lines("stt");
@@ -357,6 +364,93 @@ TEST(LocalEngineText, TheResultsTextsAreJoinedByABlankAndTrimmedOnlyOutside) {
     expected.skipSpecialTokens = true;
     expected.withoutTimestamps = true;
     EXPECT_EQ(russian, expected);
+}
+
+// A model downloaded once works without the hub: on a train, or with the hub down.
+TEST_F(LocalEngine, WithoutTheHubTheModelOnDiskLoadsAndTranscribesWithAWarning) {
+    const auto samples = heldOut("en-02.wav");
+    const std::string online = engine.transcribe(samples, "en");
+    ASSERT_FALSE(online.empty());
+    engine.unload();
+
+    velmora::test::ScopedEnv closed{"HF_ENDPOINT", "http://127.0.0.1:9"};
+    SystemLogCapture log;
+    engine.load();
+    EXPECT_TRUE(engine.isLoaded());
+    EXPECT_EQ(engine.transcribe(samples, "en"), online);
+    const auto entries = log.entries();
+    const auto warning = std::find_if(entries.begin(), entries.end(), [](const auto& entry) {
+        return entry.category == "stt" && entry.text.starts_with("хаб моделей недоступен, модель взята с диска: ");
+    });
+    ASSERT_NE(warning, entries.end());
+    EXPECT_EQ(warning->type, platform::log::LogType::standard) << "a warning";
+    EXPECT_NE(warning->text.find("The model hub at http://127.0.0.1:9 could not be reached ("), std::string::npos)
+        << warning->text;
+    EXPECT_TRUE(warning->text.ends_with("using the copy on disk in " + engine.modelFolder().string())) << warning->text;
+
+    // A copy the download left unfinished is no model: the error says why, naming the hub.
+    engine.unload();
+    fs::remove(engine.modelFolder() / "TextDecoder.mlmodelc" / "weights.safetensors");
+    const std::string message = velmora::test::messageOf<std::exception>([&] { engine.load(); });
+    EXPECT_EQ(message.rfind("The model hub at http://127.0.0.1:9 could not be reached (", 0), 0u) << message;
+    EXPECT_EQ(message.find("Model not found"), std::string::npos) << message;
+    EXPECT_FALSE(engine.isLoaded());
+}
+
+TEST_F(LocalEngine, AStopRequestEndsADownloadOrALoadingWithTheModelUnloaded) {
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_THROW(engine.download([](double) {}, stopped.get_token()), korbit::CancellationError);
+    EXPECT_FALSE(engine.hasModelFiles());
+    EXPECT_THROW(engine.load(stopped.get_token()), korbit::CancellationError);
+    EXPECT_EQ(maker.built, 0);
+
+    // Stopped while the facade is built: it is dropped, and the next loading builds afresh.
+    std::stop_source stop;
+    maker.gate.shut();
+    auto loading = std::async(std::launch::async, [&] { engine.load(stop.get_token()); });
+    ASSERT_TRUE(waitUntil([&] { return maker.gate.waiting() == 1; }));
+    stop.request_stop();
+    maker.gate.open();
+    EXPECT_THROW(loading.get(), korbit::CancellationError);
+    EXPECT_FALSE(engine.isLoaded());
+    engine.load();
+    EXPECT_TRUE(engine.isLoaded());
+    EXPECT_EQ(maker.built, 2);
+}
+
+// The real engine against the loopback hub: removing the model while a file is still coming stops
+// the transfer, and nothing is fetched again or comes back on disk.
+TEST(LocalEngineRemoval, RemovingTheModelDuringItsDownloadStopsTheTransferForGood) {
+    TestModelHub hub;
+    velmora::test::TempDir dir;
+    auto engine = std::make_shared<LocalWhisperProvider>(dir / "models");
+    SettingsStore settings(dir / "config.json");
+    MeetingStore meetings(dir / "meetings");
+    Glossary glossary(dir / "glossary.json");
+    const std::string decoder = std::string(TestModelHub::kModelFolder) + "/TextDecoder.mlmodelc/weights.safetensors";
+    hub.hub().stallMidBody(decoder, 1 << 20, std::chrono::seconds(3));
+    const auto fetches = [&] {
+        const auto requests = hub.hub().requests("TextDecoder.mlmodelc/weights.safetensors");
+        return std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.method == "GET"; });
+    };
+
+    auto controller = std::make_unique<AppController>(engine, settings, meetings, glossary);
+    controller->prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return fetches() >= 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the stall
+    const auto fetchedBefore = fetches();
+    const std::size_t requestsBefore = hub.hub().requests().size();
+    controller->removeLocalModel();
+    EXPECT_EQ(controller->modelState(), AppController::ModelState::absent());
+    ASSERT_TRUE(waitUntil([&] { return !fs::exists(engine->modelFolder()); }));
+    // Ending the controller waits for whatever still runs on its worker.
+    controller.reset();
+
+    EXPECT_FALSE(fs::exists(engine->modelFolder()));
+    EXPECT_FALSE(engine->isLoaded());
+    EXPECT_EQ(fetches(), fetchedBefore);
+    EXPECT_EQ(hub.hub().requests().size(), requestsBefore) << "nothing asked of the hub after the removal";
 }
 
 TEST_F(LocalEngine, HeldOutSpeechBecomesItsTextInTheGivenOrDetectedLanguage) {

@@ -17,6 +17,7 @@
 #include <map>
 
 using namespace velmora;
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Speaker = MeetingLine::Speaker;
 using velmora::test::FakeModelEngine;
@@ -53,12 +54,14 @@ TEST_F(MeetingRecorderTest, AStartNeedsTheModelThenTheSystemsSoundThenTheMicroph
     EXPECT_EQ(microphone->starts, 0);
 
     engine->putModelOnDisk();
-    systemAudio->failure = [] { throw SystemAudioCapture::Failure::noPermission(); };
+    systemAudio->failure = [] { throw SystemAudioCapture::Failure::noSoundServer("unix:/nowhere"); };
     recorder.start();
     ASSERT_TRUE(waitUntil([&] { return !recorder.isStarting(); }));
-    EXPECT_EQ(recorder.lastError(), "Нет разрешения на запись экрана — без него не слышно собеседников");
-    EXPECT_EQ(log.lines("audio"), std::vector<std::string>{"встреча: системный звук недоступен — Нет разрешения "
-                                                           "на запись экрана — без него не слышно собеседников"});
+    EXPECT_EQ(recorder.lastError(),
+              "Не удалось подключиться к звуковому серверу (unix:/nowhere) — собеседников не слышно");
+    EXPECT_EQ(log.lines("audio"),
+              std::vector<std::string>{"встреча: системный звук недоступен — Не удалось подключиться к звуковому "
+                                       "серверу (unix:/nowhere) — собеседников не слышно"});
     EXPECT_EQ(log.entries().back().type, platform::log::LogType::error);
     EXPECT_EQ(microphone->starts, 0) << "no meeting without the system's sound";
 
@@ -294,6 +297,36 @@ TEST_F(MeetingRecorderTest, AFailedPreloadAndFailedChunksAreReported) {
         if (entry.type == platform::log::LogType::error && entry.category == "stt") errors.push_back(entry.text);
     EXPECT_EQ(errors, (std::vector<std::string>{"встреча: не удалось загрузить локальную модель: веса повреждены",
                                                 "встреча: не удалось распознать фрагмент с 0 с (others): сбой"}));
+    // What a caller without screens needs to say that nothing was transcribed.
+    EXPECT_EQ(recorder.modelFailure(), "веса повреждены");
+    EXPECT_EQ(recorder.failedChunks(), 1);
+    EXPECT_EQ(recorder.lastChunkFailure(), "сбой");
+    EXPECT_EQ(recorder.transcribedChunks(), 0);
+}
+
+// A save that fails is said where the meetings screen shows the recorder's error, and no line is
+// lost: the meeting stays whole in memory and the next save, once the folder takes it, writes all.
+TEST_F(MeetingRecorderTest, AFailedSaveIsShownAndTheNextSaveWritesEveryLine) {
+    int said = 0;
+    engine->transcriber = [&](const std::vector<float>&) { return "реплика " + std::to_string(++said); };
+    startRecording();
+    const fs::path folder = store.folder();
+    fs::remove_all(folder);
+    velmora::test::writeFile(folder, "a file where the folder should be");
+    run(30, 0.1f, 0.0f);
+    ASSERT_TRUE(waitUntil([&] { return recorder.pending() == 0 && !recorder.meeting()->lines.empty(); }));
+    ASSERT_TRUE(recorder.lastError());
+    EXPECT_TRUE(recorder.lastError()->starts_with("Не удалось сохранить встречу: ")) << *recorder.lastError();
+    ASSERT_TRUE(recorder.saveFailure());
+    EXPECT_TRUE(recorder.isRecording()) << "the recording goes on";
+
+    fs::remove(folder);
+    run(30, 0.1f, 0.0f);
+    ASSERT_TRUE(waitUntil([&] { return recorder.pending() == 0 && recorder.meeting()->lines.size() == 2; }));
+    EXPECT_FALSE(recorder.saveFailure());
+    EXPECT_FALSE(recorder.lastError()) << "the save error goes with the save that worked";
+    EXPECT_EQ(storedFile(recorder.meeting()->id).lines, recorder.meeting()->lines);
+    recorder.stop();
 }
 
 TEST_F(MeetingRecorderTest, AMeetingOfTwoSpeakersWithTheirEcho) {

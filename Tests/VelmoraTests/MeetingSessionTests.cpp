@@ -128,3 +128,35 @@ TEST_F(MeetingSessionTest, AStopRequestEndsTheMeetingAndAFailedOrCancelledStartH
     EXPECT_EQ(cancelled.failure, "stopped before the recording began");
     EXPECT_EQ(store.meetings().size(), 1u) << "only the first meeting was kept";
 }
+
+// What the tool needs to say instead of reporting success: the meeting is not on disk, the model
+// never loaded, chunks were lost.
+TEST_F(MeetingSessionTest, TheOutcomeSaysWhatWentWrongWhileRecording) {
+    events.started = [&](const std::string&) {
+        microphone->push(velmora::test::level(16000, 0.1f));
+        systemAudio->push(velmora::test::level(16000, 0.2f));
+    };
+    MeetingSession::Options options;
+    options.limit = std::chrono::seconds(1);
+    const auto fine = record(options);
+    EXPECT_FALSE(fine.saveFailure || fine.modelFailure);
+    EXPECT_EQ(fine.transcribedChunks, 2);
+    EXPECT_EQ(fine.failedChunks, 0);
+
+    // The meetings folder is a file now: nothing can be saved.
+    std::filesystem::remove_all(store.folder());
+    velmora::test::writeFile(store.folder(), "not a folder");
+    engine->loadError = "веса повреждены";
+    engine->transcriber = [](const std::vector<float>& chunk) -> std::string {
+        if (chunk.empty()) return {};
+        throw std::runtime_error("модель не загружена");
+    };
+    const auto broken = record(options);
+    ASSERT_TRUE(broken.meeting);
+    ASSERT_TRUE(broken.saveFailure);
+    EXPECT_FALSE(broken.saveFailure->empty());
+    EXPECT_EQ(broken.modelFailure, "веса повреждены");
+    EXPECT_EQ(broken.failedChunks, 2);
+    EXPECT_EQ(broken.transcribedChunks, 0);
+    EXPECT_EQ(broken.chunkFailure, "модель не загружена");
+}

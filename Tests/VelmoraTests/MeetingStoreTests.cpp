@@ -152,15 +152,115 @@ TEST(MeetingStore, LoadsReadableJsonFilesNewestFirstAndLeavesTheRestUntouched) {
     EXPECT_TRUE(fs::exists(folder / "D.JSON"));
 }
 
-TEST(MeetingStore, TwoFilesOfOneIdAreBothListedAndEqualStartsKeepFileNameOrder) {
+// Two files of one meeting (a sync tool's copy) would both be listed and "show" would pick one: the
+// file named after the meeting is kept, else the first by name; the other is left out, untouched.
+TEST(MeetingStore, TwoFilesOfOneIdKeepOneAndEqualStartsKeepFileNameOrder) {
     TempDir dir;
     const fs::path folder = dir / "meetings";
     Meeting meeting = meetingAt(monday, "первый");
     writeFile(folder / "B.json", MeetingFile::encode(meeting));
     meeting.title = "копия";
     writeFile(folder / "A.json", MeetingFile::encode(meeting));
+    Meeting twin = meetingAt(monday, "другая в ту же минуту");
+    writeFile(folder / "C.json", MeetingFile::encode(twin));
+    {
+        velmora::test::SystemLogCapture log;
+        MeetingStore store(folder);
+        EXPECT_EQ(titles(store), (std::vector<std::string>{"копия", "другая в ту же минуту"}));
+        ASSERT_EQ(store.leftOut().size(), 1u);
+        EXPECT_EQ(store.leftOut()[0].file, folder / "B.json");
+        EXPECT_EQ(store.leftOut()[0].reason, "it holds meeting " + meeting.id.uuidString() + ", which is read from " +
+                                                 (folder / "A.json").string());
+        const auto lines = log.lines("app");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].starts_with("встреча пропущена: B.json: it holds meeting ")) << lines[0];
+    }
+    EXPECT_EQ(MeetingFile::decode(readFile(folder / "B.json"))->title, "первый");
+
+    // The meeting's own file wins over any other name.
+    meeting.title = "своё имя";
+    writeFile(folder / (meeting.id.uuidString() + ".json"), MeetingFile::encode(meeting));
     MeetingStore store(folder);
-    EXPECT_EQ(titles(store), (std::vector<std::string>{"копия", "первый"}));
+    ASSERT_EQ(store.meetings().size(), 2u);
+    const auto own = std::find_if(store.meetings().begin(), store.meetings().end(),
+                                  [&](const Meeting& m) { return m.id == meeting.id; });
+    ASSERT_NE(own, store.meetings().end());
+    EXPECT_EQ(own->title, "своё имя");
+    EXPECT_EQ(store.leftOut().size(), 2u);
+    EXPECT_EQ(store.fileOf(meeting.id), folder / (meeting.id.uuidString() + ".json"));
+}
+
+// A file whose name is not its meeting's id is that meeting's file: saves go there, and a delete
+// removes it rather than a file of that id's name (which would leave the meeting to come back,
+// or remove another).
+TEST(MeetingStore, AMeetingLivesInTheFileItWasReadFromWhateverItsName) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    Meeting meeting = meetingAt(monday, "из синхронизации");
+    const fs::path file = folder / "Встреча (копия с ноутбука).json";
+    writeFile(file, MeetingFile::encode(meeting));
+    MeetingStore store(folder);
+    ASSERT_EQ(store.meetings().size(), 1u);
+    EXPECT_EQ(store.fileOf(meeting.id), file);
+
+    EXPECT_FALSE(store.rename(meeting, "переименована"));
+    EXPECT_EQ(MeetingFile::decode(readFile(file))->title, "переименована");
+    EXPECT_FALSE(fs::exists(folder / (meeting.id.uuidString() + ".json"))) << "no second file of the meeting";
+    Meeting longer = store.meetings()[0];
+    longer.lines.push_back({korbit::UUID(), 3, Speaker::me, "строка"});
+    EXPECT_FALSE(store.save(longer));
+    EXPECT_EQ(MeetingFile::decode(readFile(file))->lines.size(), 1u);
+
+    store.remove(meeting);
+    EXPECT_TRUE(store.meetings().empty());
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_TRUE(MeetingStore(folder).meetings().empty()) << "it does not come back";
+}
+
+// Negative times would show as "-1:-40" and "0:-5", a year-1 start as "30 августа 1754": they are
+// mended in memory (the start becomes the file's time), logged, and the file is left as it is.
+TEST(MeetingStore, ImpossibleTimesAreMendedOnReadAndTheFileLeftAlone) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    const korbit::UUID id;
+    const std::string bytes = R"({"durationSec":-5,"id":")" + id.uuidString() +
+                              R"(","startedAt":"0001-01-01T00:00:00Z","title":"t","lines":[{"at":-100,"id":")" +
+                              id.uuidString() + R"(","speaker":"me","text":"a"}]})";
+    const fs::path file = folder / (id.uuidString() + ".json");
+    writeFile(file, bytes);
+    const auto written = sys_days(2025y / March / 3) + 10h + 15min + 7s;
+    fs::last_write_time(file, std::chrono::file_clock::from_sys(written));
+
+    velmora::test::SystemLogCapture log;
+    MeetingStore store(folder);
+    ASSERT_EQ(store.meetings().size(), 1u);
+    const Meeting& meeting = store.meetings()[0];
+    EXPECT_EQ(meeting.startedAt, Date(written));
+    EXPECT_EQ(meeting.durationSec, 0);
+    EXPECT_EQ(meeting.lines.at(0).at, 0);
+    EXPECT_EQ(log.lines("app").size(), 3u);
+    for (const auto& entry : log.entries()) EXPECT_EQ(entry.type, platform::log::LogType::standard) << entry.text;
+    EXPECT_EQ(readFile(file), bytes);
+}
+
+TEST(MeetingStore, AFileThatCannotBeReadIsLeftOutWithWhy) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    fs::create_directories(folder);
+    const fs::path loop = folder / (korbit::UUID().uuidString() + ".json");
+    fs::create_symlink(loop.filename(), loop);
+    writeFile(folder / "broken.json", "{\"durationSec\": 1, \"id\"");
+    MeetingStore store(folder);
+    EXPECT_TRUE(store.meetings().empty());
+    ASSERT_EQ(store.leftOut().size(), 2u);
+    for (const auto& left : store.leftOut()) {
+        if (left.file == loop)
+            EXPECT_TRUE(left.reason.starts_with("it cannot be read (")) << left.reason;
+        else
+            EXPECT_EQ(left.reason, "it is not a meeting file this version can read");
+    }
+    EXPECT_TRUE(fs::is_symlink(loop));
 }
 
 TEST(MeetingStore, SaveReplacesInPlaceOrPutsANewMeetingFirstWithoutSorting) {
@@ -227,7 +327,9 @@ TEST(MeetingStore, AFailedWriteIsLoggedAndTheListKeepsTheChange) {
     velmora::test::SystemLogCapture log;
     MeetingStore store(dir / "meetings");
     EXPECT_TRUE(store.meetings().empty());
-    store.save(meetingAt(monday, "только в памяти"));
+    const auto failure = store.save(meetingAt(monday, "только в памяти"));
+    ASSERT_TRUE(failure) << "the caller hears of it";
+    EXPECT_FALSE(failure->empty());
     EXPECT_EQ(titles(store), std::vector<std::string>{"только в памяти"});
     const auto entries = log.entries();
     ASSERT_EQ(entries.size(), 1u);

@@ -108,10 +108,41 @@ TEST(MeetingFile, ReadsAnyLayoutIgnoringUnknownKeys) {
         R"("id":"5A0E3B7C-9D41-4E2F-8B6A-1C2D3E4F5A6B","durationSec":-1})");
     ASSERT_TRUE(meeting);
     EXPECT_EQ(meeting->startedAt, sys_days(2024y / December / 5) + 6h + 30min);
-    EXPECT_EQ(meeting->durationSec, -1);
+    EXPECT_EQ(meeting->durationSec, 0) << "a negative length is no length";
     ASSERT_EQ(meeting->lines.size(), 1u);
     EXPECT_EQ(meeting->lines[0].speaker, Speaker::others);
     EXPECT_EQ(meeting->lines[0].at, 61);
+}
+
+// What a careless hand or a sync tool may leave: negative times would show as "-1:-40", and a start
+// in year 1 wrapped round the clock to "30 августа 1754". Both are mended, and said.
+TEST(MeetingFile, NegativeTimesAndAStartTheClockCannotHoldAreMended) {
+    const std::string bytes =
+        R"({"durationSec":-5,"id":"5A0E3B7C-9D41-4E2F-8B6A-1C2D3E4F5A6B","startedAt":"0001-01-01T00:00:00Z",)"
+        R"("title":"t","lines":[{"at":-100,"id":"5A0E3B7C-9D41-4E2F-8B6A-1C2D3E4F5A6B","speaker":"me","text":"a"},)"
+        R"({"at":7,"id":"6A0E3B7C-9D41-4E2F-8B6A-1C2D3E4F5A6B","speaker":"others","text":"b"}]})";
+    EXPECT_FALSE(MeetingFile::decode(bytes)) << "no start to put in the year 1's place";
+    const Date fallback = sys_days(2025y / March / 3) + 10h;
+    std::vector<std::string> repairs;
+    const auto meeting = MeetingFile::decode(bytes, fallback, &repairs);
+    ASSERT_TRUE(meeting);
+    EXPECT_EQ(meeting->startedAt, fallback);
+    EXPECT_EQ(meeting->durationSec, 0);
+    ASSERT_EQ(meeting->lines.size(), 2u);
+    EXPECT_EQ(meeting->lines[0].at, 0);
+    EXPECT_EQ(meeting->lines[1].at, 7);
+    EXPECT_EQ(repairs, (std::vector<std::string>{"начало 0001-01-01T00:00:00Z заменено временем файла",
+                                                 "отрицательная длина заменена нулём",
+                                                 "отрицательное время реплик заменено нулём"}));
+    EXPECT_EQ(Meeting::clockText(meeting->lines[0].at), "00:00");
+
+    // A start the clock holds is kept as written, however early; a malformed one is no start.
+    std::string early = bytes;
+    early.replace(early.find("0001-01-01"), 10, "1901-02-03");
+    EXPECT_EQ(MeetingFile::decode(early, fallback)->startedAt, sys_days(1901y / February / 3));
+    std::string malformed = bytes;
+    malformed.replace(malformed.find("0001-01-01"), 10, "0001-13-01");
+    EXPECT_FALSE(MeetingFile::decode(malformed, fallback));
 }
 
 TEST(MeetingFile, RefusesFilesThatBreakTheFormat) {

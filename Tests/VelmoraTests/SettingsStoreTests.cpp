@@ -1,6 +1,9 @@
 #include "Velmora/Support/SettingsStore.hpp"
 
 #include "Support/TestEnvironment.hpp"
+#include "Velmora/AppController.hpp"
+
+#include "FakeModelEngine.hpp"
 
 #include "FileMode.hpp"
 
@@ -78,4 +81,26 @@ TEST(SettingsStore, UnreadableFileIsMovedAsideBeforeTheFirstWrite) {
     ASSERT_EQ(aside.size(), 1u);
     EXPECT_EQ(readFile(aside[0]), damaged);
     EXPECT_EQ(SettingsStore(file).config().engine, Engine::cloud);
+}
+
+// A file that cannot be opened (permissions, an I/O error) may hold every setting: it is neither
+// moved aside nor written; changes live in memory, and the controller's warning line says so.
+TEST(SettingsStore, AFileThatCannotBeOpenedIsNeverWritten) {
+    TempDir dir;
+    const fs::path file = dir / "config.json";
+    fs::create_symlink(file.filename(), file);  // as root nothing else keeps a file from being read
+    SettingsStore store(file);
+    ASSERT_TRUE(store.readError());
+    store.setEngine(Engine::cloud);
+    EXPECT_EQ(store.config().engine, Engine::cloud);
+    EXPECT_TRUE(fs::is_symlink(file));
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().filename().string().starts_with("config.json.bad-")) << entry.path();
+
+    auto engine = std::make_shared<velmora::test::FakeModelEngine>(dir / "model");
+    AppController controller(engine, store);
+    controller.start();
+    ASSERT_TRUE(controller.warning());
+    EXPECT_EQ(*controller.warning(), "Настройки не прочитаны (" + *store.readError() + ") — изменения не сохранятся");
+    EXPECT_FALSE(SettingsStore(dir / "other.json").readError());
 }

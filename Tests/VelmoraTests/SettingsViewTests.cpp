@@ -1,10 +1,13 @@
 #include "Velmora/UI/SettingsView.hpp"
 
+#include "Velmora/STT/LocalWhisperProvider.hpp"
+
 #include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 
 #include "MainServicesFixture.hpp"
 #include "QtApplication.hpp"
+#include "Support/TestModelHub.hpp"
 
 #include <gtest/gtest.h>
 
@@ -130,4 +133,30 @@ TEST_F(SettingsViewTest, TheEngineChoiceIsSavedAndFollowed) {
     EXPECT_EQ(SettingsStore(services.settings.file()).config().engine, Engine::server);
     services.controller.setEngine(Engine::cloud);
     EXPECT_EQ(choice->currentText(), "Облако по своему ключу");
+}
+
+// The real engine: a model downloaded once is ready with the hub out of reach, as on a train.
+TEST(SettingsViewOffline, ADownloadedModelIsReadyWithoutTheHub) {
+    ScopedEnv reduced{"VELMORA_REDUCE_MOTION", "1"};
+    test::TempDir dir;
+    auto engine = std::make_shared<LocalWhisperProvider>(dir / "models");
+    {
+        test::TestModelHub hub;
+        engine->download(nullptr);
+    }
+    ScopedEnv closed{"HF_ENDPOINT", "http://127.0.0.1:9"};
+    SettingsStore settings(dir / "config.json");
+    MeetingStore meetings(dir / "meetings");
+    Glossary glossary(dir / "glossary.json");
+    AppController controller(engine, settings, meetings, glossary, std::make_unique<test::FakeSampleSource>(),
+                             std::make_unique<test::FakeSampleSource>());
+    SettingsView view(controller);
+    view.show();
+    EXPECT_EQ(view.stateLabel()->text(), "Модель скачана и ещё не загружена");
+
+    controller.start();
+    ASSERT_TRUE(waitUntil([&] { return controller.modelState().kind() != State::Kind::loading; }));
+    EXPECT_EQ(controller.modelState(), State::ready()) << controller.modelState().message();
+    EXPECT_EQ(view.stateLabel()->text(), "Модель готова к работе");
+    EXPECT_TRUE(engine->isLoaded());
 }

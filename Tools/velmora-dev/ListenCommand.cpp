@@ -104,8 +104,16 @@ int runListen(const velmora::dev::Arguments& args) {
     } catch (const std::exception& error) {
         return fail(std::string("listen: recording could not start: ") + error.what());
     }
-    if (!transcriber.state().isRecording)
-        return fail("listen: recording is not permitted (is a sound server running?)");
+    if (!transcriber.state().isRecording) {
+        // The transcriber only says no: ask the server what holds (no server at its address, no source).
+        try {
+            platform::audio::findAudioSource(source ? platform::audio::SourceSelection::withIndex(*source)
+                                                    : platform::audio::SourceSelection::defaultSource());
+        } catch (const std::exception& error) {
+            return fail(std::string("listen: recording could not start: ") + error.what());
+        }
+        return fail("listen: recording could not start at the sound server " + platform::audio::soundServerAddress());
+    }
     std::fprintf(stderr, "Listening; Ctrl-C ends.\n");
     int signal = 0;
     sigwait(&signals, &signal);

@@ -2,16 +2,21 @@
 
 #include "Command.hpp"
 #include "MeetingRecording.hpp"
+#include "PrintableText.hpp"
 
 #include "Velmora/Meeting/MeetingStore.hpp"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace {
 
 using velmora::dev::Arguments;
+using velmora::dev::printable;
 using Parsed = velmora::dev::ParsedArguments;
+namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: velmora-dev meeting list\n"
@@ -33,15 +38,26 @@ std::string length(std::int64_t seconds) {
     return std::to_string(seconds / 60) + ":" + (rest.size() < 2 ? "0" : "") + rest;
 }
 
+/// The meeting's file names the id, whatever the meeting's own id says ("<ID>.json", any case).
+bool fileNames(const fs::path& file, const korbit::UUID& id) {
+    const auto named = korbit::UUID::fromString(file.stem().string());
+    return named && *named == id;
+}
+
 int runList(const velmora::MeetingStore& store) {
+    for (const auto& left : store.leftOut()) {
+        std::fprintf(stderr, "warning: %s is left out: %s\n", printable(left.file.string()).c_str(),
+                     printable(left.reason).c_str());
+    }
     if (store.meetings().empty()) {
-        std::printf("no meetings in %s\n", store.folder().c_str());
+        std::printf("no meetings in %s\n", printable(store.folder().string()).c_str());
         return 0;
     }
+    // A title is one field of one line: a line break or a tab in it is shown, not obeyed.
     for (const auto& meeting : store.meetings()) {
         std::printf("%s\t%s\t%s\t%zu lines\t%s\n", meeting.id.uuidString().c_str(),
                     velmora::Meeting::dateText(meeting.startedAt).c_str(), length(meeting.durationSec).c_str(),
-                    meeting.lines.size(), meeting.title.c_str());
+                    meeting.lines.size(), printable(meeting.title, false).c_str());
     }
     return 0;
 }
@@ -49,14 +65,26 @@ int runList(const velmora::MeetingStore& store) {
 int runShow(const velmora::MeetingStore& store, const std::string& given) {
     const auto id = korbit::UUID::fromString(given);
     if (!id) throw velmora::dev::UsageError("meeting show: not a meeting id: " + given);
-    for (const auto& meeting : store.meetings()) {
-        if (meeting.id != *id) continue;
-        const std::string text = meeting.plainText();
+    // The meeting's own id first, then the name of the file it was read from.
+    const auto& meetings = store.meetings();
+    auto found = std::find_if(meetings.begin(), meetings.end(), [&](const auto& m) { return m.id == *id; });
+    if (found == meetings.end()) {
+        found = std::find_if(meetings.begin(), meetings.end(),
+                             [&](const auto& m) { return fileNames(store.fileOf(m.id), *id); });
+    }
+    if (found != meetings.end()) {
+        const std::string text = printable(found->plainText(), true);
         std::fputs(text.c_str(), stdout);
         if (!text.ends_with('\n')) std::fputc('\n', stdout);
         return 0;
     }
-    return velmora::dev::fail("meeting show: no meeting " + id->uuidString() + " in " + store.folder().string());
+    for (const auto& left : store.leftOut()) {
+        if (!fileNames(left.file, *id)) continue;
+        return velmora::dev::fail("meeting show: the file of meeting " + id->uuidString() + ", " +
+                                  printable(left.file.string()) + ", is left out: " + printable(left.reason));
+    }
+    return velmora::dev::fail("meeting show: no meeting " + id->uuidString() + " in " +
+                              printable(store.folder().string()));
 }
 
 int runMeeting(const Arguments& args) {

@@ -80,11 +80,26 @@ int recordMeeting(const MeetingRecordingOptions& options) {
 
     if (!outcome.meeting) return fail("meeting record: " + outcome.failure);
     const Meeting& meeting = *outcome.meeting;
-    std::fprintf(stderr, "meeting %s: %zu lines, %lld s, in %s\n", meeting.id.uuidString().c_str(),
-                 meeting.lines.size(), static_cast<long long>(meeting.durationSec), store.fileOf(meeting.id).c_str());
+    const std::string where = outcome.saveFailure ? "not saved" : "in " + store.fileOf(meeting.id).string();
+    std::fprintf(stderr, "meeting %s: %zu lines, %lld s, %s\n", meeting.id.uuidString().c_str(), meeting.lines.size(),
+                 static_cast<long long>(meeting.durationSec), where.c_str());
+    // Each reason the meeting is not what was said is its own line; the status says any of them.
+    int status = 0;
+    if (outcome.saveFailure) {
+        status = fail("meeting record: the meeting could not be saved in " + store.fileOf(meeting.id).string() + ": " +
+                      *outcome.saveFailure);
+    }
+    if (outcome.modelFailure)
+        status =
+            fail("meeting record: the model could not be loaded, nothing was transcribed: " + *outcome.modelFailure);
+    if (outcome.failedChunks > 0) {
+        const std::int64_t all = outcome.failedChunks + outcome.transcribedChunks;
+        status = fail("meeting record: " + std::to_string(outcome.failedChunks) + " of " + std::to_string(all) +
+                      " chunks could not be transcribed: " + outcome.chunkFailure);
+    }
     if (!outcome.complete)
-        return fail("meeting record: chunks still being transcribed after the wait; their lines are lost");
-    return 0;
+        status = fail("meeting record: chunks still being transcribed after the wait; their lines are lost");
+    return status;
 }
 
 }  // namespace velmora::dev

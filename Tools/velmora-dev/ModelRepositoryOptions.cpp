@@ -55,7 +55,8 @@ std::filesystem::path downloadModelVariant(const std::string& variant, const Mod
             }
             std::fprintf(stderr, "\r%s [%s] %3d%%%s ", variant.c_str(), bar.c_str(), percent, rate.c_str());
             std::fflush(stderr);
-        });
+        },
+        {}, [](const std::string& reason) { std::fprintf(stderr, "warning: %s\n", reason.c_str()); });
 }
 
 }  // namespace velmora::dev

@@ -49,7 +49,7 @@ PulseConnection::PulseConnection(const std::string& server, const std::string& a
     }
     pa_context_set_state_callback(
         context_, [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->signal(); }, this);
-    const std::string where = server.empty() ? std::string("the default address") : server;
+    const std::string where = soundServerAddress(server);
     if (pa_context_connect(context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0) {
         const std::string reason = lastError();

@@ -77,6 +77,10 @@ struct SourceSelection {
 /// means libpulse's own choice (PULSE_SERVER, client.conf, the user's runtime folder). Each call
 /// makes its own short connection and throws SoundServerError.
 SoundServerInfo soundServerInfo(const std::string& server = {});
+/// The address a connection to `server` goes to, for people to read: the address itself, else
+/// PULSE_SERVER, else the socket in the user's runtime folder ("unix:$XDG_RUNTIME_DIR/pulse/native",
+/// where libpulse looks first without a client.conf), else "the default address".
+std::string soundServerAddress(const std::string& server = {});
 /// Every source in the server's order, monitors included.
 std::vector<AudioSourceInfo> listAudioSources(const std::string& server = {});
 /// The source a selection stands for now.

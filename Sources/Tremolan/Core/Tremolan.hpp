@@ -85,6 +85,8 @@ public:
     using TranscriptionStateCallback = std::function<void(TranscriptionState)>;
     /// Receives the progress object of a download at every report.
     using DownloadProgressCallback = std::function<void(platform::sys::Progress&)>;
+    /// Told, with the reason, that a download used the copy on disk because the hub could not be reached.
+    using LocalCopyCallback = std::function<void(const std::string& reason)>;
 
     static constexpr int sampleRate = 16000;
     static constexpr int hopLength = 160;
@@ -155,7 +157,8 @@ public:
 
     /// Sets the model folder: the given path as it is; else, when downloading, the variant
     /// (`model`, else the repository's recommendation for this device) downloaded from the
-    /// repository; else nothing. A failed download throws WhisperError (modelsUnavailable).
+    /// repository; else nothing. A failed download throws WhisperError (modelsUnavailable): "Model
+    /// not found. ..." with the cause, or, when the hub could not be reached, the hub's own words.
     virtual void setupModels(const std::optional<std::string>& model,
                              const std::optional<std::filesystem::path>& downloadBase,
                              const std::optional<std::string>& modelRepo, const std::optional<std::string>& modelToken,
@@ -223,13 +226,18 @@ public:
     /// Downloads the one model folder of the repository whose name ends in the variant (or, when
     /// that is not one folder, contains "openai" before it) and returns its local folder. Throws
     /// WhisperError (modelsUnavailable) when no or several folders match, and the hub's errors.
+    /// When the hub cannot be reached (Hub::isUnreachable) and the download base holds a complete
+    /// copy of the variant's folder (found by the same patterns), that copy is the answer: logged,
+    /// and told to `usingLocalCopy`. Without one, Hub::HubClientError (hubUnreachable) names the
+    /// endpoint. A stop request ends it with korbit::CancellationError.
     static std::filesystem::path download(const std::string& variant,
                                           const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
                                           bool useBackgroundSession = false,
                                           const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
                                           const std::optional<std::string>& token = std::nullopt,
                                           const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint),
-                                          const DownloadProgressCallback& progressCallback = nullptr);
+                                          const DownloadProgressCallback& progressCallback = nullptr,
+                                          std::stop_token stop = {}, const LocalCopyCallback& usingLocalCopy = nullptr);
 
     // ---- Transcription (TremolanTranscription.cpp) ----
     // A stop request ends a run before its next window with korbit::CancellationError.

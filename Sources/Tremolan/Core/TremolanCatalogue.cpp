@@ -1,6 +1,7 @@
 // The facade's catalogue: which models suit this device, which folders a model repository
 // offers, and the download of one model folder into the local hub cache.
 
+#include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/ArrayExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
@@ -42,6 +43,25 @@ std::string quotedList(const std::vector<std::string>& names) {
         text += "\"" + names[i] + "\"";
     }
     return text + "]";
+}
+
+/// The one complete model folder in the repository's local copy whose name matches the patterns
+/// of the download ("*<variant>", and when that is not one folder "*openai*<variant>").
+std::optional<fs::path> localModelFolder(const fs::path& repoFolder, const std::string& variant) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(repoFolder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code kindError;
+        if (it->is_directory(kindError)) names.push_back(it->path().filename().string());
+    }
+    for (const std::string& pattern : {"*" + variant, "*openai*" + variant}) {
+        const std::vector<std::string> found = korbit::matching(names, pattern);
+        if (found.size() != 1) continue;
+        const fs::path folder = repoFolder / found.front();
+        if (ModelUtilities::isCompleteModelFolder(folder)) return folder;
+        return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 /// The description a debug line gives an error; a WhisperError's reading is logged as usual.
@@ -126,7 +146,8 @@ std::vector<std::string> Tremolan::fetchAvailableModels(
 
 fs::path Tremolan::download(const std::string& variant, const std::optional<fs::path>& downloadBase,
                             bool useBackgroundSession, const std::string& repo, const std::optional<std::string>& token,
-                            const std::string& endpoint, const DownloadProgressCallback& progressCallback) {
+                            const std::string& endpoint, const DownloadProgressCallback& progressCallback,
+                            std::stop_token stop, const LocalCopyCallback& usingLocalCopy) {
     const korbit::HubApiWrapper hub(downloadBase, token, endpoint, useBackgroundSession);
     const korbit::HubApiWrapper::Repo repoValue(repo, korbit::RepoType::models);
     const std::string repoName = repoText(repoValue);
@@ -134,7 +155,7 @@ fs::path Tremolan::download(const std::string& variant, const std::optional<fs::
     auto searchFolders = [&](const std::string& pattern) {
         Logging::debug("Searching for models matching \"" + pattern + "\" in " + repoName);
         std::set<std::string> folders;
-        for (const std::string& name : hub.getFilenames(repoValue, kRevision, {pattern}))
+        for (const std::string& name : hub.getFilenames(repoValue, kRevision, {pattern}, stop))
             folders.insert(name.substr(0, name.find('/')));
         return folders;
     };
@@ -152,14 +173,32 @@ fs::path Tremolan::download(const std::string& variant, const std::optional<fs::
         }
         const std::string folder = *folders.begin();
         Logging::debug("Downloading model " + folder + "...");
-        const fs::path local = hub.snapshot(repoValue, kRevision, {pattern}, [&](platform::sys::Progress& progress) {
-            Logging::debug(progressText(progress));
-            if (progressCallback) progressCallback(progress);
-        });
+        const fs::path local = hub.snapshot(
+            repoValue, kRevision, {pattern},
+            [&](platform::sys::Progress& progress) {
+                Logging::debug(progressText(progress));
+                if (progressCallback) progressCallback(progress);
+            },
+            stop);
         return local / folder;
     } catch (...) {
-        Logging::debug(localizedDescription(std::current_exception()));
-        throw;
+        const std::exception_ptr failure = std::current_exception();
+        if (stop.stop_requested()) throw korbit::CancellationError();
+        Logging::debug(localizedDescription(failure));
+        if (!korbit::Hub::isUnreachable(failure)) throw;
+        // Without the hub, a whole copy already on disk is the model: a laptop on a train still works.
+        const fs::path repoFolder = hub.localRepoLocation(repoValue);
+        const std::optional<fs::path> copy = localModelFolder(repoFolder, variant);
+        const std::string cause =
+            "The model hub at " + endpoint + " could not be reached (" + korbit::Hub::describe(failure) + ")";
+        if (!copy) {
+            throw korbit::Hub::HubClientError::hubUnreachable(
+                endpoint, failure, "; no complete copy of \"" + variant + "\" is in " + repoFolder.string());
+        }
+        const std::string reason = cause + "; using the copy on disk in " + copy->string();
+        Logging::info(reason);
+        if (usingLocalCopy) usingLocalCopy(reason);
+        return *copy;
     }
 }
 

@@ -1,5 +1,6 @@
 // The facade's state, its construction, and the loading and unloading of its models.
 
+#include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
@@ -291,10 +292,15 @@ void Tremolan::setupModels(const std::optional<std::string>& model, const std::o
                   : recommendedRemoteModels(repo, downloadBase, modelToken, remoteConfigName, endpoint).defaultModel;
         setModelFolder(
             Tremolan::download(variant, downloadBase, useBackgroundDownloadSession(), repo, modelToken, endpoint));
+    } catch (const korbit::CancellationError&) {
+        throw;
     } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        // An unreachable hub is no missing model: its own words name the hub.
+        if (korbit::Hub::isUnreachable(failure)) throw WhisperError::modelsUnavailable(korbit::Hub::describe(failure));
         throw WhisperError::modelsUnavailable(
             "Model not found. Please check the model or repo name and try again.\nError: " +
-            korbit::Hub::describe(std::current_exception()));
+            korbit::Hub::describe(failure));
     }
 }
 

@@ -4,10 +4,16 @@
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "KorbitCore/Logging.hpp"
+#include "KorbitCore/ModelUtilities.hpp"
+#include "Platform/ML/BundleManifest.hpp"
+#include "Platform/ML/BundleWriter.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <set>
@@ -139,6 +145,27 @@ void ModelUtilities::checkTokenizerFitsModel(const WhisperTokenizer& tokenizer, 
     throw WhisperError::tokenizerUnavailable(which + " does not match the model in " + modelFolder.string() +
                                              ": the model has a vocabulary of " + std::to_string(modelVocabulary) +
                                              " tokens, the tokenizer " + std::to_string(known));
+}
+
+bool ModelUtilities::isCompleteModelFolder(const fs::path& folder) {
+    const auto nonEmptyFile = [](const fs::path& path) {
+        std::error_code error;
+        return fs::is_regular_file(path, error) && fs::file_size(path, error) > 0 && !error;
+    };
+    for (const char* name :
+         {platform::ml::kMelModelName, platform::ml::kEncoderModelName, platform::ml::kDecoderModelName}) {
+        const fs::path description =
+            platform::ml::bundleDescriptionFile(korbit::ModelUtilities::detectModelURL(folder, name));
+        if (!nonEmptyFile(description)) return false;
+        try {
+            const auto manifest = platform::ml::BundleManifest::parse(
+                nlohmann::json::parse(platform::sys::readFile(description)), description.string());
+            if (!nonEmptyFile(description.parent_path() / manifest.weights)) return false;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<std::string> ModelUtilities::formatModelFiles(const std::vector<std::string>& modelFiles) {

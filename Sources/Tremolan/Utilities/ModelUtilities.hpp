@@ -53,6 +53,11 @@ struct ModelUtilities {
     /// folders dropped.
     static std::vector<std::string> formatModelFiles(const std::vector<std::string>& modelFiles);
 
+    /// Whether the folder holds a whole model: each of the three bundles with a description that
+    /// reads and the weights file it names, not empty. What an interrupted download leaves (a
+    /// bundle missing, a description without its weights) is not whole.
+    static bool isCompleteModelFolder(const std::filesystem::path& folder);
+
     /// The device's models under `config`, or under the built-in table when there is none.
     static ModelSupport modelSupport(const std::string& deviceName,
                                      const std::optional<ModelSupportConfig>& config = std::nullopt);

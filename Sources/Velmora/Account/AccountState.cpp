@@ -27,12 +27,15 @@ void AccountState::load() {
     try {
         bytes = platform::sys::readFile(file_);
     } catch (const std::system_error& error) {
-        if (error.code() != std::errc::no_such_file_or_directory)
-            Log::app.error(std::string("не удалось прочитать аккаунт: ") + error.what());
+        if (error.code() != std::errc::no_such_file_or_directory) {
+            readError_ = error.code().message();
+            Log::app.error(std::string("не удалось прочитать аккаунт, файл не будет переписан: ") + error.what());
+        }
         return;
     }
     const nlohmann::json object = nlohmann::json::parse(bytes, nullptr, false);
     if (!object.is_object()) {
+        unreadableFile_ = true;
         Log::app.error("файл аккаунта не читается, считаю, что вход не выполнен: " + file_.string());
         return;
     }
@@ -45,8 +48,17 @@ void AccountState::write() {
     nlohmann::json object = nlohmann::json::object();
     if (accessKey_) object["accessKey"] = *accessKey_;
     object["email"] = email_;
+    if (readError_) {
+        Log::app.error("аккаунт не прочитан при запуске, файл не переписываю: " + file_.string());
+        return;
+    }
     try {
         Paths::makeFolder(file_.parent_path());
+        if (unreadableFile_) {
+            if (const auto aside = Paths::moveAside(file_))
+                Log::app.error("нечитаемый файл аккаунта сохранён как " + aside->filename().string());
+            unreadableFile_ = false;
+        }
         Paths::writeFile(file_, object.dump(2) + "\n");
         Paths::protect(file_);
     } catch (const std::exception& error) {

@@ -19,8 +19,13 @@ public:
     /// The one state of the process over the data folder's "account.json", read on first use.
     static AccountState& shared();
 
-    /// Reads the file; a missing or unreadable file means nobody has signed in.
+    /// Reads the file; a missing or unreadable file means nobody has signed in. A file whose
+    /// content cannot be read is moved aside at the first write; one that cannot be opened at all
+    /// (permissions, an I/O error) is never written: changes stay in memory.
     explicit AccountState(std::filesystem::path file, QObject* parent = nullptr);
+
+    /// Why the file could not be opened at the load; absent when it was read or was not there.
+    const std::optional<std::string>& readError() const { return readError_; }
 
     const std::optional<std::string>& accessKey() const { return accessKey_; }
     bool signedIn() const { return accessKey_.has_value(); }
@@ -45,6 +50,8 @@ private:
     std::filesystem::path file_;
     std::optional<std::string> accessKey_;
     std::string email_;
+    bool unreadableFile_ = false;
+    std::optional<std::string> readError_;
 };
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <limits>
 
 namespace velmora {
@@ -61,13 +62,21 @@ std::string MeetingFile::encode(const Meeting& meeting) {
     return object.dump(2, ' ', false, json::error_handler_t::replace);
 }
 
-std::optional<Meeting> MeetingFile::decode(std::string_view bytes) {
+std::optional<Meeting> MeetingFile::decode(std::string_view bytes, std::optional<Date> fallbackStart,
+                                           std::vector<std::string>* repairs) {
     const json object = json::parse(bytes, nullptr, false);
     if (!object.is_object()) return std::nullopt;
     const auto duration = integer(member(object, "durationSec"));
     const auto id = uuid(member(object, "id"));
     const auto started = string(member(object, "startedAt"));
-    const auto startedAt = started ? IsoDate::parse(*started) : std::nullopt;
+    auto startedAt = started ? IsoDate::parse(*started) : std::nullopt;
+    const auto note = [&](std::string what) {
+        if (repairs) repairs->push_back(std::move(what));
+    };
+    if (started && !startedAt && fallbackStart && IsoDate::isOutOfRange(*started)) {
+        startedAt = fallbackStart;
+        note("начало " + *started + " заменено временем файла");
+    }
     auto title = string(member(object, "title"));
     const json* lines = member(object, "lines");
     if (!duration || !id || !startedAt || !title || !lines || !lines->is_array()) return std::nullopt;
@@ -75,12 +84,17 @@ std::optional<Meeting> MeetingFile::decode(std::string_view bytes) {
     meeting.id = *id;
     meeting.title = std::move(*title);
     meeting.startedAt = *startedAt;
-    meeting.durationSec = *duration;
+    meeting.durationSec = std::max<std::int64_t>(*duration, 0);
+    if (*duration < 0) note("отрицательная длина заменена нулём");
+    bool negativeAt = false;
     for (const json& item : *lines) {
         auto line = decodeLine(item);
         if (!line) return std::nullopt;
+        negativeAt = negativeAt || line->at < 0;
+        line->at = std::max<std::int64_t>(line->at, 0);
         meeting.lines.push_back(std::move(*line));
     }
+    if (negativeAt) note("отрицательное время реплик заменено нулём");
     return meeting;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora {
 
@@ -16,7 +17,11 @@ public:
     static std::string encode(const Meeting& meeting);
     /// Absent when a required key is missing, a value has the wrong type, the speaker is neither
     /// "me" nor "others", a UUID cannot be read or the start is not in the written form.
-    static std::optional<Meeting> decode(std::string_view bytes);
+    /// What a careless hand or a sync tool may leave is mended on the way, each mend named in
+    /// `repairs` when given: a negative length or line time becomes 0, and a start the clock
+    /// cannot hold (a year 1) becomes `fallbackStart` (without one the file is unreadable).
+    static std::optional<Meeting> decode(std::string_view bytes, std::optional<Date> fallbackStart = std::nullopt,
+                                         std::vector<std::string>* repairs = nullptr);
 };
 
 }  // namespace velmora

@@ -21,6 +21,8 @@ using std::chrono::seconds;
 
 namespace {
 
+constexpr std::string_view kSaveFailed = "Не удалось сохранить встречу: ";
+
 /// Runs the action; its failure's description, or none.
 template <typename Action>
 std::optional<std::string> failureOf(Action&& action) {
@@ -149,6 +151,11 @@ void MeetingRecorder::begin(const std::optional<std::string>& title) {
     meeting.title = title ? *title : MeetingStore::defaultTitle(now);
     meeting.startedAt = now;
     meeting_ = std::move(meeting);
+    saveFailure_.reset();
+    modelFailure_.reset();
+    failedChunks_ = 0;
+    lastChunkFailure_.clear();
+    transcribedChunks_ = 0;
     Q_EMIT meetingChanged();
     setRecording(true);
 
@@ -166,7 +173,35 @@ void MeetingRecorder::begin(const std::optional<std::string>& title) {
 void MeetingRecorder::preloadFailed(const korbit::UUID& meetingId, const std::string& description) {
     // Not silent: every chunk would fail the same way. The recording goes on.
     Log::stt.error("встреча: не удалось загрузить локальную модель: " + description);
-    if (meeting_ && meeting_->id == meetingId) setLastError("Не удалось загрузить локальную модель: " + description);
+    if (meeting_ && meeting_->id == meetingId) {
+        modelFailure_ = description;
+        setLastError("Не удалось загрузить локальную модель: " + description);
+    }
+}
+
+void MeetingRecorder::chunkFailed(const korbit::UUID& meetingId, std::int64_t at, Speaker speaker,
+                                  const std::string& description) {
+    Log::stt.error("встреча: не удалось распознать фрагмент с " + std::to_string(at) + " с (" +
+                   std::string(MeetingLine::speakerName(speaker)) + "): " + description);
+    if (!meeting_ || meeting_->id != meetingId) return;
+    ++failedChunks_;
+    lastChunkFailure_ = description;
+}
+
+void MeetingRecorder::saveHeld() {
+    noteSave(store_.save(*meeting_));
+}
+
+void MeetingRecorder::noteSave(const std::optional<std::string>& failure) {
+    // Not silent: the user would believe the meeting kept. The next save writes it whole again.
+    if (failure) {
+        saveFailure_ = failure;
+        setLastError(std::string(kSaveFailed) + *failure);
+        return;
+    }
+    if (!saveFailure_) return;
+    saveFailure_.reset();
+    if (lastError_ && lastError_->starts_with(kSaveFailed)) setLastError(std::nullopt);
 }
 
 void MeetingRecorder::tick() {
@@ -211,8 +246,7 @@ void MeetingRecorder::transcribe(std::vector<float> chunk, std::int64_t at, Spea
         post([this, meetingId, at, speaker, text = std::move(text), failure] {
             mainThread_.onThread();
             if (failure)
-                Log::stt.error("встреча: не удалось распознать фрагмент с " + std::to_string(at) + " с (" +
-                               std::string(MeetingLine::speakerName(speaker)) + "): " + *failure);
+                chunkFailed(meetingId, at, speaker, *failure);
             else
                 transcribed(meetingId, at, speaker, text);
             post([this] {
@@ -225,6 +259,7 @@ void MeetingRecorder::transcribe(std::vector<float> chunk, std::int64_t at, Spea
 
 void MeetingRecorder::transcribed(const korbit::UUID& meetingId, std::int64_t at, Speaker speaker,
                                   const std::string& text) {
+    if (meeting_ && meeting_->id == meetingId) ++transcribedChunks_;
     if (text.empty()) return;
     std::string lineText = MeetingTranscript::lineText(text, glossary_);
     if (lineText.empty()) return;
@@ -255,7 +290,7 @@ bool MeetingRecorder::rename(const korbit::UUID& id, std::string_view title) {
     if (!meeting_ || meeting_->id != id) return false;
     meeting_->title = title.empty() ? MeetingStore::defaultTitle(meeting_->startedAt) : std::string(title);
     // Before its first save the store has no copy: the next save carries the title.
-    store_.rename(*meeting_, meeting_->title);
+    if (isStored(meeting_->id)) noteSave(store_.rename(*meeting_, meeting_->title));
     Q_EMIT meetingChanged();
     return true;
 }
@@ -267,7 +302,7 @@ void MeetingRecorder::append(MeetingLine line) {
     if (!isRecording_ && !isStored(meeting_->id)) return;
     if (!MeetingTranscript::append(*meeting_, std::move(line))) return;
     meeting_->durationSec = elapsed_;
-    store_.save(*meeting_);
+    saveHeld();
     Q_EMIT meetingChanged();
 }
 
@@ -299,7 +334,7 @@ void MeetingRecorder::stop() {
     std::size_t lines = 0;
     if (meeting_) {
         meeting_->durationSec = elapsed_;
-        store_.save(*meeting_);
+        saveHeld();
         lines = meeting_->lines.size();
         Q_EMIT meetingChanged();
     }

@@ -77,10 +77,36 @@ public:
         mainThread_.onThread();
         return elapsed_;
     }
-    /// Why the last start failed, or that the model could not be loaded, in words for the user.
+    /// Why the last start failed, that the model could not be loaded, or that the meeting could not
+    /// be saved, in words for the user.
     const std::optional<std::string>& lastError() const {
         mainThread_.onThread();
         return lastError_;
+    }
+    /// Why the last save of the meeting held failed; absent once a save of it succeeded. The
+    /// meeting stays whole in memory meanwhile, and each save writes it whole.
+    const std::optional<std::string>& saveFailure() const {
+        mainThread_.onThread();
+        return saveFailure_;
+    }
+    /// Why the model could not be loaded for the meeting held.
+    const std::optional<std::string>& modelFailure() const {
+        mainThread_.onThread();
+        return modelFailure_;
+    }
+    /// Chunks of the meeting held whose transcription failed, and the last failure's words.
+    std::int64_t failedChunks() const {
+        mainThread_.onThread();
+        return failedChunks_;
+    }
+    const std::string& lastChunkFailure() const {
+        mainThread_.onThread();
+        return lastChunkFailure_;
+    }
+    /// Chunks of the meeting held that were transcribed (with or without text).
+    std::int64_t transcribedChunks() const {
+        mainThread_.onThread();
+        return transcribedChunks_;
     }
     /// Chunks handed to the engine whose transcription has not finished.
     std::int64_t pending() const {
@@ -166,6 +192,11 @@ private:
     void appendToStored(const korbit::UUID& meetingId, MeetingLine line);
     bool isStored(const korbit::UUID& meetingId) const;
     void preloadFailed(const korbit::UUID& meetingId, const std::string& description) VELMORA_REQUIRES(mainThread_);
+    void chunkFailed(const korbit::UUID& meetingId, std::int64_t at, MeetingLine::Speaker speaker,
+                     const std::string& description) VELMORA_REQUIRES(mainThread_);
+    /// Saves the meeting held and reports the outcome in saveFailure and lastError.
+    void saveHeld() VELMORA_REQUIRES(mainThread_);
+    void noteSave(const std::optional<std::string>& failure) VELMORA_REQUIRES(mainThread_);
     void logLevels() VELMORA_REQUIRES(mainThread_);
     template <typename Action>
     void post(Action action);
@@ -194,6 +225,11 @@ private:
     std::optional<Meeting> meeting_ VELMORA_GUARDED_BY(mainThread_);
     std::int64_t elapsed_ VELMORA_GUARDED_BY(mainThread_) = 0;
     std::optional<std::string> lastError_ VELMORA_GUARDED_BY(mainThread_);
+    std::optional<std::string> saveFailure_ VELMORA_GUARDED_BY(mainThread_);
+    std::optional<std::string> modelFailure_ VELMORA_GUARDED_BY(mainThread_);
+    std::int64_t failedChunks_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    std::string lastChunkFailure_ VELMORA_GUARDED_BY(mainThread_);
+    std::int64_t transcribedChunks_ VELMORA_GUARDED_BY(mainThread_) = 0;
     std::int64_t pending_ VELMORA_GUARDED_BY(mainThread_) = 0;
     bool heardOthers_ VELMORA_GUARDED_BY(mainThread_) = false;
 

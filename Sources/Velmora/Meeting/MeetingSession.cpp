@@ -75,6 +75,11 @@ MeetingSession::Outcome MeetingSession::record(std::shared_ptr<LocalModelEngine>
     if (events.stopped) events.stopped(recorder.pending());
     outcome.complete = recorder.waitForPending(options.pendingCap);
     outcome.meeting = recorder.meeting();
+    outcome.saveFailure = recorder.saveFailure();
+    outcome.modelFailure = recorder.modelFailure();
+    outcome.transcribedChunks = recorder.transcribedChunks();
+    outcome.failedChunks = recorder.failedChunks();
+    outcome.chunkFailure = recorder.lastChunkFailure();
     return outcome;
 }
 

@@ -48,6 +48,14 @@ public:
         std::string failure;
         /// Every chunk was transcribed before the cap.
         bool complete = false;
+        /// The meeting's last save failed, with why: the file does not hold it (or not whole).
+        std::optional<std::string> saveFailure;
+        /// The model could not be loaded, with why.
+        std::optional<std::string> modelFailure;
+        /// Chunks with speech that were transcribed, and those that failed (with the last failure's words).
+        std::int64_t transcribedChunks = 0;
+        std::int64_t failedChunks = 0;
+        std::string chunkFailure;
     };
 
     /// Records one meeting with a recorder of its own over the engine, store and glossary (and the

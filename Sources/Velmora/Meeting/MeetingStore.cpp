@@ -7,6 +7,7 @@
 #include "Velmora/Support/RussianDate.hpp"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -23,6 +24,7 @@ MeetingStore::MeetingStore(fs::path folder, QObject* parent) : QObject(parent), 
 }
 
 fs::path MeetingStore::fileOf(const korbit::UUID& id) const {
+    if (const auto it = files_.find(id); it != files_.end()) return it->second;
     return folder_ / (id.uuidString() + ".json");
 }
 
@@ -30,36 +32,88 @@ std::string MeetingStore::defaultTitle(Date date) {
     return "Встреча " + russianDate(date, "d MMMM, HH:mm");
 }
 
+namespace {
+
+struct Found {
+    fs::path file;
+    Meeting meeting;
+    /// The file carries the meeting's own name ("<ID>.json", any case).
+    bool namedAfterId = false;
+};
+
+Date fileTime(const fs::path& file) {
+    std::error_code error;
+    const auto written = fs::last_write_time(file, error);
+    if (error) return std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+    return std::chrono::floor<std::chrono::seconds>(std::chrono::file_clock::to_sys(written));
+}
+
+}  // namespace
+
 void MeetingStore::load() {
     try {
         Paths::makeFolder(folder_);
     } catch (const std::exception&) {
     }
-    std::vector<std::pair<std::string, Meeting>> found;
+    std::vector<Found> found;
     std::error_code ec;
     for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& path = it->path();
         if (path.extension() != ".json") continue;
+        std::error_code kindError;
+        if (it->is_directory(kindError)) continue;
+        std::string bytes;
         try {
-            if (auto meeting = MeetingFile::decode(platform::sys::readFile(path)))
-                found.emplace_back(path.filename().string(), std::move(*meeting));
-        } catch (const std::exception&) {
-            // An unreadable file is skipped and stays on disk as it is.
+            bytes = platform::sys::readFile(path);
+        } catch (const std::exception& error) {
+            leftOut_.push_back({path, std::string("it cannot be read (") + error.what() + ")"});
+            continue;
         }
+        std::vector<std::string> repairs;
+        auto meeting = MeetingFile::decode(bytes, fileTime(path), &repairs);
+        if (!meeting) {
+            leftOut_.push_back({path, "it is not a meeting file this version can read"});
+            continue;
+        }
+        for (const std::string& repair : repairs) Log::app.warn("встреча " + path.filename().string() + ": " + repair);
+        const auto named = korbit::UUID::fromString(path.stem().string());
+        const bool namedAfterId = named && *named == meeting->id;
+        found.push_back({path, std::move(*meeting), namedAfterId});
     }
-    // Later starts first; equal starts in the order of their file names, so loads agree.
-    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        if (a.second.startedAt != b.second.startedAt) return a.second.startedAt > b.second.startedAt;
-        return a.first < b.first;
-    });
+    // Files in name order, so that every load makes the same choices.
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.file < b.file; });
+    // One meeting per id: the file named after it, else the first by name.
+    std::map<korbit::UUID, std::size_t> chosen;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const auto [it, fresh] = chosen.emplace(found[i].meeting.id, i);
+        if (!fresh && found[i].namedAfterId && !found[it->second].namedAfterId) it->second = i;
+    }
+    std::vector<Found> kept;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const std::size_t keeper = chosen.at(found[i].meeting.id);
+        if (keeper == i) continue;
+        leftOut_.push_back({found[i].file, "it holds meeting " + found[i].meeting.id.uuidString() +
+                                               ", which is read from " + found[keeper].file.string()});
+    }
+    for (std::size_t i = 0; i < found.size(); ++i)
+        if (chosen.at(found[i].meeting.id) == i) kept.push_back(std::move(found[i]));
+    for (const LeftOut& file : leftOut_)
+        Log::app.warn("встреча пропущена: " + file.file.filename().string() + ": " + file.reason);
+    // Later starts first; equal starts in the order of their file names.
+    std::stable_sort(kept.begin(), kept.end(),
+                     [](const Found& a, const Found& b) { return a.meeting.startedAt > b.meeting.startedAt; });
     meetings_.clear();
-    for (auto& entry : found) meetings_.push_back(std::move(entry.second));
+    files_.clear();
+    for (Found& entry : kept) {
+        if (!entry.namedAfterId) files_.emplace(entry.meeting.id, entry.file);
+        meetings_.push_back(std::move(entry.meeting));
+    }
 }
 
 // The operations copy what they are given first: a caller may pass one of the stored meetings
 // itself, and observers may change the list while they are told of a change.
 
-void MeetingStore::save(const Meeting& given) {
+std::optional<std::string> MeetingStore::save(const Meeting& given) {
     const Meeting meeting = given;
     const auto it =
         std::find_if(meetings_.begin(), meetings_.end(), [&](const Meeting& m) { return m.id == meeting.id; });
@@ -68,35 +122,41 @@ void MeetingStore::save(const Meeting& given) {
     } else {
         meetings_.insert(meetings_.begin(), meeting);
     }
-    write(meeting);
+    auto failure = write(meeting);
     Q_EMIT meetingsChanged();
+    return failure;
 }
 
 void MeetingStore::remove(const Meeting& given) {
     const korbit::UUID id = given.id;
+    const fs::path file = fileOf(id);
     const auto removed = std::erase_if(meetings_, [&](const Meeting& m) { return m.id == id; });
+    files_.erase(id);
     std::error_code ignored;
-    fs::remove(fileOf(id), ignored);
+    fs::remove(file, ignored);
     if (removed > 0) Q_EMIT meetingsChanged();
 }
 
-void MeetingStore::rename(const Meeting& given, std::string_view title) {
+std::optional<std::string> MeetingStore::rename(const Meeting& given, std::string_view title) {
     const korbit::UUID id = given.id;
     const std::string newTitle(title);
     const auto it = std::find_if(meetings_.begin(), meetings_.end(), [&](const Meeting& m) { return m.id == id; });
-    if (it == meetings_.end()) return;
+    if (it == meetings_.end()) return std::nullopt;
     it->title = newTitle.empty() ? defaultTitle(it->startedAt) : newTitle;
     const Meeting renamed = *it;
-    write(renamed);
+    auto failure = write(renamed);
     Q_EMIT meetingsChanged();
+    return failure;
 }
 
-void MeetingStore::write(const Meeting& meeting) {
+std::optional<std::string> MeetingStore::write(const Meeting& meeting) {
     try {
         Paths::makeFolder(folder_);
         Paths::writeFile(fileOf(meeting.id), MeetingFile::encode(meeting));
+        return std::nullopt;
     } catch (const std::exception& error) {
         Log::app.error(std::string("не удалось сохранить встречу: ") + error.what());
+        return std::string(error.what());
     }
 }
 

@@ -10,6 +10,8 @@
 #endif
 
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,28 +22,42 @@ class MeetingStore : public QObject {
     Q_OBJECT
 
 public:
+    /// A file of the folder that the load left out, and why, in words for a person.
+    struct LeftOut {
+        std::filesystem::path file;
+        std::string reason;
+    };
+
     /// The one store of the process over the data folder's "meetings", loaded on first use.
     static MeetingStore& shared();
 
-    /// Loads every readable "<UUID>.json" of the folder; unreadable files are skipped and left alone.
+    /// Loads every readable "*.json" of the folder, mending what the meeting file's reader mends
+    /// (the start of a year-1 file becomes the file's time). Unreadable files, and the second of
+    /// two files with one meeting id (the one named after its id is kept, else the first by
+    /// name), are left out with a log line and left alone on disk.
     explicit MeetingStore(std::filesystem::path folder, QObject* parent = nullptr);
 
     /// Newest first after loading; saves of new meetings go to the front.
     const std::vector<Meeting>& meetings() const { return meetings_; }
+    /// The files the load left out.
+    const std::vector<LeftOut>& leftOut() const { return leftOut_; }
 
-    /// Replaces the stored meeting with the same id in its place, or puts the meeting first; writes its file.
-    void save(const Meeting& meeting);
-    /// Removes every stored meeting with that id and deletes its file (even when none was stored).
+    /// Replaces the stored meeting with the same id in its place, or puts the meeting first; writes
+    /// its file. Absent when written; else why not (also logged): the list keeps the change, and
+    /// the next save of the meeting writes it whole.
+    std::optional<std::string> save(const Meeting& meeting);
+    /// Removes every stored meeting with that id and deletes the file it lives in (even when none was stored).
     void remove(const Meeting& meeting);
-    /// Sets the stored meeting's title, or its default title when the given one is empty; writes its file.
-    /// A meeting that is not stored is left alone.
-    void rename(const Meeting& meeting, std::string_view title);
+    /// Sets the stored meeting's title, or its default title when the given one is empty; writes its
+    /// file, with save's answer. A meeting that is not stored is left alone.
+    std::optional<std::string> rename(const Meeting& meeting, std::string_view title);
 
     /// "Встреча 5 декабря, 09:30" in the current time zone.
     static std::string defaultTitle(Date date);
 
     const std::filesystem::path& folder() const { return folder_; }
-    /// The folder plus the id in upper case and ".json".
+    /// The file the meeting lives in: the one it was read from (whatever its name), else the folder
+    /// plus the id in upper case and ".json".
     std::filesystem::path fileOf(const korbit::UUID& id) const;
 
 Q_SIGNALS:
@@ -49,10 +65,13 @@ Q_SIGNALS:
 
 private:
     void load();
-    void write(const Meeting& meeting);
+    std::optional<std::string> write(const Meeting& meeting);
 
     std::filesystem::path folder_;
     std::vector<Meeting> meetings_;
+    /// The files meetings were read from, where that is not the folder plus the id and ".json".
+    std::map<korbit::UUID, std::filesystem::path> files_;
+    std::vector<LeftOut> leftOut_;
 };
 
 }  // namespace velmora

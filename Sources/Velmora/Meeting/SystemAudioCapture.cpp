@@ -2,17 +2,24 @@
 
 #include "Velmora/Support/Log.hpp"
 
+#include "Platform/Audio/SoundServer.hpp"
+
 namespace velmora {
 
 using platform::audio::SoundServerError;
 using platform::audio::SourceSelection;
 
-SystemAudioCapture::Failure SystemAudioCapture::Failure::noPermission() {
-    return Failure(Kind::noPermission, "Нет разрешения на запись экрана — без него не слышно собеседников");
+SystemAudioCapture::Failure SystemAudioCapture::Failure::noSoundServer(const std::string& address) {
+    return Failure(Kind::noSoundServer,
+                   "Не удалось подключиться к звуковому серверу (" + address + ") — собеседников не слышно");
 }
 
-SystemAudioCapture::Failure SystemAudioCapture::Failure::noDisplay() {
-    return Failure(Kind::noDisplay, "Не нашёл ни одного дисплея");
+SystemAudioCapture::Failure SystemAudioCapture::Failure::noDefaultOutput() {
+    return Failure(Kind::noOutputMonitor, "Нет устройства вывода по умолчанию — собеседников не слышно");
+}
+
+SystemAudioCapture::Failure SystemAudioCapture::Failure::noOutputMonitor() {
+    return Failure(Kind::noOutputMonitor, "У устройства вывода по умолчанию нет монитора — собеседников не слышно");
 }
 
 SystemAudioCapture::~SystemAudioCapture() {
@@ -27,11 +34,12 @@ void SystemAudioCapture::start() {
     } catch (const SoundServerError& error) {
         switch (error.kind()) {
             case SoundServerError::Kind::unavailable:
-                Log::audio.error(std::string("нет доступа к записи экрана: ") + error.what());
-                throw Failure::noPermission();
+                Log::audio.error(std::string("звуковой сервер недоступен: ") + error.what());
+                throw Failure::noSoundServer(platform::audio::soundServerAddress());
             case SoundServerError::Kind::noDefaultSink:
+                throw Failure::noDefaultOutput();
             case SoundServerError::Kind::noMonitor:
-                throw Failure::noDisplay();
+                throw Failure::noOutputMonitor();
             default:
                 throw;
         }

@@ -7,33 +7,38 @@
 #include "Velmora/Audio/SampleSource.hpp"
 
 #include <stdexcept>
+#include <string>
 
 namespace velmora {
 
 class SystemAudioCapture : public SampleSource {
 public:
-    /// The texts keep the wording the user knows from other systems: no access, nothing to hear.
+    /// What keeps the other side from being heard, in what holds here: no sound server, or no
+    /// output whose sound can be recorded.
     class Failure : public std::runtime_error {
     public:
-        enum class Kind { noPermission, noDisplay };
-        /// No sound server answers, or it refused the connection:
-        /// "Нет разрешения на запись экрана — без него не слышно собеседников".
-        static Failure noPermission();
-        /// The server has no default sink, or the sink no monitor: "Не нашёл ни одного дисплея".
-        static Failure noDisplay();
+        enum class Kind { noSoundServer, noOutputMonitor };
+        /// No sound server answers at the address, or it refused the connection:
+        /// "Не удалось подключиться к звуковому серверу (<address>) — собеседников не слышно".
+        static Failure noSoundServer(const std::string& address);
+        /// The server has no default output: "Нет устройства вывода по умолчанию — собеседников не слышно".
+        static Failure noDefaultOutput();
+        /// The default output has no monitor to record:
+        /// "У устройства вывода по умолчанию нет монитора — собеседников не слышно".
+        static Failure noOutputMonitor();
         Kind kind() const { return kind_; }
 
     private:
-        Failure(Kind kind, const char* text) : std::runtime_error(text), kind_(kind) {}
+        Failure(Kind kind, const std::string& text) : std::runtime_error(text), kind_(kind) {}
         Kind kind_;
     };
 
     SystemAudioCapture() = default;
     ~SystemAudioCapture() override;
 
-    /// Does nothing when running. Throws Failure (noPermission after an ERROR line "нет доступа к
-    /// записи экрана: ..." in the audio log, or noDisplay), or the server's SoundServerError when
-    /// the stream cannot be set up.
+    /// Does nothing when running. Throws Failure (noSoundServer after an ERROR line "звуковой сервер
+    /// недоступен: ..." in the audio log, or noOutputMonitor), or the server's SoundServerError
+    /// when the stream cannot be set up.
     void start() override;
     /// Logs "захват системного звука остановлен" when it was running.
     void stop() override;

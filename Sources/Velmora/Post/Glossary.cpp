@@ -65,7 +65,12 @@ void Glossary::load() {
             save();
             return;
         }
-        problem = error.what();
+        // The file did not open: it may hold every term. Work with the starter list in memory
+        // and leave the file alone.
+        readError_ = error.code().message();
+        terms_ = starterTerms();
+        Log::app.error(std::string("не удалось прочитать словарь, файл не будет переписан: ") + error.what());
+        return;
     } catch (const GlossaryFileError& error) {
         problem = error.what();
     }
@@ -78,12 +83,18 @@ void Glossary::load() {
                            ", записан начальный список");
         save();
     } catch (const std::system_error& error) {
+        // Neither read nor set aside: a later change must not write over the user's terms either.
+        readError_ = problem;
         Log::app.error("словарь не прочитан (" + problem + ") и не отложен (" + error.what() +
-                       "), файл оставлен как есть до первого изменения");
+                       "), файл оставлен как есть");
     }
 }
 
 void Glossary::save() {
+    if (readError_) {
+        Log::app.error("словарь не прочитан при запуске, файл не переписываю: " + file_.string());
+        return;
+    }
     try {
         Paths::makeFolder(file_.parent_path());
         Paths::writeFile(file_, GlossaryFile::encode(terms_));

@@ -9,6 +9,7 @@
 #include "Velmora/Post/Term.hpp"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,12 @@ public:
     /// Loads the file and writes it back at once. A missing file gets the starter list; an
     /// unreadable one is first renamed aside ("glossary.json.bad-<time>") so that none of the
     /// user's terms is lost, then replaced by the starter list. When it cannot be set aside it
-    /// is left as it is until the next change.
+    /// is left as it is and never written. A file that cannot be opened at all (permissions,
+    /// an I/O error) is never written: the starter list serves in memory.
     explicit Glossary(std::filesystem::path file, QObject* parent = nullptr);
+
+    /// Why the file could not be opened at the load; absent when it was read or was not there.
+    const std::optional<std::string>& readError() const { return readError_; }
 
     /// The one glossary of the process, over "glossary.json" in the data folder.
     static Glossary& shared();
@@ -62,6 +67,7 @@ private:
 
     std::filesystem::path file_;
     std::vector<Term> terms_;
+    std::optional<std::string> readError_;
 };
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -25,12 +26,14 @@ public:
     virtual std::filesystem::path modelFolder() const = 0;
 
     /// Downloads the model, calling onProgress with the completed fraction (0 to 1) on any thread.
-    /// Returns at once when the model is on disk. Blocks; throws the download's error.
-    virtual void download(std::function<void(double)> onProgress) = 0;
+    /// Returns at once when the model is on disk. Blocks; throws the download's error, and
+    /// korbit::CancellationError soon after a stop request (files fetched so far stay).
+    virtual void download(std::function<void(double)> onProgress, std::stop_token stop = {}) = 0;
 
     /// Loads the model once for the process; concurrent callers share one loading and its outcome.
-    /// Blocks; throws the loading's error.
-    virtual void load() = 0;
+    /// Blocks; throws the loading's error. A stop request of the caller that starts the loading
+    /// ends it with korbit::CancellationError and leaves the model unloaded.
+    virtual void load(std::stop_token stop = {}) = 0;
 
     /// Drops the loaded model. A loading in flight must not leave it loaded afterwards: its callers
     /// get an error instead.

@@ -6,6 +6,7 @@
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
+#include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 
@@ -58,33 +59,47 @@ void LocalWhisperProvider::makeDownloadBase() const {
     }
 }
 
-void LocalWhisperProvider::download(std::function<void(double)> onProgress) {
+fs::path LocalWhisperProvider::fetch(const std::function<void(double)>& onProgress, std::stop_token stop) const {
+    return tremolan::Tremolan::download(
+        std::string(variant), downloadBase_, false, std::string(repository), std::nullopt, endpoint(),
+        [&](platform::sys::Progress& progress) {
+            if (onProgress) onProgress(progress.fractionCompleted());
+        },
+        stop,
+        [](const std::string& reason) { Log::stt.warn("хаб моделей недоступен, модель взята с диска: " + reason); });
+}
+
+void LocalWhisperProvider::download(std::function<void(double)> onProgress, std::stop_token stop) {
     if (hasModelFiles()) return;
     makeDownloadBase();
     const auto started = std::chrono::steady_clock::now();
-    tremolan::Tremolan::download(std::string(variant), downloadBase_, false, std::string(repository), std::nullopt,
-                                 endpoint(), [&](platform::sys::Progress& progress) {
-                                     if (onProgress) onProgress(progress.fractionCompleted());
-                                 });
+    fetch(onProgress, stop);
     Log::stt.info("модель скачана за " + korbit::fixedDecimal(secondsSince(started), 0) + " с");
 }
 
-std::shared_ptr<tremolan::Tremolan> LocalWhisperProvider::buildFacade() {
+std::shared_ptr<tremolan::Tremolan> LocalWhisperProvider::buildFacade(std::stop_token stop) {
     makeDownloadBase();
+    // The engine fetches the folder itself, so that a stop request reaches the transfer and a copy
+    // on disk serves without the hub; the facade then only checks and readies what is there.
+    const fs::path folder = fetch(nullptr, stop);
+    korbit::checkCancellation(stop);
     tremolan::TremolanConfig config;
     config.model = std::string(variant);
     config.downloadBase = downloadBase_;
-    // The facade would otherwise always go to the public hub; the download above honours HF_ENDPOINT.
+    config.modelFolder = folder.string();
+    // The hub for a tokenizer that is not on disk yet (the download above honours HF_ENDPOINT too).
     config.modelEndpoint = endpoint();
     config.verbose = false;
     config.logLevel = korbit::Logging::LogLevel::error;
     config.prewarm = true;
+    // Ready, not loaded: the first transcription loads the models.
+    config.load = false;
     config.download = true;
     config.useBackgroundDownloadSession = false;
     return makeFacade_(config);
 }
 
-void LocalWhisperProvider::load() {
+void LocalWhisperProvider::load(std::stop_token stop) {
     for (;;) {
         std::unique_lock lock(mutex_);
         if (pipe_) return;
@@ -97,6 +112,7 @@ void LocalWhisperProvider::load() {
             running.wait();
             continue;
         }
+        korbit::checkCancellation(stop);
 
         std::promise<void> outcome;
         loading_ = outcome.get_future().share();
@@ -107,10 +123,12 @@ void LocalWhisperProvider::load() {
         std::shared_ptr<tremolan::Tremolan> facade;
         std::exception_ptr failure;
         try {
-            facade = buildFacade();
+            facade = buildFacade(stop);
         } catch (...) {
             failure = std::current_exception();
         }
+        // A preparation dropped while the facade was built: the facade goes, unused.
+        if (!failure && stop.stop_requested()) failure = std::make_exception_ptr(korbit::CancellationError());
 
         lock.lock();
         loading_ = {};
@@ -122,7 +140,10 @@ void LocalWhisperProvider::load() {
         lock.unlock();
 
         if (failure) {
-            Log::stt.error("не удалось загрузить локальную модель: " + descriptionOf(failure));
+            if (stop.stop_requested())
+                Log::stt.info("загрузка локальной модели прервана");
+            else
+                Log::stt.error("не удалось загрузить локальную модель: " + descriptionOf(failure));
             outcome.set_exception(failure);
             std::rethrow_exception(failure);
         }

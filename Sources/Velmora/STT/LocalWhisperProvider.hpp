@@ -52,12 +52,14 @@ public:
     std::filesystem::path modelFolder() const override;
 
     /// Downloads the model folder unless its marker is there (then at once, without progress or
-    /// log line). Logs the seconds it took; the hub's errors pass on unlogged.
-    void download(std::function<void(double)> onProgress) override;
-    /// Builds the facade (prewarmed; its first transcription loads the models) unless it is built.
-    /// Callers during a loading wait for it and share its outcome. A failure is logged once and
-    /// thrown to every caller; the next call tries again.
-    void load() override;
+    /// log line). Logs the seconds it took; the hub's errors pass on unlogged. When the hub cannot
+    /// be reached, a whole copy on disk is used, with a warning in the log.
+    void download(std::function<void(double)> onProgress, std::stop_token stop = {}) override;
+    /// Builds the facade (prewarmed; its first transcription loads the models) over the model
+    /// folder it fetches first (the files on disk when the hub has nothing newer or cannot be
+    /// reached), unless it is built. Callers during a loading wait for it and share its outcome.
+    /// A failure is logged once and thrown to every caller; the next call tries again.
+    void load(std::stop_token stop = {}) override;
     /// Drops the facade (a transcription in flight keeps it until it ends). A loading in flight
     /// then ends unloaded, and its callers get STTError notConfigured.
     void unload() override;
@@ -66,8 +68,10 @@ public:
     std::string transcribe(const std::vector<float>& samples, const std::string& language) override;
 
 private:
-    std::shared_ptr<tremolan::Tremolan> buildFacade();
+    std::shared_ptr<tremolan::Tremolan> buildFacade(std::stop_token stop);
     void makeDownloadBase() const;
+    /// The facade's download of the fixed variant from endpoint(), told of a copy used from disk.
+    std::filesystem::path fetch(const std::function<void(double)>& onProgress, std::stop_token stop) const;
 
     const std::filesystem::path downloadBase_;
     const FacadeFactory makeFacade_;

@@ -30,8 +30,10 @@ void HistoryStore::load() {
     try {
         bytes = platform::sys::readFile(file_);
     } catch (const std::system_error& error) {
-        if (error.code() != std::errc::no_such_file_or_directory)
-            Log::app.error(std::string("не удалось прочитать историю: ") + error.what());
+        if (error.code() != std::errc::no_such_file_or_directory) {
+            readError_ = error.code().message();
+            Log::app.error(std::string("не удалось прочитать историю, файл не будет переписан: ") + error.what());
+        }
         return;
     }
     std::size_t start = 0;
@@ -86,11 +88,20 @@ void HistoryStore::clearAll() {
     items_.clear();
     unreadableLines_.clear();
     Q_EMIT itemsChanged();
+    if (readError_) {
+        Log::app.error("история не прочитана при запуске, файл не удаляю: " + file_.string());
+        return;
+    }
     std::error_code ignored;
     fs::remove(file_, ignored);
 }
 
 void HistoryStore::rewrite() {
+    // The list is not the file's content when the file could not be read: a rewrite would lose it.
+    if (readError_) {
+        Log::app.error("история не прочитана при запуске, файл не переписываю: " + file_.string());
+        return;
+    }
     std::string bytes;
     for (const std::string& line : unreadableLines_) bytes += line + '\n';
     for (const Dictation& item : items_) bytes += item.toJsonLine() + '\n';

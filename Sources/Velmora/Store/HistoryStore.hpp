@@ -10,6 +10,7 @@
 #endif
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,17 +23,25 @@ public:
     /// The one store of the process over the data folder's "history.jsonl", loaded on first use.
     static HistoryStore& shared();
 
-    /// Loads the file; a missing file is an empty history.
+    /// Loads the file; a missing file is an empty history. A file that is there but cannot be
+    /// read (permissions, an I/O error) is never rewritten or deleted by this store: its records
+    /// may all be in it. New dictations are still appended to it.
     explicit HistoryStore(std::filesystem::path file, QObject* parent = nullptr);
+
+    /// Why the file could not be read at the load, in words for the user; absent when it was read
+    /// (or was not there).
+    const std::optional<std::string>& readError() const { return readError_; }
 
     /// Oldest first.
     const std::vector<Dictation>& items() const { return items_; }
 
     /// Adds the record at the end and appends its line to the file.
     void append(const Dictation& dictation);
-    /// Removes every record with the dictation's id and rewrites the file from the rest.
+    /// Removes every record with the dictation's id and rewrites the file from the rest (not a
+    /// file that could not be read: then only the list changes).
     void remove(const Dictation& dictation);
-    /// Empties the history and deletes the file; a missing file is no error.
+    /// Empties the history and deletes the file; a missing file is no error. A file that could not
+    /// be read stays.
     void clearAll();
 
     const std::filesystem::path& file() const { return file_; }
@@ -49,6 +58,7 @@ private:
     // Lines that could not be read; written back on every rewrite so that a delete never erases
     // records that only this version failed to understand.
     std::vector<std::string> unreadableLines_;
+    std::optional<std::string> readError_;
 };
 
 }  // namespace velmora

@@ -47,7 +47,15 @@ std::string IsoDate::format(Date date, bool milliseconds) {
     return result + "Z";
 }
 
-std::optional<Date> IsoDate::parse(std::string_view text, bool allowFraction) {
+namespace {
+
+struct Written {
+    sys_seconds utc;
+    nanoseconds fraction;
+};
+
+// The written form read, whether or not the clock can hold the time it names.
+std::optional<Written> readWritten(std::string_view text, bool allowFraction) {
     std::size_t at = 0;
     const auto y = number(text, at, 4);
     if (!y || !expect(text, at, '-')) return std::nullopt;
@@ -92,12 +100,26 @@ std::optional<Date> IsoDate::parse(std::string_view text, bool allowFraction) {
     }
     if (at != text.size()) return std::nullopt;
     const auto local = sys_days(ymd) + hours(*h) + minutes(*mi) + seconds(*s);
-    const seconds utc = (local - offset).time_since_epoch();
-    // The clock counts nanoseconds in 64 bits (about the years 1678 to 2262): a date outside that
-    // would wrap around into another one.
-    if (utc <= ceil<seconds>(Date::duration::min()) || utc >= floor<seconds>(Date::duration::max()))
-        return std::nullopt;
-    return Date(duration_cast<Date::duration>(utc) + fraction);
+    return Written{local - offset, fraction};
+}
+
+// The clock counts nanoseconds in 64 bits: about 1677 to 2262. Outside it a time would wrap.
+bool fitsTheClock(sys_seconds utc) {
+    return utc > floor<seconds>(Date::min()) + seconds(1) && utc < floor<seconds>(Date::max()) - seconds(1);
+}
+
+}  // namespace
+
+std::optional<Date> IsoDate::parse(std::string_view text, bool allowFraction) {
+    const auto written = readWritten(text, allowFraction);
+    if (!written || !fitsTheClock(written->utc)) return std::nullopt;
+    return Date(duration_cast<Date::duration>(written->utc.time_since_epoch()) +
+                duration_cast<Date::duration>(written->fraction));
+}
+
+bool IsoDate::isOutOfRange(std::string_view text, bool allowFraction) {
+    const auto written = readWritten(text, allowFraction);
+    return written && !fitsTheClock(written->utc);
 }
 
 }  // namespace velmora

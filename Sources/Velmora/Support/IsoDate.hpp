@@ -18,8 +18,11 @@ public:
 
     /// Reads "yyyy-MM-ddTHH:mm:ss" followed by "Z" or an offset "+HH:MM"/"-HH:MM"; a fraction of a
     /// second after the seconds only when allowed. Anything else, a day that does not exist, or a
-    /// date outside the clock's range (about the years 1678 to 2262), is absent.
+    /// time the clock cannot hold (before about 1678 or after about 2261: "0001-01-01T00:00:00Z"),
+    /// is absent.
     static std::optional<Date> parse(std::string_view text, bool allowFraction = false);
+    /// Whether the text is in the form parse reads but names a time the clock cannot hold.
+    static bool isOutOfRange(std::string_view text, bool allowFraction = false);
 };
 
 }  // namespace velmora

@@ -43,8 +43,8 @@ void SettingsStore::load() {
         bytes = platform::sys::readFile(file_);
     } catch (const std::system_error& error) {
         if (error.code() != std::errc::no_such_file_or_directory) {
-            unreadableFile_ = true;
-            Log::app.error(std::string("не удалось прочитать настройки: ") + error.what());
+            readError_ = error.code().message();
+            Log::app.error(std::string("не удалось прочитать настройки, файл не будет переписан: ") + error.what());
         }
         return;
     }
@@ -73,6 +73,11 @@ void SettingsStore::setEngine(Engine engine) {
 void SettingsStore::write() {
     stored_["engine"] = engineName(config_.engine);
     stored_["language"] = config_.language;
+    // A file that did not open may hold every setting: the change lives in memory only.
+    if (readError_) {
+        Log::app.error("настройки не прочитаны при запуске, файл не переписываю: " + file_.string());
+        return;
+    }
     try {
         Paths::makeFolder(file_.parent_path());
         if (unreadableFile_) {

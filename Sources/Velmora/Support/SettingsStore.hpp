@@ -37,7 +37,12 @@ public:
     static SettingsStore& shared();
 
     /// Reads the file; a missing or unreadable file gives the defaults and is not written by reading.
+    /// A file whose content cannot be read is moved aside at the first write; a file that cannot
+    /// be opened at all (permissions, an I/O error) is never written: changes stay in memory.
     explicit SettingsStore(std::filesystem::path file, QObject* parent = nullptr);
+
+    /// Why the file could not be opened at the load; absent when it was read or was not there.
+    const std::optional<std::string>& readError() const { return readError_; }
 
     const Config& config() const { return config_; }
     const std::filesystem::path& file() const { return file_; }
@@ -57,6 +62,7 @@ private:
     nlohmann::json stored_ = nlohmann::json::object();
     // A file that exists but cannot be read is moved aside before the first write replaces it.
     bool unreadableFile_ = false;
+    std::optional<std::string> readError_;
 };
 
 }  // namespace velmora

@@ -93,7 +93,18 @@ HistoryView::HistoryView(HistoryStore& history, QWidget* parent) : QWidget(paren
     connect(scroll_->verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryView::maybeBuildMore);
     connect(scroll_->verticalScrollBar(), &QScrollBar::rangeChanged, this, &HistoryView::maybeBuildMore);
     connect(&history_, &HistoryStore::itemsChanged, this, &HistoryView::rebuild);
+    showReadError();
     rebuild();
+}
+
+void HistoryView::showReadError() {
+    // An empty list must not pass for an empty history when the file did not open.
+    const auto& error = history_.readError();
+    if (!error) return;
+    empty_->titleLabel()->setText(QStringLiteral("Историю не удалось прочитать"));
+    empty_->detailLabel()->setText(QStringLiteral("Файл ") + QString::fromStdString(history_.file().string()) +
+                                   QStringLiteral(" не открылся (") + QString::fromStdString(*error) +
+                                   QStringLiteral("). Он останется как есть, новые диктовки допишутся в конец."));
 }
 
 QWidget* HistoryView::makeSearchBar() {

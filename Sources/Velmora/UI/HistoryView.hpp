@@ -90,6 +90,7 @@ Q_SIGNALS:
 private:
     QWidget* makeSearchBar();
     void rebuild();
+    void showReadError();
     void setHovered(const std::optional<korbit::UUID>& id);
     void maybeBuildMore();
 

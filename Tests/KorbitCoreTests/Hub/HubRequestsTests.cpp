@@ -116,6 +116,60 @@ TEST_F(HubTest, ListingFailuresMapToHubErrors) {
     EXPECT_EQ(std::string(refused.what()).rfind("Download failed: ", 0), 0u);
 }
 
+// Only a hub that could not answer at all lets a client fall back to what it has on disk; a hub
+// that answered "no" must be heard.
+TEST_F(HubTest, OnlyAHubThatCannotAnswerCountsAsUnreachable) {
+    using korbit::Hub::isUnreachable;
+    addFile("owner/name", "config.json", "{}");
+    HubApi client = makeHub();
+    const auto failureOf = [&](HubApi& hubClient) -> std::exception_ptr {
+        try {
+            hubClient.getFilenames(Repo("owner/name"), "main");
+        } catch (...) {
+            return std::current_exception();
+        }
+        ADD_FAILURE() << "the listing succeeded";
+        return nullptr;
+    };
+    HubApi closed(cache.path(), std::string(), std::string("http://127.0.0.1:1"), false, fastTiming());
+    const std::exception_ptr refused = failureOf(closed);
+    EXPECT_TRUE(isUnreachable(refused));
+    // The listing's own error keeps the transport's failure it describes.
+    try {
+        std::rethrow_exception(refused);
+    } catch (const HubClientError& error) {
+        EXPECT_EQ(error.kind(), HubClientError::Kind::downloadError);
+        EXPECT_THROW(std::rethrow_exception(error.underlyingError()), TransportError);
+    }
+    for (int status : {500, 502, 503}) {
+        hub.answerStatus("GET", "/api/", status, 1);
+        EXPECT_TRUE(isUnreachable(failureOf(client))) << status;
+    }
+    for (int status : {401, 404, 429}) {
+        hub.answerStatus("GET", "/api/", status, 1);
+        EXPECT_FALSE(isUnreachable(failureOf(client))) << status;
+    }
+    HubApi badEndpoint(cache.path(), std::string(), std::string("no endpoint"), false, fastTiming());
+    EXPECT_FALSE(isUnreachable(failureOf(badEndpoint)));
+
+    using Kind = TransportError::Kind;
+    for (Kind kind : {Kind::cannotFindHost, Kind::cannotConnect, Kind::timedOut, Kind::connectionLost,
+                      Kind::secureConnectionFailed})
+        EXPECT_TRUE(isUnreachable(std::make_exception_ptr(TransportError(kind, "x"))));
+    for (Kind kind : {Kind::badUrl, Kind::cancelled, Kind::tooManyRedirects, Kind::other})
+        EXPECT_FALSE(isUnreachable(std::make_exception_ptr(TransportError(kind, "x"))));
+    EXPECT_TRUE(isUnreachable(std::make_exception_ptr(
+        HubClientError::networkError(std::make_exception_ptr(TransportError(Kind::timedOut, "late"))))));
+    EXPECT_FALSE(isUnreachable(std::make_exception_ptr(std::runtime_error("disk full"))));
+    EXPECT_FALSE(isUnreachable(nullptr));
+
+    const HubClientError unreachable =
+        HubClientError::hubUnreachable("http://hub", std::make_exception_ptr(std::runtime_error("refused")), "; more");
+    EXPECT_STREQ(unreachable.what(), "The model hub at http://hub could not be reached (refused); more");
+    EXPECT_EQ(unreachable.text(), "http://hub");
+    EXPECT_TRUE(isUnreachable(std::make_exception_ptr(unreachable)));
+}
+
 TEST(SiblingsResponse, DecodesTheListingAndRejectsIncompleteReplies) {
     auto reply = nlohmann::json::parse(R"({"id": "x", "siblings": [{"rfilename": "a/b.json", "size": 1}]})")
                      .get<korbit::SiblingsResponse>();

@@ -4,6 +4,7 @@
 #include "KorbitCore/External/Hub/HubApi.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Platform/Log/SystemLog.hpp"
+#include "Support/HubErrorOf.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestNetwork.hpp"
@@ -24,18 +25,6 @@ void settleNetworkState(bool connected);
 std::string patternedBytes(std::size_t size, unsigned seed = 1);
 
 using CapturedLog = SystemLogCapture;
-
-/// The hub client error the action throws; a failure when it throws none.
-template <typename F>
-korbit::Hub::HubClientError hubErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const korbit::Hub::HubClientError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no hub client error";
-    return korbit::Hub::HubClientError::unexpectedError();
-}
 
 /// A fake hub serving a temporary folder, a temporary cache, and clients with short retry waits.
 class HubTest : public ::testing::Test {

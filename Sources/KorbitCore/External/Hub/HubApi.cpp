@@ -148,7 +148,7 @@ std::pair<std::string, HttpResponse> HubApi::httpGet(const std::string& url, std
     } catch (const HubClientError&) {
         throw;
     } catch (const std::exception& e) {
-        throw HubClientError::downloadError(e.what());
+        throw HubClientError::downloadError(e.what(), std::current_exception());
     }
 }
 

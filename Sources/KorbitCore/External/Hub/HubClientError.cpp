@@ -1,5 +1,7 @@
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 
+#include "Platform/Net/TransportError.hpp"
+
 namespace korbit::Hub {
 
 std::string describe(std::exception_ptr error) {
@@ -26,9 +28,10 @@ HubClientError HubClientError::jsonSerialization(std::string fileURL, std::strin
     return e;
 }
 
-HubClientError HubClientError::downloadError(std::string text) {
+HubClientError HubClientError::downloadError(std::string text, std::exception_ptr underlying) {
     HubClientError e(Kind::downloadError, "Download failed: " + text);
     e.text_ = std::move(text);
+    e.underlying_ = underlying;
     return e;
 }
 
@@ -83,6 +86,39 @@ HubClientError HubClientError::parse() {
 
 HubClientError HubClientError::unexpectedError() {
     return HubClientError(Kind::unexpectedError, "An unexpected error occurred.");
+}
+
+HubClientError HubClientError::hubUnreachable(std::string endpoint, std::exception_ptr cause, std::string detail) {
+    HubClientError e(Kind::hubUnreachable,
+                     "The model hub at " + endpoint + " could not be reached (" + describe(cause) + ")" + detail);
+    e.text_ = std::move(endpoint);
+    e.underlying_ = cause;
+    return e;
+}
+
+bool isUnreachable(std::exception_ptr error) {
+    using platform::net::TransportError;
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& transport) {
+        switch (transport.kind()) {
+            case TransportError::Kind::cannotFindHost:
+            case TransportError::Kind::cannotConnect:
+            case TransportError::Kind::timedOut:
+            case TransportError::Kind::connectionLost:
+            case TransportError::Kind::secureConnectionFailed:
+                return true;
+            default:
+                return false;
+        }
+    } catch (const HubClientError& hubError) {
+        if (hubError.kind() == HubClientError::Kind::hubUnreachable) return true;
+        if (hubError.kind() == HubClientError::Kind::httpStatusCode) return hubError.statusCode() >= 500;
+        return isUnreachable(hubError.underlyingError());
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace korbit::Hub

@@ -22,11 +22,13 @@ public:
         authorizationRequired,
         parse,
         unexpectedError,
+        hubUnreachable,
     };
 
     static HubClientError httpStatusCode(int status);
     static HubClientError jsonSerialization(std::string fileURL, std::string message);
-    static HubClientError downloadError(std::string text);
+    /// The text is the failure's; the failure itself, when there is one, stays the underlying error.
+    static HubClientError downloadError(std::string text, std::exception_ptr underlying = nullptr);
     static HubClientError fileNotFound(std::string name);
     /// Carries a URL-loading error; the message uses its description.
     static HubClientError networkError(std::exception_ptr error);
@@ -38,13 +40,15 @@ public:
     static HubClientError authorizationRequired();
     static HubClientError parse();
     static HubClientError unexpectedError();
+    /// "The model hub at <endpoint> could not be reached (<cause>)" and the detail; carries the cause.
+    static HubClientError hubUnreachable(std::string endpoint, std::exception_ptr cause, std::string detail = {});
 
     Kind kind() const { return kind_; }
     int statusCode() const { return status_; }
     /// The carried text (file name, message, ...), empty for cases without one.
     const std::string& text() const { return text_; }
     const std::string& fileURL() const { return fileURL_; }
-    /// The carried error of networkError and fileSystemError.
+    /// The carried error of networkError, fileSystemError, downloadError and hubUnreachable.
     std::exception_ptr underlyingError() const { return underlying_; }
     std::string errorDescription() const { return what(); }
 
@@ -64,5 +68,10 @@ private:
 
 /// The description of any error, as error messages quote it.
 std::string describe(std::exception_ptr error);
+
+/// Whether the error says that the hub could not be reached at all, rather than that it answered
+/// no: a name that does not resolve, a connection refused, lost or timed out, a failed secure
+/// connection, or a server error (5xx); also when such an error is carried by a hub client error.
+bool isUnreachable(std::exception_ptr error);
 
 }  // namespace korbit::Hub
