@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <span>
+#include <string>
 
 namespace tremolan {
 
@@ -27,6 +28,14 @@ std::int64_t VADAudioChunker::splitOnMiddleOfLongestSilence(const std::vector<fl
     return middle + (s + (e - s) / 2) * vad_->frameLengthSamples();
 }
 
+bool VADAudioChunker::holdsVoice(const std::vector<float>& audioArray, std::int64_t startIndex,
+                                 std::int64_t endIndex) const {
+    const std::vector<bool> activity = vad_->voiceActivity(
+        std::span<const float>(audioArray)
+            .subspan(static_cast<std::size_t>(startIndex), static_cast<std::size_t>(endIndex - startIndex)));
+    return std::find(activity.begin(), activity.end(), true) != activity.end();
+}
+
 std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audioArray, std::int64_t maxChunkLength,
                                                   const std::optional<DecodingOptions>& decodeOptions) const {
     const auto count = static_cast<std::int64_t>(audioArray.size());
@@ -43,9 +52,15 @@ std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audi
             const std::int64_t chunkEnd =
                 limit < clipEnd ? splitOnMiddleOfLongestSilence(audioArray, seek, std::min(limit, count)) : clipEnd;
             if (chunkEnd <= seek) break;
-            korbit::Logging::debug({"Found chunk from ", korbit::fixedDecimal(static_cast<double>(seek) / 16000.0, 2),
-                                    " to ", korbit::fixedDecimal(static_cast<double>(chunkEnd) / 16000.0, 2)},
-                                   "");
+            const std::string from = korbit::fixedDecimal(static_cast<double>(seek) / 16000.0, 2);
+            const std::string to = korbit::fixedDecimal(static_cast<double>(chunkEnd) / 16000.0, 2);
+            if (!holdsVoice(audioArray, seek, chunkEnd)) {
+                // A piece without voice would only give the model room to invent words.
+                korbit::Logging::debug({"Passing over chunk from ", from, " to ", to, ": no voice"}, "");
+                seek = chunkEnd;
+                continue;
+            }
+            korbit::Logging::debug({"Found chunk from ", from, " to ", to}, "");
             chunks.push_back(
                 AudioChunk{seek, std::vector<float>(audioArray.begin() + seek, audioArray.begin() + chunkEnd)});
             seek = chunkEnd;

@@ -8,7 +8,8 @@
 namespace tremolan {
 
 /// Cuts each stretch of at most the largest chunk length in the middle of the longest silence
-/// of its second half, as a voice-activity detector sees it.
+/// of its second half, as a voice-activity detector sees it. Pieces of a longer recording in which
+/// the detector finds no voice are passed over: they give no chunk.
 class VADAudioChunker : public AudioChunking {
 public:
     /// No detector means the standard energy detector.
@@ -26,6 +27,9 @@ public:
 private:
     std::int64_t splitOnMiddleOfLongestSilence(const std::vector<float>& audioArray, std::int64_t startIndex,
                                                std::int64_t endIndex) const;
+
+    /// Whether any detector frame of [startIndex, endIndex) holds voice.
+    bool holdsVoice(const std::vector<float>& audioArray, std::int64_t startIndex, std::int64_t endIndex) const;
 
     std::int64_t windowPadding_;
     std::shared_ptr<const VoiceActivityDetector> vad_;
