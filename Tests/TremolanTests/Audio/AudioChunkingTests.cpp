@@ -132,8 +132,7 @@ TEST(AudioChunking, PiecesWithoutVoiceArePassedOver) {
     for (const auto& chunk : chunks) {
         const std::int64_t end = chunk.seekOffsetIndex + static_cast<std::int64_t>(chunk.audioSamples.size());
         // No chunk lies within the silence; together they hold every voiced sample.
-        EXPECT_FALSE(chunk.seekOffsetIndex >= 320000 && end <= 1120000)
-            << chunk.seekOffsetIndex << " ..< " << end;
+        EXPECT_FALSE(chunk.seekOffsetIndex >= 320000 && end <= 1120000) << chunk.seekOffsetIndex << " ..< " << end;
         covered += std::min<std::int64_t>(end, 320000) - std::min<std::int64_t>(chunk.seekOffsetIndex, 320000);
         covered += std::max<std::int64_t>(end, 1120000) - std::max<std::int64_t>(chunk.seekOffsetIndex, 1120000);
     }
