@@ -139,6 +139,13 @@ TEST(AudioChunking, PiecesWithoutVoiceArePassedOver) {
     // (The last window padding after a cut may belong to no chunk.)
     EXPECT_GE(covered, 320000 + (1600000 - 1120000) - 16000);
     EXPECT_EQ(log.count("Passing over chunk from 25.00 to 47.50: no voice"), 1);
+    // The ranges alone, as a caller that only needs the cuts asks for them, are the chunks' own.
+    const auto ranges = chunker.chunkRanges(samples, 480000, std::nullopt);
+    ASSERT_EQ(ranges.size(), chunks.size());
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        EXPECT_EQ(ranges[i].startIndex, chunks[i].seekOffsetIndex);
+        EXPECT_EQ(ranges[i].endIndex - ranges[i].startIndex, static_cast<std::int64_t>(chunks[i].audioSamples.size()));
+    }
 
     // Ten minutes of silence, or of a hiss far below the detector's threshold, give no chunk at all.
     EXPECT_TRUE(chunker.chunkAll(std::vector<float>(9600000, 0.0f), 480000, std::nullopt).empty());

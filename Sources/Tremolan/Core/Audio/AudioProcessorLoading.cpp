@@ -119,11 +119,28 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path
     double start = startTime.value_or(0.0);
     const double end = endTime ? std::min(duration, *endTime) : duration;
     std::vector<float> result;
+    // Room for the whole range at once: a vector that doubles as it grows holds three times the
+    // samples at its last step. The bound is generous (a sample a segment for rounding); pages set
+    // aside and never written cost no memory.
+    const double sampleRate = file->fileFormat().sampleRate;
+    if (start < end) {
+        const double frames = std::min((end - std::max(start, 0.0)) * sampleRate,
+                                       static_cast<double>(platform::audio::plausibleFrameCount(path, file->length())));
+        result.reserve(static_cast<std::size_t>(std::ceil(frames * recognizerRate / sampleRate)) +
+                       static_cast<std::size_t>(std::ceil((end - start) / segmentSeconds)) + 1);
+    }
     while (start < end) {
         const double segmentEnd = std::min(start + segmentSeconds, end);
-        AudioPCMBuffer buffer = loadAudio(*file, channelMode, start, segmentEnd);
-        const std::vector<float> samples = convertBufferToArray(buffer, 1024);
-        result.insert(result.end(), samples.begin(), samples.end());
+        const AudioPCMBuffer buffer = loadAudio(*file, channelMode, start, segmentEnd);
+        // Channel 0 of each frame, straight into the result.
+        if (const float* channel = buffer.floatChannelData(0)) {
+            const std::size_t stride = buffer.samplesPerFrame();
+            if (stride == 1) {
+                result.insert(result.end(), channel, channel + buffer.frameLength());
+            } else {
+                for (std::size_t i = 0; i < buffer.frameLength(); ++i) result.push_back(channel[i * stride]);
+            }
+        }
         start = segmentEnd;
     }
     return result;

@@ -4,6 +4,7 @@
 #include "Tremolan/Core/Audio/VoiceActivityDetector.hpp"
 
 #include <memory>
+#include <span>
 
 namespace tremolan {
 
@@ -23,13 +24,16 @@ public:
     /// chunks. Throws WhisperError (audioProcessingFailed) for a seek outside the samples.
     std::vector<AudioChunk> chunkAll(const std::vector<float>& audioArray, std::int64_t maxChunkLength,
                                      const std::optional<DecodingOptions>& decodeOptions) const override;
+    /// Where chunkAll cuts, without copying the samples: the ranges of its chunks, in order.
+    std::vector<IndexRange> chunkRanges(std::span<const float> audioArray, std::int64_t maxChunkLength,
+                                        const std::optional<DecodingOptions>& decodeOptions) const;
 
 private:
-    std::int64_t splitOnMiddleOfLongestSilence(const std::vector<float>& audioArray, std::int64_t startIndex,
+    std::int64_t splitOnMiddleOfLongestSilence(std::span<const float> audioArray, std::int64_t startIndex,
                                                std::int64_t endIndex) const;
 
     /// Whether any detector frame of [startIndex, endIndex) holds voice.
-    bool holdsVoice(const std::vector<float>& audioArray, std::int64_t startIndex, std::int64_t endIndex) const;
+    bool holdsVoice(std::span<const float> audioArray, std::int64_t startIndex, std::int64_t endIndex) const;
 
     std::int64_t windowPadding_;
     std::shared_ptr<const VoiceActivityDetector> vad_;
