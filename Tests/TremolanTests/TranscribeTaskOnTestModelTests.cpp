@@ -120,7 +120,10 @@ void expectOrderedSegments(const Recording& r, const TranscriptionResult& result
         for (const auto& w : *s.words) {
             EXPECT_LE(s.start, w.start) << i << w.word;
             EXPECT_LE(w.start, w.end) << i << w.word;
-            EXPECT_LE(w.end, s.end) << i << w.word;
+            // A last word that ran more than 0.5 s past its segment is cut back to the segment's end
+            // or to the median word length after its start, whichever is later: it may still end a
+            // little past the segment.
+            EXPECT_LE(w.end, s.end + (&w == &s.words->back() ? 0.5f : 0.0f)) << i << w.word;
             EXPECT_FALSE(w.word.empty());
         }
     }
