@@ -1,17 +1,17 @@
 #!/usr/bin/python3
 """Teaches a trained model that a window without speech holds no words: it fine-tunes the decoder (the
-encoder stays as it is) on full 30 s windows of which a quarter hold no speech. Such a window's target
+encoder stays as it is) on full 30 s windows, two in ten without speech (by default). Such a window's target
 is <|nospeech|> at the step after the start of transcript, where the language token would come, and
-then, after the forced language, task and form tokens, the end of text at once. The other windows are
+then, after the forced language, task and form tokens, the end of text at once. Six in ten are
 speech items whose tokens follow train.py's targets and whose loss is the divergence from the
 starting model's own distribution (distillation), so that the words stay as they were: fitting the
 targets afresh moved a mean of checkpoints off its mean and cost English two points.
 
 Windows without speech, drawn per row from (seed, step): digital silence; white, brown or pink noise
 and mains hum from -80 to -25 dB RMS, over the whole window or only its start; a truncated file (1 to
-8000 samples of noise or of a speech item's lead-in, then zeros). Besides, windows whose speech
-starts anywhere in them (after up to 29 s of silence, as a window of a long recording may begin)
-learn only that the step after the start of transcript is their language, not <|nospeech|>: without
+8000 samples of noise or of a speech item's lead-in, then zeros). The last two in ten are windows whose speech
+starts anywhere in them (after up to 29 s of silence, as a window of a long recording may begin);
+they learn only that the step after the start of transcript is their language, not <|nospeech|>: without
 them the model took every window that did not open with speech for silence.
 
 <run>/last.pt is saved every --save-every steps and resumed from; --keep-every keeps <run>/step-N.pt
