@@ -97,7 +97,7 @@ TEST(DecodingLoop, ForcesThePromptThenKeepsTheSampledTokensAndWritesTheirCacheCo
     EXPECT_EQ(t.pipelineStart, std::numeric_limits<double>::max());
     EXPECT_GE(t.decodingLoop, t.decodingPredictions);
     EXPECT_EQ(result.language, "en");
-    EXPECT_EQ(result.noSpeechProb, 0.0f);
+    EXPECT_LT(result.noSpeechProb, 1e-6f);  // the language token took the step after the start
     EXPECT_FALSE(result.fallback.has_value());
     EXPECT_NEAR(result.avgLogProb, (result.tokenLogProbs[4].at(100) + result.tokenLogProbs[5].at(101)) / 7, 1e-6);
 }
@@ -356,6 +356,46 @@ TEST(DecodingLoop, TheResultMeasuresTheSpanAndGivesTheVerdict) {
     EXPECT_GT(result.compressionRatio, 2.4f);  // forty times the same token
     EXPECT_EQ(result.fallback, (DecodingFallback{true, "compressionRatioThreshold"}));
     EXPECT_EQ(result.tokenLogProbs.size(), result.tokens.size());
+}
+
+/// Scores where the no-speech token has probability `p` at the step fed the start of transcript (its
+/// language choice otherwise), then the end token.
+ScriptedTextDecoder::Script silentWindow(float p) {
+    return [p](int, int token) {
+        if (token != SOT) return favour(token == EN ? TRANSCRIBE : token == TRANSCRIBE ? EOT : SOT);
+        // Two finite scores: no-speech against the language token; every other score -inf.
+        std::vector<float> scores(51865, -std::numeric_limits<float>::infinity());
+        scores[NO_SPEECH] = std::log(p);
+        scores[EN] = std::log(1.0f - p);
+        return scores;
+    };
+}
+
+TEST(DecodingLoop, TheNoSpeechProbabilityIsMeasuredAtTheStepFedTheStartOfTranscript) {
+    struct Case {
+        std::optional<std::vector<std::int64_t>> previousText;  // moves the start of transcript on
+        std::vector<std::int64_t> suppressed;                   // filters run after the measure
+    };
+    for (const Case& c : {Case{std::nullopt, {}}, Case{std::vector<std::int64_t>{300, 301}, {NO_SPEECH}}}) {
+        auto options = plainOptions();
+        options.promptTokens = c.previousText;
+        options.suppressTokens = c.suppressed;
+        options.firstTokenLogProbThreshold.reset();
+        ScriptedTextDecoder decoder(silentWindow(0.8f));
+        auto inputs = decoder.inputs(options);
+        const auto result = decode(decoder, inputs, options);
+        EXPECT_NEAR(result.noSpeechProb, 0.8f, 1e-3f);
+        // Silence is accepted as it is: no retry for its quality.
+        EXPECT_EQ(result.fallback, (DecodingFallback{false, "silence"}));
+    }
+
+    // A window whose start of transcript lies in the prefilled cache cannot measure it.
+    auto options = plainOptions();
+    options.firstTokenLogProbThreshold.reset();
+    ScriptedTextDecoder decoder(silentWindow(0.8f));
+    auto inputs = decoder.inputs(options);
+    inputs.cacheLength().setValue(0, 1);
+    EXPECT_EQ(decode(decoder, inputs, options).noSpeechProb, 0.0f);
 }
 
 TEST(DecodingLoop, AModelWithoutAlignmentOutputGivesNoAlignmentWeights) {

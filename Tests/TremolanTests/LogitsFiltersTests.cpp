@@ -5,6 +5,7 @@
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Text/LanguageLogitsFilter.hpp"
+#include "Tremolan/Core/Text/LogitsVector.hpp"
 #include "Tremolan/Core/Text/SuppressBlankFilter.hpp"
 #include "Tremolan/Core/Text/SuppressTokensFilter.hpp"
 #include "Tremolan/Core/Text/TimestampRulesFilter.hpp"
@@ -208,6 +209,35 @@ TEST(LogitsFilters, RefuseArraysThatAreNotHalfPrecisionLogits) {
     EXPECT_THROW(filter.filterLogits(single, std::vector<int>{}), WhisperError);
     MLMultiArray empty;
     EXPECT_THROW(filter.filterLogits(empty, std::vector<int>{}), WhisperError);
+}
+
+TEST(LogitsVector, TheProbabilityOfATokenIsItsSoftmaxOverAllScores) {
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    auto scores = [](std::vector<float> values) {
+        MLMultiArray array({1, 1, static_cast<std::int64_t>(values.size())}, MLMultiArrayDataType::float16);
+        auto* data = array.mutableData<Float16>();
+        for (std::size_t i = 0; i < values.size(); ++i) data[i] = Float16(values[i]);
+        return array;
+    };
+    const auto plain = scores({0.0f, std::log(3.0f), -inf, 0.0f});
+    const LogitsVector view(plain);
+    EXPECT_NEAR(view.probability(1), 0.6f, 1e-3f);
+    EXPECT_NEAR(view.probability(0), 0.2f, 1e-3f);
+    EXPECT_EQ(view.probability(2), 0.0f);   // suppressed
+    EXPECT_EQ(view.probability(4), 0.0f);   // outside the vector
+    EXPECT_EQ(view.probability(-1), 0.0f);  // outside the vector
+
+    // A large vocabulary of equal scores, as a model that knows nothing answers.
+    EXPECT_NEAR(LogitsVector(logits(V, 0.0f)).probability(NO_SPEECH), std::exp(-20.0f), 1e-9f);
+
+    const auto none = scores({-inf, -inf});
+    EXPECT_EQ(LogitsVector(none).probability(0), 0.0f);
+    const auto infinite = scores({inf, 5.0f});
+    EXPECT_EQ(LogitsVector(infinite).probability(0), 1.0f);
+    EXPECT_EQ(LogitsVector(infinite).probability(1), 0.0f);
+    const auto withNaN = scores({std::nanf(""), 0.0f, 0.0f});
+    EXPECT_EQ(LogitsVector(withNaN).probability(0), 0.0f);
+    EXPECT_NEAR(LogitsVector(withNaN).probability(1), 0.5f, 1e-3f);
 }
 
 }  // namespace

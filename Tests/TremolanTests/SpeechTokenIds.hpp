@@ -12,6 +12,7 @@ constexpr int DE = 50261;          // <|de|>
 constexpr int TRANSLATE = 50358;   // <|translate|>
 constexpr int TRANSCRIBE = 50359;  // <|transcribe|>
 constexpr int PREVIOUS = 50361;    // <|startofprev|>
+constexpr int NO_SPEECH = 50362;   // <|nospeech|>
 constexpr int NO_TS = 50363;       // <|notimestamps|>
 constexpr int T = 50364;           // <|0.00|>, the first timestamp
 

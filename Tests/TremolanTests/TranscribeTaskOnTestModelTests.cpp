@@ -120,7 +120,10 @@ void expectOrderedSegments(const Recording& r, const TranscriptionResult& result
         for (const auto& w : *s.words) {
             EXPECT_LE(s.start, w.start) << i << w.word;
             EXPECT_LE(w.start, w.end) << i << w.word;
-            EXPECT_LE(w.end, s.end) << i << w.word;
+            // A last word that ran more than 0.5 s past its segment is cut back to the segment's end
+            // or to the median word length after its start, whichever is later: it may still end a
+            // little past the segment.
+            EXPECT_LE(w.end, s.end + (&w == &s.words->back() ? 0.5f : 0.0f)) << i << w.word;
             EXPECT_FALSE(w.word.empty());
         }
     }
@@ -169,8 +172,8 @@ TEST_F(TranscribeOnTestModel, LongRecordingsWalkSeveralWindows) {
         bool words;
         double errorBound, uncoveredBound;
     };
-    for (const auto& c : {Case{"long-en", false, 109.7, 0.05}, Case{"long-en", true, 84.7, 0.62},
-                          Case{"long-ru", false, 91.7, 0.55}, Case{"long-ru", true, 79.2, 0.57}}) {
+    for (const auto& c : {Case{"long-en", false, 92.4, 0.28}, Case{"long-en", true, 80.8, 0.68},
+                          Case{"long-ru", false, 93.8, 0.58}, Case{"long-ru", true, 93.8, 0.56}}) {
         SCOPED_TRACE(std::string(c.name) + (c.words ? " with words" : ""));
         const auto r = longRecording(c.name);
         const Run run = transcribe(r, c.words);
@@ -238,7 +241,7 @@ TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
         bool words;
         int allowedMisses;
     };
-    for (const auto& c : {Case{"en", false, 0}, Case{"en", true, 0}, Case{"ru", false, 2}, Case{"ru", true, 0}}) {
+    for (const auto& c : {Case{"en", false, 0}, Case{"en", true, 0}, Case{"ru", false, 2}, Case{"ru", true, 2}}) {
         SCOPED_TRACE(std::string(c.language) + (c.words ? " with words" : ""));
         const auto r = phrases(c.language, 2, 1.5);
         const Run run = transcribe(r, c.words);

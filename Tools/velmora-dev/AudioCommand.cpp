@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -118,7 +119,7 @@ int runLoad(const Parsed& parsed) {
     const std::string file = parsed.positional("file");
     const LoadRange range = loadRange(parsed);
     checkAgainstFile(range, parsed, file);
-    const auto samples = AudioProcessor::loadAudioAsFloatArray(file, range.channelMode(), range.start, range.end);
+    auto samples = AudioProcessor::loadAudioAsFloatArray(file, range.channelMode(), range.start, range.end);
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);
     std::printf("%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
                 seconds(static_cast<double>(samples.size()) / 16000.0).c_str(),
@@ -129,7 +130,7 @@ int runLoad(const Parsed& parsed) {
         platform::audio::AudioBuffer buffer;
         buffer.sampleRate = 16000;
         buffer.channels = 1;
-        buffer.samples = samples;
+        buffer.samples = std::move(samples);  // the last use: no second copy of a long recording
         platform::audio::writeAudioFile(*output, buffer, platform::audio::AudioFileType::wavFloat);
         std::printf("written %s\n", output->c_str());
     }
@@ -142,10 +143,11 @@ int runChunks(const Parsed& parsed) {
     if (!(maxSeconds > 0)) throw velmora::dev::UsageError("audio chunks: --max-seconds must be above 0");
     const auto samples = AudioProcessor::loadAudioAsFloatArray(file);
     const VADAudioChunker chunker(16000, nullptr);
-    for (const auto& chunk : chunker.chunkAll(samples, static_cast<std::int64_t>(maxSeconds * 16000), std::nullopt)) {
-        const auto startSample = static_cast<double>(chunk.seekOffsetIndex);
-        std::printf("%s\t%s\n", seconds(startSample / 16000.0).c_str(),
-                    seconds((startSample + static_cast<double>(chunk.audioSamples.size())) / 16000.0).c_str());
+    // Where the cuts fall is all this prints: the chunks' samples are never copied.
+    for (const auto& range :
+         chunker.chunkRanges(samples, static_cast<std::int64_t>(maxSeconds * 16000), std::nullopt)) {
+        std::printf("%s\t%s\n", seconds(static_cast<double>(range.startIndex) / 16000.0).c_str(),
+                    seconds(static_cast<double>(range.endIndex) / 16000.0).c_str());
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "Platform/Audio/AudioFile.hpp"
 #include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 #include <cstdio>
 #include <filesystem>
@@ -63,7 +64,9 @@ int runDecode(const Arguments& args) {
     const fs::path folder = parsed.positional("model-folder");
     if (!fs::is_directory(folder)) return fail("no model folder at " + folder.string());
     const std::string audioFile = parsed.positional("audio-file");
-    const std::vector<float> samples = platform::audio::loadMonoAudio(audioFile);
+    // One window is decoded: only its samples are read, however long the recording.
+    const std::vector<float> samples =
+        platform::audio::loadMonoAudio(audioFile, 16000.0, tremolan::Constants::defaultWindowSamples / 16000.0);
 
     const tremolan::WindowDecoder road = velmora::dev::loadSpeechModel(folder, parsed.value("tokenizer", ""));
 

@@ -80,10 +80,12 @@ void printStatistics(const char* what, const MLMultiArray& a) {
 }
 
 MLMultiArray audioWindow(const fs::path& file) {
-    const auto samples = platform::audio::loadMonoAudio(file);
+    // Only the window is read, however long the recording.
+    const auto samples = platform::audio::loadMonoAudio(file, 16000.0, 30.0);
+    const double duration = platform::audio::audioFileDuration(file);
     std::printf("audio: %s, %s s at 16 kHz%s\n", file.filename().c_str(),
-                decimal(static_cast<double>(samples.size()) / 16000.0, 2).c_str(),
-                samples.size() > 480000 ? " (first 30 s used)" : "");
+                decimal(samples.size() < 480000 ? static_cast<double>(samples.size()) / 16000.0 : duration, 2).c_str(),
+                duration > 30.0 ? " (first 30 s used)" : "");
     MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
     std::copy_n(samples.begin(), std::min<std::size_t>(samples.size(), 480000), audio.mutableData<float>());
     return audio;

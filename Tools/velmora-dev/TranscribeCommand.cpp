@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -178,70 +179,82 @@ int runTranscribe(const velmora::dev::Arguments& args) {
     auto failed = [&](const std::string& file, std::exception_ptr error) {
         status = fail(file + ": " + korbit::Hub::describe(error));
     };
-    std::vector<std::string> names;
-    std::vector<std::string> outputs;
-    std::vector<std::vector<float>> arrays;
-    std::vector<std::optional<tremolan::DecodingOptions>> options;
-    for (std::size_t f = 0; f < files.size(); ++f) {
-        const std::string& file = files[f];
+    // A recording as the library hears it, with its own options (the detected language).
+    struct Loaded {
+        std::vector<float> samples;
+        tremolan::DecodingOptions options;
+    };
+    auto load = [&](const std::string& file) -> std::optional<Loaded> {
         try {
-            std::vector<float> samples = tremolan::AudioProcessor::loadAudioAsFloatArray(file);
-            tremolan::DecodingOptions own = request.options;
+            Loaded loaded{tremolan::AudioProcessor::loadAudioAsFloatArray(file), request.options};
             if (request.detectLanguage) {
-                own.language = whisper->detectLangauge(samples).language;
-                std::fprintf(stderr, "%s: language %s\n", file.c_str(), own.language->c_str());
+                loaded.options.language = whisper->detectLangauge(loaded.samples).language;
+                std::fprintf(stderr, "%s: language %s\n", file.c_str(), loaded.options.language->c_str());
             }
-            names.push_back(file);
-            outputs.push_back(outputNames[f]);
-            arrays.push_back(std::move(samples));
-            options.emplace_back(std::move(own));
+            return loaded;
         } catch (const std::exception&) {
             failed(file, std::current_exception());
+            return std::nullopt;
         }
-    }
+    };
     // A recording cut at silences has one result per piece: the transcript is their merge.
-    auto written = [&](std::size_t i, const tremolan::Tremolan::Results& results) {
+    auto written = [&](std::size_t f, const tremolan::Tremolan::Results& results) {
         const auto merged = tremolan::TranscriptionUtilities::mergeTranscriptionResults(results);
-        const fs::path file = writeTranscript(*merged, request, outputs[i]);
-        if (outputs[i] != fs::path(names[i]).stem().string())
-            std::fprintf(stderr, "%s: written as %s\n", names[i].c_str(), file.c_str());
-        std::printf("%s\n", file.c_str());
+        const fs::path path = writeTranscript(*merged, request, outputNames[f]);
+        if (outputNames[f] != fs::path(files[f]).stem().string())
+            std::fprintf(stderr, "%s: written as %s\n", files[f].c_str(), path.c_str());
+        std::printf("%s\n", path.c_str());
     };
 
     if (request.workers > 1) {
         // Every recording in one call: batches of the worker count, transcribed in parallel.
+        std::vector<std::size_t> taken;
+        std::vector<std::vector<float>> arrays;
+        std::vector<std::optional<tremolan::DecodingOptions>> options;
+        for (std::size_t f = 0; f < files.size(); ++f) {
+            if (auto loaded = load(files[f])) {
+                taken.push_back(f);
+                arrays.push_back(std::move(loaded->samples));
+                options.emplace_back(std::move(loaded->options));
+            }
+        }
         const auto outcomes = whisper->transcribeWithOptions(arrays, options);
-        for (std::size_t i = 0; i < outcomes.size() && i < names.size(); ++i) {
+        for (std::size_t i = 0; i < outcomes.size() && i < taken.size(); ++i) {
             try {
                 if (const auto* error = std::get_if<std::exception_ptr>(&outcomes[i])) std::rethrow_exception(*error);
-                written(i, std::get<tremolan::Tremolan::Results>(outcomes[i]));
+                written(taken[i], std::get<tremolan::Tremolan::Results>(outcomes[i]));
             } catch (const std::exception&) {
-                failed(names[i], std::current_exception());
+                failed(files[taken[i]], std::current_exception());
             }
         }
         return status;
     }
+    // One after another: each recording is loaded when its turn comes and let go after it, so that
+    // only one is held at a time.
     const auto window =
         whisper->featureExtractor()->windowSamples().value_or(tremolan::Constants::defaultWindowSamples);
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t f = 0; f < files.size(); ++f) {
+        const std::string& file = files[f];
+        auto loaded = load(file);
+        if (!loaded) continue;
         try {
-            const std::string duration = korbit::fixedDecimal(static_cast<double>(arrays[i].size()) / 16000.0, 1);
+            const std::string duration = korbit::fixedDecimal(static_cast<double>(loaded->samples.size()) / 16000.0, 1);
             std::int64_t stretch = 0;
             for (const auto& [start, end] :
-                 request.options.seekClipsWithin(static_cast<std::int64_t>(arrays[i].size())))
+                 request.options.seekClipsWithin(static_cast<std::int64_t>(loaded->samples.size())))
                 stretch += end - start;
             tremolan::Tremolan::SegmentDiscoveryCallback progress;
             // The pieces of a recording cut at silences report times within the piece.
-            if (stretch > window && options[i]->chunkingStrategy != tremolan::ChunkingStrategy::vad) {
-                progress = [&file = names[i], duration](const std::vector<tremolan::TranscriptionSegment>& segments) {
+            if (stretch > window && loaded->options.chunkingStrategy != tremolan::ChunkingStrategy::vad) {
+                progress = [&file, duration](const std::vector<tremolan::TranscriptionSegment>& segments) {
                     if (segments.empty()) return;
                     std::fprintf(stderr, "%s: %s of %s s\n", file.c_str(),
                                  korbit::fixedDecimal(segments.back().end, 1).c_str(), duration.c_str());
                 };
             }
-            written(i, whisper->transcribe(arrays[i], options[i], nullptr, progress));
+            written(f, whisper->transcribe(loaded->samples, loaded->options, nullptr, progress));
         } catch (const std::exception&) {
-            failed(names[i], std::current_exception());
+            failed(file, std::current_exception());
         }
     }
     return status;

@@ -95,8 +95,12 @@ int runTranscribe(const Arguments& args) {
     const auto languageToken = tokenizer.convertTokenToId("<|" + language + "|>");
     if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken))
         return fail("unknown language '" + language + "': the vocabulary has no language token <|" + language + "|>");
-    const std::vector<float> samples = platform::audio::loadMonoAudio(positional[2]);
+    // One window is transcribed: only its samples are read, however long the recording.
+    const std::vector<float> samples = platform::audio::loadMonoAudio(positional[2], 16000.0, 30.0);
     if (samples.empty()) return fail("the audio file " + positional[2] + " holds no samples");
+    // The recording's length: what was read, or the header's for a recording longer than the window.
+    const double audioSeconds = samples.size() < 480000 ? static_cast<double>(samples.size()) / 16000.0
+                                                        : platform::audio::audioFileDuration(positional[2]);
 
     auto start = std::chrono::steady_clock::now();
     const velmora::dev::GreedyTranscriber transcriber(positional[0]);
@@ -118,9 +122,8 @@ int runTranscribe(const Arguments& args) {
         if (t < special.specialTokenBegin) text.push_back(t);
     std::string ids;
     for (int t : tokens) ids += (ids.empty() ? "" : " ") + std::to_string(t);
-    std::fprintf(stderr, "%s s of audio, %zu tokens in %s s\n",
-                 korbit::fixedDecimal(static_cast<double>(samples.size()) / 16000.0, 2).c_str(), tokens.size(),
-                 korbit::fixedDecimal(elapsed, 2).c_str());
+    std::fprintf(stderr, "%s s of audio, %zu tokens in %s s\n", korbit::fixedDecimal(audioSeconds, 2).c_str(),
+                 tokens.size(), korbit::fixedDecimal(elapsed, 2).c_str());
     std::printf("tokens: %s\n", ids.c_str());
     if (timestamps) {
         std::vector<int> all{special.timeTokenBegin};
@@ -130,7 +133,6 @@ int runTranscribe(const Arguments& args) {
     const std::string transcript = tokenizer.decode(text);
     std::printf("text: %s\n", transcript.c_str());
     if (resultFile.empty()) return 0;
-    const double audioSeconds = static_cast<double>(samples.size()) / 16000.0;
     const auto result = greedyResult(transcript, tokens, text, language, audioSeconds, elapsed);
     const fs::path folder = resultFile.has_parent_path() ? resultFile.parent_path() : fs::path(".");
     fs::create_directories(folder);

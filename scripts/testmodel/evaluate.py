@@ -2,7 +2,8 @@
 """Word error rate of a checkpoint on the held-out phrases, per language, through the PyTorch model
 with full zero-padded 30 s windows and greedy decoding: the figures the runtime must agree with.
 With --runtime it also transcribes the same items through `velmora-dev transcribe-greedy` and a
-model folder, and reports both side by side."""
+model folder, and reports both side by side; --transcribe also through `velmora-dev transcribe` (the
+whole road: timestamps, fallback, segments, the silence rule), one call per language."""
 
 import os
 
@@ -84,10 +85,33 @@ def runtime_transcripts(tool, model_folder, tokenizer, corpus, items, timestamps
     return out
 
 
-def report(name, items, transcripts, decode):
+def transcribe_texts(tool, model_folder, tokenizer, corpus, items):
+    """Texts of `velmora-dev transcribe`, in item order."""
+    texts = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        for lang in sorted({it["lang"] for it in items}):
+            files = []
+            for n, it in enumerate(items):
+                if it["lang"] != lang:
+                    continue
+                wav = os.path.join(tmp, f"item-{n}.wav")
+                raw = np.asarray(corpus.audio[it["offset"]: it["offset"] + it["length"]], dtype="<i2").tobytes()
+                subprocess.run(["sox", "-q", "-t", "raw", "-r", "16000", "-e", "signed", "-b", "16", "-c", "1", "-",
+                                wav], input=raw, check=True)
+                files.append(wav)
+            subprocess.run([tool, "transcribe", model_folder, *files, "--language", lang, "--tokenizer", tokenizer,
+                            "--output-dir", os.path.join(tmp, "out")], capture_output=True, check=True)
+            for wav in files:
+                name = os.path.splitext(os.path.basename(wav))[0]
+                with open(os.path.join(tmp, "out", name + ".txt"), encoding="utf-8") as f:
+                    texts[int(name.split("-")[1])] = f.read().strip()
+    return [texts[n] for n in range(len(items))]
+
+
+def report(name, items, transcripts, decode=None):
     totals = {}
     for it, ids in zip(items, transcripts):
-        e, n = word_errors(it["text"], decode(ids))
+        e, n = word_errors(it["text"], decode(ids) if decode else ids)
         a, b = totals.get(it["lang"], (0, 0))
         totals[it["lang"]] = (a + e, b + n)
     figures = {lang: 100.0 * e / n for lang, (e, n) in sorted(totals.items())}
@@ -102,6 +126,8 @@ def main():
     ap.add_argument("--limit", type=int, default=0, help="items per language (0: all)")
     ap.add_argument("--timestamps", action="store_true", help="decode with <|0.00|> instead of no-timestamps")
     ap.add_argument("--runtime", help="model folder to run through velmora-dev as well")
+    ap.add_argument("--transcribe", action="store_true", help="also through velmora-dev transcribe (needs --runtime)")
+    ap.add_argument("--no-pytorch", action="store_true", help="leave the PyTorch model out (with --runtime)")
     ap.add_argument("--tool", default=os.path.join(T.ROOT, "build", "Tools", "velmora-dev", "velmora-dev"))
     ap.add_argument("--tokenizer", default=T.TOKENIZER)
     ap.add_argument("--threads", type=int, default=2)
@@ -116,8 +142,16 @@ def main():
     model, state = load(args.checkpoint)
     decode = TextDecoder()
     print(f"checkpoint step {state['step']}, {len(items)} held-out items", flush=True)
+    results = {}
+    if args.transcribe and args.runtime:
+        texts = transcribe_texts(args.tool, args.runtime, args.tokenizer, corpus, items)
+        results["transcribe"] = report("transcribe", items, texts)
+    if args.no_pytorch and args.runtime:
+        json.dump(results, sys.stdout)
+        print()
+        return
     torch_ids = pytorch_transcripts(model, corpus, items, args.timestamps, args.threads, args.short)
-    results = {"pytorch": report("pytorch", items, torch_ids, decode)}
+    results["pytorch"] = report("pytorch", items, torch_ids, decode)
     shown = 0
     for it, ids in zip(items, torch_ids):
         if shown < args.show and decode(ids).split() != it["text"].split():

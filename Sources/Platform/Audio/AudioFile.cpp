@@ -5,6 +5,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -23,6 +25,37 @@ FileHandle openForReading(const std::filesystem::path& path, SF_INFO& info) {
     // Integer formats arrive scaled to +-1.0.
     sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
     return handle;
+}
+
+/// Up to `limit` frames from the read position, each the average of its channels (as mixToMono
+/// makes it), read a block at a time so that no interleaved copy of the file is ever held.
+std::vector<float> readMono(SNDFILE* file, const SF_INFO& info, const std::filesystem::path& path, sf_count_t limit) {
+    const auto channels = static_cast<std::size_t>(info.channels);
+    std::vector<float> mono;
+    mono.reserve(
+        std::min(plausibleFrameCount(path, info.frames),
+                 static_cast<std::size_t>(std::min<sf_count_t>(limit, std::numeric_limits<std::int64_t>::max()))));
+    constexpr sf_count_t chunk = 1 << 16;
+    std::vector<float> block(static_cast<std::size_t>(chunk) * channels);
+    const float scale = 1.0f / static_cast<float>(channels);
+    while (static_cast<sf_count_t>(mono.size()) < limit) {
+        const sf_count_t want = std::min(chunk, limit - static_cast<sf_count_t>(mono.size()));
+        const sf_count_t got = sf_readf_float(file, block.data(), want);
+        if (got <= 0) break;
+        const auto frames = static_cast<std::size_t>(got);
+        if (channels == 1) {
+            mono.insert(mono.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(frames));
+            continue;
+        }
+        for (std::size_t f = 0; f < frames; ++f) {
+            float sum = 0.0f;
+            for (std::size_t c = 0; c < channels; ++c) sum += block[f * channels + c];
+            mono.push_back(sum * scale);
+        }
+    }
+    if (sf_error(file) != SF_ERR_NO_ERROR)
+        throw AudioError("Cannot decode audio file " + path.string() + ": " + sf_strerror(file));
+    return mono;
 }
 
 }  // namespace
@@ -155,9 +188,38 @@ std::vector<float> mixToMono(const AudioBuffer& buffer) {
     return mono;
 }
 
-std::vector<float> loadMonoAudio(const std::filesystem::path& path, double sampleRate) {
-    const AudioBuffer buffer = readAudioFile(path);
-    return resample(mixToMono(buffer), buffer.sampleRate, sampleRate);
+std::vector<float> loadMonoAudio(const std::filesystem::path& path, double sampleRate,
+                                 std::optional<double> maxSeconds) {
+    SF_INFO info;
+    const FileHandle handle = openForReading(path, info);
+    SNDFILE* file = handle.get();
+    const double rate = info.samplerate;
+    if (maxSeconds && !(*maxSeconds >= 0))
+        throw AudioError("Cannot read a stretch of " + std::to_string(*maxSeconds) + " s");
+    // The resampler's filter reaches a few milliseconds past the stretch's end: read 50 ms more.
+    const sf_count_t limit = maxSeconds
+                                 ? static_cast<sf_count_t>(std::ceil(std::min((*maxSeconds + 0.05) * rate, 9e18)))
+                                 : std::numeric_limits<sf_count_t>::max();
+    std::vector<float> mono = readMono(file, info, path, limit);
+    if (rate != sampleRate) mono = resample(mono, rate, sampleRate);
+    if (maxSeconds) {
+        const double wanted = std::floor(*maxSeconds * sampleRate);
+        if (wanted < static_cast<double>(mono.size())) mono.resize(static_cast<std::size_t>(wanted));
+    }
+    return mono;
+}
+
+std::size_t plausibleFrameCount(const std::filesystem::path& path, std::int64_t announced) {
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(path, error);
+    if (error || announced <= 0) return 0;
+    return static_cast<std::size_t>(std::min(static_cast<double>(announced), 4.0 * static_cast<double>(bytes)));
+}
+
+double audioFileDuration(const std::filesystem::path& path) {
+    SF_INFO info;
+    const FileHandle handle = openForReading(path, info);
+    return static_cast<double>(std::max<sf_count_t>(info.frames, 0)) / info.samplerate;
 }
 
 }  // namespace platform::audio

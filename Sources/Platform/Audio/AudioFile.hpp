@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -84,7 +85,19 @@ void writeAudioFile(const std::filesystem::path& path, const AudioBuffer& buffer
 /// The average of the channels of each frame.
 std::vector<float> mixToMono(const AudioBuffer& buffer);
 
-/// A file as mono samples at `sampleRate` (16 kHz by default): read, mixed down, resampled.
-std::vector<float> loadMonoAudio(const std::filesystem::path& path, double sampleRate = 16000.0);
+/// A file as mono samples at `sampleRate` (16 kHz by default): read block by block and mixed down
+/// as it is read, then resampled. With `maxSeconds`, only the start of the file is read (a little
+/// more, so that the resampler's edge lies past it) and at most that many seconds come back.
+std::vector<float> loadMonoAudio(const std::filesystem::path& path, double sampleRate = 16000.0,
+                                 std::optional<double> maxSeconds = std::nullopt);
+
+/// The frames a header announces, as far as the file's size makes them plausible: at most four
+/// frames a byte, which holds any PCM file and usual compressed speech. A reader sets aside room
+/// for this many, so that a damaged header cannot make it set aside gigabytes; 0 when the file's
+/// size cannot be read.
+std::size_t plausibleFrameCount(const std::filesystem::path& path, std::int64_t announced);
+
+/// The file's length in seconds as its header announces it; AudioError as for reading.
+double audioFileDuration(const std::filesystem::path& path);
 
 }  // namespace platform::audio

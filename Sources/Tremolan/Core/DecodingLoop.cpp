@@ -4,6 +4,7 @@
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/ProgressCallbackWorker.hpp"
 #include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Text/LogitsVector.hpp"
 #include "Tremolan/Core/TextDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
@@ -95,6 +96,9 @@ void DecodingLoop::setUp() {
     if (currentTokens_.empty()) throw WhisperError::prepareDecoderInputsFailed("The decoder inputs hold no prompt");
     logProbs_.assign(currentTokens_.size(), 0.0f);
     nextToken_ = currentTokens_.back();
+    const auto sot = std::find(currentTokens_.begin(), currentTokens_.end(), special_.startOfTranscriptToken);
+    const auto sotIndex = static_cast<int>(sot - currentTokens_.begin());
+    noSpeechIndex_ = sot != currentTokens_.end() && sotIndex >= prefilledIndex_ ? sotIndex : -1;
     filters_ = decoder_.createLogitsFilters(options_, prefilledIndex_, initialPromptIndex_, tokenizer_);
     loopCount_ = TextDecoding::decodingLoopCount(options_.sampleLength, contextLength);
 
@@ -177,6 +181,8 @@ bool DecodingLoop::step(int tokenIndex) {
     }
 
     MLMultiArray& logits = *output.logits;
+    // Measured before the filters, which may suppress the no-speech token.
+    if (tokenIndex == noSpeechIndex_) noSpeechProb_ = LogitsVector(logits).probability(special_.noSpeechToken);
     for (const auto& filter : filters_) filter->filterLogits(logits, currentTokens_);
     const auto filteringEnd = Clock::now();
     timings_.decodingFiltering += seconds(filteringEnd - predictionEnd);
@@ -327,7 +333,7 @@ DecodingResult DecodingLoop::assemble() {
 
     result.text = tokenizer_.decode(result.tokens);
     Logging::debug({"Completed window: ", result.text}, "");
-    result.noSpeechProb = 0;
+    result.noSpeechProb = noSpeechProb_;
     result.fallback = DecodingFallback::verdict(options_, isFirstTokenLogProbTooLow_, result.noSpeechProb,
                                                 result.compressionRatio, result.avgLogProb);
     result.timings = timings_;

@@ -65,6 +65,10 @@ private:
     std::vector<float> logProbs_;
     int nextToken_ = 0;
     bool isFirstTokenLogProbTooLow_ = false;
+    /// The step that feeds the start of transcript (-1: none runs); its raw logits give the
+    /// window's no-speech probability.
+    int noSpeechIndex_ = -1;
+    float noSpeechProb_ = 0;
     bool hasAlignment_ = false;
     korbit::UUID windowUUID_;
     bool flagSet_ = false;

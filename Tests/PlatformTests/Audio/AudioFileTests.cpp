@@ -27,6 +27,31 @@ TEST(AudioFile, ReadsAStereoFlacAndResamplesItToMono16k) {
     EXPECT_GT(energy / static_cast<double>(mono.size()), 1e-4);  // speech, not silence
 }
 
+TEST(AudioFile, TheStartOfAFileLoadsAloneAsTheWholeFileBegins) {
+    // A stereo 44.1 kHz file resampled to 16 kHz mono, whole and only its first five seconds: the
+    // same samples, but for the resampler's last few milliseconds.
+    const auto path = velmora::test::dataPath("audio/jfk.flac");
+    const auto whole = loadMonoAudio(path);
+    const auto start = loadMonoAudio(path, 16000.0, 5.0);
+    ASSERT_EQ(start.size(), 80000u);
+    for (std::size_t i = 0; i < 79900; ++i) ASSERT_NEAR(start[i], whole[i], 1e-5f) << i;
+
+    // A 16 kHz mono file is read as it lies; a stretch longer than the file gives the file.
+    velmora::test::TempDir dir;
+    AudioBuffer tone;
+    tone.sampleRate = 16000;
+    tone.channels = 1;
+    for (int i = 0; i < 40000; ++i) tone.samples.push_back(0.25f * std::sin(0.05f * static_cast<float>(i)));
+    writeAudioFile(dir / "tone.wav", tone, AudioFileType::wavFloat);
+    EXPECT_EQ(loadMonoAudio(dir / "tone.wav", 16000.0, 1.5),
+              std::vector<float>(tone.samples.begin(), tone.samples.begin() + 24000));
+    EXPECT_EQ(loadMonoAudio(dir / "tone.wav", 16000.0, 30.0), tone.samples);
+    EXPECT_EQ(loadMonoAudio(dir / "tone.wav"), tone.samples);
+    EXPECT_NEAR(audioFileDuration(dir / "tone.wav"), 2.5, 1e-9);
+    EXPECT_TRUE(loadMonoAudio(dir / "tone.wav", 16000.0, 0.0).empty());
+    EXPECT_THROW(loadMonoAudio(dir / "tone.wav", 16000.0, -1.0), AudioError);
+}
+
 TEST(AudioFile, MixesChannelsByAveraging) {
     AudioBuffer b;
     b.sampleRate = 8000;

@@ -121,6 +121,37 @@ TEST(AudioChunking, HeldOutPhrasesAreCutInsideTheirPauses) {
     }
 }
 
+TEST(AudioChunking, PiecesWithoutVoiceArePassedOver) {
+    const VADAudioChunker chunker(16000, nullptr);
+    velmora::test::LogCapture log;
+    // 100 s: voice, then 50 s of digital silence from 20 s on, then voice again.
+    const auto samples = speechWithSilences(1600000, {{320000, 1120000}});
+    const auto chunks = chunker.chunkAll(samples, 480000, std::nullopt);
+    ASSERT_FALSE(chunks.empty());
+    std::int64_t covered = 0;
+    for (const auto& chunk : chunks) {
+        const std::int64_t end = chunk.seekOffsetIndex + static_cast<std::int64_t>(chunk.audioSamples.size());
+        // No chunk lies within the silence; together they hold every voiced sample.
+        EXPECT_FALSE(chunk.seekOffsetIndex >= 320000 && end <= 1120000) << chunk.seekOffsetIndex << " ..< " << end;
+        covered += std::min<std::int64_t>(end, 320000) - std::min<std::int64_t>(chunk.seekOffsetIndex, 320000);
+        covered += std::max<std::int64_t>(end, 1120000) - std::max<std::int64_t>(chunk.seekOffsetIndex, 1120000);
+    }
+    // (The last window padding after a cut may belong to no chunk.)
+    EXPECT_GE(covered, 320000 + (1600000 - 1120000) - 16000);
+    EXPECT_EQ(log.count("Passing over chunk from 25.00 to 47.50: no voice"), 1);
+    // The ranges alone, as a caller that only needs the cuts asks for them, are the chunks' own.
+    const auto ranges = chunker.chunkRanges(samples, 480000, std::nullopt);
+    ASSERT_EQ(ranges.size(), chunks.size());
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        EXPECT_EQ(ranges[i].startIndex, chunks[i].seekOffsetIndex);
+        EXPECT_EQ(ranges[i].endIndex - ranges[i].startIndex, static_cast<std::int64_t>(chunks[i].audioSamples.size()));
+    }
+
+    // Ten minutes of silence, or of a hiss far below the detector's threshold, give no chunk at all.
+    EXPECT_TRUE(chunker.chunkAll(std::vector<float>(9600000, 0.0f), 480000, std::nullopt).empty());
+    EXPECT_TRUE(chunker.chunkAll(sine(3000, 9600000, 16000, 0.001f), 480000, std::nullopt).empty());
+}
+
 TEST(AudioChunking, ClipsAreKeptWithinTheRecording) {
     const VADAudioChunker chunker(16000, nullptr);
     const auto samples = speechWithSilences(800000, {});

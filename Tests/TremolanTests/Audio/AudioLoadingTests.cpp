@@ -161,6 +161,35 @@ TEST(AudioLoading, TruncatedFilesEndTheirLoadInsteadOfLooping) {
     }));
 }
 
+TEST(AudioLoading, AWholeLoadHoldsNoMoreThanItsSamples) {
+    TempDir dir;
+    // A vector grown sample by sample would hold up to twice its samples, and three times at its
+    // last step; the load sets aside the room once. Rates that resample and rates that do not.
+    for (const double rate : {16000.0, 44100.0}) {
+        SCOPED_TRACE(rate);
+        const auto path = dir / "tone.wav";
+        writeTone(path, sine(300, static_cast<std::size_t>(rate * 630), rate), rate, 1, AudioFileType::wavInt16);
+        const auto samples = AudioProcessor::loadAudioAsFloatArray(path.string());
+        ASSERT_NEAR(static_cast<double>(samples.size()), 630 * 16000.0, 2.0);
+        EXPECT_LE(samples.capacity(), samples.size() + 16);
+    }
+
+    // A damaged header that announces hours of data in a small file sets aside room only for what
+    // the file can hold.
+    const auto path = dir / "claims-hours.wav";
+    writeTone(path, sine(300, 16000, 16000), 16000, 1, AudioFileType::wavInt16);
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        const std::uint32_t huge = 0xFFFFFF00u;
+        file.seekp(40);
+        file.write(reinterpret_cast<const char*>(&huge), 4);
+    }
+    velmora::test::LogCapture log(korbit::Logging::LogLevel::error);
+    const auto samples = AudioProcessor::loadAudioAsFloatArray(path.string());
+    EXPECT_EQ(samples.size(), 16000u);
+    EXPECT_LE(samples.capacity(), 4 * std::filesystem::file_size(path));
+}
+
 TEST(AudioLoading, MissingAndUnreadableFilesNameThePathAndTheReason) {
     TempDir dir;
     const std::string missing = (dir / "missing.wav").string();

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <thread>
 #include <variant>
 
@@ -47,31 +49,32 @@ struct ConversionFailure {
     std::string message;
 };
 
-std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, double toSampleRate,
-                                                            std::uint32_t channelCount, const ChannelMode& channelMode,
-                                                            std::optional<std::int64_t> frameCount,
-                                                            std::uint32_t maxReadFrameSize) {
+/// The load's error for a failed conversion: a read error names its reason.
+WhisperError loadFailure(const ConversionFailure& failure) {
+    return WhisperError::loadAudioFailed(failure.readError ? "Failed to read audio file: " + failure.message
+                                                           : "Failed to process audio buffer");
+}
+
+/// What a conversion hands each converted block to; false ends it as a failure.
+using BlockSink = std::function<bool(const AudioPCMBuffer& converted)>;
+
+/// Reads `frames` frames from the read position block by block, mixes and resamples each block
+/// whole (no state across blocks) and hands it on. Nothing when all went, or the data ended early.
+std::optional<ConversionFailure> convertBlocks(AudioFile& file, const AudioFormat& outputFormat,
+                                               const ChannelMode& channelMode, std::int64_t frames,
+                                               std::uint32_t maxReadFrameSize, const BlockSink& take) {
     const auto fail = [](std::string message, bool readError = false) {
         korbit::Logging::error(message);
         return ConversionFailure{readError, std::move(message)};
     };
     const double inputRate = file.fileFormat().sampleRate;
     const std::int64_t startPosition = file.framePosition();
-    const std::int64_t frames = frameCount.value_or(file.length());
     // The bound is the length plus one: the last read asks for one frame more than the file
     // holds and gets what is there.
     const std::int64_t endPosition = std::min(startPosition + frames, file.length() + 1);
-
-    if (channelCount == 0 || !(toSampleRate > 0)) return fail("Failed to create output audio format");
-    const AudioFormat outputFormat = standardFormat(toSampleRate, channelCount);
-    korbit::Logging::debug(
-        {"Resampling ", korbit::fixedDecimal(static_cast<double>(frames) / inputRate, 2), " seconds of audio"}, "");
-    const double capacity = static_cast<double>(std::max<std::int64_t>(frames, 0)) / inputRate * toSampleRate;
-    if (!(capacity <= maxFrames)) return fail("Failed to create output buffer");
-    AudioPCMBuffer output(outputFormat, static_cast<std::uint32_t>(capacity));
     const std::uint32_t blockSize = maxReadFrameSize > 0 ? maxReadFrameSize : Constants::defaultAudioReadFrameSize;
     AudioPCMBuffer block(file.processingFormat(), blockSize);
-    if (startPosition >= endPosition) return output;
+    if (startPosition >= endPosition) return std::nullopt;
 
     for (;;) {
         const std::int64_t position = file.framePosition();
@@ -91,16 +94,88 @@ std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, dou
             korbit::Logging::error({"Audio file ", file.path().string(), " ended at frame ", position, " of ",
                                     file.length(), "; the rest is missing"},
                                    "");
-            return output;
+            return std::nullopt;
         }
         const auto mono = AudioProcessor::convertToMono(block, channelMode);
         if (!mono) return fail("Failed to process audio channels");
         const auto converted = AudioProcessor::resampleAudio(*mono, outputFormat.sampleRate, outputFormat.channelCount);
         if (!converted) return fail("Failed to resample audio chunk");
-        if (!appendContents(output, *converted, 0, converted->frameLength()))
-            return fail("Failed to append audio chunk");
-        if (position + toRead >= endPosition) return output;
+        if (!take(*converted)) return fail("Failed to append audio chunk");
+        if (position + toRead >= endPosition) return std::nullopt;
     }
+}
+
+/// The converted frames that `frames` input frames may give: the room the result has.
+std::optional<double> convertedCapacity(std::int64_t frames, double inputRate, double toSampleRate) {
+    const double capacity = static_cast<double>(std::max<std::int64_t>(frames, 0)) / inputRate * toSampleRate;
+    if (!(capacity <= maxFrames)) return std::nullopt;
+    return std::floor(capacity);
+}
+
+std::variant<AudioPCMBuffer, ConversionFailure> convertFile(AudioFile& file, double toSampleRate,
+                                                            std::uint32_t channelCount, const ChannelMode& channelMode,
+                                                            std::optional<std::int64_t> frameCount,
+                                                            std::uint32_t maxReadFrameSize) {
+    const auto fail = [](std::string message) {
+        korbit::Logging::error(message);
+        return ConversionFailure{false, std::move(message)};
+    };
+    const double inputRate = file.fileFormat().sampleRate;
+    const std::int64_t frames = frameCount.value_or(file.length());
+    if (channelCount == 0 || !(toSampleRate > 0)) return fail("Failed to create output audio format");
+    const AudioFormat outputFormat = standardFormat(toSampleRate, channelCount);
+    korbit::Logging::debug(
+        {"Resampling ", korbit::fixedDecimal(static_cast<double>(frames) / inputRate, 2), " seconds of audio"}, "");
+    const auto capacity = convertedCapacity(frames, inputRate, toSampleRate);
+    if (!capacity) return fail("Failed to create output buffer");
+    AudioPCMBuffer output(outputFormat, static_cast<std::uint32_t>(*capacity));
+    const auto failure = convertBlocks(
+        file, outputFormat, channelMode, frames, maxReadFrameSize,
+        [&](const AudioPCMBuffer& converted) { return appendContents(output, converted, 0, converted.frameLength()); });
+    if (failure) return *failure;
+    return output;
+}
+
+/// Appends `frames` frames from the read position to `samples` as 16 kHz mono, converted block by
+/// block straight into it (as loadAudio converts them, without its buffer of the whole range).
+void appendRecognizerSamples(AudioFile& file, const ChannelMode& channelMode, std::int64_t frames,
+                             std::vector<float>& samples) {
+    const AudioFormat& format = file.fileFormat();
+    if (format.sampleRate == recognizerRate && format.channelCount == 1) {
+        AudioPCMBuffer block(file.processingFormat(), Constants::defaultAudioReadFrameSize);
+        for (std::int64_t left = frames; left > 0;) {
+            std::uint32_t read = 0;
+            try {
+                read = file.read(block, static_cast<std::uint32_t>(
+                                            std::min<std::int64_t>(left, Constants::defaultAudioReadFrameSize)));
+            } catch (const AudioError& error) {
+                throw WhisperError::loadAudioFailed(std::string("Failed to read audio file: ") + error.what());
+            }
+            if (read == 0) return;
+            samples.insert(samples.end(), block.floatChannelData(0), block.floatChannelData(0) + read);
+            left -= read;
+        }
+        return;
+    }
+    korbit::Logging::debug(
+        {"Resampling ", korbit::fixedDecimal(static_cast<double>(frames) / format.sampleRate, 2), " seconds of audio"},
+        "");
+    const auto capacity = convertedCapacity(frames, format.sampleRate, recognizerRate);
+    if (!capacity) {
+        korbit::Logging::error("Failed to create output buffer");
+        throw WhisperError::loadAudioFailed("Failed to process audio buffer");
+    }
+    auto room = static_cast<std::size_t>(*capacity);
+    const auto failure = convertBlocks(file, standardFormat(recognizerRate, 1), channelMode, frames,
+                                       Constants::defaultAudioReadFrameSize, [&](const AudioPCMBuffer& converted) {
+                                           const float* from = converted.floatChannelData(0);
+                                           if (from == nullptr) return false;
+                                           const std::size_t n = std::min<std::size_t>(converted.frameLength(), room);
+                                           samples.insert(samples.end(), from, from + n);
+                                           room -= n;
+                                           return true;
+                                       });
+    if (failure) throw loadFailure(*failure);
 }
 
 }  // namespace
@@ -119,11 +194,24 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string& path
     double start = startTime.value_or(0.0);
     const double end = endTime ? std::min(duration, *endTime) : duration;
     std::vector<float> result;
+    // Room for the whole range at once: a vector that doubles as it grows holds three times the
+    // samples at its last step. The bound is generous (a sample a segment for rounding); pages set
+    // aside and never written cost no memory.
+    const double sampleRate = file->fileFormat().sampleRate;
+    if (start < end) {
+        const double frames = std::min((end - std::max(start, 0.0)) * sampleRate,
+                                       static_cast<double>(platform::audio::plausibleFrameCount(path, file->length())));
+        result.reserve(static_cast<std::size_t>(std::ceil(frames * recognizerRate / sampleRate)) +
+                       static_cast<std::size_t>(std::ceil((end - start) / segmentSeconds)) + 1);
+    }
+    // Segment by segment, as loadAudio would take them, each converted straight into the result.
+    const std::int64_t length = file->length();
     while (start < end) {
         const double segmentEnd = std::min(start + segmentSeconds, end);
-        AudioPCMBuffer buffer = loadAudio(*file, channelMode, start, segmentEnd);
-        const std::vector<float> samples = convertBufferToArray(buffer, 1024);
-        result.insert(result.end(), samples.begin(), samples.end());
+        const std::int64_t startFrame = framePosition(start, sampleRate);
+        const std::int64_t endFrame = std::min(length, framePosition(segmentEnd, sampleRate));
+        file->setFramePosition(startFrame);
+        appendRecognizerSamples(*file, channelMode, std::max<std::int64_t>(endFrame - startFrame, 0), result);
         start = segmentEnd;
     }
     return result;
@@ -152,10 +240,7 @@ AudioPCMBuffer AudioProcessor::loadAudio(AudioFile& file, const ChannelMode& cha
     if (sampleRate != recognizerRate || channels != 1) {
         auto converted = convertFile(file, recognizerRate, 1, channelMode, frameCount,
                                      maxReadFrameSize.value_or(Constants::defaultAudioReadFrameSize));
-        if (auto* failure = std::get_if<ConversionFailure>(&converted)) {
-            throw WhisperError::loadAudioFailed(failure->readError ? "Failed to read audio file: " + failure->message
-                                                                   : "Failed to process audio buffer");
-        }
+        if (auto* failure = std::get_if<ConversionFailure>(&converted)) throw loadFailure(*failure);
         buffer.emplace(std::move(std::get<AudioPCMBuffer>(converted)));
     } else {
         if (frameCount > maxFrames) throw WhisperError::loadAudioFailed("Unable to create audio buffer");

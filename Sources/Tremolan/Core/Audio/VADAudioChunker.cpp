@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <span>
+#include <string>
 
 namespace tremolan {
 
@@ -14,12 +15,11 @@ VADAudioChunker::VADAudioChunker(std::int64_t windowPadding, std::shared_ptr<con
     : windowPadding_(windowPadding),
       vad_(vad ? std::move(vad) : std::make_shared<const EnergyVAD>(EnergyVAD::standard())) {}
 
-std::int64_t VADAudioChunker::splitOnMiddleOfLongestSilence(const std::vector<float>& audioArray,
-                                                            std::int64_t startIndex, std::int64_t endIndex) const {
+std::int64_t VADAudioChunker::splitOnMiddleOfLongestSilence(std::span<const float> audioArray, std::int64_t startIndex,
+                                                            std::int64_t endIndex) const {
     const std::int64_t middle = startIndex + (endIndex - startIndex) / 2;
     const std::vector<bool> activity = vad_->voiceActivity(
-        std::span<const float>(audioArray)
-            .subspan(static_cast<std::size_t>(middle), static_cast<std::size_t>(endIndex - middle)));
+        audioArray.subspan(static_cast<std::size_t>(middle), static_cast<std::size_t>(endIndex - middle)));
     const auto silence = vad_->findLongestSilence(activity);
     if (!silence) return endIndex;
     const std::int64_t s = silence->startIndex;
@@ -27,13 +27,30 @@ std::int64_t VADAudioChunker::splitOnMiddleOfLongestSilence(const std::vector<fl
     return middle + (s + (e - s) / 2) * vad_->frameLengthSamples();
 }
 
+bool VADAudioChunker::holdsVoice(std::span<const float> audioArray, std::int64_t startIndex,
+                                 std::int64_t endIndex) const {
+    const std::vector<bool> activity = vad_->voiceActivity(
+        audioArray.subspan(static_cast<std::size_t>(startIndex), static_cast<std::size_t>(endIndex - startIndex)));
+    return std::find(activity.begin(), activity.end(), true) != activity.end();
+}
+
 std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audioArray, std::int64_t maxChunkLength,
                                                   const std::optional<DecodingOptions>& decodeOptions) const {
+    std::vector<AudioChunk> chunks;
+    for (const IndexRange& range : chunkRanges(audioArray, maxChunkLength, decodeOptions)) {
+        chunks.push_back(AudioChunk{range.startIndex, std::vector<float>(audioArray.begin() + range.startIndex,
+                                                                         audioArray.begin() + range.endIndex)});
+    }
+    return chunks;
+}
+
+std::vector<IndexRange> VADAudioChunker::chunkRanges(std::span<const float> audioArray, std::int64_t maxChunkLength,
+                                                     const std::optional<DecodingOptions>& decodeOptions) const {
     const auto count = static_cast<std::int64_t>(audioArray.size());
-    if (count <= maxChunkLength) return {AudioChunk{0, audioArray}};
+    if (count <= maxChunkLength) return {IndexRange{0, count}};
 
     const DecodingOptions options = decodeOptions.value_or(DecodingOptions());
-    std::vector<AudioChunk> chunks;
+    std::vector<IndexRange> ranges;
     for (const auto& [clipStart, clipEnd] : options.seekClipsWithin(count)) {
         const std::int64_t stop = clipEnd - windowPadding_;
         std::int64_t seek = clipStart;
@@ -43,15 +60,20 @@ std::vector<AudioChunk> VADAudioChunker::chunkAll(const std::vector<float>& audi
             const std::int64_t chunkEnd =
                 limit < clipEnd ? splitOnMiddleOfLongestSilence(audioArray, seek, std::min(limit, count)) : clipEnd;
             if (chunkEnd <= seek) break;
-            korbit::Logging::debug({"Found chunk from ", korbit::fixedDecimal(static_cast<double>(seek) / 16000.0, 2),
-                                    " to ", korbit::fixedDecimal(static_cast<double>(chunkEnd) / 16000.0, 2)},
-                                   "");
-            chunks.push_back(
-                AudioChunk{seek, std::vector<float>(audioArray.begin() + seek, audioArray.begin() + chunkEnd)});
+            const std::string from = korbit::fixedDecimal(static_cast<double>(seek) / 16000.0, 2);
+            const std::string to = korbit::fixedDecimal(static_cast<double>(chunkEnd) / 16000.0, 2);
+            if (!holdsVoice(audioArray, seek, chunkEnd)) {
+                // A piece without voice would only give the model room to invent words.
+                korbit::Logging::debug({"Passing over chunk from ", from, " to ", to, ": no voice"}, "");
+                seek = chunkEnd;
+                continue;
+            }
+            korbit::Logging::debug({"Found chunk from ", from, " to ", to}, "");
+            ranges.push_back(IndexRange{seek, chunkEnd});
             seek = chunkEnd;
         }
     }
-    return chunks;
+    return ranges;
 }
 
 }  // namespace tremolan

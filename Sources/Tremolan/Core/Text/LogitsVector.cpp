@@ -1,9 +1,11 @@
 #include "Tremolan/Core/Text/LogitsVector.hpp"
 
 #include "Platform/ML/Float16.hpp"
+#include "Platform/ML/Kernels.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 namespace tremolan {
@@ -13,7 +15,12 @@ using platform::ml::MLMultiArrayDataType;
 
 namespace {
 constexpr std::uint16_t kNegativeInfinityBits = 0xFC00;
+
+/// No finite maximum: no score at all gives nothing; +inf scores take all the probability.
+float infiniteMaximum(float maximum, float score) {
+    return maximum > 0 && score == maximum ? 1.0f : 0.0f;
 }
+}  // namespace
 
 LogitsVector::LogitsVector(MLMultiArray& logits) {
     check(logits);
@@ -57,6 +64,28 @@ void LogitsVector::suppressRange(std::int64_t begin, std::int64_t end) {
         return;
     }
     for (std::int64_t i = begin; i < end; ++i) write_[i * stride_] = kNegativeInfinityBits;
+}
+
+float LogitsVector::probability(std::int64_t token) const {
+    if (token < 0 || token >= size_) return 0.0f;
+    const float score = (*this)[token];
+    if (std::isnan(score)) return 0.0f;
+    std::size_t best = 0;
+    float maximum = 0;
+    float sum = 0;
+    if (stride_ == 1) {
+        const auto n = static_cast<std::size_t>(size_);
+        maximum = platform::ml::kernels::halfMaximumAndIndex(read_, n, best);
+        if (!std::isfinite(maximum)) return infiniteMaximum(maximum, score);
+        sum = platform::ml::kernels::halfSumOfExponentials(read_, n, maximum);
+    } else {
+        std::vector<float> scores;
+        toFloat(scores);
+        maximum = platform::ml::kernels::maximumAndIndex(scores.data(), scores.size(), best);
+        if (!std::isfinite(maximum)) return infiniteMaximum(maximum, score);
+        sum = platform::ml::kernels::sumOfExponentials(scores.data(), scores.size(), maximum);
+    }
+    return std::exp(score - maximum) / sum;
 }
 
 void LogitsVector::toFloat(std::vector<float>& out, std::int64_t begin, std::int64_t end) const {

@@ -30,6 +30,9 @@ public:
     /// large enough).
     void toFloat(std::vector<float>& out, std::int64_t begin, std::int64_t end) const;
     void toFloat(std::vector<float>& out) const { toFloat(out, 0, size_); }
+    /// The softmax probability of the token over all scores, in single precision; 0 for a token outside
+    /// the vector or scores with no finite maximum. NaN scores count as -inf.
+    float probability(std::int64_t token) const;
     /// The half-precision bits when the scores lie next to each other, else nullptr.
     const std::uint16_t* contiguousBits() const { return stride_ == 1 ? read_ : nullptr; }
 
