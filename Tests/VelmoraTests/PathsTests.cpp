@@ -56,14 +56,17 @@ TEST(Paths, WriteFileIsPrivateFromItsCreationAndReplacesTheWhole) {
     const fs::path target = dir / "meeting.json";
     std::atomic<bool> done = false;
     std::vector<unsigned> seenModes;
+    // It looks at least once after the write, so that a watcher the system starts late still sees a file.
     std::thread watcher([&] {
-        while (!done) {
+        bool last = false;
+        do {
+            last = done;
             std::error_code ec;
             for (fs::directory_iterator it(dir.path(), ec), end; !ec && it != end; it.increment(ec)) {
                 struct stat info {};
                 if (::stat(it->path().c_str(), &info) == 0) seenModes.push_back(info.st_mode & 07777);
             }
-        }
+        } while (!last);
     });
     const mode_t oldMask = ::umask(0);
     Paths::writeFile(target, std::string(32 << 20, 'a'));
