@@ -6,7 +6,7 @@
 
 #include "FakeHub/FakeHub.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "TremolanTests/FakeModelRepository.hpp"
+#include "Support/FakeModelRepository.hpp"
 
 #include <optional>
 #include <string>

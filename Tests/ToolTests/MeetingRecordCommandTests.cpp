@@ -6,7 +6,7 @@
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
 #include "ToolTests/ToolRun.hpp"
-#include "TremolanTests/HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include "Platform/Audio/AudioFile.hpp"
 

@@ -2,7 +2,7 @@
 // microphone of a private sound server, captured, and streamed through the model; the confirmed
 // text reaches the spoken words, and a stop returns at once.
 
-#include "HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechReference/WordErrors.hpp"
 

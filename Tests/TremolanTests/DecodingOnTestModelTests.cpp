@@ -1,7 +1,7 @@
 // Decoding of real (synthetic) speech with the trained test model, through the library's own road:
 // mel, encoder, decoder inputs, filters, sampler, the decoding loop and temperature fallback.
 
-#include "HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"

@@ -1,7 +1,7 @@
 // The facade's catalogue and download against a loopback hub serving a model repository.
 
 #include "FakeHub/FakeHub.hpp"
-#include "FakeModelRepository.hpp"
+#include "Support/FakeModelRepository.hpp"
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Support/HubErrorOf.hpp"

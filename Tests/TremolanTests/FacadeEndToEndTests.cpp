@@ -3,8 +3,8 @@
 // tells their languages.
 
 #include "FakeHub/FakeHub.hpp"
-#include "FakeModelRepository.hpp"
-#include "HeldOutRecordings.hpp"
+#include "Support/FakeModelRepository.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Tremolan.hpp"

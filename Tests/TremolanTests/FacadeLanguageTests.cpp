@@ -1,7 +1,7 @@
 // The facade's language detection: only the first window counts, an English-only model is refused
 // before any computation, and a failing language step surfaces as the facade's own error.
 
-#include "HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"

@@ -1,7 +1,7 @@
 // The facade's construction, state changes and model loading over real bundles.
 
 #include "FakeHub/FakeHub.hpp"
-#include "FakeModelRepository.hpp"
+#include "Support/FakeModelRepository.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/FeatureExtractor.hpp"

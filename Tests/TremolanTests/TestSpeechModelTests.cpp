@@ -3,7 +3,7 @@
 // recordings it never heard. The bounds are the word error rates measured when the model was
 // committed, plus a small margin; a rise means something on the road from audio to text broke.
 
-#include "HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"

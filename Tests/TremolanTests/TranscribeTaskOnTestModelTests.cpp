@@ -2,7 +2,7 @@
 // seek moving from window to window, segments in order over the speech, words inside their
 // segments, and segment bounds at the pauses of a recording whose pauses are known.
 
-#include "HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechReference/WordErrors.hpp"
 

@@ -19,7 +19,7 @@
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "TremolanTests/HeldOutRecordings.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include <gtest/gtest.h>
 
