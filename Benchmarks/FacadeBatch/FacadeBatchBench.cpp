@@ -10,7 +10,7 @@
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 
 #include <sys/resource.h>
 

@@ -14,9 +14,9 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
-#include "Tremolan/Core/BatchExecutor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Facade/BatchExecutor.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 #include <algorithm>
 #include <atomic>

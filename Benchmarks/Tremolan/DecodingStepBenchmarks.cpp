@@ -18,10 +18,10 @@
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/ML/BundleWriter.hpp"
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
-#include "Tremolan/Core/TextDecoder.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/TextDecoder.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
 
 #include <benchmark/benchmark.h>

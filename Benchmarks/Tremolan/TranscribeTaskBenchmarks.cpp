@@ -16,10 +16,10 @@
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
-#include "Tremolan/Core/TranscribeTask.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -8,9 +8,9 @@
 
 #include "Support/PrivatePulseServer.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/AudioStreamTranscriber.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <gtest/gtest.h>
 

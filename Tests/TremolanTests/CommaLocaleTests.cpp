@@ -4,9 +4,9 @@
 #include "Support/CommaDecimalLocale.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/SystemLogCapture.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/TranscriptionResult.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 
 #include <gmock/gmock.h>

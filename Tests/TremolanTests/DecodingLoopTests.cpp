@@ -6,7 +6,7 @@
 #include "SpeechTokenIds.hpp"
 
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

@@ -8,10 +8,10 @@
 #include "SpeechReference/GreedyTranscriber.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
-#include "Tremolan/Core/TextDecoder.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/TextDecoder.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <gtest/gtest.h>
 

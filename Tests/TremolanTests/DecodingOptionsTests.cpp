@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include "Support/TestEnvironment.hpp"

@@ -1,7 +1,7 @@
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/ChunkingStrategy.hpp"
-#include "Tremolan/Core/DecodingFallback.hpp"
-#include "Tremolan/Core/DecodingTask.hpp"
+#include "Tremolan/Core/Records/ChunkingStrategy.hpp"
+#include "Tremolan/Core/Records/DecodingFallback.hpp"
+#include "Tremolan/Core/Records/DecodingTask.hpp"
 
 #include <gtest/gtest.h>
 

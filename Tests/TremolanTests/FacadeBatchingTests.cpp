@@ -2,8 +2,8 @@
 // order, failures, window numbers, the chunked road and the file entry points.
 
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/BatchExecutor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/BatchExecutor.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

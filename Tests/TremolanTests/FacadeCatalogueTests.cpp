@@ -7,7 +7,7 @@
 #include "Support/HubErrorOf.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gmock/gmock.h>

@@ -7,7 +7,7 @@
 #include "Support/HeldOutRecordings.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 
 #include <gtest/gtest.h>
 

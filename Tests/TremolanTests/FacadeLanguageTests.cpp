@@ -6,10 +6,10 @@
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/FeatureExtractor.hpp"
-#include "Tremolan/Core/TextDecoder.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Decoding/TextDecoder.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

@@ -4,10 +4,10 @@
 #include "Support/FakeModelRepository.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/FeatureExtractor.hpp"
-#include "Tremolan/Core/TextDecoder.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Decoding/TextDecoder.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

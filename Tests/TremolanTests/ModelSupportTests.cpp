@@ -1,6 +1,6 @@
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/ModelSupportConfig.hpp"
-#include "Tremolan/Core/ModelVariant.hpp"
+#include "Tremolan/Core/Models/ModelSupportConfig.hpp"
+#include "Tremolan/Core/Models/ModelVariant.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 
 #include <gmock/gmock.h>

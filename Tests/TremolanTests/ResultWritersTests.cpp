@@ -1,7 +1,7 @@
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Utilities/WriteJSON.hpp"
-#include "Tremolan/Utilities/WriteSRT.hpp"
-#include "Tremolan/Utilities/WriteVTT.hpp"
+#include "Tremolan/Core/Writers/WriteJSON.hpp"
+#include "Tremolan/Core/Writers/WriteSRT.hpp"
+#include "Tremolan/Core/Writers/WriteVTT.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -7,9 +7,9 @@
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechTokenIds.hpp"
 
-#include "Tremolan/Core/AudioEncoding.hpp"
-#include "Tremolan/Core/FeatureExtracting.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
+#include "Tremolan/Core/Models/AudioEncoding.hpp"
+#include "Tremolan/Core/Models/FeatureExtracting.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -7,8 +7,8 @@
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Platform/ML/Float16.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/TextDecoder.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Decoding/TextDecoder.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 #include <chrono>
 #include <functional>

@@ -3,8 +3,8 @@
 
 #include "SpeechWords.hpp"
 
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -7,9 +7,9 @@
 
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
-#include "Tremolan/Core/TranscribeTask.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <gtest/gtest.h>
 

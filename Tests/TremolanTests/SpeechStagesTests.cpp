@@ -3,10 +3,10 @@
 
 #include "KorbitCore/CancellationError.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/AudioEncoder.hpp"
-#include "Tremolan/Core/DecodingResult.hpp"
-#include "Tremolan/Core/FeatureExtractor.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Models/AudioEncoder.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "SpeechReference/GreedyTranscriber.hpp"
 #include "SpeechReference/WordErrors.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/Text/BeamSearchTokenSampler.hpp"
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/Samplers/BeamSearchTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 #include "SpeechTokenIds.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
-#include "Tremolan/Core/TranscribeTask.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gmock/gmock.h>

@@ -1,6 +1,6 @@
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/TranscriptionResult.hpp"
-#include "Tremolan/Core/TranscriptionResultStruct.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionResultStruct.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

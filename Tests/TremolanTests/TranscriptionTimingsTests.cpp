@@ -1,6 +1,6 @@
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/TranscriptionResult.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Moving, formatting, comparing and merging finished results.
 
 #include "Support/CommaDecimalLocale.hpp"
-#include "Tremolan/Utilities/TranscriptionUtilities.hpp"
+#include "Tremolan/Core/Records/TranscriptionUtilities.hpp"
 
 #include <gtest/gtest.h>
 

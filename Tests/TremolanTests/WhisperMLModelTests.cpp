@@ -1,7 +1,7 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 #include <gtest/gtest.h>
 

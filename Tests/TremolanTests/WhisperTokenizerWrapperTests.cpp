@@ -1,5 +1,5 @@
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/AudioStreamTranscriber.hpp"
+#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The executor that batches of transcriptions run on: every item once, a bound of its own per
 // batch, failures after the others, and nested batches that add no threads.
 
-#include "Tremolan/Core/BatchExecutor.hpp"
+#include "Tremolan/Core/Facade/BatchExecutor.hpp"
 
 #include <gtest/gtest.h>
 

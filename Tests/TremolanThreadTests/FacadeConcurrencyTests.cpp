@@ -4,10 +4,10 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"
-#include "Tremolan/Core/BatchExecutor.hpp"
-#include "Tremolan/Core/FeatureExtractor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Facade/BatchExecutor.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "Support/SignalMatch.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "TremolanTests/Audio/AudioTestSignals.hpp"
 
 #include <gtest/gtest.h>

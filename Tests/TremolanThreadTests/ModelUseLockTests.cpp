@@ -1,6 +1,6 @@
 // The lock between transcriptions and model changes.
 
-#include "Tremolan/Core/ModelUseLock.hpp"
+#include "Tremolan/Core/Facade/ModelUseLock.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "Support/Gate.hpp"
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/ProgressCallbackWorker.hpp"
+#include "Tremolan/Core/Decoding/ProgressCallbackWorker.hpp"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "SpeechModelFolder.hpp"
 
 #include "Platform/Audio/AudioFile.hpp"
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 
 #include <algorithm>
 #include <cmath>

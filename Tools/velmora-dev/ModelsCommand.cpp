@@ -3,7 +3,7 @@
 #include "Command.hpp"
 #include "ModelRepositoryOptions.hpp"
 
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 
 #include <cstdio>
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "ArgumentParser.hpp"
 
-#include "Tremolan/Core/AudioEncoding.hpp"
+#include "Tremolan/Core/Models/AudioEncoding.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
-#include "Tremolan/Utilities/ModelUtilities.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
 
 #include <stdexcept>
 

@@ -2,7 +2,7 @@
 
 // The speech library's model components of a model folder, for the commands that run them.
 
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <filesystem>
 #include <string>

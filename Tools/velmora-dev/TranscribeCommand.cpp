@@ -10,13 +10,13 @@
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
-#include "Tremolan/Utilities/ModelUtilities.hpp"
-#include "Tremolan/Utilities/TranscriptionUtilities.hpp"
-#include "Tremolan/Utilities/WriteJSON.hpp"
-#include "Tremolan/Utilities/WriteSRT.hpp"
-#include "Tremolan/Utilities/WriteVTT.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
+#include "Tremolan/Core/Records/TranscriptionUtilities.hpp"
+#include "Tremolan/Core/Writers/WriteJSON.hpp"
+#include "Tremolan/Core/Writers/WriteSRT.hpp"
+#include "Tremolan/Core/Writers/WriteVTT.hpp"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "Tremolan/Utilities/Constants.hpp"
 
-#include "Tremolan/Core/ModelSupportConfig.hpp"
+#include "Tremolan/Core/Models/ModelSupportConfig.hpp"
 
 #include <utility>
 

@@ -3,9 +3,9 @@
 // Cutting a long recording into chunks that are transcribed on their own, and putting the
 // chunks' results back onto the recording's time line.
 
-#include "Tremolan/Core/AudioChunk.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/TranscriptionResult.hpp"
+#include "Tremolan/Core/Audio/AudioChunk.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
 
 #include <exception>
 #include <memory>

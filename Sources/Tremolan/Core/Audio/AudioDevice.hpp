@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Tremolan/Core/WordTiming.hpp"
+#include "Tremolan/Core/Records/WordTiming.hpp"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "Tremolan/Core/Audio/AudioInputConfig.hpp"
 
-#include "Tremolan/Core/WordTiming.hpp"
+#include "Tremolan/Core/Records/WordTiming.hpp"
 
 namespace tremolan {
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DecodingInputs.hpp"
+#include "Tremolan/Core/Decoding/DecodingInputs.hpp"
 
 #include "Tremolan/Utilities/MultiArrayAccess.hpp"
 

@@ -4,13 +4,13 @@
 // from the forced prompt through one step per token to the assembled result.
 
 #include "KorbitCore/UUID.hpp"
-#include "Tremolan/Core/DecodingInputs.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/DecodingResult.hpp"
-#include "Tremolan/Core/Text/TokenSampling.hpp"
-#include "Tremolan/Core/TextDecoding.hpp"
-#include "Tremolan/Core/TranscriptionProgress.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Decoding/DecodingInputs.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
+#include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
+#include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Records/TranscriptionProgress.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <chrono>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/Text/LogitsVector.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 
 #include "Platform/ML/Float16.hpp"
 #include "Platform/ML/Kernels.hpp"

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ProgressCallbackWorker.hpp"
+#include "Tremolan/Core/Decoding/ProgressCallbackWorker.hpp"
 
 #include "KorbitCore/Logging.hpp"
 

@@ -4,7 +4,7 @@
 // order, so that neither a slow callback nor the record's text holds up decoding. One worker serves
 // one decoding call.
 
-#include "Tremolan/Core/TranscriptionProgress.hpp"
+#include "Tremolan/Core/Records/TranscriptionProgress.hpp"
 
 #include <condition_variable>
 #include <deque>

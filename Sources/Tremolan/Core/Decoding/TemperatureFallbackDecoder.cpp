@@ -1,8 +1,8 @@
-#include "Tremolan/Core/TemperatureFallbackDecoder.hpp"
+#include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Logging.hpp"
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

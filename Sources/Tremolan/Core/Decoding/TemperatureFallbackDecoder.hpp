@@ -5,14 +5,14 @@
 // a retry. The transcription task calls it once per window.
 
 #include "Platform/ML/Float16.hpp"
-#include "Tremolan/Core/DecodingInputs.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/DecodingResult.hpp"
-#include "Tremolan/Core/Text/RandomSource.hpp"
-#include "Tremolan/Core/TextDecoding.hpp"
-#include "Tremolan/Core/TranscriptionProgress.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Decoding/DecodingInputs.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
+#include "Tremolan/Core/Decoding/Samplers/RandomSource.hpp"
+#include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Records/TranscriptionProgress.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <memory>
 #include <optional>

@@ -4,9 +4,9 @@
 // language detection and the decoding loop of a window.
 
 #include "KorbitCore/EarlyStopActor.hpp"
-#include "Tremolan/Core/Text/LanguageLogitsFilter.hpp"
-#include "Tremolan/Core/TextDecoding.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Decoding/Filters/LanguageLogitsFilter.hpp"
+#include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 #include <mutex>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TextDecoderInput.hpp"
+#include "Tremolan/Core/Decoding/TextDecoderInput.hpp"
 
 namespace tremolan {
 

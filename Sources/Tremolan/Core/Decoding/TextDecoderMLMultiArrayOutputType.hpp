@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Platform/ML/MultiArray.hpp"
-#include "Tremolan/Core/DecodingCache.hpp"
+#include "Tremolan/Core/Records/DecodingCache.hpp"
 
 #include <optional>
 

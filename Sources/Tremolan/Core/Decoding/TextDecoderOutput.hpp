@@ -2,7 +2,7 @@
 
 #include "Platform/ML/FeatureProvider.hpp"
 #include "Platform/ML/ShapedArray.hpp"
-#include "Tremolan/Core/ModelFeatureAccess.hpp"
+#include "Tremolan/Core/Models/ModelFeatureAccess.hpp"
 
 #include <memory>
 

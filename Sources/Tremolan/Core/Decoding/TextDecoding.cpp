@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TextDecoding.hpp"
+#include "Tremolan/Core/Decoding/TextDecoding.hpp"
 
 #include "KorbitCore/Extensions/CoreMLExtensions.hpp"
 #include "KorbitCore/Logging.hpp"

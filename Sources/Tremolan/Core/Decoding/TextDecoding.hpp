@@ -5,15 +5,15 @@
 // preparation, prompt prefill, cache and alignment writes) are implemented here for every decoder.
 
 #include "Platform/ML/Float16.hpp"
-#include "Tremolan/Core/DecodingInputs.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/DecodingResult.hpp"
-#include "Tremolan/Core/Text/LogitsFiltering.hpp"
-#include "Tremolan/Core/Text/TokenSampling.hpp"
-#include "Tremolan/Core/TextDecoderMLMultiArrayInputType.hpp"
-#include "Tremolan/Core/TextDecoderMLMultiArrayOutputType.hpp"
-#include "Tremolan/Core/TranscriptionProgress.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Decoding/DecodingInputs.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
+#include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
+#include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
+#include "Tremolan/Core/Decoding/TextDecoderMLMultiArrayInputType.hpp"
+#include "Tremolan/Core/Decoding/TextDecoderMLMultiArrayOutputType.hpp"
+#include "Tremolan/Core/Records/TranscriptionProgress.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <memory>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/BatchExecutor.hpp"
+#include "Tremolan/Core/Facade/BatchExecutor.hpp"
 
 #include "KorbitCore/ConcurrencyUtilities.hpp"
 

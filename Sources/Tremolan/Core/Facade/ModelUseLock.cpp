@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ModelUseLock.hpp"
+#include "Tremolan/Core/Facade/ModelUseLock.hpp"
 
 #include <stdexcept>
 #include <unordered_map>

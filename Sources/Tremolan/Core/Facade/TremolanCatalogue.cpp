@@ -7,8 +7,8 @@
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/Logging.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
-#include "Tremolan/Utilities/ModelUtilities.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <fstream>

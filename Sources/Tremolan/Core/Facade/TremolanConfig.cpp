@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TremolanConfig.hpp"
+#include "Tremolan/Core/Facade/TremolanConfig.hpp"
 
 #include "Tremolan/Utilities/Constants.hpp"
 

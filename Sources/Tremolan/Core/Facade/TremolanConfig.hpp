@@ -5,7 +5,7 @@
 // happens while the facade is set up. A shared, mutable record; it does nothing by itself.
 
 #include "KorbitCore/Logging.hpp"
-#include "Tremolan/Core/ModelComputeOptions.hpp"
+#include "Tremolan/Core/Models/ModelComputeOptions.hpp"
 
 #include <filesystem>
 #include <memory>

@@ -3,8 +3,8 @@
 
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 namespace tremolan {

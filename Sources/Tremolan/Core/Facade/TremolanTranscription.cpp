@@ -9,11 +9,11 @@
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
-#include "Tremolan/Core/BatchExecutor.hpp"
-#include "Tremolan/Core/TranscribeTask.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
-#include "Tremolan/Utilities/ResultExtensions.hpp"
+#include "Tremolan/Core/Facade/BatchExecutor.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
+#include "Tremolan/Core/Records/ResultExtensions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>

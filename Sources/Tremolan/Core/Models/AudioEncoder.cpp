@@ -1,10 +1,10 @@
-#include "Tremolan/Core/AudioEncoder.hpp"
+#include "Tremolan/Core/Models/AudioEncoder.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/CoreMLExtensions.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
-#include "Tremolan/Core/AudioEncoderInput.hpp"
-#include "Tremolan/Core/AudioEncoderOutput.hpp"
+#include "Tremolan/Core/Models/AudioEncoderInput.hpp"
+#include "Tremolan/Core/Models/AudioEncoderOutput.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

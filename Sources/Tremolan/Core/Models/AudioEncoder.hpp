@@ -3,8 +3,8 @@
 // The audio-encoder model as the second stage: it reports the embedding width and sequence length,
 // checks its input and times each prediction. It neither pads nor trims the features.
 
-#include "Tremolan/Core/AudioEncoding.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Models/AudioEncoding.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 namespace tremolan {
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DeviceSupport.hpp"
+#include "Tremolan/Core/Models/DeviceSupport.hpp"
 
 namespace tremolan {
 

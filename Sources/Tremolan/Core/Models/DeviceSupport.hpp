@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Tremolan/Core/ModelSupport.hpp"
+#include "Tremolan/Core/Models/ModelSupport.hpp"
 
 #include <optional>
 #include <string>

@@ -1,10 +1,10 @@
-#include "Tremolan/Core/FeatureExtractor.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/CoreMLExtensions.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
-#include "Tremolan/Core/MelSpectrogramInput.hpp"
-#include "Tremolan/Core/MelSpectrogramOutput.hpp"
+#include "Tremolan/Core/Models/MelSpectrogramInput.hpp"
+#include "Tremolan/Core/Models/MelSpectrogramOutput.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

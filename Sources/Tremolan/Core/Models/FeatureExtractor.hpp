@@ -3,8 +3,8 @@
 // The mel-spectrogram model as the first stage: it reports the model's window length and band
 // count, checks its input and times each prediction.
 
-#include "Tremolan/Core/FeatureExtracting.hpp"
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Models/FeatureExtracting.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 namespace tremolan {
 

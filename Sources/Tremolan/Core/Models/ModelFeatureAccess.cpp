@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ModelFeatureAccess.hpp"
+#include "Tremolan/Core/Models/ModelFeatureAccess.hpp"
 
 #include "Tremolan/Utilities/WhisperError.hpp"
 

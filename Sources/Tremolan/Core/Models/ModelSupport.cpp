@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ModelSupport.hpp"
+#include "Tremolan/Core/Models/ModelSupport.hpp"
 
 namespace tremolan {
 

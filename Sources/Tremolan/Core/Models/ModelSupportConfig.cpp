@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ModelSupportConfig.hpp"
+#include "Tremolan/Core/Models/ModelSupportConfig.hpp"
 
 #include "KorbitCore/Extensions/ArrayExtensions.hpp"
 #include "KorbitCore/Logging.hpp"

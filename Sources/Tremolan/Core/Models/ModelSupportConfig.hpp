@@ -3,7 +3,7 @@
 // The per-device model-support table of a model repository: which models each family of devices
 // runs and recommends. A repository's file is merged with the built-in table.
 
-#include "Tremolan/Core/DeviceSupport.hpp"
+#include "Tremolan/Core/Models/DeviceSupport.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <string>

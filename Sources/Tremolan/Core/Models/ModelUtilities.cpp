@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/ModelUtilities.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
 
 #include "KorbitCore/Extensions/StringExtensions.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
@@ -9,7 +9,7 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/Net/Url.hpp"
 #include "Platform/Sys/FileIO.hpp"
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

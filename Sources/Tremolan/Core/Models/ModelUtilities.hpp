@@ -4,9 +4,9 @@
 // tokenizer lives, which folders of a repository are speech models, and which models a device
 // supports. Stateless.
 
-#include "Tremolan/Core/ModelSupportConfig.hpp"
-#include "Tremolan/Core/ModelVariant.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Models/ModelSupportConfig.hpp"
+#include "Tremolan/Core/Models/ModelVariant.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <filesystem>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ModelVariant.hpp"
+#include "Tremolan/Core/Models/ModelVariant.hpp"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/WhisperMLModel.hpp"
+#include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 namespace tremolan {
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/ChunkingStrategy.hpp"
+#include "Tremolan/Core/Records/ChunkingStrategy.hpp"
 
 #include <string>
 

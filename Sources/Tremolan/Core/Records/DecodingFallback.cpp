@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DecodingFallback.hpp"
+#include "Tremolan/Core/Records/DecodingFallback.hpp"
 
 namespace tremolan {
 

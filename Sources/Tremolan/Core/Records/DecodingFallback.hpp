@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <optional>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 
 #include "KorbitCore/LogItem.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"

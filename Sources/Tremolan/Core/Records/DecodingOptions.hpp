@@ -3,8 +3,8 @@
 // The per-call record that steers one transcription. A plain value: each stage works on its
 // own copy.
 
-#include "Tremolan/Core/ChunkingStrategy.hpp"
-#include "Tremolan/Core/DecodingTask.hpp"
+#include "Tremolan/Core/Records/ChunkingStrategy.hpp"
+#include "Tremolan/Core/Records/DecodingTask.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DecodingResult.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
 
 namespace tremolan {
 

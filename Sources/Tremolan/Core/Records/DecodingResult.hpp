@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Tremolan/Core/DecodingCache.hpp"
-#include "Tremolan/Core/DecodingFallback.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/DecodingCache.hpp"
+#include "Tremolan/Core/Records/DecodingFallback.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <map>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/DecodingTask.hpp"
+#include "Tremolan/Core/Records/DecodingTask.hpp"
 
 #include <ostream>
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/ResultExtensions.hpp"
+#include "Tremolan/Core/Records/ResultExtensions.hpp"
 
 #include <algorithm>
 

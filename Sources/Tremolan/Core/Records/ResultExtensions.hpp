@@ -2,7 +2,7 @@
 
 // Small operations on lists of segments and of per-chunk outcomes.
 
-#include "Tremolan/Core/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Records/TranscriptionSegment.hpp"
 
 #include <exception>
 #include <optional>

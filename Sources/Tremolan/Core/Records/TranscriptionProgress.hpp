@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 
 #include <functional>
 #include <optional>

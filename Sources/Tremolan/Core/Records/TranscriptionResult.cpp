@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TranscriptionResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"

@@ -4,9 +4,9 @@
 // own lock, so that results can be updated in place after transcription while callers read them.
 
 #include "KorbitCore/PropertyLock.hpp"
-#include "Tremolan/Core/TranscriptionSegment.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
-#include "Tremolan/Core/WordTiming.hpp"
+#include "Tremolan/Core/Records/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/WordTiming.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TranscriptionResultStruct.hpp"
+#include "Tremolan/Core/Records/TranscriptionResultStruct.hpp"
 
 namespace tremolan {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Tremolan/Core/TranscriptionSegment.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 
 #include <optional>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Records/TranscriptionSegment.hpp"
 
 #include <charconv>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TranscriptionState.hpp"
+#include "Tremolan/Core/Records/TranscriptionState.hpp"
 
 #include <ostream>
 

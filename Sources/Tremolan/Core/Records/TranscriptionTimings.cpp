@@ -1,4 +1,4 @@
-#include "Tremolan/Core/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/LogItem.hpp"

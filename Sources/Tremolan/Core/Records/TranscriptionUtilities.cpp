@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/TranscriptionUtilities.hpp"
+#include "Tremolan/Core/Records/TranscriptionUtilities.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/Text/Unicode.hpp"

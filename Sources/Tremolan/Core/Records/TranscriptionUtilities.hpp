@@ -4,9 +4,9 @@
 // lines, the agreeing beginning and the differing rest of two word sequences, and the merging of
 // several results into one. Pure: nothing passed in is changed.
 
-#include "Tremolan/Core/TranscriptionResult.hpp"
-#include "Tremolan/Core/TranscriptionSegment.hpp"
-#include "Tremolan/Core/WordTiming.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Records/WordTiming.hpp"
 
 #include <memory>
 #include <optional>

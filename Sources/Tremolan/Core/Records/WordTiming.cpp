@@ -1,4 +1,4 @@
-#include "Tremolan/Core/WordTiming.hpp"
+#include "Tremolan/Core/Records/WordTiming.hpp"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
 
 #include <algorithm>
 #include <cmath>

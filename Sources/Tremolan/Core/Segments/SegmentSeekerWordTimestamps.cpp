@@ -5,7 +5,7 @@
 #include "KorbitCore/Extensions/FloatExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Text/Unicode.hpp"
-#include "Tremolan/Core/Text/SegmentSeeker.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

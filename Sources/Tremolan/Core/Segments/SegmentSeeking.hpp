@@ -4,11 +4,11 @@
 // timed segments, where the next window starts, and, when asked, the time of every word.
 
 #include "Platform/ML/MultiArray.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/DecodingResult.hpp"
-#include "Tremolan/Core/TranscriptionSegment.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/AudioStreamTranscriber.hpp"
+#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Logging.hpp"

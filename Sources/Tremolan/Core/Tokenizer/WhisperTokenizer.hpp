@@ -2,7 +2,7 @@
 
 // What the decoder, the segmenter and the transcription task need of the speech vocabulary.
 
-#include "Tremolan/Core/SpecialTokens.hpp"
+#include "Tremolan/Core/Tokenizer/SpecialTokens.hpp"
 
 #include <optional>
 #include <set>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 #include "Platform/Text/LanguageRecognizer.hpp"
 #include "Platform/Text/Unicode.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <filesystem>
 #include <optional>

@@ -1,10 +1,10 @@
-#include "Tremolan/Core/TranscribeTask.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/TemperatureFallbackDecoder.hpp"
+#include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"

@@ -1,12 +1,12 @@
-#include "Tremolan/Core/WindowDecoder.hpp"
+#include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/AudioEncoder.hpp"
-#include "Tremolan/Core/FeatureExtractor.hpp"
-#include "Tremolan/Core/TemperatureFallbackDecoder.hpp"
-#include "Tremolan/Core/TextDecoder.hpp"
+#include "Tremolan/Core/Models/AudioEncoder.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
+#include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

@@ -7,15 +7,15 @@
 
 #include "Platform/ML/ModelConfiguration.hpp"
 #include "Tremolan/Core/Audio/AudioProcessing.hpp"
-#include "Tremolan/Core/AudioEncoding.hpp"
-#include "Tremolan/Core/DecodingOptions.hpp"
-#include "Tremolan/Core/DecodingResult.hpp"
-#include "Tremolan/Core/FeatureExtracting.hpp"
-#include "Tremolan/Core/Text/RandomSource.hpp"
-#include "Tremolan/Core/TextDecoding.hpp"
-#include "Tremolan/Core/TranscriptionProgress.hpp"
-#include "Tremolan/Core/TranscriptionTimings.hpp"
-#include "Tremolan/Core/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Models/AudioEncoding.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
+#include "Tremolan/Core/Models/FeatureExtracting.hpp"
+#include "Tremolan/Core/Decoding/Samplers/RandomSource.hpp"
+#include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Records/TranscriptionProgress.hpp"
+#include "Tremolan/Core/Records/TranscriptionTimings.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 
 #include <filesystem>
 #include <memory>

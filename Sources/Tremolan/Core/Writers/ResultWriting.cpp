@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/ResultWriting.hpp"
+#include "Tremolan/Core/Writers/ResultWriting.hpp"
 
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/Logging.hpp"

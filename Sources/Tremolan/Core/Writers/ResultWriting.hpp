@@ -3,7 +3,7 @@
 // Writers that save one transcription result as a file in a folder: the whole result as JSON,
 // or its timed text as SubRip or WebVTT subtitles.
 
-#include "Tremolan/Core/TranscriptionResult.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
 
 #include <any>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/WriteJSON.hpp"
+#include "Tremolan/Core/Writers/WriteJSON.hpp"
 
 namespace tremolan {
 

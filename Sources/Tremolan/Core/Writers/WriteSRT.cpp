@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/WriteSRT.hpp"
+#include "Tremolan/Core/Writers/WriteSRT.hpp"
 
 namespace tremolan {
 

@@ -1,4 +1,4 @@
-#include "Tremolan/Utilities/WriteVTT.hpp"
+#include "Tremolan/Core/Writers/WriteVTT.hpp"
 
 namespace tremolan {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Tremolan/Utilities/ResultWriting.hpp"
+#include "Tremolan/Core/Writers/ResultWriting.hpp"
 
 namespace tremolan {
 

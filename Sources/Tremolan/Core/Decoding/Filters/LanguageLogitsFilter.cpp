@@ -1,6 +1,6 @@
-#include "Tremolan/Core/Text/LanguageLogitsFilter.hpp"
+#include "Tremolan/Core/Decoding/Filters/LanguageLogitsFilter.hpp"
 
-#include "Tremolan/Core/Text/LogitsVector.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 
 #include <stdexcept>
 #include <string>

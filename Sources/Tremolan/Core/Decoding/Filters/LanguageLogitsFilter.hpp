@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Tremolan/Core/Text/LogitsFiltering.hpp"
+#include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
 
 #include <cstdint>
 #include <set>

@@ -1,6 +1,6 @@
-#include "Tremolan/Core/Text/SuppressBlankFilter.hpp"
+#include "Tremolan/Core/Decoding/Filters/SuppressBlankFilter.hpp"
 
-#include "Tremolan/Core/Text/LogitsVector.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 
 namespace tremolan {
 

@@ -1,6 +1,6 @@
-#include "Tremolan/Core/Text/SuppressTokensFilter.hpp"
+#include "Tremolan/Core/Decoding/Filters/SuppressTokensFilter.hpp"
 
-#include "Tremolan/Core/Text/LogitsVector.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 
 namespace tremolan {
 

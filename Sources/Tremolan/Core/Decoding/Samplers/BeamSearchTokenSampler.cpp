@@ -1,4 +1,4 @@
-#include "Tremolan/Core/Text/BeamSearchTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/Samplers/BeamSearchTokenSampler.hpp"
 
 #include "KorbitCore/LogItem.hpp"
 

@@ -2,7 +2,7 @@
 
 // Beam search exists as a configuration only: it checks its settings and cannot decode.
 
-#include "Tremolan/Core/Text/TokenSampling.hpp"
+#include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
 
 namespace tremolan {
 

@@ -1,8 +1,8 @@
-#include "Tremolan/Core/Text/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 
 #include "KorbitCore/Logging.hpp"
 #include "Platform/ML/Kernels.hpp"
-#include "Tremolan/Core/Text/LogitsVector.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "Tremolan/Core/Text/RandomSource.hpp"
+#include "Tremolan/Core/Decoding/Samplers/RandomSource.hpp"
 
 namespace tremolan {
 

@@ -4,7 +4,7 @@
 // a sequence that stopped without its end token.
 
 #include "Platform/ML/MultiArray.hpp"
-#include "Tremolan/Core/Text/SamplingResult.hpp"
+#include "Tremolan/Core/Decoding/Samplers/SamplingResult.hpp"
 
 #include <vector>
 
