@@ -17,8 +17,8 @@
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
-#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <benchmark/benchmark.h>

@@ -5,8 +5,8 @@
 // that the on-device engine (and a program started meanwhile) download and load it from there.
 
 #include "FakeHub/FakeHub.hpp"
-#include "Support/TestEnvironment.hpp"
 #include "Support/FakeModelRepository.hpp"
+#include "Support/TestEnvironment.hpp"
 
 #include <optional>
 #include <string>

@@ -2,11 +2,11 @@
 // own, on the trained test model that the tool downloads from a loopback hub.
 
 #include "SpeechReference/WordErrors.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "Support/PrivatePulseServer.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
 #include "ToolTests/ToolRun.hpp"
-#include "Support/HeldOutRecordings.hpp"
 
 #include "Platform/Audio/AudioFile.hpp"
 

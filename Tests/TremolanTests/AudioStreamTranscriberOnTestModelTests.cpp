@@ -2,14 +2,14 @@
 // microphone of a private sound server, captured, and streamed through the model; the confirmed
 // text reaches the spoken words, and a stop returns at once.
 
-#include "Support/HeldOutRecordings.hpp"
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechReference/WordErrors.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include "Support/PrivatePulseServer.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
 #include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
 #include <gtest/gtest.h>

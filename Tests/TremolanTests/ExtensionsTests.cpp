@@ -1,6 +1,6 @@
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Utilities/AudioPCMBufferExtensions.hpp"
 #include "Tremolan/Core/Records/ResultExtensions.hpp"
+#include "Tremolan/Utilities/AudioPCMBufferExtensions.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
 
 #include <gmock/gmock.h>

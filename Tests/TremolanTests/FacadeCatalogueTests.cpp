@@ -1,9 +1,9 @@
 // The facade's catalogue and download against a loopback hub serving a model repository.
 
 #include "FakeHub/FakeHub.hpp"
-#include "Support/FakeModelRepository.hpp"
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "Support/FakeModelRepository.hpp"
 #include "Support/HubErrorOf.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"

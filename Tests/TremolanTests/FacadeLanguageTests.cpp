@@ -1,14 +1,14 @@
 // The facade's language detection: only the first window counts, an English-only model is refused
 // before any computation, and a failing language step surfaces as the facade's own error.
 
-#include "Support/HeldOutRecordings.hpp"
 #include "Platform/ML/BundleWriter.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

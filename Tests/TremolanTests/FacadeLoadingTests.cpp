@@ -4,9 +4,9 @@
 #include "Support/FakeModelRepository.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
-#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

@@ -5,10 +5,10 @@
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Decoding/Filters/LanguageLogitsFilter.hpp"
-#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 #include "Tremolan/Core/Decoding/Filters/SuppressBlankFilter.hpp"
 #include "Tremolan/Core/Decoding/Filters/SuppressTokensFilter.hpp"
 #include "Tremolan/Core/Decoding/Filters/TimestampRulesFilter.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

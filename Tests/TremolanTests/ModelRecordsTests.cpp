@@ -1,11 +1,11 @@
-#include "Tremolan/Core/Models/AudioEncoderInput.hpp"
-#include "Tremolan/Core/Models/AudioEncoderOutput.hpp"
 #include "Tremolan/Core/Decoding/DecodingInputs.hpp"
-#include "Tremolan/Core/Models/MelSpectrogramInput.hpp"
-#include "Tremolan/Core/Models/MelSpectrogramOutput.hpp"
 #include "Tremolan/Core/Decoding/TextDecoderInput.hpp"
 #include "Tremolan/Core/Decoding/TextDecoderOutput.hpp"
 #include "Tremolan/Core/Facade/TremolanConfig.hpp"
+#include "Tremolan/Core/Models/AudioEncoderInput.hpp"
+#include "Tremolan/Core/Models/AudioEncoderOutput.hpp"
+#include "Tremolan/Core/Models/MelSpectrogramInput.hpp"
+#include "Tremolan/Core/Models/MelSpectrogramOutput.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gmock/gmock.h>

@@ -2,9 +2,9 @@
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestNetwork.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
-#include "Tremolan/Core/Models/ModelUtilities.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // off after a few samples are known as silence (the no-speech probability of their windows) and give
 // no words, one window or many; the held-out phrases are still heard as speech and give their words.
 
-#include "Support/HeldOutRecordings.hpp"
 #include "ScriptedTextDecoder.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include "Support/LogCapture.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"

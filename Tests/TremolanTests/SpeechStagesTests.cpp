@@ -4,8 +4,8 @@
 #include "KorbitCore/CancellationError.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Models/AudioEncoder.hpp"
-#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

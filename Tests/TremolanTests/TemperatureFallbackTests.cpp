@@ -4,8 +4,8 @@
 #include "ScriptedTextDecoder.hpp"
 
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
 #include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
+#include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

@@ -5,10 +5,10 @@
 #include "SpeechTokenIds.hpp"
 
 #include "Support/LogCapture.hpp"
-#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 #include "Tremolan/Core/Decoding/Filters/SuppressBlankFilter.hpp"
 #include "Tremolan/Core/Decoding/Filters/SuppressTokensFilter.hpp"
 #include "Tremolan/Core/Decoding/Filters/TimestampRulesFilter.hpp"
+#include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>

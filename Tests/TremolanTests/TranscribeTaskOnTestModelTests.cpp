@@ -2,9 +2,9 @@
 // seek moving from window to window, segments in order over the speech, words inside their
 // segments, and segment bounds at the pauses of a recording whose pauses are known.
 
-#include "Support/HeldOutRecordings.hpp"
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechReference/WordErrors.hpp"
+#include "Support/HeldOutRecordings.hpp"
 
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"

@@ -5,8 +5,8 @@
 #include "Support/TestEnvironment.hpp"
 #include "Support/TinyModel.hpp"
 #include "Tremolan/Core/Facade/BatchExecutor.hpp"
-#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Models/WhisperMLModel.hpp"
 
 #include <gtest/gtest.h>

@@ -13,13 +13,13 @@
 #include "MeetingTestSupport.hpp"
 #include "QtApplication.hpp"
 #include "SpeechReference/WordErrors.hpp"
+#include "Support/HeldOutRecordings.hpp"
 #include "Support/PrivatePulseServer.hpp"
 #include "Support/SignalMatch.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Support/HeldOutRecordings.hpp"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 
 #include "Platform/Audio/SoundServer.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Streaming/AudioStreamTranscriber.hpp"
 
 #include <csignal>
 #include <cstdio>

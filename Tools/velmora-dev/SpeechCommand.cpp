@@ -5,16 +5,16 @@
 
 #include "KorbitCore/LogItem.hpp"
 #include "Platform/Sys/FileIO.hpp"
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Core/Models/ModelSupportConfig.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"
+#include "Tremolan/Core/Writers/WriteJSON.hpp"
+#include "Tremolan/Core/Writers/WriteSRT.hpp"
+#include "Tremolan/Core/Writers/WriteVTT.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/DeviceIdentifier.hpp"
 #include "Tremolan/Utilities/JSONCoding.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
-#include "Tremolan/Core/Writers/WriteJSON.hpp"
-#include "Tremolan/Core/Writers/WriteSRT.hpp"
-#include "Tremolan/Core/Writers/WriteVTT.hpp"
 
 #include <cstdint>
 #include <cstdio>

@@ -3,8 +3,8 @@
 #include "ArgumentParser.hpp"
 
 #include "Tremolan/Core/Models/AudioEncoding.hpp"
-#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 #include <stdexcept>
 

@@ -11,12 +11,12 @@
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
-#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Records/TranscriptionUtilities.hpp"
 #include "Tremolan/Core/Writers/WriteJSON.hpp"
 #include "Tremolan/Core/Writers/WriteSRT.hpp"
 #include "Tremolan/Core/Writers/WriteVTT.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 #include <cstdio>
 #include <filesystem>

@@ -11,11 +11,11 @@
 #include "Platform/ML/BundleManifest.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
-#include "Tremolan/Core/Models/ModelUtilities.hpp"
-#include "Tremolan/Utilities/TextUtilities.hpp"
 #include "Tremolan/Core/Writers/WriteJSON.hpp"
+#include "Tremolan/Utilities/TextUtilities.hpp"
 
 #include <nlohmann/json.hpp>
 

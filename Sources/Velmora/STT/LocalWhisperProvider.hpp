@@ -7,8 +7,8 @@
 
 #include "Velmora/STT/LocalModelEngine.hpp"
 
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 
 #include <atomic>
 #include <cstdint>

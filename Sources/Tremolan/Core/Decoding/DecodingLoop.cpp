@@ -2,9 +2,9 @@
 
 #include "KorbitCore/Extensions/FloatExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
+#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 #include "Tremolan/Core/Decoding/ProgressCallbackWorker.hpp"
 #include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
-#include "Tremolan/Core/Decoding/LogitsVector.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"

@@ -5,10 +5,10 @@
 
 #include "KorbitCore/UUID.hpp"
 #include "Tremolan/Core/Decoding/DecodingInputs.hpp"
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
-#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
 #include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Records/TranscriptionProgress.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 

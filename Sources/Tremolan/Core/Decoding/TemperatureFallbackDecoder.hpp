@@ -6,10 +6,10 @@
 
 #include "Platform/ML/Float16.hpp"
 #include "Tremolan/Core/Decoding/DecodingInputs.hpp"
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
-#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Decoding/Samplers/RandomSource.hpp"
 #include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Records/TranscriptionProgress.hpp"
 #include "Tremolan/Core/Records/TranscriptionTimings.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"

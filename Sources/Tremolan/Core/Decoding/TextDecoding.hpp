@@ -6,12 +6,12 @@
 
 #include "Platform/ML/Float16.hpp"
 #include "Tremolan/Core/Decoding/DecodingInputs.hpp"
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
-#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
 #include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
 #include "Tremolan/Core/Decoding/TextDecoderMLMultiArrayInputType.hpp"
 #include "Tremolan/Core/Decoding/TextDecoderMLMultiArrayOutputType.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
+#include "Tremolan/Core/Records/DecodingResult.hpp"
 #include "Tremolan/Core/Records/TranscriptionProgress.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
 

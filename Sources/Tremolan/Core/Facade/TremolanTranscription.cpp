@@ -10,10 +10,10 @@
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 #include "Tremolan/Core/Facade/BatchExecutor.hpp"
-#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/WhisperMLModel.hpp"
 #include "Tremolan/Core/Records/ResultExtensions.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>

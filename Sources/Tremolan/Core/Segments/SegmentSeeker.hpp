@@ -4,8 +4,8 @@
 // word times from a dynamic-time-warping path through the decoder's alignment weights. Holds no
 // state; one object may serve several runs at once.
 
-#include "Tremolan/Core/Segments/SegmentSeeking.hpp"
 #include "Tremolan/Core/Records/WordTiming.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeking.hpp"
 
 #include <cstdint>
 #include <optional>

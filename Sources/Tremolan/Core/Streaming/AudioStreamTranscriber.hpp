@@ -8,15 +8,15 @@
 
 #include "Platform/Sys/Mutex.hpp"
 #include "Tremolan/Core/Audio/AudioProcessing.hpp"
-#include "Tremolan/Core/Models/AudioEncoding.hpp"
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
-#include "Tremolan/Core/Models/FeatureExtracting.hpp"
-#include "Tremolan/Core/Segments/SegmentSeeking.hpp"
 #include "Tremolan/Core/Decoding/TextDecoding.hpp"
-#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
+#include "Tremolan/Core/Models/AudioEncoding.hpp"
+#include "Tremolan/Core/Models/FeatureExtracting.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Core/Records/TranscriptionProgress.hpp"
 #include "Tremolan/Core/Records/TranscriptionSegment.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeking.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizer.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 
 #include <condition_variable>
 #include <cstdint>

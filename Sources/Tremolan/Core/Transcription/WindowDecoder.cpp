@@ -3,10 +3,10 @@
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
-#include "Tremolan/Core/Models/AudioEncoder.hpp"
-#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
+#include "Tremolan/Core/Models/AudioEncoder.hpp"
+#include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Tremolan/Core/Tokenizer/SpecialTokens.hpp"
 #include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
+#include "Tremolan/Core/Tokenizer/SpecialTokens.hpp"
 
 #include <optional>
 

@@ -4,9 +4,9 @@
 // the k likeliest of the temperature-scaled distribution above it.
 
 #include "Platform/ML/Float16.hpp"
-#include "Tremolan/Core/Records/DecodingOptions.hpp"
 #include "Tremolan/Core/Decoding/Samplers/RandomSource.hpp"
 #include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
+#include "Tremolan/Core/Records/DecodingOptions.hpp"
 
 #include <memory>
 #include <utility>
