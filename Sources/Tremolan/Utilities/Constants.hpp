@@ -38,6 +38,8 @@ struct Constants {
     static const std::map<std::string, std::string>& languages();
     /// The distinct codes of `languages()`.
     static const std::set<std::string>& languageCodes();
+    // The built-in support table is defined with the model-support records
+    // (Core/Models/BuiltInModelSupport.cpp).
     /// Every model name of the built-in support table, in its first-seen order.
     static const std::vector<std::string>& knownModels();
     /// The built-in model-support record ("tremolan-coreml-fallback", version "0.4").
