@@ -2,6 +2,7 @@
 
 #include "Command.hpp"
 
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/Audio/AudioFile.hpp"
@@ -50,10 +51,6 @@ TensorDataType dtypeOption(const Parsed& p, TensorDataType fallback) {
     if (*text == "f16") return TensorDataType::F16;
     if (*text == "f32") return TensorDataType::F32;
     throw std::runtime_error("--dtype is f16 or f32");
-}
-
-double seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 void printStatistics(const char* what, const MLMultiArray& a) {
@@ -109,11 +106,11 @@ int runRandom(const Parsed& p) {
     const fs::path folder = p.positional("folder");
     if (p.has("checkpoint")) {
         writeCheckpointFolder(folder, h, randomCheckpointTensors(h, seed, dtype));
-        std::printf("wrote checkpoint %s in %s s\n", folder.c_str(), decimal(seconds(start), 1).c_str());
+        std::printf("wrote checkpoint %s in %s s\n", folder.c_str(), decimal(korbit::secondsSince(start), 1).c_str());
     } else {
         makeRandomModelFolder(folder, h, seed, dtype);
         std::printf("wrote %s, %s and %s in %s (%s s)\n", kMelModelName, kEncoderModelName, kDecoderModelName,
-                    folder.c_str(), decimal(seconds(start), 1).c_str());
+                    folder.c_str(), decimal(korbit::secondsSince(start), 1).c_str());
     }
     return 0;
 }
@@ -126,7 +123,7 @@ int runConvert(const Parsed& p) {
     const std::string& folder = p.positional("folder");
     convertCheckpoint(checkpoint, folder, dtype);
     std::printf("converted %s into %s (%s s)\n", checkpoint.c_str(), folder.c_str(),
-                decimal(seconds(start), 1).c_str());
+                decimal(korbit::secondsSince(start), 1).c_str());
     return 0;
 }
 
@@ -134,7 +131,7 @@ int runDescribe(const Parsed& p) {
     const std::string& bundle = p.positional("bundle");
     const auto start = std::chrono::steady_clock::now();
     auto model = MLModel::load(bundle);
-    const double loadTime = seconds(start);
+    const double loadTime = korbit::secondsSince(start);
     const auto& h = model->hyperparameters();
     std::printf("%s: %s model, loaded in %s s\n", bundle.c_str(), bundleKindName(model->kind()).c_str(),
                 decimal(loadTime, 3).c_str());
@@ -188,19 +185,19 @@ int runMel(const Parsed& p, bool encode) {
     const fs::path folder = p.positional("model-folder");
     auto start = std::chrono::steady_clock::now();
     auto mel = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kMelModelName));
-    std::printf("mel model loaded in %s s\n", decimal(seconds(start), 3).c_str());
+    std::printf("mel model loaded in %s s\n", decimal(korbit::secondsSince(start), 3).c_str());
     const MLMultiArray audio = audioWindow(p.positional("audio-file"));
     start = std::chrono::steady_clock::now();
     auto features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
-    std::printf("mel computed in %s ms\n", decimal(seconds(start) * 1e3, 1).c_str());
+    std::printf("mel computed in %s ms\n", decimal(korbit::secondsSince(start) * 1e3, 1).c_str());
     printStatistics("melspectrogram_features", features);
     if (!encode) return 0;
     start = std::chrono::steady_clock::now();
     auto encoder = MLModel::load(korbit::ModelUtilities::detectModelURL(folder, kEncoderModelName));
-    std::printf("encoder loaded in %s s\n", decimal(seconds(start), 3).c_str());
+    std::printf("encoder loaded in %s s\n", decimal(korbit::secondsSince(start), 3).c_str());
     start = std::chrono::steady_clock::now();
     auto embeds = encoder->predict({{"melspectrogram_features", features}}).at("encoder_output_embeds");
-    std::printf("encoder computed in %s ms\n", decimal(seconds(start) * 1e3, 1).c_str());
+    std::printf("encoder computed in %s ms\n", decimal(korbit::secondsSince(start) * 1e3, 1).c_str());
     printStatistics("encoder_output_embeds", embeds);
     return 0;
 }

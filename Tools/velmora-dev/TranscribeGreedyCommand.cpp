@@ -4,6 +4,7 @@
 #include "Command.hpp"
 #include "SpeechReference/GreedyTranscriber.hpp"
 
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
@@ -115,7 +116,7 @@ int runTranscribe(const Arguments& args) {
     const std::vector<int> prompt{special.startOfTranscriptToken, *languageToken, special.transcribeToken,
                                   timestamps ? special.timeTokenBegin : special.noTimestampsToken};
     const std::vector<int> tokens = transcriber.decode(features, prompt, special.endToken);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double elapsed = korbit::secondsSince(start);
 
     std::vector<int> text;
     for (int t : tokens)

@@ -7,6 +7,7 @@
 #include "Velmora/Support/Paths.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 
@@ -21,10 +22,6 @@ namespace velmora {
 namespace {
 
 constexpr const char* kWhat = "локальная модель";
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace
 
@@ -74,7 +71,7 @@ void LocalWhisperProvider::download(std::function<void(double)> onProgress, std:
     makeDownloadBase();
     const auto started = std::chrono::steady_clock::now();
     fetch(onProgress, stop);
-    Log::stt.info("модель скачана за " + korbit::fixedDecimal(secondsSince(started), 0) + " с");
+    Log::stt.info("модель скачана за " + korbit::fixedDecimal(korbit::secondsSince(started), 0) + " с");
 }
 
 std::shared_ptr<tremolan::Tremolan> LocalWhisperProvider::buildFacade(std::stop_token stop) {
@@ -153,7 +150,7 @@ void LocalWhisperProvider::load(std::stop_token stop) {
             outcome.set_exception(dropped);
             std::rethrow_exception(dropped);
         }
-        Log::stt.info("локальная модель загружена за " + korbit::fixedDecimal(secondsSince(started), 1) + " с");
+        Log::stt.info("локальная модель загружена за " + korbit::fixedDecimal(korbit::secondsSince(started), 1) + " с");
         outcome.set_value();
         return;
     }

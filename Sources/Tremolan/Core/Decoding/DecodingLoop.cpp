@@ -1,5 +1,6 @@
 #include "Tremolan/Core/Decoding/DecodingLoop.hpp"
 
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FloatExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Decoding/LogitsVector.hpp"
@@ -25,10 +26,6 @@ namespace {
 
 // A decoding holds at most this many tokens, prompt included.
 constexpr std::size_t kMaxTokens = Constants::maxTokenContext - 1;
-
-double seconds(std::chrono::steady_clock::duration duration) {
-    return std::chrono::duration<double>(duration).count();
-}
 
 bool debugEnabled() {
     return Logging::isLoggingEnabled(Logging::LogLevel::debug);
@@ -174,7 +171,7 @@ bool DecodingLoop::step(int tokenIndex) {
     const auto predictionStart = Clock::now();
     TextDecoderMLMultiArrayOutputType output = decoder_.predictLogits(stepInputs_, stop_);
     const auto predictionEnd = Clock::now();
-    timings_.decodingPredictions += seconds(predictionEnd - predictionStart);
+    timings_.decodingPredictions += korbit::seconds(predictionEnd - predictionStart);
     if (!output.logits) {
         Logging::error("Unable to decode logits");
         throw WhisperError::decodingLogitsFailed("Unable to decode logits");
@@ -185,7 +182,7 @@ bool DecodingLoop::step(int tokenIndex) {
     if (tokenIndex == noSpeechIndex_) noSpeechProb_ = LogitsVector(logits).probability(special_.noSpeechToken);
     for (const auto& filter : filters_) filter->filterLogits(logits, currentTokens_);
     const auto filteringEnd = Clock::now();
-    timings_.decodingFiltering += seconds(filteringEnd - predictionEnd);
+    timings_.decodingFiltering += korbit::seconds(filteringEnd - predictionEnd);
 
     const SamplingResult sampled = sampler_.update(currentTokens_, logits, logProbs_);
     if (sampled.tokens.empty() || sampled.logProbs.empty())
@@ -196,7 +193,7 @@ bool DecodingLoop::step(int tokenIndex) {
         Logging::debug(
             {"Predicted next tokenIndex: ", tokenIndex + 1, ", token: ", nextToken_, ", text: ", decodeOne(nextToken_)},
             "");
-    timings_.decodingSampling += seconds(Clock::now() - filteringEnd);
+    timings_.decodingSampling += korbit::seconds(Clock::now() - filteringEnd);
 
     bool stopping = sampled.completed;
     if (tokenIndex == prefilledIndex_) {
@@ -207,8 +204,8 @@ bool DecodingLoop::step(int tokenIndex) {
     if (stopping || currentTokens_.size() >= kMaxTokens) {
         // A stopping step keeps nothing, writes no cache and reports no progress.
         const auto now = Clock::now();
-        timings_.decodingNonPrediction += seconds(now - predictionEnd);
-        timings_.decodingLoop += seconds(now - stepStart);
+        timings_.decodingNonPrediction += korbit::seconds(now - predictionEnd);
+        timings_.decodingLoop += korbit::seconds(now - stepStart);
         timings_.totalDecodingLoops += 1;
         return false;
     }
@@ -222,13 +219,13 @@ bool DecodingLoop::step(int tokenIndex) {
     if (!output.cache || !output.cache->keyCache || !output.cache->valueCache)
         throw WhisperError::decodingFailed("Invalid model output");
     updateCache(tokenIndex, *output.cache);
-    const double stepKvCaching = seconds(Clock::now() - cacheStart);
+    const double stepKvCaching = korbit::seconds(Clock::now() - cacheStart);
 
     if (worker_) worker_->post(progressRecord(stepKvCaching), tokenIndex >= initialPromptIndex_ - 1);
 
     const auto now = Clock::now();
-    timings_.decodingNonPrediction += seconds(now - predictionEnd);
-    timings_.decodingLoop += seconds(now - stepStart);
+    timings_.decodingNonPrediction += korbit::seconds(now - predictionEnd);
+    timings_.decodingLoop += korbit::seconds(now - stepStart);
     timings_.decodingKvCaching += stepKvCaching;
     timings_.totalDecodingLoops += 1;
     timings_.totalKVUpdateRuns += 1;

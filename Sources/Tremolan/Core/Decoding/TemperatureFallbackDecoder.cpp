@@ -1,6 +1,7 @@
 #include "Tremolan/Core/Decoding/TemperatureFallbackDecoder.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
@@ -124,7 +125,7 @@ DecodingResult TemperatureFallbackDecoder::decodeWithFallback(
         if (result->timings) foldDecoderTimings(timings, *result->timings);
 
         if (!(result->fallback && result->fallback->needsFallback)) break;
-        timings.decodingFallback += std::chrono::duration<double>(std::chrono::steady_clock::now() - tryStart).count();
+        timings.decodingFallback += korbit::secondsSince(tryStart);
         timings.totalDecodingFallbacks = static_cast<double>(i);
         decoderInputs.reset(static_cast<int>(std::clamp<std::int64_t>(decodingOptions.sampleLength, 1, 1 << 30)));
         Logging::info({"Fallback #", i + 1, " (", result->fallback->fallbackReason, ")"}, "");

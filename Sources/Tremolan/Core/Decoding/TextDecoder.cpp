@@ -1,6 +1,7 @@
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/CoreMLExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
@@ -26,10 +27,6 @@ using korbit::ModelUtilities;
 using platform::ml::MLMultiArray;
 
 namespace {
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 /// printf's "%<width>.<precision>f" in the "C" locale.
 std::string fixed(double value, int width, int precision) {
@@ -175,7 +172,7 @@ DecodingResult TextDecoder::detectLanguage(const MLMultiArray& encoderOutput, De
     auto output = predictLogits({inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
                                  inputs->kvCacheUpdateMask(), encoderOutput, inputs->decoderKeyPaddingMask()},
                                 stop);
-    timings.decodingPredictions = secondsSince(start);
+    timings.decodingPredictions = korbit::secondsSince(start);
     if (!output.logits) {
         Logging::error("Unable to decode logits");
         throw WhisperError::decodingLogitsFailed("Unable to decode logits from the model output");
@@ -184,7 +181,7 @@ DecodingResult TextDecoder::detectLanguage(const MLMultiArray& encoderOutput, De
 
     start = std::chrono::steady_clock::now();
     const SamplingResult sampled = sampler.update(tokens, *output.logits, logProbs);
-    timings.decodingSampling = secondsSince(start);
+    timings.decodingSampling = korbit::secondsSince(start);
     if (sampled.tokens.empty()) throw WhisperError::decodingFailed("The sampler returned no token");
 
     const auto decodeOne = [&](int token) {

@@ -1,6 +1,7 @@
 // The facade's state, its construction, and the loading and unloading of its models.
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
@@ -29,10 +30,6 @@ namespace fs = std::filesystem;
 
 /// The vocabulary width of the English-only models.
 constexpr int kEnglishOnlyLogitsSize = 51864;
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 bool pathExists(const fs::path& path) {
     std::error_code error;
@@ -339,7 +336,7 @@ void Tremolan::loadModels(bool prewarmMode) {
         Logging::debug(std::string("Loading ") + name);
         const auto loadStart = std::chrono::steady_clock::now();
         component.loadModel(path, units, prewarmMode);
-        const double seconds = secondsSince(loadStart);
+        const double seconds = korbit::secondsSince(loadStart);
         writeTiming(prewarmMode ? specialization : load, seconds);
         Logging::debug(std::string("Loaded ") + name + " in " + korbit::fixedDecimal(seconds, 2) + "s");
     };
@@ -354,7 +351,7 @@ void Tremolan::loadModels(bool prewarmMode) {
 
     if (prewarmMode) {
         setModelState(ModelState::prewarmed);
-        writeTiming(&TranscriptionTimings::prewarmLoadTime, secondsSince(start));
+        writeTiming(&TranscriptionTimings::prewarmLoadTime, korbit::secondsSince(start));
         return;
     }
 
@@ -363,7 +360,7 @@ void Tremolan::loadModels(bool prewarmMode) {
     double modelLoading = 0;
     {
         platform::sys::MutexLock guard(stateMutex_);
-        currentTimings_.modelLoading = secondsSince(start) + currentTimings_.prewarmLoadTime;
+        currentTimings_.modelLoading = korbit::secondsSince(start) + currentTimings_.prewarmLoadTime;
         modelLoading = currentTimings_.modelLoading;
     }
     Logging::info("Loaded models for whisper size: " + std::string(description(modelVariant())) + " in " +
@@ -401,7 +398,7 @@ void Tremolan::loadTokenizerIfNeeded() {
         ModelUtilities::loadTokenizer(variant, tokenizerFolder(), searchPaths, useBackgroundDownloadSession());
     // A folder of tokenizer files may hold another model's vocabulary.
     if (tokenizerFolder()) ModelUtilities::checkTokenizerFitsModel(*loaded, *logitsDim, modelFolder().value_or(""));
-    const double seconds = secondsSince(start);
+    const double seconds = korbit::secondsSince(start);
     writeTiming(&TranscriptionTimings::tokenizerLoadTime, seconds);
     setTokenizer(std::move(loaded));
     Logging::debug("Loaded tokenizer in " + korbit::fixedDecimal(seconds, 2) + "s");

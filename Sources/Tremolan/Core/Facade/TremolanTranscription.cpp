@@ -4,6 +4,7 @@
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/ArrayExtensions.hpp"
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/AudioChunking.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
@@ -24,10 +25,6 @@ namespace tremolan {
 namespace {
 
 using korbit::Logging;
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 TranscriptionOutcome failure(WhisperError error) {
     return std::make_exception_ptr(std::move(error));
@@ -59,7 +56,7 @@ Tremolan::Results Tremolan::transcribe(const std::string& audioPath,
     tell(stateCallback, TranscriptionState::convertingAudio);
     const auto start = std::chrono::steady_clock::now();
     auto loaded = [&] {
-        const double seconds = secondsSince(start);
+        const double seconds = korbit::secondsSince(start);
         writeTiming(&TranscriptionTimings::audioLoading, seconds);
         Logging::debug({"Audio loading and convert time: ", seconds}, "");
         Logging::logCurrentMemoryUsage("Audio Loading and Convert");
@@ -103,7 +100,7 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithResults(const std::vec
     for (AudioLoadResult& load : loads) {
         if (load.succeeded()) arrays.push_back(std::move(load.samples));
     }
-    const double seconds = secondsSince(start);
+    const double seconds = korbit::secondsSince(start);
     writeTiming(&TranscriptionTimings::audioLoading, seconds);
     Logging::debug({"Total Audio Loading and Converting Time: ", seconds}, "");
 

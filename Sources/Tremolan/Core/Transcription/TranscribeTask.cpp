@@ -1,6 +1,7 @@
 #include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
@@ -25,10 +26,6 @@ namespace {
 
 constexpr int kSampleRate = 16000;
 using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 /// Three significant digits with a point, whatever the locale ("1.23", "12.3", "0.05").
 std::string threeDigits(float value) {
@@ -204,21 +201,21 @@ void TranscribeTask::processWindow(RunState& state) {
     }
     if (!audio) throw WhisperError::transcriptionFailed("Audio samples are nil");
     windowPreprocess(*audio, seek, segmentSize);
-    timings_.audioProcessing += secondsSince(stepStart);
+    timings_.audioProcessing += korbit::secondsSince(stepStart);
     timings_.totalAudioProcessingRuns += 1;
     korbit::checkCancellation(state.stop);
 
     stepStart = Clock::now();
     const auto mel = featureExtractor_->logMelSpectrogram(*audio, state.stop);
     if (!mel) throw WhisperError::transcriptionFailed("Mel output is nil");
-    timings_.logmels += secondsSince(stepStart);
+    timings_.logmels += korbit::secondsSince(stepStart);
     timings_.totalLogmelRuns += 1;
     korbit::checkCancellation(state.stop);
 
     stepStart = Clock::now();
     const auto encoded = audioEncoder_->encodeFeatures(*mel, state.stop);
     if (!encoded) throw WhisperError::transcriptionFailed("Encoder output is nil");
-    timings_.encoding += secondsSince(stepStart);
+    timings_.encoding += korbit::secondsSince(stepStart);
     timings_.totalEncodingRuns += 1;
 
     Logging::info({"Decoding ", seconds2(seekSeconds), "s - ", seconds2(endSeconds), "s"}, "");
@@ -249,7 +246,7 @@ void TranscribeTask::processWindow(RunState& state) {
             segments.value_or(std::vector<TranscriptionSegment>{}), *result.cache->alignmentWeights, *tokenizer_, seek,
             segmentSize, Constants::defaultPrependPunctuations, Constants::defaultAppendPunctuations, seekSeconds,
             options, timings_);
-        timings_.decodingWordTimestamps += secondsSince(wordStart);
+        timings_.decodingWordTimestamps += korbit::secondsSince(wordStart);
         timings_.totalTimestampAlignmentRuns += 1;
         if (!timed) {
             segments.reset();
@@ -286,7 +283,7 @@ void TranscribeTask::processWindow(RunState& state) {
         for (auto token : segment.tokens) state.allTokens.push_back(static_cast<int>(token));
     state.allSegments.insert(state.allSegments.end(), std::make_move_iterator(windowSegments.begin()),
                              std::make_move_iterator(windowSegments.end()));
-    timings_.decodingWindowing += secondsSince(windowingStart);
+    timings_.decodingWindowing += korbit::secondsSince(windowingStart);
     timings_.totalDecodingWindows += 1;
     state.decoderInputs.reset(state.resetContext);
     progress_->setCompletedUnitCount(state.clipBaseCount + std::min(state.clipEnd, newSeek) - state.clipStart);
