@@ -146,3 +146,13 @@ TEST(WhisperTokenizerWrapper, LanguagesWithoutSpacesSplitPerCharacterGroup) {
     EXPECT_THAT(multilingual().splitToWordTokens(multilingual().encode(" привет мир")).words,
                 ElementsAre(" привет", " мир"));
 }
+
+TEST(WhisperTokenizerWrapper, APromptIsLoggedAsItsQuotedTokenTexts) {
+    const std::vector<int> prompt{50258, 50259, 50359, 50364};
+    EXPECT_EQ(multilingual().quotedTokenList(prompt),
+              R"(["<|startoftranscript|>", "<|en|>", "<|transcribe|>", "<|0.00|>"])");
+    // An id outside the vocabulary has no text; an empty prompt is an empty list.
+    const std::vector<int> unknown{-1, 1000000};
+    EXPECT_EQ(multilingual().quotedTokenList(unknown), R"(["", ""])");
+    EXPECT_EQ(multilingual().quotedTokenList({}), "[]");
+}

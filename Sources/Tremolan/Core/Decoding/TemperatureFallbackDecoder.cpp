@@ -29,15 +29,6 @@ void foldDecoderTimings(TranscriptionTimings& into, const TranscriptionTimings& 
     into.totalKVUpdateRuns += from.totalKVUpdateRuns;
 }
 
-std::string promptText(const WhisperTokenizer& tokenizer, const std::vector<int>& prompt) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < prompt.size(); ++i) {
-        if (i > 0) text += ", ";
-        text.append("\"").append(tokenizer.convertIdToToken(prompt[i]).value_or("")).append("\"");
-    }
-    return text + "]";
-}
-
 }  // namespace
 
 TemperatureFallbackDecoder::TemperatureFallbackDecoder(TextDecoding& textDecoder,
@@ -112,8 +103,8 @@ DecodingResult TemperatureFallbackDecoder::decodeWithFallback(
             tryOptions.language = detectedLanguage;
             if (decodingOptions.usePrefillPrompt) textDecoder_.prefillDecoderInputs(decoderInputs, tryOptions);
             if (Logging::isLoggingEnabled(Logging::LogLevel::debug))
-                Logging::debug({"Prefill prompt updated to: ", promptText(*tokenizer_, decoderInputs.initialPrompt())},
-                               "");
+                Logging::debug(
+                    {"Prefill prompt updated to: ", tokenizer_->quotedTokenList(decoderInputs.initialPrompt())}, "");
             if (detection && detection->timings) {
                 timings.decodingPredictions += detection->timings->decodingPredictions;
                 timings.decodingSampling += detection->timings->decodingSampling;

@@ -35,6 +35,10 @@ public:
     /// Words for word-level timestamps: by whole characters for languages written without spaces,
     /// else at spaces, special tokens and single punctuation marks.
     virtual WordSplit splitToWordTokens(std::span<const int> tokenIds) const = 0;
+
+    /// The ids' token texts quoted in a list, for log lines: ["<|startoftranscript|>", "<|en|>"]
+    /// (an id outside the vocabulary gives "").
+    std::string quotedTokenList(std::span<const int> tokenIds) const;
 };
 
 }  // namespace tremolan

@@ -39,13 +39,6 @@ std::string seconds2(double value) {
     return korbit::fixedDecimal(value, 2);
 }
 
-std::string promptText(const WhisperTokenizer& tokenizer, const std::vector<int>& prompt) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < prompt.size(); ++i)
-        text += (i > 0 ? ", \"" : "\"") + tokenizer.convertIdToToken(prompt[i]).value_or("") + "\"";
-    return text + "]";
-}
-
 std::string clipsText(const std::vector<std::pair<std::int64_t, std::int64_t>>& clips) {
     std::string text = "[";
     for (std::size_t i = 0; i < clips.size(); ++i)
@@ -143,7 +136,7 @@ std::shared_ptr<TranscriptionResult> TranscribeTask::run(const std::vector<float
     Logging::debug({"Decoder init time: ", timings_.decodingInit}, "");
     if (options.usePrefillPrompt) textDecoder_->prefillDecoderInputs(inputs, options);
     if (Logging::isLoggingEnabled(Logging::LogLevel::debug))
-        Logging::debug({"Prefill prompt: ", promptText(*tokenizer_, inputs.initialPrompt())}, "");
+        Logging::debug({"Prefill prompt: ", tokenizer_->quotedTokenList(inputs.initialPrompt())}, "");
 
     const std::int64_t sampleLength = decodeOptions ? decodeOptions->sampleLength : Constants::maxTokenContext;
     RunState state{audioArray,
