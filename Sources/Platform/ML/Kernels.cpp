@@ -108,6 +108,13 @@ VELMORA_CLONES void expInPlace(float* x, std::size_t n) {
 // once, as for the vector products), plain loops elsewhere.
 namespace {
 
+inline float valueAt(const float* x, std::size_t i) {
+    return x[i];
+}
+inline float valueAt(const std::uint16_t* x, std::size_t i) {
+    return halfBitsToFloat(x[i]);
+}
+
 float maximumAndIndexPortable(const float* x, std::size_t n, std::size_t& index) {
     float m = -INFINITY;
     index = n;
@@ -143,47 +150,24 @@ __attribute__((target("avx512f"))) inline __m512 loadHalves16(const std::uint16_
     return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
-__attribute__((target("avx512f"))) float maximumAndIndexAvx512(const float* x, std::size_t n, std::size_t& index) {
-    __m512 best = _mm512_set1_ps(-INFINITY);
-    __m512i at = _mm512_set1_epi32(static_cast<int>(n));
-    __m512i position = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    const __m512i sixteen = _mm512_set1_epi32(16);
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16, position = _mm512_add_epi32(position, sixteen)) {
-        const __m512 v = _mm512_loadu_ps(x + i);
-        const __mmask16 above = _mm512_cmp_ps_mask(v, best, _CMP_GT_OQ);  // never for NaN
-        best = _mm512_mask_mov_ps(best, above, v);
-        at = _mm512_mask_mov_epi32(at, above, position);
-    }
-    alignas(64) float lanes[16];
-    alignas(64) std::int32_t places[16];
-    _mm512_store_ps(lanes, best);
-    _mm512_store_si512(places, at);
-    float m = -INFINITY;
-    std::size_t where = n;
-    for (int j = 0; j < 16; ++j)
-        if (lanes[j] > m || (lanes[j] == m && static_cast<std::size_t>(places[j]) < where)) {
-            m = lanes[j];
-            where = static_cast<std::size_t>(places[j]);
-        }
-    for (; i < n; ++i)
-        if (x[i] > m) {
-            m = x[i];
-            where = i;
-        }
-    index = m == -INFINITY ? n : where;
-    return m;
+__attribute__((target("avx512f"))) inline __m512 loadSixteen(const float* p) {
+    return _mm512_loadu_ps(p);
+}
+__attribute__((target("avx512f"))) inline __m512 loadSixteen(const std::uint16_t* p) {
+    return loadHalves16(p);
 }
 
-__attribute__((target("avx512f"))) float halfMaximumAndIndexAvx512(const std::uint16_t* x, std::size_t n,
-                                                                   std::size_t& index) {
+/// The maximum and its first index over floats or half-precision bits: each lane keeps the first
+/// index of its own maximum, and the lanes are joined by value, then by index.
+template <typename Element>
+__attribute__((target("avx512f"))) float maximumAndIndexAvx512(const Element* x, std::size_t n, std::size_t& index) {
     __m512 best = _mm512_set1_ps(-INFINITY);
     __m512i at = _mm512_set1_epi32(static_cast<int>(n));
     __m512i position = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     const __m512i sixteen = _mm512_set1_epi32(16);
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16, position = _mm512_add_epi32(position, sixteen)) {
-        const __m512 v = loadHalves16(x + i);
+        const __m512 v = loadSixteen(x + i);
         const __mmask16 above = _mm512_cmp_ps_mask(v, best, _CMP_GT_OQ);  // never for NaN
         best = _mm512_mask_mov_ps(best, above, v);
         at = _mm512_mask_mov_epi32(at, above, position);
@@ -200,8 +184,8 @@ __attribute__((target("avx512f"))) float halfMaximumAndIndexAvx512(const std::ui
             where = static_cast<std::size_t>(places[j]);
         }
     for (; i < n; ++i)
-        if (halfBitsToFloat(x[i]) > m) {
-            m = halfBitsToFloat(x[i]);
+        if (valueAt(x, i) > m) {
+            m = valueAt(x, i);
             where = i;
         }
     index = m == -INFINITY ? n : where;
@@ -276,9 +260,9 @@ __attribute__((target("avx512f"))) float halfSumOfExponentialsAvx512(const std::
 #pragma GCC diagnostic pop
 #endif
 
-float maximumAndIndex(const float* x, std::size_t n, std::size_t& index) {
+float maximumAndIndex(const float* x, std::size_t n, std::size_t& index, VectorPath path) {
 #if defined(__x86_64__)
-    if (bestVectorPath() == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
+    if (path == VectorPath::avx512 && bestVectorPath() == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
 #endif
     return maximumAndIndexPortable(x, n, index);
 }
@@ -290,9 +274,9 @@ float sumOfExponentials(const float* x, std::size_t n, float shift) {
     return sumOfExponentialsPortable(x, n, shift);
 }
 
-float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index) {
+float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index, VectorPath path) {
 #if defined(__x86_64__)
-    if (bestVectorPath() == VectorPath::avx512) return halfMaximumAndIndexAvx512(x, n, index);
+    if (path == VectorPath::avx512 && bestVectorPath() == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
 #endif
     constexpr std::size_t kRun = 1024;
     float values[kRun];
@@ -302,7 +286,7 @@ float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& in
         const std::size_t length = std::min(kRun, n - begin);
         convertHalfToFloat(x + begin, values, length);
         std::size_t at = length;
-        const float runMaximum = maximumAndIndex(values, length, at);
+        const float runMaximum = maximumAndIndex(values, length, at, path);
         if (runMaximum > m) {
             m = runMaximum;
             index = begin + at;

@@ -51,8 +51,9 @@ void addScaled(const float* x, float a, float* y, std::size_t n);
 /// In place exp of n values (accurate to a few ulp; inputs below -87 give 0).
 void expInPlace(float* x, std::size_t n);
 /// The largest of n values and the index of its first occurrence; NaN values are passed over.
-/// With no value above -inf the answer is -inf and index n.
-float maximumAndIndex(const float* x, std::size_t n, std::size_t& index);
+/// With no value above -inf the answer is -inf and index n. Runs on AVX-512 when `path` (at most
+/// bestVectorPath()) is, else as a plain loop.
+float maximumAndIndex(const float* x, std::size_t n, std::size_t& index, VectorPath path = bestVectorPath());
 /// Sum of exp(x[i] - shift) over n values, x unchanged, for a shift at (or above) the maximum: NaN
 /// counts as -inf, a term below e^-87 as about 1e-38, and runs of values more than 30 below the shift
 /// (terms too small to change a sum that holds exp(0)) may be passed over.
@@ -60,7 +61,8 @@ float sumOfExponentials(const float* x, std::size_t n, float shift);
 /// The same two over half-precision values (IEEE binary16 bits), read as they lie: AVX-512 converts
 /// them in registers; other processors convert them in short runs. All four run on AVX-512 where the
 /// processor has it, and as plain loops elsewhere.
-float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index);
+float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index,
+                          VectorPath path = bestVectorPath());
 float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift);
 /// In place: x[i] = x[i] / divisor over n values.
 void divideInPlace(float* x, std::size_t n, float divisor);
