@@ -1,6 +1,5 @@
 #include "Velmora/Account/AccountState.hpp"
 
-#include "Platform/Sys/FileIO.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Notifications.hpp"
 #include "Velmora/Support/Paths.hpp"
@@ -23,16 +22,10 @@ AccountState::AccountState(fs::path file, QObject* parent) : QObject(parent), fi
 }
 
 void AccountState::load() {
-    std::string bytes;
-    try {
-        bytes = platform::sys::readFile(file_);
-    } catch (const std::system_error& error) {
-        if (error.code() != std::errc::no_such_file_or_directory) {
-            readError_ = error.code().message();
-            Log::app.error(std::string("не удалось прочитать аккаунт, файл не будет переписан: ") + error.what());
-        }
-        return;
-    }
+    Paths::StoreRead read = Paths::readStoreFile(file_, "не удалось прочитать аккаунт, файл не будет переписан: ");
+    readError_ = std::move(read.error);
+    if (!read.bytes) return;
+    const std::string& bytes = *read.bytes;
     const nlohmann::json object = nlohmann::json::parse(bytes, nullptr, false);
     if (!object.is_object()) {
         unreadableFile_ = true;

@@ -26,16 +26,10 @@ HistoryStore::HistoryStore(fs::path file, QObject* parent) : QObject(parent), fi
 }
 
 void HistoryStore::load() {
-    std::string bytes;
-    try {
-        bytes = platform::sys::readFile(file_);
-    } catch (const std::system_error& error) {
-        if (error.code() != std::errc::no_such_file_or_directory) {
-            readError_ = error.code().message();
-            Log::app.error(std::string("не удалось прочитать историю, файл не будет переписан: ") + error.what());
-        }
-        return;
-    }
+    Paths::StoreRead read = Paths::readStoreFile(file_, "не удалось прочитать историю, файл не будет переписан: ");
+    readError_ = std::move(read.error);
+    if (!read.bytes) return;
+    const std::string& bytes = *read.bytes;
     std::size_t start = 0;
     while (start < bytes.size()) {
         std::size_t end = bytes.find('\n', start);

@@ -1,6 +1,7 @@
 #include "Velmora/Support/Paths.hpp"
 
 #include "Velmora/Support/IsoDate.hpp"
+#include "Velmora/Support/Log.hpp"
 
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
@@ -57,6 +58,19 @@ void Paths::writeFile(const fs::path& path, std::string_view bytes) {
     writer.write(bytes);
     writer.commit();
     protect(path);
+}
+
+Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& failureLine) {
+    StoreRead read;
+    try {
+        read.bytes = platform::sys::readFile(file);
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::no_such_file_or_directory) {
+            read.error = error.code().message();
+            Log::app.error(failureLine + error.what());
+        }
+    }
+    return read;
 }
 
 std::optional<fs::path> Paths::moveAside(const fs::path& file, std::chrono::system_clock::time_point now) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace velmora {
@@ -25,6 +26,18 @@ public:
     /// flushed and renamed over the target, so that no reader sees a half-written file and no
     /// other user can read any of it. Throws std::system_error; the old content then stays.
     static void writeFile(const std::filesystem::path& path, std::string_view bytes);
+
+    /// What a store reads at its start.
+    struct StoreRead {
+        /// The file's bytes; absent when there is no file or it could not be read.
+        std::optional<std::string> bytes;
+        /// Why a file that is there could not be read: the store then keeps its changes in memory
+        /// and never writes over that file.
+        std::optional<std::string> error;
+    };
+    /// Reads a store's file. A missing file is no error; any other failure is logged as
+    /// `failureLine` followed by the reason.
+    static StoreRead readStoreFile(const std::filesystem::path& file, const std::string& failureLine);
 
     /// Keeps an unreadable file before something new takes its place: renames it to
     /// "<name>.bad-<yyyy-MM-ddTHHmmssZ>" beside it (with "-2", "-3", ... when that is taken) and

@@ -1,6 +1,5 @@
 #include "Velmora/Support/SettingsStore.hpp"
 
-#include "Platform/Sys/FileIO.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
@@ -38,16 +37,10 @@ SettingsStore::SettingsStore(fs::path file, QObject* parent) : QObject(parent), 
 }
 
 void SettingsStore::load() {
-    std::string bytes;
-    try {
-        bytes = platform::sys::readFile(file_);
-    } catch (const std::system_error& error) {
-        if (error.code() != std::errc::no_such_file_or_directory) {
-            readError_ = error.code().message();
-            Log::app.error(std::string("не удалось прочитать настройки, файл не будет переписан: ") + error.what());
-        }
-        return;
-    }
+    Paths::StoreRead read = Paths::readStoreFile(file_, "не удалось прочитать настройки, файл не будет переписан: ");
+    readError_ = std::move(read.error);
+    if (!read.bytes) return;
+    const std::string& bytes = *read.bytes;
     nlohmann::json object = nlohmann::json::parse(bytes, nullptr, false);
     if (!object.is_object()) {
         unreadableFile_ = true;
