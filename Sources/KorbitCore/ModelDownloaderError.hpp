@@ -1,26 +1,20 @@
 #pragma once
 
-#include <stdexcept>
-#include <string>
+#include "KorbitCore/MessageError.hpp"
 
 namespace korbit {
 
-/// The model downloader's own error; its one case carries the whole message.
-class ModelDownloaderError : public std::runtime_error {
-public:
-    enum class Kind { modelUnavailable };
+enum class ModelDownloaderErrorKind { modelUnavailable };
 
+/// The model downloader's own error; its one case carries the whole message.
+class ModelDownloaderError : public MessageError<ModelDownloaderErrorKind> {
+public:
     static ModelDownloaderError modelUnavailable(std::string message) {
         return ModelDownloaderError(Kind::modelUnavailable, std::move(message));
     }
 
-    Kind kind() const { return kind_; }
-    /// The message, unchanged.
-    std::string errorDescription() const { return what(); }
-
 private:
-    ModelDownloaderError(Kind kind, std::string message) : std::runtime_error(std::move(message)), kind_(kind) {}
-    Kind kind_;
+    ModelDownloaderError(Kind kind, std::string message) : MessageError(kind, std::move(message)) {}
 };
 
 }  // namespace korbit
