@@ -15,27 +15,16 @@ MicrophoneCapture::CaptureError MicrophoneCapture::CaptureError::cannotAddInput(
     return CaptureError(Kind::cannotAddInput, "Не удалось подключиться к микрофону");
 }
 
-MicrophoneCapture::~MicrophoneCapture() {
-    stop();
-}
-
 void MicrophoneCapture::start(const std::optional<std::string>& device) {
-    if (capture_) return;
     try {
-        capture_ = openCapture(device ? SourceSelection::named(*device) : SourceSelection::defaultSource(),
-                               "Microphone", "микрофон");
+        startCapture(device ? SourceSelection::named(*device) : SourceSelection::defaultSource(), "Microphone",
+                     "микрофон");
     } catch (const SoundServerError& error) {
         // The user sees one of two texts; the server's own reason goes to the log.
         Log::audio.error(std::string("микрофон не запущен: ") + error.what());
         if (error.kind() == SoundServerError::Kind::noSuchSource) throw CaptureError::noDevice();
         throw CaptureError::cannotAddInput();
     }
-}
-
-void MicrophoneCapture::stop() {
-    if (!capture_) return;
-    capture_->stop();
-    capture_.reset();
 }
 
 }  // namespace velmora

@@ -28,18 +28,12 @@ public:
     };
 
     MicrophoneCapture() = default;
-    ~MicrophoneCapture() override;
 
     /// Records from the named source, or from the default source when none is named. Does nothing
     /// when already running. Throws CaptureError: noDevice when there is no such source (or no
     /// default one), cannotAddInput when the server cannot be reached or the stream not set up.
     void start(const std::optional<std::string>& device);
     void start() override { start(std::nullopt); }
-    void stop() override;
-    bool isRunning() const override { return capture_ != nullptr; }
-
-private:
-    std::unique_ptr<platform::audio::AudioCapture> capture_;
 };
 
 }  // namespace velmora

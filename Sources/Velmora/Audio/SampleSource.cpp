@@ -4,6 +4,10 @@
 
 namespace velmora {
 
+SampleSource::~SampleSource() {
+    stopCapture();
+}
+
 void SampleSource::setOnSamples(SamplesCallback callback) {
     onSamples_.store(callback ? std::make_shared<const SamplesCallback>(std::move(callback)) : nullptr);
 }
@@ -13,19 +17,40 @@ void SampleSource::deliver(const float* samples, std::size_t count) const {
     if (const auto callback = onSamples_.load()) (*callback)(samples, count);
 }
 
-std::unique_ptr<platform::audio::AudioCapture> SampleSource::openCapture(platform::audio::SourceSelection source,
-                                                                         const std::string& streamName,
-                                                                         const std::string& what) {
+bool SampleSource::startCapture(platform::audio::SourceSelection source, const std::string& streamName,
+                                const std::string& what) {
+    if (capture_) return false;
     platform::audio::AudioCapture::Options options;
     options.source = std::move(source);
     options.sampleRate = sampleRate;
     options.blockFrames = sampleRate / 10;
     options.streamName = streamName;
-    return std::make_unique<platform::audio::AudioCapture>(
+    capture_ = std::make_unique<platform::audio::AudioCapture>(
         std::move(options), [this](const float* samples, std::size_t count) { deliver(samples, count); },
         [what](const platform::audio::SoundServerError& error) {
             Log::audio.error(what + ": запись прервалась — " + error.what());
         });
+    what_ = what;
+    return true;
+}
+
+void SampleSource::stop() {
+    if (stopCapture()) onStopped();
+}
+
+bool SampleSource::stopCapture() noexcept {
+    if (!capture_) return false;
+    // Stopped from here on, whatever the server's client says to the stop.
+    const auto capture = std::move(capture_);
+    try {
+        capture->stop();
+    } catch (const std::exception& error) {
+        try {
+            Log::audio.error(what_ + ": остановка записи не удалась — " + error.what());
+        } catch (...) {
+        }
+    }
+    return true;
 }
 
 }  // namespace velmora

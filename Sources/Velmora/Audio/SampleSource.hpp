@@ -22,7 +22,8 @@ public:
     static constexpr std::uint32_t sampleRate = 16000;
 
     SampleSource() = default;
-    virtual ~SampleSource() = default;
+    /// Stops a recording still running, quietly.
+    virtual ~SampleSource();
     SampleSource(const SampleSource&) = delete;
     SampleSource& operator=(const SampleSource&) = delete;
 
@@ -33,21 +34,31 @@ public:
     /// Starts delivering; does nothing when already running. Throws when it cannot start, with
     /// what() the text for the user; nothing is left running then.
     virtual void start() = 0;
-    /// Stops delivering; no callback runs after it returns. Harmless when not running.
-    virtual void stop() = 0;
-    virtual bool isRunning() const = 0;
+    /// Stops delivering; no callback runs after it returns. Harmless when not running. A recording
+    /// whose stop fails (the server's client refuses a stop asked on the capture's own thread) is
+    /// stopped all the same: the failure is logged, nothing is thrown.
+    virtual void stop();
+    virtual bool isRunning() const { return capture_ != nullptr; }
 
 protected:
     void deliver(const float* samples, std::size_t count) const;
 
-    /// A record stream on the server's source, delivering through the callback in blocks of 0.1 s.
-    /// A recording that breaks off later is logged in the audio category under `what` (who stopped
-    /// hearing). Throws platform::audio::SoundServerError.
-    std::unique_ptr<platform::audio::AudioCapture> openCapture(platform::audio::SourceSelection source,
-                                                               const std::string& streamName, const std::string& what);
+    /// Starts a record stream on the server's source, delivering through the callback in blocks of
+    /// 0.1 s, unless one runs; true when this call started it. A recording that breaks off later,
+    /// or whose stop fails, is logged in the audio category under `what` (who stopped hearing).
+    /// Throws platform::audio::SoundServerError; nothing runs then.
+    bool startCapture(platform::audio::SourceSelection source, const std::string& streamName, const std::string& what);
+    /// Told by stop() that the recording it stopped has ended (not by the destructor).
+    virtual void onStopped() {}
 
 private:
+    /// Ends the recording, if one runs; false when none ran.
+    bool stopCapture() noexcept;
+
     std::atomic<std::shared_ptr<const SamplesCallback>> onSamples_;
+    // The recording, while one runs, and who it hears (for the log); the owner starts and stops it.
+    std::unique_ptr<platform::audio::AudioCapture> capture_;
+    std::string what_;
 };
 
 }  // namespace velmora

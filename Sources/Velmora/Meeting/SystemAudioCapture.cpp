@@ -22,15 +22,9 @@ SystemAudioCapture::Failure SystemAudioCapture::Failure::noOutputMonitor() {
     return Failure(Kind::noOutputMonitor, "У устройства вывода по умолчанию нет монитора — собеседников не слышно");
 }
 
-SystemAudioCapture::~SystemAudioCapture() {
-    // Quietly: the owner's stop has been logged already, or it never ran.
-    if (capture_) capture_->stop();
-}
-
 void SystemAudioCapture::start() {
-    if (capture_) return;
     try {
-        capture_ = openCapture(SourceSelection::defaultSinkMonitor(), "System audio", "системный звук");
+        if (!startCapture(SourceSelection::defaultSinkMonitor(), "System audio", "системный звук")) return;
     } catch (const SoundServerError& error) {
         switch (error.kind()) {
             case SoundServerError::Kind::unavailable:
@@ -47,14 +41,7 @@ void SystemAudioCapture::start() {
     Log::audio.info("захват системного звука начат");
 }
 
-void SystemAudioCapture::stop() {
-    if (!capture_) return;
-    // Stopped from here on, whatever the server says to the stop.
-    auto capture = std::move(capture_);
-    try {
-        capture->stop();
-    } catch (const std::exception&) {
-    }
+void SystemAudioCapture::onStopped() {
     Log::audio.info("захват системного звука остановлен");
 }
 

@@ -34,21 +34,18 @@ public:
     };
 
     SystemAudioCapture() = default;
-    ~SystemAudioCapture() override;
 
     /// Does nothing when running. Throws Failure (noSoundServer after an ERROR line "звуковой сервер
     /// недоступен: ..." in the audio log, or noOutputMonitor), or the server's SoundServerError
     /// when the stream cannot be set up.
     void start() override;
-    /// Logs "захват системного звука остановлен" when it was running.
-    void stop() override;
-    bool isRunning() const override { return capture_ != nullptr; }
 
     /// Whether a server answers and its default sink has a monitor to record.
     static bool hasPermission();
 
-private:
-    std::unique_ptr<platform::audio::AudioCapture> capture_;
+protected:
+    /// Logs "захват системного звука остановлен".
+    void onStopped() override;
 };
 
 }  // namespace velmora
