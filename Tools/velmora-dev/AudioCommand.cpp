@@ -122,13 +122,13 @@ int runLoad(const Parsed& parsed) {
     auto samples = AudioProcessor::loadAudioAsFloatArray(file, range.channelMode(), range.start, range.end);
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);
     std::printf("%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
-                seconds(static_cast<double>(samples.size()) / 16000.0).c_str(),
+                seconds(static_cast<double>(samples.size()) / Constants::sampleRate).c_str(),
                 korbit::fixedDecimal(energy.avg, 4).c_str(), korbit::fixedDecimal(energy.max, 4).c_str());
     const auto chunks = AudioProcessor::calculateNonSilentChunks(samples);
     std::printf("%zu stretches of sound\n", chunks.size());
     if (const auto output = parsed.option("output")) {
         platform::audio::AudioBuffer buffer;
-        buffer.sampleRate = 16000;
+        buffer.sampleRate = Constants::sampleRate;
         buffer.channels = 1;
         buffer.samples = std::move(samples);  // the last use: no second copy of a long recording
         platform::audio::writeAudioFile(*output, buffer, platform::audio::AudioFileType::wavFloat);
@@ -139,15 +139,16 @@ int runLoad(const Parsed& parsed) {
 
 int runChunks(const Parsed& parsed) {
     const std::string file = parsed.positional("file");
-    const double maxSeconds = parsed.number("max-seconds", Constants::defaultWindowSamples / 16000.0);
+    const double maxSeconds =
+        parsed.number("max-seconds", static_cast<double>(Constants::defaultWindowSamples) / Constants::sampleRate);
     if (!(maxSeconds > 0)) throw velmora::dev::UsageError("audio chunks: --max-seconds must be above 0");
     const auto samples = AudioProcessor::loadAudioAsFloatArray(file);
-    const VADAudioChunker chunker(16000, nullptr);
+    const VADAudioChunker chunker(Constants::sampleRate, nullptr);
     // Where the cuts fall is all this prints: the chunks' samples are never copied.
     for (const auto& range :
-         chunker.chunkRanges(samples, static_cast<std::int64_t>(maxSeconds * 16000), std::nullopt)) {
-        std::printf("%s\t%s\n", seconds(static_cast<double>(range.startIndex) / 16000.0).c_str(),
-                    seconds(static_cast<double>(range.endIndex) / 16000.0).c_str());
+         chunker.chunkRanges(samples, static_cast<std::int64_t>(maxSeconds * Constants::sampleRate), std::nullopt)) {
+        std::printf("%s\t%s\n", seconds(static_cast<double>(range.startIndex) / Constants::sampleRate).c_str(),
+                    seconds(static_cast<double>(range.endIndex) / Constants::sampleRate).c_str());
     }
     return 0;
 }

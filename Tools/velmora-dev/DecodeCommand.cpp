@@ -65,8 +65,9 @@ int runDecode(const Arguments& args) {
     if (!fs::is_directory(folder)) return fail("no model folder at " + folder.string());
     const std::string audioFile = parsed.positional("audio-file");
     // One window is decoded: only its samples are read, however long the recording.
-    const std::vector<float> samples =
-        platform::audio::loadMonoAudio(audioFile, 16000.0, tremolan::Constants::defaultWindowSamples / 16000.0);
+    const std::vector<float> samples = platform::audio::loadMonoAudio(
+        audioFile, tremolan::Constants::sampleRate,
+        static_cast<double>(tremolan::Constants::defaultWindowSamples) / tremolan::Constants::sampleRate);
 
     const tremolan::WindowDecoder road = velmora::dev::loadSpeechModel(folder, parsed.value("tokenizer", ""));
 

@@ -238,7 +238,8 @@ int runTranscribe(const velmora::dev::Arguments& args) {
         auto loaded = load(file);
         if (!loaded) continue;
         try {
-            const std::string duration = korbit::fixedDecimal(static_cast<double>(loaded->samples.size()) / 16000.0, 1);
+            const std::string duration =
+                korbit::fixedDecimal(static_cast<double>(loaded->samples.size()) / tremolan::Constants::sampleRate, 1);
             std::int64_t stretch = 0;
             for (const auto& [start, end] :
                  request.options.seekClipsWithin(static_cast<std::int64_t>(loaded->samples.size())))

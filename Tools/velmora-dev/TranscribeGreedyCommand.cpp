@@ -16,6 +16,7 @@
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Core/Writers/WriteJSON.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
 
 #include <nlohmann/json.hpp>
@@ -97,11 +98,13 @@ int runTranscribe(const Arguments& args) {
     if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken))
         return fail("unknown language '" + language + "': the vocabulary has no language token <|" + language + "|>");
     // One window is transcribed: only its samples are read, however long the recording.
-    const std::vector<float> samples = platform::audio::loadMonoAudio(positional[2], 16000.0, 30.0);
+    const std::vector<float> samples =
+        platform::audio::loadMonoAudio(positional[2], tremolan::Constants::sampleRate, 30.0);
     if (samples.empty()) return fail("the audio file " + positional[2] + " holds no samples");
     // The recording's length: what was read, or the header's for a recording longer than the window.
-    const double audioSeconds = samples.size() < 480000 ? static_cast<double>(samples.size()) / 16000.0
-                                                        : platform::audio::audioFileDuration(positional[2]);
+    const double audioSeconds = samples.size() < static_cast<std::size_t>(tremolan::Constants::defaultWindowSamples)
+                                    ? static_cast<double>(samples.size()) / tremolan::Constants::sampleRate
+                                    : platform::audio::audioFileDuration(positional[2]);
 
     auto start = std::chrono::steady_clock::now();
     const velmora::dev::GreedyTranscriber transcriber(positional[0]);

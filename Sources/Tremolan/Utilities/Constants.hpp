@@ -15,6 +15,8 @@ namespace tremolan {
 class ModelSupportConfig;
 
 struct Constants {
+    /// Samples per second of every sample array of the library: one channel at 16 kHz.
+    static constexpr int sampleRate = 16000;
     /// Most tokens the text decoder handles per window.
     static constexpr int maxTokenContext = 224;
     /// Samples in one 30-second window at 16 kHz.

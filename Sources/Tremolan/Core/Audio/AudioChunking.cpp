@@ -2,6 +2,7 @@
 
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/Logging.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -26,8 +27,8 @@ std::vector<std::shared_ptr<TranscriptionResult>> AudioChunking::updateSeekOffse
             continue;
         }
         // Single precision, as the results' times are.
-        const float seekTime = static_cast<float>(audioChunks[i].seekOffsetIndex) / 16000.0f;
-        const auto offsetSamples = static_cast<std::int64_t>(seekTime * 16000.0f);
+        const float seekTime = static_cast<float>(audioChunks[i].seekOffsetIndex) / Constants::sampleRate;
+        const auto offsetSamples = static_cast<std::int64_t>(seekTime * Constants::sampleRate);
         for (const auto& result : outcome.results) {
             std::vector<TranscriptionSegment> segments = result->segments();
             for (TranscriptionSegment& segment : segments) {

@@ -6,6 +6,7 @@
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Utilities/AudioPCMBufferExtensions.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
@@ -28,7 +29,7 @@ using platform::audio::AudioFormat;
 using platform::audio::AudioPCMBuffer;
 using platform::audio::CommonFormat;
 
-constexpr double recognizerRate = 16000.0;
+constexpr double recognizerRate = Constants::sampleRate;
 /// Seconds of converted audio held as one buffer while a file is loaded as an array.
 constexpr double segmentSeconds = 600.0;
 constexpr std::uint32_t maxFrames = std::numeric_limits<std::uint32_t>::max();

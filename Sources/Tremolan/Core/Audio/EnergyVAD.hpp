@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Tremolan/Core/Audio/VoiceActivityDetector.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 namespace tremolan {
 
@@ -13,7 +14,7 @@ public:
     EnergyVAD(int sampleRate, float frameLength, float frameOverlap, float energyThreshold);
 
     /// The library's standard detector: 16 kHz, 0.1 s frames, no overlap, threshold 0.02.
-    static EnergyVAD standard() { return EnergyVAD(16000, std::int64_t{1600}, std::int64_t{0}, 0.02f); }
+    static EnergyVAD standard() { return EnergyVAD(Constants::sampleRate, std::int64_t{1600}, std::int64_t{0}, 0.02f); }
 
     float energyThreshold() const { return energyThreshold_; }
 

@@ -3,6 +3,7 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <algorithm>
@@ -60,8 +61,8 @@ std::vector<IndexRange> VADAudioChunker::chunkRanges(std::span<const float> audi
             const std::int64_t chunkEnd =
                 limit < clipEnd ? splitOnMiddleOfLongestSilence(audioArray, seek, std::min(limit, count)) : clipEnd;
             if (chunkEnd <= seek) break;
-            const std::string from = korbit::fixedDecimal(static_cast<double>(seek) / 16000.0, 2);
-            const std::string to = korbit::fixedDecimal(static_cast<double>(chunkEnd) / 16000.0, 2);
+            const std::string from = korbit::fixedDecimal(static_cast<double>(seek) / Constants::sampleRate, 2);
+            const std::string to = korbit::fixedDecimal(static_cast<double>(chunkEnd) / Constants::sampleRate, 2);
             if (!holdsVoice(audioArray, seek, chunkEnd)) {
                 // A piece without voice would only give the model room to invent words.
                 korbit::Logging::debug({"Passing over chunk from ", from, " to ", to, ": no voice"}, "");

@@ -2,6 +2,7 @@
 
 #include "Tremolan/Core/Audio/AudioChunking.hpp"
 #include "Tremolan/Core/Audio/VoiceActivityDetector.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 #include <memory>
 #include <span>
@@ -14,7 +15,7 @@ namespace tremolan {
 class VADAudioChunker : public AudioChunking {
 public:
     /// No detector means the standard energy detector.
-    explicit VADAudioChunker(std::int64_t windowPadding = 16000,
+    explicit VADAudioChunker(std::int64_t windowPadding = Constants::sampleRate,
                              std::shared_ptr<const VoiceActivityDetector> vad = nullptr);
 
     std::int64_t windowPadding() const { return windowPadding_; }

@@ -88,7 +88,7 @@ public:
     /// Told, with the reason, that a download used the copy on disk because the hub could not be reached.
     using LocalCopyCallback = std::function<void(const std::string& reason)>;
 
-    static constexpr int sampleRate = 16000;
+    static constexpr int sampleRate = Constants::sampleRate;
     static constexpr int hopLength = 160;
     static constexpr float secondsPerTimeToken = 0.02f;
     /// The identifier this machine looks up in the model-support table.

@@ -225,7 +225,7 @@ Tremolan::Results Tremolan::transcribe(const std::vector<float>& audioArray,
         decodeOptions->chunkingStrategy == ChunkingStrategy::vad) {
         std::shared_ptr<const VoiceActivityDetector> detector = voiceActivityDetector();
         if (!detector) detector = std::make_shared<EnergyVAD>(EnergyVAD::standard());
-        const VADAudioChunker chunker(16000, detector);
+        const VADAudioChunker chunker(Constants::sampleRate, detector);
         std::vector<AudioChunk> chunks = chunker.chunkAll(audioArray, windowLength, decodeOptions);
         Logging::debug({"Found ", chunks.size(), " VAD chunks"}, "");
         raiseProgressTotal(static_cast<std::int64_t>(chunks.size()));

@@ -81,7 +81,7 @@ std::vector<std::pair<std::int64_t, std::int64_t>> DecodingOptions::prepareSeekC
     std::vector<std::int64_t> seekPoints;
     seekPoints.reserve(clipTimestamps.size() + 1);
     for (std::size_t i = 0; i < clipTimestamps.size(); ++i) {
-        const float samples = std::round(clipTimestamps[i] * 16000.0f);
+        const float samples = std::round(clipTimestamps[i] * Constants::sampleRate);
         if (!fits(samples, kInt64Limit)) {
             refuse("clipTimestamps[" + std::to_string(i) + "] = " + show(clipTimestamps[i]) +
                    " is not a finite time whose sample index fits 64 bits");
@@ -124,7 +124,7 @@ void DecodingOptions::validate() const {
         refuse("maxInitialTimestamp must be a finite time whose timestamp index fits 32 bits, not " +
                show(*maxInitialTimestamp));
     }
-    if (!(windowClipTime >= 0.0f) || !fits(windowClipTime * 16000.0f, kInt64Limit)) {
+    if (!(windowClipTime >= 0.0f) || !fits(windowClipTime * Constants::sampleRate, kInt64Limit)) {
         refuse("windowClipTime must be a finite time of at least 0 seconds whose sample count fits 64 bits, not " +
                show(windowClipTime));
     }

@@ -2,6 +2,7 @@
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/Text/Unicode.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 
 #include <algorithm>
 #include <array>
@@ -76,7 +77,7 @@ TranscriptionTimings mergeTimings(const std::vector<TranscriptionTimings>& timin
 
 TranscriptionSegment TranscriptionUtilities::updateSegmentTimings(const TranscriptionSegment& segment, float seekTime) {
     TranscriptionSegment moved = segment;
-    const float shiftSamples = seekTime * 16000.0f;
+    const float shiftSamples = seekTime * Constants::sampleRate;
     moved.seek += static_cast<std::int64_t>(shiftSamples);
     moved.start += seekTime;
     moved.end += seekTime;

@@ -6,6 +6,7 @@
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Text/Unicode.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
@@ -313,7 +314,7 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
     const WhisperTokenizer& tokenizer) const {
     const int specialTokenBegin = tokenizer.specialTokens().specialTokenBegin;
     // Word times count from the window's start at the pipeline's fixed rate.
-    const float timeOffset = static_cast<float>(seek) / 16000.0f;
+    const float timeOffset = static_cast<float>(seek) / Constants::sampleRate;
     const float m = constrainedMedianDuration;
     const float M = maxDuration;
     float lastSpeech = lastSpeechTimestamp;

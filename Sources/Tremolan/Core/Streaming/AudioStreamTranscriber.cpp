@@ -4,6 +4,7 @@
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Text/Unicode.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
+#include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/TextUtilities.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
@@ -202,7 +203,7 @@ void AudioStreamTranscriber::transcribeCurrentBuffer(std::stop_token stop) {
     };
     // The count first: the samples are copied only for a pass.
     const auto count = static_cast<std::int64_t>(audioProcessor_->audioSampleCount());
-    const float newSeconds = static_cast<float>(count - state().lastBufferSize) / 16000.0f;
+    const float newSeconds = static_cast<float>(count - state().lastBufferSize) / Constants::sampleRate;
     if (!(newSeconds > 1.0f)) return waitForSpeech();
     if (useVAD_ && !AudioProcessor::isVoiceDetected(audioProcessor_->relativeEnergy(), newSeconds, silenceThreshold_)) {
         Logging::debug("No voice detected, skipping transcribe");

@@ -24,7 +24,6 @@ using platform::ml::MLMultiArray;
 
 namespace {
 
-constexpr int kSampleRate = 16000;
 using Clock = std::chrono::steady_clock;
 
 /// Three significant digits with a point, whatever the locale ("1.23", "12.3", "0.05").
@@ -128,7 +127,7 @@ std::shared_ptr<TranscriptionResult> TranscribeTask::run(const std::vector<float
     const auto sampleCount = static_cast<std::int64_t>(audioArray.size());
     const double clipOffset =
         decodeOptions && !decodeOptions->clipTimestamps.empty() ? decodeOptions->clipTimestamps.front() : 0.0;
-    timings_.inputAudioSeconds = static_cast<double>(sampleCount) / kSampleRate - clipOffset;
+    timings_.inputAudioSeconds = static_cast<double>(sampleCount) / Constants::sampleRate - clipOffset;
 
     const double initStart = absoluteTimeNow();
     DecodingInputs inputs = textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
@@ -155,7 +154,7 @@ std::shared_ptr<TranscriptionResult> TranscribeTask::run(const std::vector<float
     const double loopStart = absoluteTimeNow();
 
     // The last stretch of each clip shorter than the padding is too short to be a window of its own.
-    const auto windowPadding = static_cast<std::int64_t>(std::trunc(options.windowClipTime * 16000.0f));
+    const auto windowPadding = static_cast<std::int64_t>(std::trunc(options.windowClipTime * Constants::sampleRate));
     for (const auto& [clipStart, clipEnd] : clips) {
         state.clipStart = clipStart;
         state.clipEnd = clipEnd;
@@ -179,8 +178,8 @@ void TranscribeTask::processWindow(RunState& state) {
     const std::int64_t windowLength = state.windowSamples.value_or(Constants::defaultWindowSamples);
     const std::int64_t segmentSize = std::min({state.clipEnd - seek, sampleCount - seek, windowLength});
     const std::int64_t windowEnd = seek + segmentSize;
-    const float seekSeconds = static_cast<float>(seek) / kSampleRate;
-    const float endSeconds = static_cast<float>(windowEnd) / kSampleRate;
+    const float seekSeconds = static_cast<float>(seek) / Constants::sampleRate;
+    const float endSeconds = static_cast<float>(windowEnd) / Constants::sampleRate;
     Logging::debug({"Decoding Seek: ", seek, " (", seconds2(seekSeconds), "s)"}, "");
     Logging::debug({"Decoding Window Size: ", segmentSize, " (", seconds2(endSeconds - seekSeconds), "s)"}, "");
 
@@ -228,7 +227,7 @@ void TranscribeTask::processWindow(RunState& state) {
     const auto windowingStart = Clock::now();
     const auto& special = tokenizer_->specialTokens();
     SeekAndSegments found = segmentSeeker_->findSeekPointAndSegments(
-        result, options, static_cast<std::int64_t>(state.allSegments.size()), seek, segmentSize, kSampleRate,
+        result, options, static_cast<std::int64_t>(state.allSegments.size()), seek, segmentSize, Constants::sampleRate,
         special.timeTokenBegin, special.specialTokenBegin, *tokenizer_);
     std::int64_t newSeek = std::max(seek, found.seek);
     std::optional<std::vector<TranscriptionSegment>> segments = std::move(found.segments);
@@ -248,7 +247,7 @@ void TranscribeTask::processWindow(RunState& state) {
             for (auto& segment : *timed)
                 if (segment.start < segment.end) kept.push_back(std::move(segment));
             if (!kept.empty()) {
-                const float lastEnd = kept.back().end * static_cast<float>(kSampleRate);
+                const float lastEnd = kept.back().end * static_cast<float>(Constants::sampleRate);
                 newSeek = std::max(newSeek, static_cast<std::int64_t>(std::trunc(lastEnd)));
             }
             segments = std::move(kept);
