@@ -14,12 +14,12 @@ using Clips = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
 namespace {
 
-/// Options built through the memberwise construction, with the arguments `set` assigns.
+/// The default options with the fields `set` assigns.
 template <typename Set>
 DecodingOptions options(Set set) {
-    DecodingOptions::Arguments arguments;
-    set(arguments);
-    return DecodingOptions(arguments);
+    DecodingOptions options;
+    set(options);
+    return options;
 }
 
 }  // namespace
@@ -34,16 +34,18 @@ TEST(DecodingOptions, DefaultRecordAndItsJsonHoldTheExactDefaultsInOrder) {
         R"("windowClipTime":1.0,"suppressBlank":false,"suppressTokens":[],"compressionRatioThreshold":2.4,)"
         R"("logProbThreshold":-1.0,"firstTokenLogProbThreshold":-1.5,"noSpeechThreshold":0.6,)"
         R"("concurrentWorkerCount":16})");
-    EXPECT_EQ(DecodingOptions(DecodingOptions::Arguments{}), DecodingOptions());
+    EXPECT_EQ(DecodingOptions::withPrefillPrompt(true), DecodingOptions());
 }
 
 TEST(DecodingOptions, InitialiserRulesFillTheThreeDerivedFields) {
-    EXPECT_TRUE(options([](auto& a) { a.usePrefillPrompt = false; }).detectLanguage);
-    EXPECT_FALSE(options([](auto& a) {
-                     a.usePrefillPrompt = false;
-                     a.detectLanguage = false;
-                 }).detectLanguage);
-    EXPECT_TRUE(options([](auto& a) { a.detectLanguage = true; }).detectLanguage);
+    // Without the prompt the language is detected unless the caller says otherwise.
+    EXPECT_TRUE(DecodingOptions::withPrefillPrompt(false).detectLanguage);
+    EXPECT_FALSE(DecodingOptions::withPrefillPrompt(false, false).detectLanguage);
+    EXPECT_TRUE(DecodingOptions::withPrefillPrompt(true, true).detectLanguage);
+    EXPECT_FALSE(DecodingOptions::withPrefillPrompt(true).detectLanguage);
+    // The other two: no suppressed tokens and 16 workers unless given.
+    EXPECT_EQ(DecodingOptions::withPrefillPrompt(false).suppressTokens, std::vector<std::int64_t>{});
+    EXPECT_EQ(DecodingOptions::withPrefillPrompt(false).concurrentWorkerCount, 16);
     EXPECT_EQ(options([](auto& a) { a.concurrentWorkerCount = 0; }).concurrentWorkerCount, 0);
     EXPECT_EQ(options([](auto& a) {
                   a.suppressTokens = std::vector<std::int64_t>{1, 2};
@@ -60,6 +62,7 @@ TEST(DecodingOptions, JsonRoundTripKeepsEveryField) {
         a.temperatureFallbackCount = 2;
         a.sampleLength = 100;
         a.usePrefillPrompt = false;
+        a.detectLanguage = true;
         a.maxInitialTimestamp = 1.1f;
         a.maxWindowSeek = 123456789012LL;
         a.clipTimestamps = {0.1f, 7.7f};

@@ -48,34 +48,12 @@ void checkModelTokens(const std::optional<std::vector<std::int64_t>>& tokens, co
 
 DecodingOptions::DecodingOptions() = default;
 
-DecodingOptions::DecodingOptions(const Arguments& a)
-    : verbose(a.verbose),
-      task(a.task),
-      language(a.language),
-      temperature(a.temperature),
-      temperatureIncrementOnFallback(a.temperatureIncrementOnFallback),
-      temperatureFallbackCount(a.temperatureFallbackCount),
-      sampleLength(a.sampleLength),
-      topK(a.topK),
-      usePrefillPrompt(a.usePrefillPrompt),
-      detectLanguage(a.detectLanguage.value_or(!a.usePrefillPrompt)),
-      skipSpecialTokens(a.skipSpecialTokens),
-      withoutTimestamps(a.withoutTimestamps),
-      wordTimestamps(a.wordTimestamps),
-      maxInitialTimestamp(a.maxInitialTimestamp),
-      maxWindowSeek(a.maxWindowSeek),
-      clipTimestamps(a.clipTimestamps),
-      windowClipTime(a.windowClipTime),
-      promptTokens(a.promptTokens),
-      prefixTokens(a.prefixTokens),
-      suppressBlank(a.suppressBlank),
-      suppressTokens(a.suppressTokens.value_or(std::vector<std::int64_t>{})),
-      compressionRatioThreshold(a.compressionRatioThreshold),
-      logProbThreshold(a.logProbThreshold),
-      firstTokenLogProbThreshold(a.firstTokenLogProbThreshold),
-      noSpeechThreshold(a.noSpeechThreshold),
-      concurrentWorkerCount(a.concurrentWorkerCount.value_or(16)),
-      chunkingStrategy(a.chunkingStrategy) {}
+DecodingOptions DecodingOptions::withPrefillPrompt(bool usePrefillPrompt, std::optional<bool> detectLanguage) {
+    DecodingOptions options;
+    options.usePrefillPrompt = usePrefillPrompt;
+    options.detectLanguage = detectLanguage.value_or(!usePrefillPrompt);
+    return options;
+}
 
 std::vector<std::pair<std::int64_t, std::int64_t>> DecodingOptions::prepareSeekClips(std::int64_t contentFrames) const {
     std::vector<std::int64_t> seekPoints;

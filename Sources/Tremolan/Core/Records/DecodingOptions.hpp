@@ -17,10 +17,6 @@
 namespace tremolan {
 
 struct DecodingOptions {
-    /// Arguments of the memberwise construction: every field of the record, with three
-    /// initialiser-only rules for the ones that are optional here.
-    struct Arguments;
-
     bool verbose = false;
     DecodingTask task = DecodingTask::transcribe;
     /// Language code of the prompt ("en"); absent leaves it to detection or the default language.
@@ -57,9 +53,11 @@ struct DecodingOptions {
 
     /// The default record.
     DecodingOptions();
-    /// Stores the arguments, with detectLanguage = the argument or else !usePrefillPrompt,
-    /// suppressTokens = the argument or else [], concurrentWorkerCount = the argument or else 16.
-    explicit DecodingOptions(const Arguments& arguments);
+    /// The default record with usePrefillPrompt as given and detectLanguage as given, else
+    /// !usePrefillPrompt: a run that feeds no prompt detects its language unless told not to.
+    /// The other fields are set on the result (suppressTokens and concurrentWorkerCount start
+    /// at [] and 16, as when the memberwise construction is not given them).
+    static DecodingOptions withPrefillPrompt(bool usePrefillPrompt, std::optional<bool> detectLanguage = std::nullopt);
 
     /// Sample ranges (start, end) of the clip regions of an input of `contentFrames` samples:
     /// clip times paired up, an odd last one running to the end, none meaning the whole input.
@@ -78,36 +76,6 @@ struct DecodingOptions {
     void validate() const;
 
     bool operator==(const DecodingOptions&) const = default;
-};
-
-struct DecodingOptions::Arguments {
-    bool verbose = false;
-    DecodingTask task = DecodingTask::transcribe;
-    std::optional<std::string> language;
-    float temperature = 0.0f;
-    float temperatureIncrementOnFallback = 0.2f;
-    std::int64_t temperatureFallbackCount = 5;
-    std::int64_t sampleLength = Constants::maxTokenContext;
-    std::int64_t topK = 5;
-    bool usePrefillPrompt = true;
-    std::optional<bool> detectLanguage;
-    bool skipSpecialTokens = false;
-    bool withoutTimestamps = false;
-    bool wordTimestamps = false;
-    std::optional<float> maxInitialTimestamp;
-    std::optional<std::int64_t> maxWindowSeek;
-    std::vector<float> clipTimestamps;
-    float windowClipTime = 1.0f;
-    std::optional<std::vector<std::int64_t>> promptTokens;
-    std::optional<std::vector<std::int64_t>> prefixTokens;
-    bool suppressBlank = false;
-    std::optional<std::vector<std::int64_t>> suppressTokens;
-    std::optional<float> compressionRatioThreshold = 2.4f;
-    std::optional<float> logProbThreshold = -1.0f;
-    std::optional<float> firstTokenLogProbThreshold = -1.5f;
-    std::optional<float> noSpeechThreshold = 0.6f;
-    std::optional<std::int64_t> concurrentWorkerCount;
-    std::optional<ChunkingStrategy> chunkingStrategy;
 };
 
 /// The 27 field names as keys; absent optionals are left out. Reading requires every
