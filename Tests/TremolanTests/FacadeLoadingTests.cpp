@@ -7,6 +7,8 @@
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/FeatureExtractor.hpp"
+#include "Tremolan/Core/Segments/SegmentSeeker.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
@@ -287,3 +289,57 @@ TEST(FacadeLoading, ADownloadingSetUpPrewarmsWithoutTokenizerAndWrapsDownloadErr
 }
 
 }  // namespace
+
+/// A facade that keeps what each run's task was set up with.
+class TaskRecordingFacade : public Tremolan {
+public:
+    using Tremolan::Tremolan;
+
+    std::unique_ptr<tremolan::TranscribeTask> setupTranscribeTask(
+        tremolan::TranscriptionTimings currentTimings, std::shared_ptr<platform::sys::Progress> progress,
+        std::shared_ptr<tremolan::AudioProcessing> audioProcessor, std::shared_ptr<tremolan::AudioEncoding> audioEncoder,
+        std::shared_ptr<tremolan::FeatureExtracting> featureExtractor,
+        std::shared_ptr<tremolan::SegmentSeeking> segmentSeeker, std::shared_ptr<tremolan::TextDecoding> textDecoder,
+        std::shared_ptr<tremolan::WhisperTokenizer> tokenizer) override {
+        seen = state();
+        seen.currentTimings = currentTimings;
+        seen.audioProcessor = audioProcessor;
+        seen.audioEncoder = audioEncoder;
+        seen.featureExtractor = featureExtractor;
+        seen.segmentSeeker = segmentSeeker;
+        seen.textDecoder = textDecoder;
+        seen.tokenizer = tokenizer;
+        return Tremolan::setupTranscribeTask(currentTimings, progress, audioProcessor, audioEncoder, featureExtractor,
+                                             segmentSeeker, textDecoder, tokenizer);
+    }
+
+    tremolan::FacadeState seen;
+};
+
+TEST(FacadeState, TheAccessorsAndARunReadTheOneStateRecord) {
+    const auto facade = Tremolan::create<TaskRecordingFacade>(localConfig(dataPath("models/test-speech")));
+    // What the setters write is what the whole record holds.
+    const auto seeker = std::make_shared<tremolan::SegmentSeeker>();
+    facade->setSegmentSeeker(seeker);
+    facade->setTokenizerFolder(fs::path("/elsewhere"));
+    tremolan::AudioInputConfig input;
+    input.channelMode = tremolan::ChannelMode::specificChannel(1);
+    facade->setAudioInputConfig(input);
+    const tremolan::FacadeState state = facade->state();
+    EXPECT_EQ(state.segmentSeeker, seeker);
+    EXPECT_EQ(state.tokenizerFolder, fs::path("/elsewhere"));
+    EXPECT_EQ(state.audioInputConfig, input);
+    EXPECT_EQ(state.modelState, ModelState::loaded);
+    EXPECT_EQ(state.tokenizer, facade->tokenizer());
+    EXPECT_EQ(state.currentTimings, facade->currentTimings());
+
+    // A run's task gets the components, tokenizer and timings of that record.
+    facade->transcribe(std::vector<float>(16000, 0.0f));
+    EXPECT_EQ(facade->seen.segmentSeeker, seeker);
+    EXPECT_EQ(facade->seen.textDecoder, state.textDecoder);
+    EXPECT_EQ(facade->seen.audioEncoder, state.audioEncoder);
+    EXPECT_EQ(facade->seen.featureExtractor, state.featureExtractor);
+    EXPECT_EQ(facade->seen.audioProcessor, state.audioProcessor);
+    EXPECT_EQ(facade->seen.tokenizer, state.tokenizer);
+    EXPECT_EQ(facade->seen.currentTimings, state.currentTimings);
+}

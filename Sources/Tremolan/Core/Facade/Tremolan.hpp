@@ -14,6 +14,10 @@
 // phases for that reason: create() constructs, then calls initialize(), where the overrides are
 // in force. Operations block the calling thread. Any number of threads may transcribe on one
 // facade at once; loading and unloading wait until no transcription uses the models.
+//
+// What may change while the facade lives is one record (FacadeState) under one lock: the
+// accessors below read and write its fields, state() reads it whole, and a run is set up from one
+// such reading (TremolanState.cpp).
 
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelState.hpp"
@@ -23,6 +27,7 @@
 #include "Tremolan/Core/Audio/AudioProcessing.hpp"
 #include "Tremolan/Core/Audio/VoiceActivityDetector.hpp"
 #include "Tremolan/Core/Decoding/TextDecoding.hpp"
+#include "Tremolan/Core/Facade/FacadeState.hpp"
 #include "Tremolan/Core/Facade/ModelUseLock.hpp"
 #include "Tremolan/Core/Facade/TremolanConfig.hpp"
 #include "Tremolan/Core/Models/AudioEncoding.hpp"
@@ -79,10 +84,10 @@ protected:
 
 public:
     using Results = std::vector<std::shared_ptr<TranscriptionResult>>;
-    using SegmentDiscoveryCallback = std::function<void(const std::vector<TranscriptionSegment>&)>;
+    using SegmentDiscoveryCallback = FacadeState::SegmentDiscoveryCallback;
     /// The previous state (always present from this facade) and the new one.
-    using ModelStateCallback = std::function<void(std::optional<korbit::ModelState>, korbit::ModelState)>;
-    using TranscriptionStateCallback = std::function<void(TranscriptionState)>;
+    using ModelStateCallback = FacadeState::ModelStateCallback;
+    using TranscriptionStateCallback = FacadeState::TranscriptionStateCallback;
     /// Receives the progress object of a download at every report.
     using DownloadProgressCallback = std::function<void(platform::sys::Progress&)>;
     /// Told, with the reason, that a download used the copy on disk because the hub could not be reached.
@@ -111,8 +116,11 @@ public:
     Tremolan(const Tremolan&) = delete;
     Tremolan& operator=(const Tremolan&) = delete;
 
-    // ---- State (TremolanLoading.cpp) ----
+    // ---- State (TremolanState.cpp) ----
+    // Each accessor reads or writes one field of the state record under the state lock.
 
+    /// The whole state record, read at once.
+    virtual FacadeState state() const;
     /// The size of the loaded models, read from their widths when the tokenizer is loaded; tiny before.
     virtual ModelVariant modelVariant() const;
     virtual korbit::ModelState modelState() const;
@@ -153,7 +161,7 @@ public:
     virtual TranscriptionStateCallback transcriptionStateCallback() const;
     virtual void setTranscriptionStateCallback(TranscriptionStateCallback callback);
 
-    // ---- Models (TremolanLoading.cpp) ----
+    // ---- Construction and models (TremolanLoading.cpp) ----
 
     /// Sets the model folder: the given path as it is; else, when downloading, the variant
     /// (`model`, else the repository's recommendation for this device) downloaded from the
@@ -324,31 +332,34 @@ private:
     void beginRun();
     void endRun() noexcept;
 
+    /// One field of the state record, read under the state lock.
+    template <typename T>
+    T read(T FacadeState::*field) const {
+        platform::sys::MutexLock guard(stateMutex_);
+        return state_.*field;
+    }
+    /// One field of the state record, written under the state lock.
+    template <typename T>
+    void write(T FacadeState::*field, T value) {
+        platform::sys::MutexLock guard(stateMutex_);
+        state_.*field = std::move(value);
+    }
+    /// Changes the state record under the state lock and answers what `change` answers. `change`
+    /// is the facade's own code: it calls out to nothing.
+    template <typename Change>
+    auto changeState(Change&& change) {
+        platform::sys::MutexLock guard(stateMutex_);
+        return std::forward<Change>(change)(state_);
+    }
+
     // Who may use the loaded models: transcriptions together, or one load or unload alone.
     ModelUseLock modelUse_;
-    // Guards the fields below it; components and callbacks are copied out and used outside it.
+    // Guards the state record and the run count; components and callbacks are copied out and
+    // used outside it.
     mutable platform::sys::Mutex stateMutex_;
-
-    ModelVariant modelVariant_ VELMORA_GUARDED_BY(stateMutex_) = ModelVariant::tiny;
-    korbit::ModelState modelState_ VELMORA_GUARDED_BY(stateMutex_) = korbit::ModelState::unloaded;
-    ModelComputeOptions modelCompute_ VELMORA_GUARDED_BY(stateMutex_);
-    AudioInputConfig audioInputConfig_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<WhisperTokenizer> tokenizer_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<AudioProcessing> audioProcessor_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<FeatureExtracting> featureExtractor_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<AudioEncoding> audioEncoder_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<TextDecoding> textDecoder_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<SegmentSeeking> segmentSeeker_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<VoiceActivityDetector> voiceActivityDetector_ VELMORA_GUARDED_BY(stateMutex_);
-    TranscriptionTimings currentTimings_ VELMORA_GUARDED_BY(stateMutex_);
-    std::shared_ptr<platform::sys::Progress> progress_ VELMORA_GUARDED_BY(stateMutex_);
-    std::optional<std::filesystem::path> modelFolder_ VELMORA_GUARDED_BY(stateMutex_);
-    std::optional<std::filesystem::path> tokenizerFolder_ VELMORA_GUARDED_BY(stateMutex_);
-    const bool useBackgroundDownloadSession_ = false;  // set once, at construction
-    SegmentDiscoveryCallback segmentDiscoveryCallback_ VELMORA_GUARDED_BY(stateMutex_);
-    ModelStateCallback modelStateCallback_ VELMORA_GUARDED_BY(stateMutex_);
-    TranscriptionStateCallback transcriptionStateCallback_ VELMORA_GUARDED_BY(stateMutex_);
+    FacadeState state_ VELMORA_GUARDED_BY(stateMutex_);
     int runningTranscriptions_ VELMORA_GUARDED_BY(stateMutex_) = 0;
+    const bool useBackgroundDownloadSession_ = false;  // set once, at construction
 };
 
 }  // namespace tremolan

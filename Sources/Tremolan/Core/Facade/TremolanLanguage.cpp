@@ -18,23 +18,24 @@ LanguageDetection Tremolan::detectLanguage(const std::string& audioPath) {
 
 LanguageDetection Tremolan::detectLangauge(const std::vector<float>& audioArray) {
     const auto use = useModels();
-    const auto decoder = textDecoder();
+    const FacadeState current = state();
+    const auto& decoder = current.textDecoder;
     if (!decoder->isModelMultilingual())
         throw WhisperError::decodingFailed("Language detection not supported for this model");
-    const auto runTokenizer = tokenizer();
+    const auto& runTokenizer = current.tokenizer;
     if (!runTokenizer) throw WhisperError::tokenizerUnavailable();
 
     DecodingOptions options;
     options.verbose = korbit::Logging::isLoggingEnabled();
     DecodingInputs inputs = decoder->prepareDecoderInputs({runTokenizer->specialTokens().startOfTranscriptToken});
 
-    const auto extractor = featureExtractor();
+    const auto& extractor = current.featureExtractor;
     const std::int64_t window = extractor->windowSamples().value_or(Constants::defaultWindowSamples);
-    const auto samples = audioProcessor()->padOrTrim(audioArray, 0, window);
+    const auto samples = current.audioProcessor->padOrTrim(audioArray, 0, window);
     if (!samples) throw WhisperError::transcriptionFailed("Audio samples are nil");
     const auto features = extractor->logMelSpectrogram(*samples);
     if (!features) throw WhisperError::transcriptionFailed("Mel output is nil");
-    const auto encoded = audioEncoder()->encodeFeatures(*features);
+    const auto encoded = current.audioEncoder->encodeFeatures(*features);
     if (!encoded) throw WhisperError::transcriptionFailed("Encoder output is nil");
 
     GreedyTokenSampler sampler(platform::ml::Float16(0.0f), runTokenizer->specialTokens().endToken, options);

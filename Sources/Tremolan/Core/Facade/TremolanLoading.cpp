@@ -1,4 +1,4 @@
-// The facade's state, its construction, and the loading and unloading of its models.
+// The facade's construction, and the loading and unloading of its models.
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/ClockExtensions.hpp"
@@ -36,6 +36,23 @@ bool pathExists(const fs::path& path) {
     return fs::exists(path, error);
 }
 
+/// The state a configuration starts with: its components or the standard ones, nothing loaded.
+FacadeState initialState(const TremolanConfig& config) {
+    FacadeState state;
+    state.modelCompute = config.effectiveComputeOptions();
+    state.audioInputConfig = config.audioInputConfig ? *config.audioInputConfig : AudioInputConfig{};
+    state.audioProcessor = config.audioProcessor ? config.audioProcessor : std::make_shared<AudioProcessor>();
+    state.featureExtractor = config.featureExtractor ? config.featureExtractor : std::make_shared<FeatureExtractor>();
+    state.audioEncoder = config.audioEncoder ? config.audioEncoder : std::make_shared<AudioEncoder>();
+    state.textDecoder = config.textDecoder ? config.textDecoder : std::make_shared<TextDecoder>();
+    state.segmentSeeker = config.segmentSeeker ? config.segmentSeeker : std::make_shared<SegmentSeeker>();
+    state.voiceActivityDetector = config.voiceActivityDetector;
+    state.progress = platform::sys::Progress::make(0);
+    state.tokenizerFolder = config.tokenizerFolder ? config.tokenizerFolder : config.downloadBase;
+    if (config.logitsFilters) state.textDecoder->setLogitsFilters(config.logitsFilters);
+    return state;
+}
+
 }  // namespace
 
 std::string Tremolan::deviceName() {
@@ -43,23 +60,11 @@ std::string Tremolan::deviceName() {
 }
 
 Tremolan::Tremolan(const TremolanConfig& config, ConstructionKey)
-    : modelCompute_(config.effectiveComputeOptions()),
-      audioInputConfig_(config.audioInputConfig ? *config.audioInputConfig : AudioInputConfig{}),
-      audioProcessor_(config.audioProcessor ? config.audioProcessor : std::make_shared<AudioProcessor>()),
-      featureExtractor_(config.featureExtractor ? config.featureExtractor : std::make_shared<FeatureExtractor>()),
-      audioEncoder_(config.audioEncoder ? config.audioEncoder : std::make_shared<AudioEncoder>()),
-      textDecoder_(config.textDecoder ? config.textDecoder : std::make_shared<TextDecoder>()),
-      segmentSeeker_(config.segmentSeeker ? config.segmentSeeker : std::make_shared<SegmentSeeker>()),
-      voiceActivityDetector_(config.voiceActivityDetector),
-      progress_(platform::sys::Progress::make(0)),
-      tokenizerFolder_(config.tokenizerFolder ? config.tokenizerFolder : config.downloadBase),
-      useBackgroundDownloadSession_(config.useBackgroundDownloadSession) {
-    if (config.logitsFilters) textDecoder_->setLogitsFilters(config.logitsFilters);
-}
+    : state_(initialState(config)), useBackgroundDownloadSession_(config.useBackgroundDownloadSession) {}
 
 Tremolan::~Tremolan() {
     try {
-        if (audioProcessor_) audioProcessor_->stopRecording();
+        if (const auto processor = read(&FacadeState::audioProcessor)) processor->stopRecording();
     } catch (const std::exception& error) {
         Logging::error({"Failed to stop recording: ", error.what()}, "");
     }
@@ -79,196 +84,6 @@ void Tremolan::initialize(const TremolanConfig& config) {
         Logging::info("Loading models...");
         loadModels(false);
     }
-}
-
-// ---- State ----
-
-ModelVariant Tremolan::modelVariant() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return modelVariant_;
-}
-
-korbit::ModelState Tremolan::modelState() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return modelState_;
-}
-
-void Tremolan::setModelState(korbit::ModelState state) {
-    ModelStateCallback callback;
-    ModelState previous;
-    {
-        platform::sys::MutexLock guard(stateMutex_);
-        previous = modelState_;
-        modelState_ = state;
-        callback = modelStateCallback_;
-    }
-    if (callback) callback(previous, state);
-}
-
-ModelComputeOptions Tremolan::modelCompute() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return modelCompute_;
-}
-
-void Tremolan::setModelCompute(ModelComputeOptions options) {
-    platform::sys::MutexLock guard(stateMutex_);
-    modelCompute_ = options;
-}
-
-AudioInputConfig Tremolan::audioInputConfig() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return audioInputConfig_;
-}
-
-void Tremolan::setAudioInputConfig(AudioInputConfig config) {
-    platform::sys::MutexLock guard(stateMutex_);
-    audioInputConfig_ = std::move(config);
-}
-
-std::shared_ptr<WhisperTokenizer> Tremolan::tokenizer() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return tokenizer_;
-}
-
-void Tremolan::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
-    // The decoder reads its tokenizer while it decodes.
-    std::lock_guard use(modelUse_);
-    std::shared_ptr<TextDecoding> decoder;
-    {
-        platform::sys::MutexLock guard(stateMutex_);
-        tokenizer_ = tokenizer;
-        decoder = textDecoder_;
-    }
-    if (decoder) decoder->setTokenizer(std::move(tokenizer));
-}
-
-std::shared_ptr<AudioProcessing> Tremolan::audioProcessor() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return audioProcessor_;
-}
-
-void Tremolan::setAudioProcessor(std::shared_ptr<AudioProcessing> component) {
-    platform::sys::MutexLock guard(stateMutex_);
-    audioProcessor_ = std::move(component);
-}
-
-std::shared_ptr<FeatureExtracting> Tremolan::featureExtractor() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return featureExtractor_;
-}
-
-void Tremolan::setFeatureExtractor(std::shared_ptr<FeatureExtracting> component) {
-    platform::sys::MutexLock guard(stateMutex_);
-    featureExtractor_ = std::move(component);
-}
-
-std::shared_ptr<AudioEncoding> Tremolan::audioEncoder() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return audioEncoder_;
-}
-
-void Tremolan::setAudioEncoder(std::shared_ptr<AudioEncoding> component) {
-    platform::sys::MutexLock guard(stateMutex_);
-    audioEncoder_ = std::move(component);
-}
-
-std::shared_ptr<TextDecoding> Tremolan::textDecoder() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return textDecoder_;
-}
-
-void Tremolan::setTextDecoder(std::shared_ptr<TextDecoding> component) {
-    platform::sys::MutexLock guard(stateMutex_);
-    textDecoder_ = std::move(component);
-}
-
-std::shared_ptr<SegmentSeeking> Tremolan::segmentSeeker() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return segmentSeeker_;
-}
-
-void Tremolan::setSegmentSeeker(std::shared_ptr<SegmentSeeking> component) {
-    platform::sys::MutexLock guard(stateMutex_);
-    segmentSeeker_ = std::move(component);
-}
-
-std::shared_ptr<VoiceActivityDetector> Tremolan::voiceActivityDetector() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return voiceActivityDetector_;
-}
-
-void Tremolan::setVoiceActivityDetector(std::shared_ptr<VoiceActivityDetector> detector) {
-    platform::sys::MutexLock guard(stateMutex_);
-    voiceActivityDetector_ = std::move(detector);
-}
-
-TranscriptionTimings Tremolan::currentTimings() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return currentTimings_;
-}
-
-void Tremolan::writeTiming(double TranscriptionTimings::*field, double seconds) {
-    platform::sys::MutexLock guard(stateMutex_);
-    currentTimings_.*field = seconds;
-}
-
-std::shared_ptr<platform::sys::Progress> Tremolan::progress() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return progress_;
-}
-
-std::optional<fs::path> Tremolan::modelFolder() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return modelFolder_;
-}
-
-void Tremolan::setModelFolder(std::optional<fs::path> folder) {
-    platform::sys::MutexLock guard(stateMutex_);
-    modelFolder_ = std::move(folder);
-}
-
-std::optional<fs::path> Tremolan::tokenizerFolder() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return tokenizerFolder_;
-}
-
-void Tremolan::setTokenizerFolder(std::optional<fs::path> folder) {
-    platform::sys::MutexLock guard(stateMutex_);
-    tokenizerFolder_ = std::move(folder);
-}
-
-bool Tremolan::useBackgroundDownloadSession() const {
-    return useBackgroundDownloadSession_;
-}
-
-Tremolan::SegmentDiscoveryCallback Tremolan::segmentDiscoveryCallback() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return segmentDiscoveryCallback_;
-}
-
-void Tremolan::setSegmentDiscoveryCallback(SegmentDiscoveryCallback callback) {
-    platform::sys::MutexLock guard(stateMutex_);
-    segmentDiscoveryCallback_ = std::move(callback);
-}
-
-Tremolan::ModelStateCallback Tremolan::modelStateCallback() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return modelStateCallback_;
-}
-
-void Tremolan::setModelStateCallback(ModelStateCallback callback) {
-    platform::sys::MutexLock guard(stateMutex_);
-    modelStateCallback_ = std::move(callback);
-}
-
-Tremolan::TranscriptionStateCallback Tremolan::transcriptionStateCallback() const {
-    platform::sys::MutexLock guard(stateMutex_);
-    return transcriptionStateCallback_;
-}
-
-void Tremolan::setTranscriptionStateCallback(TranscriptionStateCallback callback) {
-    platform::sys::MutexLock guard(stateMutex_);
-    transcriptionStateCallback_ = std::move(callback);
 }
 
 // ---- Models ----
@@ -310,7 +125,8 @@ void Tremolan::loadModels(bool prewarmMode) {
     setModelState(prewarmMode ? ModelState::prewarming : ModelState::loading);
     const auto start = std::chrono::steady_clock::now();
 
-    const auto folder = modelFolder();
+    const FacadeState current = state();
+    const auto& folder = current.modelFolder;
     if (!folder) throw WhisperError::modelsUnavailable("Model folder is not set.");
     Logging::debug("Loading models from " + folder->string() +
                    " with prewarmMode: " + (prewarmMode ? "true" : "false"));
@@ -323,8 +139,8 @@ void Tremolan::loadModels(bool prewarmMode) {
         if (!pathExists(path)) throw WhisperError::modelsUnavailable("Model file not found at " + path.string());
     }
 
-    const ModelComputeOptions compute = modelCompute();
-    if (auto* mel = dynamic_cast<WhisperMLModel*>(featureExtractor().get())) {
+    const ModelComputeOptions& compute = current.modelCompute;
+    if (auto* mel = dynamic_cast<WhisperMLModel*>(current.featureExtractor.get())) {
         Logging::debug("Loading feature extractor");
         mel->loadModel(melPath, compute.melCompute, prewarmMode);
         Logging::debug("Loaded feature extractor");
@@ -340,11 +156,11 @@ void Tremolan::loadModels(bool prewarmMode) {
         writeTiming(prewarmMode ? specialization : load, seconds);
         Logging::debug(std::string("Loaded ") + name + " in " + korbit::fixedDecimal(seconds, 2) + "s");
     };
-    if (auto* decoder = dynamic_cast<WhisperMLModel*>(textDecoder().get())) {
+    if (auto* decoder = dynamic_cast<WhisperMLModel*>(current.textDecoder.get())) {
         timedLoad(*decoder, "text decoder", decoderPath, compute.textDecoderCompute,
                   &TranscriptionTimings::decoderSpecializationTime, &TranscriptionTimings::decoderLoadTime);
     }
-    if (auto* encoder = dynamic_cast<WhisperMLModel*>(audioEncoder().get())) {
+    if (auto* encoder = dynamic_cast<WhisperMLModel*>(current.audioEncoder.get())) {
         timedLoad(*encoder, "audio encoder", encoderPath, compute.audioEncoderCompute,
                   &TranscriptionTimings::encoderSpecializationTime, &TranscriptionTimings::encoderLoadTime);
     }
@@ -357,47 +173,44 @@ void Tremolan::loadModels(bool prewarmMode) {
 
     loadTokenizerIfNeeded();
     setModelState(ModelState::loaded);
-    double modelLoading = 0;
-    {
-        platform::sys::MutexLock guard(stateMutex_);
-        currentTimings_.modelLoading = korbit::secondsSince(start) + currentTimings_.prewarmLoadTime;
-        modelLoading = currentTimings_.modelLoading;
-    }
+    const double modelLoading = changeState([&](FacadeState& s) {
+        s.currentTimings.modelLoading = korbit::secondsSince(start) + s.currentTimings.prewarmLoadTime;
+        return s.currentTimings.modelLoading;
+    });
     Logging::info("Loaded models for whisper size: " + std::string(description(modelVariant())) + " in " +
                   korbit::fixedDecimal(modelLoading, 2) + "s");
 }
 
 void Tremolan::loadTokenizerIfNeeded() {
     std::lock_guard use(modelUse_);
-    if (tokenizer()) {
+    const FacadeState current = state();
+    if (current.tokenizer) {
         Logging::debug("Tokenizer already exists on Tremolan, skipping load");
         return;
     }
-    const auto decoder = textDecoder();
-    const auto encoder = audioEncoder();
+    const auto& decoder = current.textDecoder;
+    const auto& encoder = current.audioEncoder;
     const std::optional<int> logitsDim = decoder->logitsSize();
     const std::optional<int> encoderDim = encoder->embedSize();
     if (!logitsDim || !encoderDim) throw WhisperError::tokenizerUnavailable();
 
     decoder->setIsModelMultilingual(*logitsDim != kEnglishOnlyLogitsSize);
     const ModelVariant variant = ModelUtilities::detectVariant(*logitsDim, *encoderDim);
-    {
-        platform::sys::MutexLock guard(stateMutex_);
-        modelVariant_ = variant;
-    }
+    write(&FacadeState::modelVariant, variant);
     Logging::debug("Loading tokenizer for " + std::string(description(variant)));
     const auto start = std::chrono::steady_clock::now();
 
     std::vector<fs::path> searchPaths;
-    if (const auto folder = modelFolder()) {
+    if (const auto& folder = current.modelFolder) {
         const korbit::HubApiWrapper hub(*folder);
         searchPaths = {*folder, hub.localRepoLocation(korbit::HubApiWrapper::Repo(
                                     ModelUtilities::tokenizerNameForVariant(variant), korbit::RepoType::models))};
     }
     auto loaded =
-        ModelUtilities::loadTokenizer(variant, tokenizerFolder(), searchPaths, useBackgroundDownloadSession());
+        ModelUtilities::loadTokenizer(variant, current.tokenizerFolder, searchPaths, useBackgroundDownloadSession());
     // A folder of tokenizer files may hold another model's vocabulary.
-    if (tokenizerFolder()) ModelUtilities::checkTokenizerFitsModel(*loaded, *logitsDim, modelFolder().value_or(""));
+    if (current.tokenizerFolder)
+        ModelUtilities::checkTokenizerFitsModel(*loaded, *logitsDim, current.modelFolder.value_or(""));
     const double seconds = korbit::secondsSince(start);
     writeTiming(&TranscriptionTimings::tokenizerLoadTime, seconds);
     setTokenizer(std::move(loaded));
@@ -407,9 +220,10 @@ void Tremolan::loadTokenizerIfNeeded() {
 void Tremolan::unloadModels() {
     std::lock_guard use(modelUse_);
     setModelState(ModelState::unloading);
-    for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(featureExtractor()),
-                                  std::dynamic_pointer_cast<WhisperMLModel>(audioEncoder()),
-                                  std::dynamic_pointer_cast<WhisperMLModel>(textDecoder())}) {
+    const FacadeState current = state();
+    for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(current.featureExtractor),
+                                  std::dynamic_pointer_cast<WhisperMLModel>(current.audioEncoder),
+                                  std::dynamic_pointer_cast<WhisperMLModel>(current.textDecoder)}) {
         if (component) component->unloadModel();
     }
     setModelState(ModelState::unloaded);

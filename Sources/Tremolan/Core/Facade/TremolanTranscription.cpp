@@ -39,8 +39,7 @@ void tell(const Tremolan::TranscriptionStateCallback& callback, TranscriptionSta
 
 void Tremolan::clearState() {
     if (const auto processor = audioProcessor()) processor->stopRecording();
-    platform::sys::MutexLock guard(stateMutex_);
-    currentTimings_ = TranscriptionTimings{};
+    changeState([](FacadeState& s) { s.currentTimings = TranscriptionTimings{}; });
 }
 
 void Tremolan::loggingCallback(korbit::Logging::LoggingCallback callback) {
@@ -214,16 +213,17 @@ Tremolan::Results Tremolan::transcribe(const std::vector<float>& audioArray,
                                        const TranscriptionCallback& callback,
                                        const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
     std::int64_t windowLength = Constants::defaultWindowSamples;
+    const FacadeState current = state();
     {
         // The window is read from the loaded mel model, which a load on another thread may be replacing.
         std::shared_lock use(modelUse_);
-        if (const auto extractor = featureExtractor())
-            windowLength = extractor->windowSamples().value_or(Constants::defaultWindowSamples);
+        if (current.featureExtractor)
+            windowLength = current.featureExtractor->windowSamples().value_or(Constants::defaultWindowSamples);
     }
     Results results;
     if (static_cast<std::int64_t>(audioArray.size()) > windowLength && decodeOptions &&
         decodeOptions->chunkingStrategy == ChunkingStrategy::vad) {
-        std::shared_ptr<const VoiceActivityDetector> detector = voiceActivityDetector();
+        std::shared_ptr<const VoiceActivityDetector> detector = current.voiceActivityDetector;
         if (!detector) detector = std::make_shared<EnergyVAD>(EnergyVAD::standard());
         const VADAudioChunker chunker(Constants::sampleRate, detector);
         std::vector<AudioChunk> chunks = chunker.chunkAll(audioArray, windowLength, decodeOptions);
@@ -252,7 +252,7 @@ Tremolan::Results Tremolan::transcribe(const std::vector<float>& audioArray,
         results = AudioChunking::updateSeekOffsetsForResults(chunkResults, chunks);
     } else {
         results = runTranscribeTask(audioArray, decodeOptions, callback,
-                                    segmentCallback ? segmentCallback : segmentDiscoveryCallback(), stop);
+                                    segmentCallback ? segmentCallback : current.segmentDiscoveryCallback, stop);
     }
 
     if (decodeOptions && decodeOptions->verbose) {
@@ -276,8 +276,9 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
         Tremolan& facade;
         ~RunEnd() { facade.endRun(); }
     } runEnd{*this};
-    const auto runTokenizer = tokenizer();
-    if (!runTokenizer) throw WhisperError::tokenizerUnavailable();
+    // The task is set up from one reading of the state, taken once the models are held.
+    const FacadeState current = state();
+    if (!current.tokenizer) throw WhisperError::tokenizerUnavailable();
     if (stop.stop_requested()) {
         renewProgress(false);
         throw korbit::CancellationError();
@@ -287,8 +288,8 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
     const auto parent = raiseProgressTotal(1);
     parent->addChild(runProgress, 1);
     const std::unique_ptr<TranscribeTask> task =
-        setupTranscribeTask(currentTimings(), runProgress, audioProcessor(), audioEncoder(), featureExtractor(),
-                            segmentSeeker(), textDecoder(), runTokenizer);
+        setupTranscribeTask(current.currentTimings, runProgress, current.audioProcessor, current.audioEncoder,
+                            current.featureExtractor, current.segmentSeeker, current.textDecoder, current.tokenizer);
     task->setSegmentDiscoveryCallback(segmentCallback);
 
     std::shared_ptr<TranscriptionResult> result;
@@ -328,9 +329,10 @@ void Tremolan::endRun() noexcept {
     // Runs in parallel each predicted on an instance of its own; alone, a run needs only the
     // loaded one. A run starting meanwhile keeps what it uses and clones again if it must.
     try {
-        for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(featureExtractor()),
-                                      std::dynamic_pointer_cast<WhisperMLModel>(audioEncoder()),
-                                      std::dynamic_pointer_cast<WhisperMLModel>(textDecoder())}) {
+        const FacadeState current = state();
+        for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(current.featureExtractor),
+                                      std::dynamic_pointer_cast<WhisperMLModel>(current.audioEncoder),
+                                      std::dynamic_pointer_cast<WhisperMLModel>(current.textDecoder)}) {
             if (!component) continue;
             if (const auto model = component->model()) model->releaseIdleInstances();
         }
@@ -342,15 +344,17 @@ void Tremolan::endRun() noexcept {
 // ---- Progress ----
 
 std::shared_ptr<platform::sys::Progress> Tremolan::raiseProgressTotal(std::int64_t total) {
-    platform::sys::MutexLock guard(stateMutex_);
-    if (progress_->totalUnitCount() < total) progress_->setTotalUnitCount(total);
-    return progress_;
+    return changeState([&](FacadeState& s) {
+        if (s.progress->totalUnitCount() < total) s.progress->setTotalUnitCount(total);
+        return s.progress;
+    });
 }
 
 void Tremolan::renewProgress(bool onlyWhenFinished) {
-    platform::sys::MutexLock guard(stateMutex_);
-    if (onlyWhenFinished && !progress_->isFinished()) return;
-    progress_ = platform::sys::Progress::make(0);
+    changeState([&](FacadeState& s) {
+        if (onlyWhenFinished && !s.progress->isFinished()) return;
+        s.progress = platform::sys::Progress::make(0);
+    });
 }
 
 }  // namespace tremolan
