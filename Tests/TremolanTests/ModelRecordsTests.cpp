@@ -1,5 +1,6 @@
 #include "Tremolan/Core/Decoding/DecodingInputs.hpp"
 #include "Tremolan/Core/Decoding/TextDecoderInput.hpp"
+#include "Tremolan/Core/Decoding/TextDecoderInputView.hpp"
 #include "Tremolan/Core/Decoding/TextDecoderOutput.hpp"
 #include "Tremolan/Core/Facade/TremolanConfig.hpp"
 #include "Tremolan/Core/Models/AudioEncoderInput.hpp"
@@ -108,6 +109,26 @@ TEST(ModelRecords, InputRecordsAnswerOnlyTheirOwnNames) {
             << order[i];
     }
     EXPECT_FALSE(decoder.featureValue("logits"));
+
+    // The loop's view of a step's record lends the record's own arrays under the same names.
+    const TextDecoderMLMultiArrayInputType step{arrays[0], arrays[1], arrays[2], arrays[3],
+                                                arrays[4], arrays[5], arrays[6]};
+    const TextDecoderInputView view(step);
+    EXPECT_EQ(view.featureNames(), decoder.featureNames());
+    const std::vector<const MLMultiArray*> fields = {&step.inputIds,
+                                                     &step.cacheLength,
+                                                     &step.keyCache,
+                                                     &step.valueCache,
+                                                     &step.kvCacheUpdateMask,
+                                                     &step.encoderOutputEmbeds,
+                                                     &step.decoderKeyPaddingMask};
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(view.multiArrayView(order[i]), fields[i]) << order[i];
+        EXPECT_EQ(view.multiArray(order[i])->storageIdentifier(), arrays[i].storageIdentifier()) << order[i];
+        EXPECT_EQ(decoder.multiArrayView(order[i])->storageIdentifier(), arrays[i].storageIdentifier()) << order[i];
+    }
+    EXPECT_EQ(view.multiArrayView("logits"), nullptr);
+    EXPECT_FALSE(view.featureValue("logits"));
 }
 
 TEST(ModelRecords, OutputRecordsReadNamedFeaturesOfTheWrappedResult) {

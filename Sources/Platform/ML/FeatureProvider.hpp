@@ -17,6 +17,9 @@ public:
     virtual std::set<std::string> featureNames() const = 0;
     /// The value of a feature by its exact, case-sensitive name; absent when there is none.
     virtual std::optional<MLFeatureValue> featureValue(const std::string& name) const = 0;
+    /// The multi-array the provider holds under a name, lent without copying its handle (valid while
+    /// the provider is); nullptr when it holds none there or lends none (then read featureValue).
+    virtual const MLMultiArray* multiArrayView(const std::string& /*name*/) const { return nullptr; }
 
     /// The multi-array under a name, absent when missing or not a multi-array.
     std::optional<MLMultiArray> multiArray(const std::string& name) const;
@@ -30,6 +33,7 @@ public:
 
     std::set<std::string> featureNames() const override;
     std::optional<MLFeatureValue> featureValue(const std::string& name) const override;
+    const MLMultiArray* multiArrayView(const std::string& name) const override;
     const std::map<std::string, MLFeatureValue>& dictionary() const { return values_; }
 
 private:

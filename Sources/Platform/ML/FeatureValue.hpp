@@ -23,6 +23,8 @@ public:
     MLFeatureType type() const;
     /// The array, when this is a multi-array value.
     std::optional<MLMultiArray> multiArrayValue() const;
+    /// The same, lent: nullptr when this is no multi-array value.
+    const MLMultiArray* multiArrayView() const { return std::get_if<MLMultiArray>(&value_); }
     std::int64_t int64Value() const {
         return std::holds_alternative<std::int64_t>(value_) ? std::get<std::int64_t>(value_) : 0;
     }

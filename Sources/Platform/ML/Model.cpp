@@ -134,9 +134,15 @@ std::size_t MLModel::instanceCount() const {
 
 std::map<std::string, MLMultiArray> MLModel::run(const MLFeatureProvider& input) const {
     for (const auto& feature : description_.inputs()) {
-        auto value = input.featureValue(feature.name);
-        if (!value) throw MLModelError("Missing required input \"" + feature.name + "\"");
-        auto array = value->multiArrayValue();
+        // The provider's own array where it lends one; else a copy of the handle.
+        std::optional<MLMultiArray> copy;
+        const MLMultiArray* array = input.multiArrayView(feature.name);
+        if (!array) {
+            auto value = input.featureValue(feature.name);
+            if (!value) throw MLModelError("Missing required input \"" + feature.name + "\"");
+            copy = value->multiArrayValue();
+            if (copy) array = &*copy;
+        }
         if (!array || array->isNull()) throw MLModelError("Input \"" + feature.name + "\" is not a multi-array");
         const auto& constraint = *feature.multiArrayConstraint;
         if (array->shape() != constraint.shape)

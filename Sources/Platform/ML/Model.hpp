@@ -54,6 +54,8 @@ public:
 
     /// The same over plain maps of arrays.
     std::map<std::string, MLMultiArray> predict(const std::map<std::string, MLMultiArray>& inputs) const;
+    /// The same from a provider, the outputs as the plain map the network made (nothing copied).
+    std::map<std::string, MLMultiArray> predict(const MLFeatureProvider& input) const { return run(input); }
 
     /// Drops the clones no prediction uses now, with their scratch and caches (for a large decoder
     /// about 245 MB each); the loaded instance stays. For when the calls that ran together are over.

@@ -180,3 +180,53 @@ TEST(ModelLoading, BadInputsAreErrorsNotCrashes) {
     in["cache_length"].setValue(std::int64_t{0}, -1);
     EXPECT_NE(predictError(*decoder, in).find("outside"), std::string::npos);
 }
+
+namespace {
+
+/// A provider that only lends its arrays: asked for a value it has none, so a model that read
+/// values rather than the lent arrays would miss every input.
+class LendingProvider : public MLFeatureProvider {
+public:
+    explicit LendingProvider(std::map<std::string, MLMultiArray> arrays) : arrays_(std::move(arrays)) {}
+    std::set<std::string> featureNames() const override {
+        std::set<std::string> names;
+        for (const auto& entry : arrays_) names.insert(entry.first);
+        return names;
+    }
+    std::optional<MLFeatureValue> featureValue(const std::string&) const override { return std::nullopt; }
+    const MLMultiArray* multiArrayView(const std::string& name) const override {
+        const auto it = arrays_.find(name);
+        return it == arrays_.end() ? nullptr : &it->second;
+    }
+
+private:
+    std::map<std::string, MLMultiArray> arrays_;
+};
+
+}  // namespace
+
+TEST(ModelLoading, LentInputsAreReadWhereTheyLieAndGiveWhatCopiesGive) {
+    auto decoder = loadSmall(kDecoderModelName);
+    const auto p = smallHyperparameters();
+    std::map<std::string, MLMultiArray> in{
+        {"input_ids", MLMultiArray({1}, MLMultiArrayDataType::int32)},
+        {"cache_length", MLMultiArray({1}, MLMultiArrayDataType::int32)},
+        {"key_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
+        {"value_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
+        {"kv_cache_update_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::int32)},
+        {"encoder_output_embeds", MLMultiArray({1, 64, 1, p.nAudioCtx}, MLMultiArrayDataType::float16)},
+        {"decoder_key_padding_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::float16)}};
+    in["input_ids"].setValue(std::int64_t{0}, 50258);
+    in["kv_cache_update_mask"].setValue(std::int64_t{0}, 1);
+    for (std::int64_t j = 1; j < 224; ++j) in["decoder_key_padding_mask"].setValue(j, -10000);
+
+    const auto lent = decoder->predict(LendingProvider(in));
+    const auto copied = decoder->predict(in);
+    ASSERT_EQ(lent.size(), copied.size());
+    for (const auto& [name, array] : copied) EXPECT_EQ(lent.at(name).toFloatVector(), array.toFloatVector()) << name;
+
+    // What is missing is still named, whether the provider lends or not.
+    in.erase("cache_length");
+    EXPECT_EQ(velmora::test::messageOf<MLModelError>([&] { decoder->predict(LendingProvider(in)); }),
+              "Missing required input \"cache_length\"");
+}

@@ -6,7 +6,6 @@
 #include "Tremolan/Core/Decoding/LogitsVector.hpp"
 #include "Tremolan/Core/Decoding/ProgressCallbackWorker.hpp"
 #include "Tremolan/Core/Decoding/Samplers/GreedyTokenSampler.hpp"
-#include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/SpeechLog.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
@@ -44,7 +43,7 @@ void writeMask(MLMultiArray& mask, std::int64_t position, double value) {
 
 }  // namespace
 
-DecodingLoop::DecodingLoop(TextDecoder& decoder, const WhisperTokenizer& tokenizer, DecodingInputs& inputs,
+DecodingLoop::DecodingLoop(DecodingSteps& decoder, const WhisperTokenizer& tokenizer, DecodingInputs& inputs,
                            const MLMultiArray& encoderOutput, TokenSampling& sampler, const DecodingOptions& options,
                            const TranscriptionCallback& callback, std::stop_token stop)
     : decoder_(decoder),
@@ -60,7 +59,7 @@ DecodingLoop::DecodingLoop(TextDecoder& decoder, const WhisperTokenizer& tokeniz
 DecodingLoop::~DecodingLoop() {
     // On the way out by an error: no callback may run after the call, and no flag may stay behind.
     worker_.reset();
-    if (flagSet_) decoder_.earlyStopActor_.remove(windowUUID_);
+    if (flagSet_) decoder_.earlyStopActor().remove(windowUUID_);
 }
 
 std::string DecodingLoop::decodeOne(int token) const {
@@ -115,7 +114,7 @@ DecodingResult DecodingLoop::run() {
     setUp();
     Logging::debug(
         {"Running main loop for a maximum of ", loopCount_, " iterations, starting at index ", prefilledIndex_}, "");
-    decoder_.earlyStopActor_.set(false, windowUUID_);
+    decoder_.earlyStopActor().set(false, windowUUID_);
     flagSet_ = true;
     if (callback_) {
         // The record's text and compression ratio are made on the worker, off the decoding thread.
@@ -135,7 +134,7 @@ DecodingResult DecodingLoop::run() {
             },
             [this] {
                 Logging::debug("Early stopping");
-                decoder_.earlyStopActor_.set(true, windowUUID_);
+                decoder_.earlyStopActor().set(true, windowUUID_);
             });
     }
     for (int tokenIndex = prefilledIndex_; tokenIndex < loopCount_; ++tokenIndex)
@@ -234,7 +233,7 @@ bool DecodingLoop::step(int tokenIndex) {
         timings_.firstTokenTime = absoluteTimeNow();
         if (debugEnabled()) Logging::debug({"Found first token at: ", SpeechLog::currentDateText()}, "");
     }
-    return !decoder_.earlyStopActor_.get(windowUUID_);
+    return !decoder_.earlyStopActor().get(windowUUID_);
 }
 
 void DecodingLoop::updateCache(int tokenIndex, const DecodingCache& cache) {
@@ -273,7 +272,7 @@ TranscriptionProgress DecodingLoop::progressRecord(double stepKvCaching) const {
 DecodingResult DecodingLoop::assemble() {
     // Callbacks still queued run now; a stop they ask for no longer matters.
     worker_.reset();
-    const auto flag = decoder_.earlyStopActor_.remove(windowUUID_);
+    const auto flag = decoder_.earlyStopActor().remove(windowUUID_);
     flagSet_ = false;
     if (!flag) Logging::error({"Early stop flag not found for window: ", windowUUID_.uuidString()}, "");
 

@@ -1,10 +1,12 @@
 #pragma once
 
 // The decoding of one window at one temperature: the state of one TextDecoder::decodeText call,
-// from the forced prompt through one step per token to the assembled result.
+// from the forced prompt through one step per token to the assembled result. The loop reaches its
+// decoder only through DecodingSteps, and hands each step's arrays to the model as they lie.
 
 #include "KorbitCore/UUID.hpp"
 #include "Tremolan/Core/Decoding/DecodingInputs.hpp"
+#include "Tremolan/Core/Decoding/DecodingSteps.hpp"
 #include "Tremolan/Core/Decoding/Samplers/TokenSampling.hpp"
 #include "Tremolan/Core/Decoding/TextDecoding.hpp"
 #include "Tremolan/Core/Records/DecodingOptions.hpp"
@@ -20,11 +22,10 @@
 namespace tremolan {
 
 class ProgressCallbackWorker;
-class TextDecoder;
 
 class DecodingLoop {
 public:
-    DecodingLoop(TextDecoder& decoder, const WhisperTokenizer& tokenizer, DecodingInputs& inputs,
+    DecodingLoop(DecodingSteps& decoder, const WhisperTokenizer& tokenizer, DecodingInputs& inputs,
                  const platform::ml::MLMultiArray& encoderOutput, TokenSampling& sampler,
                  const DecodingOptions& options, const TranscriptionCallback& callback, std::stop_token stop);
     ~DecodingLoop();
@@ -45,7 +46,7 @@ private:
     DecodingResult assemble();
     std::string decodeOne(int token) const;
 
-    TextDecoder& decoder_;
+    DecodingSteps& decoder_;
     const WhisperTokenizer& tokenizer_;
     const SpecialTokens& special_;
     DecodingInputs& inputs_;

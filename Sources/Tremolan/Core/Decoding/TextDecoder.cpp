@@ -2,15 +2,14 @@
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/Extensions/ClockExtensions.hpp"
-#include "KorbitCore/Extensions/CoreMLExtensions.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Tremolan/Core/Decoding/DecodingLoop.hpp"
 #include "Tremolan/Core/Decoding/Filters/SuppressBlankFilter.hpp"
 #include "Tremolan/Core/Decoding/Filters/SuppressTokensFilter.hpp"
 #include "Tremolan/Core/Decoding/Filters/TimestampRulesFilter.hpp"
-#include "Tremolan/Core/Decoding/TextDecoderInput.hpp"
-#include "Tremolan/Core/Decoding/TextDecoderOutput.hpp"
+#include "Tremolan/Core/Decoding/TextDecoderInputView.hpp"
+#include "Tremolan/Core/Models/ModelFeatureAccess.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
 #include "Tremolan/Utilities/MultiArrayAccess.hpp"
 #include "Tremolan/Utilities/StringExtensions.hpp"
@@ -93,11 +92,15 @@ TextDecoderMLMultiArrayOutputType TextDecoder::predictLogits(const TextDecoderML
     const auto decoderModel = model();
     if (!decoderModel) return {};
     korbit::checkCancellation(stop);
-    const TextDecoderInput input(inputs.inputIds, inputs.cacheLength, inputs.keyCache, inputs.valueCache,
-                                 inputs.kvCacheUpdateMask, inputs.encoderOutputEmbeds, inputs.decoderKeyPaddingMask);
-    const TextDecoderOutput output(korbit::asyncPrediction(*decoderModel, input));
-    return {output.logits(),
-            DecodingCache{output.key_cache_updates(), output.value_cache_updates(), output.alignment_heads_weights()}};
+    // The model reads the caller's arrays where they lie and its outputs are taken as it made them:
+    // no array handle is copied on the way.
+    auto outputs = decoderModel->predict(TextDecoderInputView(inputs));
+    MLMultiArray logits = requiredOutput(outputs, "logits");
+    DecodingCache cache{requiredOutput(outputs, "key_cache_updates"), requiredOutput(outputs, "value_cache_updates"),
+                        std::nullopt};
+    if (const auto weights = outputs.find("alignment_heads_weights"); weights != outputs.end())
+        cache.alignmentWeights = std::move(weights->second);
+    return {std::move(logits), std::move(cache)};
 }
 
 std::optional<std::pair<MLMultiArray, DecodingCache>> TextDecoder::predictLogits(
@@ -208,6 +211,28 @@ DecodingResult TextDecoder::detectLanguage(const MLMultiArray& encoderOutput, De
     return result;
 }
 
+/// The decoder as one call's loop uses it: its overridable operations and its early-stop flags.
+class TextDecoder::LoopSteps final : public DecodingSteps {
+public:
+    explicit LoopSteps(TextDecoder& decoder) : decoder_(decoder) {}
+
+    LogitsFilters createLogitsFilters(const DecodingOptions& options, int prefilledIndex, int initialPromptIndex,
+                                      const WhisperTokenizer& tokenizer) const override {
+        return decoder_.createLogitsFilters(options, prefilledIndex, initialPromptIndex, tokenizer);
+    }
+    TextDecoderMLMultiArrayOutputType predictLogits(const TextDecoderMLMultiArrayInputType& inputs,
+                                                    std::stop_token stop) override {
+        return decoder_.predictLogits(inputs, std::move(stop));
+    }
+    void debugCaches(const DecodingInputs& inputs, int tokenIndex, int prefillSize) const override {
+        decoder_.debugCaches(inputs, tokenIndex, prefillSize);
+    }
+    korbit::EarlyStopActor& earlyStopActor() override { return decoder_.earlyStopActor_; }
+
+private:
+    TextDecoder& decoder_;
+};
+
 DecodingResult TextDecoder::decodeText(const MLMultiArray& encoderOutput, DecodingInputsType& decoderInputs,
                                        TokenSampling& sampler, const DecodingOptions& options,
                                        const TranscriptionCallback& callback, std::stop_token stop) {
@@ -217,7 +242,8 @@ DecodingResult TextDecoder::decodeText(const MLMultiArray& encoderOutput, Decodi
     if (!inputs) throw WhisperError::prepareDecoderInputsFailed("DecodingInputsType must be DecodingInputs");
     if (encoderOutput.isNull()) throw WhisperError::prepareDecoderInputsFailed("Input must be MLMultiArray");
     options.validate();
-    DecodingLoop loop(*this, *vocabulary, *inputs, encoderOutput, sampler, options, callback, std::move(stop));
+    LoopSteps steps(*this);
+    DecodingLoop loop(steps, *vocabulary, *inputs, encoderOutput, sampler, options, callback, std::move(stop));
     return loop.run();
 }
 

@@ -13,8 +13,6 @@
 
 namespace tremolan {
 
-class DecodingLoop;
-
 class TextDecoder : public TextDecoding, public WhisperMLModel {
 public:
     TextDecoder() = default;
@@ -65,7 +63,8 @@ public:
                                               int initialPromptIndex, const WhisperTokenizer& tokenizer) const;
 
 private:
-    friend class DecodingLoop;
+    /// What a call's decoding loop may use of this decoder (DecodingSteps).
+    class LoopSteps;
 
     std::shared_ptr<LanguageLogitsFilter> languageFilter(const WhisperTokenizer& tokenizer, int logitsDim);
 

@@ -2,24 +2,39 @@
 
 namespace tremolan {
 
+namespace {
+constexpr std::array<const char*, 7> kFeatureOrder = {"input_ids",
+                                                      "cache_length",
+                                                      "key_cache",
+                                                      "value_cache",
+                                                      "kv_cache_update_mask",
+                                                      "encoder_output_embeds",
+                                                      "decoder_key_padding_mask"};
+}  // namespace
+
+const std::set<std::string>& textDecoderFeatureNames() {
+    static const std::set<std::string> names(kFeatureOrder.begin(), kFeatureOrder.end());
+    return names;
+}
+
+const platform::ml::MLMultiArray* textDecoderFeature(const std::string& name,
+                                                     const std::array<const platform::ml::MLMultiArray*, 7>& arrays) {
+    for (std::size_t i = 0; i < kFeatureOrder.size(); ++i)
+        if (name == kFeatureOrder[i]) return arrays[i];
+    return nullptr;
+}
+
 std::set<std::string> TextDecoderInput::featureNames() const {
-    return {"input_ids",
-            "cache_length",
-            "key_cache",
-            "value_cache",
-            "kv_cache_update_mask",
-            "encoder_output_embeds",
-            "decoder_key_padding_mask"};
+    return textDecoderFeatureNames();
+}
+
+const platform::ml::MLMultiArray* TextDecoderInput::multiArrayView(const std::string& name) const {
+    return textDecoderFeature(name, {&input_ids, &cache_length, &key_cache, &value_cache, &kv_cache_update_mask,
+                                     &encoder_output_embeds, &decoder_key_padding_mask});
 }
 
 std::optional<platform::ml::MLFeatureValue> TextDecoderInput::featureValue(const std::string& name) const {
-    if (name == "input_ids") return platform::ml::MLFeatureValue(input_ids);
-    if (name == "cache_length") return platform::ml::MLFeatureValue(cache_length);
-    if (name == "key_cache") return platform::ml::MLFeatureValue(key_cache);
-    if (name == "value_cache") return platform::ml::MLFeatureValue(value_cache);
-    if (name == "kv_cache_update_mask") return platform::ml::MLFeatureValue(kv_cache_update_mask);
-    if (name == "encoder_output_embeds") return platform::ml::MLFeatureValue(encoder_output_embeds);
-    if (name == "decoder_key_padding_mask") return platform::ml::MLFeatureValue(decoder_key_padding_mask);
+    if (const auto* array = multiArrayView(name)) return platform::ml::MLFeatureValue(*array);
     return std::nullopt;
 }
 

@@ -3,7 +3,17 @@
 #include "Platform/ML/FeatureProvider.hpp"
 #include "Platform/ML/ShapedArray.hpp"
 
+#include <array>
+
 namespace tremolan {
+
+/// The seven inputs' feature names.
+const std::set<std::string>& textDecoderFeatureNames();
+/// The one of seven arrays, given in the model's feature order ("input_ids", "cache_length",
+/// "key_cache", "value_cache", "kv_cache_update_mask", "encoder_output_embeds",
+/// "decoder_key_padding_mask"), that a feature name names; nullptr for another name.
+const platform::ml::MLMultiArray* textDecoderFeature(const std::string& name,
+                                                     const std::array<const platform::ml::MLMultiArray*, 7>& arrays);
 
 /// The seven inputs of one text-decoder step.
 class TextDecoderInput : public platform::ml::MLFeatureProvider {
@@ -42,6 +52,7 @@ public:
 
     std::set<std::string> featureNames() const override;
     std::optional<platform::ml::MLFeatureValue> featureValue(const std::string& name) const override;
+    const platform::ml::MLMultiArray* multiArrayView(const std::string& name) const override;
 };
 
 }  // namespace tremolan
