@@ -37,6 +37,18 @@ void editJson(const fs::path& p, const std::function<void(nlohmann::json&)>& edi
     writeFile(p, j.dump());
 }
 
+/// The small decoder's seven inputs, all zero.
+std::map<std::string, MLMultiArray> smallDecoderInputs() {
+    const auto p = smallHyperparameters();
+    return {{"input_ids", MLMultiArray({1}, MLMultiArrayDataType::int32)},
+            {"cache_length", MLMultiArray({1}, MLMultiArrayDataType::int32)},
+            {"key_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
+            {"value_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
+            {"kv_cache_update_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::int32)},
+            {"encoder_output_embeds", MLMultiArray({1, 64, 1, p.nAudioCtx}, MLMultiArrayDataType::float16)},
+            {"decoder_key_padding_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::float16)}};
+}
+
 }  // namespace
 
 TEST(ModelLoading, DescribesFeaturesAndRecordsComputeUnits) {
@@ -161,16 +173,8 @@ TEST(ModelLoading, BadInputsAreErrorsNotCrashes) {
     EXPECT_EQ(velmora::test::messageOf<MLModelError>([&] { encoder->prediction(notAnArray); }),
               "Input \"melspectrogram_features\" is not a multi-array");
 
-    const auto p = smallHyperparameters();
-    std::map<std::string, MLMultiArray> in{
-        {"input_ids", MLMultiArray({1}, MLMultiArrayDataType::int32)},
-        {"cache_length", MLMultiArray({1}, MLMultiArrayDataType::int32)},
-        {"key_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
-        {"value_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
-        {"kv_cache_update_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::int32)},
-        {"encoder_output_embeds", MLMultiArray({1, 64, 1, p.nAudioCtx}, MLMultiArrayDataType::float16)},
-        {"decoder_key_padding_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::float16)},
-        {"unused extra", MLMultiArray({3}, MLMultiArrayDataType::float32)}};
+    std::map<std::string, MLMultiArray> in = smallDecoderInputs();
+    in.emplace("unused extra", MLMultiArray({3}, MLMultiArrayDataType::float32));
     EXPECT_EQ(decoder->predict(in).count("logits"), 1u);
     in["input_ids"].setValue(std::int64_t{0}, 51865);
     EXPECT_EQ(predictError(*decoder, in), "Input \"input_ids\" holds token 51865, outside the vocabulary of 51865");
@@ -207,15 +211,7 @@ private:
 
 TEST(ModelLoading, LentInputsAreReadWhereTheyLieAndGiveWhatCopiesGive) {
     auto decoder = loadSmall(kDecoderModelName);
-    const auto p = smallHyperparameters();
-    std::map<std::string, MLMultiArray> in{
-        {"input_ids", MLMultiArray({1}, MLMultiArrayDataType::int32)},
-        {"cache_length", MLMultiArray({1}, MLMultiArrayDataType::int32)},
-        {"key_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
-        {"value_cache", MLMultiArray({1, 128, 1, 224}, MLMultiArrayDataType::float16)},
-        {"kv_cache_update_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::int32)},
-        {"encoder_output_embeds", MLMultiArray({1, 64, 1, p.nAudioCtx}, MLMultiArrayDataType::float16)},
-        {"decoder_key_padding_mask", MLMultiArray({1, 224}, MLMultiArrayDataType::float16)}};
+    std::map<std::string, MLMultiArray> in = smallDecoderInputs();
     in["input_ids"].setValue(std::int64_t{0}, 50258);
     in["kv_cache_update_mask"].setValue(std::int64_t{0}, 1);
     for (std::int64_t j = 1; j < 224; ++j) in["decoder_key_padding_mask"].setValue(j, -10000);
