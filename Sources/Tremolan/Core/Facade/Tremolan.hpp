@@ -17,7 +17,8 @@
 //
 // What may change while the facade lives is one record (FacadeState) under one lock: the
 // accessors below read and write its fields, state() reads it whole, and a run is set up from one
-// such reading (TremolanState.cpp).
+// such reading (TremolanState.cpp). The roads read the record through state(), not field by field
+// through the accessors, so that no run sees half of a change.
 
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelState.hpp"
