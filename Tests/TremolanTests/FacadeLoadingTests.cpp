@@ -8,8 +8,8 @@
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/FeatureExtractor.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
-#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
 
 #include <gtest/gtest.h>
@@ -297,7 +297,8 @@ public:
 
     std::unique_ptr<tremolan::TranscribeTask> setupTranscribeTask(
         tremolan::TranscriptionTimings currentTimings, std::shared_ptr<platform::sys::Progress> progress,
-        std::shared_ptr<tremolan::AudioProcessing> audioProcessor, std::shared_ptr<tremolan::AudioEncoding> audioEncoder,
+        std::shared_ptr<tremolan::AudioProcessing> audioProcessor,
+        std::shared_ptr<tremolan::AudioEncoding> audioEncoder,
         std::shared_ptr<tremolan::FeatureExtracting> featureExtractor,
         std::shared_ptr<tremolan::SegmentSeeking> segmentSeeker, std::shared_ptr<tremolan::TextDecoding> textDecoder,
         std::shared_ptr<tremolan::WhisperTokenizer> tokenizer) override {
