@@ -1,6 +1,7 @@
 #include "Platform/ML/VectorProducts.hpp"
 
 #include "Platform/ML/Float16.hpp"
+#include "Platform/Sys/System.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -224,19 +225,40 @@ __attribute__((target("avx2,fma,f16c"))) void halfRowsKeptAvx2(const std::uint16
 
 }  // namespace
 
-VectorPath bestVectorPath() {
+VectorPath processorVectorPath() {
 #if defined(__x86_64__)
-    static const VectorPath best = [] {
+    static const VectorPath offered = [] {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f")) return VectorPath::avx512;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && hasHardwareHalfConversion())
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && processorHasHalfConversion())
             return VectorPath::avx2;
         return VectorPath::portable;
     }();
-    return best;
+    return offered;
 #else
     return VectorPath::portable;
 #endif
+}
+
+VectorPath limitVectorPath(VectorPath offered, std::optional<std::string_view> setting) {
+    if (!setting) return offered;
+    VectorPath asked = offered;
+    if (*setting == "portable")
+        asked = VectorPath::portable;
+    else if (*setting == "avx2")
+        asked = VectorPath::avx2;
+    else if (*setting == "avx512")
+        asked = VectorPath::avx512;
+    return static_cast<int>(asked) < static_cast<int>(offered) ? asked : offered;
+}
+
+VectorPath bestVectorPath() {
+    static const VectorPath best = [] {
+        const auto setting = platform::sys::environment("VELMORA_VECTOR_PATH");
+        return limitVectorPath(processorVectorPath(),
+                               setting ? std::optional<std::string_view>(*setting) : std::nullopt);
+    }();
+    return best;
 }
 
 namespace products {

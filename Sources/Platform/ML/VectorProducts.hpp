@@ -6,13 +6,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace platform::ml {
 
 /// The instruction sets a product can run on.
 enum class VectorPath { portable, avx2, avx512 };
-/// The best path this CPU offers; products use it unless a test asks for another.
+/// The best path this CPU offers, lowered by VELMORA_VECTOR_PATH when it is set ("portable", "avx2",
+/// "avx512"), so that the paths of older processors can be run, and checked, on a newer one. Every
+/// kernel of the runtime uses it unless a test asks for another.
 VectorPath bestVectorPath();
+/// The path of the processor alone.
+VectorPath processorVectorPath();
+/// The lower of `offered` and a setting's path; no setting, or one naming no path, leaves `offered`.
+VectorPath limitVectorPath(VectorPath offered, std::optional<std::string_view> setting);
 
 namespace products {
 
