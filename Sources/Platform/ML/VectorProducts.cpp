@@ -44,6 +44,12 @@ void floatPanelsPortable(const float* w, std::size_t cs, std::size_t ps, int pan
     }
 }
 
+void widenHalfPanelPortable(const std::uint16_t* panel, int columns, float* out, std::size_t ld) {
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < P; ++r)
+            out[static_cast<std::size_t>(c) * ld + r] = halfBitsToFloat(panel[static_cast<std::size_t>(c) * P + r]);
+}
+
 void halfRowsKeptPortable(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x,
                           const std::uint32_t* keep, float* y) {
     for (int r = 0; r < rows; ++r) {
@@ -114,6 +120,12 @@ __attribute__((target("avx512f"))) void floatPanelsAvx512(const float* w, std::s
         _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P,
                          _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
     }
+}
+
+__attribute__((target("avx512f"))) void widenHalfPanelAvx512(const std::uint16_t* panel, int columns, float* out,
+                                                             std::size_t ld) {
+    for (int c = 0; c < columns; ++c)
+        _mm512_storeu_ps(out + static_cast<std::size_t>(c) * ld, halves16(panel + static_cast<std::size_t>(c) * P));
 }
 
 __attribute__((target("avx512f"))) void halfRowsKeptAvx512(const std::uint16_t* w, std::size_t stride, int rows, int n,
@@ -196,6 +208,16 @@ __attribute__((target("avx2,fma"))) void floatPanelsAvx2(const float* w, std::si
         }
         _mm256_storeu_ps(y + static_cast<std::size_t>(p) * P, _mm256_add_ps(lo0, lo1));
         _mm256_storeu_ps(y + static_cast<std::size_t>(p) * P + 8, _mm256_add_ps(hi0, hi1));
+    }
+}
+
+__attribute__((target("avx2,f16c"))) void widenHalfPanelAvx2(const std::uint16_t* panel, int columns, float* out,
+                                                             std::size_t ld) {
+    for (int c = 0; c < columns; ++c) {
+        const std::uint16_t* h = panel + static_cast<std::size_t>(c) * P;
+        float* f = out + static_cast<std::size_t>(c) * ld;
+        _mm256_storeu_ps(f, _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h))));
+        _mm256_storeu_ps(f + 8, _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 8))));
     }
 }
 
@@ -295,6 +317,19 @@ void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStri
 #endif
         default:
             return floatPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
+    }
+}
+
+void widenHalfPanel(const std::uint16_t* panel, int columns, float* out, std::size_t ld, VectorPath path) {
+    switch (usable(path)) {
+#if defined(__x86_64__)
+        case VectorPath::avx512:
+            return widenHalfPanelAvx512(panel, columns, out, ld);
+        case VectorPath::avx2:
+            return widenHalfPanelAvx2(panel, columns, out, ld);
+#endif
+        default:
+            return widenHalfPanelPortable(panel, columns, out, ld);
     }
 }
 

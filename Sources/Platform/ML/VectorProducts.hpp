@@ -33,6 +33,10 @@ void halfPanels(const std::uint16_t* w, std::size_t columnStride, std::size_t pa
 void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStride, int panels, int c0, int c1,
                  const float* x, float* y, VectorPath path);
 
+/// One panel of 16 half-precision values per column (`columns` of them, one after another) widened
+/// to floats: out[c ld + r] = panel[16 c + r] for r < 16.
+void widenHalfPanel(const std::uint16_t* panel, int columns, float* out, std::size_t ld, VectorPath path);
+
 /// Row-major rows of half-precision values, columns [0, n) where keep[j] is all ones:
 ///   y[r] = sum over kept j of w[r stride + j] x[j], for r < rows.
 /// Columns not kept add nothing whatever they hold (NaN and infinities included).
