@@ -2,6 +2,7 @@
 
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Float16.hpp"
+#include "Platform/ML/HalfPanelProduct.hpp"
 #include "Platform/ML/VectorProducts.hpp"
 
 #include <cblas.h>
@@ -396,6 +397,16 @@ void gemmNN(int m, int n, int k, const float* a, int lda, const float* b, int ld
 void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, int colBegin, int colEnd, float* y,
                 std::size_t ldy, bool accumulate, bool gelu, VectorPath path) {
     const PackedMatrix& w = layer.weight;
+    if (halfPanelProduct(x, ldx, rows, w, colBegin, colEnd, y, ldy, accumulate, path)) {
+        if (layer.bias.empty() && !gelu) return;
+        for (int r = 0; r < rows; ++r) {
+            float* row = y + static_cast<std::size_t>(r) * ldy + colBegin;
+            const auto n = static_cast<std::size_t>(colEnd - colBegin);
+            if (!layer.bias.empty()) addScaled(layer.bias.data() + colBegin, 1.0f, row, n);
+            if (gelu) geluInPlace(row, n);
+        }
+        return;
+    }
     const int in = w.columns();
     constexpr int P = PackedMatrix::kPanel;
     // Chunks of outputs whose widened weights take at most about 2 MB, but wide enough that the
