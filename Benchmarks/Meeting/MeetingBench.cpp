@@ -23,9 +23,9 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
-#include "Tremolan/Core/Text/LogitsFiltering.hpp"
-#include "Tremolan/Core/TranscriptionResult.hpp"
-#include "Tremolan/Core/Tremolan.hpp"
+#include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
+#include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Records/TranscriptionResult.hpp"
 #include "Velmora/Audio/SpeechDetector.hpp"
 #include "Velmora/STT/LocalWhisperProvider.hpp"
 
