@@ -171,6 +171,13 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
         facade = tremolan::Tremolan::create<TimedFacade>(config);
         return facade;
     });
+    // The engine fetches its model before it builds the facade; with a hub that cannot be reached
+    // (a closed loopback port, never the network) it takes the whole copy on disk, which is the
+    // random bundle.
+    setenv("HF_ENDPOINT", "http://127.0.0.1:1", 1);
+    std::error_code linkError;
+    fs::create_directories(engine.modelFolder().parent_path(), linkError);
+    if (!fs::exists(engine.modelFolder())) fs::create_directory_symlink(fs::absolute(folder), engine.modelFolder());
 
     const auto began = std::chrono::steady_clock::now();
     engine.load();
