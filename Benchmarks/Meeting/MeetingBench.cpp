@@ -21,6 +21,7 @@
 
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "LoadAverages.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
@@ -63,13 +64,6 @@ double statusMegabytes(const std::string& key) {
     while (std::getline(status, line))
         if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
     return -1;
-}
-
-std::string loadAverage() {
-    std::ifstream file("/proc/loadavg");
-    std::string one, five, fifteen;
-    file >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
 }
 
 double median(std::vector<double> v) {
@@ -252,7 +246,7 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
             fixedDecimal(total.tokens > 0 ? 1e3 * total.decoder / total.tokens : 0.0, 1).c_str(),
             fixedDecimal((sum - total.mel - total.encoder - total.decoder) / transcribed, 2).c_str());
     std::printf("  real-time factor, both sides together: %s; peak memory %s MB; load average %s\n",
-                fixedDecimal(factor, 3).c_str(), fixedDecimal(peak, 0).c_str(), loadAverage().c_str());
+                fixedDecimal(factor, 3).c_str(), fixedDecimal(peak, 0).c_str(), velmora::bench::loadAverages().c_str());
     std::fflush(stdout);
     if (std::FILE* f = std::fopen(resultPath.c_str(), "w")) {
         std::fprintf(f, "%d %.6f %.1f %d %d\n", threads, factor, peak, ended, transcribed);
@@ -303,7 +297,7 @@ int main(int argc, char** argv) {
     std::printf(
         "meeting: %d chunks of %.0f s from each side (microphone, system), one after another through the "
         "on-device engine, %d tokens a chunk; load average %s at the start\n",
-        chunks, kChunkSeconds, tokens, loadAverage().c_str());
+        chunks, kChunkSeconds, tokens, velmora::bench::loadAverages().c_str());
     std::fflush(stdout);
     const std::string self = fs::read_symlink("/proc/self/exe");
     std::stringstream list(threadList);
@@ -343,7 +337,7 @@ int main(int argc, char** argv) {
         line += ", peak memory " + fixedDecimal(peak, 0) + " MB";
         summary.push_back(line);
     }
-    std::printf("\nsummary (load average %s at the end)\n", loadAverage().c_str());
+    std::printf("\nsummary (load average %s at the end)\n", velmora::bench::loadAverages().c_str());
     for (const auto& line : summary) std::printf("  %s\n", line.c_str());
     return failures == 0 ? 0 : 1;
 }

@@ -22,6 +22,7 @@
 // processors with them. The program therefore runs with OPENBLAS_THREAD_TIMEOUT=4 (it starts
 // itself again with it when it is not set): they sleep at once.
 
+#include "LoadAverages.hpp"
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
@@ -47,6 +48,7 @@ namespace {
 using namespace platform::ml;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using velmora::bench::loadAverages;
 
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -76,14 +78,15 @@ double peakMemoryMB() {
     return kb / 1024.0;
 }
 
-/// The system's load averages over 1, 5 and 15 minutes, as /proc/loadavg gives them.
-std::string loadAverages() {
-    std::FILE* f = std::fopen("/proc/loadavg", "r");
-    if (!f) return "?";
-    char a[32] = "?", b[32] = "?", c[32] = "?";
-    if (std::fscanf(f, "%31s %31s %31s", a, b, c) != 3) std::strcpy(a, "?");
-    std::fclose(f);
-    return std::string(a) + " " + b + " " + c;
+/// 30 s of quiet noise at 16 kHz (one encoder window), the same for the same seed.
+MLMultiArray randomAudio(std::uint32_t seed) {
+    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
+    float* samples = audio.mutableData<float>();
+    for (int i = 0; i < 480000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        samples[i] = 0.1f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f);
+    }
+    return audio;
 }
 
 /// OpenBLAS SGEMM on a large square product with its own threads (the physical limit of the
@@ -197,13 +200,7 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
     auto decoder = MLModel::load(folder / "TextDecoder.mlmodelc");
     const double loadTime = since(t);
 
-    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
-    float* samples = audio.mutableData<float>();
-    std::uint32_t s = 1;
-    for (int i = 0; i < 480000; ++i) {
-        s = s * 1664525u + 1013904223u;
-        samples[i] = 0.1f * (static_cast<float>(s >> 8) / 16777216.0f - 0.5f);
-    }
+    const MLMultiArray audio = randomAudio(1);
     std::vector<double> melTimes, encoderTimes, crossTimes, tokenTimes;
     MLMultiArray features, embeds;
     for (int r = 0; r <= repeat; ++r) {
@@ -323,13 +320,7 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
 int runSteadinessChild(const fs::path& folder, int windows, const std::string& resultPath) {
     auto mel = MLModel::load(folder / "MelSpectrogram.mlmodelc");
     auto encoder = MLModel::load(folder / "AudioEncoder.mlmodelc");
-    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
-    float* samples = audio.mutableData<float>();
-    std::uint32_t s = 7;
-    for (int i = 0; i < 480000; ++i) {
-        s = s * 1664525u + 1013904223u;
-        samples[i] = 0.1f * (static_cast<float>(s >> 8) / 16777216.0f - 0.5f);
-    }
+    const MLMultiArray audio = randomAudio(7);
     const MLMultiArray features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
     encoder->predict({{"melspectrogram_features", features}});  // pages touched, caches warm
     std::string result;
