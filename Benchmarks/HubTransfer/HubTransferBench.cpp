@@ -20,6 +20,7 @@
 
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
+#include "LoadAverages.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 
 #include <fcntl.h>
@@ -41,6 +42,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using velmora::bench::loadAverages;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -102,14 +104,6 @@ void writeRandomFile(const fs::path& path, std::uint64_t size, unsigned seed) {
     }
     out.close();
     flushToDisk(path);  // so that its write-back does not fall into the measured transfers
-}
-
-// The system's load averages over 1, 5 and 15 minutes, as /proc/loadavg gives them.
-std::string loadAverages() {
-    std::ifstream in("/proc/loadavg");
-    std::string one, five, fifteen;
-    in >> one >> five >> fifteen;
-    return one + " " + five + " " + fifteen;
 }
 
 double median(std::vector<double> values) {

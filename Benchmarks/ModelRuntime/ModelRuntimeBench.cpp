@@ -3,6 +3,7 @@
 // time and peak memory, next to the machine's measured SGEMM rate and memory bandwidth.
 //
 //   ModelRuntimeBench [tiny base small ...] [--repeat N] [--rounds R] [--models FOLDER]
+//   ModelRuntimeBench --steadiness SIZE [--processes P] [--windows W] [--models FOLDER]
 //
 // Each size runs in a child process of its own so that its peak memory is its own; the memory
 // bandwidth is measured again just before each size, so that the decoder's ratio compares figures
@@ -10,7 +11,18 @@
 // that alternate one SGEMM measurement and one encoder window in the same process, after the peak
 // memory is taken. Random-weight bundles (half precision, as checkpoints ship) are made once under
 // FOLDER. The program ends with a table of the figures that have goals, next to those goals.
+//
+// With --steadiness, P fresh processes one after another each run W encoder windows back to back
+// (nothing else in them), and the program prints every window, each process's median, and the
+// median of all windows next to the best: whether a window's time depends on the process it lands
+// in or on the moment.
+//
+// OpenBLAS's own threads, once a threaded product has woken them, spin for about 2^28 cycles
+// (0.1 s here) before they sleep; an encoder window measured right after an SGEMM would share the
+// processors with them. The program therefore runs with OPENBLAS_THREAD_TIMEOUT=4 (it starts
+// itself again with it when it is not set): they sleep at once.
 
+#include "LoadAverages.hpp"
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
@@ -36,6 +48,7 @@ namespace {
 using namespace platform::ml;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using velmora::bench::loadAverages;
 
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -65,14 +78,15 @@ double peakMemoryMB() {
     return kb / 1024.0;
 }
 
-/// The system's load averages over 1, 5 and 15 minutes, as /proc/loadavg gives them.
-std::string loadAverages() {
-    std::FILE* f = std::fopen("/proc/loadavg", "r");
-    if (!f) return "?";
-    char a[32] = "?", b[32] = "?", c[32] = "?";
-    if (std::fscanf(f, "%31s %31s %31s", a, b, c) != 3) std::strcpy(a, "?");
-    std::fclose(f);
-    return std::string(a) + " " + b + " " + c;
+/// 30 s of quiet noise at 16 kHz (one encoder window), the same for the same seed.
+MLMultiArray randomAudio(std::uint32_t seed) {
+    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
+    float* samples = audio.mutableData<float>();
+    for (int i = 0; i < 480000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        samples[i] = 0.1f * (static_cast<float>(seed >> 8) / 16777216.0f - 0.5f);
+    }
+    return audio;
 }
 
 /// OpenBLAS SGEMM on a large square product with its own threads (the physical limit of the
@@ -186,13 +200,7 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
     auto decoder = MLModel::load(folder / "TextDecoder.mlmodelc");
     const double loadTime = since(t);
 
-    MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
-    float* samples = audio.mutableData<float>();
-    std::uint32_t s = 1;
-    for (int i = 0; i < 480000; ++i) {
-        s = s * 1664525u + 1013904223u;
-        samples[i] = 0.1f * (static_cast<float>(s >> 8) / 16777216.0f - 0.5f);
-    }
+    const MLMultiArray audio = randomAudio(1);
     std::vector<double> melTimes, encoderTimes, crossTimes, tokenTimes;
     MLMultiArray features, embeds;
     for (int r = 0; r <= repeat; ++r) {
@@ -308,13 +316,96 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
     return 0;
 }
 
+/// W encoder windows back to back in this process; their times (seconds) go to the result file.
+int runSteadinessChild(const fs::path& folder, int windows, const std::string& resultPath) {
+    auto mel = MLModel::load(folder / "MelSpectrogram.mlmodelc");
+    auto encoder = MLModel::load(folder / "AudioEncoder.mlmodelc");
+    const MLMultiArray audio = randomAudio(7);
+    const MLMultiArray features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
+    encoder->predict({{"melspectrogram_features", features}});  // pages touched, caches warm
+    std::string result;
+    for (int w = 0; w < windows; ++w) {
+        const auto t = Clock::now();
+        encoder->predict({{"melspectrogram_features", features}});
+        char text[64];
+        result.append(text, std::to_chars(text, text + sizeof text, since(t)).ptr).push_back(' ');
+    }
+    if (std::FILE* f = std::fopen(resultPath.c_str(), "w")) {
+        std::fputs(result.c_str(), f);
+        std::fclose(f);
+    }
+    return 0;
+}
+
+/// The steadiness of the encoder: P processes of W windows each.
+int runSteadiness(const std::string& size, const fs::path& models, int processes, int windows) {
+    const fs::path folder = models / size;
+    if (!fs::exists(folder / "AudioEncoder.mlmodelc/model.json")) {
+        std::fprintf(stderr, "making random %s bundles in %s\n", size.c_str(), folder.c_str());
+        makeRandomModelFolder(folder, standardHyperparameters(size), 1, TensorDataType::F16);
+    }
+    const std::string loadAtStart = loadAverages();
+    const int threads = ComputePool::shared().threadCount();
+    std::printf("encoder steadiness, %s, %d threads: %d processes of %d windows, ms per window\n", size.c_str(),
+                threads, processes, windows);
+    const std::string self = fs::read_symlink("/proc/self/exe");
+    const fs::path resultFile = models / ("steadiness-" + std::to_string(getpid()));
+    std::vector<double> all, processMedians;
+    for (int p = 0; p < processes; ++p) {
+        std::fflush(stdout);
+        const std::string w = std::to_string(windows), resultArg = resultFile.string(), modelsArg = models.string();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(self.c_str(), self.c_str(), "--steadiness-child", size.c_str(), w.c_str(), resultArg.c_str(),
+                  "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        std::vector<double> times;
+        if (std::FILE* f = std::fopen(resultArg.c_str(), "r")) {
+            double v = 0;
+            while (std::fscanf(f, "%lf", &v) == 1) times.push_back(v * 1e3);
+            std::fclose(f);
+        }
+        std::remove(resultArg.c_str());
+        if (times.empty()) {
+            std::fprintf(stderr, "process %d failed\n", p);
+            return 1;
+        }
+        std::printf("process %2d: median %7.1f |", p, median(times));
+        for (double t : times) std::printf(" %.1f", t);
+        std::printf("\n");
+        all.insert(all.end(), times.begin(), times.end());
+        processMedians.push_back(median(times));
+    }
+    const double best = *std::min_element(all.begin(), all.end());
+    const double mid = median(all);
+    std::printf(
+        "best window %.1f ms; median window %.1f ms (%.2fx the best: goal <= 1.10 %s); process medians %.1f to %.1f "
+        "ms; worst window %.1f ms\n",
+        best, mid, mid / best, mid / best <= 1.10 ? "met" : "MISSED",
+        *std::min_element(processMedians.begin(), processMedians.end()),
+        *std::max_element(processMedians.begin(), processMedians.end()), *std::max_element(all.begin(), all.end()));
+    std::printf("load average %s at the start, %s at the end\n", loadAtStart.c_str(), loadAverages().c_str());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // OpenBLAS reads its spin time when it starts: set it, then start again.
+    if (!std::getenv("OPENBLAS_THREAD_TIMEOUT")) {
+        setenv("OPENBLAS_THREAD_TIMEOUT", "4", 1);
+        execv("/proc/self/exe", argv);
+        std::perror("ModelRuntimeBench: starting again");
+        return 1;
+    }
     std::vector<std::string> sizes;
     int repeat = 5, rounds = 7;
     fs::path models = fs::temp_directory_path() / "velmora-bench-models";
-    std::string child, resultPath;
+    std::string child, resultPath, steadiness, steadinessChild;
+    int processes = 8, windows = 9;
     double bandwidth = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -324,13 +415,24 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--models" && i + 1 < argc)
             models = argv[++i];
-        else if (a == "--child" && i + 3 < argc) {
+        else if (a == "--steadiness" && i + 1 < argc)
+            steadiness = argv[++i];
+        else if (a == "--processes" && i + 1 < argc)
+            processes = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--windows" && i + 1 < argc)
+            windows = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--steadiness-child" && i + 3 < argc) {
+            steadinessChild = argv[++i];
+            windows = std::max(1, std::atoi(argv[++i]));
+            resultPath = argv[++i];
+        } else if (a == "--child" && i + 3 < argc) {
             child = argv[++i];
             bandwidth = std::atof(argv[++i]);
             resultPath = argv[++i];
         } else if (a == "--help" || a.starts_with("-")) {
             std::printf(
                 "usage: ModelRuntimeBench [SIZE...] [--repeat N] [--rounds R] [--models FOLDER]\n"
+                "       ModelRuntimeBench --steadiness SIZE [--processes P] [--windows W] [--models FOLDER]\n"
                 "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four);"
                 " default tiny base small\n");
             return a == "--help" ? 0 : 2;
@@ -338,6 +440,8 @@ int main(int argc, char** argv) {
             sizes.push_back(a);
     }
     if (!child.empty()) return runSize(child, models / child, repeat, rounds, bandwidth, resultPath);
+    if (!steadinessChild.empty()) return runSteadinessChild(models / steadinessChild, windows, resultPath);
+    if (!steadiness.empty()) return runSteadiness(steadiness, models, processes, windows);
     if (sizes.empty()) sizes = {"tiny", "base", "small"};
 
     const std::string loadAtStart = loadAverages();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -162,13 +163,20 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
 
 void ComputePool::parallelSteps(std::span<const std::size_t> counts,
                                 const std::function<void(std::size_t, std::size_t)>& body,
-                                const std::function<void(std::size_t)>& finish) {
+                                const std::function<void(std::size_t)>& finish,
+                                const std::function<bool(std::size_t, std::size_t, std::size_t)>& ahead) {
     struct alignas(64) Step {
-        std::atomic<std::size_t> next{0};
-        alignas(64) std::atomic<std::size_t> done{0};
+        std::atomic<std::size_t> done{0};
         alignas(64) std::atomic<bool> complete{false};
     };
-    std::vector<Step> steps(counts.size());
+    const std::size_t stepCount = counts.size(), shares = static_cast<std::size_t>(threadCount());
+    std::vector<Step> steps(stepCount);
+    // The next item of each share, share-major: a share's counters lie together, away from the
+    // other shares' (only helpers touch another share's).
+    std::vector<std::atomic<std::size_t>> next(shares * stepCount);
+    for (std::size_t k = 0; k < shares; ++k)
+        for (std::size_t s = 0; s < stepCount; ++s)
+            next[k * stepCount + s].store(std::max<std::size_t>(counts[s], 1) * k / shares, std::memory_order_relaxed);
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorMutex;
@@ -182,20 +190,29 @@ void ComputePool::parallelSteps(std::span<const std::size_t> counts,
             failed = true;
         }
     };
-    parallelFor(static_cast<std::size_t>(threadCount()), [&](std::size_t) {
-        for (std::size_t s = 0; s < counts.size(); ++s) {
+    parallelFor(shares, [&](std::size_t own) {
+        for (std::size_t s = 0; s < stepCount; ++s) {
             Step& step = steps[s];
             // A step without items still has a last one to finish it.
             const std::size_t count = std::max<std::size_t>(counts[s], 1);
-            // Look before taking: threads passing a finished step leave its counter's line alone.
-            while (step.next.load(std::memory_order_relaxed) < count) {
-                const std::size_t i = step.next.fetch_add(1, std::memory_order_relaxed);
-                if (i >= count) break;
-                if (i < counts[s]) guarded([&] { body(s, i); });
-                if (step.done.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
-                    if (finish) guarded([&] { finish(s); });
-                    step.complete.store(true, std::memory_order_release);
+            for (std::size_t j = 0; j < shares; ++j) {
+                const std::size_t k = (own + j) % shares, end = count * (k + 1) / shares;
+                std::atomic<std::size_t>& counter = next[k * stepCount + s];
+                // Look before taking: a thread passing a finished share leaves its counter's line alone.
+                while (counter.load(std::memory_order_relaxed) < end) {
+                    const std::size_t i = counter.fetch_add(1, std::memory_order_relaxed);
+                    if (i >= end) break;
+                    if (i < counts[s]) guarded([&] { body(s, i); });
+                    if (step.done.fetch_add(1, std::memory_order_acq_rel) + 1 == count) {
+                        if (finish) guarded([&] { finish(s); });
+                        step.complete.store(true, std::memory_order_release);
+                    }
                 }
+            }
+            bool more = ahead && s + 1 < stepCount && !failed.load(std::memory_order_relaxed);
+            for (std::size_t round = 0; more && !step.complete.load(std::memory_order_acquire); ++round) {
+                more = false;
+                guarded([&] { more = ahead(s + 1, own, round); });
             }
             waitUntil([&] { return step.complete.load(std::memory_order_acquire); });
         }

@@ -52,8 +52,17 @@ public:
     /// When given, finish(s) runs on the thread that completes step s's last item, before the next
     /// step starts: a place for small serial work without a step of its own. The first exception
     /// is rethrown after the chain ends (the items and finishes after it are skipped).
+    ///
+    /// Each step's items are dealt out in threadCount() shares of consecutive items (share k:
+    /// [count k / T, count (k + 1) / T)); the thread running share k takes its items front to back,
+    /// so that it reads one stream, then helps with the others' that are left. A thread with
+    /// nothing left to take in step s calls, when given, ahead(s + 1, k, round) for round 0, 1, ...
+    /// while it waits for step s to complete and until ahead returns false: a place to start
+    /// reading what its share of the next step needs, so that the memory stays busy while the
+    /// step's last items end. It must not touch what the steps write.
     void parallelSteps(std::span<const std::size_t> counts, const std::function<void(std::size_t, std::size_t)>& body,
-                       const std::function<void(std::size_t)>& finish = {});
+                       const std::function<void(std::size_t)>& finish = {},
+                       const std::function<bool(std::size_t, std::size_t, std::size_t)>& ahead = {});
 
 private:
     void workerLoop(std::size_t index);

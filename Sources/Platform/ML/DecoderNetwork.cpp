@@ -42,6 +42,10 @@ constexpr std::size_t kCompareBytes = 64 << 10;
 constexpr int kScoreBlocks = 4;
 // At most this many panels per item, so that an item's outputs fit a buffer on the stack.
 constexpr int kMaxItemPanels = 16;
+// A thread waiting for a step to end starts reading its share of the next step's weights, this
+// much per look (a few dozen lines: the wait for the step stays short) up to this much in all.
+constexpr std::size_t kAheadRound = 1 << 10;
+constexpr std::size_t kAheadLimit = 96 << 10;
 
 int roundUp(int n, int to) {
     return (n + to - 1) / to * to;
@@ -252,6 +256,9 @@ public:
                 counts, [&](std::size_t step, std::size_t item) { run(step, item, t); },
                 [&](std::size_t step) {
                     if (!stale_) finish(steps_[step]);
+                },
+                [&](std::size_t step, std::size_t share, std::size_t round) {
+                    return readAhead(step, counts[step], share, round);
                 });
         };
         runToken();
@@ -347,6 +354,69 @@ private:
             default:
                 return 1;
         }
+    }
+
+    /// The layer whose weights a product step streams, or nullptr.
+    const RowLayer* productOf(const Step& step) const {
+        const DecoderBlock& b = weights_.blocks[static_cast<std::size_t>(step.layer)];
+        switch (step.kind) {
+            case StepKind::selfProject:
+                return &b.selfQKV;
+            case StepKind::selfOut:
+                return &b.selfOut;
+            case StepKind::crossProject:
+                return &b.crossQuery;
+            case StepKind::crossOut:
+                return &b.crossOut;
+            case StepKind::fc1:
+                return &b.fc1;
+            case StepKind::fc2:
+                return &b.fc2;
+            case StepKind::logits:
+                return &weights_.tokens;
+            default:
+                return nullptr;
+        }
+    }
+
+    /// Prefetches the next kAheadRound bytes of what share `share` of step `index` reads first: the
+    /// weights of a product, the keys of a cross-attention. False when the share, or the limit,
+    /// is reached.
+    bool readAhead(std::size_t index, std::size_t items, std::size_t share, std::size_t round) const {
+        const std::size_t shares = static_cast<std::size_t>(ComputePool::shared().threadCount());
+        const std::size_t first = items * share / shares, last = items * (share + 1) / shares;
+        const std::size_t offset = round * kAheadRound;
+        if (first >= last || offset >= kAheadLimit) return false;
+        const Step& step = steps_[index];
+        const std::byte* begin = nullptr;
+        std::size_t length = 0;
+        if (const RowLayer* layer = productOf(step)) {
+            const int p0 = layer->range(first).first;
+            const int p1 = layer->range(last - 1).second;
+            begin = layer->weight.panelData(p0);
+            length = static_cast<std::size_t>(p1 - p0) * layer->weight.panelBytes();
+        } else if (step.kind == StepKind::crossAttend) {
+            // The keys of the share's first head, from its first block on.
+            const int head = static_cast<int>(first) / frameBlocks_, block = static_cast<int>(first) % frameBlocks_;
+            const PackedMatrix& keys = cross_.keys[static_cast<std::size_t>(step.layer) * heads_ + head];
+            const int p0 = block * panelsPerBlock_;
+            begin = keys.panelData(p0);
+            length = static_cast<std::size_t>(keys.panels() - p0) * keys.panelBytes();
+        } else {
+            return false;
+        }
+        if (offset >= length) return false;
+        const std::size_t end = std::min(length, offset + kAheadRound);
+        for (std::size_t at = offset; at < end; at += 64) prefetch(begin + at);
+        return end < length;
+    }
+
+    static void prefetch(const std::byte* p) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_prefetch(p, 0, 3);
+#else
+        __builtin_prefetch(p);
+#endif
     }
 
     void run(std::size_t index, std::size_t item, const Token& t) {

@@ -1,5 +1,7 @@
 #include "Platform/ML/Float16.hpp"
 
+#include "Platform/ML/VectorProducts.hpp"
+
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -96,8 +98,13 @@ bool detectF16C() {
 
 }  // namespace
 
-bool hasHardwareHalfConversion() {
+bool processorHasHalfConversion() {
     static const bool has = detectF16C();
+    return has;
+}
+
+bool hasHardwareHalfConversion() {
+    static const bool has = processorHasHalfConversion() && bestVectorPath() != VectorPath::portable;
     return has;
 }
 
@@ -111,6 +118,9 @@ void convertFloatToHalf(const float* source, std::uint16_t* destination, std::si
     for (std::size_t i = 0; i < count; ++i) destination[i] = floatToHalfBits(source[i]);
 }
 #else
+bool processorHasHalfConversion() {
+    return false;
+}
 bool hasHardwareHalfConversion() {
     return false;
 }

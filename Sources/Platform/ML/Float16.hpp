@@ -43,7 +43,10 @@ static_assert(sizeof(Float16) == 2);
 void convertHalfToFloat(const std::uint16_t* source, float* destination, std::size_t count);
 void convertFloatToHalf(const float* source, std::uint16_t* destination, std::size_t count);
 
-/// True when the bulk conversions run on F16C instructions.
+/// True when the bulk conversions run on F16C instructions: the processor has them and the vector
+/// path (bestVectorPath) is not the portable one.
 bool hasHardwareHalfConversion();
+/// True when the processor has F16C instructions, whatever path is chosen.
+bool processorHasHalfConversion();
 
 }  // namespace platform::ml

@@ -66,15 +66,8 @@ void PackedMatrix::unpack(int p0, int p1, float* out, VectorPath path) const {
             for (int c = 0; c < columns_; ++c)
                 std::copy_n(from + static_cast<std::size_t>(c) * P, P, to + static_cast<std::size_t>(c) * ld);
         } else {
-            const std::uint16_t* from = reinterpret_cast<const std::uint16_t*>(data_) + p * panelStride;
-            for (int c = 0; c < columns_; ++c) {
-                const std::uint16_t* h = from + static_cast<std::size_t>(c) * P;
-                float* f = to + static_cast<std::size_t>(c) * ld;
-                if (path == VectorPath::portable)
-                    for (int r = 0; r < P; ++r) f[r] = halfBitsToFloat(h[r]);
-                else
-                    convertHalfToFloat(h, f, P);
-            }
+            products::widenHalfPanel(reinterpret_cast<const std::uint16_t*>(data_) + p * panelStride, columns_, to, ld,
+                                     path);
         }
     }
 }

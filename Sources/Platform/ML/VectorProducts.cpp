@@ -1,6 +1,7 @@
 #include "Platform/ML/VectorProducts.hpp"
 
 #include "Platform/ML/Float16.hpp"
+#include "Platform/Sys/System.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -41,6 +42,12 @@ void floatPanelsPortable(const float* w, std::size_t cs, std::size_t ps, int pan
             for (int r = 0; r < P; ++r) acc[r] += wp[static_cast<std::size_t>(c) * cs + r] * x[c];
         std::memcpy(y + static_cast<std::size_t>(p) * P, acc, sizeof acc);
     }
+}
+
+void widenHalfPanelPortable(const std::uint16_t* panel, int columns, float* out, std::size_t ld) {
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < P; ++r)
+            out[static_cast<std::size_t>(c) * ld + r] = halfBitsToFloat(panel[static_cast<std::size_t>(c) * P + r]);
 }
 
 void halfRowsKeptPortable(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x,
@@ -113,6 +120,12 @@ __attribute__((target("avx512f"))) void floatPanelsAvx512(const float* w, std::s
         _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P,
                          _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
     }
+}
+
+__attribute__((target("avx512f"))) void widenHalfPanelAvx512(const std::uint16_t* panel, int columns, float* out,
+                                                             std::size_t ld) {
+    for (int c = 0; c < columns; ++c)
+        _mm512_storeu_ps(out + static_cast<std::size_t>(c) * ld, halves16(panel + static_cast<std::size_t>(c) * P));
 }
 
 __attribute__((target("avx512f"))) void halfRowsKeptAvx512(const std::uint16_t* w, std::size_t stride, int rows, int n,
@@ -198,6 +211,16 @@ __attribute__((target("avx2,fma"))) void floatPanelsAvx2(const float* w, std::si
     }
 }
 
+__attribute__((target("avx2,f16c"))) void widenHalfPanelAvx2(const std::uint16_t* panel, int columns, float* out,
+                                                             std::size_t ld) {
+    for (int c = 0; c < columns; ++c) {
+        const std::uint16_t* h = panel + static_cast<std::size_t>(c) * P;
+        float* f = out + static_cast<std::size_t>(c) * ld;
+        _mm256_storeu_ps(f, _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h))));
+        _mm256_storeu_ps(f + 8, _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 8))));
+    }
+}
+
 __attribute__((target("avx2,fma,f16c"))) void halfRowsKeptAvx2(const std::uint16_t* w, std::size_t stride, int rows,
                                                                int n, const float* x, const std::uint32_t* keep,
                                                                float* y) {
@@ -224,19 +247,40 @@ __attribute__((target("avx2,fma,f16c"))) void halfRowsKeptAvx2(const std::uint16
 
 }  // namespace
 
-VectorPath bestVectorPath() {
+VectorPath processorVectorPath() {
 #if defined(__x86_64__)
-    static const VectorPath best = [] {
+    static const VectorPath offered = [] {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f")) return VectorPath::avx512;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && hasHardwareHalfConversion())
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && processorHasHalfConversion())
             return VectorPath::avx2;
         return VectorPath::portable;
     }();
-    return best;
+    return offered;
 #else
     return VectorPath::portable;
 #endif
+}
+
+VectorPath limitVectorPath(VectorPath offered, std::optional<std::string_view> setting) {
+    if (!setting) return offered;
+    VectorPath asked = offered;
+    if (*setting == "portable")
+        asked = VectorPath::portable;
+    else if (*setting == "avx2")
+        asked = VectorPath::avx2;
+    else if (*setting == "avx512")
+        asked = VectorPath::avx512;
+    return static_cast<int>(asked) < static_cast<int>(offered) ? asked : offered;
+}
+
+VectorPath bestVectorPath() {
+    static const VectorPath best = [] {
+        const auto setting = platform::sys::environment("VELMORA_VECTOR_PATH");
+        return limitVectorPath(processorVectorPath(),
+                               setting ? std::optional<std::string_view>(*setting) : std::nullopt);
+    }();
+    return best;
 }
 
 namespace products {
@@ -273,6 +317,19 @@ void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStri
 #endif
         default:
             return floatPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
+    }
+}
+
+void widenHalfPanel(const std::uint16_t* panel, int columns, float* out, std::size_t ld, VectorPath path) {
+    switch (usable(path)) {
+#if defined(__x86_64__)
+        case VectorPath::avx512:
+            return widenHalfPanelAvx512(panel, columns, out, ld);
+        case VectorPath::avx2:
+            return widenHalfPanelAvx2(panel, columns, out, ld);
+#endif
+        default:
+            return widenHalfPanelPortable(panel, columns, out, ld);
     }
 }
 

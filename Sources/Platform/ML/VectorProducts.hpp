@@ -6,13 +6,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace platform::ml {
 
 /// The instruction sets a product can run on.
 enum class VectorPath { portable, avx2, avx512 };
-/// The best path this CPU offers; products use it unless a test asks for another.
+/// The best path this CPU offers, lowered by VELMORA_VECTOR_PATH when it is set ("portable", "avx2",
+/// "avx512"), so that the paths of older processors can be run, and checked, on a newer one. Every
+/// kernel of the runtime uses it unless a test asks for another.
 VectorPath bestVectorPath();
+/// The path of the processor alone.
+VectorPath processorVectorPath();
+/// The lower of `offered` and a setting's path; no setting, or one naming no path, leaves `offered`.
+VectorPath limitVectorPath(VectorPath offered, std::optional<std::string_view> setting);
 
 namespace products {
 
@@ -24,6 +32,10 @@ void halfPanels(const std::uint16_t* w, std::size_t columnStride, std::size_t pa
                 const float* x, float* y, VectorPath path);
 void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStride, int panels, int c0, int c1,
                  const float* x, float* y, VectorPath path);
+
+/// One panel of 16 half-precision values per column (`columns` of them, one after another) widened
+/// to floats: out[c ld + r] = panel[16 c + r] for r < 16.
+void widenHalfPanel(const std::uint16_t* panel, int columns, float* out, std::size_t ld, VectorPath path);
 
 /// Row-major rows of half-precision values, columns [0, n) where keep[j] is all ones:
 ///   y[r] = sum over kept j of w[r stride + j] x[j], for r < rows.

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using platform::ml::ComputePool;
@@ -195,4 +199,52 @@ TEST(ComputePool, AFailingStepEndsTheChain) {
                  std::runtime_error);
     EXPECT_EQ(late.load(), 0);
     EXPECT_EQ(finished.load(), 1);
+}
+
+TEST(ComputePool, ThreadsThatWaitForAStepLookAheadAtTheirShareOfTheNext) {
+    ComputePool pool(4);
+    const std::vector<std::size_t> counts{4, 4, 4};
+    std::atomic<bool> looked{false};
+    std::mutex mutex;
+    std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> calls;
+    std::atomic<int> stepTwoItems{0};
+    std::set<std::thread::id> firstStepThreads;
+    pool.parallelSteps(
+        counts,
+        [&](std::size_t s, std::size_t i) {
+            if (s == 0) {
+                std::lock_guard lock(mutex);
+                firstStepThreads.insert(std::this_thread::get_id());
+            }
+            // The last item of the first step holds it open until someone has looked ahead (or a
+            // while has passed: a machine may run the whole job on one thread).
+            if (s == 0 && i == 3) {
+                const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                while (!looked.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+            }
+            if (s == 2) stepTwoItems.fetch_add(1);
+        },
+        {},
+        [&](std::size_t next, std::size_t share, std::size_t round) {
+            std::lock_guard lock(mutex);
+            calls.emplace_back(next, share, round);
+            looked = true;
+            return round < 2;  // three rounds at most, then nothing more to read
+        });
+    EXPECT_EQ(stepTwoItems.load(), 4);
+    std::lock_guard lock(mutex);
+    // A thread that ran an item of the first step other than the held one waited for it, looking
+    // ahead (a busy machine may run the whole step on the held item's thread).
+    if (firstStepThreads.size() > 1) {
+        EXPECT_TRUE(looked.load());
+    }
+    std::map<std::pair<std::size_t, std::size_t>, std::size_t> rounds;
+    for (auto [next, share, round] : calls) {
+        EXPECT_TRUE(next == 1 || next == 2) << next;  // never past the last step
+        EXPECT_LT(share, 4u);
+        std::size_t& expected = rounds[std::make_pair(next, share)];
+        EXPECT_EQ(round, expected) << "rounds count up from 0 for each wait";
+        ++expected;
+        EXPECT_LE(round, 2u);
+    }
 }

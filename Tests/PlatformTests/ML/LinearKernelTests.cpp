@@ -119,6 +119,13 @@ TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
         {40, 700, 2100, E::float16, true, true, false, 32, 690},
         {9, 300, 1000, E::float16, true, false, true, 16, 299},
         {9, 300, 1000, E::float32, false, false, false, 0, 300},
+        // Blocks of frames the encoder hands out on one thread: row counts around a register tile
+        // of 12, a single panel (or part of one) after a pair, inner sizes one past a depth block.
+        {1, 64, 300, E::float16, true, false, true, 0, 17},
+        {13, 48, 513, E::float16, true, false, true, 16, 33},
+        {48, 96, 256, E::float16, true, true, false, 0, 96},
+        {50, 80, 257, E::float16, false, false, false, 32, 80},
+        {24, 160, 64, E::float16, true, true, false, 48, 150},
     };
     for (const auto path : runnablePaths())
         for (const auto& k : cases) check(k, path);
