@@ -12,8 +12,9 @@
 
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
-#include "Platform/ML/BundleWriter.hpp"
+#include "LargeBundle.hpp"
 #include "Platform/ML/ComputePool.hpp"
+#include "ProcessStatus.hpp"
 #include "Tremolan/Core/Facade/BatchExecutor.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/WhisperMLModel.hpp"
@@ -33,18 +34,9 @@
 
 namespace fs = std::filesystem;
 using korbit::fixedDecimal;
+using velmora::bench::statusMegabytes;
 
 namespace {
-
-/// A line of /proc/self/status in MB ("VmHWM", "VmRSS").
-double statusMegabytes(const std::string& key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
-    }
-    return -1;
-}
 
 /// 45 s at 16 kHz: bursts of a voiced buzz (4 s) and pauses (1.5 s), which the energy detector cuts
 /// at; the pitch differs between recordings.
@@ -70,12 +62,7 @@ int main(int argc, char** argv) {
     }
     const fs::path folder = argv[1];
     const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 16;
-    platform::ml::Hyperparameters sizes = platform::ml::standardHyperparameters("large-v3");
-    sizes.nVocab = 51865;
-    if (!fs::exists(folder / "TextDecoder.mlmodelc")) {
-        std::fprintf(stderr, "writing the random bundles into %s\n", folder.c_str());
-        platform::ml::makeRandomModelFolder(folder, sizes, 7);
-    }
+    velmora::bench::ensureLargeBundle(folder);
     std::uintmax_t weightBytes = 0;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
         if (entry.is_regular_file() && entry.path().extension() == ".safetensors") weightBytes += entry.file_size();

@@ -21,9 +21,10 @@
 
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "LargeBundle.hpp"
 #include "LoadAverages.hpp"
-#include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
+#include "ProcessStatus.hpp"
 #include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"
@@ -50,21 +51,13 @@
 
 namespace fs = std::filesystem;
 using korbit::fixedDecimal;
+using velmora::bench::statusMegabytes;
 
 namespace {
 
 constexpr double kChunkSeconds = 26.0;
 constexpr int kEndOfText = 50257;
 constexpr int kSpecialTokenBegin = 50257;
-
-/// A line of /proc/self/status in MB ("VmHWM", "VmRSS").
-double statusMegabytes(const std::string& key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key + ":", 0) == 0) return std::atof(line.c_str() + key.size() + 1) / 1024.0;
-    return -1;
-}
 
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -288,12 +281,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CACHE_HOME", (work / "data").c_str(), 1);
     if (!resultPath.empty()) return runChild(folder, work, chunks, tokens, resultPath);
 
-    platform::ml::Hyperparameters sizes = platform::ml::standardHyperparameters("large-v3");
-    sizes.nVocab = 51865;  // the multilingual tokenizer of the test data
-    if (!fs::exists(folder / "TextDecoder.mlmodelc")) {
-        std::fprintf(stderr, "writing the random bundles into %s\n", folder.c_str());
-        platform::ml::makeRandomModelFolder(folder, sizes, 7);
-    }
+    velmora::bench::ensureLargeBundle(folder);
     std::printf(
         "meeting: %d chunks of %.0f s from each side (microphone, system), one after another through the "
         "on-device engine, %d tokens a chunk; load average %s at the start\n",
