@@ -164,7 +164,7 @@ void ComputePool::parallelFor(std::size_t count, const std::function<void(std::s
 void ComputePool::parallelSteps(std::span<const std::size_t> counts,
                                 const std::function<void(std::size_t, std::size_t)>& body,
                                 const std::function<void(std::size_t)>& finish,
-                                const std::function<bool(std::size_t, std::size_t, std::size_t)>& ahead) {
+                                const std::function<bool(std::size_t, std::size_t, std::size_t, std::size_t)>& ahead) {
     struct alignas(64) Step {
         std::atomic<std::size_t> done{0};
         alignas(64) std::atomic<bool> complete{false};
@@ -176,7 +176,8 @@ void ComputePool::parallelSteps(std::span<const std::size_t> counts,
     std::vector<std::atomic<std::size_t>> next(shares * stepCount);
     for (std::size_t k = 0; k < shares; ++k)
         for (std::size_t s = 0; s < stepCount; ++s)
-            next[k * stepCount + s].store(std::max<std::size_t>(counts[s], 1) * k / shares, std::memory_order_relaxed);
+            next[k * stepCount + s].store(shareStart(std::max<std::size_t>(counts[s], 1), k, shares),
+                                          std::memory_order_relaxed);
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorMutex;
@@ -196,7 +197,7 @@ void ComputePool::parallelSteps(std::span<const std::size_t> counts,
             // A step without items still has a last one to finish it.
             const std::size_t count = std::max<std::size_t>(counts[s], 1);
             for (std::size_t j = 0; j < shares; ++j) {
-                const std::size_t k = (own + j) % shares, end = count * (k + 1) / shares;
+                const std::size_t k = (own + j) % shares, end = shareStart(count, k + 1, shares);
                 std::atomic<std::size_t>& counter = next[k * stepCount + s];
                 // Look before taking: a thread passing a finished share leaves its counter's line alone.
                 while (counter.load(std::memory_order_relaxed) < end) {
@@ -210,9 +211,15 @@ void ComputePool::parallelSteps(std::span<const std::size_t> counts,
                 }
             }
             bool more = ahead && s + 1 < stepCount && !failed.load(std::memory_order_relaxed);
-            for (std::size_t round = 0; more && !step.complete.load(std::memory_order_acquire); ++round) {
-                more = false;
-                guarded([&] { more = ahead(s + 1, own, round); });
+            if (more) {
+                // The same split the next step's counters start from, clipped to its real items.
+                const std::size_t items = counts[s + 1], dealt = std::max<std::size_t>(items, 1);
+                const std::size_t first = std::min(shareStart(dealt, own, shares), items);
+                const std::size_t last = std::min(shareStart(dealt, own + 1, shares), items);
+                for (std::size_t round = 0; more && !step.complete.load(std::memory_order_acquire); ++round) {
+                    more = false;
+                    guarded([&] { more = ahead(s + 1, first, last, round); });
+                }
             }
             waitUntil([&] { return step.complete.load(std::memory_order_acquire); });
         }

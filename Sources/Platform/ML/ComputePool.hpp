@@ -56,13 +56,18 @@ public:
     /// Each step's items are dealt out in threadCount() shares of consecutive items (share k:
     /// [count k / T, count (k + 1) / T)); the thread running share k takes its items front to back,
     /// so that it reads one stream, then helps with the others' that are left. A thread with
-    /// nothing left to take in step s calls, when given, ahead(s + 1, k, round) for round 0, 1, ...
-    /// while it waits for step s to complete and until ahead returns false: a place to start
-    /// reading what its share of the next step needs, so that the memory stays busy while the
-    /// step's last items end. It must not touch what the steps write.
+    /// nothing left to take in step s calls, when given, ahead(s + 1, first, last, round) for
+    /// round 0, 1, ... while it waits for step s to complete and until ahead returns false, where
+    /// [first, last) are the items of its share of step s + 1 (possibly none): a place to start
+    /// reading what those items need, so that the memory stays busy while the step's last items
+    /// end. It must not touch what the steps write.
     void parallelSteps(std::span<const std::size_t> counts, const std::function<void(std::size_t, std::size_t)>& body,
                        const std::function<void(std::size_t)>& finish = {},
-                       const std::function<bool(std::size_t, std::size_t, std::size_t)>& ahead = {});
+                       const std::function<bool(std::size_t, std::size_t, std::size_t, std::size_t)>& ahead = {});
+
+    /// The first item of share k of a step of `count` items dealt to `shares` threads; share k
+    /// runs [shareStart(count, k, shares), shareStart(count, k + 1, shares)).
+    static std::size_t shareStart(std::size_t count, std::size_t k, std::size_t shares) { return count * k / shares; }
 
 private:
     void workerLoop(std::size_t index);

@@ -257,8 +257,8 @@ public:
                 [&](std::size_t step) {
                     if (!stale_) finish(steps_[step]);
                 },
-                [&](std::size_t step, std::size_t share, std::size_t round) {
-                    return readAhead(step, counts[step], share, round);
+                [&](std::size_t step, std::size_t first, std::size_t last, std::size_t round) {
+                    return readAhead(step, first, last, round);
                 });
         };
         runToken();
@@ -379,12 +379,10 @@ private:
         }
     }
 
-    /// Prefetches the next kAheadRound bytes of what share `share` of step `index` reads first: the
-    /// weights of a product, the keys of a cross-attention. False when the share, or the limit,
-    /// is reached.
-    bool readAhead(std::size_t index, std::size_t items, std::size_t share, std::size_t round) const {
-        const std::size_t shares = static_cast<std::size_t>(ComputePool::shared().threadCount());
-        const std::size_t first = items * share / shares, last = items * (share + 1) / shares;
+    /// Prefetches the next kAheadRound bytes of what items [first, last) of step `index` read
+    /// first: the weights of a product, the keys of a cross-attention. False when the items'
+    /// data, or the limit, is reached.
+    bool readAhead(std::size_t index, std::size_t first, std::size_t last, std::size_t round) const {
         const std::size_t offset = round * kAheadRound;
         if (first >= last || offset >= kAheadLimit) return false;
         const Step& step = steps_[index];

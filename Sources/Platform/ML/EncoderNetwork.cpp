@@ -90,8 +90,8 @@ public:
         // in small blocks to whichever thread is free, and a thread the machine slows down (a
         // busy neighbour on its core) takes fewer of them.
         const bool smallBlocks = layers > 0 && kernels::halfPanelProductRuns(w_.blocks[0].fc1.weight);
-        const int rowsPerTask =
-            smallBlocks ? kRowsPerBlock : (t + std::min(t, pool.threadCount()) - 1) / std::min(t, pool.threadCount());
+        const int taskCount = std::min(t, pool.threadCount());
+        const int rowsPerTask = smallBlocks ? kRowsPerBlock : (t + taskCount - 1) / taskCount;
         const std::size_t attentionTasks = static_cast<std::size_t>(p_.nAudioHead) * attentionRowBlocks();
         std::vector<std::size_t> counts;
         for (int l = 0; l <= layers; ++l) {

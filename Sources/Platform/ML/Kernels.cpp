@@ -224,15 +224,18 @@ __attribute__((target("avx512f"))) inline __m512 exp2Avx512(__m512 t) {
     return _mm512_scalef_ps(p, n);
 }
 
-__attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const float* x, std::size_t n, float shift) {
+/// The sum of exp(x - shift) over floats or half-precision bits. A block of 64 whose largest
+/// value lies 30 below the shift adds nothing a float can hold next to the sum, and is skipped.
+template <typename Element>
+__attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const Element* x, std::size_t n, float shift) {
     const __m512 log2e = _mm512_set1_ps(1.44269504088896341f);
     const __m512 shifted = _mm512_set1_ps(shift);
     const float negligible = shift - 30.0f;
     __m512 sum = _mm512_setzero_ps();
     std::size_t i = 0;
     for (; i + 64 <= n; i += 64) {
-        const __m512 v0 = _mm512_loadu_ps(x + i), v1 = _mm512_loadu_ps(x + i + 16), v2 = _mm512_loadu_ps(x + i + 32),
-                     v3 = _mm512_loadu_ps(x + i + 48);
+        const __m512 v0 = loadSixteen(x + i), v1 = loadSixteen(x + i + 16), v2 = loadSixteen(x + i + 32),
+                     v3 = loadSixteen(x + i + 48);
         const __m512 top = _mm512_max_ps(_mm512_max_ps(v0, v1), _mm512_max_ps(v2, v3));
         if (_mm512_reduce_max_ps(top) < negligible) continue;
         const __m512 t0 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v0, shifted), log2e));
@@ -242,36 +245,10 @@ __attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const float* x,
         sum = _mm512_add_ps(sum, _mm512_add_ps(_mm512_add_ps(t0, t1), _mm512_add_ps(t2, t3)));
     }
     for (; i + 16 <= n; i += 16)
-        sum = _mm512_add_ps(sum, exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(_mm512_loadu_ps(x + i), shifted), log2e)));
-    return _mm512_reduce_add_ps(sum) + sumOfExponentialsPortable(x + i, n - i, shift);
-}
-
-__attribute__((target("avx512f"))) float halfSumOfExponentialsAvx512(const std::uint16_t* x, std::size_t n,
-                                                                     float shift) {
-    const __m512 log2e = _mm512_set1_ps(1.44269504088896341f);
-    const __m512 shifted = _mm512_set1_ps(shift);
-    const float negligible = shift - 30.0f;  // as in sumOfExponentials
-    __m512 sum = _mm512_setzero_ps();
-    std::size_t i = 0;
-    for (; i + 64 <= n; i += 64) {
-        const __m512 v0 = loadHalves16(x + i), v1 = loadHalves16(x + i + 16), v2 = loadHalves16(x + i + 32),
-                     v3 = loadHalves16(x + i + 48);
-        const __m512 top = _mm512_max_ps(_mm512_max_ps(v0, v1), _mm512_max_ps(v2, v3));
-        if (_mm512_reduce_max_ps(top) < negligible) continue;
-        const __m512 t0 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v0, shifted), log2e));
-        const __m512 t1 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v1, shifted), log2e));
-        const __m512 t2 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v2, shifted), log2e));
-        const __m512 t3 = exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(v3, shifted), log2e));
-        sum = _mm512_add_ps(sum, _mm512_add_ps(_mm512_add_ps(t0, t1), _mm512_add_ps(t2, t3)));
-    }
-    for (; i + 16 <= n; i += 16)
-        sum = _mm512_add_ps(sum, exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(loadHalves16(x + i), shifted), log2e)));
-    float total = _mm512_reduce_add_ps(sum);
-    for (; i < n; ++i) {
-        const float value = halfBitsToFloat(x[i]);
-        total += sumOfExponentialsPortable(&value, 1, shift);
-    }
-    return total;
+        sum = _mm512_add_ps(sum, exp2Avx512(_mm512_mul_ps(_mm512_sub_ps(loadSixteen(x + i), shifted), log2e)));
+    float tail = 0.0f;
+    for (; i < n; ++i) tail += shiftedExp(valueAt(x, i), shift);
+    return _mm512_reduce_add_ps(sum) + tail;
 }
 #pragma GCC diagnostic pop
 #endif
@@ -313,7 +290,7 @@ float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& in
 
 float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift) {
 #if defined(__x86_64__)
-    if (bestVectorPath() == VectorPath::avx512) return halfSumOfExponentialsAvx512(x, n, shift);
+    if (bestVectorPath() == VectorPath::avx512) return sumOfExponentialsAvx512(x, n, shift);
 #endif
     constexpr std::size_t kRun = 1024;
     float values[kRun];

@@ -15,7 +15,7 @@ PackedMatrix::PackedMatrix(Element element, int rows, int columns, std::byte* st
 
 std::size_t PackedMatrix::storageBytes(Element element, int rows, int columns) {
     const std::size_t panels = (static_cast<std::size_t>(rows) + P - 1) / P;
-    const std::size_t bytes = panels * P * static_cast<std::size_t>(columns) * (element == Element::float16 ? 2 : 4);
+    const std::size_t bytes = panels * P * static_cast<std::size_t>(columns) * elementBytes(element);
     return (bytes + 63) / 64 * 64;
 }
 

@@ -32,9 +32,8 @@ public:
     std::size_t bytes() const { return storageBytes(element_, rows_, columns_); }
     /// Where panel p starts, and the bytes of one panel (panels lie one after another).
     const std::byte* panelData(int p) const { return data_ + static_cast<std::size_t>(p) * panelBytes(); }
-    std::size_t panelBytes() const {
-        return static_cast<std::size_t>(columns_) * kPanel * (element_ == Element::float16 ? 2 : 4);
-    }
+    std::size_t panelBytes() const { return static_cast<std::size_t>(columns_) * kPanel * elementBytes(element_); }
+    static std::size_t elementBytes(Element element) { return element == Element::float16 ? 2 : 4; }
 
     /// Sets one row from `columns()` values (rounded to nearest even when stored in half precision).
     void setRow(int row, const float* values);

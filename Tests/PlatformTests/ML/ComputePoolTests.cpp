@@ -203,12 +203,36 @@ TEST(ComputePool, AFailingStepEndsTheChain) {
 
 TEST(ComputePool, ThreadsThatWaitForAStepLookAheadAtTheirShareOfTheNext) {
     ComputePool pool(4);
-    const std::vector<std::size_t> counts{4, 4, 4};
+    // Uneven counts, and a last step without items: the ranges handed out must be the very
+    // shares the next step deals, clipped to its items.
+    const std::vector<std::size_t> counts{4, 10, 0};
     std::atomic<bool> looked{false};
     std::mutex mutex;
-    std::vector<std::tuple<std::size_t, std::size_t, std::size_t>> calls;
-    std::atomic<int> stepTwoItems{0};
+    struct Call {
+        std::size_t next, first, last, round;
+        std::thread::id thread;
+    };
+    std::vector<Call> calls;
+    std::atomic<int> stepOneItems{0};
     std::set<std::thread::id> firstStepThreads;
+    pool.parallelSteps(
+        counts,
+        [&](std::size_t s, std::size_t) {
+            std::lock_guard lock(mutex);
+            if (s == 0) firstStepThreads.insert(std::this_thread::get_id());
+            if (s == 1) stepOneItems.fetch_add(1);
+        },
+        {},
+        [&](std::size_t next, std::size_t first, std::size_t last, std::size_t round) {
+            std::lock_guard lock(mutex);
+            calls.push_back({next, first, last, round, std::this_thread::get_id()});
+            looked = true;
+            return round < 2;  // three rounds at most, then nothing more to read
+        });
+    // The same job again, holding the first step's last item until someone has looked ahead (or
+    // a while has passed: a machine may run the whole job on one thread).
+    looked = false;
+    firstStepThreads.clear();
     pool.parallelSteps(
         counts,
         [&](std::size_t s, std::size_t i) {
@@ -216,35 +240,37 @@ TEST(ComputePool, ThreadsThatWaitForAStepLookAheadAtTheirShareOfTheNext) {
                 std::lock_guard lock(mutex);
                 firstStepThreads.insert(std::this_thread::get_id());
             }
-            // The last item of the first step holds it open until someone has looked ahead (or a
-            // while has passed: a machine may run the whole job on one thread).
             if (s == 0 && i == 3) {
                 const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
                 while (!looked.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
             }
-            if (s == 2) stepTwoItems.fetch_add(1);
         },
         {},
-        [&](std::size_t next, std::size_t share, std::size_t round) {
+        [&](std::size_t next, std::size_t first, std::size_t last, std::size_t round) {
             std::lock_guard lock(mutex);
-            calls.emplace_back(next, share, round);
+            calls.push_back({next, first, last, round, std::thread::id{}});
             looked = true;
-            return round < 2;  // three rounds at most, then nothing more to read
+            return round < 2;
         });
-    EXPECT_EQ(stepTwoItems.load(), 4);
+    EXPECT_EQ(stepOneItems.load(), 10);
     std::lock_guard lock(mutex);
-    // A thread that ran an item of the first step other than the held one waited for it, looking
-    // ahead (a busy machine may run the whole step on the held item's thread).
     if (firstStepThreads.size() > 1) {
         EXPECT_TRUE(looked.load());
     }
-    std::map<std::pair<std::size_t, std::size_t>, std::size_t> rounds;
-    for (auto [next, share, round] : calls) {
-        EXPECT_TRUE(next == 1 || next == 2) << next;  // never past the last step
-        EXPECT_LT(share, 4u);
-        std::size_t& expected = rounds[std::make_pair(next, share)];
-        EXPECT_EQ(round, expected) << "rounds count up from 0 for each wait";
+    const std::set<std::pair<std::size_t, std::size_t>> sharesOfStepOne{{0, 2}, {2, 5}, {5, 7}, {7, 10}};
+    std::map<std::tuple<std::thread::id, std::size_t, std::size_t>, std::size_t> rounds;
+    for (const Call& call : calls) {
+        EXPECT_TRUE(call.next == 1 || call.next == 2) << call.next;  // never past the last step
+        if (call.next == 1) {
+            EXPECT_TRUE(sharesOfStepOne.count({call.first, call.last})) << call.first << ".." << call.last;
+        } else {
+            EXPECT_EQ(call.first, 0u);  // a step without items: an empty share
+            EXPECT_EQ(call.last, 0u);
+        }
+        EXPECT_LE(call.round, 2u);
+        if (call.thread == std::thread::id{}) continue;
+        std::size_t& expected = rounds[{call.thread, call.next, call.first}];
+        EXPECT_EQ(call.round, expected) << "rounds count up from 0 for each wait";
         ++expected;
-        EXPECT_LE(round, 2u);
     }
 }
