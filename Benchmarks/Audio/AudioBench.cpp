@@ -6,6 +6,7 @@
 
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "Median.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
 
@@ -23,13 +24,10 @@ using korbit::fixedDecimal;
 
 namespace {
 
+using velmora::bench::median;
+
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 int run(const std::string& command) {

@@ -9,6 +9,7 @@
 
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "Median.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 
@@ -28,10 +29,7 @@ using korbit::fixedDecimal;
 
 namespace {
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using velmora::bench::median;
 
 double processorSeconds() {
     rusage usage{};

@@ -21,6 +21,7 @@
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 #include "LoadAverages.hpp"
+#include "Median.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 
 #include <fcntl.h>
@@ -46,6 +47,8 @@ using velmora::bench::loadAverages;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using velmora::bench::median;
 
 constexpr const char* kRepo = "bench/files";
 
@@ -104,12 +107,6 @@ void writeRandomFile(const fs::path& path, std::uint64_t size, unsigned seed) {
     }
     out.close();
     flushToDisk(path);  // so that its write-back does not fall into the measured transfers
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 std::string sha256Of(const fs::path& path) {

@@ -23,6 +23,7 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "LargeBundle.hpp"
 #include "LoadAverages.hpp"
+#include "Median.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "ProcessStatus.hpp"
 #include "Tremolan/Core/Decoding/Filters/LogitsFiltering.hpp"
@@ -55,15 +56,11 @@ using velmora::bench::statusMegabytes;
 
 namespace {
 
+using velmora::bench::median;
+
 constexpr double kChunkSeconds = 26.0;
 constexpr int kEndOfText = 50257;
 constexpr int kSpecialTokenBegin = 50257;
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 /// Confident speech of `length` text tokens on random weights: the next token is made certain
 /// (its score far above every other) until the text holds `length` tokens, then the end of text.

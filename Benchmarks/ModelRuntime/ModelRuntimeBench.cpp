@@ -15,7 +15,9 @@
 // With --steadiness, P fresh processes one after another each run W encoder windows back to back
 // (nothing else in them), and the program prints every window, each process's median, and the
 // median of all windows next to the best: whether a window's time depends on the process it lands
-// in or on the moment.
+// in or on the moment. Each window is paired with a probe of the machine's capacity taken just
+// before and just after it (MachineCapacity.hpp); the window's time over the shorter probe tells a
+// window slowed by the machine (both move together) from one slowed by the encoder itself.
 //
 // OpenBLAS's own threads, once a threaded product has woken them, spin for about 2^28 cycles
 // (0.1 s here) before they sleep; an encoder window measured right after an SGEMM would share the
@@ -23,6 +25,8 @@
 // itself again with it when it is not set): they sleep at once.
 
 #include "LoadAverages.hpp"
+#include "MachineCapacity.hpp"
+#include "Median.hpp"
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
@@ -45,6 +49,8 @@
 
 namespace {
 
+using velmora::bench::median;
+
 using namespace platform::ml;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -59,11 +65,6 @@ double processorTime() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 /// The peak resident size of this process (VmHWM), in MB.
@@ -316,19 +317,29 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
     return 0;
 }
 
-/// W encoder windows back to back in this process; their times (seconds) go to the result file.
+/// W encoder windows back to back in this process, each between two probes of the machine's
+/// capacity; the window and the shorter probe (seconds) go to the result file, in pairs.
 int runSteadinessChild(const fs::path& folder, int windows, const std::string& resultPath) {
     auto mel = MLModel::load(folder / "MelSpectrogram.mlmodelc");
     auto encoder = MLModel::load(folder / "AudioEncoder.mlmodelc");
     const MLMultiArray audio = randomAudio(7);
     const MLMultiArray features = mel->predict({{"audio", audio}}).at("melspectrogram_features");
     encoder->predict({{"melspectrogram_features", features}});  // pages touched, caches warm
+    auto& pool = ComputePool::shared();
+    velmora::bench::machineCapacityProbe(pool);
     std::string result;
+    auto write = [&](double value) {
+        char text[64];
+        result.append(text, std::to_chars(text, text + sizeof text, value).ptr).push_back(' ');
+    };
     for (int w = 0; w < windows; ++w) {
+        const double before = velmora::bench::machineCapacityProbe(pool);
         const auto t = Clock::now();
         encoder->predict({{"melspectrogram_features", features}});
-        char text[64];
-        result.append(text, std::to_chars(text, text + sizeof text, since(t)).ptr).push_back(' ');
+        const double window = since(t);
+        const double after = velmora::bench::machineCapacityProbe(pool);
+        write(window);
+        write(std::min(before, after));  // a hiccup only lengthens a probe
     }
     if (std::FILE* f = std::fopen(resultPath.c_str(), "w")) {
         std::fputs(result.c_str(), f);
@@ -350,7 +361,7 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
                 threads, processes, windows);
     const std::string self = fs::read_symlink("/proc/self/exe");
     const fs::path resultFile = models / ("steadiness-" + std::to_string(getpid()));
-    std::vector<double> all, processMedians;
+    std::vector<double> all, processMedians, relative, allProbes;
     for (int p = 0; p < processes; ++p) {
         std::fflush(stdout);
         const std::string w = std::to_string(windows), resultArg = resultFile.string(), modelsArg = models.string();
@@ -362,10 +373,13 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
         }
         int status = 0;
         waitpid(pid, &status, 0);
-        std::vector<double> times;
+        std::vector<double> times, probes;
         if (std::FILE* f = std::fopen(resultArg.c_str(), "r")) {
-            double v = 0;
-            while (std::fscanf(f, "%lf", &v) == 1) times.push_back(v * 1e3);
+            double window = 0, probe = 0;
+            while (std::fscanf(f, "%lf %lf", &window, &probe) == 2) {
+                times.push_back(window * 1e3);
+                probes.push_back(probe * 1e3);
+            }
             std::fclose(f);
         }
         std::remove(resultArg.c_str());
@@ -375,7 +389,11 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
         }
         std::printf("process %2d: median %7.1f |", p, median(times));
         for (double t : times) std::printf(" %.1f", t);
+        std::printf("\n            probe  %7.2f |", median(probes));
+        for (double t : probes) std::printf(" %.2f", t);
         std::printf("\n");
+        for (std::size_t i = 0; i < times.size(); ++i) relative.push_back(times[i] / probes[i]);
+        allProbes.insert(allProbes.end(), probes.begin(), probes.end());
         all.insert(all.end(), times.begin(), times.end());
         processMedians.push_back(median(times));
     }
@@ -387,6 +405,13 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
         best, mid, mid / best, mid / best <= 1.10 ? "met" : "MISSED",
         *std::min_element(processMedians.begin(), processMedians.end()),
         *std::max_element(processMedians.begin(), processMedians.end()), *std::max_element(all.begin(), all.end()));
+    const double bestRelative = *std::min_element(relative.begin(), relative.end());
+    const double midRelative = median(relative);
+    std::printf(
+        "against the machine's capacity at the moment (window / probe): median %.2fx the best (%.1f against %.1f); "
+        "the probes' median %.2fx their best\n",
+        midRelative / bestRelative, midRelative, bestRelative,
+        median(allProbes) / *std::min_element(allProbes.begin(), allProbes.end()));
     std::printf("load average %s at the start, %s at the end\n", loadAtStart.c_str(), loadAverages().c_str());
     return 0;
 }
