@@ -121,7 +121,7 @@ TEST(MeetingRecordCommand, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
            running.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
     }
     ASSERT_EQ(recordStreams(), before + 2) << running.get().err;
-    auto intoMicrophone = server.startPlaying(PrivatePulseServer::feedOf("mic"), recording("en-05.wav"), 16000);
+    auto intoMicrophone = server.startPlaying(PrivatePulseServer::feedOf("mic"), recording("en-04.wav"), 16000);
     auto intoSpeakers = server.startPlaying("speakers", recording("ru-06.wav"), 16000);
     ASSERT_TRUE(intoMicrophone.wait() && intoSpeakers.wait());
 
@@ -143,7 +143,7 @@ TEST(MeetingRecordCommand, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
         EXPECT_TRUE(texts.emplace(m[1], m[2]).second) << line;
     }
     ASSERT_EQ(texts.size(), 2u) << run.out;
-    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-05.wav"), texts["me"]).edits, 2) << texts["me"];
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
     EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
 
     std::smatch saved;
@@ -202,7 +202,9 @@ TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
 
     auto second = startRecording({"--title", "В поезде", "--seconds", "35"}, {{"HF_ENDPOINT", "http://127.0.0.1:9"}});
     ASSERT_TRUE(started) << second.get().err;
-    ASSERT_NO_FATAL_FAILURE(playPhrases("en-05.wav", "ru-06.wav"));
+    // A phrase the test model hears right every time: one it hears at the edge of two edits (en-05)
+    // would fail now and then for the model's sake, not the offline road's.
+    ASSERT_NO_FATAL_FAILURE(playPhrases("en-04.wav", "ru-06.wav"));
     const ToolRun offline = second.get();
     ASSERT_EQ(offline.status, 0) << offline.err;
     EXPECT_EQ(offline.err.find("downloading"), std::string::npos) << offline.err;
@@ -210,7 +212,7 @@ TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
 
     auto texts = linesBySpeaker(offline.out);
     ASSERT_EQ(texts.size(), 2u) << offline.out;
-    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-05.wav"), texts["me"]).edits, 2) << texts["me"];
+    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
     EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
     EXPECT_TRUE(std::regex_search(offline.err, std::regex("meeting [0-9A-F-]{36}: 2 lines, 3[4-9] s, in ")))
         << offline.err;

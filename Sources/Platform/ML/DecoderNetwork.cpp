@@ -12,6 +12,7 @@
 #include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/DecoderWeights.hpp"
+#include "Platform/ML/HalfPanelProduct.hpp"
 #include "Platform/ML/Kernels.hpp"
 #include "Platform/ML/Network.hpp"
 #include "Platform/ML/PackedMatrix.hpp"
@@ -46,6 +47,9 @@ constexpr int kMaxItemPanels = 16;
 // much per look (a few dozen lines: the wait for the step stays short) up to this much in all.
 constexpr std::size_t kAheadRound = 1 << 10;
 constexpr std::size_t kAheadLimit = 96 << 10;
+// Frames of one task of the cross-attention keys and values when their product runs in register
+// tiles (four tiles of 12 frames, three panels of keys).
+constexpr int kCrossFrames = 48;
 
 int roundUp(int n, int to) {
     return (n + to - 1) / to * to;
@@ -708,22 +712,39 @@ private:
                 for (int f = static_cast<int>(fb) * 64; f < std::min(w, static_cast<int>(fb) * 64 + 64); ++f)
                     frames[static_cast<std::size_t>(f) * da + c] = channels[static_cast<std::size_t>(c) * w + f];
         });
-        std::vector<float> kv(static_cast<std::size_t>(w) * 2 * d);
-        for (std::size_t l = 0; l < weights_.blocks.size(); ++l) {
-            kernels::linear(frames.data(), da, w, weights_.blocks[l].crossKV, kv.data(),
-                            2 * static_cast<std::size_t>(d));
-            pool.parallelFor(static_cast<std::size_t>(heads_), [&](std::size_t hd) {
-                PackedMatrix& keys = cross_.keys[l * heads_ + hd];
-                PackedMatrix& values = cross_.values[l * heads_ + hd];
-                for (int f = 0; f < w; ++f) keys.setRow(f, kv.data() + static_cast<std::size_t>(f) * 2 * d + hd * dh);
-                std::vector<float> row(static_cast<std::size_t>(w));
+        // The layers' keys and values depend on the encoder output alone: every layer's blocks of
+        // frames go out in one job, each task computing its frames' keys and values and packing
+        // them, with no wait between layers. Products in register tiles cost the same per frame
+        // whatever the block, so blocks are small and a slowed thread takes fewer of them; products
+        // that widen their weights per call take one block per thread and layer.
+        const std::size_t layers = weights_.blocks.size();
+        const int threads = pool.threadCount();
+        const bool smallBlocks = layers > 0 && kernels::halfPanelProductRuns(weights_.blocks[0].crossKV.weight);
+        constexpr int P = PackedMatrix::kPanel;
+        const int block = smallBlocks ? kCrossFrames : ((w + threads - 1) / threads + P - 1) / P * P;
+        const std::size_t blocks = static_cast<std::size_t>((w + block - 1) / block);
+        pool.parallelFor(layers * blocks, [&](std::size_t task) {
+            const std::size_t l = task / blocks;
+            const int f0 = static_cast<int>(task % blocks) * block, m = std::min(w, f0 + block) - f0;
+            thread_local std::vector<float> kv;
+            kv.resize(static_cast<std::size_t>(m) * 2 * d);
+            const std::size_t ld = 2 * static_cast<std::size_t>(d);
+            kernels::linearRows(frames.data() + static_cast<std::size_t>(f0) * da, static_cast<std::size_t>(da), m,
+                                weights_.blocks[l].crossKV, 0, 2 * d, kv.data(), ld);
+            thread_local std::vector<float> row;
+            row.resize(static_cast<std::size_t>(m));
+            for (int hd = 0; hd < heads_; ++hd) {
+                PackedMatrix& keys = cross_.keys[l * heads_ + static_cast<std::size_t>(hd)];
+                PackedMatrix& values = cross_.values[l * heads_ + static_cast<std::size_t>(hd)];
+                for (int f = 0; f < m; ++f) keys.setRow(f0 + f, kv.data() + static_cast<std::size_t>(f) * ld + hd * dh);
                 for (int c = 0; c < dh; ++c) {
                     const float* src = kv.data() + d + hd * dh + c;
-                    for (int f = 0; f < w; ++f) row[f] = src[static_cast<std::size_t>(f) * 2 * d];
-                    values.setRow(c, row.data());
+                    for (int f = 0; f < m; ++f)
+                        row[static_cast<std::size_t>(f)] = src[static_cast<std::size_t>(f) * ld];
+                    values.setRow(c, f0, f0 + m, row.data());
                 }
-            });
-        }
+            }
+        });
         remember(encoder);
         cross_.valid = true;
     }

@@ -19,19 +19,19 @@ std::size_t PackedMatrix::storageBytes(Element element, int rows, int columns) {
     return (bytes + 63) / 64 * 64;
 }
 
-void PackedMatrix::setRow(int row, const float* values) {
+void PackedMatrix::setRow(int row, int c0, int c1, const float* values) {
     const std::size_t base = static_cast<std::size_t>(row / P) * columns_ * P + row % P;
     if (element_ == Element::float32) {
         float* d = reinterpret_cast<float*>(data_) + base;
-        for (int c = 0; c < columns_; ++c) d[static_cast<std::size_t>(c) * P] = values[c];
+        for (int c = c0; c < c1; ++c) d[static_cast<std::size_t>(c) * P] = values[c - c0];
         return;
     }
     std::uint16_t* d = reinterpret_cast<std::uint16_t*>(data_) + base;
     std::uint16_t chunk[256];
-    for (int c0 = 0; c0 < columns_; c0 += 256) {
-        const int n = std::min(256, columns_ - c0);
-        convertFloatToHalf(values + c0, chunk, static_cast<std::size_t>(n));
-        for (int c = 0; c < n; ++c) d[static_cast<std::size_t>(c0 + c) * P] = chunk[c];
+    for (int from = c0; from < c1; from += 256) {
+        const int n = std::min(256, c1 - from);
+        convertFloatToHalf(values + (from - c0), chunk, static_cast<std::size_t>(n));
+        for (int c = 0; c < n; ++c) d[static_cast<std::size_t>(from + c) * P] = chunk[c];
     }
 }
 

@@ -36,7 +36,10 @@ public:
     static std::size_t elementBytes(Element element) { return element == Element::float16 ? 2 : 4; }
 
     /// Sets one row from `columns()` values (rounded to nearest even when stored in half precision).
-    void setRow(int row, const float* values);
+    void setRow(int row, const float* values) { setRow(row, 0, columns_, values); }
+    /// Sets columns [c0, c1) of one row from c1 - c0 values. Calls that set different elements may
+    /// run at once.
+    void setRow(int row, int c0, int c1, const float* values);
     void setRow(int row, const std::uint16_t* halves);
     /// One row, widened to floats.
     void readRow(int row, float* out) const;

@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <thread>
 #include <vector>
 
 using namespace platform::ml;
@@ -101,6 +103,37 @@ TEST(PackedMatrix, ProductsOfAnyPanelAndColumnRangeOnEveryPath) {
                             "element " + std::to_string(static_cast<int>(element)) + " path " +
                                 std::to_string(static_cast<int>(path)) + " panels " + std::to_string(p0));
             }
+        }
+    }
+}
+
+TEST(PackedMatrix, RowsSetInPiecesFromSeveralThreadsEqualRowsSetWhole) {
+    // 300 columns: more than one conversion chunk of 256, and pieces that cross it.
+    const int rows = 21, columns = 300;
+    const auto values = seeded(static_cast<std::size_t>(rows) * columns, 5);
+    for (auto element : {PackedMatrix::Element::float16, PackedMatrix::Element::float32}) {
+        const std::size_t bytes = PackedMatrix::storageBytes(element, rows, columns);
+        AlignedBuffer wholeStorage(bytes), piecesStorage(bytes);
+        PackedMatrix whole(element, rows, columns, wholeStorage.data());
+        PackedMatrix pieces(element, rows, columns, piecesStorage.data());
+        for (int r = 0; r < rows; ++r) whole.setRow(r, values.data() + static_cast<std::size_t>(r) * columns);
+        // Columns in uneven pieces, each piece of every row set by a thread of its own (as the
+        // cross-attention's blocks of frames are), the last one reaching the end.
+        const std::vector<int> cuts{0, 7, 100, 255, 257, 299, 300};
+        std::vector<std::thread> threads;
+        for (std::size_t k = 0; k + 1 < cuts.size(); ++k)
+            threads.emplace_back([&, c0 = cuts[k], c1 = cuts[k + 1]] {
+                for (int r = 0; r < rows; ++r)
+                    pieces.setRow(r, c0, c1, values.data() + static_cast<std::size_t>(r) * columns + c0);
+            });
+        for (auto& t : threads) t.join();
+        EXPECT_EQ(std::memcmp(wholeStorage.data(), piecesStorage.data(), bytes), 0)
+            << "element " << static_cast<int>(element);
+        std::vector<float> row(columns);
+        pieces.readRow(20, row.data());
+        for (int c = 0; c < columns; ++c) {
+            const float v = values[static_cast<std::size_t>(20) * columns + c];
+            ASSERT_EQ(row[c], element == PackedMatrix::Element::float16 ? roundedToHalf(v) : v) << c;
         }
     }
 }
