@@ -16,6 +16,10 @@
 //
 //   build-release/Benchmarks/MeetingBench FOLDER [--chunks N] [--threads 8,4] [--tokens 60]
 //
+// Beside each chunk the program probes the machine's capacity (MachineCapacity.hpp), just before
+// and just after: on a virtual machine whose host sometimes puts two of its processors on one core,
+// a slow chunk with slow probes is the machine's, not the engine's.
+//
 // FOLDER receives the bundles when it has none (about 3 GB, as FacadeLargeBatchBench writes them,
 // which can share the folder): keep it under /tmp and remove it afterwards.
 
@@ -23,6 +27,7 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "LargeBundle.hpp"
 #include "LoadAverages.hpp"
+#include "MachineCapacity.hpp"
 #include "Median.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "ProcessStatus.hpp"
@@ -173,7 +178,8 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
     const double warmSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - warm).count();
     const int endedBefore = speech->ended();
 
-    std::vector<double> sideTimes[2], pairTimes;
+    std::vector<double> sideTimes[2], pairTimes, probes;
+    auto& pool = platform::ml::ComputePool::shared();
     Stage total;
     int skipped = 0;
     std::size_t words = 0;
@@ -186,9 +192,13 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
                 ++skipped;
                 continue;
             }
+            const double probeBefore = velmora::bench::machineCapacityProbe(pool);
             const auto start = std::chrono::steady_clock::now();
             const std::string text = engine.transcribe(samples, "");
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double probeAfter = velmora::bench::machineCapacityProbe(pool);
+            probes.push_back(probeBefore * 1e3);
+            probes.push_back(probeAfter * 1e3);
             sideTimes[side].push_back(seconds);
             pair += seconds;
             std::istringstream count(text);
@@ -201,10 +211,11 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
             total.tokens += timings.totalDecodingLoops;
             total.fallbacks += timings.totalDecodingFallbacks;
             total.windows += timings.totalDecodingWindows;
-            std::printf("  chunk %d, %s: %s s (encoder %s s, decoder %s s, %.0f steps)\n", i,
+            std::printf("  chunk %d, %s: %s s (encoder %s s, decoder %s s, %.0f steps; probes %s, %s ms)\n", i,
                         side == 0 ? "microphone" : "system    ", fixedDecimal(seconds, 2).c_str(),
                         fixedDecimal(timings.encoding, 2).c_str(), fixedDecimal(timings.decodingPredictions, 2).c_str(),
-                        timings.totalDecodingLoops);
+                        timings.totalDecodingLoops, fixedDecimal(probeBefore * 1e3, 2).c_str(),
+                        fixedDecimal(probeAfter * 1e3, 2).c_str());
             std::fflush(stdout);
         }
         pairTimes.push_back(pair);
@@ -235,6 +246,11 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
             fixedDecimal(total.decoder / transcribed, 2).c_str(), total.tokens / transcribed,
             fixedDecimal(total.tokens > 0 ? 1e3 * total.decoder / total.tokens : 0.0, 1).c_str(),
             fixedDecimal((sum - total.mel - total.encoder - total.decoder) / transcribed, 2).c_str());
+    if (!probes.empty())
+        std::printf("  machine capacity probes beside the chunks: %s to %s ms (median %s)\n",
+                    fixedDecimal(*std::min_element(probes.begin(), probes.end()), 2).c_str(),
+                    fixedDecimal(*std::max_element(probes.begin(), probes.end()), 2).c_str(),
+                    fixedDecimal(median(probes), 2).c_str());
     std::printf("  real-time factor, both sides together: %s; peak memory %s MB; load average %s\n",
                 fixedDecimal(factor, 3).c_str(), fixedDecimal(peak, 0).c_str(), velmora::bench::loadAverages().c_str());
     std::fflush(stdout);
