@@ -6,6 +6,7 @@
 #include "Support/PrivatePulseServer.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
+#include "Support/TwoSidedSound.hpp"
 #include "ToolTests/ToolRun.hpp"
 
 #include "Platform/Audio/AudioFile.hpp"
@@ -33,15 +34,8 @@ std::string referenceOf(const std::string& file) {
 
 /// The tool recording a meeting from the test's own sound server: its default source is a
 /// microphone "mic", its default sink "speakers".
-class MeetingRecordTool : public ::testing::Test {
+class MeetingRecordTool : public TwoSidedSound {
 protected:
-    void SetUp() override {
-        VELMORA_SKIP_WITHOUT_PULSEAUDIO();
-        server.emplace();
-        server->createMicrophone("mic");
-        server->setDefaultSource("mic");
-    }
-
     std::map<std::string, std::string> environment() const {
         return {{"XDG_DATA_HOME", home.path().string()}, {"TZ", "UTC"}};
     }
@@ -63,9 +57,7 @@ protected:
     }
     /// One phrase into the microphone and one into the speakers, at once.
     void playPhrases(const std::string& mine, const std::string& theirs) {
-        auto intoMicrophone = server->startPlaying(PrivatePulseServer::feedOf("mic"), recording(mine), 16000);
-        auto intoSpeakers = server->startPlaying("speakers", recording(theirs), 16000);
-        ASSERT_TRUE(intoMicrophone.wait() && intoSpeakers.wait());
+        playTogether(recording(mine), recording(theirs));
     }
     /// The printed lines by speaker, each "MM:SS<tab>speaker<tab>text" at the given time.
     static std::map<std::string, std::string> linesBySpeaker(const std::string& out, const std::string& at = "00:00") {
@@ -88,42 +80,20 @@ protected:
         return home.path() / "Velmora/models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB";
     }
 
-    std::optional<PrivatePulseServer> server;
     TempDir home;
     bool started = false;
 };
 
 }  // namespace
 
-TEST(MeetingRecordCommand, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
-    VELMORA_SKIP_WITHOUT_PULSEAUDIO();
-    PrivatePulseServer server;
-    server.createMicrophone("mic");
-    server.setDefaultSource("mic");
+TEST_F(MeetingRecordTool, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
     TestModelHub hub;
-    TempDir home;
-    const std::map<std::string, std::string> environment = {{"XDG_DATA_HOME", home.path().string()}, {"TZ", "UTC"}};
-
-    const auto recordStreams = [&] {
-        std::istringstream listed(server.pactl({"list", "short", "source-outputs"}));
-        int streams = 0;
-        for (std::string line; std::getline(listed, line);) streams += !line.empty();
-        return streams;
-    };
-    // The microphone's remapping reads from its feed's monitor already.
-    const int before = recordStreams();
-    auto running = std::async(std::launch::async, [&] {
-        return runTool({"meeting", "record", "--title", "Созвон", "--seconds", "9"}, environment);
-    });
-    // Recording once both captures read from the server.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (recordStreams() < before + 2 && std::chrono::steady_clock::now() < deadline &&
-           running.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
-    }
-    ASSERT_EQ(recordStreams(), before + 2) << running.get().err;
-    auto intoMicrophone = server.startPlaying(PrivatePulseServer::feedOf("mic"), recording("en-04.wav"), 16000);
-    auto intoSpeakers = server.startPlaying("speakers", recording("ru-06.wav"), 16000);
-    ASSERT_TRUE(intoMicrophone.wait() && intoSpeakers.wait());
+    const auto environment = this->environment();
+    // Recording once both captures read from the server (the microphone's remapping reads from
+    // its feed's monitor already).
+    auto running = startRecording({"--title", "Созвон", "--seconds", "9"});
+    ASSERT_TRUE(started) << running.get().err;
+    ASSERT_NO_FATAL_FAILURE(playPhrases("en-04.wav", "ru-06.wav"));
 
     const ToolRun run = running.get();
     ASSERT_EQ(run.status, 0) << run.err;

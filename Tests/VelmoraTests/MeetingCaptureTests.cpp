@@ -19,6 +19,7 @@
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
+#include "Support/TwoSidedSound.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 
 #include <gtest/gtest.h>
@@ -75,25 +76,7 @@ private:
     const std::thread::id main_ = std::this_thread::get_id();
 };
 
-/// A server of the test's own whose default source is a microphone "mic", fed through its sink.
-class MeetingSound : public ::testing::Test {
-protected:
-    void SetUp() override {
-        VELMORA_SKIP_WITHOUT_PULSEAUDIO();
-        server.emplace();
-        server->createMicrophone("mic");
-        server->setDefaultSource("mic");
-    }
-    /// Plays one recording to the microphone and another on the speakers at once; returns when both are played.
-    void playTogether(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
-        auto intoMicrophone = server->startPlaying(PrivatePulseServer::feedOf("mic"), toMicrophone, 16000);
-        auto intoSpeakers = server->startPlaying("speakers", onSpeakers, 16000);
-        ASSERT_TRUE(intoMicrophone.wait());
-        ASSERT_TRUE(intoSpeakers.wait());
-    }
-
-    std::optional<PrivatePulseServer> server;
-};
+class MeetingSound : public velmora::test::TwoSidedSound {};
 
 }  // namespace
 
@@ -265,9 +248,7 @@ protected:
         std::atomic<bool> done = false;
         bool played = false;
         std::thread player([&] {
-            auto intoMicrophone = server->startPlaying(PrivatePulseServer::feedOf("mic"), toMicrophone, 16000);
-            auto intoSpeakers = server->startPlaying("speakers", onSpeakers, 16000);
-            played = intoMicrophone.wait() & intoSpeakers.wait();
+            played = playBoth(toMicrophone, onSpeakers);
             done = true;
         });
         const double seconds = static_cast<double>(std::max(toMicrophone.size(), onSpeakers.size())) / 16000.0;

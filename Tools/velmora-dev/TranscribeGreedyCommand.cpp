@@ -125,7 +125,10 @@ int runTranscribe(const Arguments& args) {
     for (int t : tokens)
         if (t < special.specialTokenBegin) text.push_back(t);
     std::string ids;
-    for (int t : tokens) ids += (ids.empty() ? "" : " ") + std::to_string(t);
+    for (int t : tokens) {
+        if (!ids.empty()) ids += ' ';
+        ids += std::to_string(t);
+    }
     std::fprintf(stderr, "%s s of audio, %zu tokens in %s s\n", korbit::fixedDecimal(audioSeconds, 2).c_str(),
                  tokens.size(), korbit::fixedDecimal(elapsed, 2).c_str());
     std::printf("tokens: %s\n", ids.c_str());

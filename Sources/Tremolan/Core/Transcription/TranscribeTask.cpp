@@ -59,8 +59,12 @@ void logWords(const std::vector<TranscriptionSegment>& segments) {
 
 void logSegments(const std::vector<TranscriptionSegment>& segments) {
     std::vector<std::string> lines;
-    for (const auto& segment : segments)
-        lines.push_back("[" + seconds2(segment.start) + " --> " + seconds2(segment.end) + "] " + segment.text);
+    for (const auto& segment : segments) {
+        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about a literal + temporary.
+        std::string line = "[";
+        line.append(seconds2(segment.start)).append(" --> ").append(seconds2(segment.end)).append("] ");
+        lines.push_back(line.append(segment.text));
+    }
     Logging::debug("Segments for window:");
     for (const auto& line : lines) Logging::debug(line);
 }

@@ -1,0 +1,39 @@
+#pragma once
+
+// The two sides of a meeting on a sound server of the test's own: its default source is a
+// microphone "mic", fed through its sink, and its default sink "speakers", whose monitor is what
+// the others say.
+
+#include "Support/PrivatePulseServer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+namespace velmora::test {
+
+class TwoSidedSound : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELMORA_SKIP_WITHOUT_PULSEAUDIO();
+        server.emplace();
+        server->createMicrophone("mic");
+        server->setDefaultSource("mic");
+    }
+    /// Plays one recording to the microphone and another on the speakers at once; returns when
+    /// both are played, whether both were.
+    bool playBoth(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
+        auto intoMicrophone = server->startPlaying(PrivatePulseServer::feedOf("mic"), toMicrophone, 16000);
+        auto intoSpeakers = server->startPlaying("speakers", onSpeakers, 16000);
+        const bool microphone = intoMicrophone.wait();
+        return intoSpeakers.wait() && microphone;
+    }
+    void playTogether(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
+        ASSERT_TRUE(playBoth(toMicrophone, onSpeakers));
+    }
+
+    std::optional<PrivatePulseServer> server;
+};
+
+}  // namespace velmora::test
