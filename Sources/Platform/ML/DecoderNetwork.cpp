@@ -47,9 +47,6 @@ constexpr int kMaxItemPanels = 16;
 // much per look (a few dozen lines: the wait for the step stays short) up to this much in all.
 constexpr std::size_t kAheadRound = 1 << 10;
 constexpr std::size_t kAheadLimit = 96 << 10;
-// Frames of one task of the cross-attention keys and values when their product runs in register
-// tiles (four tiles of 12 frames, three panels of keys).
-constexpr int kCrossFrames = 48;
 
 int roundUp(int n, int to) {
     return (n + to - 1) / to * to;
@@ -714,14 +711,10 @@ private:
         });
         // The layers' keys and values depend on the encoder output alone: every layer's blocks of
         // frames go out in one job, each task computing its frames' keys and values and packing
-        // them, with no wait between layers. Products in register tiles cost the same per frame
-        // whatever the block, so blocks are small and a slowed thread takes fewer of them; products
-        // that widen their weights per call take one block per thread and layer.
+        // them, with no wait between layers. Blocks are whole panels of keys.
         const std::size_t layers = weights_.blocks.size();
-        const int threads = pool.threadCount();
-        const bool smallBlocks = layers > 0 && kernels::halfPanelProductRuns(weights_.blocks[0].crossKV.weight);
-        constexpr int P = PackedMatrix::kPanel;
-        const int block = smallBlocks ? kCrossFrames : ((w + threads - 1) / threads + P - 1) / P * P;
+        const int block = kernels::rowsPerTask(layers > 0 ? &weights_.blocks[0].crossKV.weight : nullptr, w,
+                                               pool.threadCount(), PackedMatrix::kPanel);
         const std::size_t blocks = static_cast<std::size_t>((w + block - 1) / block);
         pool.parallelFor(layers * blocks, [&](std::size_t task) {
             const std::size_t l = task / blocks;

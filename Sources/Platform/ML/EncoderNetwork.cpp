@@ -85,13 +85,8 @@ public:
         // rest of one layer and the start of the next (out projection, MLP, norm, q/k/v): two steps
         // per layer, all in one job of the pool.
         const int layers = static_cast<int>(w_.blocks.size());
-        // Products that widen their weights per call cost each task a widening of the layer: one
-        // task per thread. Products in register tiles cost nothing per task, so the frames go out
-        // in small blocks to whichever thread is free, and a thread the machine slows down (a
-        // busy neighbour on its core) takes fewer of them.
-        const bool smallBlocks = layers > 0 && kernels::halfPanelProductRuns(w_.blocks[0].fc1.weight);
-        const int taskCount = std::min(t, pool.threadCount());
-        const int rowsPerTask = smallBlocks ? kRowsPerBlock : (t + taskCount - 1) / taskCount;
+        const int rowsPerTask =
+            kernels::rowsPerTask(layers > 0 ? &w_.blocks[0].fc1.weight : nullptr, t, pool.threadCount());
         const std::size_t attentionTasks = static_cast<std::size_t>(p_.nAudioHead) * attentionRowBlocks();
         std::vector<std::size_t> counts;
         for (int l = 0; l <= layers; ++l) {
@@ -143,9 +138,6 @@ public:
 
 private:
     static constexpr int kAttentionRows = 64;
-    // Frames of one block of the row steps when their products run in register tiles (four tiles
-    // of 12 rows; 32 blocks of a window).
-    static constexpr int kRowsPerBlock = 48;
     int attentionRowBlocks() const { return (p_.nAudioCtx + kAttentionRows - 1) / kAttentionRows; }
 
     // Self-attention of all frames for one task: a head and a block of query rows.

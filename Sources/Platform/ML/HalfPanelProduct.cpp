@@ -87,6 +87,12 @@ __mmask16 columnMask(int begin, int end) {
 }  // namespace
 #endif
 
+int rowsPerTask(const PackedMatrix* w, int rows, int threads, int multiple) {
+    constexpr int kSmallBlock = 4 * kTileRows;
+    const int block = w && halfPanelProductRuns(*w) ? kSmallBlock : (rows + threads - 1) / std::max(threads, 1);
+    return (std::max(block, 1) + multiple - 1) / multiple * multiple;
+}
+
 bool halfPanelProductRuns(const PackedMatrix& w, VectorPath path) {
 #ifdef VELMORA_HALF_PANEL_PRODUCT
     return path == VectorPath::avx512 && bestVectorPath() == VectorPath::avx512 &&

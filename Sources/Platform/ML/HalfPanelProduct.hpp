@@ -15,6 +15,13 @@ namespace platform::ml::kernels {
 /// Whether halfPanelProduct runs for these weights on this path.
 bool halfPanelProductRuns(const PackedMatrix& w, VectorPath path = bestVectorPath());
 
+/// Rows of one task when `rows` rows go through products with weights `w` on `threads` threads,
+/// a multiple of `multiple`. Products in register tiles cost the same per row whatever the block,
+/// so the rows go out in small blocks (four tiles of 12) and a thread the machine slows down takes
+/// fewer of them; products that widen their weights per call (other paths and elements, or no
+/// weights) take one block per thread.
+int rowsPerTask(const PackedMatrix* w, int rows, int threads, int multiple = 1);
+
 /// Y[rows x [colBegin, colEnd)] = X[rows x in] W^T, or Y += X W^T with accumulate, on the calling
 /// thread; W holds the outputs' weights [out x in] in half precision, colBegin is a multiple of 16,
 /// and nothing outside those columns of Y is written. Runs only on the AVX-512 path with

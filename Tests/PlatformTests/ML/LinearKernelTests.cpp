@@ -2,7 +2,9 @@
 // packed weights in either precision, any number of rows and outputs, and the work done on the
 // product's output (bias, GELU, residual), against plain double-precision loops.
 
+#include "Platform/ML/AlignedBuffer.hpp"
 #include "Platform/ML/Float16.hpp"
+#include "Platform/ML/HalfPanelProduct.hpp"
 #include "Platform/ML/Kernels.hpp"
 
 #include <gtest/gtest.h>
@@ -129,4 +131,21 @@ TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
     };
     for (const auto path : runnablePaths())
         for (const auto& k : cases) check(k, path);
+}
+
+TEST(LinearKernel, RowsPerTaskAreSmallBlocksInRegisterTilesElseOneBlockPerThread) {
+    using E = PackedMatrix::Element;
+    AlignedBuffer halfStorage(PackedMatrix::storageBytes(E::float16, 32, 64));
+    AlignedBuffer floatStorage(PackedMatrix::storageBytes(E::float32, 32, 64));
+    const PackedMatrix half(E::float16, 32, 64, halfStorage.data());
+    const PackedMatrix single(E::float32, 32, 64, floatStorage.data());
+    // One block per thread where the weights are widened per call (and without weights).
+    EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8), 188);
+    EXPECT_EQ(kernels::rowsPerTask(nullptr, 1500, 8), 188);
+    EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 16), 192);  // whole panels
+    EXPECT_EQ(kernels::rowsPerTask(&single, 5, 8), 1);
+    // Small blocks where the products run in register tiles, whatever the thread count.
+    const int tiled = kernels::halfPanelProductRuns(half) ? 48 : 188;
+    EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8), tiled);
+    EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 16), kernels::halfPanelProductRuns(half) ? 48 : 192);
 }
