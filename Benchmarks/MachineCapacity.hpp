@@ -47,9 +47,12 @@ inline float multiplyAdds(int rounds) {
 
 /// Seconds that `tasks` tasks of multiply-adds take on the pool (about 3 ms on eight free cores).
 inline double machineCapacityProbe(platform::ml::ComputePool& pool, std::size_t tasks = 4096) {
-    volatile float sink = 0.0f;
     const auto start = std::chrono::steady_clock::now();
-    pool.parallelFor(tasks, [&](std::size_t) { sink = sink + detail::multiplyAdds(4096); });
+    pool.parallelFor(tasks, [](std::size_t) {
+        // Kept per task: one shared sink would be a race between the pool's threads.
+        volatile float kept = detail::multiplyAdds(4096);
+        (void)kept;
+    });
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 

@@ -31,6 +31,7 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Model.hpp"
+#include "ProcessStatus.hpp"
 
 #include <cblas.h>
 #include <sys/wait.h>
@@ -50,6 +51,7 @@
 namespace {
 
 using velmora::bench::median;
+using velmora::bench::statusMegabytes;
 
 using namespace platform::ml;
 namespace fs = std::filesystem;
@@ -65,18 +67,6 @@ double processorTime() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-/// The peak resident size of this process (VmHWM), in MB.
-double peakMemoryMB() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (!f) return 0;
-    char line[256];
-    double kb = 0;
-    while (std::fgets(line, sizeof line, f))
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::strtod(line + 6, nullptr);
-    std::fclose(f);
-    return kb / 1024.0;
 }
 
 /// 30 s of quiet noise at 16 kHz (one encoder window), the same for the same seed.
@@ -266,7 +256,7 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
     }
 
     // Everything the models need is allocated by now: the peak is theirs (the SGEMM's buffers come after).
-    const double peak = peakMemoryMB();
+    const double peak = statusMegabytes("VmHWM");
 
     // The encoder's share of the SGEMM rate: rounds that alternate the two, so that both see the
     // same minute of a shared machine.
