@@ -77,8 +77,8 @@ int runTranscribe(const Arguments& args) {
                                                      .positional("tokenizer-folder")
                                                      .positional("audio-file")
                                                      .option("language")
-                                                     .option("dump-mel")
-                                                     .option("result")
+                                                     .option("dump-mel", velmora::dev::ArgumentParser::nonEmpty)
+                                                     .option("result", velmora::dev::ArgumentParser::nonEmpty)
                                                      .flag("timestamps")
                                                      .parse(args);
     const std::string language = parsed.value("language", "en");

@@ -132,6 +132,8 @@ std::vector<float> sinusoidalPositions(int frames, int width) {
 }
 
 std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& p, std::uint64_t seed, TensorDataType storeAs) {
+    checkSizes(BundleKind::encoder, p, "random weights");
+    checkSizes(BundleKind::decoder, p, "random weights");
     std::vector<TensorData> out;
     auto add = [&](const std::string& name, std::vector<std::int64_t> shape, float mean, float stddev) {
         std::size_t n = 1;
@@ -197,6 +199,9 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
 
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& p,
                       const std::vector<TensorData>& checkpointTensors) {
+    // Bundles the runtime would refuse are not written.
+    for (const BundleKind kind : {BundleKind::mel, BundleKind::encoder, BundleKind::decoder})
+        checkSizes(kind, p, folder.string());
     std::vector<TensorData> encoder, decoder;
     auto borrow = [](const TensorData& t) {
         TensorData v;

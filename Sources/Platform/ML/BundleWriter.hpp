@@ -30,6 +30,7 @@ std::vector<float> melFilterBank(int nMels);
 std::vector<float> sinusoidalPositions(int frames, int width);
 
 /// Every tensor of a checkpoint with these sizes, under the checkpoint's names, filled from the seed.
+/// Sizes beyond SizeLimits throw MLModelError before anything is set aside.
 std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& hparams, std::uint64_t seed,
                                                 TensorDataType storeAs = TensorDataType::F16);
 
@@ -38,6 +39,7 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
                  const std::vector<TensorData>& tensors);
 
 /// Writes the three bundles from checkpoint tensors (names "model.encoder..." / "model.decoder...").
+/// Sizes beyond SizeLimits throw MLModelError before anything is written.
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams,
                       const std::vector<TensorData>& checkpointTensors);
 
