@@ -70,6 +70,22 @@ TEST(AudioCommand, LoadsARangeAndWritesItAsTheRecogniserHearsIt) {
     EXPECT_NE(typo.err.find("--strat"), std::string::npos);
 }
 
+TEST(AudioCommand, SaysARecordingWithoutSamplesHoldsNone) {
+    TempDir folder;
+    const std::string empty = (folder / "empty.wav").string();
+    platform::audio::AudioBuffer nothing;
+    nothing.sampleRate = 16000;
+    nothing.channels = 1;
+    platform::audio::writeAudioFile(empty, nothing, platform::audio::AudioFileType::wavInt16);
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"audio", "load", empty}, {"audio", "load", empty, "--start", "0"}}) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, "error: audio load: the recording " + empty + " holds no samples\n");
+        EXPECT_EQ(run.out, "");
+    }
+}
+
 TEST(AudioCommand, PrintsChunksThatCoverTheRecordingInOrder) {
     const ToolRun run =
         runTool({"audio", "chunks", dataPath("testmodel/long-en.flac").string(), "--max-seconds", "10"});

@@ -92,6 +92,50 @@ TEST(CommandLine, ValuesOutOfRangeAreOneLineAndStatus2) {
     expectUsageError({"speech", "ratio", "--tokens", ","}, "--tokens needs at least one token");
 }
 
+TEST(CommandLine, NumbersBeyondWhatTheirOptionMeansAreRefused) {
+    const std::string jfk = dataPath("audio/jfk.flac").string();
+    // Kept in half or single precision, these would turn into infinity; a chunk this long has no sample count.
+    expectUsageError({"decode", "m", jfk, "--temperature", "1e9"},
+                     "decode: --temperature needs a number from 0 to 10, not 1e9");
+    expectUsageError({"decode", "m", jfk, "--temperature", "1e999"},
+                     "--temperature needs a number from 0 to 10, not 1e999");
+    expectUsageError({"transcribe", "m", jfk, "--clip", "0,1e308"},
+                     "transcribe: --clip needs a number from 0 to 1e+09, not 1e308");
+    expectUsageError({"audio", "chunks", jfk, "--max-seconds", "1e300"},
+                     "audio chunks: --max-seconds needs a number from 0 to 1e+09, not 1e300");
+    expectUsageError({"audio", "load", jfk, "--start", "1e39"},
+                     "audio load: --start needs a number a float holds (below 3.4e+38 in size), not 1e39");
+}
+
+TEST(CommandLine, EmptyNamesAreRefusedBeforeAnythingIsDone) {
+    TempDir root;
+    FakeHub hub(root.path());
+    const std::string jfk = dataPath("audio/jfk.flac").string();
+    const std::string endpoint = hub.endpoint();
+    expectUsageError({"transcribe", "m", jfk, "--output-dir", ""}, "transcribe: --output-dir is empty");
+    expectUsageError({"transcribe", "--variant", "", jfk, "--endpoint", endpoint}, "transcribe: --variant is empty");
+    expectUsageError({"download", "tiny", "--base=", "--endpoint", endpoint}, "download: --base is empty");
+    expectUsageError({"download", "", "--endpoint", endpoint}, "download: <variant> is empty");
+    expectUsageError({"tok", "encode", "--hub", "", "--endpoint", endpoint, "hello"}, "tok encode: --hub is empty");
+    expectUsageError({"transcribe-greedy", "m", "t", jfk, "--dump-mel", ""}, "transcribe-greedy: --dump-mel is empty");
+    expectUsageError({"decode", "m", jfk, "--tokenizer", ""}, "decode: --tokenizer is empty");
+    EXPECT_TRUE(hub.requests().empty());
+}
+
+TEST(CommandLine, ModelSizesStayWithinWhatABundleMayAskFor) {
+    TempDir folder;
+    const std::string model = (folder / "m").string();
+    expectUsageError({"model", "random", model, "--layers", "100000"},
+                     "model random: --layers needs an integer from 1 to 64, not 100000");
+    expectUsageError({"model", "random", model, "--frames", "99999999"}, "--frames needs an integer from 1 to 1500");
+    // Each size within its bound, but together more weights than a bundle may hold.
+    expectUsageError({"model", "random", model, "--width", "4096", "--heads", "64", "--layers", "64"},
+                     "weights, more than the 2147483648 a bundle may hold");
+    expectUsageError({"model", "random", model, "--dtype", "f8"}, "--dtype is f16 or f32, not 'f8'");
+    expectUsageError({"model", "random", model, "--size", "huge"}, "--size: Unknown model size \"huge\"");
+    EXPECT_FALSE(fs::exists(model));
+}
+
 TEST(CommandLine, OptionsTakeEitherSpellingAndDoubleDashEndsThem) {
     const ToolRun spaced = runTool({"speech", "ratio", "--tokens", "1,2,3,1,2,3"});
     const ToolRun joined = runTool({"speech", "ratio", "--tokens=1,2,3,1,2,3"});

@@ -68,6 +68,15 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::s
     return runProgram(VELMORA_DEV_PATH, arguments, environment);
 }
 
+ToolRun runToolWithFileSizeLimit(int blocks, const std::vector<std::string>& arguments) {
+    // The shell sets the limit for itself and the tool it becomes (a POSIX shell counts 512-byte
+    // blocks); an ignored signal stays ignored across exec.
+    std::vector<std::string> shell{"-c", "ulimit -f " + std::to_string(blocks) + " && trap '' XFSZ && exec \"$@\"",
+                                   "sh", VELMORA_DEV_PATH};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    return runProgram("/bin/sh", shell);
+}
+
 int lineCount(const std::string& text) {
     int lines = 0;
     for (char c : text) lines += c == '\n';

@@ -23,6 +23,11 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
 /// Runs velmora-dev.
 ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {});
 
+/// Runs velmora-dev as on a nearly full disk: no file it writes may grow past `blocks` of 512
+/// bytes (its standard output and error included). A write past them fails with EFBIG, as one on
+/// a full disk fails with ENOSPC, and the signal such a write raises is ignored.
+ToolRun runToolWithFileSizeLimit(int blocks, const std::vector<std::string>& arguments);
+
 /// The number of lines of the text (a last line without a newline counts).
 int lineCount(const std::string& text);
 

@@ -92,6 +92,26 @@ TEST(TranscribeGreedy, WritesAResultThatSpeechWriteTurnsIntoSubtitles) {
     EXPECT_THAT(notJson.err, HasSubstr("--result needs a file name ending in .json"));
 }
 
+TEST(SpeechWrite, TheNameIsAFileOfTheOutputFolder) {
+    TempDir folder;
+    const std::string result = (folder / "jfk.json").string();
+    ASSERT_EQ(runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--result", result}).status, 0);
+    const std::string out = (folder / "a/b/out").string();
+    for (const std::string name : {"../../escape", "sub/name", ""}) {
+        SCOPED_TRACE(name);
+        const ToolRun run = runTool({"speech", "write", "srt", result, "--output-dir", out, "--name", name});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(lineCount(run.err), 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("speech write: --name "));
+        EXPECT_EQ(run.out, "");
+    }
+    // Nothing was written, inside the folder or out of it.
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path()))
+        if (entry.is_regular_file()) files.push_back(entry.path().filename().string());
+    EXPECT_EQ(files, std::vector<std::string>{"jfk.json"});
+}
+
 TEST(SpeechWrite, NamesTheFileThatIsNoResult) {
     TempDir folder;
     writeFile(folder / "broken.json", "{");

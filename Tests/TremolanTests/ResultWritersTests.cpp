@@ -1,3 +1,4 @@
+#include "Support/FileSizeLimit.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Writers/WriteJSON.hpp"
 #include "Tremolan/Core/Writers/WriteSRT.hpp"
@@ -131,6 +132,33 @@ TEST(ResultWriting, WritesIntoAMissingFolderFailAndLeaveNothing) {
         EXPECT_THAT(outcome.errorMessage(), ::testing::Not(::testing::HasSubstr("temporary")));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing"));
+}
+
+TEST(ResultWriting, AFailedWriteLeavesTheEarlierFileAsItWas) {
+    TempDir dir;
+    std::vector<std::unique_ptr<ResultWriting>> writers;
+    writers.push_back(std::make_unique<WriteJSON>(dir.path().string()));
+    writers.push_back(std::make_unique<WriteSRT>(dir.path().string()));
+    writers.push_back(std::make_unique<WriteVTT>(dir.path().string()));
+    const auto longer = result({segment(0, 1, std::string(4000, 'b'))});
+    for (const auto& writer : writers) {
+        const auto earlier = writer->write(result({segment(0, 1, "a")}), "x");
+        ASSERT_TRUE(earlier.succeeded()) << earlier.errorMessage();
+        std::vector<std::filesystem::path> files(std::filesystem::directory_iterator(dir.path()), {});
+        ASSERT_EQ(files.size(), 1u);
+        const std::string before = readFile(files.front());
+        WriteResult outcome = WriteResult::success("");
+        {
+            // A write that fails part way, as on a full disk.
+            const velmora::test::FileSizeLimit limit(1024);
+            outcome = writer->write(longer, "x");
+        }
+        EXPECT_FALSE(outcome.succeeded()) << files.front();
+        EXPECT_THAT(outcome.errorMessage(), ::testing::HasSubstr(files.front().string() + ": File too large"));
+        EXPECT_EQ(readFile(files.front()), before);
+        EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(dir.path()), {}), files);
+        std::filesystem::remove(files.front());
+    }
 }
 
 TEST(ResultWriting, FileUrlsArePercentEncodedAndReplaceOldFiles) {

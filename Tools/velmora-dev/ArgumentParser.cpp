@@ -24,13 +24,30 @@ std::int64_t parseInteger(std::string_view text, const std::string& what, std::i
     return value;
 }
 
-double parseNumber(std::string_view text, const std::string& what) {
+namespace {
+
+// The shortest text that reads back as the value ("10", "1e+09"), whatever the locale.
+std::string shortest(double value) {
+    char buffer[32];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return error == std::errc() ? std::string(buffer, end) : std::string("?");
+}
+
+}  // namespace
+
+double parseNumber(std::string_view text, const std::string& what, double min, double max) {
     double value = 0;
     const char* end = text.data() + text.size();
     const char* begin = text.starts_with('+') ? text.data() + 1 : text.data();
     const auto [stop, error] = std::from_chars(begin, end, value);
-    if (text.empty() || stop != end || error != std::errc() || !std::isfinite(value))
+    if (text.empty() || stop != end || error == std::errc::invalid_argument || std::isnan(value))
         throw UsageError(what + " needs a number such as 0.5, not '" + std::string(text) + "'");
+    // A number no double holds ("1e999") comes back out of range.
+    if (error == std::errc::result_out_of_range || value < min || value > max) {
+        const std::string range = min == -FLT_MAX && max == FLT_MAX ? " a float holds (below 3.4e+38 in size)"
+                                                                    : " from " + shortest(min) + " to " + shortest(max);
+        throw UsageError(what + " needs a number" + range + ", not " + std::string(text));
+    }
     return value;
 }
 
@@ -79,9 +96,9 @@ std::int64_t ParsedArguments::integer(const std::string& name, std::int64_t fall
     return text ? parseInteger(*text, command_ + ": --" + name, min, max) : fallback;
 }
 
-double ParsedArguments::number(const std::string& name, double fallback) const {
+double ParsedArguments::number(const std::string& name, double fallback, double min, double max) const {
     const auto text = option(name);
-    return text ? parseNumber(*text, command_ + ": --" + name) : fallback;
+    return text ? parseNumber(*text, command_ + ": --" + name, min, max) : fallback;
 }
 
 const std::string& ParsedArguments::positional(const std::string& name) const {
@@ -98,8 +115,8 @@ ArgumentParser& ArgumentParser::flag(std::string name) {
     return *this;
 }
 
-ArgumentParser& ArgumentParser::option(std::string name) {
-    options_[std::move(name)] = Kind::option;
+ArgumentParser& ArgumentParser::option(std::string name, Value value) {
+    options_[std::move(name)] = value == nonEmpty ? Kind::nonEmptyOption : Kind::option;
     return *this;
 }
 
@@ -160,14 +177,20 @@ ParsedArguments ArgumentParser::parse(const Arguments& arguments, std::size_t fr
             if (i + 1 >= arguments.size()) throw UsageError(command_ + ": --" + name + " needs a value");
             parsed.options_[name] = arguments[++i];
         }
+        if (declared->second == Kind::nonEmptyOption && parsed.options_[name].empty())
+            throw UsageError(command_ + ": --" + name + " is empty");
     }
     std::size_t next = 0;
+    auto take = [&](const std::string& name) {
+        if (positionals[next].empty()) throw UsageError(command_ + ": <" + name + "> is empty");
+        parsed.positionals_[name] = positionals[next++];
+    };
     for (const std::string& name : required_) {
         if (next >= positionals.size()) throw UsageError(command_ + ": missing <" + name + ">");
-        parsed.positionals_[name] = positionals[next++];
+        take(name);
     }
     for (const std::string& name : optional_) {
-        if (next < positionals.size()) parsed.positionals_[name] = positionals[next++];
+        if (next < positionals.size()) take(name);
     }
     if (rest_) {
         parsed.rest_.assign(positionals.begin() + static_cast<std::ptrdiff_t>(next), positionals.end());

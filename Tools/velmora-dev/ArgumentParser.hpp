@@ -6,6 +6,7 @@
 //                         .positional("folder")
 //                         .option("size")          // --size VALUE or --size=VALUE
 //                         .option("seed")
+//                         .option("base", ArgumentParser::nonEmpty)   // names a folder: "" is refused
 //                         .flag("checkpoint")      // --checkpoint, no value
 //                         .parse(arguments, 1);    // from index 1: past the subcommand's name
 //   const std::string size = args.value("size", "tiny");
@@ -15,12 +16,14 @@
 //
 // A command with subcommands takes the name first: subcommand(arguments, "model", {"random", ...}, kUsage).
 //
-// An unknown option, an option without its value, a missing or surplus positional argument and a
-// bad number throw UsageError with one line that names the command and the option; main prints it
-// and exits with status 2. --help or -h anywhere throws HelpRequest, which prints the usage text
-// and exits with 0. "--" ends the options: every later argument is positional. Numbers are read
-// with std::from_chars, whatever the process locale.
+// An unknown option, an option without its value, a missing, empty or surplus positional argument,
+// an empty value of an option that names something and a bad or out-of-range number throw UsageError with one line that
+// names the command and the option; main prints it and exits with status 2. --help or -h anywhere throws HelpRequest,
+// which prints the usage text and exits with 0. "--" ends the options: every later argument is positional. Numbers are
+// read with std::from_chars, whatever the process locale; a decimal number is refused beyond the range of a float, so
+// that no option turns into infinity where it is kept in single precision.
 
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -34,6 +37,10 @@
 namespace velmora::dev {
 
 using Arguments = std::vector<std::string>;
+
+/// The longest time in seconds an option takes (about 31 years): more than any recording, and far
+/// from where a sample count stops fitting 64 bits.
+inline constexpr double kLongestSeconds = 1e9;
 
 /// A command line the command cannot take; the message is one line.
 class UsageError : public std::runtime_error {
@@ -51,8 +58,9 @@ std::int64_t parseInteger(std::string_view text, const std::string& what,
                           std::int64_t min = std::numeric_limits<std::int64_t>::min(),
                           std::int64_t max = std::numeric_limits<std::int64_t>::max());
 
-/// A finite decimal number with a point ("0.5", "1e-3"), all of `text`; otherwise UsageError naming `what`.
-double parseNumber(std::string_view text, const std::string& what);
+/// A decimal number ("0.5", "1e-3"), all of `text`, within [min, max] (by default the range of a
+/// float); otherwise UsageError naming `what`.
+double parseNumber(std::string_view text, const std::string& what, double min = -FLT_MAX, double max = FLT_MAX);
 
 /// A comma-separated list of integers ("1,2,3"); empty items are skipped.
 std::vector<std::int64_t> parseIntegerList(std::string_view text, const std::string& what,
@@ -76,8 +84,8 @@ public:
     std::int64_t integer(const std::string& name, std::int64_t fallback,
                          std::int64_t min = std::numeric_limits<std::int64_t>::min(),
                          std::int64_t max = std::numeric_limits<std::int64_t>::max()) const;
-    /// The option as a decimal number, or `fallback` when it was not given.
-    double number(const std::string& name, double fallback) const;
+    /// The option as a decimal number in [min, max], or `fallback` when it was not given.
+    double number(const std::string& name, double fallback, double min = -FLT_MAX, double max = FLT_MAX) const;
 
     /// A declared positional argument; "" for an optional one that was not given.
     const std::string& positional(const std::string& name) const;
@@ -94,14 +102,19 @@ private:
 
 class ArgumentParser {
 public:
+    /// What an option's value may be: any text, or a name of something (a file, a folder, a model
+    /// variant, a repository, an address), which an empty value cannot be.
+    enum Value { anyText, nonEmpty };
+
     /// `command` names the command in messages ("model random"); `usage` is printed for --help.
     explicit ArgumentParser(std::string command, std::string usage = {});
 
     /// --name without a value.
     ArgumentParser& flag(std::string name);
     /// --name VALUE (or --name=VALUE).
-    ArgumentParser& option(std::string name);
-    /// The next positional argument, required.
+    ArgumentParser& option(std::string name, Value value = anyText);
+    /// The next positional argument, required. Declared positional arguments name something: an
+    /// empty one is refused.
     ArgumentParser& positional(std::string name);
     /// The next positional argument, which may be left out (only after the required ones).
     ArgumentParser& optionalPositional(std::string name);
@@ -112,7 +125,7 @@ public:
     ParsedArguments parse(const Arguments& arguments, std::size_t from = 0) const;
 
 private:
-    enum class Kind { flag, option };
+    enum class Kind { flag, option, nonEmptyOption };
     std::string command_, usage_;
     std::map<std::string, Kind> options_;
     std::vector<std::string> required_, optional_;

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -100,6 +101,8 @@ void checkAgainstFile(const LoadRange& range, const Parsed& parsed, const std::s
     } catch (const std::exception&) {
         return;
     }
+    // Nothing to load is said as such, not as a --start past the end.
+    if (audio->length() == 0) throw std::runtime_error("audio load: the recording " + file + " holds no samples");
     const auto& format = audio->fileFormat();
     const double duration = format.sampleRate > 0 ? static_cast<double>(audio->length()) / format.sampleRate : 0;
     const std::string length = " is past the end of the recording (" + seconds(duration) + " s)";
@@ -140,7 +143,8 @@ int runLoad(const Parsed& parsed) {
 int runChunks(const Parsed& parsed) {
     const std::string file = parsed.positional("file");
     const double maxSeconds =
-        parsed.number("max-seconds", static_cast<double>(Constants::defaultWindowSamples) / Constants::sampleRate);
+        parsed.number("max-seconds", static_cast<double>(Constants::defaultWindowSamples) / Constants::sampleRate, 0,
+                      velmora::dev::kLongestSeconds);
     if (!(maxSeconds > 0)) throw velmora::dev::UsageError("audio chunks: --max-seconds must be above 0");
     const auto samples = AudioProcessor::loadAudioAsFloatArray(file);
     const VADAudioChunker chunker(Constants::sampleRate, nullptr);
@@ -156,9 +160,16 @@ int runChunks(const Parsed& parsed) {
 int runAudio(const Arguments& args) {
     const std::string& subcommand = velmora::dev::subcommand(args, "audio", {"devices", "load", "chunks"}, kUsage);
     velmora::dev::ArgumentParser parser("audio " + subcommand, kUsage);
-    if (subcommand == "devices") parser.option("server");
-    if (subcommand == "load")
-        parser.positional("file").option("start").option("end").option("channel").option("channels").option("output");
+    using Parser = velmora::dev::ArgumentParser;
+    if (subcommand == "devices") parser.option("server", Parser::nonEmpty);
+    if (subcommand == "load") {
+        parser.positional("file")
+            .option("start")
+            .option("end")
+            .option("channel")
+            .option("channels")
+            .option("output", Parser::nonEmpty);
+    }
     if (subcommand == "chunks") parser.positional("file").option("max-seconds");
     const Parsed parsed = parser.parse(args, 1);
     if (subcommand == "devices") return runDevices(parsed);

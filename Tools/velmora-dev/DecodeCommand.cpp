@@ -41,13 +41,14 @@ int runDecode(const Arguments& args) {
                             .flag("timestamps")
                             .option("temperature")
                             .option("seed")
-                            .option("tokenizer")
+                            .option("tokenizer", velmora::dev::ArgumentParser::nonEmpty)
                             .flag("verbose")
                             .parse(args);
     tremolan::DecodingOptions options;
     options.withoutTimestamps = !parsed.has("timestamps");
-    options.temperature = static_cast<float>(parsed.number("temperature", 0.0));
-    if (options.temperature < 0.0f) throw UsageError("decode: --temperature must be 0 or more");
+    // Far above any useful temperature (the fallback climbs to 1), and well within the half
+    // precision the sampler keeps it in.
+    options.temperature = static_cast<float>(parsed.number("temperature", 0.0, 0.0, 10.0));
     if (parsed.has("detect-language")) {
         if (parsed.option("language")) throw UsageError("decode: --language and --detect-language exclude each other");
         options.detectLanguage = true;

@@ -28,13 +28,14 @@ constexpr const char* kUsage =
 int runHub(const Arguments& args) {
     const std::string& action = velmora::dev::subcommand(args, "hub", {"ls", "snapshot"}, kUsage);
     velmora::dev::ArgumentParser parser("hub " + action, kUsage);
+    using Parser = velmora::dev::ArgumentParser;
     parser.positional("owner/name")
         .rest("pattern")
-        .option("kind")
-        .option("revision")
-        .option("endpoint")
+        .option("kind", Parser::nonEmpty)
+        .option("revision", Parser::nonEmpty)
+        .option("endpoint", Parser::nonEmpty)
         .option("token");
-    if (action == "snapshot") parser.option("base").flag("offline");
+    if (action == "snapshot") parser.option("base", Parser::nonEmpty).flag("offline");
     const velmora::dev::ParsedArguments parsed = parser.parse(args, 1);
     korbit::RepoType kind = korbit::RepoType::models;
     if (const auto name = parsed.option("kind")) {

@@ -66,8 +66,8 @@ void printChanges(const tremolan::AudioStreamTranscriber::State& before,
 int runListen(const velmora::dev::Arguments& args) {
     const auto parsed = velmora::dev::ArgumentParser("listen", kUsage)
                             .positional("model-folder")
-                            .option("device")
-                            .option("tokenizer")
+                            .option("device", velmora::dev::ArgumentParser::nonEmpty)
+                            .option("tokenizer", velmora::dev::ArgumentParser::nonEmpty)
                             .option("language")
                             .parse(args);
     tremolan::DecodingOptions options;

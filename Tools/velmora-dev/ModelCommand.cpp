@@ -41,16 +41,45 @@ constexpr const char* kUsage =
 
 using Parsed = velmora::dev::ParsedArguments;
 
-int intOption(const Parsed& p, const std::string& name, int fallback) {
-    return static_cast<int>(p.integer(name, fallback, 1, INT32_MAX));
+int intOption(const Parsed& p, const std::string& name, int fallback, int max) {
+    return static_cast<int>(p.integer(name, fallback, 1, max));
 }
 
-TensorDataType dtypeOption(const Parsed& p, TensorDataType fallback) {
+TensorDataType dtypeOption(const Parsed& p, const std::string& command, TensorDataType fallback) {
     const std::optional<std::string> text = p.option("dtype");
     if (!text) return fallback;
     if (*text == "f16") return TensorDataType::F16;
     if (*text == "f32") return TensorDataType::F32;
-    throw std::runtime_error("--dtype is f16 or f32");
+    throw velmora::dev::UsageError(command + ": --dtype is f16 or f32, not '" + *text + "'");
+}
+
+/// The sizes asked for, each within what a bundle may ask for, and the networks they make too.
+Hyperparameters randomSizes(const Parsed& p) {
+    const std::string size = p.value("size", "tiny");
+    Hyperparameters h;
+    try {
+        h = standardHyperparameters(size);
+    } catch (const std::invalid_argument& error) {
+        throw velmora::dev::UsageError(std::string("model random: --size: ") + error.what());
+    }
+    using L = SizeLimits;
+    h.nAudioState = h.nTextState = intOption(p, "width", h.nAudioState, L::width);
+    h.nAudioHead = h.nTextHead = intOption(p, "heads", h.nAudioHead, L::heads);
+    h.nAudioLayer = h.nTextLayer = intOption(p, "layers", h.nAudioLayer, L::layers);
+    h.nAudioLayer = intOption(p, "audio-layers", h.nAudioLayer, L::layers);
+    h.nTextLayer = intOption(p, "text-layers", h.nTextLayer, L::layers);
+    h.nMels = intOption(p, "mels", h.nMels, L::mels);
+    h.nVocab = intOption(p, "vocab", h.nVocab, L::vocabulary);
+    h.nAudioCtx = intOption(p, "frames", h.nAudioCtx, L::audioFrames);
+    if (h.nAudioState % h.nAudioHead != 0)
+        throw velmora::dev::UsageError("model random: --width must be a multiple of --heads");
+    try {
+        for (const BundleKind kind : {BundleKind::mel, BundleKind::encoder, BundleKind::decoder})
+            checkSizes(kind, h, "model random");
+    } catch (const MLModelError& error) {
+        throw velmora::dev::UsageError(error.what());
+    }
+    return h;
 }
 
 void printStatistics(const char* what, const MLMultiArray& a) {
@@ -89,19 +118,10 @@ MLMultiArray audioWindow(const fs::path& file) {
 }
 
 int runRandom(const Parsed& p) {
-    Hyperparameters h = standardHyperparameters(p.value("size", "tiny"));
-    h.nAudioState = h.nTextState = intOption(p, "width", h.nAudioState);
-    h.nAudioHead = h.nTextHead = intOption(p, "heads", h.nAudioHead);
-    h.nAudioLayer = h.nTextLayer = intOption(p, "layers", h.nAudioLayer);
-    h.nAudioLayer = intOption(p, "audio-layers", h.nAudioLayer);
-    h.nTextLayer = intOption(p, "text-layers", h.nTextLayer);
-    h.nMels = intOption(p, "mels", h.nMels);
-    h.nVocab = intOption(p, "vocab", h.nVocab);
-    h.nAudioCtx = intOption(p, "frames", h.nAudioCtx);
-    if (h.nAudioState % h.nAudioHead != 0) return fail("--width must be a multiple of --heads");
+    const Hyperparameters h = randomSizes(p);
     if (h.nVocab < 51864) std::fprintf(stderr, "warning: a vocabulary below 51864 cannot hold the special tokens\n");
     const auto seed = static_cast<std::uint64_t>(p.integer("seed", 1, 0));
-    const auto dtype = dtypeOption(p, TensorDataType::F16);
+    const auto dtype = dtypeOption(p, "model random", TensorDataType::F16);
     const auto start = std::chrono::steady_clock::now();
     const fs::path folder = p.positional("folder");
     if (p.has("checkpoint")) {
@@ -117,7 +137,7 @@ int runRandom(const Parsed& p) {
 
 int runConvert(const Parsed& p) {
     std::optional<TensorDataType> dtype;
-    if (p.has("dtype")) dtype = dtypeOption(p, TensorDataType::F16);
+    if (p.has("dtype")) dtype = dtypeOption(p, "model convert", TensorDataType::F16);
     const auto start = std::chrono::steady_clock::now();
     const std::string& checkpoint = p.positional("checkpoint-folder");
     const std::string& folder = p.positional("folder");

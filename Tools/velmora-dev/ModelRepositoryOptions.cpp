@@ -12,8 +12,8 @@
 namespace velmora::dev {
 
 ArgumentParser& ModelRepositoryOptions::declare(ArgumentParser& parser, bool withBase) {
-    parser.option("repo").option("endpoint");
-    if (withBase) parser.option("base");
+    parser.option("repo", ArgumentParser::nonEmpty).option("endpoint", ArgumentParser::nonEmpty);
+    if (withBase) parser.option("base", ArgumentParser::nonEmpty);
     return parser;
 }
 

@@ -89,6 +89,9 @@ int runWrite(const Parsed& parsed) {
     const std::filesystem::path input = parsed.positional("result.json");
     const std::string outputDir = parsed.value("output-dir", ".");
     const std::string name = parsed.value("name", input.stem().string());
+    // A name is a file name in the output folder, never a way out of it.
+    if (name.find('/') != std::string::npos)
+        throw velmora::dev::UsageError("speech write: --name " + name + " holds a '/': it names a file, not a path");
 
     std::unique_ptr<ResultWriting> writer;
     if (format == "srt") {
@@ -118,10 +121,15 @@ int runSpeech(const Arguments& args) {
     const std::string& subcommand =
         velmora::dev::subcommand(args, "speech", {"options", "support", "ratio", "write"}, kUsage);
     velmora::dev::ArgumentParser parser("speech " + subcommand, kUsage);
-    if (subcommand == "support") parser.option("device").option("config");
+    using Parser = velmora::dev::ArgumentParser;
+    if (subcommand == "support") parser.option("device", Parser::nonEmpty).option("config", Parser::nonEmpty);
     if (subcommand == "ratio") parser.option("tokens").option("text");
-    if (subcommand == "write")
-        parser.positional("format").positional("result.json").option("output-dir").option("name");
+    if (subcommand == "write") {
+        parser.positional("format")
+            .positional("result.json")
+            .option("output-dir", Parser::nonEmpty)
+            .option("name", Parser::nonEmpty);
+    }
     const Parsed parsed = parser.parse(args, 1);
     if (subcommand == "options") return runOptions();
     if (subcommand == "support") return runSupport(parsed);

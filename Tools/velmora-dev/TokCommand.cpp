@@ -58,7 +58,13 @@ std::vector<int> parseIds(const std::string& text, const korbit::TokenizerWrappe
 int runTok(const Arguments& args) {
     const std::string& action = velmora::dev::subcommand(args, "tok", {"encode", "tokens", "decode"}, kUsage);
     velmora::dev::ArgumentParser parser("tok " + action, kUsage);
-    parser.option("hub").option("base").option("token").option("endpoint").flag("lenient").rest("text");
+    using Parser = velmora::dev::ArgumentParser;
+    parser.option("hub", Parser::nonEmpty)
+        .option("base", Parser::nonEmpty)
+        .option("token")
+        .option("endpoint", Parser::nonEmpty)
+        .flag("lenient")
+        .rest("text");
     if (action == "encode") parser.flag("no-special");
     if (action == "decode") parser.flag("skip-special");
     const velmora::dev::ParsedArguments parsed = parser.parse(args, 1);

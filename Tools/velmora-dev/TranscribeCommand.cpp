@@ -87,9 +87,8 @@ TranscribeRequest requestFrom(const velmora::dev::ParsedArguments& parsed) {
         std::size_t from = 0;
         while (from <= clips->size()) {
             const std::size_t comma = std::min(clips->find(',', from), clips->size());
-            const double seconds =
-                velmora::dev::parseNumber(std::string_view(*clips).substr(from, comma - from), "transcribe: --clip");
-            if (seconds < 0) throw UsageError("transcribe: --clip needs times of 0 seconds or more");
+            const double seconds = velmora::dev::parseNumber(std::string_view(*clips).substr(from, comma - from),
+                                                             "transcribe: --clip", 0, velmora::dev::kLongestSeconds);
             options.clipTimestamps.push_back(static_cast<float>(seconds));
             from = comma + 1;
         }
@@ -156,9 +155,9 @@ int runTranscribe(const velmora::dev::Arguments& args) {
         .option("workers")
         .option("chunking")
         .option("format")
-        .option("output-dir")
-        .option("tokenizer")
-        .option("variant");
+        .option("output-dir", velmora::dev::ArgumentParser::nonEmpty)
+        .option("tokenizer", velmora::dev::ArgumentParser::nonEmpty)
+        .option("variant", velmora::dev::ArgumentParser::nonEmpty);
     velmora::dev::ModelRepositoryOptions::declare(parser, true);
     const auto parsed = parser.parse(args);
     const TranscribeRequest request = requestFrom(parsed);

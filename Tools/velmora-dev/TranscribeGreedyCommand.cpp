@@ -25,7 +25,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -77,8 +76,8 @@ int runTranscribe(const Arguments& args) {
                                                      .positional("tokenizer-folder")
                                                      .positional("audio-file")
                                                      .option("language")
-                                                     .option("dump-mel")
-                                                     .option("result")
+                                                     .option("dump-mel", velmora::dev::ArgumentParser::nonEmpty)
+                                                     .option("result", velmora::dev::ArgumentParser::nonEmpty)
                                                      .flag("timestamps")
                                                      .parse(args);
     const std::string language = parsed.value("language", "en");
@@ -111,10 +110,8 @@ int runTranscribe(const Arguments& args) {
     const auto features = transcriber.melFeatures(samples);
     if (!dumpMel.empty()) {
         const std::vector<float> values = features.toFloatVector();
-        std::ofstream out(dumpMel, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(values.data()),
-                  static_cast<std::streamsize>(values.size() * sizeof(float)));
-        if (!out) return fail("cannot write " + dumpMel);
+        platform::sys::writeFileAtomically(
+            dumpMel, std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(float)));
     }
     const std::vector<int> prompt{special.startOfTranscriptToken, *languageToken, special.transcribeToken,
                                   timestamps ? special.timeTokenBegin : special.noTimestampsToken};

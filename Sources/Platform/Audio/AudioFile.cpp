@@ -1,14 +1,20 @@
 #include "Platform/Audio/AudioFile.hpp"
 
 #include "Platform/Audio/Resampler.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <stdexcept>
+#include <system_error>
 
 namespace platform::audio {
 namespace {
@@ -57,6 +63,39 @@ std::vector<float> readMono(SNDFILE* file, const SF_INFO& info, const std::files
         throw AudioError("Cannot decode audio file " + path.string() + ": " + sf_strerror(file));
     return mono;
 }
+
+/// libsndfile's reads and writes on a descriptor, remembering the first write that failed:
+/// libsndfile does not report one it makes while closing the file.
+struct DescriptorIO {
+    int fd;
+    int error = 0;
+
+    static DescriptorIO& of(void* self) { return *static_cast<DescriptorIO*>(self); }
+    static sf_count_t length(void* self) {
+        struct stat info {};
+        return ::fstat(of(self).fd, &info) == 0 ? info.st_size : -1;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void* self) { return ::lseek(of(self).fd, offset, whence); }
+    static sf_count_t tell(void* self) { return ::lseek(of(self).fd, 0, SEEK_CUR); }
+    static sf_count_t read(void* data, sf_count_t count, void* self) {
+        sf_count_t done = 0;
+        while (done < count) {
+            const ssize_t n =
+                ::read(of(self).fd, static_cast<char*>(data) + done, static_cast<std::size_t>(count - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += n;
+        }
+        return done;
+    }
+    static sf_count_t write(const void* data, sf_count_t count, void* self) {
+        DescriptorIO& io = of(self);
+        if (platform::sys::writeAll(io.fd, static_cast<const char*>(data), static_cast<std::size_t>(count)))
+            return count;
+        if (io.error == 0) io.error = errno;
+        return 0;
+    }
+};
 
 }  // namespace
 
@@ -164,14 +203,30 @@ void writeAudioFile(const std::filesystem::path& path, const AudioBuffer& buffer
     info.samplerate = static_cast<int>(buffer.sampleRate);
     info.channels = buffer.channels;
     info.format = format;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) throw AudioError("Cannot write audio file " + path.string() + ": " + sf_strerror(nullptr));
-    const FileHandle handle(file, sf_close);
-    // Integer files are written from +-1.0 without wrapping at full scale.
-    sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const auto frames = static_cast<sf_count_t>(buffer.frameCount());
-    if (sf_writef_float(file, buffer.samples.data(), frames) != frames)
-        throw AudioError("Cannot write audio file " + path.string() + ": " + sf_strerror(file));
+    // Written beside the file and renamed over it when whole: a failed write (a full disk) leaves
+    // an earlier file as it was and no cut one.
+    try {
+        platform::sys::AtomicFileWriter out(path);
+        DescriptorIO io{out.descriptor()};
+        SF_VIRTUAL_IO calls{DescriptorIO::length, DescriptorIO::seek, DescriptorIO::read, DescriptorIO::write,
+                            DescriptorIO::tell};
+        SNDFILE* file = sf_open_virtual(&calls, SFM_WRITE, &info, &io);
+        if (!file) throw AudioError("Cannot write audio file " + path.string() + ": " + sf_strerror(nullptr));
+        FileHandle handle(file, sf_close);
+        // Integer files are written from +-1.0 without wrapping at full scale.
+        sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+        const auto frames = static_cast<sf_count_t>(buffer.frameCount());
+        const bool whole = sf_writef_float(file, buffer.samples.data(), frames) == frames;
+        const std::string reason = sf_strerror(file);
+        // Closing writes the header's sizes or the encoder's last pages.
+        sf_close(handle.release());
+        if (io.error != 0)
+            throw AudioError("Cannot write audio file " + path.string() + ": " + std::strerror(io.error));
+        if (!whole) throw AudioError("Cannot write audio file " + path.string() + ": " + reason);
+        out.commit();
+    } catch (const std::system_error& error) {
+        throw AudioError(error.what());
+    }
 }
 
 std::vector<float> mixToMono(const AudioBuffer& buffer) {

@@ -78,8 +78,9 @@ AudioBuffer readAudioFile(const std::filesystem::path& path);
 /// The container and sample encoding of a written file.
 enum class AudioFileType { wavInt16, wavInt24, wavInt32, wavFloat, flac, oggVorbis, mp3 };
 
-/// Writes interleaved samples as a file of the type; throws AudioError naming the file and the
-/// reason (for example a type this libsndfile cannot write).
+/// Writes interleaved samples as a file of the type, replacing any file of that name as a whole;
+/// throws AudioError naming the file and the reason (for example a type this libsndfile cannot
+/// write, or a full disk), and then leaves an earlier file of that name as it was.
 void writeAudioFile(const std::filesystem::path& path, const AudioBuffer& buffer, AudioFileType type);
 
 /// The average of the channels of each frame.

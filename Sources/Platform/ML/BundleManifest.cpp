@@ -1,5 +1,6 @@
 #include "Platform/ML/BundleManifest.hpp"
 
+#include <limits>
 #include <system_error>
 
 namespace platform::ml {
@@ -58,12 +59,19 @@ std::vector<MLFeatureDescription> featuresFromJson(const json& list, const std::
     return out;
 }
 
-int readInt(const json& h, const char* key, const std::string& where, int minimum = 1) {
+void checkSize(std::int64_t value, const char* key, const std::string& where, int minimum, int maximum) {
+    if (value < minimum || value > maximum)
+        throw MLModelError(where + ": hyper-parameter \"" + key + "\" has the unusable value " + std::to_string(value) +
+                           " (" + std::to_string(minimum) + " to " + std::to_string(maximum) + ")");
+}
+
+int readInt(const json& h, const char* key, const std::string& where) {
     if (!h.contains(key) || !h[key].is_number_integer())
         throw MLModelError(where + ": hyper-parameter \"" + key + "\" is missing or not an integer");
+    // The limits of each size are checkSizes' to tell.
     const auto v = h[key].get<std::int64_t>();
-    if (v < minimum || v > 1 << 24)
-        throw MLModelError(where + ": hyper-parameter \"" + key + "\" has the unusable value " + std::to_string(v));
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        throw MLModelError(where + ": hyper-parameter \"" + key + "\" has the unusable value " + h[key].dump());
     return static_cast<int>(v);
 }
 
@@ -106,6 +114,60 @@ std::string bundleKindName(BundleKind kind) {
             return "decoder";
     }
     return "?";
+}
+
+std::int64_t weightCount(BundleKind kind, const Hyperparameters& p) {
+    const std::int64_t mels = p.nMels, frames = p.nAudioCtx, audio = p.nAudioState, text = p.nTextState;
+    switch (kind) {
+        case BundleKind::mel:
+            return mels * 201;
+        case BundleKind::encoder: {
+            // Two convolutions, the positions, and per layer attention (4 w x w), the feed-forward
+            // pair (8 w x w) with their biases and two norms; a last norm.
+            const std::int64_t layer = 12 * audio * audio + 12 * audio;
+            return audio * mels * 3 + audio + audio * audio * 3 + audio + frames * audio + p.nAudioLayer * layer +
+                   2 * audio;
+        }
+        case BundleKind::decoder: {
+            // Per layer self-attention (4 w x w), cross-attention whose keys and values read the
+            // audio width, the feed-forward pair (8 w x w), biases and three norms.
+            const std::int64_t layer = 14 * text * text + 2 * text * audio + 17 * text;
+            return static_cast<std::int64_t>(p.nVocab) * text + static_cast<std::int64_t>(p.nTextCtx) * text +
+                   p.nTextLayer * layer + 2 * text;
+        }
+    }
+    return 0;
+}
+
+void checkSizes(BundleKind kind, const Hyperparameters& p, const std::string& where) {
+    using L = SizeLimits;
+    switch (kind) {
+        case BundleKind::mel:
+            checkSize(p.nMels, "n_mels", where, 1, L::mels);
+            break;
+        case BundleKind::encoder:
+            checkSize(p.nMels, "n_mels", where, 1, L::mels);
+            checkSize(p.nAudioCtx, "n_audio_ctx", where, 1, L::audioFrames);
+            checkSize(p.nAudioState, "n_audio_state", where, 1, L::width);
+            checkSize(p.nAudioHead, "n_audio_head", where, 1, L::heads);
+            checkSize(p.nAudioLayer, "n_audio_layer", where, 0, L::layers);
+            break;
+        case BundleKind::decoder:
+            checkSize(p.nVocab, "n_vocab", where, 1, L::vocabulary);
+            checkSize(p.nTextCtx, "n_text_ctx", where, 1, L::textPositions);
+            checkSize(p.nTextState, "n_text_state", where, 1, L::width);
+            checkSize(p.nTextHead, "n_text_head", where, 1, L::heads);
+            checkSize(p.nTextLayer, "n_text_layer", where, 1, L::layers);
+            checkSize(p.nAudioState, "n_audio_state", where, 1, L::width);
+            checkSize(p.nAudioCtx, "n_audio_ctx", where, 1, L::audioFrames);
+            checkSize(p.kvLength, "kv_len", where, 1, L::cacheLength);
+            break;
+    }
+    const std::int64_t weights = weightCount(kind, p);
+    if (weights > L::weights)
+        throw MLModelError(where + ": the " + bundleKindName(kind) + " of these sizes holds " +
+                           std::to_string(weights) + " weights, more than the " + std::to_string(L::weights) +
+                           " a bundle may hold");
 }
 
 std::vector<std::pair<int, int>> Hyperparameters::effectiveAlignmentHeads() const {
@@ -204,13 +266,15 @@ BundleManifest BundleManifest::parse(const json& j, const std::string& where) {
     switch (m.kind) {
         case BundleKind::mel:
             p.nMels = readInt(h, "n_mels", where);
+            checkSizes(m.kind, p, where);
             break;
         case BundleKind::encoder:
             p.nMels = readInt(h, "n_mels", where);
             p.nAudioCtx = readInt(h, "n_audio_ctx", where);
             p.nAudioState = readInt(h, "n_audio_state", where);
             p.nAudioHead = readInt(h, "n_audio_head", where);
-            p.nAudioLayer = readInt(h, "n_audio_layer", where, 0);
+            p.nAudioLayer = readInt(h, "n_audio_layer", where);
+            checkSizes(m.kind, p, where);
             if (p.nAudioState % p.nAudioHead != 0)
                 throw MLModelError(where + ": n_audio_state is not a multiple of n_audio_head");
             if (p.nAudioState % 2 != 0) throw MLModelError(where + ": n_audio_state must be even");
@@ -224,6 +288,7 @@ BundleManifest BundleManifest::parse(const json& j, const std::string& where) {
             p.nAudioState = readInt(h, "n_audio_state", where);
             p.nAudioCtx = readInt(h, "n_audio_ctx", where);
             p.kvLength = readInt(h, "kv_len", where);
+            checkSizes(m.kind, p, where);
             if (p.nTextState % p.nTextHead != 0)
                 throw MLModelError(where + ": n_text_state is not a multiple of n_text_head");
             if (h.contains("alignment_heads")) {

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -44,6 +45,32 @@ struct Hyperparameters {
     /// The heads averaged for the alignment output, the default applied.
     std::vector<std::pair<int, int>> effectiveAlignmentHeads() const;
 };
+
+/// The largest sizes a bundle may ask for. They lie well above the largest speech models (width
+/// 1280, 20 heads, 32 layers, 128 mel bands, 51866 tokens, 448 positions, under a thousand million
+/// weights a network), and low enough that what a bundle of these sizes sets aside fits a
+/// workstation's memory. A description or a request beyond them is refused before anything is set
+/// aside for it.
+struct SizeLimits {
+    static constexpr int mels = 256;
+    /// The encoder's rows for one 30 s window: a bundle with more could never be fed.
+    static constexpr int audioFrames = 1500;
+    static constexpr int width = 4096;
+    static constexpr int heads = 64;
+    static constexpr int layers = 64;
+    static constexpr int vocabulary = 1 << 18;
+    static constexpr int textPositions = 4096;
+    static constexpr int cacheLength = 4096;
+    /// Values of one bundle's weights.
+    static constexpr std::int64_t weights = std::int64_t{1} << 31;
+};
+
+/// The values of the weights a bundle of the kind holds at these sizes (what writing or loading it sets aside).
+std::int64_t weightCount(BundleKind kind, const Hyperparameters& hparams);
+
+/// Throws MLModelError naming `where` when a size the kind reads, or its weight count, lies beyond
+/// SizeLimits (or below 1; an encoder may have no layers).
+void checkSizes(BundleKind kind, const Hyperparameters& hparams, const std::string& where);
 
 struct BundleManifest {
     BundleKind kind = BundleKind::mel;

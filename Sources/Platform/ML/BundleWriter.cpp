@@ -4,12 +4,15 @@
 #include "Platform/ML/Model.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <numbers>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 
 namespace platform::ml {
 
@@ -53,6 +56,42 @@ int configInt(const json& config, const char* key, const std::filesystem::path& 
         throw std::runtime_error(path.string() + ": \"" + key + "\" is missing or not a positive integer");
     return config[key].get<int>();
 }
+
+/// A hidden folder inside the model folder that the bundles are written into first, removed with
+/// whatever is left in it. Only when every bundle is whole are its files moved over the old ones:
+/// a write that fails (a full disk) leaves the earlier bundles as they were, not some of them new.
+class StagingFolder {
+public:
+    explicit StagingFolder(const std::filesystem::path& parent) {
+        std::filesystem::create_directories(parent);
+        std::string pattern = (parent / ".staging.XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::system_error(errno, std::generic_category(), "Cannot write into " + parent.string());
+        path_ = pattern;
+    }
+    ~StagingFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    StagingFolder(const StagingFolder&) = delete;
+    StagingFolder& operator=(const StagingFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    /// Renames every file into the same place below `target`, replacing the files of those names.
+    void moveInto(const std::filesystem::path& target) const {
+        std::vector<std::filesystem::path> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_))
+            if (entry.is_regular_file()) files.push_back(std::filesystem::relative(entry.path(), path_));
+        for (const auto& file : files) {
+            std::filesystem::create_directories((target / file).parent_path());
+            std::filesystem::rename(path_ / file, target / file);
+        }
+    }
+
+private:
+    std::filesystem::path path_;
+};
 
 }  // namespace
 
@@ -132,6 +171,8 @@ std::vector<float> sinusoidalPositions(int frames, int width) {
 }
 
 std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& p, std::uint64_t seed, TensorDataType storeAs) {
+    checkSizes(BundleKind::encoder, p, "random weights");
+    checkSizes(BundleKind::decoder, p, "random weights");
     std::vector<TensorData> out;
     auto add = [&](const std::string& name, std::vector<std::int64_t> shape, float mean, float stddev) {
         std::size_t n = 1;
@@ -192,11 +233,14 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
     const auto bundle = folder / (name + ".mlmodelc");
     std::filesystem::create_directories(bundle);
     writeSafetensors(bundle / manifest.weights, tensors, {{"format", "pt"}});
-    platform::sys::writeFile(bundle / "model.json", manifest.toJson().dump(2) + "\n");
+    platform::sys::writeFileAtomically(bundle / "model.json", manifest.toJson().dump(2) + "\n");
 }
 
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& p,
                       const std::vector<TensorData>& checkpointTensors) {
+    // Bundles the runtime would refuse are not written.
+    for (const BundleKind kind : {BundleKind::mel, BundleKind::encoder, BundleKind::decoder})
+        checkSizes(kind, p, folder.string());
     std::vector<TensorData> encoder, decoder;
     auto borrow = [](const TensorData& t) {
         TensorData v;
@@ -213,10 +257,12 @@ void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters
         else if (t.name.rfind("model.decoder.", 0) == 0)
             decoder.push_back(borrow(t));
     }
-    writeBundle(folder, kMelModelName, BundleManifest::standard(BundleKind::mel, p),
+    const StagingFolder staging(folder);
+    writeBundle(staging.path(), kMelModelName, BundleManifest::standard(BundleKind::mel, p),
                 {TensorData::fromFloats("mel_filters", {p.nMels, 201}, melFilterBank(p.nMels), TensorDataType::F32)});
-    writeBundle(folder, kEncoderModelName, BundleManifest::standard(BundleKind::encoder, p), encoder);
-    writeBundle(folder, kDecoderModelName, BundleManifest::standard(BundleKind::decoder, p), decoder);
+    writeBundle(staging.path(), kEncoderModelName, BundleManifest::standard(BundleKind::encoder, p), encoder);
+    writeBundle(staging.path(), kDecoderModelName, BundleManifest::standard(BundleKind::decoder, p), decoder);
+    staging.moveInto(folder);
 }
 
 void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparameters& p, std::uint64_t seed,
@@ -227,6 +273,9 @@ void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparam
 void writeCheckpointFolder(const std::filesystem::path& folder, const Hyperparameters& p,
                            const std::vector<TensorData>& tensors) {
     std::filesystem::create_directories(folder);
+    // The weights first: the write most likely to fail (a full disk) then leaves the sizes of an
+    // earlier checkpoint beside its own weights.
+    writeSafetensors(folder / "model.safetensors", tensors, {{"format", "pt"}});
     json config = {{"model_type", "whisper"},
                    {"d_model", p.nAudioState},
                    {"encoder_layers", p.nAudioLayer},
@@ -239,11 +288,11 @@ void writeCheckpointFolder(const std::filesystem::path& folder, const Hyperparam
                    {"vocab_size", p.nVocab},
                    {"max_source_positions", p.nAudioCtx},
                    {"max_target_positions", p.nTextCtx}};
-    platform::sys::writeFile(folder / "config.json", config.dump(2) + "\n");
+    platform::sys::writeFileAtomically(folder / "config.json", config.dump(2) + "\n");
     json heads = json::array();
     for (auto [l, h] : p.alignmentHeads) heads.push_back({l, h});
-    platform::sys::writeFile(folder / "generation_config.json", json({{"alignment_heads", heads}}).dump(2) + "\n");
-    writeSafetensors(folder / "model.safetensors", tensors, {{"format", "pt"}});
+    platform::sys::writeFileAtomically(folder / "generation_config.json",
+                                       json({{"alignment_heads", heads}}).dump(2) + "\n");
 }
 
 Hyperparameters readCheckpointHyperparameters(const std::filesystem::path& folder) {

@@ -30,6 +30,7 @@ std::vector<float> melFilterBank(int nMels);
 std::vector<float> sinusoidalPositions(int frames, int width);
 
 /// Every tensor of a checkpoint with these sizes, under the checkpoint's names, filled from the seed.
+/// Sizes beyond SizeLimits throw MLModelError before anything is set aside.
 std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& hparams, std::uint64_t seed,
                                                 TensorDataType storeAs = TensorDataType::F16);
 
@@ -37,7 +38,10 @@ std::vector<TensorData> randomCheckpointTensors(const Hyperparameters& hparams, 
 void writeBundle(const std::filesystem::path& folder, const std::string& name, const BundleManifest& manifest,
                  const std::vector<TensorData>& tensors);
 
-/// Writes the three bundles from checkpoint tensors (names "model.encoder..." / "model.decoder...").
+/// Writes the three bundles from checkpoint tensors (names "model.encoder..." / "model.decoder..."):
+/// all of them aside first, then their files over those of earlier bundles, so that a failed write
+/// leaves the earlier ones as they were. Sizes beyond SizeLimits throw MLModelError before anything
+/// is written.
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams,
                       const std::vector<TensorData>& checkpointTensors);
 

@@ -79,11 +79,12 @@ void writeFile(const fs::path& path, std::string_view bytes) {
 AtomicFileWriter::AtomicFileWriter(fs::path target, mode_t mode) : target_(std::move(target)) {
     std::string pattern = (target_.parent_path() / ("." + target_.filename().string() + ".XXXXXX")).string();
     fd_ = ::mkstemp(pattern.data());
-    // The temporary file is how the write works, not what the caller asked for: name the target.
+    // The temporary file is how the write works, not what the caller asked for: every message
+    // names the target.
     if (fd_ < 0) throwCannotCreate(errno, target_);
     temporary_ = pattern;
     // mkstemp makes the file private; the target gets the usual permissions.
-    if (::fchmod(fd_, mode) != 0) fail(errno, "Cannot write " + temporary_.string());
+    if (::fchmod(fd_, mode) != 0) fail(errno, "Cannot write " + target_.string());
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -103,19 +104,19 @@ void AtomicFileWriter::fail(int error, const std::string& what) {
 
 void AtomicFileWriter::write(const void* data, std::size_t size) {
     if (fd_ < 0) throwError(EBADF, "Cannot write " + target_.string() + " after it was committed or failed");
-    if (!writeAll(fd_, static_cast<const char*>(data), size)) fail(errno, "Cannot write " + temporary_.string());
+    if (!writeAll(fd_, static_cast<const char*>(data), size)) fail(errno, "Cannot write " + target_.string());
 }
 
 void AtomicFileWriter::commit() {
     if (fd_ < 0) throwError(EBADF, "Cannot commit " + target_.string() + " twice or after a failure");
-    if (::fsync(fd_) != 0) fail(errno, "Cannot write " + temporary_.string());
+    if (::fsync(fd_) != 0) fail(errno, "Cannot write " + target_.string());
     const int fd = fd_;
     fd_ = -1;
     int error = 0;
     std::string what;
     if (::close(fd) != 0) {
         error = errno;
-        what = "Cannot write " + temporary_.string();
+        what = "Cannot write " + target_.string();
     } else if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
         error = errno;
         what = "Cannot replace " + target_.string();

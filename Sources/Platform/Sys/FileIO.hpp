@@ -39,6 +39,9 @@ public:
 
     void write(const void* data, std::size_t size);
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    /// The temporary file's descriptor, for a library that writes (and seeks) on its own; it stays
+    /// the writer's to close. -1 after commit() or a failure.
+    int descriptor() const { return fd_; }
     void commit();
 
 private:

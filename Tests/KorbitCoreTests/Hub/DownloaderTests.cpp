@@ -3,13 +3,11 @@
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/TransportError.hpp"
+#include "Support/FileSizeLimit.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <system_error>
 
 using namespace std::chrono_literals;
@@ -17,6 +15,7 @@ using korbit::Downloader;
 using korbit::DownloadState;
 using platform::net::TransportError;
 using velmora::test::FakeHub;
+using velmora::test::FileSizeLimit;
 using velmora::test::patternedBytes;
 using velmora::test::readFile;
 using velmora::test::writeFile;
@@ -85,29 +84,6 @@ protected:
         auto subscription = downloader.download(url, token, expected);
         return readAll(subscription);
     }
-};
-
-// While it lives, no file of this process grows past `bytes`: a write beyond fails with EFBIG,
-// as writes fail with ENOSPC on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previousHandler_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previousHandler_)(int) = nullptr;
 };
 
 std::int64_t sizeOf(const std::string& contents) {

@@ -158,6 +158,46 @@ TEST(ModelLoading, BadBundlesFailWithAMessageNamingTheProblem) {
               std::string::npos);
 }
 
+TEST(ModelLoading, SizesBeyondWhatABundleMayAskForAreRefused) {
+    TempDir dir;
+    // A cache far longer than any decoder feeds, with every feature declared to match.
+    const auto decoder = dir / "Cache.mlmodelc";
+    copyBundle(smallModelFolder() / "TextDecoder.mlmodelc", decoder);
+    editJson(decoder / "model.json", [](auto& j) {
+        j["hparams"]["kv_len"] = 1 << 20;
+        for (auto& f : j["inputs"]) {
+            if (f["name"] == "key_cache" || f["name"] == "value_cache") f["shape"][3] = 1 << 20;
+            if (f["name"] == "kv_cache_update_mask" || f["name"] == "decoder_key_padding_mask") f["shape"][1] = 1 << 20;
+        }
+    });
+    EXPECT_NE(loadError(decoder).find("hyper-parameter \"kv_len\" has the unusable value 1048576 (1 to 4096)"),
+              std::string::npos)
+        << loadError(decoder);
+
+    // As many alignment heads by default as layers times heads: refused before they are listed.
+    nlohmann::json description = readJson(decoder / "model.json");
+    description["hparams"]["n_text_layer"] = 1 << 24;
+    description["hparams"]["n_text_head"] = 1 << 24;
+    EXPECT_NE(messageOf<MLModelError>([&] { BundleManifest::parse(description, "big"); }).find("big: hyper-parameter"),
+              std::string::npos);
+
+    // Sizes each within bounds whose weights together are too many: refused before any is made.
+    Hyperparameters wide = smallHyperparameters();
+    wide.nAudioState = wide.nTextState = SizeLimits::width;
+    wide.nAudioLayer = wide.nTextLayer = SizeLimits::layers;
+    EXPECT_GT(weightCount(BundleKind::encoder, wide), SizeLimits::weights);
+    EXPECT_NE(messageOf<MLModelError>([&] { randomCheckpointTensors(wide, 1); }).find("a bundle may hold"),
+              std::string::npos);
+    EXPECT_NE(messageOf<MLModelError>([&] { writeModelFolder(dir / "wide", wide, {}); }).find("a bundle may hold"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "wide"));
+
+    // The largest standard model lies within every bound.
+    const Hyperparameters large = standardHyperparameters("large-v3");
+    for (const BundleKind kind : {BundleKind::mel, BundleKind::encoder, BundleKind::decoder})
+        EXPECT_NO_THROW(checkSizes(kind, large, "large-v3"));
+}
+
 TEST(ModelLoading, BadInputsAreErrorsNotCrashes) {
     auto encoder = loadSmall(kEncoderModelName);
     auto decoder = loadSmall(kDecoderModelName);

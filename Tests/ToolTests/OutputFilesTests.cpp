@@ -1,0 +1,105 @@
+// velmora-dev on a nearly full disk: every file it writes goes aside first and takes its name only
+// when whole, so that a write that fails leaves the earlier file of that name as it was, and no cut
+// file beside it.
+
+#include "ToolTests/ToolRun.hpp"
+
+#include "Support/TestEnvironment.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace velmora::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+const std::string kModel = dataPath("models/test-speech").string();
+const std::string kTokenizer = dataPath("whisper-tokenizer/multilingual").string();
+const std::string kJfk = dataPath("audio/jfk.flac").string();  // 11 s
+
+/// Every file below the folder, by its path within it, with its bytes.
+std::map<std::string, std::string> filesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
+    return files;
+}
+
+/// A run that wrote `file` once and, its disk nearly full, fails the second time: an error naming
+/// the file, and the folder holding what the first run left, byte for byte.
+void expectFailedRewrite(const std::vector<std::string>& arguments, const fs::path& folder, const fs::path& file,
+                         int blocks) {
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    const ToolRun first = runTool(arguments);
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_TRUE(fs::exists(file));
+    // The limit must cut the file for the second run to fail honestly.
+    ASSERT_GT(fs::file_size(file), static_cast<std::uintmax_t>(blocks) * 512);
+    const auto before = filesBelow(folder);
+
+    const ToolRun second = runToolWithFileSizeLimit(blocks, arguments);
+    EXPECT_EQ(second.status, 1) << second.err;
+    EXPECT_THAT(second.err, HasSubstr("error: "));
+    EXPECT_THAT(second.err, HasSubstr(file.filename().string()));
+    EXPECT_THAT(second.err, HasSubstr("File too large"));
+    EXPECT_EQ(filesBelow(folder), before);
+}
+
+TEST(OutputFiles, TranscriptsAndResultsAreReplacedWholeOrNotAtAll) {
+    TempDir folder;
+    const fs::path out = folder / "out";
+    // transcribe writes its JSON with the writer of speech write, which the runs below reach: the
+    // model runtime keeps its buffers in memory files that a limit this small would cut first.
+    const fs::path result = out / "jfk.json";
+    expectFailedRewrite({"transcribe-greedy", kModel, kTokenizer, kJfk, "--result", result.string()}, out, result, 1);
+    expectFailedRewrite({"speech", "write", "json", result.string(), "--output-dir", (out / "again").string()}, out,
+                        out / "again/jfk.json", 1);
+    const fs::path mel = out / "jfk.mel";
+    expectFailedRewrite({"transcribe-greedy", kModel, kTokenizer, kJfk, "--dump-mel", mel.string()}, out, mel, 16);
+}
+
+TEST(OutputFiles, AudioIsReplacedWholeOrNotAtAll) {
+    TempDir folder;
+    const fs::path wav = folder / "jfk.wav";
+    expectFailedRewrite({"audio", "load", kJfk, "--output", wav.string()}, folder.path(), wav, 16);
+}
+
+TEST(OutputFiles, ACheckpointOrBundleThatFailsLeavesTheEarlierOneWhole) {
+    TempDir folder;
+    const fs::path checkpoint = folder / "checkpoint";
+    ASSERT_EQ(runTool({"model", "random", checkpoint.string(), "--checkpoint", "--width", "64", "--heads", "2",
+                       "--layers", "1"})
+                  .status,
+              0);
+    const auto before = filesBelow(checkpoint);
+
+    // Other sizes on a nearly full disk: neither their sizes nor their weights replace the earlier ones.
+    const ToolRun wider = runToolWithFileSizeLimit(
+        2, {"model", "random", checkpoint.string(), "--checkpoint", "--width", "128", "--heads", "2", "--layers", "1"});
+    EXPECT_EQ(wider.status, 1) << wider.err;
+    EXPECT_EQ(filesBelow(checkpoint), before);
+
+    // Bundles of another seed whose decoder does not fit: the encoder, which does, stays the earlier one too.
+    const fs::path model = folder / "model";
+    std::vector<std::string> random{"model",   "random", model.string(), "--width", "64",
+                                    "--heads", "2",      "--layers",     "1"};
+    ASSERT_EQ(runTool(random).status, 0);
+    const auto earlier = filesBelow(model);
+    random.insert(random.end(), {"--seed", "2"});
+    const ToolRun reseeded = runToolWithFileSizeLimit(1024, random);
+    EXPECT_EQ(reseeded.status, 1) << reseeded.err;
+    EXPECT_THAT(reseeded.err, HasSubstr("TextDecoder.mlmodelc/weights.safetensors: File too large"));
+    EXPECT_EQ(filesBelow(model), earlier);
+
+    const fs::path bundles = folder / "bundles";
+    expectFailedRewrite({"model", "convert", checkpoint.string(), bundles.string()}, bundles,
+                        bundles / "MelSpectrogram.mlmodelc/weights.safetensors", 2);
+}
+
+}  // namespace
+}  // namespace velmora::test
