@@ -346,6 +346,8 @@ __attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const float* x,
 float maximumAndIndex(const float* x, std::size_t n, std::size_t& index, VectorPath path) {
 #if defined(__x86_64__)
     if (usablePath(path) == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
+#else
+    (void)path;
 #endif
     return maximumAndIndexPortable(x, n, index);
 }
