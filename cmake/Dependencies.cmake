@@ -12,4 +12,6 @@ pkg_check_modules(SOXR REQUIRED IMPORTED_TARGET soxr)
 # The sound server client for live capture (PulseAudio, or PipeWire's Pulse server).
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 # The loopback servers of the tests (fake model hub).
-pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+if(VELMORA_BUILD_TESTS OR VELMORA_FUZZ)
+  pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+endif()

@@ -1,3 +1,13 @@
+# With VELMORA_PRECOMPILED_HEADERS, a target's heaviest common headers (the test framework, Qt's
+# widgets) are compiled once for the target instead of once for each of its sources. CI turns it
+# on; a developer's trees leave it off, since the compiler cache does not keep files that use them.
+#   velmora_precompile(<target> <headers...>)
+function(velmora_precompile target)
+  if(VELMORA_PRECOMPILED_HEADERS)
+    target_precompile_headers(${target} PRIVATE ${ARGN})
+  endif()
+endfunction()
+
 # One static library per folder of sources: every .cpp below the folder belongs to it,
 # so adding a file never needs a CMake edit. An outside library that only a layer's sources use is
 # a PRIVATE_DEPS: it is linked, but its headers are not handed on to the layer's users.
@@ -27,6 +37,7 @@ function(velmora_tests name)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Sources ${PROJECT_SOURCE_DIR}/Tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} TestSupport GTest::gtest GTest::gmock)
+  velmora_precompile(${name} <gtest/gtest.h> <gmock/gmock.h>)
   target_compile_definitions(${name} PRIVATE
     VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/Tests/Data")

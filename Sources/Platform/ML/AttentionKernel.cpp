@@ -100,7 +100,7 @@ void attendOneHead(const float* q, std::size_t ldq, int rows, const float* kt, s
     for (int i = 0; i < rows; ++i) {
         float maximum;
         inverse[static_cast<std::size_t>(i)] = 1.0f / exponentiate(scores.data() + static_cast<std::size_t>(i) * lds,
-                                                                   static_cast<std::size_t>(keys), maximum);
+                                                                   static_cast<std::size_t>(keys), maximum, path);
     }
 #ifdef VELMORA_X86_ATTENTION
     if (tiles) {

@@ -1,5 +1,8 @@
 #include "Platform/ML/HalfPanelProduct.hpp"
 
+#include "Platform/ML/HalfRegister.hpp"
+#include "Platform/ML/PathDispatch.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -16,14 +19,17 @@ namespace platform::ml::kernels {
 #define VELMORA_HALF_PANEL_PRODUCT 1
 #endif
 
-#ifdef VELMORA_HALF_PANEL_PRODUCT
 namespace {
-
-constexpr int P = PackedMatrix::kPanel;
 // A register tile: 12 rows x 32 outputs (24 accumulators), over at most kDepth inputs at a time,
 // so that a tile's rows (12 kDepth floats) and the two panels' columns (32 kDepth halves) stay in
 // the first-level cache while every tile of the block of rows reuses the panels.
 constexpr int kTileRows = 12;
+}  // namespace
+
+#ifdef VELMORA_HALF_PANEL_PRODUCT
+namespace {
+
+constexpr int P = PackedMatrix::kPanel;
 constexpr int kDepth = 256;
 
 // GCC 12's AVX-512 intrinsics start from an "undefined" register and warn about it spuriously.
@@ -46,12 +52,9 @@ __attribute__((target("avx512f"))) void tile(const float* a, const std::uint16_t
         if constexpr (Two) acc[i][1] = load ? _mm512_maskz_loadu_ps(m1, row + P) : _mm512_setzero_ps();
     }
     for (int k = 0; k < depth; ++k) {
-        const __m512 w0 =
-            _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(b0 + static_cast<std::size_t>(k) * P)));
+        const __m512 w0 = widenSixteenHalves(b0 + static_cast<std::size_t>(k) * P);
         __m512 w1 = w0;
-        if constexpr (Two)
-            w1 = _mm512_cvtph_ps(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b1 + static_cast<std::size_t>(k) * P)));
+        if constexpr (Two) w1 = widenSixteenHalves(b1 + static_cast<std::size_t>(k) * P);
         const float* ak = a + static_cast<std::size_t>(k) * kTileRows;
 #pragma GCC unroll 12
         for (int i = 0; i < R; ++i) {
@@ -95,8 +98,7 @@ int rowsPerTask(const PackedMatrix* w, int rows, int threads, int multiple) {
 
 bool halfPanelProductRuns(const PackedMatrix& w, VectorPath path) {
 #ifdef VELMORA_HALF_PANEL_PRODUCT
-    return path == VectorPath::avx512 && bestVectorPath() == VectorPath::avx512 &&
-           w.element() == PackedMatrix::Element::float16;
+    return usablePath(path) == VectorPath::avx512 && w.element() == PackedMatrix::Element::float16;
 #else
     (void)w, (void)path;
     return false;

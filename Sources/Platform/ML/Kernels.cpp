@@ -3,6 +3,8 @@
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Float16.hpp"
 #include "Platform/ML/HalfPanelProduct.hpp"
+#include "Platform/ML/HalfRegister.hpp"
+#include "Platform/ML/PathDispatch.hpp"
 #include "Platform/ML/VectorProducts.hpp"
 
 #include <cblas.h>
@@ -22,7 +24,7 @@ namespace {
 
 // exp(x) by range reduction to r in [-ln2/2, ln2/2] and a degree-6 polynomial; written without
 // branches so that loops over it vectorise.
-inline float fastExp(float x) {
+[[gnu::always_inline]] inline float fastExp(float x) {
     x = std::max(x, -87.0f);
     x = std::min(x, 88.0f);
     // Round to the nearest integer by the 1.5 * 2^23 trick (no rounding instruction needed).
@@ -42,7 +44,7 @@ inline float fastExp(float x) {
 
 // erfc by the Chebyshev fit of Numerical Recipes (fractional error below 1.2e-7), giving the exact
 // (erf) form of GELU.
-inline float geluOne(float x) {
+[[gnu::always_inline]] inline float geluOne(float x) {
     const float z = std::fabs(x) * 0.70710678118654752f;
     const float t = 1.0f / (1.0f + 0.5f * z);
     const float poly =
@@ -58,14 +60,6 @@ inline float geluOne(float x) {
     const float cdf = x >= 0.0f ? 1.0f - 0.5f * erfcz : 0.5f * erfcz;
     return x * cdf;
 }
-
-// ThreadSanitizer instruments the clones' resolvers, which the loader runs before the sanitizer's
-// runtime has started; its builds take the default code path.
-#if defined(__SANITIZE_THREAD__)
-#define VELMORA_CLONES
-#else
-#define VELMORA_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#endif
 
 struct Block {
     int rowBegin, rowEnd, colBegin, colEnd;
@@ -101,10 +95,6 @@ std::vector<Block> tile(int rows, int cols, int threads) {
 
 }  // namespace
 
-VELMORA_CLONES void expInPlace(float* x, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) x[i] = fastExp(x[i]);
-}
-
 // The reductions the samplers run over a vocabulary: AVX-512 where the processor has it (chosen
 // once, as for the vector products), plain loops elsewhere.
 namespace {
@@ -128,14 +118,14 @@ float maximumAndIndexPortable(const float* x, std::size_t n, std::size_t& index)
     return m;
 }
 
-inline float shiftedExp(float x, float shift) {
+[[gnu::always_inline]] inline float shiftedExp(float x, float shift) {
     const float t = x - shift;
     return fastExp(t > -87.0f ? t : -87.0f);  // NaN counts as -inf
 }
 
 // Sixteen running sums, each adding four terms at a time, as the AVX-512 path does: one running
 // sum over a whole vocabulary loses the small terms' last digits (1e-4 of the sum over 51865).
-VELMORA_CLONES float sumOfExponentialsPortable(const float* x, std::size_t n, float shift) {
+[[gnu::always_inline]] inline float sumOfExponentialsLoop(const float* x, std::size_t n, float shift) {
     constexpr std::size_t L = 16;
     float lanes[L] = {};
     std::size_t i = 0;
@@ -152,6 +142,106 @@ VELMORA_CLONES float sumOfExponentialsPortable(const float* x, std::size_t n, fl
     return lanes[0] + tail;
 }
 
+[[gnu::always_inline]] inline void expLoop(float* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = fastExp(x[i]);
+}
+
+[[gnu::always_inline]] inline void divideLoop(float* x, std::size_t n, float divisor) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = x[i] / divisor;
+}
+
+[[gnu::always_inline]] inline void geluLoop(float* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = geluOne(x[i]);
+}
+
+[[gnu::always_inline]] inline float exponentiateLoop(float* x, std::size_t n, float& maximum) {
+    // Sixteen running lanes so that the reductions vectorise without reassociation.
+    constexpr std::size_t L = 16;
+    float lanes[L];
+    for (std::size_t j = 0; j < L; ++j) lanes[j] = -INFINITY;
+    std::size_t i = 0;
+    for (; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) lanes[j] = lanes[j] > x[i + j] ? lanes[j] : x[i + j];
+    float m = -INFINITY;
+    for (std::size_t j = 0; j < L; ++j) m = std::max(m, lanes[j]);
+    for (; i < n; ++i) m = std::max(m, x[i]);
+    for (std::size_t j = 0; j < L; ++j) lanes[j] = 0.0f;
+    for (i = 0; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) {
+            const float e = fastExp(x[i + j] - m);
+            x[i + j] = e;
+            lanes[j] += e;
+        }
+    float sum = 0.0f;
+    for (; i < n; ++i) {
+        x[i] = fastExp(x[i] - m);
+        sum += x[i];
+    }
+    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
+    maximum = m;
+    return sum;
+}
+
+[[gnu::always_inline]] inline void softmaxLoop(float* x, std::size_t n) {
+    if (n == 0) return;
+    float m;
+    const float inv = 1.0f / exponentiateLoop(x, n, m);
+    for (std::size_t i = 0; i < n; ++i) x[i] *= inv;
+}
+
+[[gnu::always_inline]] inline float dotLoop(const float* a, const float* b, std::size_t n) {
+    constexpr std::size_t L = 16;
+    float lanes[L] = {};
+    std::size_t i = 0;
+    for (; i + L <= n; i += L)
+        for (std::size_t j = 0; j < L; ++j) lanes[j] += a[i + j] * b[i + j];
+    float sum = 0.0f;
+    for (; i < n; ++i) sum += a[i] * b[i];
+    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
+    return sum;
+}
+
+[[gnu::always_inline]] inline void addScaledLoop(const float* x, float a, float* y, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) y[i] += a * x[i];
+}
+
+// The loops above, built once for each path: the compiler vectorises each build for its own
+// instruction set.
+#define VELMORA_ELEMENTWISE_BUILD(Path, Target)                                     \
+    Target void expInPlace##Path(float* x, std::size_t n) {                         \
+        expLoop(x, n);                                                              \
+    }                                                                               \
+    Target void divideInPlace##Path(float* x, std::size_t n, float divisor) {       \
+        divideLoop(x, n, divisor);                                                  \
+    }                                                                               \
+    Target void geluInPlace##Path(float* x, std::size_t n) {                        \
+        geluLoop(x, n);                                                             \
+    }                                                                               \
+    Target float exponentiate##Path(float* x, std::size_t n, float& maximum) {      \
+        return exponentiateLoop(x, n, maximum);                                     \
+    }                                                                               \
+    Target void softmaxInPlace##Path(float* x, std::size_t n) {                     \
+        softmaxLoop(x, n);                                                          \
+    }                                                                               \
+    Target float dot##Path(const float* a, const float* b, std::size_t n) {         \
+        return dotLoop(a, b, n);                                                    \
+    }                                                                               \
+    Target void addScaled##Path(const float* x, float a, float* y, std::size_t n) { \
+        addScaledLoop(x, a, y, n);                                                  \
+    }
+
+VELMORA_ELEMENTWISE_BUILD(Portable, )
+float sumOfExponentialsPortable(const float* x, std::size_t n, float shift) {
+    return sumOfExponentialsLoop(x, n, shift);
+}
+#if defined(__x86_64__)
+VELMORA_ELEMENTWISE_BUILD(Avx2, VELMORA_AVX2_CODE)
+VELMORA_ELEMENTWISE_BUILD(Avx512, VELMORA_AVX512_CODE)
+VELMORA_AVX2_CODE float sumOfExponentialsAvx2(const float* x, std::size_t n, float shift) {
+    return sumOfExponentialsLoop(x, n, shift);
+}
+#endif
+
 }  // namespace
 
 #if defined(__x86_64__)
@@ -162,15 +252,11 @@ VELMORA_CLONES float sumOfExponentialsPortable(const float* x, std::size_t n, fl
 #endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
-__attribute__((target("avx512f"))) inline __m512 loadHalves16(const std::uint16_t* p) {
-    return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-
 __attribute__((target("avx512f"))) inline __m512 loadSixteen(const float* p) {
     return _mm512_loadu_ps(p);
 }
 __attribute__((target("avx512f"))) inline __m512 loadSixteen(const std::uint16_t* p) {
-    return loadHalves16(p);
+    return widenSixteenHalves(p);
 }
 
 /// The maximum and its first index over floats or half-precision bits: each lane keeps the first
@@ -227,7 +313,7 @@ __attribute__((target("avx512f"))) inline __m512 exp2Avx512(__m512 t) {
 /// The sum of exp(x - shift) over floats or half-precision bits. A block of 64 whose largest
 /// value lies 30 below the shift adds nothing a float can hold next to the sum, and is skipped.
 template <typename Element>
-__attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const Element* x, std::size_t n, float shift) {
+__attribute__((target("avx512f"))) float sumOfExponentialsAvx512Of(const Element* x, std::size_t n, float shift) {
     const __m512 log2e = _mm512_set1_ps(1.44269504088896341f);
     const __m512 shifted = _mm512_set1_ps(shift);
     const float negligible = shift - 30.0f;
@@ -250,26 +336,29 @@ __attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const Element* 
     for (; i < n; ++i) tail += shiftedExp(valueAt(x, i), shift);
     return _mm512_reduce_add_ps(sum) + tail;
 }
+// The AVX-512 build of the sum, written by hand: it passes over blocks too small to count.
+__attribute__((target("avx512f"))) float sumOfExponentialsAvx512(const float* x, std::size_t n, float shift) {
+    return sumOfExponentialsAvx512Of(x, n, shift);
+}
 #pragma GCC diagnostic pop
 #endif
 
 float maximumAndIndex(const float* x, std::size_t n, std::size_t& index, VectorPath path) {
 #if defined(__x86_64__)
-    if (path == VectorPath::avx512 && bestVectorPath() == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
+    if (usablePath(path) == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
+#else
+    (void)path;
 #endif
     return maximumAndIndexPortable(x, n, index);
 }
 
-float sumOfExponentials(const float* x, std::size_t n, float shift) {
-#if defined(__x86_64__)
-    if (bestVectorPath() == VectorPath::avx512) return sumOfExponentialsAvx512(x, n, shift);
-#endif
-    return sumOfExponentialsPortable(x, n, shift);
+float sumOfExponentials(const float* x, std::size_t n, float shift, VectorPath path) {
+    return onPath(path, VELMORA_PATH_BUILDS(sumOfExponentials))(x, n, shift);
 }
 
 float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index, VectorPath path) {
 #if defined(__x86_64__)
-    if (path == VectorPath::avx512 && bestVectorPath() == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
+    if (usablePath(path) == VectorPath::avx512) return maximumAndIndexAvx512(x, n, index);
 #endif
     constexpr std::size_t kRun = 1024;
     float values[kRun];
@@ -288,9 +377,9 @@ float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& in
     return m;
 }
 
-float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift) {
+float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift, VectorPath path) {
 #if defined(__x86_64__)
-    if (bestVectorPath() == VectorPath::avx512) return sumOfExponentialsAvx512(x, n, shift);
+    if (usablePath(path) == VectorPath::avx512) return sumOfExponentialsAvx512Of(x, n, shift);
 #endif
     constexpr std::size_t kRun = 1024;
     float values[kRun];
@@ -298,68 +387,37 @@ float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift) 
     for (std::size_t begin = 0; begin < n; begin += kRun) {
         const std::size_t length = std::min(kRun, n - begin);
         convertHalfToFloat(x + begin, values, length);
-        total += sumOfExponentials(values, length, shift);
+        total += sumOfExponentials(values, length, shift, path);
     }
     return total;
 }
 
-VELMORA_CLONES void divideInPlace(float* x, std::size_t n, float divisor) {
-    for (std::size_t i = 0; i < n; ++i) x[i] = x[i] / divisor;
+void expInPlace(float* x, std::size_t n, VectorPath path) {
+    onPath(path, VELMORA_PATH_BUILDS(expInPlace))(x, n);
 }
 
-VELMORA_CLONES void geluInPlace(float* x, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) x[i] = geluOne(x[i]);
+void divideInPlace(float* x, std::size_t n, float divisor, VectorPath path) {
+    onPath(path, VELMORA_PATH_BUILDS(divideInPlace))(x, n, divisor);
 }
 
-VELMORA_CLONES float exponentiate(float* x, std::size_t n, float& maximum) {
-    // Sixteen running lanes so that the reductions vectorise without reassociation.
-    constexpr std::size_t L = 16;
-    float lanes[L];
-    for (std::size_t j = 0; j < L; ++j) lanes[j] = -INFINITY;
-    std::size_t i = 0;
-    for (; i + L <= n; i += L)
-        for (std::size_t j = 0; j < L; ++j) lanes[j] = lanes[j] > x[i + j] ? lanes[j] : x[i + j];
-    float m = -INFINITY;
-    for (std::size_t j = 0; j < L; ++j) m = std::max(m, lanes[j]);
-    for (; i < n; ++i) m = std::max(m, x[i]);
-    for (std::size_t j = 0; j < L; ++j) lanes[j] = 0.0f;
-    for (i = 0; i + L <= n; i += L)
-        for (std::size_t j = 0; j < L; ++j) {
-            const float e = fastExp(x[i + j] - m);
-            x[i + j] = e;
-            lanes[j] += e;
-        }
-    float sum = 0.0f;
-    for (; i < n; ++i) {
-        x[i] = fastExp(x[i] - m);
-        sum += x[i];
-    }
-    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
-    maximum = m;
-    return sum;
+void geluInPlace(float* x, std::size_t n, VectorPath path) {
+    onPath(path, VELMORA_PATH_BUILDS(geluInPlace))(x, n);
 }
 
-VELMORA_CLONES void softmaxInPlace(float* x, std::size_t n) {
-    if (n == 0) return;
-    float m;
-    const float inv = 1.0f / exponentiate(x, n, m);
-    for (std::size_t i = 0; i < n; ++i) x[i] *= inv;
+float exponentiate(float* x, std::size_t n, float& maximum, VectorPath path) {
+    return onPath(path, VELMORA_PATH_BUILDS(exponentiate))(x, n, maximum);
 }
 
-VELMORA_CLONES float dot(const float* a, const float* b, std::size_t n) {
-    constexpr std::size_t L = 16;
-    float lanes[L] = {};
-    std::size_t i = 0;
-    for (; i + L <= n; i += L)
-        for (std::size_t j = 0; j < L; ++j) lanes[j] += a[i + j] * b[i + j];
-    float sum = 0.0f;
-    for (; i < n; ++i) sum += a[i] * b[i];
-    for (std::size_t j = 0; j < L; ++j) sum += lanes[j];
-    return sum;
+void softmaxInPlace(float* x, std::size_t n, VectorPath path) {
+    onPath(path, VELMORA_PATH_BUILDS(softmaxInPlace))(x, n);
 }
 
-VELMORA_CLONES void addScaled(const float* x, float a, float* y, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) y[i] += a * x[i];
+float dot(const float* a, const float* b, std::size_t n, VectorPath path) {
+    return onPath(path, VELMORA_PATH_BUILDS(dot))(a, b, n);
+}
+
+void addScaled(const float* x, float a, float* y, std::size_t n, VectorPath path) {
+    onPath(path, VELMORA_PATH_BUILDS(addScaled))(x, a, y, n);
 }
 
 void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc, float beta) {
@@ -379,8 +437,8 @@ void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, 
         for (int r = 0; r < rows; ++r) {
             float* row = y + static_cast<std::size_t>(r) * ldy + colBegin;
             const auto n = static_cast<std::size_t>(colEnd - colBegin);
-            if (!layer.bias.empty()) addScaled(layer.bias.data() + colBegin, 1.0f, row, n);
-            if (gelu) geluInPlace(row, n);
+            if (!layer.bias.empty()) addScaled(layer.bias.data() + colBegin, 1.0f, row, n, path);
+            if (gelu) geluInPlace(row, n, path);
         }
         return;
     }
@@ -404,7 +462,7 @@ void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, 
                 const float* bias = layer.bias.data() + c0;
                 for (int c = 0; c < n; ++c) row[c] += bias[c];
             }
-            if (gelu) geluInPlace(row, static_cast<std::size_t>(n));
+            if (gelu) geluInPlace(row, static_cast<std::size_t>(n), path);
         }
     }
 }

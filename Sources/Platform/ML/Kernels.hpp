@@ -38,18 +38,20 @@ void linearRows(const float* x, std::size_t ldx, int rows, const Linear& layer, 
 /// Layer normalisation (eps 1e-5) of one row of width values.
 void layerNormRow(const float* x, int width, const LayerNormWeights& w, float* y);
 
+/// The elementwise kernels below run the build of `path` (at most bestVectorPath()): the portable
+/// loops, or the same loops built for AVX2 + FMA or for AVX-512.
 /// In place: x = x * 0.5 * (1 + erf(x / sqrt 2)).
-void geluInPlace(float* x, std::size_t n);
+void geluInPlace(float* x, std::size_t n, VectorPath path = bestVectorPath());
 /// In place: exp(x - max) / sum over n values.
-void softmaxInPlace(float* x, std::size_t n);
+void softmaxInPlace(float* x, std::size_t n, VectorPath path = bestVectorPath());
 /// In place: x = exp(x - max) over n > 0 values; returns the sum and stores the maximum.
-float exponentiate(float* x, std::size_t n, float& maximum);
+float exponentiate(float* x, std::size_t n, float& maximum, VectorPath path = bestVectorPath());
 /// Sum of a[i] b[i] over n values.
-float dot(const float* a, const float* b, std::size_t n);
+float dot(const float* a, const float* b, std::size_t n, VectorPath path = bestVectorPath());
 /// y[i] += a x[i] over n values.
-void addScaled(const float* x, float a, float* y, std::size_t n);
+void addScaled(const float* x, float a, float* y, std::size_t n, VectorPath path = bestVectorPath());
 /// In place exp of n values (accurate to a few ulp; inputs below -87 give 0).
-void expInPlace(float* x, std::size_t n);
+void expInPlace(float* x, std::size_t n, VectorPath path = bestVectorPath());
 /// The largest of n values and the index of its first occurrence; NaN values are passed over.
 /// With no value above -inf the answer is -inf and index n. Runs on AVX-512 when `path` (at most
 /// bestVectorPath()) is, else as a plain loop.
@@ -57,15 +59,14 @@ float maximumAndIndex(const float* x, std::size_t n, std::size_t& index, VectorP
 /// Sum of exp(x[i] - shift) over n values, x unchanged, for a shift at (or above) the maximum: NaN
 /// counts as -inf, a term below e^-87 as about 1e-38, and runs of values more than 30 below the shift
 /// (terms too small to change a sum that holds exp(0)) may be passed over.
-float sumOfExponentials(const float* x, std::size_t n, float shift);
+float sumOfExponentials(const float* x, std::size_t n, float shift, VectorPath path = bestVectorPath());
 /// The same two over half-precision values (IEEE binary16 bits), read as they lie: AVX-512 converts
-/// them in registers; other processors convert them in short runs. All four run on AVX-512 where the
-/// processor has it, and as plain loops elsewhere.
+/// them in registers; other paths convert them in short runs.
 float halfMaximumAndIndex(const std::uint16_t* x, std::size_t n, std::size_t& index,
                           VectorPath path = bestVectorPath());
-float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift);
+float halfSumOfExponentials(const std::uint16_t* x, std::size_t n, float shift, VectorPath path = bestVectorPath());
 /// In place: x[i] = x[i] / divisor over n values.
-void divideInPlace(float* x, std::size_t n, float divisor);
+void divideInPlace(float* x, std::size_t n, float divisor, VectorPath path = bestVectorPath());
 
 /// Single-threaded row-major C[m x n] = A[m x k] B^T[k x n] + beta * C (B stored [n x k]).
 void gemmNT(int m, int n, int k, const float* a, int lda, const float* b, int ldb, float* c, int ldc,

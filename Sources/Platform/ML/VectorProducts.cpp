@@ -1,6 +1,8 @@
 #include "Platform/ML/VectorProducts.hpp"
 
 #include "Platform/ML/Float16.hpp"
+#include "Platform/ML/HalfRegister.hpp"
+#include "Platform/ML/PathDispatch.hpp"
 #include "Platform/Sys/System.hpp"
 
 #if defined(__x86_64__)
@@ -69,10 +71,6 @@ void halfRowsKeptPortable(const std::uint16_t* w, std::size_t stride, int rows, 
 #endif
 #pragma GCC diagnostic ignored "-Wuninitialized"
 
-__attribute__((target("avx512f"))) inline __m512 halves16(const std::uint16_t* p) {
-    return _mm512_cvtph_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
-}
-
 __attribute__((target("avx512f"))) void halfPanelsAvx512(const std::uint16_t* w, std::size_t cs, std::size_t ps,
                                                          int panels, int c0, int c1, const float* x, float* y) {
     const bool stream = cs == P;
@@ -86,13 +84,13 @@ __attribute__((target("avx512f"))) void halfPanelsAvx512(const std::uint16_t* w,
                 _mm_prefetch(reinterpret_cast<const char*>(col) + kPrefetchBytes, _MM_HINT_T0);
                 _mm_prefetch(reinterpret_cast<const char*>(col) + kPrefetchBytes + 64, _MM_HINT_T0);
             }
-            a0 = _mm512_fmadd_ps(halves16(col), _mm512_set1_ps(x[c]), a0);
-            a1 = _mm512_fmadd_ps(halves16(col + cs), _mm512_set1_ps(x[c + 1]), a1);
-            a2 = _mm512_fmadd_ps(halves16(col + 2 * cs), _mm512_set1_ps(x[c + 2]), a2);
-            a3 = _mm512_fmadd_ps(halves16(col + 3 * cs), _mm512_set1_ps(x[c + 3]), a3);
+            a0 = _mm512_fmadd_ps(widenSixteenHalves(col), _mm512_set1_ps(x[c]), a0);
+            a1 = _mm512_fmadd_ps(widenSixteenHalves(col + cs), _mm512_set1_ps(x[c + 1]), a1);
+            a2 = _mm512_fmadd_ps(widenSixteenHalves(col + 2 * cs), _mm512_set1_ps(x[c + 2]), a2);
+            a3 = _mm512_fmadd_ps(widenSixteenHalves(col + 3 * cs), _mm512_set1_ps(x[c + 3]), a3);
         }
         for (; c < c1; ++c)
-            a0 = _mm512_fmadd_ps(halves16(wp + static_cast<std::size_t>(c) * cs), _mm512_set1_ps(x[c]), a0);
+            a0 = _mm512_fmadd_ps(widenSixteenHalves(wp + static_cast<std::size_t>(c) * cs), _mm512_set1_ps(x[c]), a0);
         _mm512_storeu_ps(y + static_cast<std::size_t>(p) * P,
                          _mm512_add_ps(_mm512_add_ps(a0, a1), _mm512_add_ps(a2, a3)));
     }
@@ -125,7 +123,8 @@ __attribute__((target("avx512f"))) void floatPanelsAvx512(const float* w, std::s
 __attribute__((target("avx512f"))) void widenHalfPanelAvx512(const std::uint16_t* panel, int columns, float* out,
                                                              std::size_t ld) {
     for (int c = 0; c < columns; ++c)
-        _mm512_storeu_ps(out + static_cast<std::size_t>(c) * ld, halves16(panel + static_cast<std::size_t>(c) * P));
+        _mm512_storeu_ps(out + static_cast<std::size_t>(c) * ld,
+                         widenSixteenHalves(panel + static_cast<std::size_t>(c) * P));
 }
 
 __attribute__((target("avx512f"))) void halfRowsKeptAvx512(const std::uint16_t* w, std::size_t stride, int rows, int n,
@@ -285,66 +284,23 @@ VectorPath bestVectorPath() {
 
 namespace products {
 
-namespace {
-/// A path the CPU runs: the one asked for, or the best below it.
-VectorPath usable(VectorPath asked) {
-    return static_cast<int>(asked) <= static_cast<int>(bestVectorPath()) ? asked : bestVectorPath();
-}
-}  // namespace
-
 void halfPanels(const std::uint16_t* w, std::size_t columnStride, std::size_t panelStride, int panels, int c0, int c1,
                 const float* x, float* y, VectorPath path) {
-    switch (usable(path)) {
-#if defined(__x86_64__)
-        case VectorPath::avx512:
-            return halfPanelsAvx512(w, columnStride, panelStride, panels, c0, c1, x, y);
-        case VectorPath::avx2:
-            return halfPanelsAvx2(w, columnStride, panelStride, panels, c0, c1, x, y);
-#endif
-        default:
-            return halfPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
-    }
+    onPath(path, VELMORA_PATH_BUILDS(halfPanels))(w, columnStride, panelStride, panels, c0, c1, x, y);
 }
 
 void floatPanels(const float* w, std::size_t columnStride, std::size_t panelStride, int panels, int c0, int c1,
                  const float* x, float* y, VectorPath path) {
-    switch (usable(path)) {
-#if defined(__x86_64__)
-        case VectorPath::avx512:
-            return floatPanelsAvx512(w, columnStride, panelStride, panels, c0, c1, x, y);
-        case VectorPath::avx2:
-            return floatPanelsAvx2(w, columnStride, panelStride, panels, c0, c1, x, y);
-#endif
-        default:
-            return floatPanelsPortable(w, columnStride, panelStride, panels, c0, c1, x, y);
-    }
+    onPath(path, VELMORA_PATH_BUILDS(floatPanels))(w, columnStride, panelStride, panels, c0, c1, x, y);
 }
 
 void widenHalfPanel(const std::uint16_t* panel, int columns, float* out, std::size_t ld, VectorPath path) {
-    switch (usable(path)) {
-#if defined(__x86_64__)
-        case VectorPath::avx512:
-            return widenHalfPanelAvx512(panel, columns, out, ld);
-        case VectorPath::avx2:
-            return widenHalfPanelAvx2(panel, columns, out, ld);
-#endif
-        default:
-            return widenHalfPanelPortable(panel, columns, out, ld);
-    }
+    onPath(path, VELMORA_PATH_BUILDS(widenHalfPanel))(panel, columns, out, ld);
 }
 
 void halfRowsKept(const std::uint16_t* w, std::size_t stride, int rows, int n, const float* x,
                   const std::uint32_t* keep, float* y, VectorPath path) {
-    switch (usable(path)) {
-#if defined(__x86_64__)
-        case VectorPath::avx512:
-            return halfRowsKeptAvx512(w, stride, rows, n, x, keep, y);
-        case VectorPath::avx2:
-            return halfRowsKeptAvx2(w, stride, rows, n, x, keep, y);
-#endif
-        default:
-            return halfRowsKeptPortable(w, stride, rows, n, x, keep, y);
-    }
+    onPath(path, VELMORA_PATH_BUILDS(halfRowsKept))(w, stride, rows, n, x, keep, y);
 }
 
 }  // namespace products

@@ -1,10 +1,13 @@
 #include "Platform/ML/Float16.hpp"
+#include "Platform/ML/Kernels.hpp"
 #include "Platform/ML/VectorProducts.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using namespace platform::ml;
 
@@ -40,4 +43,21 @@ TEST(VectorPath, ThisProcessRunsOnThePathItsSettingAllows) {
     } else {
         EXPECT_EQ(bestVectorPath(), processorVectorPath());
     }
+}
+
+// One product whose rounding tells the paths apart: (1 + 2^-12)^2 = 1 + 2^-11 + 2^-24 lies halfway
+// between two floats. Code that rounds the product before adding it to -(1 + 2^-11) gets 0; code that
+// fuses the multiply and the add keeps 2^-24. Where the processor offers a vector path, the portable
+// code is the baseline instruction set's, which has no fused multiply-add; the vector paths fuse.
+TEST(VectorPath, TheChosenPathReachesTheElementwiseKernels) {
+    if (processorVectorPath() == VectorPath::portable) GTEST_SKIP() << "one path only on this processor";
+    const float near = 1.0f + std::ldexp(1.0f, -12), below = -(1.0f + std::ldexp(1.0f, -11));
+    const float expected = bestVectorPath() == VectorPath::portable ? 0.0f : std::ldexp(1.0f, -24);
+    // Two terms in the same one of the sixteen running sums: the first sets it, the second is fused or not.
+    std::vector<float> a(32, 0.0f), b(32, 0.0f);
+    a[0] = 1.0f, b[0] = below, a[16] = near, b[16] = near;
+    EXPECT_EQ(kernels::dot(a.data(), b.data(), a.size()), expected);
+    std::vector<float> x(32, near), y(32, below);
+    kernels::addScaled(x.data(), near, y.data(), y.size());
+    for (float v : y) EXPECT_EQ(v, expected);
 }
