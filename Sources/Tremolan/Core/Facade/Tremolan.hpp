@@ -316,13 +316,35 @@ protected:
     virtual void initialize(const TremolanConfig& config);
 
     /// Assigns the model state and tells the state callback, on this thread, before returning.
+    /// Called with no hold on the models, so that the callback may wait for other threads that use
+    /// them.
     void setModelState(korbit::ModelState state);
 
-    /// Holds the models for one use: loads them first (once, however many threads ask) when
-    /// they are not loaded, and keeps any load or unload out until the hold is released.
+    /// Holds the models for one use: loads them first (once for the transcriptions that ask
+    /// together) when they are not loaded, and keeps any load or unload out until the hold is
+    /// released. The load's state callbacks run before the hold is taken.
     std::shared_lock<ModelUseLock> useModels();
 
 private:
+    /// One assignment of the model state, told to the state callback once no lock is held.
+    struct ModelStateChange {
+        korbit::ModelState previous = korbit::ModelState::unloaded;
+        korbit::ModelState state = korbit::ModelState::unloaded;
+        ModelStateCallback callback;
+    };
+    /// Assigns the model state under the state lock.
+    ModelStateChange assignModelState(korbit::ModelState state);
+    static void announce(const ModelStateChange& change);
+    /// For a load that a transcription asks for (useModels): false when the models are loaded, so
+    /// that nothing is to be done. Otherwise tells of `loading`, unless another transcription's
+    /// load has told of it and not yet of its end: this one then joins that load, and whichever of
+    /// them holds the models first loads them.
+    bool beginLoadForUse();
+    /// The models of the folder loaded under the hold, and the state that says so assigned; nothing
+    /// when a transcription's load finds them loaded by the load it joined.
+    std::optional<ModelStateChange> loadModelFiles(bool prewarmMode, bool forUse);
+    std::uint64_t modelStateChanges() const;
+
     /// The facade's progress raised to at least `total` units.
     std::shared_ptr<platform::sys::Progress> raiseProgressTotal(std::int64_t total);
     /// Replaces the progress object by a fresh one (only when it reports finished, if asked).
@@ -360,6 +382,10 @@ private:
     mutable platform::sys::Mutex stateMutex_;
     FacadeState state_ VELMORA_GUARDED_BY(stateMutex_);
     int runningTranscriptions_ VELMORA_GUARDED_BY(stateMutex_) = 0;
+    // Whether the `loading` of the model state was told by a transcription's load that has not
+    // told of its end, and how many times the model state was assigned.
+    bool loadForUseTold_ VELMORA_GUARDED_BY(stateMutex_) = false;
+    std::uint64_t modelStateChanges_ VELMORA_GUARDED_BY(stateMutex_) = 0;
     const bool useBackgroundDownloadSession_ = false;  // set once, at construction
 };
 

@@ -11,6 +11,7 @@
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 #include "Tremolan/Core/Facade/BatchExecutor.hpp"
+#include "Tremolan/Core/Facade/CallbackRelay.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/WhisperMLModel.hpp"
 #include "Tremolan/Core/Records/ResultExtensions.hpp"
@@ -269,36 +270,44 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
                                               const std::optional<DecodingOptions>& decodeOptions,
                                               const TranscriptionCallback& callback,
                                               const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
-    // Loaded once however many runs ask, and not replaced while this one runs.
-    const auto use = useModels();
-    beginRun();
-    struct RunEnd {
-        Tremolan& facade;
-        ~RunEnd() { facade.endRun(); }
-    } runEnd{*this};
-    // The task is set up from one reading of the state, taken once the models are held.
-    const FacadeState current = state();
-    if (!current.tokenizer) throw WhisperError::tokenizerUnavailable();
-    if (stop.stop_requested()) {
-        renewProgress(false);
-        throw korbit::CancellationError();
-    }
-
-    auto runProgress = platform::sys::Progress::make(0);
-    const auto parent = raiseProgressTotal(1);
-    parent->addChild(runProgress, 1);
-    const std::unique_ptr<TranscribeTask> task =
-        setupTranscribeTask(current.currentTimings, runProgress, current.audioProcessor, current.audioEncoder,
-                            current.featureExtractor, current.segmentSeeker, current.textDecoder, current.tokenizer);
-    task->setSegmentDiscoveryCallback(segmentCallback);
-
+    // The callbacks are handed on from a thread of the run's own while the run holds the models,
+    // and are all over once it has let them go: a callback may wait for a thread that loads or
+    // unloads the models, which waits for this run.
+    CallbackRelay relay(callback, segmentCallback);
+    const TranscriptionCallback progress = relay.progressCallback();
     std::shared_ptr<TranscriptionResult> result;
-    try {
-        result = task->run(audioArray, decodeOptions, callback, stop);
-    } catch (const korbit::CancellationError&) {
-        renewProgress(false);
-        throw;
+    {
+        // Loaded once however many runs ask, and not replaced while this one runs.
+        const auto use = useModels();
+        beginRun();
+        struct RunEnd {
+            Tremolan& facade;
+            ~RunEnd() { facade.endRun(); }
+        } runEnd{*this};
+        // The task is set up from one reading of the state, taken once the models are held.
+        const FacadeState current = state();
+        if (!current.tokenizer) throw WhisperError::tokenizerUnavailable();
+        if (stop.stop_requested()) {
+            renewProgress(false);
+            throw korbit::CancellationError();
+        }
+
+        auto runProgress = platform::sys::Progress::make(0);
+        const auto parent = raiseProgressTotal(1);
+        parent->addChild(runProgress, 1);
+        const std::unique_ptr<TranscribeTask> task = setupTranscribeTask(
+            current.currentTimings, runProgress, current.audioProcessor, current.audioEncoder, current.featureExtractor,
+            current.segmentSeeker, current.textDecoder, current.tokenizer);
+        task->setSegmentDiscoveryCallback(relay.segmentCallback());
+
+        try {
+            result = task->run(audioArray, decodeOptions, progress, stop);
+        } catch (const korbit::CancellationError&) {
+            renewProgress(false);
+            throw;
+        }
     }
+    relay.finish();
     if (decodeOptions && decodeOptions->verbose) result->logTimings();
     renewProgress(true);
     return {result};
