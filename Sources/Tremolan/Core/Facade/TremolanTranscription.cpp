@@ -39,7 +39,7 @@ void tell(const Tremolan::TranscriptionStateCallback& callback, TranscriptionSta
 }  // namespace
 
 void Tremolan::clearState() {
-    if (const auto processor = audioProcessor()) processor->stopRecording();
+    if (const auto processor = state().audioProcessor) processor->stopRecording();
     changeState([](FacadeState& s) { s.currentTimings = TranscriptionTimings{}; });
 }
 
@@ -52,7 +52,8 @@ void Tremolan::loggingCallback(korbit::Logging::LoggingCallback callback) {
 Tremolan::Results Tremolan::transcribe(const std::string& audioPath,
                                        const std::optional<DecodingOptions>& decodeOptions,
                                        const TranscriptionCallback& callback, std::stop_token stop) {
-    const TranscriptionStateCallback stateCallback = transcriptionStateCallback();
+    const FacadeState current = state();
+    const TranscriptionStateCallback& stateCallback = current.transcriptionStateCallback;
     tell(stateCallback, TranscriptionState::convertingAudio);
     const auto start = std::chrono::steady_clock::now();
     auto loaded = [&] {
@@ -63,7 +64,8 @@ Tremolan::Results Tremolan::transcribe(const std::string& audioPath,
     };
     std::vector<float> samples;
     try {
-        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig().channelMode, 0.0, std::nullopt);
+        samples =
+            AudioProcessor::loadAudioAsFloatArray(audioPath, current.audioInputConfig.channelMode, 0.0, std::nullopt);
     } catch (...) {
         loaded();
         throw;
@@ -92,10 +94,11 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithResults(const std::vec
                                                                   const std::optional<DecodingOptions>& decodeOptions,
                                                                   const TranscriptionCallback& callback,
                                                                   std::stop_token stop) {
-    const TranscriptionStateCallback stateCallback = transcriptionStateCallback();
+    const FacadeState current = state();
+    const TranscriptionStateCallback& stateCallback = current.transcriptionStateCallback;
     tell(stateCallback, TranscriptionState::convertingAudio);
     const auto start = std::chrono::steady_clock::now();
-    std::vector<AudioLoadResult> loads = AudioProcessor().loadAudio(audioPaths, audioInputConfig().channelMode);
+    std::vector<AudioLoadResult> loads = AudioProcessor().loadAudio(audioPaths, current.audioInputConfig.channelMode);
     std::vector<std::vector<float>> arrays;
     for (AudioLoadResult& load : loads) {
         if (load.succeeded()) arrays.push_back(std::move(load.samples));
@@ -166,7 +169,7 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithOptions(
                            : korbit::batched(positions, static_cast<long>(workerCount));
 
     const std::weak_ptr<Tremolan> weakSelf = weak_from_this();
-    const SegmentDiscoveryCallback discovery = segmentDiscoveryCallback();
+    const SegmentDiscoveryCallback discovery = state().segmentDiscoveryCallback;
     std::vector<TranscriptionOutcome> outcomes;
     outcomes.reserve(audioArrays.size());
     for (const std::vector<std::size_t>& batch : batches) {
