@@ -3,6 +3,7 @@
 // waits for another thread's load, unload and transcription never waits for itself. Every wait
 // here is bounded and fails with a message instead of hanging.
 
+#include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
@@ -16,6 +17,7 @@
 #include <future>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <variant>
@@ -272,6 +274,29 @@ TEST_F(FacadeCallbacks, AFalseAnswerStillStopsTheDecodingItCameFrom) {
     const auto stoppedSegments = stopped[0]->segments();
     const std::size_t stoppedTokens = stoppedSegments.empty() ? 0 : stoppedSegments[0].tokens.size();
     EXPECT_LT(stoppedTokens, wholeTokens) << stopped[0]->text();
+}
+
+TEST_F(FacadeCallbacks, AThrowingSegmentCallbackFailsTheTranscriptionAndAThrowingProgressCallbackIsLogged) {
+    facade->loadModels();
+    {
+        velmora::test::LogCapture log(korbit::Logging::LogLevel::error);
+        const auto results =
+            facade->transcribe(speech, greedy(), [](const TranscriptionProgress&) -> std::optional<bool> {
+                throw std::runtime_error("no room for progress");
+            });
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_FALSE(results[0]->text().empty());
+        EXPECT_GE(log.count("Progress callback failed: no room for progress"), 1);
+    }
+    int segmentCalls = 0;
+    const std::string message = velmora::test::messageOf<std::runtime_error>([&] {
+        facade->transcribe(speech, greedy(), nullptr, [&](const std::vector<TranscriptionSegment>&) {
+            ++segmentCalls;
+            throw std::runtime_error("no room for segments");
+        });
+    });
+    EXPECT_EQ(message, "no room for segments");
+    EXPECT_EQ(segmentCalls, 1);
 }
 
 }  // namespace
