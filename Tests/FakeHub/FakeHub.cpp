@@ -114,6 +114,7 @@ struct FakeHub::State {
     std::optional<std::string> token;
     std::map<std::string, BodyFault> breaks;
     std::map<std::string, BodyFault> stalls;
+    int midBodyStallsBegun = 0;
     std::vector<StatusFault> statuses;
     std::vector<StallFault> headStalls;
     std::vector<std::string> omitted;
@@ -388,6 +389,10 @@ struct FakeHub::State {
                 if (stallFault && *sent < stallFault->afterBytes) {
                     want = std::min<std::uint64_t>(want, stallFault->afterBytes - *sent);
                 } else if (stallFault && *sent == stallFault->afterBytes) {
+                    {
+                        std::lock_guard lock(mutex);
+                        ++midBodyStallsBegun;
+                    }
                     pause(stallFault->delay);
                 }
                 ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(start + offset));
@@ -544,6 +549,11 @@ void FakeHub::stallMidBody(const std::string& file, std::uint64_t afterBytes, st
                            int times) {
     std::lock_guard lock(state_->mutex);
     state_->stalls[file] = BodyFault{afterBytes, delay, Counted{times}};
+}
+
+int FakeHub::midBodyStallsBegun() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->midBodyStallsBegun;
 }
 
 void FakeHub::corruptContent(const std::string& file, bool on) {

@@ -64,6 +64,8 @@ public:
     /// Pause the next `times` GET bodies of the file for `delay` after `afterBytes` bytes.
     void stallMidBody(const std::string& file, std::uint64_t afterBytes, std::chrono::milliseconds delay,
                       int times = 1);
+    /// How many of those pauses have begun, so that a test can act while a body is paused.
+    int midBodyStallsBegun() const;
     /// Serve bytes of the file that differ from what its tags announce (the first byte flipped).
     void corruptContent(const std::string& file, bool on = true);
     /// Resolve requests for the repository `from` ("owner/name") answer 307 with a host-less

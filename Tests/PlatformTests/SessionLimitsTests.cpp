@@ -4,6 +4,7 @@
 #include "FakeHub/HostileServer.hpp"
 #include "Platform/Net/Session.hpp"
 #include "Platform/Net/TransportError.hpp"
+#include "Support/LoopbackServing.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -105,9 +106,9 @@ TEST(SessionLimits, TheHeadDeadlineLeavesASlowBodyAlone) {
             return true;
         });
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::sleep_for(1ms);
+    velmora::test::LoopbackServing serving(server);
+    ASSERT_TRUE(serving.listening()) << "the loopback server did not start listening";
+    const int port = serving.port();
 
     // Six pieces 100 ms apart take twice the head's deadline.
     HttpRequest slow = request("http://127.0.0.1:" + std::to_string(port) + "/slow");
@@ -115,8 +116,6 @@ TEST(SessionLimits, TheHeadDeadlineLeavesASlowBodyAlone) {
     std::string body;
     Session::shared()->stream(slow, {{}, [&](const char* data, std::size_t size) { body.append(data, size); }});
     EXPECT_EQ(body, "xxxxxx");
-    server.stop();
-    serving.join();
 }
 
 TEST(SessionLimits, SilenceAndGarbageEndTheRequest) {
@@ -144,9 +143,9 @@ TEST(SessionLimits, TheDeadlineCoversEveryRedirectTheHandlerFollows) {
         res.status = 307;
         res.set_header("Location", "/again");
     });
-    const int port = server.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::sleep_for(1ms);
+    velmora::test::LoopbackServing serving(server);
+    ASSERT_TRUE(serving.listening()) << "the loopback server did not start listening";
+    const int port = serving.port();
 
     Session following(platform::net::SessionConfiguration::defaultConfiguration(),
                       [](const HttpResponse& redirect, const HttpRequest& first) -> std::optional<HttpRequest> {
@@ -164,6 +163,4 @@ TEST(SessionLimits, TheDeadlineCoversEveryRedirectTheHandlerFollows) {
     const TransportError late = failureOf([&] { following.data(head); });
     EXPECT_EQ(late.kind(), TransportError::Kind::timedOut);
     EXPECT_THAT(late.what(), HasSubstr("350 ms"));
-    server.stop();
-    serving.join();
 }

@@ -1,5 +1,6 @@
 #include "Platform/Net/Session.hpp"
 #include "Platform/Net/TransportError.hpp"
+#include "Support/LoopbackServing.hpp"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -8,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -23,10 +26,9 @@ class TestServer {
 public:
     TestServer() {
         server_.set_keep_alive_max_count(1);
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
-        // stop() does nothing until the server runs.
-        while (!server_.is_running()) std::this_thread::sleep_for(1ms);
+        serving_.emplace(server_);
+        port_ = serving_->port();
+        if (!serving_->listening()) throw std::runtime_error("the loopback server did not start listening");
     }
     ~TestServer() {
         {
@@ -34,8 +36,7 @@ public:
             stopping_ = true;
         }
         stopped_.notify_all();
-        server_.stop();
-        thread_.join();
+        serving_.reset();
     }
     httplib::Server& server() { return server_; }
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
@@ -48,10 +49,11 @@ public:
 private:
     httplib::Server server_;
     int port_ = 0;
-    std::thread thread_;
     std::mutex mutex_;
     std::condition_variable stopped_;
     bool stopping_ = false;
+    // Last, so that the serving ends first.
+    std::optional<velmora::test::LoopbackServing<httplib::Server>> serving_;
 };
 
 HttpRequest get(const std::string& url, std::chrono::milliseconds timeout = 5s) {

@@ -4,6 +4,7 @@
 #include "Support/FakeModelRepository.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
+#include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/FeatureExtractor.hpp"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -343,4 +345,65 @@ TEST(FacadeState, TheAccessorsAndARunReadTheOneStateRecord) {
     EXPECT_EQ(facade->seen.audioProcessor, state.audioProcessor);
     EXPECT_EQ(facade->seen.tokenizer, state.tokenizer);
     EXPECT_EQ(facade->seen.currentTimings, state.currentTimings);
+}
+
+/// A processor that counts the stops of its recording.
+class CountingProcessor : public tremolan::AudioProcessor {
+public:
+    void stopRecording() override {
+        ++stops;
+        AudioProcessor::stopRecording();
+    }
+    std::atomic<int> stops{0};
+};
+
+/// A facade whose whole state record, as the roads read it, carries a processor and callbacks of
+/// its own in place of the record's.
+class OverlaidFacade : public Tremolan {
+public:
+    using Tremolan::Tremolan;
+
+    tremolan::FacadeState state() const override {
+        tremolan::FacadeState s = Tremolan::state();
+        s.audioProcessor = processor;
+        s.transcriptionStateCallback = [this](tremolan::TranscriptionState state) {
+            std::lock_guard guard(mutex);
+            states.push_back(state);
+        };
+        s.segmentDiscoveryCallback = [this](const std::vector<tremolan::TranscriptionSegment>&) { ++segmentCalls; };
+        return s;
+    }
+
+    const std::shared_ptr<CountingProcessor> processor = std::make_shared<CountingProcessor>();
+    mutable std::mutex mutex;
+    mutable std::vector<tremolan::TranscriptionState> states;
+    mutable std::atomic<int> segmentCalls{0};
+};
+
+TEST(FacadeState, AnOverrideOfTheWholeRecordReachesEveryRoad) {
+    const auto facade = Tremolan::create<OverlaidFacade>(localConfig(dataPath("models/test-speech")));
+    const std::string recording = dataPath("testmodel/en-01.wav").string();
+    using tremolan::TranscriptionState;
+    const std::vector<TranscriptionState> oneRun{TranscriptionState::convertingAudio, TranscriptionState::transcribing,
+                                                 TranscriptionState::finished};
+
+    // The roads of files tell the record's state callback.
+    EXPECT_EQ(facade->transcribe(recording).size(), 1u);
+    EXPECT_EQ(facade->transcribeWithResults(std::vector<std::string>{recording}).size(), 1u);
+    {
+        std::lock_guard guard(facade->mutex);
+        std::vector<TranscriptionState> twice = oneRun;
+        twice.insert(twice.end(), oneRun.begin(), oneRun.end());
+        EXPECT_EQ(facade->states, twice);
+    }
+    // Every road to a run finds the record's segment callback: one array, and a batch.
+    const int afterFiles = facade->segmentCalls.load();
+    EXPECT_GE(afterFiles, 2);
+    const auto samples = tremolan::AudioProcessor::loadAudioAsFloatArray(recording);
+    facade->transcribe(samples);
+    EXPECT_EQ(facade->transcribe(std::vector<std::vector<float>>{samples, samples}).size(), 2u);
+    EXPECT_GE(facade->segmentCalls.load(), afterFiles + 3);
+    // Clearing the state stops the record's processor.
+    facade->clearState();
+    EXPECT_EQ(facade->processor->stops.load(), 1);
 }

@@ -429,7 +429,8 @@ TEST(LocalEngineRemoval, RemovingTheModelDuringItsDownloadStopsTheTransferForGoo
     MeetingStore meetings(dir / "meetings");
     Glossary glossary(dir / "glossary.json");
     const std::string decoder = std::string(TestModelHub::kModelFolder) + "/TextDecoder.mlmodelc/weights.safetensors";
-    hub.hub().stallMidBody(decoder, 1 << 20, std::chrono::seconds(3));
+    // Long enough to be sure the removal comes during the pause; the hub's end cuts it short.
+    hub.hub().stallMidBody(decoder, 1 << 20, std::chrono::seconds(30));
     const auto fetches = [&] {
         const auto requests = hub.hub().requests("TextDecoder.mlmodelc/weights.safetensors");
         return std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.method == "GET"; });
@@ -437,8 +438,9 @@ TEST(LocalEngineRemoval, RemovingTheModelDuringItsDownloadStopsTheTransferForGoo
 
     auto controller = std::make_unique<AppController>(engine, settings, meetings, glossary);
     controller->prepareLocalModel();
-    ASSERT_TRUE(waitUntil([&] { return fetches() >= 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // into the stall
+    ASSERT_TRUE(waitUntil([&] { return hub.hub().midBodyStallsBegun() >= 1; }))
+        << "the download never reached the pause in the decoder's weights";
+    ASSERT_GE(fetches(), 1);
     const auto fetchedBefore = fetches();
     const std::size_t requestsBefore = hub.hub().requests().size();
     controller->removeLocalModel();

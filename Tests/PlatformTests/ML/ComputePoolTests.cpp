@@ -84,8 +84,12 @@ TEST(ComputePool, RethrowsTheFirstFailureAfterTheOthersFinish) {
 
 namespace {
 
+// How long a probe waits for what it expects of the pool before the test fails.
+constexpr auto kPatience = std::chrono::seconds(20);
+
 /// Holds the pool's worker after it noticed one job and before it joins, until the next job is
 /// published: the worker then joins that next job late, which a busy machine does now and then.
+/// Each wait is bounded: when what it waits for does not come, the test fails and the pool goes on.
 class LateWorker : public ComputePool::Probe {
 public:
     void workerJoining() override {
@@ -94,7 +98,8 @@ public:
         armed_ = false;
         holding_ = true;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return released_; });
+        if (!changed_.wait_for(lock, kPatience, [&] { return released_; }))
+            ADD_FAILURE() << "the held worker waited " << kPatience.count() << " s for the next job to be published";
     }
     void jobPublished() override {
         std::unique_lock lock(mutex_);
@@ -103,11 +108,13 @@ public:
         released_ = true;
         changed_.notify_all();
         // The caller goes on only once the late worker has run its items.
-        changed_.wait(lock, [&] { return workerDone_; });
+        if (!changed_.wait_for(lock, kPatience, [&] { return workerDone_; }))
+            ADD_FAILURE() << "the caller waited " << kPatience.count()
+                          << " s for the late worker to run the published job's items";
     }
     bool waitUntilHolding() {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return holding_; });
+        return changed_.wait_for(lock, kPatience, [&] { return holding_; });
     }
     void workerDone() {
         std::lock_guard lock(mutex_);
@@ -130,7 +137,7 @@ TEST(ComputePool, AFailureOnAWorkerThatJoinsLateIsRethrown) {
     std::atomic<int> first{0};
     pool.parallelFor(2, [&](std::size_t) { first.fetch_add(1); });
     EXPECT_EQ(first.load(), 2);
-    ASSERT_TRUE(probe.waitUntilHolding());
+    ASSERT_TRUE(probe.waitUntilHolding()) << "the pool's worker never came to join a job";
 
     // The next job's items all run on the late worker; the first of them fails.
     const auto caller = std::this_thread::get_id();

@@ -15,6 +15,11 @@ bool ModelUseLock::ownedByThisThread() const {
     return exclusiveDepth_ > 0 && owner_ == std::this_thread::get_id();
 }
 
+void ModelUseLock::checkMayChange() const {
+    if (sharedDepthOfThisThread() > 0)
+        throw std::logic_error("Models cannot be loaded or unloaded from inside a transcription that uses them");
+}
+
 void ModelUseLock::lock() {
     const auto me = std::this_thread::get_id();
     std::unique_lock guard(mutex_);
@@ -22,8 +27,7 @@ void ModelUseLock::lock() {
         ++exclusiveDepth_;
         return;
     }
-    if (sharedDepthOfThisThread() > 0)
-        throw std::logic_error("Models cannot be loaded or unloaded from inside a transcription that uses them");
+    checkMayChange();
     ++writersWaiting_;
     changed_.wait(guard, [&] { return exclusiveDepth_ == 0 && readers_ == 0; });
     --writersWaiting_;

@@ -2,9 +2,9 @@
 
 // Who may use a facade's loaded models: any number of transcriptions at once, or one loading or
 // unloading alone. A thread that holds the exclusive side may take either side again (a load
-// that calls the tokenizer load, a state callback that transcribes); a thread that holds the
-// shared side may take it again, but asking for the exclusive side from there would wait for
-// itself, so it is refused.
+// that calls the tokenizer load, which sets the tokenizer); a thread that holds the shared side
+// may take it again, but asking for the exclusive side from there would wait for itself, so it
+// is refused. The facade calls no callback while it holds either side.
 
 #include <condition_variable>
 #include <cstddef>
@@ -32,6 +32,9 @@ public:
 
     /// Whether the calling thread holds the exclusive side.
     bool ownedByThisThread() const;
+    /// Throws the std::logic_error of lock() on a thread that holds the shared side, so that a
+    /// change is refused before it begins.
+    void checkMayChange() const;
 
 private:
     std::size_t& sharedDepthOfThisThread() const;

@@ -9,16 +9,21 @@
 //     auto whisper = tremolan::Tremolan::create(config);     // always held by a shared_ptr
 //     auto results = whisper->transcribe(samples);            // loads the models first if needed
 //
-// Every operation is virtual and the operations reach one another through these virtual calls,
-// so a subclass that overrides one changes every road through it. The construction runs in two
-// phases for that reason: create() constructs, then calls initialize(), where the overrides are
-// in force. Operations block the calling thread. Any number of threads may transcribe on one
-// facade at once; loading and unloading wait until no transcription uses the models.
+// Every operation is virtual, and the operations reach one another through these virtual calls
+// (the construction reaches setupModels, prewarmModels and loadModels; loadModels reaches
+// loadTokenizerIfNeeded, which sets the tokenizer through setTokenizer; every transcription ends
+// in runTranscribeTask and setupTranscribeTask), so a subclass that overrides one of them changes
+// every road through it. The construction runs in two phases for that reason: create()
+// constructs, then calls initialize(), where the overrides are in force. Operations block the
+// calling thread. Any number of threads may transcribe on one facade at once; loading and
+// unloading wait until no transcription uses the models. No callback is called while the facade
+// holds the models, so a callback may wait for another thread that loads, unloads or transcribes.
 //
 // What may change while the facade lives is one record (FacadeState) under one lock: the
-// accessors below read and write its fields, state() reads it whole, and a run is set up from one
-// such reading (TremolanState.cpp). The roads read the record through state(), not field by field
-// through the accessors, so that no run sees half of a change.
+// accessors below read and write its fields, state() reads it whole (TremolanState.cpp). The roads
+// read the record only through state(), each step from one reading, so that none sees half of a
+// change: an override of state() changes what every road sees, while an override of one field's
+// getter changes only what that getter's own callers read.
 
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelState.hpp"
@@ -118,7 +123,8 @@ public:
     Tremolan& operator=(const Tremolan&) = delete;
 
     // ---- State (TremolanState.cpp) ----
-    // Each accessor reads or writes one field of the state record under the state lock.
+    // Each accessor reads or writes one field of the state record under the state lock. They are
+    // for the facade's callers; the facade's own roads read the record through state().
 
     /// The whole state record, read at once.
     virtual FacadeState state() const;
@@ -156,7 +162,9 @@ public:
     virtual bool useBackgroundDownloadSession() const;
     virtual SegmentDiscoveryCallback segmentDiscoveryCallback() const;
     virtual void setSegmentDiscoveryCallback(SegmentDiscoveryCallback callback);
-    /// Called on the changing thread at every assignment of the model state, before it goes on.
+    /// Called on the changing thread at every assignment of the model state, before it goes on,
+    /// with no hold on the models. Calls from different threads may come in either order; each
+    /// names the change it reports.
     virtual ModelStateCallback modelStateCallback() const;
     virtual void setModelStateCallback(ModelStateCallback callback);
     virtual TranscriptionStateCallback transcriptionStateCallback() const;
@@ -178,7 +186,9 @@ public:
     /// Loads the three models of the model folder (in prewarm mode only to ready them, leaving
     /// the components without models), then the tokenizer. Waits until no transcription runs.
     /// Throws WhisperError (modelsUnavailable) without a folder or a model file, and the
-    /// runtime's and the tokenizer's errors.
+    /// runtime's and the tokenizer's errors. A transcription that finds the models not loaded
+    /// calls it too; transcriptions that do so together tell of one `loading`, and the models are
+    /// loaded once.
     virtual void loadModels(bool prewarmMode = false);
     /// The variant from the loaded models' widths, then its tokenizer from local folders or the
     /// hub; nothing when a tokenizer is set already. WhisperError (tokenizerUnavailable) when the
@@ -292,6 +302,9 @@ public:
                                const TranscriptionCallback& callback = nullptr,
                                const SegmentDiscoveryCallback& segmentCallback = nullptr, std::stop_token stop = {});
     /// One transcription task over the array, after loading the models when they are not loaded.
+    /// Its progress and segment callbacks are called in order from a thread of the run's own, never
+    /// while it holds the models, and all before it returns; a false answer of the progress
+    /// callback stops the decoding of the record it answers, a step or two later.
     virtual Results runTranscribeTask(const std::vector<float>& audioArray,
                                       const std::optional<DecodingOptions>& decodeOptions = {},
                                       const TranscriptionCallback& callback = nullptr,
@@ -316,13 +329,35 @@ protected:
     virtual void initialize(const TremolanConfig& config);
 
     /// Assigns the model state and tells the state callback, on this thread, before returning.
+    /// Called with no hold on the models, so that the callback may wait for other threads that use
+    /// them.
     void setModelState(korbit::ModelState state);
 
-    /// Holds the models for one use: loads them first (once, however many threads ask) when
-    /// they are not loaded, and keeps any load or unload out until the hold is released.
+    /// Holds the models for one use: loads them first (once for the transcriptions that ask
+    /// together) when they are not loaded, and keeps any load or unload out until the hold is
+    /// released. The load's state callbacks run before the hold is taken.
     std::shared_lock<ModelUseLock> useModels();
 
 private:
+    /// One assignment of the model state, told to the state callback once no lock is held.
+    struct ModelStateChange {
+        korbit::ModelState previous = korbit::ModelState::unloaded;
+        korbit::ModelState state = korbit::ModelState::unloaded;
+        ModelStateCallback callback;
+    };
+    /// Assigns the model state under the state lock.
+    ModelStateChange assignModelState(korbit::ModelState state);
+    static void announce(const ModelStateChange& change);
+    /// For a load that a transcription asks for (useModels): false when the models are loaded, so
+    /// that nothing is to be done. Otherwise tells of `loading`, unless another transcription's
+    /// load has told of it and not yet of its end: this one then joins that load, and whichever of
+    /// them holds the models first loads them.
+    bool beginLoadForUse();
+    /// The models of the folder loaded under the hold, and the state that says so assigned; nothing
+    /// when a transcription's load finds them loaded by the load it joined.
+    std::optional<ModelStateChange> loadModelFiles(bool prewarmMode, bool forUse);
+    std::uint64_t modelStateChanges() const;
+
     /// The facade's progress raised to at least `total` units.
     std::shared_ptr<platform::sys::Progress> raiseProgressTotal(std::int64_t total);
     /// Replaces the progress object by a fresh one (only when it reports finished, if asked).
@@ -353,13 +388,18 @@ private:
         return std::forward<Change>(change)(state_);
     }
 
-    // Who may use the loaded models: transcriptions together, or one load or unload alone.
+    // Who may use the loaded models: transcriptions together, or one load or unload alone. Taken
+    // before stateMutex_, never under it; no callback runs while it is held.
     ModelUseLock modelUse_;
     // Guards the state record and the run count; components and callbacks are copied out and
     // used outside it.
     mutable platform::sys::Mutex stateMutex_;
     FacadeState state_ VELMORA_GUARDED_BY(stateMutex_);
     int runningTranscriptions_ VELMORA_GUARDED_BY(stateMutex_) = 0;
+    // Whether the `loading` of the model state was told by a transcription's load that has not
+    // told of its end, and how many times the model state was assigned.
+    bool loadForUseTold_ VELMORA_GUARDED_BY(stateMutex_) = false;
+    std::uint64_t modelStateChanges_ VELMORA_GUARDED_BY(stateMutex_) = 0;
     const bool useBackgroundDownloadSession_ = false;  // set once, at construction
 };
 

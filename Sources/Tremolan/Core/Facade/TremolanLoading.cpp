@@ -31,6 +31,10 @@ namespace fs = std::filesystem;
 /// The vocabulary width of the English-only models.
 constexpr int kEnglishOnlyLogitsSize = 51864;
 
+/// The facade whose models this thread loads because a transcription asked for them (useModels),
+/// through the overridable loadModels.
+thread_local const Tremolan* loadingForUse = nullptr;
+
 bool pathExists(const fs::path& path) {
     std::error_code error;
     return fs::exists(path, error);
@@ -121,10 +125,47 @@ void Tremolan::prewarmModels() {
 }
 
 void Tremolan::loadModels(bool prewarmMode) {
-    std::lock_guard use(modelUse_);
-    setModelState(prewarmMode ? ModelState::prewarming : ModelState::loading);
+    modelUse_.checkMayChange();
+    // The state callbacks run with no hold on the models, so that they may wait for threads that
+    // use them; the models and the state that says they are loaded change together under the hold.
+    const bool forUse = !prewarmMode && loadingForUse == this;
+    if (forUse) {
+        if (!beginLoadForUse()) return;
+    } else {
+        setModelState(prewarmMode ? ModelState::prewarming : ModelState::loading);
+    }
     const auto start = std::chrono::steady_clock::now();
 
+    std::optional<ModelStateChange> done;
+    try {
+        done = loadModelFiles(prewarmMode, forUse);
+    } catch (...) {
+        // The next transcription's load tells of its own beginning.
+        if (forUse) {
+            platform::sys::MutexLock guard(stateMutex_);
+            loadForUseTold_ = false;
+        }
+        throw;
+    }
+    if (!done) return;
+    announce(*done);
+
+    if (prewarmMode) {
+        writeTiming(&TranscriptionTimings::prewarmLoadTime, korbit::secondsSince(start));
+        return;
+    }
+    const double modelLoading = changeState([&](FacadeState& s) {
+        s.currentTimings.modelLoading = korbit::secondsSince(start) + s.currentTimings.prewarmLoadTime;
+        return s.currentTimings.modelLoading;
+    });
+    Logging::info("Loaded models for whisper size: " + std::string(description(state().modelVariant)) + " in " +
+                  korbit::fixedDecimal(modelLoading, 2) + "s");
+}
+
+std::optional<Tremolan::ModelStateChange> Tremolan::loadModelFiles(bool prewarmMode, bool forUse) {
+    std::lock_guard change(modelUse_);
+    // Loaded meanwhile by the load of another transcription that this one joined.
+    if (forUse && state().modelState == ModelState::loaded) return std::nullopt;
     const FacadeState current = state();
     const auto& folder = current.modelFolder;
     if (!folder) throw WhisperError::modelsUnavailable("Model folder is not set.");
@@ -165,20 +206,9 @@ void Tremolan::loadModels(bool prewarmMode) {
                   &TranscriptionTimings::encoderSpecializationTime, &TranscriptionTimings::encoderLoadTime);
     }
 
-    if (prewarmMode) {
-        setModelState(ModelState::prewarmed);
-        writeTiming(&TranscriptionTimings::prewarmLoadTime, korbit::secondsSince(start));
-        return;
-    }
-
+    if (prewarmMode) return assignModelState(ModelState::prewarmed);
     loadTokenizerIfNeeded();
-    setModelState(ModelState::loaded);
-    const double modelLoading = changeState([&](FacadeState& s) {
-        s.currentTimings.modelLoading = korbit::secondsSince(start) + s.currentTimings.prewarmLoadTime;
-        return s.currentTimings.modelLoading;
-    });
-    Logging::info("Loaded models for whisper size: " + std::string(description(modelVariant())) + " in " +
-                  korbit::fixedDecimal(modelLoading, 2) + "s");
+    return assignModelState(ModelState::loaded);
 }
 
 void Tremolan::loadTokenizerIfNeeded() {
@@ -218,29 +248,44 @@ void Tremolan::loadTokenizerIfNeeded() {
 }
 
 void Tremolan::unloadModels() {
-    std::lock_guard use(modelUse_);
+    modelUse_.checkMayChange();
     setModelState(ModelState::unloading);
-    const FacadeState current = state();
-    for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(current.featureExtractor),
-                                  std::dynamic_pointer_cast<WhisperMLModel>(current.audioEncoder),
-                                  std::dynamic_pointer_cast<WhisperMLModel>(current.textDecoder)}) {
-        if (component) component->unloadModel();
+    ModelStateChange done;
+    {
+        std::lock_guard change(modelUse_);
+        const FacadeState current = state();
+        for (const auto& component : {std::dynamic_pointer_cast<WhisperMLModel>(current.featureExtractor),
+                                      std::dynamic_pointer_cast<WhisperMLModel>(current.audioEncoder),
+                                      std::dynamic_pointer_cast<WhisperMLModel>(current.textDecoder)}) {
+            if (component) component->unloadModel();
+        }
+        done = assignModelState(ModelState::unloaded);
     }
-    setModelState(ModelState::unloaded);
+    announce(done);
     Logging::info("Unloaded all models");
 }
 
 std::shared_lock<ModelUseLock> Tremolan::useModels() {
-    {
+    for (;;) {
+        const std::uint64_t changesBefore = modelStateChanges();
+        {
+            std::shared_lock use(modelUse_);
+            if (state().modelState == ModelState::loaded) return use;
+        }
+        {
+            const auto previous = std::exchange(loadingForUse, this);
+            struct Restore {
+                const Tremolan* previous;
+                ~Restore() { loadingForUse = previous; }
+            } restore{previous};
+            loadModels(false);
+        }
+        // The load's callbacks ran with no hold, and another thread may have unloaded the models
+        // since: this use loads them again. A load that leaves them unloaded and changes nothing
+        // (an override that loads elsewhere) lets the use go on as it is.
         std::shared_lock use(modelUse_);
-        if (modelState() == ModelState::loaded) return use;
+        if (state().modelState == ModelState::loaded || modelStateChanges() == changesBefore) return use;
     }
-    std::unique_lock change(modelUse_);
-    // Another thread may have loaded them while this one waited.
-    if (modelState() != ModelState::loaded) loadModels(false);
-    change.release();
-    modelUse_.downgrade();
-    return std::shared_lock(modelUse_, std::adopt_lock);
 }
 
 }  // namespace tremolan

@@ -13,10 +13,38 @@ FacadeState Tremolan::state() const {
 }
 
 void Tremolan::setModelState(ModelState state) {
+    announce(assignModelState(state));
+}
+
+Tremolan::ModelStateChange Tremolan::assignModelState(ModelState state) {
     // The callback is taken with the change and called outside the lock.
-    const auto [previous, callback] = changeState(
-        [&](FacadeState& s) { return std::pair(std::exchange(s.modelState, state), s.modelStateCallback); });
-    if (callback) callback(previous, state);
+    platform::sys::MutexLock guard(stateMutex_);
+    loadForUseTold_ = false;
+    ++modelStateChanges_;
+    return {std::exchange(state_.modelState, state), state, state_.modelStateCallback};
+}
+
+void Tremolan::announce(const ModelStateChange& change) {
+    if (change.callback) change.callback(change.previous, change.state);
+}
+
+bool Tremolan::beginLoadForUse() {
+    ModelStateChange told;
+    {
+        platform::sys::MutexLock guard(stateMutex_);
+        if (state_.modelState == ModelState::loaded) return false;
+        if (state_.modelState == ModelState::loading && loadForUseTold_) return true;
+        ++modelStateChanges_;
+        loadForUseTold_ = true;
+        told = {std::exchange(state_.modelState, ModelState::loading), ModelState::loading, state_.modelStateCallback};
+    }
+    announce(told);
+    return true;
+}
+
+std::uint64_t Tremolan::modelStateChanges() const {
+    platform::sys::MutexLock guard(stateMutex_);
+    return modelStateChanges_;
 }
 
 void Tremolan::writeTiming(double TranscriptionTimings::*field, double seconds) {

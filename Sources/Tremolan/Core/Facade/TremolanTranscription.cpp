@@ -11,6 +11,7 @@
 #include "Tremolan/Core/Audio/EnergyVAD.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 #include "Tremolan/Core/Facade/BatchExecutor.hpp"
+#include "Tremolan/Core/Facade/CallbackRelay.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/WhisperMLModel.hpp"
 #include "Tremolan/Core/Records/ResultExtensions.hpp"
@@ -38,7 +39,7 @@ void tell(const Tremolan::TranscriptionStateCallback& callback, TranscriptionSta
 }  // namespace
 
 void Tremolan::clearState() {
-    if (const auto processor = audioProcessor()) processor->stopRecording();
+    if (const auto processor = state().audioProcessor) processor->stopRecording();
     changeState([](FacadeState& s) { s.currentTimings = TranscriptionTimings{}; });
 }
 
@@ -51,7 +52,8 @@ void Tremolan::loggingCallback(korbit::Logging::LoggingCallback callback) {
 Tremolan::Results Tremolan::transcribe(const std::string& audioPath,
                                        const std::optional<DecodingOptions>& decodeOptions,
                                        const TranscriptionCallback& callback, std::stop_token stop) {
-    const TranscriptionStateCallback stateCallback = transcriptionStateCallback();
+    const FacadeState current = state();
+    const TranscriptionStateCallback& stateCallback = current.transcriptionStateCallback;
     tell(stateCallback, TranscriptionState::convertingAudio);
     const auto start = std::chrono::steady_clock::now();
     auto loaded = [&] {
@@ -62,7 +64,8 @@ Tremolan::Results Tremolan::transcribe(const std::string& audioPath,
     };
     std::vector<float> samples;
     try {
-        samples = AudioProcessor::loadAudioAsFloatArray(audioPath, audioInputConfig().channelMode, 0.0, std::nullopt);
+        samples =
+            AudioProcessor::loadAudioAsFloatArray(audioPath, current.audioInputConfig.channelMode, 0.0, std::nullopt);
     } catch (...) {
         loaded();
         throw;
@@ -91,10 +94,11 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithResults(const std::vec
                                                                   const std::optional<DecodingOptions>& decodeOptions,
                                                                   const TranscriptionCallback& callback,
                                                                   std::stop_token stop) {
-    const TranscriptionStateCallback stateCallback = transcriptionStateCallback();
+    const FacadeState current = state();
+    const TranscriptionStateCallback& stateCallback = current.transcriptionStateCallback;
     tell(stateCallback, TranscriptionState::convertingAudio);
     const auto start = std::chrono::steady_clock::now();
-    std::vector<AudioLoadResult> loads = AudioProcessor().loadAudio(audioPaths, audioInputConfig().channelMode);
+    std::vector<AudioLoadResult> loads = AudioProcessor().loadAudio(audioPaths, current.audioInputConfig.channelMode);
     std::vector<std::vector<float>> arrays;
     for (AudioLoadResult& load : loads) {
         if (load.succeeded()) arrays.push_back(std::move(load.samples));
@@ -165,7 +169,7 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithOptions(
                            : korbit::batched(positions, static_cast<long>(workerCount));
 
     const std::weak_ptr<Tremolan> weakSelf = weak_from_this();
-    const SegmentDiscoveryCallback discovery = segmentDiscoveryCallback();
+    const SegmentDiscoveryCallback discovery = state().segmentDiscoveryCallback;
     std::vector<TranscriptionOutcome> outcomes;
     outcomes.reserve(audioArrays.size());
     for (const std::vector<std::size_t>& batch : batches) {
@@ -269,36 +273,44 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
                                               const std::optional<DecodingOptions>& decodeOptions,
                                               const TranscriptionCallback& callback,
                                               const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
-    // Loaded once however many runs ask, and not replaced while this one runs.
-    const auto use = useModels();
-    beginRun();
-    struct RunEnd {
-        Tremolan& facade;
-        ~RunEnd() { facade.endRun(); }
-    } runEnd{*this};
-    // The task is set up from one reading of the state, taken once the models are held.
-    const FacadeState current = state();
-    if (!current.tokenizer) throw WhisperError::tokenizerUnavailable();
-    if (stop.stop_requested()) {
-        renewProgress(false);
-        throw korbit::CancellationError();
-    }
-
-    auto runProgress = platform::sys::Progress::make(0);
-    const auto parent = raiseProgressTotal(1);
-    parent->addChild(runProgress, 1);
-    const std::unique_ptr<TranscribeTask> task =
-        setupTranscribeTask(current.currentTimings, runProgress, current.audioProcessor, current.audioEncoder,
-                            current.featureExtractor, current.segmentSeeker, current.textDecoder, current.tokenizer);
-    task->setSegmentDiscoveryCallback(segmentCallback);
-
+    // The callbacks are handed on from a thread of the run's own while the run holds the models,
+    // and are all over once it has let them go: a callback may wait for a thread that loads or
+    // unloads the models, which waits for this run.
+    CallbackRelay relay(callback, segmentCallback);
+    const TranscriptionCallback progress = relay.progressCallback();
     std::shared_ptr<TranscriptionResult> result;
-    try {
-        result = task->run(audioArray, decodeOptions, callback, stop);
-    } catch (const korbit::CancellationError&) {
-        renewProgress(false);
-        throw;
+    {
+        // Loaded once however many runs ask, and not replaced while this one runs.
+        const auto use = useModels();
+        beginRun();
+        struct RunEnd {
+            Tremolan& facade;
+            ~RunEnd() { facade.endRun(); }
+        } runEnd{*this};
+        // The task is set up from one reading of the state, taken once the models are held.
+        const FacadeState current = state();
+        if (!current.tokenizer) throw WhisperError::tokenizerUnavailable();
+        if (stop.stop_requested()) {
+            renewProgress(false);
+            throw korbit::CancellationError();
+        }
+
+        auto runProgress = platform::sys::Progress::make(0);
+        const auto parent = raiseProgressTotal(1);
+        parent->addChild(runProgress, 1);
+        const std::unique_ptr<TranscribeTask> task = setupTranscribeTask(
+            current.currentTimings, runProgress, current.audioProcessor, current.audioEncoder, current.featureExtractor,
+            current.segmentSeeker, current.textDecoder, current.tokenizer);
+        task->setSegmentDiscoveryCallback(relay.segmentCallback());
+
+        try {
+            result = task->run(audioArray, decodeOptions, progress, stop);
+        } catch (const korbit::CancellationError&) {
+            renewProgress(false);
+            throw;
+        }
     }
+    relay.finish();
     if (decodeOptions && decodeOptions->verbose) result->logTimings();
     renewProgress(true);
     return {result};
