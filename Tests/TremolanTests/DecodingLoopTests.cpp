@@ -44,6 +44,21 @@ ScriptedTextDecoder::Script speaks(std::vector<int> words, int promptLength = 4)
     };
 }
 
+/// The scores of each position in turn, then the end token.
+ScriptedTextDecoder::Script answers(std::vector<std::vector<float>> steps) {
+    return [steps = std::move(steps)](int position, int) {
+        const auto at = static_cast<std::size_t>(position);
+        return at < steps.size() ? steps[at] : favour(EOT);
+    };
+}
+
+/// Scores of 0 but for the tokens given.
+std::vector<float> scores(std::initializer_list<std::pair<int, float>> liked) {
+    std::vector<float> s(51865, 0.0f);
+    for (const auto& [token, score] : liked) s[static_cast<std::size_t>(token)] = score;
+    return s;
+}
+
 ScriptedTextDecoder::Script never_ends() {
     return [](int, int) { return favour(100); };
 }
@@ -107,22 +122,7 @@ TEST(DecodingLoop, APromptEndingInATimestampTakesTheTimestampTheModelChose) {
     DecodingOptions options;
     options.language = "en";
     // The model answers <|0.40|> where the prompt holds <|0.00|>, then text closed by <|0.80|>.
-    ScriptedTextDecoder decoder([](int position, int) {
-        switch (position) {
-            case 0:
-                return favour(EN);
-            case 1:
-                return favour(TRANSCRIBE);
-            case 2:
-                return favour(T + 20);
-            case 3:
-                return favour(100);
-            case 4:
-                return favour(T + 40);
-            default:
-                return favour(EOT);
-        }
-    });
+    ScriptedTextDecoder decoder(answers({favour(EN), favour(TRANSCRIBE), favour(T + 20), favour(100), favour(T + 40)}));
     auto inputs = decoder.inputs(options);
     const auto result = decode(decoder, inputs, options);
     EXPECT_EQ(decoder.fed.at(3), (std::pair<int, int>{T + 20, 3}));
@@ -137,6 +137,20 @@ TEST(DecodingLoop, APromptEndingInATimestampTakesTheTimestampTheModelChose) {
     EXPECT_EQ(plain.fed.at(3), (std::pair<int, int>{T, 3}));
     EXPECT_EQ(log.count("Forcing prompt tokenIndex: 3, token: 50364, text: <|0.00|>"), 1);
     EXPECT_EQ(forced.tokens[3], T);
+}
+
+TEST(DecodingLoop, TheTimestampTheModelChoseForThePromptOpensTheTimestampGrammar) {
+    // The model opens at <|1.26|> in place of the prompt's <|0.00|>; then it would like a second
+    // timestamp straight away, and after a word one before its first (<|1.20|>). Text must follow
+    // the opening timestamp and the closing one may not go back before it: the next likeliest
+    // tokens are taken instead.
+    ScriptedTextDecoder decoder(answers({favour(EN), favour(TRANSCRIBE), favour(T + 63),
+                                         scores({{T + 70, 15}, {100, 12}}), scores({{T + 60, 15}, {T + 80, 12}})}));
+    DecodingOptions options;
+    options.language = "en";
+    auto inputs = decoder.inputs(options);
+    const auto result = decode(decoder, inputs, options);
+    EXPECT_EQ(result.tokens, (std::vector<int>{SOT, EN, TRANSCRIBE, T + 63, 100, T + 80, EOT}));
 }
 
 TEST(DecodingLoop, AnUnlikelyFirstTokenStopsTheWindowAfterOneStep) {

@@ -79,19 +79,21 @@ TEST(SegmentSeeker, WithoutAPairOfTimestampsTheWindowIsOneSegment) {
         std::vector<int> tokens;
         std::int64_t currentSeek, segmentSize;
         float start, end;
+        std::int64_t nextSeek;
     };
+    // Ending in text, the window is consumed whole; closed by a timestamp, it ends at that timestamp.
     const std::vector<Case> cases = {
-        {"no tokens", {}, 0, kWindow, 0.0f, 30.0f},
-        {"opening timestamp only", {T, hello, hello, EOT}, 0, kWindow, 0.0f, 30.0f},
-        {"short window", {T, hello, EOT}, 32000, 24000, 2.0f, 3.5f},
-        {"a later timestamp", {T, hello, T + 60, EOT}, 0, kWindow, 0.0f, 1.2f},
-        {"the last later timestamp counts", {T + 60, hello, T + 10, EOT}, 0, kWindow, 0.0f, 0.2f},
-        {"timestamps off", {50258, 50259, 50359, 50363, hello, EOT}, 480000, kWindow, 30.0f, 60.0f},
+        {"no tokens", {}, 0, kWindow, 0.0f, 30.0f, kWindow},
+        {"opening timestamp only", {T, hello, hello, EOT}, 0, kWindow, 0.0f, 30.0f, kWindow},
+        {"short window", {T, hello, EOT}, 32000, 24000, 2.0f, 3.5f, 56000},
+        {"a later timestamp", {T, hello, T + 60, EOT}, 0, kWindow, 0.0f, 1.2f, 19199},
+        {"the last later timestamp counts", {T + 60, hello, T + 10, EOT}, 0, kWindow, 0.0f, 0.2f, 3199},
+        {"timestamps off", {50258, 50259, 50359, 50363, hello, EOT}, 480000, kWindow, 30.0f, 60.0f, 960000},
     };
     for (const auto& c : cases) {
         const auto r = result(c.tokens);
         const auto out = seek(r, c.currentSeek, {}, 7, c.segmentSize);
-        EXPECT_EQ(out.seek, c.currentSeek + c.segmentSize) << c.name;
+        EXPECT_EQ(out.seek, c.nextSeek) << c.name;
         ASSERT_TRUE(out.segments.has_value()) << c.name;
         ASSERT_EQ(out.segments->size(), 1u) << c.name;
         const auto& s = out.segments->front();
@@ -103,6 +105,37 @@ TEST(SegmentSeeker, WithoutAPairOfTimestampsTheWindowIsOneSegment) {
         EXPECT_EQ(s.tokenLogProbs.size(), c.tokens.size()) << c.name;
         EXPECT_EQ(s.text, tokenizer().decode(c.tokens)) << c.name;
     }
+}
+
+TEST(SegmentSeeker, AWindowOfOnePhraseClosedByATimestampEndsAtThatTimestamp) {
+    // A window of a long recording whose answer is one phrase closed at 3.96 s, then the end
+    // token: the speech after 3.96 s was not heard, so the next window starts there rather than
+    // 30 s on.
+    const std::vector<int> words{word(" story"), word(" thirteen"), word(" hour"), word(" seventeen")};
+    std::vector<int> tokens{50258, 50259, 50359, T};
+    tokens.insert(tokens.end(), words.begin(), words.end());
+    tokens.insert(tokens.end(), {T + 198, EOT});
+    const auto out = seek(result(tokens), 135360);
+    EXPECT_EQ(out.seek, 135360 + 63359);  // 3.96 s in single precision, truncated
+    ASSERT_TRUE(out.segments.has_value());
+    ASSERT_EQ(out.segments->size(), 1u);
+    EXPECT_FLOAT_EQ(out.segments->front().start, 8.46f);
+    EXPECT_FLOAT_EQ(out.segments->front().end, 8.46f + 3.96f);
+}
+
+TEST(SegmentSeeker, TimestampsPastTheWindowsAudioStopAtItsEnd) {
+    // The last 2 s of a recording, padded to a whole window: what the model dates past them lies in
+    // the padding, where nothing was said.
+    const int a = word(" one"), b = word(" two");
+    const auto closed = seek(result({T, a, T + 150, EOT}), 96000, {}, 0, 32000);
+    EXPECT_EQ(closed.seek, 128000);
+    EXPECT_FLOAT_EQ(closed.segments->front().end, 8.0f);
+    const auto paired = seek(result({T, a, T + 50, T + 125, b, T + 175, EOT}), 96000, {}, 0, 32000);
+    ASSERT_EQ(paired.segments->size(), 2u);
+    EXPECT_FLOAT_EQ(paired.segments->at(0).end, 7.0f);
+    EXPECT_FLOAT_EQ(paired.segments->at(1).start, 8.0f);
+    EXPECT_FLOAT_EQ(paired.segments->at(1).end, 8.0f);
+    EXPECT_EQ(paired.seek, 128000);
 }
 
 TEST(SegmentSeeker, PairsOfTimestampsCutTheWindowIntoSegments) {

@@ -4,19 +4,16 @@
 
 #include "ScriptedTextDecoder.hpp"
 #include "SpeechReference/WordErrors.hpp"
-#include "Support/HeldOutRecordings.hpp"
+#include "TimedRecordings.hpp"
 
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
 #include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Core/Transcription/WindowDecoder.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <span>
 
 namespace {
@@ -25,27 +22,9 @@ using namespace tremolan;
 using velmora::dev::wordErrors;
 using velmora::test::dataPath;
 
-struct Speech {
-    double start, end;
-    std::string text;
-};
-
-struct Recording {
-    std::vector<float> samples;
-    std::vector<Speech> speech;
-    std::string language;
-};
-
-Recording longRecording(const std::string& name) {
-    Recording r;
-    r.samples = AudioProcessor::loadAudioAsFloatArray(dataPath("testmodel/" + name + ".flac"));
-    std::ifstream in(dataPath("testmodel/" + name + ".json"));
-    const auto json = nlohmann::json::parse(in);
-    r.language = json.at("lang").get<std::string>();
-    for (const auto& s : json.at("segments"))
-        r.speech.push_back({s.at(0).get<double>(), s.at(1).get<double>(), s.at(2).get<std::string>()});
-    return r;
-}
+using Recording = velmora::test::TimedRecording;
+using velmora::test::expectOrderedSegments;
+using velmora::test::longRecording;
 
 /// The held-out phrases of one language one after another, each preceded by a pause of `pause`
 /// seconds beyond the silence the phrase's own file holds.
@@ -86,6 +65,23 @@ double uncoveredShare(const Recording& r, const std::vector<TranscriptionSegment
     return uncovered / speech;
 }
 
+/// Timed words cover the speech as the segments do: no gap between two words is longer than the
+/// recording's longest pause, and the last word ends within a second of the end of the speech.
+void expectWordsCoverTheSpeech(const Recording& r, const std::vector<TranscriptionSegment>& segments) {
+    double longestPause = 0;
+    for (std::size_t i = 0; i + 1 < r.speech.size(); ++i)
+        longestPause = std::max(longestPause, r.speech[i + 1].start - r.speech[i].end);
+    std::vector<WordTiming> words;
+    for (const auto& s : segments)
+        if (s.words) words.insert(words.end(), s.words->begin(), s.words->end());
+    ASSERT_FALSE(words.empty());
+    for (std::size_t k = 1; k < words.size(); ++k) {
+        EXPECT_LE(words[k].start - words[k - 1].end, longestPause)
+            << "no word from " << words[k - 1].end << " s to " << words[k].start << " s";
+    }
+    EXPECT_NEAR(words.back().end, r.speech.back().end, 1.0);
+}
+
 /// How far a time lies from the nearest pause (0 inside one); the stretches before the first and
 /// after the last speech count as pauses.
 double distanceFromPause(const Recording& r, double t) {
@@ -95,38 +91,6 @@ double distanceFromPause(const Recording& r, double t) {
         best = std::min(best, t < from ? from - t : (t > to ? t - to : 0.0));
     }
     return std::min(best, std::max(0.0, r.speech.back().end - t));
-}
-
-/// The checks every transcription of a recording passes: segments in order inside the recording,
-/// each window's segments after the last one's, words inside their segments.
-void expectOrderedSegments(const Recording& r, const TranscriptionResult& result, bool words) {
-    const auto segments = result.segments();
-    const double duration = static_cast<double>(r.samples.size()) / 16000.0;
-    ASSERT_FALSE(segments.empty());
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const auto& s = segments[i];
-        EXPECT_EQ(s.id, static_cast<std::int64_t>(i));
-        EXPECT_GE(s.start, 0.0f);
-        EXPECT_LE(s.start, s.end) << i;
-        EXPECT_LE(s.end, duration + 0.02) << i;
-        if (i > 0) {
-            EXPECT_GE(s.seek, segments[i - 1].seek) << i;
-            // A later window starts where the earlier one's speech ended (timestamps are 0.02 s apart).
-            EXPECT_GE(s.start + 0.021f, segments[i - 1].end) << i;
-        }
-        ASSERT_EQ(s.words.has_value(), words) << i;
-        if (!words) continue;
-        EXPECT_LT(s.start, s.end) << i;
-        for (const auto& w : *s.words) {
-            EXPECT_LE(s.start, w.start) << i << w.word;
-            EXPECT_LE(w.start, w.end) << i << w.word;
-            // A last word that ran more than 0.5 s past its segment is cut back to the segment's end
-            // or to the median word length after its start, whichever is later: it may still end a
-            // little past the segment.
-            EXPECT_LE(w.end, s.end + (&w == &s.words->back() ? 0.5f : 0.0f)) << i << w.word;
-            EXPECT_FALSE(w.word.empty());
-        }
-    }
 }
 
 class TranscribeOnTestModel : public ::testing::Test {
@@ -162,25 +126,26 @@ protected:
 };
 
 // The test model was trained on windows that hold one or two phrases near their start. On a
-// window of continuous speech it stops or wanders after a phrase or two, and a window whose answer
-// holds a single segment is consumed whole by the seek rule. So these rates and shares are the
-// measured ones of this model (plus two words of margin, and five points of coverage), far from
-// those of isolated phrases: they guard the road from window to window, not the model.
+// window of continuous speech it stops or wanders after a phrase or two; the next window starts
+// where it closed the last one, so that the speech after it is still heard. These rates and shares
+// are the measured ones of this model (plus two words of margin, and five points of coverage), far
+// from those of isolated phrases: they guard the road from window to window, not the model.
 TEST_F(TranscribeOnTestModel, LongRecordingsWalkSeveralWindows) {
     struct Case {
         const char* name;
         bool words;
         double errorBound, uncoveredBound;
     };
-    for (const auto& c : {Case{"long-en", false, 92.4, 0.28}, Case{"long-en", true, 80.8, 0.68},
-                          Case{"long-ru", false, 93.8, 0.58}, Case{"long-ru", true, 93.8, 0.56}}) {
+    for (const auto& c : {Case{"long-en", false, 92.4, 0.08}, Case{"long-en", true, 71.2, 0.10},
+                          Case{"long-ru", false, 93.8, 0.06}, Case{"long-ru", true, 81.3, 0.08}}) {
         SCOPED_TRACE(std::string(c.name) + (c.words ? " with words" : ""));
         const auto r = longRecording(c.name);
         const Run run = transcribe(r, c.words);
         EXPECT_GE(run.timings.totalDecodingWindows, 2);
         EXPECT_EQ(run.progressTotal, static_cast<std::int64_t>(r.samples.size()));
         EXPECT_EQ(run.progressCompleted, run.progressTotal);
-        expectOrderedSegments(r, *run.result, c.words);
+        expectOrderedSegments(run.result->segments(), r.seconds(), c.words);
+        if (c.words) expectWordsCoverTheSpeech(r, run.result->segments());
         const auto errors = wordErrors(referenceText(r), run.result->text());
         const double uncovered = uncoveredShare(r, run.result->segments());
         std::printf(
@@ -195,9 +160,8 @@ TEST_F(TranscribeOnTestModel, LongRecordingsWalkSeveralWindows) {
 
 // At temperature 0 alone both roads are deterministic: every window of the task is the one-window
 // road's decoding of the samples from that window's seek, and the next window starts where the
-// seeker puts it after that decoding. So what the long recordings lose is the model's answer
-// (it closes a window after a phrase or two, and the seek rules then pass over the rest of it),
-// not the window loop.
+// seeker puts it after that decoding. So what the long recordings lose is the model's answer, not
+// the window loop.
 TEST_F(TranscribeOnTestModel, EveryWindowIsTheOneWindowRoadFromItsSeek) {
     const auto r = longRecording("long-en");
     const auto tokenizer = velmora::test::multilingualTokenizer();
@@ -234,19 +198,25 @@ TEST_F(TranscribeOnTestModel, EveryWindowIsTheOneWindowRoadFromItsSeek) {
     EXPECT_GE(expectedSeek, count - 16000);
 }
 
+// Twelve held-out phrases of a language, 1.5 s of silence before each: more than one window.
+// Where the model closes a window inside a phrase, the next window starts there and the phrase's
+// rest is a segment of its own: those bounds are the misses allowed (the measured ones), while the
+// speech is covered nearly whole (the measured share plus five points).
 TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
-    // Twelve held-out phrases of a language, 1.5 s of silence before each: more than one window.
     struct Case {
         const char* language;
         bool words;
         int allowedMisses;
+        double uncoveredBound;
     };
-    for (const auto& c : {Case{"en", false, 0}, Case{"en", true, 0}, Case{"ru", false, 2}, Case{"ru", true, 2}}) {
+    for (const auto& c : {Case{"en", false, 2, 0.08}, Case{"en", true, 0, 0.24}, Case{"ru", false, 4, 0.07},
+                          Case{"ru", true, 5, 0.09}}) {
         SCOPED_TRACE(std::string(c.language) + (c.words ? " with words" : ""));
         const auto r = phrases(c.language, 2, 1.5);
         const Run run = transcribe(r, c.words);
         EXPECT_GE(run.timings.totalDecodingWindows, 2);
-        expectOrderedSegments(r, *run.result, c.words);
+        expectOrderedSegments(run.result->segments(), r.seconds(), c.words);
+        EXPECT_LE(uncoveredShare(r, run.result->segments()), c.uncoveredBound);
         int misses = 0;
         double worst = 0;
         for (const auto& s : run.result->segments()) {

@@ -204,6 +204,34 @@ TEST(TranscribeTask, WordTimingDropsEmptySegmentsAndPushesTheSeek) {
     EXPECT_FLOAT_EQ(p.seeker->wordCalls[1].second, 20.5f);
 }
 
+TEST(TranscribeTask, SegmentsDroppedByWordTimingLeaveNoGapInTheIds) {
+    Pipeline p;
+    p.seeker->answer = [](std::int64_t seek, std::int64_t size, std::int64_t count) {
+        std::vector<TranscriptionSegment> three;
+        for (std::int64_t i = 0; i < 3; ++i) {
+            three.push_back(segment(0, 1));
+            three.back().id = count + i;
+        }
+        return SeekAndSegments{seek + size, three};
+    };
+    // Word timing leaves each window's middle segment empty.
+    p.seeker->words = [](const std::vector<TranscriptionSegment>& found, std::int64_t seek) {
+        auto timed = found;
+        const float start = static_cast<float>(seek) / 16000.0f;
+        for (std::size_t i = 0; i < timed.size(); ++i) {
+            timed[i].start = start + static_cast<float>(i);
+            timed[i].end = timed[i].start + (i == 1 ? 0.0f : 0.5f);
+        }
+        return std::optional(timed);
+    };
+    auto options = plainOptions();
+    options.wordTimestamps = true;
+    const auto result = p.task->run(samples(800000), options);
+    std::vector<std::int64_t> ids;
+    for (const auto& s : result->segments()) ids.push_back(s.id);
+    EXPECT_THAT(ids, ElementsAre(0, 1, 2, 3));
+}
+
 TEST(TranscribeTask, AWindowWithoutSegmentsAddsNothingButLeavesNoDecoderStateBehind) {
     Pipeline p;
     std::vector<std::vector<TranscriptionSegment>> found;

@@ -250,6 +250,52 @@ TEST(WordTimestamps, SegmentsTakeTheirWordsShiftedAndRounded) {
     EXPECT_FLOAT_EQ(far[0].end, 6.0f);
 }
 
+TEST(WordTimestamps, NoWordStartsBeforeTheWordBeforeItEnded) {
+    const int hello = word(" Hello"), world = word(" world"), big = word(" big");
+    // " Hello" keeps its end 0.6 s past its segment's, and the short " world" after it would reach
+    // back into the pause that only the segments' bounds show: it stays where " Hello" ends.
+    auto out = seeker.updateSegmentsWithWordTimings(
+        {segmentOf({hello}, 0.0f, 1.0f), segmentOf({world}, 1.6f, 3.0f)},
+        {timed(" Hello", 0.9f, 1.6f, {hello}), timed(" world", 1.6f, 1.65f, {world})}, 0, 0.0f, 0.7f, 1.4f,
+        tokenizer());
+    EXPECT_FLOAT_EQ(out[0].words->front().end, 1.6f);
+    EXPECT_FLOAT_EQ(out[1].words->front().start, 1.6f);
+    EXPECT_FLOAT_EQ(out[1].start, 1.6f);
+
+    // A first word starting well before its segment moves to the median length before its end, but
+    // not back into the word before it.
+    out = seeker.updateSegmentsWithWordTimings(
+        {segmentOf({hello}, 0.0f, 1.0f), segmentOf({big, world}, 1.55f, 3.0f)},
+        {timed(" Hello", 0.2f, 1.0f, {hello}), timed(" big", 1.0f, 1.6f, {big}), timed(" world", 1.6f, 2.5f, {world})},
+        0, 0.0f, 0.7f, 1.4f, tokenizer());
+    EXPECT_FLOAT_EQ(out[0].words->back().end, 1.0f);
+    EXPECT_FLOAT_EQ(out[1].words->front().start, 1.0f);
+}
+
+TEST(WordTimestamps, ASegmentSpansItsWords) {
+    const int hello = word(" Hello");
+    // A last word running 0.8 s past its segment is cut back to the median length after its start,
+    // 0.1 s past the segment: the segment ends with it.
+    auto out = seeker.updateSegmentsWithWordTimings(
+        {segmentOf({hello}, 0.0f, 1.0f)}, {timed(" Hello", 0.6f, 1.8f, {hello})}, 0, 0.0f, 0.5f, 1.0f, tokenizer());
+    EXPECT_FLOAT_EQ(out[0].words->back().end, 1.1f);
+    EXPECT_FLOAT_EQ(out[0].end, 1.1f);
+    // A first word starting a second before its segment is moved to the median length before its
+    // end, still before the segment's start: the segment starts with it.
+    out = seeker.updateSegmentsWithWordTimings({segmentOf({hello}, 2.0f, 3.0f)}, {timed(" Hello", 1.0f, 2.2f, {hello})},
+                                               0, 1.0f, 0.5f, 1.0f, tokenizer());
+    EXPECT_FLOAT_EQ(out[0].words->front().start, 1.7f);
+    EXPECT_FLOAT_EQ(out[0].start, 1.7f);
+    // A segment without words (only timestamps) starts no earlier than the word before it ended.
+    out = seeker.updateSegmentsWithWordTimings(
+        {segmentOf({T, hello, T + 50}, 0.0f, 1.0f), segmentOf({T + 50, T + 60}, 1.0f, 1.2f)},
+        {timed(" Hello", 0.6f, 1.4f, {hello})}, 0, 0.0f, 0.5f, 1.0f, tokenizer());
+    EXPECT_FLOAT_EQ(out[0].end, 1.4f);
+    EXPECT_EQ(out[1].words, std::vector<WordTiming>{});
+    EXPECT_FLOAT_EQ(out[1].start, 1.4f);
+    EXPECT_FLOAT_EQ(out[1].end, 1.4f);
+}
+
 TEST(WordTimestamps, ShortAndLongFirstWordsAfterAPause) {
     const int hello = word(" Hello"), world = word(" world");
     // A lone first word ending 5 s after the last speech and lasting 2 s starts at most M before its end.
@@ -275,7 +321,8 @@ TEST(WordTimestamps, ShortAndLongFirstWordsAfterAPause) {
 
 TEST(WordTimestamps, WholeWindowFromDecodedTokensAndWeights) {
     const int hello = word(" Hello"), comma = word(","), big = word(" big"), world = word(" world"), stop = word(".");
-    const std::vector<int> tokens = {SOT, EN, TRANSCRIBE, T, hello, comma, big, world, stop, T + 50, EOT};
+    // Closed at 1.60 s: the words may lie in all 100 frames of the weights.
+    const std::vector<int> tokens = {SOT, EN, TRANSCRIBE, T, hello, comma, big, world, stop, T + 80, EOT};
     DecodingResult decoded;
     decoded.tokens = tokens;
     for (std::size_t i = 0; i < tokens.size(); ++i)
@@ -318,6 +365,41 @@ TEST(WordTimestamps, WholeWindowFromDecodedTokensAndWeights) {
     EXPECT_FLOAT_EQ(words[0].end, 0.78f);
     EXPECT_FLOAT_EQ(words[1].start, 0.78f);
     EXPECT_FLOAT_EQ(out->front().start, 0.58f);
+}
+
+TEST(WordTimestamps, WordsLieWhereTheWindowsTokensPutTheSpeech) {
+    // Two words closed at 1.00 s in a window that starts at 10 s, the model's attention pointing 24 s
+    // into the window, at the silence it heard nothing in: the words lie before the closing
+    // timestamp (or at most the half second a last word may run past it), not 24 s on, where they
+    // would take the next window past the speech in between.
+    const int hello = word(" Hello"), world = word(" world");
+    const auto weights = blocks(10, 1500, {0, 1, 2, 3, 1200, 1250, 1300, 1350});
+    auto timedWords = [&](const std::vector<int>& tokens, std::int64_t segmentSize) {
+        DecodingResult decoded;
+        decoded.tokens = tokens;
+        for (int token : tokens) decoded.tokenLogProbs.push_back({{token, -0.1f}});
+        const auto cut =
+            seeker.findSeekPointAndSegments(decoded, {}, 0, 160000, segmentSize, 16000, T, EOT, tokenizer());
+        const auto out = seeker.addWordTimestamps(*cut.segments, weights, tokenizer(), 160000, segmentSize,
+                                                  Constants::defaultPrependPunctuations,
+                                                  Constants::defaultAppendPunctuations, 10.0f, {}, {});
+        EXPECT_EQ(out->size(), 1u);
+        return out->front();
+    };
+    const auto closed = timedWords({SOT, EN, TRANSCRIBE, T, hello, world, T + 50, EOT}, 480000);
+    ASSERT_THAT(texts(*closed.words), ElementsAre(" Hello", " world"));
+    for (const auto& w : *closed.words) {
+        EXPECT_GE(w.start, 10.0f) << w.word;
+        EXPECT_LE(w.end, 11.5f) << w.word;
+    }
+    EXPECT_LE(closed.end, 11.5f);
+
+    // Text that runs on to the end of a window of 2 s of audio lies in that audio, not in the
+    // silence the window is padded with.
+    const auto open = timedWords({SOT, EN, TRANSCRIBE, T, hello, world, EOT}, 32000);
+    ASSERT_THAT(texts(*open.words), ElementsAre(" Hello", " world"));
+    for (const auto& w : *open.words) EXPECT_LE(w.end, 12.0f) << w.word;
+    EXPECT_LE(open.end, 12.0f);
 }
 
 TEST(WordTimestamps, WindowsWithoutTokensKeepTheirSegments) {

@@ -95,7 +95,10 @@ void DecodingLoop::setUp() {
     const auto sot = std::find(currentTokens_.begin(), currentTokens_.end(), special_.startOfTranscriptToken);
     const auto sotIndex = static_cast<int>(sot - currentTokens_.begin());
     noSpeechIndex_ = sot != currentTokens_.end() && sotIndex >= prefilledIndex_ ? sotIndex : -1;
-    filters_ = decoder_.createLogitsFilters(options_, prefilledIndex_, initialPromptIndex_, tokenizer_);
+    // A timestamp closing the prompt is the model's to choose (step), so the timestamp rules count
+    // it among the sampled tokens: the text after it, and the timestamp closing that text, follow it.
+    const int sampleBegin = initialPromptIndex_ - (currentTokens_.back() >= special_.timeTokenBegin ? 1 : 0);
+    filters_ = decoder_.createLogitsFilters(options_, prefilledIndex_, sampleBegin, tokenizer_);
     loopCount_ = TextDecoding::decodingLoopCount(options_.sampleLength, contextLength);
 
     if (prefilledIndex_ < 0 || prefilledIndex_ > loopCount_) {
@@ -179,7 +182,11 @@ bool DecodingLoop::step(int tokenIndex) {
     MLMultiArray& logits = *output.logits;
     // Measured before the filters, which may suppress the no-speech token.
     if (tokenIndex == noSpeechIndex_) noSpeechProb_ = LogitsVector(logits).probability(special_.noSpeechToken);
-    for (const auto& filter : filters_) filter->filterLogits(logits, currentTokens_);
+    // The logits continue the tokens fed so far, which at the prompt's positions are fewer than the
+    // prompt: the filters see those, not the prompt tokens still to be fed.
+    const std::span<const int> fed(currentTokens_.data(),
+                                   std::min(currentTokens_.size(), static_cast<std::size_t>(tokenIndex) + 1));
+    for (const auto& filter : filters_) filter->filterLogits(logits, fed);
     const auto filteringEnd = Clock::now();
     timings_.decodingFiltering += korbit::seconds(filteringEnd - predictionEnd);
 

@@ -16,7 +16,7 @@ namespace tremolan {
 class DecodingSteps {
 public:
     virtual TextDecoding::LogitsFilters createLogitsFilters(const DecodingOptions& options, int prefilledIndex,
-                                                            int initialPromptIndex,
+                                                            int sampleBegin,
                                                             const WhisperTokenizer& tokenizer) const = 0;
     /// The step's logits and cache columns, from the step's arrays as they lie.
     virtual TextDecoderMLMultiArrayOutputType predictLogits(const TextDecoderMLMultiArrayInputType& inputs,

@@ -116,8 +116,7 @@ std::optional<std::pair<MLMultiArray, DecodingCache>> TextDecoder::predictLogits
 }
 
 TextDecoding::LogitsFilters TextDecoder::createLogitsFilters(const DecodingOptions& options, int prefilledIndex,
-                                                             int initialPromptIndex,
-                                                             const WhisperTokenizer& tokenizer) const {
+                                                             int sampleBegin, const WhisperTokenizer& tokenizer) const {
     const SpecialTokens& special = tokenizer.specialTokens();
     LogitsFilters filters = logitsFilters_.value_or(LogitsFilters{});
     if (options.suppressBlank) filters.push_back(std::make_shared<SuppressBlankFilter>(special, prefilledIndex));
@@ -136,8 +135,8 @@ TextDecoding::LogitsFilters TextDecoder::createLogitsFilters(const DecodingOptio
         if (!std::isnan(steps))
             maxInitialTimestampIndex = static_cast<int>(std::clamp(steps, -2147483648.0f, 2147483520.0f));
     }
-    filters.push_back(std::make_shared<TimestampRulesFilter>(special, initialPromptIndex, maxInitialTimestampIndex,
-                                                             isModelMultilingual_));
+    filters.push_back(
+        std::make_shared<TimestampRulesFilter>(special, sampleBegin, maxInitialTimestampIndex, isModelMultilingual_));
     return filters;
 }
 
@@ -216,9 +215,9 @@ class TextDecoder::LoopSteps final : public DecodingSteps {
 public:
     explicit LoopSteps(TextDecoder& decoder) : decoder_(decoder) {}
 
-    LogitsFilters createLogitsFilters(const DecodingOptions& options, int prefilledIndex, int initialPromptIndex,
+    LogitsFilters createLogitsFilters(const DecodingOptions& options, int prefilledIndex, int sampleBegin,
                                       const WhisperTokenizer& tokenizer) const override {
-        return decoder_.createLogitsFilters(options, prefilledIndex, initialPromptIndex, tokenizer);
+        return decoder_.createLogitsFilters(options, prefilledIndex, sampleBegin, tokenizer);
     }
     TextDecoderMLMultiArrayOutputType predictLogits(const TextDecoderMLMultiArrayInputType& inputs,
                                                     std::stop_token stop) override {

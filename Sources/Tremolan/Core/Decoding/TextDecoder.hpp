@@ -58,9 +58,10 @@ public:
                               const TranscriptionCallback& callback = nullptr, std::stop_token stop = {}) override;
 
     /// The call's filters: the configured ones, then blank suppression, token suppression and, with
-    /// timestamps, the timestamp rules, as the options ask.
-    virtual LogitsFilters createLogitsFilters(const DecodingOptions& options, int prefilledIndex,
-                                              int initialPromptIndex, const WhisperTokenizer& tokenizer) const;
+    /// timestamps, the timestamp rules, as the options ask. `sampleBegin` is the position of the
+    /// first token the model chooses, where the timestamp rules begin.
+    virtual LogitsFilters createLogitsFilters(const DecodingOptions& options, int prefilledIndex, int sampleBegin,
+                                              const WhisperTokenizer& tokenizer) const;
 
 private:
     /// What a call's decoding loop may use of this decoder (DecodingSteps).

@@ -161,11 +161,10 @@ std::shared_ptr<TranscriptionResult> TranscriptionUtilities::mergeTranscriptionR
     for (const auto& result : results) {
         if (!result) continue;
         if (present == 0) language = result->language();
-        std::vector<TranscriptionSegment> own = result->segments();
-        for (std::size_t j = 0; j < own.size(); ++j) {
-            // Not a running count: the result's place plus the segment's place in it.
-            own[j].id = static_cast<std::int64_t>(present + j);
-            segments.push_back(std::move(own[j]));
+        for (TranscriptionSegment& segment : result->segments()) {
+            // One count over all results: the merged result's ids are unique and in order.
+            segment.id = static_cast<std::int64_t>(segments.size());
+            segments.push_back(std::move(segment));
         }
         timings.push_back(result->timings());
         ++present;

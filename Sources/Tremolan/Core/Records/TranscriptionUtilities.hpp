@@ -34,8 +34,9 @@ struct TranscriptionUtilities {
                                                               const std::vector<WordTiming>& second);
 
     /// One new result from several: the texts joined with a blank (or the confirmed words'
-    /// strings concatenated), the segments renumbered, the first present language ("en" when
-    /// none), and the timings combined so that runs in parallel count their overlap once.
+    /// strings concatenated), the segments numbered 0, 1, 2, ... over all results, the first
+    /// present language ("en" when none), and the timings combined so that runs in parallel count
+    /// their overlap once.
     static std::shared_ptr<TranscriptionResult> mergeTranscriptionResults(
         const std::vector<std::shared_ptr<TranscriptionResult>>& results,
         const std::optional<std::vector<WordTiming>>& confirmedWords = std::nullopt);

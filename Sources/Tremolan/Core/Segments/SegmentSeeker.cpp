@@ -16,13 +16,16 @@ struct SegmentBuilder {
     const WhisperTokenizer& tokenizer;
     std::int64_t firstId;
     std::int64_t seek;
+    /// Where the window's audio ends: a timestamp past it points into the silence the window was
+    /// padded with, where nothing was said.
+    float windowEnd;
 
     TranscriptionSegment make(std::size_t index, std::size_t begin, std::size_t end, float start, float stop) const {
         TranscriptionSegment segment;
         segment.id = firstId + static_cast<std::int64_t>(index);
         segment.seek = seek;
-        segment.start = start;
-        segment.end = stop;
+        segment.start = std::min(start, windowEnd);
+        segment.end = std::min(stop, windowEnd);
         std::vector<int> textTokens;
         for (std::size_t i = begin; i < end; ++i) {
             const int token = result.tokens[i];
@@ -73,17 +76,26 @@ SeekAndSegments SegmentSeeker::findSeekPointAndSegments(const DecodingResult& de
         if (isTimestamp[i - 1] && isTimestamp[i]) consecutive.push_back(i);
 
     const float timeOffset = static_cast<float>(currentSeek) / static_cast<float>(sampleRate);
-    const SegmentBuilder builder{decodingResult, options, tokenizer, allSegmentsCount, currentSeek};
+    const float windowSeconds = static_cast<float>(segmentSize) / static_cast<float>(sampleRate);
+    const float windowEnd = timeOffset + windowSeconds;
+    const SegmentBuilder builder{decodingResult, options, tokenizer, allSegmentsCount, currentSeek, windowEnd};
     auto secondsOf = [timeToken](int token) { return static_cast<float>(token - timeToken) * kSecondsPerTimestamp; };
+
+    auto seekAt = [&](int timestamp) {
+        const float samples = secondsOf(timestamp) * static_cast<float>(sampleRate);
+        return currentSeek + std::min(static_cast<std::int64_t>(std::trunc(samples)), segmentSize);
+    };
 
     if (consecutive.empty()) {
         // The opening <|0.00|> says nothing about the length; a later timestamp does.
         std::optional<int> lastLater;
         for (int token : tokens)
             if (token > timeToken) lastLater = token;
-        const float duration =
-            lastLater ? secondsOf(*lastLater) : static_cast<float>(segmentSize) / static_cast<float>(sampleRate);
+        const float duration = lastLater ? secondsOf(*lastLater) : windowSeconds;
         std::vector<TranscriptionSegment> segments{builder.make(0, 0, n, timeOffset, timeOffset + duration)};
+        // One phrase closed by a timestamp and then the end: the model heard the speech up to that
+        // timestamp, not the rest of the window, which the next window decodes.
+        if (singleTimestampEnding && tokens[n - 2] > timeToken) return {seekAt(tokens[n - 2]), std::move(segments)};
         return {currentSeek + segmentSize, std::move(segments)};
     }
 
@@ -116,8 +128,7 @@ SeekAndSegments SegmentSeeker::findSeekPointAndSegments(const DecodingResult& de
 
     if (noTimestampEnding) return {currentSeek + segmentSize, std::move(segments)};
     const std::size_t anchorIndex = lastSliceStart - (singleTimestampEnding ? 1 : 0);
-    const float anchorSamples = secondsOf(tokens[anchorIndex]) * static_cast<float>(sampleRate);
-    return {currentSeek + static_cast<std::int64_t>(std::trunc(anchorSamples)), std::move(segments)};
+    return {seekAt(tokens[anchorIndex]), std::move(segments)};
 }
 
 }  // namespace tremolan

@@ -45,6 +45,9 @@ class SegmentSeeker : public SegmentSeeking {
 public:
     SegmentSeeker() = default;
 
+    /// The next window starts at the timestamp that closed this one's speech (the second of its
+    /// last pair, or a closing timestamp before the end token), or after the whole window when its
+    /// text runs on to the end. No time lies past the window's audio.
     SeekAndSegments findSeekPointAndSegments(const DecodingResult& decodingResult, const DecodingOptions& options,
                                              std::int64_t allSegmentsCount, std::int64_t currentSeek,
                                              std::int64_t segmentSize, int sampleRate, int timeToken, int specialToken,
@@ -74,7 +77,8 @@ public:
 
     /// Throws WhisperError::segmentingFailed "Invalid shape in alignmentWeights" for weights without
     /// dimensions. Segments without tokens (or weights without frames) come back with empty word
-    /// lists and their bounds as they were.
+    /// lists and their bounds as they were. The words lie within the window's `segmentSize` samples,
+    /// and no later than half a second past the closing timestamp of its last segment.
     std::optional<std::vector<TranscriptionSegment>> addWordTimestamps(
         const std::vector<TranscriptionSegment>& segments, const platform::ml::MLMultiArray& alignmentWeights,
         const WhisperTokenizer& tokenizer, std::int64_t seek, std::int64_t segmentSize,
@@ -88,7 +92,8 @@ public:
     virtual std::vector<WordTiming> truncateLongWordsAtSentenceBoundaries(const std::vector<WordTiming>& alignment,
                                                                           float maxDuration) const;
     /// Hands the words to the segments by their text tokens, shifts them by the window's start,
-    /// rounds to 0.01 s, and moves the segment bounds to the words.
+    /// rounds to 0.01 s, and moves the segment bounds to the words: a segment spans its words, and
+    /// no word starts before the one before it ended.
     virtual std::vector<TranscriptionSegment> updateSegmentsWithWordTimings(
         const std::vector<TranscriptionSegment>& segments, const std::vector<WordTiming>& mergedAlignment,
         std::int64_t seek, float lastSpeechTimestamp, float constrainedMedianDuration, float maxDuration,

@@ -22,6 +22,9 @@ namespace {
 using platform::ml::MLMultiArray;
 
 constexpr float kSecondsPerFrame = 0.02f;
+constexpr std::int64_t kSamplesPerFrame = 320;
+/// How far past its segment's closing timestamp a last word may run before it is cut back.
+constexpr float kLastWordOverrun = 0.5f;
 /// Frames of a full window: the end of the last token when the path is empty.
 constexpr int kWindowFrames = 1500;
 constexpr float kMedianDurationCap = 0.7f;
@@ -50,28 +53,52 @@ float r2(float value) {
     return korbit::rounded(value, 2);
 }
 
-/// A [rows, frames] array of the weights' type holding the weights' rows `rows` in order. Rows past
-/// the weights (more tokens than the decoder kept) stay zero.
+/// A [rows, used] array of the weights' type holding the first `used` of the `frames` frames of the
+/// weights' rows `rows`, in order. Rows past the weights (more tokens than the decoder kept) stay zero.
 MLMultiArray selectRows(const MLMultiArray& weights, const std::vector<std::int64_t>& rows, std::int64_t sourceRows,
-                        std::int64_t frames) {
-    MLMultiArray selected({static_cast<std::int64_t>(rows.size()), frames}, weights.dataType());
+                        std::int64_t frames, std::int64_t used) {
+    MLMultiArray selected({static_cast<std::int64_t>(rows.size()), used}, weights.dataType());
     if (weights.isContiguous()) {
-        const std::size_t rowBytes = static_cast<std::size_t>(frames) * platform::ml::elementSize(weights.dataType());
+        const std::size_t elementSize = platform::ml::elementSize(weights.dataType());
+        const std::size_t rowBytes = static_cast<std::size_t>(frames) * elementSize;
+        const std::size_t usedBytes = static_cast<std::size_t>(used) * elementSize;
         const auto* from = static_cast<const std::byte*>(weights.bytes());
         auto* to = static_cast<std::byte*>(selected.mutableBytes());
         for (std::size_t i = 0; i < rows.size(); ++i)
             if (rows[i] < sourceRows)
-                std::memcpy(to + i * rowBytes, from + static_cast<std::size_t>(rows[i]) * rowBytes, rowBytes);
+                std::memcpy(to + i * usedBytes, from + static_cast<std::size_t>(rows[i]) * rowBytes, usedBytes);
         return selected;
     }
     const std::vector<float> source = weights.toFloatVector();
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i] >= sourceRows) continue;
-        const std::int64_t to = static_cast<std::int64_t>(i) * frames;
-        for (std::int64_t f = 0; f < frames; ++f)
+        const std::int64_t to = static_cast<std::int64_t>(i) * used;
+        for (std::int64_t f = 0; f < used; ++f)
             selected.setValue(to + f, source[static_cast<std::size_t>(rows[i] * frames + f)]);
     }
     return selected;
+}
+
+/// How many of a window's `frames` its words may lie in: the frames up to where its tokens put the
+/// end of their speech (the closing timestamp of its last segment, and the overrun a last word may
+/// have), or up to the end of its audio when the text runs on without one; never the silence the
+/// window is padded with. Where the model heard nothing its attention points anywhere, and words
+/// timed there would take the next window past speech no window decoded.
+std::int64_t spokenFrames(const std::vector<TranscriptionSegment>& segments, std::int64_t seek,
+                          std::int64_t segmentSize, const SpecialTokens& special, std::int64_t frames) {
+    std::int64_t spoken = std::clamp<std::int64_t>((segmentSize + kSamplesPerFrame - 1) / kSamplesPerFrame, 1, frames);
+    const auto last = std::find_if(segments.rbegin(), segments.rend(), [](const auto& s) { return !s.tokens.empty(); });
+    if (last == segments.rend()) return spoken;
+    const auto closing = std::find_if(last->tokens.rbegin(), last->tokens.rend(),
+                                      [&](std::int64_t token) { return token != special.endToken; });
+    if (closing != last->tokens.rend() && *closing >= special.timeTokenBegin) {
+        // Whole frames only: a last word then ends short of the overrun that would cut it back.
+        const float seconds = last->end - static_cast<float>(seek) / Constants::sampleRate + kLastWordOverrun;
+        const float closingFrames = std::floor(seconds / kSecondsPerFrame);
+        if (closingFrames < static_cast<float>(spoken))
+            spoken = std::max<std::int64_t>(1, static_cast<std::int64_t>(closingFrames));
+    }
+    return spoken;
 }
 
 }  // namespace
@@ -264,7 +291,7 @@ std::vector<WordTiming> SegmentSeeker::mergePunctuations(const std::vector<WordT
 
 std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamps(
     const std::vector<TranscriptionSegment>& segments, const MLMultiArray& alignmentWeights,
-    const WhisperTokenizer& tokenizer, std::int64_t seek, std::int64_t /*segmentSize*/,
+    const WhisperTokenizer& tokenizer, std::int64_t seek, std::int64_t segmentSize,
     std::string_view prependPunctuations, std::string_view appendPunctuations, float lastSpeechTimestamp,
     const DecodingOptions& /*options*/, const TranscriptionTimings& timings) const {
     std::vector<int> wordTokenIds;
@@ -297,7 +324,8 @@ std::optional<std::vector<TranscriptionSegment>> SegmentSeeker::addWordTimestamp
     // A window without tokens, or weights without frames, has no path to follow: its segments keep
     // their bounds and get no words.
     if (!rows.empty() && frames > 0) {
-        const MLMultiArray selected = selectRows(alignmentWeights, rows, sourceRows, frames);
+        const std::int64_t used = spokenFrames(segments, seek, segmentSize, tokenizer.specialTokens(), frames);
+        const MLMultiArray selected = selectRows(alignmentWeights, rows, sourceRows, frames, used);
         korbit::Logging::debug({"Alignment weights shape: ", platform::ml::formatShape(selected.shape())}, "");
         alignment = findAlignment(wordTokenIds, selected, tokenLogProbs, tokenizer, &timings);
         constraints = calculateWordDurationConstraints(alignment);
@@ -318,6 +346,8 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
     const float m = constrainedMedianDuration;
     const float M = maxDuration;
     float lastSpeech = lastSpeechTimestamp;
+    // The end of the last word placed, which no later word starts before.
+    std::optional<float> lastWordEnd;
     std::size_t cursor = 0;
 
     std::vector<TranscriptionSegment> updated;
@@ -368,18 +398,28 @@ std::vector<TranscriptionSegment> SegmentSeeker::updateSegmentsWithWordTimings(
                 }
                 first.start = std::max(lastSpeech, first.end - M);
             }
-            if (segment.start < first.end && first.start < segment.start - 0.5f) {
+            // A first word that starts long before its segment moves toward it, and a last word that
+            // runs long past it is cut back; either may still lie a little outside the segment's
+            // timestamps.
+            if (segment.start < first.end && first.start < segment.start - kLastWordOverrun)
                 first.start = std::max(0.0f, std::min(segment.start, first.end - m));
-            } else {
-                segment.start = first.start;
-            }
             WordTiming& last = words.back();
-            if (last.start < segment.end && segment.end + 0.5f < last.end) {
+            if (last.start < segment.end && segment.end + kLastWordOverrun < last.end)
                 last.end = std::max(segment.end, last.start + m);
-            } else {
-                segment.end = last.end;
+            // The rules move words earlier and later, but none back before the word before it; and
+            // the segment spans its words.
+            for (WordTiming& w : words) {
+                if (lastWordEnd) w.start = std::max(w.start, *lastWordEnd);
+                w.end = std::max(w.end, w.start);
+                lastWordEnd = w.end;
             }
+            segment.start = first.start;
+            segment.end = last.end;
             lastSpeech = segment.end;
+        } else if (lastWordEnd) {
+            // A segment of timestamps alone lies after the words before it.
+            segment.start = std::max(segment.start, *lastWordEnd);
+            segment.end = std::max(segment.end, segment.start);
         }
         segment.words = std::move(words);
         updated.push_back(std::move(segment));

@@ -248,8 +248,12 @@ void TranscribeTask::processWindow(RunState& state) {
             segments.reset();
         } else {
             std::vector<TranscriptionSegment> kept;
-            for (auto& segment : *timed)
-                if (segment.start < segment.end) kept.push_back(std::move(segment));
+            for (auto& segment : *timed) {
+                if (!(segment.start < segment.end)) continue;
+                // The ids count the segments the result keeps, so that a dropped one leaves no gap.
+                segment.id = static_cast<std::int64_t>(state.allSegments.size() + kept.size());
+                kept.push_back(std::move(segment));
+            }
             if (!kept.empty()) {
                 const float lastEnd = kept.back().end * static_cast<float>(Constants::sampleRate);
                 newSeek = std::max(newSeek, static_cast<std::int64_t>(std::trunc(lastEnd)));
