@@ -192,7 +192,8 @@ std::shared_ptr<STTProvider> AppController::activeProvider() const {
 void AppController::setEngine(SettingsStore::Engine engine) {
     const SettingsStore::Engine previous = settings_.config().engine;
     if (previous == engine) return;
-    settings_.setEngine(engine);
+    // A choice that could not be saved is not made: the model stays as it is.
+    if (!settings_.setEngine(engine)) return;
     if (previous == SettingsStore::Engine::local) {
         engine_->unload();
         dropPreparation();

@@ -81,7 +81,8 @@ public:
     void prepareLocalModel();
 
     /// Chooses the engine. Leaving the on-device engine unloads the model and stops a preparation
-    /// in flight; the model's state then follows whether its files are on disk.
+    /// in flight; the model's state then follows whether its files are on disk. A choice the
+    /// settings cannot save changes nothing (the settings say why).
     void setEngine(SettingsStore::Engine engine);
 
     /// Unloads the model, stops a preparation in flight and deletes the model's files once that
