@@ -1,5 +1,5 @@
 // Pictures of the main window's states, for review: build/screenshots/main-*.png and the screens
-// of its tabs (the snapshot switch makes one picture per tab of a user's own data).
+// of its tabs (the snapshot switch makes one picture per tab of a first start).
 
 #include "Velmora/UI/AccountView.hpp"
 #include "Velmora/UI/AppSplash.hpp"
