@@ -30,6 +30,7 @@ AppController::AppController(std::shared_ptr<LocalModelEngine> engine, SettingsS
       settings_(settings),
       meeting_(std::make_unique<MeetingRecorder>(engine_, meetings, glossary, std::move(microphone),
                                                  std::move(systemAudio))) {
+    mainThread_.onThread();
     modelState_ = engine_->hasModelFiles() ? ModelState::downloaded() : ModelState::absent();
     elapsedTimer_.setInterval(1000);
     connect(&elapsedTimer_, &QTimer::timeout, this, &AppController::tick);
@@ -37,6 +38,7 @@ AppController::AppController(std::shared_ptr<LocalModelEngine> engine, SettingsS
 }
 
 AppController::~AppController() {
+    mainThread_.onThread();
     dropPreparation();
     worker_.waitForDone();
 }
@@ -46,7 +48,10 @@ void AppController::runOnWorker(Job job) {
     ++jobsInFlight_;
     worker_.start([this, job = std::move(job)]() mutable {
         job();
-        post([this] { --jobsInFlight_; });
+        post([this] {
+            mainThread_.onThread();
+            --jobsInFlight_;
+        });
     });
 }
 
@@ -56,6 +61,7 @@ void AppController::post(Action action) {
 }
 
 void AppController::setWarning(std::optional<std::string> warning) {
+    mainThread_.onThread();
     if (warning_ == warning) return;
     warning_ = std::move(warning);
     Q_EMIT warningChanged();
@@ -86,10 +92,12 @@ void AppController::stateByModelFiles() {
 }
 
 void AppController::tick() {
+    mainThread_.onThread();
     if (preparing_) setModelElapsed(modelElapsed_ + 1);
 }
 
 void AppController::start() {
+    mainThread_.onThread();
     Paths::root();
     // The status line is the place the main window has for it: the user would lose every change.
     if (const auto& error = settings_.readError())
@@ -98,6 +106,7 @@ void AppController::start() {
 }
 
 void AppController::prepareLocalModel() {
+    mainThread_.onThread();
     if (preparing_) return;
     preparing_ = true;
     const std::uint64_t generation = generation_;
@@ -119,6 +128,7 @@ void AppController::prepareLocalModel() {
         try {
             if (downloading) {
                 post([this, generation] {
+                    mainThread_.onThread();
                     if (generation != generation_ || modelState_.kind() == ModelState::Kind::downloading) return;
                     setModelProgress(0);
                     setModelState(ModelState::downloading());
@@ -126,6 +136,7 @@ void AppController::prepareLocalModel() {
                 engine->download(
                     [this, generation](double progress) {
                         post([this, generation, progress] {
+                            mainThread_.onThread();
                             if (generation == generation_ && modelState_.kind() == ModelState::Kind::downloading)
                                 setModelProgress(progress);
                         });
@@ -133,22 +144,35 @@ void AppController::prepareLocalModel() {
                     stop);
                 downloading = false;
                 post([this, generation] {
+                    mainThread_.onThread();
                     if (generation != generation_) return;
                     setModelProgress(1);
                     setModelState(ModelState::loading());
                 });
             }
             engine->load(stop);
-            post([this, generation] { finishPreparation(generation, std::nullopt); });
+            post([this, generation] {
+                mainThread_.onThread();
+                finishPreparation(generation, std::nullopt);
+            });
         } catch (const korbit::CancellationError&) {
             // Stopped by a removal, a switch of engines or the end: its outcome belongs to no one.
-            post([this, generation] { finishPreparation(generation, "остановлено"); });
+            post([this, generation] {
+                mainThread_.onThread();
+                finishPreparation(generation, "остановлено");
+            });
         } catch (const std::exception& error) {
             // The engine logs its own failed loading; a failed download is only reported to its caller.
             if (downloading) Log::stt.error(std::string("не удалось скачать локальную модель: ") + error.what());
-            post([this, generation, message = std::string(error.what())] { finishPreparation(generation, message); });
+            post([this, generation, message = std::string(error.what())] {
+                mainThread_.onThread();
+                finishPreparation(generation, message);
+            });
         } catch (...) {
-            post([this, generation] { finishPreparation(generation, "неизвестная ошибка"); });
+            post([this, generation] {
+                mainThread_.onThread();
+                finishPreparation(generation, "неизвестная ошибка");
+            });
         }
     });
 }
@@ -190,9 +214,11 @@ std::shared_ptr<STTProvider> AppController::activeProvider() const {
 }
 
 void AppController::setEngine(SettingsStore::Engine engine) {
+    mainThread_.onThread();
     const SettingsStore::Engine previous = settings_.config().engine;
     if (previous == engine) return;
-    settings_.setEngine(engine);
+    // A choice that could not be saved is not made: the model stays as it is.
+    if (!settings_.setEngine(engine)) return;
     if (previous == SettingsStore::Engine::local) {
         engine_->unload();
         dropPreparation();
@@ -202,6 +228,7 @@ void AppController::setEngine(SettingsStore::Engine engine) {
 }
 
 void AppController::removeLocalModel() {
+    mainThread_.onThread();
     engine_->unload();
     dropPreparation();
     setModelProgress(0);
@@ -215,6 +242,7 @@ void AppController::removeLocalModel() {
     runOnWorker([this] {
         deleteModelFiles();
         post([this] {
+            mainThread_.onThread();
             if (!preparing_) stateByModelFiles();
         });
     });

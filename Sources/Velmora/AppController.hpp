@@ -2,11 +2,15 @@
 
 // The application's controller on the main thread: it prepares the on-device model and publishes
 // the model's state, the download's progress, the seconds of the preparation and the warning line.
-// Every change of a published value is made on the main thread and announced by its signal.
+// Every change of a published value is made on the main thread and announced by its signal. Its
+// state is the main thread's alone (the thread that makes it): a call from another thread is a
+// fault, caught in debug and sanitizer builds.
 
 #include "Velmora/STT/LocalModelEngine.hpp"
 #include "Velmora/STT/STTProvider.hpp"
 #include "Velmora/Support/SettingsStore.hpp"
+
+#include "Platform/Sys/Mutex.hpp"
 
 #include <QObject>
 #include <QThreadPool>
@@ -63,12 +67,24 @@ public:
     /// Stops a preparation that is still running on its worker and waits for it to end.
     ~AppController() override;
 
-    const ModelState& modelState() const { return modelState_; }
+    const ModelState& modelState() const {
+        mainThread_.onThread();
+        return modelState_;
+    }
     /// The download's completed fraction, always finite, from 0 to 1.
-    double modelProgress() const { return modelProgress_; }
+    double modelProgress() const {
+        mainThread_.onThread();
+        return modelProgress_;
+    }
     /// Whole seconds of the current model preparation.
-    std::int64_t modelElapsed() const { return modelElapsed_; }
-    const std::optional<std::string>& warning() const { return warning_; }
+    std::int64_t modelElapsed() const {
+        mainThread_.onThread();
+        return modelElapsed_;
+    }
+    const std::optional<std::string>& warning() const {
+        mainThread_.onThread();
+        return warning_;
+    }
     void setWarning(std::optional<std::string> warning);
 
     /// Creates the data folder and starts the model's preparation when the on-device engine is
@@ -81,7 +97,8 @@ public:
     void prepareLocalModel();
 
     /// Chooses the engine. Leaving the on-device engine unloads the model and stops a preparation
-    /// in flight; the model's state then follows whether its files are on disk.
+    /// in flight; the model's state then follows whether its files are on disk. A choice the
+    /// settings cannot save changes nothing (the settings say why).
     void setEngine(SettingsStore::Engine engine);
 
     /// Unloads the model, stops a preparation in flight and deletes the model's files once that
@@ -111,35 +128,38 @@ Q_SIGNALS:
     void warningChanged();
 
 private:
-    void setModelState(ModelState state);
-    void setModelProgress(double progress);
-    void setModelElapsed(std::int64_t seconds);
-    void stateByModelFiles();
+    void setModelState(ModelState state) VELMORA_REQUIRES(mainThread_);
+    void setModelProgress(double progress) VELMORA_REQUIRES(mainThread_);
+    void setModelElapsed(std::int64_t seconds) VELMORA_REQUIRES(mainThread_);
+    void stateByModelFiles() VELMORA_REQUIRES(mainThread_);
     /// Stops a preparation in flight and makes its outcome irrelevant: it is dropped when it comes.
-    void dropPreparation();
+    void dropPreparation() VELMORA_REQUIRES(mainThread_);
     /// Deletes the model folder (a failure is logged); on the caller's thread.
     void deleteModelFiles() const;
     /// Runs the job on the model worker, counted in jobsInFlight_ until it has reported back.
     template <typename Job>
-    void runOnWorker(Job job);
-    void finishPreparation(std::uint64_t generation, std::optional<std::string> failure);
+    void runOnWorker(Job job) VELMORA_REQUIRES(mainThread_);
+    void finishPreparation(std::uint64_t generation, std::optional<std::string> failure) VELMORA_REQUIRES(mainThread_);
     /// Runs the action on the main thread unless the controller is gone by then.
     template <typename Action>
     void post(Action action);
 
     std::shared_ptr<LocalModelEngine> engine_;
     SettingsStore& settings_;
-    ModelState modelState_ = ModelState::absent();
-    double modelProgress_ = 0;
-    std::int64_t modelElapsed_ = 0;
-    std::optional<std::string> warning_;
-    bool preparing_ = false;
-    std::uint64_t generation_ = 0;
+    // The main thread's, as is everything below but the worker pool and the recorder, which are
+    // set up once by the constructor. Workers post their outcomes back to it.
+    platform::sys::ThreadRole mainThread_{"AppController"};
+    ModelState modelState_ VELMORA_GUARDED_BY(mainThread_) = ModelState::absent();
+    double modelProgress_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    std::int64_t modelElapsed_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    std::optional<std::string> warning_ VELMORA_GUARDED_BY(mainThread_);
+    bool preparing_ VELMORA_GUARDED_BY(mainThread_) = false;
+    std::uint64_t generation_ VELMORA_GUARDED_BY(mainThread_) = 0;
     /// The stop of the current preparation.
-    std::stop_source preparationStop_;
+    std::stop_source preparationStop_ VELMORA_GUARDED_BY(mainThread_);
     /// Preparations and removals handed to the worker that have not reported back yet.
-    int jobsInFlight_ = 0;
-    QTimer elapsedTimer_;
+    int jobsInFlight_ VELMORA_GUARDED_BY(mainThread_) = 0;
+    QTimer elapsedTimer_ VELMORA_GUARDED_BY(mainThread_);
     /// One thread: a removal runs after the preparation it stopped, a new preparation after both.
     QThreadPool worker_;
     std::unique_ptr<MeetingRecorder> meeting_;

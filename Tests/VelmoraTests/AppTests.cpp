@@ -1,3 +1,4 @@
+#include "Velmora/Account/AccountState.hpp"
 #include "Velmora/App/AppDelegate.hpp"
 #include "Velmora/App/TrayMenu.hpp"
 #include "Velmora/AppController.hpp"
@@ -5,6 +6,7 @@
 #include "Velmora/Meeting/MeetingStore.hpp"
 #include "Velmora/Post/Glossary.hpp"
 #include "Velmora/STT/LocalWhisperProvider.hpp"
+#include "Velmora/Store/HistoryStore.hpp"
 #include "Velmora/Support/Paths.hpp"
 #include "Velmora/UI/AppIcon.hpp"
 #include "Velmora/UI/DockPresence.hpp"
@@ -24,6 +26,7 @@
 #include <QImage>
 #include <QProcess>
 
+#include <map>
 #include <thread>
 
 using namespace velmora;
@@ -301,6 +304,59 @@ TEST(ProgramTest, SnapshotWritesOnePictureOfEachTabWithoutADisplay) {
         for (int y = 30; y < 60; ++y)
             for (int x = 240; x < 400; ++x) ink += qGray(picture.pixel(x, y)) < 100;
         EXPECT_GT(ink, 50) << file;
+    }
+}
+
+namespace {
+
+// Every file below the folder: its bytes and when it last changed.
+std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> filesIn(
+    const std::filesystem::path& folder) {
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const std::string name = std::filesystem::relative(entry.path(), folder).string();
+        files[name] = {entry.is_regular_file() ? test::readFile(entry.path()) : std::string("(folder)"),
+                       entry.last_write_time()};
+    }
+    return files;
+}
+
+}  // namespace
+
+// The pictures are taken over a data folder of their own: the user's is neither written nor read,
+// so the pictures of a full data folder are those of an empty one.
+TEST(ProgramTest, SnapshotLeavesTheUsersDataAlone) {
+    TempDir dir;
+    const auto data = dir / "home" / "data" / "Velmora";
+    {
+        Glossary glossary(data / "glossary.json");
+        ASSERT_TRUE(glossary.add("Проект Северный ветер", {"северный ветер"}));
+        HistoryStore history(data / "history.jsonl");
+        Dictation dictation;
+        dictation.text = "Личная заметка, которой нет места на картинках.";
+        history.append(dictation);
+        AccountState account(data / "account.json");
+        account.signIn("key-of-the-user", "ivan@example.org");
+    }
+    test::writeFile(data / "config.json", R"({"engine": "cloud", "language": "ru"})");
+    test::writeFile(data / "meetings" / "notes.txt", "не встреча");
+    const auto before = filesIn(data);
+
+    const auto pictures = dir / "pictures";
+    ProgramRun run = runProgram({"--snapshot", QString::fromStdString(pictures.string())}, dir / "home");
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(filesIn(data), before);
+
+    const auto fresh = dir / "fresh-pictures";
+    run = runProgram({"--snapshot", QString::fromStdString(fresh.string())}, dir / "empty-home");
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    // The settings show the model's folder, which is a new one each time.
+    for (MainTab tab :
+         {MainTab::review, MainTab::meetings, MainTab::glossary, MainTab::history, MainTab::stats, MainTab::plan}) {
+        const std::string name = std::string(MainTabs::name(tab)) + ".png";
+        const QImage picture(QString::fromStdString((pictures / name).string()));
+        ASSERT_FALSE(picture.isNull()) << name;
+        EXPECT_EQ(picture, QImage(QString::fromStdString((fresh / name).string()))) << name;
     }
 }
 

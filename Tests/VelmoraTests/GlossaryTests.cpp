@@ -106,11 +106,25 @@ TEST_F(GlossaryTest, AFileThatCannotBeOpenedIsNeverWritten) {
     Glossary glossary(file());
     ASSERT_TRUE(glossary.readError());
     EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms()));
-    glossary.add("Velmora Pro", {"велмора про"});
-    EXPECT_EQ(glossary.terms().back().canonical, "Velmora Pro");
+    // A change could not be kept: it is refused and says why.
+    EXPECT_FALSE(glossary.add("Velmora Pro", {"велмора про"}));
+    EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms()));
+    ASSERT_TRUE(glossary.saveError());
+    EXPECT_EQ(*glossary.saveError(), "файл не прочитан при запуске (" + *glossary.readError() + ")");
     EXPECT_TRUE(fs::is_symlink(file()));
     for (const auto& entry : fs::directory_iterator(file().parent_path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with("glossary.json.bad-")) << entry.path();
+}
+
+// The same for a link to nothing, which may lead to the user's terms on a disk not there now.
+TEST_F(GlossaryTest, ALinkToNothingIsNeverWritten) {
+    fs::create_symlink(file().parent_path() / "unmounted" / "glossary.json", file());
+    Glossary glossary(file());
+    EXPECT_TRUE(glossary.readError());
+    EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms()));
+    EXPECT_FALSE(glossary.add("Velmora Pro", {}));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_FALSE(fs::exists(file().parent_path() / "unmounted"));
 }
 
 TEST_F(GlossaryTest, ChangesSurviveAReload) {
@@ -212,15 +226,45 @@ TEST_F(GlossaryTest, ReplacementsCountHitsAndSaveOnlyWhenThereWereAny) {
     EXPECT_TRUE(untouched());
 }
 
-TEST_F(GlossaryTest, AFailedSaveIsLoggedAndKeepsTheTerms) {
-    const auto glossary = over({});
+// A change that cannot be saved is not made: the terms stay what the file holds, and the
+// glossary says why until a change is saved again.
+TEST_F(GlossaryTest, AChangeThatCannotBeSavedIsNotMadeAndSaysWhy) {
+    const auto glossary = over({term("Docker", {"докер"})});
+    const std::vector<Term> onDisk = saved();
+    int errorChanges = 0;
+    QObject::connect(glossary.get(), &Glossary::saveErrorChanged, [&] { ++errorChanges; });
+    EXPECT_FALSE(glossary->saveError());
     fs::remove(file());
     fs::create_directory(file());  // a folder where the file should go: the rename fails
+
     velmora::test::SystemLogCapture log;
-    glossary->add("Docker", {"докер"});
-    EXPECT_EQ(glossary->terms().size(), 1u);
+    EXPECT_FALSE(glossary->add("GitHub", {"гитхаб"}));
+    EXPECT_EQ(glossary->terms(), onDisk);
+    EXPECT_EQ(changes_, 0);
+    ASSERT_TRUE(glossary->saveError());
+    EXPECT_NE(glossary->saveError()->find(file().string()), std::string::npos) << *glossary->saveError();
+    EXPECT_EQ(errorChanges, 1);
     ASSERT_EQ(log.entries().size(), 1u);
     EXPECT_EQ(log.entries()[0].category, "app");
     EXPECT_EQ(log.entries()[0].type, platform::log::LogType::error);
-    EXPECT_TRUE(log.entries()[0].text.starts_with("не удалось сохранить словарь: ")) << log.entries()[0].text;
+    EXPECT_EQ(log.entries()[0].text, "не удалось сохранить словарь: " + *glossary->saveError());
+
+    Term edited = onDisk[0];
+    edited.canonical = "Docker CE";
+    EXPECT_FALSE(glossary->update(edited));
+    EXPECT_FALSE(glossary->remove(onDisk[0]));
+    // The text is still corrected; the hit that could not be kept is not counted.
+    EXPECT_EQ(glossary->applyReplacements("докер"), "Docker");
+    EXPECT_EQ(glossary->terms(), onDisk);
+    EXPECT_EQ(changes_, 0);
+    EXPECT_EQ(errorChanges, 1);  // the same failure again
+
+    // Once the file can be written again the next change is saved and the error goes.
+    fs::remove(file());
+    EXPECT_TRUE(glossary->add("GitHub", {"гитхаб"}));
+    EXPECT_FALSE(glossary->saveError());
+    EXPECT_EQ(errorChanges, 2);
+    EXPECT_EQ(changes_, 1);
+    EXPECT_EQ(canonicals(glossary->terms()), (std::vector<std::string>{"Docker", "GitHub"}));
+    EXPECT_EQ(saved(), glossary->terms());
 }

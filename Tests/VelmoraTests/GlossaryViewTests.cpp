@@ -4,10 +4,12 @@
 #include "Velmora/Post/GlossaryFile.hpp"
 #include "Velmora/UI/SectionHeader.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/TermEditor.hpp"
 #include "Velmora/UI/TermRow.hpp"
 
 #include "QtApplication.hpp"
+#include "Screenshot.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -336,6 +338,56 @@ TEST_F(GlossaryViewTest, SavingATermRemovedMeanwhileChangesNothingAndClosesTheSh
     EXPECT_EQ(view_->editor(), nullptr);
     ASSERT_EQ(glossary_->terms().size(), 1u);
     EXPECT_EQ(glossary_->terms()[0].canonical, "Kafka");
+}
+
+// A change the glossary cannot save is not shown as made: the list keeps what the file holds and
+// the screen says why, in the warning colour, until a change is saved again.
+TEST_F(GlossaryViewTest, AChangeThatCannotBeSavedShowsWhyAndTheListKeepsTheFile) {
+    open({makeTerm("Docker", {"докер"})});
+    SymbolLabel* error = view_->errorLine();
+    ASSERT_NE(error, nullptr);
+    EXPECT_FALSE(error->isVisible());
+    std::filesystem::remove(dir_ / "glossary.json");
+    std::filesystem::create_directory(dir_ / "glossary.json");  // the rename over it fails
+
+    test::typeText(view_->spellingField(), "GitHub");
+    test::typeText(view_->variantsField(), "гитхаб");
+    QTest::mouseClick(view_->addButton(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(shownSpellings(), std::vector<std::string>{"Docker"});
+    // What was typed stays, to try again.
+    EXPECT_EQ(view_->spellingField()->text(), "GitHub");
+    EXPECT_EQ(view_->variantsField()->text(), "гитхаб");
+    ASSERT_TRUE(glossary_->saveError());
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text().toStdString(), "Не удалось сохранить словарь: " + *glossary_->saveError());
+    // Painted: the line stands in the warning colour.
+    const QImage picture = view_->grab().toImage();
+    const QRect place(error->mapTo(view_.get(), QPoint(0, 0)), error->size());
+    EXPECT_TRUE(test::containsColour(picture, place, Design::orange(), 40));
+
+    // An edit that cannot be saved closes its sheet and leaves the term as the file has it.
+    TermEditor* editor = edit("Docker");
+    ASSERT_NE(editor, nullptr);
+    test::typeText(editor->spellingField(), " CE");
+    QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(view_->editor(), nullptr);
+    EXPECT_EQ(shownSpellings(), std::vector<std::string>{"Docker"});
+    editor = edit("Docker");
+    ASSERT_NE(editor, nullptr);
+    QTest::mouseClick(editor->deleteButton(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(shownSpellings(), std::vector<std::string>{"Docker"});
+    EXPECT_TRUE(error->isVisible());
+
+    std::filesystem::remove(dir_ / "glossary.json");
+    QTest::mouseClick(view_->addButton(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(shownSpellings(), (std::vector<std::string>{"Docker", "GitHub"}));
+    EXPECT_TRUE(view_->spellingField()->text().isEmpty());
+    EXPECT_FALSE(error->isVisible());
+    EXPECT_EQ(reloaded(), glossary_->terms());
 }
 
 TEST(TermEditorText, TheHitsLineTakesTheNumbersForm) {

@@ -1,11 +1,12 @@
 // Pictures of the main window's states, for review: build/screenshots/main-*.png and the screens
-// of its tabs (the snapshot switch makes one picture per tab of a user's own data).
+// of its tabs (the snapshot switch makes one picture per tab of a first start).
 
 #include "Velmora/UI/AccountView.hpp"
 #include "Velmora/UI/AppSplash.hpp"
 #include "Velmora/UI/BannerRow.hpp"
 #include "Velmora/UI/ClampedLabel.hpp"
 #include "Velmora/UI/DockPresence.hpp"
+#include "Velmora/UI/GlossaryView.hpp"
 #include "Velmora/UI/HistoryCard.hpp"
 #include "Velmora/UI/HistoryView.hpp"
 #include "Velmora/UI/MainView.hpp"
@@ -16,6 +17,7 @@
 #include "Velmora/UI/MeetingsView.hpp"
 #include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/TitleField.hpp"
 #include "Velmora/UI/WaveformView.hpp"
 
@@ -224,6 +226,33 @@ TEST_F(MainScreenshots, SettingsWithTheModelReady) {
         [&] { return services.controller.modelState().kind() == AppController::ModelState::Kind::ready; }));
     takeMain(MainTab::settings, "main-settings-ready");
     expectNothingCutOff(*view_);
+}
+
+TEST_F(MainScreenshots, SettingsWhoseChangeCouldNotBeSaved) {
+    std::filesystem::create_directories(services.settings.file());  // the rename over it fails
+    services.controller.setEngine(SettingsStore::Engine::cloud);
+    ASSERT_TRUE(services.settings.saveError());
+    const QImage picture = takeMain(MainTab::settings, "main-settings-save-failed");
+    expectNothingCutOff(*view_);
+    auto* settings = qobject_cast<SettingsView*>(view_->detail());
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(settings->errorLine()->isVisible());
+    EXPECT_TRUE(
+        hasInk(picture, QRect(settings->errorLine()->mapTo(view_.get(), QPoint(0, 0)), settings->errorLine()->size())));
+}
+
+TEST_F(MainScreenshots, GlossaryWhoseChangeCouldNotBeSaved) {
+    std::filesystem::remove(services.glossary.file());
+    std::filesystem::create_directories(services.glossary.file());
+    EXPECT_FALSE(services.glossary.add("Kubernetes", {"кубернетес"}));
+    const QImage picture = takeMain(MainTab::glossary, "main-glossary-save-failed");
+    expectNothingCutOff(*view_);
+    auto* glossary = qobject_cast<GlossaryView*>(view_->detail());
+    ASSERT_NE(glossary, nullptr);
+    EXPECT_TRUE(glossary->errorLine()->isVisible());
+    EXPECT_TRUE(test::containsColour(
+        picture, QRect(glossary->errorLine()->mapTo(view_.get(), QPoint(0, 0)), glossary->errorLine()->size()),
+        Design::orange(), 40));
 }
 
 TEST_F(MainScreenshots, TheHeaderOfALongTitleAtTheDefaultSize) {

@@ -61,6 +61,19 @@ protected:
         QCoreApplication::processEvents();
     }
 
+    /// The model on disk and loaded.
+    void modelReady() {
+        services.engine->putModelOnDisk();
+        services.controller.prepareLocalModel();
+        ASSERT_TRUE(waitUntil([&] { return services.controller.modelState() == State::ready(); }));
+    }
+
+    /// Whether the status dot is painted in this colour.
+    bool dotPainted(const QColor& colour) {
+        StatusDot* dot = view_->statusDot();
+        return test::containsColour(dot->grab().toImage(), dot->rect(), colour, 24);
+    }
+
     std::vector<MainTab> chosenItems() {
         std::vector<MainTab> chosen;
         for (SidebarItem* item : view_->sidebarItems())
@@ -281,7 +294,36 @@ TEST_F(MainViewTest, AccountRowOpensTheAccountTabWithNoItemChosen) {
     EXPECT_TRUE(row->avatar()->signedIn());
 }
 
+// The status line says "Готов к диктовке" only while the model is ready; otherwise it says what
+// the model is doing, or what is missing, in the words of the settings.
+TEST_F(MainViewTest, StatusLineTellsTheModelsRealState) {
+    MainView& view = open(MainTab::review);
+    EXPECT_EQ(view.statusLabel()->text(), "Модель не скачана");
+    EXPECT_EQ(view.statusDot()->colour(), Design::orange());
+    EXPECT_TRUE(dotPainted(Design::orange()));
+    EXPECT_FALSE(dotPainted(Design::green()));
+
+    services.downloading(0.427);
+    EXPECT_EQ(view.statusLabel()->text(), "Качаю модель — 42 %");
+    const QColor busy = Design::foreground(view.statusDot()->palette(), Design::Level::secondary);
+    EXPECT_EQ(view.statusDot()->colour(), busy);
+    services.engine->downloadGate.open();
+    ASSERT_TRUE(waitUntil([&] { return services.controller.modelState() == State::ready(); }));
+    EXPECT_EQ(view.statusLabel()->text(), "Готов к диктовке");
+    EXPECT_EQ(view.statusDot()->colour(), Design::green());
+    EXPECT_TRUE(dotPainted(Design::green()));
+
+    // Another engine leaves the model on disk but not loaded.
+    services.controller.setEngine(SettingsStore::Engine::server);
+    EXPECT_EQ(view.statusLabel()->text(), "Модель скачана и ещё не загружена");
+    EXPECT_EQ(view.statusDot()->colour(), busy);
+    services.controller.removeLocalModel();
+    EXPECT_EQ(view.statusLabel()->text(), "Модель не скачана");
+    EXPECT_TRUE(dotPainted(Design::orange()));
+}
+
 TEST_F(MainViewTest, StatusLineShowsTheWarningWithAnOrangeDot) {
+    modelReady();
     MainView& view = open(MainTab::review);
     EXPECT_EQ(view.statusLabel()->text(), "Готов к диктовке");
     EXPECT_EQ(view.statusDot()->colour(), Design::green());
@@ -353,15 +395,16 @@ TEST_F(MainViewTest, LoadingShowsNoSettingsLinkEvenWithAWarning) {
     EXPECT_EQ(banner->textLabel()->text(), "Готовлю модель под этот компьютер — первый раз это до двух минут");
 }
 
-TEST_F(MainViewTest, AFailedModelWithoutAWarningShowsNoBanner) {
+TEST_F(MainViewTest, AFailedModelWithoutAWarningShowsNoBannerAndTheStatusLineSaysIt) {
     services.engine->loadError = "файлы модели повреждены";
     services.engine->putModelOnDisk();
     MainView& view = open(MainTab::review);
     services.controller.prepareLocalModel();
     ASSERT_TRUE(waitUntil([&] { return services.controller.modelState().kind() == State::Kind::failed; }));
     EXPECT_FALSE(view.banner()->banner());
-    EXPECT_EQ(view.statusLabel()->text(), "Готов к диктовке");
-    EXPECT_EQ(view.statusDot()->colour(), Design::green());
+    EXPECT_EQ(view.statusLabel()->text(), "Не получилось: файлы модели повреждены");
+    EXPECT_EQ(view.statusDot()->colour(), Design::orange());
+    EXPECT_TRUE(dotPainted(Design::orange()));
 }
 
 TEST_F(MainViewTest, BannerSlidesInWithTheStandardCurveUnlessMotionIsReduced) {

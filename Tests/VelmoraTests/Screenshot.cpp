@@ -110,6 +110,18 @@ bool hasInk(const QImage& image, const QRect& region) {
     return false;
 }
 
+bool containsColour(const QImage& image, const QRect& region, const QColor& colour, int tolerance) {
+    const QRect area = region.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= tolerance && std::abs(c.green() - colour.green()) <= tolerance &&
+                std::abs(c.blue() - colour.blue()) <= tolerance)
+                return true;
+        }
+    return false;
+}
+
 int inkPixels(const QImage& image, const QRect& region) {
     const QRect area = region.intersected(image.rect());
     if (area.isEmpty()) return 0;

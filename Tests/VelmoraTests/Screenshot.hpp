@@ -6,6 +6,7 @@
 
 #include "Support/TestEnvironment.hpp"
 
+#include <QColor>
 #include <QImage>
 #include <QSize>
 
@@ -42,6 +43,9 @@ void expectAllInside(QWidget& window);
 
 /// Whether the region holds more than one flat colour: something is drawn there.
 bool hasInk(const QImage& image, const QRect& region);
+
+/// Whether some pixel of the region is within `tolerance` of the colour in each component.
+bool containsColour(const QImage& image, const QRect& region, const QColor& colour, int tolerance);
 
 /// How many pixels of the region differ from the colour of its top-left pixel (the background
 /// it is drawn on) by more than a trace in some component.

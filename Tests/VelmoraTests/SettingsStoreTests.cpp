@@ -84,15 +84,18 @@ TEST(SettingsStore, UnreadableFileIsMovedAsideBeforeTheFirstWrite) {
 }
 
 // A file that cannot be opened (permissions, an I/O error) may hold every setting: it is neither
-// moved aside nor written; changes live in memory, and the controller's warning line says so.
+// moved aside nor written, changes are refused, and the controller's warning line says so.
 TEST(SettingsStore, AFileThatCannotBeOpenedIsNeverWritten) {
     TempDir dir;
     const fs::path file = dir / "config.json";
     fs::create_symlink(file.filename(), file);  // as root nothing else keeps a file from being read
     SettingsStore store(file);
     ASSERT_TRUE(store.readError());
-    store.setEngine(Engine::cloud);
-    EXPECT_EQ(store.config().engine, Engine::cloud);
+    // A change could not be kept: it is refused and says why.
+    EXPECT_FALSE(store.setEngine(Engine::cloud));
+    EXPECT_EQ(store.config().engine, Engine::local);
+    ASSERT_TRUE(store.saveError());
+    EXPECT_EQ(*store.saveError(), "файл не прочитан при запуске (" + *store.readError() + ")");
     EXPECT_TRUE(fs::is_symlink(file));
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(entry.path().filename().string().starts_with("config.json.bad-")) << entry.path();
@@ -103,4 +106,45 @@ TEST(SettingsStore, AFileThatCannotBeOpenedIsNeverWritten) {
     ASSERT_TRUE(controller.warning());
     EXPECT_EQ(*controller.warning(), "Настройки не прочитаны (" + *store.readError() + ") — изменения не сохранятся");
     EXPECT_FALSE(SettingsStore(dir / "other.json").readError());
+}
+
+// A change that cannot be written is not made: the engine stays what the file says, and the store
+// says why until a change is saved.
+TEST(SettingsStore, AChangeThatCannotBeSavedIsNotMadeAndSaysWhy) {
+    TempDir dir;
+    const fs::path file = dir / "config.json";
+    writeFile(file, R"({"engine":"local","hotkey":"fn"})");
+    SettingsStore store(file);
+    QSignalSpy changed(&store, &SettingsStore::configChanged);
+    QSignalSpy errors(&store, &SettingsStore::saveErrorChanged);
+    fs::remove(file);
+    fs::create_directory(file);  // a folder where the file should go: the rename fails
+
+    EXPECT_FALSE(store.setEngine(Engine::cloud));
+    EXPECT_EQ(store.config().engine, Engine::local);
+    EXPECT_EQ(changed.count(), 0);
+    ASSERT_TRUE(store.saveError());
+    EXPECT_NE(store.saveError()->find(file.string()), std::string::npos) << *store.saveError();
+    EXPECT_EQ(errors.count(), 1);
+
+    fs::remove(file);
+    EXPECT_TRUE(store.setEngine(Engine::cloud));
+    EXPECT_FALSE(store.saveError());
+    EXPECT_EQ(errors.count(), 2);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(SettingsStore(file).config().engine, Engine::cloud);
+    EXPECT_NE(readFile(file).find("\"hotkey\": \"fn\""), std::string::npos);
+}
+
+// A link to nothing may lead to the user's settings on a disk that is not there now: it counts as
+// a file that cannot be opened and is never written over.
+TEST(SettingsStore, ALinkToNothingIsNeverWrittenOver) {
+    TempDir dir;
+    const fs::path file = dir / "config.json";
+    fs::create_symlink(dir / "unmounted" / "config.json", file);
+    SettingsStore store(file);
+    EXPECT_TRUE(store.readError());
+    EXPECT_FALSE(store.setEngine(Engine::cloud));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_FALSE(fs::exists(dir / "unmounted"));
 }

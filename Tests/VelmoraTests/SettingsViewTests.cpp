@@ -4,9 +4,11 @@
 
 #include "Velmora/UI/BrandButton.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 
 #include "MainServicesFixture.hpp"
 #include "QtApplication.hpp"
+#include "Screenshot.hpp"
 #include "Support/TestModelHub.hpp"
 
 #include <gtest/gtest.h>
@@ -133,6 +135,40 @@ TEST_F(SettingsViewTest, TheEngineChoiceIsSavedAndFollowed) {
     EXPECT_EQ(SettingsStore(services.settings.file()).config().engine, Engine::server);
     services.controller.setEngine(Engine::cloud);
     EXPECT_EQ(choice->currentText(), "Облако по своему ключу");
+}
+
+// An engine choice that cannot be saved is not shown as made: the choice goes back to what the
+// file holds, the model stays as it was, and the screen says why until a choice is saved.
+TEST_F(SettingsViewTest, AnEngineChoiceThatCannotBeSavedGoesBackAndSaysWhy) {
+    services.engine->putModelOnDisk();
+    services.controller.prepareLocalModel();
+    ASSERT_TRUE(waitUntil([&] { return services.controller.modelState() == State::ready(); }));
+    SettingsView& view = open();
+    SymbolLabel* error = view.errorLine();
+    ASSERT_NE(error, nullptr);
+    EXPECT_FALSE(error->isVisible());
+    std::filesystem::create_directories(services.settings.file());  // the rename over it fails
+
+    QComboBox* choice = view.engineChoice();
+    choice->setCurrentIndex(1);
+    Q_EMIT choice->activated(1);
+    EXPECT_EQ(choice->currentText(), "На этом компьютере");
+    EXPECT_EQ(services.settings.config().engine, Engine::local);
+    EXPECT_EQ(services.controller.modelState(), State::ready());
+    EXPECT_TRUE(services.engine->isLoaded());
+    ASSERT_TRUE(services.settings.saveError());
+    EXPECT_TRUE(error->isVisible());
+    EXPECT_EQ(error->text().toStdString(), "Не удалось сохранить настройки: " + *services.settings.saveError());
+    const QImage picture = view.grab().toImage();
+    EXPECT_TRUE(
+        test::containsColour(picture, QRect(error->mapTo(&view, QPoint(0, 0)), error->size()), Design::orange(), 40));
+
+    std::filesystem::remove(services.settings.file());
+    choice->setCurrentIndex(1);
+    Q_EMIT choice->activated(1);
+    EXPECT_EQ(choice->currentText(), "Сервер Velmora");
+    EXPECT_EQ(SettingsStore(services.settings.file()).config().engine, Engine::server);
+    EXPECT_FALSE(error->isVisible());
 }
 
 // The real engine: a model downloaded once is ready with the hub out of reach, as on a train.

@@ -79,24 +79,27 @@ private:
 }  // namespace
 
 struct AudioCapture::Stream {
+    // Set up by the constructor, then only read.
     Options options;
     SamplesCallback onSamples;
     FailureCallback onFailure;
     std::unique_ptr<PulseConnection> connection;
     AudioSourceInfo source;
-    pa_stream* stream = nullptr;
+    // The loop's lock guards the rest: the event thread holds it while it calls back.
+    pa_stream* stream VELMORA_GUARDED_BY(*connection) = nullptr;
     /// Received samples not yet handed on; the first `pendingStart` of them already were.
-    std::vector<float> pending;
-    std::size_t pendingStart = 0;
-    bool stopping = false;
-    bool flushed = false;
-    bool failureReported = false;
+    std::vector<float> pending VELMORA_GUARDED_BY(*connection);
+    std::size_t pendingStart VELMORA_GUARDED_BY(*connection) = 0;
+    bool stopping VELMORA_GUARDED_BY(*connection) = false;
+    bool flushed VELMORA_GUARDED_BY(*connection) = false;
+    bool failureReported VELMORA_GUARDED_BY(*connection) = false;
     /// The capture was destroyed on the event thread: nothing more is handed on.
-    bool abandoned = false;
+    bool abandoned VELMORA_GUARDED_BY(*connection) = false;
 
-    // Everything below runs with the loop's lock held, most of it on the event thread.
+    // Everything below but abandon and cork runs with the loop's lock held, most of it on the
+    // event thread.
 
-    void receive() {
+    void receive() VELMORA_REQUIRES(*connection) {
         while (pa_stream_readable_size(stream) > 0) {
             const void* data = nullptr;
             std::size_t bytes = 0;
@@ -110,7 +113,7 @@ struct AudioCapture::Stream {
         }
     }
 
-    void handOn(const float* samples, std::size_t count) {
+    void handOn(const float* samples, std::size_t count) VELMORA_REQUIRES(*connection) {
         if (count == 0 || !onSamples || abandoned) return;
         // An exception must not unwind through libpulse's C frames.
         try {
@@ -120,7 +123,7 @@ struct AudioCapture::Stream {
     }
 
     /// Hands on whole blocks; at the end also the rest.
-    void deliver(bool all) {
+    void deliver(bool all) VELMORA_REQUIRES(*connection) {
         const std::size_t block = options.blockFrames;
         if (block == 0) {
             handOn(pending.data() + pendingStart, pending.size() - pendingStart);
@@ -139,7 +142,7 @@ struct AudioCapture::Stream {
         pendingStart = 0;
     }
 
-    void reportFailure() {
+    void reportFailure() VELMORA_REQUIRES(*connection) {
         if (stopping || failureReported) return;
         failureReported = true;
         const pa_context_state_t state = pa_context_get_state(connection->context());
@@ -155,7 +158,7 @@ struct AudioCapture::Stream {
         }
     }
 
-    void close() {
+    void close() VELMORA_REQUIRES(*connection) {
         if (!stream) return;
         receive();
         deliver(true);
@@ -216,6 +219,7 @@ AudioCapture::AudioCapture(Options options, SamplesCallback onSamples, FailureCa
         s.stream,
         [](pa_stream* stream, void* self) {
             auto* me = static_cast<Stream*>(self);
+            me->connection->lockHeld();
             const pa_stream_state_t state = pa_stream_get_state(stream);
             if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) me->reportFailure();
             me->connection->signal();
@@ -225,6 +229,7 @@ AudioCapture::AudioCapture(Options options, SamplesCallback onSamples, FailureCa
         s.stream,
         [](pa_stream*, std::size_t, void* self) {
             auto* me = static_cast<Stream*>(self);
+            me->connection->lockHeld();
             me->receive();
             me->deliver(false);
         },
@@ -242,6 +247,7 @@ AudioCapture::AudioCapture(Options options, SamplesCallback onSamples, FailureCa
     bool ready = pa_stream_connect_record(s.stream, s.source.name.c_str(), &attributes, flags) == 0;
     if (ready) {
         ready = s.connection->waitUntil([&s] {
+            s.connection->lockHeld();
             const pa_stream_state_t state = pa_stream_get_state(s.stream);
             return state == PA_STREAM_READY || state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED;
         });
@@ -269,6 +275,7 @@ AudioCapture::~AudioCapture() {
         // on; the closer's thread ends the stream and the connection once the callback returns.
         captureLog().log(platform::log::LogType::error,
                          "A capture of " + s.source.name + " was dropped on its own thread; it is ended on another");
+        s.connection->lockHeld();  // inside one of its callbacks
         s.stopping = true;
         s.abandoned = true;
         std::shared_ptr<Stream> left(std::move(stream_));
@@ -306,8 +313,17 @@ void AudioCapture::stop() {
             // The last samples are handed on from the event thread, like all the others.
             pa_mainloop_api* api = pa_threaded_mainloop_get_api(s.connection->loop());
             pa_mainloop_api_once(
-                api, [](pa_mainloop_api*, void* self) { static_cast<Stream*>(self)->close(); }, &s);
-            s.connection->waitUntil([&s] { return s.flushed; });
+                api,
+                [](pa_mainloop_api*, void* self) {
+                    auto* me = static_cast<Stream*>(self);
+                    me->connection->lockHeld();
+                    me->close();
+                },
+                &s);
+            s.connection->waitUntil([&s] {
+                s.connection->lockHeld();
+                return s.flushed;
+            });
             if (s.stream) s.close();  // the event thread did not get to it: close here
         }
     }

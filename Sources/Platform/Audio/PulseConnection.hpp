@@ -4,6 +4,7 @@
 // Internal to the audio layer: SoundServer and AudioCapture are built on it.
 
 #include "Platform/Audio/SoundServer.hpp"
+#include "Platform/Sys/Mutex.hpp"
 
 #include <pulse/pulseaudio.h>
 
@@ -13,7 +14,9 @@
 
 namespace platform::audio::detail {
 
-class PulseConnection {
+/// The connection is also its loop's lock for the thread-safety analysis: state that the event
+/// thread's callbacks touch is VELMORA_GUARDED_BY it.
+class VELMORA_CAPABILITY("sound server loop") PulseConnection {
 public:
     /// Connects (without spawning a server) and waits until the context is ready; throws
     /// SoundServerError (unavailable) when no server answers within the time-out.
@@ -30,10 +33,12 @@ public:
     std::string lastError() const;
 
     /// Holds the loop's lock, so that the event thread runs no callback meanwhile.
-    class Lock {
+    class VELMORA_SCOPED_CAPABILITY Lock {
     public:
-        explicit Lock(const PulseConnection& connection) : loop_(connection.loop_) { pa_threaded_mainloop_lock(loop_); }
-        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        explicit Lock(const PulseConnection& connection) VELMORA_ACQUIRE(connection) : loop_(connection.loop_) {
+            pa_threaded_mainloop_lock(loop_);
+        }
+        ~Lock() VELMORA_RELEASE() { pa_threaded_mainloop_unlock(loop_); }
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
@@ -42,10 +47,13 @@ public:
     };
 
     /// With the lock held: waits (releasing the lock meanwhile) until `done` holds, the context
-    /// fails or `seconds` pass; returns whether `done` holds.
-    bool waitUntil(const std::function<bool()>& done, double seconds = defaultTimeout);
+    /// fails or `seconds` pass; returns whether `done` holds. `done` is called with the lock held.
+    bool waitUntil(const std::function<bool()>& done, double seconds = defaultTimeout) VELMORA_REQUIRES(this);
     /// With the lock held: waits for an operation to finish and releases it; false when it did not.
-    bool finish(pa_operation* operation, double seconds = defaultTimeout);
+    bool finish(pa_operation* operation, double seconds = defaultTimeout) VELMORA_REQUIRES(this);
+    /// Says that the loop's lock is held here: in libpulse's callbacks, which the event thread runs
+    /// holding it, and in waitUntil's condition.
+    void lockHeld() const VELMORA_ASSERT_CAPABILITY(this) {}
     /// Wakes the threads waiting in waitUntil; for callbacks on the event thread.
     void signal() const { pa_threaded_mainloop_signal(loop_, 0); }
 

@@ -7,7 +7,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #if defined(__clang__)
 #define VELMORA_THREAD_ATTRIBUTE(x) __attribute__((x))
@@ -27,6 +30,18 @@
 #define VELMORA_RETURN_CAPABILITY(m) VELMORA_THREAD_ATTRIBUTE(lock_returned(m))
 #define VELMORA_ASSERT_CAPABILITY(x) VELMORA_THREAD_ATTRIBUTE(assert_capability(x))
 #define VELMORA_NO_THREAD_SAFETY_ANALYSIS VELMORA_THREAD_ATTRIBUTE(no_thread_safety_analysis)
+
+// Thread roles check the calling thread in debug builds and under the sanitizers.
+#if !defined(NDEBUG) || defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VELMORA_THREAD_ROLE_CHECKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VELMORA_THREAD_ROLE_CHECKS 1
+#endif
+#endif
+#ifndef VELMORA_THREAD_ROLE_CHECKS
+#define VELMORA_THREAD_ROLE_CHECKS 0
+#endif
 
 namespace platform::sys {
 
@@ -72,11 +87,33 @@ private:
 /// The part of one thread, for state that no mutex guards because only that thread touches it (an
 /// object living on the main thread, whose workers post their outcomes back). The state is
 /// VELMORA_GUARDED_BY the role; the code that runs on the thread says so with onThread(), and code
-/// on other threads that touches the state is then reported by the analysis. Costs nothing at run
-/// time.
+/// on other threads that touches the state is then reported by the analysis. A role belongs to
+/// the thread that makes it; in debug and sanitizer builds onThread() checks the calling thread
+/// too, and a call from another ends the process naming the owner. Release builds check nothing.
 class VELMORA_CAPABILITY("thread role") ThreadRole {
 public:
-    void onThread() const VELMORA_ASSERT_CAPABILITY(this) {}
+    /// Whether onThread() checks the calling thread in this build.
+    static constexpr bool checked = VELMORA_THREAD_ROLE_CHECKS != 0;
+
+    /// The role of the calling thread; `owner` names the object in the message of a wrong call.
+    explicit ThreadRole(const char* owner = "an object") noexcept
+        : owner_(owner), thread_(std::this_thread::get_id()) {}
+
+    void onThread() const VELMORA_ASSERT_CAPABILITY(this) {
+#if VELMORA_THREAD_ROLE_CHECKS
+        if (std::this_thread::get_id() != thread_) usedFromAnotherThread();
+#endif
+    }
+
+private:
+    [[noreturn]] void usedFromAnotherThread() const noexcept {
+        std::fprintf(stderr, "%s belongs to the thread that made it and was used from another\n", owner_);
+        std::fflush(stderr);
+        std::abort();
+    }
+
+    const char* owner_;
+    [[maybe_unused]] std::thread::id thread_;
 };
 
 }  // namespace platform::sys

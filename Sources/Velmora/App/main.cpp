@@ -1,6 +1,7 @@
 // The Velmora desktop program: a tray application with one main window.
 //   velmora                  starts the program (the main window opens)
 //   velmora --snapshot DIR   writes a picture of each tab of the main window into DIR and exits
+//                            (over a temporary data folder of its own)
 
 #include "Velmora/App/AppDelegate.hpp"
 #include "Velmora/App/QtTranslations.hpp"
@@ -13,9 +14,13 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -25,7 +30,7 @@ const char* const usage =
     "On-device dictation and meeting transcription.\n"
     "\n"
     "  --snapshot FOLDER   write a PNG of each tab of the main window into FOLDER and exit\n"
-    "                      (needs no display)\n"
+    "                      (needs no display; uses a fresh temporary data folder)\n"
     "  -h, --help          show this text\n"
     "  --version           show the version\n";
 
@@ -97,7 +102,18 @@ int main(int argc, char** argv) {
     }
 
     const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    // The pictures show a fresh program over a data folder of its own: the user's data is
+    // neither read nor written (not even the log), whatever is in it. Chosen before anything
+    // asks for the data folder.
+    std::unique_ptr<QTemporaryDir> snapshotData;
     if (options->snapshot) {
+        snapshotData = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-snapshot-XXXXXX"));
+        if (!snapshotData->isValid()) {
+            std::fprintf(stderr, "velmora: cannot make a temporary data folder: %s\n",
+                         qPrintable(snapshotData->errorString()));
+            return 1;
+        }
+        qputenv("XDG_DATA_HOME", QFile::encodeName(snapshotData->path()));
         // Pictures are drawn the same with or without a display, never in a window on screen,
         // and in their final states.
         if (!platformChosen) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -17,21 +17,34 @@ void SampleSource::deliver(const float* samples, std::size_t count) const {
     if (const auto callback = onSamples_.load()) (*callback)(samples, count);
 }
 
+bool SampleSource::isRunning() const {
+    platform::sys::MutexLock lock(captureMutex_);
+    return capture_ != nullptr;
+}
+
 bool SampleSource::startCapture(platform::audio::SourceSelection source, const std::string& streamName,
                                 const std::string& what) {
-    if (capture_) return false;
+    if (isRunning()) return false;
     platform::audio::AudioCapture::Options options;
     options.source = std::move(source);
     options.sampleRate = sampleRate;
     options.blockFrames = sampleRate / 10;
     options.streamName = streamName;
-    capture_ = std::make_unique<platform::audio::AudioCapture>(
+    auto capture = std::make_unique<platform::audio::AudioCapture>(
         std::move(options), [this](const float* samples, std::size_t count) { deliver(samples, count); },
         [what](const platform::audio::SoundServerError& error) {
             Log::audio.error(what + ": запись прервалась — " + error.what());
         });
-    what_ = what;
-    return true;
+    {
+        platform::sys::MutexLock lock(captureMutex_);
+        if (!capture_) {
+            capture_ = std::move(capture);
+            what_ = what;
+            return true;
+        }
+    }
+    // Another start won meanwhile: this recording ends here, outside the mutex.
+    return false;
 }
 
 void SampleSource::stop() {
@@ -39,14 +52,20 @@ void SampleSource::stop() {
 }
 
 bool SampleSource::stopCapture() noexcept {
-    if (!capture_) return false;
-    // Stopped from here on, whatever the server's client says to the stop.
-    const auto capture = std::move(capture_);
+    std::unique_ptr<platform::audio::AudioCapture> capture;
+    std::string what;
+    {
+        // Stopped from here on, whatever the server's client says to the stop.
+        platform::sys::MutexLock lock(captureMutex_);
+        capture = std::move(capture_);
+        what = what_;
+    }
+    if (!capture) return false;
     try {
         capture->stop();
     } catch (const std::exception& error) {
         try {
-            Log::audio.error(what_ + ": остановка записи не удалась — " + error.what());
+            Log::audio.error(what + ": остановка записи не удалась — " + error.what());
         } catch (...) {
         }
     }

@@ -4,6 +4,7 @@
 // source's own thread. The microphone and the system's sound are both such sources.
 
 #include "Platform/Audio/AudioCapture.hpp"
+#include "Platform/Sys/Mutex.hpp"
 
 #include <atomic>
 #include <cstddef>
@@ -38,7 +39,7 @@ public:
     /// whose stop fails (the server's client refuses a stop asked on the capture's own thread) is
     /// stopped all the same: the failure is logged, nothing is thrown.
     virtual void stop();
-    virtual bool isRunning() const { return capture_ != nullptr; }
+    virtual bool isRunning() const;
 
 protected:
     void deliver(const float* samples, std::size_t count) const;
@@ -47,18 +48,23 @@ protected:
     /// 0.1 s, unless one runs; true when this call started it. A recording that breaks off later,
     /// or whose stop fails, is logged in the audio category under `what` (who stopped hearing).
     /// Throws platform::audio::SoundServerError; nothing runs then.
-    bool startCapture(platform::audio::SourceSelection source, const std::string& streamName, const std::string& what);
+    bool startCapture(platform::audio::SourceSelection source, const std::string& streamName, const std::string& what)
+        VELMORA_EXCLUDES(captureMutex_);
     /// Told by stop() that the recording it stopped has ended (not by the destructor).
     virtual void onStopped() {}
 
 private:
     /// Ends the recording, if one runs; false when none ran.
-    bool stopCapture() noexcept;
+    bool stopCapture() noexcept VELMORA_EXCLUDES(captureMutex_);
 
     std::atomic<std::shared_ptr<const SamplesCallback>> onSamples_;
-    // The recording, while one runs, and who it hears (for the log); the owner starts and stops it.
-    std::unique_ptr<platform::audio::AudioCapture> capture_;
-    std::string what_;
+    // The recording, while one runs, and who it hears (for the log). Its owner may start it on one
+    // thread and stop it on another (the meeting recorder starts on a worker). The mutex only hands
+    // the recording over: it is made and stopped outside it, so that no holder ever waits for the
+    // capture's thread, which calls back.
+    mutable platform::sys::Mutex captureMutex_;
+    std::unique_ptr<platform::audio::AudioCapture> capture_ VELMORA_GUARDED_BY(captureMutex_);
+    std::string what_ VELMORA_GUARDED_BY(captureMutex_);
 };
 
 }  // namespace velmora

@@ -218,7 +218,7 @@ private:
     std::unique_ptr<SampleSource> systemAudio_;
 
     // The main thread's, as is everything below but the flag a worker's start reads.
-    platform::sys::ThreadRole mainThread_;
+    platform::sys::ThreadRole mainThread_{"MeetingRecorder"};
     bool isRecording_ VELMORA_GUARDED_BY(mainThread_) = false;
     bool starting_ VELMORA_GUARDED_BY(mainThread_) = false;
     std::atomic<bool> cancelStart_ = false;

@@ -6,8 +6,6 @@
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
-#include "Platform/Sys/FileIO.hpp"
-
 #include <algorithm>
 #include <chrono>
 #include <system_error>
@@ -53,35 +51,32 @@ std::vector<Term> Glossary::starterTerms() {
 }
 
 void Glossary::load() {
+    const Paths::StoreRead read =
+        Paths::readStoreFile(file_, "не удалось прочитать словарь, файл не будет переписан: ");
+    readError_ = read.error;
+    terms_ = starterTerms();
+    // A file that did not open may hold every term: the starter list serves in memory and the
+    // file is left alone.
+    if (readError_) return;
+    if (!read.bytes) {
+        saveError_ = write(terms_);
+        return;
+    }
     std::string problem;
     try {
-        terms_ = GlossaryFile::decode(platform::sys::readFile(file_), now());
-        save();
-        return;
-    } catch (const std::system_error& error) {
-        std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(file_, ec))) {
-            terms_ = starterTerms();
-            save();
-            return;
-        }
-        // The file did not open: it may hold every term. Work with the starter list in memory
-        // and leave the file alone.
-        readError_ = error.code().message();
-        terms_ = starterTerms();
-        Log::app.error(std::string("не удалось прочитать словарь, файл не будет переписан: ") + error.what());
+        terms_ = GlossaryFile::decode(*read.bytes, now());
+        saveError_ = write(terms_);
         return;
     } catch (const GlossaryFileError& error) {
         problem = error.what();
     }
 
     // The file is there but unreadable: keep the user's terms aside before the starter list goes in.
-    terms_ = starterTerms();
     try {
         if (const auto aside = Paths::moveAside(file_))
             Log::app.error("словарь не прочитан (" + problem + "), файл сохранён как " + aside->filename().string() +
                            ", записан начальный список");
-        save();
+        saveError_ = write(terms_);
     } catch (const std::system_error& error) {
         // Neither read nor set aside: a later change must not write over the user's terms either.
         readError_ = problem;
@@ -90,37 +85,52 @@ void Glossary::load() {
     }
 }
 
-void Glossary::save() {
+std::optional<std::string> Glossary::write(const std::vector<Term>& terms) const {
     if (readError_) {
         Log::app.error("словарь не прочитан при запуске, файл не переписываю: " + file_.string());
-        return;
+        return "файл не прочитан при запуске (" + *readError_ + ")";
     }
     try {
         Paths::makeFolder(file_.parent_path());
-        Paths::writeFile(file_, GlossaryFile::encode(terms_));
+        Paths::writeFile(file_, GlossaryFile::encode(terms));
+        return std::nullopt;
     } catch (const std::exception& error) {
         Log::app.error(std::string("не удалось сохранить словарь: ") + error.what());
+        return std::string(error.what());
     }
 }
 
-void Glossary::changed() {
-    Q_EMIT termsChanged();
-    save();
+void Glossary::setSaveError(std::optional<std::string> error) {
+    if (saveError_ == error) return;
+    saveError_ = std::move(error);
+    Q_EMIT saveErrorChanged();
 }
 
-void Glossary::add(std::string_view canonical, const std::vector<std::string>& variants) {
+bool Glossary::commit(std::vector<Term> terms) {
+    // Shown as made only once it is in the file.
+    std::optional<std::string> failure = write(terms);
+    const bool saved = !failure;
+    setSaveError(std::move(failure));
+    if (!saved) return false;
+    terms_ = std::move(terms);
+    Q_EMIT termsChanged();
+    return true;
+}
+
+bool Glossary::add(std::string_view canonical, const std::vector<std::string>& variants) {
     const std::string spelling = trimmingWhitespace(canonical);
-    if (spelling.empty()) return;
+    if (spelling.empty()) return true;
     std::vector<std::string> cleaned;
     for (const auto& variant : variants) {
         std::string trimmed = trimmingWhitespace(variant);
         if (!trimmed.empty()) cleaned.push_back(std::move(trimmed));
     }
 
+    std::vector<Term> next = terms_;
     const std::string key = caseInsensitiveKey(spelling);
-    const auto existing = std::find_if(terms_.begin(), terms_.end(),
+    const auto existing = std::find_if(next.begin(), next.end(),
                                        [&](const Term& term) { return caseInsensitiveKey(term.canonical) == key; });
-    if (existing != terms_.end()) {
+    if (existing != next.end()) {
         for (auto& variant : cleaned) {
             const std::string variantKey = caseInsensitiveKey(variant);
             const bool held = std::any_of(existing->variants.begin(), existing->variants.end(),
@@ -132,32 +142,35 @@ void Glossary::add(std::string_view canonical, const std::vector<std::string>& v
         term.canonical = spelling;
         term.variants = std::move(cleaned);
         term.addedAt = now();
-        terms_.push_back(std::move(term));
+        next.push_back(std::move(term));
     }
-    changed();
+    return commit(std::move(next));
 }
 
-void Glossary::update(const Term& term) {
+bool Glossary::update(const Term& term) {
+    std::vector<Term> next = terms_;
     const auto stored =
-        std::find_if(terms_.begin(), terms_.end(), [&](const Term& candidate) { return candidate.id == term.id; });
-    if (stored == terms_.end()) return;
+        std::find_if(next.begin(), next.end(), [&](const Term& candidate) { return candidate.id == term.id; });
+    if (stored == next.end()) return true;
     *stored = term;
-    changed();
+    return commit(std::move(next));
 }
 
-void Glossary::remove(const Term& term) {
-    std::erase_if(terms_, [&](const Term& candidate) { return candidate.id == term.id; });
-    changed();
+bool Glossary::remove(const Term& term) {
+    std::vector<Term> next = terms_;
+    std::erase_if(next, [&](const Term& candidate) { return candidate.id == term.id; });
+    return commit(std::move(next));
 }
 
 std::string Glossary::applyReplacements(std::string_view text) {
     GlossaryReplacer::Result result = GlossaryReplacer::apply(text, terms_);
+    std::vector<Term> next = terms_;
     bool counted = false;
-    for (std::size_t i = 0; i < terms_.size(); ++i) {
-        terms_[i].hits += result.hits[i];
+    for (std::size_t i = 0; i < next.size(); ++i) {
+        next[i].hits += result.hits[i];
         counted = counted || result.hits[i] > 0;
     }
-    if (counted) changed();
+    if (counted) commit(std::move(next));
     return std::move(result.text);
 }
 

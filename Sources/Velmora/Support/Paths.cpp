@@ -65,7 +65,12 @@ Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& f
     try {
         read.bytes = platform::sys::readFile(file);
     } catch (const std::system_error& error) {
-        if (error.code() != std::errc::no_such_file_or_directory) {
+        // Only nothing at all is a missing file: a link to nothing may lead to the user's file on
+        // a disk that is not there now.
+        std::error_code ec;
+        const bool missing =
+            error.code() == std::errc::no_such_file_or_directory && !fs::exists(fs::symlink_status(file, ec));
+        if (!missing) {
             read.error = error.code().message();
             Log::app.error(failureLine + error.what());
         }

@@ -35,8 +35,8 @@ public:
         /// and never writes over that file.
         std::optional<std::string> error;
     };
-    /// Reads a store's file. A missing file is no error; any other failure is logged as
-    /// `failureLine` followed by the reason.
+    /// Reads a store's file. A missing file (nothing at the path) is no error; any other failure,
+    /// a link to nothing included, is logged as `failureLine` followed by the reason.
     static StoreRead readStoreFile(const std::filesystem::path& file, const std::string& failureLine);
 
     /// Keeps an unreadable file before something new takes its place: renames it to

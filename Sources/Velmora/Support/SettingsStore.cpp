@@ -56,21 +56,35 @@ void SettingsStore::load() {
     stored_ = std::move(object);
 }
 
-void SettingsStore::setEngine(Engine engine) {
-    if (config_.engine == engine) return;
-    config_.engine = engine;
+bool SettingsStore::setEngine(Engine engine) {
+    if (config_.engine == engine) return true;
+    Config next = config_;
+    next.engine = engine;
+    // Shown as made only once it is in the file.
+    std::optional<std::string> failure = write(next);
+    const bool saved = !failure;
+    setSaveError(std::move(failure));
+    if (!saved) return false;
+    config_ = next;
     Q_EMIT configChanged();
-    write();
+    return true;
 }
 
-void SettingsStore::write() {
-    stored_["engine"] = engineName(config_.engine);
-    stored_["language"] = config_.language;
-    // A file that did not open may hold every setting: the change lives in memory only.
+void SettingsStore::setSaveError(std::optional<std::string> error) {
+    if (saveError_ == error) return;
+    saveError_ = std::move(error);
+    Q_EMIT saveErrorChanged();
+}
+
+std::optional<std::string> SettingsStore::write(const Config& config) {
+    // A file that did not open may hold every setting: it is never written over.
     if (readError_) {
         Log::app.error("настройки не прочитаны при запуске, файл не переписываю: " + file_.string());
-        return;
+        return "файл не прочитан при запуске (" + *readError_ + ")";
     }
+    nlohmann::json stored = stored_;
+    stored["engine"] = engineName(config.engine);
+    stored["language"] = config.language;
     try {
         Paths::makeFolder(file_.parent_path());
         if (unreadableFile_) {
@@ -78,10 +92,13 @@ void SettingsStore::write() {
                 Log::app.error("нечитаемые настройки сохранены как " + aside->filename().string());
             unreadableFile_ = false;
         }
-        Paths::writeFile(file_, stored_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+        Paths::writeFile(file_, stored.dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
     } catch (const std::exception& error) {
         Log::app.error(std::string("не удалось сохранить настройки: ") + error.what());
+        return std::string(error.what());
     }
+    stored_ = std::move(stored);
+    return std::nullopt;
 }
 
 }  // namespace velmora

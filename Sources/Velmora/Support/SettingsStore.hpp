@@ -38,7 +38,7 @@ public:
 
     /// Reads the file; a missing or unreadable file gives the defaults and is not written by reading.
     /// A file whose content cannot be read is moved aside at the first write; a file that cannot
-    /// be opened at all (permissions, an I/O error) is never written: changes stay in memory.
+    /// be opened at all (permissions, an I/O error) is never written: changes are refused.
     explicit SettingsStore(std::filesystem::path file, QObject* parent = nullptr);
 
     /// Why the file could not be opened at the load; absent when it was read or was not there.
@@ -47,15 +47,22 @@ public:
     const Config& config() const { return config_; }
     const std::filesystem::path& file() const { return file_; }
 
-    /// Sets the engine and writes the file.
-    void setEngine(Engine engine);
+    /// Why the last change could not be saved; absent once one was (or none failed).
+    const std::optional<std::string>& saveError() const { return saveError_; }
+
+    /// Sets the engine and writes the file. A change that cannot be saved is not made: false,
+    /// the settings stay as the file holds them, and saveError says why.
+    bool setEngine(Engine engine);
 
 Q_SIGNALS:
     void configChanged();
+    void saveErrorChanged();
 
 private:
     void load();
-    void write();
+    /// Writes the file with these settings; why it could not (also logged), or nothing.
+    std::optional<std::string> write(const Config& config);
+    void setSaveError(std::optional<std::string> error);
 
     std::filesystem::path file_;
     Config config_;
@@ -63,6 +70,7 @@ private:
     // A file that exists but cannot be read is moved aside before the first write replaces it.
     bool unreadableFile_ = false;
     std::optional<std::string> readError_;
+    std::optional<std::string> saveError_;
 };
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include "Velmora/UI/GlossaryText.hpp"
 #include "Velmora/UI/SearchBox.hpp"
 #include "Velmora/UI/SectionHeader.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/SymbolView.hpp"
 #include "Velmora/UI/TermEditor.hpp"
 #include "Velmora/UI/TermRow.hpp"
@@ -30,7 +31,9 @@ GlossaryView::GlossaryView(Glossary& glossary, QWidget* parent) : CardColumn(par
     addCard(makeListCard());
 
     connect(&glossary_, &Glossary::termsChanged, this, &GlossaryView::rebuildRows);
+    connect(&glossary_, &Glossary::saveErrorChanged, this, &GlossaryView::showSaveError);
     rebuildRows();
+    showSaveError();
 }
 
 QWidget* GlossaryView::makeAddCard() {
@@ -80,6 +83,13 @@ QWidget* GlossaryView::makeListCard() {
     search_ = new SearchBox(QStringLiteral("Поиск"), 26, 150, card);
     header->addWidget(search_, 0, Qt::AlignVCenter);
     layout->addLayout(header);
+
+    // The list shows what the file holds; a change that could not be saved says so here.
+    error_ = new SymbolLabel("exclamationmark.triangle.fill", QString(), Design::font(Design::TextStyle::callout),
+                             Design::orange(), card);
+    error_->setWordWrap(true);
+    error_->hide();
+    layout->addWidget(error_);
 
     list_ = new QWidget(card);
     listLayout_ = new QVBoxLayout(list_);
@@ -156,9 +166,18 @@ void GlossaryView::rebuildRows() {
 }
 
 void GlossaryView::add() {
-    glossary_.add(spelling_->text().toStdString(), GlossaryText::splitAtCommas(variants_->text(), false));
+    // What could not be saved stays typed, to try again.
+    if (!glossary_.add(spelling_->text().toStdString(), GlossaryText::splitAtCommas(variants_->text(), false))) return;
     spelling_->clear();
     variants_->clear();
+}
+
+void GlossaryView::showSaveError() {
+    const std::optional<std::string>& error = glossary_.saveError();
+    error_->setVisible(error.has_value());
+    if (!error) return;
+    error_->setText(QStringLiteral("Не удалось сохранить словарь: ") + QString::fromStdString(*error));
+    ensureWidgetVisible(error_);
 }
 
 void GlossaryView::openEditor(const korbit::UUID& id) {

@@ -3,7 +3,8 @@
 // The glossary screen: a card to add a term with the ways the recogniser mishears it, and the
 // list of terms (most-used first) with a search, each opening its editor sheet. Every change
 // goes straight to the glossary, which saves it; the screen keeps no copy of the terms and
-// redraws whenever they change, whoever changed them.
+// redraws whenever they change, whoever changed them. A change the glossary could not save is
+// not made, and the screen says why.
 
 #ifndef Q_MOC_RUN
 #include "Velmora/Post/Term.hpp"
@@ -24,6 +25,7 @@ namespace velmora {
 class Glossary;
 class SearchBox;
 class SectionHeader;
+class SymbolLabel;
 class TermEditor;
 class TermRow;
 
@@ -51,11 +53,14 @@ public:
     std::vector<TermRow*> rows() const;
     /// The open editor sheet, or null.
     TermEditor* editor() const;
+    /// "Не удалось сохранить словарь: …" while the glossary's last change could not be saved.
+    SymbolLabel* errorLine() const { return error_; }
 
 private:
     QWidget* makeAddCard();
     QWidget* makeListCard();
     void add();
+    void showSaveError();
     void rebuildRows();
     void openEditor(const korbit::UUID& id);
     void save(const Term& edited);
@@ -69,6 +74,7 @@ private:
     SearchBox* search_ = nullptr;
     QWidget* list_ = nullptr;
     QVBoxLayout* listLayout_ = nullptr;
+    SymbolLabel* error_ = nullptr;
     QPointer<TermEditor> editor_;
 };
 

@@ -8,6 +8,7 @@
 #include "Velmora/UI/ClampedLabel.hpp"
 #include "Velmora/UI/Design.hpp"
 #include "Velmora/UI/Divider.hpp"
+#include "Velmora/UI/SettingsView.hpp"
 #include "Velmora/UI/SidebarItem.hpp"
 #include "Velmora/UI/StatusDot.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
@@ -165,9 +166,23 @@ void MainView::showScreen() {
 void MainView::followController() {
     const AppController& controller = services_.controller;
     banner_->follow(controller);
+    // The warning first; otherwise the model's real state, in the words of the settings: ready to
+    // dictate only once it is ready, since meetings always need it.
+    using Kind = AppController::ModelState::Kind;
     const std::optional<std::string>& warning = controller.warning();
-    statusDot_->setColour(warning ? Design::orange() : Design::green());
-    statusText_->setText(warning ? QString::fromStdString(*warning) : QStringLiteral("Готов к диктовке"));
+    const AppController::ModelState& state = controller.modelState();
+    if (warning) {
+        statusDot_->setColour(Design::orange());
+        statusText_->setText(QString::fromStdString(*warning));
+    } else if (state.kind() == Kind::ready) {
+        statusDot_->setColour(Design::green());
+        statusText_->setText(QStringLiteral("Готов к диктовке"));
+    } else {
+        const bool missing = state.kind() == Kind::absent || state.kind() == Kind::failed;
+        statusDot_->setColour(missing ? Design::orange()
+                                      : Design::foreground(statusDot_->palette(), Design::Level::secondary));
+        statusText_->setText(SettingsView::stateText(state, controller.modelProgress()));
+    }
 }
 
 void MainView::followAccount() {

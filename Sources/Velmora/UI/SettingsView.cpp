@@ -6,6 +6,7 @@
 #include "Velmora/UI/Card.hpp"
 #include "Velmora/UI/SectionHeader.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/SymbolView.hpp"
 
 #include <QComboBox>
@@ -69,6 +70,7 @@ SettingsView::SettingsView(AppController& controller, QWidget* parent)
     connect(&controller_, &AppController::modelStateChanged, this, &SettingsView::refresh);
     connect(&controller_, &AppController::modelProgressChanged, this, &SettingsView::refresh);
     connect(&settings_, &SettingsStore::configChanged, this, &SettingsView::refresh);
+    connect(&settings_, &SettingsStore::saveErrorChanged, this, &SettingsView::refresh);
     refresh();
 }
 
@@ -89,8 +91,16 @@ QWidget* SettingsView::makeEngineCard() {
     row->addWidget(engine_);
     row->addStretch(1);
     layout->addLayout(row);
-    connect(engine_, &QComboBox::activated, this,
-            [this](int index) { controller_.setEngine(static_cast<Engine>(engine_->itemData(index).toInt())); });
+    error_ = new SymbolLabel("exclamationmark.triangle.fill", QString(), Design::font(Design::TextStyle::callout),
+                             Design::orange(), card);
+    error_->setWordWrap(true);
+    error_->hide();
+    layout->addWidget(error_);
+    connect(engine_, &QComboBox::activated, this, [this](int index) {
+        controller_.setEngine(static_cast<Engine>(engine_->itemData(index).toInt()));
+        // A choice that could not be saved goes back to the one the file holds.
+        refresh();
+    });
     return card;
 }
 
@@ -150,6 +160,9 @@ QWidget* SettingsView::makeModelCard() {
 void SettingsView::refresh() {
     const int chosen = engine_->findData(static_cast<int>(settings_.config().engine));
     if (chosen >= 0) engine_->setCurrentIndex(chosen);
+    const std::optional<std::string>& error = settings_.saveError();
+    if (error) error_->setText(QStringLiteral("Не удалось сохранить настройки: ") + QString::fromStdString(*error));
+    error_->setVisible(error.has_value());
 
     const AppController::ModelState& state = controller_.modelState();
     const Kind kind = state.kind();

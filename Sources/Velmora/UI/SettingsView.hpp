@@ -2,7 +2,7 @@
 
 // The settings screen, as far as this build has settings: the engine that turns speech into text,
 // and the on-device model with its state, download, size on disk and removal. Built anew each
-// time the settings tab is chosen.
+// time the settings tab is chosen. A choice the settings could not save is not shown as made.
 
 #include "Velmora/UI/CardColumn.hpp"
 
@@ -19,6 +19,7 @@ namespace velmora {
 class BrandButton;
 class SettingsStore;
 class StyledLabel;
+class SymbolLabel;
 class SymbolView;
 
 class SettingsView : public CardColumn {
@@ -45,6 +46,8 @@ public:
     BrandButton* prepareButton() const { return prepare_; }
     /// "Удалить модель": enabled while the model's files are on disk or coming.
     QPushButton* removeButton() const { return remove_; }
+    /// "Не удалось сохранить настройки: …" while the last change of the settings could not be saved.
+    SymbolLabel* errorLine() const { return error_; }
 
 private:
     QWidget* makeEngineCard();
@@ -61,6 +64,7 @@ private:
     StyledLabel* folder_ = nullptr;
     BrandButton* prepare_ = nullptr;
     QPushButton* remove_ = nullptr;
+    SymbolLabel* error_ = nullptr;
 };
 
 }  // namespace velmora

@@ -6,12 +6,12 @@
 
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/Audio/Resampler.hpp"
+#include "Platform/Sys/Mutex.hpp"
 #include "Tremolan/Core/Audio/AudioProcessing.hpp"
 #include "Tremolan/Core/Audio/VoiceActivityDetector.hpp"
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 
@@ -163,23 +163,25 @@ private:
     struct Lifetime;
 
     /// A running capture of the device (the default source when none) feeding processBuffer.
-    std::unique_ptr<platform::audio::AudioCapture> setupEngine(std::optional<AudioDeviceID> inputDeviceID);
-    void stopEngine();
+    std::unique_ptr<platform::audio::AudioCapture> setupEngine(std::optional<AudioDeviceID> inputDeviceID)
+        VELMORA_EXCLUDES(dataMutex_);
+    void stopEngine() VELMORA_REQUIRES(controlMutex_);
     static void refuseOnCaptureThread(const char* operation);
 
     // Samples, energy, callback and settings: written by the capture thread, read by others.
-    mutable std::mutex dataMutex_;
-    std::vector<float> audioSamples_;
-    std::vector<AudioEnergy> audioEnergy_;
-    std::shared_ptr<const AudioBufferCallback> audioBufferCallback_;
-    int relativeEnergyWindow_ = 20;
-    int minBufferLength_ = 1600;
-    bool isInputSuppressed_ = false;
+    mutable platform::sys::Mutex dataMutex_;
+    std::vector<float> audioSamples_ VELMORA_GUARDED_BY(dataMutex_);
+    std::vector<AudioEnergy> audioEnergy_ VELMORA_GUARDED_BY(dataMutex_);
+    std::shared_ptr<const AudioBufferCallback> audioBufferCallback_ VELMORA_GUARDED_BY(dataMutex_);
+    int relativeEnergyWindow_ VELMORA_GUARDED_BY(dataMutex_) = 20;
+    int minBufferLength_ VELMORA_GUARDED_BY(dataMutex_) = 1600;
+    bool isInputSuppressed_ VELMORA_GUARDED_BY(dataMutex_) = false;
 
-    // The capture stream; start, pause, resume and stop take turns.
-    mutable std::mutex controlMutex_;
-    std::unique_ptr<platform::audio::AudioCapture> audioEngine_;
-    std::optional<AudioDeviceID> lastInputDevice_;
+    // The capture stream; start, pause, resume and stop take turns. Taken before dataMutex_ when
+    // both are held, never after it.
+    mutable platform::sys::Mutex controlMutex_;
+    std::unique_ptr<platform::audio::AudioCapture> audioEngine_ VELMORA_GUARDED_BY(controlMutex_);
+    std::optional<AudioDeviceID> lastInputDevice_ VELMORA_GUARDED_BY(controlMutex_);
     std::atomic<bool> recording_{false};
     std::shared_ptr<Lifetime> lifetime_;
 };

@@ -38,15 +38,15 @@ std::string describe(const AudioEnergy& energy) {
 
 /// Whether the processor still exists, for the termination handlers of its streams.
 struct AudioProcessor::Lifetime {
-    std::mutex mutex;
-    bool alive = true;
+    platform::sys::Mutex mutex;
+    bool alive VELMORA_GUARDED_BY(mutex) = true;
 };
 
 AudioProcessor::AudioProcessor() : lifetime_(std::make_shared<Lifetime>()) {}
 
 AudioProcessor::~AudioProcessor() {
     {
-        std::lock_guard guard(lifetime_->mutex);
+        platform::sys::MutexLock guard(lifetime_->mutex);
         lifetime_->alive = false;
     }
     try {
@@ -64,22 +64,22 @@ AudioProcessor::~AudioProcessor() {
 }
 
 std::vector<float> AudioProcessor::audioSamples() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return audioSamples_;
 }
 
 std::size_t AudioProcessor::audioSampleCount() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return audioSamples_.size();
 }
 
 std::vector<AudioEnergy> AudioProcessor::audioEnergy() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return audioEnergy_;
 }
 
 std::vector<float> AudioProcessor::relativeEnergy() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     std::vector<float> values;
     values.reserve(audioEnergy_.size());
     for (const AudioEnergy& entry : audioEnergy_) values.push_back(entry.rel);
@@ -87,43 +87,43 @@ std::vector<float> AudioProcessor::relativeEnergy() const {
 }
 
 int AudioProcessor::relativeEnergyWindow() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return relativeEnergyWindow_;
 }
 
 void AudioProcessor::setRelativeEnergyWindow(int window) {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     relativeEnergyWindow_ = window;
 }
 
 AudioProcessing::AudioBufferCallback AudioProcessor::audioBufferCallback() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return audioBufferCallback_ ? *audioBufferCallback_ : AudioBufferCallback();
 }
 
 void AudioProcessor::setAudioBufferCallback(AudioBufferCallback callback) {
     auto shared = callback ? std::make_shared<const AudioBufferCallback>(std::move(callback)) : nullptr;
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     audioBufferCallback_ = std::move(shared);
 }
 
 int AudioProcessor::minBufferLength() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return minBufferLength_;
 }
 
 void AudioProcessor::setMinBufferLength(int frames) {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     minBufferLength_ = frames;
 }
 
 bool AudioProcessor::isInputSuppressed() const {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     return isInputSuppressed_;
 }
 
 void AudioProcessor::setInputSuppressed(bool suppressed) {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     isInputSuppressed_ = suppressed;
 }
 
@@ -133,7 +133,7 @@ void AudioProcessor::processBuffer(const std::vector<float>& samples) {
     std::size_t sampleCount = 0;
     long long progressStep = 0;
     {
-        std::lock_guard guard(dataMutex_);
+        platform::sys::MutexLock guard(dataMutex_);
         audioSamples_.insert(audioSamples_.end(), samples.begin(), samples.end());
         // The floor is the quietest of the last 20 buffers, whatever relativeEnergyWindow says.
         float floor = std::numeric_limits<float>::infinity();
@@ -156,7 +156,7 @@ void AudioProcessor::processBuffer(const std::vector<float>& samples) {
 }
 
 void AudioProcessor::purgeAudioSamples(std::size_t keepingLast) {
-    std::lock_guard guard(dataMutex_);
+    platform::sys::MutexLock guard(dataMutex_);
     if (audioSamples_.size() > keepingLast)
         audioSamples_.erase(audioSamples_.begin(), audioSamples_.end() - static_cast<std::ptrdiff_t>(keepingLast));
 }
@@ -208,9 +208,9 @@ void AudioProcessor::stopEngine() {
 
 void AudioProcessor::startRecordingLive(std::optional<AudioDeviceID> inputDeviceID, AudioBufferCallback callback) {
     refuseOnCaptureThread("startRecordingLive");
-    std::lock_guard control(controlMutex_);
+    platform::sys::MutexLock control(controlMutex_);
     {
-        std::lock_guard guard(dataMutex_);
+        platform::sys::MutexLock guard(dataMutex_);
         audioSamples_.clear();
         audioEnergy_.clear();
     }
@@ -231,7 +231,7 @@ void AudioProcessor::startRecordingLive(std::optional<AudioDeviceID> inputDevice
 
 void AudioProcessor::resumeRecordingLive(std::optional<AudioDeviceID> inputDeviceID, AudioBufferCallback callback) {
     refuseOnCaptureThread("resumeRecordingLive");
-    std::lock_guard control(controlMutex_);
+    platform::sys::MutexLock control(controlMutex_);
     const AudioBufferCallback previous = audioBufferCallback();
     if (callback) setAudioBufferCallback(std::move(callback));
     try {
@@ -250,13 +250,13 @@ void AudioProcessor::resumeRecordingLive(std::optional<AudioDeviceID> inputDevic
 
 void AudioProcessor::pauseRecording() {
     refuseOnCaptureThread("pauseRecording");
-    std::lock_guard control(controlMutex_);
+    platform::sys::MutexLock control(controlMutex_);
     if (audioEngine_) audioEngine_->pause();
 }
 
 void AudioProcessor::stopRecording() {
     refuseOnCaptureThread("stopRecording");
-    std::lock_guard control(controlMutex_);
+    platform::sys::MutexLock control(controlMutex_);
     stopEngine();
 }
 
@@ -267,7 +267,7 @@ std::shared_ptr<AudioSampleStream> AudioProcessor::startStreamingRecordingLive(
     stream->setOnTermination([this, lifetime] {
         const auto alive = lifetime.lock();
         if (!alive) return;
-        std::lock_guard guard(alive->mutex);
+        platform::sys::MutexLock guard(alive->mutex);
         if (!alive->alive) return;
         setAudioBufferCallback(nullptr);
         stopRecording();
