@@ -71,7 +71,8 @@ int serveHostile(int argc, char** argv) {
         const std::string value = argv[++i];
         if (option == "--hostile") {
             mode = velmora::test::HostileServer::modeNamed(value);
-            if (!mode) return refuse("--hostile needs endless, trickle, silence, garbage or portal, not '" + value + "'");
+            if (!mode)
+                return refuse("--hostile needs endless, trickle, silence, garbage or portal, not '" + value + "'");
         } else {
             const auto parsed = number(value);
             if (!parsed || *parsed > 65535) return refuse("--port needs a port number, not '" + value + "'");

@@ -474,9 +474,9 @@ TEST_F(DownloaderTest, AFileLargerThanTheFreeSpaceIsRefusedBeforeAnyRequest) {
     const auto error = errorAs<std::system_error>(outcome.last());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), std::errc::no_space_on_device);
-    EXPECT_THAT(error->what(), ::testing::MatchesRegex(destination.string() +
-                                                       " needs 1000000000000000 bytes, but the disk holding " +
-                                                       partial.parent_path().string() + " has [0-9]+ bytes free.*"));
+    EXPECT_THAT(error->what(),
+                ::testing::MatchesRegex(destination.string() + " needs 1000000000000000 bytes, but the disk holding " +
+                                        partial.parent_path().string() + " has [0-9]+ bytes free.*"));
     EXPECT_TRUE(hub.requests("/resolve/").empty());
     EXPECT_EQ(Downloader::incompleteFileSize(partial), 0);
     EXPECT_FALSE(fs::exists(destination));

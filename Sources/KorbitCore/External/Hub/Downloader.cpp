@@ -38,8 +38,9 @@ void checkRoomFor(std::int64_t needed, const fs::path& destination, const fs::pa
     // Without an answer the transfer goes ahead; a disk that fills still ends it with its own error.
     if (error || needed <= 0 || static_cast<std::uintmax_t>(needed) <= space.available) return;
     throw std::system_error(std::make_error_code(std::errc::no_space_on_device),
-                            destination.string() + " needs " + std::to_string(needed) + " bytes, but the disk holding " +
-                                folder.string() + " has " + std::to_string(space.available) + " bytes free");
+                            destination.string() + " needs " + std::to_string(needed) +
+                                " bytes, but the disk holding " + folder.string() + " has " +
+                                std::to_string(space.available) + " bytes free");
 }
 
 }  // namespace
