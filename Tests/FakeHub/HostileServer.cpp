@@ -125,6 +125,14 @@ struct HostileServer::State {
                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
                 return;
             }
+            case HostileMode::portalPage: {
+                const std::string body =
+                    "<!DOCTYPE html>\n<html><head><title>Sign in to the guest network</title></head>"
+                    "<body><form action=\"/login\"><input name=\"room\"></form></body></html>\n";
+                sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                return;
+            }
             case HostileMode::trickledHead: {
                 if (!sendAll(fd, "HTTP/1.1 200 OK\r\n")) return;
                 for (std::uint64_t line = 0;; ++line) {
@@ -229,6 +237,7 @@ std::optional<HostileMode> HostileServer::modeNamed(const std::string& name) {
     if (name == "trickle") return HostileMode::trickledHead;
     if (name == "silence") return HostileMode::silence;
     if (name == "garbage") return HostileMode::garbageJson;
+    if (name == "portal") return HostileMode::portalPage;
     return std::nullopt;
 }
 

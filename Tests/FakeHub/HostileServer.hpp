@@ -1,8 +1,8 @@
 #pragma once
 
 // A loopback server that answers every request the way an attacker's or a broken server would:
-// a body that never ends, a head trickled one line at a time, no answer at all, or garbage in
-// place of JSON. It speaks just enough HTTP/1.1 for a client to take it for a server.
+// a body that never ends, a head trickled one line at a time, no answer at all, garbage in place
+// of JSON, or a sign-in page in place of anything. It speaks just enough HTTP/1.1 for a client to take it for a server.
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +21,8 @@ enum class HostileMode {
     silence,
     /// 200 "application/json" with a body that is not JSON.
     garbageJson,
+    /// 200 "text/html" with a sign-in page, whatever was asked: what a Wi-Fi portal answers.
+    portalPage,
 };
 
 class HostileServer {
@@ -43,7 +45,7 @@ public:
     /// Connections accepted so far.
     int connections() const;
 
-    /// "endless", "trickle", "silence" or "garbage".
+    /// "endless", "trickle", "silence", "garbage" or "portal".
     static std::optional<HostileMode> modeNamed(const std::string& name);
 
     struct State;

@@ -1,10 +1,10 @@
 // fakehub: serves a folder as the model hub on 127.0.0.1 for trying the client by hand.
 //   fakehub <root> [--port N] [--token T] [--large-threshold BYTES] [--ignore-range]
 //           [--break FILE:BYTES:TIMES] [--rename OLD_OWNER/NAME=NEW_OWNER/NAME]
-//   fakehub --hostile endless|trickle|silence|garbage [--port N]
+//   fakehub --hostile endless|trickle|silence|garbage|portal [--port N]
 // The root holds <kind>/<owner>/<name>/<files...>. Every request is printed on one line. A hostile
-// server answers every request with a body without end, a head trickled a line every 5 s, silence
-// or garbage in place of JSON.
+// server answers every request with a body without end, a head trickled a line every 5 s, silence,
+// garbage in place of JSON, or a sign-in page as a Wi-Fi portal does.
 
 #include "FakeHub/FakeHub.hpp"
 #include "FakeHub/HostileServer.hpp"
@@ -35,7 +35,7 @@ int usage() {
     std::fprintf(stderr,
                  "usage: fakehub <root> [--port N] [--token T] [--large-threshold BYTES] [--ignore-range]\n"
                  "               [--break FILE:BYTES:TIMES] [--rename OLD/NAME=NEW/NAME]\n"
-                 "       fakehub --hostile endless|trickle|silence|garbage [--port N]\n");
+                 "       fakehub --hostile endless|trickle|silence|garbage|portal [--port N]\n");
     return 2;
 }
 
@@ -71,7 +71,8 @@ int serveHostile(int argc, char** argv) {
         const std::string value = argv[++i];
         if (option == "--hostile") {
             mode = velmora::test::HostileServer::modeNamed(value);
-            if (!mode) return refuse("--hostile needs endless, trickle, silence or garbage, not '" + value + "'");
+            if (!mode)
+                return refuse("--hostile needs endless, trickle, silence, garbage or portal, not '" + value + "'");
         } else {
             const auto parsed = number(value);
             if (!parsed || *parsed > 65535) return refuse("--port needs a port number, not '" + value + "'");

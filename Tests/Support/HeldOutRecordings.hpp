@@ -37,4 +37,12 @@ inline std::vector<Recording> heldOutRecordings() {
     return out;
 }
 
+/// The words spoken in the held-out recording of that file name ("" for no such recording).
+inline std::string heldOutText(const std::string& file) {
+    for (const Recording& recording : heldOutRecordings()) {
+        if (recording.file == file) return recording.text;
+    }
+    return {};
+}
+
 }  // namespace velmora::test

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace velmora::test {
@@ -31,6 +33,13 @@ protected:
     }
     void playTogether(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
         ASSERT_TRUE(playBoth(toMicrophone, onSpeakers));
+    }
+    /// How many captures read from the server now.
+    int captureStreams() const {
+        std::istringstream listed(server->pactl({"list", "short", "source-outputs"}));
+        int streams = 0;
+        for (std::string line; std::getline(listed, line);) streams += !line.empty();
+        return streams;
     }
 
     std::optional<PrivatePulseServer> server;

@@ -54,7 +54,8 @@ TEST(FakeHubProgram, RefusesAPortAnotherServerListensOn) {
 TEST(FakeHubProgram, RefusesAnUnknownHostileMode) {
     const ToolRun run = runProgram(FAKEHUB_PATH, {"--hostile", "rude"});
     EXPECT_EQ(run.status, 2);
-    EXPECT_THAT(run.err, ::testing::HasSubstr("--hostile needs endless, trickle, silence or garbage, not 'rude'"));
+    EXPECT_THAT(run.err,
+                ::testing::HasSubstr("--hostile needs endless, trickle, silence, garbage or portal, not 'rude'"));
 }
 
 }  // namespace

@@ -76,9 +76,6 @@ protected:
         for (std::string line; std::getline(listed, line);) streams += !line.empty();
         return streams;
     }
-    std::filesystem::path modelFolder() const {
-        return home.path() / "Velmora/models/models/korbitinc/tremolan-coreml/openai_whisper-large-v3-v20240930_626MB";
-    }
 
     TempDir home;
     bool started = false;
@@ -213,19 +210,27 @@ TEST_F(MeetingRecordTool, AMeetingThatWasNotSavedIsAnError) {
 }
 
 TEST_F(MeetingRecordTool, AModelThatCannotBeLoadedIsAnError) {
-    // What an interrupted download leaves: the marker, not the model; and no hub to finish it.
-    writeFile(modelFolder() / "MelSpectrogram.mlmodelc" / "model.json", "{}");
-    auto running = startRecording({"--seconds", "3"}, {{"HF_ENDPOINT", "http://127.0.0.1:9"}});
+    // The model is on disk, but the hub answers that its repository is gone: that answer stands.
+    {
+        TestModelHub hub;
+        ASSERT_EQ(runTool({"download", "large-v3-v20240930_626MB", "--base", (home.path() / "Velmora/models").string()},
+                          environment())
+                      .status,
+                  0);
+    }
+    TempDir nothing;
+    FakeHub disowning(nothing.path());
+    auto running = startRecording({"--seconds", "3"}, {{"HF_ENDPOINT", disowning.endpoint()}});
     ASSERT_TRUE(started) << running.get().err;
     ASSERT_NO_FATAL_FAILURE(playPhrases("en-01.wav", "ru-01.wav"));
     const ToolRun run = running.get();
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.out.empty()) << run.out;
-    EXPECT_NE(run.err.find("error: meeting record: the model could not be loaded, nothing was transcribed: The model "
-                           "hub at http://127.0.0.1:9 could not be reached ("),
+    EXPECT_NE(run.err.find("error: meeting record: the model could not be loaded, nothing was transcribed: Resource "
+                           "not found: repository korbitinc/tremolan-coreml at revision main on " +
+                           disowning.endpoint()),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("no complete copy of \"large-v3-v20240930_626MB\" is in "), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("error: meeting record: 2 of 2 chunks could not be transcribed: "), std::string::npos)
         << run.err;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// An on-device engine for the controller's and the recorder's tests: its download writes the
-// marker, its loading and transcriptions can be held at a gate or made to fail, transcriptions
+// An on-device engine for the controller's and the recorder's tests: its download writes a file
+// that stands for the model, its loading and transcriptions can be held at a gate or made to fail, transcriptions
 // answer what the test scripts, and it counts every call.
 
 #include "Velmora/STT/LocalModelEngine.hpp"
@@ -34,7 +34,11 @@ public:
         for (double p : progressSteps) onProgress(p);
         if (!downloadGate.pass(stop)) throw korbit::CancellationError();
         if (!downloadError.empty()) throw std::runtime_error(downloadError);
-        writeFile(folder_ / std::string(markerName) / "weights.bin", "w");
+        putModelOnDisk();
+    }
+    bool hasModelFiles() const override {
+        std::error_code ec;
+        return std::filesystem::exists(folder_ / kStandIn, ec);
     }
     void load(std::stop_token stop = {}) override {
         ++loads;
@@ -75,7 +79,9 @@ public:
         return languages_;
     }
 
-    void putModelOnDisk() { writeFile(folder_ / std::string(markerName) / "weights.bin", "w"); }
+    void putModelOnDisk() { writeFile(folder_ / kStandIn / "weights.bin", "w"); }
+    /// The entry of the model folder that stands for a whole model.
+    static constexpr const char* kStandIn = "MelSpectrogram.mlmodelc";
 
     std::vector<double> progressSteps = {0.25, 0.5};
     std::string downloadError;

@@ -1,4 +1,4 @@
-// download: one speech-model variant of a repository into the local hub cache.
+// download: one speech-model variant of a repository, with its tokenizer, into the local hub cache.
 
 #include "Command.hpp"
 #include "ModelRepositoryOptions.hpp"
@@ -14,8 +14,9 @@ const std::string kUsage =
     std::string(
         "usage: velmora-dev download <variant> [--repo R] [--base DIR] [--endpoint URL]\n"
         "Downloads the repository's one model folder whose name ends in the variant (\"tiny\",\n"
-        "\"large-v3-v20240930_626MB\", ...) and prints its local folder; the progress shows on\n"
-        "standard error.\n"
+        "\"large-v3-v20240930_626MB\", ...) and the tokenizer its models call for, and prints the\n"
+        "model's local folder; the progress shows on standard error. Without the hub, copies already\n"
+        "in the download base serve.\n"
         "  --base DIR          the download base (default: \"huggingface\" in the documents folder)\n") +
     velmora::dev::ModelRepositoryOptions::kUsage;
 

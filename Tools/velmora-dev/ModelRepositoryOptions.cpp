@@ -21,13 +21,14 @@ ModelRepositoryOptions ModelRepositoryOptions::from(const ParsedArguments& parse
     ModelRepositoryOptions options;
     options.repo = parsed.value("repo", std::string(tremolan::TremolanConfig::defaultModelRepo));
     options.endpoint = parsed.value("endpoint", korbit::HubApi::hfEndpointfromEnv());
-    // The library fetches a missing tokenizer from the hub of the environment: the same one.
+    // A tokenizer the loading finds missing comes from the hub of the environment: the same one.
     if (parsed.has("endpoint")) ::setenv("HF_ENDPOINT", options.endpoint.c_str(), 1);
     if (const auto base = parsed.option("base")) options.base = std::filesystem::path(*base);
     return options;
 }
 
-std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options) {
+std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options,
+                                           bool withTokenizer) {
     constexpr int kWidth = 30;
     int drawn = -1;
     // The bar's line is ended before anything else is written, also when the download fails.
@@ -37,7 +38,8 @@ std::filesystem::path downloadModelVariant(const std::string& variant, const Mod
             if (drawn >= 0) std::fputc('\n', stderr);
         }
     } endLine{drawn};
-    return tremolan::Tremolan::download(
+    const auto download = withTokenizer ? &tremolan::Tremolan::downloadWithTokenizer : &tremolan::Tremolan::download;
+    return download(
         variant, options.base, false, options.repo, std::nullopt, options.endpoint,
         [&](platform::sys::Progress& progress) {
             const int percent = static_cast<int>(std::floor(std::clamp(progress.fractionCompleted(), 0.0, 1.0) * 100));

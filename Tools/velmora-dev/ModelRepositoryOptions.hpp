@@ -29,8 +29,9 @@ struct ModelRepositoryOptions {
     static ModelRepositoryOptions from(const ParsedArguments& parsed);
 };
 
-/// The variant's model folder downloaded into the local hub cache, its progress drawn as a bar on
-/// standard error. Errors pass on.
-std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options);
+/// The variant's model folder downloaded into the local hub cache, with the tokenizer its models
+/// call for unless told otherwise, its progress drawn as a bar on standard error. Errors pass on.
+std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options,
+                                           bool withTokenizer = true);
 
 }  // namespace velmora::dev

@@ -41,8 +41,9 @@ const std::string kUsage =
         "writes its transcript as <output-dir>/<file name without extension>.<format> (default txt in\n"
         "the working folder). Recordings of one name get <name>-2, <name>-3, ... in the order given,\n"
         "each said on standard error: no transcript of the run overwrites another.\n"
-        "  --variant V         download the repository's model variant V (progress on standard error)\n"
-        "                      and use it; its tokenizer is looked for under --base, then downloaded\n"
+        "  --variant V         download the repository's model variant V and its tokenizer into --base\n"
+        "                      (progress on standard error) and use them; without the hub, the copies\n"
+        "                      there serve\n"
         "  --base DIR          the download base (default: \"huggingface\" in the documents folder)\n") +
     velmora::dev::ModelRepositoryOptions::kUsage +
     "  --language CODE     the spoken language (default en)\n"
@@ -136,7 +137,8 @@ std::shared_ptr<tremolan::Tremolan> makeFacade(const velmora::dev::ParsedArgumen
     }
     if (const auto variant = parsed.option("variant")) {
         const auto repository = velmora::dev::ModelRepositoryOptions::from(parsed);
-        config.modelFolder = velmora::dev::downloadModelVariant(*variant, repository).string();
+        // A tokenizer folder the user named needs none from the hub.
+        config.modelFolder = velmora::dev::downloadModelVariant(*variant, repository, !config.tokenizerFolder).string();
         if (!config.tokenizerFolder) config.tokenizerFolder = repository.base;
     } else {
         if (!fs::is_directory(modelFolder)) throw std::runtime_error("no model folder at " + modelFolder);

@@ -9,24 +9,20 @@
 #include <functional>
 #include <stop_token>
 #include <string>
-#include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace velmora {
 
 class LocalModelEngine {
 public:
-    /// The entry of the model folder whose presence says that the model is on disk.
-    static constexpr std::string_view markerName = "MelSpectrogram.mlmodelc";
-
     virtual ~LocalModelEngine() = default;
 
     /// The folder of the model's files; any thread.
     virtual std::filesystem::path modelFolder() const = 0;
 
-    /// Downloads the model, calling onProgress with the completed fraction (0 to 1) on any thread.
-    /// Returns at once when the model is on disk. Blocks; throws the download's error, and
+    /// Downloads the model and whatever else a transcription needs, calling onProgress with the
+    /// completed fraction (0 to 1) on any thread. Returns at once when hasModelFiles() holds.
+    /// Blocks; throws the download's error, and
     /// korbit::CancellationError soon after a stop request (files fetched so far stay).
     virtual void download(std::function<void(double)> onProgress, std::stop_token stop = {}) = 0;
 
@@ -47,11 +43,9 @@ public:
     /// Throws the loading's or the transcription's error.
     virtual std::string transcribe(const std::vector<float>& samples, const std::string& language) = 0;
 
-    /// Whether the marker is in the model folder (a file or a folder).
-    bool hasModelFiles() const {
-        std::error_code ec;
-        return std::filesystem::exists(modelFolder() / markerName, ec);
-    }
+    /// Whether everything a transcription needs is on disk: the files themselves are checked, so
+    /// what an interrupted download leaves is no model. Any thread; reads a few small files.
+    virtual bool hasModelFiles() const = 0;
 
     /// Whole mebibytes of every file in the model folder, at any depth; 0 without the folder.
     /// Walks the folder on the caller's thread.

@@ -57,13 +57,17 @@ void LocalWhisperProvider::makeDownloadBase() const {
 }
 
 fs::path LocalWhisperProvider::fetch(const std::function<void(double)>& onProgress, std::stop_token stop) const {
-    return tremolan::Tremolan::download(
+    return tremolan::Tremolan::downloadWithTokenizer(
         std::string(variant), downloadBase_, false, std::string(repository), std::nullopt, endpoint(),
         [&](platform::sys::Progress& progress) {
             if (onProgress) onProgress(progress.fractionCompleted());
         },
         stop,
         [](const std::string& reason) { Log::stt.warn("хаб моделей недоступен, модель взята с диска: " + reason); });
+}
+
+bool LocalWhisperProvider::hasModelFiles() const {
+    return tremolan::Tremolan::isDownloaded(modelFolder(), downloadBase_);
 }
 
 void LocalWhisperProvider::download(std::function<void(double)> onProgress, std::stop_token stop) {
@@ -84,7 +88,7 @@ std::shared_ptr<tremolan::Tremolan> LocalWhisperProvider::buildFacade(std::stop_
     config.model = std::string(variant);
     config.downloadBase = downloadBase_;
     config.modelFolder = folder.string();
-    // The hub for a tokenizer that is not on disk yet (the download above honours HF_ENDPOINT too).
+    // The download above brought the tokenizer into the download base, where the facade looks first.
     config.modelEndpoint = endpoint();
     config.verbose = false;
     config.logLevel = korbit::Logging::LogLevel::error;

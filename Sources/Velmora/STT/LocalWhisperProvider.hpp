@@ -51,9 +51,13 @@ public:
     /// <download base>/models/<repository>/openai_whisper-<variant>: where the hub client keeps it.
     std::filesystem::path modelFolder() const override;
 
-    /// Downloads the model folder unless its marker is there (then at once, without progress or
-    /// log line). Logs the seconds it took; the hub's errors pass on unlogged. When the hub cannot
-    /// be reached, a whole copy on disk is used, with a warning in the log.
+    /// The model folder is whole and the tokenizer its models call for is in its place under the
+    /// download base (tremolan::Tremolan::isDownloaded).
+    bool hasModelFiles() const override;
+    /// Downloads the model folder and its tokenizer unless both are on disk (then at once, without
+    /// progress or log line). Logs the seconds it took; the hub's errors pass on unlogged. When
+    /// the hub cannot be reached, or answers what no hub answers, whole copies on disk are used,
+    /// with a warning in the log.
     void download(std::function<void(double)> onProgress, std::stop_token stop = {}) override;
     /// Builds the facade (prewarmed; its first transcription loads the models) over the model
     /// folder it fetches first (the files on disk when the hub has nothing newer or cannot be
@@ -70,7 +74,8 @@ public:
 private:
     std::shared_ptr<tremolan::Tremolan> buildFacade(std::stop_token stop);
     void makeDownloadBase() const;
-    /// The facade's download of the fixed variant from endpoint(), told of a copy used from disk.
+    /// The facade's download of the fixed variant and its tokenizer from endpoint(), told of a copy
+    /// used from disk.
     std::filesystem::path fetch(const std::function<void(double)>& onProgress, std::stop_token stop) const;
 
     const std::filesystem::path downloadBase_;

@@ -439,3 +439,37 @@ TEST_F(DownloaderTest, AHeadTrickledPastItsDeadlineFailsTheTransfer) {
     EXPECT_EQ(error->kind(), TransportError::Kind::timedOut);
     EXPECT_FALSE(fs::exists(destination));
 }
+
+// A hub may announce a file larger than the disk: the transfer is refused before a byte is asked
+// for, with both figures, instead of filling the disk.
+TEST_F(DownloaderTest, AFileLargerThanTheFreeSpaceIsRefusedBeforeAnyRequest) {
+    const std::string url = serve(patternedBytes(100));
+    preparePartial();
+    Outcome outcome = fetch(url, 1'000'000'000'000'000);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<std::system_error>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), std::errc::no_space_on_device);
+    EXPECT_THAT(error->what(),
+                ::testing::MatchesRegex(destination.string() + " needs 1000000000000000 bytes, but the disk holding " +
+                                        partial.parent_path().string() + " has [0-9]+ bytes free.*"));
+    EXPECT_TRUE(hub.requests("/resolve/").empty());
+    EXPECT_EQ(Downloader::incompleteFileSize(partial), 0);
+    EXPECT_FALSE(fs::exists(destination));
+}
+
+// /dev/full refuses every write as a full disk does: the error says so and where.
+TEST_F(DownloaderTest, ADiskThatFillsDuringTheTransferEndsItSayingSo) {
+    const std::string url = serve(patternedBytes(3 * kChunk));
+    fs::create_directories(partial.parent_path());
+    fs::create_symlink("/dev/full", partial);
+    Outcome outcome = fetch(url, 3 * kChunk);
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<std::system_error>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), std::errc::no_space_on_device);
+    EXPECT_THAT(error->what(), ::testing::HasSubstr("cannot write the partial file " + partial.string() +
+                                                    ": the disk is full; the bytes written so far stay there"));
+    EXPECT_EQ(hub.requests("/resolve/").size(), 1u) << "not retried";
+    EXPECT_FALSE(fs::exists(destination));
+}

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 namespace fs = std::filesystem;
 using platform::net::HttpHeaders;
@@ -27,6 +28,20 @@ struct RestartFromStart {};
 struct AlreadyComplete {};
 // The body runs past the size the hub announced: it is not this file.
 struct LongerThanAnnounced {};
+
+/// Refuses a transfer of `needed` more bytes that the disk of the partial file has no room for, naming
+/// both figures: a hub may announce any size, and a full disk stops more than this program.
+void checkRoomFor(std::int64_t needed, const fs::path& destination, const fs::path& partial) {
+    const fs::path folder = partial.parent_path();
+    std::error_code error;
+    const fs::space_info space = fs::space(folder, error);
+    // Without an answer the transfer goes ahead; a disk that fills still ends it with its own error.
+    if (error || needed <= 0 || static_cast<std::uintmax_t>(needed) <= space.available) return;
+    throw std::system_error(std::make_error_code(std::errc::no_space_on_device),
+                            destination.string() + " needs " + std::to_string(needed) +
+                                " bytes, but the disk holding " + folder.string() + " has " +
+                                std::to_string(space.available) + " bytes free");
+}
 
 }  // namespace
 
@@ -104,6 +119,7 @@ void Downloader::transfer(std::stop_token stop, HttpRequest request, std::int64_
             fs::resize_file(incompleteDestination_, 0);
             resumeSize = 0;
         }
+        if (expected) checkRoomFor(*expected - resumeSize, destination_, incompleteDestination_);
         downloadResumeState_.setDownloadedSize(resumeSize);
         if (resumeSize > 0) {
             request.headers.set("Range", "bytes=" + std::to_string(resumeSize) + "-");

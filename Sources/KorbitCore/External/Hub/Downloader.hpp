@@ -54,7 +54,9 @@ public:
     Downloader& operator=(const Downloader&) = delete;
 
     /// Starts the transfer (cancelling one this engine still runs) and returns a subscription
-    /// to its states. The partial file must exist; its size is where the transfer resumes.
+    /// to its states. The partial file must exist; its size is where the transfer resumes. When
+    /// the disk of the partial file has no room for the rest of the expected size, the transfer
+    /// fails before it asks for a byte (std::system_error, no_space_on_device, naming both figures).
     Subscription download(const std::string& url, const std::optional<std::string>& authToken,
                           std::optional<std::int64_t> expectedSize);
     /// Cancels the transfer; readers receive `failed` with a cancelled transport error. The

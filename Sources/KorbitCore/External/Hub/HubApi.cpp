@@ -134,6 +134,20 @@ std::string lastPathComponentOf(const std::string& url) {
     return parsed ? parsed->lastPathComponent() : std::string();
 }
 
+/// How a reply begins, for a message that says what came instead of what was asked for: its
+/// first bytes on one line, cut at a character's start.
+std::string beginningOf(const std::string& body) {
+    constexpr std::size_t kShown = 64;
+    if (body.empty()) return "it is empty";
+    std::size_t end = std::min(body.size(), kShown);
+    while (end < body.size() && end > 0 && (static_cast<unsigned char>(body[end]) & 0xC0) == 0x80) --end;
+    std::string shown = body.substr(0, end);
+    for (char& c : shown) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    }
+    return "it begins \"" + shown + (end < body.size() ? "...\"" : "\"");
+}
+
 }  // namespace
 
 std::pair<std::string, HttpResponse> HubApi::httpGet(const std::string& url, std::stop_token stop) const {
@@ -189,8 +203,9 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::strin
     try {
         reply = SiblingsResponse::fromJsonText(body);
     } catch (const nlohmann::json::exception& error) {
-        throw HubClientError::parseError("the file listing from " + url.string() +
-                                         " is not a listing: " + error.what());
+        throw HubClientError::parseError(
+            "the file listing from " + url.string() + " is not a listing (" + beginningOf(body) + "): " + error.what(),
+            std::current_exception());
     }
     std::vector<std::string> names;
     names.reserve(reply.siblings.size());

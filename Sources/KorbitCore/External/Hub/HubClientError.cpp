@@ -69,9 +69,10 @@ HubClientError HubClientError::fileSystemError(std::exception_ptr error) {
     return e;
 }
 
-HubClientError HubClientError::parseError(std::string text) {
+HubClientError HubClientError::parseError(std::string text, std::exception_ptr underlying) {
     HubClientError e(Kind::parseError, "Parse error: " + text);
     e.text_ = std::move(text);
+    e.underlying_ = underlying;
     return e;
 }
 
@@ -116,6 +117,23 @@ bool isUnreachable(std::exception_ptr error) {
         if (hubError.kind() == HubClientError::Kind::hubUnreachable) return true;
         if (hubError.kind() == HubClientError::Kind::httpStatusCode) return hubError.statusCode() >= 500;
         return isUnreachable(hubError.underlyingError());
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isUnintelligible(std::exception_ptr error) {
+    using platform::net::TransportError;
+    if (!error) return false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TransportError& transport) {
+        return transport.kind() == TransportError::Kind::responseTooLarge;
+    } catch (const HubClientError& hubError) {
+        // A parse error without a reader's error is one of the client's own (an endpoint that is no address).
+        if (hubError.kind() == HubClientError::Kind::parseError) return hubError.underlyingError() != nullptr;
+        if (hubError.kind() == HubClientError::Kind::hubUnreachable) return false;
+        return isUnintelligible(hubError.underlyingError());
     } catch (...) {
         return false;
     }

@@ -36,7 +36,8 @@ public:
     static HubClientError configurationMissing(std::string text);
     /// Carries any error; the message uses its description.
     static HubClientError fileSystemError(std::exception_ptr error);
-    static HubClientError parseError(std::string text);
+    /// A reply that does not read carries the reader's error: the hub answered what no hub answers.
+    static HubClientError parseError(std::string text, std::exception_ptr underlying = nullptr);
     static HubClientError authorizationRequired();
     static HubClientError parse();
     static HubClientError unexpectedError();
@@ -48,7 +49,8 @@ public:
     /// The carried text (file name, message, ...), empty for cases without one.
     const std::string& text() const { return text_; }
     const std::string& fileURL() const { return fileURL_; }
-    /// The carried error of networkError, fileSystemError, downloadError and hubUnreachable.
+    /// The carried error of networkError, fileSystemError, downloadError, hubUnreachable and of a
+    /// parseError of a reply.
     std::exception_ptr underlyingError() const { return underlying_; }
     std::string errorDescription() const { return what(); }
 
@@ -73,5 +75,10 @@ std::string describe(std::exception_ptr error);
 /// no: a name that does not resolve, a connection refused, lost or timed out, a failed secure
 /// connection, or a server error (5xx); also when such an error is carried by a hub client error.
 bool isUnreachable(std::exception_ptr error);
+
+/// Whether the error says that something answered in the hub's place with what no hub answers: a
+/// reply that does not read (a Wi-Fi portal's sign-in page, garbage) or one larger than any reply
+/// of the hub; also when such an error is carried by a hub client error.
+bool isUnintelligible(std::exception_ptr error);
 
 }  // namespace korbit::Hub

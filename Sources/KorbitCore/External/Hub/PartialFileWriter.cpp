@@ -32,7 +32,12 @@ PartialFileWriter::~PartialFileWriter() {
 }
 
 void PartialFileWriter::fail(const char* what) const {
-    throw std::system_error(errno, std::generic_category(), std::string(what) + " " + path_.string());
+    const int error = errno;
+    std::string message = std::string(what) + " " + path_.string();
+    // The transfer keeps what it wrote: the next one resumes there once room is made.
+    if (error == ENOSPC || error == EDQUOT)
+        message += ": the disk is full; the bytes written so far stay there for the next try";
+    throw std::system_error(error, std::generic_category(), message);
 }
 
 void PartialFileWriter::append(const char* data, std::size_t size) {

@@ -245,10 +245,12 @@ public:
     /// Downloads the one model folder of the repository whose name ends in the variant (or, when
     /// that is not one folder, contains "openai" before it) and returns its local folder. Throws
     /// WhisperError (modelsUnavailable) when no or several folders match, and the hub's errors.
-    /// When the hub cannot be reached (Hub::isUnreachable) and the download base holds a complete
-    /// copy of the variant's folder (found by the same patterns), that copy is the answer: logged,
-    /// and told to `usingLocalCopy`. Without one, Hub::HubClientError (hubUnreachable) names the
-    /// endpoint. A stop request ends it with korbit::CancellationError.
+    /// When the hub cannot be reached (Hub::isUnreachable) or something answers in its place what
+    /// no hub answers (Hub::isUnintelligible), and the download base holds a complete copy of the
+    /// variant's folder (found by the same patterns), that copy is the answer: logged, and told
+    /// to `usingLocalCopy` with what the hub did. Without one, an unreachable hub is
+    /// Hub::HubClientError (hubUnreachable) naming the endpoint, and an odd answer its own
+    /// error. A stop request ends it with korbit::CancellationError.
     static std::filesystem::path download(const std::string& variant,
                                           const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
                                           bool useBackgroundSession = false,
@@ -257,6 +259,23 @@ public:
                                           const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint),
                                           const DownloadProgressCallback& progressCallback = nullptr,
                                           std::stop_token stop = {}, const LocalCopyCallback& usingLocalCopy = nullptr);
+    /// download(), then the tokenizer that the folder's models call for (by their widths), from the
+    /// same hub into its place under the download base, where the loading looks for it first: what
+    /// this brings is all a transcription needs. When the hub cannot serve the tokenizer, the one
+    /// in its place serves as the copy of the model does; without one, an unreachable hub is
+    /// Hub::HubClientError (hubUnreachable) saying that the tokenizer is not on this computer.
+    static std::filesystem::path downloadWithTokenizer(
+        const std::string& variant, const std::optional<std::filesystem::path>& downloadBase = std::nullopt,
+        bool useBackgroundSession = false, const std::string& repo = std::string(TremolanConfig::defaultModelRepo),
+        const std::optional<std::string>& token = std::nullopt,
+        const std::string& endpoint = std::string(Constants::defaultRemoteEndpoint),
+        const DownloadProgressCallback& progressCallback = nullptr, std::stop_token stop = {},
+        const LocalCopyCallback& usingLocalCopy = nullptr);
+    /// Whether the folder holds a whole model (ModelUtilities::isCompleteModelFolder) and the
+    /// tokenizer its models call for is in its place under the download base: what
+    /// downloadWithTokenizer brings, checked file by file.
+    static bool isDownloaded(const std::filesystem::path& modelFolder,
+                             const std::optional<std::filesystem::path>& downloadBase = std::nullopt);
 
     // ---- Transcription (TremolanTranscription.cpp) ----
     // A stop request ends a run before its next window with korbit::CancellationError.

@@ -6,6 +6,7 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
@@ -73,6 +74,120 @@ std::string localizedDescription(std::exception_ptr error) {
     } catch (...) {
         return korbit::Hub::describe(error);
     }
+}
+
+/// A model folder and, when the copy on disk served because the hub could not serve it, why, as
+/// the hub's failure and as the warning tells it.
+struct FetchedFolder {
+    fs::path folder;
+    std::exception_ptr hubFailure;
+    std::string fromDiskBecause;
+};
+
+/// Says, once all the download needed is there, that copies on disk served and why.
+void tellFromDisk(const std::string& reason, const Tremolan::LocalCopyCallback& usingLocalCopy) {
+    if (reason.empty()) return;
+    Logging::info(reason);
+    if (usingLocalCopy) usingLocalCopy(reason);
+}
+
+/// Why a failure of the hub lets what is on disk serve, as the warning tells it; absent when it
+/// does not (the hub answered, and its answer was "no").
+std::optional<std::string> hubFailureText(std::exception_ptr failure, const std::string& endpoint) {
+    const std::string cause = " (" + korbit::Hub::describe(failure) + ")";
+    if (korbit::Hub::isUnreachable(failure)) return "The model hub at " + endpoint + " could not be reached" + cause;
+    if (korbit::Hub::isUnintelligible(failure))
+        return "The model hub at " + endpoint + " answered what is no hub's answer" + cause;
+    return std::nullopt;
+}
+
+FetchedFolder fetchModelFolder(const korbit::HubApiWrapper& hub, const std::string& variant, const std::string& repo,
+                               const std::string& endpoint, const Tremolan::DownloadProgressCallback& progressCallback,
+                               std::stop_token stop) {
+    const korbit::HubApiWrapper::Repo repoValue(repo, korbit::RepoType::models);
+    const std::string repoName = repoText(repoValue);
+    // The model folders (first path components) of the files the pattern lists.
+    auto searchFolders = [&](const std::string& pattern) {
+        Logging::debug("Searching for models matching \"" + pattern + "\" in " + repoName);
+        std::set<std::string> folders;
+        for (const std::string& name : hub.getFilenames(repoValue, kRevision, {pattern}, stop))
+            folders.insert(name.substr(0, name.find('/')));
+        return folders;
+    };
+    try {
+        std::string pattern = "*" + variant + "/*";
+        std::set<std::string> folders = searchFolders(pattern);
+        if (folders.size() != 1) {
+            if (folders.size() > 1) Logging::debug("Multiple models found matching \"" + pattern + "\"");
+            pattern = "*openai*" + variant + "/*";
+            folders = searchFolders(pattern);
+            if (folders.size() != 1) {
+                throw WhisperError::modelsUnavailable(std::string(folders.empty() ? "No" : "Multiple") +
+                                                      " models found matching \"" + pattern + "\" in " + repoName);
+            }
+        }
+        const std::string folder = *folders.begin();
+        Logging::debug("Downloading model " + folder + "...");
+        const fs::path local = hub.snapshot(
+            repoValue, kRevision, {pattern},
+            [&](platform::sys::Progress& progress) {
+                Logging::debug(progressText(progress));
+                if (progressCallback) progressCallback(progress);
+            },
+            stop);
+        return {local / folder, nullptr, {}};
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        if (stop.stop_requested()) throw korbit::CancellationError();
+        Logging::debug(localizedDescription(failure));
+        const std::optional<std::string> cause = hubFailureText(failure, endpoint);
+        if (!cause) throw;
+        // Without the hub, a whole copy already on disk is the model: a laptop on a train still works.
+        const fs::path repoFolder = hub.localRepoLocation(repoValue);
+        const std::optional<fs::path> copy = localModelFolder(repoFolder, variant);
+        if (!copy) {
+            // A hub that answered, however oddly, is no unreachable hub: its own error stands.
+            if (!korbit::Hub::isUnreachable(failure)) throw;
+            throw korbit::Hub::HubClientError::hubUnreachable(
+                endpoint, failure, "; no complete copy of \"" + variant + "\" is in " + repoFolder.string());
+        }
+        return {*copy, failure, *cause + "; using the copy on disk in " + copy->string()};
+    }
+}
+
+/// Brings the tokenizer that the models of `folder` call for into its place under the hub's download
+/// base. When the hub could not serve the model (`hubFailure`) it is not asked again: the tokenizer
+/// in its place must do, as it must when the hub fails now. Answers why the one on disk serves,
+/// when it does for a failure of its own.
+std::string fetchTokenizer(const korbit::HubApiWrapper& hub, const fs::path& folder, const std::string& endpoint,
+                           std::exception_ptr hubFailure, std::stop_token stop) {
+    const std::optional<ModelVariant> variant = ModelUtilities::variantOfModelFolder(folder);
+    if (!variant)
+        throw WhisperError::tokenizerUnavailable("the models in " + folder.string() + " do not say their size");
+    const korbit::HubApiWrapper::Repo repo(ModelUtilities::tokenizerNameForVariant(*variant), korbit::RepoType::models);
+    const fs::path place = hub.localRepoLocation(repo);
+    std::exception_ptr failure = hubFailure;
+    if (!failure) {
+        try {
+            Logging::debug("Downloading tokenizer " + repo.id + "...");
+            hub.snapshot(repo, kRevision, korbit::LanguageModelConfigurationFromHub::tokenizerFilePatterns(), nullptr,
+                         stop);
+            if (!ModelUtilities::hasTokenizerFiles(place))
+                throw korbit::Hub::HubClientError::configurationMissing("tokenizer.json (none in " + repo.id + ")");
+            return {};
+        } catch (...) {
+            failure = std::current_exception();
+            if (stop.stop_requested()) throw korbit::CancellationError();
+            if (!hubFailureText(failure, endpoint)) throw;
+        }
+    }
+    if (!ModelUtilities::hasTokenizerFiles(place)) {
+        if (!korbit::Hub::isUnreachable(failure)) std::rethrow_exception(failure);
+        ModelUtilities::throwTokenizerUnreachable(repo.id, place, endpoint, failure);
+    }
+    // A model from disk says why already.
+    if (hubFailure) return {};
+    return *hubFailureText(failure, endpoint) + "; using the tokenizer on disk in " + place.string();
 }
 
 }  // namespace
@@ -149,57 +264,28 @@ fs::path Tremolan::download(const std::string& variant, const std::optional<fs::
                             const std::string& endpoint, const DownloadProgressCallback& progressCallback,
                             std::stop_token stop, const LocalCopyCallback& usingLocalCopy) {
     const korbit::HubApiWrapper hub(downloadBase, token, endpoint, useBackgroundSession);
-    const korbit::HubApiWrapper::Repo repoValue(repo, korbit::RepoType::models);
-    const std::string repoName = repoText(repoValue);
-    // The model folders (first path components) of the files the pattern lists.
-    auto searchFolders = [&](const std::string& pattern) {
-        Logging::debug("Searching for models matching \"" + pattern + "\" in " + repoName);
-        std::set<std::string> folders;
-        for (const std::string& name : hub.getFilenames(repoValue, kRevision, {pattern}, stop))
-            folders.insert(name.substr(0, name.find('/')));
-        return folders;
-    };
-    try {
-        std::string pattern = "*" + variant + "/*";
-        std::set<std::string> folders = searchFolders(pattern);
-        if (folders.size() != 1) {
-            if (folders.size() > 1) Logging::debug("Multiple models found matching \"" + pattern + "\"");
-            pattern = "*openai*" + variant + "/*";
-            folders = searchFolders(pattern);
-            if (folders.size() != 1) {
-                throw WhisperError::modelsUnavailable(std::string(folders.empty() ? "No" : "Multiple") +
-                                                      " models found matching \"" + pattern + "\" in " + repoName);
-            }
-        }
-        const std::string folder = *folders.begin();
-        Logging::debug("Downloading model " + folder + "...");
-        const fs::path local = hub.snapshot(
-            repoValue, kRevision, {pattern},
-            [&](platform::sys::Progress& progress) {
-                Logging::debug(progressText(progress));
-                if (progressCallback) progressCallback(progress);
-            },
-            stop);
-        return local / folder;
-    } catch (...) {
-        const std::exception_ptr failure = std::current_exception();
-        if (stop.stop_requested()) throw korbit::CancellationError();
-        Logging::debug(localizedDescription(failure));
-        if (!korbit::Hub::isUnreachable(failure)) throw;
-        // Without the hub, a whole copy already on disk is the model: a laptop on a train still works.
-        const fs::path repoFolder = hub.localRepoLocation(repoValue);
-        const std::optional<fs::path> copy = localModelFolder(repoFolder, variant);
-        const std::string cause =
-            "The model hub at " + endpoint + " could not be reached (" + korbit::Hub::describe(failure) + ")";
-        if (!copy) {
-            throw korbit::Hub::HubClientError::hubUnreachable(
-                endpoint, failure, "; no complete copy of \"" + variant + "\" is in " + repoFolder.string());
-        }
-        const std::string reason = cause + "; using the copy on disk in " + copy->string();
-        Logging::info(reason);
-        if (usingLocalCopy) usingLocalCopy(reason);
-        return *copy;
-    }
+    const FetchedFolder fetched = fetchModelFolder(hub, variant, repo, endpoint, progressCallback, stop);
+    tellFromDisk(fetched.fromDiskBecause, usingLocalCopy);
+    return fetched.folder;
+}
+
+fs::path Tremolan::downloadWithTokenizer(const std::string& variant, const std::optional<fs::path>& downloadBase,
+                                         bool useBackgroundSession, const std::string& repo,
+                                         const std::optional<std::string>& token, const std::string& endpoint,
+                                         const DownloadProgressCallback& progressCallback, std::stop_token stop,
+                                         const LocalCopyCallback& usingLocalCopy) {
+    const korbit::HubApiWrapper hub(downloadBase, token, endpoint, useBackgroundSession);
+    const FetchedFolder fetched = fetchModelFolder(hub, variant, repo, endpoint, progressCallback, stop);
+    const std::string tokenizerFromDisk = fetchTokenizer(hub, fetched.folder, endpoint, fetched.hubFailure, stop);
+    tellFromDisk(fetched.fromDiskBecause, usingLocalCopy);
+    tellFromDisk(tokenizerFromDisk, usingLocalCopy);
+    return fetched.folder;
+}
+
+bool Tremolan::isDownloaded(const fs::path& modelFolder, const std::optional<fs::path>& downloadBase) {
+    if (!ModelUtilities::isCompleteModelFolder(modelFolder)) return false;
+    const std::optional<ModelVariant> variant = ModelUtilities::variantOfModelFolder(modelFolder);
+    return variant && ModelUtilities::hasTokenizerFiles(ModelUtilities::tokenizerPlace(*variant, downloadBase));
 }
 
 }  // namespace tremolan

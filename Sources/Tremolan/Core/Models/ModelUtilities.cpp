@@ -2,11 +2,13 @@
 
 #include "KorbitCore/Extensions/StringExtensions.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
+#include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/ML/BundleManifest.hpp"
 #include "Platform/ML/BundleWriter.hpp"
+#include "Platform/ML/Safetensors.hpp"
 #include "Platform/Net/Url.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
@@ -39,6 +41,25 @@ ModelVariant variantForStep(std::optional<int> step, bool englishOnly) {
             return englishOnly ? ModelVariant::baseEn : ModelVariant::largev2;
         default:
             return englishOnly ? ModelVariant::baseEn : ModelVariant::base;
+    }
+}
+
+/// A bundle's description file and what it says.
+struct Bundle {
+    fs::path description;
+    platform::ml::BundleManifest manifest;
+};
+
+/// The folder's bundle `name` as its description declares it; absent when that does not read.
+std::optional<Bundle> bundleOf(const fs::path& folder, const char* name) {
+    const fs::path description =
+        platform::ml::bundleDescriptionFile(korbit::ModelUtilities::detectModelURL(folder, name));
+    try {
+        return Bundle{description,
+                      platform::ml::BundleManifest::parse(nlohmann::json::parse(platform::sys::readFile(description)),
+                                                          description.string())};
+    } catch (const std::exception&) {
+        return std::nullopt;
     }
 }
 
@@ -88,6 +109,8 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant var
     searchPaths.insert(searchPaths.end(), additionalSearchPaths.begin(), additionalSearchPaths.end());
 
     std::optional<fs::path> localFolder;
+    // Why the tokenizer on disk did not serve, for the error when the hub cannot stand in.
+    std::string unreadable;
     for (const fs::path& folder : searchPaths) {
         const fs::path file = folder / "tokenizer.json";
         std::error_code error;
@@ -108,12 +131,52 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(ModelVariant var
                 korbit::AutoTokenizerWrapper::fromModelFolder(*localFolder, true), *localFolder);
         } catch (const std::exception& error) {
             Logging::debug(std::string("Error loading local tokenizer: ") + error.what());
+            unreadable =
+                "; the tokenizer " + name + " in " + localFolder->string() + " cannot be read (" + error.what() + ")";
         }
     }
 
     Logging::debug("Downloading tokenizer from Hub at " + platform::net::Url::fileUrl(hubFolder));
-    return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromPretrained(name, hub, true),
-                                                     hubFolder);
+    try {
+        return std::make_shared<WhisperTokenizerWrapper>(korbit::AutoTokenizerWrapper::fromPretrained(name, hub, true),
+                                                         hubFolder);
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        if (!korbit::Hub::isUnreachable(failure)) throw;
+        if (!unreadable.empty())
+            throw korbit::Hub::HubClientError::hubUnreachable(hub.impl.endpoint, failure, unreadable);
+        throwTokenizerUnreachable(name, hubFolder, hub.impl.endpoint, failure);
+    }
+}
+
+void ModelUtilities::throwTokenizerUnreachable(const std::string& name, const fs::path& place,
+                                               const std::string& endpoint, std::exception_ptr cause) {
+    throw korbit::Hub::HubClientError::hubUnreachable(
+        endpoint, cause, "; the tokenizer " + name + " of this model is not on this computer (" + place.string() + ")");
+}
+
+fs::path ModelUtilities::tokenizerPlace(ModelVariant variant, const std::optional<fs::path>& downloadBase) {
+    return korbit::HubApiWrapper(downloadBase)
+        .localRepoLocation(korbit::HubApiWrapper::Repo(tokenizerNameForVariant(variant), korbit::RepoType::models));
+}
+
+bool ModelUtilities::hasTokenizerFiles(const fs::path& folder) {
+    std::error_code error;
+    const fs::path file = folder / "tokenizer.json";
+    return fs::is_regular_file(file, error) && fs::file_size(file, error) > 0 && !error;
+}
+
+std::optional<ModelVariant> ModelUtilities::variantOfModelFolder(const fs::path& folder) {
+    const auto decoder = bundleOf(folder, platform::ml::kDecoderModelName);
+    const auto encoder = bundleOf(folder, platform::ml::kEncoderModelName);
+    if (!decoder || !encoder) return std::nullopt;
+    const auto logitsDim = korbit::ModelUtilities::getOutputDimension(
+        platform::ml::MLModelDescription(decoder->manifest.inputs, decoder->manifest.outputs), "logits", 2);
+    const auto encoderDim = korbit::ModelUtilities::getOutputDimension(
+        platform::ml::MLModelDescription(encoder->manifest.inputs, encoder->manifest.outputs), "encoder_output_embeds",
+        1);
+    if (!logitsDim || !encoderDim) return std::nullopt;
+    return detectVariant(*logitsDim, *encoderDim);
 }
 
 std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizerFolder(const fs::path& folder) {
@@ -148,19 +211,16 @@ void ModelUtilities::checkTokenizerFitsModel(const WhisperTokenizer& tokenizer, 
 }
 
 bool ModelUtilities::isCompleteModelFolder(const fs::path& folder) {
-    const auto nonEmptyFile = [](const fs::path& path) {
-        std::error_code error;
-        return fs::is_regular_file(path, error) && fs::file_size(path, error) > 0 && !error;
-    };
     for (const char* name :
          {platform::ml::kMelModelName, platform::ml::kEncoderModelName, platform::ml::kDecoderModelName}) {
-        const fs::path description =
-            platform::ml::bundleDescriptionFile(korbit::ModelUtilities::detectModelURL(folder, name));
-        if (!nonEmptyFile(description)) return false;
+        const auto bundle = bundleOf(folder, name);
+        if (!bundle) return false;
+        const fs::path weights = bundle->description.parent_path() / bundle->manifest.weights;
+        std::error_code error;
+        if (!fs::is_regular_file(weights, error)) return false;
         try {
-            const auto manifest = platform::ml::BundleManifest::parse(
-                nlohmann::json::parse(platform::sys::readFile(description)), description.string());
-            if (!nonEmptyFile(description.parent_path() / manifest.weights)) return false;
+            // Reading the header checks that every tensor it names lies within the file.
+            const platform::ml::SafetensorsFile whole(weights);
         } catch (const std::exception&) {
             return false;
         }

@@ -1,0 +1,118 @@
+// velmora-dev download and transcribe --variant when the hub goes away after the download, answers
+// what no hub answers, or announces a file larger than the disk.
+
+#include "ToolTests/ToolRun.hpp"
+
+#include "FakeHub/FakeHub.hpp"
+#include "FakeHub/HostileServer.hpp"
+#include "SpeechReference/WordErrors.hpp"
+#include "Support/FakeModelRepository.hpp"
+#include "Support/HeldOutRecordings.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace velmora::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+constexpr const char* kClosed = "http://127.0.0.1:9";
+
+/// The trained test model served as the variant "test-base" with the tokenizer its widths call for,
+/// and a download base of the test's own.
+class DownloadedModel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        repository.addTestModel("openai_whisper-test-base");
+        repository.addTokenizer("base");
+    }
+    ToolRun download(const std::string& endpoint) {
+        return runTool({"download", "test-base", "--base", base.path().string(), "--endpoint", endpoint});
+    }
+    /// en-01.wav transcribed through the variant, its transcript in `out`.
+    ToolRun transcribe(const std::string& endpoint) {
+        return runTool({"transcribe", "--variant", "test-base", "--base", base.path().string(), "--endpoint", endpoint,
+                        "--output-dir", out.path().string(), dataPath("testmodel/en-01.wav").string()});
+    }
+    void expectTheTranscriptIsRight() {
+        const std::string text = readFile(out / "en-01.txt");
+        EXPECT_LE(velmora::dev::wordErrors(heldOutText("en-01.wav"), text).edits, 1) << text;
+    }
+    fs::path tokenizerFolder() const { return base / "models/openai/whisper-base"; }
+
+    TempDir served{"velmora-served"};
+    TempDir base{"velmora-base"};
+    TempDir out{"velmora-out"};
+    FakeModelRepository repository{served.path()};
+};
+
+TEST_F(DownloadedModel, TheDownloadBringsTheTokenizerSoThatNoHubIsNeededAfterIt) {
+    {
+        FakeHub hub(served.path());
+        const ToolRun fetched = download(hub.endpoint());
+        ASSERT_EQ(fetched.status, 0) << fetched.err;
+    }
+    EXPECT_EQ(readFile(tokenizerFolder() / "tokenizer.json"),
+              readFile(dataPath("whisper-tokenizer/multilingual/tokenizer.json")));
+
+    const ToolRun offline = transcribe(kClosed);
+    ASSERT_EQ(offline.status, 0) << offline.err;
+    EXPECT_THAT(offline.err, HasSubstr("warning: The model hub at http://127.0.0.1:9 could not be reached ("));
+    EXPECT_THAT(offline.err, HasSubstr("; using the copy on disk in "));
+    expectTheTranscriptIsRight();
+}
+
+TEST_F(DownloadedModel, WithoutItsTokenizerOrTheHubTheErrorSaysBoth) {
+    {
+        FakeHub hub(served.path());
+        ASSERT_EQ(download(hub.endpoint()).status, 0);
+    }
+    fs::remove_all(tokenizerFolder());
+    for (const auto& run : {download(kClosed), transcribe(kClosed)}) {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(lineCount(run.err), 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr("the tokenizer openai/whisper-base of this model is not on this computer"));
+        EXPECT_THAT(run.err, HasSubstr("The model hub at http://127.0.0.1:9 could not be reached ("));
+    }
+}
+
+// A Wi-Fi portal answers every address with its sign-in page: no hub's answer, so the copy on disk serves.
+TEST_F(DownloadedModel, AHubAnswerThatIsNoListingLeavesTheCopyOnDiskInUseAndIsQuoted) {
+    {
+        FakeHub hub(served.path());
+        ASSERT_EQ(download(hub.endpoint()).status, 0);
+    }
+    const HostileServer portal(HostileMode::portalPage);
+    const ToolRun run = transcribe(portal.endpoint());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("warning: The model hub at " + portal.endpoint() + " answered what is no hub's"));
+    EXPECT_THAT(run.err, HasSubstr("is not a listing (it begins \"<!DOCTYPE html>"));
+    EXPECT_THAT(run.err, HasSubstr("; using the copy on disk in "));
+    expectTheTranscriptIsRight();
+}
+
+TEST_F(DownloadedModel, AFileLargerThanTheDiskIsRefusedBeforeAByteIsWritten) {
+    FakeHub hub(served.path());
+    hub.overrideHeader("X-Linked-Size", "1000000000000000");
+    const ToolRun run = download(hub.endpoint());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(std::regex_search(
+        run.err, std::regex("error: download of 'test-base' failed: .+\\.mlmodelc/[a-z.]+ needs 1000000000000000 "
+                            "bytes, but the disk holding .+ has [0-9]+ bytes free")))
+        << run.err;
+    for (const auto& entry : fs::recursive_directory_iterator(base.path())) {
+        if (entry.is_regular_file() && entry.path().extension() == ".incomplete") {
+            EXPECT_EQ(entry.file_size(), 0u) << entry.path();
+        }
+    }
+    EXPECT_TRUE(hub.requests("/cdn/").empty()) << "no transfer began";
+}
+
+}  // namespace
+}  // namespace velmora::test
