@@ -167,7 +167,9 @@ TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
         ASSERT_EQ(lineCount(online.out), 2) << online.out;
     }
 
-    auto second = startRecording({"--title", "В поезде", "--seconds", "35"}, {{"HF_ENDPOINT", "http://127.0.0.1:9"}});
+    // As short as the phrases allow: the tool is killed after a minute, and the loading and the
+    // transcription take most of that in the sanitizer tree on a busy machine.
+    auto second = startRecording({"--title", "В поезде", "--seconds", "6"}, {{"HF_ENDPOINT", "http://127.0.0.1:9"}});
     ASSERT_TRUE(started) << second.get().err;
     // A phrase the test model hears right every time: one it hears at the edge of two edits (en-05)
     // would fail now and then for the model's sake, not the offline road's.
@@ -181,7 +183,7 @@ TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
     ASSERT_EQ(texts.size(), 2u) << offline.out;
     EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
     EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
-    EXPECT_TRUE(std::regex_search(offline.err, std::regex("meeting [0-9A-F-]{36}: 2 lines, 3[4-9] s, in ")))
+    EXPECT_TRUE(std::regex_search(offline.err, std::regex("meeting [0-9A-F-]{36}: 2 lines, [56] s, in ")))
         << offline.err;
     // The log says that the copy on disk served, and why.
     EXPECT_NE(readFile(home.path() / "Velmora" / "velmora.log")

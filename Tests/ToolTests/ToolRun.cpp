@@ -46,6 +46,7 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
     if (spawned != 0) throw std::runtime_error(std::string("cannot start " + program + ": ") + std::strerror(spawned));
     // A program that does not end within a minute has hung (a server serving what it should refuse).
     int status = 0;
+    bool killed = false;
     for (int waited = 0;; ++waited) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
@@ -53,6 +54,7 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
         if (waited == 6000) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
+            killed = true;
             break;
         }
         usleep(10000);
@@ -61,6 +63,8 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.out = readFile(outPath);
     run.err = readFile(errPath);
+    // The tests print what the program said when its status is wrong: this says why.
+    if (killed) run.err += "\n(killed: " + program + " had not ended after 60 s)\n";
     return run;
 }
 

@@ -410,8 +410,8 @@ private:
     // Who may use the loaded models: transcriptions together, or one load or unload alone. Taken
     // before stateMutex_, never under it; no callback runs while it is held.
     ModelUseLock modelUse_;
-    // Guards the state record and the run count; components and callbacks are copied out and
-    // used outside it.
+    // Guards the state record, the run count and the two fields after it; components and
+    // callbacks are copied out and used outside it.
     mutable platform::sys::Mutex stateMutex_;
     FacadeState state_ VELMORA_GUARDED_BY(stateMutex_);
     int runningTranscriptions_ VELMORA_GUARDED_BY(stateMutex_) = 0;
