@@ -425,7 +425,7 @@ TEST_F(MeetingsViewTest, ALongMeetingBuildsItsBlocksAsTheReaderScrolls) {
     open();
     select(meeting.id);
     TranscriptView* transcript = view->transcript();
-    EXPECT_EQ(transcript->blockCount(), 200u);
+    EXPECT_EQ(transcript->pieceCount(), 200u);
     const std::size_t first = transcript->blockViews().size();
     EXPECT_LT(first, 200u) << "only what is near the visible part";
     EXPECT_GE(first, static_cast<std::size_t>(TranscriptView::batch));

@@ -105,8 +105,8 @@ QWidget* MeetingsView::makePane() {
     pane_->addWidget(meetingPage_);
 
     connect(header_, &MeetingHeader::titleEdited, this, [this](const QString& text) {
-        const auto shown = shownMeeting();
-        if (!shown) return;
+        const Meeting* shown = shownMeeting();
+        if (shown == nullptr) return;
         renaming_ = text;
         editing_ = shown->id;
     });
@@ -127,14 +127,13 @@ bool MeetingsView::recorderHolds(const korbit::UUID& id) const {
     return recorder_.meeting() && recorder_.meeting()->id == id;
 }
 
-std::optional<Meeting> MeetingsView::shownMeeting() const {
-    if (recorder_.isRecording() && recorder_.meeting()) return recorder_.meeting();
-    if (!selected_) return std::nullopt;
+const Meeting* MeetingsView::shownMeeting() const {
+    if (recorder_.isRecording() && recorder_.meeting()) return &*recorder_.meeting();
+    if (!selected_) return nullptr;
     const auto& meetings = store_.meetings();
     const auto found =
         std::find_if(meetings.begin(), meetings.end(), [&](const Meeting& m) { return m.id == *selected_; });
-    if (found == meetings.end()) return std::nullopt;
-    return *found;
+    return found == meetings.end() ? nullptr : &*found;
 }
 
 void MeetingsView::showStore() {
@@ -143,8 +142,8 @@ void MeetingsView::showStore() {
 }
 
 void MeetingsView::showPane() {
-    const std::optional<Meeting> shown = shownMeeting();
-    if (!shown) {
+    const Meeting* shown = shownMeeting();
+    if (shown == nullptr) {
         pane_->setCurrentWidget(store_.meetings().empty() ? firstMeeting_ : pickMeeting_);
         return;
     }
@@ -153,10 +152,15 @@ void MeetingsView::showPane() {
     pane_->setCurrentWidget(meetingPage_);
 }
 
-void MeetingsView::showHeader(Meeting shown) {
-    // The live copy's length is that of its last save: the header runs with the card's clock.
-    if (recorder_.isRecording() && recorderHolds(shown.id)) shown.durationSec = recorder_.elapsed();
+void MeetingsView::showHeader(const Meeting& shown) {
     const QString title = editing_ == shown.id ? renaming_ : QString::fromStdString(shown.title);
+    // The live copy's length is that of its last save: the header runs with the card's clock.
+    if (recorder_.isRecording() && recorderHolds(shown.id)) {
+        Meeting live = shown;
+        live.durationSec = recorder_.elapsed();
+        header_->setMeeting(live, title, copied_);
+        return;
+    }
     header_->setMeeting(shown, title, copied_);
 }
 
@@ -199,8 +203,8 @@ void MeetingsView::settleStart() {
 }
 
 void MeetingsView::commitTitle(const QString& text) {
-    const std::optional<Meeting> shown = shownMeeting();
-    if (!shown) return;
+    const Meeting* shown = shownMeeting();
+    if (shown == nullptr) return;
     // The recorder saves its own copy after every line, so its meeting is renamed through it.
     if (!recorder_.rename(shown->id, text.toStdString())) store_.rename(*shown, text.toStdString());
     editing_.reset();
@@ -209,8 +213,8 @@ void MeetingsView::commitTitle(const QString& text) {
 }
 
 void MeetingsView::copy() {
-    const std::optional<Meeting> shown = shownMeeting();
-    if (!shown) return;
+    const Meeting* shown = shownMeeting();
+    if (shown == nullptr) return;
     TextInserter::copyToPasteboard(shown->plainText());
     copied_ = true;
     showPane();

@@ -44,8 +44,9 @@ public:
     /// The date, the length and the word count, between separators: "5 декабря 2024, 09:30 · 12:34 · 250 сл.".
     static QString metaText(const Meeting& meeting, const QString& separator);
 
-    /// The meeting the pane shows: the one being recorded, else the selected one, else none.
-    std::optional<Meeting> shownMeeting() const;
+    /// The meeting the pane shows: the one being recorded, else the selected one, else null. It
+    /// is the recorder's or the store's own, valid until either changes.
+    const Meeting* shownMeeting() const;
     const std::optional<korbit::UUID>& selected() const { return selected_; }
     /// The meeting whose title field holds an uncommitted edit, and that text.
     const std::optional<korbit::UUID>& editing() const { return editing_; }
@@ -71,7 +72,7 @@ private:
     QWidget* makePane();
     void showStore();
     void showPane();
-    void showHeader(Meeting shown);
+    void showHeader(const Meeting& shown);
     void pressMainButton();
     void settleStart();
     void commitTitle(const QString& text);
