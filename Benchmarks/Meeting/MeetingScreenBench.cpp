@@ -14,7 +14,7 @@
 // Each round first chooses a short meeting, then the measured one (another meeting: a fresh page),
 // runs the events the choice posted and paints the screen. "to the end" scrolls to the bottom
 // until the last line is built and painted, step by step as a reader dragging the bar would; its
-// slowest step is the longest the window stays deaf.
+// slowest step is the longest the window stays deaf (not walked for the 64 hours).
 
 #include "Median.hpp"
 
@@ -171,12 +171,14 @@ int main(int argc, char** argv) {
     struct Case {
         const char* name;
         Meeting meeting;
+        /// Whether the way to the end is walked (some thousands of steps for the largest).
+        bool walked = true;
     };
     std::vector<Case> cases = {
         {"8 h, one speaker", meetingOf("Восемь часов одного", 8, false, 1980, morning - 86400)},
         {"8 h, two in turns", meetingOf("Восемь часов вдвоём", 8, true, 1980, morning - 2 * 86400)},
         {"1 h, two in turns", meetingOf("Час вдвоём", 1, true, 500, morning - 3 * 86400)},
-        {"64 h, two in turns", meetingOf("Трое суток вдвоём", 64, true, 1980, morning - 4 * 86400)},
+        {"64 h, two in turns", meetingOf("Трое суток вдвоём", 64, true, 1980, morning - 4 * 86400), false},
     };
     {
         Meeting small = shortOne;
@@ -229,7 +231,7 @@ int main(int argc, char** argv) {
             TranscriptView* transcript = view.transcript();
             figures.builtAtFirst = transcript->blockViews().size();
 
-            if (!toTheEnd) continue;
+            if (!toTheEnd || !c.walked) continue;
             // Down to the end, a step at a time.
             QElapsedTimer whole;
             whole.start();

@@ -22,6 +22,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -361,6 +362,43 @@ TEST_F(MeetingScreenshots, HoursOfTwoSpeakersBuildAboutAScreenOfTextAtATime) {
     ASSERT_TRUE(transcript->blockViews().back()->block().text.ends_with(meeting.lines.back().text));
     EXPECT_EQ(transcript->blockViews().size(), meeting.blocks().size());
     EXPECT_GE(expectBlocksInSightPainted(end), 1);
+}
+
+TEST_F(MeetingScreenshots, ADeleteThatFailsOnDiskKeepsTheRowAndSaysWhy) {
+    const Meeting stuck = save("Планёрка", 60, 754, talk(3, "Планёрка"));
+    open();
+    pick(stuck.id);
+    const std::filesystem::path file = store.fileOf(stuck.id);
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    test::writeFile(file / "inside", "");
+    std::unique_ptr<QMenu> menu(
+        view->list()->menuAt(view->list()->rowOf(stuck.id)->mapTo(view->list()->viewport(), QPoint(20, 10))));
+    ASSERT_NE(menu, nullptr);
+    menu->actions()[0]->trigger();
+    const QImage picture = take(*view, "meetings-delete-failed");
+    expectNothingCutOff(*view);
+    SymbolLabel* error = view->controls()->errorLabel();
+    ASSERT_TRUE(error->isVisibleTo(view.get()));
+    EXPECT_TRUE(error->text().startsWith("Не удалось удалить встречу: "));
+    EXPECT_TRUE(containsColour(picture, placeOf(error), Design::orange(), 40));
+    EXPECT_TRUE(hasInk(picture, placeOf(view->list()->rowOf(stuck.id)))) << "the row is still there";
+    EXPECT_GE(expectBlocksInSightPainted(picture), 1) << "and so is its transcript";
+}
+
+TEST_F(MeetingScreenshots, AFolderThatCannotBeRead) {
+    const std::filesystem::path folder = dir / "unreadable" / "meetings";
+    test::writeFile(folder, "a file where the folder should be");
+    MeetingStore unreadable(folder);
+    view = std::make_unique<MeetingsView>(recorder, unreadable);
+    const QImage picture = take(*view, "meetings-folder-unreadable");
+    expectNothingCutOff(*view);
+    EXPECT_TRUE(hasInk(picture, placeOf(view->list()->placeholder())));
+    EXPECT_EQ(view->list()->placeholder()->text(), "Встречи не удалось прочитать");
+    SymbolLabel* error = view->controls()->errorLabel();
+    ASSERT_TRUE(error->isVisibleTo(view.get()));
+    EXPECT_TRUE(containsColour(picture, placeOf(error), Design::orange(), 40));
+    view.reset();  // before the store it shows
 }
 
 TEST_F(MeetingScreenshots, AStartRefusedForWantOfTheModel) {

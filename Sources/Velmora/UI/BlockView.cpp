@@ -70,7 +70,7 @@ protected:
     }
 
 private:
-    static constexpr int hintWidth = 300;
+    static constexpr int hintWidth = 200;
     mutable std::map<int, int> heights_;
 };
 

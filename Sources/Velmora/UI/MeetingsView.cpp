@@ -11,10 +11,12 @@
 #include "Velmora/UI/MeetingHeader.hpp"
 #include "Velmora/UI/MeetingList.hpp"
 #include "Velmora/UI/MeetingTitleSheet.hpp"
+#include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/TranscriptView.hpp"
 
 #include <QHBoxLayout>
 #include <QStackedWidget>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -75,6 +77,9 @@ MeetingsView::MeetingsView(MeetingRecorder& recorder, MeetingStore& store, QWidg
     });
     // The recorder announces the end of its start before the meeting begins: look once it has.
     connect(&recorder_, &MeetingRecorder::startingChanged, this, &MeetingsView::settleStart, Qt::QueuedConnection);
+    // An empty list must not pass for no meetings when the folder could not be read.
+    if (store_.readError()) list_->placeholder()->setText(QStringLiteral("Встречи не удалось прочитать"));
+    showErrors();
     showStore();
 }
 
@@ -205,8 +210,11 @@ void MeetingsView::settleStart() {
 void MeetingsView::commitTitle(const QString& text) {
     const Meeting* shown = shownMeeting();
     if (shown == nullptr) return;
-    // The recorder saves its own copy after every line, so its meeting is renamed through it.
-    if (!recorder_.rename(shown->id, text.toStdString())) store_.rename(*shown, text.toStdString());
+    const korbit::UUID id = shown->id;
+    // The recorder saves its own copy after every line, so its meeting is renamed through it; it
+    // tells of a failed save in its own error.
+    if (!recorder_.rename(id, text.toStdString()))
+        noteFailure(QStringLiteral("Не удалось переименовать встречу: "), store_.rename(*shown, text.toStdString()));
     editing_.reset();
     renaming_.clear();
     showPane();
@@ -230,7 +238,22 @@ void MeetingsView::remove(const korbit::UUID& id) {
     const auto& meetings = store_.meetings();
     const auto found = std::find_if(meetings.begin(), meetings.end(), [&](const Meeting& m) { return m.id == id; });
     if (found == meetings.end()) return;
-    store_.remove(*found);
+    noteFailure(QStringLiteral("Не удалось удалить встречу: "), store_.remove(*found));
+}
+
+void MeetingsView::noteFailure(const QString& what, const std::optional<std::string>& failure) {
+    failure_ = failure ? what + QString::fromStdString(*failure) : QString();
+    showErrors();
+}
+
+void MeetingsView::showErrors() {
+    QStringList errors;
+    if (const auto& error = store_.readError())
+        errors << QStringLiteral("Не удалось прочитать папку встреч ") +
+                      QString::fromStdString(store_.folder().string()) + QStringLiteral(": ") +
+                      QString::fromStdString(*error);
+    if (!failure_.isEmpty()) errors << failure_;
+    controls_->setScreenError(errors.join(QLatin1Char('\n')));
 }
 
 }  // namespace velmora

@@ -3,8 +3,8 @@
 // The meetings screen: the controls card over a list of saved meetings beside the transcript of
 // one of them. It is a view over the meeting recorder and the meeting store: every change goes
 // through one of them, and it redraws whenever either announces one. Its own state (the
-// selection, an uncommitted title, the open title sheet, the copy confirmation) lives as long as
-// the screen.
+// selection, an uncommitted title, the open title sheet, the copy confirmation, the last delete or
+// rename that failed on disk) lives as long as the screen.
 
 #ifndef Q_MOC_RUN
 #include "Velmora/Meeting/Meeting.hpp"
@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <string>
 
 class QStackedWidget;
 
@@ -78,6 +79,11 @@ private:
     void commitTitle(const QString& text);
     void copy();
     void remove(const korbit::UUID& id);
+    /// Keeps the store's answer to a delete or rename for the card: "<what><why>" on a failure,
+    /// nothing once one works.
+    void noteFailure(const QString& what, const std::optional<std::string>& failure);
+    /// Gives the card the screen's errors: the folder that could not be read, the last failure.
+    void showErrors();
     /// The recorder's meeting is this one (being recorded, or the last one, whose late lines it still adds).
     bool recorderHolds(const korbit::UUID& id) const;
 
@@ -89,6 +95,7 @@ private:
     std::optional<korbit::UUID> editing_;
     bool copied_ = false;
     bool awaitingStart_ = false;
+    QString failure_;
 
     MeetingControls* controls_;
     MeetingList* list_;
