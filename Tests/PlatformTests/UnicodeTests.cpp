@@ -71,6 +71,11 @@ TEST(Unicode, CharacterProperties) {
     EXPECT_TRUE(isSpaceSeparator(U'\u3000'));
     EXPECT_FALSE(isSpaceSeparator(U'\t'));
     EXPECT_TRUE(isWhiteSpace(U'\n'));
+    // The controls of direction, and nothing else invisible.
+    for (char32_t c : {U'\u061C', U'\u200E', U'\u200F', U'\u202A', U'\u202E', U'\u2066', U'\u2069'})
+        EXPECT_TRUE(isBidiControl(c)) << static_cast<std::uint32_t>(c);
+    for (char32_t c : {U'\u200B', U'\u200D', U'\u202F', U'\u2060', U'a', U'\u05D0'})
+        EXPECT_FALSE(isBidiControl(c)) << static_cast<std::uint32_t>(c);
     // The groups of a pattern's \p{L} and \p{N}: modifier letters are letters, Roman numerals and
     // superscripts numbers, combining marks neither.
     EXPECT_EQ(categoryGroup(U'\u044F'), CategoryGroup::letter);  // я

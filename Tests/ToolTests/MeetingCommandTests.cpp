@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+
 namespace velmora::test {
 namespace {
 
@@ -146,6 +150,94 @@ TEST_F(MeetingCommandTest, AMeetingFileThatCannotBeReadIsNamedNotDenied) {
     const ToolRun unreadable = run({"meeting", "show", "E621E1F8-C36C-495A-93FC-0C247A3E6E5F"});
     EXPECT_EQ(unreadable.status, 1);
     EXPECT_NE(unreadable.err.find(file + ", is left out: it cannot be read ("), std::string::npos) << unreadable.err;
+}
+
+// Bidirectional controls in a title turned what the terminal showed around: "\u202E" and its kin
+// are shown as escapes, like the other controls, in the list and in a shown meeting.
+TEST_F(MeetingCommandTest, BidirectionalControlsAreShownNotObeyed) {
+    add("A0000000-0000-4000-8000-000000000003.json",
+        R"({"durationSec": 59, "id": "A0000000-0000-4000-8000-000000000003", "startedAt": "2024-12-06T09:00:00Z",
+            "title": "txt.\u202Eexe\u202C \u200Fб\u200E \u2066и\u2067д\u2068и\u2069 \u061C\u202A\u202B\u202D",
+            "lines": [{"at": 1, "id": "0D6E4C07-5A0E-4A4F-9A55-3B1B1C1D1E1F", "speaker": "me",
+                       "text": "\u202Eтекст наоборот"}]})");
+    const ToolRun listed = run({"meeting", "list"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out,
+              "A0000000-0000-4000-8000-000000000003\t6 декабря 2024, 09:00\t0:59\t1 lines\t"
+              "txt.\\u202Eexe\\u202C \\u200Fб\\u200E \\u2066и\\u2067д\\u2068и\\u2069 "
+              "\\u061C\\u202A\\u202B\\u202D\n");
+    const ToolRun shown = run({"meeting", "show", "A0000000-0000-4000-8000-000000000003"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("\\u202Eтекст наоборот"), std::string::npos) << shown.out;
+    for (const std::string* out : {&listed.out, &shown.out}) {
+        for (const char* control : {"\u202E", "\u202C", "\u200F", "\u200E", "\u2066", "\u2069", "\u061C"})
+            EXPECT_EQ(out->find(control), std::string::npos) << *out;
+    }
+}
+
+// A length of 2^62 s was printed as 76861433640456465:04; a line at 2^62 s as a minute count of 17
+// digits. Like an impossible start, they are taken as nothing.
+TEST_F(MeetingCommandTest, ImpossibleLengthsShowAsNothing) {
+    add("A0000000-0000-4000-8000-000000000004.json",
+        R"({"durationSec": 4611686018427387904, "id": "A0000000-0000-4000-8000-000000000004",
+            "startedAt": "2024-12-06T09:00:00Z", "title": "Вечная",
+            "lines": [{"at": 4611686018427387904, "id": "0D6E4C07-5A0E-4A4F-9A55-3B1B1C1D1E1F", "speaker": "me",
+                       "text": "когда-нибудь"}]})");
+    const ToolRun listed = run({"meeting", "list"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, "A0000000-0000-4000-8000-000000000004\t6 декабря 2024, 09:00\t0:00\t1 lines\tВечная\n");
+    const ToolRun shown = run({"meeting", "show", "A0000000-0000-4000-8000-000000000004"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, "Вечная\n6 декабря 2024, 09:00 · 0 мин\n\n00:00  Ты:\nкогда-нибудь\n");
+}
+
+// A meetings folder that cannot be listed was reported as "no meetings in ...", status 0.
+TEST_F(MeetingCommandTest, AFolderThatCannotBeReadIsAnError) {
+    std::filesystem::create_directories(meetings().parent_path());
+    writeFile(meetings(), "a file where the folder should be");
+    ToolRun listed = run({"meeting", "list"});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_EQ(listed.out, "");
+    EXPECT_NE(listed.err.find("error: meeting list: the meetings folder " + meetings().string() +
+                              " cannot be read: Not a directory\n"),
+              std::string::npos)
+        << listed.err;
+    const ToolRun shown = run({"meeting", "show", "A0000000-0000-4000-8000-000000000001"});
+    EXPECT_EQ(shown.status, 1);
+    EXPECT_NE(shown.err.find("error: meeting show: the meetings folder " + meetings().string() +
+                             " cannot be read: Not a directory\n"),
+              std::string::npos)
+        << shown.err;
+
+    std::filesystem::remove(meetings());
+    std::filesystem::create_symlink(meetings().filename(), meetings());
+    listed = run({"meeting", "list"});
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_NE(listed.err.find(" cannot be read: Too many levels of symbolic links\n"), std::string::npos) << listed.err;
+}
+
+TEST_F(MeetingCommandTest, AFolderWithoutPermissionIsAnError) {
+    if (geteuid() == 0) GTEST_SKIP() << "root lists any folder, whatever its permissions";
+    add("A0000000-0000-4000-8000-000000000001.json", kLater);
+    std::filesystem::permissions(meetings(), std::filesystem::perms::none);
+    const ToolRun listed = run({"meeting", "list"});
+    std::filesystem::permissions(meetings(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(listed.status, 1);
+    EXPECT_NE(listed.err.find(" cannot be read: Permission denied\n"), std::string::npos) << listed.err;
+}
+
+// A file larger than any meeting could be is named with why, as other damaged files are.
+TEST_F(MeetingCommandTest, AFileLargerThanAnyMeetingIsNamedWithWhy) {
+    std::string huge = kLater;
+    huge.resize((16u << 20) + 1, ' ');
+    add("A0000000-0000-4000-8000-000000000001.json", huge);
+    const ToolRun listed = run({"meeting", "list"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_TRUE(listed.out.starts_with("no meetings in ")) << listed.out;
+    EXPECT_NE(listed.err.find("A0000000-0000-4000-8000-000000000001.json is left out: it is larger than any "
+                              "meeting could be (16777217 bytes; files of more than 16777216 bytes are not read)\n"),
+              std::string::npos)
+        << listed.err;
 }
 
 }  // namespace velmora::test

@@ -22,6 +22,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -75,6 +76,41 @@ protected:
             lines.emplace_back(i % 2 ? Speaker::others : Speaker::me,
                                topic + ", реплика " + std::to_string(i + 1) + ": пара слов по делу.");
         return lines;
+    }
+
+    /// `count` lines of about 2 KB each (30 s of quick speech), each opening with its number.
+    static std::vector<std::pair<Speaker, std::string>> hours(int count, bool turns) {
+        std::vector<std::pair<Speaker, std::string>> lines;
+        for (int i = 0; i < count; ++i) {
+            std::string text = "Реплика " + std::to_string(i + 1) + ":";
+            while (text.size() < 1980) text += " бюджет на следующий квартал и сроки разработки";
+            lines.emplace_back(turns && i % 2 ? Speaker::others : Speaker::me, text + ".");
+        }
+        return lines;
+    }
+    /// The views of the transcript that exist, built or on their way out.
+    std::vector<BlockView*> existingViews() {
+        const QList<BlockView*> found = view->transcript()->widget()->findChildren<BlockView*>();
+        return {found.begin(), found.end()};
+    }
+    /// Bytes of text that the views hold, together and in the largest of them.
+    static std::pair<std::size_t, std::size_t> textOf(const std::vector<BlockView*>& views) {
+        std::size_t total = 0, largest = 0;
+        for (BlockView* view : views) {
+            total += view->block().text.size();
+            largest = std::max(largest, view->block().text.size());
+        }
+        return {total, largest};
+    }
+    /// Scrolls to the bottom until the views reach the meeting's last line, at most `steps` times.
+    void scrollToTheEnd(const std::string& lastLine, int steps) {
+        TranscriptView* transcript = view->transcript();
+        for (int i = 0; i < steps && !transcript->blockViews().back()->block().text.ends_with(lastLine); ++i) {
+            transcript->verticalScrollBar()->setValue(transcript->verticalScrollBar()->maximum());
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+        transcript->verticalScrollBar()->setValue(transcript->verticalScrollBar()->maximum());
     }
 
     // Whether some pixel of the region is within `tolerance` of the colour in each component.
@@ -253,6 +289,116 @@ TEST_F(MeetingScreenshots, AMeetingOfSixtyBlocksScrolledToItsEnd) {
     const QRect last = placeOf(transcript->blockViews().back());
     EXPECT_TRUE(placeOf(transcript->viewport()).contains(last)) << "the end is in sight";
     EXPECT_GT(inkPixels(picture, last), 150);
+}
+
+// Hours of one speaker are one block of half a megabyte: laid out whole, it froze the window for
+// seconds when chosen. Only about a screen of it is laid out at first, in views of bounded text;
+// the rest comes as the reader scrolls, and nothing of it is lost or repeated on the way.
+TEST_F(MeetingScreenshots, HoursOfOneSpeakerAreLaidOutAsTheyComeIntoSight) {
+    const Meeting monologue = save("Лекция на два часа", 180, 2 * 3600, hours(240, false));
+    open();
+    pick(monologue.id);
+    QImage picture = take(*view, "meetings-monologue-start");
+    TranscriptView* transcript = view->transcript();
+    const std::vector<BlockView*> first = transcript->blockViews();
+    ASSERT_FALSE(first.empty());
+    EXPECT_LE(existingViews().size(), static_cast<std::size_t>(TranscriptView::batch));
+    const auto [total, largest] = textOf(existingViews());
+    EXPECT_LE(largest, 8u * 1024) << "no view lays out more than a screen or two";
+    EXPECT_LE(total, 24u * 1024) << "a few screens of text are laid out, not the meeting";
+    // The first lines, under the speaker's head, are painted.
+    EXPECT_TRUE(first[0]->block().text.starts_with("Реплика 1: бюджет"));
+    ASSERT_NE(first[0]->speakerLabel(), nullptr);
+    EXPECT_EQ(first[0]->speakerLabel()->text(), "Ты");
+    EXPECT_EQ(first[0]->timeLabel()->text(), "00:03");
+    EXPECT_GE(expectBlocksInSightPainted(picture), 1);
+
+    scrollToTheEnd(monologue.lines.back().text, 400);
+    picture = take(*view, "meetings-monologue-end");
+    const std::vector<BlockView*> all = transcript->blockViews();
+    ASSERT_TRUE(all.back()->block().text.ends_with(monologue.lines.back().text)) << "the end is reached";
+    EXPECT_LE(textOf(all).second, 8u * 1024);
+    const QRect last = placeOf(all.back()).intersected(placeOf(transcript->viewport()));
+    EXPECT_GT(last.height(), 20) << "the last lines are in sight";
+    EXPECT_GT(inkPixels(picture, last), 150) << "and painted";
+    EXPECT_GE(expectBlocksInSightPainted(picture), 1);
+    // The parts after the first continue the block without a head of their own, and together
+    // they hold what was said, in order, once.
+    std::string joined;
+    for (BlockView* part : all) {
+        EXPECT_EQ(part->id(), all[0]->id());
+        if (part != all[0]) {
+            EXPECT_EQ(part->speakerLabel(), nullptr);
+        }
+        joined += (joined.empty() ? "" : " ") + part->block().text;
+    }
+    EXPECT_EQ(joined, monologue.blocks().at(0).text);
+
+    // Where one part gives way to the next, the text goes on as a paragraph below; both are painted.
+    transcript->verticalScrollBar()->setValue(all[1]->y() - transcript->viewport()->height() / 2);
+    picture = take(*view, "meetings-monologue-parts");
+    const QRect sight = placeOf(transcript->viewport());
+    for (BlockView* part : {all[0], all[1]}) {
+        const QRect at = placeOf(part).intersected(sight);
+        EXPECT_GT(at.height(), 40);
+        EXPECT_GT(inkPixels(picture, at), 150);
+    }
+}
+
+// Hours of two speakers taking turns: many blocks of a few kilobytes each, of which as many were
+// built at once as fitted a count, whatever their size.
+TEST_F(MeetingScreenshots, HoursOfTwoSpeakersBuildAboutAScreenOfTextAtATime) {
+    const Meeting meeting = save("Созвон на два часа", 180, 2 * 3600, hours(240, true));
+    open();
+    pick(meeting.id);
+    const QImage picture = take(*view, "meetings-turns-start");
+    EXPECT_LE(textOf(existingViews()).first, 24u * 1024) << "a few screens of text, not sixteen blocks";
+    EXPECT_GE(expectBlocksInSightPainted(picture), 1);
+    TranscriptView* transcript = view->transcript();
+    EXPECT_EQ(transcript->blockViews()[1]->speakerLabel()->text(), "Собеседники");
+
+    scrollToTheEnd(meeting.lines.back().text, 400);
+    const QImage end = take(*view, "meetings-turns-end");
+    ASSERT_TRUE(transcript->blockViews().back()->block().text.ends_with(meeting.lines.back().text));
+    EXPECT_EQ(transcript->blockViews().size(), meeting.blocks().size());
+    EXPECT_GE(expectBlocksInSightPainted(end), 1);
+}
+
+TEST_F(MeetingScreenshots, ADeleteThatFailsOnDiskKeepsTheRowAndSaysWhy) {
+    const Meeting stuck = save("Планёрка", 60, 754, talk(3, "Планёрка"));
+    open();
+    pick(stuck.id);
+    const std::filesystem::path file = store.fileOf(stuck.id);
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    test::writeFile(file / "inside", "");
+    std::unique_ptr<QMenu> menu(
+        view->list()->menuAt(view->list()->rowOf(stuck.id)->mapTo(view->list()->viewport(), QPoint(20, 10))));
+    ASSERT_NE(menu, nullptr);
+    menu->actions()[0]->trigger();
+    const QImage picture = take(*view, "meetings-delete-failed");
+    expectNothingCutOff(*view);
+    SymbolLabel* error = view->controls()->errorLabel();
+    ASSERT_TRUE(error->isVisibleTo(view.get()));
+    EXPECT_TRUE(error->text().startsWith("Не удалось удалить встречу: "));
+    EXPECT_TRUE(containsColour(picture, placeOf(error), Design::orange(), 40));
+    EXPECT_TRUE(hasInk(picture, placeOf(view->list()->rowOf(stuck.id)))) << "the row is still there";
+    EXPECT_GE(expectBlocksInSightPainted(picture), 1) << "and so is its transcript";
+}
+
+TEST_F(MeetingScreenshots, AFolderThatCannotBeRead) {
+    const std::filesystem::path folder = dir / "unreadable" / "meetings";
+    test::writeFile(folder, "a file where the folder should be");
+    MeetingStore unreadable(folder);
+    view = std::make_unique<MeetingsView>(recorder, unreadable);
+    const QImage picture = take(*view, "meetings-folder-unreadable");
+    expectNothingCutOff(*view);
+    EXPECT_TRUE(hasInk(picture, placeOf(view->list()->placeholder())));
+    EXPECT_EQ(view->list()->placeholder()->text(), "Встречи не удалось прочитать");
+    SymbolLabel* error = view->controls()->errorLabel();
+    ASSERT_TRUE(error->isVisibleTo(view.get()));
+    EXPECT_TRUE(containsColour(picture, placeOf(error), Design::orange(), 40));
+    view.reset();  // before the store it shows
 }
 
 TEST_F(MeetingScreenshots, AStartRefusedForWantOfTheModel) {

@@ -425,7 +425,7 @@ TEST_F(MeetingsViewTest, ALongMeetingBuildsItsBlocksAsTheReaderScrolls) {
     open();
     select(meeting.id);
     TranscriptView* transcript = view->transcript();
-    EXPECT_EQ(transcript->blockCount(), 200u);
+    EXPECT_EQ(transcript->pieceCount(), 200u);
     const std::size_t first = transcript->blockViews().size();
     EXPECT_LT(first, 200u) << "only what is near the visible part";
     EXPECT_GE(first, static_cast<std::size_t>(TranscriptView::batch));
@@ -549,6 +549,66 @@ TEST_F(MeetingsViewTest, DeletingTheSelectedOfSeveralAsksForAChoice) {
     EXPECT_FALSE(view->list()->highlighted());
     EXPECT_EQ(view->list()->menuAt(QPoint(5, view->list()->viewport()->height() - 2)), nullptr)
         << "no menu off the rows";
+}
+
+// A delete whose file stayed on disk took the row away until the next start, and a rename that
+// could not be written showed the new title: the screen keeps showing what is on disk and says
+// why, in orange under the card's button row, until the next delete or rename that works.
+TEST_F(MeetingsViewTest, ADeleteOrRenameThatFailsOnDiskSaysWhyAndChangesNothingShown) {
+    const Meeting stuck = save("Планёрка", 120, 600, {{Speaker::me, "раз"}});
+    const Meeting other = save("Ретро", 60, 600, {{Speaker::me, "два"}});
+    open();
+    select(stuck.id);
+    const std::filesystem::path file = store.fileOf(stuck.id);
+    // Nobody, root included, removes or replaces a folder with something in it where the file was.
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    test::writeFile(file / "inside", "");
+
+    menuOf(stuck.id)->actions()[0]->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(listedTitles(), (std::vector<std::string>{"Ретро", "Планёрка"}));
+    EXPECT_EQ(paneText(), "Планёрка");
+    EXPECT_EQ(view->list()->highlighted(), stuck.id);
+    ASSERT_TRUE(shows(controls().errorLabel()));
+    EXPECT_TRUE(controls().errorLabel()->text().startsWith("Не удалось удалить встречу: Cannot remove " +
+                                                           QString::fromStdString(file.string())))
+        << controls().errorLabel()->text().toStdString();
+
+    editTitle("Планёрка команды");
+    QTest::keyClick(view->header()->titleField(), Qt::Key_Return);
+    EXPECT_EQ(paneText(), "Планёрка") << "the title on disk";
+    EXPECT_EQ(view->list()->rowOf(stuck.id)->title(), "Планёрка");
+    EXPECT_FALSE(view->editing());
+    EXPECT_TRUE(controls().errorLabel()->text().startsWith("Не удалось переименовать встречу: Cannot replace " +
+                                                           QString::fromStdString(file.string())))
+        << controls().errorLabel()->text().toStdString();
+
+    // A rename that works clears the message.
+    select(other.id);
+    editTitle("Ретро спринта");
+    QTest::keyClick(view->header()->titleField(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(storedFile(other.id).title, "Ретро спринта");
+    EXPECT_FALSE(shows(controls().errorLabel()));
+}
+
+// A meetings folder that cannot be read was shown as "no meetings yet".
+TEST_F(MeetingsViewTest, AFolderThatCannotBeReadIsNotShownAsNoMeetings) {
+    const std::filesystem::path folder = dir / "unreadable" / "meetings";
+    test::writeFile(folder, "a file where the folder should be");
+    MeetingStore unreadable(folder);
+    view = std::make_unique<MeetingsView>(recorder, unreadable);
+    view->resize(940, 660);
+    view->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shows(view->list()->placeholder()));
+    EXPECT_EQ(view->list()->placeholder()->text(), "Встречи не удалось прочитать");
+    ASSERT_TRUE(shows(controls().errorLabel()));
+    EXPECT_TRUE(controls().errorLabel()->text().startsWith("Не удалось прочитать папку встреч " +
+                                                           QString::fromStdString(folder.string()) + ": "))
+        << controls().errorLabel()->text().toStdString();
+    view.reset();  // before the store it shows
 }
 
 TEST_F(MeetingsViewTest, TheCopyButtonCopiesTheMeetingAndConfirmsForTwoSeconds) {

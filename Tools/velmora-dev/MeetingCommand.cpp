@@ -24,7 +24,8 @@ constexpr const char* kUsage =
     "       velmora-dev meeting record [--title T] [--seconds N]\n"
     "\n"
     "list prints the meetings in the data folder, newest first, one a line: id, start, length\n"
-    "(m:ss), number of lines, title. show prints one meeting as plain text, as it is copied.\n"
+    "(m:ss), number of lines, title; a meetings folder that cannot be read is an error. show\n"
+    "prints one meeting as plain text, as it is copied.\n"
     "record records a meeting as the program does: the default microphone is \"me\", the default\n"
     "output's sound \"others\". It downloads the on-device model first when it is not on disk\n"
     "(from HF_ENDPOINT when set), prints each line as it is transcribed (MM:SS, speaker, text; a\n"
@@ -44,12 +45,18 @@ bool fileNames(const fs::path& file, const korbit::UUID& id) {
     return named && *named == id;
 }
 
+/// The folder could not be listed: its meetings may be more than were read.
+std::string unreadFolder(const velmora::MeetingStore& store) {
+    return "the meetings folder " + printable(store.folder().string()) +
+           " cannot be read: " + printable(store.readError().value_or(""));
+}
+
 int runList(const velmora::MeetingStore& store) {
     for (const auto& left : store.leftOut()) {
         std::fprintf(stderr, "warning: %s is left out: %s\n", printable(left.file.string()).c_str(),
                      printable(left.reason).c_str());
     }
-    if (store.meetings().empty()) {
+    if (store.meetings().empty() && !store.readError()) {
         std::printf("no meetings in %s\n", printable(store.folder().string()).c_str());
         return 0;
     }
@@ -59,6 +66,7 @@ int runList(const velmora::MeetingStore& store) {
                     velmora::Meeting::dateText(meeting.startedAt).c_str(), length(meeting.durationSec).c_str(),
                     meeting.lines.size(), printable(meeting.title, false).c_str());
     }
+    if (store.readError()) return velmora::dev::fail("meeting list: " + unreadFolder(store));
     return 0;
 }
 
@@ -83,6 +91,7 @@ int runShow(const velmora::MeetingStore& store, const std::string& given) {
         return velmora::dev::fail("meeting show: the file of meeting " + id->uuidString() + ", " +
                                   printable(left.file.string()) + ", is left out: " + printable(left.reason));
     }
+    if (store.readError()) return velmora::dev::fail("meeting show: " + unreadFolder(store));
     return velmora::dev::fail("meeting show: no meeting " + id->uuidString() + " in " +
                               printable(store.folder().string()));
 }

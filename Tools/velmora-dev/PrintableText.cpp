@@ -1,5 +1,7 @@
 #include "PrintableText.hpp"
 
+#include "Platform/Text/Unicode.hpp"
+
 #include <cstdio>
 
 namespace velmora::dev {
@@ -60,10 +62,11 @@ std::string printable(std::string_view text, bool keepLineBreaks) {
             }
             ++at;
         } else {
-            // C1 controls are U+0080 to U+009F, two bytes from C2 80 to C2 9F.
-            const auto second = static_cast<unsigned char>(text[at + 1]);
-            if (c == 0xC2 && second <= 0x9F)
-                out += escaped("\\u%04X", second);
+            // C1 controls (U+0080 to U+009F), and the controls of direction, which would turn
+            // what the terminal shows around them.
+            const char32_t scalar = platform::text::firstScalar(text.substr(at, length));
+            if (scalar <= 0x9F || platform::text::isBidiControl(scalar))
+                out += escaped("\\u%04X", static_cast<unsigned>(scalar));
             else
                 out.append(text.substr(at, length));
             at += length;

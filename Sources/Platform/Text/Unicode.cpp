@@ -391,6 +391,10 @@ bool isWhiteSpace(char32_t c) {
     return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE) != 0;
 }
 
+bool isBidiControl(char32_t c) {
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_BIDI_CONTROL) != 0;
+}
+
 bool isControlOrFormat(char32_t c) {
     int8_t t = u_charType(static_cast<UChar32>(c));
     return t == U_CONTROL_CHAR || t == U_FORMAT_CHAR;

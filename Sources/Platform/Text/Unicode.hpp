@@ -82,6 +82,9 @@ inline bool isHorizontalSpace(char32_t c) {
 bool isWhiteSpace(char32_t c);
 /// General category Cc or Cf (control or format).
 bool isControlOrFormat(char32_t c);
+/// The Bidi_Control property: the marks, embeddings, overrides and isolates that change the
+/// direction in which text is shown (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069).
+bool isBidiControl(char32_t c);
 bool isLetter(char32_t c);
 bool isDigit(char32_t c);
 /// The group of a scalar's general category: a letter (Lu, Ll, Lt, Lm, Lo: a pattern's \p{L}), a

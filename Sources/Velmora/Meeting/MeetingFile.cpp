@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace velmora {
@@ -84,17 +84,24 @@ std::optional<Meeting> MeetingFile::decode(std::string_view bytes, std::optional
     meeting.id = *id;
     meeting.title = std::move(*title);
     meeting.startedAt = *startedAt;
-    meeting.durationSec = std::max<std::int64_t>(*duration, 0);
+    // Like its start, the meeting's end and the times of its lines are times the clock can hold.
+    const std::int64_t room = std::chrono::floor<std::chrono::seconds>(Date::max()).time_since_epoch().count() -
+                              std::chrono::floor<std::chrono::seconds>(meeting.startedAt).time_since_epoch().count();
+    meeting.durationSec = *duration >= 0 && *duration <= room ? *duration : 0;
     if (*duration < 0) note("отрицательная длина заменена нулём");
+    if (*duration > room) note("невозможная длина " + std::to_string(*duration) + " с заменена нулём");
     bool negativeAt = false;
+    bool impossibleAt = false;
     for (const json& item : *lines) {
         auto line = decodeLine(item);
         if (!line) return std::nullopt;
         negativeAt = negativeAt || line->at < 0;
-        line->at = std::max<std::int64_t>(line->at, 0);
+        impossibleAt = impossibleAt || line->at > room;
+        if (line->at < 0 || line->at > room) line->at = 0;
         meeting.lines.push_back(std::move(*line));
     }
     if (negativeAt) note("отрицательное время реплик заменено нулём");
+    if (impossibleAt) note("невозможное время реплик заменено нулём");
     return meeting;
 }
 

@@ -18,8 +18,9 @@ public:
     /// Absent when a required key is missing, a value has the wrong type, the speaker is neither
     /// "me" nor "others", a UUID cannot be read or the start is not in the written form.
     /// What a careless hand or a sync tool may leave is mended on the way, each mend named in
-    /// `repairs` when given: a negative length or line time becomes 0, and a start the clock
-    /// cannot hold (a year 1) becomes `fallbackStart` (without one the file is unreadable).
+    /// `repairs` when given: a negative length or line time becomes 0, and so does one that
+    /// would end past what the clock can hold (2^62 s); a start the clock cannot hold (a year 1)
+    /// becomes `fallbackStart` (without one the file is unreadable).
     static std::optional<Meeting> decode(std::string_view bytes, std::optional<Date> fallbackStart = std::nullopt,
                                          std::vector<std::string>* repairs = nullptr);
 };

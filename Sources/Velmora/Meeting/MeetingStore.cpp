@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <system_error>
 #include <utility>
 
 namespace fs = std::filesystem;
@@ -62,6 +63,13 @@ void MeetingStore::load() {
         if (path.extension() != ".json") continue;
         std::error_code kindError;
         if (it->is_directory(kindError)) continue;
+        // Reading and parsing such a file would hold the program for minutes.
+        if (const auto size = fs::file_size(path, kindError); !kindError && size > maxFileBytes) {
+            leftOut_.push_back({path, "it is larger than any meeting could be (" + std::to_string(size) +
+                                          " bytes; files of more than " + std::to_string(maxFileBytes) +
+                                          " bytes are not read)"});
+            continue;
+        }
         std::string bytes;
         try {
             bytes = platform::sys::readFile(path);
@@ -79,6 +87,11 @@ void MeetingStore::load() {
         const auto named = korbit::UUID::fromString(path.stem().string());
         const bool namedAfterId = named && *named == meeting->id;
         found.push_back({path, std::move(*meeting), namedAfterId});
+    }
+    // A folder that is not there yet holds no meetings; one that cannot be listed is not empty.
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        readError_ = ec.message();
+        Log::app.error("не удалось прочитать папку встреч " + folder_.string() + ": " + *readError_);
     }
     // Files in name order, so that every load makes the same choices.
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.file < b.file; });
@@ -127,14 +140,21 @@ std::optional<std::string> MeetingStore::save(const Meeting& given) {
     return failure;
 }
 
-void MeetingStore::remove(const Meeting& given) {
+std::optional<std::string> MeetingStore::remove(const Meeting& given) {
     const korbit::UUID id = given.id;
     const fs::path file = fileOf(id);
+    // The file first: a meeting whose file stays would come back at the next start.
+    std::error_code error;
+    fs::remove(file, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        const std::string failure = std::system_error(error, "Cannot remove " + file.string()).what();
+        Log::app.error("не удалось удалить встречу: " + failure);
+        return failure;
+    }
     const auto removed = std::erase_if(meetings_, [&](const Meeting& m) { return m.id == id; });
     files_.erase(id);
-    std::error_code ignored;
-    fs::remove(file, ignored);
     if (removed > 0) Q_EMIT meetingsChanged();
+    return std::nullopt;
 }
 
 std::optional<std::string> MeetingStore::rename(const Meeting& given, std::string_view title) {
@@ -142,11 +162,14 @@ std::optional<std::string> MeetingStore::rename(const Meeting& given, std::strin
     const std::string newTitle(title);
     const auto it = std::find_if(meetings_.begin(), meetings_.end(), [&](const Meeting& m) { return m.id == id; });
     if (it == meetings_.end()) return std::nullopt;
-    it->title = newTitle.empty() ? defaultTitle(it->startedAt) : newTitle;
-    const Meeting renamed = *it;
+    Meeting renamed = *it;
+    renamed.title = newTitle.empty() ? defaultTitle(renamed.startedAt) : newTitle;
+    // Written first: the list keeps the title that is on disk.
     auto failure = write(renamed);
+    if (failure) return failure;
+    it->title = std::move(renamed.title);
     Q_EMIT meetingsChanged();
-    return failure;
+    return std::nullopt;
 }
 
 std::optional<std::string> MeetingStore::write(const Meeting& meeting) {

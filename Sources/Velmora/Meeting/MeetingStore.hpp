@@ -9,6 +9,7 @@
 #include "Velmora/Meeting/Meeting.hpp"
 #endif
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -31,25 +32,36 @@ public:
     /// The one store of the process over the data folder's "meetings", loaded on first use.
     static MeetingStore& shared();
 
+    /// Meeting files larger than this are not read: a day of both sides speaking without a
+    /// pause writes about 12 MB.
+    static constexpr std::uintmax_t maxFileBytes = 16u << 20;
+
     /// Loads every readable "*.json" of the folder, mending what the meeting file's reader mends
-    /// (the start of a year-1 file becomes the file's time). Unreadable files, and the second of
-    /// two files with one meeting id (the one named after its id is kept, else the first by
-    /// name), are left out with a log line and left alone on disk.
+    /// (the start of a year-1 file becomes the file's time). Unreadable files, files larger than
+    /// maxFileBytes, and the second of two files with one meeting id (the one named after its id
+    /// is kept, else the first by name), are left out with a log line and left alone on disk. A
+    /// folder that exists but cannot be listed is logged and said in readError.
     explicit MeetingStore(std::filesystem::path folder, QObject* parent = nullptr);
 
     /// Newest first after loading; saves of new meetings go to the front.
     const std::vector<Meeting>& meetings() const { return meetings_; }
     /// The files the load left out.
     const std::vector<LeftOut>& leftOut() const { return leftOut_; }
+    /// Why the folder could not be listed at load ("Not a directory"), so that the meetings may be
+    /// fewer than there are; absent when it was listed, or was not there.
+    const std::optional<std::string>& readError() const { return readError_; }
 
     /// Replaces the stored meeting with the same id in its place, or puts the meeting first; writes
     /// its file. Absent when written; else why not (also logged): the list keeps the change, and
     /// the next save of the meeting writes it whole.
     std::optional<std::string> save(const Meeting& meeting);
-    /// Removes every stored meeting with that id and deletes the file it lives in (even when none was stored).
-    void remove(const Meeting& meeting);
-    /// Sets the stored meeting's title, or its default title when the given one is empty; writes its
-    /// file, with save's answer. A meeting that is not stored is left alone.
+    /// Deletes the file the meeting lives in (even when none was stored) and removes every stored
+    /// meeting with that id. Absent when done, or when there was no file; else why the file stays
+    /// (also logged), and the meeting stays listed.
+    std::optional<std::string> remove(const Meeting& meeting);
+    /// Sets the stored meeting's title, or its default title when the given one is empty, and writes
+    /// its file, with save's answer; a title that cannot be written is not kept, so that the list
+    /// shows what is on disk. A meeting that is not stored is left alone.
     std::optional<std::string> rename(const Meeting& meeting, std::string_view title);
 
     /// "Встреча 5 декабря, 09:30" in the current time zone.
@@ -72,6 +84,7 @@ private:
     /// The files meetings were read from, where that is not the folder plus the id and ".json".
     std::map<korbit::UUID, std::filesystem::path> files_;
     std::vector<LeftOut> leftOut_;
+    std::optional<std::string> readError_;
 };
 
 }  // namespace velmora

@@ -1,7 +1,8 @@
 #pragma once
 
 // One block of a transcript: who spoke ("Ты" in the brand gradient, "Собеседники" muted) and
-// when, then what was said, selectable.
+// when, then what was said, selectable. A long block is shown in parts: the parts after its
+// first show only their text.
 
 #ifndef Q_MOC_RUN
 #include "Velmora/Meeting/Meeting.hpp"
@@ -26,13 +27,16 @@ public:
     /// Added between the text's lines.
     static constexpr int lineSpacing = 3;
 
-    explicit BlockView(const Meeting::Block& block, QWidget* parent = nullptr);
+    /// Part 0 is the block's head: its speaker and time over its (first) text.
+    BlockView(const Meeting::Block& block, int part, QWidget* parent = nullptr);
 
     const korbit::UUID& id() const { return block_.id; }
+    int part() const { return part_; }
     const Meeting::Block& block() const { return block_; }
     /// Takes the block's text (the block grows as lines of its speaker come in).
     void setBlock(const Meeting::Block& block);
 
+    /// The head's labels; null in the parts after the first.
     QLabel* speakerLabel() const { return speaker_; }
     StyledLabel* timeLabel() const { return time_; }
     QLabel* textLabel() const { return text_; }
@@ -41,8 +45,9 @@ public:
 
 private:
     Meeting::Block block_;
-    QLabel* speaker_;
-    StyledLabel* time_;
+    int part_;
+    QLabel* speaker_ = nullptr;
+    StyledLabel* time_ = nullptr;
     QLabel* text_;
 };
 

@@ -10,6 +10,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStringList>
 #include <QVBoxLayout>
 
 namespace velmora {
@@ -84,6 +85,12 @@ MeetingControls::MeetingControls(MeetingRecorder& recorder, QWidget* parent)
     follow();
 }
 
+void MeetingControls::setScreenError(const QString& text) {
+    if (text == screenError_) return;
+    screenError_ = text;
+    follow();
+}
+
 void MeetingControls::follow() {
     const bool recording = recorder_.isRecording();
     // A start that still waits for the sound server can be called off with the same button.
@@ -97,9 +104,11 @@ void MeetingControls::follow() {
     if (pending > 0) pendingText_->setText(QStringLiteral("расшифровываю ") + QString::number(pending));
     showIf(pending_, recording && pending > 0);
 
-    const auto& error = recorder_.lastError();
-    if (error) error_->setText(QString::fromStdString(*error));
-    showIf(error_, error.has_value());
+    QStringList errors;
+    if (const auto& error = recorder_.lastError()) errors << QString::fromStdString(*error);
+    if (!screenError_.isEmpty()) errors << screenError_;
+    if (!errors.isEmpty()) error_->setText(errors.join(QLatin1Char('\n')));
+    showIf(error_, !errors.isEmpty());
 
     showIf(notHeard_, recording && recorder_.elapsed() > notHeardAfter && !recorder_.heardOthers());
     showIf(note_, !recording);

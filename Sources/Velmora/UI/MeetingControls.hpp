@@ -2,7 +2,8 @@
 
 // The meetings screen's controls card: the button that starts and stops a recording (or calls
 // off a start that still waits), the running time and the chunks still being transcribed, the
-// recorder's last error, the hint that the other side is not heard, and a note on what is kept.
+// recorder's last error and the screen's own (a delete or rename that failed on disk, a folder
+// that cannot be read), the hint that the other side is not heard, and a note on what is kept.
 // It follows the recorder by itself; what the button does is the screen's.
 
 #include "Velmora/UI/Card.hpp"
@@ -39,6 +40,8 @@ public:
     StyledLabel* pendingLabel() const { return pendingText_; }
     Spinner* spinner() const { return spinner_; }
     SymbolLabel* errorLabel() const { return error_; }
+    /// The screen's own error, shown in the error label under the recorder's; empty for none.
+    void setScreenError(const QString& text);
     SymbolLabel* notHeardLabel() const { return notHeard_; }
     StyledLabel* idleNote() const { return note_; }
 
@@ -55,6 +58,7 @@ private:
     Spinner* spinner_;
     StyledLabel* pendingText_;
     SymbolLabel* error_;
+    QString screenError_;
     SymbolLabel* notHeard_;
     StyledLabel* note_;
 };

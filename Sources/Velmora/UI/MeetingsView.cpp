@@ -11,10 +11,12 @@
 #include "Velmora/UI/MeetingHeader.hpp"
 #include "Velmora/UI/MeetingList.hpp"
 #include "Velmora/UI/MeetingTitleSheet.hpp"
+#include "Velmora/UI/StyledLabel.hpp"
 #include "Velmora/UI/TranscriptView.hpp"
 
 #include <QHBoxLayout>
 #include <QStackedWidget>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -75,6 +77,9 @@ MeetingsView::MeetingsView(MeetingRecorder& recorder, MeetingStore& store, QWidg
     });
     // The recorder announces the end of its start before the meeting begins: look once it has.
     connect(&recorder_, &MeetingRecorder::startingChanged, this, &MeetingsView::settleStart, Qt::QueuedConnection);
+    // An empty list must not pass for no meetings when the folder could not be read.
+    if (store_.readError()) list_->placeholder()->setText(QStringLiteral("Встречи не удалось прочитать"));
+    showErrors();
     showStore();
 }
 
@@ -105,8 +110,8 @@ QWidget* MeetingsView::makePane() {
     pane_->addWidget(meetingPage_);
 
     connect(header_, &MeetingHeader::titleEdited, this, [this](const QString& text) {
-        const auto shown = shownMeeting();
-        if (!shown) return;
+        const Meeting* shown = shownMeeting();
+        if (shown == nullptr) return;
         renaming_ = text;
         editing_ = shown->id;
     });
@@ -127,14 +132,13 @@ bool MeetingsView::recorderHolds(const korbit::UUID& id) const {
     return recorder_.meeting() && recorder_.meeting()->id == id;
 }
 
-std::optional<Meeting> MeetingsView::shownMeeting() const {
-    if (recorder_.isRecording() && recorder_.meeting()) return recorder_.meeting();
-    if (!selected_) return std::nullopt;
+const Meeting* MeetingsView::shownMeeting() const {
+    if (recorder_.isRecording() && recorder_.meeting()) return &*recorder_.meeting();
+    if (!selected_) return nullptr;
     const auto& meetings = store_.meetings();
     const auto found =
         std::find_if(meetings.begin(), meetings.end(), [&](const Meeting& m) { return m.id == *selected_; });
-    if (found == meetings.end()) return std::nullopt;
-    return *found;
+    return found == meetings.end() ? nullptr : &*found;
 }
 
 void MeetingsView::showStore() {
@@ -143,8 +147,8 @@ void MeetingsView::showStore() {
 }
 
 void MeetingsView::showPane() {
-    const std::optional<Meeting> shown = shownMeeting();
-    if (!shown) {
+    const Meeting* shown = shownMeeting();
+    if (shown == nullptr) {
         pane_->setCurrentWidget(store_.meetings().empty() ? firstMeeting_ : pickMeeting_);
         return;
     }
@@ -153,10 +157,15 @@ void MeetingsView::showPane() {
     pane_->setCurrentWidget(meetingPage_);
 }
 
-void MeetingsView::showHeader(Meeting shown) {
-    // The live copy's length is that of its last save: the header runs with the card's clock.
-    if (recorder_.isRecording() && recorderHolds(shown.id)) shown.durationSec = recorder_.elapsed();
+void MeetingsView::showHeader(const Meeting& shown) {
     const QString title = editing_ == shown.id ? renaming_ : QString::fromStdString(shown.title);
+    // The live copy's length is that of its last save: the header runs with the card's clock.
+    if (recorder_.isRecording() && recorderHolds(shown.id)) {
+        Meeting live = shown;
+        live.durationSec = recorder_.elapsed();
+        header_->setMeeting(live, title, copied_);
+        return;
+    }
     header_->setMeeting(shown, title, copied_);
 }
 
@@ -199,18 +208,21 @@ void MeetingsView::settleStart() {
 }
 
 void MeetingsView::commitTitle(const QString& text) {
-    const std::optional<Meeting> shown = shownMeeting();
-    if (!shown) return;
-    // The recorder saves its own copy after every line, so its meeting is renamed through it.
-    if (!recorder_.rename(shown->id, text.toStdString())) store_.rename(*shown, text.toStdString());
+    const Meeting* shown = shownMeeting();
+    if (shown == nullptr) return;
+    const korbit::UUID id = shown->id;
+    // The recorder saves its own copy after every line, so its meeting is renamed through it; it
+    // tells of a failed save in its own error.
+    if (!recorder_.rename(id, text.toStdString()))
+        noteFailure(QStringLiteral("Не удалось переименовать встречу: "), store_.rename(*shown, text.toStdString()));
     editing_.reset();
     renaming_.clear();
     showPane();
 }
 
 void MeetingsView::copy() {
-    const std::optional<Meeting> shown = shownMeeting();
-    if (!shown) return;
+    const Meeting* shown = shownMeeting();
+    if (shown == nullptr) return;
     TextInserter::copyToPasteboard(shown->plainText());
     copied_ = true;
     showPane();
@@ -226,7 +238,22 @@ void MeetingsView::remove(const korbit::UUID& id) {
     const auto& meetings = store_.meetings();
     const auto found = std::find_if(meetings.begin(), meetings.end(), [&](const Meeting& m) { return m.id == id; });
     if (found == meetings.end()) return;
-    store_.remove(*found);
+    noteFailure(QStringLiteral("Не удалось удалить встречу: "), store_.remove(*found));
+}
+
+void MeetingsView::noteFailure(const QString& what, const std::optional<std::string>& failure) {
+    failure_ = failure ? what + QString::fromStdString(*failure) : QString();
+    showErrors();
+}
+
+void MeetingsView::showErrors() {
+    QStringList errors;
+    if (const auto& error = store_.readError())
+        errors << QStringLiteral("Не удалось прочитать папку встреч ") +
+                      QString::fromStdString(store_.folder().string()) + QStringLiteral(": ") +
+                      QString::fromStdString(*error);
+    if (!failure_.isEmpty()) errors << failure_;
+    controls_->setScreenError(errors.join(QLatin1Char('\n')));
 }
 
 }  // namespace velmora

@@ -3,8 +3,8 @@
 // The meetings screen: the controls card over a list of saved meetings beside the transcript of
 // one of them. It is a view over the meeting recorder and the meeting store: every change goes
 // through one of them, and it redraws whenever either announces one. Its own state (the
-// selection, an uncommitted title, the open title sheet, the copy confirmation) lives as long as
-// the screen.
+// selection, an uncommitted title, the open title sheet, the copy confirmation, the last delete or
+// rename that failed on disk) lives as long as the screen.
 
 #ifndef Q_MOC_RUN
 #include "Velmora/Meeting/Meeting.hpp"
@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <string>
 
 class QStackedWidget;
 
@@ -44,8 +45,9 @@ public:
     /// The date, the length and the word count, between separators: "5 декабря 2024, 09:30 · 12:34 · 250 сл.".
     static QString metaText(const Meeting& meeting, const QString& separator);
 
-    /// The meeting the pane shows: the one being recorded, else the selected one, else none.
-    std::optional<Meeting> shownMeeting() const;
+    /// The meeting the pane shows: the one being recorded, else the selected one, else null. It
+    /// is the recorder's or the store's own, valid until either changes.
+    const Meeting* shownMeeting() const;
     const std::optional<korbit::UUID>& selected() const { return selected_; }
     /// The meeting whose title field holds an uncommitted edit, and that text.
     const std::optional<korbit::UUID>& editing() const { return editing_; }
@@ -71,12 +73,17 @@ private:
     QWidget* makePane();
     void showStore();
     void showPane();
-    void showHeader(Meeting shown);
+    void showHeader(const Meeting& shown);
     void pressMainButton();
     void settleStart();
     void commitTitle(const QString& text);
     void copy();
     void remove(const korbit::UUID& id);
+    /// Keeps the store's answer to a delete or rename for the card: "<what><why>" on a failure,
+    /// nothing once one works.
+    void noteFailure(const QString& what, const std::optional<std::string>& failure);
+    /// Gives the card the screen's errors: the folder that could not be read, the last failure.
+    void showErrors();
     /// The recorder's meeting is this one (being recorded, or the last one, whose late lines it still adds).
     bool recorderHolds(const korbit::UUID& id) const;
 
@@ -88,6 +95,7 @@ private:
     std::optional<korbit::UUID> editing_;
     bool copied_ = false;
     bool awaitingStart_ = false;
+    QString failure_;
 
     MeetingControls* controls_;
     MeetingList* list_;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace velmora {
 
@@ -42,8 +43,8 @@ std::vector<BlockView*> TranscriptView::blockViews() const {
     return views_;
 }
 
-BlockView* TranscriptView::makeView(const Meeting::Block& block, bool animated) {
-    auto* view = new BlockView(block, content_);
+BlockView* TranscriptView::makeView(const TranscriptPiece& piece, bool animated) {
+    auto* view = new BlockView(piece.block, piece.part, content_);
     // Coming in: hidden until it has its place, then brought in.
     if (animated) view->hide();
     Transition* transition = Transition::attach(view, blockOffset, MotionCurve::standardSpring());
@@ -56,8 +57,16 @@ void TranscriptView::lay(const std::vector<BlockView*>& order) {
     for (std::size_t i = 0; i < order.size(); ++i) layout_->insertWidget(static_cast<int>(i), order[i]);
 }
 
+std::size_t TranscriptView::batchEnd(std::size_t from) const {
+    std::size_t end = from;
+    std::size_t bytes = 0;
+    while (end < pieces_.size() && end - from < static_cast<std::size_t>(batch) && bytes < buildBytes)
+        bytes += pieces_[end++].block.text.size();
+    return end;
+}
+
 void TranscriptView::setMeeting(const Meeting& meeting, bool recording) {
-    std::vector<Meeting::Block> blocks = meeting.blocks();
+    std::vector<TranscriptPiece> pieces = TranscriptPiece::of(meeting, pieceBytes);
     std::vector<BlockView*> coming;
     if (meetingId_ != meeting.id) {
         // Another meeting: a fresh page from the top, nothing animated.
@@ -67,29 +76,30 @@ void TranscriptView::setMeeting(const Meeting& meeting, bool recording) {
         }
         while (layout_->count() > trailingItems) delete layout_->takeAt(0);
         meetingId_ = meeting.id;
-        blocks_ = std::move(blocks);
+        pieces_ = std::move(pieces);
         views_.clear();
-        const std::size_t first = std::min<std::size_t>(batch, blocks_.size());
-        for (std::size_t i = 0; i < first; ++i) views_.push_back(makeView(blocks_[i], false));
+        const std::size_t first = batchEnd(0);
+        for (std::size_t i = 0; i < first; ++i) views_.push_back(makeView(pieces_[i], false));
         lay(views_);
+        showPlaced(views_);
         verticalScrollBar()->setValue(0);
     } else {
         // While everything is built the new blocks at the end are built too; otherwise they wait
         // for the reader to scroll near them.
-        const bool allBuilt = views_.size() == blocks_.size();
-        blocks_ = std::move(blocks);
-        const std::size_t wanted = allBuilt ? blocks_.size() : std::min(views_.size(), blocks_.size());
-        std::map<korbit::UUID, BlockView*> kept;
-        for (BlockView* view : views_) kept.emplace(view->id(), view);
+        const bool allBuilt = views_.size() == pieces_.size();
+        pieces_ = std::move(pieces);
+        const std::size_t wanted = allBuilt ? pieces_.size() : std::min(views_.size(), pieces_.size());
+        std::map<std::pair<korbit::UUID, int>, BlockView*> kept;
+        for (BlockView* view : views_) kept.emplace(std::pair(view->id(), view->part()), view);
         std::vector<BlockView*> next;
         for (std::size_t i = 0; i < wanted; ++i) {
-            const auto found = kept.find(blocks_[i].id);
+            const auto found = kept.find(std::pair(pieces_[i].block.id, pieces_[i].part));
             if (found != kept.end()) {
-                found->second->setBlock(blocks_[i]);
+                found->second->setBlock(pieces_[i].block);
                 next.push_back(found->second);
                 kept.erase(found);
             } else {
-                next.push_back(makeView(blocks_[i], true));
+                next.push_back(makeView(pieces_[i], true));
                 coming.push_back(next.back());
             }
         }
@@ -119,19 +129,28 @@ void TranscriptView::setMeeting(const Meeting& meeting, bool recording) {
                                               "паузам.")
                              : QStringLiteral("В этой встрече ничего не распозналось."));
     note_->setVisible(meeting.lines.empty());
-    buildAhead();
+    // Once the layout has placed what is built: before, the scroll range is the former page's.
+    QMetaObject::invokeMethod(this, &TranscriptView::buildAhead, Qt::QueuedConnection);
 }
 
 void TranscriptView::buildAhead() {
-    if (views_.size() >= blocks_.size()) return;
+    if (views_.size() >= pieces_.size()) return;
     const QScrollBar* bar = verticalScrollBar();
     if (bar->maximum() - bar->value() > viewport()->height()) return;
-    const std::size_t end = std::min(blocks_.size(), views_.size() + batch);
-    for (std::size_t i = views_.size(); i < end; ++i) {
-        BlockView* view = makeView(blocks_[i], false);
+    const std::size_t from = views_.size();
+    const std::size_t end = batchEnd(from);
+    for (std::size_t i = from; i < end; ++i) {
+        BlockView* view = makeView(pieces_[i], false);
         layout_->insertWidget(layout_->count() - trailingItems, view);
         views_.push_back(view);
     }
+    showPlaced({views_.begin() + static_cast<std::ptrdiff_t>(from), views_.end()});
+}
+
+void TranscriptView::showPlaced(const std::vector<BlockView*>& views) {
+    // The layout shows what it is given only after the events queued before, and would meanwhile
+    // place the rest without them: the scroll range would shrink, and further views be built.
+    for (BlockView* view : views) view->show();
 }
 
 }  // namespace velmora
