@@ -55,6 +55,7 @@ class IdleEngine final : public LocalModelEngine {
 public:
     explicit IdleEngine(fs::path folder) : folder_(std::move(folder)) {}
     fs::path modelFolder() const override { return folder_; }
+    bool hasModelFiles() const override { return false; }
     void download(std::function<void(double)>, std::stop_token) override {}
     void load(std::stop_token) override { throw std::runtime_error("no model in the bench"); }
     void unload() override {}
