@@ -369,9 +369,7 @@ TEST_F(MeetingScreenshots, ADeleteThatFailsOnDiskKeepsTheRowAndSaysWhy) {
     open();
     pick(stuck.id);
     const std::filesystem::path file = store.fileOf(stuck.id);
-    std::filesystem::remove(file);
-    std::filesystem::create_directory(file);
-    test::writeFile(file / "inside", "");
+    test::blockWithFolder(file);
     std::unique_ptr<QMenu> menu(
         view->list()->menuAt(view->list()->rowOf(stuck.id)->mapTo(view->list()->viewport(), QPoint(20, 10))));
     ASSERT_NE(menu, nullptr);
