@@ -35,6 +35,15 @@ protected:
     void add(const std::string& name, const std::string& json) {
         writeFile(home_ / "Velmora" / "meetings" / name, json);
     }
+    /// A meeting of 59 s on 6 December 2024 with this title and one line of mine, both written as
+    /// JSON string contents (escapes allowed).
+    void addSaying(const std::string& id, const std::string& title, const std::string& text) {
+        add(id + ".json", R"({"durationSec": 59, "id": ")" + id +
+                              R"(", "startedAt": "2024-12-06T09:00:00Z", "title": ")" + title +
+                              R"(", "lines": [{"at": 1, "id": "0D6E4C07-5A0E-4A4F-9A55-3B1B1C1D1E1F",
+                              "speaker": "me", "text": ")" +
+                              text + R"("}]})");
+    }
     std::filesystem::path meetings() const { return home_ / "Velmora" / "meetings"; }
 
 private:
@@ -80,11 +89,8 @@ TEST_F(MeetingCommandTest, ShowsOneMeetingAsPlainText) {
 // A title is printed as data: an escape sequence, a bell or a carriage return in it would act on
 // the terminal, and a line break or tab would break the list's one-line, tab-separated form.
 TEST_F(MeetingCommandTest, ControlCharactersAreShownNotObeyed) {
-    add("A0000000-0000-4000-8000-000000000002.json",
-        R"({"durationSec": 59, "id": "A0000000-0000-4000-8000-000000000002", "startedAt": "2024-12-06T09:00:00Z",
-            "title": "Злой\u001b[2J\u0007\r\nзаголовок\t",
-            "lines": [{"at": 1, "id": "0D6E4C07-5A0E-4A4F-9A55-3B1B1C1D1E1F", "speaker": "me",
-                       "text": "цвет\u009b31m\u007f"}]})");
+    addSaying("A0000000-0000-4000-8000-000000000002", R"(Злой\u001b[2J\u0007\r\nзаголовок\t)",
+              R"(цвет\u009b31m\u007f)");
     const ToolRun listed = run({"meeting", "list"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(listed.out,
@@ -155,11 +161,9 @@ TEST_F(MeetingCommandTest, AMeetingFileThatCannotBeReadIsNamedNotDenied) {
 // Bidirectional controls in a title turned what the terminal showed around: "\u202E" and its kin
 // are shown as escapes, like the other controls, in the list and in a shown meeting.
 TEST_F(MeetingCommandTest, BidirectionalControlsAreShownNotObeyed) {
-    add("A0000000-0000-4000-8000-000000000003.json",
-        R"({"durationSec": 59, "id": "A0000000-0000-4000-8000-000000000003", "startedAt": "2024-12-06T09:00:00Z",
-            "title": "txt.\u202Eexe\u202C \u200Fб\u200E \u2066и\u2067д\u2068и\u2069 \u061C\u202A\u202B\u202D",
-            "lines": [{"at": 1, "id": "0D6E4C07-5A0E-4A4F-9A55-3B1B1C1D1E1F", "speaker": "me",
-                       "text": "\u202Eтекст наоборот"}]})");
+    addSaying("A0000000-0000-4000-8000-000000000003",
+              R"(txt.\u202Eexe\u202C \u200Fб\u200E \u2066и\u2067д\u2068и\u2069 \u061C\u202A\u202B\u202D)",
+              R"(\u202Eтекст наоборот)");
     const ToolRun listed = run({"meeting", "list"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(listed.out,

@@ -6,6 +6,7 @@
 #include "Support/TestEnvironment.hpp"
 
 #include "FileMode.hpp"
+#include "MeetingTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -375,31 +376,37 @@ TEST(MeetingStore, AFolderWithoutPermissionIsNotTakenForAnEmptyOne) {
 }
 
 // A delete whose file stays on disk took the meeting out of the list until the next start, when
-// it came back; nothing was logged. The list keeps the meeting, the failure is logged.
-TEST(MeetingStore, AMeetingWhoseFileCannotBeRemovedStaysListed) {
+// it came back, and a rename that could not be written showed the new title while the file kept
+// the old one; neither was told. The list keeps what is on disk, and the failures are logged and
+// answered.
+TEST(MeetingStore, AMeetingWhoseFileCannotBeRemovedOrReplacedStaysAsOnDisk) {
     TempDir dir;
     const fs::path folder = dir / "meetings";
     MeetingStore store(folder);
-    const Meeting kept = meetingAt(monday, "не удаляется");
+    const Meeting kept = meetingAt(monday, "прежнее имя");
     store.save(kept);
     const fs::path file = store.fileOf(kept.id);
-    // Nobody, root included, removes a folder with something in it where the file was.
-    fs::remove(file);
-    fs::create_directory(file);
-    writeFile(file / "inside", "");
+    velmora::test::blockWithFolder(file);
 
     velmora::test::SystemLogCapture log;
     QSignalSpy changed(&store, &MeetingStore::meetingsChanged);
-    const auto failure = store.remove(kept);
-    ASSERT_TRUE(failure) << "the caller hears of it";
-    EXPECT_EQ(*failure, "Cannot remove " + file.string() + ": " + std::generic_category().message(ENOTEMPTY));
-    EXPECT_EQ(titles(store), std::vector<std::string>{"не удаляется"});
+    const auto removal = store.remove(kept);
+    ASSERT_TRUE(removal) << "the caller hears of it";
+    EXPECT_EQ(*removal, "Cannot remove " + file.string() + ": " + std::generic_category().message(ENOTEMPTY));
+    EXPECT_EQ(titles(store), std::vector<std::string>{"прежнее имя"});
+
+    const auto renaming = store.rename(kept, "новое имя");
+    ASSERT_TRUE(renaming) << "the caller hears of it";
+    EXPECT_TRUE(renaming->starts_with("Cannot replace " + file.string())) << *renaming;
+    EXPECT_EQ(titles(store), std::vector<std::string>{"прежнее имя"});
     EXPECT_EQ(changed.count(), 0);
+
     const auto entries = log.entries();
-    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].type, platform::log::LogType::error);
-    EXPECT_TRUE(entries[0].text.starts_with("не удалось удалить встречу: Cannot remove " + file.string()))
-        << entries[0].text;
+    EXPECT_EQ(entries[0].text, "не удалось удалить встречу: " + *removal);
+    EXPECT_EQ(entries[1].type, platform::log::LogType::error);
+    EXPECT_EQ(entries[1].text, "не удалось сохранить встречу: " + *renaming);
     EXPECT_TRUE(fs::exists(file / "inside"));
 }
 
@@ -418,29 +425,6 @@ TEST(MeetingStore, AMeetingInAFolderWithoutWritePermissionStaysListed) {
     EXPECT_EQ(titles(store), std::vector<std::string>{"не удаляется"});
     EXPECT_TRUE(fs::exists(store.fileOf(kept.id)));
     EXPECT_EQ(log.entries().size(), 1u);
-}
-
-// A rename that cannot be written showed the new title while the file kept the old one: the list
-// keeps what is on disk.
-TEST(MeetingStore, ARenameThatCannotBeWrittenKeepsTheTitleOnDisk) {
-    TempDir dir;
-    const fs::path folder = dir / "meetings";
-    MeetingStore store(folder);
-    const Meeting meeting = meetingAt(monday, "прежнее имя");
-    store.save(meeting);
-    const fs::path file = store.fileOf(meeting.id);
-    // A folder with something in it where the file was: the write cannot replace it.
-    fs::remove(file);
-    fs::create_directory(file);
-    writeFile(file / "inside", "");
-
-    velmora::test::SystemLogCapture log;
-    QSignalSpy changed(&store, &MeetingStore::meetingsChanged);
-    EXPECT_TRUE(store.rename(meeting, "новое имя")) << "the caller hears of it";
-    EXPECT_EQ(titles(store), std::vector<std::string>{"прежнее имя"});
-    EXPECT_EQ(changed.count(), 0);
-    ASSERT_EQ(log.entries().size(), 1u);
-    EXPECT_TRUE(log.entries()[0].text.starts_with("не удалось сохранить встречу: ")) << log.entries()[0].text;
 }
 
 TEST(MeetingStore, SaveReplacesInPlaceOrPutsANewMeetingFirstWithoutSorting) {

@@ -1,9 +1,12 @@
 #pragma once
 
-// Signals and views of meetings shared by the meeting tests.
+// Signals, views and files of meetings shared by the meeting tests.
 
 #include "Velmora/Meeting/Meeting.hpp"
 
+#include "Support/TestEnvironment.hpp"
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +26,14 @@ inline std::vector<std::string> describe(const Meeting& meeting) {
         lines.push_back(std::string(MeetingLine::speakerName(line.speaker)) + ":" + std::to_string(line.at) + ":" +
                         line.text);
     return lines;
+}
+
+/// Puts a folder with something in it where the file is: nobody, root included, removes it or
+/// writes a file in its place.
+inline void blockWithFolder(const std::filesystem::path& file) {
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    writeFile(file / "inside", "");
 }
 
 }  // namespace velmora::test

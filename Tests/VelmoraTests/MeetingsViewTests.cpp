@@ -560,10 +560,7 @@ TEST_F(MeetingsViewTest, ADeleteOrRenameThatFailsOnDiskSaysWhyAndChangesNothingS
     open();
     select(stuck.id);
     const std::filesystem::path file = store.fileOf(stuck.id);
-    // Nobody, root included, removes or replaces a folder with something in it where the file was.
-    std::filesystem::remove(file);
-    std::filesystem::create_directory(file);
-    test::writeFile(file / "inside", "");
+    test::blockWithFolder(file);
 
     menuOf(stuck.id)->actions()[0]->trigger();
     QCoreApplication::processEvents();

@@ -1,8 +1,8 @@
 #pragma once
 
 // A transcript cut for the screen: each block of a meeting (a run of lines of one speaker) in
-// parts of bounded text, so that however long someone speaks no view lays out more than about a
-// screen of it at a time.
+// parts of bounded text, so that however long someone speaks no view lays out more than a few
+// screens of it at a time.
 
 #include "Velmora/Meeting/Meeting.hpp"
 

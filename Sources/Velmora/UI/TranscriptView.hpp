@@ -1,7 +1,7 @@
 #pragma once
 
 // The blocks of one meeting, top to bottom, in a scroll area. A block with more text than a
-// screen or so is shown in parts (TranscriptPiece), and views are built as they come near the
+// few screens is shown in parts (TranscriptPiece), and views are built as they come near the
 // visible part, a bounded amount of text at a time, so a long meeting lays out only what can be
 // seen. When the same meeting grows, its new blocks come in (and dropped ones go) with the
 // screens' spring; the scroll position stays where it is. A meeting without lines shows a note
@@ -37,7 +37,7 @@ public:
     static constexpr int batch = 16;
     static constexpr std::size_t buildBytes = 8192;
     /// The most text one view lays out: a block with more is shown in parts.
-    static constexpr std::size_t pieceBytes = 4096;
+    static constexpr std::size_t pieceBytes = 16384;
 
     explicit TranscriptView(QWidget* parent = nullptr);
 
