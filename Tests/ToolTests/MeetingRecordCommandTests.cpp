@@ -26,12 +26,6 @@ std::vector<float> recording(const std::string& file) {
     return platform::audio::readAudioFile(dataPath("testmodel/" + file)).samples;
 }
 
-std::string referenceOf(const std::string& file) {
-    for (const auto& r : heldOutRecordings())
-        if (r.file == file) return r.text;
-    return {};
-}
-
 /// The tool recording a meeting from the test's own sound server: its default source is a
 /// microphone "mic", its default sink "speakers".
 class MeetingRecordTool : public TwoSidedSound {
@@ -44,15 +38,15 @@ protected:
                                         std::map<std::string, std::string> extra = {}) {
         auto env = environment();
         env.merge(extra);
-        const int before = recordStreams();
+        const int before = captureStreams();
         std::vector<std::string> command = {"meeting", "record"};
         command.insert(command.end(), arguments.begin(), arguments.end());
         auto running = std::async(std::launch::async, [command, env] { return runTool(command, env); });
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (recordStreams() < before + 2 && std::chrono::steady_clock::now() < deadline &&
+        while (captureStreams() < before + 2 && std::chrono::steady_clock::now() < deadline &&
                running.wait_for(std::chrono::milliseconds(20)) == std::future_status::timeout) {
         }
-        started = recordStreams() == before + 2;
+        started = captureStreams() == before + 2;
         return running;
     }
     /// One phrase into the microphone and one into the speakers, at once.
@@ -69,12 +63,6 @@ protected:
             EXPECT_TRUE(texts.emplace(m[1], m[2]).second) << line;
         }
         return texts;
-    }
-    int recordStreams() const {
-        std::istringstream listed(server->pactl({"list", "short", "source-outputs"}));
-        int streams = 0;
-        for (std::string line; std::getline(listed, line);) streams += !line.empty();
-        return streams;
     }
 
     TempDir home;
@@ -110,8 +98,8 @@ TEST_F(MeetingRecordTool, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
         EXPECT_TRUE(texts.emplace(m[1], m[2]).second) << line;
     }
     ASSERT_EQ(texts.size(), 2u) << run.out;
-    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
-    EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
+    EXPECT_LE(velmora::dev::wordErrors(heldOutText("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
+    EXPECT_LE(velmora::dev::wordErrors(heldOutText("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
 
     std::smatch saved;
     ASSERT_TRUE(std::regex_search(run.err, saved, std::regex("meeting ([0-9A-F-]{36}): 2 lines, [0-9]+ s, in (.+)\n")))
@@ -181,8 +169,8 @@ TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
 
     auto texts = linesBySpeaker(offline.out);
     ASSERT_EQ(texts.size(), 2u) << offline.out;
-    EXPECT_LE(velmora::dev::wordErrors(referenceOf("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
-    EXPECT_LE(velmora::dev::wordErrors(referenceOf("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
+    EXPECT_LE(velmora::dev::wordErrors(heldOutText("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
+    EXPECT_LE(velmora::dev::wordErrors(heldOutText("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
     EXPECT_TRUE(std::regex_search(offline.err, std::regex("meeting [0-9A-F-]{36}: 2 lines, [56] s, in ")))
         << offline.err;
     // The log says that the copy on disk served, and why.

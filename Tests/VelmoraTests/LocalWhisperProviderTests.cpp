@@ -48,10 +48,9 @@ std::vector<float> heldOut(const std::string& file) {
 }
 
 std::string referenceOf(const std::string& file) {
-    for (const auto& r : velmora::test::heldOutRecordings())
-        if (r.file == file) return r.text;
-    ADD_FAILURE() << "no recording " << file;
-    return {};
+    std::string text = velmora::test::heldOutText(file);
+    if (text.empty()) ADD_FAILURE() << "no recording " << file;
+    return text;
 }
 
 /// Runs the call on a thread of its own; returns once the call has begun and has had time to

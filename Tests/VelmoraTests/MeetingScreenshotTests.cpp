@@ -31,6 +31,7 @@
 
 using namespace velmora;
 using Speaker = MeetingLine::Speaker;
+using velmora::test::containsColour;
 using velmora::test::expectNothingCutOff;
 using velmora::test::hasInk;
 using velmora::test::inkPixels;
@@ -111,19 +112,6 @@ protected:
         }
         QCoreApplication::processEvents();
         transcript->verticalScrollBar()->setValue(transcript->verticalScrollBar()->maximum());
-    }
-
-    // Whether some pixel of the region is within `tolerance` of the colour in each component.
-    static bool containsColour(const QImage& image, const QRect& region, const QColor& colour, int tolerance) {
-        for (int y = region.top(); y <= region.bottom(); ++y)
-            for (int x = region.left(); x <= region.right(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                if (std::abs(c.red() - colour.red()) <= tolerance &&
-                    std::abs(c.green() - colour.green()) <= tolerance &&
-                    std::abs(c.blue() - colour.blue()) <= tolerance)
-                    return true;
-            }
-        return false;
     }
 };
 
