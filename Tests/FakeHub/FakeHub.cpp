@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <map>
@@ -103,6 +105,7 @@ struct FakeHub::State {
     fs::path root;
     httplib::Server server;
     std::thread thread;
+    std::atomic<bool> serving_ended{false};
     int port = 0;
 
     mutable std::mutex mutex;
@@ -478,9 +481,24 @@ FakeHub::FakeHub(fs::path root, int port) : state_(std::make_shared<State>()) {
                                            : "the fake hub cannot listen on 127.0.0.1:" + std::to_string(port) +
                                                  " (is the port in use?)");
     }
-    s.thread = std::thread([state = state_.get()] { state->server.listen_after_bind(); });
-    // stop() does nothing until the server runs.
-    while (!s.server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    s.thread = std::thread([state = state_.get()] {
+        state->server.listen_after_bind();
+        state->serving_ended = true;
+    });
+    // stop() does nothing until the server runs: a hub that does not come up is an error, not a hang.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!s.server.is_running()) {
+        if (s.serving_ended || std::chrono::steady_clock::now() > deadline) {
+            while (!s.serving_ended) {
+                s.server.stop();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            s.thread.join();
+            throw std::runtime_error("the fake hub on 127.0.0.1:" + std::to_string(s.port) +
+                                     " did not start serving within 20 s");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 FakeHub::~FakeHub() {

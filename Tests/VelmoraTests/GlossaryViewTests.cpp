@@ -366,27 +366,40 @@ TEST_F(GlossaryViewTest, AChangeThatCannotBeSavedShowsWhyAndTheListKeepsTheFile)
     const QRect place(error->mapTo(view_.get(), QPoint(0, 0)), error->size());
     EXPECT_TRUE(test::containsColour(picture, place, Design::orange(), 40));
 
-    // An edit that cannot be saved closes its sheet and leaves the term as the file has it.
+    // An edit that cannot be saved keeps its sheet open with what was typed, and says why there;
+    // the list keeps the term as the file has it.
     TermEditor* editor = edit("Docker");
     ASSERT_NE(editor, nullptr);
     test::typeText(editor->spellingField(), " CE");
     QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
     settle();
-    EXPECT_EQ(view_->editor(), nullptr);
+    ASSERT_EQ(view_->editor(), editor);
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->spellingField()->text(), "Docker CE");
     EXPECT_EQ(shownSpellings(), std::vector<std::string>{"Docker"});
-    editor = edit("Docker");
-    ASSERT_NE(editor, nullptr);
+    ASSERT_NE(editor->errorLine(), nullptr);
+    EXPECT_EQ(editor->errorLine()->text().toStdString(), "Не удалось сохранить словарь: " + *glossary_->saveError());
+    const QImage sheet = editor->grab().toImage();
+    EXPECT_TRUE(test::containsColour(sheet, editor->errorLine()->geometry(), Design::orange(), 40));
+    // So does a removal.
     QTest::mouseClick(editor->deleteButton(), Qt::LeftButton);
     settle();
+    EXPECT_EQ(view_->editor(), editor);
     EXPECT_EQ(shownSpellings(), std::vector<std::string>{"Docker"});
     EXPECT_TRUE(error->isVisible());
 
+    // Once the file can be written again, the same sheet saves what was typed and closes.
     std::filesystem::remove(dir_ / "glossary.json");
+    QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(view_->editor(), nullptr);
+    EXPECT_EQ(shownSpellings(), std::vector<std::string>{"Docker CE"});
+    EXPECT_FALSE(error->isVisible());
+
     QTest::mouseClick(view_->addButton(), Qt::LeftButton);
     settle();
-    EXPECT_EQ(shownSpellings(), (std::vector<std::string>{"Docker", "GitHub"}));
+    EXPECT_EQ(shownSpellings(), (std::vector<std::string>{"Docker CE", "GitHub"}));
     EXPECT_TRUE(view_->spellingField()->text().isEmpty());
-    EXPECT_FALSE(error->isVisible());
     EXPECT_EQ(reloaded(), glossary_->terms());
 }
 

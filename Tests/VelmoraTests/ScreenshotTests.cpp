@@ -11,6 +11,7 @@
 #include "Velmora/UI/KeyCap.hpp"
 #include "Velmora/UI/SectionHeader.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 #include "Velmora/UI/SymbolView.hpp"
 #include "Velmora/UI/Symbols.hpp"
 #include "Velmora/UI/TermEditor.hpp"
@@ -28,6 +29,7 @@
 #include <QVBoxLayout>
 
 using namespace velmora;
+using velmora::test::containsColour;
 using velmora::test::expectNothingCutOff;
 using velmora::test::hasInk;
 using velmora::test::ScreenshotTest;
@@ -106,6 +108,31 @@ TEST_F(Screenshots, GlossaryEditorOpen) {
     const QImage picture = take(view, "glossary-editor", view.editor());
     expectNothingCutOff(*view.editor());
     EXPECT_EQ(view.editor()->spellingField()->text(), "GitHub");
+}
+
+TEST_F(Screenshots, GlossaryEditorWhoseSaveFailed) {
+    auto glossary = sampleStore();
+    GlossaryView view(*glossary);
+    view.resize(test::mainWindowSize);
+    view.show();
+    QCoreApplication::processEvents();
+    // A folder in the file's place: the rename over it fails.
+    std::filesystem::remove(dir_ / "glossary.json");
+    std::filesystem::create_directory(dir_ / "glossary.json");
+    TermRow* row = view.rows().at(1);
+    QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(10, row->height() / 2));
+    TermEditor* editor = view.editor();
+    ASSERT_NE(editor, nullptr);
+    editor->variantsField()->setText("гитхаб, гит хаб");
+    QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view.editor(), editor);
+    ASSERT_NE(editor->errorLine(), nullptr);
+    const QImage picture = take(view, "glossary-editor-not-saved", editor);
+    expectNothingCutOff(*editor);
+    EXPECT_EQ(editor->variantsField()->text(), "гитхаб, гит хаб");
+    const QImage sheet = editor->grab().toImage();
+    EXPECT_TRUE(containsColour(sheet, editor->errorLine()->geometry(), Design::orange(), 40));
 }
 
 TEST_F(Screenshots, StyleSampler) {

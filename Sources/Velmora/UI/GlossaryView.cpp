@@ -186,7 +186,9 @@ void GlossaryView::openEditor(const korbit::UUID& id) {
     if (term == terms.end() || editor_ != nullptr) return;
     editor_ = new TermEditor(*term, this);
     connect(editor_, &TermEditor::saveRequested, this, &GlossaryView::save);
-    connect(editor_, &TermEditor::deleteRequested, this, [this](const Term& original) { glossary_.remove(original); });
+    connect(editor_, &TermEditor::deleteRequested, this, [this](const Term& original) {
+        if (!glossary_.remove(original)) refuseInEditor();
+    });
     // However the sheet goes away, it is gone: nothing is saved unless asked.
     connect(editor_, &QDialog::finished, this, [this] {
         if (editor_ != nullptr) editor_->deleteLater();
@@ -205,7 +207,14 @@ void GlossaryView::save(const Term& edited) {
         term.hits = stored->hits;
         term.addedAt = stored->addedAt;
     }
-    glossary_.update(term);
+    // What was typed stays in the sheet, to try again.
+    if (!glossary_.update(term)) refuseInEditor();
+}
+
+void GlossaryView::refuseInEditor() {
+    if (editor_ == nullptr) return;
+    editor_->refuse(QStringLiteral("Не удалось сохранить словарь: ") +
+                    QString::fromStdString(glossary_.saveError().value_or(std::string())));
 }
 
 }  // namespace velmora

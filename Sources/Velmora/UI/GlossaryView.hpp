@@ -64,6 +64,8 @@ private:
     void rebuildRows();
     void openEditor(const korbit::UUID& id);
     void save(const Term& edited);
+    /// Keeps the open sheet open and says there why its request could not be saved.
+    void refuseInEditor();
 
     Glossary& glossary_;
     QLineEdit* spelling_ = nullptr;

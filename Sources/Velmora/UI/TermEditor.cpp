@@ -5,6 +5,7 @@
 #include "Velmora/UI/GlossaryText.hpp"
 #include "Velmora/UI/RussianPlural.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
+#include "Velmora/UI/SymbolLabel.hpp"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -84,14 +85,30 @@ TermEditor::TermEditor(const Term& term, QWidget* parent)
 
     connect(save_, &QPushButton::clicked, this, [this] {
         if (!save_->isEnabled()) return;
-        Q_EMIT saveRequested(edited());
-        accept();
+        request([this] { Q_EMIT saveRequested(edited()); });
     });
-    connect(delete_, &QPushButton::clicked, this, [this] {
-        Q_EMIT deleteRequested(original_);
-        accept();
-    });
+    connect(delete_, &QPushButton::clicked, this, [this] { request([this] { Q_EMIT deleteRequested(original_); }); });
     connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+template <typename Send>
+void TermEditor::request(Send send) {
+    refused_ = false;
+    send();
+    if (!refused_) accept();
+}
+
+void TermEditor::refuse(const QString& reason) {
+    refused_ = true;
+    if (error_ == nullptr) {
+        error_ = new SymbolLabel("exclamationmark.triangle.fill", QString(), Design::font(Design::TextStyle::callout),
+                                 Design::orange(), this);
+        error_->setWordWrap(true);
+        // Above the buttons, so that the reason stands next to what it refused.
+        contentLayout()->insertWidget(contentLayout()->count() - 1, error_);
+    }
+    error_->setText(reason);
+    error_->show();
 }
 
 Term TermEditor::edited() const {

@@ -3,6 +3,7 @@
 // The sheet that edits one glossary term: its spelling, its heard variants (typed with commas),
 // its hint flag, and how often it fired. "Сохранить" (the default button, so Return) hands the
 // edited copy on, "Удалить" asks for the term's removal, "Отмена" and Escape drop the edits.
+// A save or removal the receiver refuses leaves the sheet open, with what was typed and the reason.
 
 #ifndef Q_MOC_RUN
 #include "Velmora/Post/Term.hpp"
@@ -17,6 +18,7 @@ class QPushButton;
 namespace velmora {
 
 class StyledLabel;
+class SymbolLabel;
 
 class TermEditor : public Sheet {
     Q_OBJECT
@@ -46,6 +48,12 @@ public:
     QPushButton* deleteButton() const { return delete_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* saveButton() const { return save_; }
+    /// Null until a request was refused.
+    SymbolLabel* errorLine() const { return error_; }
+
+    /// Called by a receiver of saveRequested or deleteRequested that could not do it: the sheet
+    /// stays open and says why.
+    void refuse(const QString& reason);
 
 Q_SIGNALS:
     void saveRequested(const velmora::Term& term);
@@ -60,6 +68,13 @@ private:
     QPushButton* delete_;
     QPushButton* cancel_;
     QPushButton* save_;
+    SymbolLabel* error_ = nullptr;
+    // Set by refuse() while a request's signal is out.
+    bool refused_ = false;
+
+    /// Sends a request and closes the sheet unless a receiver refused it.
+    template <typename Send>
+    void request(Send send);
 };
 
 }  // namespace velmora
