@@ -5,6 +5,9 @@
 // the others say.
 
 #include "Support/PrivatePulseServer.hpp"
+#include "Support/TestEnvironment.hpp"
+
+#include "Platform/Audio/AudioFile.hpp"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +36,14 @@ protected:
     }
     void playTogether(const std::vector<float>& toMicrophone, const std::vector<float>& onSpeakers) {
         ASSERT_TRUE(playBoth(toMicrophone, onSpeakers));
+    }
+    /// One held-out phrase (a file of Tests/Data/testmodel) into the microphone and one on the
+    /// speakers, at once.
+    void playPhrases(const std::string& mine, const std::string& theirs) {
+        const auto samplesOf = [](const std::string& file) {
+            return platform::audio::readAudioFile(dataPath("testmodel/" + file)).samples;
+        };
+        playTogether(samplesOf(mine), samplesOf(theirs));
     }
     /// How many captures read from the server now.
     int captureStreams() const {

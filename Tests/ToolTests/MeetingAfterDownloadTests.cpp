@@ -8,8 +8,6 @@
 #include "Support/TwoSidedSound.hpp"
 #include "ToolTests/ToolRun.hpp"
 
-#include "Platform/Audio/AudioFile.hpp"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,10 +19,6 @@
 
 namespace velmora::test {
 namespace {
-
-std::vector<float> recording(const std::string& file) {
-    return platform::audio::readAudioFile(dataPath("testmodel/" + file)).samples;
-}
 
 class MeetingAfterDownload : public TwoSidedSound {
 protected:
@@ -51,7 +45,7 @@ TEST_F(MeetingAfterDownload, AMeetingIsTranscribedWithoutTheHubAfterOnlyTheDownl
          ++waited) {
     }
     ASSERT_EQ(captureStreams(), before + 2) << running.get().err;
-    ASSERT_NO_FATAL_FAILURE(playTogether(recording("en-04.wav"), recording("ru-06.wav")));
+    ASSERT_NO_FATAL_FAILURE(playPhrases("en-04.wav", "ru-06.wav"));
 
     const ToolRun run = running.get();
     ASSERT_EQ(run.status, 0) << run.err;

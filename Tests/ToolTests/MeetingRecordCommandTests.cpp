@@ -9,8 +9,6 @@
 #include "Support/TwoSidedSound.hpp"
 #include "ToolTests/ToolRun.hpp"
 
-#include "Platform/Audio/AudioFile.hpp"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -21,10 +19,6 @@
 
 namespace velmora::test {
 namespace {
-
-std::vector<float> recording(const std::string& file) {
-    return platform::audio::readAudioFile(dataPath("testmodel/" + file)).samples;
-}
 
 /// The tool recording a meeting from the test's own sound server: its default source is a
 /// microphone "mic", its default sink "speakers".
@@ -48,10 +42,6 @@ protected:
         }
         started = captureStreams() == before + 2;
         return running;
-    }
-    /// One phrase into the microphone and one into the speakers, at once.
-    void playPhrases(const std::string& mine, const std::string& theirs) {
-        playTogether(recording(mine), recording(theirs));
     }
     /// The printed lines by speaker, each "MM:SS<tab>speaker<tab>text" at the given time.
     static std::map<std::string, std::string> linesBySpeaker(const std::string& out, const std::string& at = "00:00") {
