@@ -18,4 +18,16 @@ Sheet::Sheet(const QString& title, int width, int padding, int spacing, QWidget*
     layout_->setSpacing(spacing);
 }
 
+void Sheet::fitContent() {
+    layout_->activate();
+    // A window's own minimum ignores the height its wrapped lines need at its width; ask for it.
+    const int needed = layout_->hasHeightForWidth() ? layout_->totalHeightForWidth(width())
+                                                    : layout_->totalSizeHint().height();
+    setMinimumHeight(needed);
+    if (needed == height()) return;
+    const int before = height();
+    resize(width(), needed);
+    if (isVisible()) move(x(), y() - (needed - before) / 2);
+}
+
 }  // namespace velmora

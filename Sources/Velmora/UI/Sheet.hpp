@@ -18,6 +18,10 @@ public:
     /// The column the sheet's content goes into.
     QVBoxLayout* contentLayout() const { return layout_; }
 
+    /// Grows or shrinks the sheet to what its content needs at its width, keeping its centre;
+    /// for content that changes while the sheet is open (a wrapped line added or made longer).
+    void fitContent();
+
 private:
     QVBoxLayout* layout_;
 };

@@ -109,6 +109,7 @@ void TermEditor::refuse(const QString& reason) {
     }
     error_->setText(reason);
     error_->show();
+    fitContent();
 }
 
 Term TermEditor::edited() const {
