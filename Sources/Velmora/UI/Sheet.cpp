@@ -21,8 +21,8 @@ Sheet::Sheet(const QString& title, int width, int padding, int spacing, QWidget*
 void Sheet::fitContent() {
     layout_->activate();
     // A window's own minimum ignores the height its wrapped lines need at its width; ask for it.
-    const int needed = layout_->hasHeightForWidth() ? layout_->totalHeightForWidth(width())
-                                                    : layout_->totalSizeHint().height();
+    const int needed =
+        layout_->hasHeightForWidth() ? layout_->totalHeightForWidth(width()) : layout_->totalSizeHint().height();
     setMinimumHeight(needed);
     if (needed == height()) return;
     const int before = height();
