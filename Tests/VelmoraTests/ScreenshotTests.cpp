@@ -124,10 +124,15 @@ TEST_F(Screenshots, GlossaryEditorWhoseSaveFailed) {
     TermEditor* editor = view.editor();
     ASSERT_NE(editor, nullptr);
     editor->variantsField()->setText("гитхаб, гит хаб");
+    QCoreApplication::processEvents();
+    const QRect before = editor->geometry();
     QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
     QCoreApplication::processEvents();
     ASSERT_EQ(view.editor(), editor);
     ASSERT_NE(editor->errorLine(), nullptr);
+    // It grows about its centre, not down from its top.
+    EXPECT_GT(editor->height(), before.height());
+    EXPECT_NEAR(editor->geometry().center().y(), before.center().y(), 1);
     const QImage picture = take(view, "glossary-editor-not-saved", editor);
     expectNothingCutOff(*editor);
     // The sheet grows for the reason; its fields are not squeezed to make room.

@@ -24,10 +24,9 @@ void Sheet::fitContent() {
     const int needed =
         layout_->hasHeightForWidth() ? layout_->totalHeightForWidth(width()) : layout_->totalSizeHint().height();
     setMinimumHeight(needed);
-    if (needed == height()) return;
-    const int before = height();
     resize(width(), needed);
-    if (isVisible()) move(x(), y() - (needed - before) / 2);
+    // Placed again over its window as when it opened, so that it grows about its centre.
+    if (isVisible()) adjustPosition(parentWidget());
 }
 
 }  // namespace velmora
