@@ -47,8 +47,8 @@ TEST(VectorPath, ThisProcessRunsOnThePathItsSettingAllows) {
 
 // One product whose rounding tells the paths apart: (1 + 2^-12)^2 = 1 + 2^-11 + 2^-24 lies halfway
 // between two floats. Code that rounds the product before adding it to -(1 + 2^-11) gets 0; code that
-// fuses the multiply and the add keeps 2^-24. Where the processor offers a vector path, the portable
-// code is the baseline instruction set's, which has no fused multiply-add; the vector paths fuse.
+// fuses the multiply and the add keeps 2^-24. The vector paths' multiply-adds are fused as written;
+// the portable path, in the baseline instruction set, rounds twice.
 TEST(VectorPath, TheChosenPathReachesTheElementwiseKernels) {
     if (processorVectorPath() == VectorPath::portable) GTEST_SKIP() << "one path only on this processor";
     const float near = 1.0f + std::ldexp(1.0f, -12), below = -(1.0f + std::ldexp(1.0f, -11));
