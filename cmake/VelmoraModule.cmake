@@ -28,11 +28,13 @@ function(velmora_library name)
 endfunction()
 
 # One GoogleTest executable per test folder, each test a CTest case.
-#   velmora_tests(<name> DIR <folder> [DEPS <targets...>] [LABELS <labels...>])
+#   velmora_tests(<name> DIR <folder> [DEPS <targets...>] [LABELS <labels...>] [MODEL_SUITES <suites...>])
 # The label "threads" marks a program whose every test runs clean under ThreadSanitizer
 # (scripts/test --tsan builds the ThreadTests target and runs the tests so labelled).
+# MODEL_SUITES names the program's test suites that run the trained test model: their tests also get
+# the label "testmodel" (scripts/test --second-kernel runs them again on another rounding).
 function(velmora_tests name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;LABELS;MODEL_SUITES" ${ARGN})
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp)
   add_executable(${name} ${sources})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Sources ${PROJECT_SOURCE_DIR}/Tests)
@@ -45,7 +47,17 @@ function(velmora_tests name)
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+  if(ARG_MODEL_SUITES)
+    list(TRANSFORM ARG_MODEL_SUITES APPEND ".*" OUTPUT_VARIABLE patterns)
+    list(JOIN patterns ":" filter)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${filter}"
+                         PROPERTIES ${properties})
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${filter}"
+                         PROPERTIES ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp"
+                                    LABELS "${ARG_LABELS};testmodel")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+  endif()
   if("threads" IN_LIST ARG_LABELS)
     set_property(GLOBAL APPEND PROPERTY VELMORA_THREAD_TESTS ${name})
   endif()
