@@ -5,9 +5,8 @@
 
 #include "FakeHub/FakeHub.hpp"
 #include "FakeHub/HostileServer.hpp"
-#include "SpeechReference/WordErrors.hpp"
+#include "Support/HeardText.hpp"
 #include "Support/FakeModelRepository.hpp"
-#include "Support/HeldOutRecordings.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>
@@ -42,7 +41,7 @@ protected:
     }
     void expectTheTranscriptIsRight() {
         const std::string text = readFile(out / "en-01.txt");
-        EXPECT_LE(velmora::dev::wordErrors(heldOutText("en-01.wav"), text).edits, 1) << text;
+        velmora::test::expectHeard("en-01.wav", text, 1);
     }
     fs::path tokenizerFolder() const { return base / "models/openai/whisper-base"; }
 

@@ -1,7 +1,7 @@
 // velmora-dev meeting record: a meeting recorded by the tool from a sound server of the test's
 // own, on the trained test model that the tool downloads from a loopback hub.
 
-#include "SpeechReference/WordErrors.hpp"
+#include "Support/HeardText.hpp"
 #include "Support/HeldOutRecordings.hpp"
 #include "Support/PrivatePulseServer.hpp"
 #include "Support/TestEnvironment.hpp"
@@ -88,8 +88,8 @@ TEST_F(MeetingRecordTool, RecordsBothSidesUntilTheTimeIsUpAndKeepsTheMeeting) {
         EXPECT_TRUE(texts.emplace(m[1], m[2]).second) << line;
     }
     ASSERT_EQ(texts.size(), 2u) << run.out;
-    EXPECT_LE(velmora::dev::wordErrors(heldOutText("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
-    EXPECT_LE(velmora::dev::wordErrors(heldOutText("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
+    velmora::test::expectHeard("en-04.wav", texts["me"], 2);
+    velmora::test::expectHeard("ru-06.wav", texts["others"], 2);
 
     std::smatch saved;
     ASSERT_TRUE(std::regex_search(run.err, saved, std::regex("meeting ([0-9A-F-]{36}): 2 lines, [0-9]+ s, in (.+)\n")))
@@ -159,8 +159,8 @@ TEST_F(MeetingRecordTool, WithTheModelOnDiskItTranscribesWithoutTheHub) {
 
     auto texts = linesBySpeaker(offline.out);
     ASSERT_EQ(texts.size(), 2u) << offline.out;
-    EXPECT_LE(velmora::dev::wordErrors(heldOutText("en-04.wav"), texts["me"]).edits, 2) << texts["me"];
-    EXPECT_LE(velmora::dev::wordErrors(heldOutText("ru-06.wav"), texts["others"]).edits, 2) << texts["others"];
+    velmora::test::expectHeard("en-04.wav", texts["me"], 2);
+    velmora::test::expectHeard("ru-06.wav", texts["others"], 2);
     EXPECT_TRUE(std::regex_search(offline.err, std::regex("meeting [0-9A-F-]{36}: 2 lines, [56] s, in ")))
         << offline.err;
     // The log says that the copy on disk served, and why.

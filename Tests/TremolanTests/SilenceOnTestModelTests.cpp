@@ -151,6 +151,7 @@ TEST_F(SilenceOnTestModel, TheHeldOutPhrasesAreStillHeardAsSpeech) {
         DecodingOptions options;
         options.language = phrase.language;
         const DecodingResult window = model_->decodeWindow(samples, options);
+        std::printf("%s: no-speech probability %.4f\n", phrase.file.c_str(), window.noSpeechProb);
         EXPECT_LT(window.noSpeechProb, 0.1f);
         EXPECT_NE(window.fallback, (DecodingFallback{false, "silence"}));
         EXPECT_NE(words(transcribe(samples, phrase.language)->text()), "");

@@ -93,10 +93,13 @@ TEST_F(TestSpeechModel, TimestampModeEndsTheTextWithTheEndOfSpeech) {
         EXPECT_LT(tokens.front(), special.specialTokenBegin) << r.file;
         ASSERT_GE(tokens.back(), special.timeTokenBegin) << r.file;
         const double end = 0.02 * (tokens.back() - special.timeTokenBegin);
-        EXPECT_NEAR(end, r.end, 0.3) << r.file;
         // Both forms hear the same words, give or take one.
         const int plainEdits = wordErrors(r.text, text(transcribe(r, false))).edits;
-        EXPECT_LE(wordErrors(r.text, text(tokens)).edits, plainEdits + 1) << r.file << ": " << text(tokens);
+        const int timedEdits = wordErrors(r.text, text(tokens)).edits;
+        std::printf("%s: the text ends at %.2f s, the speech at %.2f s; %d words wrong with timestamps, %d without\n",
+                    r.file.c_str(), end, r.end, timedEdits, plainEdits);
+        EXPECT_NEAR(end, r.end, 0.3) << r.file;
+        EXPECT_LE(timedEdits, plainEdits + 1) << r.file << ": " << text(tokens);
     }
 }
 

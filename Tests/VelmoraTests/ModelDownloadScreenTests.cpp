@@ -13,7 +13,7 @@
 
 #include "FakeSampleSource.hpp"
 #include "QtApplication.hpp"
-#include "SpeechReference/WordErrors.hpp"
+#include "Support/HeardText.hpp"
 #include "Support/HeldOutRecordings.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
@@ -69,7 +69,7 @@ struct ProgramRun {
 std::string heldOutText(LocalWhisperProvider& engine, const std::string& file) {
     const auto samples = tremolan::AudioProcessor::loadAudioAsFloatArray(test::dataPath("testmodel/" + file).string());
     const std::string text = engine.transcribe(samples, "en");
-    EXPECT_LE(velmora::dev::wordErrors(test::heldOutText(file), text).edits, 1) << text;
+    test::expectHeard(file, text, 1);
     return text;
 }
 
