@@ -44,11 +44,15 @@ TEST(AudioStreamTranscriberOnTestModel, ConfirmedTextReachesThePlayedWordsAndSto
     const auto silence = [&](double seconds) {
         played.insert(played.end(), static_cast<std::size_t>(seconds * 16000), 0.0f);
     };
+    double lastSpeechStart = 0;  // in the played sound
     for (const std::string file : {"en-01.wav", "en-04.wav", "en-06.wav"}) {
         const auto phrase = AudioProcessor::loadAudioAsFloatArray(dataPath("testmodel/" + file).string());
+        for (const auto& r : velmora::test::heldOutRecordings()) {
+            if (r.file != file) continue;
+            reference += (reference.empty() ? "" : " ") + r.text;
+            lastSpeechStart = static_cast<double>(played.size()) / 16000 + r.start;
+        }
         played.insert(played.end(), phrase.begin(), phrase.end());
-        for (const auto& r : velmora::test::heldOutRecordings())
-            if (r.file == file) reference += (reference.empty() ? "" : " ") + r.text;
     }
     silence(2.0);
 
@@ -83,15 +87,26 @@ TEST(AudioStreamTranscriberOnTestModel, ConfirmedTextReachesThePlayedWordsAndSto
     const std::string confirmed = joined(heard.confirmedSegments);
     const std::string all = confirmed + joined(heard.unconfirmedSegments);
     const auto errors = velmora::dev::wordErrors(reference, all);
-    std::printf("confirmed: %s\nunconfirmed: %s\nword error rate %.1f%% (%d of %d), stop took %.0f ms\n",
+    // The played sound ended with the capture's count at its end.
+    const double lastPhrase = static_cast<double>(endOfSound) / 16000 - static_cast<double>(played.size()) / 16000 +
+                              lastSpeechStart;
+    const double reached = heard.confirmedSegments.empty() ? 0.0 : heard.confirmedSegments.back().end;
+    const double reachedAll = heard.unconfirmedSegments.empty() ? reached : heard.unconfirmedSegments.back().end;
+    std::printf("confirmed: %s\nunconfirmed: %s\nword error rate %.1f%% (%d of %d), stop took %.0f ms; the last "
+                "phrase from %.2f s, confirmed to %.2f s, heard to %.2f s\n",
                 confirmed.c_str(), joined(heard.unconfirmedSegments).c_str(), 100.0 * errors.rate(), errors.edits,
-                errors.words, std::chrono::duration<double, std::milli>(stopping).count());
+                errors.words, std::chrono::duration<double, std::milli>(stopping).count(), lastPhrase, reached,
+                reachedAll);
     EXPECT_FALSE(heard.confirmedSegments.empty());
+    // The confirmed text reaches into the last phrase (measured: 1.7 to 2.4 s past its start).
+    EXPECT_GT(reached, lastPhrase);
     // The test model hears whole phrases after a short silence; a pass over a phrase cut off by the
     // end of the buffer often closes it early as a segment of its own, which the next pass then
-    // confirms, so the streamed text is well short of the model's 18% on whole phrases. Measured:
-    // 37 to 50% (6 to 8 of 16 words); the bound adds two words.
-    EXPECT_LE(errors.edits, 10) << all;
+    // confirms, so the streamed text is well short of the model's 15% on whole phrases. Where the
+    // passes cut depends on how fast the machine runs them: measured 7 to 12 of 16 words wrong over
+    // OpenBLAS's Haswell, Zen and Sandybridge kernels, the avx2 and portable paths and 1 to 8
+    // threads, on a machine at rest and under a load of 50; the bound adds one word.
+    EXPECT_LE(errors.edits, 13) << all;
     EXPECT_LT(stopping, std::chrono::seconds(1));
     EXPECT_FALSE(transcriber.state().isRecording);
 }

@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -73,8 +75,9 @@ TEST(FacadeEndToEnd, FromAnEmptyFolderToTranscriptsAndLanguages) {
                                                 [](const auto& a, const auto& b) { return a.second < b.second; });
         EXPECT_EQ(likeliest->first, detected.language);
         const auto spoken = detected.langProbs.find(recordings[i].language);
-        std::printf("%s: %s detected, %s at probability %.3f\n", recordings[i].file.c_str(), detected.language.c_str(),
-                    recordings[i].language.c_str(), spoken == detected.langProbs.end() ? 0.0 : spoken->second);
+        std::printf("%s: %s detected, %s at log probability %.3f\n", recordings[i].file.c_str(),
+                    detected.language.c_str(), recordings[i].language.c_str(),
+                    spoken == detected.langProbs.end() ? -INFINITY : spoken->second);
         hits[recordings[i].language].second += 1;
         hits[recordings[i].language].first += detected.language == recordings[i].language;
     }

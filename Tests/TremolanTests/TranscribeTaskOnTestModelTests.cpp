@@ -129,7 +129,10 @@ protected:
 // window of continuous speech it stops or wanders after a phrase or two; the next window starts
 // where it closed the last one, so that the speech after it is still heard. These rates and shares
 // are the measured ones of this model (plus two words of margin, and five points of coverage), far
-// from those of isolated phrases: they guard the road from window to window, not the model.
+// from those of isolated phrases: they guard the road from window to window, not the model. They
+// were the same on OpenBLAS's Haswell, Zen and Sandybridge kernels, the avx2 and portable paths and
+// 1 to 8 threads, and held on an AVX-512 processor with OpenBLAS's Cooperlake kernel. The road that
+// took a window of one phrase as done whole left 23 to 53% of the speech uncovered.
 TEST_F(TranscribeOnTestModel, LongRecordingsWalkSeveralWindows) {
     struct Case {
         const char* name;
@@ -200,8 +203,18 @@ TEST_F(TranscribeOnTestModel, EveryWindowIsTheOneWindowRoadFromItsSeek) {
 
 // Twelve held-out phrases of a language, 1.5 s of silence before each: more than one window.
 // Where the model closes a window inside a phrase, the next window starts there and the phrase's
-// rest is a segment of its own: those bounds are the misses allowed (the measured ones), while the
-// speech is covered nearly whole (the measured share plus five points).
+// rest is a segment of its own: those bounds are the misses allowed, while the speech is covered
+// nearly whole. Where the model closes a window moves with the rounding of the machine: measured over
+// OpenBLAS's Haswell, Zen and Sandybridge kernels, the avx2 and portable paths and 1 to 8 threads,
+// and on an AVX-512 processor with OpenBLAS's Cooperlake kernel, the cases took
+//   en:            2 misses, the furthest bound 0.94 s, 2% uncovered (all alike)
+//   en with words: 0 misses, 0.46 s, 19%                              (all alike)
+//   ru:            4 misses, 0.68 s, 2%                               (all alike)
+//   ru with words: 5 misses, 0.88 s, 4% (19 segments), or, with 3 threads on avx2, 2 on portable and
+//                  Cooperlake, 2 misses, 1.08 s, 2% (17 segments).
+// The bounds add two misses and five points of the speech to the worst, and half a second to the
+// furthest bound. The roads that skipped speech (a window of one phrase taken as done whole, words
+// timed over the whole padded window) left 41 to 67% of it uncovered here.
 TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
     struct Case {
         const char* language;
@@ -209,8 +222,8 @@ TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
         int allowedMisses;
         double uncoveredBound;
     };
-    for (const auto& c : {Case{"en", false, 2, 0.08}, Case{"en", true, 0, 0.24}, Case{"ru", false, 4, 0.07},
-                          Case{"ru", true, 5, 0.09}}) {
+    for (const auto& c : {Case{"en", false, 4, 0.08}, Case{"en", true, 2, 0.24}, Case{"ru", false, 6, 0.07},
+                          Case{"ru", true, 7, 0.09}}) {
         SCOPED_TRACE(std::string(c.language) + (c.words ? " with words" : ""));
         const auto r = phrases(c.language, 2, 1.5);
         const Run run = transcribe(r, c.words);
@@ -232,7 +245,7 @@ TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
                     c.language, c.words ? " with words" : "", run.result->segments().size(), misses,
                     2 * run.result->segments().size(), worst, 100.0 * uncovered);
         EXPECT_LE(misses, c.allowedMisses);
-        EXPECT_LE(worst, 1.0);
+        EXPECT_LE(worst, 1.6);
     }
 }
 

@@ -457,8 +457,8 @@ TEST(LocalEngineRemoval, RemovingTheModelDuringItsDownloadStopsTheTransferForGoo
 }
 
 TEST_F(LocalEngine, HeldOutSpeechBecomesItsTextInTheGivenOrDetectedLanguage) {
-    // The test model's word error rate on these recordings is about 17 % (its own tests); the
-    // engine must not do worse, whether it is given the language or detects it.
+    // The engine must not hear the held-out recordings worse than the test model's own tests allow,
+    // whether it is given the language or detects it.
     std::map<std::string, velmora::dev::WordErrors> given, detected;
     for (const auto& r : velmora::test::heldOutRecordings()) {
         const auto samples = heldOut(r.file);
@@ -477,7 +477,8 @@ TEST_F(LocalEngine, HeldOutSpeechBecomesItsTextInTheGivenOrDetectedLanguage) {
             SCOPED_TRACE(language);
             std::printf("%s, %s: word error rate %.1f%% (%d of %d words)\n", language.c_str(),
                         totals == &given ? "given" : "detected", 100.0 * errors.rate(), errors.edits, errors.words);
-            EXPECT_LE(errors.rate(), 0.2) << errors.edits << " of " << errors.words;
+            EXPECT_LE(errors.edits, velmora::test::heldOutWordErrorBound(language)) << errors.edits << " of "
+                                                                                      << errors.words;
         }
     }
 }
