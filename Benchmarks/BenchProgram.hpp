@@ -46,9 +46,16 @@ inline long long wholeNumber(const std::string& text, const std::string& what, l
     const char* end = text.data() + text.size();
     const auto [at, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc() || at != end || value < least || value > most)
-        throw UsageError(what + " takes a whole number from " + std::to_string(least) + " to " +
-                         std::to_string(most) + ", not '" + text + "'");
+        throw UsageError(what + " takes a whole number from " + std::to_string(least) + " to " + std::to_string(most) +
+                         ", not '" + text + "'");
     return value;
+}
+
+/// The number in its shortest form ("0.001", "100").
+inline std::string shortDecimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 /// A number within [least, most]; UsageError naming `what` otherwise.
@@ -57,7 +64,7 @@ inline double decimalNumber(const std::string& text, const std::string& what, do
     const char* end = text.data() + text.size();
     const auto [at, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc() || at != end || !(value >= least && value <= most))
-        throw UsageError(what + " takes a number from " + std::to_string(least) + " to " + std::to_string(most) +
+        throw UsageError(what + " takes a number from " + shortDecimal(least) + " to " + shortDecimal(most) +
                          ", not '" + text + "'");
     return value;
 }

@@ -62,6 +62,7 @@
 #include <mutex>
 #include <numbers>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -280,7 +281,10 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
         std::fprintf(f, "%d %.6f %.1f %d %d\n", threads, factor, peak, ended, transcribed);
         std::fclose(f);
     }
-    return ended == transcribed ? 0 : 1;
+    if (ended != transcribed)
+        throw std::runtime_error("the texts of " + std::to_string(ended) + " of " + std::to_string(transcribed) +
+                                 " chunks ended after " + std::to_string(tokens) + " tokens");
+    return 0;
 }
 
 constexpr const char* kUsage =
