@@ -2,8 +2,12 @@
 // sox doing the same in the same run (interleaved rounds: the machine is shared), and the energy
 // voice-activity detector over one hour of 16 kHz audio.
 //
-//   build-release/Benchmarks/AudioBench [rounds]        (sox must be on PATH)
+//   build-release/Benchmarks/AudioBench [ROUNDS] [--seconds 3600]      (sox must be on PATH)
+//
+// --seconds makes the recording shorter (the goals are the hour's). It is made once under
+// $TMPDIR/velmora-bench-audio (/tmp without TMPDIR).
 
+#include "BenchProgram.hpp"
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Median.hpp"
@@ -15,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,22 +39,39 @@ int run(const std::string& command) {
     return std::system(command.c_str());
 }
 
-}  // namespace
+constexpr const char* kUsage =
+    "usage: AudioBench [ROUNDS] [--seconds 3600]\n"
+    "  loading and resampling a 44.1 kHz stereo FLAC of the length next to sox, ROUNDS (3) times, and the\n"
+    "  energy detector over it (sox must be on PATH)\n";
 
-int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const fs::path folder = "/tmp/velmora-bench-audio";
+int runBench(velmora::bench::Arguments& arguments) {
+    int rounds = 3, seconds = 3600;
+    bool roundsGiven = false;
+    while (!arguments.done()) {
+        const std::string a = arguments.take();
+        if (a == "--seconds") {
+            seconds = static_cast<int>(arguments.wholeOf(a, 1, 36000));
+        } else if (!a.starts_with("-") && !roundsGiven) {
+            rounds = static_cast<int>(velmora::bench::wholeNumber(a, "ROUNDS", 1, 1000));
+            roundsGiven = true;
+        } else {
+            velmora::bench::Arguments::unknown(a);
+        }
+    }
+    const fs::path folder = fs::temp_directory_path() / "velmora-bench-audio";
     fs::create_directories(folder);
-    const fs::path hour = folder / "hour.flac";
+    const fs::path hour =
+        folder / (seconds == 3600 ? std::string("hour.flac") : "speech-" + std::to_string(seconds) + "s.flac");
     const fs::path soxOut = folder / "sox-out.raw";
     if (!fs::exists(hour)) {
-        // The shared 11 s recording (44.1 kHz stereo) repeated to one hour: speech, as in use.
+        // The shared 11 s recording (44.1 kHz stereo) repeated to the length: speech, as in use.
         std::printf("making %s ...\n", hour.c_str());
         const std::string source = velmora::bench::dataPath("audio/jfk.flac");
-        if (run("sox '" + source + "' '" + hour.string() + "' repeat 330 trim 0 3600") != 0) {
-            std::fprintf(stderr, "sox failed: is it installed (scripts/setup)?\n");
-            return 1;
-        }
+        const std::string part = hour.string() + ".part.flac";
+        if (run("sox '" + source + "' '" + part + "' repeat " + std::to_string(seconds / 11 + 1) + " trim 0 " +
+                std::to_string(seconds)) != 0)
+            throw std::runtime_error("sox failed: is it installed (scripts/setup)?");
+        fs::rename(part, hour);
     }
 
     std::vector<double> ours, sox;
@@ -57,7 +79,8 @@ int main(int argc, char** argv) {
     std::vector<float> loaded;
     for (int round = 0; round < rounds; ++round) {
         auto start = Clock::now();
-        if (run("sox '" + hour.string() + "' -r 16000 -c 1 '" + soxOut.string() + "'") != 0) return 1;
+        if (run("sox '" + hour.string() + "' -r 16000 -c 1 '" + soxOut.string() + "'") != 0)
+            throw std::runtime_error("sox failed on " + hour.string());
         sox.push_back(secondsSince(start));
         loaded.clear();
         loaded.shrink_to_fit();
@@ -71,8 +94,8 @@ int main(int argc, char** argv) {
     fs::remove(soxOut);
     const double ratio = median(ours) / median(sox);
     std::printf(
-        "load+resample 1 h 44.1 kHz stereo FLAC -> %zu samples: median %s s; sox %s s; ratio %s (goal <= 1.2)\n",
-        samples, fixedDecimal(median(ours), 2).c_str(), fixedDecimal(median(sox), 2).c_str(),
+        "load+resample %d s of 44.1 kHz stereo FLAC -> %zu samples: median %s s; sox %s s; ratio %s (goal <= 1.2)\n",
+        seconds, samples, fixedDecimal(median(ours), 2).c_str(), fixedDecimal(median(sox), 2).c_str(),
         fixedDecimal(ratio, 3).c_str());
 
     // The detector over the loaded hour (16 kHz mono).
@@ -91,4 +114,10 @@ int main(int argc, char** argv) {
         fixedDecimal(audioSeconds, 0).c_str(), fixedDecimal(median(vadTimes), 3).c_str(),
         fixedDecimal(audioSeconds / median(vadTimes), 0).c_str(), speech);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::bench::runProgram(argc, argv, kUsage, runBench);
 }

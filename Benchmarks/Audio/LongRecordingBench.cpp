@@ -1,14 +1,15 @@
 // The long-recording bench: the peak memory and wall time of the developer tool's commands on hours
 // of audio, each command a process of its own (its peak resident size from wait4). The recordings
-// are made once with sox under /tmp/velmora-bench-long: digital silence at 16 kHz mono (the
+// are made once with sox under $TMPDIR/velmora-bench-long (/tmp without TMPDIR): digital silence at 16 kHz mono (the
 // recogniser's own format, read as it lies) and a quiet tone at 44.1 kHz stereo (read, mixed and
 // resampled). Each whole-recording figure is given against the Float32 samples the command holds.
 //
 //   build-release/Benchmarks/LongRecordingBench [hours of silence (10)] [hours of stereo (1)]
 //     [--no-transcribe] [--tool PATH]
 // (sox must be on PATH; the files take 1.15 GB an hour and 0.64 GB an hour). --tool measures another
-// build of velmora-dev, such as one of an earlier revision.
+// build of velmora-dev, such as one of an earlier revision. The quickest form: 0.01 0.01 (36 s each).
 
+#include "BenchProgram.hpp"
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -80,38 +82,42 @@ std::size_t wordsIn(const fs::path& file) {
     return count;
 }
 
-}  // namespace
+constexpr const char* kUsage =
+    "usage: LongRecordingBench [SILENCE_HOURS (10)] [STEREO_HOURS (1)] [--no-transcribe] [--tool PATH]\n"
+    "  peak memory and wall time of the developer tool's commands on hours of audio (sox must be on PATH)\n";
 
-int main(int argc, char** argv) {
+int runBench(velmora::bench::Arguments& arguments) {
     double silenceHours = 10, stereoHours = 1;
     bool transcribe = true;
     std::string tool = VELMORA_DEV_TOOL;
     std::vector<double> numbers;
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--no-transcribe") {
+    while (!arguments.done()) {
+        const std::string a = arguments.take();
+        if (a == "--no-transcribe")
             transcribe = false;
-        } else if (std::string(argv[i]) == "--tool" && i + 1 < argc) {
-            tool = argv[++i];
-        } else {
-            numbers.push_back(std::atof(argv[i]));
-        }
+        else if (a == "--tool")
+            tool = arguments.valueOf(a);
+        else if (!a.starts_with("-") && numbers.size() < 2)
+            numbers.push_back(
+                velmora::bench::decimalNumber(a, numbers.empty() ? "SILENCE_HOURS" : "STEREO_HOURS", 0.001, 100));
+        else
+            velmora::bench::Arguments::unknown(a);
     }
     if (!numbers.empty()) silenceHours = numbers[0];
     if (numbers.size() > 1) stereoHours = numbers[1];
 
-    const fs::path folder = "/tmp/velmora-bench-long";
+    const fs::path folder = fs::temp_directory_path() / "velmora-bench-long";
     fs::create_directories(folder);
     const std::string model = velmora::bench::dataPath("models/test-speech");
     const std::string tokenizer = velmora::bench::dataPath("whisper-tokenizer/multilingual");
-    const auto hoursName = [](double h) { return fixedDecimal(h, 1) + "h"; };
-    const fs::path silence = folder / ("silence-" + hoursName(silenceHours) + ".wav");
-    const fs::path stereo = folder / ("tone-" + hoursName(stereoHours) + ".wav");
+    // Named by whole seconds: two lengths that round to the same tenth of an hour are two files.
+    const auto lengthName = [](double h) { return fixedDecimal(h * 3600, 0) + "s"; };
+    const fs::path silence = folder / ("silence-" + lengthName(silenceHours) + ".wav");
+    const fs::path stereo = folder / ("tone-" + lengthName(stereoHours) + ".wav");
     const auto seconds = [](double h) { return fixedDecimal(h * 3600, 0); };
     if (!make(silence, "-n -r 16000 -c 1 -b 16", "trim 0 " + seconds(silenceHours)) ||
-        !make(stereo, "-n -r 44100 -c 2 -b 16", "synth " + seconds(stereoHours) + " sine 440 vol 0.05")) {
-        std::fprintf(stderr, "sox failed: is it installed (scripts/setup)?\n");
-        return 1;
-    }
+        !make(stereo, "-n -r 44100 -c 2 -b 16", "synth " + seconds(stereoHours) + " sine 440 vol 0.05"))
+        throw std::runtime_error("sox failed: is it installed (scripts/setup)?");
 
     struct Command {
         std::string name;
@@ -167,5 +173,12 @@ int main(int argc, char** argv) {
                     run.status == 0 ? "" : (" (status " + std::to_string(run.status) + ")").c_str());
         std::fflush(stdout);
     }
-    return failures == 0 ? 0 : 1;
+    if (failures > 0) throw std::runtime_error(std::to_string(failures) + " of the commands failed");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::bench::runProgram(argc, argv, kUsage, runBench);
 }

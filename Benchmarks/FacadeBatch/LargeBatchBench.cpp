@@ -5,11 +5,13 @@
 // samples them), what is left after the call, and the peak resident size (VmHWM) next to the
 // weights' size. The weights are random, so the texts mean nothing; decoding stops after 8 tokens.
 //
-//   build-release/Benchmarks/FacadeLargeBatchBench FOLDER [RECORDINGS]
+//   build-release/Benchmarks/FacadeLargeBatchBench FOLDER [RECORDINGS] [--size large-v3]
 //
 // FOLDER receives the bundles when it has none (about 3 GB of half-precision weights: put it
-// under /tmp and remove it afterwards).
+// under /tmp and remove it afterwards). --size runs another standard size's bundles (the quickest
+// form: FOLDER 1 --size tiny).
 
+#include "BenchProgram.hpp"
 #include "BenchmarkData.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "LargeBundle.hpp"
@@ -53,16 +55,29 @@ std::vector<float> recording(int index) {
     return samples;
 }
 
-}  // namespace
+constexpr const char* kUsage =
+    "usage: FacadeLargeBatchBench FOLDER [RECORDINGS] [--size large-v3]\n"
+    "  RECORDINGS (16) synthetic recordings of 45 s in one facade call with the silence chunking, on random\n"
+    "  bundles of the size (written into FOLDER when it has none; about 3 GB for large-v3)\n";
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: FacadeLargeBatchBench FOLDER [RECORDINGS]\n");
-        return 2;
+int runBench(velmora::bench::Arguments& arguments) {
+    std::vector<std::string> positional;
+    std::string size = "large-v3";
+    while (!arguments.done()) {
+        const std::string a = arguments.take();
+        if (a == "--size")
+            size = arguments.valueOf(a);
+        else if (a.starts_with("-") || positional.size() == 2)
+            velmora::bench::Arguments::unknown(a);
+        else
+            positional.push_back(a);
     }
-    const fs::path folder = argv[1];
-    const int count = argc > 2 ? std::max(1, std::atoi(argv[2])) : 16;
-    velmora::bench::ensureLargeBundle(folder);
+    if (positional.empty()) throw velmora::bench::UsageError("FOLDER is missing");
+    const fs::path folder = positional[0];
+    const int count = positional.size() > 1
+                          ? static_cast<int>(velmora::bench::wholeNumber(positional[1], "RECORDINGS", 1, 1000))
+                          : 16;
+    velmora::bench::ensureLargeBundle(folder, size);
     std::uintmax_t weightBytes = 0;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
         if (entry.is_regular_file() && entry.path().extension() == ".safetensors") weightBytes += entry.file_size();
@@ -116,15 +131,23 @@ int main(int argc, char** argv) {
         std::fclose(file);
     }
     std::printf(
-        "%d recordings of 45 s, silence chunking, %zu pieces, %zu failed; %u hardware threads, %d compute "
+        "%d recordings of 45 s, %s sizes, silence chunking, %zu pieces, %zu failed; %u hardware threads, %d compute "
         "threads, %zu batch helpers, load average %s\n",
-        count, pieces, failed, std::thread::hardware_concurrency(), platform::ml::ComputePool::shared().threadCount(),
-        tremolan::BatchExecutor::shared().helperCount(), fixedDecimal(load[0], 1).c_str());
+        count, size.c_str(), pieces, failed, std::thread::hardware_concurrency(),
+        platform::ml::ComputePool::shared().threadCount(), tremolan::BatchExecutor::shared().helperCount(),
+        fixedDecimal(load[0], 1).c_str());
     std::printf("load %s s, batch %s s\n", fixedDecimal(loadSeconds, 1).c_str(), fixedDecimal(seconds, 1).c_str());
     std::printf("instances at most: encoder %zu, decoder %zu (bound %zu); after the call: %zu and %zu\n", encoderMost,
                 decoderMost, decoder->instanceLimit(), encoder->instanceCount(), decoder->instanceCount());
     std::printf("weights %s MB, resident after loading %s MB, peak %s MB\n",
                 fixedDecimal(static_cast<double>(weightBytes) / 1048576.0, 0).c_str(),
                 fixedDecimal(loadedMegabytes, 0).c_str(), fixedDecimal(statusMegabytes("VmHWM"), 0).c_str());
-    return failed == 0 ? 0 : 1;
+    if (failed > 0) throw std::runtime_error(std::to_string(failed) + " of the recordings failed");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::bench::runProgram(argc, argv, kUsage, runBench);
 }

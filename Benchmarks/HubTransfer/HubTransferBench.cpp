@@ -16,8 +16,10 @@
 //   build-release/Benchmarks/HubTransferBench [--size-mib N] [--rounds N] [--fault-runs N] [--fault-size-mib N]
 //                                             [--seed N] [--before PROGRAM]
 // --fault-runs 0 skips the fault run. --before names this program built from an earlier revision:
-// its worker then takes a turn in every round of 1 as a third client.
+// its worker then takes a turn in every round of 1 as a third client. The quickest form:
+// --size-mib 4 --rounds 1 --fault-runs 2 --fault-size-mib 4. The work folder is under $TMPDIR.
 
+#include "BenchProgram.hpp"
 #include "FakeHub/FakeHub.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 #include "LoadAverages.hpp"
@@ -31,13 +33,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,8 +83,9 @@ Child spawn(const std::vector<std::string>& args) {
 void flushToDisk(const fs::path& path) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || fdatasync(fd) != 0) {
-        std::perror(path.c_str());
-        std::exit(1);
+        const std::string reason = std::strerror(errno);
+        if (fd >= 0) close(fd);
+        throw std::runtime_error("cannot flush " + path.string() + ": " + reason);
     }
     close(fd);
 }
@@ -152,33 +158,44 @@ TransferFigures timedSnapshot(const std::string& self, const std::string& endpoi
     return figures;
 }
 
-}  // namespace
+constexpr const char* kUsage =
+    "usage: HubTransferBench [--size-mib N] [--rounds N] [--fault-runs N] [--fault-size-mib N] [--seed N]\n"
+    "                        [--before PROGRAM]\n"
+    "  snapshots from the loopback fake hub next to curl -o, peak memory, and transfers broken and killed\n";
 
-int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "--worker") return runWorker(argc, argv);
-
+int runBench(velmora::bench::Arguments& arguments) {
     std::uint64_t sizeMiB = 1024, faultSizeMiB = 64;
     int faultRuns = 50;
     int rounds = 5;
     unsigned seed = 20240611;
     std::string before;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        std::string option = argv[i];
+    while (!arguments.done()) {
+        const std::string option = arguments.take();
         if (option == "--size-mib")
-            sizeMiB = std::stoull(argv[i + 1]);
+            sizeMiB = static_cast<std::uint64_t>(arguments.wholeOf(option, 1, 1 << 20));
         else if (option == "--rounds")
-            rounds = std::max(1, std::stoi(argv[i + 1]));
+            rounds = static_cast<int>(arguments.wholeOf(option, 1, 1000));
         else if (option == "--fault-runs")
-            faultRuns = std::stoi(argv[i + 1]);
+            faultRuns = static_cast<int>(arguments.wholeOf(option, 0, 100000));
         else if (option == "--fault-size-mib")
-            faultSizeMiB = std::stoull(argv[i + 1]);
+            faultSizeMiB = static_cast<std::uint64_t>(arguments.wholeOf(option, 1, 1 << 20));
         else if (option == "--seed")
-            seed = static_cast<unsigned>(std::stoul(argv[i + 1]));
+            seed = static_cast<unsigned>(arguments.wholeOf(option, 0, 4294967295LL));
         else if (option == "--before")
-            before = argv[i + 1];
+            before = arguments.valueOf(option);
+        else
+            velmora::bench::Arguments::unknown(option);
     }
     std::string self = fs::read_symlink("/proc/self/exe").string();
     fs::path work = fs::temp_directory_path() / ("hub-transfer-bench-" + std::to_string(getpid()));
+    // The work folder goes however the run ends.
+    struct RemovedAtEnd {
+        fs::path folder;
+        ~RemovedAtEnd() {
+            std::error_code ignored;
+            fs::remove_all(folder, ignored);
+        }
+    } const removeWork{work};
     fs::path root = work / "hub";
     fs::path repoFolder = root / "models" / kRepo;
 
@@ -209,10 +226,9 @@ int main(int argc, char** argv) {
             auto start = Clock::now();
             Finished curl = wait(spawn({"curl", "-s", "-o", curlOut.string(), contentUrl}));
             curlSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-            if (curl.status != 0 || fs::file_size(curlOut) != (sizeMiB << 20)) {
-                std::fprintf(stderr, "curl failed (status %d)\n", curl.status);
-                std::exit(1);
-            }
+            if (curl.status != 0 || fs::file_size(curlOut) != (sizeMiB << 20))
+                throw std::runtime_error("curl failed (status " + std::to_string(curl.status) +
+                                         "): is it installed (scripts/setup)?");
             flushToDisk(curlOut);
             curlSyncSeconds = std::chrono::duration<double>(Clock::now() - start).count();
             fs::remove(curlOut);
@@ -263,10 +279,8 @@ int main(int argc, char** argv) {
         peakKiB / 1024.0, static_cast<unsigned long long>(sizeMiB), quarter.peakKiB / 1024.0,
         static_cast<unsigned long long>(sizeMiB / 4));
     std::printf("load averages after: %s\n", loadAverages().c_str());
-    if (faultRuns <= 0) {
-        fs::remove_all(work);
-        return transfersOk ? 0 : 1;
-    }
+    if (!transfersOk) throw std::runtime_error("a transfer gave a wrong file");
+    if (faultRuns <= 0) return 0;
 
     // 3. Fault run.
     writeRandomFile(repoFolder / "fault.bin", faultSizeMiB << 20, seed + 2);
@@ -306,7 +320,17 @@ int main(int argc, char** argv) {
         "%d/%d final files with the right SHA-256, %d successes with a wrong file (%.1f s)\n",
         faultRuns, static_cast<unsigned long long>(faultSizeMiB), killed, starts, correct, faultRuns, wrongSuccesses,
         faultSeconds);
-    fs::remove_all(work);
-    bool pass = transfersOk && correct == faultRuns && wrongSuccesses == 0;
-    return pass ? 0 : 1;
+    if (correct != faultRuns || wrongSuccesses != 0)
+        throw std::runtime_error("the fault run: " + std::to_string(correct) + " of " + std::to_string(faultRuns) +
+                                 " final files right, " + std::to_string(wrongSuccesses) +
+                                 " successes with a wrong file");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A child of this program downloading one file: its exit status is its answer.
+    if (argc > 1 && std::string(argv[1]) == "--worker") return runWorker(argc, argv);
+    return velmora::bench::runProgram(argc, argv, kUsage, runBench);
 }

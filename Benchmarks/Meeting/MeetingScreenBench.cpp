@@ -6,7 +6,8 @@
 //   build-release/Benchmarks/MeetingScreenBench [--rounds N] [--only TEXT] [--first-paint-only]
 //
 // --only runs the meetings whose name holds TEXT ("one speaker", "turns", "1 h");
-// --first-paint-only leaves out the way to the end.
+// --first-paint-only leaves out the way to the end. The quickest form: --rounds 1 --only "1 h"
+// --first-paint-only. The data folder is a new one under $TMPDIR (/tmp without it), removed at the end.
 //
 // Meetings: 8 hours of one speaker (one block of about 1.9 MB of text), 8 hours of two speakers
 // taking turns every 30 s (960 blocks, the same text), an hour of two speakers (120 blocks), and
@@ -16,6 +17,7 @@
 // until the last line is built and painted, step by step as a reader dragging the bar would; its
 // slowest step is the longest the window stays deaf (not walked for the 64 hours).
 
+#include "BenchProgram.hpp"
 #include "Median.hpp"
 
 #include "Velmora/Audio/SampleSource.hpp"
@@ -34,10 +36,10 @@
 #include <QListWidget>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -130,29 +132,48 @@ struct Figures {
     std::size_t builtAtEnd = 0;
 };
 
-}  // namespace
+/// A new folder under the temporary folder, removed with everything in it when the run ends.
+class RunFolder {
+public:
+    RunFolder() {
+        std::string pattern = (fs::temp_directory_path() / "velmora-meeting-screen-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a folder like " + pattern);
+        path_ = pattern;
+    }
+    ~RunFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+    const fs::path& path() const { return path_; }
 
-int main(int argc, char** argv) {
+private:
+    fs::path path_;
+};
+
+constexpr const char* kUsage =
+    "usage: MeetingScreenBench [--rounds N] [--only TEXT] [--first-paint-only]\n"
+    "  the meetings screen choosing long meetings (offscreen): the time to the first painted lines and to the end\n";
+
+int runBench(velmora::bench::Arguments& arguments) {
     int rounds = 5;
     std::string only;
     bool toTheEnd = true;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
-            rounds = std::max(1, std::atoi(argv[++i]));
-        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
-            only = argv[++i];
-        } else if (std::strcmp(argv[i], "--first-paint-only") == 0) {
+    while (!arguments.done()) {
+        const std::string a = arguments.take();
+        if (a == "--rounds")
+            rounds = static_cast<int>(arguments.wholeOf(a, 1, 1000));
+        else if (a == "--only")
+            only = arguments.valueOf(a);
+        else if (a == "--first-paint-only")
             toTheEnd = false;
-        } else {
-            std::fprintf(stderr, "usage: MeetingScreenBench [--rounds N] [--only TEXT] [--first-paint-only]\n");
-            return 2;
-        }
+        else
+            velmora::bench::Arguments::unknown(a);
     }
     // A data folder of its own (the log writes there), no display, no session bus.
-    char pattern[] = "/tmp/velmora-meeting-screen-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr) return 1;
-    const fs::path root = made;
+    const RunFolder runFolder;
+    const fs::path& root = runFolder.path();
     setenv("XDG_DATA_HOME", root.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -181,6 +202,9 @@ int main(int argc, char** argv) {
         {"1 h, two in turns", meetingOf("Час вдвоём", 1, true, 500, morning - 3 * 86400)},
         {"64 h, two in turns", meetingOf("Трое суток вдвоём", 64, true, 1980, morning - 4 * 86400), false},
     };
+    if (std::none_of(cases.begin(), cases.end(),
+                     [&](const Case& c) { return std::string(c.name).find(only) != std::string::npos; }))
+        throw velmora::bench::UsageError("no meeting's name holds '" + only + "'");
     {
         Meeting small = shortOne;
         small.lines.push_back({korbit::UUID(), 3, MeetingLine::Speaker::me, "Привет."});
@@ -228,7 +252,7 @@ int main(int argc, char** argv) {
             process();
             const QImage painted = view.grab().toImage();
             figures.toFirstPaint.push_back(msSince(timer));
-            if (painted.isNull()) return 1;
+            if (painted.isNull()) throw std::runtime_error("the screen painted nothing for " + std::string(c.name));
             TranscriptView* transcript = view.transcript();
             figures.builtAtFirst = transcript->blockViews().size();
 
@@ -256,7 +280,11 @@ int main(int argc, char** argv) {
                     bench::median(figures.toEnd), bench::median(figures.slowestStep), figures.builtAtFirst,
                     figures.builtAtEnd);
     }
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::bench::runProgram(argc, argv, kUsage, runBench);
 }

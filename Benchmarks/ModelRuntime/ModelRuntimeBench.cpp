@@ -2,8 +2,12 @@
 // the decoder time per token with a full 224-position cache, the mel time of one window, load
 // time and peak memory, next to the machine's measured SGEMM rate and memory bandwidth.
 //
-//   ModelRuntimeBench [tiny base small ...] [--repeat N] [--rounds R] [--models FOLDER]
+//   ModelRuntimeBench [tiny base small ...] [--repeat N] [--rounds R] [--models FOLDER] [--quick]
 //   ModelRuntimeBench --steadiness SIZE [--processes P] [--windows W] [--models FOLDER]
+//
+// --quick measures the machine on a 1024^3 SGEMM and a 64 MiB buffer instead: it only shows that
+// the program runs (tiny --repeat 1 --rounds 1 --quick, as scripts/bench-smoke does); its shares
+// and ratios are not the goals' figures.
 //
 // Each size runs in a child process of its own so that its peak memory is its own; the memory
 // bandwidth is measured again just before each size, so that the decoder's ratio compares figures
@@ -24,6 +28,7 @@
 // processors with them. The program therefore runs with OPENBLAS_THREAD_TIMEOUT=4 (it starts
 // itself again with it when it is not set): they sleep at once.
 
+#include "BenchProgram.hpp"
 #include "LoadAverages.hpp"
 #include "MachineCapacity.hpp"
 #include "Median.hpp"
@@ -38,12 +43,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,10 +88,11 @@ MLMultiArray randomAudio(std::uint32_t seed) {
 }
 
 /// OpenBLAS SGEMM on a large square product with its own threads (the physical limit of the
-/// encoder's products).
+/// encoder's products); a product of 1024 with `quick`.
 class GemmRate {
 public:
-    GemmRate() : a_(static_cast<std::size_t>(kN) * kN, 0.5f), b_(a_.size(), 0.25f), c_(a_.size()) {}
+    explicit GemmRate(bool quick)
+        : kN(quick ? 1024 : 3072), a_(static_cast<std::size_t>(kN) * kN, 0.5f), b_(a_.size(), 0.25f), c_(a_.size()) {}
 
     /// GFLOP/s: the median of `calls` products after one untimed one. `perProcessorSecond` gets the
     /// rate per second of processor time of the process (all threads).
@@ -108,7 +116,7 @@ public:
     }
 
 private:
-    static constexpr int kN = 3072;
+    const int kN;
     std::vector<float> a_, b_, c_;
 };
 
@@ -125,9 +133,9 @@ Goals goalsOf(const std::string& size) {
 }
 
 /// Memory read bandwidth (GB/s): every thread sums its share of a buffer far larger than the caches,
-/// on huge pages like the decoder's weights.
-double measureBandwidth(int threads) {
-    const std::size_t n = std::size_t{1} << 28;  // 1 GiB of floats
+/// on huge pages like the decoder's weights (64 MiB with `quick`).
+double measureBandwidth(int threads, bool quick) {
+    const std::size_t n = std::size_t{1} << (quick ? 24 : 28);  // 1 GiB of floats
     AlignedBuffer buffer(n * sizeof(float));
     float* data = reinterpret_cast<float*>(buffer.data());
     std::fill(data, data + n, 1.0f);
@@ -182,7 +190,7 @@ Sizes sizesOf(const Hyperparameters& p) {
 }
 
 int runSize(const std::string& size, const fs::path& folder, int repeat, int rounds, double bandwidth,
-            const std::string& resultPath) {
+            const std::string& resultPath, bool quick) {
     const Hyperparameters p = standardHyperparameters(size);
     const Sizes sz = sizesOf(p);
     auto t = Clock::now();
@@ -261,7 +269,7 @@ int runSize(const std::string& size, const fs::path& folder, int repeat, int rou
     // The encoder's share of the SGEMM rate: rounds that alternate the two, so that both see the
     // same minute of a shared machine.
     const int threads = ComputePool::shared().threadCount();
-    GemmRate gemm;
+    GemmRate gemm(quick);
     std::vector<double> gemmRates, roundTimes, shares, processorShares;
     for (int r = 0; r < rounds; ++r) {
         double gemmPerProcessorSecond = 0;
@@ -373,10 +381,7 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
             std::fclose(f);
         }
         std::remove(resultArg.c_str());
-        if (times.empty()) {
-            std::fprintf(stderr, "process %d failed\n", p);
-            return 1;
-        }
+        if (times.empty()) throw std::runtime_error("the steadiness process " + std::to_string(p) + " failed");
         std::printf("process %2d: median %7.1f |", p, median(times));
         for (double t : times) std::printf(" %.1f", t);
         std::printf("\n            probe  %7.2f |", median(probes));
@@ -406,65 +411,63 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
     return 0;
 }
 
-}  // namespace
+constexpr const char* kUsage =
+    "usage: ModelRuntimeBench [SIZE...] [--repeat N] [--rounds R] [--models FOLDER] [--quick]\n"
+    "       ModelRuntimeBench --steadiness SIZE [--processes P] [--windows W] [--models FOLDER]\n"
+    "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four); default tiny base small\n";
 
-int main(int argc, char** argv) {
-    // OpenBLAS reads its spin time when it starts: set it, then start again.
-    if (!std::getenv("OPENBLAS_THREAD_TIMEOUT")) {
-        setenv("OPENBLAS_THREAD_TIMEOUT", "4", 1);
-        execv("/proc/self/exe", argv);
-        std::perror("ModelRuntimeBench: starting again");
-        return 1;
-    }
+int runBench(velmora::bench::Arguments& arguments) {
     std::vector<std::string> sizes;
     int repeat = 5, rounds = 7;
     fs::path models = fs::temp_directory_path() / "velmora-bench-models";
     std::string child, resultPath, steadiness, steadinessChild;
     int processes = 8, windows = 9;
     double bandwidth = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--repeat" && i + 1 < argc)
-            repeat = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--rounds" && i + 1 < argc)
-            rounds = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--models" && i + 1 < argc)
-            models = argv[++i];
-        else if (a == "--steadiness" && i + 1 < argc)
-            steadiness = argv[++i];
-        else if (a == "--processes" && i + 1 < argc)
-            processes = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--windows" && i + 1 < argc)
-            windows = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--steadiness-child" && i + 3 < argc) {
-            steadinessChild = argv[++i];
-            windows = std::max(1, std::atoi(argv[++i]));
-            resultPath = argv[++i];
-        } else if (a == "--child" && i + 3 < argc) {
-            child = argv[++i];
-            bandwidth = std::atof(argv[++i]);
-            resultPath = argv[++i];
-        } else if (a == "--help" || a.starts_with("-")) {
-            std::printf(
-                "usage: ModelRuntimeBench [SIZE...] [--repeat N] [--rounds R] [--models FOLDER]\n"
-                "       ModelRuntimeBench --steadiness SIZE [--processes P] [--windows W] [--models FOLDER]\n"
-                "SIZE: tiny, base, small, medium, large-v3, large-v3-turbo (.en for the first four);"
-                " default tiny base small\n");
-            return a == "--help" ? 0 : 2;
-        } else
+    bool quick = false;
+    while (!arguments.done()) {
+        const std::string a = arguments.take();
+        if (a == "--repeat")
+            repeat = static_cast<int>(arguments.wholeOf(a, 1, 1000));
+        else if (a == "--rounds")
+            rounds = static_cast<int>(arguments.wholeOf(a, 1, 1000));
+        else if (a == "--models")
+            models = arguments.valueOf(a);
+        else if (a == "--steadiness")
+            steadiness = arguments.valueOf(a);
+        else if (a == "--processes")
+            processes = static_cast<int>(arguments.wholeOf(a, 1, 1000));
+        else if (a == "--windows")
+            windows = static_cast<int>(arguments.wholeOf(a, 1, 1000));
+        else if (a == "--quick")
+            quick = true;
+        else if (a == "--steadiness-child") {
+            // Children of this program: the size, then what the parent hands over, then the result file.
+            steadinessChild = arguments.valueOf(a);
+            windows = static_cast<int>(arguments.wholeOf(a, 1, 1000));
+            resultPath = arguments.valueOf(a);
+        } else if (a == "--child") {
+            child = arguments.valueOf(a);
+            bandwidth = arguments.numberOf(a, 0, 1e6);
+            resultPath = arguments.valueOf(a);
+        } else if (a.starts_with("-"))
+            velmora::bench::Arguments::unknown(a);
+        else {
+            platform::ml::standardHyperparameters(a);  // an unknown size is refused before any work
             sizes.push_back(a);
+        }
     }
-    if (!child.empty()) return runSize(child, models / child, repeat, rounds, bandwidth, resultPath);
+    if (!child.empty()) return runSize(child, models / child, repeat, rounds, bandwidth, resultPath, quick);
     if (!steadinessChild.empty()) return runSteadinessChild(models / steadinessChild, windows, resultPath);
     if (!steadiness.empty()) return runSteadiness(steadiness, models, processes, windows);
     if (sizes.empty()) sizes = {"tiny", "base", "small"};
 
     const std::string loadAtStart = loadAverages();
     const int threads = ComputePool::shared().threadCount();
-    const double gemmRate = GemmRate().measure(threads, 5);
-    bandwidth = measureBandwidth(threads);
-    std::printf("machine: %d threads, OpenBLAS SGEMM %.0f GFLOP/s (3072^3, %d threads), memory read %.1f GB/s\n",
-                threads, gemmRate, threads, bandwidth);
+    const double gemmRate = GemmRate(quick).measure(threads, 5);
+    bandwidth = measureBandwidth(threads, quick);
+    std::printf("machine: %d threads, OpenBLAS SGEMM %.0f GFLOP/s (%d^3, %d threads), memory read %.1f GB/s%s\n",
+                threads, gemmRate, quick ? 1024 : 3072, threads, bandwidth,
+                quick ? " (quick: not the goals' figures)" : "");
     std::printf(
         "encoder: one 30 s window (convolutions and blocks), median of the rounds that alternate it with\n"
         "an SGEMM measurement, and its share of that SGEMM rate; cross K/V: the decoder's first call on a window;\n"
@@ -487,7 +490,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "making random %s bundles in %s\n", size.c_str(), folder.c_str());
             makeRandomModelFolder(folder, standardHyperparameters(size), 1, TensorDataType::F16);
         }
-        bandwidth = measureBandwidth(threads);
+        bandwidth = measureBandwidth(threads, quick);
         const std::string self = fs::read_symlink("/proc/self/exe");
         const std::string bw = std::to_string(bandwidth), rep = std::to_string(repeat), rnd = std::to_string(rounds);
         const std::string modelsArg = models.string(), resultArg = resultFile.string();
@@ -495,7 +498,8 @@ int main(int argc, char** argv) {
         const pid_t pid = fork();
         if (pid == 0) {
             execl(self.c_str(), self.c_str(), "--child", size.c_str(), bw.c_str(), resultArg.c_str(), "--repeat",
-                  rep.c_str(), "--rounds", rnd.c_str(), "--models", modelsArg.c_str(), static_cast<char*>(nullptr));
+                  rep.c_str(), "--rounds", rnd.c_str(), "--models", modelsArg.c_str(),
+                  quick ? "--quick" : static_cast<const char*>(nullptr), static_cast<char*>(nullptr));
             _exit(127);
         }
         int status = 0;
@@ -546,5 +550,21 @@ int main(int argc, char** argv) {
                           row.gemm);
         std::printf("%-9s | %-30s | %s\n", row.size.c_str(), memory, speed);
     }
+    const auto failed = std::count_if(rows.begin(), rows.end(), [](const Row& row) { return !row.ok; });
+    if (failed > 0) throw std::runtime_error(std::to_string(failed) + " of the sizes failed");
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // OpenBLAS reads its spin time when it starts: set it, then start again.
+    if (!std::getenv("OPENBLAS_THREAD_TIMEOUT")) {
+        setenv("OPENBLAS_THREAD_TIMEOUT", "4", 1);
+        execv("/proc/self/exe", argv);
+        velmora::bench::printError(velmora::bench::programName(argv[0]),
+                                   std::string("cannot start again: ") + std::strerror(errno));
+        return 1;
+    }
+    return velmora::bench::runProgram(argc, argv, kUsage, runBench);
 }

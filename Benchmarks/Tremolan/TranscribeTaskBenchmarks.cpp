@@ -11,7 +11,9 @@
 //   words%         word timing alone
 //
 // Run from a Release build: build-release/Benchmarks/TremolanBenchmarks --benchmark_filter=Transcribe
+// (with --quick the recording is 30 s long: a smoke run, not the figures).
 
+#include "BenchProgram.hpp"
 #include "BenchmarkData.hpp"
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
@@ -32,16 +34,18 @@ using namespace tremolan;
 
 constexpr double kMinutes = 10;
 
-/// The six English held-out phrases in turn, each after a pause of 1.0 to 2.5 s, until ten minutes.
+/// The six English held-out phrases in turn, each after a pause of 1.0 to 2.5 s, until ten minutes
+/// (half a minute in the quick form).
 const std::vector<float>& tenMinutes() {
     static const std::vector<float> samples = [] {
+        const double minutes = velmora::bench::quickForm() ? 0.5 : kMinutes;
         std::vector<std::vector<float>> phrases;
         for (int i = 1; i <= 6; ++i)
             phrases.push_back(AudioProcessor::loadAudioAsFloatArray(
                 velmora::bench::dataPath("testmodel/en-0" + std::to_string(i) + ".wav")));
         constexpr std::array<double, 4> pauses = {1.0, 1.5, 2.0, 2.5};
         std::vector<float> out;
-        for (std::size_t i = 0; out.size() < kMinutes * 60 * 16000; ++i) {
+        for (std::size_t i = 0; out.size() < minutes * 60 * 16000; ++i) {
             out.insert(out.end(), static_cast<std::size_t>(pauses[i % pauses.size()] * 16000), 0.0f);
             const auto& phrase = phrases[i % phrases.size()];
             out.insert(out.end(), phrase.begin(), phrase.end());
