@@ -116,10 +116,16 @@ struct Output {
     std::function<std::vector<std::string>(const fs::path& file)> command;
 };
 
-/// Whether two runs wrote the same output, a result's timings aside.
+/// Whether two runs wrote the same output, what tells the runs apart aside: a result's timings and
+/// the second a float WAV's peak chunk was written in.
 ::testing::AssertionResult sameOutput(const std::string& fileName, const std::string& got,
                                       const std::string& expected) {
-    auto lasting = [&](const std::string& bytes) {
+    auto lasting = [&](std::string bytes) {
+        if (fileName.ends_with(".wav")) {
+            if (const auto peak = bytes.find("PEAK"); peak < 128 && peak + 16 <= bytes.size())
+                bytes.replace(peak + 12, 4, 4, '\0');
+            return bytes;
+        }
         if (!fileName.ends_with(".json")) return bytes;
         auto result = nlohmann::json::parse(bytes, nullptr, false);
         if (result.is_discarded()) return "(no JSON) " + bytes;
