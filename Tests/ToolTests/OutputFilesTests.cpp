@@ -1,15 +1,23 @@
 // velmora-dev on a nearly full disk: every file it writes goes aside first and takes its name only
 // when whole, so that a write that fails leaves the earlier file of that name as it was, and no cut
-// file beside it.
+// file beside it. And over what else may stand at an output's name: a link stays and its file gets
+// the output, a named pipe stays and its reader gets the output, and the output's mode is the
+// replaced file's or follows the umask.
 
 #include "ToolTests/ToolRun.hpp"
 
+#include "Support/FifoReader.hpp"
+#include "Support/FileMode.hpp"
+#include "Support/ScopedUmask.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 
 namespace velmora::test {
@@ -20,7 +28,8 @@ using ::testing::HasSubstr;
 
 const std::string kModel = dataPath("models/test-speech").string();
 const std::string kTokenizer = dataPath("whisper-tokenizer/multilingual").string();
-const std::string kJfk = dataPath("audio/jfk.flac").string();  // 11 s
+const std::string kJfk = dataPath("audio/jfk.flac").string();         // 11 s
+const std::string kShort = dataPath("testmodel/en-01.wav").string();  // 1.9 s
 
 /// Every file below the folder, by its path within it, with its bytes.
 std::map<std::string, std::string> filesBelow(const fs::path& folder) {
@@ -99,6 +108,96 @@ TEST(OutputFiles, ACheckpointOrBundleThatFailsLeavesTheEarlierOneWhole) {
     const fs::path bundles = folder / "bundles";
     expectFailedRewrite({"model", "convert", checkpoint.string(), bundles.string()}, bundles,
                         bundles / "MelSpectrogram.mlmodelc/weights.safetensors", 2);
+}
+
+/// An output of the tool: the name the command gives its file, and the command writing that file.
+struct Output {
+    std::string fileName;
+    std::function<std::vector<std::string>(const fs::path& file)> command;
+};
+
+/// Whether two runs wrote the same output, what tells the runs apart aside: a result's timings and
+/// the second a float WAV's peak chunk was written in.
+::testing::AssertionResult sameOutput(const std::string& fileName, const std::string& got,
+                                      const std::string& expected) {
+    auto lasting = [&](std::string bytes) {
+        if (fileName.ends_with(".wav")) {
+            if (const auto peak = bytes.find("PEAK"); peak < 128 && peak + 16 <= bytes.size())
+                bytes.replace(peak + 12, 4, 4, '\0');
+            return bytes;
+        }
+        if (!fileName.ends_with(".json")) return bytes;
+        auto result = nlohmann::json::parse(bytes, nullptr, false);
+        if (result.is_discarded()) return "(no JSON) " + bytes;
+        result.erase("timings");
+        return result.dump();
+    };
+    if (lasting(got) == lasting(expected)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "another output: " << got.size() << " bytes, not " << expected.size()
+                                         << " (it begins " << testing::PrintToString(got.substr(0, 48)) << ")";
+}
+
+TEST(OutputFiles, ALinkOrANamedPipeStaysAndTheModeIsTheOldFilesOrFollowsTheUmask) {
+    TempDir folder;
+    const fs::path result = folder / "input" / "en-01.json";
+    ASSERT_EQ(runTool({"transcribe-greedy", kModel, kTokenizer, kShort, "--result", result.string()}).status, 0);
+    const std::vector<Output> outputs = {
+        {"en-01.wav",
+         [](const fs::path& file) -> std::vector<std::string> {
+             return {"audio", "load", kShort, "--output", file.string()};
+         }},
+        {"en-01.mel",
+         [](const fs::path& file) -> std::vector<std::string> {
+             return {"transcribe-greedy", kModel, kTokenizer, kShort, "--dump-mel", file.string()};
+         }},
+        {"en-01.json",
+         [](const fs::path& file) -> std::vector<std::string> {
+             return {"transcribe-greedy", kModel, kTokenizer, kShort, "--result", file.string()};
+         }},
+        {"en-01.srt",
+         [&](const fs::path& file) -> std::vector<std::string> {
+             return {"speech", "write", "srt", result.string(), "--output-dir", file.parent_path().string()};
+         }},
+        {"en-01.txt",
+         [](const fs::path& file) -> std::vector<std::string> {
+             return {
+                 "transcribe", kModel, kShort, "--tokenizer", kTokenizer, "--output-dir", file.parent_path().string()};
+         }},
+    };
+    for (const Output& output : outputs) {
+        SCOPED_TRACE(output.fileName);
+        const fs::path plain = folder / "plain" / output.fileName;
+        fs::create_directories(plain.parent_path());
+        ToolRun run;
+        {
+            const ScopedUmask mask(077);
+            run = runTool(output.command(plain));
+        }
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(modeOf(plain), 0600u);
+        const std::string expected = readFile(plain);
+
+        // A link into a synced folder, to a file that others may read.
+        const fs::path synced = folder / "synced" / output.fileName;
+        writeFile(synced, "the earlier one");
+        fs::permissions(synced, fs::perms(0640), fs::perm_options::replace);
+        const fs::path link = folder / "linked" / output.fileName;
+        fs::create_directories(link.parent_path());
+        fs::create_symlink(fs::path("..") / "synced" / output.fileName, link);
+        run = runTool(output.command(link));
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_TRUE(sameOutput(output.fileName, readFile(synced), expected));
+        EXPECT_EQ(modeOf(synced), 0640u);
+
+        const fs::path pipePath = folder / "piped" / output.fileName;
+        fs::create_directories(pipePath.parent_path());
+        FifoReader pipe(pipePath);
+        run = runTool(output.command(pipePath));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(sameOutput(output.fileName, pipe.bytes(), expected));
+        EXPECT_TRUE(fs::is_fifo(fs::symlink_status(pipePath)));
+    }
 }
 
 }  // namespace

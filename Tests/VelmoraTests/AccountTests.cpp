@@ -3,9 +3,9 @@
 #include "Velmora/UI/AccountView.hpp"
 #include "Velmora/UI/StyledLabel.hpp"
 
-#include "FileMode.hpp"
 #include "MainServicesFixture.hpp"
 #include "QtApplication.hpp"
+#include "Support/FileMode.hpp"
 
 #include <gtest/gtest.h>
 

@@ -26,7 +26,11 @@
 #include <QImage>
 #include <QProcess>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <map>
+#include <optional>
 #include <thread>
 
 using namespace velmora;
@@ -261,8 +265,18 @@ struct ProgramRun {
     QString errors;
 };
 
-ProgramRun runProgram(const QStringList& arguments, const std::filesystem::path& home) {
+// `fileSizeLimit` bytes, when given, stand for a nearly full disk: a write past them fails with
+// EFBIG, as one on a full disk fails with ENOSPC.
+ProgramRun runProgram(const QStringList& arguments, const std::filesystem::path& home,
+                      std::optional<rlim_t> fileSizeLimit = std::nullopt) {
     QProcess process;
+    if (fileSizeLimit) {
+        process.setChildProcessModifier([bytes = *fileSizeLimit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{bytes, bytes};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+    }
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // The program must choose the offscreen platform by itself when asked for pictures.
     environment.remove("QT_QPA_PLATFORM");
@@ -305,6 +319,19 @@ TEST(ProgramTest, SnapshotWritesOnePictureOfEachTabWithoutADisplay) {
             for (int x = 240; x < 400; ++x) ink += qGray(picture.pixel(x, y)) < 100;
         EXPECT_GT(ink, 50) << file;
     }
+}
+
+// A full disk leaves no cut picture, and the error says which picture and why.
+TEST(ProgramTest, SnapshotOnAFullDiskSaysWhyAndLeavesNoCutPicture) {
+    TempDir dir;
+    const auto folder = dir / "pictures";
+    const ProgramRun run = runProgram({"--snapshot", QString::fromStdString(folder.string())}, dir / "home", 8192);
+    EXPECT_EQ(run.exitCode, 1);
+    const auto first = folder / (std::string(MainTabs::name(MainTabs::all.front())) + ".png");
+    EXPECT_TRUE(
+        run.errors.contains(QString::fromStdString("velmora: Cannot write " + first.string() + ": File too large")))
+        << run.errors.toStdString();
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 
 namespace {

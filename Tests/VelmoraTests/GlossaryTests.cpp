@@ -1,7 +1,7 @@
 #include "Velmora/Post/Glossary.hpp"
 #include "Velmora/Post/GlossaryFile.hpp"
 
-#include "FileMode.hpp"
+#include "Support/FileMode.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -125,6 +125,22 @@ TEST_F(GlossaryTest, ALinkToNothingIsNeverWritten) {
     EXPECT_FALSE(glossary.add("Velmora Pro", {}));
     EXPECT_TRUE(fs::is_symlink(file()));
     EXPECT_FALSE(fs::exists(file().parent_path() / "unmounted"));
+}
+
+// A glossary kept in a synced folder through a link: the load writes it back and a change saves
+// it, into the synced file, and the link stays.
+TEST_F(GlossaryTest, AGlossaryLinkedIntoASyncedFolderStaysALink) {
+    const fs::path synced = dir_ / "synced" / "glossary.json";
+    writeFile(synced, GlossaryFile::encode({term("Северный ветер")}));
+    fs::create_symlink(synced, file());
+    Glossary glossary(file());
+    EXPECT_FALSE(glossary.readError());
+    ASSERT_TRUE(glossary.add("Полярная звезда", {}));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(canonicals(GlossaryFile::decode(readFile(synced), epoch)),
+              (std::vector<std::string>{"Северный ветер", "Полярная звезда"}));
+    EXPECT_EQ(modeOf(synced), 0600u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(synced.parent_path()), fs::directory_iterator()), 1);
 }
 
 TEST_F(GlossaryTest, ChangesSurviveAReload) {

@@ -1,8 +1,7 @@
 #include "Velmora/Store/HistoryStore.hpp"
 
+#include "Support/FileMode.hpp"
 #include "Support/TestEnvironment.hpp"
-
-#include "FileMode.hpp"
 
 #include <gtest/gtest.h>
 

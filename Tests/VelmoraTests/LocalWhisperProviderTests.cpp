@@ -11,10 +11,10 @@
 
 #include "FakeModelEngine.hpp"
 
-#include "FileMode.hpp"
 #include "KorbitCore/CancellationError.hpp"
 #include "QtApplication.hpp"
 #include "SpeechReference/WordErrors.hpp"
+#include "Support/FileMode.hpp"
 #include "Support/HeardText.hpp"
 #include "Support/HeldOutRecordings.hpp"
 #include "Support/SystemLogCapture.hpp"

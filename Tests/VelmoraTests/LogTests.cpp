@@ -3,10 +3,9 @@
 #include "Velmora/Support/Redact.hpp"
 
 #include "ScopedTimeZone.hpp"
+#include "Support/FileMode.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
-
-#include "FileMode.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 #include "Velmora/Meeting/MeetingStore.hpp"
 
 #include "ScopedTimeZone.hpp"
+#include "Support/FileMode.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
-#include "FileMode.hpp"
 #include "MeetingTestSupport.hpp"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,7 @@
 #include "Velmora/Support/Paths.hpp"
 
+#include "Support/FileMode.hpp"
 #include "Support/TestEnvironment.hpp"
-
-#include "FileMode.hpp"
 
 #include <gtest/gtest.h>
 
@@ -78,8 +77,11 @@ TEST(Paths, WriteFileIsPrivateFromItsCreationAndReplacesTheWhole) {
     EXPECT_EQ(modeOf(target), 0600u);
     EXPECT_EQ(fs::file_size(target), 32u << 20);
 
+    // A store stays private even where its file was opened to others.
+    fs::permissions(target, fs::perms(0644), fs::perm_options::replace);
     Paths::writeFile(target, "short");
     EXPECT_EQ(velmora::test::readFile(target), "short");
+    EXPECT_EQ(modeOf(target), 0600u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 

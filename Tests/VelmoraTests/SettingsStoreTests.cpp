@@ -1,11 +1,10 @@
 #include "Velmora/Support/SettingsStore.hpp"
 
+#include "Support/FileMode.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Velmora/AppController.hpp"
 
 #include "FakeModelEngine.hpp"
-
-#include "FileMode.hpp"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
-#include "Platform/Sys/FileIO.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"

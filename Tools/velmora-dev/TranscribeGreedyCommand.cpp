@@ -11,6 +11,7 @@
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/ML/BundleManifest.hpp"
 #include "Platform/ML/BundleWriter.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"

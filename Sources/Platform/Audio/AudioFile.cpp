@@ -1,6 +1,7 @@
 #include "Platform/Audio/AudioFile.hpp"
 
 #include "Platform/Audio/Resampler.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
 #include <sndfile.h>
@@ -204,7 +205,7 @@ void writeAudioFile(const std::filesystem::path& path, const AudioBuffer& buffer
     info.channels = buffer.channels;
     info.format = format;
     // Written beside the file and renamed over it when whole: a failed write (a full disk) leaves
-    // an earlier file as it was and no cut one.
+    // an earlier file as it was and no cut one. A pipe or a device gets the whole file at commit().
     try {
         platform::sys::AtomicFileWriter out(path);
         DescriptorIO io{out.descriptor()};

@@ -2,6 +2,7 @@
 
 #include "Platform/ML/Float16.hpp"
 #include "Platform/ML/Model.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "Platform/ML/Safetensors.hpp"
 
 #include "Platform/ML/Float16.hpp"
-#include "Platform/Sys/FileIO.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 
 #include <fcntl.h>
 #include <sys/mman.h>

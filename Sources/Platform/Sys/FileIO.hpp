@@ -1,14 +1,13 @@
 #pragma once
 
-// Whole-file reads and writes with their failures reported, and files replaced as a whole.
-
-#include <sys/types.h>
+// Whole-file reads and writes with their failures reported.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace platform::sys {
 
@@ -26,33 +25,9 @@ std::string readFile(const std::filesystem::path& path);
 /// Creates or truncates the file and writes the bytes. Throws std::system_error ("Cannot write <path>").
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
 
-/// A file that readers see either as it was or complete: the bytes go to a temporary file beside
-/// the target, and commit() flushes it to disk and renames it over the target. A writer dropped
-/// without commit(), or a failed step, removes the temporary. Failures throw std::system_error
-/// naming the file.
-class AtomicFileWriter {
-public:
-    explicit AtomicFileWriter(std::filesystem::path target, mode_t mode = 0644);
-    ~AtomicFileWriter();
-    AtomicFileWriter(const AtomicFileWriter&) = delete;
-    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
-
-    void write(const void* data, std::size_t size);
-    void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
-    /// The temporary file's descriptor, for a library that writes (and seeks) on its own; it stays
-    /// the writer's to close. -1 after commit() or a failure.
-    int descriptor() const { return fd_; }
-    void commit();
-
-private:
-    [[noreturn]] void fail(int error, const std::string& what);
-
-    std::filesystem::path target_;
-    std::filesystem::path temporary_;
-    int fd_ = -1;
-};
-
-/// One AtomicFileWriter write and commit.
-void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+/// The error of a file that cannot be made at `made` for the path asked for: "Cannot write
+/// <asked>", or, when its folder is missing, "Cannot write <asked>: the folder <folder> does not
+/// exist", as that is the usual cause.
+std::system_error cannotCreateError(int error, const std::filesystem::path& asked, const std::filesystem::path& made);
 
 }  // namespace platform::sys

@@ -3,12 +3,17 @@
 #include "Velmora/UI/MainView.hpp"
 #include "Velmora/UI/MainWindow.hpp"
 
+#include "Platform/Sys/AtomicFileWriter.hpp"
+
 #include <QApplication>
+#include <QBuffer>
 #include <QImage>
+#include <QImageWriter>
 #include <QLayout>
 #include <QPixmap>
 
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 namespace velmora {
@@ -32,8 +37,17 @@ std::vector<std::filesystem::path> Snapshot::write(const MainServices& services,
         QApplication::processEvents();
         const QImage picture = view.grab().toImage();
         const std::filesystem::path file = folder / (std::string(MainTabs::name(tab)) + ".png");
-        if (!picture.save(QString::fromStdString(file.string()), "PNG"))
-            throw std::runtime_error("cannot write " + file.string());
+        // Encoded in memory and written whole: a full disk leaves no cut picture, and its error
+        // says why (the writer's std::system_error names the file and the reason).
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter encoder(&buffer, "PNG");
+        if (!encoder.write(picture))
+            throw std::runtime_error("cannot make the picture " + file.string() + ": " +
+                                     encoder.errorString().toStdString());
+        platform::sys::writeFileAtomically(file,
+                                           std::string_view(png.constData(), static_cast<std::size_t>(png.size())));
         written.push_back(file);
     }
     return written;

@@ -3,6 +3,7 @@
 #include "Velmora/Support/IsoDate.hpp"
 #include "Velmora/Support/Log.hpp"
 
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
 
@@ -54,10 +55,8 @@ void Paths::makeFolder(const fs::path& folder) {
 }
 
 void Paths::writeFile(const fs::path& path, std::string_view bytes) {
-    platform::sys::AtomicFileWriter writer(path, 0600);
-    writer.write(bytes);
-    writer.commit();
-    protect(path);
+    // Private from its creation: no moment exists at which a new file is readable by others.
+    platform::sys::writeFileAtomically(path, bytes, platform::sys::FilePermissions::ownerOnly);
 }
 
 Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& failureLine) {

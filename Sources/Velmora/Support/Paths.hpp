@@ -24,7 +24,8 @@ public:
 
     /// Replaces the file as a whole: a temporary file beside it, private (0600) from its creation,
     /// flushed and renamed over the target, so that no reader sees a half-written file and no
-    /// other user can read any of it. Throws std::system_error; the old content then stays.
+    /// other user can read any of it. A link (into a synced folder, say) stays, and the file it
+    /// leads to is replaced. Throws std::system_error; the old content then stays.
     static void writeFile(const std::filesystem::path& path, std::string_view bytes);
 
     /// What a store reads at its start.

@@ -5,6 +5,7 @@
 #include "KorbitCore/External/Hub/HubLog.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 

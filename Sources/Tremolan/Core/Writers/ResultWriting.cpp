@@ -3,6 +3,7 @@
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/Logging.hpp"
 #include "Platform/Net/Url.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
 #include <cmath>

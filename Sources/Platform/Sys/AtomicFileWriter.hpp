@@ -1,0 +1,67 @@
+#pragma once
+
+// Files replaced as a whole, with what stands at their path respected.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace platform::sys {
+
+/// The permissions of a file the writer makes.
+enum class FilePermissions {
+    /// Those of the file it replaces (its owner and group too, where the system allows), or 0666
+    /// less the umask for a new one: a program's output, as a shell's redirection makes it.
+    inherited,
+    /// 0600 from its creation, whatever stood there: the user's private data.
+    ownerOnly,
+};
+
+/// Writes what a path names, so that readers see a file either as it was or complete:
+/// - nothing or a regular file: the bytes go to a temporary file beside it, and commit() flushes it
+///   to disk, renames it over the file and flushes the folder;
+/// - a symbolic link: the file at the end of its chain is replaced so, in its own folder; the links
+///   stay (a chain that leads round in a loop is an error);
+/// - a character device, a named pipe or a socket: written in place, with no temporary file and no
+///   rename; a pipe's opening waits for its reader, as a shell's redirection does;
+/// - a folder or a block device: refused.
+/// A writer dropped without commit(), or a failed step, removes the temporary file. Failures throw
+/// std::system_error naming the path asked for.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::filesystem::path target, FilePermissions permissions = FilePermissions::inherited);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(const void* data, std::size_t size);
+    void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    /// A descriptor for a library that writes (and seeks) on its own, asked for before any write();
+    /// it stays the writer's to close. For a file, the temporary file; for a device, pipe or socket,
+    /// which cannot seek, a file in memory whose bytes commit() sends on. -1 after commit() or a
+    /// failure.
+    int descriptor();
+    void commit();
+
+private:
+    int openInPlace() const;
+    void createTemporary(FilePermissions permissions);
+    void sendStaged();
+    void syncFolder() const;
+    [[noreturn]] void fail(int error, const std::string& what);
+    void release();
+
+    std::filesystem::path target_;  // as asked: every message names it
+    std::filesystem::path file_;    // what is written: the end of target_'s links
+    std::filesystem::path temporary_;
+    bool inPlace_ = false;
+    int fd_ = -1;       // the temporary file, or the device, pipe or socket written in place
+    int staging_ = -1;  // in place: the file in memory behind descriptor()
+};
+
+/// One AtomicFileWriter write and commit.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         FilePermissions permissions = FilePermissions::inherited);
+
+}  // namespace platform::sys
