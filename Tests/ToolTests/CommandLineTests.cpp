@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 namespace velmora::test {
 namespace {
@@ -17,9 +18,10 @@ namespace fs = std::filesystem;
 
 const std::string kEnglishTokenizer = dataPath("whisper-tokenizer/english").string();
 
-void expectUsageError(const std::vector<std::string>& arguments, const std::string& named) {
+void expectUsageError(const std::vector<std::string>& arguments, const std::string& named,
+                      const std::map<std::string, std::string>& environment = {}) {
     SCOPED_TRACE(testing::PrintToString(arguments));
-    const ToolRun run = runTool(arguments);
+    const ToolRun run = runTool(arguments, environment);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(lineCount(run.err), 1) << run.err;
     EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
@@ -86,6 +88,16 @@ TEST(CommandLine, ValuesOutOfRangeAreOneLineAndStatus2) {
                      "--channel 1: the recording has 1 channel (0)");
     expectUsageError({"audio", "load", jfk, "--channel", "0", "--channels", "0"}, "exclude each other");
     expectUsageError({"transcribe", "m", jfk, "--clip", "5,1"}, "--clip 5,1: a stretch must end after it starts");
+    // en-01.wav is 2.22 s long, jfk.flac 11 s.
+    const std::string shortRecording = dataPath("testmodel/en-01.wav").string();
+    expectUsageError({"transcribe", "m", shortRecording, "--clip", "100,200"},
+                     "transcribe: --clip 100,200: 100 is past the end of " + shortRecording + " (2.22 s)");
+    expectUsageError({"transcribe", "m", shortRecording, "--clip", "1,2.5"},
+                     "transcribe: --clip 1,2.5: 2.5 is past the end of " + shortRecording + " (2.22 s)");
+    expectUsageError({"transcribe", "m", shortRecording, "--clip", "0,1,2.3"},
+                     "2.3 is past the end of " + shortRecording);
+    expectUsageError({"transcribe", "m", jfk, shortRecording, "--clip", "0,5", "--workers", "2"},
+                     "5 is past the end of " + shortRecording);
     expectUsageError({"tok", "decode", kEnglishTokenizer, "50257", "60000", "2147483647"},
                      "token id 60000 is not in the vocabulary (ids 0 to 51863)");
     expectUsageError({"speech", "ratio", "--text", ""}, "--text needs some text");
@@ -119,7 +131,50 @@ TEST(CommandLine, EmptyNamesAreRefusedBeforeAnythingIsDone) {
     expectUsageError({"tok", "encode", "--hub", "", "--endpoint", endpoint, "hello"}, "tok encode: --hub is empty");
     expectUsageError({"transcribe-greedy", "m", "t", jfk, "--dump-mel", ""}, "transcribe-greedy: --dump-mel is empty");
     expectUsageError({"decode", "m", jfk, "--tokenizer", ""}, "decode: --tokenizer is empty");
+    expectUsageError({"transcribe", "m", ""}, "transcribe: <audio-file> is empty");
+    expectUsageError({"transcribe", "m", jfk, "", "--output-dir", "out"}, "transcribe: <audio-file> is empty");
+    expectUsageError({"transcribe", "", jfk}, "transcribe: <model-folder> is empty");
+    expectUsageError({"transcribe", "--variant", "tiny", "", "--endpoint", endpoint},
+                     "transcribe: <audio-file> is empty");
+    expectUsageError({"meeting", "record", "--title", "", "--seconds", "1"}, "meeting record: --title is empty",
+                     {{"HF_ENDPOINT", endpoint}});
     EXPECT_TRUE(hub.requests().empty());
+}
+
+TEST(CommandLine, ValuesOutsideAnOptionsChoicesNameTheValue) {
+    TempDir root;
+    FakeHub hub(root.path());
+    expectUsageError({"hub", "ls", "a/b", "--kind", "bogus", "--endpoint", hub.endpoint()},
+                     "hub ls: --kind must be models, datasets or spaces, not 'bogus'");
+    expectUsageError({"hub", "snapshot", "a/b", "--kind", "model", "--endpoint", hub.endpoint()},
+                     "hub snapshot: --kind must be models, datasets or spaces, not 'model'");
+    expectUsageError({"transcribe-greedy", "m", "t", "a.wav", "--language", "q"},
+                     "transcribe-greedy: --language needs a language code such as en or ru, not 'q'");
+    expectUsageError({"speech", "write", "xyz", "r.json"},
+                     "speech write: unknown transcript format 'xyz' (srt, vtt or json)");
+    EXPECT_TRUE(hub.requests().empty());
+}
+
+TEST(CommandLine, RepositoryNamesOutsideTheHubsRuleAreRefusedBeforeAnyRequest) {
+    TempDir root, base, outside;
+    FakeHub hub(root.path());
+    const std::string endpoint = hub.endpoint(), in = (base / "in").string();
+    const std::string jfk = dataPath("audio/jfk.flac").string();
+    for (const std::string& name : {std::string("../../x"), (outside / "x").string(), std::string("owner/name/x")}) {
+        const std::string named = "Invalid repository name \"" + name + "\"";
+        expectUsageError({"hub", "snapshot", name, "--endpoint", endpoint, "--base", in}, "hub snapshot: " + named);
+        expectUsageError({"hub", "ls", name, "--endpoint", endpoint}, "hub ls: " + named);
+        expectUsageError({"download", "x", "--repo", name, "--endpoint", endpoint, "--base", in},
+                         "download: --repo: " + named);
+        expectUsageError({"transcribe", "--variant", "x", "--repo", name, "--endpoint", endpoint, "--base", in, jfk},
+                         "transcribe: --repo: " + named);
+        expectUsageError({"models", "--repo", name, "--endpoint", endpoint}, "models: --repo: " + named);
+        expectUsageError({"tok", "encode", "--hub", name, "--endpoint", endpoint, "--base", in, "hello"},
+                         "tok encode: --hub: " + named);
+    }
+    EXPECT_TRUE(hub.requests().empty());
+    EXPECT_TRUE(fs::is_empty(base.path()));
+    EXPECT_TRUE(fs::is_empty(outside.path()));
 }
 
 TEST(CommandLine, ModelSizesStayWithinWhatABundleMayAskFor) {

@@ -23,6 +23,7 @@ using ::testing::StartsWith;
 const std::string kModel = dataPath("models/test-speech").string();
 const std::string kTokenizer = dataPath("whisper-tokenizer/multilingual").string();
 const std::string kLong = dataPath("testmodel/long-en.flac").string();  // 43 s, more than one window
+const std::string kShort = dataPath("testmodel/en-01.wav").string();    // 2.22 s
 
 ToolRun transcribe(std::vector<std::string> extra) {
     std::vector<std::string> arguments{"transcribe", kModel};
@@ -142,11 +143,22 @@ TEST(TranscribeCommand, RefusesBadOptionsByName) {
     for (const auto& c :
          {Case{{kLong, "--format", "doc"}, "--format must be txt, srt, vtt or json, not 'doc'"},
           Case{{kLong, "--language", "xx"}, "--language needs a language code"},
-          Case{{kLong, "--clip", "1,x"}, "--clip"}, Case{{kLong, "--clip", "-1"}, "--clip"}, Case{{}, "audio-file"}}) {
-        const ToolRun run = transcribe(c.arguments);
+          Case{{kLong, "--clip", "1,x"}, "--clip"}, Case{{kLong, "--clip", "-1"}, "--clip"}, Case{{}, "audio-file"},
+          Case{{""}, "transcribe: <audio-file> is empty"},
+          // A clip past the end of a 2.22 s recording, alone or with a longer one.
+          Case{{kShort, "--clip", "100,200"}, "--clip 100,200: 100 is past the end of " + kShort + " (2.22 s)"},
+          Case{{kLong, kShort, "--clip", "0,30"}, "--clip 0,30: 30 is past the end of " + kShort},
+          Case{{kShort, kLong, "--clip", "40", "--workers", "2"}, "--clip 40: 40 is past the end of " + kShort}}) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        TempDir folder;
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"--output-dir", (folder / "out").string()});
+        const ToolRun run = transcribe(arguments);
         EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_EQ(lineCount(run.err), 1) << run.err;
         EXPECT_THAT(run.err, HasSubstr(c.message));
         EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(fs::exists(folder / "out")) << "no transcript of a refused run";
     }
     const ToolRun noModel = runTool({"transcribe", "/nonexistent-model", kLong});
     EXPECT_EQ(noModel.status, 1);

@@ -74,6 +74,8 @@ const std::string& subcommand(const Arguments& arguments, const std::string& com
 
 class ParsedArguments {
 public:
+    /// The command as messages name it ("hub ls").
+    const std::string& command() const { return command_; }
     /// Whether the flag or the option was given.
     bool has(const std::string& name) const;
     /// The option's value, when it was given.

@@ -26,9 +26,9 @@ int runDownload(const velmora::dev::Arguments& args) {
     velmora::dev::ModelRepositoryOptions::declare(parser, true);
     const auto parsed = parser.parse(args);
     const std::string variant = parsed.positional("variant");
+    const auto options = velmora::dev::ModelRepositoryOptions::from(parsed);
     try {
-        const auto folder =
-            velmora::dev::downloadModelVariant(variant, velmora::dev::ModelRepositoryOptions::from(parsed));
+        const auto folder = velmora::dev::downloadModelVariant(variant, options);
         std::printf("%s\n", folder.c_str());
         return 0;
     } catch (const std::exception&) {

@@ -1,6 +1,7 @@
 // hub: lists a hub repository's files and downloads them into the local cache.
 
 #include "Command.hpp"
+#include "ModelRepositoryOptions.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
@@ -14,7 +15,6 @@
 namespace {
 
 using velmora::dev::Arguments;
-using velmora::dev::fail;
 
 constexpr const char* kUsage =
     "usage: velmora-dev hub ls <owner/name> [options] [pattern ...]\n"
@@ -40,7 +40,10 @@ int runHub(const Arguments& args) {
     korbit::RepoType kind = korbit::RepoType::models;
     if (const auto name = parsed.option("kind")) {
         const auto known = korbit::repoTypeFromRawValue(*name);
-        if (!known) return fail("unknown repository kind '" + *name + "'");
+        if (!known) {
+            throw velmora::dev::UsageError("hub " + action + ": --kind must be models, datasets or spaces, not '" +
+                                           *name + "'");
+        }
         kind = *known;
     }
     const std::string revision = parsed.value("revision", "main");
@@ -49,7 +52,8 @@ int runHub(const Arguments& args) {
     std::optional<std::filesystem::path> base;
     if (const auto folder = parsed.option("base")) base = *folder;
     korbit::HubApi hub(base, parsed.option("token"), parsed.option("endpoint"));
-    const korbit::Repo repo(parsed.positional("owner/name"), kind);
+    const korbit::Repo repo(velmora::dev::checkedRepositoryName(parsed.positional("owner/name"), "hub " + action),
+                            kind);
     if (action == "ls") {
         for (const auto& name : hub.getFilenames(repo, revision, patterns)) std::printf("%s\n", name.c_str());
         return 0;

@@ -100,7 +100,8 @@ int runMeeting(const Arguments& args) {
     const std::string& subcommand = velmora::dev::subcommand(args, "meeting", {"list", "show", "record"}, kUsage);
     velmora::dev::ArgumentParser parser("meeting " + subcommand, kUsage);
     if (subcommand == "show") parser.positional("id");
-    if (subcommand == "record") parser.option("title").option("seconds");
+    // A title names the meeting in every list: an empty one is refused like other empty names.
+    if (subcommand == "record") parser.option("title", velmora::dev::ArgumentParser::nonEmpty).option("seconds");
     const Parsed parsed = parser.parse(args, 1);
     if (subcommand == "record") {
         velmora::dev::MeetingRecordingOptions options;

@@ -2,6 +2,8 @@
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
+#include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "KorbitCore/External/Hub/Repo.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 
 #include <algorithm>
@@ -19,12 +21,19 @@ ArgumentParser& ModelRepositoryOptions::declare(ArgumentParser& parser, bool wit
 
 ModelRepositoryOptions ModelRepositoryOptions::from(const ParsedArguments& parsed) {
     ModelRepositoryOptions options;
-    options.repo = parsed.value("repo", std::string(tremolan::TremolanConfig::defaultModelRepo));
+    options.repo = checkedRepositoryName(parsed.value("repo", std::string(tremolan::TremolanConfig::defaultModelRepo)),
+                                         parsed.command() + ": --repo");
     options.endpoint = parsed.value("endpoint", korbit::HubApi::hfEndpointfromEnv());
     // A tokenizer the loading finds missing comes from the hub of the environment: the same one.
     if (parsed.has("endpoint")) ::setenv("HF_ENDPOINT", options.endpoint.c_str(), 1);
     if (const auto base = parsed.option("base")) options.base = std::filesystem::path(*base);
     return options;
+}
+
+const std::string& checkedRepositoryName(const std::string& name, const std::string& what) {
+    if (!korbit::Repo::isValidId(name))
+        throw UsageError(what + ": " + korbit::Hub::HubClientError::invalidRepositoryName(name).what());
+    return name;
 }
 
 std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options,

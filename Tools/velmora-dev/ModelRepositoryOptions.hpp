@@ -25,9 +25,13 @@ struct ModelRepositoryOptions {
     /// Declares --repo, --endpoint and, when asked, --base.
     static ArgumentParser& declare(ArgumentParser& parser, bool withBase);
     /// A given endpoint also becomes the process's HF_ENDPOINT, so that the tokenizer comes from
-    /// the same hub.
+    /// the same hub. A repository name outside the hub's rule is a UsageError.
     static ModelRepositoryOptions from(const ParsedArguments& parsed);
 };
+
+/// `name` when it names a repository as the hub does (korbit::Repo::isValidId); otherwise a
+/// UsageError "<what>: Invalid repository name "<name>": <the rule>".
+const std::string& checkedRepositoryName(const std::string& name, const std::string& what);
 
 /// The variant's model folder downloaded into the local hub cache, with the tokenizer its models
 /// call for unless told otherwise, its progress drawn as a bar on standard error. Errors pass on.

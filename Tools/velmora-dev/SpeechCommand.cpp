@@ -89,10 +89,6 @@ int runWrite(const Parsed& parsed) {
     const std::filesystem::path input = parsed.positional("result.json");
     const std::string outputDir = parsed.value("output-dir", ".");
     const std::string name = parsed.value("name", input.stem().string());
-    // A name is a file name in the output folder, never a way out of it.
-    if (name.find('/') != std::string::npos)
-        throw velmora::dev::UsageError("speech write: --name " + name + " holds a '/': it names a file, not a path");
-
     std::unique_ptr<ResultWriting> writer;
     if (format == "srt") {
         writer = std::make_unique<WriteSRT>(outputDir);
@@ -101,7 +97,16 @@ int runWrite(const Parsed& parsed) {
     } else if (format == "json") {
         writer = std::make_unique<WriteJSON>(outputDir);
     } else {
-        return fail("unknown transcript format '" + format + "' (srt, vtt or json)");
+        throw velmora::dev::UsageError("speech write: unknown transcript format '" + format + "' (srt, vtt or json)");
+    }
+    // A name is a file name in the output folder, never a way out of it.
+    if (name.find('/') != std::string::npos)
+        throw velmora::dev::UsageError("speech write: --name " + name + " holds a '/': it names a file, not a path");
+    // "." would be written as the hidden "..srt": a name that stands for a folder names no transcript
+    // (nor does the result "..json" without --name).
+    if (name == "." || name == "..") {
+        const std::string what = parsed.has("name") ? "--name " + name : "the name " + name + " of " + input.string();
+        throw velmora::dev::UsageError("speech write: " + what + " names a folder, not a file");
     }
     std::shared_ptr<TranscriptionResult> result;
     try {

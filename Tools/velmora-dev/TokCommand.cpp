@@ -2,6 +2,7 @@
 // fetched from a hub repository.
 
 #include "Command.hpp"
+#include "ModelRepositoryOptions.hpp"
 
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 
@@ -69,6 +70,7 @@ int runTok(const Arguments& args) {
     if (action == "decode") parser.flag("skip-special");
     const velmora::dev::ParsedArguments parsed = parser.parse(args, 1);
     const std::optional<std::string> hubRepo = parsed.option("hub");
+    if (hubRepo) velmora::dev::checkedRepositoryName(*hubRepo, "tok " + action + ": --hub");
     // Without --hub the first positional argument is the tokenizer folder.
     const std::size_t textStart = hubRepo ? 0 : 1;
     if (parsed.rest().size() < textStart)

@@ -8,6 +8,7 @@
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
+#include "Platform/Audio/AudioFile.hpp"
 #include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
@@ -50,7 +51,8 @@ const std::string kUsage =
     "  --detect-language   each recording in the language its first 30 seconds are detected in\n"
     "                      (printed on standard error)\n"
     "  --word-timestamps   time every word (the SubRip and WebVTT files then have one cue per word)\n"
-    "  --clip START,END    transcribe only these stretches, in seconds; an odd last one runs to the end\n"
+    "  --clip START,END    transcribe only these stretches, in seconds; an odd last one runs to the end;\n"
+    "                      times past the end of a recording are refused\n"
     "  --workers N         transcribe N recordings at once, all in one call (default 1: one after another)\n"
     "  --chunking vad      cut recordings longer than a window at silences and transcribe the pieces at\n"
     "                      once (up to the worker count)\n"
@@ -61,6 +63,9 @@ const std::string kUsage =
 /// What the command line asks of every run.
 struct TranscribeRequest {
     tremolan::DecodingOptions options;
+    /// --clip as given, and each of its times as written, for messages.
+    std::string clip;
+    std::vector<std::string> clipTimes;
     bool detectLanguage = false;
     std::int64_t workers = 1;
     std::string format;
@@ -85,12 +90,15 @@ TranscribeRequest requestFrom(const velmora::dev::ParsedArguments& parsed) {
     // Segment texts as a reader wants them in a transcript, without the model's markers.
     options.skipSpecialTokens = true;
     if (const auto clips = parsed.option("clip")) {
+        request.clip = *clips;
         std::size_t from = 0;
         while (from <= clips->size()) {
             const std::size_t comma = std::min(clips->find(',', from), clips->size());
-            const double seconds = velmora::dev::parseNumber(std::string_view(*clips).substr(from, comma - from),
-                                                             "transcribe: --clip", 0, velmora::dev::kLongestSeconds);
+            const std::string_view time = std::string_view(*clips).substr(from, comma - from);
+            const double seconds =
+                velmora::dev::parseNumber(time, "transcribe: --clip", 0, velmora::dev::kLongestSeconds);
             options.clipTimestamps.push_back(static_cast<float>(seconds));
+            request.clipTimes.emplace_back(time);
             from = comma + 1;
         }
         const auto& times = options.clipTimestamps;
@@ -104,6 +112,29 @@ TranscribeRequest requestFrom(const velmora::dev::ParsedArguments& parsed) {
         throw UsageError("transcribe: --format must be txt, srt, vtt or json, not '" + request.format + "'");
     request.outputDir = parsed.value("output-dir", ".");
     return request;
+}
+
+/// Refuses, before anything is transcribed, a clip time past the end of any of the recordings: a
+/// start at or past it, an end past it. A recording that cannot be opened, or holds nothing, is
+/// left for the run to report.
+void checkClipsWithin(const std::vector<std::string>& files, const TranscribeRequest& request) {
+    const auto& times = request.options.clipTimestamps;
+    if (times.empty()) return;
+    for (const std::string& file : files) {
+        double duration = 0;
+        try {
+            duration = platform::audio::audioFileDuration(file);
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (!(duration > 0)) continue;
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            const bool start = i % 2 == 0;
+            if (start ? times[i] < duration : times[i] <= duration) continue;
+            throw UsageError("transcribe: --clip " + request.clip + ": " + request.clipTimes[i] +
+                             " is past the end of " + file + " (" + korbit::fixedDecimal(duration, 2) + " s)");
+        }
+    }
 }
 
 /// Writes the transcript and answers its path.
@@ -171,6 +202,11 @@ int runTranscribe(const velmora::dev::Arguments& args) {
         files.erase(files.begin());
     }
     if (files.empty()) throw UsageError("transcribe: missing argument <audio-file>");
+    // Like every argument that names something, these cannot be empty.
+    if (!parsed.has("variant") && modelFolder.empty()) throw UsageError("transcribe: <model-folder> is empty");
+    for (const std::string& file : files)
+        if (file.empty()) throw UsageError("transcribe: <audio-file> is empty");
+    checkClipsWithin(files, request);
     const auto whisper = makeFacade(parsed, modelFolder);
 
     // Decided for every file in the order given, so that a name does not depend on which files fail.

@@ -2,6 +2,7 @@
 // tokenizer folder (see SpeechReference/GreedyTranscriber.hpp).
 
 #include "Command.hpp"
+#include "SpeechModelFolder.hpp"
 #include "SpeechReference/GreedyTranscriber.hpp"
 
 #include "KorbitCore/Extensions/ClockExtensions.hpp"
@@ -82,6 +83,7 @@ int runTranscribe(const Arguments& args) {
                                                      .flag("timestamps")
                                                      .parse(args);
     const std::string language = parsed.value("language", "en");
+    velmora::dev::checkLanguageCode("transcribe-greedy", language);
     const std::string dumpMel = parsed.value("dump-mel", "");
     const fs::path resultFile = parsed.value("result", "");
     const bool timestamps = parsed.has("timestamps");
@@ -95,8 +97,10 @@ int runTranscribe(const Arguments& args) {
     tremolan::ModelUtilities::checkTokenizerFitsModel(tokenizer, modelVocabulary(positional[0]), positional[0]);
     const auto& special = tokenizer.specialTokens();
     const auto languageToken = tokenizer.convertTokenToId("<|" + language + "|>");
-    if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken))
-        return fail("unknown language '" + language + "': the vocabulary has no language token <|" + language + "|>");
+    if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken)) {
+        throw velmora::dev::UsageError("transcribe-greedy: --language " + language +
+                                       ": the vocabulary has no language token <|" + language + "|>");
+    }
     // One window is transcribed: only its samples are read, however long the recording.
     const std::vector<float> samples =
         platform::audio::loadMonoAudio(positional[2], tremolan::Constants::sampleRate, 30.0);

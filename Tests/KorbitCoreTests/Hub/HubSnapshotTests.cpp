@@ -238,6 +238,69 @@ TEST_F(SnapshotTest, TheNetworkStateDecidesUnlessTheClientDoes) {
     EXPECT_FALSE(korbit::NetworkMonitor::shared().state().shouldUseOfflineMode());
 }
 
+TEST_F(SnapshotTest, RepositoryNamesOutsideTheHubsRuleAreRefusedBeforeAnyRequest) {
+    velmora::test::TempDir outside("outside");
+    const std::vector<std::string> names = {"../../escape",
+                                            "owner/../../escape",
+                                            (outside.path() / "x").string(),
+                                            "..",
+                                            ".",
+                                            "",
+                                            "owner/name/extra",
+                                            "owner//name",
+                                            "/owner",
+                                            "owner/",
+                                            "-owner/name",
+                                            "owner/name-",
+                                            ".owner/name",
+                                            "owner/name.",
+                                            "own--er/name",
+                                            "own..er/name",
+                                            "owner\\name",
+                                            "owner/na me",
+                                            "owner/n\xc3\xa4me",
+                                            "owner/name\n",
+                                            std::string(97, 'a'),
+                                            std::string(48, 'a') + "/" + std::string(48, 'b')};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(testing::PrintToString(name));
+        for (const Repo& bad : {Repo(name), Repo(name, korbit::RepoType::datasets)}) {
+            for (const auto& action : std::vector<std::function<void()>>{
+                     [&] { client.snapshot(bad, "main", {}); },
+                     [&] { client.getFilenames(bad, "main", {}); },
+                     [&] { client.localRepoLocation(bad); },
+                 }) {
+                const HubClientError error = velmora::test::hubErrorOf(action);
+                EXPECT_EQ(error.kind(), HubClientError::Kind::invalidRepositoryName) << error.what();
+                EXPECT_EQ(error.text(), name);
+            }
+        }
+        // Offline, the name would be a folder to look into.
+        client.useOfflineMode = true;
+        EXPECT_EQ(velmora::test::hubErrorOf([&] { client.snapshot(Repo(name), "main", {}); }).kind(),
+                  HubClientError::Kind::invalidRepositoryName);
+        client.useOfflineMode.reset();
+    }
+    EXPECT_STREQ(HubClientError::invalidRepositoryName("../../x\n").what(),
+                 "Invalid repository name \"../../x\\n\": a name is one or two parts joined by \"/\", each of "
+                 "letters, digits, \"-\", \"_\" and \".\", neither beginning nor ending with \"-\" or \".\", "
+                 "without \"--\" or \"..\", of 96 characters at most");
+    EXPECT_TRUE(hub.requests().empty());
+    EXPECT_FALSE(fs::exists(cache.path().parent_path() / "escape"));
+    EXPECT_FALSE(fs::exists(cache.path() / "escape"));
+    EXPECT_TRUE(fs::is_empty(outside.path()));
+
+    // Names of one or two parts within the rule, the longest included, keep their place.
+    for (const std::string& name :
+         {std::string("owner/name"), std::string("openai/whisper-large-v3"), std::string("korbitinc/tremolan-coreml"),
+          std::string("gpt2"), std::string("A_b.c/d-e_f.1"), std::string("_x_/9"), std::string(96, 'a'),
+          std::string(47, 'a') + "/" + std::string(48, 'b')}) {
+        EXPECT_EQ(client.localRepoLocation(Repo(name)), cache.path() / "models" / name);
+        EXPECT_EQ(client.localRepoLocation(Repo(name, korbit::RepoType::spaces)), cache.path() / "spaces" / name);
+    }
+    EXPECT_EQ(client.snapshot(repo, "main", {"*.md"}), cache.path() / "models/owner/name");
+}
+
 TEST_F(SnapshotTest, TheFrontForwardsListingAndSnapshot) {
     korbit::HubApiWrapper front(cache.path(), std::string(), hub.endpoint(), false, fastTiming());
     EXPECT_EQ(front.getFilenames(repo, "main", {"*.md"}), std::vector<std::string>{"README.md"});

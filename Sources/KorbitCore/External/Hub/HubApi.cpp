@@ -114,8 +114,19 @@ HubApi::HubApi(std::optional<fs::path> base, std::optional<std::string> token,
     endpoint = endpointOverride ? *endpointOverride : hfEndpointfromEnv();
 }
 
+namespace {
+
+// The name becomes folders below the download base and a path on the hub: one outside the hub's
+// rule ("../..", "/tmp/x") could lead out of either.
+const Repo& checked(const Repo& repo) {
+    if (!Repo::isValidId(repo.id)) throw HubClientError::invalidRepositoryName(repo.id);
+    return repo;
+}
+
+}  // namespace
+
 fs::path HubApi::localRepoLocation(const Repo& repo) const {
-    return downloadBase / rawValue(repo.type) / repo.id;
+    return downloadBase / rawValue(checked(repo).type) / repo.id;
 }
 
 HttpRequest HubApi::makeRequest(const std::string& url) const {
@@ -181,6 +192,7 @@ HttpResponse HubApi::httpHead(const std::string& url, std::stop_token stop) cons
 
 std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::string& revision,
                                               const std::vector<std::string>& globs, std::stop_token stop) const {
+    checked(repo);
     std::optional<Url> base = Url::parseAbsolute(endpoint);
     if (!base) throw HubClientError::parseError("invalid hub endpoint URL \"" + endpoint + "\"");
     Url url = base->appendingPath("api")

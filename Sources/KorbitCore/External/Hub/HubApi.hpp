@@ -99,7 +99,9 @@ public:
     /// HF_ENDPOINT exactly as set, else the hub's default endpoint.
     static std::string hfEndpointfromEnv();
 
-    /// downloadBase/<kind>/<owner>/<name>; touches no file.
+    /// downloadBase/<kind>/<owner>/<name>; touches no file. A name outside the hub's rule
+    /// (Repo::isValidId) throws Hub::HubClientError (invalidRepositoryName), here and in every
+    /// call below that takes a repository, before any request.
     std::filesystem::path localRepoLocation(const Repo& repo) const;
 
     // ---- Hub requests ----

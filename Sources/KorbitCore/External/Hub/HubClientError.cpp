@@ -2,6 +2,8 @@
 
 #include "Platform/Net/TransportError.hpp"
 
+#include <nlohmann/json.hpp>
+
 namespace korbit::Hub {
 
 std::string describe(std::exception_ptr error) {
@@ -94,6 +96,18 @@ HubClientError HubClientError::hubUnreachable(std::string endpoint, std::excepti
                      "The model hub at " + endpoint + " could not be reached (" + describe(cause) + ")" + detail);
     e.text_ = std::move(endpoint);
     e.underlying_ = cause;
+    return e;
+}
+
+HubClientError HubClientError::invalidRepositoryName(std::string name) {
+    // Quoted as JSON text, so that a line break or a control character in the name shows as such.
+    const std::string quoted = nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    HubClientError e(Kind::invalidRepositoryName,
+                     "Invalid repository name " + quoted +
+                         ": a name is one or two parts joined by \"/\", each of letters, digits, \"-\", \"_\" and "
+                         "\".\", neither beginning nor ending with \"-\" or \".\", without \"--\" or \"..\", of 96 "
+                         "characters at most");
+    e.text_ = std::move(name);
     return e;
 }
 

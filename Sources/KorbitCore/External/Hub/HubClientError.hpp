@@ -23,6 +23,7 @@ public:
         parse,
         unexpectedError,
         hubUnreachable,
+        invalidRepositoryName,
     };
 
     static HubClientError httpStatusCode(int status);
@@ -43,6 +44,8 @@ public:
     static HubClientError unexpectedError();
     /// "The model hub at <endpoint> could not be reached (<cause>)" and the detail; carries the cause.
     static HubClientError hubUnreachable(std::string endpoint, std::exception_ptr cause, std::string detail = {});
+    /// A repository name outside the hub's rule (Repo::isValidId), quoted in the message; the text is the name.
+    static HubClientError invalidRepositoryName(std::string name);
 
     Kind kind() const { return kind_; }
     int statusCode() const { return status_; }
