@@ -7,6 +7,7 @@
 #include "SpeechTokenIds.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Segments/SegmentSeeker.hpp"
 #include "Tremolan/Core/Transcription/TranscribeTask.hpp"
 #include "Tremolan/Utilities/WhisperError.hpp"
@@ -348,6 +349,19 @@ TEST(TranscribeTask, CancellationIsHonouredBetweenTheStages) {
         EXPECT_EQ(p.encoder->calls, c.encoderCalls) << when;
         EXPECT_TRUE(p.decoder->fed.empty()) << when;
     }
+}
+
+// The task calls its segment callback itself: a throw ends the run where it is, before the next
+// window, and reaches the caller as it was thrown.
+TEST(TranscribeTask, ASegmentCallbackThatThrowsEndsTheRunBeforeTheNextWindow) {
+    Pipeline p;
+    p.seeker->answer = [](std::int64_t seek, std::int64_t, std::int64_t) {
+        return SeekAndSegments{seek + 240000, std::vector{segment(0, 1)}};
+    };
+    p.task->setSegmentDiscoveryCallback([](const auto&) { throw std::length_error("no room for segments"); });
+    EXPECT_EQ(velmora::test::messageOf<std::length_error>([&] { p.task->run(samples(960000), plainOptions()); }),
+              "no room for segments");
+    EXPECT_EQ(p.task->preprocessed.size(), 1u);
 }
 
 TEST(TranscribeTask, MissingStageOutputsFailTheRun) {

@@ -1,17 +1,22 @@
 // The facade's callbacks may wait for other threads that use the same facade: none of them runs
 // while the facade holds its models for a load, an unload or a transcription, so a callback that
 // waits for another thread's load, unload and transcription never waits for itself. Every wait
-// here is bounded and fails with a message instead of hanging.
+// here is bounded and fails with a message instead of hanging. A segment callback that throws
+// ends the whole transcription at its next step, whatever the road, and the caller gets its error.
 
+#include "Support/Gate.hpp"
 #include "Support/LogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Decoding/TextDecoder.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Transcription/TranscribeTask.hpp"
+#include "TremolanTests/TimedRecordings.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -20,6 +25,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -297,6 +303,177 @@ TEST_F(FacadeCallbacks, AThrowingSegmentCallbackFailsTheTranscriptionAndAThrowin
     });
     EXPECT_EQ(message, "no room for segments");
     EXPECT_EQ(segmentCalls, 1);
+}
+
+/// What one run of the facade did: the windows it began, and how many it had begun when it was
+/// asked to stop (-1: never).
+struct WindowCount {
+    std::atomic<int> begun{0};
+    std::atomic<int> begunAtStop{-1};
+};
+
+/// Counts the windows of its run. A window after the run's first begins only once `calledBack`
+/// is open (the segment callback opens it) or the run is asked to stop: however the threads are
+/// run, the callback has been called before the run can decode on to the end.
+class WindowCountingTask : public tremolan::TranscribeTask {
+public:
+    template <typename... Components>
+    WindowCountingTask(std::shared_ptr<WindowCount> count, velmora::test::Gate& calledBack, Components&&... components)
+        : TranscribeTask(std::forward<Components>(components)...), count_(std::move(count)), calledBack_(calledBack) {}
+
+    std::shared_ptr<tremolan::TranscriptionResult> run(const std::vector<float>& audioArray,
+                                                       const std::optional<DecodingOptions>& decodeOptions,
+                                                       const tremolan::TranscriptionCallback& callback,
+                                                       std::stop_token stop) override {
+        stop_ = stop;
+        const std::stop_callback noteStop(stop, [this] { count_->begunAtStop = count_->begun.load(); });
+        return TranscribeTask::run(audioArray, decodeOptions, callback, stop);
+    }
+    void windowPreprocess(const platform::ml::MLMultiArray&, std::int64_t, std::int64_t) override {
+        if (count_->begun > 0) calledBack_.pass(stop_);
+        ++count_->begun;
+    }
+
+private:
+    std::shared_ptr<WindowCount> count_;
+    velmora::test::Gate& calledBack_;
+    std::stop_token stop_;
+};
+
+/// The facade on the trained test model whose runs count their windows, one record per run.
+class WindowCountingFacade : public Tremolan {
+public:
+    using Tremolan::Tremolan;
+
+    std::unique_ptr<tremolan::TranscribeTask> setupTranscribeTask(
+        tremolan::TranscriptionTimings currentTimings, std::shared_ptr<platform::sys::Progress> progress,
+        std::shared_ptr<tremolan::AudioProcessing> audioProcessor,
+        std::shared_ptr<tremolan::AudioEncoding> audioEncoder,
+        std::shared_ptr<tremolan::FeatureExtracting> featureExtractor,
+        std::shared_ptr<tremolan::SegmentSeeking> segmentSeeker, std::shared_ptr<tremolan::TextDecoding> textDecoder,
+        std::shared_ptr<tremolan::WhisperTokenizer> tokenizer) override {
+        auto count = std::make_shared<WindowCount>();
+        {
+            std::lock_guard guard(mutex_);
+            counts_.push_back(count);
+        }
+        return std::make_unique<WindowCountingTask>(count, calledBack, currentTimings, progress, audioProcessor,
+                                                    audioEncoder, featureExtractor, segmentSeeker, textDecoder,
+                                                    tokenizer);
+    }
+    /// The records of the runs set up since the last call.
+    std::vector<std::shared_ptr<WindowCount>> takeCounts() {
+        std::lock_guard guard(mutex_);
+        return std::exchange(counts_, {});
+    }
+
+    /// Opened by the segment callback.
+    velmora::test::Gate calledBack{false};
+
+private:
+    std::mutex mutex_;
+    std::vector<std::shared_ptr<WindowCount>> counts_;
+};
+
+struct NoRoom : std::runtime_error {
+    NoRoom() : std::runtime_error("no room for segments") {}
+};
+
+/// A long recording of many windows, whose segment callback throws.
+class ThrowingSegmentCallback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tremolan::TremolanConfig config;
+        config.modelFolder = dataPath("models/test-speech").string();
+        config.tokenizerFolder = dataPath("whisper-tokenizer/multilingual");
+        counting = Tremolan::create<WindowCountingFacade>(config);
+        recording = velmora::test::longRecording("long-en");
+        options.language = recording.language;
+        options.temperatureFallbackCount = 0;
+        options.skipSpecialTokens = true;
+    }
+
+    /// Throws on its first call, and lets the windows waiting for a call go on; counts the others.
+    tremolan::Tremolan::SegmentDiscoveryCallback throwing() {
+        return [this](const std::vector<TranscriptionSegment>&) {
+            if (segmentCalls++ > 0) return;
+            thrown = true;
+            counting->calledBack.open();
+            throw NoRoom();
+        };
+    }
+    /// Every run that began a window was asked to stop in the window it was in, and began at most
+    /// the next one, in which it stopped before decoding. The callback was called before any run
+    /// began its second window, so that the stop came in the second window, or the third at the
+    /// latest (the whole recording takes eleven).
+    static void expectStoppedInFlight(const std::vector<std::shared_ptr<WindowCount>>& runs) {
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            SCOPED_TRACE("run " + std::to_string(i));
+            const int begun = runs[i]->begun, atStop = runs[i]->begunAtStop;
+            if (begun == 0) continue;
+            EXPECT_GE(atStop, 0) << "the run was never asked to stop; it began " << begun << " windows";
+            EXPECT_LE(begun, atStop + 1);
+            EXPECT_LE(begun, 3);
+        }
+    }
+
+    std::shared_ptr<WindowCountingFacade> counting;
+    velmora::test::TimedRecording recording;
+    DecodingOptions options;
+    std::atomic<int> segmentCalls{0};
+    std::atomic<bool> thrown{false};
+};
+
+TEST_F(ThrowingSegmentCallback, EndsALongTranscriptionAfterTheWindowInFlight) {
+    int progressAfterThrow = 0;
+    EXPECT_EQ(velmora::test::messageOf<NoRoom>([&] {
+                  counting->transcribe(
+                      recording.samples, options,
+                      [&](const TranscriptionProgress&) -> std::optional<bool> {
+                          if (thrown) ++progressAfterThrow;
+                          return std::nullopt;
+                      },
+                      throwing());
+              }),
+              "no room for segments");
+    EXPECT_EQ(segmentCalls, 1);
+    // The callbacks are called in order, on one thread: nothing of the run came after the throw.
+    EXPECT_EQ(progressAfterThrow, 0);
+    const auto runs = counting->takeCounts();
+    ASSERT_EQ(runs.size(), 1u);
+    expectStoppedInFlight(runs);
+}
+
+TEST_F(ThrowingSegmentCallback, EndsEveryChildOfABatchAndTheBatchesAfterIt) {
+    counting->setSegmentDiscoveryCallback(throwing());
+    options.concurrentWorkerCount = 3;
+    const std::vector<std::vector<float>> three(3, recording.samples);
+    EXPECT_EQ(velmora::test::messageOf<NoRoom>([&] { counting->transcribeWithResults(three, options); }),
+              "no room for segments");
+    // A child that had found segments before it heard of the throw may have handed them on.
+    EXPECT_LE(segmentCalls, 3);
+    auto runs = counting->takeCounts();
+    EXPECT_EQ(runs.size(), 3u);
+    expectStoppedInFlight(runs);
+
+    // One child a batch: the batches after the failed one do not begin.
+    counting->calledBack.shut();
+    segmentCalls = 0;
+    options.concurrentWorkerCount = 1;
+    EXPECT_EQ(velmora::test::messageOf<NoRoom>([&] { counting->transcribeWithResults(three, options); }),
+              "no room for segments");
+    EXPECT_EQ(segmentCalls, 1);
+    runs = counting->takeCounts();
+    EXPECT_EQ(runs.size(), 1u);
+    expectStoppedInFlight(runs);
+}
+
+TEST_F(ThrowingSegmentCallback, FailsARecordingCutAtSilencesInsteadOfKeepingTheOtherPieces) {
+    counting->setSegmentDiscoveryCallback(throwing());
+    options.chunkingStrategy = tremolan::ChunkingStrategy::vad;
+    EXPECT_EQ(velmora::test::messageOf<NoRoom>([&] { counting->transcribe(recording.samples, options); }),
+              "no room for segments");
+    EXPECT_LE(segmentCalls, static_cast<int>(counting->takeCounts().size()));
 }
 
 }  // namespace

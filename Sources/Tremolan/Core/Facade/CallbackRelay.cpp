@@ -6,17 +6,11 @@ namespace tremolan {
 
 using korbit::Logging;
 
-CallbackRelay::CallbackRelay(TranscriptionCallback progress, SegmentCallback segments)
-    : progress_(std::move(progress)), segments_(std::move(segments)) {}
+CallbackRelay::CallbackRelay(TranscriptionCallback progress, SegmentCallback segments, RunStop& run)
+    : progress_(std::move(progress)), segments_(std::move(segments)), run_(run) {}
 
 CallbackRelay::~CallbackRelay() {
-    try {
-        finish();
-    } catch (const std::exception& error) {
-        Logging::error({"Segment discovery callback failed: ", error.what()}, "");
-    } catch (...) {
-        Logging::error("Segment discovery callback failed");
-    }
+    finish();
 }
 
 TranscriptionCallback CallbackRelay::progressCallback() {
@@ -43,7 +37,7 @@ CallbackRelay::SegmentCallback CallbackRelay::segmentCallback() {
 }
 
 void CallbackRelay::post(Item item) {
-    if (finishing_ || failure_) return;
+    if (finishing_ || abandoned_) return;
     queue_.push_back(std::move(item));
     if (!thread_.joinable()) {
         thread_ = std::thread([this] { run(); });
@@ -61,8 +55,11 @@ void CallbackRelay::finish() {
     }
     wake_.notify_one();
     if (thread.joinable()) thread.join();
-    platform::sys::MutexLock lock(mutex_);
-    if (const std::exception_ptr failure = std::exchange(failure_, nullptr)) std::rethrow_exception(failure);
+}
+
+void CallbackRelay::abandon() {
+    abandoned_ = true;
+    queue_.clear();
 }
 
 void CallbackRelay::run() {
@@ -70,10 +67,16 @@ void CallbackRelay::run() {
         Item item;
         {
             platform::sys::MutexLock lock(mutex_);
-            while (!finishing_ && queue_.empty() && !failure_) lock.wait(wake_);
-            if (queue_.empty() || failure_) return;
+            while (!finishing_ && queue_.empty() && !abandoned_) lock.wait(wake_);
+            if (queue_.empty() || abandoned_) return;
             item = std::move(queue_.front());
             queue_.pop_front();
+        }
+        // The caller is about to be told of a failure: its callbacks hear nothing more of the run.
+        if (run_.failure()) {
+            platform::sys::MutexLock lock(mutex_);
+            abandon();
+            return;
         }
         deliver(item);
     }
@@ -84,9 +87,12 @@ void CallbackRelay::deliver(Item& item) {
         try {
             segments_(*segments);
         } catch (...) {
-            platform::sys::MutexLock lock(mutex_);
-            failure_ = std::current_exception();
-            queue_.clear();
+            {
+                platform::sys::MutexLock lock(mutex_);
+                abandon();
+            }
+            // Every part of the run stops at its next step; the call that began it throws this.
+            run_.fail(std::current_exception());
         }
         return;
     }

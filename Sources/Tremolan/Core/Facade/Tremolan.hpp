@@ -278,7 +278,10 @@ public:
                              const std::optional<std::filesystem::path>& downloadBase = std::nullopt);
 
     // ---- Transcription (TremolanTranscription.cpp) ----
-    // A stop request ends a run before its next window with korbit::CancellationError.
+    // A stop request ends a run before its next window with korbit::CancellationError. A segment
+    // callback that throws ends the whole call the same way at its next step (every window, every
+    // child of a batch, every piece of a recording cut at silences), and the call then throws what
+    // the callback threw; its callbacks hear nothing more of it.
 
     /// Stops the audio processor's recording and resets the timings.
     virtual void clearState();
@@ -308,7 +311,8 @@ public:
     /// or less), the arrays of a batch in parallel; one outcome per array in input order, or one
     /// failure when the options or seek offsets do not pair with the arrays. With seek offsets
     /// (samples), each array's segments reach the segment-discovery callback with their seek
-    /// moved by its offset.
+    /// moved by its offset. When that callback throws, the other children stop and the batches
+    /// after theirs do not begin: the call throws what it threw instead of answering outcomes.
     virtual std::vector<TranscriptionOutcome> transcribeWithOptions(
         const std::vector<std::vector<float>>& audioArrays,
         const std::vector<std::optional<DecodingOptions>>& decodeOptionsArray,
@@ -323,7 +327,9 @@ public:
     /// One transcription task over the array, after loading the models when they are not loaded.
     /// Its progress and segment callbacks are called in order from a thread of the run's own, never
     /// while it holds the models, and all before it returns; a false answer of the progress
-    /// callback stops the decoding of the record it answers, a step or two later.
+    /// callback stops the decoding of the record it answers, a step or two later. A segment
+    /// callback that throws stops the run (and the call it is part of) at its next step; then the
+    /// run throws what it threw.
     virtual Results runTranscribeTask(const std::vector<float>& audioArray,
                                       const std::optional<DecodingOptions>& decodeOptions = {},
                                       const TranscriptionCallback& callback = nullptr,

@@ -12,6 +12,7 @@
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 #include "Tremolan/Core/Facade/BatchExecutor.hpp"
 #include "Tremolan/Core/Facade/CallbackRelay.hpp"
+#include "Tremolan/Core/Facade/RunStop.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/WhisperMLModel.hpp"
 #include "Tremolan/Core/Records/ResultExtensions.hpp"
@@ -108,7 +109,13 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithResults(const std::vec
     Logging::debug({"Total Audio Loading and Converting Time: ", seconds}, "");
 
     tell(stateCallback, TranscriptionState::transcribing);
-    const std::vector<TranscriptionOutcome> transcribed = transcribeWithResults(arrays, decodeOptions, callback, stop);
+    std::vector<TranscriptionOutcome> transcribed;
+    try {
+        transcribed = transcribeWithResults(arrays, decodeOptions, callback, stop);
+    } catch (...) {
+        tell(stateCallback, TranscriptionState::finished);
+        throw;
+    }
     std::vector<TranscriptionOutcome> outcomes;
     outcomes.reserve(loads.size());
     std::size_t next = 0;
@@ -168,6 +175,8 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithOptions(
         : workerCount == 0 ? std::vector<std::vector<std::size_t>>{positions}
                            : korbit::batched(positions, static_cast<long>(workerCount));
 
+    // The children stop together: on the caller's stop, or when a callback of one of them fails.
+    const RunStop run(stop);
     const std::weak_ptr<Tremolan> weakSelf = weak_from_this();
     const SegmentDiscoveryCallback discovery = state().segmentDiscoveryCallback;
     std::vector<TranscriptionOutcome> outcomes;
@@ -200,11 +209,14 @@ std::vector<TranscriptionOutcome> Tremolan::transcribeWithOptions(
                 return;
             }
             try {
-                batchOutcomes[i] = self->transcribe(audioArrays[k], decodeOptionsArray[k], numbered, segments, stop);
+                batchOutcomes[i] =
+                    self->transcribe(audioArrays[k], decodeOptionsArray[k], numbered, segments, run.token());
             } catch (...) {
                 batchOutcomes[i] = std::current_exception();
             }
         });
+        // The batches after a failed callback's do not begin; the caller gets what it threw.
+        run.throwIfFailed();
         for (TranscriptionOutcome& outcome : batchOutcomes) outcomes.push_back(std::move(outcome));
     }
     return outcomes;
@@ -273,13 +285,16 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
                                               const std::optional<DecodingOptions>& decodeOptions,
                                               const TranscriptionCallback& callback,
                                               const SegmentDiscoveryCallback& segmentCallback, std::stop_token stop) {
+    // Part of the call that handed it the token, or a run of its own.
+    RunStop run(stop);
     // The callbacks are handed on from a thread of the run's own while the run holds the models,
     // and are all over once it has let them go: a callback may wait for a thread that loads or
     // unloads the models, which waits for this run.
-    CallbackRelay relay(callback, segmentCallback);
+    CallbackRelay relay(callback, segmentCallback, run);
     const TranscriptionCallback progress = relay.progressCallback();
     std::shared_ptr<TranscriptionResult> result;
-    {
+    std::exception_ptr error;
+    try {
         // Loaded once however many runs ask, and not replaced while this one runs.
         const auto use = useModels();
         beginRun();
@@ -290,7 +305,7 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
         // The task is set up from one reading of the state, taken once the models are held.
         const FacadeState current = state();
         if (!current.tokenizer) throw WhisperError::tokenizerUnavailable();
-        if (stop.stop_requested()) {
+        if (run.token().stop_requested()) {
             renewProgress(false);
             throw korbit::CancellationError();
         }
@@ -304,13 +319,18 @@ Tremolan::Results Tremolan::runTranscribeTask(const std::vector<float>& audioArr
         task->setSegmentDiscoveryCallback(relay.segmentCallback());
 
         try {
-            result = task->run(audioArray, decodeOptions, progress, stop);
+            result = task->run(audioArray, decodeOptions, progress, run.token());
         } catch (const korbit::CancellationError&) {
             renewProgress(false);
             throw;
         }
+    } catch (...) {
+        error = std::current_exception();
     }
     relay.finish();
+    // A failed callback stopped the run (or this part of it); the caller gets what it threw.
+    run.throwIfFailed();
+    if (error) std::rethrow_exception(error);
     if (decodeOptions && decodeOptions->verbose) result->logTimings();
     renewProgress(true);
     return {result};
