@@ -53,8 +53,14 @@ function(velmora_tests name)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "-${filter}"
                          PROPERTIES ${properties})
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${filter}"
-                         PROPERTIES ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp"
-                                    LABELS "${ARG_LABELS};testmodel")
+                         TEST_LIST ${name}_MODEL_TESTS
+                         PROPERTIES ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+    # Their labels are set once CTest has discovered them: a list of labels does not pass whole
+    # through the discovery's properties.
+    set(labels ${ARG_LABELS} testmodel)
+    set(labelling "${CMAKE_CURRENT_BINARY_DIR}/${name}_model_labels.cmake")
+    file(WRITE "${labelling}" "if(${name}_MODEL_TESTS)\n  set_tests_properties(\${${name}_MODEL_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labelling}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
   endif()
