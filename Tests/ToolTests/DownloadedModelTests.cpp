@@ -5,8 +5,8 @@
 
 #include "FakeHub/FakeHub.hpp"
 #include "FakeHub/HostileServer.hpp"
-#include "Support/HeardText.hpp"
 #include "Support/FakeModelRepository.hpp"
+#include "Support/HeardText.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gmock/gmock.h>

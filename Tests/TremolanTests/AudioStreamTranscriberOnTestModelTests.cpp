@@ -88,15 +88,15 @@ TEST(AudioStreamTranscriberOnTestModel, ConfirmedTextReachesThePlayedWordsAndSto
     const std::string all = confirmed + joined(heard.unconfirmedSegments);
     const auto errors = velmora::dev::wordErrors(reference, all);
     // The played sound ended with the capture's count at its end.
-    const double lastPhrase = static_cast<double>(endOfSound) / 16000 - static_cast<double>(played.size()) / 16000 +
-                              lastSpeechStart;
+    const double lastPhrase =
+        static_cast<double>(endOfSound) / 16000 - static_cast<double>(played.size()) / 16000 + lastSpeechStart;
     const double reached = heard.confirmedSegments.empty() ? 0.0 : heard.confirmedSegments.back().end;
     const double reachedAll = heard.unconfirmedSegments.empty() ? reached : heard.unconfirmedSegments.back().end;
-    std::printf("confirmed: %s\nunconfirmed: %s\nword error rate %.1f%% (%d of %d), stop took %.0f ms; the last "
-                "phrase from %.2f s, confirmed to %.2f s, heard to %.2f s\n",
-                confirmed.c_str(), joined(heard.unconfirmedSegments).c_str(), 100.0 * errors.rate(), errors.edits,
-                errors.words, std::chrono::duration<double, std::milli>(stopping).count(), lastPhrase, reached,
-                reachedAll);
+    std::printf(
+        "confirmed: %s\nunconfirmed: %s\nword error rate %.1f%% (%d of %d), stop took %.0f ms; the last "
+        "phrase from %.2f s, confirmed to %.2f s, heard to %.2f s\n",
+        confirmed.c_str(), joined(heard.unconfirmedSegments).c_str(), 100.0 * errors.rate(), errors.edits, errors.words,
+        std::chrono::duration<double, std::milli>(stopping).count(), lastPhrase, reached, reachedAll);
     EXPECT_FALSE(heard.confirmedSegments.empty());
     // The confirmed text reaches into the last phrase (measured: 1.7 to 2.4 s past its start).
     EXPECT_GT(reached, lastPhrase);

@@ -240,10 +240,11 @@ TEST_F(TranscribeOnTestModel, SegmentBoundariesFallAtThePauses) {
                 if (distance > 0.5) ++misses;
             }
         }
-        std::printf("%s%s: %zu segments, %d of %zu bounds further than 0.5 s from a pause, the furthest %.2f s, "
-                    "%.0f%% of the speech uncovered\n",
-                    c.language, c.words ? " with words" : "", run.result->segments().size(), misses,
-                    2 * run.result->segments().size(), worst, 100.0 * uncovered);
+        std::printf(
+            "%s%s: %zu segments, %d of %zu bounds further than 0.5 s from a pause, the furthest %.2f s, "
+            "%.0f%% of the speech uncovered\n",
+            c.language, c.words ? " with words" : "", run.result->segments().size(), misses,
+            2 * run.result->segments().size(), worst, 100.0 * uncovered);
         EXPECT_LE(misses, c.allowedMisses);
         EXPECT_LE(worst, 1.6);
     }

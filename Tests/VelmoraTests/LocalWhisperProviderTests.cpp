@@ -477,8 +477,8 @@ TEST_F(LocalEngine, HeldOutSpeechBecomesItsTextInTheGivenOrDetectedLanguage) {
             SCOPED_TRACE(language);
             std::printf("%s, %s: word error rate %.1f%% (%d of %d words)\n", language.c_str(),
                         totals == &given ? "given" : "detected", 100.0 * errors.rate(), errors.edits, errors.words);
-            EXPECT_LE(errors.edits, velmora::test::heldOutWordErrorBound(language)) << errors.edits << " of "
-                                                                                      << errors.words;
+            EXPECT_LE(errors.edits, velmora::test::heldOutWordErrorBound(language))
+                << errors.edits << " of " << errors.words;
         }
     }
 }
