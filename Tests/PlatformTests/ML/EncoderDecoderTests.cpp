@@ -129,6 +129,7 @@ TEST_F(SmallModel, IncrementalDecodingEqualsTheFullPrefixAtEveryStep) {
     const auto ref = referenceDecoder(tokens, asMatrix(encoderOutput, 64, p.nAudioCtx), w, p);
 
     DecoderState state(p, encoderOutput);
+    double worstLogits = 0, worstKeys = 0, worstValues = 0, worstAlignment = 0;
     for (int k = 0; k < static_cast<int>(tokens.size()); ++k) {
         const auto out = state.step(*decoderModel, tokens[k], k);
         const auto& logits = out.at("logits");
@@ -137,10 +138,18 @@ TEST_F(SmallModel, IncrementalDecodingEqualsTheFullPrefixAtEveryStep) {
         const auto c = compare(fast, ref[k].logits, 1.5e-3, 1.5e-3);
         EXPECT_TRUE(c.ok) << "step " << k << " token " << c.index << ": " << fast[c.index] << " vs "
                           << ref[k].logits[c.index];
-        const auto keys = compare(out.at("key_cache_updates").toFloatVector(), ref[k].keys, 1e-3, 1e-3);
-        EXPECT_TRUE(keys.ok) << "step " << k << " key channel " << keys.index;
-        const auto values = compare(out.at("value_cache_updates").toFloatVector(), ref[k].values, 1e-3, 1e-3);
-        EXPECT_TRUE(values.ok) << "step " << k << " value channel " << values.index;
+        // The second layer's keys and values carry the first layer's cross-attention, whose keys come
+        // from OpenBLAS: furthest from the reference 1.1e-3 at 0.126 on its Sandybridge kernel (no
+        // fused multiply-add), 0.74 to 0.89 of 1e-3 + 1e-3 |x| on the others, on either path and any
+        // thread count. A transposed or misplaced weight is off by the values' own size.
+        const auto fastKeys = out.at("key_cache_updates").toFloatVector();
+        const auto keys = compare(fastKeys, ref[k].keys, 2e-3, 1e-3);
+        EXPECT_TRUE(keys.ok) << "step " << k << " key channel " << keys.index << ": " << fastKeys[keys.index] << " vs "
+                             << ref[k].keys[keys.index];
+        const auto fastValues = out.at("value_cache_updates").toFloatVector();
+        const auto values = compare(fastValues, ref[k].values, 2e-3, 1e-3);
+        EXPECT_TRUE(values.ok) << "step " << k << " value channel " << values.index << ": " << fastValues[values.index]
+                               << " vs " << ref[k].values[values.index];
         const auto align = out.at("alignment_heads_weights").toFloatVector();
         ASSERT_EQ(align.size(), static_cast<std::size_t>(p.nAudioCtx));
         const auto a = compare(align, ref[k].alignment, 1e-4, 2e-3);
@@ -149,7 +158,15 @@ TEST_F(SmallModel, IncrementalDecodingEqualsTheFullPrefixAtEveryStep) {
         for (float v : align) sum += v;
         EXPECT_NEAR(sum, 1.0, 1e-2);
         state.keep(out, k);
+        worstLogits = std::max(worstLogits, c.worst);
+        worstKeys = std::max(worstKeys, keys.worst);
+        worstValues = std::max(worstValues, values.worst);
+        worstAlignment = std::max(worstAlignment, a.worst);
     }
+    std::printf(
+        "the furthest from the reference, in shares of what is allowed: logits %.2f, keys %.2f, values %.2f, "
+        "alignment %.2f\n",
+        worstLogits, worstKeys, worstValues, worstAlignment);
 }
 
 TEST_F(SmallModel, StaleCacheColumnsChangeNothing) {
