@@ -130,8 +130,8 @@ protected:
 // where it closed the last one, so that the speech after it is still heard. These rates and shares
 // are the measured ones of this model (plus two words of margin, and five points of coverage), far
 // from those of isolated phrases: they guard the road from window to window, not the model. They
-// were the same on OpenBLAS's Haswell, Zen and Sandybridge kernels, the avx2 and portable paths and
-// 1 to 8 threads, and held on an AVX-512 processor with OpenBLAS's Cooperlake kernel. The road that
+// were the same on OpenBLAS's Haswell, Zen, Sandybridge, SkylakeX and Cooperlake kernels, the avx2,
+// avx512 and portable paths and 1 to 8 threads. The road that
 // took a window of one phrase as done whole left 23 to 53% of the speech uncovered.
 TEST_F(TranscribeOnTestModel, LongRecordingsWalkSeveralWindows) {
     struct Case {
@@ -205,13 +205,13 @@ TEST_F(TranscribeOnTestModel, EveryWindowIsTheOneWindowRoadFromItsSeek) {
 // Where the model closes a window inside a phrase, the next window starts there and the phrase's
 // rest is a segment of its own: those bounds are the misses allowed, while the speech is covered
 // nearly whole. Where the model closes a window moves with the rounding of the machine: measured over
-// OpenBLAS's Haswell, Zen and Sandybridge kernels, the avx2 and portable paths and 1 to 8 threads,
-// and on an AVX-512 processor with OpenBLAS's Cooperlake kernel, the cases took
+// OpenBLAS's Haswell, Zen, Sandybridge, SkylakeX and Cooperlake kernels, the avx2, avx512 and
+// portable paths and 1 to 8 threads, the cases took
 //   en:            2 misses, the furthest bound 0.94 s, 2% uncovered (all alike)
 //   en with words: 0 misses, 0.46 s, 19%                              (all alike)
 //   ru:            4 misses, 0.68 s, 2%                               (all alike)
 //   ru with words: 5 misses, 0.88 s, 4% (19 segments), or, with 3 threads on avx2, 2 on portable and
-//                  Cooperlake, 2 misses, 1.08 s, 2% (17 segments).
+//                  any on Cooperlake, 2 misses, 1.08 s, 2% (17 segments).
 // The bounds add two misses and five points of the speech to the worst, and half a second to the
 // furthest bound. The roads that skipped speech (a window of one phrase taken as done whole, words
 // timed over the whole padded window) left 41 to 67% of it uncovered here.
