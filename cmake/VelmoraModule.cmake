@@ -43,7 +43,8 @@ function(velmora_tests name)
   target_compile_definitions(${name} PRIVATE
     VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/Tests/Data")
-  set(properties ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+  set(environment ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+  set(properties ${environment})
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()
@@ -54,7 +55,7 @@ function(velmora_tests name)
                          PROPERTIES ${properties})
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 TEST_FILTER "${filter}"
                          TEST_LIST ${name}_MODEL_TESTS
-                         PROPERTIES ENVIRONMENT "VELMORA_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+                         PROPERTIES ${environment})
     # Their labels are set once CTest has discovered them: a list of labels does not pass whole
     # through the discovery's properties.
     set(labels ${ARG_LABELS} testmodel)

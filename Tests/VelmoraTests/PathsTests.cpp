@@ -1,6 +1,7 @@
 #include "Velmora/Support/Paths.hpp"
 
 #include "Support/FileMode.hpp"
+#include "Support/ScopedUmask.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 namespace fs = std::filesystem;
 using namespace velmora;
 using velmora::test::modeOf;
+using velmora::test::ScopedUmask;
 using velmora::test::TempDir;
 
 TEST(Paths, RootIsThePrivateVelmoraFolderOfTheDataHome) {
@@ -67,9 +69,10 @@ TEST(Paths, WriteFileIsPrivateFromItsCreationAndReplacesTheWhole) {
             }
         } while (!last);
     });
-    const mode_t oldMask = ::umask(0);
-    Paths::writeFile(target, std::string(32 << 20, 'a'));
-    ::umask(oldMask);
+    {
+        const ScopedUmask openToAll(0);
+        Paths::writeFile(target, std::string(32 << 20, 'a'));
+    }
     done = true;
     watcher.join();
     ASSERT_FALSE(seenModes.empty());

@@ -23,10 +23,6 @@ namespace {
 // As many links as the kernel follows in one path.
 constexpr int maxLinks = 40;
 
-[[noreturn]] void throwError(int error, const std::string& what) {
-    throw std::system_error(error, std::generic_category(), what);
-}
-
 // The file at the end of the path's chain of links (the path itself when it is no link), whether
 // it exists or not. Links are read one by one, so that the file is replaced, not the last link.
 fs::path endOfLinks(const fs::path& path) {
@@ -121,14 +117,14 @@ void AtomicFileWriter::createTemporary(FilePermissions permissions) {
     if (permissions == FilePermissions::inherited) {
         mode = old.st_mode & 0777;  // new bytes do not inherit set-id bits
         struct stat made {};
-        if (::fstat(fd_, &made) != 0) fail(errno, "Cannot write " + target_.string());
+        if (::fstat(fd_, &made) != 0) fail(errno);
         const bool sameOwners = made.st_uid == old.st_uid && made.st_gid == old.st_gid;
         // Only root gives a file away; anyone may give it one of their groups.
         if (!sameOwners && ::fchown(fd_, old.st_uid, old.st_gid) != 0 &&
             ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0)
             mode &= ~static_cast<mode_t>(070);  // the old group's rights go to no other group
     }
-    if (::fchmod(fd_, mode) != 0) fail(errno, "Cannot write " + target_.string());
+    if (::fchmod(fd_, mode) != 0) fail(errno);
 }
 
 void AtomicFileWriter::release() {
@@ -141,34 +137,32 @@ void AtomicFileWriter::release() {
     if (!temporary_.empty()) fs::remove(temporary_, ignored);
 }
 
-void AtomicFileWriter::fail(int error, const std::string& what) {
+void AtomicFileWriter::fail(int error) {
     release();
-    throwError(error, what);
+    throwError(error, "Cannot write " + target_.string());
 }
 
 int AtomicFileWriter::descriptor() {
     if (fd_ < 0 || !inPlace_) return fd_;
     if (staging_ < 0) {
         staging_ = ::memfd_create("velmora-output", MFD_CLOEXEC);
-        if (staging_ < 0) fail(errno, "Cannot write " + target_.string());
+        if (staging_ < 0) fail(errno);
     }
     return staging_;
 }
 
 void AtomicFileWriter::write(const void* data, std::size_t size) {
     if (fd_ < 0) throwError(EBADF, "Cannot write " + target_.string() + " after it was committed or failed");
-    if (!writeAll(staging_ >= 0 ? staging_ : fd_, static_cast<const char*>(data), size))
-        fail(errno, "Cannot write " + target_.string());
+    if (!writeAll(staging_ >= 0 ? staging_ : fd_, static_cast<const char*>(data), size)) fail(errno);
 }
 
 void AtomicFileWriter::sendStaged() {
-    if (::lseek(staging_, 0, SEEK_SET) != 0) fail(errno, "Cannot write " + target_.string());
+    if (::lseek(staging_, 0, SEEK_SET) != 0) fail(errno);
     char buffer[1 << 16];
     while (true) {
         const ssize_t n = ::read(staging_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || (n > 0 && !writeAll(fd_, buffer, static_cast<std::size_t>(n))))
-            fail(errno, "Cannot write " + target_.string());
+        if (n < 0 || (n > 0 && !writeAll(fd_, buffer, static_cast<std::size_t>(n)))) fail(errno);
         if (n == 0) return;
     }
 }
@@ -194,7 +188,7 @@ void AtomicFileWriter::commit() {
         if (::close(fd) != 0 && errno != EINTR) throwError(errno, "Cannot write " + target_.string());
         return;
     }
-    if (::fsync(fd_) != 0) fail(errno, "Cannot write " + target_.string());
+    if (::fsync(fd_) != 0) fail(errno);
     const int fd = std::exchange(fd_, -1);
     int error = 0;
     std::string what;

@@ -49,7 +49,8 @@ private:
     void createTemporary(FilePermissions permissions);
     void sendStaged();
     void syncFolder() const;
-    [[noreturn]] void fail(int error, const std::string& what);
+    /// Removes the temporary file and throws "Cannot write <target>" for the errno value `error`.
+    [[noreturn]] void fail(int error);
     void release();
 
     std::filesystem::path target_;  // as asked: every message names it

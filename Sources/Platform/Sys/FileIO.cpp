@@ -10,13 +10,10 @@
 namespace fs = std::filesystem;
 
 namespace platform::sys {
-namespace {
 
-[[noreturn]] void throwError(int error, const std::string& what) {
+void throwError(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-}  // namespace
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {

@@ -11,6 +11,9 @@
 
 namespace platform::sys {
 
+/// Throws std::system_error of the errno value `error` with the message `what`.
+[[noreturn]] void throwError(int error, const std::string& what);
+
 /// Writes every byte to the descriptor, retrying interrupted and short writes; false with errno
 /// set on failure.
 bool writeAll(int fd, const char* data, std::size_t size);
