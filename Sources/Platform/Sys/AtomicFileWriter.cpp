@@ -61,7 +61,7 @@ int connectTo(const fs::path& socketPath) {
 
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(fs::path target, FilePermissions permissions)
+AtomicFileWriter::AtomicFileWriter(fs::path target, FilePermissions permissions, SpecialFiles special)
     : target_(std::move(target)), file_(target_) {
     // The kernel follows every link, /proc's own included: what stands at the end decides.
     struct stat info {};
@@ -69,6 +69,10 @@ AtomicFileWriter::AtomicFileWriter(fs::path target, FilePermissions permissions)
         if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
         if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
         if (!S_ISREG(info.st_mode)) {
+            if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
+                throwError(S_ISFIFO(info.st_mode) ? ESPIPE : EOPNOTSUPP,
+                           "Cannot write " + target_.string() +
+                               (S_ISFIFO(info.st_mode) ? " (a named pipe, not a file)" : " (not a file)"));
             inPlace_ = true;
             fd_ = S_ISSOCK(info.st_mode) ? connectTo(target_) : openInPlace();
             if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
@@ -207,8 +211,9 @@ void AtomicFileWriter::commit() {
     syncFolder();
 }
 
-void writeFileAtomically(const fs::path& path, std::string_view bytes, FilePermissions permissions) {
-    AtomicFileWriter writer(path, permissions);
+void writeFileAtomically(const fs::path& path, std::string_view bytes, FilePermissions permissions,
+                         SpecialFiles special) {
+    AtomicFileWriter writer(path, permissions, special);
     writer.write(bytes);
     writer.commit();
 }

@@ -18,6 +18,16 @@ enum class FilePermissions {
     ownerOnly,
 };
 
+/// What the writer does where something other than a file, a folder or a block device stands.
+enum class SpecialFiles {
+    /// A character device, a named pipe or a socket is written in place; a pipe's opening waits for
+    /// its reader, as a shell's redirection does: a program's output.
+    writeInPlace,
+    /// A character device is written in place, its mode left alone; a pipe, a socket or anything
+    /// else is refused at once, without waiting: a file the application keeps for itself.
+    devicesOnly,
+};
+
 /// Writes what a path names, so that readers see a file either as it was or complete:
 /// - nothing or a regular file: the bytes go to a temporary file beside it, and commit() flushes it
 ///   to disk, renames it over the file and flushes the folder;
@@ -30,7 +40,8 @@ enum class FilePermissions {
 /// std::system_error naming the path asked for.
 class AtomicFileWriter {
 public:
-    explicit AtomicFileWriter(std::filesystem::path target, FilePermissions permissions = FilePermissions::inherited);
+    explicit AtomicFileWriter(std::filesystem::path target, FilePermissions permissions = FilePermissions::inherited,
+                              SpecialFiles special = SpecialFiles::writeInPlace);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -63,6 +74,7 @@ private:
 
 /// One AtomicFileWriter write and commit.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         FilePermissions permissions = FilePermissions::inherited);
+                         FilePermissions permissions = FilePermissions::inherited,
+                         SpecialFiles special = SpecialFiles::writeInPlace);
 
 }  // namespace platform::sys

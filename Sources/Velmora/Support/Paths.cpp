@@ -56,7 +56,8 @@ void Paths::makeFolder(const fs::path& folder) {
 
 void Paths::writeFile(const fs::path& path, std::string_view bytes) {
     // Private from its creation: no moment exists at which a new file is readable by others.
-    platform::sys::writeFileAtomically(path, bytes, platform::sys::FilePermissions::ownerOnly);
+    platform::sys::writeFileAtomically(path, bytes, platform::sys::FilePermissions::ownerOnly,
+                                       platform::sys::SpecialFiles::devicesOnly);
 }
 
 Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& failureLine) {
