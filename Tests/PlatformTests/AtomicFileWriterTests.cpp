@@ -20,8 +20,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -202,6 +208,200 @@ TEST(AtomicFileWriter, ACharacterDeviceIsWrittenInPlaceAndAFolderOrABlockDeviceI
     EXPECT_THAT(refused, HasSubstr("Cannot write " + (dir / "disk").string() + " (a block device)"));
     EXPECT_EQ(kindOf(dir / "disk"), S_IFBLK);
     EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"disk", "folder", "full", "null"}));
+}
+
+/// The bytes the descriptor holds from its start.
+std::string contentsOf(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+        if (n <= 0) return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
+ino_t inodeOf(const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_ino;
+}
+
+TEST(AtomicFileWriter, AnOpenDescriptorNamedByItsPathIsWrittenThroughIt) {
+    TempDir dir;
+    const fs::path log = dir / "existing.log";
+    writeFile(log, "an earlier line\n");
+    const ino_t inode = inodeOf(log);
+    // As `>> existing.log`: the writes append, and the file at its name stays the one opened.
+    const int appending = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(appending, 0);
+    const std::string number = std::to_string(appending);
+    writeFileAtomically("/dev/fd/" + number, "through /dev/fd\n");
+    writeFileAtomically("/proc/self/fd/" + number, "through /proc/self/fd\n");
+    writeFileAtomically("/proc/thread-self/fd/" + number, "through /proc/thread-self/fd\n");
+
+    // As `> out` with a line already written: the bytes go on at the descriptor's place.
+    const fs::path out = dir / "out.txt";
+    const int truncating = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(truncating, 0);
+    ASSERT_TRUE(platform::sys::writeAll(truncating, "first ", 6));
+    {
+        // Standard output itself, pointed at the file as a shell's redirection would.
+        std::fflush(stdout);
+        const int savedStdout = ::dup(STDOUT_FILENO);
+        ASSERT_GE(savedStdout, 0);
+        ASSERT_EQ(::dup2(truncating, STDOUT_FILENO), STDOUT_FILENO);
+        std::string error;
+        try {
+            writeFileAtomically("/dev/stdout", "then /dev/stdout");
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        ::dup2(savedStdout, STDOUT_FILENO);
+        ::close(savedStdout);
+        EXPECT_EQ(error, "");
+    }
+    ::close(truncating);
+    ::close(appending);
+    EXPECT_EQ(readFile(log), "an earlier line\nthrough /dev/fd\nthrough /proc/self/fd\nthrough /proc/thread-self/fd\n");
+    EXPECT_EQ(inodeOf(log), inode);
+    EXPECT_EQ(readFile(out), "first then /dev/stdout");
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"existing.log", "out.txt"}));
+
+    // A file that was deleted while open has no name to write at: no "gone.txt (deleted)" is made.
+    const int gone = ::open((dir / "gone.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(gone, 0);
+    fs::remove(dir / "gone.txt");
+    writeFileAtomically("/proc/self/fd/" + std::to_string(gone), "into the deleted file");
+    EXPECT_EQ(contentsOf(gone), "into the deleted file");
+    ::close(gone);
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"existing.log", "out.txt"}));
+
+    // A pipe's end named by its descriptor: the reader gets the bytes.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    writeFileAtomically("/dev/fd/" + std::to_string(ends[1]), "down the pipe");
+    ::close(ends[1]);
+    char buffer[64] = {};
+    EXPECT_EQ(::read(ends[0], buffer, sizeof buffer), 13);
+    EXPECT_STREQ(buffer, "down the pipe");
+    ::close(ends[0]);
+
+    // A descriptor open for reading only is refused by its name, and its file stays.
+    const int reading = ::open(log.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reading, 0);
+    const std::string readOnly = "/dev/fd/" + std::to_string(reading);
+    EXPECT_THAT(messageOf<std::system_error>([&] { writeFileAtomically(readOnly, "x"); }),
+                HasSubstr("Cannot write " + readOnly));
+    ::close(reading);
+    EXPECT_EQ(inodeOf(log), inode);
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"existing.log", "out.txt"}));
+}
+
+TEST(AtomicFileWriter, AnotherProcesssDescriptorIsWrittenInPlace) {
+    TempDir dir;
+    const int gone = ::open((dir / "gone.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(gone, 0);
+    fs::remove(dir / "gone.txt");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Holds the deleted file open until it is ended.
+        while (true) ::pause();
+    }
+    ::close(gone);
+    const fs::path name = "/proc/" + std::to_string(child) + "/fd/" + std::to_string(gone);
+    std::string error;
+    try {
+        writeFileAtomically(name, "the other's deleted file");
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    const std::string held = readFile(name);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(held, "the other's deleted file");
+    EXPECT_TRUE(fs::is_empty(dir.path())) << *fs::directory_iterator(dir.path());
+}
+
+TEST(AtomicFileWriter, NamesAndPathsAtTheSystemsLimitsAreWritten) {
+    TempDir dir;
+    // The longest name a folder takes, in single bytes and in two-byte letters.
+    const std::string ascii(255, 'n');
+    std::string cyrillic;
+    while (cyrillic.size() + 2 <= 255) cyrillic += "я";
+    cyrillic += 'x';
+    ASSERT_EQ(cyrillic.size(), 255u);
+    for (const std::string& name : {ascii, cyrillic}) {
+        writeFileAtomically(dir / name, "first");
+        writeFileAtomically(dir / name, "replaced");
+        EXPECT_EQ(readFile(dir / name), "replaced");
+    }
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{ascii, cyrillic}));
+
+    // The longest path the system opens: 4095 bytes, its name a single letter.
+    fs::path folder = dir.path();
+    while (folder.string().size() + 1 + 200 + 2 <= 4095) folder /= std::string(200, 'd');
+    const std::size_t last = 4095 - folder.string().size() - 1 - 2;
+    if (last > 0) folder /= std::string(last, 'e');
+    fs::create_directories(folder);
+    const fs::path deep = folder / "f";
+    ASSERT_EQ(deep.string().size(), 4095u);
+    writeFileAtomically(deep, "deep");
+    writeFileAtomically(deep, "deeper");
+    EXPECT_EQ(readFile(deep), "deeper");
+    EXPECT_EQ(namesIn(folder), std::set<std::string>{"f"});
+}
+
+TEST(AtomicFileWriter, AFileKeptForTheUserIsPrivateKeepsItsOwnerAndNeverWaitsOnAPipe) {
+    using platform::sys::FilePermissions;
+    using platform::sys::SpecialFiles;
+    TempDir dir;
+    const fs::path store = dir / "glossary.json";
+    writeFile(store, "{}");
+    fs::permissions(store, fs::perms(0644), fs::perm_options::replace);
+    writeFileAtomically(store, "{\"terms\": []}", FilePermissions::ownerOnly, SpecialFiles::devicesOnly);
+    EXPECT_EQ(readFile(store), "{\"terms\": []}");
+    EXPECT_EQ(modeOf(store), 0600u);
+
+    // A named pipe without a reader is refused at once, and stays.
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    auto attempt = std::async(std::launch::async, [&] {
+        return messageOf<std::system_error>(
+            [&] { writeFileAtomically(dir / "pipe", "x", FilePermissions::ownerOnly, SpecialFiles::devicesOnly); });
+    });
+    if (attempt.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Let the waiting writer go before failing.
+        const int reader = ::open((dir / "pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        attempt.wait();
+        ::close(reader);
+        FAIL() << "the writer waited for the pipe's reader";
+    }
+    EXPECT_THAT(attempt.get(), HasSubstr("Cannot write " + (dir / "pipe").string()));
+    EXPECT_EQ(kindOf(dir / "pipe"), S_IFIFO);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file to another user, and device nodes, need root";
+    // Root writing a user's file leaves it theirs.
+    ASSERT_EQ(::chown(store.c_str(), 4321, 4322), 0);
+    writeFileAtomically(store, "{\"terms\": [1]}", FilePermissions::ownerOnly, SpecialFiles::devicesOnly);
+    struct stat info {};
+    ASSERT_EQ(::stat(store.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 4321u);
+    EXPECT_EQ(info.st_gid, 4322u);
+    EXPECT_EQ(modeOf(store), 0600u);
+
+    // A device at the file's place, or at the end of its link, is written in place with its mode.
+    ASSERT_EQ(::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ::chmod((dir / "null").c_str(), 0666);  // past the umask
+    fs::create_symlink(dir / "null", dir / "velmora.log");
+    for (const char* name : {"null", "velmora.log"}) {
+        writeFileAtomically(dir / name, "gone", FilePermissions::ownerOnly, SpecialFiles::devicesOnly);
+        EXPECT_EQ(modeOf(dir / "null"), 0666u) << name;
+    }
+    EXPECT_EQ(kindOf(dir / "velmora.log"), S_IFLNK);
+    EXPECT_EQ(kindOf(dir / "null"), S_IFCHR);
 }
 
 }  // namespace

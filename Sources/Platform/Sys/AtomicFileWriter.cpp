@@ -3,6 +3,7 @@
 #include "Platform/Sys/FileIO.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <utility>
@@ -22,6 +25,41 @@ namespace {
 
 // As many links as the kernel follows in one path.
 constexpr int maxLinks = 40;
+
+// The folder that lists this process's descriptors, under any of its names: /proc/self/fd,
+// /dev/fd, /proc/thread-self/fd and /proc/<pid>/task/<tid>/fd all lead to one of these.
+bool isOwnDescriptorFolder(const fs::path& folder) {
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr) return false;
+    const std::string resolved = real;
+    std::free(real);
+    const std::string own = "/proc/" + std::to_string(::getpid());
+    if (resolved == own + "/fd") return true;
+    const std::string tasks = own + "/task/";
+    if (!resolved.starts_with(tasks) || !resolved.ends_with("/fd")) return false;
+    const std::string tid = resolved.substr(tasks.size(), resolved.size() - tasks.size() - 3);
+    return !tid.empty() && tid.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The number N when the path, or a link on its way, is this process's /proc/self/fd/N: such a
+// link's text is no path to follow ("pipe:[7]", "/x/gone.txt (deleted)"), the descriptor is what
+// the user named.
+std::optional<int> ownDescriptorNamed(const fs::path& path) {
+    fs::path at = path;
+    for (int links = 0; links <= maxLinks; ++links) {
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
+        const std::string name = at.filename().string();
+        if (!name.empty() && name.size() < 10 && name.find_first_not_of("0123456789") == std::string::npos &&
+            isOwnDescriptorFolder(at.parent_path()))
+            return std::stoi(name);
+        std::error_code ec;
+        const fs::path next = fs::read_symlink(at, ec);
+        if (ec) return std::nullopt;
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    return std::nullopt;
+}
 
 // The file at the end of the path's chain of links (the path itself when it is no link), whether
 // it exists or not. Links are read one by one, so that the file is replaced, not the last link.
@@ -37,6 +75,10 @@ fs::path endOfLinks(const fs::path& path) {
         if (ec) throwError(ec.value(), "Cannot write " + path.string());
         at = next.is_absolute() ? next : at.parent_path() / next;
     }
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 int connectTo(const fs::path& socketPath) {
@@ -59,71 +101,175 @@ int connectTo(const fs::path& socketPath) {
     return fd;
 }
 
+// Opens for writing the very file `probe` (an O_PATH descriptor) stands for, through its /proc
+// link, so that nothing put at the name meanwhile is opened instead. Without /proc, by name, and
+// only when that is still the same file.
+int reopen(int probe, const struct stat& probed, const fs::path& name, int flags) {
+    const std::string link = "/proc/self/fd/" + std::to_string(probe);
+    while (true) {
+        int fd = ::open(link.c_str(), flags);
+        if (fd < 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
+            fd = ::open(name.c_str(), flags);
+            struct stat opened {};
+            if (fd >= 0 && (::fstat(fd, &opened) != 0 || !sameFile(opened, probed))) {
+                ::close(fd);
+                errno = EAGAIN;  // something else took the name meanwhile
+                return -1;
+            }
+        }
+        if (fd >= 0 || errno != EINTR) return fd;
+    }
+}
+
+// A descriptor from a non-blocking opening made blocking again, as a device is written.
+int blocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string kindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISBLK(mode)) return "a block device";
+    return "not a file";
+}
+
+// The name of the temporary file beside `name`: hidden, the target's name kept as far as the
+// folder's limit on names leaves room for it (cut where a character begins), six random letters.
+std::string temporaryName(const std::string& name, std::mt19937_64& random) {
+    static constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::size_t kept = std::min(name.size(), std::size_t{NAME_MAX} - 8);
+    while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80) --kept;
+    std::string temporary = "." + name.substr(0, kept) + ".";
+    for (int i = 0; i < 6; ++i) temporary += letters[random() % letters.size()];
+    return temporary;
+}
+
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(fs::path target, FilePermissions permissions, SpecialFiles special)
     : target_(std::move(target)), file_(target_) {
-    // The kernel follows every link, /proc's own included: what stands at the end decides.
+    // What is written is decided by what the path opens to, not by a look at it before: a pipe put
+    // in a file's place meanwhile must not be taken for a file, nor a file for a pipe.
+    if (const std::optional<int> descriptor = ownDescriptorNamed(target_)) {
+        writeThroughDescriptor(*descriptor, special);
+        return;
+    }
+    const int probe = ::open(target_.c_str(), O_PATH | O_CLOEXEC);
+    if (probe < 0) {
+        if (errno == ELOOP)
+            throwError(ELOOP, "Cannot write " + target_.string() + " (its symbolic links lead round in a loop)");
+        // Nothing there yet (or a link to nothing): a new file. Any other reason shows at its making.
+        file_ = endOfLinks(target_);
+        createTemporary(permissions);
+        return;
+    }
     struct stat info {};
-    if (::stat(target_.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
-        if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
-        if (!S_ISREG(info.st_mode)) {
-            if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
-                throwError(S_ISFIFO(info.st_mode) ? ESPIPE : EOPNOTSUPP,
-                           "Cannot write " + target_.string() +
-                               (S_ISFIFO(info.st_mode) ? " (a named pipe, not a file)" : " (not a file)"));
-            inPlace_ = true;
-            fd_ = S_ISSOCK(info.st_mode) ? connectTo(target_) : openInPlace();
-            if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
+    const int error = ::fstat(probe, &info) == 0 ? 0 : errno;
+    try {
+        if (error != 0) throwError(error, "Cannot write " + target_.string());
+        openProbed(probe, info, permissions, special);
+    } catch (...) {
+        ::close(probe);
+        throw;
+    }
+    ::close(probe);
+}
+
+void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles special) {
+    // As the program's own output is written: at the descriptor's place, appending where it
+    // appends, the file never renamed or cut.
+    struct stat info {};
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    if (flags < 0 || ::fstat(descriptor, &info) != 0) throwError(errno, "Cannot write " + target_.string());
+    if ((flags & O_ACCMODE) == O_RDONLY)
+        throwError(EBADF, "Cannot write " + target_.string() + " (descriptor " + std::to_string(descriptor) +
+                              " is open for reading only)");
+    if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot write " + target_.string());
+    if (special == SpecialFiles::devicesOnly && !S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode))
+        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + kindOf(info.st_mode) + ", not a file)");
+    inPlace_ = true;
+    fd_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
+}
+
+void AtomicFileWriter::openProbed(int probe, const struct stat& info, FilePermissions permissions,
+                                  SpecialFiles special) {
+    if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
+    if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
+    if (S_ISREG(info.st_mode)) {
+        file_ = endOfLinks(target_);
+        struct stat end {};
+        if (::lstat(file_.c_str(), &end) == 0 && sameFile(end, info)) {
+            createTemporary(permissions);
             return;
         }
+        // Reached through a link whose text names no path to it (another process's descriptor of
+        // a deleted file): there is no name to rename over, so the file is written in place.
+        inPlace_ = true;
+        fd_ = reopen(probe, info, target_, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+        if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
+        return;
     }
-    file_ = endOfLinks(target_);
-    createTemporary(permissions);
+    if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
+        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + kindOf(info.st_mode) + ", not a file)");
+    inPlace_ = true;
+    if (S_ISSOCK(info.st_mode)) {
+        fd_ = connectTo(target_);
+    } else {
+        // No O_TRUNC: a device or a pipe has nothing to cut. A pipe's opening waits for a reader;
+        // a device's must not wait where the application keeps its own files.
+        const int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC | (special == SpecialFiles::devicesOnly ? O_NONBLOCK : 0);
+        fd_ = reopen(probe, info, target_, flags);
+        if (fd_ >= 0) blocking(fd_);
+    }
+    if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
     release();
 }
 
-int AtomicFileWriter::openInPlace() const {
-    // No O_TRUNC: a device or a pipe has nothing to cut. A pipe's opening waits for a reader.
-    while (true) {
-        const int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0 || errno != EINTR) return fd;
-    }
-}
-
 void AtomicFileWriter::createTemporary(FilePermissions permissions) {
+    const std::string name = file_.filename().string();
+    if (name.empty() || name == "." || name == "..")
+        throwError(EISDIR, "Cannot write " + target_.string() + " (it names a folder)");
+    // Names are made in the folder's own descriptor, so that the temporary name's length counts
+    // against the limit of a name, never of a path.
+    const fs::path folder = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
+    folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) throw cannotCreateError(errno, target_, file_);
+
     struct stat old {};
-    const bool replacing = ::lstat(file_.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    const bool replacing = ::fstatat(folder_, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
     // A new output gets 0666 less the umask (and the folder's default ACL) from the kernel;
     // anything else is private while it is written and gets its mode below.
     const bool fromUmask = permissions == FilePermissions::inherited && !replacing;
-    static constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device random;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
     for (int attempt = 0; fd_ < 0; ++attempt) {
-        std::string name = "." + file_.filename().string() + ".";
-        for (int i = 0; i < 6; ++i) name += letters[random() % letters.size()];
-        const fs::path candidate = file_.parent_path() / name;
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, fromUmask ? 0666 : 0600);
+        std::string candidate = temporaryName(name, random);
+        fd_ = ::openat(folder_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, fromUmask ? 0666 : 0600);
         if (fd_ >= 0) {
-            temporary_ = candidate;
+            temporary_ = std::move(candidate);
         } else if (errno != EEXIST || attempt == 100) {
             // The temporary file is how the write works, not what the caller asked for: every
             // message names the target.
-            throw cannotCreateError(errno, target_, file_);
+            const int error = errno;
+            release();
+            throw cannotCreateError(error, target_, file_);
         }
     }
     if (fromUmask) return;
     mode_t mode = 0600;
-    if (permissions == FilePermissions::inherited) {
-        mode = old.st_mode & 0777;  // new bytes do not inherit set-id bits
+    if (permissions == FilePermissions::inherited) mode = old.st_mode & 0777;  // new bytes do not inherit set-id bits
+    if (replacing) {
+        // The file stays its owner's whoever replaces it (root, say); only root gives a file away,
+        // and anyone may give it one of their groups.
         struct stat made {};
         if (::fstat(fd_, &made) != 0) fail(errno);
         const bool sameOwners = made.st_uid == old.st_uid && made.st_gid == old.st_gid;
-        // Only root gives a file away; anyone may give it one of their groups.
         if (!sameOwners && ::fchown(fd_, old.st_uid, old.st_gid) != 0 &&
             ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0)
             mode &= ~static_cast<mode_t>(070);  // the old group's rights go to no other group
@@ -134,11 +280,13 @@ void AtomicFileWriter::createTemporary(FilePermissions permissions) {
 void AtomicFileWriter::release() {
     if (staging_ >= 0) ::close(staging_);
     staging_ = -1;
-    if (fd_ < 0) return;
-    ::close(fd_);
-    fd_ = -1;
-    std::error_code ignored;
-    if (!temporary_.empty()) fs::remove(temporary_, ignored);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        if (!temporary_.empty()) ::unlinkat(folder_, temporary_.c_str(), 0);
+    }
+    if (folder_ >= 0) ::close(folder_);
+    folder_ = -1;
 }
 
 void AtomicFileWriter::fail(int error) {
@@ -173,14 +321,15 @@ void AtomicFileWriter::sendStaged() {
 
 void AtomicFileWriter::syncFolder() const {
     // Until the folder is on disk, a crash may keep neither the new file nor the old.
-    const fs::path folder = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::openat(folder_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     const bool synced = fd >= 0 && (::fsync(fd) == 0 || errno == EINVAL);  // EINVAL: it cannot be flushed
     const int error = errno;
     if (fd >= 0) ::close(fd);
-    if (!synced)
+    if (!synced) {
+        const fs::path folder = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
         throwError(error, "Cannot flush the folder " + folder.string() + ": the new " + target_.string() +
                               " may not outlast a crash");
+    }
 }
 
 void AtomicFileWriter::commit() {
@@ -199,16 +348,23 @@ void AtomicFileWriter::commit() {
     if (::close(fd) != 0) {
         error = errno;
         what = "Cannot write " + target_.string();
-    } else if (::rename(temporary_.c_str(), file_.c_str()) != 0) {
+    } else if (::renameat(folder_, temporary_.c_str(), folder_, file_.filename().c_str()) != 0) {
         error = errno;
         what = "Cannot replace " + target_.string();
     }
     if (error != 0) {
-        std::error_code ignored;
-        fs::remove(temporary_, ignored);
+        ::unlinkat(folder_, temporary_.c_str(), 0);
+        release();
         throwError(error, what);
     }
-    syncFolder();
+    temporary_.clear();
+    try {
+        syncFolder();
+    } catch (...) {
+        release();
+        throw;
+    }
+    release();
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes, FilePermissions permissions,

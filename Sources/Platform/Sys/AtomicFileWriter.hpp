@@ -2,6 +2,8 @@
 
 // Files replaced as a whole, with what stands at their path respected.
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -28,13 +30,20 @@ enum class SpecialFiles {
     devicesOnly,
 };
 
-/// Writes what a path names, so that readers see a file either as it was or complete:
+/// Writes what a path names, so that readers see a file either as it was or complete. What the
+/// path opens to decides, not a look at it before:
 /// - nothing or a regular file: the bytes go to a temporary file beside it, and commit() flushes it
 ///   to disk, renames it over the file and flushes the folder;
 /// - a symbolic link: the file at the end of its chain is replaced so, in its own folder; the links
 ///   stay (a chain that leads round in a loop is an error);
+/// - one of the process's open descriptors, by any of its names (/dev/stdout, /dev/fd/N,
+///   /proc/self/fd/N): written through that descriptor, at its place, as the program's own output
+///   is (a file opened to append is appended to);
+/// - a file reached through another process's descriptor (/proc/PID/fd/N), which has no name to
+///   rename over (it may be deleted): written in place, from its start;
 /// - a character device, a named pipe or a socket: written in place, with no temporary file and no
-///   rename; a pipe's opening waits for its reader, as a shell's redirection does;
+///   rename; a pipe's opening waits for its reader, as a shell's redirection does (unless
+///   SpecialFiles::devicesOnly refuses it);
 /// - a folder or a block device: refused.
 /// A writer dropped without commit(), or a failed step, removes the temporary file. Failures throw
 /// std::system_error naming the path asked for.
@@ -56,7 +65,9 @@ public:
     void commit();
 
 private:
-    int openInPlace() const;
+    void writeThroughDescriptor(int descriptor, SpecialFiles special);
+    /// Opens what `probe`, an O_PATH descriptor of the target, stands for.
+    void openProbed(int probe, const struct stat& info, FilePermissions permissions, SpecialFiles special);
     void createTemporary(FilePermissions permissions);
     void sendStaged();
     void syncFolder() const;
@@ -65,10 +76,11 @@ private:
     void release();
 
     std::filesystem::path target_;  // as asked: every message names it
-    std::filesystem::path file_;    // what is written: the end of target_'s links
-    std::filesystem::path temporary_;
+    std::filesystem::path file_;    // what is replaced: the end of target_'s links
+    std::string temporary_;         // its name in folder_
     bool inPlace_ = false;
-    int fd_ = -1;       // the temporary file, or the device, pipe or socket written in place
+    int folder_ = -1;   // file_'s folder, where the temporary file is made and renamed
+    int fd_ = -1;       // the temporary file, or what is written in place
     int staging_ = -1;  // in place: the file in memory behind descriptor()
 };
 
