@@ -58,9 +58,24 @@ function(velmora_tests name)
                          PROPERTIES ${environment})
     # Their labels are set once CTest has discovered them: a list of labels does not pass whole
     # through the discovery's properties.
+    # A suite named here that has no tests (renamed, say) would leave its tests without the label,
+    # and the runs that select them by it would pass without them: CTest stops instead.
     set(labels ${ARG_LABELS} testmodel)
     set(labelling "${CMAKE_CURRENT_BINARY_DIR}/${name}_model_labels.cmake")
-    file(WRITE "${labelling}" "if(${name}_MODEL_TESTS)\n  set_tests_properties(\${${name}_MODEL_TESTS} PROPERTIES LABELS \"${labels}\")\nendif()\n")
+    file(GENERATE OUTPUT "${labelling}" CONTENT
+"if(EXISTS \"$<TARGET_FILE:${name}>\")
+  foreach(suite ${ARG_MODEL_SUITES})
+    set(found \${${name}_MODEL_TESTS})
+    list(FILTER found INCLUDE REGEX \"(^|/)\${suite}\\\\.\")
+    if(NOT found)
+      message(FATAL_ERROR \"${name}: the test model's suite \${suite} has no tests: Tests/CMakeLists.txt names it\")
+    endif()
+  endforeach()
+endif()
+if(${name}_MODEL_TESTS)
+  set_tests_properties(\${${name}_MODEL_TESTS} PROPERTIES LABELS \"${labels}\")
+endif()
+")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labelling}")
   else()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
