@@ -258,9 +258,18 @@ TEST(AtomicFileWriter, AnOpenDescriptorNamedByItsPathIsWrittenThroughIt) {
         } catch (const std::exception& e) {
             error = e.what();
         }
+        // Where a program's own lines must not go: its output's.
+        const bool named[] = {platform::sys::namesStandardOutput("/dev/stdout"),
+                              platform::sys::namesStandardOutput("/dev/fd/" + std::to_string(truncating)),
+                              platform::sys::namesStandardOutput("/dev/fd/" + number),
+                              platform::sys::namesStandardOutput(out)};
         ::dup2(savedStdout, STDOUT_FILENO);
         ::close(savedStdout);
         EXPECT_EQ(error, "");
+        EXPECT_TRUE(named[0]);
+        EXPECT_TRUE(named[1]);
+        EXPECT_FALSE(named[2]);
+        EXPECT_FALSE(named[3]);
     }
     ::close(truncating);
     ::close(appending);

@@ -367,6 +367,14 @@ void AtomicFileWriter::commit() {
     release();
 }
 
+bool namesStandardOutput(const fs::path& path) {
+    const std::optional<int> descriptor = ownDescriptorNamed(path);
+    if (!descriptor) return false;
+    struct stat named {};
+    struct stat output {};
+    return ::fstat(*descriptor, &named) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 && sameFile(named, output);
+}
+
 void writeFileAtomically(const fs::path& path, std::string_view bytes, FilePermissions permissions,
                          SpecialFiles special) {
     AtomicFileWriter writer(path, permissions, special);

@@ -84,6 +84,10 @@ private:
     int staging_ = -1;  // in place: the file in memory behind descriptor()
 };
 
+/// Whether the path names the process's standard output (/dev/stdout, /dev/fd/1, or another
+/// descriptor open on the same file): a program whose output goes there keeps its own lines off it.
+bool namesStandardOutput(const std::filesystem::path& path);
+
 /// One AtomicFileWriter write and commit.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                          FilePermissions permissions = FilePermissions::inherited,
