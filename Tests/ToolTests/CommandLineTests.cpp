@@ -29,6 +29,20 @@ void expectUsageError(const std::vector<std::string>& arguments, const std::stri
     EXPECT_EQ(run.out, "");
 }
 
+TEST(CommandLine, TheToolAloneOrAnUnknownCommandIsAUsageError) {
+    const ToolRun alone = runTool({});
+    EXPECT_EQ(alone.status, 2);
+    EXPECT_EQ(alone.out, "");
+    EXPECT_TRUE(alone.err.starts_with("usage: velmora-dev <command> [arguments]\n")) << alone.err;
+    EXPECT_NE(alone.err.find("transcribe-greedy"), std::string::npos) << alone.err;
+    const ToolRun bogus = runTool({"bogus"});
+    EXPECT_EQ(bogus.status, 2);
+    EXPECT_EQ(bogus.out, "");
+    EXPECT_EQ(bogus.err, "error: unknown command 'bogus' (velmora-dev --help)\n");
+    expectUsageError({"--bogus"}, "unknown command '--bogus'");
+    expectUsageError({""}, "unknown command ''");
+}
+
 TEST(CommandLine, UnknownOptionsAreRefusedOnEveryCommandWithoutActing) {
     TempDir folder;
     expectUsageError({"model", "random", (folder / "m").string(), "--sise", "base"}, "--sise");
@@ -87,6 +101,12 @@ TEST(CommandLine, ValuesOutOfRangeAreOneLineAndStatus2) {
     expectUsageError({"audio", "load", dataPath("testmodel/en-01.wav").string(), "--channel", "1"},
                      "--channel 1: the recording has 1 channel (0)");
     expectUsageError({"audio", "load", jfk, "--channel", "0", "--channels", "0"}, "exclude each other");
+    // Shorter than one sample: an empty WAV file would be written as if that were the range.
+    TempDir folder;
+    expectUsageError(
+        {"audio", "load", jfk, "--start", "1", "--end", "1.00001", "--output", (folder / "x.wav").string()},
+        "audio load: the range from --start 1 to --end 1.00001 holds no sample at 16000 Hz");
+    EXPECT_TRUE(fs::is_empty(folder.path()));
     expectUsageError({"transcribe", "m", jfk, "--clip", "5,1"}, "--clip 5,1: a stretch must end after it starts");
     // en-01.wav is 2.22 s long, jfk.flac 11 s.
     const std::string shortRecording = dataPath("testmodel/en-01.wav").string();
@@ -100,8 +120,10 @@ TEST(CommandLine, ValuesOutOfRangeAreOneLineAndStatus2) {
                      "5 is past the end of " + shortRecording);
     expectUsageError({"tok", "decode", kEnglishTokenizer, "50257", "60000", "2147483647"},
                      "token id 60000 is not in the vocabulary (ids 0 to 51863)");
-    expectUsageError({"speech", "ratio", "--text", ""}, "--text needs some text");
     expectUsageError({"speech", "ratio", "--tokens", ","}, "--tokens needs at least one token");
+    // One ratio is printed: the other option would be passed over in silence.
+    expectUsageError({"speech", "ratio", "--tokens", "1,2", "--text", "hi"},
+                     "speech ratio: --tokens and --text exclude each other");
 }
 
 TEST(CommandLine, NumbersBeyondWhatTheirOptionMeansAreRefused) {
@@ -114,7 +136,13 @@ TEST(CommandLine, NumbersBeyondWhatTheirOptionMeansAreRefused) {
     expectUsageError({"transcribe", "m", jfk, "--clip", "0,1e308"},
                      "transcribe: --clip needs a number from 0 to 1e+09, not 1e308");
     expectUsageError({"audio", "chunks", jfk, "--max-seconds", "1e300"},
-                     "audio chunks: --max-seconds needs a number from 0 to 1e+09, not 1e300");
+                     "audio chunks: --max-seconds needs a number from 0.1 to 1e+09, not 1e300");
+    // Shorter than one frame of the voice detector, no chunk could be found to hold voice: nothing
+    // would be printed, as for a recording of silence.
+    expectUsageError({"audio", "chunks", jfk, "--max-seconds", "0.0001"},
+                     "audio chunks: --max-seconds needs a number from 0.1 to 1e+09, not 0.0001");
+    expectUsageError({"audio", "chunks", jfk, "--max-seconds", "0.09"}, "--max-seconds needs a number from 0.1");
+    expectUsageError({"audio", "chunks", jfk, "--max-seconds", "0"}, "--max-seconds needs a number from 0.1");
     expectUsageError({"audio", "load", jfk, "--start", "1e39"},
                      "audio load: --start needs a number a float holds (below 3.4e+38 in size), not 1e39");
 }
@@ -129,9 +157,15 @@ TEST(CommandLine, EmptyNamesAreRefusedBeforeAnythingIsDone) {
     expectUsageError({"download", "tiny", "--base=", "--endpoint", endpoint}, "download: --base is empty");
     expectUsageError({"download", "", "--endpoint", endpoint}, "download: <variant> is empty");
     expectUsageError({"tok", "encode", "--hub", "", "--endpoint", endpoint, "hello"}, "tok encode: --hub is empty");
+    // An empty pattern matches no file: an empty listing or download that says nothing of why.
+    expectUsageError({"hub", "ls", "owner/name", "*.json", "", "--endpoint", endpoint}, "hub ls: <pattern> is empty");
+    expectUsageError({"hub", "snapshot", "owner/name", "", "--endpoint", endpoint, "--base", (root / "base").string()},
+                     "hub snapshot: <pattern> is empty");
     expectUsageError({"transcribe-greedy", "m", "t", jfk, "--dump-mel", ""}, "transcribe-greedy: --dump-mel is empty");
     expectUsageError({"decode", "m", jfk, "--tokenizer", ""}, "decode: --tokenizer is empty");
     expectUsageError({"transcribe", "m", ""}, "transcribe: <audio-file> is empty");
+    for (const std::string action : {"encode", "tokens", "decode"})
+        expectUsageError({"tok", action, "", "hi"}, "tok " + action + ": <folder> is empty");
     expectUsageError({"transcribe", "m", jfk, "", "--output-dir", "out"}, "transcribe: <audio-file> is empty");
     expectUsageError({"transcribe", "", jfk}, "transcribe: <model-folder> is empty");
     expectUsageError({"transcribe", "--variant", "tiny", "", "--endpoint", endpoint},
@@ -189,6 +223,40 @@ TEST(CommandLine, ModelSizesStayWithinWhatABundleMayAskFor) {
     expectUsageError({"model", "random", model, "--dtype", "f8"}, "--dtype is f16 or f32, not 'f8'");
     expectUsageError({"model", "random", model, "--size", "huge"}, "--size: Unknown model size \"huge\"");
     EXPECT_FALSE(fs::exists(model));
+}
+
+TEST(CommandLine, AnOptionOfTheCommandIsNoValueOfAnother) {
+    TempDir folder;
+    const std::string recording = dataPath("testmodel/en-01.wav").string();
+    const ToolRun swallowed = runToolIn(folder.path(), {"audio", "load", recording, "--output", "--end"});
+    EXPECT_EQ(swallowed.status, 2);
+    EXPECT_EQ(swallowed.err,
+              "error: audio load: --output needs a value, not the option --end (velmora-dev audio --help)\n");
+    EXPECT_EQ(swallowed.out, "");
+    EXPECT_TRUE(fs::is_empty(folder.path()));
+    expectUsageError({"transcribe", "m", recording, "--language", "--detect-language"},
+                     "transcribe: --language needs a value, not the option --detect-language");
+    expectUsageError({"speech", "write", "srt", "r.json", "--name", "--output-dir=out"},
+                     "speech write: --name needs a value, not the option --output-dir=out");
+    expectUsageError({"model", "random", "m", "--size", "--help"}, "--size needs a value, not the option --help");
+
+    // Joined to its option, or when the command has no such option, it is a value.
+    const ToolRun joined = runToolIn(folder.path(), {"audio", "load", recording, "--output=--end"});
+    EXPECT_EQ(joined.status, 0) << joined.err;
+    EXPECT_TRUE(fs::is_regular_file(folder / "--end"));
+    const ToolRun other = runToolIn(folder.path(), {"audio", "load", recording, "--output", "--seconds"});
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_TRUE(fs::is_regular_file(folder / "--seconds"));
+}
+
+TEST(CommandLine, AnEmptyTextIsAText) {
+    // An empty text has no ratio to compute: infinite, as for a text that is not UTF-8.
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"speech", "ratio", "--text", ""}, {"speech", "ratio", "--text="}}) {
+        const ToolRun run = runTool(arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, "inf\n");
+    }
 }
 
 TEST(CommandLine, OptionsTakeEitherSpellingAndDoubleDashEndsThem) {

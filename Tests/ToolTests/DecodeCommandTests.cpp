@@ -77,6 +77,9 @@ TEST(DecodeCommand, BadInputGetsOneClearLineAndAFailingStatus) {
           Case{{"decode", kModel, kRecording, "--tokenizer", "/no/tokenizer"}, 1, "/no/tokenizer"},
           Case{{"decode", kModel, kRecording, "--beam"}, 2, "--beam"}, Case{{"decode", kModel}, 2, "audio-file"},
           Case{{"decode", kModel, kRecording, "--language", "zz"}, 2, "'zz'"},
+          Case{{"decode", kModel, kRecording, "--tokenizer", kTokenizer, "--language", "yue"},
+               2,
+               "decode: --language yue: the vocabulary has no language token <|yue|>"},
           Case{{"decode", kModel, kRecording, "--temperature", "-1"}, 2, "--temperature"},
           Case{{"decode", kModel, kRecording, "--seed", "x"}, 2, "--seed"},
           Case{{"decode", kModel, kRecording, "--language", "en", "--detect-language"}, 2, "exclude each other"}}) {

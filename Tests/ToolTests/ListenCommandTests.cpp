@@ -112,5 +112,15 @@ TEST(ListenCommand, WithoutASoundServerSaysWhichServerDidNotAnswer) {
     EXPECT_THAT(run.err, ::testing::Not(::testing::HasSubstr("permitted")));
 }
 
+TEST(ListenCommand, RefusesALanguageTheTokenizerCannotSayBeforeRecording) {
+    const ToolRun run = runTool({"listen", dataPath("models/test-speech").string(), "--tokenizer",
+                                 dataPath("whisper-tokenizer/multilingual").string(), "--language", "yue"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err,
+              "error: listen: --language yue: the vocabulary has no language token <|yue|> (velmora-dev listen "
+              "--help)\n");
+    EXPECT_EQ(run.out, "");
+}
+
 }  // namespace
 }  // namespace velmora::test

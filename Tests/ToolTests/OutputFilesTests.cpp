@@ -65,6 +65,7 @@ TEST(OutputFiles, TranscriptsAndResultsAreReplacedWholeOrNotAtAll) {
     // transcribe writes its JSON with the writer of speech write, which the runs below reach: the
     // model runtime keeps its buffers in memory files that a limit this small would cut first.
     const fs::path result = out / "jfk.json";
+    fs::create_directories(out);
     expectFailedRewrite({"transcribe-greedy", kModel, kTokenizer, kJfk, "--result", result.string()}, out, result, 1);
     expectFailedRewrite({"speech", "write", "json", result.string(), "--output-dir", (out / "again").string()}, out,
                         out / "again/jfk.json", 1);
@@ -110,6 +111,52 @@ TEST(OutputFiles, ACheckpointOrBundleThatFailsLeavesTheEarlierOneWhole) {
                         bundles / "MelSpectrogram.mlmodelc/weights.safetensors", 2);
 }
 
+TEST(OutputFiles, APathThroughALinkAndDotDotIsWhereTheKernelTakesIt) {
+    // lnk leads two folders down, so lnk/.. is far, not the working folder.
+    TempDir folder;
+    fs::create_directories(folder / "far/deep");
+    fs::create_symlink("far/deep", folder / "lnk");
+    const fs::path far = fs::canonical(folder / "far");
+    ASSERT_EQ(
+        runTool({"transcribe-greedy", kModel, kTokenizer, kShort, "--result", (folder / "r.json").string()}).status, 0);
+    // Files of the outputs' names in the working folder, which must stay as they are.
+    for (const char* name : {"r.srt", "en-01.srt", "en-01.txt", "r2.json", "r2.mel", "part.wav"})
+        writeFile(folder / name, "mine");
+    auto runIn = [&](const std::vector<std::string>& arguments) {
+        const ToolRun run = runToolIn(folder.path(), arguments);
+        EXPECT_EQ(run.status, 0) << testing::PrintToString(arguments) << "\n" << run.err;
+        return run;
+    };
+
+    EXPECT_EQ(runIn({"speech", "write", "srt", "r.json", "--output-dir", "lnk/.."}).out,
+              "file://" + (far / "r.srt").string() + "\n");
+    EXPECT_THAT(readFile(far / "r.srt"), HasSubstr("00:00:00,000 --> "));
+    // A folder asked for is made where the kernel takes its name, and written into.
+    EXPECT_EQ(runIn({"speech", "write", "vtt", "r.json", "--output-dir", "lnk/../newdir"}).out,
+              "file://" + (far / "newdir/r.vtt").string() + "\n");
+    EXPECT_THAT(readFile(far / "newdir/r.vtt"), ::testing::StartsWith("WEBVTT\n\n"));
+    EXPECT_FALSE(fs::exists(folder / "newdir"));
+
+    for (const std::string format : {"srt", "txt"}) {
+        const ToolRun run = runIn(
+            {"transcribe", kModel, kShort, "--tokenizer", kTokenizer, "--format", format, "--output-dir", "lnk/.."});
+        // The path printed is the one written.
+        EXPECT_EQ(run.out, "lnk/../en-01." + format + "\n");
+        EXPECT_THAT(readFile(far / ("en-01." + format)), HasSubstr("friend"));
+    }
+
+    const ToolRun greedy = runIn(
+        {"transcribe-greedy", kModel, kTokenizer, kShort, "--result", "lnk/../r2.json", "--dump-mel", "lnk/../r2.mel"});
+    EXPECT_THAT(greedy.err, HasSubstr("wrote lnk/../r2.json\n"));
+    EXPECT_THAT(readFile(far / "r2.json"), HasSubstr("\"segments\""));
+    EXPECT_TRUE(fs::exists(far / "r2.mel"));
+    runIn({"audio", "load", kShort, "--output", "lnk/../part.wav"});
+    EXPECT_TRUE(fs::exists(far / "part.wav"));
+
+    for (const char* name : {"r.srt", "en-01.srt", "en-01.txt", "r2.json", "r2.mel", "part.wav"})
+        EXPECT_EQ(readFile(folder / name), "mine") << name;
+}
+
 /// An output of the tool: the name the command gives its file, and the command writing that file.
 struct Output {
     std::string fileName;
@@ -140,6 +187,7 @@ struct Output {
 TEST(OutputFiles, ALinkOrANamedPipeStaysAndTheModeIsTheOldFilesOrFollowsTheUmask) {
     TempDir folder;
     const fs::path result = folder / "input" / "en-01.json";
+    fs::create_directories(result.parent_path());
     ASSERT_EQ(runTool({"transcribe-greedy", kModel, kTokenizer, kShort, "--result", result.string()}).status, 0);
     const std::vector<Output> outputs = {
         {"en-01.wav",

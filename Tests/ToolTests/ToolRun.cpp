@@ -15,8 +15,11 @@ extern char** environ;
 
 namespace velmora::test {
 
-ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   const std::map<std::string, std::string>& environment) {
+namespace {
+
+ToolRun spawnAndWait(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::map<std::string, std::string>& environment,
+                     const std::filesystem::path& workingFolder) {
     TempDir folder("tool-run");
     const std::string outPath = (folder / "out").string(), errPath = (folder / "err").string();
 
@@ -40,6 +43,7 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!workingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
     pid_t child = 0;
     const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -68,8 +72,19 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
     return run;
 }
 
+}  // namespace
+
+ToolRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::map<std::string, std::string>& environment) {
+    return spawnAndWait(program, arguments, environment, {});
+}
+
 ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment) {
-    return runProgram(VELMORA_DEV_PATH, arguments, environment);
+    return spawnAndWait(VELMORA_DEV_PATH, arguments, environment, {});
+}
+
+ToolRun runToolIn(const std::filesystem::path& folder, const std::vector<std::string>& arguments) {
+    return spawnAndWait(VELMORA_DEV_PATH, arguments, {}, folder);
 }
 
 ToolRun runToolWithFileSizeLimit(int blocks, const std::vector<std::string>& arguments) {

@@ -3,6 +3,7 @@
 // Runs the developer tool (or another of our programs) as a user would, with standard input from /dev/null so that a
 // command that waits for input ends at once, and returns what it printed and its exit status.
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -22,6 +23,9 @@ ToolRun runProgram(const std::string& program, const std::vector<std::string>& a
 
 /// Runs velmora-dev.
 ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment = {});
+
+/// Runs velmora-dev in the working folder `folder`, for relative paths as a user at a shell gives them.
+ToolRun runToolIn(const std::filesystem::path& folder, const std::vector<std::string>& arguments);
 
 /// Runs velmora-dev as on a nearly full disk: no file it writes may grow past `blocks` of 512
 /// bytes (its standard output and error included). A write past them fails with EFBIG, as one on

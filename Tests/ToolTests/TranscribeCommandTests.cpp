@@ -143,6 +143,9 @@ TEST(TranscribeCommand, RefusesBadOptionsByName) {
     for (const auto& c :
          {Case{{kLong, "--format", "doc"}, "--format must be txt, srt, vtt or json, not 'doc'"},
           Case{{kLong, "--language", "xx"}, "--language needs a language code"},
+          // A language of the library that the test tokenizer has no token for.
+          Case{{kShort, "--language", "yue"},
+               "transcribe: --language yue: the vocabulary has no language token <|yue|>"},
           Case{{kLong, "--clip", "1,x"}, "--clip"}, Case{{kLong, "--clip", "-1"}, "--clip"}, Case{{}, "audio-file"},
           Case{{""}, "transcribe: <audio-file> is empty"},
           // A clip past the end of a 2.22 s recording, alone or with a longer one.

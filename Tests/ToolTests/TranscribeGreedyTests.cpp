@@ -74,6 +74,13 @@ TEST(TranscribeGreedy, RefusesWhatWouldGiveGarbage) {
 TEST(TranscribeGreedy, WritesAResultThatSpeechWriteTurnsIntoSubtitles) {
     TempDir folder;
     const std::string result = (folder / "new/jfk.json").string();
+    // A folder that is not there is not made, as for --dump-mel and every file the tool writes.
+    const ToolRun nowhere = runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--result", result});
+    EXPECT_EQ(nowhere.status, 1);
+    EXPECT_THAT(nowhere.err, HasSubstr("error: Cannot write " + result + ": the folder " + (folder / "new").string() +
+                                       " does not exist"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "new"));
+    std::filesystem::create_directory(folder / "new");
     const ToolRun transcribed = runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--result", result});
     ASSERT_EQ(transcribed.status, 0) << transcribed.err;
     ASSERT_TRUE(std::filesystem::exists(result));

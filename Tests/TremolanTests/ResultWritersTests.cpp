@@ -172,3 +172,35 @@ TEST(ResultWriting, FileUrlsArePercentEncodedAndReplaceOldFiles) {
     // The temporary file of the atomic write is gone.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "my notes"), {}), 1);
 }
+
+TEST(ResultWriting, AFolderThroughALinkAndDotDotIsWhereTheKernelTakesIt) {
+    namespace fs = std::filesystem;
+    // lnk leads two folders down: lnk/.. is far, not the folder that holds lnk.
+    TempDir dir;
+    fs::create_directories(dir / "far/deep");
+    fs::create_symlink("far/deep", dir / "lnk");
+    const fs::path far = fs::canonical(dir / "far");
+    const std::string through = (dir / "lnk/..").string();
+    struct Writer {
+        std::unique_ptr<ResultWriting> writer;
+        std::string extension;
+    };
+    std::vector<Writer> writers;
+    writers.push_back({std::make_unique<WriteJSON>(through), ".json"});
+    writers.push_back({std::make_unique<WriteSRT>(through), ".srt"});
+    writers.push_back({std::make_unique<WriteVTT>(through), ".vtt"});
+    for (const auto& [writer, extension] : writers) {
+        velmora::test::writeFile(dir / ("x" + extension), "mine");
+        const auto outcome = writer->write(result({segment(0, 1, "a")}), "x");
+        ASSERT_TRUE(outcome.succeeded()) << outcome.errorMessage();
+        // The URL names the file written, with no ".." that a reader of the URL would take away.
+        EXPECT_EQ(outcome.fileURL(), "file://" + (far / ("x" + extension)).string());
+        EXPECT_NE(readFile(far / ("x" + extension)), "");
+        EXPECT_EQ(readFile(dir / ("x" + extension)), "mine");
+    }
+    // Without "..", the URL keeps the folder as it was given, the link in it.
+    const auto linked = WriteSRT((dir / "lnk").string()).write(result({segment(0, 1, "a")}), "y");
+    ASSERT_TRUE(linked.succeeded()) << linked.errorMessage();
+    EXPECT_EQ(linked.fileURL(), "file://" + (dir / "lnk/y.srt").string());
+    EXPECT_TRUE(fs::exists(dir / "far/deep/y.srt"));
+}

@@ -146,6 +146,13 @@ bool looksLikeOption(const std::string& argument) {
 
 }  // namespace
 
+bool ArgumentParser::namesOption(const std::string& argument) const {
+    if (argument == "--help" || argument == "-h") return true;
+    if (!argument.starts_with("--")) return false;
+    const std::size_t equals = argument.find('=');
+    return options_.contains(argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2));
+}
+
 ParsedArguments ArgumentParser::parse(const Arguments& arguments, std::size_t from) const {
     ParsedArguments parsed;
     parsed.command_ = command_;
@@ -175,6 +182,9 @@ ParsedArguments ArgumentParser::parse(const Arguments& arguments, std::size_t fr
             parsed.options_[name] = argument.substr(equals + 1);
         } else {
             if (i + 1 >= arguments.size()) throw UsageError(command_ + ": --" + name + " needs a value");
+            // "--output --end" left out the output's value: --end is not a file to write.
+            if (namesOption(arguments[i + 1]))
+                throw UsageError(command_ + ": --" + name + " needs a value, not the option " + arguments[i + 1]);
             parsed.options_[name] = arguments[++i];
         }
         if (declared->second == Kind::nonEmptyOption && parsed.options_[name].empty())

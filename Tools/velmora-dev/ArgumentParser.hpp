@@ -16,7 +16,9 @@
 //
 // A command with subcommands takes the name first: subcommand(arguments, "model", {"random", ...}, kUsage).
 //
-// An unknown option, an option without its value, a missing, empty or surplus positional argument,
+// An unknown option, an option without its value (also one followed by another option of the command:
+// "--output --end" is refused, "--output=--end" is a value, as is "--output --x" without an option --x),
+// a missing, empty or surplus positional argument,
 // an empty value of an option that names something and a bad or out-of-range number throw UsageError with one line that
 // names the command and the option; main prints it and exits with status 2. --help or -h anywhere throws HelpRequest,
 // which prints the usage text and exits with 0. "--" ends the options: every later argument is positional. Numbers are
@@ -127,6 +129,9 @@ public:
     ParsedArguments parse(const Arguments& arguments, std::size_t from = 0) const;
 
 private:
+    /// Whether the argument is --help, -h or an option of this command (--name or --name=VALUE).
+    bool namesOption(const std::string& argument) const;
+
     enum class Kind { flag, option, nonEmptyOption };
     std::string command_, usage_;
     std::map<std::string, Kind> options_;

@@ -123,6 +123,12 @@ int runLoad(const Parsed& parsed) {
     const LoadRange range = loadRange(parsed);
     checkAgainstFile(range, parsed, file);
     auto samples = AudioProcessor::loadAudioAsFloatArray(file, range.channelMode(), range.start, range.end);
+    // The recording holds samples (checked above): a range too short for one of them is no range.
+    if (samples.empty()) {
+        throw UsageError("audio load: the range from --start " + parsed.value("start", "0") + " to " +
+                         (range.end ? "--end " + parsed.value("end", "") : std::string("the end")) +
+                         " holds no sample at " + std::to_string(Constants::sampleRate) + " Hz");
+    }
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);
     std::printf("%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
                 seconds(static_cast<double>(samples.size()) / Constants::sampleRate).c_str(),
@@ -142,12 +148,14 @@ int runLoad(const Parsed& parsed) {
 
 int runChunks(const Parsed& parsed) {
     const std::string file = parsed.positional("file");
-    const double maxSeconds =
-        parsed.number("max-seconds", static_cast<double>(Constants::defaultWindowSamples) / Constants::sampleRate, 0,
-                      velmora::dev::kLongestSeconds);
-    if (!(maxSeconds > 0)) throw velmora::dev::UsageError("audio chunks: --max-seconds must be above 0");
-    const auto samples = AudioProcessor::loadAudioAsFloatArray(file);
     const VADAudioChunker chunker(Constants::sampleRate, nullptr);
+    // The detector judges voice a frame (0.1 s) at a time: a shorter chunk is less than one of its
+    // verdicts, cut where it found no silence, and below two samples the chunker finds none at all.
+    const double shortest = static_cast<double>(chunker.vad().frameLengthSamples()) / Constants::sampleRate;
+    const double maxSeconds =
+        parsed.number("max-seconds", static_cast<double>(Constants::defaultWindowSamples) / Constants::sampleRate,
+                      shortest, velmora::dev::kLongestSeconds);
+    const auto samples = AudioProcessor::loadAudioAsFloatArray(file);
     // Where the cuts fall is all this prints: the chunks' samples are never copied.
     for (const auto& range :
          chunker.chunkRanges(samples, static_cast<std::int64_t>(maxSeconds * Constants::sampleRate), std::nullopt)) {

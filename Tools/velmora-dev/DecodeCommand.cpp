@@ -71,6 +71,9 @@ int runDecode(const Arguments& args) {
         static_cast<double>(tremolan::Constants::defaultWindowSamples) / tremolan::Constants::sampleRate);
 
     const tremolan::WindowDecoder road = velmora::dev::loadSpeechModel(folder, parsed.value("tokenizer", ""));
+    // The decoder would say English where the vocabulary cannot say the language.
+    if (options.language && road.textDecoder->isModelMultilingual())
+        velmora::dev::languageToken("decode", *options.language, *road.textDecoder->tokenizer());
 
     tremolan::TranscriptionCallback progress;
     std::mutex printing;

@@ -48,6 +48,9 @@ int runHub(const Arguments& args) {
     }
     const std::string revision = parsed.value("revision", "main");
     const std::vector<std::string>& patterns = parsed.rest();
+    // An empty pattern matches no file: the listing or download would be empty without a word why.
+    for (const std::string& pattern : patterns)
+        if (pattern.empty()) throw velmora::dev::UsageError("hub " + action + ": <pattern> is empty");
 
     std::optional<std::filesystem::path> base;
     if (const auto folder = parsed.option("base")) base = *folder;

@@ -85,6 +85,9 @@ int runListen(const velmora::dev::Arguments& args) {
     }
     const tremolan::WindowDecoder model =
         velmora::dev::loadSpeechModel(parsed.positional("model-folder"), parsed.value("tokenizer", ""));
+    // The decoder would say English where the vocabulary cannot say the language.
+    if (model.textDecoder->isModelMultilingual())
+        velmora::dev::languageToken("listen", *options.language, *model.textDecoder->tokenizer());
 
     // Ctrl-C and termination are taken by this thread alone: every thread started from here on
     // inherits the blocked set.

@@ -67,6 +67,8 @@ void printRatio(float ratio) {
 }
 
 int runRatio(const Parsed& parsed) {
+    if (parsed.has("tokens") && parsed.has("text"))
+        throw velmora::dev::UsageError("speech ratio: --tokens and --text exclude each other");
     if (const auto list = parsed.option("tokens")) {
         std::vector<int> tokens;
         for (std::int64_t token : velmora::dev::parseIntegerList(*list, "speech ratio: --tokens", 0, INT32_MAX))
@@ -77,7 +79,7 @@ int runRatio(const Parsed& parsed) {
         return 0;
     }
     if (const auto text = parsed.option("text")) {
-        if (text->empty()) throw velmora::dev::UsageError("speech ratio: --text needs some text");
+        // An empty text is a text: its ratio is infinite, as the library answers.
         printRatio(TextUtilities::compressionRatio(std::string_view(*text)));
         return 0;
     }

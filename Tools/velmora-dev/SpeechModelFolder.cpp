@@ -34,4 +34,12 @@ void checkLanguageCode(const std::string& command, const std::string& code) {
         throw UsageError(command + ": --language needs a language code such as en or ru, not '" + code + "'");
 }
 
+int languageToken(const std::string& command, const std::string& code, const tremolan::WhisperTokenizer& tokenizer) {
+    const auto token = tokenizer.convertTokenToId("<|" + code + "|>");
+    if (!token || !tokenizer.allLanguageTokens().contains(*token)) {
+        throw UsageError(command + ": --language " + code + ": the vocabulary has no language token <|" + code + "|>");
+    }
+    return *token;
+}
+
 }  // namespace velmora::dev

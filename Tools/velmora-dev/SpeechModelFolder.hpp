@@ -18,4 +18,8 @@ tremolan::WindowDecoder loadSpeechModel(const std::filesystem::path& modelFolder
 /// Throws UsageError naming the command unless `code` is a language code of the library.
 void checkLanguageCode(const std::string& command, const std::string& code);
 
+/// The id of the language token of `code`; throws UsageError naming the command when the
+/// vocabulary has none, where a multilingual model would be told another language.
+int languageToken(const std::string& command, const std::string& code, const tremolan::WhisperTokenizer& tokenizer);
+
 }  // namespace velmora::dev

@@ -75,6 +75,7 @@ int runTok(const Arguments& args) {
     const std::size_t textStart = hubRepo ? 0 : 1;
     if (parsed.rest().size() < textStart)
         throw velmora::dev::UsageError("tok " + action + ": missing <folder> (or --hub <owner/name>)");
+    if (!hubRepo && parsed.rest()[0].empty()) throw velmora::dev::UsageError("tok " + action + ": <folder> is empty");
     const bool strict = !parsed.has("lenient");
 
     const korbit::TokenizerWrapper tokenizer = [&] {

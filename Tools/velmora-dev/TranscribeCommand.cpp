@@ -208,6 +208,11 @@ int runTranscribe(const velmora::dev::Arguments& args) {
         if (file.empty()) throw UsageError("transcribe: <audio-file> is empty");
     checkClipsWithin(files, request);
     const auto whisper = makeFacade(parsed, modelFolder);
+    // The decoder would say English where the vocabulary cannot say the language, and the
+    // transcript would claim the language asked for.
+    const auto vocabulary = whisper->tokenizer();
+    if (!request.detectLanguage && vocabulary && whisper->textDecoder()->isModelMultilingual())
+        velmora::dev::languageToken("transcribe", *request.options.language, *vocabulary);
 
     // Decided for every file in the order given, so that a name does not depend on which files fail.
     const std::vector<std::string> outputNames = velmora::dev::uniqueOutputNames(files);

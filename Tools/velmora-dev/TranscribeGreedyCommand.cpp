@@ -96,11 +96,7 @@ int runTranscribe(const Arguments& args) {
         korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true), positional[1]);
     tremolan::ModelUtilities::checkTokenizerFitsModel(tokenizer, modelVocabulary(positional[0]), positional[0]);
     const auto& special = tokenizer.specialTokens();
-    const auto languageToken = tokenizer.convertTokenToId("<|" + language + "|>");
-    if (!languageToken || !tokenizer.allLanguageTokens().contains(*languageToken)) {
-        throw velmora::dev::UsageError("transcribe-greedy: --language " + language +
-                                       ": the vocabulary has no language token <|" + language + "|>");
-    }
+    const int languageToken = velmora::dev::languageToken("transcribe-greedy", language, tokenizer);
     // One window is transcribed: only its samples are read, however long the recording.
     const std::vector<float> samples =
         platform::audio::loadMonoAudio(positional[2], tremolan::Constants::sampleRate, 30.0);
@@ -118,7 +114,7 @@ int runTranscribe(const Arguments& args) {
         platform::sys::writeFileAtomically(
             dumpMel, std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(float)));
     }
-    const std::vector<int> prompt{special.startOfTranscriptToken, *languageToken, special.transcribeToken,
+    const std::vector<int> prompt{special.startOfTranscriptToken, languageToken, special.transcribeToken,
                                   timestamps ? special.timeTokenBegin : special.noTimestampsToken};
     const std::vector<int> tokens = transcriber.decode(features, prompt, special.endToken);
     const double elapsed = korbit::secondsSince(start);
@@ -143,8 +139,8 @@ int runTranscribe(const Arguments& args) {
     std::printf("text: %s\n", transcript.c_str());
     if (resultFile.empty()) return 0;
     const auto result = greedyResult(transcript, tokens, text, language, audioSeconds, elapsed);
+    // A missing folder is refused, as for --dump-mel: the writer names it.
     const fs::path folder = resultFile.has_parent_path() ? resultFile.parent_path() : fs::path(".");
-    fs::create_directories(folder);
     const tremolan::WriteResult written =
         tremolan::WriteJSON(folder.string()).write(*result, resultFile.stem().string());
     if (!written.succeeded()) return fail(written.errorMessage());

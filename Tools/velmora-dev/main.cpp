@@ -24,13 +24,13 @@ int fail(const std::string& message) {
 
 namespace {
 
-void printUsage() {
+void printUsage(std::FILE* to) {
     auto all = velmora::dev::commands();
     std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    std::printf("usage: velmora-dev <command> [arguments]\n\n");
-    std::printf("  %-12s %s\n", "--version", "print the version");
-    std::printf("  %-12s %s\n", "--help", "print this text");
-    for (const auto& command : all) std::printf("  %-12s %s\n", command.name.c_str(), command.summary.c_str());
+    std::fprintf(to, "usage: velmora-dev <command> [arguments]\n\n");
+    std::fprintf(to, "  %-12s %s\n", "--version", "print the version");
+    std::fprintf(to, "  %-12s %s\n", "--help", "print this text");
+    for (const auto& command : all) std::fprintf(to, "  %-12s %s\n", command.name.c_str(), command.summary.c_str());
 }
 
 }  // namespace
@@ -39,13 +39,14 @@ int main(int argc, char** argv) {
     // The locale of the environment, as the application's toolkit sets it at start: numbers the
     // libraries and this tool write or read must come out the same under a comma-decimal locale.
     std::setlocale(LC_ALL, "");
+    // No command is a command line the tool cannot take: the usage goes where errors go.
     if (argc < 2) {
-        printUsage();
-        return 1;
+        printUsage(stderr);
+        return 2;
     }
     std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        printUsage();
+        printUsage(stdout);
         return 0;
     }
     if (name == "--version") {
@@ -66,7 +67,6 @@ int main(int argc, char** argv) {
             return velmora::dev::fail(e.what());
         }
     }
-    velmora::dev::fail("unknown command '" + name + "'");
-    printUsage();
-    return 1;
+    std::fprintf(stderr, "error: unknown command '%s' (velmora-dev --help)\n", name.c_str());
+    return 2;
 }

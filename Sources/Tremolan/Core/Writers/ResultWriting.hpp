@@ -48,7 +48,9 @@ public:
 
     /// Writes `result` to the file `fileName` plus the writer's extension in outputDir, and
     /// answers the file's URL, or the error that stopped the write. Never throws: the contents
-    /// are made first, so a result that cannot be rendered leaves no file behind.
+    /// are made first, so a result that cannot be rendered leaves no file behind. The path is the
+    /// kernel's to resolve, links and ".." included; the URL is absolute and has no "..", its
+    /// folder resolved on disk where the path holds one.
     virtual WriteResult write(const TranscriptionResult& result, const std::string& fileName,
                               const std::optional<WriteOptions>& options = std::nullopt);
 
@@ -85,8 +87,13 @@ protected:
     /// the same folder first and renames it over the target. Throws std::system_error on failure.
     static void writeFile(const std::filesystem::path& path, const std::string& bytes, bool atomically);
 
-    /// outputDir joined with the file name and the extension, made absolute.
+    /// outputDir joined with the file name and the extension, as given (a relative one counts
+    /// from the working folder).
     std::filesystem::path filePath(const std::string& fileName, const std::string& extension) const;
+    /// The written file's absolute path for its URL: `path` made absolute when it holds no "..",
+    /// else its folder resolved on disk (links and "..") joined with its name. Throws
+    /// std::filesystem::filesystem_error when the folder cannot be resolved.
+    static std::filesystem::path absoluteLocation(const std::filesystem::path& path);
 
 private:
     std::string outputDir_;
