@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace velmora::test {
 namespace {
@@ -246,6 +247,37 @@ TEST(OutputFiles, ALinkOrANamedPipeStaysAndTheModeIsTheOldFilesOrFollowsTheUmask
         EXPECT_TRUE(sameOutput(output.fileName, pipe.bytes(), expected));
         EXPECT_TRUE(fs::is_fifo(fs::symlink_status(pipePath)));
     }
+}
+
+TEST(OutputFiles, AnOutputNamedByAnOpenDescriptorGoesThroughIt) {
+    TempDir folder;
+    const fs::path plain = folder / "plain.wav";
+    ASSERT_EQ(runTool({"audio", "load", kShort, "--output", plain.string()}).status, 0);
+    const std::string wav = readFile(plain);
+
+    // `>> existing.log`: the earlier lines stay and the recording follows them.
+    writeFile(folder / "existing.log", "an earlier line\n");
+    const std::string script =
+        "cd \"$1\" && \"$0\" audio load \"$2\" --output /dev/stdout >> existing.log && "
+        // A descriptor on a file deleted meanwhile: no file is made by the name /proc gives it.
+        "exec 3> gone.txt && rm gone.txt && \"$0\" audio load \"$2\" --output /proc/self/fd/3 > /dev/null && "
+        "wc -c < /proc/self/fd/3";
+    const ToolRun run = runProgram("/bin/sh", {"-c", script, VELMORA_DEV_PATH, folder.path().string(), kShort});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(readFile(folder / "existing.log") == "an earlier line\n" + wav);
+    EXPECT_EQ(run.out, std::to_string(wav.size()) + "\n");
+    EXPECT_THAT(run.err, HasSubstr("written /dev/stdout"));  // the tool's own lines keep off its output
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.path())) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"existing.log", "plain.wav"}));
+
+    // Mel features on standard output, the transcript beside them on standard error.
+    const fs::path mel = folder / "plain.mel";
+    ASSERT_EQ(runTool({"transcribe-greedy", kModel, kTokenizer, kShort, "--dump-mel", mel.string()}).status, 0);
+    const ToolRun dumped = runTool({"transcribe-greedy", kModel, kTokenizer, kShort, "--dump-mel", "/dev/stdout"});
+    ASSERT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_TRUE(dumped.out == readFile(mel));
+    EXPECT_THAT(dumped.err, HasSubstr("text: "));
 }
 
 }  // namespace

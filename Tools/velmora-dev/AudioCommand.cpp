@@ -6,6 +6,7 @@
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/Audio/SoundServer.hpp"
+#include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Tremolan/Core/Audio/AudioProcessor.hpp"
 #include "Tremolan/Core/Audio/VADAudioChunker.hpp"
 #include "Tremolan/Utilities/Constants.hpp"
@@ -129,19 +130,22 @@ int runLoad(const Parsed& parsed) {
                          (range.end ? "--end " + parsed.value("end", "") : std::string("the end")) +
                          " holds no sample at " + std::to_string(Constants::sampleRate) + " Hz");
     }
+    const auto output = parsed.option("output");
+    // A recording written to standard output is all that goes there.
+    FILE* report = output && platform::sys::namesStandardOutput(*output) ? stderr : stdout;
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);
-    std::printf("%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
-                seconds(static_cast<double>(samples.size()) / Constants::sampleRate).c_str(),
-                korbit::fixedDecimal(energy.avg, 4).c_str(), korbit::fixedDecimal(energy.max, 4).c_str());
+    std::fprintf(report, "%zu samples, %s s at 16000 Hz mono, rms %s, peak %s\n", samples.size(),
+                 seconds(static_cast<double>(samples.size()) / Constants::sampleRate).c_str(),
+                 korbit::fixedDecimal(energy.avg, 4).c_str(), korbit::fixedDecimal(energy.max, 4).c_str());
     const auto chunks = AudioProcessor::calculateNonSilentChunks(samples);
-    std::printf("%zu stretches of sound\n", chunks.size());
-    if (const auto output = parsed.option("output")) {
+    std::fprintf(report, "%zu stretches of sound\n", chunks.size());
+    if (output) {
         platform::audio::AudioBuffer buffer;
         buffer.sampleRate = Constants::sampleRate;
         buffer.channels = 1;
         buffer.samples = std::move(samples);  // the last use: no second copy of a long recording
         platform::audio::writeAudioFile(*output, buffer, platform::audio::AudioFileType::wavFloat);
-        std::printf("written %s\n", output->c_str());
+        std::fprintf(report, "written %s\n", output->c_str());
     }
     return 0;
 }

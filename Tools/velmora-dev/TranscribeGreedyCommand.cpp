@@ -109,6 +109,8 @@ int runTranscribe(const Arguments& args) {
     auto start = std::chrono::steady_clock::now();
     const velmora::dev::GreedyTranscriber transcriber(positional[0]);
     const auto features = transcriber.melFeatures(samples);
+    // Mel features written to standard output are all that goes there.
+    FILE* report = !dumpMel.empty() && platform::sys::namesStandardOutput(dumpMel) ? stderr : stdout;
     if (!dumpMel.empty()) {
         const std::vector<float> values = features.toFloatVector();
         platform::sys::writeFileAtomically(
@@ -129,14 +131,14 @@ int runTranscribe(const Arguments& args) {
     }
     std::fprintf(stderr, "%s s of audio, %zu tokens in %s s\n", korbit::fixedDecimal(audioSeconds, 2).c_str(),
                  tokens.size(), korbit::fixedDecimal(elapsed, 2).c_str());
-    std::printf("tokens: %s\n", ids.c_str());
+    std::fprintf(report, "tokens: %s\n", ids.c_str());
     if (timestamps) {
         std::vector<int> all{special.timeTokenBegin};
         all.insert(all.end(), tokens.begin(), tokens.end());
-        std::printf("timed: %s\n", tokenizer.decode(all).c_str());
+        std::fprintf(report, "timed: %s\n", tokenizer.decode(all).c_str());
     }
     const std::string transcript = tokenizer.decode(text);
-    std::printf("text: %s\n", transcript.c_str());
+    std::fprintf(report, "text: %s\n", transcript.c_str());
     if (resultFile.empty()) return 0;
     const auto result = greedyResult(transcript, tokens, text, language, audioSeconds, elapsed);
     // A missing folder is refused, as for --dump-mel: the writer names it.
