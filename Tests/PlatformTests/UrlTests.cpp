@@ -1,7 +1,11 @@
 #include "Platform/Net/HttpHeaders.hpp"
 #include "Platform/Net/Url.hpp"
 
+#include "Support/TestEnvironment.hpp"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using platform::net::HttpHeaders;
 using platform::net::Url;
@@ -71,6 +75,15 @@ TEST(Url, AppendsPathsAndSingleComponents) {
 TEST(Url, WritesFileUrls) {
     EXPECT_EQ(Url::fileUrl("/tmp/a.json"), "file:///tmp/a.json");
     EXPECT_EQ(Url::fileUrl("/tmp/dir with space/b.json"), "file:///tmp/dir%20with%20space/b.json");
+
+    // ".." after a link climbs from the link's target, as the kernel takes it; a link without one stays.
+    const velmora::test::TempDir dir;
+    std::filesystem::create_directories(dir / "far" / "deep");
+    std::filesystem::create_directory_symlink("far/deep", dir / "lnk");
+    const std::string folder = std::filesystem::canonical(dir.path()).string();
+    EXPECT_EQ(Url::fileUrl(dir / "lnk/../r.srt"), "file://" + folder + "/far/r.srt");
+    EXPECT_EQ(Url::fileUrl(dir / "lnk/../new/r.srt"), "file://" + folder + "/far/new/r.srt");
+    EXPECT_EQ(Url::fileUrl(dir / "lnk/./r.srt"), "file://" + dir.path().string() + "/lnk/r.srt");
 }
 
 TEST(HttpHeaders, LooksUpNamesWithoutRegardToCase) {

@@ -1,5 +1,6 @@
 #include "Platform/Net/Url.hpp"
 
+#include <algorithm>
 #include <cctype>
 
 namespace platform::net {
@@ -144,7 +145,16 @@ std::optional<Url> Url::parseAbsolute(std::string_view text) {
 }
 
 std::string Url::fileUrl(const std::filesystem::path& path) {
-    return "file://" + encodePathSegment(std::filesystem::absolute(path).lexically_normal().string(), true);
+    namespace fs = std::filesystem;
+    // "link/.." is the parent of the link's target, which only the disk knows: a path that climbs
+    // is resolved there, as far as it exists. One that does not keeps its links as given.
+    const fs::path absolute = fs::absolute(path);
+    const bool climbs =
+        std::any_of(absolute.begin(), absolute.end(), [](const fs::path& part) { return part == ".."; });
+    std::error_code ec;
+    fs::path resolved = climbs ? fs::weakly_canonical(absolute, ec) : absolute.lexically_normal();
+    if (ec) resolved = absolute;
+    return "file://" + encodePathSegment(resolved.string(), true);
 }
 
 std::string Url::encodePathSegment(std::string_view text, bool keepSlash) {

@@ -16,7 +16,8 @@ public:
     static std::optional<Url> parse(std::string_view text);
     /// Like parse, but only URLs with a scheme and a non-empty host qualify.
     static std::optional<Url> parseAbsolute(std::string_view text);
-    /// The file URL of an absolute path ("file:///tmp/a%20b.json").
+    /// The file URL of a path ("file:///tmp/a%20b.json"), made absolute; a path with ".." is
+    /// resolved on disk as far as it exists, so that the URL names what the kernel opens.
     static std::string fileUrl(const std::filesystem::path& path);
 
     const std::optional<std::string>& scheme() const { return scheme_; }

@@ -53,7 +53,7 @@ WriteResult ResultWriting::write(const TranscriptionResult& result, const std::s
         const std::string bytes = contents(result);
         const auto path = filePath(fileName, fileExtension());
         writeFile(path, bytes, writesAtomically());
-        return WriteResult::success(platform::net::Url::fileUrl(absoluteLocation(path)));
+        return WriteResult::success(platform::net::Url::fileUrl(path));
     } catch (...) {
         return WriteResult::failure(std::current_exception());
     }
@@ -90,16 +90,6 @@ std::filesystem::path ResultWriting::filePath(const std::string& fileName, const
     // Taken as the kernel takes it: "link/.." is the parent of the link's target, which no
     // simplification of the text can know.
     return std::filesystem::path(outputDir_) / (fileName + extension);
-}
-
-std::filesystem::path ResultWriting::absoluteLocation(const std::filesystem::path& path) {
-    // A reader of the URL takes a ".." away with the name before it; the folder is resolved on disk
-    // instead, so that the URL names the file written. Without one, the path stays as given, its
-    // links included.
-    const bool upward = std::ranges::any_of(path, [](const std::filesystem::path& part) { return part == ".."; });
-    if (!upward) return std::filesystem::absolute(path);
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    return std::filesystem::canonical(folder) / path.filename();
 }
 
 }  // namespace tremolan

@@ -90,10 +90,6 @@ protected:
     /// outputDir joined with the file name and the extension, as given (a relative one counts
     /// from the working folder).
     std::filesystem::path filePath(const std::string& fileName, const std::string& extension) const;
-    /// The written file's absolute path for its URL: `path` made absolute when it holds no "..",
-    /// else its folder resolved on disk (links and "..") joined with its name. Throws
-    /// std::filesystem::filesystem_error when the folder cannot be resolved.
-    static std::filesystem::path absoluteLocation(const std::filesystem::path& path);
 
 private:
     std::string outputDir_;
