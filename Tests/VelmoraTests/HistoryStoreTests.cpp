@@ -225,6 +225,9 @@ TEST(HistoryStore, ADeviceAtItsPlaceIsWrittenInPlaceWithItsModeLeftAlone) {
     store.append(dictation(idB, "и ещё"));
     store.remove(dictation(idA, "в никуда"));
     EXPECT_EQ(store.items().size(), 1u);
+    // Clearing keeps the link: the user chose to keep no history.
+    store.clearAll();
+    EXPECT_TRUE(store.items().empty());
     EXPECT_TRUE(fs::is_symlink(file));
     EXPECT_EQ(velmora::test::nodeModeOf(dir / "null"), S_IFCHR | 0666);
 }

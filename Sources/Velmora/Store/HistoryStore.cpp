@@ -90,6 +90,9 @@ void HistoryStore::clearAll() {
         Log::app.error("история не прочитана при запуске, файл не удаляю: " + file_.string());
         return;
     }
+    // A device (a link to /dev/null: no history kept) holds nothing to delete and stays.
+    struct stat info {};
+    if (::stat(file_.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) return;
     std::error_code ignored;
     fs::remove(file_, ignored);
 }

@@ -47,7 +47,7 @@ public:
     /// file that could not be read: then only the list changes).
     void remove(const Dictation& dictation);
     /// Empties the history and deletes the file; a missing file is no error. A file that could not
-    /// be read stays.
+    /// be read stays, and so does a character device (or a link to one).
     void clearAll();
 
     const std::filesystem::path& file() const { return file_; }
