@@ -17,6 +17,7 @@
 #include "FakeSampleSource.hpp"
 #include "MeetingTestSupport.hpp"
 #include "QtApplication.hpp"
+#include "Support/DeviceNode.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestModelHub.hpp"
 
@@ -26,9 +27,14 @@
 #include <QImage>
 #include <QProcess>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <optional>
 #include <thread>
@@ -267,6 +273,21 @@ struct ProgramRun {
 
 // `fileSizeLimit` bytes, when given, stand for a nearly full disk: a write past them fails with
 // EFBIG, as one on a full disk fails with ENOSPC.
+QProcessEnvironment programEnvironment(const std::filesystem::path& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The program must choose the offscreen platform by itself when asked for pictures.
+    environment.remove("QT_QPA_PLATFORM");
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("VELMORA_REDUCE_MOTION");
+    environment.insert("HOME", QString::fromStdString(home.string()));
+    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "data").string()));
+    // No desktop's message bus either (a tray asks it for a place).
+    environment.insert("DBUS_SESSION_BUS_ADDRESS",
+                       QString::fromStdString("unix:path=" + (home / "no-message-bus").string()));
+    return environment;
+}
+
 ProgramRun runProgram(const QStringList& arguments, const std::filesystem::path& home,
                       std::optional<rlim_t> fileSizeLimit = std::nullopt) {
     QProcess process;
@@ -277,15 +298,7 @@ ProgramRun runProgram(const QStringList& arguments, const std::filesystem::path&
             setrlimit(RLIMIT_FSIZE, &limit);
         });
     }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // The program must choose the offscreen platform by itself when asked for pictures.
-    environment.remove("QT_QPA_PLATFORM");
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    environment.remove("VELMORA_REDUCE_MOTION");
-    environment.insert("HOME", QString::fromStdString(home.string()));
-    environment.insert("XDG_DATA_HOME", QString::fromStdString((home / "data").string()));
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(programEnvironment(home));
     process.start(VELMORA_PATH, arguments);
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -396,6 +409,11 @@ TEST(ProgramTest, RefusesWhatItDoesNotKnow) {
     EXPECT_EQ(run.exitCode, 2);
     run = runProgram({"--snapshot"}, dir / "home");
     EXPECT_EQ(run.exitCode, 2);
+    // An empty folder name is no folder: said as a usage error, before anything starts.
+    run = runProgram({"--snapshot", ""}, dir / "home");
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.errors, "velmora: --snapshot needs a folder name, not '' (velmora --help)\n");
+    EXPECT_TRUE(run.output.isEmpty());
     run = runProgram({"--help"}, dir / "home");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.output.contains("--snapshot"));
@@ -405,4 +423,129 @@ TEST(ProgramTest, RefusesWhatItDoesNotKnow) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.errors.contains("no display")) << run.errors.toStdString();
     EXPECT_TRUE(run.errors.contains("--snapshot")) << run.errors.toStdString();
+}
+
+namespace {
+
+// The program started as a user starts it, offscreen: it runs until SIGINT (Ctrl-C) ends it.
+class StartedProgram {
+public:
+    explicit StartedProgram(const std::filesystem::path& home, std::function<void()> childSetUp = {}) {
+        QProcessEnvironment environment = programEnvironment(home);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("VELMORA_REDUCE_MOTION", "1");
+        process_.setProcessEnvironment(environment);
+        if (childSetUp) process_.setChildProcessModifier(std::move(childSetUp));
+        process_.start(VELMORA_PATH, {});
+        process_.waitForStarted();
+    }
+    ~StartedProgram() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+    /// Whether its standard error says `text` within the time.
+    bool says(const QString& text, std::chrono::milliseconds time = std::chrono::seconds(60)) {
+        const auto deadline = std::chrono::steady_clock::now() + time;
+        while (!errors_.contains(text) && std::chrono::steady_clock::now() < deadline &&
+               process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(100);
+            errors_ += QString::fromUtf8(process_.readAllStandardError());
+        }
+        errors_ += QString::fromUtf8(process_.readAllStandardError());
+        return errors_.contains(text);
+    }
+
+    /// Sends SIGINT and answers its exit status once it ended by itself, within the time; -1 when
+    /// it had to be killed or ended by a signal.
+    int interrupt(std::chrono::milliseconds time = std::chrono::seconds(20)) {
+        if (process_.state() == QProcess::NotRunning) return -1;
+        ::kill(static_cast<pid_t>(process_.processId()), SIGINT);
+        if (!process_.waitForFinished(static_cast<int>(time.count()))) {
+            process_.kill();
+            process_.waitForFinished();
+            return -1;
+        }
+        errors_ += QString::fromUtf8(process_.readAllStandardError());
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+    const QString& errors() const { return errors_; }
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+    QString errors_;
+};
+
+const QString started = QStringLiteral("приложение запущено");
+
+}  // namespace
+
+// A named pipe nobody read at the log's place held the program at its start, without a word, and
+// neither SIGINT nor SIGTERM ended it; one at the glossary's place did the same. It starts, says
+// why the log file is not written, keeps its glossary in memory and ends on SIGINT.
+TEST(ProgramTest, StartsAndEndsOverNamedPipesAtItsFiles) {
+    TempDir dir;
+    const auto data = dir / "home" / "data" / "Velmora";
+    std::filesystem::create_directories(data);
+    ASSERT_EQ(::mkfifo((data / "velmora.log").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((data / "glossary.json").c_str(), 0600), 0);
+    StartedProgram program(dir / "home");
+    EXPECT_TRUE(program.says(started)) << program.errors().toStdString();
+    EXPECT_EQ(program.interrupt(), 0) << program.errors().toStdString();
+    const QString logRefused = QString::fromStdString("журнал не пишется в файл " + (data / "velmora.log").string() +
+                                                      ": a named pipe, not a file");
+    EXPECT_EQ(program.errors().count(logRefused), 1) << program.errors().toStdString();
+    EXPECT_TRUE(program.errors().contains("a named pipe, not a file")) << program.errors().toStdString();
+    for (const char* name : {"velmora.log", "glossary.json"})
+        EXPECT_EQ(test::nodeModeOf(data / name), S_IFIFO | 0600) << name;
+}
+
+// A reader of standard error that goes away (`velmora 2>&1 | head -1`) ended the program with
+// SIGPIPE at its next log line.
+TEST(ProgramTest, AReaderOfItsOutputThatGoesAwayDoesNotEndIt) {
+    TempDir dir;
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);  // nobody reads
+    const auto log = dir / "home" / "data" / "Velmora" / "velmora.log";
+    {
+        StartedProgram program(dir / "home", [writing = ends[1]] {
+            ::dup2(writing, STDERR_FILENO);
+            std::signal(SIGPIPE, SIG_DFL);  // as from a shell, whatever this test process does
+        });
+        // Its standard error tells nothing here: its log file says when it has started, after
+        // its first lines went to standard error.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        const auto hasStarted = [&] {
+            std::error_code ec;
+            return std::filesystem::exists(log, ec) && QString::fromStdString(test::readFile(log)).contains(started);
+        };
+        while (!hasStarted() && std::chrono::steady_clock::now() < deadline && !program.process().waitForFinished(20)) {
+        }
+        EXPECT_TRUE(hasStarted());
+        EXPECT_EQ(program.process().state(), QProcess::Running);
+        EXPECT_EQ(program.interrupt(), 0);
+    }
+    ::close(ends[1]);
+}
+
+// As root, "velmora.log -> /dev/null" made /dev/null 0600 for the whole system at the program's
+// first log line, and "glossary.json -> /dev/null" at its start. A device is written in place and
+// keeps its mode.
+TEST(ProgramTest, StartsOverDevicesAtItsFilesAndLeavesTheirModes) {
+    TempDir dir;
+    if (!test::makeNullDevice(dir / "null")) GTEST_SKIP() << "device nodes cannot be made here; they need root";
+    const auto data = dir / "home" / "data" / "Velmora";
+    std::filesystem::create_directories(data);
+    for (const char* name : {"velmora.log", "glossary.json", "history.jsonl", "config.json", "account.json"})
+        std::filesystem::create_symlink(dir / "null", data / name);
+    StartedProgram program(dir / "home");
+    EXPECT_TRUE(program.says(started)) << program.errors().toStdString();
+    EXPECT_EQ(program.interrupt(), 0) << program.errors().toStdString();
+    EXPECT_EQ(test::nodeModeOf(dir / "null"), S_IFCHR | 0666);
+    for (const auto& entry : std::filesystem::directory_iterator(data))
+        EXPECT_TRUE(entry.is_symlink() || entry.path().filename() == "meetings") << entry.path();
 }

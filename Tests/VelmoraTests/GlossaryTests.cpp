@@ -1,11 +1,18 @@
 #include "Velmora/Post/Glossary.hpp"
 #include "Velmora/Post/GlossaryFile.hpp"
 
+#include "Support/DeviceNode.hpp"
 #include "Support/FileMode.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
+
+#include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -141,6 +148,62 @@ TEST_F(GlossaryTest, AGlossaryLinkedIntoASyncedFolderStaysALink) {
               (std::vector<std::string>{"Северный ветер", "Полярная звезда"}));
     EXPECT_EQ(modeOf(synced), 0600u);
     EXPECT_EQ(std::distance(fs::directory_iterator(synced.parent_path()), fs::directory_iterator()), 1);
+}
+
+// A named pipe at the glossary's place held the program at its start for good. It is not read and
+// never written: the starter list serves in memory, and a change is refused with why.
+TEST_F(GlossaryTest, APipeAtItsPlaceIsNeverWaitedOnNorWritten) {
+    ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+    std::unique_ptr<Glossary> glossary;
+    QThread* const mainThread = QThread::currentThread();
+    ASSERT_TRUE(velmora::test::endsWithin(std::chrono::seconds(5), file(), [&] {
+        glossary = std::make_unique<Glossary>(file());
+        EXPECT_FALSE(glossary->add("Velmora Pro", {"велмора про"}));
+        glossary->moveToThread(mainThread);
+    }));
+    EXPECT_EQ(glossary->readError(), "a named pipe, not a file");
+    EXPECT_EQ(canonicals(glossary->terms()), canonicals(Glossary::starterTerms()));
+    EXPECT_EQ(glossary->saveError(), "файл не прочитан при запуске (a named pipe, not a file)");
+    EXPECT_EQ(velmora::test::nodeModeOf(file()), S_IFIFO | 0600);
+    for (const auto& entry : fs::directory_iterator(dir_.path())) EXPECT_EQ(entry.path(), file());
+}
+
+// As root, "glossary.json -> /dev/null" was read as a damaged glossary: the link was set aside and
+// made 0600 through, which made /dev/null 0600 for the whole system. A device is a glossary
+// without a file yet: the starter list is written into it, and its mode stays.
+TEST_F(GlossaryTest, ADeviceAtItsPlaceTakesTheStarterListInPlace) {
+    if (!velmora::test::makeNullDevice(dir_ / "null"))
+        GTEST_SKIP() << "device nodes cannot be made here; they need root";
+    fs::create_symlink(dir_ / "null", file());
+    Glossary glossary(file());
+    EXPECT_FALSE(glossary.readError());
+    EXPECT_FALSE(glossary.saveError());
+    EXPECT_EQ(canonicals(glossary.terms()), canonicals(Glossary::starterTerms()));
+    EXPECT_TRUE(glossary.add("Velmora Pro", {}));
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(velmora::test::nodeModeOf(dir_ / "null"), S_IFCHR | 0666);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
+}
+
+// A run as root (sudo) turned the user's glossary into root's, 0600: the user's own runs could no
+// longer read their terms. A replaced file keeps its owner.
+TEST_F(GlossaryTest, ARunAsRootLeavesTheUsersGlossaryTheirs) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root gives a file to another user";
+    const uid_t user = 4242;
+    const gid_t group = 4343;
+    writeFile(file(), GlossaryFile::encode({term("Северный ветер")}));
+    ASSERT_EQ(::chown(file().c_str(), user, group), 0);
+    const auto ownersOf = [](const fs::path& path) {
+        struct stat info {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+        return std::pair(info.st_uid, info.st_gid);
+    };
+    Glossary glossary(file());  // the load writes the file back
+    EXPECT_EQ(ownersOf(file()), std::pair(user, group));
+    ASSERT_TRUE(glossary.add("Полярная звезда", {}));
+    EXPECT_EQ(ownersOf(file()), std::pair(user, group));
+    EXPECT_EQ(modeOf(file()), 0600u);
+    EXPECT_EQ(canonicals(saved()), (std::vector<std::string>{"Северный ветер", "Полярная звезда"}));
 }
 
 TEST_F(GlossaryTest, ChangesSurviveAReload) {

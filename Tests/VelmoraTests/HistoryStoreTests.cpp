@@ -1,16 +1,21 @@
 #include "Velmora/Store/HistoryStore.hpp"
 
+#include "Support/DeviceNode.hpp"
+#include "Support/FifoReader.hpp"
 #include "Support/FileMode.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QThread>
 
 #include <filesystem>
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using velmora::test::endsWithin;
 using velmora::test::modeOf;
 using namespace std::chrono;
 using velmora::test::readFile;
@@ -176,6 +181,55 @@ TEST(HistoryStore, AFileThatCannotBeReadIsNeverRewrittenNorDeleted) {
     // A missing file is no error: it is an empty history.
     const fs::path fresh = dir / "fresh.jsonl";
     EXPECT_FALSE(HistoryStore(fresh).readError());
+}
+
+// Reading a named pipe at the history's place waited for a writer for good, and appends to one with
+// a reader would wait once its buffer filled: the store neither reads nor writes it, says why,
+// and keeps its dictations in memory.
+TEST(HistoryStore, APipeAtItsPlaceIsNeverWaitedOnNorWritten) {
+    TempDir dir;
+    const fs::path file = dir / "history.jsonl";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    std::unique_ptr<HistoryStore> store;
+    QThread* const mainThread = QThread::currentThread();
+    ASSERT_TRUE(endsWithin(seconds(5), file, [&] {
+        store = std::make_unique<HistoryStore>(file);
+        store->append(dictation(idA, "первая"));
+        store->moveToThread(mainThread);
+    }));
+    EXPECT_EQ(store->readError(), "a named pipe, not a file");
+    EXPECT_FALSE(store->appendsToFile());
+    EXPECT_EQ(store->items().size(), 1u);
+    store->clearAll();
+    EXPECT_EQ(velmora::test::nodeModeOf(file) & S_IFMT, static_cast<mode_t>(S_IFIFO));
+
+    velmora::test::FifoReader reader(dir / "read.jsonl");
+    EXPECT_TRUE(endsWithin(seconds(5), reader.path(), [&] {
+        HistoryStore read(reader.path());
+        for (int i = 0; i < 2000; ++i) read.append(dictation(idB, std::string(100, 'x')));
+        EXPECT_EQ(read.items().size(), 2000u);
+    }));
+    EXPECT_EQ(reader.bytes(), "");
+}
+
+TEST(HistoryStore, ADeviceAtItsPlaceIsWrittenInPlaceWithItsModeLeftAlone) {
+    TempDir dir;
+    if (!velmora::test::makeNullDevice(dir / "null"))
+        GTEST_SKIP() << "device nodes cannot be made here; they need root";
+    const fs::path file = dir / "history.jsonl";
+    fs::create_symlink(dir / "null", file);
+    HistoryStore store(file);
+    EXPECT_FALSE(store.readError());
+    EXPECT_TRUE(store.appendsToFile());
+    store.append(dictation(idA, "в никуда"));
+    store.append(dictation(idB, "и ещё"));
+    store.remove(dictation(idA, "в никуда"));
+    EXPECT_EQ(store.items().size(), 1u);
+    // Clearing keeps the link: the user chose to keep no history.
+    store.clearAll();
+    EXPECT_TRUE(store.items().empty());
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(velmora::test::nodeModeOf(dir / "null"), S_IFCHR | 0666);
 }
 
 TEST(HistoryStore, SharedStoreKeepsItsFileInTheDataFolder) {

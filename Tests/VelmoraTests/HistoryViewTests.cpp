@@ -8,6 +8,7 @@
 #include "QtApplication.hpp"
 #include "ScopedTimeZone.hpp"
 #include "Screenshot.hpp"
+#include "Support/PipeDeadline.hpp"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +24,14 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
+#include <QThread>
 #include <QTimeZone>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <memory>
 
 using namespace velmora;
 using namespace std::chrono;
@@ -183,6 +188,24 @@ TEST(HistoryViewUnreadable, AHistoryThatCannotBeReadSaysSoInsteadOfLookingEmpty)
     EXPECT_TRUE(detail.startsWith("Файл " + QString::fromStdString(file.string()) + " не открылся ("))
         << detail.toStdString();
     EXPECT_TRUE(detail.endsWith("). Он останется как есть, новые диктовки допишутся в конец.")) << detail.toStdString();
+}
+
+// New dictations are not appended to a named pipe: the screen does not promise it.
+TEST(HistoryViewUnreadable, AHistoryThatIsAPipeSaysNewDictationsLastOnlyUntilTheEnd) {
+    test::TempDir dir;
+    const auto file = dir / "history.jsonl";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    std::unique_ptr<HistoryStore> history;
+    QThread* const mainThread = QThread::currentThread();
+    ASSERT_TRUE(test::endsWithin(std::chrono::seconds(5), file, [&] {
+        history = std::make_unique<HistoryStore>(file);
+        history->moveToThread(mainThread);
+    }));
+    HistoryView view(*history);
+    EXPECT_EQ(view.emptyState()->detailLabel()->text().toStdString(),
+              "Файл " + file.string() +
+                  " не открылся (a named pipe, not a file). Он останется как есть, новые диктовки сохранятся только "
+                  "до выхода.");
 }
 
 TEST_F(HistoryViewTest, SearchNarrowsTheListButNotTheCount) {

@@ -3,7 +3,10 @@
 #include "Velmora/Support/Redact.hpp"
 
 #include "ScopedTimeZone.hpp"
+#include "Support/DeviceNode.hpp"
+#include "Support/FifoReader.hpp"
 #include "Support/FileMode.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -17,7 +20,10 @@
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using velmora::test::endsWithin;
+using velmora::test::makeNullDevice;
 using velmora::test::modeOf;
+using velmora::test::nodeModeOf;
 using namespace std::chrono;
 using velmora::test::readFile;
 using velmora::test::ScopedTimeZone;
@@ -120,4 +126,72 @@ TEST(LogFile, ReportsAFileItCannotWrite) {
     TempDir dir;
     LogFile file(dir / "missing-folder" / "velmora.log");
     EXPECT_FALSE(file.append("x"));
+}
+
+// Only the file the log keeps at its own place is made private: through a link, fchmod changed
+// whatever the link led to (as root, "velmora.log -> /dev/null" made /dev/null 0600 for the whole
+// system at the first line). A file kept elsewhere through a link is the user's, and so is its mode.
+TEST(LogFile, OnlyTheFileAtItsOwnPlaceIsMadePrivate) {
+    TempDir dir;
+    velmora::test::writeFile(dir / "open.log", "");
+    fs::permissions(dir / "open.log", fs::perms(0644), fs::perm_options::replace);
+    ASSERT_TRUE(LogFile(dir / "open.log").append("своя"));
+    EXPECT_EQ(modeOf(dir / "open.log"), 0600u);
+
+    velmora::test::writeFile(dir / "shared" / "velmora.log", "");
+    fs::permissions(dir / "shared" / "velmora.log", fs::perms(0644), fs::perm_options::replace);
+    fs::create_symlink(dir / "shared" / "velmora.log", dir / "velmora.log");
+    ASSERT_TRUE(LogFile(dir / "velmora.log").append("по ссылке"));
+    EXPECT_EQ(readFile(dir / "shared" / "velmora.log"), "по ссылке\n");
+    EXPECT_EQ(modeOf(dir / "shared" / "velmora.log"), 0644u);
+    EXPECT_TRUE(fs::is_symlink(dir / "velmora.log"));
+}
+
+TEST(LogFile, ADeviceAtItsPlaceIsWrittenInPlaceWithItsModeLeftAlone) {
+    TempDir dir;
+    if (!makeNullDevice(dir / "null")) GTEST_SKIP() << "device nodes cannot be made here; they need root";
+    fs::create_symlink(dir / "null", dir / "velmora.log");
+    for (const fs::path& path : {dir / "velmora.log", dir / "null"}) {
+        LogFile file(path);
+        EXPECT_TRUE(file.append("в никуда")) << path;
+        EXPECT_EQ(nodeModeOf(dir / "null"), S_IFCHR | 0666) << path;
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "velmora.log"));
+}
+
+// A named pipe nobody read held the program at its start for good (and SIGINT could not end it);
+// one with a reader took the log away from the file. Neither is the log's file: it is not used,
+// the system log (standard error) says why once, and the program goes on.
+TEST(LogFile, APipeAtItsPlaceIsNeverWaitedOnNorWrittenAndSaidOnce) {
+    TempDir dir;
+    const fs::path pipe = dir / "velmora.log";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    velmora::test::SystemLogCapture log;
+    LogFile file(pipe);
+    bool first = true;
+    bool second = true;
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(5), pipe, [&] {
+        first = file.append("первая");
+        second = file.append("вторая");
+    }));
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(second);
+    const std::string said = "журнал не пишется в файл " + pipe.string() + ": a named pipe, not a file";
+    EXPECT_EQ(log.lines("app"), std::vector<std::string>{said});
+    EXPECT_EQ(nodeModeOf(pipe), S_IFIFO | 0600);
+
+    velmora::test::FifoReader reader(dir / "read.log");
+    LogFile read(reader.path());
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(5), reader.path(), [&] { EXPECT_FALSE(read.append("третья")); }));
+    EXPECT_EQ(reader.bytes(), "");
+
+    // Once a file stands there, the log goes on in it, and a later fault is said again.
+    fs::remove(pipe);
+    EXPECT_TRUE(file.append("четвёртая"));
+    EXPECT_EQ(readFile(pipe), "четвёртая\n");
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(5), pipe, [&] { EXPECT_FALSE(file.append("пятая")); }));
+    EXPECT_EQ(log.lines("app").size(), 3u);
+    EXPECT_EQ(log.lines("app").back(), said);
 }

@@ -2,7 +2,9 @@
 #include "Velmora/Meeting/MeetingStore.hpp"
 
 #include "ScopedTimeZone.hpp"
+#include "Support/DeviceNode.hpp"
 #include "Support/FileMode.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -324,6 +326,39 @@ TEST(MeetingStore, AFileThatCannotBeReadIsLeftOutWithWhy) {
             EXPECT_EQ(left.reason, "it is not a meeting file this version can read");
     }
     EXPECT_TRUE(fs::is_symlink(loop));
+}
+
+// Reading a named pipe among the meetings waited for a writer for good (the program hung at its
+// start); a device such as /dev/zero never ends. Neither is read: each is left out with why.
+TEST(MeetingStore, APipeOrADeviceInTheFolderIsLeftOutWithoutWaiting) {
+    TempDir dir;
+    const fs::path folder = dir / "meetings";
+    fs::create_directories(folder);
+    MeetingStore(folder).save(meetingAt(monday, "настоящая"));
+    const fs::path pipe = folder / (korbit::UUID().uuidString() + ".json");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const bool devices = velmora::test::makeNullDevice(dir / "null");
+    if (devices) fs::create_symlink(dir / "null", folder / "null.json");
+
+    std::vector<MeetingStore::LeftOut> leftOut;
+    std::vector<std::string> loaded;
+    EXPECT_TRUE(velmora::test::endsWithin(seconds(5), pipe, [&] {
+        const MeetingStore store(folder);
+        leftOut = store.leftOut();
+        loaded = titles(store);
+    }));
+    EXPECT_EQ(loaded, std::vector<std::string>{"настоящая"});
+    ASSERT_EQ(leftOut.size(), devices ? 2u : 1u);
+    for (const auto& left : leftOut) {
+        if (left.file == pipe)
+            EXPECT_EQ(left.reason, "it cannot be read (a named pipe, not a file)");
+        else
+            EXPECT_EQ(left.reason, "it is a device, not a meeting file");
+    }
+    EXPECT_EQ(velmora::test::nodeModeOf(pipe), S_IFIFO | 0600);
+    if (devices) {
+        EXPECT_EQ(velmora::test::nodeModeOf(dir / "null"), S_IFCHR | 0666);
+    }
 }
 
 // A folder that cannot be listed was taken for one without meetings, silently: the screen invited

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -59,7 +60,13 @@ std::optional<Options> parse(int argc, char** argv) {
         return std::nullopt;
     }
     Options options;
-    if (parser.isSet(snapshot)) options.snapshot = parser.value(snapshot);
+    if (parser.isSet(snapshot)) {
+        options.snapshot = parser.value(snapshot);
+        if (options.snapshot->isEmpty()) {
+            std::fputs("velmora: --snapshot needs a folder name, not '' (velmora --help)\n", stderr);
+            return std::nullopt;
+        }
+    }
     options.help = parser.isSet(help);
     options.version = parser.isSet(version);
     return options;
@@ -90,6 +97,9 @@ int snapshot(const QString& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader of the output that goes away (`velmora 2>&1 | head`) must not end the program at
+    // its next log line: the write fails and the program goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::optional<Options> options = parse(argc, argv);
     if (!options) return 2;
     if (options->help) {

@@ -1,6 +1,5 @@
 #include "Velmora/Meeting/MeetingStore.hpp"
 
-#include "Platform/Sys/FileIO.hpp"
 #include "Velmora/Meeting/MeetingFile.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
@@ -70,15 +69,19 @@ void MeetingStore::load() {
                                           " bytes are not read)"});
             continue;
         }
-        std::string bytes;
-        try {
-            bytes = platform::sys::readFile(path);
-        } catch (const std::exception& error) {
-            leftOut_.push_back({path, std::string("it cannot be read (") + error.what() + ")"});
+        // Never waits on a named pipe, nor reads a device (/dev/zero never ends).
+        const Paths::FileRead read = Paths::readFile(path);
+        if (read.device) {
+            leftOut_.push_back({path, "it is a device, not a meeting file"});
             continue;
         }
+        if (read.error) {
+            leftOut_.push_back({path, "it cannot be read (" + *read.error + ")"});
+            continue;
+        }
+        if (!read.bytes) continue;  // gone since the folder was listed
         std::vector<std::string> repairs;
-        auto meeting = MeetingFile::decode(bytes, fileTime(path), &repairs);
+        auto meeting = MeetingFile::decode(*read.bytes, fileTime(path), &repairs);
         if (!meeting) {
             leftOut_.push_back({path, "it is not a meeting file this version can read"});
             continue;

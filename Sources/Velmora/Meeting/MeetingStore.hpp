@@ -38,9 +38,10 @@ public:
 
     /// Loads every readable "*.json" of the folder, mending what the meeting file's reader mends
     /// (the start of a year-1 file becomes the file's time). Unreadable files, files larger than
-    /// maxFileBytes, and the second of two files with one meeting id (the one named after its id
-    /// is kept, else the first by name), are left out with a log line and left alone on disk. A
-    /// folder that exists but cannot be listed is logged and said in readError.
+    /// maxFileBytes, what is no file (a named pipe, never waited on, or a device), and the second
+    /// of two files with one meeting id (the one named after its id is kept, else the first by
+    /// name), are left out with a log line and left alone on disk. A folder that exists but cannot
+    /// be listed is logged and said in readError.
     explicit MeetingStore(std::filesystem::path folder, QObject* parent = nullptr);
 
     /// Newest first after loading; saves of new meetings go to the front.

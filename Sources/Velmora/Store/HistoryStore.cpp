@@ -1,15 +1,16 @@
 #include "Velmora/Store/HistoryStore.hpp"
 
 #include "Platform/Sys/FileIO.hpp"
+#include "Velmora/Support/FileKind.hpp"
 #include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <stdexcept>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -28,6 +29,8 @@ HistoryStore::HistoryStore(fs::path file, QObject* parent) : QObject(parent), fi
 void HistoryStore::load() {
     Paths::StoreRead read = Paths::readStoreFile(file_, "не удалось прочитать историю, файл не будет переписан: ");
     readError_ = std::move(read.error);
+    struct stat info {};
+    appendsToFile_ = !(::stat(file_.c_str(), &info) == 0 && notAFile(info.st_mode));
     if (!read.bytes) return;
     const std::string& bytes = *read.bytes;
     std::size_t start = 0;
@@ -52,13 +55,15 @@ void HistoryStore::append(const Dictation& dictation) {
     Q_EMIT itemsChanged();
     try {
         Paths::makeFolder(file_.parent_path());
-        const int fd = ::open(file_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) throw std::system_error(errno, std::generic_category(), "Cannot open " + file_.string());
+        const Paths::Appending opened = Paths::openToAppend(file_, true);
+        if (opened.fd < 0) throw std::runtime_error("Cannot write " + file_.string() + ": " + opened.error.value());
+        const int fd = opened.fd;
         // A last line cut short (a crash while appending) must not swallow the new one.
         std::string line;
         struct stat info {};
         char last = '\n';
-        if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+        if (!opened.device && ::fstat(fd, &info) == 0 && info.st_size > 0 &&
+            ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
             line += '\n';
         line += dictation.toJsonLine();
         line += '\n';
@@ -66,7 +71,6 @@ void HistoryStore::append(const Dictation& dictation) {
         const int error = errno;
         ::close(fd);
         if (!written) throw std::system_error(error, std::generic_category(), "Cannot write " + file_.string());
-        Paths::protect(file_);
     } catch (const std::exception& error) {
         Log::app.error(std::string("не удалось записать историю: ") + error.what());
     }
@@ -86,6 +90,9 @@ void HistoryStore::clearAll() {
         Log::app.error("история не прочитана при запуске, файл не удаляю: " + file_.string());
         return;
     }
+    // A device (a link to /dev/null: no history kept) holds nothing to delete and stays.
+    struct stat info {};
+    if (::stat(file_.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) return;
     std::error_code ignored;
     fs::remove(file_, ignored);
 }

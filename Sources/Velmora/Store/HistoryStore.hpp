@@ -23,14 +23,20 @@ public:
     /// The one store of the process over the data folder's "history.jsonl", loaded on first use.
     static HistoryStore& shared();
 
-    /// Loads the file; a missing file is an empty history. A file that is there but cannot be
-    /// read (permissions, an I/O error) is never rewritten or deleted by this store: its records
-    /// may all be in it. New dictations are still appended to it.
+    /// Loads the file; a missing file is an empty history, and so is a character device (/dev/null),
+    /// which is written in place. A file that is there but cannot be read (permissions, an I/O
+    /// error) is never rewritten or deleted by this store: its records may all be in it. New
+    /// dictations are still appended to it (see appendsToFile).
     explicit HistoryStore(std::filesystem::path file, QObject* parent = nullptr);
 
     /// Why the file could not be read at the load, in words for the user; absent when it was read
     /// (or was not there).
     const std::optional<std::string>& readError() const { return readError_; }
+
+    /// Whether new dictations go to the file, as found at the load: not where a named pipe, a
+    /// socket or a folder stands at its path, which is never waited on nor written (they are then
+    /// kept in memory only). A character device is written in place.
+    bool appendsToFile() const { return appendsToFile_; }
 
     /// Oldest first.
     const std::vector<Dictation>& items() const { return items_; }
@@ -41,7 +47,7 @@ public:
     /// file that could not be read: then only the list changes).
     void remove(const Dictation& dictation);
     /// Empties the history and deletes the file; a missing file is no error. A file that could not
-    /// be read stays.
+    /// be read stays, and so does a character device (or a link to one).
     void clearAll();
 
     const std::filesystem::path& file() const { return file_; }
@@ -59,6 +65,7 @@ private:
     // records that only this version failed to understand.
     std::vector<std::string> unreadableLines_;
     std::optional<std::string> readError_;
+    bool appendsToFile_ = true;
 };
 
 }  // namespace velmora

@@ -1,9 +1,10 @@
 #include "Velmora/Support/LogFile.hpp"
 
+#include "Platform/Log/SystemLog.hpp"
 #include "Platform/Sys/FileIO.hpp"
+#include "Velmora/Support/Log.hpp"
 #include "Velmora/Support/Paths.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,23 +13,40 @@
 namespace velmora {
 
 bool LogFile::append(std::string_view line) {
-    std::lock_guard guard(mutex_);
     std::string bytes(line);
     bytes += '\n';
-    const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    ::fchmod(fd, 0600);
-    const bool written = platform::sys::writeAll(fd, bytes.data(), bytes.size());
-    struct stat info {};
-    const bool tooLarge = ::fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) > limitBytes;
-    ::close(fd);
-    if (tooLarge) cutBack();
+    std::optional<std::string> complaint;
+    bool written = false;
+    {
+        std::lock_guard guard(mutex_);
+        const Paths::Appending opened = Paths::openToAppend(path_);
+        if (opened.fd < 0) {
+            const std::string& reason = opened.error.value();
+            if (said_ != reason) complaint = "журнал не пишется в файл " + path_.string() + ": " + reason;
+            said_ = reason;
+        } else {
+            said_.reset();
+            written = platform::sys::writeAll(opened.fd, bytes.data(), bytes.size());
+            struct stat info {};
+            const bool tooLarge =
+                !opened.device && ::fstat(opened.fd, &info) == 0 && static_cast<std::size_t>(info.st_size) > limitBytes;
+            ::close(opened.fd);
+            if (tooLarge) cutBack();
+        }
+    }
+    // Straight to the system log, which is where the line itself went too: through Log it would
+    // come back here.
+    if (complaint)
+        platform::log::Logger(std::string(Log::subsystem), std::string(Log::app.systemName()))
+            .log(platform::log::LogType::error, *complaint);
     return written;
 }
 
 void LogFile::cutBack() {
     try {
-        const std::string bytes = platform::sys::readFile(path_);
+        const Paths::FileRead read = Paths::readFile(path_);
+        if (!read.bytes) return;
+        const std::string& bytes = *read.bytes;
         if (bytes.size() <= keptBytes) return;
         std::size_t start = bytes.size() - keptBytes;
         if (bytes[start - 1] != '\n') {

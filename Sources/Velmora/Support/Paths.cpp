@@ -1,13 +1,15 @@
 #include "Velmora/Support/Paths.hpp"
 
+#include "Velmora/Support/FileKind.hpp"
 #include "Velmora/Support/IsoDate.hpp"
 #include "Velmora/Support/Log.hpp"
 
 #include "Platform/Sys/AtomicFileWriter.hpp"
-#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,8 +37,9 @@ const fs::path& Paths::root() {
 
 void Paths::protect(const fs::path& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return;
-    ::chmod(path.c_str(), S_ISDIR(info.st_mode) ? 0700 : 0600);
+    if (::lstat(path.c_str(), &info) != 0 || !(S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) return;
+    // Should a link have taken its place since, it is refused rather than followed.
+    ::fchmodat(AT_FDCWD, path.c_str(), S_ISDIR(info.st_mode) ? 0700 : 0600, AT_SYMLINK_NOFOLLOW);
 }
 
 void Paths::makeFolder(const fs::path& folder) {
@@ -60,22 +63,114 @@ void Paths::writeFile(const fs::path& path, std::string_view bytes) {
                                        platform::sys::SpecialFiles::devicesOnly);
 }
 
-Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& failureLine) {
-    StoreRead read;
-    try {
-        read.bytes = platform::sys::readFile(file);
-    } catch (const std::system_error& error) {
+namespace {
+
+std::string reasonOf(int error) {
+    return std::generic_category().message(error);
+}
+
+// Why the opening failed: what stands there when it is no file (a pipe without a reader and a
+// socket fail with "No such device or address"), else the system's reason.
+std::string openingFailure(const fs::path& file, int error) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0 && notAFile(info.st_mode)) return *notAFile(info.st_mode);
+    return reasonOf(error);
+}
+
+}  // namespace
+
+Paths::FileRead Paths::readFile(const fs::path& file) {
+    FileRead read;
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        const int error = errno;
         // Only nothing at all is a missing file: a link to nothing may lead to the user's file on
         // a disk that is not there now.
-        std::error_code ec;
-        const bool missing =
-            error.code() == std::errc::no_such_file_or_directory && !fs::exists(fs::symlink_status(file, ec));
-        if (!missing) {
-            read.error = error.code().message();
-            Log::app.error(failureLine + error.what());
-        }
+        struct stat link {};
+        if (error != ENOENT || ::lstat(file.c_str(), &link) == 0) read.error = reasonOf(error);
+        return read;
     }
+    // Nothing but a file is opened: a device may do something on its opening.
+    if (!S_ISREG(info.st_mode)) {
+        read.device = S_ISCHR(info.st_mode);
+        read.error = notAFile(info.st_mode);
+        return read;
+    }
+    // Without waiting, should a pipe have taken the file's place since; what was opened decides.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        read.error = openingFailure(file, errno);
+        return read;
+    }
+    const bool known = ::fstat(fd, &info) == 0;
+    if (!known || !S_ISREG(info.st_mode)) {
+        if (known) {
+            read.device = S_ISCHR(info.st_mode);
+            read.error = notAFile(info.st_mode);
+        } else {
+            read.error = reasonOf(errno);
+        }
+        ::close(fd);
+        return read;
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[1 << 16];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            read.error = reasonOf(errno);
+            ::close(fd);
+            return read;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    read.bytes = std::move(bytes);
     return read;
+}
+
+Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& failureLine) {
+    FileRead read = readFile(file);
+    if (read.error) Log::app.error(failureLine + "Cannot read " + file.string() + ": " + *read.error);
+    return {std::move(read.bytes), std::move(read.error)};
+}
+
+Paths::Appending Paths::openToAppend(const fs::path& file, bool alsoRead) {
+    Appending opened;
+    // O_NONBLOCK: the opening of a pipe nobody reads would wait for a reader.
+    const int fd = ::open(
+        file.c_str(), (alsoRead ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        opened.error = openingFailure(file, errno);
+        return opened;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        opened.error = reasonOf(errno);
+    } else {
+        opened.error = notAFile(info.st_mode);
+    }
+    if (opened.error) {
+        ::close(fd);
+        return opened;
+    }
+    if (S_ISCHR(info.st_mode)) {
+        // A device writes as it does for anyone (a terminal may make a writer wait).
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        opened.device = true;
+    } else if ((info.st_mode & 07777) != 0600) {
+        // Private, when it is the file at the path itself: one reached through a link is the user's.
+        struct stat here {};
+        if (::lstat(file.c_str(), &here) == 0 && S_ISREG(here.st_mode) && here.st_dev == info.st_dev &&
+            here.st_ino == info.st_ino)
+            ::fchmod(fd, 0600);
+    }
+    opened.fd = fd;
+    return opened;
 }
 
 std::optional<fs::path> Paths::moveAside(const fs::path& file, std::chrono::system_clock::time_point now) {

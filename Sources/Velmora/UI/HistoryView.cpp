@@ -102,9 +102,13 @@ void HistoryView::showReadError() {
     const auto& error = history_.readError();
     if (!error) return;
     empty_->titleLabel()->setText(QStringLiteral("Историю не удалось прочитать"));
+    // Where no file stands (a named pipe), new dictations live only until the program ends.
+    const QString after = history_.appendsToFile()
+                              ? QStringLiteral("Он останется как есть, новые диктовки допишутся в конец.")
+                              : QStringLiteral("Он останется как есть, новые диктовки сохранятся только до выхода.");
     empty_->detailLabel()->setText(QStringLiteral("Файл ") + QString::fromStdString(history_.file().string()) +
                                    QStringLiteral(" не открылся (") + QString::fromStdString(*error) +
-                                   QStringLiteral("). Он останется как есть, новые диктовки допишутся в конец."));
+                                   QStringLiteral("). ") + after);
 }
 
 QWidget* HistoryView::makeSearchBar() {
