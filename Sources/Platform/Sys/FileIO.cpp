@@ -30,24 +30,28 @@ void startWriteBack(int fd, std::int64_t offset, std::int64_t length) {
     if (length > 0) ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
-std::string readFile(const fs::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throwError(errno, "Cannot open " + path.string());
-    std::string bytes;
+bool readAll(int fd, std::string& bytes) {
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
+        bytes.reserve(bytes.size() + static_cast<std::size_t>(info.st_size));
     char buffer[1 << 16];
     while (true) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            throwError(error, "Cannot read " + path.string());
-        }
-        if (n == 0) break;
+        if (n < 0) return false;
+        if (n == 0) return true;
         bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string readFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throwError(errno, "Cannot open " + path.string());
+    std::string bytes;
+    if (!readAll(fd, bytes)) {
+        const int error = errno;
+        ::close(fd);
+        throwError(error, "Cannot read " + path.string());
     }
     ::close(fd);
     return bytes;

@@ -22,6 +22,10 @@ bool writeAll(int fd, const char* data, std::size_t size);
 /// waiting for it, so that a later flush finds little left to do. A hint: failures are ignored.
 void startWriteBack(int fd, std::int64_t offset, std::int64_t length);
 
+/// Appends everything the descriptor reads until its end to `bytes` (room for a regular file's
+/// size made first), retrying interrupted reads; false with errno set on failure.
+bool readAll(int fd, std::string& bytes);
+
 /// The whole file. Throws std::system_error ("Cannot open <path>" or "Cannot read <path>").
 std::string readFile(const std::filesystem::path& path);
 

@@ -5,6 +5,7 @@
 #include "Velmora/Support/Log.hpp"
 
 #include "Platform/Sys/AtomicFileWriter.hpp"
+#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
 
 #include <fcntl.h>
@@ -114,21 +115,10 @@ Paths::FileRead Paths::readFile(const fs::path& file) {
         return read;
     }
     std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[1 << 16];
-    while (true) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            read.error = reasonOf(errno);
-            ::close(fd);
-            return read;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
+    const bool whole = platform::sys::readAll(fd, bytes);
+    if (!whole) read.error = reasonOf(errno);
     ::close(fd);
-    read.bytes = std::move(bytes);
+    if (whole) read.bytes = std::move(bytes);
     return read;
 }
 
