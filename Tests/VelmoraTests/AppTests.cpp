@@ -532,6 +532,27 @@ TEST(ProgramTest, AReaderOfItsOutputThatGoesAwayDoesNotEndIt) {
     ::close(ends[1]);
 }
 
+// With SIGPIPE ignored, a list of pictures written to a reader that went away was lost with
+// exit status 0.
+TEST(ProgramTest, ASnapshotWhoseListFindsNoReaderSaysSo) {
+    TempDir dir;
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ::close(ends[0]);  // nobody reads
+    QProcess process;
+    process.setProcessEnvironment(programEnvironment(dir / "home"));
+    process.setChildProcessModifier([writing = ends[1]] { ::dup2(writing, STDOUT_FILENO); });
+    process.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
+    if (!process.waitForFinished(60000)) process.kill();
+    process.waitForFinished();
+    ::close(ends[1]);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("the pictures are written, but not their list: Broken pipe")) << errors.toStdString();
+    EXPECT_TRUE(std::filesystem::exists(dir / "pictures" / "settings.png"));
+}
+
 // As root, "velmora.log -> /dev/null" made /dev/null 0600 for the whole system at the program's
 // first log line, and "glossary.json -> /dev/null" at its start. A device is written in place and
 // keeps its mode.

@@ -18,8 +18,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -89,6 +91,11 @@ int snapshot(const QString& folder) {
             std::printf("%s\n", file.c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "velmora: %s\n", error.what());
+        return 1;
+    }
+    // With SIGPIPE ignored, a reader that went away shows only here: the list it was to get is lost.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "velmora: the pictures are written, but not their list: %s\n", std::strerror(errno));
         return 1;
     }
     return 0;
