@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <system_error>
 
 using namespace std::chrono_literals;
@@ -110,6 +112,24 @@ TEST_F(DownloaderTest, WritesWholeChunksAndReportsProgressOncePerChunk) {
     EXPECT_EQ(readFile(destination), contents);
     EXPECT_FALSE(fs::exists(partial));
     EXPECT_EQ(hub.requests("/resolve/").front().range, "-");
+}
+
+// A named pipe where the partial file belongs is never waited on: the transfer fails at once
+// naming it, fetches nothing and leaves the pipe.
+TEST_F(DownloaderTest, APipeAtThePartialFileFailsTheTransferAtOnce) {
+    const std::string url = serve(patternedBytes(kChunk));
+    fs::create_directories(partial.parent_path());
+    ASSERT_EQ(::mkfifo(partial.c_str(), 0600), 0);
+    Outcome outcome;
+    EXPECT_TRUE(velmora::test::endsWithin(5s, partial, [&] { outcome = fetch(url, kChunk); }));
+    ASSERT_EQ(outcome.last().kind, DownloadState::Kind::failed);
+    const auto error = errorAs<std::system_error>(outcome.last());
+    ASSERT_TRUE(error);
+    EXPECT_THAT(error->what(), testing::StartsWith("cannot open the partial file " + partial.string() +
+                                                   " (a named pipe, not a file)"));
+    EXPECT_TRUE(fs::is_fifo(partial));
+    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_TRUE(hub.requests("/resolve/").empty());
 }
 
 TEST_F(DownloaderTest, ResumesFromThePartialFileWithARange) {

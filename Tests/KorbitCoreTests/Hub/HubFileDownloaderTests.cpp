@@ -4,6 +4,8 @@
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/TransportError.hpp"
 
+#include <gmock/gmock.h>
+
 #include <future>
 #include <thread>
 
@@ -18,6 +20,7 @@ using velmora::test::FakeHub;
 using velmora::test::HubTest;
 using velmora::test::patternedBytes;
 using velmora::test::readFile;
+using velmora::test::refusedAtOnce;
 using velmora::test::writeFile;
 namespace fs = std::filesystem;
 
@@ -238,4 +241,18 @@ TEST_F(FileDownloaderTest, TwoDownloadsOfOneFileNeverShareThePartialFile) {
     EXPECT_EQ(a.get(), b.get());
     EXPECT_EQ(readFile(repoFolder("owner/name") / "model.bin"), contents);
     EXPECT_EQ(fileGets().size(), 1u);  // the second waited, then found the file current
+}
+
+// A named pipe at the cached copy whose digest is checked, at the partial file or at the metadata
+// file ends the download at once with an error naming it; the pipe stays and nothing is fetched.
+TEST_F(FileDownloaderTest, APipeAtAFileOfTheCacheEndsTheDownloadWithItsName) {
+    addFile("owner/name", "model.bin", patternedBytes(2 << 20));  // tagged with its digest
+    const HubFileDownloader downloader = downloaderFor("model.bin");
+    const std::string etag = FakeHub::sha256Of(root / "models/owner/name/model.bin");
+    for (const fs::path& pipe :
+         {downloader.destination(), downloader.incompleteDestination(etag), downloader.metadataPath()}) {
+        EXPECT_THAT(refusedAtOnce<std::exception>(pipe, [&] { downloader.download(); }),
+                    testing::HasSubstr(pipe.string() + " (a named pipe, not a file)"));
+    }
+    EXPECT_TRUE(fileGets().empty());
 }

@@ -1,18 +1,27 @@
+#include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 
 #include <gmock/gmock.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <regex>
 
 using korbit::EnvironmentError;
 using korbit::HubApi;
 using korbit::Hub::HubClientError;
+using testing::AllOf;
+using testing::HasSubstr;
 using testing::StartsWith;
 using velmora::test::CapturedLog;
 using velmora::test::messageOf;
 using velmora::test::readFile;
+using velmora::test::refusedAtOnce;
 using velmora::test::TempDir;
 using velmora::test::writeFile;
 namespace fs = std::filesystem;
@@ -122,6 +131,51 @@ TEST_F(HubMetadata, FileDigestStreamsTheFileAndReportsEveryFailure) {
     fs::create_directories(folder / "a-folder");
     EXPECT_THAT(messageOf<HubClientError>([&] { client.computeFileHash(folder / "a-folder"); }),
                 StartsWith("File system error: "));
+}
+
+// Reading, writing, hashing or moving a file of the cache never waits on a named pipe standing
+// there: each step is refused at once, naming the pipe, which stays.
+TEST_F(HubMetadata, APipeAtACacheFileIsRefusedAtOnceWithItsName) {
+    const fs::path pipe = folder / "model.bin.metadata";
+    const std::string named = pipe.string() + " (a named pipe, not a file)";
+    EXPECT_THAT(refusedAtOnce<EnvironmentError>(pipe, [&] { client.readDownloadMetadata(pipe); }),
+                StartsWith("Invalid metadata: Cannot open " + named));
+    EXPECT_THAT(refusedAtOnce<EnvironmentError>(pipe, [&] { client.writeDownloadMetadata("c", "e", pipe); }),
+                AllOf(StartsWith("Failed to write file: "), HasSubstr(named)));
+    EXPECT_THAT(refusedAtOnce<HubClientError>(pipe, [&] { client.computeFileHash(pipe); }),
+                StartsWith("File system error: Cannot open " + named));
+    EXPECT_THAT(refusedAtOnce<std::system_error>(pipe, [&] { HubApi::configuration(pipe); }),
+                StartsWith("Cannot open " + named));
+    EXPECT_THAT(refusedAtOnce<std::system_error>(pipe, [&] { korbit::moveDownloadedFile(pipe, folder / "moved"); }),
+                StartsWith("Cannot move " + named));
+    EXPECT_FALSE(fs::exists(folder / "moved"));
+}
+
+// A socket or a device there is refused as well: never removed as bad metadata, read (/dev/zero
+// never ends) or taken for a missing file. A socket is not written to; a device is written in place.
+TEST_F(HubMetadata, ASocketOrADeviceAtACacheFileIsRefusedAndKept) {
+    const fs::path socketPath = folder / "socket.metadata";
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listening, 1), 0);
+    const fs::path devicePath = folder / "device.metadata";
+    fs::create_symlink("/dev/null", devicePath);
+    for (const auto& [path, kind] : {std::pair{socketPath, "a socket"}, std::pair{devicePath, "a character device"}}) {
+        const std::string named = path.string() + " (" + kind + ", not a file)";
+        EXPECT_THAT(messageOf<EnvironmentError>([&] { client.readDownloadMetadata(path); }),
+                    StartsWith("Invalid metadata: Cannot open " + named));
+        EXPECT_THAT(messageOf<HubClientError>([&] { client.computeFileHash(path); }),
+                    StartsWith("File system error: Cannot open " + named));
+    }
+    EXPECT_THAT(messageOf<EnvironmentError>([&] { client.writeDownloadMetadata("c", "e", socketPath); }),
+                HasSubstr(socketPath.string() + " (a socket, not a file)"));
+    client.writeDownloadMetadata("c", "e", devicePath);
+    EXPECT_TRUE(fs::is_socket(socketPath));
+    EXPECT_EQ(fs::read_symlink(devicePath), "/dev/null");
+    ::close(listening);
 }
 
 TEST(HubProbeReply, AnEmptyLocationIsNoLocation) {

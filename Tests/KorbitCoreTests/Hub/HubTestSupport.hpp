@@ -5,11 +5,14 @@
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Platform/Log/SystemLog.hpp"
 #include "Support/HubErrorOf.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/SystemLogCapture.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Support/TestNetwork.hpp"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <functional>
 #include <mutex>
@@ -20,6 +23,20 @@ namespace velmora::test {
 
 /// Waits until the shared network monitor has taken in the test network's current path.
 void settleNetworkState(bool connected);
+
+/// Puts a named pipe at `pipe` (and its folders) and runs the action, which must end within
+/// seconds by throwing E (the pipe is unblocked when it does not, so that the test fails rather than
+/// hangs) and leave the pipe. Returns E's message; the pipe is removed again.
+template <typename E>
+std::string refusedAtOnce(const std::filesystem::path& pipe, const std::function<void()>& action) {
+    std::filesystem::create_directories(pipe.parent_path());
+    EXPECT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << pipe;
+    std::string message;
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(5), pipe, [&] { message = messageOf<E>(action); })) << pipe;
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe)) << pipe;
+    std::filesystem::remove(pipe);
+    return message;
+}
 
 /// Deterministic bytes of a given size.
 std::string patternedBytes(std::size_t size, unsigned seed = 1);

@@ -3,6 +3,7 @@
 #include "KorbitCore/External/Hub/HubApi.hpp"
 
 #include "KorbitCore/Extensions/ArrayExtensions.hpp"
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Hub/HubLog.hpp"
 #include "KorbitCore/External/Hub/NetworkMonitor.hpp"
 #include "KorbitCore/External/Hub/RedirectSessionActor.hpp"
@@ -238,7 +239,7 @@ std::vector<std::string> HubApi::getFilenames(const Repo& repo, const std::strin
 Config HubApi::configuration(const fs::path& fileURL) {
     Config config;
     try {
-        config = Config::readJsonFile(fileURL);
+        config = Config::parseJson(readCacheFile(fileURL));
     } catch (const nlohmann::json::exception&) {
         std::string url = Url::fileUrl(fileURL);
         throw HubClientError::jsonSerialization(

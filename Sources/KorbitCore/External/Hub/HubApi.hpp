@@ -115,7 +115,8 @@ public:
     /// when any are given; in listing order.
     std::vector<std::string> getFilenames(const Repo& repo, const std::string& revision = "main",
                                           const std::vector<std::string>& globs = {}, std::stop_token stop = {}) const;
-    /// Reads a JSON configuration file (needs no client, so a folder of files can be read without one).
+    /// Reads a JSON configuration file (needs no client, so a folder of files can be read without one);
+    /// a named pipe, a socket or a device at its place is refused at once (NotAFileError).
     static Config configuration(const std::filesystem::path& fileURL);
 
     // ---- Snapshot ----
@@ -128,11 +129,15 @@ public:
 
     // ---- Metadata files and digests ----
     /// The parsed metadata file; absent when there is none, or when it was bad (it is then
-    /// logged and removed).
+    /// logged and removed). A named pipe, a socket or a device there is neither waited on nor
+    /// removed: EnvironmentError::invalidMetadataError names it.
     std::optional<LocalDownloadFileMetadata> readDownloadMetadata(const std::filesystem::path& metadataPath) const;
+    /// Replaces the metadata file; a named pipe or a socket there is refused at once
+    /// (EnvironmentError::fileWriteError), a character device written in place.
     void writeDownloadMetadata(const std::string& commitHash, const std::string& etag,
                                const std::filesystem::path& metadataPath) const;
-    /// SHA-256 of the file as 64 lower-case hexadecimal digits.
+    /// SHA-256 of the file as 64 lower-case hexadecimal digits. A named pipe, a socket or a device
+    /// there is refused at once (Hub::HubClientError::fileSystemError naming it).
     std::string computeFileHash(const std::filesystem::path& file) const;
 
     // ---- File metadata probe ----

@@ -2,11 +2,11 @@
 
 #include "KorbitCore/External/Hub/HubApi.hpp"
 
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Hub/HubLog.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/Url.hpp"
 #include "Platform/Sys/AtomicFileWriter.hpp"
-#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <fcntl.h>
@@ -72,7 +72,7 @@ std::optional<LocalDownloadFileMetadata> HubApi::readDownloadMetadata(const fs::
     std::optional<EnvironmentError> bad;
     std::string failure;
     try {
-        std::string text = platform::sys::readFile(metadataPath);
+        std::string text = readCacheFile(metadataPath);
         if (!platform::text::isValidUtf8(text)) {
             throw std::runtime_error("The file couldn't be read because it isn't valid UTF-8 text.");
         }
@@ -99,6 +99,9 @@ std::optional<LocalDownloadFileMetadata> HubApi::readDownloadMetadata(const fs::
                 return metadata;
             }
         }
+    } catch (const NotAFileError& e) {
+        // No metadata of the client's own stands there: nothing to remove, and nothing to wait on.
+        throw EnvironmentError::invalidMetadataError(e.what());
     } catch (const std::exception& e) {
         failure = e.what();
     }
@@ -125,7 +128,9 @@ void HubApi::writeDownloadMetadata(const std::string& commitHash, const std::str
     std::string text = commitHash + "\n" + etag + "\n" + formatTimestamp(now) + "\n";
     try {
         if (metadataPath.has_parent_path()) fs::create_directories(metadataPath.parent_path());
-        platform::sys::writeFileAtomically(metadataPath, text);
+        // The cache's own bookkeeping: a pipe or a socket at its place is refused, not waited on.
+        platform::sys::writeFileAtomically(metadataPath, text, platform::sys::FilePermissions::inherited,
+                                           platform::sys::SpecialFiles::devicesOnly);
     } catch (const std::exception& e) {
         throw EnvironmentError::fileWriteError("Failed to write metadata to " + metadataPath.string() + ": " +
                                                e.what());
@@ -133,7 +138,12 @@ void HubApi::writeDownloadMetadata(const std::string& commitHash, const std::str
 }
 
 std::string HubApi::computeFileHash(const fs::path& file) const {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = -1;
+    try {
+        fd = openCacheFile(file, O_RDONLY);
+    } catch (const NotAFileError&) {
+        throw HubClientError::fileSystemError(std::current_exception());
+    }
     if (fd < 0) throw HubClientError::fileNotFound(file.filename().string());
     struct Closer {
         int fd;

@@ -1,6 +1,7 @@
 #include "KorbitCore/External/Hub/HubFileDownloader.hpp"
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/Url.hpp"
 #include "Platform/Sys/FileLock.hpp"
@@ -91,8 +92,10 @@ bool HubFileDownloader::downloaded() const {
 
 void HubFileDownloader::prepareCacheDestination(const fs::path& incompleteDestination) const {
     fs::create_directories(incompleteDestination.parent_path());
-    // An existing partial file keeps its bytes for the resume.
-    platform::sys::createFileIfMissing(incompleteDestination);
+    // An existing partial file keeps its bytes for the resume; a pipe or a socket there is refused
+    // with what it is before the lock takes it.
+    if (!platform::sys::createFileIfMissing(incompleteDestination))
+        refuseSpecialFile(incompleteDestination, "cannot open the partial file");
 }
 
 fs::path HubFileDownloader::download(const ProgressHandler& progressHandler, std::stop_token stop) const {

@@ -32,7 +32,8 @@ struct HubFileDownloader {
     /// transfer (the partial file keeps its bytes).
     std::filesystem::path download(const ProgressHandler& progressHandler = {}, std::stop_token stop = {}) const;
 
-    /// Creates the partial file's folder, and the partial file itself, empty, when it is missing.
+    /// Creates the partial file's folder, and the partial file itself, empty, when it is missing;
+    /// throws NotAFileError when a named pipe, a socket or a block device stands there.
     void prepareCacheDestination(const std::filesystem::path& incompleteDestination) const;
 
     /// The file's address on the hub; throws Hub::HubClientError::parseError for an endpoint

@@ -1,5 +1,7 @@
 #include "KorbitCore/External/Hub/HubFileManagement.hpp"
 
+#include "KorbitCore/External/Hub/CacheFile.hpp"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,7 +19,7 @@ bool isHidden(const fs::path& path) {
 }
 
 void syncFile(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openCacheFile(path, O_RDONLY, "Cannot move");
     if (fd < 0) return;
     ::fdatasync(fd);
     ::close(fd);

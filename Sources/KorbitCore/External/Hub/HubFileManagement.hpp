@@ -15,8 +15,9 @@ std::vector<std::filesystem::path> getFileUrls(const std::filesystem::path& fold
 /// Moves a finished file into place: whatever is at the destination is replaced, and the
 /// destination's folders are created. The file's data reach the disk before it is moved, and
 /// a file is replaced in one step, so the destination never holds a partial file. Throws
-/// std::filesystem::filesystem_error. (`percentEncoded` is accepted for the callers' sake:
-/// paths here are never percent-encoded.)
+/// std::filesystem::filesystem_error, or NotAFileError when a named pipe, a socket or a device
+/// stands at `from` (it is neither waited on nor moved). (`percentEncoded` is accepted for the
+/// callers' sake: paths here are never percent-encoded.)
 void moveDownloadedFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         bool percentEncoded = false);
 

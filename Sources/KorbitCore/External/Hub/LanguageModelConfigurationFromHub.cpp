@@ -1,8 +1,8 @@
 #include "KorbitCore/External/Hub/LanguageModelConfigurationFromHub.hpp"
 
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Platform/Net/TransportError.hpp"
-#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Text/Unicode.hpp"
 
 #include <condition_variable>
@@ -34,7 +34,7 @@ bool pathExists(const fs::path& path) {
 std::optional<std::string> readUtf8(const fs::path& path) {
     std::string bytes;
     try {
-        bytes = platform::sys::readFile(path);
+        bytes = readCacheFile(path);
     } catch (const std::system_error&) {
         return std::nullopt;
     }

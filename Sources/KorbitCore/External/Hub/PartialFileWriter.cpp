@@ -1,5 +1,6 @@
 #include "KorbitCore/External/Hub/PartialFileWriter.hpp"
 
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
 #include <fcntl.h>
@@ -13,7 +14,7 @@
 namespace korbit {
 
 PartialFileWriter::PartialFileWriter(std::filesystem::path path) : path_(std::move(path)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+    fd_ = openCacheFile(path_, O_WRONLY, "cannot open the partial file");
     if (fd_ < 0) fail("cannot open the partial file");
     const off_t end = ::lseek(fd_, 0, SEEK_END);
     if (end < 0) {

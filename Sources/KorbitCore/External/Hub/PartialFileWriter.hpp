@@ -8,7 +8,8 @@ namespace korbit {
 /// The partial file of one transfer, open for appending. Received bytes go to it straight from
 /// the network's buffer, and every few megabytes the system is asked to start writing them to
 /// disk, so that the flush before the file moves into place has little left to wait for.
-/// Failures throw std::system_error naming the partial file (and, when the disk is full, saying so).
+/// Failures throw std::system_error naming the partial file (and, when the disk is full, saying so);
+/// a named pipe, a socket or a block device at its place is refused at once (NotAFileError).
 class PartialFileWriter {
 public:
     /// How many written bytes gather before the system is asked to write them out.

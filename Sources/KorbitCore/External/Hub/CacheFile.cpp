@@ -1,0 +1,73 @@
+#include "KorbitCore/External/Hub/CacheFile.hpp"
+
+#include "Platform/Sys/FileIO.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace korbit {
+namespace {
+
+// What stands there when the client must not use it as a file, or null. A character device is
+// written as a file is (/dev/null, /dev/full), as the metadata writer does, but never read.
+const char* specialKind(mode_t mode, bool reading) {
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISCHR(mode) && reading) return "a character device";
+    return nullptr;
+}
+
+}  // namespace
+
+NotAFileError::NotAFileError(const std::filesystem::path& path, std::string_view doing, std::string_view kind)
+    : std::system_error(EOPNOTSUPP, std::generic_category(),
+                        std::string(doing) + " " + path.string() + " (" + std::string(kind) + ", not a file)") {}
+
+void refuseSpecialFile(const std::filesystem::path& path, std::string_view doing) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return;
+    if (const char* kind = specialKind(info.st_mode, false)) throw NotAFileError(path, doing, kind);
+}
+
+int openCacheFile(const std::filesystem::path& path, int flags, std::string_view doing) {
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        // A pipe opened for writing without a reader, and a socket, fail here: say what stands there.
+        const int error = errno;
+        if (error == ENXIO) refuseSpecialFile(path, doing);
+        errno = error;
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    if (const char* kind = specialKind(info.st_mode, (flags & O_ACCMODE) == O_RDONLY)) {
+        ::close(fd);
+        throw NotAFileError(path, doing, kind);
+    }
+    // A device's reads and writes wait as they usually do.
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
+
+std::string readCacheFile(const std::filesystem::path& path) {
+    const int fd = openCacheFile(path, O_RDONLY);
+    if (fd < 0) platform::sys::throwError(errno, "Cannot open " + path.string());
+    std::string bytes;
+    const bool read = platform::sys::readAll(fd, bytes);
+    const int error = errno;
+    ::close(fd);
+    if (!read) platform::sys::throwError(error, "Cannot read " + path.string());
+    return bytes;
+}
+
+}  // namespace korbit
