@@ -40,6 +40,13 @@ function(velmora_tests name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/Sources ${PROJECT_SOURCE_DIR}/Tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} TestSupport GTest::gtest GTest::gmock)
   velmora_precompile(${name} <gtest/gtest.h> <gmock/gmock.h>)
+  # A test program is glue around the code it tests, which keeps the tree's optimisation: compiled
+  # for debugging (-Og), its sources build about a third faster than at -O2. GCC's
+  # may-be-uninitialized analysis errs at -Og (in the standard library's own headers); the code
+  # under test keeps that warning.
+  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
+    target_compile_options(${name} PRIVATE -Og -Wno-maybe-uninitialized)
+  endif()
   target_compile_definitions(${name} PRIVATE
     VELMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/Tests/Data")
