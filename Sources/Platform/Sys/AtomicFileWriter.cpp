@@ -128,13 +128,6 @@ int blocking(int fd) {
     return fd;
 }
 
-std::string kindOf(mode_t mode) {
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISBLK(mode)) return "a block device";
-    return "not a file";
-}
-
 // The name of the temporary file beside `name`: hidden, the target's name kept as far as the
 // folder's limit on names leaves room for it (cut where a character begins), six random letters.
 std::string temporaryName(const std::string& name, std::mt19937_64& random) {
@@ -188,7 +181,7 @@ void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles speci
                               " is open for reading only)");
     if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot write " + target_.string());
     if (special == SpecialFiles::devicesOnly && !S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode))
-        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + kindOf(info.st_mode) + ", not a file)");
+        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + nodeKind(info.st_mode) + ", not a file)");
     inPlace_ = true;
     fd_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
@@ -213,7 +206,7 @@ void AtomicFileWriter::openProbed(int probe, const struct stat& info, FilePermis
         return;
     }
     if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
-        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + kindOf(info.st_mode) + ", not a file)");
+        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + nodeKind(info.st_mode) + ", not a file)");
     inPlace_ = true;
     if (S_ISSOCK(info.st_mode)) {
         fd_ = connectTo(target_);

@@ -15,6 +15,16 @@ void throwError(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
 
+std::string nodeKind(unsigned mode) {
+    if (S_ISREG(mode)) return "a file";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISDIR(mode)) return "a folder";
+    return "something other than a file";
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);

@@ -14,6 +14,11 @@ namespace platform::sys {
 /// Throws std::system_error of the errno value `error` with the message `what`.
 [[noreturn]] void throwError(int error, const std::string& what);
 
+/// What stands at a path, by a stat's st_mode, in a few words for a message: "a named pipe", "a
+/// socket", "a block device", "a character device", "a folder", "a file" (a regular one), or
+/// "something other than a file".
+std::string nodeKind(unsigned mode);
+
 /// Writes every byte to the descriptor, retrying interrupted and short writes; false with errno
 /// set on failure.
 bool writeAll(int fd, const char* data, std::size_t size);

@@ -7,18 +7,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
+#include <string>
 
 namespace korbit {
 namespace {
 
 // What stands there when the client must not use it as a file, or null. A character device is
 // written as a file is (/dev/null, /dev/full), as the metadata writer does, but never read.
-const char* specialKind(mode_t mode, bool reading) {
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISBLK(mode)) return "a block device";
-    if (S_ISCHR(mode) && reading) return "a character device";
-    return nullptr;
+std::optional<std::string> specialKind(mode_t mode, bool reading) {
+    if (S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISBLK(mode) || (S_ISCHR(mode) && reading))
+        return platform::sys::nodeKind(mode);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -30,7 +30,7 @@ NotAFileError::NotAFileError(const std::filesystem::path& path, std::string_view
 void refuseSpecialFile(const std::filesystem::path& path, std::string_view doing) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return;
-    if (const char* kind = specialKind(info.st_mode, false)) throw NotAFileError(path, doing, kind);
+    if (const auto kind = specialKind(info.st_mode, false)) throw NotAFileError(path, doing, *kind);
 }
 
 int openCacheFile(const std::filesystem::path& path, int flags, std::string_view doing) {
@@ -49,9 +49,9 @@ int openCacheFile(const std::filesystem::path& path, int flags, std::string_view
         errno = error;
         return -1;
     }
-    if (const char* kind = specialKind(info.st_mode, (flags & O_ACCMODE) == O_RDONLY)) {
+    if (const auto kind = specialKind(info.st_mode, (flags & O_ACCMODE) == O_RDONLY)) {
         ::close(fd);
-        throw NotAFileError(path, doing, kind);
+        throw NotAFileError(path, doing, *kind);
     }
     // A device's reads and writes wait as they usually do.
     const int status = ::fcntl(fd, F_GETFL);
