@@ -5,9 +5,7 @@
 
 #include "MainServicesFixture.hpp"
 #include "QtApplication.hpp"
-#include "Support/DeviceNode.hpp"
 #include "Support/FileMode.hpp"
-#include "Support/PipeDeadline.hpp"
 
 #include <gtest/gtest.h>
 
@@ -82,32 +80,6 @@ TEST(AccountStateTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     unopened.signIn("key-2", "d@e.f");
     EXPECT_TRUE(unopened.signedIn()) << "in memory";
     EXPECT_TRUE(std::filesystem::is_symlink(loop));
-}
-
-// A sign-in made the account file 0600 after writing it, through any link: as root,
-// "account.json -> /dev/null" made /dev/null 0600 for the whole system. A named pipe there held
-// the program at its start.
-TEST(AccountStateTest, APipeOrADeviceAtItsPlaceIsNeitherWaitedOnNorChanged) {
-    TempDir dir;
-    const auto pipe = dir / "account.json";
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    std::optional<std::string> readError;
-    EXPECT_TRUE(test::endsWithin(std::chrono::seconds(5), pipe, [&] {
-        AccountState state(pipe);
-        readError = state.readError();
-        state.signIn("key-3", "g@h.i");
-        EXPECT_TRUE(state.signedIn()) << "in memory";
-    }));
-    EXPECT_EQ(readError, "a named pipe, not a file");
-    EXPECT_EQ(test::nodeModeOf(pipe), S_IFIFO | 0600);
-
-    if (!test::makeNullDevice(dir / "null")) GTEST_SKIP() << "device nodes cannot be made here; they need root";
-    std::filesystem::create_symlink(dir / "null", dir / "linked.json");
-    AccountState linked(dir / "linked.json");
-    EXPECT_FALSE(linked.readError());
-    linked.signIn("key-4", "j@k.l");
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "linked.json"));
-    EXPECT_EQ(test::nodeModeOf(dir / "null"), S_IFCHR | 0666);
 }
 
 TEST(AccountUseTest, CountsTheDictationsOfTheCurrentMonth) {

@@ -490,8 +490,8 @@ TEST(ProgramTest, StartsAndEndsOverNamedPipesAtItsFiles) {
     TempDir dir;
     const auto data = dir / "home" / "data" / "Velmora";
     std::filesystem::create_directories(data);
-    ASSERT_EQ(::mkfifo((data / "velmora.log").c_str(), 0600), 0);
-    ASSERT_EQ(::mkfifo((data / "glossary.json").c_str(), 0600), 0);
+    const char* const files[] = {"velmora.log", "glossary.json", "history.jsonl", "config.json", "account.json"};
+    for (const char* name : files) ASSERT_EQ(::mkfifo((data / name).c_str(), 0600), 0) << name;
     StartedProgram program(dir / "home");
     EXPECT_TRUE(program.says(started)) << program.errors().toStdString();
     EXPECT_EQ(program.interrupt(), 0) << program.errors().toStdString();
@@ -499,8 +499,7 @@ TEST(ProgramTest, StartsAndEndsOverNamedPipesAtItsFiles) {
                                                       ": a named pipe, not a file");
     EXPECT_EQ(program.errors().count(logRefused), 1) << program.errors().toStdString();
     EXPECT_TRUE(program.errors().contains("a named pipe, not a file")) << program.errors().toStdString();
-    for (const char* name : {"velmora.log", "glossary.json"})
-        EXPECT_EQ(test::nodeModeOf(data / name), S_IFIFO | 0600) << name;
+    for (const char* name : files) EXPECT_EQ(test::nodeModeOf(data / name), S_IFIFO | 0600) << name;
 }
 
 // A reader of standard error that goes away (`velmora 2>&1 | head -1`) ended the program with

@@ -10,7 +10,6 @@
 
 #include "QtApplication.hpp"
 #include "Screenshot.hpp"
-#include "Support/PipeDeadline.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
@@ -21,9 +20,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QThread>
-
-#include <sys/stat.h>
 
 #include <chrono>
 #include <memory>
@@ -405,29 +401,6 @@ TEST_F(GlossaryViewTest, AChangeThatCannotBeSavedShowsWhyAndTheListKeepsTheFile)
     EXPECT_EQ(shownSpellings(), (std::vector<std::string>{"Docker CE", "GitHub"}));
     EXPECT_TRUE(view_->spellingField()->text().isEmpty());
     EXPECT_EQ(reloaded(), glossary_->terms());
-}
-
-// A named pipe where the glossary's file should be: the screen says why a change is not kept.
-TEST_F(GlossaryViewTest, AGlossaryThatIsNoFileSaysWhyAChangeIsNotKept) {
-    const auto file = dir_ / "glossary.json";
-    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    QThread* const mainThread = QThread::currentThread();
-    ASSERT_TRUE(test::endsWithin(std::chrono::seconds(5), file, [&] {
-        glossary_ = std::make_unique<Glossary>(file);
-        glossary_->moveToThread(mainThread);
-    }));
-    view_ = std::make_unique<GlossaryView>(*glossary_);
-    view_->resize(940, 660);
-    view_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view_.get()));
-    test::typeText(view_->spellingField(), "Velmora Pro");
-    QTest::mouseClick(view_->addButton(), Qt::LeftButton);
-    settle();
-    EXPECT_EQ(view_->spellingField()->text(), "Velmora Pro");
-    EXPECT_EQ(rowOf("Velmora Pro"), nullptr);
-    EXPECT_TRUE(view_->errorLine()->isVisible());
-    EXPECT_EQ(view_->errorLine()->text().toStdString(),
-              "Не удалось сохранить словарь: файл не прочитан при запуске (a named pipe, not a file)");
 }
 
 TEST(TermEditorText, TheHitsLineTakesTheNumbersForm) {

@@ -1,8 +1,6 @@
 #include "Velmora/Support/SettingsStore.hpp"
 
-#include "Support/DeviceNode.hpp"
 #include "Support/FileMode.hpp"
-#include "Support/PipeDeadline.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Velmora/AppController.hpp"
 
@@ -12,12 +10,7 @@
 
 #include <QSignalSpy>
 
-#include <sys/stat.h>
-
-#include <chrono>
 #include <filesystem>
-#include <optional>
-#include <string>
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -153,35 +146,4 @@ TEST(SettingsStore, ALinkToNothingIsNeverWrittenOver) {
     EXPECT_FALSE(store.setEngine(Engine::cloud));
     EXPECT_TRUE(fs::is_symlink(file));
     EXPECT_FALSE(fs::exists(dir / "unmounted"));
-}
-
-// A named pipe at the settings' place held the program at its start for good: it is not read and
-// never written, and the warning line says why.
-TEST(SettingsStore, APipeAtItsPlaceIsNeverWaitedOnNorWritten) {
-    TempDir dir;
-    const fs::path file = dir / "config.json";
-    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    std::optional<std::string> readError;
-    bool saved = true;
-    EXPECT_TRUE(velmora::test::endsWithin(std::chrono::seconds(5), file, [&] {
-        SettingsStore store(file);
-        readError = store.readError();
-        saved = store.setEngine(Engine::cloud);
-    }));
-    EXPECT_EQ(readError, "a named pipe, not a file");
-    EXPECT_FALSE(saved);
-    EXPECT_EQ(velmora::test::nodeModeOf(file), S_IFIFO | 0600);
-}
-
-// "config.json -> /dev/null" keeps no settings: they are written into it, and its mode stays.
-TEST(SettingsStore, ADeviceAtItsPlaceIsWrittenInPlaceWithItsModeLeftAlone) {
-    TempDir dir;
-    if (!velmora::test::makeNullDevice(dir / "null"))
-        GTEST_SKIP() << "device nodes cannot be made here; they need root";
-    fs::create_symlink(dir / "null", dir / "config.json");
-    SettingsStore store(dir / "config.json");
-    EXPECT_FALSE(store.readError());
-    EXPECT_TRUE(store.setEngine(Engine::cloud));
-    EXPECT_TRUE(fs::is_symlink(dir / "config.json"));
-    EXPECT_EQ(velmora::test::nodeModeOf(dir / "null"), S_IFCHR | 0666);
 }
