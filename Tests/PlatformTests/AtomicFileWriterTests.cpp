@@ -24,6 +24,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -333,6 +334,25 @@ TEST(AtomicFileWriter, AnotherProcesssDescriptorIsWrittenInPlace) {
     EXPECT_EQ(error, "");
     EXPECT_EQ(held, "the other's deleted file");
     EXPECT_TRUE(fs::is_empty(dir.path())) << *fs::directory_iterator(dir.path());
+}
+
+TEST(AtomicFileWriter, WritersAtOnceLeaveOneOfTheirFilesWhole) {
+    TempDir dir;
+    const fs::path file = dir / "out.txt";
+    writeFile(file, "old");
+    // Each writer finds the file another has just replaced: it replaces it in its turn, whole.
+    std::vector<std::string> contents;
+    for (int i = 0; i < 16; ++i) contents.push_back(std::to_string(i) + ":" + countingBytes(20000 + 1000 * i));
+    {
+        std::vector<std::jthread> writers;
+        for (int i = 0; i < 16; ++i)
+            writers.emplace_back([&, i] {
+                for (int round = 0; round < 20; ++round) writeFileAtomically(file, contents[i]);
+            });
+    }
+    const std::string last = readFile(file);
+    EXPECT_NE(std::find(contents.begin(), contents.end(), last), contents.end()) << last.substr(0, 20);
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"out.txt"});
 }
 
 TEST(AtomicFileWriter, NamesAndPathsAtTheSystemsLimitsAreWritten) {

@@ -193,13 +193,13 @@ void AtomicFileWriter::openProbed(int probe, const struct stat& info, FilePermis
     if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
     if (S_ISREG(info.st_mode)) {
         file_ = endOfLinks(target_);
-        struct stat end {};
-        if (::lstat(file_.c_str(), &end) == 0 && sameFile(end, info)) {
+        // A file that no name leads to (reached through another process's descriptor of a deleted
+        // file) has nothing to rename over: it is written in place. One that another writer
+        // replaced meanwhile is replaced in its turn, as it would have been a moment later.
+        if (info.st_nlink > 0) {
             createTemporary(permissions);
             return;
         }
-        // Reached through a link whose text names no path to it (another process's descriptor of
-        // a deleted file): there is no name to rename over, so the file is written in place.
         inPlace_ = true;
         fd_ = reopen(probe, info, target_, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
         if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
