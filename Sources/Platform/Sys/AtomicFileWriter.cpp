@@ -192,11 +192,11 @@ void AtomicFileWriter::openProbed(int probe, const struct stat& info, FilePermis
     if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
     if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
     if (S_ISREG(info.st_mode)) {
-        file_ = endOfLinks(target_);
         // A file that no name leads to (reached through another process's descriptor of a deleted
         // file) has nothing to rename over: it is written in place. One that another writer
         // replaced meanwhile is replaced in its turn, as it would have been a moment later.
         if (info.st_nlink > 0) {
+            file_ = endOfLinks(target_);
             createTemporary(permissions);
             return;
         }
