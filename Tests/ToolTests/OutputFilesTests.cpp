@@ -256,7 +256,8 @@ TEST(OutputFiles, AnOutputNamedByAnOpenDescriptorGoesThroughIt) {
     const std::string wav = readFile(plain);
 
     // `>> existing.log`: the earlier lines stay and the recording follows them.
-    writeFile(folder / "existing.log", "an earlier line\n");
+    const std::string earlier = "an earlier line\n";
+    writeFile(folder / "existing.log", earlier);
     const std::string script =
         "cd \"$1\" && \"$0\" audio load \"$2\" --output /dev/stdout >> existing.log && "
         // A descriptor on a file deleted meanwhile: no file is made by the name /proc gives it.
@@ -265,8 +266,8 @@ TEST(OutputFiles, AnOutputNamedByAnOpenDescriptorGoesThroughIt) {
     const ToolRun run = runProgram("/bin/sh", {"-c", script, VELMORA_DEV_PATH, folder.path().string(), kShort});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string appended = readFile(folder / "existing.log");
-    EXPECT_TRUE(appended.starts_with("an earlier line\n"));
-    EXPECT_TRUE(sameOutput("plain.wav", appended.substr(std::min<size_t>(16, appended.size())), wav));
+    EXPECT_TRUE(appended.starts_with(earlier));
+    EXPECT_TRUE(sameOutput("plain.wav", appended.substr(std::min(earlier.size(), appended.size())), wav));
     EXPECT_EQ(run.out, std::to_string(wav.size()) + "\n");
     EXPECT_THAT(run.err, HasSubstr("written /dev/stdout"));  // the tool's own lines keep off its output
     std::set<std::string> names;
