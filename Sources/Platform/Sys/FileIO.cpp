@@ -54,6 +54,45 @@ bool readAll(int fd, std::string& bytes) {
     }
 }
 
+OpenedNode openWithoutWaiting(const fs::path& path, int flags, NodeKinds kinds, mode_t created) {
+    OpenedNode node;
+    struct stat info {};
+    // Not even opened when it is no file: the look before only spares a device its opening, the
+    // descriptor's own kind below is what counts.
+    if (kinds == NodeKinds::regularFilesOnly && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        node.mode = info.st_mode;
+        return node;
+    }
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, created);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        node.error = errno;
+        // A pipe opened for writing without a reader, and a socket, fail so: say what stands there.
+        if (::stat(path.c_str(), &info) == 0) node.mode = info.st_mode;
+        errno = node.error;
+        return node;
+    }
+    if (::fstat(fd, &info) != 0) {
+        node.error = errno;
+        ::close(fd);
+        errno = node.error;
+        return node;
+    }
+    node.mode = info.st_mode;
+    if (kinds == NodeKinds::regularFilesOnly && !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return node;
+    }
+    if (S_ISREG(info.st_mode) || S_ISCHR(info.st_mode)) {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
+    node.fd = fd;
+    return node;
+}
+
 std::string readFile(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throwError(errno, "Cannot open " + path.string());

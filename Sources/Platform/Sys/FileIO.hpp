@@ -2,6 +2,8 @@
 
 // Whole-file reads and writes with their failures reported.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -30,6 +32,29 @@ void startWriteBack(int fd, std::int64_t offset, std::int64_t length);
 /// Appends everything the descriptor reads until its end to `bytes` (room for a regular file's
 /// size made first), retrying interrupted reads; false with errno set on failure.
 bool readAll(int fd, std::string& bytes);
+
+/// What an opening that never waits found at a path.
+struct OpenedNode {
+    int fd = -1;      // the caller's to close; -1 when nothing was opened
+    mode_t mode = 0;  // st_mode of what stands there, 0 where nothing could be learnt of it
+    int error = 0;    // errno of a failed opening; 0 when opened, or when refused for its kind
+};
+
+/// Which kinds of file openWithoutWaiting opens.
+enum class NodeKinds {
+    /// Whatever the path leads to; a named pipe or a socket without its other end fails (ENXIO),
+    /// its kind still said.
+    any,
+    /// A regular file only: anything else is never opened (a device may act on its opening, a pipe
+    /// never ends), only named in `mode`.
+    regularFilesOnly,
+};
+
+/// Opens the path with `flags` (and `created` as a new file's mode under O_CREAT) so that nothing
+/// makes it wait: O_NONBLOCK for the opening, taken off again for a regular file or a device, whose
+/// reads and writes wait as usual. What was opened decides its kind, not a look at it before.
+OpenedNode openWithoutWaiting(const std::filesystem::path& path, int flags, NodeKinds kinds = NodeKinds::any,
+                              mode_t created = 0600);
 
 /// The whole file. Throws std::system_error ("Cannot open <path>" or "Cannot read <path>").
 std::string readFile(const std::filesystem::path& path);
