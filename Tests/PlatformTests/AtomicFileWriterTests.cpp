@@ -20,15 +20,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <endian.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/posix_acl.h>
+#include <linux/posix_acl_xattr.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <initializer_list>
 #include <set>
 #include <thread>
 
@@ -125,6 +132,48 @@ TEST(AtomicFileWriter, ALinkStaysAndTheFileAtTheEndOfItsChainIsReplaced) {
     EXPECT_THAT(error, HasSubstr("loop"));
     EXPECT_EQ(kindOf(dir / "out" / "a"), S_IFLNK);
     EXPECT_EQ(kindOf(dir / "out" / "b"), S_IFLNK);
+}
+
+/// fs.protected_symlinks switched on for the test's run, as Debian has it, and put back after.
+struct ProtectedSymlinksOn {
+    static constexpr const char* setting = "/proc/sys/fs/protected_symlinks";
+    static bool set(const std::string& value) {
+        try {
+            platform::sys::writeFile(setting, value);
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    const std::string old = readFile(setting);
+    const bool on = set("1");
+    ~ProtectedSymlinksOn() {
+        if (on) set(old);
+    }
+};
+
+TEST(AtomicFileWriter, ALinkTheKernelWouldNotFollowIsRefusedAsTheShellRefusesIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's link, and the setting that guards against it, need root";
+    const ProtectedSymlinksOn guarded;
+    if (!guarded.on) GTEST_SKIP() << "fs.protected_symlinks cannot be switched on here";
+    TempDir dir;
+    // A shared folder such as /tmp, where nobody has put links to a file of root's and to nothing.
+    const fs::path shared = dir / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777), fs::perm_options::replace);
+    writeFile(dir / "victim.txt", "root's");
+    fs::create_symlink(dir / "victim.txt", shared / "out.wav");
+    fs::create_symlink(dir / "made.txt", shared / "new.wav");
+    for (const char* name : {"out.wav", "new.wav"}) {
+        const fs::path link = shared / name;
+        ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+        EXPECT_NE(std::system(("echo x > '" + link.string() + "' 2>/dev/null").c_str()), 0) << name;
+        EXPECT_EQ(messageOf<std::system_error>([&] { writeFileAtomically(link, "root's output"); }),
+                  "Cannot write " + link.string() + ": Permission denied");
+        EXPECT_EQ(kindOf(link), S_IFLNK);
+    }
+    EXPECT_EQ(readFile(dir / "victim.txt"), "root's");
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"shared", "victim.txt"}));
 }
 
 TEST(AtomicFileWriter, PipesAndSocketsAreWrittenInPlace) {
@@ -314,17 +363,27 @@ TEST(AtomicFileWriter, AnotherProcesssDescriptorIsWrittenInPlace) {
     const int gone = ::open((dir / "gone.txt").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(gone, 0);
     fs::remove(dir / "gone.txt");
+    // A file the other process opened by a name it has lost since, which another name leads to.
+    writeFile(dir / "h1.txt", "the old and longer bytes");
+    const int renamed = ::open((dir / "h1.txt").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(renamed, 0);
+    fs::create_hard_link(dir / "h1.txt", dir / "h2.txt");
+    fs::remove(dir / "h1.txt");
+    const ino_t inode = inodeOf(dir / "h2.txt");
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        // Holds the deleted file open until it is ended.
+        // Holds the files open until it is ended.
         while (true) ::pause();
     }
     ::close(gone);
-    const fs::path name = "/proc/" + std::to_string(child) + "/fd/" + std::to_string(gone);
+    ::close(renamed);
+    const std::string descriptors = "/proc/" + std::to_string(child) + "/fd/";
+    const fs::path name = descriptors + std::to_string(gone);
     std::string error;
     try {
         writeFileAtomically(name, "the other's deleted file");
+        writeFileAtomically(descriptors + std::to_string(renamed), "through the other's descriptor");
     } catch (const std::exception& e) {
         error = e.what();
     }
@@ -333,7 +392,48 @@ TEST(AtomicFileWriter, AnotherProcesssDescriptorIsWrittenInPlace) {
     ::waitpid(child, nullptr, 0);
     EXPECT_EQ(error, "");
     EXPECT_EQ(held, "the other's deleted file");
-    EXPECT_TRUE(fs::is_empty(dir.path())) << *fs::directory_iterator(dir.path());
+    EXPECT_EQ(readFile(dir / "h2.txt"), "through the other's descriptor");
+    EXPECT_EQ(inodeOf(dir / "h2.txt"), inode);
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"h2.txt"});
+}
+
+/// Another writer's: each time the writer has looked, a new version is renamed over the file, and
+/// the test keeps a descriptor on each version the file had.
+struct NewVersions {
+    fs::path file;
+    std::vector<int> held;
+};
+NewVersions* newVersions = nullptr;
+
+void renameANewVersionOver() {
+    const fs::path next = newVersions->file.parent_path() / "next";
+    writeFile(next, "version " + std::to_string(newVersions->held.size()));
+    newVersions->held.push_back(::open(next.c_str(), O_RDONLY | O_CLOEXEC));
+    fs::rename(next, newVersions->file);
+}
+
+TEST(AtomicFileWriter, AFileReplacedWhileTheWriterLooksIsReplacedAgainNeverWrittenInto) {
+    TempDir dir;
+    NewVersions versions{dir / "out.txt", {}};
+    writeFile(versions.file, "version 0");
+    versions.held.push_back(::open(versions.file.c_str(), O_RDONLY | O_CLOEXEC));
+    newVersions = &versions;
+    platform::sys::afterProbeForTests = renameANewVersionOver;
+    std::string error;
+    try {
+        for (int i = 1; i <= 3; ++i) writeFileAtomically(versions.file, "written " + std::to_string(i));
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    platform::sys::afterProbeForTests = nullptr;
+    newVersions = nullptr;
+    EXPECT_EQ(error, "");
+    for (std::size_t v = 0; v < versions.held.size(); ++v) {
+        EXPECT_EQ(contentsOf(versions.held[v]), "version " + std::to_string(v));
+        ::close(versions.held[v]);
+    }
+    EXPECT_EQ(readFile(versions.file), "written 3");
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"out.txt"});
 }
 
 TEST(AtomicFileWriter, WritersAtOnceLeaveOneOfTheirFilesWhole) {
@@ -355,7 +455,7 @@ TEST(AtomicFileWriter, WritersAtOnceLeaveOneOfTheirFilesWhole) {
     EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"out.txt"});
 }
 
-TEST(AtomicFileWriter, NamesAndPathsAtTheSystemsLimitsAreWritten) {
+TEST(AtomicFileWriter, NamesAndPathsAtTheSystemsLimitsAreWrittenAndLongerPathsRefused) {
     TempDir dir;
     // The longest name a folder takes, in single bytes and in two-byte letters.
     const std::string ascii(255, 'n');
@@ -382,6 +482,120 @@ TEST(AtomicFileWriter, NamesAndPathsAtTheSystemsLimitsAreWritten) {
     writeFileAtomically(deep, "deeper");
     EXPECT_EQ(readFile(deep), "deeper");
     EXPECT_EQ(namesIn(folder), std::set<std::string>{"f"});
+
+    // One byte more and the kernel refuses the path: so does the writer, and the link there stays.
+    const int inFolder = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::symlinkat("f", inFolder, "ln"), 0);
+    const fs::path tooLong = folder / "ln";
+    ASSERT_EQ(tooLong.string().size(), 4096u);
+    EXPECT_EQ(messageOf<std::system_error>([&] { writeFileAtomically(tooLong, "x"); }),
+              "Cannot write " + tooLong.string() + ": File name too long");
+    struct stat info {};
+    EXPECT_EQ(::fstatat(inFolder, "ln", &info, AT_SYMLINK_NOFOLLOW), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ::close(inFolder);
+    EXPECT_EQ(readFile(deep), "deeper");
+    EXPECT_EQ(namesIn(folder), (std::set<std::string>{"f", "ln"}));
+}
+
+TEST(AtomicFileWriter, AFileTheCallerMayNotWriteIsRefusedAndStays) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the test writes as another user: it needs root";
+    TempDir dir;
+    fs::permissions(dir.path(), fs::perms(0777), fs::perm_options::replace);  // nobody makes names here
+    writeFile(dir / "ro.wav", "nobody's, read-only");
+    ASSERT_EQ(::chown((dir / "ro.wav").c_str(), 65534, 65534), 0);
+    fs::permissions(dir / "ro.wav", fs::perms(0444), fs::perm_options::replace);
+    writeFile(dir / "root.wav", "root's");
+    fs::permissions(dir / "root.wav", fs::perms(0644), fs::perm_options::replace);
+    const ino_t readOnly = inodeOf(dir / "ro.wav");
+    const ino_t roots = inodeOf(dir / "root.wav");
+
+    int report[2];
+    ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // As nobody, from inside the folder: the folders above it need not be open to nobody.
+        std::string said = "cannot become nobody";
+        if (::chdir(dir.path().c_str()) == 0 && ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+            ::setuid(65534) == 0) {
+            said.clear();
+            for (const char* name : {"ro.wav", "root.wav"})
+                said += messageOf<std::system_error>([&] { writeFileAtomically(name, "nobody's output"); }) + "\n";
+        }
+        platform::sys::writeAll(report[1], said.data(), said.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string said;
+    platform::sys::readAll(report[0], said);
+    ::close(report[0]);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(said, "Cannot write ro.wav: Permission denied\nCannot write root.wav: Permission denied\n");
+    EXPECT_EQ(readFile(dir / "ro.wav"), "nobody's, read-only");
+    EXPECT_EQ(readFile(dir / "root.wav"), "root's");
+    EXPECT_EQ(inodeOf(dir / "ro.wav"), readOnly);
+    EXPECT_EQ(inodeOf(dir / "root.wav"), roots);
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"ro.wav", "root.wav"}));
+
+    // Root's redirection writes a read-only file, and so does the writer run as root.
+    writeFileAtomically(dir / "ro.wav", "root's output");
+    EXPECT_EQ(readFile(dir / "ro.wav"), "root's output");
+    EXPECT_EQ(modeOf(dir / "ro.wav"), 0444u);
+}
+
+/// A POSIX access list as the kernel keeps it in system.posix_acl_access: {tag, permissions, id}.
+std::string accessList(std::initializer_list<std::array<unsigned, 3>> entries) {
+    std::string bytes(sizeof(posix_acl_xattr_header), '\0');
+    const posix_acl_xattr_header header{htole32(POSIX_ACL_XATTR_VERSION)};
+    std::memcpy(bytes.data(), &header, sizeof header);
+    for (const auto& [tag, permissions, id] : entries) {
+        const posix_acl_xattr_entry entry{htole16(tag), htole16(permissions), htole32(id)};
+        bytes.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+    }
+    return bytes;
+}
+
+/// The extended attribute's value, "" when the file has none of that name.
+std::string attributeOf(const fs::path& path, const char* name) {
+    char value[4096];
+    const ssize_t size = ::getxattr(path.c_str(), name, value, sizeof value);
+    return size < 0 ? std::string() : std::string(value, static_cast<std::size_t>(size));
+}
+
+TEST(AtomicFileWriter, AReplacedFileKeepsItsAccessListAndExtendedAttributes) {
+    TempDir dir;
+    const fs::path file = dir / "shared.txt";
+    writeFile(file, "old");
+    fs::permissions(file, fs::perms(0600), fs::perm_options::replace);
+    // As `setfacl -m u:nobody:rw`: the owning group may do nothing, the mask shows as the group's bits.
+    constexpr auto none = static_cast<unsigned>(ACL_UNDEFINED_ID);
+    const std::string list = accessList({{ACL_USER_OBJ, 6, none},
+                                         {ACL_USER, 6, 65534},
+                                         {ACL_GROUP_OBJ, 0, none},
+                                         {ACL_MASK, 6, none},
+                                         {ACL_OTHER, 0, none}});
+    if (::setxattr(file.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0 ||
+        ::setxattr(file.c_str(), "user.origin", "synced", 6, 0) != 0)
+        GTEST_SKIP() << "the file system of " << dir.path() << " keeps no access lists or extended attributes ("
+                     << std::strerror(errno) << ")";
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::setxattr(file.c_str(), "trusted.origin", "root's", 6, 0), 0);
+    }
+    const std::string kept = attributeOf(file, "system.posix_acl_access");
+    ASSERT_NE(kept, "");
+    EXPECT_EQ(modeOf(file), 0660u);
+
+    writeFileAtomically(file, "replaced");
+    EXPECT_EQ(readFile(file), "replaced");
+    EXPECT_EQ(attributeOf(file, "system.posix_acl_access"), kept);
+    EXPECT_EQ(attributeOf(file, "user.origin"), "synced");
+    if (root) {
+        EXPECT_EQ(attributeOf(file, "trusted.origin"), "root's");
+    }
+    EXPECT_EQ(modeOf(file), 0660u);
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"shared.txt"});
 }
 
 TEST(AtomicFileWriter, AFileKeptForTheUserIsPrivateKeepsItsOwnerAndNeverWaitsOnAPipe) {

@@ -1,79 +1,188 @@
 #include "Platform/Sys/AtomicFileWriter.hpp"
 
+#include "Platform/Sys/ExtendedAttributes.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <random>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
 namespace fs = std::filesystem;
 
 namespace platform::sys {
+
+void (*afterProbeForTests)() = nullptr;
+
 namespace {
 
 // As many links as the kernel follows in one path.
 constexpr int maxLinks = 40;
 
-// The folder that lists this process's descriptors, under any of its names: /proc/self/fd,
-// /dev/fd, /proc/thread-self/fd and /proc/<pid>/task/<tid>/fd all lead to one of these.
-bool isOwnDescriptorFolder(const fs::path& folder) {
-    char* real = ::realpath(folder.c_str(), nullptr);
-    if (real == nullptr) return false;
-    const std::string resolved = real;
-    std::free(real);
-    const std::string own = "/proc/" + std::to_string(::getpid());
-    if (resolved == own + "/fd") return true;
-    const std::string tasks = own + "/task/";
-    if (!resolved.starts_with(tasks) || !resolved.ends_with("/fd")) return false;
-    const std::string tid = resolved.substr(tasks.size(), resolved.size() - tasks.size() - 3);
-    return !tid.empty() && tid.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// The number N when the path, or a link on its way, is this process's /proc/self/fd/N: such a
-// link's text is no path to follow ("pipe:[7]", "/x/gone.txt (deleted)"), the descriptor is what
-// the user named.
-std::optional<int> ownDescriptorNamed(const fs::path& path) {
-    fs::path at = path;
-    for (int links = 0; links <= maxLinks; ++links) {
-        struct stat info {};
-        if (::lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
-        const std::string name = at.filename().string();
-        if (!name.empty() && name.size() < 10 && name.find_first_not_of("0123456789") == std::string::npos &&
-            isOwnDescriptorFolder(at.parent_path()))
-            return std::stoi(name);
-        std::error_code ec;
-        const fs::path next = fs::read_symlink(at, ec);
-        if (ec) return std::nullopt;
-        at = next.is_absolute() ? next : at.parent_path() / next;
+// A descriptor closed when it goes.
+class Descriptor {
+public:
+    Descriptor() = default;
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.fd_, -1));
+        return *this;
     }
-    return std::nullopt;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+std::string procPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
-// The file at the end of the path's chain of links (the path itself when it is no link), whether
-// it exists or not. Links are read one by one, so that the file is replaced, not the last link.
-fs::path endOfLinks(const fs::path& path) {
-    fs::path at = path;
+bool procMounted() {
+    return ::access("/proc/self/fd", F_OK) == 0;
+}
+
+bool isNumber(std::string_view text) {
+    return !text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+[[noreturn]] void throwLoop(const fs::path& target) {
+    throwError(ELOOP, "Cannot write " + target.string() + " (its symbolic links lead round in a loop)");
+}
+
+// The process whose descriptors the folder lists, when it is a /proc/<pid>/fd or a
+// /proc/<pid>/task/<tid>/fd (under any name: /dev/fd, /proc/self/fd, /proc/thread-self/fd); 0
+// for any other folder.
+pid_t descriptorsOf(int folder) {
+    struct statfs system {};
+    if (::fstatfs(folder, &system) != 0 || system.f_type != PROC_SUPER_MAGIC) return 0;
+    char buffer[PATH_MAX];
+    const ssize_t size = ::readlink(procPath(folder).c_str(), buffer, sizeof buffer);
+    if (size <= 0 || static_cast<std::size_t>(size) == sizeof buffer) return 0;
+    std::string_view at(buffer, static_cast<std::size_t>(size));
+    const auto lastPart = [&at] {
+        const std::size_t slash = at.rfind('/');
+        const std::string_view part = at.substr(slash + 1);
+        at = at.substr(0, slash == std::string_view::npos ? 0 : slash);
+        return part;
+    };
+    if (lastPart() != "fd") return 0;
+    std::string_view id = lastPart();
+    if (isNumber(id) && at.ends_with("/task")) {
+        lastPart();
+        id = lastPart();
+    }
+    return isNumber(id) ? static_cast<pid_t>(std::stoi(std::string(id))) : 0;
+}
+
+// Whether the process is this one: the group's leader, or one of its threads.
+bool isThisProcess(pid_t pid) {
+    return pid == ::getpid() || ::access(("/proc/self/task/" + std::to_string(pid)).c_str(), F_OK) == 0;
+}
+
+// Where a path leads: the folder and name of its end, and what stands there.
+struct End {
+    Descriptor folder;       // the end's folder (O_PATH)
+    std::string name;        // the end's name in it
+    fs::path shown;          // that place as a path, as far as it can be told: for messages
+    Descriptor probe;        // what stands there (O_PATH), not open when nothing does
+    struct stat info {};     // its kind, mode and owners
+    int ownDescriptor = -1;  // the process's own descriptor the path names
+    bool entry = false;      // reached through another process's descriptor's entry
+};
+
+// Walks the path as the kernel would for this caller, and no further. The kernel resolves each
+// folder part; the last name is looked at without following it. A link there is followed by
+// reading it, one at a time, and only once the kernel agreed to follow it (a link of another
+// user's in a shared sticky folder is not, with fs.protected_symlinks), so that its file is
+// replaced in its own folder and the link stays. A descriptor's entry in /proc is no link to read
+// ("pipe:[7]", "/x/h1.txt (deleted)"): it is the end. Any failure but "nothing there" is the
+// write's.
+End locate(const fs::path& target) {
+    const std::string cannot = "Cannot write " + target.string();
+    if (target.native().size() >= PATH_MAX) throwError(ENAMETOOLONG, cannot);
+    End end;
+    end.shown = target;
+    fs::path rest = target;  // what is left to walk, from end.folder (the working folder at first)
     for (int links = 0;; ++links) {
-        struct stat info {};
-        if (::lstat(at.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return at;
-        if (links == maxLinks)
-            throwError(ELOOP, "Cannot write " + path.string() + " (its symbolic links lead round in a loop)");
-        std::error_code ec;
-        const fs::path next = fs::read_symlink(at, ec);
-        if (ec) throwError(ec.value(), "Cannot write " + path.string());
-        at = next.is_absolute() ? next : at.parent_path() / next;
+        end.name = rest.filename().string();
+        if (end.name.empty() || end.name == "." || end.name == "..")
+            throwError(EISDIR, cannot + " (it names a folder)");
+        const fs::path folderPart = rest.has_parent_path() ? rest.parent_path() : fs::path(".");
+        const int from = end.folder.get() >= 0 ? end.folder.get() : AT_FDCWD;
+        Descriptor folder(::openat(from, folderPart.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() < 0) {
+            if (errno == ELOOP) throwLoop(target);
+            throw cannotCreateError(errno, target, end.shown);
+        }
+        end.folder = std::move(folder);
+        const int probe = ::openat(end.folder.get(), end.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        end.probe.reset(probe);
+        const pid_t descriptors = descriptorsOf(end.folder.get());
+        if (probe < 0) {
+            if (error == ENOENT && descriptors == 0) return end;  // nothing there: a new file
+            throwError(error, cannot);
+        }
+        if (afterProbeForTests != nullptr) afterProbeForTests();
+        if (::fstat(end.probe.get(), &end.info) != 0) throwError(errno, cannot);
+        if (!S_ISLNK(end.info.st_mode)) return end;
+        if (descriptors != 0) {
+            if (isThisProcess(descriptors) && isNumber(end.name)) {
+                end.ownDescriptor = std::stoi(end.name);
+                return end;
+            }
+            // The entry itself, as the kernel opens it.
+            end.entry = true;
+            const int entry = ::openat(end.folder.get(), end.name.c_str(), O_PATH | O_CLOEXEC);
+            if (entry < 0) throwError(errno, cannot);
+            end.probe.reset(entry);
+            if (::fstat(entry, &end.info) != 0) throwError(errno, cannot);
+            return end;
+        }
+        if (links == maxLinks) throwLoop(target);
+        // The kernel's word on following it (it follows the rest of the chain too); one that leads
+        // to nothing is followed, to make the file it names.
+        const int followed = ::openat(end.folder.get(), end.name.c_str(), O_PATH | O_CLOEXEC);
+        if (followed >= 0) {
+            ::close(followed);
+        } else if (errno == ELOOP) {
+            throwLoop(target);
+        } else if (errno != ENOENT) {
+            throwError(errno, cannot);
+        }
+        char text[PATH_MAX];
+        const ssize_t size = ::readlinkat(end.folder.get(), end.name.c_str(), text, sizeof text);
+        if (size < 0 && errno == EINVAL) {
+            rest = end.name;  // no longer a link: looked at again
+            continue;
+        }
+        if (size <= 0 || static_cast<std::size_t>(size) == sizeof text)
+            throwError(size < 0 ? errno : ENAMETOOLONG, cannot);
+        rest = std::string(text, static_cast<std::size_t>(size));
+        end.shown = rest.is_absolute() ? rest : end.shown.parent_path() / rest;
     }
 }
 
@@ -81,15 +190,14 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-int connectTo(const fs::path& socketPath) {
+int connectTo(const std::string& socketPath) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const std::string name = socketPath.string();
-    if (name.size() >= sizeof address.sun_path) {
+    if (socketPath.size() >= sizeof address.sun_path) {
         errno = ENAMETOOLONG;
         return -1;
     }
-    std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -101,31 +209,38 @@ int connectTo(const fs::path& socketPath) {
     return fd;
 }
 
-// Opens for writing the very file `probe` (an O_PATH descriptor) stands for, through its /proc
-// link, so that nothing put at the name meanwhile is opened instead. Without /proc, by name, and
-// only when that is still the same file.
-int reopen(int probe, const struct stat& probed, const fs::path& name, int flags) {
-    const std::string link = "/proc/self/fd/" + std::to_string(probe);
-    while (true) {
-        int fd = ::open(link.c_str(), flags);
-        if (fd < 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
-            fd = ::open(name.c_str(), flags);
-            struct stat opened {};
-            if (fd >= 0 && (::fstat(fd, &opened) != 0 || !sameFile(opened, probed))) {
-                ::close(fd);
-                errno = EAGAIN;  // something else took the name meanwhile
-                return -1;
-            }
-        }
-        if (fd >= 0 || errno != EINTR) return fd;
-    }
-}
-
 // A descriptor from a non-blocking opening made blocking again, as a device is written.
 int blocking(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0 && (flags & O_NONBLOCK) != 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
+}
+
+// Opens for writing the very file `probe` (an O_PATH descriptor) stands for, through its /proc
+// link, so that nothing put at the name meanwhile is opened instead; where it must not wait,
+// without waiting. Without /proc, by its name in the folder, and only when that is still the same
+// file.
+int reopen(int probe, const struct stat& probed, int folder, const std::string& name, int flags, bool wait) {
+    const std::string link = procPath(probe);
+    int fd = -1;
+    if (wait) {
+        do fd = ::open(link.c_str(), flags);
+        while (fd < 0 && errno == EINTR);
+    } else {
+        const OpenedNode node = openWithoutWaiting(link, flags);
+        fd = node.fd;
+        errno = node.error;
+    }
+    if (fd >= 0 || errno != ENOENT || procMounted()) return fd;
+    do fd = ::openat(folder, name.c_str(), flags | O_NOFOLLOW | (wait ? 0 : O_NONBLOCK));
+    while (fd < 0 && errno == EINTR);
+    struct stat opened {};
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || !sameFile(opened, probed))) {
+        ::close(fd);
+        errno = EAGAIN;  // something else took the name meanwhile
+        return -1;
+    }
+    return fd >= 0 ? blocking(fd) : fd;
 }
 
 // The name of the temporary file beside `name`: hidden, the target's name kept as far as the
@@ -143,31 +258,26 @@ std::string temporaryName(const std::string& name, std::mt19937_64& random) {
 
 AtomicFileWriter::AtomicFileWriter(fs::path target, FilePermissions permissions, SpecialFiles special)
     : target_(std::move(target)), file_(target_) {
-    // What is written is decided by what the path opens to, not by a look at it before: a pipe put
+    // What is written is decided by what the path leads to, not by a look at it before: a pipe put
     // in a file's place meanwhile must not be taken for a file, nor a file for a pipe.
-    if (const std::optional<int> descriptor = ownDescriptorNamed(target_)) {
-        writeThroughDescriptor(*descriptor, special);
+    End end = locate(target_);
+    if (end.ownDescriptor >= 0) {
+        writeThroughDescriptor(end.ownDescriptor, special);
         return;
     }
-    const int probe = ::open(target_.c_str(), O_PATH | O_CLOEXEC);
-    if (probe < 0) {
-        if (errno == ELOOP)
-            throwError(ELOOP, "Cannot write " + target_.string() + " (its symbolic links lead round in a loop)");
-        // Nothing there yet (or a link to nothing): a new file. Any other reason shows at its making.
-        file_ = endOfLinks(target_);
-        createTemporary(permissions);
-        return;
-    }
-    struct stat info {};
-    const int error = ::fstat(probe, &info) == 0 ? 0 : errno;
+    file_ = end.shown;
+    name_ = end.name;
+    folder_ = end.folder.release();
     try {
-        if (error != 0) throwError(error, "Cannot write " + target_.string());
-        openProbed(probe, info, permissions, special);
+        if (end.probe.get() < 0) {
+            createTemporary(permissions, nullptr, -1);
+        } else {
+            openEnd(end.probe.get(), end.info, end.entry, permissions, special);
+        }
     } catch (...) {
-        ::close(probe);
+        release();
         throw;
     }
-    ::close(probe);
 }
 
 void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles special) {
@@ -187,35 +297,36 @@ void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles speci
     if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
 }
 
-void AtomicFileWriter::openProbed(int probe, const struct stat& info, FilePermissions permissions,
-                                  SpecialFiles special) {
+void AtomicFileWriter::openEnd(int probe, const struct stat& info, bool entry, FilePermissions permissions,
+                               SpecialFiles special) {
     if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
     if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
+    if (S_ISREG(info.st_mode) && !entry) {
+        // Replaced only where the caller may write it, as a shell's redirection only opens such a
+        // file: the kernel says (its mode, its access list, a read-only file system).
+        if (::faccessat(folder_, name_.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+            throwError(errno, "Cannot write " + target_.string());
+        createTemporary(permissions, &info, probe);
+        return;
+    }
+    inPlace_ = true;
     if (S_ISREG(info.st_mode)) {
-        // A file that no name leads to (reached through another process's descriptor of a deleted
-        // file) has nothing to rename over: it is written in place. One that another writer
-        // replaced meanwhile is replaced in its turn, as it would have been a moment later.
-        if (info.st_nlink > 0) {
-            file_ = endOfLinks(target_);
-            createTemporary(permissions);
-            return;
-        }
-        inPlace_ = true;
-        fd_ = reopen(probe, info, target_, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+        // Another process's descriptor of a file has no name of its own to rename over (its file
+        // may have none at all): written in place, from its start, as a shell's redirection does.
+        fd_ = reopen(probe, info, folder_, name_, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC, true);
         if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
         return;
     }
     if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
         throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + nodeKind(info.st_mode) + ", not a file)");
-    inPlace_ = true;
     if (S_ISSOCK(info.st_mode)) {
-        fd_ = connectTo(target_);
+        fd_ = connectTo(procPath(probe));
+        if (fd_ < 0 && errno == ENOENT && !procMounted()) fd_ = connectTo(file_.string());
     } else {
         // No O_TRUNC: a device or a pipe has nothing to cut. A pipe's opening waits for a reader;
         // a device's must not wait where the application keeps its own files.
-        const int flags = O_WRONLY | O_NOCTTY | O_CLOEXEC | (special == SpecialFiles::devicesOnly ? O_NONBLOCK : 0);
-        fd_ = reopen(probe, info, target_, flags);
-        if (fd_ >= 0) blocking(fd_);
+        fd_ =
+            reopen(probe, info, folder_, name_, O_WRONLY | O_NOCTTY | O_CLOEXEC, special != SpecialFiles::devicesOnly);
     }
     if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
 }
@@ -224,49 +335,52 @@ AtomicFileWriter::~AtomicFileWriter() {
     release();
 }
 
-void AtomicFileWriter::createTemporary(FilePermissions permissions) {
-    const std::string name = file_.filename().string();
-    if (name.empty() || name == "." || name == "..")
-        throwError(EISDIR, "Cannot write " + target_.string() + " (it names a folder)");
-    // Names are made in the folder's own descriptor, so that the temporary name's length counts
-    // against the limit of a name, never of a path.
-    const fs::path folder = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
-    folder_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (folder_ < 0) throw cannotCreateError(errno, target_, file_);
-
-    struct stat old {};
-    const bool replacing = ::fstatat(folder_, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+void AtomicFileWriter::createTemporary(FilePermissions permissions, const struct stat* old, int oldProbe) {
     // A new output gets 0666 less the umask (and the folder's default ACL) from the kernel;
     // anything else is private while it is written and gets its mode below.
-    const bool fromUmask = permissions == FilePermissions::inherited && !replacing;
+    const bool fromUmask = permissions == FilePermissions::inherited && old == nullptr;
     std::random_device seed;
     std::mt19937_64 random(seed());
     for (int attempt = 0; fd_ < 0; ++attempt) {
-        std::string candidate = temporaryName(name, random);
+        // Names are made in the folder's own descriptor, so that the temporary name's length
+        // counts against the limit of a name, never of a path.
+        std::string candidate = temporaryName(name_, random);
         fd_ = ::openat(folder_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, fromUmask ? 0666 : 0600);
         if (fd_ >= 0) {
             temporary_ = std::move(candidate);
         } else if (errno != EEXIST || attempt == 100) {
             // The temporary file is how the write works, not what the caller asked for: every
             // message names the target.
-            const int error = errno;
-            release();
-            throw cannotCreateError(error, target_, file_);
+            throw cannotCreateError(errno, target_, file_);
         }
     }
     if (fromUmask) return;
     mode_t mode = 0600;
-    if (permissions == FilePermissions::inherited) mode = old.st_mode & 0777;  // new bytes do not inherit set-id bits
-    if (replacing) {
-        // The file stays its owner's whoever replaces it (root, say); only root gives a file away,
-        // and anyone may give it one of their groups.
-        struct stat made {};
-        if (::fstat(fd_, &made) != 0) fail(errno);
-        const bool sameOwners = made.st_uid == old.st_uid && made.st_gid == old.st_gid;
-        if (!sameOwners && ::fchown(fd_, old.st_uid, old.st_gid) != 0 &&
-            ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0)
-            mode &= ~static_cast<mode_t>(070);  // the old group's rights go to no other group
+    if (permissions == FilePermissions::inherited) mode = old->st_mode & 0777;  // new bytes do not inherit set-id bits
+    if (old == nullptr) {
+        if (::fchmod(fd_, mode) != 0) fail(errno);
+        return;
     }
+    // The file stays its owner's whoever replaces it (root, say); only root gives a file away,
+    // and anyone may give it one of their groups.
+    struct stat made {};
+    if (::fstat(fd_, &made) != 0) fail(errno);
+    bool groupKept = made.st_gid == old->st_gid;
+    if (made.st_uid != old->st_uid || !groupKept)
+        groupKept =
+            ::fchown(fd_, old->st_uid, old->st_gid) == 0 || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0;
+    if (!groupKept) mode &= ~static_cast<mode_t>(070);  // the old group's rights go to no other group
+    if (::fchmod(fd_, mode) != 0) fail(errno);
+
+    // Its extended attributes and access list stay too, as a copy that keeps all keeps them.
+    const AttributeSource source{procMounted() ? procPath(oldProbe) : file_.string(), procMounted()};
+    copyExtendedAttributes(source, fd_);
+    if (permissions != FilePermissions::inherited) return;
+    const std::string list = accessListOf(source);
+    if (list.empty() || (groupKept && setAccessList(fd_, list))) return;
+    // Without its list, the group's bits (the list's mask) would give the owning group what the
+    // list gave named users and groups: the group keeps only what the list gave it.
+    mode &= ~static_cast<mode_t>(070) | static_cast<mode_t>(owningGroupPermissions(list) << 3);
     if (::fchmod(fd_, mode) != 0) fail(errno);
 }
 
@@ -341,7 +455,7 @@ void AtomicFileWriter::commit() {
     if (::close(fd) != 0) {
         error = errno;
         what = "Cannot write " + target_.string();
-    } else if (::renameat(folder_, temporary_.c_str(), folder_, file_.filename().c_str()) != 0) {
+    } else if (::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
         error = errno;
         what = "Cannot replace " + target_.string();
     }
@@ -361,11 +475,15 @@ void AtomicFileWriter::commit() {
 }
 
 bool namesStandardOutput(const fs::path& path) {
-    const std::optional<int> descriptor = ownDescriptorNamed(path);
-    if (!descriptor) return false;
-    struct stat named {};
-    struct stat output {};
-    return ::fstat(*descriptor, &named) == 0 && ::fstat(STDOUT_FILENO, &output) == 0 && sameFile(named, output);
+    try {
+        const End end = locate(path);
+        struct stat named {};
+        struct stat output {};
+        return end.ownDescriptor >= 0 && ::fstat(end.ownDescriptor, &named) == 0 &&
+               ::fstat(STDOUT_FILENO, &output) == 0 && sameFile(named, output);
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 void writeFileAtomically(const fs::path& path, std::string_view bytes, FilePermissions permissions,

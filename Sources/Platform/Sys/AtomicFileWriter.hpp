@@ -30,23 +30,32 @@ enum class SpecialFiles {
     devicesOnly,
 };
 
-/// Writes what a path names, so that readers see a file either as it was or complete. What the
-/// path opens to decides, not a look at it before:
-/// - nothing or a regular file: the bytes go to a temporary file beside it, and commit() flushes it
-///   to disk, renames it over the file and flushes the folder;
-/// - a symbolic link: the file at the end of its chain is replaced so, in its own folder; the links
-///   stay (a chain that leads round in a loop is an error);
+/// Writes what a path names, so that readers see a file either as it was or complete. The path is
+/// walked as the kernel walks it for this caller, and what stands at its end decides:
+/// - nothing: a new file, made as a temporary file beside the name that commit() flushes to disk,
+///   renames to the name and whose folder it then flushes;
+/// - a regular file: replaced so, whatever its count of names, keeping its mode (less set-id
+///   bits), its owner and group where the system allows, its extended attributes and its access
+///   list; one the caller may not write (the kernel says: mode, access list, read-only file
+///   system) is refused, as a shell's redirection refuses it, and stays;
+/// - a symbolic link: followed only where the kernel follows it for this caller (with
+///   fs.protected_symlinks, not a link of another user's in a sticky world-writable folder), one
+///   link at a time, each relative target from its own link's folder; the file at the end of the
+///   chain is replaced in its own folder and the links stay. A link to nothing makes the file it
+///   names; more than 40 links (a loop) is an error;
 /// - one of the process's open descriptors, by any of its names (/dev/stdout, /dev/fd/N,
-///   /proc/self/fd/N): written through that descriptor, at its place, as the program's own output
-///   is (a file opened to append is appended to);
-/// - a file reached through another process's descriptor (/proc/PID/fd/N), which has no name to
-///   rename over (it may be deleted): written in place, from its start;
+///   /proc/self/fd/N, /proc/thread-self/fd/N): written through that descriptor, at its place, as
+///   the program's own output is (a file opened to append is appended to);
+/// - another process's descriptor (/proc/PID/fd/N): the entry itself is opened, as a shell's
+///   redirection opens it, its link text never taken for a path; a regular file is written in
+///   place, from its start (it may have no name, or one elsewhere);
 /// - a character device, a named pipe or a socket: written in place, with no temporary file and no
 ///   rename; a pipe's opening waits for its reader, as a shell's redirection does (unless
 ///   SpecialFiles::devicesOnly refuses it);
 /// - a folder or a block device: refused.
-/// A writer dropped without commit(), or a failed step, removes the temporary file. Failures throw
-/// std::system_error naming the path asked for.
+/// Every failure of the walk but "no such file" at its end is the write's failure, a path the
+/// kernel refuses as too long included. A writer dropped without commit(), or a failed step,
+/// removes the temporary file. Failures throw std::system_error naming the path asked for.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::filesystem::path target, FilePermissions permissions = FilePermissions::inherited,
@@ -66,9 +75,12 @@ public:
 
 private:
     void writeThroughDescriptor(int descriptor, SpecialFiles special);
-    /// Opens what `probe`, an O_PATH descriptor of the target, stands for.
-    void openProbed(int probe, const struct stat& info, FilePermissions permissions, SpecialFiles special);
-    void createTemporary(FilePermissions permissions);
+    /// Opens what `probe`, an O_PATH descriptor of what stands at the end of the path, stands for;
+    /// `entry` when that was reached through another process's descriptor.
+    void openEnd(int probe, const struct stat& info, bool entry, FilePermissions permissions, SpecialFiles special);
+    /// The temporary file, given what it replaces (`old`, and `oldProbe` its O_PATH descriptor),
+    /// or nullptr for a new file.
+    void createTemporary(FilePermissions permissions, const struct stat* old, int oldProbe);
     void sendStaged();
     void syncFolder() const;
     /// Removes the temporary file and throws "Cannot write <target>" for the errno value `error`.
@@ -76,8 +88,9 @@ private:
     void release();
 
     std::filesystem::path target_;  // as asked: every message names it
-    std::filesystem::path file_;    // what is replaced: the end of target_'s links
-    std::string temporary_;         // its name in folder_
+    std::filesystem::path file_;    // what is replaced, the end of target_'s links, as a path: for messages
+    std::string name_;              // its name in folder_
+    std::string temporary_;         // the temporary file's name in folder_
     bool inPlace_ = false;
     int folder_ = -1;   // file_'s folder, where the temporary file is made and renamed
     int fd_ = -1;       // the temporary file, or what is written in place
@@ -87,6 +100,11 @@ private:
 /// Whether the path names the process's standard output (/dev/stdout, /dev/fd/1, or another
 /// descriptor open on the same file): a program whose output goes there keeps its own lines off it.
 bool namesStandardOutput(const std::filesystem::path& path);
+
+/// Tests only: when set, called once the writer has opened what stands at the end of the path and
+/// before it looks at what that is, so that a test can change the path meanwhile. Set it before any
+/// writer runs and clear it after.
+extern void (*afterProbeForTests)();
 
 /// One AtomicFileWriter write and commit.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
