@@ -135,27 +135,30 @@ TEST(AtomicFileWriter, ALinkStaysAndTheFileAtTheEndOfItsChainIsReplaced) {
 }
 
 /// fs.protected_symlinks switched on for the test's run, as Debian has it, and put back after.
-struct ProtectedSymlinksOn {
-    static constexpr const char* setting = "/proc/sys/fs/protected_symlinks";
-    static bool set(const std::string& value) {
+// One of the kernel's guards of shared sticky folders (fs.protected_symlinks, fs.protected_regular)
+// switched on for a test's run.
+struct KernelGuardOn {
+    explicit KernelGuardOn(std::string name) : setting("/proc/sys/fs/" + std::move(name)) {}
+    static bool set(const std::string& at, const std::string& value) {
         try {
-            platform::sys::writeFile(setting, value);
+            platform::sys::writeFile(at, value);
             return true;
         } catch (const std::exception&) {
             return false;
         }
     }
+    const std::string setting;
     const std::string old = readFile(setting);
-    const bool on = set("1");
-    ~ProtectedSymlinksOn() {
-        if (on) set(old);
+    const bool on = set(setting, "1");
+    ~KernelGuardOn() {
+        if (on) set(setting, old);
     }
 };
 
 TEST(AtomicFileWriter, ALinkTheKernelWouldNotFollowIsRefusedAsTheShellRefusesIt) {
     if (::geteuid() != 0) GTEST_SKIP() << "another user's link, and the setting that guards against it, need root";
-    const ProtectedSymlinksOn guarded;
-    if (!guarded.on) GTEST_SKIP() << "fs.protected_symlinks cannot be switched on here";
+    const KernelGuardOn links("protected_symlinks"), files("protected_regular");
+    if (!links.on || !files.on) GTEST_SKIP() << "the kernel's guards of shared folders cannot be switched on here";
     TempDir dir;
     // A shared folder such as /tmp, where nobody has put links to a file of root's and to nothing.
     const fs::path shared = dir / "shared";
@@ -173,6 +176,14 @@ TEST(AtomicFileWriter, ALinkTheKernelWouldNotFollowIsRefusedAsTheShellRefusesIt)
         EXPECT_EQ(kindOf(link), S_IFLNK);
     }
     EXPECT_EQ(readFile(dir / "victim.txt"), "root's");
+    // Nor is another user's file there replaced, where the shell may not open it.
+    const fs::path theirs = shared / "theirs.wav";
+    writeFile(theirs, "nobody's");
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    EXPECT_NE(std::system(("echo x > '" + theirs.string() + "' 2>/dev/null").c_str()), 0);
+    EXPECT_EQ(messageOf<std::system_error>([&] { writeFileAtomically(theirs, "root's output"); }),
+              "Cannot write " + theirs.string() + ": Permission denied");
+    EXPECT_EQ(readFile(theirs), "nobody's");
     EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"shared", "victim.txt"}));
 }
 

@@ -302,10 +302,14 @@ void AtomicFileWriter::openEnd(int probe, const struct stat& info, bool entry, F
     if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
     if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
     if (S_ISREG(info.st_mode) && !entry) {
-        // Replaced only where the caller may write it, as a shell's redirection only opens such a
-        // file: the kernel says (its mode, its access list, a read-only file system).
-        if (::faccessat(folder_, name_.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
-            throwError(errno, "Cannot write " + target_.string());
+        // Replaced only where the caller may open it for writing, as a shell's redirection opens
+        // it: the kernel says (its mode, its access list, a read-only file system, and, with
+        // fs.protected_regular, another user's file in a shared sticky folder, which O_CREAT asks
+        // about). Neither cut nor written here.
+        const int asked =
+            ::openat(folder_, name_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+        if (asked < 0) throwError(errno, "Cannot write " + target_.string());
+        ::close(asked);
         createTemporary(permissions, &info, probe);
         return;
     }

@@ -36,8 +36,9 @@ enum class SpecialFiles {
 ///   renames to the name and whose folder it then flushes;
 /// - a regular file: replaced so, whatever its count of names, keeping its mode (less set-id
 ///   bits), its owner and group where the system allows, its extended attributes and its access
-///   list; one the caller may not write (the kernel says: mode, access list, read-only file
-///   system) is refused, as a shell's redirection refuses it, and stays;
+///   list; one the caller may not open for writing (the kernel says: mode, access list,
+///   read-only file system, and with fs.protected_regular another user's file in a sticky
+///   world-writable folder) is refused, as a shell's redirection refuses it, and stays;
 /// - a symbolic link: followed only where the kernel follows it for this caller (with
 ///   fs.protected_symlinks, not a link of another user's in a sticky world-writable folder), one
 ///   link at a time, each relative target from its own link's folder; the file at the end of the
