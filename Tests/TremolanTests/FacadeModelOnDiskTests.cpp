@@ -6,12 +6,15 @@
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "Support/FakeModelRepository.hpp"
 #include "Support/HubErrorOf.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/TestEnvironment.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -63,6 +66,17 @@ TEST_F(FacadeModelOnDisk, TheDownloadBringsTheTokenizerTheModelsWidthsCallFor) {
     fs::resize_file(folder / "TextDecoder.mlmodelc/weights.safetensors", 4096);
     EXPECT_FALSE(Tremolan::isDownloaded(folder, base.path())) << "a cut weights file";
     EXPECT_FALSE(Tremolan::isDownloaded(base.path() / "nothing", base.path()));
+}
+
+// A named pipe in a bundle description's place is no whole model, found without waiting on it (the
+// hub's fallback to the copy on disk, and the application's start, asked this).
+TEST_F(FacadeModelOnDisk, APipeInTheModelIsNoDownloadedModelAndIsNeverWaitedOn) {
+    const fs::path folder = download(hub->endpoint());
+    const fs::path description = folder / "TextDecoder.mlmodelc/model.json";
+    fs::remove(description);
+    ASSERT_EQ(::mkfifo(description.c_str(), 0600), 0);
+    EXPECT_TRUE(velmora::test::endsWithin(std::chrono::seconds(5), description,
+                                          [&] { EXPECT_FALSE(Tremolan::isDownloaded(folder, base.path())); }));
 }
 
 // The files come in name order: a transfer cut off at the decoder leaves the mel-spectrogram bundle behind.

@@ -5,22 +5,39 @@
 #include "Platform/ML/Safetensors.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <system_error>
 
 namespace platform::ml {
+namespace {
+
+// " (a named pipe, not a file)" for what stands where a bundle's file belongs; nothing for a file or
+// for nothing there.
+std::string notAFile(mode_t mode) {
+    if (mode == 0 || S_ISREG(mode)) return {};
+    return " (" + platform::sys::nodeKind(mode) + ", not a file)";
+}
+
+}  // namespace
 
 std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const MLModelConfiguration& configuration) {
     std::error_code ec;
     if (!std::filesystem::exists(url, ec)) throw MLModelError("No model at " + url.string());
     const auto descriptionFile = bundleDescriptionFile(url);
     const std::string where = descriptionFile.string();
+    // Opened without waiting, and only a file: a named pipe in its place would hold the load for good.
+    const auto description =
+        platform::sys::openWithoutWaiting(descriptionFile, O_RDONLY, platform::sys::NodeKinds::regularFilesOnly);
     std::string text;
-    try {
-        text = platform::sys::readFile(descriptionFile);
-    } catch (const std::system_error&) {
+    const bool read = description.fd >= 0 && platform::sys::readAll(description.fd, text);
+    if (description.fd >= 0) ::close(description.fd);
+    if (!read) {
         throw MLModelError("Model bundle " + url.string() + " has no description file " +
-                           descriptionFile.filename().string());
+                           descriptionFile.filename().string() + notAFile(description.mode));
     }
     nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
     if (json.is_discarded()) throw MLModelError(where + ": the description is not valid JSON");
@@ -30,8 +47,10 @@ std::shared_ptr<MLModel> MLModel::load(const std::filesystem::path& url, const M
     model->configuration_ = configuration;
     model->manifest_ = BundleManifest::parse(json, where);
     const auto weightsPath = descriptionFile.parent_path() / model->manifest_.weights;
-    if (!std::filesystem::is_regular_file(weightsPath, ec))
-        throw MLModelError("Model bundle " + url.string() + " is missing its weights file " + model->manifest_.weights);
+    struct stat weightsInfo {};
+    if (::stat(weightsPath.c_str(), &weightsInfo) != 0 || !S_ISREG(weightsInfo.st_mode))
+        throw MLModelError("Model bundle " + url.string() + " is missing its weights file " + model->manifest_.weights +
+                           notAFile(weightsInfo.st_mode));
     model->instanceLimit_ = static_cast<std::size_t>(
         configuration.maxInstances > 0 ? configuration.maxInstances : ComputePool::shared().threadCount());
     try {

@@ -1,7 +1,16 @@
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
+#include "KorbitCore/External/Hub/TokenFile.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 
 #include <nlohmann/json.hpp>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
 
 using korbit::HubApi;
 using korbit::HubApiWrapper;
@@ -29,6 +38,24 @@ protected:
     static void clearHomeTokens() {
         fs::remove(testHome() / ".cache/huggingface/token");
         fs::remove(testHome() / ".huggingface/token");
+    }
+    /// Whether the token sources give `expected` in a child process that may map only 1 GiB more
+    /// than this one: a read without end fails there instead of taking the machine's memory.
+    static bool foundWithLittleMemory(const std::string& expected) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            rlim_t pages = 0;
+            std::ifstream("/proc/self/statm") >> pages;
+            const rlim_t bytes = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{1} << 30);
+            const rlimit limit{bytes, bytes};
+            try {
+                ::_exit(::setrlimit(RLIMIT_AS, &limit) == 0 && HubApi::hfTokenFromEnv() == expected ? 0 : 1);
+            } catch (...) {
+                ::_exit(2);
+            }
+        }
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     static std::string printedBy(const std::function<void()>& action) {
         ::testing::internal::CaptureStdout();
@@ -85,6 +112,42 @@ TEST_F(TokenTest, TokenFilesLoseTheirTrailingLineBreakAndBrokenTokensAreNeverSen
     ASSERT_EQ(log.lines().size(), 1u);
     ScopedEnv variable("HF_TOKEN", "line\nbreak");
     EXPECT_FALSE(HubApi(folder.path()).hfToken);
+}
+
+// A token file that is no regular file is never waited on (a named pipe) nor read without end (a
+// device like /dev/zero), nor is one larger than a token could be: each is said once, naming it,
+// and the next source answers.
+TEST_F(TokenTest, ATokenFileThatIsNoFileOrTooLargeIsSaidOnceAndPassedOver) {
+    TempDir folder;
+    writeFile(testHome() / ".huggingface/token", "next-source");
+    const fs::path pipe = folder / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    ScopedEnv path("HF_TOKEN_PATH", pipe.c_str());
+    const auto notRead = [](const fs::path& file, const std::string& why) {
+        return "The hub token file " + file.string() + " " + why + ": it is not read, and no token is taken from it.";
+    };
+    {
+        velmora::test::CapturedLog log;
+        EXPECT_TRUE(velmora::test::endsWithin(std::chrono::seconds(5), pipe, [] {
+            EXPECT_EQ(HubApi::hfTokenFromEnv(), "next-source");
+            EXPECT_EQ(HubApi::hfTokenFromEnv(), "next-source");
+        }));
+        EXPECT_EQ(log.lines(), std::vector<std::string>{notRead(pipe, "is a named pipe, not a file")});
+    }
+    writeFile(folder / "large", std::string(korbit::kMaxTokenFileBytes + 1, 'a'));
+    ScopedEnv largePath("HF_TOKEN_PATH", (folder / "large").c_str());
+    {
+        velmora::test::CapturedLog log;
+        EXPECT_TRUE(HubApi::hfTokenFromEnv() == "next-source");  // not the 64 KiB in a failure's text
+        EXPECT_EQ(log.lines(), std::vector<std::string>{notRead(folder / "large", "is larger than 64 KiB")});
+    }
+    const fs::path zero = folder / "zero";
+    if (::mknod(zero.c_str(), S_IFCHR | 0666, makedev(1, 5)) != 0) GTEST_SKIP() << "making a device node needs root";
+    ScopedEnv zeroPath("HF_TOKEN_PATH", zero.c_str());
+    ASSERT_TRUE(foundWithLittleMemory("next-source"));
+    velmora::test::CapturedLog log;
+    EXPECT_EQ(HubApi::hfTokenFromEnv(), "next-source");
+    EXPECT_EQ(log.lines(), std::vector<std::string>{notRead(zero, "is a character device, not a file")});
 }
 
 TEST_F(TokenTest, ConstructionPrintsTheTokenLineOnlyWhenTheMonitorIsDisabledWithExactlyOne) {

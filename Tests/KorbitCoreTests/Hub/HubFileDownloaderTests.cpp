@@ -243,16 +243,31 @@ TEST_F(FileDownloaderTest, TwoDownloadsOfOneFileNeverShareThePartialFile) {
     EXPECT_EQ(fileGets().size(), 1u);  // the second waited, then found the file current
 }
 
-// A named pipe at the cached copy whose digest is checked, at the partial file or at the metadata
-// file ends the download at once with an error naming it; the pipe stays and nothing is fetched.
+// A named pipe at the partial file or at the metadata file ends the download at once with an error
+// naming it; the pipe stays and nothing is fetched.
 TEST_F(FileDownloaderTest, APipeAtAFileOfTheCacheEndsTheDownloadWithItsName) {
     addFile("owner/name", "model.bin", patternedBytes(2 << 20));  // tagged with its digest
     const HubFileDownloader downloader = downloaderFor("model.bin");
     const std::string etag = FakeHub::sha256Of(root / "models/owner/name/model.bin");
-    for (const fs::path& pipe :
-         {downloader.destination(), downloader.incompleteDestination(etag), downloader.metadataPath()}) {
+    for (const fs::path& pipe : {downloader.incompleteDestination(etag), downloader.metadataPath()}) {
         EXPECT_THAT(refusedAtOnce<std::exception>(pipe, [&] { downloader.download(); }),
                     testing::HasSubstr(pipe.string() + " (a named pipe, not a file)"));
     }
     EXPECT_TRUE(fileGets().empty());
+}
+
+// A named pipe in a downloaded file's place, its metadata current, is no download: the fetch
+// replaces it, never waiting on it (it was taken for the file, and its reader waited for good).
+TEST_F(FileDownloaderTest, APipeAtADownloadedFileIsFetchedAgainInItsPlace) {
+    const std::string contents = patternedBytes(2 << 20);  // tagged with its digest
+    addFile("owner/name", "model.bin", contents);
+    const HubFileDownloader downloader = downloaderFor("model.bin");
+    const fs::path file = downloader.download();
+    const std::size_t fetches = fileGets().size();
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_TRUE(velmora::test::endsWithin(5s, file, [&] { EXPECT_EQ(downloader.download(), file); }));
+    ASSERT_TRUE(fs::is_regular_file(file));
+    EXPECT_EQ(readFile(file), contents);
+    EXPECT_EQ(fileGets().size(), 2 * fetches);
 }

@@ -173,6 +173,23 @@ TEST_F(SnapshotTest, OfflineVerifiesEveryCachedFileFromTheCacheAlone) {
     EXPECT_FALSE(fs::exists(metadataFile("owner/name", "weights.bin")));
 }
 
+// A file whose metadata the cache holds must be there, a regular file: a missing one or a named
+// pipe (never waited on) fails the check, named.
+TEST_F(SnapshotTest, OfflineFailsNamingACachedFileThatIsMissingOrNoFile) {
+    const fs::path folder = client.snapshot(repo, "main", {});
+    client.useOfflineMode = true;
+    const fs::path tokenizer = folder / "tokenizer/tokenizer.json";
+    fs::remove(tokenizer);
+    EXPECT_EQ(messageOf<EnvironmentError>([&] { client.snapshot(repo, "main", {}); }),
+              "Offline mode error: " + tokenizer.string() + " is missing, though its metadata is cached");
+    EXPECT_NO_THROW(client.snapshot(repo, "main", {"config.json"}));  // what the patterns leave out
+    writeFile(tokenizer, "{\"model\": {}}");
+    const fs::path weights = folder / "weights.bin";
+    fs::remove(weights);
+    EXPECT_EQ(velmora::test::refusedAtOnce<EnvironmentError>(weights, [&] { client.snapshot(repo, "main", {}); }),
+              "Offline mode error: " + weights.string() + " is a named pipe, not a file");
+}
+
 TEST_F(SnapshotTest, ContentThatBeliesItsDigestIsCaughtByTheOfflineCheck) {
     // Online, a transfer is trusted once its size is right; the digest tag is checked offline.
     hub.corruptContent("weights.bin");

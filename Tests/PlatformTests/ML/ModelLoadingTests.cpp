@@ -1,9 +1,12 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/Model.hpp"
 #include "PlatformTests/ML/TestModels.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -83,6 +86,21 @@ TEST(ModelLoading, PackagesLoadFromTheirDescriptionFile) {
     const auto mel = randomHalfArray({1, 80, 1, 96}, 1);
     EXPECT_EQ(byFile->predict({{"melspectrogram_features", mel}}).at("encoder_output_embeds").toFloatVector(),
               byFolder->predict({{"melspectrogram_features", mel}}).at("encoder_output_embeds").toFloatVector());
+}
+
+// A named pipe in the place of a bundle's description or weights is refused with its kind, never
+// waited on (a downloaded model's file taken over by one held the load for good).
+TEST(ModelLoading, APipeInABundleIsRefusedWithItsKindAtOnce) {
+    TempDir dir;
+    for (const std::string name : {"model.json", "weights.safetensors"}) {
+        const auto bundle = dir / (name + ".mlmodelc");
+        copyBundle(smallModelFolder() / "TextDecoder.mlmodelc", bundle);
+        fs::remove(bundle / name);
+        ASSERT_EQ(::mkfifo((bundle / name).c_str(), 0600), 0);
+        std::string error;
+        EXPECT_TRUE(endsWithin(std::chrono::seconds(5), bundle / name, [&] { error = loadError(bundle); })) << name;
+        EXPECT_NE(error.find(name + " (a named pipe, not a file)"), std::string::npos) << error;
+    }
 }
 
 TEST(ModelLoading, BadBundlesFailWithAMessageNamingTheProblem) {

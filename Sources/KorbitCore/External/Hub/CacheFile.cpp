@@ -34,29 +34,19 @@ void refuseSpecialFile(const std::filesystem::path& path, std::string_view doing
 }
 
 int openCacheFile(const std::filesystem::path& path, int flags, std::string_view doing) {
-    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        // A pipe opened for writing without a reader, and a socket, fail here: say what stands there.
-        const int error = errno;
-        if (error == ENXIO) refuseSpecialFile(path, doing);
-        errno = error;
+    const platform::sys::OpenedNode node = platform::sys::openWithoutWaiting(path, flags);
+    if (node.fd < 0) {
+        // A pipe opened for writing without a reader, and a socket, fail so: say what stands there.
+        if (node.error == ENXIO)
+            if (const auto kind = specialKind(node.mode, false)) throw NotAFileError(path, doing, *kind);
+        errno = node.error;
         return -1;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    if (const auto kind = specialKind(info.st_mode, (flags & O_ACCMODE) == O_RDONLY)) {
-        ::close(fd);
+    if (const auto kind = specialKind(node.mode, (flags & O_ACCMODE) == O_RDONLY)) {
+        ::close(node.fd);
         throw NotAFileError(path, doing, *kind);
     }
-    // A device's reads and writes wait as they usually do.
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-    return fd;
+    return node.fd;
 }
 
 std::string readCacheFile(const std::filesystem::path& path) {

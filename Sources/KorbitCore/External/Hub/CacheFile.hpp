@@ -17,11 +17,10 @@ public:
     NotAFileError(const std::filesystem::path& path, std::string_view doing, std::string_view kind);
 };
 
-/// Opens a file of the cache with `flags` (O_CLOEXEC and O_NOCTTY added) without ever waiting: the
-/// opening is non-blocking, so that a named pipe's returns at once, and what it opened is looked at
-/// before use. A file or a folder (whose use then fails as it would) comes back as a blocking
-/// descriptor, and so does a character device opened to write (written in place, as the metadata
-/// writer does); -1 with errno set when the opening fails. A named pipe, a socket, a block device,
+/// Opens a file of the cache with `flags` without ever waiting (platform::sys::openWithoutWaiting):
+/// what it opened is looked at before use. A file or a folder (whose use then fails as it would)
+/// comes back as a descriptor, and so does a character device opened to write (written in place,
+/// as the metadata writer does); -1 with errno set when the opening fails. A named pipe, a socket, a block device,
 /// or a character device opened to read only (/dev/zero never ends), throws NotAFileError.
 int openCacheFile(const std::filesystem::path& path, int flags, std::string_view doing = "Cannot open");
 

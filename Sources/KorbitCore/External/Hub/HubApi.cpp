@@ -7,12 +7,11 @@
 #include "KorbitCore/External/Hub/HubLog.hpp"
 #include "KorbitCore/External/Hub/NetworkMonitor.hpp"
 #include "KorbitCore/External/Hub/RedirectSessionActor.hpp"
+#include "KorbitCore/External/Hub/TokenFile.hpp"
 #include "Platform/Log/SystemLog.hpp"
 #include "Platform/Net/Session.hpp"
 #include "Platform/Net/Url.hpp"
-#include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
-#include "Platform/Text/Unicode.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -31,21 +30,6 @@ using platform::net::Url;
 
 namespace korbit {
 namespace {
-
-// A token file's text: valid UTF-8, without the line break (and blanks) an editor leaves at its end.
-std::optional<std::string> readTokenFile(const fs::path& path) {
-    std::string text;
-    try {
-        text = platform::sys::readFile(path);
-    } catch (const std::system_error&) {
-        return std::nullopt;
-    }
-    if (!platform::text::isValidUtf8(text)) return std::nullopt;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) {
-        text.pop_back();
-    }
-    return text;
-}
 
 bool fitsInAHeader(const std::string& token) {
     return std::none_of(token.begin(), token.end(), [](char c) { return c == '\r' || c == '\n' || c == '\0'; });

@@ -1,12 +1,20 @@
 // HubApi: snapshot download, online through the single-file downloader, offline from the cache.
 
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/Extensions/ArrayExtensions.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
 #include "KorbitCore/External/Hub/HubFileDownloader.hpp"
 #include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "KorbitCore/External/Hub/NetworkMonitor.hpp"
+#include "Platform/Sys/FileIO.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <string_view>
+#include <system_error>
 
 namespace fs = std::filesystem;
 using platform::sys::Progress;
@@ -16,6 +24,42 @@ namespace {
 
 fs::path metadataFolder(const fs::path& repoDestination) {
     return repoDestination / ".cache" / "huggingface" / "download";
+}
+
+// Every file whose metadata the cache holds, of those the patterns select (all without any), must be
+// there, a regular file: the repository folder's own listing passes over a missing file, and over a
+// named pipe that a reader would wait on. A model folder removed by hand elsewhere in the
+// repository, its metadata left behind, fails no other model's check.
+void checkFilesOfMetadata(const fs::path& repoDestination, const fs::path& repoMetadataDestination,
+                          const std::vector<std::string>& globs) {
+    constexpr std::string_view suffix = ".metadata";
+    std::error_code ec;
+    fs::recursive_directory_iterator it(repoMetadataDestination, ec);
+    if (ec == std::errc::no_such_file_or_directory) return;
+    for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code kindError;
+        if (!name.ends_with(suffix) || it->is_directory(kindError)) continue;
+        fs::path relative = it->path().lexically_relative(repoMetadataDestination);
+        relative.replace_filename(name.substr(0, name.size() - suffix.size()));
+        const auto selects = [&](const std::string& glob) { return !matching({relative.string()}, glob).empty(); };
+        if (!globs.empty() && std::none_of(globs.begin(), globs.end(), selects)) continue;
+        const fs::path file = repoDestination / relative;
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0) {
+            const int error = errno;
+            if (error == ENOENT || error == ENOTDIR)
+                throw EnvironmentError::offlineModeError(file.string() + " is missing, though its metadata is cached");
+            throw EnvironmentError::offlineModeError("Cannot look at " + file.string() + ": " +
+                                                     std::generic_category().message(error));
+        }
+        if (!S_ISREG(info.st_mode))
+            throw EnvironmentError::offlineModeError(file.string() + " is " + platform::sys::nodeKind(info.st_mode) +
+                                                     ", not a file");
+    }
+    if (ec)
+        throw EnvironmentError::offlineModeError("Cannot list " + repoMetadataDestination.string() + ": " +
+                                                 ec.message());
 }
 
 }  // namespace
@@ -43,6 +87,7 @@ fs::path HubApi::snapshot(const Repo& repo, const std::string& revision, const s
                 throw EnvironmentError::fileIntegrityError("Hash mismatch for " + name);
             }
         }
+        checkFilesOfMetadata(repoDestination, repoMetadataDestination, globs);
         return repoDestination;
     }
 

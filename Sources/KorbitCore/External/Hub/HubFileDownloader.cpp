@@ -86,8 +86,10 @@ std::string HubFileDownloader::source() const {
 }
 
 bool HubFileDownloader::downloaded() const {
+    // A named pipe taken for the file would hold whoever reads the model next; the fetch replaces it.
     std::error_code ec;
-    return fs::exists(destination(), ec);
+    const fs::file_status status = fs::status(destination(), ec);
+    return fs::is_regular_file(status) || fs::is_directory(status);
 }
 
 void HubFileDownloader::prepareCacheDestination(const fs::path& incompleteDestination) const {

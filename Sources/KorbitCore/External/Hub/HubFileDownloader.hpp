@@ -39,7 +39,8 @@ struct HubFileDownloader {
     /// The file's address on the hub; throws Hub::HubClientError::parseError for an endpoint
     /// that is no URL.
     std::string source() const;
-    /// Whether something (a folder too) exists at the destination.
+    /// Whether a regular file or a folder (through links) stands at the destination; a named pipe,
+    /// a socket or a device there is no download, and a fetch replaces it.
     bool downloaded() const;
 
     std::filesystem::path destination() const;

@@ -1,6 +1,7 @@
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 
 #include "KorbitCore/Extensions/StringExtensions.hpp"
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
@@ -56,7 +57,7 @@ std::optional<Bundle> bundleOf(const fs::path& folder, const char* name) {
         platform::ml::bundleDescriptionFile(korbit::ModelUtilities::detectModelURL(folder, name));
     try {
         return Bundle{description,
-                      platform::ml::BundleManifest::parse(nlohmann::json::parse(platform::sys::readFile(description)),
+                      platform::ml::BundleManifest::parse(nlohmann::json::parse(korbit::readCacheFile(description)),
                                                           description.string())};
     } catch (const std::exception&) {
         return std::nullopt;
