@@ -59,9 +59,16 @@ void Paths::makeFolder(const fs::path& folder) {
 }
 
 void Paths::writeFile(const fs::path& path, std::string_view bytes) {
-    // Private from its creation: no moment exists at which a new file is readable by others.
-    platform::sys::writeFileAtomically(path, bytes, platform::sys::FilePermissions::ownerOnly,
-                                       platform::sys::SpecialFiles::devicesOnly);
+    // A file reached through a link is the user's, kept where they chose: it keeps its mode and
+    // owner, as a program's output does. Any other is private from its creation: no moment exists
+    // at which a new file is readable by others.
+    struct stat here {};
+    struct stat there {};
+    const bool linkedFile = ::lstat(path.c_str(), &here) == 0 && S_ISLNK(here.st_mode) &&
+                            ::stat(path.c_str(), &there) == 0 && S_ISREG(there.st_mode);
+    platform::sys::writeFileAtomically(
+        path, bytes, linkedFile ? platform::sys::FilePermissions::inherited : platform::sys::FilePermissions::ownerOnly,
+        platform::sys::SpecialFiles::devicesOnly);
 }
 
 namespace {
