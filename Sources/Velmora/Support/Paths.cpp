@@ -4,6 +4,7 @@
 #include "Velmora/Support/IsoDate.hpp"
 #include "Velmora/Support/Log.hpp"
 
+#include "Platform/Log/SystemLog.hpp"
 #include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
@@ -30,7 +31,17 @@ const fs::path& Paths::root() {
             makeFolder(path);
         } catch (const std::system_error&) {
         }
-        protect(path);
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+            // Something of the user's stands at the folder's name: it is said, and left as it is.
+            // Straight to the system log: the log file would be in this folder.
+            platform::log::Logger(std::string(Log::subsystem), std::string(Log::app.systemName()))
+                .log(platform::log::LogType::error, "папка данных " + path.string() +
+                                                        " недоступна: " + platform::sys::nodeKind(info.st_mode) +
+                                                        ", not a folder; файлы приложения не сохранятся");
+        } else {
+            protect(path);
+        }
         return path;
     }();
     return folder;

@@ -13,7 +13,8 @@ namespace velmora {
 class Paths {
 public:
     /// $XDG_DATA_HOME/Velmora (by default ~/.local/share/Velmora), created 0700 on first use.
-    /// A failure to create it is left to the first reader or writer to report.
+    /// A failure to create it is left to the first reader or writer to report; something other
+    /// than a folder at its name (a file of the user's) is said in the system log and left as it is.
     static const std::filesystem::path& root();
 
     /// Makes a regular file 0600 and a folder 0700, when one stands at the path itself: a link is
