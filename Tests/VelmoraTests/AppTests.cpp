@@ -569,3 +569,20 @@ TEST(ProgramTest, StartsOverDevicesAtItsFilesAndLeavesTheirModes) {
     for (const auto& entry : std::filesystem::directory_iterator(data))
         EXPECT_TRUE(entry.is_symlink() || entry.path().filename() == "meetings") << entry.path();
 }
+
+// A file at the data folder's name was made 0600 at the start, without a word, and nothing the
+// program keeps could be saved. It is said, and the file stays as it was.
+TEST(ProgramTest, SaysWhenItsDataFolderIsAFileAndLeavesThatFileAlone) {
+    TempDir dir;
+    const auto data = dir / "home" / "data" / "Velmora";
+    test::writeFile(data, "мои заметки");
+    std::filesystem::permissions(data, std::filesystem::perms(0644), std::filesystem::perm_options::replace);
+    StartedProgram program(dir / "home");
+    EXPECT_TRUE(program.says(started)) << program.errors().toStdString();
+    EXPECT_EQ(program.interrupt(), 0) << program.errors().toStdString();
+    EXPECT_TRUE(program.errors().contains(
+        QString::fromStdString("папка данных " + data.string() + " недоступна: a file, not a folder")))
+        << program.errors().toStdString();
+    EXPECT_EQ(test::nodeModeOf(data), S_IFREG | 0644);
+    EXPECT_EQ(test::readFile(data), "мои заметки");
+}

@@ -135,18 +135,34 @@ TEST_F(GlossaryTest, ALinkToNothingIsNeverWritten) {
 }
 
 // A glossary kept in a synced folder through a link: the load writes it back and a change saves
-// it, into the synced file, and the link stays.
-TEST_F(GlossaryTest, AGlossaryLinkedIntoASyncedFolderStaysALink) {
+// it, into the synced file, and the link stays. That file is the user's: each start made it 0600.
+TEST_F(GlossaryTest, AGlossaryLinkedIntoASyncedFolderStaysALinkAndTheUsersFile) {
     const fs::path synced = dir_ / "synced" / "glossary.json";
     writeFile(synced, GlossaryFile::encode({term("Северный ветер")}));
+    fs::permissions(synced, fs::perms(0644), fs::perm_options::replace);
+    struct stat before {};
+    ASSERT_EQ(::stat(synced.c_str(), &before), 0);
+    // As root, the file is another user's, as it would be under sudo.
+    if (::geteuid() == 0) {
+        before.st_uid = 4242;
+        before.st_gid = 4343;
+        ASSERT_EQ(::chown(synced.c_str(), before.st_uid, before.st_gid), 0);
+    }
+    const auto expectTheUsers = [&] {
+        struct stat now {};
+        ASSERT_EQ(::stat(synced.c_str(), &now), 0);
+        EXPECT_EQ(now.st_mode & 07777, 0644u);
+        EXPECT_EQ(std::pair(now.st_uid, now.st_gid), std::pair(before.st_uid, before.st_gid));
+    };
     fs::create_symlink(synced, file());
     Glossary glossary(file());
     EXPECT_FALSE(glossary.readError());
+    expectTheUsers();
     ASSERT_TRUE(glossary.add("Полярная звезда", {}));
     EXPECT_TRUE(fs::is_symlink(file()));
     EXPECT_EQ(canonicals(GlossaryFile::decode(readFile(synced), epoch)),
               (std::vector<std::string>{"Северный ветер", "Полярная звезда"}));
-    EXPECT_EQ(modeOf(synced), 0600u);
+    expectTheUsers();
     EXPECT_EQ(std::distance(fs::directory_iterator(synced.parent_path()), fs::directory_iterator()), 1);
 }
 

@@ -145,6 +145,12 @@ TEST(LogFile, OnlyTheFileAtItsOwnPlaceIsMadePrivate) {
     EXPECT_EQ(readFile(dir / "shared" / "velmora.log"), "по ссылке\n");
     EXPECT_EQ(modeOf(dir / "shared" / "velmora.log"), 0644u);
     EXPECT_TRUE(fs::is_symlink(dir / "velmora.log"));
+
+    // Nor when it is cut back past its limit.
+    ASSERT_TRUE(LogFile(dir / "velmora.log").append(std::string(LogFile::limitBytes, 'x')));
+    EXPECT_LE(fs::file_size(dir / "shared" / "velmora.log"), LogFile::keptBytes);
+    EXPECT_EQ(modeOf(dir / "shared" / "velmora.log"), 0644u);
+    EXPECT_TRUE(fs::is_symlink(dir / "velmora.log"));
 }
 
 TEST(LogFile, ADeviceAtItsPlaceIsWrittenInPlaceWithItsModeLeftAlone) {

@@ -165,10 +165,14 @@ TEST_F(MeetingSound, BothCapturesStopAlikeEvenWhenTheStopFails) {
     // A stop asked on the capture's own thread is one the sound server's client refuses: either
     // capture is stopped all the same, says so in the log and throws nothing.
     SystemLogCapture log;
+    // Made before the captures, so that they outlive them: after a failed check a capture may
+    // still call its callback until it goes.
+    std::atomic<bool> asked{false}, returned{false};
     MicrophoneCapture microphone;
     SystemAudioCapture system;
     for (SampleSource* source : {static_cast<SampleSource*>(&microphone), static_cast<SampleSource*>(&system)}) {
-        std::atomic<bool> asked{false}, returned{false};
+        asked = false;
+        returned = false;
         source->setOnSamples([&, source](const float*, std::size_t) {
             if (asked.exchange(true)) return;
             source->stop();

@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <map>
+#include <memory>
 
 using namespace velmora;
 namespace fs = std::filesystem;
@@ -39,6 +41,12 @@ class MeetingRecorderTest : public ::testing::Test, public velmora::test::Meetin
 protected:
     MeetingRecorderTest() {
         engine->transcriber = [](const std::vector<float>&) { return std::string(); };
+    }
+    // A chunk still on its way when a test's body has ended is transcribed after the body's locals
+    // are gone (a transcriber or a log capture of the test's may be among them): every test waits
+    // for its chunks. Nothing runs the event loop after the body, so this sees how it ended.
+    void TearDown() override {
+        EXPECT_EQ(recorder.pending(), 0) << "the test ended before its chunks were transcribed";
     }
 };
 
@@ -203,6 +211,7 @@ TEST_F(MeetingRecorderTest, TheLevelLineComesEveryTenSeconds) {
     EXPECT_EQ(log.lines("audio").size(), 2u);
     recorder.stop();
     EXPECT_EQ(log.lines("app").back(), "встреча закончена: 20 с, реплик 0");
+    EXPECT_TRUE(recorder.waitForPending(20s)) << "before the log's capture goes";
 }
 
 TEST_F(MeetingRecorderTest, StopSendsTheRestOfEachSourceAndItsLinesJoinTheSameMeeting) {
@@ -307,8 +316,10 @@ TEST_F(MeetingRecorderTest, AFailedPreloadAndFailedChunksAreReported) {
 // A save that fails is said where the meetings screen shows the recorder's error, and no line is
 // lost: the meeting stays whole in memory and the next save, once the folder takes it, writes all.
 TEST_F(MeetingRecorderTest, AFailedSaveIsShownAndTheNextSaveWritesEveryLine) {
-    int said = 0;
-    engine->transcriber = [&](const std::vector<float>&) { return "реплика " + std::to_string(++said); };
+    // Its count is its own, not a local of this body: a chunk may outlive a failed check.
+    engine->transcriber = [said = std::make_shared<std::atomic<int>>(0)](const std::vector<float>&) {
+        return "реплика " + std::to_string(++*said);
+    };
     startRecording();
     const fs::path folder = store.folder();
     fs::remove_all(folder);
@@ -327,6 +338,7 @@ TEST_F(MeetingRecorderTest, AFailedSaveIsShownAndTheNextSaveWritesEveryLine) {
     EXPECT_FALSE(recorder.lastError()) << "the save error goes with the save that worked";
     EXPECT_EQ(storedFile(recorder.meeting()->id).lines, recorder.meeting()->lines);
     recorder.stop();
+    EXPECT_TRUE(recorder.waitForPending(20s));
 }
 
 TEST_F(MeetingRecorderTest, AMeetingOfTwoSpeakersWithTheirEcho) {
@@ -340,12 +352,14 @@ TEST_F(MeetingRecorderTest, AMeetingOfTwoSpeakersWithTheirEcho) {
         {22, "Отлично, жду ссылку"},                   //
         {23, "Всем спасибо"},
     };
-    engine->transcriber = [&](const std::vector<float>& chunk) {
+    engine->transcriber = [texts](const std::vector<float>& chunk) {
         return texts.at(static_cast<int>(std::lround(peakOf(chunk) * 100)));
     };
-    // Every save: the file then holds the meeting as the recorder has it.
+    // Every save: the file then holds the meeting as the recorder has it. Watched only while
+    // this body runs.
     int saves = 0;
-    QObject::connect(&store, &MeetingStore::meetingsChanged, &store, [&] {
+    QObject watching;
+    QObject::connect(&store, &MeetingStore::meetingsChanged, &watching, [&] {
         ++saves;
         EXPECT_EQ(storedFile(recorder.meeting()->id), *recorder.meeting());
     });

@@ -1,7 +1,8 @@
 #pragma once
 
 // The file behind the application log: lines appended one at a time from any thread, the file
-// private to the user and cut back to its newest part once it grows past its limit.
+// private to the user (one kept elsewhere through a link keeps its own mode) and cut back to its
+// newest part once it grows past its limit.
 
 #include <cstddef>
 #include <filesystem>

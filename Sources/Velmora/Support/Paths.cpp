@@ -4,6 +4,7 @@
 #include "Velmora/Support/IsoDate.hpp"
 #include "Velmora/Support/Log.hpp"
 
+#include "Platform/Log/SystemLog.hpp"
 #include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/System.hpp"
@@ -30,7 +31,17 @@ const fs::path& Paths::root() {
             makeFolder(path);
         } catch (const std::system_error&) {
         }
-        protect(path);
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+            // Something of the user's stands at the folder's name: it is said, and left as it is.
+            // Straight to the system log: the log file would be in this folder.
+            platform::log::Logger(std::string(Log::subsystem), std::string(Log::app.systemName()))
+                .log(platform::log::LogType::error, "папка данных " + path.string() +
+                                                        " недоступна: " + platform::sys::nodeKind(info.st_mode) +
+                                                        ", not a folder; файлы приложения не сохранятся");
+        } else {
+            protect(path);
+        }
         return path;
     }();
     return folder;
@@ -59,9 +70,16 @@ void Paths::makeFolder(const fs::path& folder) {
 }
 
 void Paths::writeFile(const fs::path& path, std::string_view bytes) {
-    // Private from its creation: no moment exists at which a new file is readable by others.
-    platform::sys::writeFileAtomically(path, bytes, platform::sys::FilePermissions::ownerOnly,
-                                       platform::sys::SpecialFiles::devicesOnly);
+    // A file reached through a link is the user's, kept where they chose: it keeps its mode and
+    // owner, as a program's output does. Any other is private from its creation: no moment exists
+    // at which a new file is readable by others.
+    struct stat here {};
+    struct stat there {};
+    const bool linkedFile = ::lstat(path.c_str(), &here) == 0 && S_ISLNK(here.st_mode) &&
+                            ::stat(path.c_str(), &there) == 0 && S_ISREG(there.st_mode);
+    platform::sys::writeFileAtomically(
+        path, bytes, linkedFile ? platform::sys::FilePermissions::inherited : platform::sys::FilePermissions::ownerOnly,
+        platform::sys::SpecialFiles::devicesOnly);
 }
 
 namespace {
@@ -72,52 +90,34 @@ std::string reasonOf(int error) {
 
 // Why the opening failed: what stands there when it is no file (a pipe without a reader and a
 // socket fail with "No such device or address"), else the system's reason.
-std::string openingFailure(const fs::path& file, int error) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) == 0 && notAFile(info.st_mode)) return *notAFile(info.st_mode);
-    return reasonOf(error);
+std::string openingFailure(const platform::sys::OpenedNode& node) {
+    if (node.mode != 0 && notAFile(node.mode)) return *notAFile(node.mode);
+    return reasonOf(node.error);
 }
 
 }  // namespace
 
 Paths::FileRead Paths::readFile(const fs::path& file) {
     FileRead read;
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0) {
-        const int error = errno;
+    // Nothing but a file is opened: a device may do something on its opening.
+    const platform::sys::OpenedNode node =
+        platform::sys::openWithoutWaiting(file, O_RDONLY, platform::sys::NodeKinds::regularFilesOnly);
+    if (node.error != 0) {
         // Only nothing at all is a missing file: a link to nothing may lead to the user's file on
         // a disk that is not there now.
         struct stat link {};
-        if (error != ENOENT || ::lstat(file.c_str(), &link) == 0) read.error = reasonOf(error);
+        if (node.error != ENOENT || ::lstat(file.c_str(), &link) == 0) read.error = openingFailure(node);
         return read;
     }
-    // Nothing but a file is opened: a device may do something on its opening.
-    if (!S_ISREG(info.st_mode)) {
-        read.device = S_ISCHR(info.st_mode);
-        read.error = notAFile(info.st_mode);
-        return read;
-    }
-    // Without waiting, should a pipe have taken the file's place since; what was opened decides.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        read.error = openingFailure(file, errno);
-        return read;
-    }
-    const bool known = ::fstat(fd, &info) == 0;
-    if (!known || !S_ISREG(info.st_mode)) {
-        if (known) {
-            read.device = S_ISCHR(info.st_mode);
-            read.error = notAFile(info.st_mode);
-        } else {
-            read.error = reasonOf(errno);
-        }
-        ::close(fd);
+    if (node.fd < 0) {
+        read.device = S_ISCHR(node.mode);
+        read.error = notAFile(node.mode);
         return read;
     }
     std::string bytes;
-    const bool whole = platform::sys::readAll(fd, bytes);
+    const bool whole = platform::sys::readAll(node.fd, bytes);
     if (!whole) read.error = reasonOf(errno);
-    ::close(fd);
+    ::close(node.fd);
     if (whole) read.bytes = std::move(bytes);
     return read;
 }
@@ -130,36 +130,28 @@ Paths::StoreRead Paths::readStoreFile(const fs::path& file, const std::string& f
 
 Paths::Appending Paths::openToAppend(const fs::path& file, bool alsoRead) {
     Appending opened;
-    // O_NONBLOCK: the opening of a pipe nobody reads would wait for a reader.
-    const int fd = ::open(
-        file.c_str(), (alsoRead ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        opened.error = openingFailure(file, errno);
+    const platform::sys::OpenedNode node =
+        platform::sys::openWithoutWaiting(file, (alsoRead ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT);
+    if (node.fd < 0) {
+        opened.error = openingFailure(node);
         return opened;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        opened.error = reasonOf(errno);
-    } else {
-        opened.error = notAFile(info.st_mode);
-    }
+    opened.error = notAFile(node.mode);
     if (opened.error) {
-        ::close(fd);
+        ::close(node.fd);
         return opened;
     }
-    if (S_ISCHR(info.st_mode)) {
-        // A device writes as it does for anyone (a terminal may make a writer wait).
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (S_ISCHR(node.mode)) {
         opened.device = true;
-    } else if ((info.st_mode & 07777) != 0600) {
+    } else if ((node.mode & 07777) != 0600) {
         // Private, when it is the file at the path itself: one reached through a link is the user's.
+        struct stat info {};
         struct stat here {};
-        if (::lstat(file.c_str(), &here) == 0 && S_ISREG(here.st_mode) && here.st_dev == info.st_dev &&
-            here.st_ino == info.st_ino)
-            ::fchmod(fd, 0600);
+        if (::fstat(node.fd, &info) == 0 && ::lstat(file.c_str(), &here) == 0 && S_ISREG(here.st_mode) &&
+            here.st_dev == info.st_dev && here.st_ino == info.st_ino)
+            ::fchmod(node.fd, 0600);
     }
-    opened.fd = fd;
+    opened.fd = node.fd;
     return opened;
 }
 

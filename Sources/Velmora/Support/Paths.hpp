@@ -13,7 +13,8 @@ namespace velmora {
 class Paths {
 public:
     /// $XDG_DATA_HOME/Velmora (by default ~/.local/share/Velmora), created 0700 on first use.
-    /// A failure to create it is left to the first reader or writer to report.
+    /// A failure to create it is left to the first reader or writer to report; something other
+    /// than a folder at its name (a file of the user's) is said in the system log and left as it is.
     static const std::filesystem::path& root();
 
     /// Makes a regular file 0600 and a folder 0700, when one stands at the path itself: a link is
@@ -28,8 +29,9 @@ public:
     /// Replaces the file as a whole: a temporary file beside it, private (0600) from its creation,
     /// flushed and renamed over the target, so that no reader sees a half-written file and no
     /// other user can read any of it. A link (into a synced folder, say) stays, and the file it
-    /// leads to is replaced. A character device (a link to /dev/null) is written in place with its
-    /// mode left alone; a named pipe or a socket is refused at once, never waited on. Throws
+    /// leads to is replaced, keeping its mode and owner: it is the user's file, where they chose to
+    /// keep it. A character device (a link to /dev/null) is written in place with its mode left
+    /// alone; a named pipe or a socket is refused at once, never waited on. Throws
     /// std::system_error; the old content then stays.
     static void writeFile(const std::filesystem::path& path, std::string_view bytes);
 
