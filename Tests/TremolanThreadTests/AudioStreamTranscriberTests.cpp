@@ -199,8 +199,9 @@ TEST(AudioStreamTranscriber, PassesNeedMoreThanASecondOfNewAudioAndStartAtTheCon
 }
 
 TEST(AudioStreamTranscriber, CandidatesAlreadyConfirmedMoveTheEndButAreNotAddedAgain) {
-    Streaming s(0);
+    // Before the transcriber, whose thread reads them until it ends, a failed check included.
     const TranscriptionSegment a = segment(0.0f, 2.0f, {1}), b = segment(1.0f, 1.5f, {2});
+    Streaming s(0);
     s.answer([&](std::int64_t, std::int64_t) { return std::vector<TranscriptionSegment>{a, b}; });
     s.transcriber->startStreamTranscription();
     s.audio->feed(17000, 0.5f, 17000);
