@@ -38,6 +38,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <vector>
 
 using namespace velmora;
 using velmora::test::ScopedEnv;
@@ -531,10 +532,21 @@ TEST(ProgramTest, AReaderOfItsOutputThatGoesAwayDoesNotEndIt) {
     ::close(ends[1]);
 }
 
-// With SIGPIPE ignored, a list of pictures written to a reader that went away was lost with
-// exit status 0.
-TEST(ProgramTest, ASnapshotWhoseListFindsNoReaderSaysSo) {
+// With SIGPIPE ignored, a list of pictures written to a reader that went away was lost with exit
+// status 0, and so were --help and --version on a full disk: standard output is checked at the
+// end, whatever was asked.
+TEST(ProgramTest, AStandardOutputThatCannotBeWrittenIsAFailure) {
     TempDir dir;
+    QProcess version;
+    version.setProcessEnvironment(programEnvironment(dir / "home"));
+    version.setStandardOutputFile(QStringLiteral("/dev/full"));
+    version.start(VELMORA_PATH, {"--version"});
+    ASSERT_TRUE(version.waitForFinished(60000));
+    EXPECT_EQ(version.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(version.exitCode(), 1);
+    EXPECT_EQ(version.readAllStandardError().toStdString(),
+              "velmora: cannot write standard output: No space left on device\n");
+
     int ends[2];
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
     ::close(ends[0]);  // nobody reads
@@ -548,7 +560,7 @@ TEST(ProgramTest, ASnapshotWhoseListFindsNoReaderSaysSo) {
     const QString errors = QString::fromUtf8(process.readAllStandardError());
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1) << errors.toStdString();
-    EXPECT_TRUE(errors.contains("the pictures are written, but not their list: Broken pipe")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("velmora: cannot write standard output: Broken pipe")) << errors.toStdString();
     EXPECT_TRUE(std::filesystem::exists(dir / "pictures" / "settings.png"));
 }
 

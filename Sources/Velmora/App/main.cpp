@@ -12,16 +12,16 @@
 #include "Velmora/Support/SettingsStore.hpp"
 #include "Velmora/UI/AppStyle.hpp"
 
+#include "Platform/Sys/StandardOutput.hpp"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -93,20 +93,10 @@ int snapshot(const QString& folder) {
         std::fprintf(stderr, "velmora: %s\n", error.what());
         return 1;
     }
-    // With SIGPIPE ignored, a reader that went away shows only here: the list it was to get is lost.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "velmora: the pictures are written, but not their list: %s\n", std::strerror(errno));
-        return 1;
-    }
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // A reader of the output that goes away (`velmora 2>&1 | head`) must not end the program at
-    // its next log line: the write fails and the program goes on.
-    std::signal(SIGPIPE, SIG_IGN);
+int run(int argc, char** argv) {
     const std::optional<Options> options = parse(argc, argv);
     if (!options) return 2;
     if (options->help) {
@@ -152,4 +142,14 @@ int main(int argc, char** argv) {
     velmora::QuitSignals terminations([&delegate] { delegate.quit(); });
     delegate.start();
     return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A reader of the output that goes away (`velmora 2>&1 | head`) must not end the program at
+    // its next log line: the write fails and the program goes on, and its standard output is
+    // checked here, once, whatever ran (the list of pictures, --help, --version).
+    std::signal(SIGPIPE, SIG_IGN);
+    return platform::sys::finishStandardOutput(run(argc, argv), "velmora: ");
 }
