@@ -564,6 +564,43 @@ TEST(ProgramTest, AStandardOutputThatCannotBeWrittenIsAFailure) {
     EXPECT_TRUE(std::filesystem::exists(dir / "pictures" / "settings.png"));
 }
 
+namespace {
+
+std::vector<std::string> snapshotDataFolders(const std::filesystem::path& temporary) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temporary))
+        if (entry.path().filename().string().starts_with("velmora-snapshot-"))
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+}  // namespace
+
+// Ctrl-C while the pictures were drawn left the program's temporary data folder in $TMPDIR.
+TEST(ProgramTest, AnInterruptedSnapshotLeavesNoTemporaryDataFolder) {
+    TempDir dir;
+    const auto temporary = dir / "tmp";
+    std::filesystem::create_directories(temporary);
+    QProcessEnvironment environment = programEnvironment(dir / "home");
+    environment.insert("TMPDIR", QString::fromStdString(temporary.string()));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    // As from a terminal, whatever this test process ignores.
+    process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
+    process.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
+    ASSERT_TRUE(process.waitForStarted());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (snapshotDataFolders(temporary).empty() && std::chrono::steady_clock::now() < deadline &&
+           !process.waitForFinished(10)) {
+    }
+    ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    if (!process.waitForFinished(60000)) process.kill();
+    process.waitForFinished();
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << process.readAllStandardError().toStdString();
+    EXPECT_TRUE(snapshotDataFolders(temporary).empty());
+}
+
 // As root, "velmora.log -> /dev/null" made /dev/null 0600 for the whole system at the program's
 // first log line, and "glossary.json -> /dev/null" at its start. A device is written in place and
 // keeps its mode.

@@ -13,18 +13,19 @@
 #include "Velmora/UI/AppStyle.hpp"
 
 #include "Platform/Sys/StandardOutput.hpp"
+#include "Platform/Sys/TemporaryFolder.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -112,15 +113,18 @@ int run(int argc, char** argv) {
     // The pictures show a fresh program over a data folder of its own: the user's data is
     // neither read nor written (not even the log), whatever is in it. Chosen before anything
     // asks for the data folder.
-    std::unique_ptr<QTemporaryDir> snapshotData;
+    std::unique_ptr<platform::sys::TemporaryFolder> snapshotData;
     if (options->snapshot) {
-        snapshotData = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-snapshot-XXXXXX"));
-        if (!snapshotData->isValid()) {
-            std::fprintf(stderr, "velmora: cannot make a temporary data folder: %s\n",
-                         qPrintable(snapshotData->errorString()));
+        // Ctrl-C while the pictures are drawn removes the folder too.
+        platform::sys::TemporaryFolder::removeOnInterruption();
+        try {
+            snapshotData = std::make_unique<platform::sys::TemporaryFolder>(
+                QFile::encodeName(QDir::tempPath()).toStdString(), "velmora-snapshot-");
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "velmora: cannot make a temporary data folder: %s\n", error.what());
             return 1;
         }
-        qputenv("XDG_DATA_HOME", QFile::encodeName(snapshotData->path()));
+        qputenv("XDG_DATA_HOME", snapshotData->path().c_str());
         // Pictures are drawn the same with or without a display, never in a window on screen,
         // and in their final states.
         if (!platformChosen) qputenv("QT_QPA_PLATFORM", "offscreen");
