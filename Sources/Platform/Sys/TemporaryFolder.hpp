@@ -24,7 +24,8 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
     /// For its scope, an interruption waits before it removes any folder: while the caller moves
-    /// files out of one, and keeps there what they replace until every one is in place.
+    /// files out of one, and keeps there what they replace until every one is in place. A
+    /// TemporaryFolder made or dropped meanwhile waits for the scope's end: never on this thread.
     class Kept {
     public:
         Kept();
