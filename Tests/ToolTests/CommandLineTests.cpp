@@ -271,6 +271,24 @@ TEST(CommandLine, OptionsTakeEitherSpellingAndDoubleDashEndsThem) {
     EXPECT_NE(asText.out.find("special"), std::string::npos) << asText.out;
 }
 
+// `speech options > /dev/full` and `--version >&-` exited 0 with nothing written: standard output is
+// checked once whatever ran is done.
+TEST(CommandLine, AStandardOutputThatCannotBeWrittenIsAFailure) {
+    auto runWith = [](const std::string& arguments, const std::string& redirection) {
+        return runProgram("/bin/sh", {"-c", "exec \"$0\" " + arguments + " " + redirection, VELMORA_DEV_PATH});
+    };
+    ToolRun run = runWith("speech options", "> /dev/full");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "error: cannot write standard output: No space left on device\n");
+    run = runWith("--version", ">&-");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "error: cannot write standard output: Bad file descriptor\n");
+    // Nothing to write is nothing lost, and a command that failed keeps its own status.
+    run = runWith("speech ratio", ">&-");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(lineCount(run.err), 1) << run.err;
+}
+
 TEST(CommandLine, HelpPrintsTheCommandsUsageAndSucceeds) {
     for (const std::vector<std::string>& arguments :
          std::vector<std::vector<std::string>>{{"model", "--help"},

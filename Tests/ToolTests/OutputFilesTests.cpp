@@ -16,6 +16,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -110,6 +117,83 @@ TEST(OutputFiles, ACheckpointOrBundleThatFailsLeavesTheEarlierOneWhole) {
     const fs::path bundles = folder / "bundles";
     expectFailedRewrite({"model", "convert", checkpoint.string(), bundles.string()}, bundles,
                         bundles / "MelSpectrogram.mlmodelc/weights.safetensors", 2);
+}
+
+/// The names of the staging folders in a model folder.
+std::set<std::string> stagingFolders(const fs::path& model) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(model))
+        if (entry.path().filename().string().starts_with(".staging.")) names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A bundle whose weights file could not be replaced (a folder stood there) failed the run after
+// the bundles before it had become the new ones: a new encoder beside the old decoder.
+TEST(OutputFiles, ABundleSetIsReplacedWholeOrNotAtAll) {
+    TempDir folder;
+    const fs::path model = folder / "model";
+    std::vector<std::string> random{"model",   "random", model.string(), "--width", "64",
+                                    "--heads", "2",      "--layers",     "1"};
+    ASSERT_EQ(runTool(random).status, 0);
+    const fs::path weights = model / "TextDecoder.mlmodelc/weights.safetensors";
+    fs::remove(weights);
+    fs::create_directories(weights / "kept");
+    const auto earlier = filesBelow(model);
+
+    random.insert(random.end(), {"--seed", "2"});
+    const ToolRun reseeded = runTool(random);
+    EXPECT_EQ(reseeded.status, 1);
+    EXPECT_EQ(reseeded.err, "error: Cannot replace " + weights.string() + ": Is a directory\n");
+    EXPECT_TRUE(filesBelow(model) == earlier) << "a file of the earlier set changed";
+    EXPECT_TRUE(fs::is_directory(weights / "kept"));
+    EXPECT_THAT(stagingFolders(model), ::testing::IsEmpty());
+}
+
+/// Starts the tool and stops it (SIGSTOP) once its staging folder exists in the model folder.
+pid_t stoppedWhileStaging(const std::vector<std::string>& arguments, const fs::path& model) {
+    fs::create_directories(model);
+    const pid_t child = startTool(arguments);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (stagingFolders(model).empty() && std::chrono::steady_clock::now() < deadline) usleep(1000);
+    ::kill(child, SIGSTOP);
+    int status = 0;
+    if (waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status) || stagingFolders(model).empty()) {
+        ADD_FAILURE() << "the tool ended or never staged its bundles";
+        ::kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        return -1;
+    }
+    return child;
+}
+
+// Ctrl-C while bundles were written left their staging folder (145 MB for --size medium), and a run
+// ended where it cannot clean up (SIGKILL) left one that no later run removed.
+TEST(OutputFiles, AnInterruptedRunLeavesNoStagingFolderAndALaterRunRemovesAnAbandonedOne) {
+    TempDir folder;
+    const fs::path model = folder / "model";
+    const std::vector<std::string> base{"model", "random", model.string(), "--size", "base"};
+    pid_t child = stoppedWhileStaging(base, model);
+    ASSERT_GT(child, 0);
+    ::kill(child, SIGINT);
+    ::kill(child, SIGCONT);
+    EXPECT_EQ(waitForExit(child), 128 + SIGINT);
+    EXPECT_THAT(stagingFolders(model), ::testing::IsEmpty());
+    EXPECT_FALSE(fs::exists(model / "MelSpectrogram.mlmodelc"));
+
+    child = stoppedWhileStaging(base, model);
+    ASSERT_GT(child, 0);
+    ::kill(child, SIGKILL);
+    EXPECT_EQ(waitForExit(child), 128 + SIGKILL);
+    ASSERT_EQ(stagingFolders(model).size(), 1u);
+    // That of a live run, which holds it, stays.
+    fs::create_directory(model / ".staging.live");
+    const int live = ::open((model / ".staging.live").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    const ToolRun later =
+        runTool({"model", "random", model.string(), "--width", "64", "--heads", "2", "--layers", "1"});
+    EXPECT_EQ(later.status, 0) << later.err;
+    EXPECT_EQ(stagingFolders(model), std::set<std::string>{".staging.live"});
+    ::close(live);
 }
 
 TEST(OutputFiles, APathThroughALinkAndDotDotIsWhereTheKernelTakesIt) {

@@ -83,6 +83,38 @@ ToolRun runTool(const std::vector<std::string>& arguments, const std::map<std::s
     return spawnAndWait(VELMORA_DEV_PATH, arguments, environment, {});
 }
 
+pid_t startTool(const std::vector<std::string>& arguments) {
+    const std::string program = VELMORA_DEV_PATH;
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd : {0, 1, 2})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start " + program + ": " + std::strerror(spawned));
+    return child;
+}
+
+int waitForExit(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR) throw std::runtime_error("waitpid failed");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 ToolRun runToolIn(const std::filesystem::path& folder, const std::vector<std::string>& arguments) {
     return spawnAndWait(VELMORA_DEV_PATH, arguments, {}, folder);
 }

@@ -119,6 +119,26 @@ TEST(TranscribeCommand, RecordingsOfTheSameNameGetTranscriptsOfTheirOwn) {
     }
 }
 
+// A recording named talk.json, transcribed as JSON into its own folder, was overwritten by its
+// transcript. An output that is an input's file, by its name or through a link, is refused before
+// anything is done.
+TEST(TranscribeCommand, RefusesToWriteOverItsOwnInput) {
+    TempDir folder;
+    const fs::path recording = folder / "x/talk.json";
+    fs::create_directories(recording.parent_path());
+    fs::copy_file(kShort, recording);
+    fs::create_directory_symlink("x", folder / "linked");
+    for (const fs::path& output : {folder / "x", folder / "linked"}) {
+        const ToolRun run = transcribe({recording.string(), "--format", "json", "--output-dir", output.string()});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "error: transcribe: the output " + (output / "talk.json").string() +
+                               " would overwrite the input " + recording.string() +
+                               " (velmora-dev transcribe --help)\n");
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(readFile(recording), readFile(kShort));
+}
+
 TEST(TranscribeCommand, ClipsAndLanguageSteerTheRun) {
     TempDir folder;
     const ToolRun clipped =

@@ -38,6 +38,7 @@
 #include <map>
 #include <optional>
 #include <thread>
+#include <vector>
 
 using namespace velmora;
 using velmora::test::ScopedEnv;
@@ -531,10 +532,21 @@ TEST(ProgramTest, AReaderOfItsOutputThatGoesAwayDoesNotEndIt) {
     ::close(ends[1]);
 }
 
-// With SIGPIPE ignored, a list of pictures written to a reader that went away was lost with
-// exit status 0.
-TEST(ProgramTest, ASnapshotWhoseListFindsNoReaderSaysSo) {
+// With SIGPIPE ignored, a list of pictures written to a reader that went away was lost with exit
+// status 0, and so were --help and --version on a full disk: standard output is checked at the
+// end, whatever was asked.
+TEST(ProgramTest, AStandardOutputThatCannotBeWrittenIsAFailure) {
     TempDir dir;
+    QProcess version;
+    version.setProcessEnvironment(programEnvironment(dir / "home"));
+    version.setStandardOutputFile(QStringLiteral("/dev/full"));
+    version.start(VELMORA_PATH, {"--version"});
+    ASSERT_TRUE(version.waitForFinished(60000));
+    EXPECT_EQ(version.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(version.exitCode(), 1);
+    EXPECT_EQ(version.readAllStandardError().toStdString(),
+              "velmora: cannot write standard output: No space left on device\n");
+
     int ends[2];
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
     ::close(ends[0]);  // nobody reads
@@ -548,8 +560,45 @@ TEST(ProgramTest, ASnapshotWhoseListFindsNoReaderSaysSo) {
     const QString errors = QString::fromUtf8(process.readAllStandardError());
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 1) << errors.toStdString();
-    EXPECT_TRUE(errors.contains("the pictures are written, but not their list: Broken pipe")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("velmora: cannot write standard output: Broken pipe")) << errors.toStdString();
     EXPECT_TRUE(std::filesystem::exists(dir / "pictures" / "settings.png"));
+}
+
+namespace {
+
+std::vector<std::string> snapshotDataFolders(const std::filesystem::path& temporary) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temporary))
+        if (entry.path().filename().string().starts_with("velmora-snapshot-"))
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+}  // namespace
+
+// Ctrl-C while the pictures were drawn left the program's temporary data folder in $TMPDIR.
+TEST(ProgramTest, AnInterruptedSnapshotLeavesNoTemporaryDataFolder) {
+    TempDir dir;
+    const auto temporary = dir / "tmp";
+    std::filesystem::create_directories(temporary);
+    QProcessEnvironment environment = programEnvironment(dir / "home");
+    environment.insert("TMPDIR", QString::fromStdString(temporary.string()));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    // As from a terminal, whatever this test process ignores.
+    process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
+    process.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
+    ASSERT_TRUE(process.waitForStarted());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (snapshotDataFolders(temporary).empty() && std::chrono::steady_clock::now() < deadline &&
+           !process.waitForFinished(10)) {
+    }
+    ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    if (!process.waitForFinished(60000)) process.kill();
+    process.waitForFinished();
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << process.readAllStandardError().toStdString();
+    EXPECT_TRUE(snapshotDataFolders(temporary).empty());
 }
 
 // As root, "velmora.log -> /dev/null" made /dev/null 0600 for the whole system at the program's

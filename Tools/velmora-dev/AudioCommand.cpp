@@ -2,6 +2,7 @@
 // recogniser hears it, and where the chunker would cut it.
 
 #include "Command.hpp"
+#include "OutputNames.hpp"
 
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "Platform/Audio/AudioFile.hpp"
@@ -122,6 +123,8 @@ void checkAgainstFile(const LoadRange& range, const Parsed& parsed, const std::s
 int runLoad(const Parsed& parsed) {
     const std::string file = parsed.positional("file");
     const LoadRange range = loadRange(parsed);
+    const auto output = parsed.option("output");
+    if (output) velmora::dev::refuseOutputsOverInputs("audio load", {*output}, {file});
     checkAgainstFile(range, parsed, file);
     auto samples = AudioProcessor::loadAudioAsFloatArray(file, range.channelMode(), range.start, range.end);
     // The recording holds samples (checked above): a range too short for one of them is no range.
@@ -130,7 +133,6 @@ int runLoad(const Parsed& parsed) {
                          (range.end ? "--end " + parsed.value("end", "") : std::string("the end")) +
                          " holds no sample at " + std::to_string(Constants::sampleRate) + " Hz");
     }
-    const auto output = parsed.option("output");
     // A recording written to standard output is all that goes there.
     FILE* report = output && platform::sys::namesStandardOutput(*output) ? stderr : stdout;
     const EnergyMeasures energy = AudioProcessor::calculateEnergy(samples);

@@ -2,6 +2,7 @@
 // compression ratios and transcript files.
 
 #include "Command.hpp"
+#include "OutputNames.hpp"
 
 #include "KorbitCore/LogItem.hpp"
 #include "Platform/Sys/FileIO.hpp"
@@ -110,6 +111,8 @@ int runWrite(const Parsed& parsed) {
         const std::string what = parsed.has("name") ? "--name " + name : "the name " + name + " of " + input.string();
         throw velmora::dev::UsageError("speech write: " + what + " names a folder, not a file");
     }
+    velmora::dev::refuseOutputsOverInputs("speech write", {std::filesystem::path(outputDir) / (name + "." + format)},
+                                          {input});
     std::shared_ptr<TranscriptionResult> result;
     try {
         result = TranscriptionResult::decode(json::parse(platform::sys::readFile(input)));

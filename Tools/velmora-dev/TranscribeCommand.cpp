@@ -207,6 +207,13 @@ int runTranscribe(const velmora::dev::Arguments& args) {
     for (const std::string& file : files)
         if (file.empty()) throw UsageError("transcribe: <audio-file> is empty");
     checkClipsWithin(files, request);
+    // Decided for every file in the order given, so that a name does not depend on which files fail.
+    const std::vector<std::string> outputNames = velmora::dev::uniqueOutputNames(files);
+    std::vector<fs::path> outputs, inputs(files.begin(), files.end());
+    for (const std::string& name : outputNames) outputs.push_back(request.outputDir / (name + "." + request.format));
+    if (!modelFolder.empty()) inputs.emplace_back(modelFolder);
+    if (const auto tokenizer = parsed.option("tokenizer")) inputs.emplace_back(*tokenizer);
+    velmora::dev::refuseOutputsOverInputs("transcribe", outputs, inputs);
     const auto whisper = makeFacade(parsed, modelFolder);
     // The decoder would say English where the vocabulary cannot say the language, and the
     // transcript would claim the language asked for.
@@ -214,8 +221,6 @@ int runTranscribe(const velmora::dev::Arguments& args) {
     if (!request.detectLanguage && vocabulary && whisper->textDecoder()->isModelMultilingual())
         velmora::dev::languageToken("transcribe", *request.options.language, *vocabulary);
 
-    // Decided for every file in the order given, so that a name does not depend on which files fail.
-    const std::vector<std::string> outputNames = velmora::dev::uniqueOutputNames(files);
     int status = 0;
     // One recording that fails leaves the others to be transcribed.
     auto failed = [&](const std::string& file, std::exception_ptr error) {

@@ -2,6 +2,7 @@
 // tokenizer folder (see SpeechReference/GreedyTranscriber.hpp).
 
 #include "Command.hpp"
+#include "OutputNames.hpp"
 #include "SpeechModelFolder.hpp"
 #include "SpeechReference/GreedyTranscriber.hpp"
 
@@ -91,6 +92,8 @@ int runTranscribe(const Arguments& args) {
                                               parsed.positional("audio-file")};
     if (!resultFile.empty() && resultFile.extension() != ".json")
         throw velmora::dev::UsageError("transcribe-greedy: --result needs a file name ending in .json");
+    velmora::dev::refuseOutputsOverInputs("transcribe-greedy", {dumpMel, resultFile},
+                                          {positional[2], positional[0], positional[1]});
 
     const tremolan::WhisperTokenizerWrapper tokenizer(
         korbit::AutoTokenizerWrapper::fromModelFolder(positional[1], true), positional[1]);

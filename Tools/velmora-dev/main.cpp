@@ -2,6 +2,8 @@
 
 #include "Command.hpp"
 
+#include "Platform/Sys/StandardOutput.hpp"
+
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
@@ -33,9 +35,7 @@ void printUsage(std::FILE* to) {
     for (const auto& command : all) std::fprintf(to, "  %-12s %s\n", command.name.c_str(), command.summary.c_str());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // The locale of the environment, as the application's toolkit sets it at start: numbers the
     // libraries and this tool write or read must come out the same under a comma-decimal locale.
     std::setlocale(LC_ALL, "");
@@ -69,4 +69,11 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "error: unknown command '%s' (velmora-dev --help)\n", name.c_str());
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Whatever ran, its output is checked here, once: a command does not check its own.
+    return platform::sys::finishStandardOutput(run(argc, argv), "error: ");
 }

@@ -4,9 +4,14 @@
 #include "Platform/ML/Model.hpp"
 #include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
+#include "Platform/Sys/TemporaryFolder.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -58,40 +63,87 @@ int configInt(const json& config, const char* key, const std::filesystem::path& 
     return config[key].get<int>();
 }
 
-/// A hidden folder inside the model folder that the bundles are written into first, removed with
-/// whatever is left in it. Only when every bundle is whole are its files moved over the old ones:
-/// a write that fails (a full disk) leaves the earlier bundles as they were, not some of them new.
-class StagingFolder {
+// The hidden folders of a model folder that its bundles are written into first.
+constexpr const char* kStagingPrefix = ".staging.";
+
+/// Writes the bundle's files into its folder, which exists: a folder that went meanwhile (the
+/// staging folder removed on an interruption) is not made again.
+void writeBundleFiles(const std::filesystem::path& bundle, const BundleManifest& manifest,
+                      const std::vector<TensorData>& tensors) {
+    writeSafetensors(bundle / manifest.weights, tensors, {{"format", "pt"}});
+    platform::sys::writeFileAtomically(bundle / "model.json", manifest.toJson().dump(2) + "\n");
+}
+
+/// Moves every file of the staging folder to its place below `target` as one change: a file
+/// already there is first set aside in the staging folder, and when a step fails, every file moved
+/// so far goes back where it was (as far as the file system lets it), so that the earlier set
+/// stays whole. A reader may still find some files of each set while the renames run.
+class SetReplacement {
 public:
-    explicit StagingFolder(const std::filesystem::path& parent) {
-        std::filesystem::create_directories(parent);
-        std::string pattern = (parent / ".staging.XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::system_error(errno, std::generic_category(), "Cannot write into " + parent.string());
-        path_ = pattern;
-    }
-    ~StagingFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    StagingFolder(const StagingFolder&) = delete;
-    StagingFolder& operator=(const StagingFolder&) = delete;
+    SetReplacement(const std::filesystem::path& staging, const std::filesystem::path& target)
+        : staging_(staging), target_(target), aside_(staging / ".earlier") {}
 
-    const std::filesystem::path& path() const { return path_; }
-
-    /// Renames every file into the same place below `target`, replacing the files of those names.
-    void moveInto(const std::filesystem::path& target) const {
-        std::vector<std::filesystem::path> files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(path_))
-            if (entry.is_regular_file()) files.push_back(std::filesystem::relative(entry.path(), path_));
-        for (const auto& file : files) {
-            std::filesystem::create_directories((target / file).parent_path());
-            std::filesystem::rename(path_ / file, target / file);
+    void run() {
+        namespace fs = std::filesystem;
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::recursive_directory_iterator(staging_))
+            if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), staging_));
+        std::sort(files.begin(), files.end());
+        try {
+            for (const fs::path& file : files) place(file);
+        } catch (...) {
+            undo();
+            throw;
         }
     }
 
 private:
-    std::filesystem::path path_;
+    struct Move {
+        std::filesystem::path file;
+        bool setAside = false;  // an earlier file of its name waits in aside_
+        bool placed = false;    // the new file is at its place
+    };
+
+    void place(const std::filesystem::path& file) {
+        namespace fs = std::filesystem;
+        const fs::path to = target_ / file;
+        for (fs::path folder = to.parent_path(); !fs::exists(folder); folder = folder.parent_path())
+            made_.push_back(folder);
+        fs::create_directories(to.parent_path());
+        Move& move = moves_.emplace_back(Move{file});
+        struct stat info {};
+        if (::lstat(to.c_str(), &info) == 0) {
+            // A folder where a file goes is not the tool's to move: the set stays the earlier one.
+            if (S_ISDIR(info.st_mode))
+                throw std::system_error(EISDIR, std::generic_category(), "Cannot replace " + to.string());
+            fs::create_directories((aside_ / file).parent_path());
+            rename(to, aside_ / file, to);
+            move.setAside = true;
+        }
+        rename(staging_ / file, to, to);
+        move.placed = true;
+    }
+
+    /// Puts back, last first, what place() moved, and removes the folders it made.
+    void undo() const {
+        for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
+            const std::filesystem::path to = target_ / move->file;
+            if (move->placed) ::rename(to.c_str(), (staging_ / move->file).c_str());
+            if (move->setAside) ::rename((aside_ / move->file).c_str(), to.c_str());
+        }
+        for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) ::rmdir(folder->c_str());
+    }
+
+    /// Renames `from` to `to`; a failure names `file`, the place being replaced.
+    static void rename(const std::filesystem::path& from, const std::filesystem::path& to,
+                       const std::filesystem::path& file) {
+        if (::rename(from.c_str(), to.c_str()) != 0)
+            throw std::system_error(errno, std::generic_category(), "Cannot replace " + file.string());
+    }
+
+    std::filesystem::path staging_, target_, aside_;
+    std::vector<Move> moves_;
+    std::vector<std::filesystem::path> made_;  // folders below target_ that place() made
 };
 
 }  // namespace
@@ -233,8 +285,7 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
                  const std::vector<TensorData>& tensors) {
     const auto bundle = folder / (name + ".mlmodelc");
     std::filesystem::create_directories(bundle);
-    writeSafetensors(bundle / manifest.weights, tensors, {{"format", "pt"}});
-    platform::sys::writeFileAtomically(bundle / "model.json", manifest.toJson().dump(2) + "\n");
+    writeBundleFiles(bundle, manifest, tensors);
 }
 
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& p,
@@ -258,12 +309,21 @@ void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters
         else if (t.name.rfind("model.decoder.", 0) == 0)
             decoder.push_back(borrow(t));
     }
-    const StagingFolder staging(folder);
-    writeBundle(staging.path(), kMelModelName, BundleManifest::standard(BundleKind::mel, p),
-                {TensorData::fromFloats("mel_filters", {p.nMels, 201}, melFilterBank(p.nMels), TensorDataType::F32)});
-    writeBundle(staging.path(), kEncoderModelName, BundleManifest::standard(BundleKind::encoder, p), encoder);
-    writeBundle(staging.path(), kDecoderModelName, BundleManifest::standard(BundleKind::decoder, p), decoder);
-    staging.moveInto(folder);
+    std::filesystem::create_directories(folder);
+    // Those of runs that ended before they could remove theirs; a live run's stays.
+    platform::sys::TemporaryFolder::removeAbandoned(folder, kStagingPrefix);
+    const platform::sys::TemporaryFolder staging(folder, kStagingPrefix);
+    auto stage = [&](const char* name, BundleKind kind, const std::vector<TensorData>& tensors) {
+        const auto bundle = staging.path() / (std::string(name) + ".mlmodelc");
+        std::filesystem::create_directory(bundle);
+        writeBundleFiles(bundle, BundleManifest::standard(kind, p), tensors);
+    };
+    stage(kMelModelName, BundleKind::mel,
+          {TensorData::fromFloats("mel_filters", {p.nMels, 201}, melFilterBank(p.nMels), TensorDataType::F32)});
+    stage(kEncoderModelName, BundleKind::encoder, encoder);
+    stage(kDecoderModelName, BundleKind::decoder, decoder);
+    const platform::sys::TemporaryFolder::Kept kept;
+    SetReplacement(staging.path(), folder).run();
 }
 
 void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparameters& p, std::uint64_t seed,

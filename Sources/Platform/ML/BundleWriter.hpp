@@ -39,8 +39,11 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
                  const std::vector<TensorData>& tensors);
 
 /// Writes the three bundles from checkpoint tensors (names "model.encoder..." / "model.decoder..."):
-/// all of them aside first, then their files over those of earlier bundles, so that a failed write
-/// leaves the earlier ones as they were. Sizes beyond SizeLimits throw MLModelError before anything
+/// all of them into a hidden staging folder of `folder` first, then their files in place of those
+/// of earlier bundles as one change, so that a failed write or replacement leaves the earlier set
+/// whole, never some bundles new. The staging folder goes when the call ends, fails, or (in a
+/// program that asked for it, TemporaryFolder::removeOnInterruption) is interrupted; one that an
+/// earlier run left behind is removed. Sizes beyond SizeLimits throw MLModelError before anything
 /// is written.
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams,
                       const std::vector<TensorData>& checkpointTensors);

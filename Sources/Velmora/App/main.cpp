@@ -12,19 +12,20 @@
 #include "Velmora/Support/SettingsStore.hpp"
 #include "Velmora/UI/AppStyle.hpp"
 
+#include "Platform/Sys/StandardOutput.hpp"
+#include "Platform/Sys/TemporaryFolder.hpp"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -93,20 +94,10 @@ int snapshot(const QString& folder) {
         std::fprintf(stderr, "velmora: %s\n", error.what());
         return 1;
     }
-    // With SIGPIPE ignored, a reader that went away shows only here: the list it was to get is lost.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "velmora: the pictures are written, but not their list: %s\n", std::strerror(errno));
-        return 1;
-    }
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // A reader of the output that goes away (`velmora 2>&1 | head`) must not end the program at
-    // its next log line: the write fails and the program goes on.
-    std::signal(SIGPIPE, SIG_IGN);
+int run(int argc, char** argv) {
     const std::optional<Options> options = parse(argc, argv);
     if (!options) return 2;
     if (options->help) {
@@ -122,15 +113,18 @@ int main(int argc, char** argv) {
     // The pictures show a fresh program over a data folder of its own: the user's data is
     // neither read nor written (not even the log), whatever is in it. Chosen before anything
     // asks for the data folder.
-    std::unique_ptr<QTemporaryDir> snapshotData;
+    std::unique_ptr<platform::sys::TemporaryFolder> snapshotData;
     if (options->snapshot) {
-        snapshotData = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-snapshot-XXXXXX"));
-        if (!snapshotData->isValid()) {
-            std::fprintf(stderr, "velmora: cannot make a temporary data folder: %s\n",
-                         qPrintable(snapshotData->errorString()));
+        // Ctrl-C while the pictures are drawn removes the folder too.
+        platform::sys::TemporaryFolder::removeOnInterruption();
+        try {
+            snapshotData = std::make_unique<platform::sys::TemporaryFolder>(
+                QFile::encodeName(QDir::tempPath()).toStdString(), "velmora-snapshot-");
+        } catch (const std::system_error& error) {
+            std::fprintf(stderr, "velmora: cannot make a temporary data folder: %s\n", error.what());
             return 1;
         }
-        qputenv("XDG_DATA_HOME", QFile::encodeName(snapshotData->path()));
+        qputenv("XDG_DATA_HOME", snapshotData->path().c_str());
         // Pictures are drawn the same with or without a display, never in a window on screen,
         // and in their final states.
         if (!platformChosen) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -152,4 +146,14 @@ int main(int argc, char** argv) {
     velmora::QuitSignals terminations([&delegate] { delegate.quit(); });
     delegate.start();
     return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A reader of the output that goes away (`velmora 2>&1 | head`) must not end the program at
+    // its next log line: the write fails and the program goes on, and its standard output is
+    // checked here, once, whatever ran (the list of pictures, --help, --version).
+    std::signal(SIGPIPE, SIG_IGN);
+    return platform::sys::finishStandardOutput(run(argc, argv), "velmora: ");
 }

@@ -27,7 +27,7 @@ public:
     /// Added between the text's lines.
     static constexpr int lineSpacing = 3;
 
-    /// Part 0 is the block's head: its speaker and time over its (first) text.
+    /// `part` 0 is the block's first row: its speaker and time over the start of its text.
     BlockView(const Meeting::Block& block, int part, QWidget* parent = nullptr);
 
     const korbit::UUID& id() const { return block_.id; }
