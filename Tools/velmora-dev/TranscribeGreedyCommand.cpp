@@ -8,13 +8,13 @@
 
 #include "KorbitCore/Extensions/ClockExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Tokenizers/AutoTokenizer.hpp"
 #include "KorbitCore/ModelUtilities.hpp"
 #include "Platform/Audio/AudioFile.hpp"
 #include "Platform/ML/BundleManifest.hpp"
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/Sys/AtomicFileWriter.hpp"
-#include "Platform/Sys/FileIO.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"
 #include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
@@ -48,11 +48,12 @@ constexpr const char* kUsage =
 
 namespace fs = std::filesystem;
 
-// The decoder's vocabulary size, from its bundle description, without loading its weights.
+// The decoder's vocabulary size, from its bundle description, without loading its weights (nor
+// waiting on a pipe in the description's place, as the model's load refuses one).
 int modelVocabulary(const fs::path& modelFolder) {
     const fs::path bundle = korbit::ModelUtilities::detectModelURL(modelFolder, platform::ml::kDecoderModelName);
     const fs::path description = platform::ml::bundleDescriptionFile(bundle);
-    return platform::ml::BundleManifest::parse(nlohmann::json::parse(platform::sys::readFile(description)),
+    return platform::ml::BundleManifest::parse(nlohmann::json::parse(korbit::readCacheFile(description)),
                                                description.string())
         .hparams.nVocab;
 }
