@@ -121,8 +121,9 @@ TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
         {40, 700, 2100, E::float16, true, true, false, 32, 690},
         {9, 300, 1000, E::float16, true, false, true, 16, 299},
         {9, 300, 1000, E::float32, false, false, false, 0, 300},
-        // Blocks of frames the encoder hands out on one thread: row counts around a register tile
-        // of 12, a single panel (or part of one) after a pair, inner sizes one past a depth block.
+        // Blocks of frames the encoder hands out on one thread: row counts around the register
+        // tiles (12 rows on AVX-512, 6 on AVX2), a single panel (or part of one) after a pair,
+        // outputs ending in either half of a panel, inner sizes one past a depth block.
         {1, 64, 300, E::float16, true, false, true, 0, 17},
         {13, 48, 513, E::float16, true, false, true, 16, 33},
         {48, 96, 256, E::float16, true, true, false, 0, 96},
@@ -139,13 +140,18 @@ TEST(LinearKernel, RowsPerTaskAreSmallBlocksInRegisterTilesElseOneBlockPerThread
     AlignedBuffer floatStorage(PackedMatrix::storageBytes(E::float32, 32, 64));
     const PackedMatrix half(E::float16, 32, 64, halfStorage.data());
     const PackedMatrix single(E::float32, 32, 64, floatStorage.data());
-    // One block per thread where the weights are widened per call (and without weights).
-    EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8), 188);
-    EXPECT_EQ(kernels::rowsPerTask(nullptr, 1500, 8), 188);
-    EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 16), 192);  // whole panels
-    EXPECT_EQ(kernels::rowsPerTask(&single, 5, 8), 1);
-    // Small blocks where the products run in register tiles, whatever the thread count.
-    const int tiled = kernels::halfPanelProductRuns(half) ? 48 : 188;
-    EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8), tiled);
-    EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 16), kernels::halfPanelProductRuns(half) ? 48 : 192);
+    for (const auto path : runnablePaths()) {
+        SCOPED_TRACE(pathName(path));
+        // One block per thread where the weights are widened per call (and without weights).
+        EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 1, path), 188);
+        EXPECT_EQ(kernels::rowsPerTask(nullptr, 1500, 8, 1, path), 188);
+        EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 16, path), 192);  // whole panels
+        EXPECT_EQ(kernels::rowsPerTask(&single, 5, 8, 1, path), 1);
+        // Small blocks where the products run in register tiles (both vector paths), whatever the
+        // thread count.
+        const bool tiled = path != VectorPath::portable;
+        EXPECT_EQ(kernels::halfPanelProductRuns(half, path), tiled);
+        EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 1, path), tiled ? 48 : 188);
+        EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 16, path), tiled ? 48 : 192);
+    }
 }
