@@ -99,10 +99,14 @@ struct Avx512Tiles {
 constexpr int kAvx2Rows = 6;
 
 /// C[R x columns] (+)= A B over `depth` inputs: A packed [depth][kAvx2Rows], B the columns of one
-/// panel (16 halves per input); outputs from `columns` on are neither read nor written.
+/// panel (16 halves per input); outputs from `columns` on are neither read nor written. The same
+/// columns of the next panel, `ahead` bytes on, are fetched into cache meanwhile: panels lie far
+/// apart, and the processor's own prefetching starts late on each (a sixth of the time on large
+/// layers). Past the last panel the addresses are only prefetched, which never faults.
 template <int R>
-VELMORA_AVX2_CODE void tileAvx2(const float* a, const std::uint16_t* b, int depth, float* c, std::size_t ldc,
-                                int columns, bool load) {
+VELMORA_AVX2_CODE void tileAvx2(const float* a, const std::uint16_t* b, std::size_t ahead, int depth, float* c,
+                                std::size_t ldc, int columns, bool load) {
+    const std::uintptr_t next = reinterpret_cast<std::uintptr_t>(b) + ahead;
     const bool whole = columns >= P;
     const __m256i m0 = leadingLanes(columns), m1 = leadingLanes(columns - 8);
     __m256 acc[R][2];
@@ -120,6 +124,7 @@ VELMORA_AVX2_CODE void tileAvx2(const float* a, const std::uint16_t* b, int dept
         }
     }
     for (int k = 0; k < depth; ++k) {
+        _mm_prefetch(reinterpret_cast<const char*>(next + static_cast<std::size_t>(k) * P * 2), _MM_HINT_T0);
         const __m256 w0 = widenEightHalves(b + static_cast<std::size_t>(k) * P);
         const __m256 w1 = widenEightHalves(b + static_cast<std::size_t>(k) * P + 8);
         const float* ak = a + static_cast<std::size_t>(k) * kAvx2Rows;
@@ -143,7 +148,7 @@ VELMORA_AVX2_CODE void tileAvx2(const float* a, const std::uint16_t* b, int dept
     }
 }
 
-using TileAvx2 = void (*)(const float*, const std::uint16_t*, int, float*, std::size_t, int, bool);
+using TileAvx2 = void (*)(const float*, const std::uint16_t*, std::size_t, int, float*, std::size_t, int, bool);
 
 template <int... R>
 constexpr auto avx2TilesOf(std::integer_sequence<int, R...>) {
@@ -154,9 +159,9 @@ constexpr auto avx2Tiles = avx2TilesOf(std::make_integer_sequence<int, kAvx2Rows
 
 struct Avx2Tiles {
     static constexpr int kRows = kAvx2Rows, kColumns = P, kDepth = 256;
-    static void run(int count, const float* a, const std::uint16_t* b, std::size_t, int depth, float* c,
+    static void run(int count, const float* a, const std::uint16_t* b, std::size_t panelStride, int depth, float* c,
                     std::size_t ldc, int columns, bool load) {
-        avx2Tiles[static_cast<std::size_t>(count - 1)](a, b, depth, c, ldc, columns, load);
+        avx2Tiles[static_cast<std::size_t>(count - 1)](a, b, panelStride * 2, depth, c, ldc, columns, load);
     }
 };
 
