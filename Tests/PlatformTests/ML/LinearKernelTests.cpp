@@ -49,18 +49,6 @@ std::vector<VectorPath> runnablePaths() {
     return paths;
 }
 
-const char* pathName(VectorPath path) {
-    switch (path) {
-        case VectorPath::portable:
-            return "portable";
-        case VectorPath::avx2:
-            return "avx2";
-        case VectorPath::avx512:
-            return "avx512";
-    }
-    return "?";
-}
-
 void check(const Case& k, VectorPath path) {
     const auto values = seeded(static_cast<std::size_t>(k.out) * k.in, 1, 0.2f);
     AlignedBuffer storage(PackedMatrix::storageBytes(k.element, k.out, k.in));
@@ -79,7 +67,7 @@ void check(const Case& k, VectorPath path) {
     else
         kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu, path);
     const int c0 = k.colEnd ? k.colBegin : 0, c1 = k.colEnd ? k.colEnd : k.out;
-    const std::string what = k.name() + " on " + pathName(path);
+    const std::string what = k.name() + " on " + std::string(vectorPathName(path));
 
     std::vector<float> w(static_cast<std::size_t>(k.in));
     for (int o = c0; o < c1; ++o) {
@@ -141,7 +129,7 @@ TEST(LinearKernel, RowsPerTaskAreSmallBlocksInRegisterTilesElseOneBlockPerThread
     const PackedMatrix half(E::float16, 32, 64, halfStorage.data());
     const PackedMatrix single(E::float32, 32, 64, floatStorage.data());
     for (const auto path : runnablePaths()) {
-        SCOPED_TRACE(pathName(path));
+        SCOPED_TRACE(std::string(vectorPathName(path)));
         // One block per thread where the weights are widened per call (and without weights).
         EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 1, path), 188);
         EXPECT_EQ(kernels::rowsPerTask(nullptr, 1500, 8, 1, path), 188);
