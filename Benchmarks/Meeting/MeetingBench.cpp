@@ -2,11 +2,12 @@
 // about 26 s and hands them, one after another, to the on-device engine, which transcribes each as
 // one padded 30 s window with its own decoding options (language detected, text only, the full
 // fallback ladder). This program sends both sides' chunks down that road, through
-// `LocalWhisperProvider::transcribe`, on a random-weight bundle of the large-v3 sizes (32 + 32
-// layers of width 1280, 128 mel bands; the multilingual vocabulary of the test tokenizer), and
-// prints the real-time factor of both sides together, the time of each stage and the peak memory,
-// at each thread count in a child process of its own (so that each count has its own pool and
-// its own peak).
+// `LocalWhisperProvider::transcribe`, on a random-weight bundle of the sizes of the application's
+// own model, large-v3-turbo (32 encoder layers and 4 decoder layers of width 1280, 128 mel bands;
+// the multilingual vocabulary of the test tokenizer), and prints the real-time factor of both
+// sides together, the time of each stage and the peak memory, at each thread count in a child
+// process of its own (so that each count has its own pool and its own peak), with the vector
+// path the runtime took.
 //
 // Random weights would say nothing for long or stop at once, and their guesses would fall back
 // to higher temperatures every time; a speaking model is confident and says about 60 tokens in
@@ -14,17 +15,19 @@
 // from the tokens before it, so the text does not repeat) and the end of the text after 60. Every
 // prediction still runs in full; only the choice of the next token is scripted.
 //
-//   build-release/Benchmarks/MeetingBench FOLDER [--chunks N] [--threads 8,4] [--tokens 60] [--size large-v3]
+//   build-release/Benchmarks/MeetingBench FOLDER [--chunks N] [--threads 8,4] [--tokens 60] [--size SIZE]
 //
-// --size runs another standard size's bundles (its quickest form: --size tiny --chunks 1 --threads 2
-// --tokens 8, as scripts/bench-smoke runs it); the figures in docs/benchmarks.md are large-v3's.
+// --size runs another standard size's bundles: large-v3 (32 decoder layers; the earlier figures
+// in docs/benchmarks.md are its), or the quickest form, --size tiny --chunks 1 --threads 2
+// --tokens 8, as scripts/bench-smoke runs it.
 //
 // Beside each chunk the program probes the machine's capacity (MachineCapacity.hpp), just before
 // and just after: on a virtual machine whose host sometimes puts two of its processors on one core,
 // a slow chunk with slow probes is the machine's, not the engine's.
 //
-// FOLDER receives the bundles when it has none (about 3 GB, as FacadeLargeBatchBench writes them,
-// which can share the folder): keep it under /tmp and remove it afterwards.
+// FOLDER receives the bundles when it has none (about 1.6 GB for large-v3-turbo, 3 GB for
+// large-v3, as FacadeLargeBatchBench writes them, which can share a folder of the same size):
+// keep it under /tmp and remove it afterwards.
 //
 // The engine finds the model as a user finds it whose download once finished and who has no hub
 // now: the model folder and the tokenizer its widths call for in the places the engine's download
@@ -45,6 +48,7 @@
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Records/TranscriptionResult.hpp"
+#include "VectorPathInUse.hpp"
 #include "Velmora/Audio/SpeechDetector.hpp"
 #include "Velmora/STT/LocalWhisperProvider.hpp"
 
@@ -288,16 +292,17 @@ int runChild(const fs::path& folder, const fs::path& work, int chunks, int token
 }
 
 constexpr const char* kUsage =
-    "usage: MeetingBench FOLDER [--chunks N] [--threads 8,4] [--tokens 60] [--size large-v3]\n"
+    "usage: MeetingBench FOLDER [--chunks N] [--threads 8,4] [--tokens 60] [--size large-v3-turbo]\n"
     "  both sides' chunks of a meeting through the on-device engine on random bundles of the size\n"
-    "  (written into FOLDER when it has none; about 3 GB for large-v3), at each thread count\n";
+    "  (written into FOLDER when it has none; about 1.6 GB for large-v3-turbo, 3 GB for large-v3),\n"
+    "  at each thread count\n";
 
 int runBench(velmora::bench::Arguments& arguments) {
     const std::string folderArgument = arguments.take();
     if (folderArgument.starts_with("-")) velmora::bench::Arguments::unknown(folderArgument);
     const fs::path folder = fs::absolute(folderArgument);
     int chunks = 3, tokens = 60;
-    std::string threadList = "8,4", size = "large-v3", resultPath;
+    std::string threadList = "8,4", size = "large-v3-turbo", resultPath;
     while (!arguments.done()) {
         const std::string a = arguments.take();
         if (a == "--chunks")
@@ -330,8 +335,9 @@ int runBench(velmora::bench::Arguments& arguments) {
     velmora::bench::ensureLargeBundle(folder, size);
     std::printf(
         "meeting: %d chunks of %.0f s from each side (microphone, system), one after another through the "
-        "on-device engine, %s sizes, %d tokens a chunk; load average %s at the start\n",
-        chunks, kChunkSeconds, size.c_str(), tokens, velmora::bench::loadAverages().c_str());
+        "on-device engine, %s sizes, %d tokens a chunk; %s; load average %s at the start\n",
+        chunks, kChunkSeconds, size.c_str(), tokens, velmora::bench::vectorPathInUse().c_str(),
+        velmora::bench::loadAverages().c_str());
     std::fflush(stdout);
     const std::string self = fs::read_symlink("/proc/self/exe");
     int failures = 0;
@@ -363,14 +369,20 @@ int runBench(velmora::bench::Arguments& arguments) {
             summary.push_back(item + " threads: failed");
             continue;
         }
-        const double goal = threads >= 8 ? 0.5 : threads >= 4 ? 1.0 : 0.0;
         std::string line = std::to_string(t) + " threads: real-time factor " + fixedDecimal(factor, 3);
-        if (goal > 0 && size == "large-v3")
+        // large-v3's goals were set on AVX-512; the application's own model has to keep up at 4
+        // threads on the AVX2 path too.
+        if (size == "large-v3" && threads >= 4) {
+            const double goal = threads >= 8 ? 0.5 : 1.0;
             line += " (goal < " + fixedDecimal(goal, 1) + (factor < goal ? ": met)" : ": MISSED)");
+        } else if (size == "large-v3-turbo" && threads == 4) {
+            line += std::string(" (goal <= 0.75: ") + (factor <= 0.75 ? "met)" : "MISSED)");
+        }
         line += ", peak memory " + fixedDecimal(peak, 0) + " MB";
         summary.push_back(line);
     }
-    std::printf("\nsummary (load average %s at the end)\n", velmora::bench::loadAverages().c_str());
+    std::printf("\nsummary (%s sizes, %s; load average %s at the end)\n", size.c_str(),
+                velmora::bench::vectorPathInUse().c_str(), velmora::bench::loadAverages().c_str());
     for (const auto& line : summary) std::printf("  %s\n", line.c_str());
     if (failures > 0) throw std::runtime_error(std::to_string(failures) + " of the thread counts failed");
     return 0;

@@ -36,7 +36,9 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/ComputePool.hpp"
 #include "Platform/ML/Model.hpp"
+#include "Platform/ML/VectorProducts.hpp"
 #include "ProcessStatus.hpp"
+#include "VectorPathInUse.hpp"
 
 #include <cblas.h>
 #include <sys/wait.h>
@@ -120,16 +122,23 @@ private:
     std::vector<float> a_, b_, c_;
 };
 
-/// The goals of the figures the issue tracks, by standard size (0: none).
+/// The goals of the figures with goals, by standard size (0: none). On the AVX2 path the encoder
+/// runs in the same kind of register tiles as on AVX-512 and is held to one share for all three.
 struct Goals {
     double peakMB, encoderShare;
 };
 
-Goals goalsOf(const std::string& size) {
-    if (size.starts_with("tiny")) return {244, 55};
-    if (size.starts_with("base")) return {333, 60};
-    if (size.starts_with("small")) return {725, 65};
+Goals goalsOf(const std::string& size, VectorPath path) {
+    const bool avx2 = path == VectorPath::avx2;
+    if (size.starts_with("tiny")) return {244, avx2 ? 70.0 : 55.0};
+    if (size.starts_with("base")) return {333, avx2 ? 70.0 : 60.0};
+    if (size.starts_with("small")) return {725, avx2 ? 70.0 : 65.0};
     return {0, 0};
+}
+
+/// The vector path the runtime takes, and OpenBLAS's kernel.
+std::string pathsInUse() {
+    return velmora::bench::vectorPathInUse() + ", OpenBLAS kernel " + openblas_get_corename();
 }
 
 /// Memory read bandwidth (GB/s): every thread sums its share of a buffer far larger than the caches,
@@ -355,8 +364,8 @@ int runSteadiness(const std::string& size, const fs::path& models, int processes
     }
     const std::string loadAtStart = loadAverages();
     const int threads = ComputePool::shared().threadCount();
-    std::printf("encoder steadiness, %s, %d threads: %d processes of %d windows, ms per window\n", size.c_str(),
-                threads, processes, windows);
+    std::printf("encoder steadiness, %s, %d threads, %s: %d processes of %d windows, ms per window\n", size.c_str(),
+                threads, pathsInUse().c_str(), processes, windows);
     const std::string self = fs::read_symlink("/proc/self/exe");
     const fs::path resultFile = models / ("steadiness-" + std::to_string(getpid()));
     std::vector<double> all, processMedians, relative, allProbes;
@@ -468,6 +477,7 @@ int runBench(velmora::bench::Arguments& arguments) {
     std::printf("machine: %d threads, OpenBLAS SGEMM %.0f GFLOP/s (%d^3, %d threads), memory read %.1f GB/s%s\n",
                 threads, gemmRate, quick ? 1024 : 3072, threads, bandwidth,
                 quick ? " (quick: not the goals' figures)" : "");
+    std::printf("%s\n", pathsInUse().c_str());
     std::printf(
         "encoder: one 30 s window (convolutions and blocks), median of the rounds that alternate it with\n"
         "an SGEMM measurement, and its share of that SGEMM rate; cross K/V: the decoder's first call on a window;\n"
@@ -527,15 +537,15 @@ int runBench(velmora::bench::Arguments& arguments) {
         rows.push_back(row);
     }
 
-    std::printf("\nfigures with goals (load average %s at the start, %s at the end; %d threads)\n", loadAtStart.c_str(),
-                loadAverages().c_str(), threads);
+    std::printf("\nfigures with goals (load average %s at the start, %s at the end; %d threads; %s)\n",
+                loadAtStart.c_str(), loadAverages().c_str(), threads, pathsInUse().c_str());
     std::printf("%-9s | %-30s | %-52s\n", "size", "peak memory, all three models", "encoder, share of the SGEMM rate");
     for (const auto& row : rows) {
         if (!row.ok) {
             std::printf("%-9s | failed\n", row.size.c_str());
             continue;
         }
-        const Goals g = goalsOf(row.size);
+        const Goals g = goalsOf(row.size, bestVectorPath());
         char memory[64], speed[96];
         if (g.peakMB > 0)
             std::snprintf(memory, sizeof memory, "%5.0f MB (goal <= %3.0f MB) %s", row.peak, g.peakMB,

@@ -220,21 +220,22 @@ template <bool Fused>
 
 // The loops above, built once for each path: the compiler vectorises each build for its own
 // instruction set; the builds whose set has fused multiply-add use it.
-#define VELMORA_ELEMENTWISE_BUILD(Path, Target, Fused)                              \
-    Target void expInPlace##Path(float* x, std::size_t n) {                         \
-        expLoop(x, n);                                                              \
-    }                                                                               \
+#define VELMORA_EXPONENTIAL_BUILD(Path, Target)                                \
+    Target void expInPlace##Path(float* x, std::size_t n) {                    \
+        expLoop(x, n);                                                         \
+    }                                                                          \
+    Target void geluInPlace##Path(float* x, std::size_t n) {                   \
+        geluLoop(x, n);                                                        \
+    }                                                                          \
+    Target float exponentiate##Path(float* x, std::size_t n, float& maximum) { \
+        return exponentiateLoop(x, n, maximum);                                \
+    }                                                                          \
+    Target void softmaxInPlace##Path(float* x, std::size_t n) {                \
+        softmaxLoop(x, n);                                                     \
+    }
+#define VELMORA_LINEAR_BUILD(Path, Target, Fused)                                   \
     Target void divideInPlace##Path(float* x, std::size_t n, float divisor) {       \
         divideLoop(x, n, divisor);                                                  \
-    }                                                                               \
-    Target void geluInPlace##Path(float* x, std::size_t n) {                        \
-        geluLoop(x, n);                                                             \
-    }                                                                               \
-    Target float exponentiate##Path(float* x, std::size_t n, float& maximum) {      \
-        return exponentiateLoop(x, n, maximum);                                     \
-    }                                                                               \
-    Target void softmaxInPlace##Path(float* x, std::size_t n) {                     \
-        softmaxLoop(x, n);                                                          \
     }                                                                               \
     Target float dot##Path(const float* a, const float* b, std::size_t n) {         \
         return dotLoop<Fused>(a, b, n);                                             \
@@ -243,15 +244,134 @@ template <bool Fused>
         addScaledLoop<Fused>(x, a, y, n);                                           \
     }
 
-VELMORA_ELEMENTWISE_BUILD(Portable, , false)
+VELMORA_EXPONENTIAL_BUILD(Portable, )
+VELMORA_LINEAR_BUILD(Portable, , false)
 float sumOfExponentialsPortable(const float* x, std::size_t n, float shift) {
     return sumOfExponentialsLoop(x, n, shift);
 }
 #if defined(__x86_64__)
-VELMORA_ELEMENTWISE_BUILD(Avx2, VELMORA_AVX2_CODE, true)
-VELMORA_ELEMENTWISE_BUILD(Avx512, VELMORA_AVX512_CODE, true)
+VELMORA_LINEAR_BUILD(Avx2, VELMORA_AVX2_CODE, true)
+VELMORA_EXPONENTIAL_BUILD(Avx512, VELMORA_AVX512_CODE)
+VELMORA_LINEAR_BUILD(Avx512, VELMORA_AVX512_CODE, true)
+
+// GCC 12 leaves the loops with exponentials scalar in the AVX2 build (it will not turn their
+// clamps and sign test into blends there), so that build is written out: the same steps as
+// fastExp and geluOne, eight lanes at a time.
+VELMORA_AVX2_CODE inline __m256 fastExpAvx2(__m256 x) {
+    x = _mm256_min_ps(_mm256_max_ps(x, _mm256_set1_ps(-87.0f)), _mm256_set1_ps(88.0f));
+    const __m256 round = _mm256_set1_ps(12582912.0f);
+    const __m256 n = _mm256_sub_ps(_mm256_fmadd_ps(x, _mm256_set1_ps(1.44269504088896341f), round), round);
+    __m256 r = _mm256_fnmadd_ps(n, _mm256_set1_ps(0.693145751953125f), x);
+    r = _mm256_fnmadd_ps(n, _mm256_set1_ps(1.428606765330187045e-06f), r);
+    __m256 p = _mm256_set1_ps(1.0f / 720.0f);
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f / 120.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f / 24.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f / 6.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(0.5f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f));
+    p = _mm256_fmadd_ps(p, r, _mm256_set1_ps(1.0f));
+    const __m256i bits = _mm256_slli_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(n), _mm256_set1_epi32(127)), 23);
+    return _mm256_mul_ps(p, _mm256_castsi256_ps(bits));
+}
+
+VELMORA_AVX2_CODE inline __m256 geluAvx2(__m256 x) {
+    const __m256 z = _mm256_mul_ps(_mm256_andnot_ps(_mm256_set1_ps(-0.0f), x), _mm256_set1_ps(0.70710678118654752f));
+    const __m256 one = _mm256_set1_ps(1.0f);
+    const __m256 t = _mm256_div_ps(one, _mm256_fmadd_ps(_mm256_set1_ps(0.5f), z, one));
+    __m256 h = _mm256_set1_ps(0.17087277f);
+    for (const float c :
+         {-0.82215223f, 1.48851587f, -1.13520398f, 0.27886807f, -0.18628806f, 0.09678418f, 0.37409196f, 1.00002368f})
+        h = _mm256_fmadd_ps(t, h, _mm256_set1_ps(c));
+    const __m256 poly = _mm256_fmadd_ps(t, h, _mm256_fnmadd_ps(z, z, _mm256_set1_ps(-1.26551223f)));
+    const __m256 half = _mm256_mul_ps(_mm256_set1_ps(0.5f), _mm256_mul_ps(t, fastExpAvx2(poly)));
+    const __m256 cdf =
+        _mm256_blendv_ps(half, _mm256_sub_ps(one, half), _mm256_cmp_ps(x, _mm256_setzero_ps(), _CMP_GE_OQ));
+    return _mm256_mul_ps(x, cdf);
+}
+
+VELMORA_AVX2_CODE void expInPlaceAvx2(float* x, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) _mm256_storeu_ps(x + i, fastExpAvx2(_mm256_loadu_ps(x + i)));
+    for (; i < n; ++i) x[i] = fastExp(x[i]);
+}
+
+VELMORA_AVX2_CODE void geluInPlaceAvx2(float* x, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) _mm256_storeu_ps(x + i, geluAvx2(_mm256_loadu_ps(x + i)));
+    for (; i < n; ++i) x[i] = geluOne(x[i]);
+}
+
+VELMORA_AVX2_CODE inline float sumOfLanes(__m256 a, __m256 b) {
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, _mm256_add_ps(a, b));
+    return ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
+}
+
+// Sixteen running lanes, as the loops keep them.
+VELMORA_AVX2_CODE float exponentiateAvx2(float* x, std::size_t n, float& maximum) {
+    __m256 m0 = _mm256_set1_ps(-INFINITY), m1 = m0;
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        m0 = _mm256_max_ps(m0, _mm256_loadu_ps(x + i));
+        m1 = _mm256_max_ps(m1, _mm256_loadu_ps(x + i + 8));
+    }
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, _mm256_max_ps(m0, m1));
+    float m = -INFINITY;
+    for (const float v : lanes) m = std::max(m, v);
+    for (; i < n; ++i) m = std::max(m, x[i]);
+    const __m256 shift = _mm256_set1_ps(m);
+    __m256 s0 = _mm256_setzero_ps(), s1 = s0;
+    for (i = 0; i + 16 <= n; i += 16) {
+        const __m256 e0 = fastExpAvx2(_mm256_sub_ps(_mm256_loadu_ps(x + i), shift));
+        const __m256 e1 = fastExpAvx2(_mm256_sub_ps(_mm256_loadu_ps(x + i + 8), shift));
+        _mm256_storeu_ps(x + i, e0);
+        _mm256_storeu_ps(x + i + 8, e1);
+        s0 = _mm256_add_ps(s0, e0);
+        s1 = _mm256_add_ps(s1, e1);
+    }
+    float sum = 0.0f;
+    for (; i < n; ++i) {
+        x[i] = fastExp(x[i] - m);
+        sum += x[i];
+    }
+    maximum = m;
+    return sum + sumOfLanes(s0, s1);
+}
+
+VELMORA_AVX2_CODE void softmaxInPlaceAvx2(float* x, std::size_t n) {
+    if (n == 0) return;
+    float m;
+    const __m256 inv = _mm256_set1_ps(1.0f / exponentiateAvx2(x, n, m));
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) _mm256_storeu_ps(x + i, _mm256_mul_ps(_mm256_loadu_ps(x + i), inv));
+    for (; i < n; ++i) x[i] *= _mm256_cvtss_f32(inv);
+}
+
+VELMORA_AVX2_CODE inline __m256 shiftedExpAvx2(const float* x, __m256 shift) {
+    // max(t, -87) takes -87 for a NaN t: NaN counts as -inf.
+    return fastExpAvx2(_mm256_max_ps(_mm256_sub_ps(_mm256_loadu_ps(x), shift), _mm256_set1_ps(-87.0f)));
+}
+
 VELMORA_AVX2_CODE float sumOfExponentialsAvx2(const float* x, std::size_t n, float shift) {
-    return sumOfExponentialsLoop(x, n, shift);
+    const __m256 s = _mm256_set1_ps(shift);
+    __m256 lo = _mm256_setzero_ps(), hi = lo;
+    std::size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        lo = _mm256_add_ps(lo,
+                           _mm256_add_ps(_mm256_add_ps(shiftedExpAvx2(x + i, s), shiftedExpAvx2(x + i + 16, s)),
+                                         _mm256_add_ps(shiftedExpAvx2(x + i + 32, s), shiftedExpAvx2(x + i + 48, s))));
+        hi = _mm256_add_ps(hi,
+                           _mm256_add_ps(_mm256_add_ps(shiftedExpAvx2(x + i + 8, s), shiftedExpAvx2(x + i + 24, s)),
+                                         _mm256_add_ps(shiftedExpAvx2(x + i + 40, s), shiftedExpAvx2(x + i + 56, s))));
+    }
+    for (; i + 16 <= n; i += 16) {
+        lo = _mm256_add_ps(lo, shiftedExpAvx2(x + i, s));
+        hi = _mm256_add_ps(hi, shiftedExpAvx2(x + i + 8, s));
+    }
+    float tail = 0.0f;
+    for (; i < n; ++i) tail += shiftedExp(x[i], shift);
+    return sumOfLanes(lo, hi) + tail;
 }
 #endif
 

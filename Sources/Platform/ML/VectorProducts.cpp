@@ -261,15 +261,22 @@ VectorPath processorVectorPath() {
 #endif
 }
 
+std::string_view vectorPathName(VectorPath path) {
+    switch (path) {
+        case VectorPath::avx2:
+            return "avx2";
+        case VectorPath::avx512:
+            return "avx512";
+        default:
+            return "portable";
+    }
+}
+
 VectorPath limitVectorPath(VectorPath offered, std::optional<std::string_view> setting) {
     if (!setting) return offered;
     VectorPath asked = offered;
-    if (*setting == "portable")
-        asked = VectorPath::portable;
-    else if (*setting == "avx2")
-        asked = VectorPath::avx2;
-    else if (*setting == "avx512")
-        asked = VectorPath::avx512;
+    for (const VectorPath path : {VectorPath::portable, VectorPath::avx2, VectorPath::avx512})
+        if (*setting == vectorPathName(path)) asked = path;
     return static_cast<int>(asked) < static_cast<int>(offered) ? asked : offered;
 }
 

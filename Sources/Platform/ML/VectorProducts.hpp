@@ -21,6 +21,8 @@ VectorPath bestVectorPath();
 VectorPath processorVectorPath();
 /// The lower of `offered` and a setting's path; no setting, or one naming no path, leaves `offered`.
 VectorPath limitVectorPath(VectorPath offered, std::optional<std::string_view> setting);
+/// The path's name, as VELMORA_VECTOR_PATH takes it.
+std::string_view vectorPathName(VectorPath path);
 
 namespace products {
 

@@ -72,7 +72,8 @@ void check(int rows, int keys, int width, VectorPath path) {
 TEST(AttentionKernel, MatchesADoublePrecisionSoftmaxOnEveryPath) {
     for (const auto path : runnablePaths()) {
         check(64, 1500, 64, path);  // a full block of queries over a 30 s window
-        check(29, 77, 64, path);    // rows ending inside both tiles, keys inside a 32-key tile
+        check(29, 77, 64, path);    // rows ending inside every tile, keys inside a 32-key tile
+        check(7, 35, 64, path);     // a tile of 6 and one row; keys ending in the first half of a 16-key tile
         check(1, 1, 64, path);
         check(13, 40, 16, path);  // the test models' heads
     }

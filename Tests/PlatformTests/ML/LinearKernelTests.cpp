@@ -49,18 +49,6 @@ std::vector<VectorPath> runnablePaths() {
     return paths;
 }
 
-const char* pathName(VectorPath path) {
-    switch (path) {
-        case VectorPath::portable:
-            return "portable";
-        case VectorPath::avx2:
-            return "avx2";
-        case VectorPath::avx512:
-            return "avx512";
-    }
-    return "?";
-}
-
 void check(const Case& k, VectorPath path) {
     const auto values = seeded(static_cast<std::size_t>(k.out) * k.in, 1, 0.2f);
     AlignedBuffer storage(PackedMatrix::storageBytes(k.element, k.out, k.in));
@@ -79,7 +67,7 @@ void check(const Case& k, VectorPath path) {
     else
         kernels::linear(x.data(), ldx, k.rows, layer, y.data(), ldy, k.accumulate, k.gelu, path);
     const int c0 = k.colEnd ? k.colBegin : 0, c1 = k.colEnd ? k.colEnd : k.out;
-    const std::string what = k.name() + " on " + pathName(path);
+    const std::string what = k.name() + " on " + std::string(vectorPathName(path));
 
     std::vector<float> w(static_cast<std::size_t>(k.in));
     for (int o = c0; o < c1; ++o) {
@@ -121,8 +109,9 @@ TEST(LinearKernel, AnyShapeInEitherPrecisionWithEveryEpilogue) {
         {40, 700, 2100, E::float16, true, true, false, 32, 690},
         {9, 300, 1000, E::float16, true, false, true, 16, 299},
         {9, 300, 1000, E::float32, false, false, false, 0, 300},
-        // Blocks of frames the encoder hands out on one thread: row counts around a register tile
-        // of 12, a single panel (or part of one) after a pair, inner sizes one past a depth block.
+        // Blocks of frames the encoder hands out on one thread: row counts around the register
+        // tiles (12 rows on AVX-512, 6 on AVX2), a single panel (or part of one) after a pair,
+        // outputs ending in either half of a panel, inner sizes one past a depth block.
         {1, 64, 300, E::float16, true, false, true, 0, 17},
         {13, 48, 513, E::float16, true, false, true, 16, 33},
         {48, 96, 256, E::float16, true, true, false, 0, 96},
@@ -139,13 +128,18 @@ TEST(LinearKernel, RowsPerTaskAreSmallBlocksInRegisterTilesElseOneBlockPerThread
     AlignedBuffer floatStorage(PackedMatrix::storageBytes(E::float32, 32, 64));
     const PackedMatrix half(E::float16, 32, 64, halfStorage.data());
     const PackedMatrix single(E::float32, 32, 64, floatStorage.data());
-    // One block per thread where the weights are widened per call (and without weights).
-    EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8), 188);
-    EXPECT_EQ(kernels::rowsPerTask(nullptr, 1500, 8), 188);
-    EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 16), 192);  // whole panels
-    EXPECT_EQ(kernels::rowsPerTask(&single, 5, 8), 1);
-    // Small blocks where the products run in register tiles, whatever the thread count.
-    const int tiled = kernels::halfPanelProductRuns(half) ? 48 : 188;
-    EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8), tiled);
-    EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 16), kernels::halfPanelProductRuns(half) ? 48 : 192);
+    for (const auto path : runnablePaths()) {
+        SCOPED_TRACE(std::string(vectorPathName(path)));
+        // One block per thread where the weights are widened per call (and without weights).
+        EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 1, path), 188);
+        EXPECT_EQ(kernels::rowsPerTask(nullptr, 1500, 8, 1, path), 188);
+        EXPECT_EQ(kernels::rowsPerTask(&single, 1500, 8, 16, path), 192);  // whole panels
+        EXPECT_EQ(kernels::rowsPerTask(&single, 5, 8, 1, path), 1);
+        // Small blocks where the products run in register tiles (both vector paths), whatever the
+        // thread count.
+        const bool tiled = path != VectorPath::portable;
+        EXPECT_EQ(kernels::halfPanelProductRuns(half, path), tiled);
+        EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 1, path), tiled ? 48 : 188);
+        EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 16, path), tiled ? 48 : 192);
+    }
 }
