@@ -19,7 +19,7 @@ namespace {
 // for nothing there.
 std::string notAFile(mode_t mode) {
     if (mode == 0 || S_ISREG(mode)) return {};
-    return " (" + platform::sys::nodeKind(mode) + ", not a file)";
+    return " (" + platform::sys::notAFile(mode) + ")";
 }
 
 }  // namespace

@@ -25,6 +25,10 @@ std::string nodeKind(unsigned mode) {
     return "something other than a file";
 }
 
+std::string notAFile(unsigned mode) {
+    return nodeKind(mode) + ", not a file";
+}
+
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);

@@ -21,6 +21,10 @@ namespace platform::sys {
 /// "something other than a file".
 std::string nodeKind(unsigned mode);
 
+/// Why what has this mode cannot serve where a file is read or kept: "a named pipe, not a file",
+/// "a socket, not a file", "a folder, not a file", ... (nodeKind's words).
+std::string notAFile(unsigned mode);
+
 /// Writes every byte to the descriptor, retrying interrupted and short writes; false with errno
 /// set on failure.
 bool writeAll(int fd, const char* data, std::size_t size);

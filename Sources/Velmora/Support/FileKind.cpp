@@ -8,7 +8,7 @@ namespace velmora {
 
 std::optional<std::string> notAFile(mode_t mode) {
     if (S_ISREG(mode) || S_ISCHR(mode)) return std::nullopt;
-    return platform::sys::nodeKind(mode) + ", not a file";
+    return platform::sys::notAFile(mode);
 }
 
 }  // namespace velmora

@@ -7,44 +7,40 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <optional>
 #include <string>
 
 namespace korbit {
 namespace {
 
-// What stands there when the client must not use it as a file, or null. A character device is
-// written as a file is (/dev/null, /dev/full), as the metadata writer does, but never read.
-std::optional<std::string> specialKind(mode_t mode, bool reading) {
-    if (S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISBLK(mode) || (S_ISCHR(mode) && reading))
-        return platform::sys::nodeKind(mode);
-    return std::nullopt;
+// Whether the client must not use what stands there as a file. A character device is written as
+// a file is (/dev/null, /dev/full), as the metadata writer does, but never read.
+bool special(mode_t mode, bool reading) {
+    return S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISBLK(mode) || (S_ISCHR(mode) && reading);
 }
 
 }  // namespace
 
-NotAFileError::NotAFileError(const std::filesystem::path& path, std::string_view doing, std::string_view kind)
+NotAFileError::NotAFileError(const std::filesystem::path& path, std::string_view doing, unsigned mode)
     : std::system_error(EOPNOTSUPP, std::generic_category(),
-                        std::string(doing) + " " + path.string() + " (" + std::string(kind) + ", not a file)") {}
+                        std::string(doing) + " " + path.string() + " (" + platform::sys::notAFile(mode) + ")") {}
 
 void refuseSpecialFile(const std::filesystem::path& path, std::string_view doing) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return;
-    if (const auto kind = specialKind(info.st_mode, false)) throw NotAFileError(path, doing, *kind);
+    if (special(info.st_mode, false)) throw NotAFileError(path, doing, info.st_mode);
 }
 
 int openCacheFile(const std::filesystem::path& path, int flags, std::string_view doing) {
     const platform::sys::OpenedNode node = platform::sys::openWithoutWaiting(path, flags);
     if (node.fd < 0) {
         // A pipe opened for writing without a reader, and a socket, fail so: say what stands there.
-        if (node.error == ENXIO)
-            if (const auto kind = specialKind(node.mode, false)) throw NotAFileError(path, doing, *kind);
+        if (node.error == ENXIO && special(node.mode, false)) throw NotAFileError(path, doing, node.mode);
         errno = node.error;
         return -1;
     }
-    if (const auto kind = specialKind(node.mode, (flags & O_ACCMODE) == O_RDONLY)) {
+    if (special(node.mode, (flags & O_ACCMODE) == O_RDONLY)) {
         ::close(node.fd);
-        throw NotAFileError(path, doing, *kind);
+        throw NotAFileError(path, doing, node.mode);
     }
     return node.fd;
 }

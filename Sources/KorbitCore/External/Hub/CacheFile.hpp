@@ -14,7 +14,8 @@ namespace korbit {
 /// and the system's reason.
 class NotAFileError : public std::system_error {
 public:
-    NotAFileError(const std::filesystem::path& path, std::string_view doing, std::string_view kind);
+    /// `mode` is what stands there (a stat's st_mode).
+    NotAFileError(const std::filesystem::path& path, std::string_view doing, unsigned mode);
 };
 
 /// Opens a file of the cache with `flags` without ever waiting (platform::sys::openWithoutWaiting):

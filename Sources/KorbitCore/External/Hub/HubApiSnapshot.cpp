@@ -54,8 +54,7 @@ void checkFilesOfMetadata(const fs::path& repoDestination, const fs::path& repoM
                                                      std::generic_category().message(error));
         }
         if (!S_ISREG(info.st_mode))
-            throw EnvironmentError::offlineModeError(file.string() + " is " + platform::sys::nodeKind(info.st_mode) +
-                                                     ", not a file");
+            throw EnvironmentError::offlineModeError(file.string() + " is " + platform::sys::notAFile(info.st_mode));
     }
     if (ec)
         throw EnvironmentError::offlineModeError("Cannot list " + repoMetadataDestination.string() + ": " +

@@ -40,7 +40,7 @@ std::optional<std::string> readTokenFile(const fs::path& path) {
     const platform::sys::OpenedNode node =
         platform::sys::openWithoutWaiting(path, O_RDONLY, platform::sys::NodeKinds::regularFilesOnly);
     if (node.fd < 0) {
-        if (node.error == 0) return notRead(path, "is " + platform::sys::nodeKind(node.mode) + ", not a file");
+        if (node.error == 0) return notRead(path, "is " + platform::sys::notAFile(node.mode));
         if (node.error == ENOENT || node.error == ENOTDIR) return std::nullopt;
         return notRead(path, "cannot be opened (" + std::generic_category().message(node.error) + ")");
     }
