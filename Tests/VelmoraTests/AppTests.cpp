@@ -629,8 +629,8 @@ TEST(ProgramTest, SaysWhenItsDataFolderIsAFileAndLeavesThatFileAlone) {
     StartedProgram program(dir / "home");
     EXPECT_TRUE(program.says(started)) << program.errors().toStdString();
     EXPECT_EQ(program.interrupt(), 0) << program.errors().toStdString();
-    EXPECT_TRUE(program.errors().contains(
-        QString::fromStdString("папка данных " + data.string() + " недоступна: a file, not a folder")))
+    EXPECT_TRUE(program.errors().contains(QString::fromStdString(
+        "папка данных " + data.string() + " недоступна: на её месте файл; файлы приложения не сохранятся")))
         << program.errors().toStdString();
     EXPECT_EQ(test::nodeModeOf(data), S_IFREG | 0644);
     EXPECT_EQ(test::readFile(data), "мои заметки");

@@ -68,8 +68,9 @@ bool isNumber(std::string_view text) {
     return !text.empty() && text.size() < 10 && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
+// A loop, or a chain longer than the kernel follows: said in the kernel's words.
 [[noreturn]] void throwLoop(const fs::path& target) {
-    throwError(ELOOP, "Cannot write " + target.string() + " (its symbolic links lead round in a loop)");
+    throwError(ELOOP, "Cannot write " + target.string());
 }
 
 // The process whose descriptors the folder lists, when it is a /proc/<pid>/fd or a
@@ -291,7 +292,7 @@ void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles speci
                               " is open for reading only)");
     if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot write " + target_.string());
     if (special == SpecialFiles::devicesOnly && !S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode))
-        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + nodeKind(info.st_mode) + ", not a file)");
+        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + notAFile(info.st_mode) + ")");
     inPlace_ = true;
     fd_ = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
     if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
@@ -322,7 +323,7 @@ void AtomicFileWriter::openEnd(int probe, const struct stat& info, bool entry, F
         return;
     }
     if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
-        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + nodeKind(info.st_mode) + ", not a file)");
+        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + notAFile(info.st_mode) + ")");
     if (S_ISSOCK(info.st_mode)) {
         fd_ = connectTo(procPath(probe));
         if (fd_ < 0 && errno == ENOENT && !procMounted()) fd_ = connectTo(file_.string());

@@ -24,6 +24,20 @@ namespace fs = std::filesystem;
 
 namespace velmora {
 
+namespace {
+
+// What stands where a folder should, in the words of the application's log.
+std::string kindInRussian(mode_t mode) {
+    if (S_ISREG(mode)) return "файл";
+    if (S_ISFIFO(mode)) return "именованный канал";
+    if (S_ISSOCK(mode)) return "сокет";
+    if (S_ISBLK(mode)) return "блочное устройство";
+    if (S_ISCHR(mode)) return "символьное устройство";
+    return "не папка";
+}
+
+}  // namespace
+
 const fs::path& Paths::root() {
     static const fs::path folder = [] {
         fs::path path = platform::sys::dataHome() / "Velmora";
@@ -36,9 +50,9 @@ const fs::path& Paths::root() {
             // Something of the user's stands at the folder's name: it is said, and left as it is.
             // Straight to the system log: the log file would be in this folder.
             platform::log::Logger(std::string(Log::subsystem), std::string(Log::app.systemName()))
-                .log(platform::log::LogType::error, "папка данных " + path.string() +
-                                                        " недоступна: " + platform::sys::nodeKind(info.st_mode) +
-                                                        ", not a folder; файлы приложения не сохранятся");
+                .log(platform::log::LogType::error, "папка данных " + path.string() + " недоступна: на её месте " +
+                                                        kindInRussian(info.st_mode) +
+                                                        "; файлы приложения не сохранятся");
         } else {
             protect(path);
         }
