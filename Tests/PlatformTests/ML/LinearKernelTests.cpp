@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,11 @@ void check(const Case& k, VectorPath path) {
     layer.weight = PackedMatrix(k.element, k.out, k.in, storage.data());
     for (int o = 0; o < k.out; ++o) layer.weight.setRow(o, values.data() + static_cast<std::size_t>(o) * k.in);
     if (k.bias) layer.bias = seeded(static_cast<std::size_t>(k.out), 2);
-    // Rows and outputs with strides beyond their widths: nothing outside the product may change.
+    // Rows and outputs with strides beyond their widths, and a row of outputs past the last: nothing
+    // outside the product may change.
     const std::size_t ldx = static_cast<std::size_t>(k.in) + 3, ldy = static_cast<std::size_t>(k.out) + 5;
     const auto x = seeded(static_cast<std::size_t>(k.rows) * ldx, 3);
-    const auto before = seeded(static_cast<std::size_t>(k.rows) * ldy, 4);
+    const auto before = seeded(static_cast<std::size_t>(k.rows + 1) * ldy, 4);
     auto y = before;
     if (k.colEnd)
         kernels::linearRows(x.data(), ldx, k.rows, layer, k.colBegin, k.colEnd, y.data(), ldy, k.accumulate, k.gelu,
@@ -80,9 +82,9 @@ void check(const Case& k, VectorPath path) {
             ASSERT_NEAR(y[r * ldy + o], sum, 2e-5 * (1.0 + std::fabs(sum))) << what << ": row " << r << " output " << o;
         }
     }
-    for (int r = 0; r < k.rows; ++r)
+    for (int r = 0; r <= k.rows; ++r)
         for (std::size_t o = 0; o < ldy; ++o) {
-            if (static_cast<int>(o) >= c0 && static_cast<int>(o) < c1) continue;
+            if (r < k.rows && static_cast<int>(o) >= c0 && static_cast<int>(o) < c1) continue;
             ASSERT_EQ(y[r * ldy + o], before[r * ldy + o]) << what << ": row " << r << " outside, at " << o;
         }
 }
@@ -143,3 +145,46 @@ TEST(LinearKernel, RowsPerTaskAreSmallBlocksInRegisterTilesElseOneBlockPerThread
         EXPECT_EQ(kernels::rowsPerTask(&half, 1500, 8, 16, path), tiled ? 48 : 192);
     }
 }
+
+// The tails of the register tiles on each path, in one table: AVX2 tiles are 6 rows by one panel
+// of 16 outputs, AVX-512 ones 12 rows by two panels. A tile short of outputs reads and writes its
+// rows under masks; one that took a tail for a whole tile would write past the end of the row (into
+// the padding check() watches) or over the outputs that follow, which another thread may own.
+class LinearKernelTails : public testing::TestWithParam<VectorPath> {};
+
+namespace platform::ml {
+// The path by name where a test names its parameter.
+static void PrintTo(VectorPath path, std::ostream* out) {
+    *out << vectorPathName(path);
+}
+}  // namespace platform::ml
+
+TEST_P(LinearKernelTails, EveryRowAndOutputTailOfTheTilesKeepsToItsOutputs) {
+    const VectorPath path = GetParam();
+    if (static_cast<int>(path) > static_cast<int>(bestVectorPath()))
+        GTEST_SKIP() << "no " << vectorPathName(path) << " path here: "
+                     << (static_cast<int>(path) > static_cast<int>(processorVectorPath())
+                             ? "the processor lacks it"
+                             : "VELMORA_VECTOR_PATH keeps this run to " +
+                                   std::string(vectorPathName(bestVectorPath())));
+    using E = PackedMatrix::Element;
+    constexpr int P = PackedMatrix::kPanel, kWidestTile = 2 * P, kTallestTile = 12;
+    constexpr int in = 40;
+    for (const int colBegin : {0, P})  // tiles starting on either panel of an AVX-512 pair
+        // Every count of outputs and of rows in the last tile, after a whole tile of each.
+        for (int columns = 1; columns <= kWidestTile; ++columns)
+            for (int rows = kTallestTile + 1; rows <= 2 * kTallestTile; ++rows) {
+                const int colEnd = colBegin + kWidestTile + columns;
+                // The outputs end the layer's row, stored (an add past the row's end would add zero
+                // weights and leave the padding as it was), and end inside it, added to.
+                check({rows, colEnd, in, E::float16, false, false, false, colBegin, colEnd}, path);
+                check({rows, colEnd + P, in, E::float16, true, true, false, colBegin, colEnd}, path);
+                if (HasFatalFailure()) return;
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(, LinearKernelTails,
+                         testing::Values(VectorPath::portable, VectorPath::avx2, VectorPath::avx512),
+                         [](const testing::TestParamInfo<VectorPath>& instance) {
+                             return std::string(vectorPathName(instance.param));
+                         });
