@@ -1,5 +1,6 @@
 // velmora-dev download and transcribe --variant when the hub goes away after the download, answers
-// what no hub answers, or announces a file larger than the disk.
+// what no hub answers, or announces a file larger than the disk, and when a folder stands where a
+// downloaded file was.
 
 #include "ToolTests/ToolRun.hpp"
 
@@ -93,6 +94,30 @@ TEST_F(DownloadedModel, AHubAnswerThatIsNoListingLeavesTheCopyOnDiskInUseAndIsQu
     EXPECT_THAT(run.err, HasSubstr("warning: The model hub at " + portal.endpoint() + " answered what is no hub's"));
     EXPECT_THAT(run.err, HasSubstr("is not a listing (it begins \"<!DOCTYPE html>"));
     EXPECT_THAT(run.err, HasSubstr("; using the copy on disk in "));
+    expectTheTranscriptIsRight();
+}
+
+// A folder where a downloaded file was is no file. One that holds anything stays, and the download
+// fails naming it; an empty one makes room: the file is fetched in its place, and the model serves.
+TEST_F(DownloadedModel, AFolderAtADownloadedFileIsFetchedOverWhenEmptyAndNamedOtherwise) {
+    FakeHub hub(served.path());
+    ASSERT_EQ(download(hub.endpoint()).status, 0);
+    const fs::path weights = base.path() / "models" / FakeModelRepository::kRepo /
+                             "openai_whisper-test-base/AudioEncoder.mlmodelc/weights.safetensors";
+    fs::remove(weights);
+    writeFile(weights / "notes.txt", "mine");
+    const ToolRun refused = download(hub.endpoint());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.err, HasSubstr("error: download of 'test-base' failed: Cannot put the downloaded file at " +
+                                       weights.string() + " (a folder, not a file): Directory not empty\n"));
+    EXPECT_EQ(readFile(weights / "notes.txt"), "mine");
+
+    fs::remove(weights / "notes.txt");
+    const ToolRun fetched = download(hub.endpoint());
+    ASSERT_EQ(fetched.status, 0) << fetched.err;
+    EXPECT_EQ(readFile(weights), readFile(dataPath("models/test-speech/AudioEncoder.mlmodelc/weights.safetensors")));
+    const ToolRun run = transcribe(hub.endpoint());
+    ASSERT_EQ(run.status, 0) << run.err;
     expectTheTranscriptIsRight();
 }
 

@@ -1,4 +1,5 @@
 #include "KorbitCore/CancellationError.hpp"
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Hub/HubFileDownloader.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
@@ -8,6 +9,7 @@
 
 #include <future>
 #include <thread>
+#include <utility>
 
 using namespace std::chrono_literals;
 using korbit::EnvironmentError;
@@ -166,14 +168,20 @@ TEST_F(FileDownloaderTest, AddressesKeepTheRevisionInOneSegment) {
     EXPECT_TRUE(fs::exists(cache / "datasets/user/data/.cache/huggingface/download/d.csv.metadata"));
 }
 
-TEST_F(FileDownloaderTest, AFolderAtTheDestinationCountsAsDownloaded) {
+// A folder holding anything in a downloaded file's place, its metadata current, is no download and
+// not the client's to remove: the download fails naming it before a byte is fetched, and it stays.
+TEST_F(FileDownloaderTest, AFolderHoldingAnythingAtADownloadedFileFailsTheDownloadAndStays) {
     addFile("owner/name", "config.json", "{}");
-    fs::create_directories(repoFolder("owner/name") / "config.json");
-    makeHub().writeDownloadMetadata(FakeHub::kCommit, "x", metadataFile("owner/name", "config.json"));
-    HubFileDownloader downloader = downloaderFor("config.json");
-    EXPECT_TRUE(downloader.downloaded());
-    downloader.download();
-    EXPECT_TRUE(fs::is_directory(repoFolder("owner/name") / "config.json"));
+    const fs::path folder = repoFolder("owner/name") / "config.json";
+    writeFile(folder / "notes.txt", "mine");
+    makeHub().writeDownloadMetadata(FakeHub::kCommit, FakeHub::smallFileEtag("{}"),
+                                    metadataFile("owner/name", "config.json"));
+    const HubFileDownloader downloader = downloaderFor("config.json");
+    EXPECT_FALSE(downloader.downloaded());
+    EXPECT_EQ(velmora::test::messageOf<korbit::NotAFileError>([&] { downloader.download(); }),
+              "Cannot put the downloaded file at " + folder.string() + " (a folder, not a file): Directory not empty");
+    EXPECT_EQ(readFile(folder / "notes.txt"), "mine");
+    EXPECT_TRUE(fileGets().empty());
 }
 
 TEST_F(FileDownloaderTest, NamesAndTagsFromTheServerNeverLeaveTheCache) {
@@ -256,18 +264,27 @@ TEST_F(FileDownloaderTest, APipeAtAFileOfTheCacheEndsTheDownloadWithItsName) {
     EXPECT_TRUE(fileGets().empty());
 }
 
-// A named pipe in a downloaded file's place, its metadata current, is no download: the fetch
-// replaces it, never waiting on it (it was taken for the file, and its reader waited for good).
-TEST_F(FileDownloaderTest, APipeAtADownloadedFileIsFetchedAgainInItsPlace) {
+// A named pipe or an empty folder in a downloaded file's place, its metadata current, is no
+// download: the fetch replaces it, never waiting on a pipe (it was taken for the file, and its
+// reader waited for good). A folder left the model without its file, and passed for it.
+TEST_F(FileDownloaderTest, APipeOrAnEmptyFolderAtADownloadedFileIsFetchedAgainInItsPlace) {
     const std::string contents = patternedBytes(2 << 20);  // tagged with its digest
     addFile("owner/name", "model.bin", contents);
     const HubFileDownloader downloader = downloaderFor("model.bin");
     const fs::path file = downloader.download();
     const std::size_t fetches = fileGets().size();
-    fs::remove(file);
-    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
-    EXPECT_TRUE(velmora::test::endsWithin(5s, file, [&] { EXPECT_EQ(downloader.download(), file); }));
-    ASSERT_TRUE(fs::is_regular_file(file));
-    EXPECT_EQ(readFile(file), contents);
-    EXPECT_EQ(fileGets().size(), 2 * fetches);
+    const std::pair<const char*, int (*)(const char*)> kinds[] = {
+        {"a named pipe", [](const char* path) { return ::mkfifo(path, 0600); }},
+        {"an empty folder", [](const char* path) { return ::mkdir(path, 0700); }},
+    };
+    for (const auto& [kind, make] : kinds) {
+        SCOPED_TRACE(kind);
+        hub.clearRequests();
+        fs::remove(file);
+        ASSERT_EQ(make(file.c_str()), 0);
+        EXPECT_TRUE(velmora::test::endsWithin(5s, file, [&] { EXPECT_EQ(downloader.download(), file); }));
+        ASSERT_TRUE(fs::is_regular_file(file));
+        EXPECT_EQ(readFile(file), contents);
+        EXPECT_EQ(fileGets().size(), fetches);
+    }
 }

@@ -1,3 +1,4 @@
+#include "KorbitCore/External/Hub/CacheFile.hpp"
 #include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "KorbitCoreTests/Hub/HubTestSupport.hpp"
 #include "Platform/Crypto/Sha256.hpp"
@@ -149,6 +150,22 @@ TEST_F(HubMetadata, APipeAtACacheFileIsRefusedAtOnceWithItsName) {
     EXPECT_THAT(refusedAtOnce<std::system_error>(pipe, [&] { korbit::moveDownloadedFile(pipe, folder / "moved"); }),
                 StartsWith("Cannot move " + named));
     EXPECT_FALSE(fs::exists(folder / "moved"));
+}
+
+// A finished file never takes the place of a folder holding anything (its contents are not the
+// client's to judge): the move fails naming it, and both stay. An empty folder makes room.
+TEST_F(HubMetadata, AFolderHoldingAnythingIsNeverMovedOver) {
+    const fs::path from = folder / "model.bin.incomplete";
+    const fs::path to = folder / "repo/model.bin";
+    writeFile(from, "file");
+    writeFile(to / "sub/notes.txt", "mine");
+    EXPECT_EQ(messageOf<korbit::NotAFileError>([&] { korbit::moveDownloadedFile(from, to); }),
+              "Cannot put the downloaded file at " + to.string() + " (a folder, not a file): Directory not empty");
+    EXPECT_EQ(readFile(to / "sub/notes.txt"), "mine");
+    EXPECT_EQ(readFile(from), "file");
+    fs::remove_all(to / "sub");
+    korbit::moveDownloadedFile(from, to);
+    EXPECT_EQ(readFile(to), "file");
 }
 
 // A socket or a device there is refused as well: never removed as bad metadata, read (/dev/zero

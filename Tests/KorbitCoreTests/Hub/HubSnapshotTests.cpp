@@ -92,11 +92,12 @@ TEST_F(SnapshotTest, ASecondSnapshotReValidatesWithoutFetching) {
     EXPECT_EQ(fileGets()[1].target, "/cdn/" + after->etag);
 }
 
-TEST_F(SnapshotTest, AFolderWhereADigestTaggedFileBelongsIsReplacedByTheFile) {
+TEST_F(SnapshotTest, AnEmptyFolderWhereADigestTaggedFileBelongsIsReplacedByTheFile) {
     // weights.bin is large: its entity tag is its SHA-256. A folder has no content to compare with
-    // it, so the file is fetched in its place, as for any other tag.
+    // it, so the file is fetched in its place, as for any other tag. (A folder holding anything
+    // stays, and fails the download: FileDownloaderTest.)
     const fs::path folder = repoFolder("owner/name");
-    fs::create_directories(folder / "weights.bin" / "stray");
+    fs::create_directories(folder / "weights.bin");
     fs::create_directories(folder / "config.json");
     fs::path result = client.snapshot(repo, "main", {"*.bin", "config.json"});
     EXPECT_EQ(readFile(result / "weights.bin"), large);
@@ -173,8 +174,8 @@ TEST_F(SnapshotTest, OfflineVerifiesEveryCachedFileFromTheCacheAlone) {
     EXPECT_FALSE(fs::exists(metadataFile("owner/name", "weights.bin")));
 }
 
-// A file whose metadata the cache holds must be there, a regular file: a missing one or a named
-// pipe (never waited on) fails the check, named.
+// A file whose metadata the cache holds must be there, a regular file: a missing one, a named
+// pipe (never waited on) or a folder fails the check, named (the folder, not what it holds).
 TEST_F(SnapshotTest, OfflineFailsNamingACachedFileThatIsMissingOrNoFile) {
     const fs::path folder = client.snapshot(repo, "main", {});
     client.useOfflineMode = true;
@@ -188,6 +189,12 @@ TEST_F(SnapshotTest, OfflineFailsNamingACachedFileThatIsMissingOrNoFile) {
     fs::remove(weights);
     EXPECT_EQ(velmora::test::refusedAtOnce<EnvironmentError>(weights, [&] { client.snapshot(repo, "main", {}); }),
               "Offline mode error: " + weights.string() + " is a named pipe, not a file");
+    fs::create_directory(weights);
+    EXPECT_EQ(messageOf<EnvironmentError>([&] { client.snapshot(repo, "main", {}); }),
+              "Offline mode error: " + weights.string() + " is a folder, not a file");
+    writeFile(weights / "notes.txt", "mine");
+    EXPECT_EQ(messageOf<EnvironmentError>([&] { client.snapshot(repo, "main", {}); }),
+              "Offline mode error: " + weights.string() + " is a folder, not a file");
 }
 
 TEST_F(SnapshotTest, ContentThatBeliesItsDigestIsCaughtByTheOfflineCheck) {

@@ -20,8 +20,8 @@ bool special(mode_t mode, bool reading) {
 
 }  // namespace
 
-NotAFileError::NotAFileError(const std::filesystem::path& path, std::string_view doing, unsigned mode)
-    : std::system_error(EOPNOTSUPP, std::generic_category(),
+NotAFileError::NotAFileError(const std::filesystem::path& path, std::string_view doing, unsigned mode, int error)
+    : std::system_error(error, std::generic_category(),
                         std::string(doing) + " " + path.string() + " (" + platform::sys::notAFile(mode) + ")") {}
 
 void refuseSpecialFile(const std::filesystem::path& path, std::string_view doing) {

@@ -2,6 +2,7 @@
 
 // Opening the files of the hub client's cache by name without waiting on what stands there.
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -14,8 +15,9 @@ namespace korbit {
 /// and the system's reason.
 class NotAFileError : public std::system_error {
 public:
-    /// `mode` is what stands there (a stat's st_mode).
-    NotAFileError(const std::filesystem::path& path, std::string_view doing, unsigned mode);
+    /// `mode` is what stands there (a stat's st_mode); `error` is the reason, when the system gave
+    /// one of its own (a folder that is not empty: ENOTEMPTY).
+    NotAFileError(const std::filesystem::path& path, std::string_view doing, unsigned mode, int error = EOPNOTSUPP);
 };
 
 /// Opens a file of the cache with `flags` without ever waiting (platform::sys::openWithoutWaiting):

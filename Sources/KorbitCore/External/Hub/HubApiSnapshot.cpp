@@ -76,6 +76,8 @@ fs::path HubApi::snapshot(const Repo& repo, const std::string& revision, const s
             throw EnvironmentError::offlineModeError("Repository not available locally");
         std::vector<fs::path> files = getFileUrls(repoDestination);
         if (files.empty()) throw EnvironmentError::offlineModeError("No files available locally for this repository");
+        // A cached file's own place first: a folder standing there is named, not the files it holds.
+        checkFilesOfMetadata(repoDestination, repoMetadataDestination, globs);
         for (const fs::path& file : files) {
             fs::path metadataPath = repoMetadataDestination / file.lexically_relative(repoDestination);
             metadataPath += ".metadata";
@@ -86,7 +88,6 @@ fs::path HubApi::snapshot(const Repo& repo, const std::string& revision, const s
                 throw EnvironmentError::fileIntegrityError("Hash mismatch for " + name);
             }
         }
-        checkFilesOfMetadata(repoDestination, repoMetadataDestination, globs);
         return repoDestination;
     }
 

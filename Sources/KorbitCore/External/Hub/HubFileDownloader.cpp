@@ -2,6 +2,7 @@
 
 #include "KorbitCore/CancellationError.hpp"
 #include "KorbitCore/External/Hub/CacheFile.hpp"
+#include "KorbitCore/External/Hub/HubFileManagement.hpp"
 #include "Platform/Crypto/Sha256.hpp"
 #include "Platform/Net/Url.hpp"
 #include "Platform/Sys/FileLock.hpp"
@@ -86,10 +87,10 @@ std::string HubFileDownloader::source() const {
 }
 
 bool HubFileDownloader::downloaded() const {
-    // A named pipe taken for the file would hold whoever reads the model next; the fetch replaces it.
+    // Only a file serves as one: a named pipe taken for it would hold whoever reads the model next,
+    // and a folder leaves the model without the file. The fetch replaces either.
     std::error_code ec;
-    const fs::file_status status = fs::status(destination(), ec);
-    return fs::is_regular_file(status) || fs::is_directory(status);
+    return fs::is_regular_file(destination(), ec);
 }
 
 void HubFileDownloader::prepareCacheDestination(const fs::path& incompleteDestination) const {
@@ -122,15 +123,14 @@ fs::path HubFileDownloader::download(const ProgressHandler& progressHandler, std
         if (!downloaded()) return false;
         if (metadata && metadata->etag == etag) return true;
         if (!HubApi::matches(hub.sha256Pattern, etag)) return false;
-        // A folder holds no content to compare: the fetch replaces it, as it does for other tags.
-        std::error_code ec;
-        if (fs::is_directory(destination(), ec)) return false;
         return hub.computeFileHash(destination()) == etag;
     };
     if (isCurrent(local)) {
         hub.writeDownloadMetadata(remoteCommit, etag, metadataPath());
         return destination();
     }
+    // A folder with anything in it where the file goes stays: said before the transfer, not after.
+    refuseFolderInPlaceOf(destination());
 
     fs::path partial = incompleteDestination(etag);
     while (true) {

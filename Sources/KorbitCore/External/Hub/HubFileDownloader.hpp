@@ -39,8 +39,9 @@ struct HubFileDownloader {
     /// The file's address on the hub; throws Hub::HubClientError::parseError for an endpoint
     /// that is no URL.
     std::string source() const;
-    /// Whether a regular file or a folder (through links) stands at the destination; a named pipe,
-    /// a socket or a device there is no download, and a fetch replaces it.
+    /// Whether a regular file (through links) stands at the destination; a folder, a named pipe, a
+    /// socket or a device there is no download, and a fetch replaces it (a folder only when it is
+    /// empty: one that holds anything fails the download, NotAFileError, before the transfer).
     bool downloaded() const;
 
     std::filesystem::path destination() const;

@@ -3,15 +3,26 @@
 #include "KorbitCore/External/Hub/CacheFile.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace korbit {
 namespace {
+
+constexpr std::string_view kPlacing = "Cannot put the downloaded file at";
+
+// The st_mode of a folder standing at the path itself (a link not followed), else 0.
+mode_t folderAt(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return 0;
+    return info.st_mode;
+}
 
 bool isHidden(const fs::path& path) {
     std::string name = path.filename().string();
@@ -45,9 +56,23 @@ std::vector<fs::path> getFileUrls(const fs::path& folder) {
     return files;
 }
 
+void refuseFolderInPlaceOf(const fs::path& to) {
+    const mode_t folder = folderAt(to);
+    if (folder == 0) return;
+    // Where the folder cannot be listed the move's own removal decides.
+    std::error_code ec;
+    if (fs::is_empty(to, ec) || ec) return;
+    throw NotAFileError(to, kPlacing, folder, ENOTEMPTY);
+}
+
 void moveDownloadedFile(const fs::path& from, const fs::path& to, bool) {
     syncFile(from);
-    if (fs::is_directory(fs::symlink_status(to))) fs::remove_all(to);
+    // Only an empty folder makes room for the file: rmdir removes nothing else, also when something
+    // is put into the folder meanwhile. What a folder holds is not the client's to judge.
+    if (const mode_t folder = folderAt(to); folder != 0 && ::rmdir(to.c_str()) != 0) {
+        const int error = errno;
+        if (error != ENOENT) throw NotAFileError(to, kPlacing, folder, error);
+    }
     if (to.has_parent_path()) fs::create_directories(to.parent_path());
     std::error_code ec;
     fs::rename(from, to, ec);
