@@ -5,8 +5,10 @@
 #include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
+#include "Support/DeviceNode.hpp"
 #include "Support/FifoReader.hpp"
 #include "Support/FileMode.hpp"
+#include "Support/PipeDeadline.hpp"
 #include "Support/ScopedUmask.hpp"
 #include "Support/TestEnvironment.hpp"
 
@@ -20,12 +22,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <endian.h>
+#include <acl/libacl.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <linux/posix_acl.h>
-#include <linux/posix_acl_xattr.h>
 #include <signal.h>
+#include <sys/acl.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
@@ -34,8 +35,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
-#include <initializer_list>
 #include <set>
 #include <thread>
 
@@ -66,6 +67,76 @@ std::string countingBytes(std::size_t size) {
     for (std::size_t i = 0; bytes.size() < size; ++i) bytes += std::to_string(i) + ' ';
     bytes.resize(size);
     return bytes;
+}
+
+/// A Unix socket listening at the path, as a program that takes a stream there: it accepts one
+/// connection on a thread of its own (the object's) and reads all that comes down it.
+class SocketListener {
+public:
+    explicit SocketListener(fs::path path) : path_(std::move(path)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        EXPECT_LT(path_.string().size(), sizeof address.sun_path);
+        std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+        listening_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::bind(listening_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0) << path_;
+        EXPECT_EQ(::listen(listening_, 1), 0);
+        server_ = std::jthread([this](std::stop_token stop) {
+            pollfd waiting{listening_, POLLIN, 0};
+            while (::poll(&waiting, 1, 50) <= 0)
+                if (stop.stop_requested()) return;
+            const int connection = ::accept(listening_, nullptr, nullptr);
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;)
+                received_.append(buffer, static_cast<std::size_t>(n));
+            ::close(connection);
+        });
+    }
+    ~SocketListener() {
+        received();
+        ::close(listening_);
+    }
+    SocketListener(const SocketListener&) = delete;
+    SocketListener& operator=(const SocketListener&) = delete;
+
+    const fs::path& path() const { return path_; }
+    /// What the connection brought, once the writer is done: a connection made by then is taken and
+    /// read to its end; "" when none came.
+    std::string received() {
+        if (server_.joinable()) {
+            server_.request_stop();
+            server_.join();
+        }
+        return received_;
+    }
+
+private:
+    fs::path path_;
+    int listening_ = -1;
+    std::string received_;  // the thread's until it is joined
+    std::jthread server_;
+};
+
+/// What the action says, run as nobody (uid and gid 65534, no other groups) in a child process from
+/// inside the folder, so that the folders above it need not be open to nobody. Needs root.
+std::string asNobody(const fs::path& folder, const std::function<std::string()>& action) {
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) return "no pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string said = "cannot become nobody";
+        if (::chdir(folder.c_str()) == 0 && ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+            ::setuid(65534) == 0)
+            said = action();
+        platform::sys::writeAll(report[1], said.data(), said.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string said;
+    platform::sys::readAll(report[0], said);
+    ::close(report[0]);
+    if (child > 0) ::waitpid(child, nullptr, 0);
+    return child > 0 ? said : "no child";
 }
 
 TEST(AtomicFileWriter, AFileIsReplacedWholeWithItsModeAndANewOneTakesTheUmask) {
@@ -139,9 +210,8 @@ TEST(AtomicFileWriter, ALinkStaysAndTheFileAtTheEndOfItsChainIsReplaced) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "out" / "c45")));
 }
 
-/// fs.protected_symlinks switched on for the test's run, as Debian has it, and put back after.
-// One of the kernel's guards of shared sticky folders (fs.protected_symlinks, fs.protected_regular)
-// switched on for a test's run.
+/// One of the kernel's guards of shared sticky folders (fs.protected_symlinks, fs.protected_regular,
+/// fs.protected_fifos) switched on for a test's run, as Debian has them, and put back after.
 struct KernelGuardOn {
     explicit KernelGuardOn(std::string name) : setting("/proc/sys/fs/" + std::move(name)) {}
     static bool set(const std::string& at, const std::string& value) {
@@ -189,7 +259,67 @@ TEST(AtomicFileWriter, ALinkTheKernelWouldNotFollowIsRefusedAsTheShellRefusesIt)
     EXPECT_EQ(messageOf<std::system_error>([&] { writeFileAtomically(theirs, "root's output"); }),
               "Cannot write " + theirs.string() + ": Permission denied");
     EXPECT_EQ(readFile(theirs), "nobody's");
-    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"shared", "victim.txt"}));
+
+    // nobody's link to a folder is no last name in a path through it: the kernel follows it there,
+    // and so does the writer.
+    fs::create_directory(dir / "folder");
+    const fs::path folderLink = shared / "folder";
+    fs::create_symlink(dir / "folder", folderLink);
+    ASSERT_EQ(::lchown(folderLink.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(std::system(("echo x > '" + (folderLink / "shell.txt").string() + "'").c_str()), 0);
+    writeFileAtomically(folderLink / "out.txt", "through nobody's link");
+    EXPECT_EQ(readFile(dir / "folder" / "out.txt"), "through nobody's link");
+    EXPECT_EQ(namesIn(dir / "folder"), (std::set<std::string>{"out.txt", "shell.txt"}));
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"folder", "shared", "victim.txt"}));
+}
+
+TEST(AtomicFileWriter, AnotherUsersSocketPipeOrDeviceInASharedFolderIsRefusedAsTheShellRefusesIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's nodes, and the setting that guards pipes, need root";
+    const KernelGuardOn pipes("protected_fifos");
+    if (!pipes.on) GTEST_SKIP() << "fs.protected_fifos cannot be switched on here";
+    TempDir dir;
+    const fs::path shared = dir / "shared";
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms(01777), fs::perm_options::replace);
+    // nobody's listening socket, pipe and device node, and root's own of each.
+    SocketListener theirSocket(shared / "nsock");
+    SocketListener ownSocket(shared / "rsock");
+    ASSERT_EQ(::mkfifo((shared / "nfifo").c_str(), 0666), 0);
+    if (!makeNullDevice(shared / "nnull") || !makeNullDevice(shared / "rnull"))
+        GTEST_SKIP() << "device nodes cannot be made here";
+    for (const char* name : {"nsock", "nfifo", "nnull"}) ASSERT_EQ(::chown((shared / name).c_str(), 65534, 65534), 0);
+
+    const auto written = [&](const char* name) {
+        return messageOf<std::system_error>([&] { writeFileAtomically(shared / name, "root's transcript"); });
+    };
+    const auto denied = [&](const char* name) {
+        return "Cannot write " + (shared / name).string() + ": Permission denied";
+    };
+    EXPECT_EQ(written("nsock"), denied("nsock"));
+    EXPECT_EQ(theirSocket.received(), "");
+    std::string pipeError;
+    EXPECT_TRUE(endsWithin(std::chrono::seconds(10), shared / "nfifo", [&] { pipeError = written("nfifo"); }))
+        << "the writer waited for a reader of nobody's pipe";
+    EXPECT_EQ(pipeError, denied("nfifo"));
+    EXPECT_NE(std::system(("echo x > '" + (shared / "nnull").string() + "' 2>/dev/null").c_str()), 0);
+    EXPECT_EQ(written("nnull"), denied("nnull"));
+    const std::pair<const char*, mode_t> nodes[] = {{"nsock", S_IFSOCK}, {"nfifo", S_IFIFO}, {"nnull", S_IFCHR}};
+    for (const auto& [name, kind] : nodes) {
+        struct stat info {};
+        ASSERT_EQ(::lstat((shared / name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & S_IFMT, kind) << name;
+        EXPECT_EQ(info.st_uid, 65534u) << name;
+    }
+
+    // Root's own are written as before.
+    writeFileAtomically(ownSocket.path(), "down root's socket");
+    EXPECT_EQ(ownSocket.received(), "down root's socket");
+    FifoReader ownPipe(shared / "rfifo");
+    writeFileAtomically(ownPipe.path(), "down root's pipe");
+    EXPECT_EQ(ownPipe.bytes(), "down root's pipe");
+    writeFileAtomically(shared / "rnull", "into nothing");
+    EXPECT_EQ(nodeModeOf(shared / "rnull"), S_IFCHR | 0666u);
+    EXPECT_EQ(namesIn(shared), (std::set<std::string>{"nfifo", "nnull", "nsock", "rfifo", "rnull", "rsock"}));
 }
 
 TEST(AtomicFileWriter, PipesAndSocketsAreWrittenInPlace) {
@@ -219,31 +349,10 @@ TEST(AtomicFileWriter, PipesAndSocketsAreWrittenInPlace) {
     EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"pipe", "seeking"}));
 
     // A socket: the bytes go down one connection.
-    const fs::path socketPath = dir / "socket";
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, socketPath.c_str());
-    ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listening, 1), 0);
-    std::string received;
-    std::jthread server([&](std::stop_token stop) {
-        pollfd waiting{listening, POLLIN, 0};
-        while (::poll(&waiting, 1, 50) <= 0)
-            if (stop.stop_requested()) return;
-        const int connection = ::accept(listening, nullptr, nullptr);
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(connection, buffer, sizeof buffer)) > 0;)
-            received.append(buffer, static_cast<std::size_t>(n));
-        ::close(connection);
-    });
-    writeFileAtomically(socketPath, "down the socket");
-    server.request_stop();
-    server.join();
-    ::close(listening);
-    EXPECT_EQ(received, "down the socket");
-    EXPECT_EQ(kindOf(socketPath), S_IFSOCK);
+    SocketListener socket(dir / "socket");
+    writeFileAtomically(socket.path(), "down the socket");
+    EXPECT_EQ(socket.received(), "down the socket");
+    EXPECT_EQ(kindOf(socket.path()), S_IFSOCK);
 }
 
 TEST(AtomicFileWriter, ACharacterDeviceIsWrittenInPlaceAndAFolderOrABlockDeviceIsRefused) {
@@ -452,6 +561,44 @@ TEST(AtomicFileWriter, AFileReplacedWhileTheWriterLooksIsReplacedAgainNeverWritt
     EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"out.txt"});
 }
 
+/// The file another program removes once the writer has looked at it.
+const fs::path* goingAway = nullptr;
+
+void removeTheFile() {
+    fs::remove(*goingAway);
+}
+
+TEST(AtomicFileWriter, AFileRemovedWhileTheWriterLooksIsWrittenAsANewOneOrNotAtAll) {
+    TempDir dir;
+    const fs::path file = dir / "out.txt";
+    const ScopedUmask mask(022);
+    goingAway = &file;
+    platform::sys::afterProbeForTests = removeTheFile;
+    std::string error;
+    std::set<std::string> abandoned;
+    try {
+        writeFile(file, "old");
+        fs::permissions(file, fs::perms(0600), fs::perm_options::replace);
+        {
+            AtomicFileWriter writer(file);
+            writer.write("dropped without commit");
+        }
+        abandoned = namesIn(dir.path());
+        writeFile(file, "old");
+        fs::permissions(file, fs::perms(0600), fs::perm_options::replace);
+        writeFileAtomically(file, "committed");
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    platform::sys::afterProbeForTests = nullptr;
+    goingAway = nullptr;
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(abandoned, std::set<std::string>{});
+    EXPECT_EQ(readFile(file), "committed");
+    EXPECT_EQ(modeOf(file), 0644u);  // a new file's, from the umask
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"out.txt"});
+}
+
 TEST(AtomicFileWriter, WritersAtOnceLeaveOneOfTheirFilesWhole) {
     TempDir dir;
     const fs::path file = dir / "out.txt";
@@ -526,27 +673,12 @@ TEST(AtomicFileWriter, AFileTheCallerMayNotWriteIsRefusedAndStays) {
     const ino_t readOnly = inodeOf(dir / "ro.wav");
     const ino_t roots = inodeOf(dir / "root.wav");
 
-    int report[2];
-    ASSERT_EQ(::pipe2(report, O_CLOEXEC), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // As nobody, from inside the folder: the folders above it need not be open to nobody.
-        std::string said = "cannot become nobody";
-        if (::chdir(dir.path().c_str()) == 0 && ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
-            ::setuid(65534) == 0) {
-            said.clear();
-            for (const char* name : {"ro.wav", "root.wav"})
-                said += messageOf<std::system_error>([&] { writeFileAtomically(name, "nobody's output"); }) + "\n";
-        }
-        platform::sys::writeAll(report[1], said.data(), said.size());
-        ::_exit(0);
-    }
-    ::close(report[1]);
-    std::string said;
-    platform::sys::readAll(report[0], said);
-    ::close(report[0]);
-    ::waitpid(child, nullptr, 0);
+    const std::string said = asNobody(dir.path(), [] {
+        std::string lines;
+        for (const char* name : {"ro.wav", "root.wav"})
+            lines += messageOf<std::system_error>([&] { writeFileAtomically(name, "nobody's output"); }) + "\n";
+        return lines;
+    });
     EXPECT_EQ(said, "Cannot write ro.wav: Permission denied\nCannot write root.wav: Permission denied\n");
     EXPECT_EQ(readFile(dir / "ro.wav"), "nobody's, read-only");
     EXPECT_EQ(readFile(dir / "root.wav"), "root's");
@@ -560,16 +692,25 @@ TEST(AtomicFileWriter, AFileTheCallerMayNotWriteIsRefusedAndStays) {
     EXPECT_EQ(modeOf(dir / "ro.wav"), 0444u);
 }
 
-/// A POSIX access list as the kernel keeps it in system.posix_acl_access: {tag, permissions, id}.
-std::string accessList(std::initializer_list<std::array<unsigned, 3>> entries) {
-    std::string bytes(sizeof(posix_acl_xattr_header), '\0');
-    const posix_acl_xattr_header header{htole32(POSIX_ACL_XATTR_VERSION)};
-    std::memcpy(bytes.data(), &header, sizeof header);
-    for (const auto& [tag, permissions, id] : entries) {
-        const posix_acl_xattr_entry entry{htole16(tag), htole16(permissions), htole32(id)};
-        bytes.append(reinterpret_cast<const char*>(&entry), sizeof entry);
-    }
-    return bytes;
+/// Gives the file the access list written as setfacl writes it ("u::rw-,u:65534:r--,g::---,m::r--,
+/// o::---"), as its own list (ACL_TYPE_ACCESS) or a folder's default (ACL_TYPE_DEFAULT); false where
+/// its file system keeps none.
+bool setAccessList(const fs::path& path, acl_type_t type, const char* text) {
+    const acl_t list = acl_from_text(text);
+    const bool set = list != nullptr && acl_set_file(path.c_str(), type, list) == 0;
+    acl_free(list);
+    return set;
+}
+
+/// The file's own access list as setAccessList takes it, "" where it has none beyond its mode.
+std::string accessListOf(const fs::path& path) {
+    if (acl_extended_file_nofollow(path.c_str()) != 1) return "";
+    const acl_t list = acl_get_file(path.c_str(), ACL_TYPE_ACCESS);
+    char* text = list == nullptr ? nullptr : acl_to_any_text(list, nullptr, ',', TEXT_ABBREVIATE | TEXT_NUMERIC_IDS);
+    std::string said = text == nullptr ? "?" : text;
+    acl_free(text);
+    acl_free(list);
+    return said;
 }
 
 /// The extended attribute's value, "" when the file has none of that name.
@@ -579,39 +720,106 @@ std::string attributeOf(const fs::path& path, const char* name) {
     return size < 0 ? std::string() : std::string(value, static_cast<std::size_t>(size));
 }
 
-TEST(AtomicFileWriter, AReplacedFileKeepsItsAccessListAndExtendedAttributes) {
+TEST(AtomicFileWriter, AReplacedFileKeepsItsAccessListAndExtendedAttributesButNotThoseOfItsOldBytes) {
     TempDir dir;
     const fs::path file = dir / "shared.txt";
     writeFile(file, "old");
     fs::permissions(file, fs::perms(0600), fs::perm_options::replace);
     // As `setfacl -m u:nobody:rw`: the owning group may do nothing, the mask shows as the group's bits.
-    constexpr auto none = static_cast<unsigned>(ACL_UNDEFINED_ID);
-    const std::string list = accessList({{ACL_USER_OBJ, 6, none},
-                                         {ACL_USER, 6, 65534},
-                                         {ACL_GROUP_OBJ, 0, none},
-                                         {ACL_MASK, 6, none},
-                                         {ACL_OTHER, 0, none}});
-    if (::setxattr(file.c_str(), "system.posix_acl_access", list.data(), list.size(), 0) != 0 ||
+    if (!setAccessList(file, ACL_TYPE_ACCESS, "u::rw-,u:65534:rw-,g::---,m::rw-,o::---") ||
         ::setxattr(file.c_str(), "user.origin", "synced", 6, 0) != 0)
         GTEST_SKIP() << "the file system of " << dir.path() << " keeps no access lists or extended attributes ("
                      << std::strerror(errno) << ")";
+    // An index's data, which /etc/xattr.conf keeps from copies.
+    ASSERT_EQ(::setxattr(file.c_str(), "user.Beagle.index", "stale", 5, 0), 0);
     const bool root = ::geteuid() == 0;
+    // What belongs to the old bytes: their capabilities, integrity hash and signature.
+    const char* const ofTheBytes[] = {"security.capability", "security.ima", "security.evm"};
     if (root) {
         ASSERT_EQ(::setxattr(file.c_str(), "trusted.origin", "root's", 6, 0), 0);
+        const char capabilities[20] = {0, 0, 0, 2};  // VFS_CAP_REVISION_2, none
+        ASSERT_EQ(::setxattr(file.c_str(), ofTheBytes[0], capabilities, sizeof capabilities, 0), 0);
+        for (const char* name : {ofTheBytes[1], ofTheBytes[2]})
+            ASSERT_EQ(::setxattr(file.c_str(), name, "\x03\x01", 2, 0), 0) << name;
     }
-    const std::string kept = attributeOf(file, "system.posix_acl_access");
-    ASSERT_NE(kept, "");
     EXPECT_EQ(modeOf(file), 0660u);
 
     writeFileAtomically(file, "replaced");
     EXPECT_EQ(readFile(file), "replaced");
-    EXPECT_EQ(attributeOf(file, "system.posix_acl_access"), kept);
+    EXPECT_EQ(accessListOf(file), "u::rw-,u:65534:rw-,g::---,m::rw-,o::---");
     EXPECT_EQ(attributeOf(file, "user.origin"), "synced");
+    EXPECT_EQ(attributeOf(file, "user.Beagle.index"), "");
     if (root) {
         EXPECT_EQ(attributeOf(file, "trusted.origin"), "root's");
+        for (const char* name : ofTheBytes) EXPECT_EQ(attributeOf(file, name), "") << name;
     }
     EXPECT_EQ(modeOf(file), 0660u);
     EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"shared.txt"});
+}
+
+TEST(AtomicFileWriter, InAFolderWithADefaultAccessListAReplacedFileGivesNoMoreThanTheOldOne) {
+    using platform::sys::FilePermissions;
+    TempDir dir;
+    const fs::path folder = dir / "shared";
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms(0755), fs::perm_options::replace);
+    // As `setfacl -d -m u:nobody:rw`: what is made here is nobody's to read and write.
+    if (!setAccessList(folder, ACL_TYPE_DEFAULT, "u::rwx,u:65534:rw-,g::r-x,m::rwx,o::r-x"))
+        GTEST_SKIP() << "the file system of " << dir.path() << " keeps no access lists";
+    // Files of root's that nobody may not read, one made before the list (none of its own), one with
+    // a list that lets nobody read.
+    const fs::path plain = folder / "f.wav";
+    const fs::path listed = folder / "g.wav";
+    const fs::path store = folder / "store.json";
+    for (const fs::path& file : {plain, listed, store}) {
+        writeFile(file, "old");
+        ASSERT_EQ(::removexattr(file.c_str(), "system.posix_acl_access"), 0);
+        fs::permissions(file, fs::perms(0640), fs::perm_options::replace);
+    }
+    ASSERT_TRUE(setAccessList(listed, ACL_TYPE_ACCESS, "u::rw-,u:65534:r--,g::---,m::r--,o::---"));
+
+    writeFileAtomically(plain, "root's only");
+    EXPECT_EQ(accessListOf(plain), "");
+    EXPECT_EQ(modeOf(plain), 0640u);
+    writeFileAtomically(listed, "nobody may read it");
+    EXPECT_EQ(accessListOf(listed), "u::rw-,u:65534:r--,g::---,m::r--,o::---");
+    // The user's private data, replaced or new, has no list either.
+    writeFileAtomically(store, "{}", FilePermissions::ownerOnly);
+    writeFileAtomically(folder / "new.json", "{}", FilePermissions::ownerOnly);
+    for (const fs::path& file : {store, folder / "new.json"}) {
+        EXPECT_EQ(accessListOf(file), "") << file;
+        EXPECT_EQ(modeOf(file), 0600u) << file;
+    }
+    // A new output takes the folder's default list, as from a shell's redirection.
+    writeFileAtomically(folder / "new.wav", "for nobody too");
+    EXPECT_EQ(accessListOf(folder / "new.wav"), "u::rw-,u:65534:rw-,g::r-x,m::rw-,o::r--");
+
+    if (::geteuid() != 0) GTEST_SKIP() << "reading as nobody needs root";
+    const std::string read = asNobody(folder, [] {
+        std::string said;
+        for (const char* name : {"f.wav", "g.wav", "store.json"}) said += ::access(name, R_OK) == 0 ? "read;" : "no;";
+        return said;
+    });
+    EXPECT_EQ(read, "no;read;no;");
+
+    // nobody replacing its file in a group it is not in: what the list gave that group goes to no
+    // group (the new file's is nobody's), and named users keep theirs.
+    const fs::path team = dir / "team";
+    fs::create_directory(team);
+    fs::permissions(team, fs::perms(0777), fs::perm_options::replace);
+    writeFile(team / "notes.txt", "old");
+    ASSERT_EQ(::chown((team / "notes.txt").c_str(), 65534, 0), 0);
+    ASSERT_TRUE(setAccessList(team / "notes.txt", ACL_TYPE_ACCESS, "u::rw-,u:4321:rw-,g::rw-,m::rw-,o::---"));
+    const std::string said = asNobody(team, [] {
+        writeFileAtomically("notes.txt", "nobody's");
+        return std::string("written");
+    });
+    EXPECT_EQ(said, "written");
+    struct stat info {};
+    ASSERT_EQ(::stat((team / "notes.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(accessListOf(team / "notes.txt"), "u::rw-,u:4321:rw-,g::---,m::rw-,o::---");
 }
 
 TEST(AtomicFileWriter, AFileKeptForTheUserIsPrivateKeepsItsOwnerAndNeverWaitsOnAPipe) {

@@ -131,7 +131,9 @@ End locate(const fs::path& target) {
         end.name = rest.filename().string();
         if (end.name.empty() || end.name == "." || end.name == "..")
             throwError(EISDIR, cannot + " (it names a folder)");
-        const fs::path folderPart = rest.has_parent_path() ? rest.parent_path() : fs::path(".");
+        // "<folder>/.": a link at the folder part's end is followed as the kernel follows it in the
+        // whole path, as an intermediate link (fs.protected_symlinks guards a path's last name only).
+        const fs::path folderPart = (rest.has_parent_path() ? rest.parent_path() : fs::path(".")) / ".";
         const int from = end.folder.get() >= 0 ? end.folder.get() : AT_FDCWD;
         Descriptor folder(::openat(from, folderPart.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (folder.get() < 0) {
@@ -217,31 +219,26 @@ int blocking(int fd) {
     return fd;
 }
 
-// Opens for writing the very file `probe` (an O_PATH descriptor) stands for, through its /proc
-// link, so that nothing put at the name meanwhile is opened instead; where it must not wait,
-// without waiting. Without /proc, by its name in the folder, and only when that is still the same
-// file.
-int reopen(int probe, const struct stat& probed, int folder, const std::string& name, int flags, bool wait) {
+// Opens for writing the very file `probe` (an O_PATH descriptor of another process's descriptor's
+// entry) stands for, through its /proc link; where it must not wait, without waiting.
+int reopen(int probe, int flags, bool wait) {
     const std::string link = procPath(probe);
-    int fd = -1;
-    if (wait) {
-        do fd = ::open(link.c_str(), flags);
-        while (fd < 0 && errno == EINTR);
-    } else {
+    if (!wait) {
         const OpenedNode node = openWithoutWaiting(link, flags);
-        fd = node.fd;
         errno = node.error;
+        return node.fd;
     }
-    if (fd >= 0 || errno != ENOENT || procMounted()) return fd;
-    do fd = ::openat(folder, name.c_str(), flags | O_NOFOLLOW | (wait ? 0 : O_NONBLOCK));
+    int fd = -1;
+    do fd = ::open(link.c_str(), flags);
     while (fd < 0 && errno == EINTR);
-    struct stat opened {};
-    if (fd >= 0 && (::fstat(fd, &opened) != 0 || !sameFile(opened, probed))) {
-        ::close(fd);
-        errno = EAGAIN;  // something else took the name meanwhile
-        return -1;
-    }
-    return fd >= 0 ? blocking(fd) : fd;
+    return fd;
+}
+
+// Whether the file is one that an opening of this writer's with O_CREAT and mode 0 made where the
+// file it looked at went away meanwhile: empty, the caller's, one name, no permission bits.
+bool madeByTheOpening(const struct stat& opened) {
+    return S_ISREG(opened.st_mode) && (opened.st_mode & 07777) == 0 && opened.st_size == 0 && opened.st_nlink == 1 &&
+           opened.st_uid == ::geteuid();
 }
 
 // The name of the temporary file beside `name`: hidden, the target's name kept as far as the
@@ -300,47 +297,79 @@ void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles speci
 
 void AtomicFileWriter::openEnd(int probe, const struct stat& info, bool entry, FilePermissions permissions,
                                SpecialFiles special) {
+    const std::string cannot = "Cannot write " + target_.string();
     if (S_ISDIR(info.st_mode)) throwError(EISDIR, "Cannot replace " + target_.string());
-    if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (a block device)");
-    if (S_ISREG(info.st_mode) && !entry) {
-        // Replaced only where the caller may open it for writing, as a shell's redirection opens
-        // it: the kernel says (its mode, its access list, a read-only file system, and, with
-        // fs.protected_regular, another user's file in a shared sticky folder, which O_CREAT asks
-        // about). Neither cut nor written here.
-        const int asked =
-            ::openat(folder_, name_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
-        if (asked < 0) throwError(errno, "Cannot write " + target_.string());
-        ::close(asked);
-        createTemporary(permissions, &info, probe);
+    if (S_ISBLK(info.st_mode)) throwError(EOPNOTSUPP, cannot + " (a block device)");
+    if (special == SpecialFiles::devicesOnly && !S_ISREG(info.st_mode) && !S_ISCHR(info.st_mode))
+        throwError(EOPNOTSUPP, cannot + " (" + notAFile(info.st_mode) + ")");
+    if (entry) {
+        // Another process's descriptor is opened itself, as a shell's redirection opens it. Its file
+        // has no name of its own to rename over (it may have none at all): written in place, from
+        // its start. A device or pipe has nothing to cut; a pipe's opening waits for its reader.
+        inPlace_ = true;
+        if (S_ISSOCK(info.st_mode)) {
+            fd_ = connectTo(procPath(probe));
+        } else {
+            const bool file = S_ISREG(info.st_mode);
+            fd_ = reopen(probe, O_WRONLY | O_NOCTTY | O_CLOEXEC | (file ? O_TRUNC : 0),
+                         file || special != SpecialFiles::devicesOnly);
+        }
+        if (fd_ < 0) throwError(errno, cannot);
+        return;
+    }
+    // The kernel is asked as a shell's redirection asks it, whatever stands there: an opening for
+    // writing with O_CREAT, never cutting. It refuses what the caller may not write (a mode, an
+    // access list, a read-only file system) and, in a sticky world-writable folder, another user's
+    // socket or device, and with fs.protected_regular and fs.protected_fifos their file or pipe.
+    // What is written in place is written through that opening: a pipe's waits for its reader as
+    // the shell's does, a device's too, unless the application keeps the file for itself. A socket
+    // the kernel allows answers ENXIO, and is then connected to.
+    const bool waits = special == SpecialFiles::writeInPlace && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
+    Descriptor asked;
+    do
+        asked.reset(::openat(folder_, name_.c_str(),
+                             O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | (waits ? 0 : O_NONBLOCK), 0));
+    while (asked.get() < 0 && errno == EINTR);
+    if (asked.get() < 0) {
+        if (errno == ENXIO && S_ISSOCK(info.st_mode)) {
+            inPlace_ = true;
+            fd_ = connectTo(procPath(probe));
+            if (fd_ < 0 && errno == ENOENT && !procMounted()) fd_ = connectTo(file_.string());
+            if (fd_ < 0) throwError(errno, cannot);
+            return;
+        }
+        throwError(errno == ELOOP ? EAGAIN : errno, cannot);  // ELOOP: a link put at the name meanwhile
+    }
+    struct stat opened {};
+    if (::fstat(asked.get(), &opened) != 0) throwError(errno, cannot);
+    if (!sameFile(opened, info)) {
+        // Something changed at the name since the walk looked. Where the file went away, the
+        // opening made an empty one, which nobody asked for: it goes (while the name still holds
+        // it), and the write makes a new file. A file put there meanwhile is replaced in its turn;
+        // anything else is refused.
+        if (madeByTheOpening(opened)) {
+            struct stat there {};
+            if (::fstatat(folder_, name_.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(there, opened))
+                ::unlinkat(folder_, name_.c_str(), 0);
+            asked.reset();
+            createTemporary(permissions, nullptr, -1);
+            return;
+        }
+        if (!S_ISREG(opened.st_mode) || !S_ISREG(info.st_mode)) throwError(EAGAIN, cannot);
+    }
+    if (S_ISREG(opened.st_mode)) {
+        createTemporary(permissions, &opened, asked.get());
         return;
     }
     inPlace_ = true;
-    if (S_ISREG(info.st_mode)) {
-        // Another process's descriptor of a file has no name of its own to rename over (its file
-        // may have none at all): written in place, from its start, as a shell's redirection does.
-        fd_ = reopen(probe, info, folder_, name_, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC, true);
-        if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
-        return;
-    }
-    if (special == SpecialFiles::devicesOnly && !S_ISCHR(info.st_mode))
-        throwError(EOPNOTSUPP, "Cannot write " + target_.string() + " (" + notAFile(info.st_mode) + ")");
-    if (S_ISSOCK(info.st_mode)) {
-        fd_ = connectTo(procPath(probe));
-        if (fd_ < 0 && errno == ENOENT && !procMounted()) fd_ = connectTo(file_.string());
-    } else {
-        // No O_TRUNC: a device or a pipe has nothing to cut. A pipe's opening waits for a reader;
-        // a device's must not wait where the application keeps its own files.
-        fd_ =
-            reopen(probe, info, folder_, name_, O_WRONLY | O_NOCTTY | O_CLOEXEC, special != SpecialFiles::devicesOnly);
-    }
-    if (fd_ < 0) throwError(errno, "Cannot write " + target_.string());
+    fd_ = blocking(asked.release());
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
     release();
 }
 
-void AtomicFileWriter::createTemporary(FilePermissions permissions, const struct stat* old, int oldProbe) {
+void AtomicFileWriter::createTemporary(FilePermissions permissions, const struct stat* old, int oldFile) {
     // A new output gets 0666 less the umask (and the folder's default ACL) from the kernel;
     // anything else is private while it is written and gets its mode below.
     const bool fromUmask = permissions == FilePermissions::inherited && old == nullptr;
@@ -360,33 +389,25 @@ void AtomicFileWriter::createTemporary(FilePermissions permissions, const struct
         }
     }
     if (fromUmask) return;
-    mode_t mode = 0600;
-    if (permissions == FilePermissions::inherited) mode = old->st_mode & 0777;  // new bytes do not inherit set-id bits
-    if (old == nullptr) {
-        if (::fchmod(fd_, mode) != 0) fail(errno);
-        return;
+    if (old != nullptr) {
+        // The file stays its owner's whoever replaces it (root, say); only root gives a file away,
+        // and anyone may give it one of their groups.
+        struct stat made {};
+        if (::fstat(fd_, &made) != 0) fail(errno);
+        bool groupKept = made.st_gid == old->st_gid;
+        if (made.st_uid != old->st_uid || !groupKept)
+            groupKept =
+                ::fchown(fd_, old->st_uid, old->st_gid) == 0 || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0;
+        // Its extended attributes stay too, as a copy that keeps all keeps them, and its access:
+        // its list or none, never what the folder's default list gave the temporary file.
+        copyExtendedAttributes(oldFile, fd_);
+        if (permissions == FilePermissions::inherited) {
+            if (!copyAccess(oldFile, fd_, groupKept)) fail(errno);
+            return;
+        }
     }
-    // The file stays its owner's whoever replaces it (root, say); only root gives a file away,
-    // and anyone may give it one of their groups.
-    struct stat made {};
-    if (::fstat(fd_, &made) != 0) fail(errno);
-    bool groupKept = made.st_gid == old->st_gid;
-    if (made.st_uid != old->st_uid || !groupKept)
-        groupKept =
-            ::fchown(fd_, old->st_uid, old->st_gid) == 0 || ::fchown(fd_, static_cast<uid_t>(-1), old->st_gid) == 0;
-    if (!groupKept) mode &= ~static_cast<mode_t>(070);  // the old group's rights go to no other group
-    if (::fchmod(fd_, mode) != 0) fail(errno);
-
-    // Its extended attributes and access list stay too, as a copy that keeps all keeps them.
-    const AttributeSource source{procMounted() ? procPath(oldProbe) : file_.string(), procMounted()};
-    copyExtendedAttributes(source, fd_);
-    if (permissions != FilePermissions::inherited) return;
-    const std::string list = accessListOf(source);
-    if (list.empty() || (groupKept && setAccessList(fd_, list))) return;
-    // Without its list, the group's bits (the list's mask) would give the owning group what the
-    // list gave named users and groups: the group keeps only what the list gave it.
-    mode &= ~static_cast<mode_t>(070) | static_cast<mode_t>(owningGroupPermissions(list) << 3);
-    if (::fchmod(fd_, mode) != 0) fail(errno);
+    // The user's private data: 0600, and no list for anyone else, whatever the folder's default.
+    if (!restrictAccess(fd_, 0600)) fail(errno);
 }
 
 void AtomicFileWriter::release() {

@@ -13,10 +13,12 @@ namespace platform::sys {
 
 /// The permissions of a file the writer makes.
 enum class FilePermissions {
-    /// Those of the file it replaces (its owner and group too, where the system allows), or 0666
-    /// less the umask for a new one: a program's output, as a shell's redirection makes it.
+    /// Those of the file it replaces (its owner and group too, where the system allows, and its
+    /// access list or none), or 0666 less the umask (and the folder's default access list) for a
+    /// new one: a program's output, as a shell's redirection makes it.
     inherited,
-    /// 0600 from its creation, whatever stood there: the user's private data.
+    /// 0600 from its creation, with no access list, whatever stood there and whatever the folder's
+    /// default list: the user's private data.
     ownerOnly,
 };
 
@@ -31,14 +33,22 @@ enum class SpecialFiles {
 };
 
 /// Writes what a path names, so that readers see a file either as it was or complete. The path is
-/// walked as the kernel walks it for this caller, and what stands at its end decides:
+/// walked as the kernel walks it for this caller (a link in its folder part is followed wherever the
+/// kernel follows it), and what stands at its end decides. Whatever stands there, the kernel is
+/// first asked as a shell's redirection asks it (an opening for writing with O_CREAT that neither
+/// cuts nor waits without need): what it refuses (a mode, an access list, a read-only file system;
+/// in a sticky world-writable folder another user's socket or device, and with
+/// fs.protected_regular and fs.protected_fifos their file or pipe) is refused with its reason, and
+/// stays.
 /// - nothing: a new file, made as a temporary file beside the name that commit() flushes to disk,
-///   renames to the name and whose folder it then flushes;
+///   renames to the name and whose folder it then flushes; it takes the umask and the folder's
+///   default access list from the kernel;
 /// - a regular file: replaced so, whatever its count of names, keeping its mode (less set-id
-///   bits), its owner and group where the system allows, its extended attributes and its access
-///   list; one the caller may not open for writing (the kernel says: mode, access list,
-///   read-only file system, and with fs.protected_regular another user's file in a sticky
-///   world-writable folder) is refused, as a shell's redirection refuses it, and stays;
+///   bits), its owner and group where the system allows (where the group cannot be kept, what the
+///   file gave its group goes to no group), its extended attributes as `cp -a` keeps them (never
+///   its capabilities, integrity hash or signature, which belong to the old bytes) and exactly its
+///   access list: none where it had none, whatever its folder's default list says. Where the file
+///   went away while the writer looked, nothing of the kernel's question stays: a new file is made;
 /// - a symbolic link: followed only where the kernel follows it for this caller (with
 ///   fs.protected_symlinks, not a link of another user's in a sticky world-writable folder), one
 ///   link at a time, each relative target from its own link's folder; the file at the end of the
@@ -54,9 +64,11 @@ enum class SpecialFiles {
 ///   rename; a pipe's opening waits for its reader, as a shell's redirection does (unless
 ///   SpecialFiles::devicesOnly refuses it);
 /// - a folder or a block device: refused.
-/// Every failure of the walk but "no such file" at its end is the write's failure, a path the
-/// kernel refuses as too long included. A writer dropped without commit(), or a failed step,
-/// removes the temporary file. Failures throw std::system_error naming the path asked for.
+/// What is opened is the very file the walk found; a file put at the name meanwhile is replaced in
+/// its turn, anything else is refused. Every failure of the walk but "no such file" at its end is
+/// the write's failure, a path the kernel refuses as too long included. A writer dropped without
+/// commit(), or a failed step, removes the temporary file. Failures throw std::system_error naming
+/// the path asked for.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::filesystem::path target, FilePermissions permissions = FilePermissions::inherited,
@@ -76,12 +88,12 @@ public:
 
 private:
     void writeThroughDescriptor(int descriptor, SpecialFiles special);
-    /// Opens what `probe`, an O_PATH descriptor of what stands at the end of the path, stands for;
-    /// `entry` when that was reached through another process's descriptor.
+    /// Opens what `probe`, an O_PATH descriptor of what stands at the end of the path, stands for,
+    /// once the kernel agreed; `entry` when that was reached through another process's descriptor.
     void openEnd(int probe, const struct stat& info, bool entry, FilePermissions permissions, SpecialFiles special);
-    /// The temporary file, given what it replaces (`old`, and `oldProbe` its O_PATH descriptor),
+    /// The temporary file, given what it replaces (`old`, and `oldFile` a descriptor open on it),
     /// or nullptr for a new file.
-    void createTemporary(FilePermissions permissions, const struct stat* old, int oldProbe);
+    void createTemporary(FilePermissions permissions, const struct stat* old, int oldFile);
     void sendStaged();
     void syncFolder() const;
     /// Removes the temporary file and throws "Cannot write <target>" for the errno value `error`.

@@ -1,102 +1,129 @@
 #include "Platform/Sys/ExtendedAttributes.hpp"
 
-#include <endian.h>
-#include <linux/posix_acl.h>
-#include <linux/posix_acl_xattr.h>
-#include <sys/xattr.h>
+#include <acl/libacl.h>
+#include <attr/libattr.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
+#include <memory>
 #include <string_view>
-#include <vector>
+#include <type_traits>
 
 namespace platform::sys {
 namespace {
 
-constexpr const char* accessListName = "system.posix_acl_access";
+struct AclFree {
+    void operator()(void* acl) const { acl_free(acl); }
+};
+// An access list of libacl's, freed when it goes.
+using Acl = std::unique_ptr<std::remove_pointer_t<acl_t>, AclFree>;
 
-// Reads the attribute's value; false (errno set) when it cannot be read. Sized by the kernel
-// first, and asked again should it grow meanwhile.
-bool valueOf(const AttributeSource& from, const char* name, std::string& value) {
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const ssize_t size = from.followLink ? ::getxattr(from.path.c_str(), name, nullptr, 0)
-                                             : ::lgetxattr(from.path.c_str(), name, nullptr, 0);
-        if (size < 0) return false;
-        value.resize(static_cast<std::size_t>(size));
-        const ssize_t got = from.followLink ? ::getxattr(from.path.c_str(), name, value.data(), value.size())
-                                            : ::lgetxattr(from.path.c_str(), name, value.data(), value.size());
-        if (got >= 0) {
-            value.resize(static_cast<std::size_t>(got));
-            return true;
-        }
-        if (errno != ERANGE) return false;
+// The entry's permissions as one class's bits of a mode (0 to 7).
+mode_t permissionsOf(acl_entry_t entry) {
+    acl_permset_t set = nullptr;
+    if (acl_get_permset(entry, &set) != 0) return 0;
+    return (acl_get_perm(set, ACL_READ) == 1 ? 4 : 0) | (acl_get_perm(set, ACL_WRITE) == 1 ? 2 : 0) |
+           (acl_get_perm(set, ACL_EXECUTE) == 1 ? 1 : 0);
+}
+
+void setPermissions(acl_entry_t entry, mode_t bits) {
+    acl_permset_t set = nullptr;
+    if (acl_get_permset(entry, &set) != 0) return;
+    acl_clear_perms(set);
+    if ((bits & 4) != 0) acl_add_perm(set, ACL_READ);
+    if ((bits & 2) != 0) acl_add_perm(set, ACL_WRITE);
+    if ((bits & 1) != 0) acl_add_perm(set, ACL_EXECUTE);
+    acl_set_permset(entry, set);
+}
+
+template <typename Visit>
+void forEachEntry(acl_t acl, Visit visit) {
+    acl_entry_t entry = nullptr;
+    for (int got = acl_get_entry(acl, ACL_FIRST_ENTRY, &entry); got == 1;
+         got = acl_get_entry(acl, ACL_NEXT_ENTRY, &entry)) {
+        acl_tag_t tag = ACL_UNDEFINED_TAG;
+        if (acl_get_tag_type(entry, &tag) == 0) visit(tag, entry);
     }
+}
+
+// What the list gave the owning group goes to no group: its entry emptied, the mask (the group's
+// bits of the mode) cut to what named users and groups keep.
+void dropOwningGroup(acl_t acl) {
+    mode_t named = 0;
+    forEachEntry(acl, [&](acl_tag_t tag, acl_entry_t entry) {
+        if (tag == ACL_USER || tag == ACL_GROUP) named |= permissionsOf(entry);
+    });
+    forEachEntry(acl, [&](acl_tag_t tag, acl_entry_t entry) {
+        if (tag == ACL_GROUP_OBJ) setPermissions(entry, 0);
+        if (tag == ACL_MASK) setPermissions(entry, permissionsOf(entry) & named);
+    });
+}
+
+// The mode that gives no class more than the list does: without the list, the group's bits would
+// give the owning group what the mask let named users and groups have.
+mode_t modeWithin(acl_t acl) {
+    mode_t owner = 0, group = 0, mask = 7, others = 0;
+    forEachEntry(acl, [&](acl_tag_t tag, acl_entry_t entry) {
+        if (tag == ACL_USER_OBJ) owner = permissionsOf(entry);
+        if (tag == ACL_GROUP_OBJ) group = permissionsOf(entry);
+        if (tag == ACL_MASK) mask = permissionsOf(entry);
+        if (tag == ACL_OTHER) others = permissionsOf(entry);
+    });
+    return owner << 6 | (group & mask) << 3 | others;
+}
+
+// Gives the file the list, which sets its permission bits too; a list that says no more than a mode
+// leaves it with none (the kernel removes it). Where the file can take no list, the mode alone.
+bool apply(int to, acl_t acl) {
+    if (acl_set_fd(to, acl) == 0) return true;
+    const int error = errno;
+    if (::fchmod(to, modeWithin(acl)) != 0) return false;
+    const int extended = acl_extended_fd(to);
+    if (extended == 0 || (extended < 0 && errno == ENOTSUP)) return true;
+    errno = error;
     return false;
 }
 
-// The names of the file's attributes; none when they cannot be listed (a file system without them).
-std::vector<std::string> namesOf(const AttributeSource& from) {
-    std::string list;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const ssize_t size =
-            from.followLink ? ::listxattr(from.path.c_str(), nullptr, 0) : ::llistxattr(from.path.c_str(), nullptr, 0);
-        if (size <= 0) return {};
-        list.resize(static_cast<std::size_t>(size));
-        const ssize_t got = from.followLink ? ::listxattr(from.path.c_str(), list.data(), list.size())
-                                            : ::llistxattr(from.path.c_str(), list.data(), list.size());
-        if (got >= 0) {
-            list.resize(static_cast<std::size_t>(got));
-            break;
-        }
-        if (errno != ERANGE) return {};
-        list.clear();
-    }
-    std::vector<std::string> names;
-    for (std::size_t at = 0; at < list.size();) {
-        const std::size_t end = list.find('\0', at);
-        names.push_back(list.substr(at, end - at));
-        at = end == std::string::npos ? list.size() : end + 1;
-    }
-    return names;
+int carriedOverCheck(const char* name, error_context*) {
+    return carriedOver(name) ? 1 : 0;
 }
 
 }  // namespace
 
-void copyExtendedAttributes(const AttributeSource& from, int to) {
-    for (const std::string& name : namesOf(from)) {
-        const std::string_view kind = std::string_view(name).substr(0, name.find('.') + 1);
-        if (name == "security.capability" || (kind != "user." && kind != "security." && kind != "trusted.")) continue;
-        std::string value;
-        if (valueOf(from, name.c_str(), value)) ::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
+bool carriedOver(const std::string& name) {
+    // libattr reads /etc/xattr.conf on its first question and keeps it: asked once before writers on
+    // several threads ask at once.
+    [[maybe_unused]] static const int configured = attr_copy_action("user.", nullptr);
+    const std::string_view kind = std::string_view(name).substr(0, name.find('.') + 1);
+    if (kind != "user." && kind != "security." && kind != "trusted.") return false;
+    if (name == "security.capability" || name == "security.ima") return false;
+    return attr_copy_action(name.c_str(), nullptr) == 0;
+}
+
+void copyExtendedAttributes(int from, int to) {
+    attr_copy_fd("", from, "", to, carriedOverCheck, nullptr);  // what cannot be copied is left behind
+}
+
+bool copyAccess(int from, int to, bool groupKept) {
+    // A file without a list of its own gets the list of its mode.
+    Acl acl(acl_get_fd(from));
+    if (!acl) {
+        // A file system without lists: its mode. A list that cannot be read: its mode, and nothing
+        // for the group, since the list may have given the group's bits to others.
+        const bool none = errno == ENOTSUP || errno == ENOSYS;
+        struct stat old {};
+        if (::fstat(from, &old) != 0) return false;
+        acl.reset(acl_from_mode(old.st_mode & (none ? 0777 : 0707)));
+        if (!acl) return false;
     }
+    if (!groupKept) dropOwningGroup(acl.get());
+    return apply(to, acl.get());
 }
 
-std::string accessListOf(const AttributeSource& from) {
-    std::string list;
-    if (valueOf(from, accessListName, list)) return list;
-    if (errno == ENODATA || errno == ENOTSUP) return {};
-    // Listed but unreadable: the caller must act as if it held anything.
-    for (const std::string& name : namesOf(from))
-        if (name == accessListName) return "?";
-    return {};
-}
-
-bool setAccessList(int to, const std::string& list) {
-    return ::fsetxattr(to, accessListName, list.data(), list.size(), 0) == 0;
-}
-
-unsigned owningGroupPermissions(const std::string& list) {
-    posix_acl_xattr_header header{};
-    if (list.size() < sizeof header) return 0;
-    std::memcpy(&header, list.data(), sizeof header);
-    if (le32toh(header.a_version) != POSIX_ACL_XATTR_VERSION) return 0;
-    for (std::size_t at = sizeof header; at + sizeof(posix_acl_xattr_entry) <= list.size();
-         at += sizeof(posix_acl_xattr_entry)) {
-        posix_acl_xattr_entry entry{};
-        std::memcpy(&entry, list.data() + at, sizeof entry);
-        if (le16toh(entry.e_tag) == ACL_GROUP_OBJ) return le16toh(entry.e_perm) & 07;
-    }
-    return 0;
+bool restrictAccess(int to, mode_t mode) {
+    const Acl acl(acl_from_mode(mode));
+    return acl && apply(to, acl.get());
 }
 
 }  // namespace platform::sys
