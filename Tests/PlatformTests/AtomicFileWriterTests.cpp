@@ -27,6 +27,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/acl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
@@ -213,7 +214,19 @@ TEST(AtomicFileWriter, ALinkStaysAndTheFileAtTheEndOfItsChainIsReplaced) {
 /// One of the kernel's guards of shared sticky folders (fs.protected_symlinks, fs.protected_regular,
 /// fs.protected_fifos) switched on for a test's run, as Debian has them, and put back after.
 struct KernelGuardOn {
-    explicit KernelGuardOn(std::string name) : setting("/proc/sys/fs/" + std::move(name)) {}
+    explicit KernelGuardOn(std::string name) : setting((holdSettings(), "/proc/sys/fs/" + std::move(name))) {}
+    // ctest runs the tests that switch these settings side by side, each in a process of its own:
+    // one process at a time (the lock lasts as long as the process), so that each finds and puts
+    // back the machine's own values and none is switched off under another's feet.
+    static void holdSettings() {
+        static const int held = [] {
+            const int fd = ::open("/tmp/velmora-tests-kernel-settings.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            while (fd >= 0 && ::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+            return fd;
+        }();
+        (void)held;
+    }
     static bool set(const std::string& at, const std::string& value) {
         try {
             platform::sys::writeFile(at, value);
