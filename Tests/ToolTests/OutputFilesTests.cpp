@@ -6,6 +6,7 @@
 
 #include "ToolTests/ToolRun.hpp"
 
+#include "Platform/Audio/AudioFile.hpp"
 #include "Support/FifoReader.hpp"
 #include "Support/FileMode.hpp"
 #include "Support/ScopedUmask.hpp"
@@ -23,6 +24,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -123,7 +125,8 @@ TEST(OutputFiles, ACheckpointOrBundleThatFailsLeavesTheEarlierOneWhole) {
 std::set<std::string> stagingFolders(const fs::path& model) {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(model))
-        if (entry.path().filename().string().starts_with(".staging.")) names.insert(entry.path().filename().string());
+        if (entry.path().filename().string().starts_with(".velmora-staging-"))
+            names.insert(entry.path().filename().string());
     return names;
 }
 
@@ -149,16 +152,15 @@ TEST(OutputFiles, ABundleSetIsReplacedWholeOrNotAtAll) {
     EXPECT_THAT(stagingFolders(model), ::testing::IsEmpty());
 }
 
-/// Starts the tool and stops it (SIGSTOP) once its staging folder exists in the model folder.
-pid_t stoppedWhileStaging(const std::vector<std::string>& arguments, const fs::path& model) {
-    fs::create_directories(model);
+/// Starts the tool and stops it (SIGSTOP) once `started` says that its work is under way.
+pid_t stoppedOnce(const std::vector<std::string>& arguments, const std::function<bool()>& started) {
     const pid_t child = startTool(arguments);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (stagingFolders(model).empty() && std::chrono::steady_clock::now() < deadline) usleep(1000);
+    while (!started() && std::chrono::steady_clock::now() < deadline) usleep(1000);
     ::kill(child, SIGSTOP);
     int status = 0;
-    if (waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status) || stagingFolders(model).empty()) {
-        ADD_FAILURE() << "the tool ended or never staged its bundles";
+    if (waitpid(child, &status, WUNTRACED) != child || !WIFSTOPPED(status) || !started()) {
+        ADD_FAILURE() << "the tool ended or never began its work";
         ::kill(child, SIGKILL);
         waitpid(child, &status, 0);
         return -1;
@@ -166,8 +168,15 @@ pid_t stoppedWhileStaging(const std::vector<std::string>& arguments, const fs::p
     return child;
 }
 
+/// Starts the tool and stops it once its staging folder exists in the model folder.
+pid_t stoppedWhileStaging(const std::vector<std::string>& arguments, const fs::path& model) {
+    fs::create_directories(model);
+    return stoppedOnce(arguments, [&] { return !stagingFolders(model).empty(); });
+}
+
 // Ctrl-C while bundles were written left their staging folder (145 MB for --size medium), and a run
-// ended where it cannot clean up (SIGKILL) left one that no later run removed.
+// ended where it cannot clean up (SIGKILL) left one that no later run removed. A later run removed
+// any folder named ".staging.*" instead, a user's too.
 TEST(OutputFiles, AnInterruptedRunLeavesNoStagingFolderAndALaterRunRemovesAnAbandonedOne) {
     TempDir folder;
     const fs::path model = folder / "model";
@@ -185,15 +194,37 @@ TEST(OutputFiles, AnInterruptedRunLeavesNoStagingFolderAndALaterRunRemovesAnAban
     ::kill(child, SIGKILL);
     EXPECT_EQ(waitForExit(child), 128 + SIGKILL);
     ASSERT_EQ(stagingFolders(model).size(), 1u);
-    // That of a live run, which holds it, stays.
-    fs::create_directory(model / ".staging.live");
-    const int live = ::open((model / ".staging.live").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+    writeFile(model / ".staging.photos/beach.jpg", "a picture");
     const ToolRun later =
         runTool({"model", "random", model.string(), "--width", "64", "--heads", "2", "--layers", "1"});
     EXPECT_EQ(later.status, 0) << later.err;
-    EXPECT_EQ(stagingFolders(model), std::set<std::string>{".staging.live"});
-    ::close(live);
+    EXPECT_THAT(stagingFolders(model), ::testing::IsEmpty());
+    EXPECT_EQ(readFile(model / ".staging.photos/beach.jpg"), "a picture");
+}
+
+// Ctrl-C or SIGTERM while a long recording was written left its temporary file beside the output
+// (172 MB for an hour), and no later run removed it.
+TEST(OutputFiles, AnInterruptedWriteLeavesNoTemporaryFile) {
+    TempDir folder;
+    const fs::path recording = folder / "long.wav";
+    platform::audio::AudioBuffer buffer;
+    buffer.sampleRate = 16000;
+    buffer.channels = 1;
+    buffer.samples.assign(std::size_t{16000} * 60 * 30, 0.25f);  // 30 minutes: 115 MB written
+    platform::audio::writeAudioFile(recording, buffer, platform::audio::AudioFileType::wavInt16);
+    buffer.samples = {};
+    const fs::path output = folder / "sig/out.wav";
+    fs::create_directories(output.parent_path());
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(::strsignal(signal));
+        const pid_t child = stoppedOnce({"audio", "load", recording.string(), "--output", output.string()},
+                                        [&] { return !fs::is_empty(output.parent_path()); });
+        ASSERT_GT(child, 0);
+        ::kill(child, signal);
+        ::kill(child, SIGCONT);
+        EXPECT_EQ(waitForExit(child), 128 + signal);
+        EXPECT_TRUE(fs::is_empty(output.parent_path())) << "a temporary file or the output is left";
+    }
 }
 
 TEST(OutputFiles, APathThroughALinkAndDotDotIsWhereTheKernelTakesIt) {

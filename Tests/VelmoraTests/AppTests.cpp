@@ -601,6 +601,36 @@ TEST(ProgramTest, AnInterruptedSnapshotLeavesNoTemporaryDataFolder) {
     EXPECT_TRUE(snapshotDataFolders(temporary).empty());
 }
 
+// A snapshot killed where it cannot clean up (SIGKILL) left its data folder in $TMPDIR for good:
+// only the bundle writer removed abandoned folders.
+TEST(ProgramTest, ALaterSnapshotRemovesTheDataFolderOfAKilledOne) {
+    TempDir dir;
+    const auto temporary = dir / "tmp";
+    std::filesystem::create_directories(temporary);
+    QProcessEnvironment environment = programEnvironment(dir / "home");
+    environment.insert("TMPDIR", QString::fromStdString(temporary.string()));
+    QProcess killed;
+    killed.setProcessEnvironment(environment);
+    killed.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
+    ASSERT_TRUE(killed.waitForStarted());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (snapshotDataFolders(temporary).empty() && std::chrono::steady_clock::now() < deadline &&
+           !killed.waitForFinished(10)) {
+    }
+    ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
+    killed.kill();
+    killed.waitForFinished();
+    ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
+
+    QProcess later;
+    later.setProcessEnvironment(environment);
+    later.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "again").string())});
+    if (!later.waitForFinished(60000)) later.kill();
+    later.waitForFinished();
+    EXPECT_EQ(later.exitCode(), 0) << later.readAllStandardError().toStdString();
+    EXPECT_TRUE(snapshotDataFolders(temporary).empty());
+}
+
 // As root, "velmora.log -> /dev/null" made /dev/null 0600 for the whole system at the program's
 // first log line, and "glossary.json -> /dev/null" at its start. A device is written in place and
 // keeps its mode.

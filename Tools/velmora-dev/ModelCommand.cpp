@@ -9,7 +9,6 @@
 #include "Platform/ML/BundleWriter.hpp"
 #include "Platform/ML/Model.hpp"
 #include "Platform/ML/Safetensors.hpp"
-#include "Platform/Sys/TemporaryFolder.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -239,8 +238,6 @@ int runModel(const Arguments& args) {
         parser.positional("model-folder").positional("audio-file");
     }
     const Parsed p = parser.parse(args, 1);
-    // Ctrl-C while bundles are written leaves neither their staging folder nor a mixed set.
-    if (action == "random" || action == "convert") platform::sys::TemporaryFolder::removeOnInterruption();
     if (action == "random") return runRandom(p);
     if (action == "convert") return runConvert(p);
     if (action == "describe") return runDescribe(p);

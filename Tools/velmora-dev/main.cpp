@@ -2,6 +2,7 @@
 
 #include "Command.hpp"
 
+#include "Platform/Sys/Interruption.hpp"
 #include "Platform/Sys/StandardOutput.hpp"
 
 #include <algorithm>
@@ -55,6 +56,9 @@ int run(int argc, char** argv) {
     }
     for (const auto& command : velmora::dev::commands()) {
         if (command.name != name) continue;
+        // Ctrl-C, SIGTERM or SIGHUP while a command writes leaves none of its temporary files or
+        // folders; listen and meeting record handle those signals themselves.
+        if (name != "listen" && name != "meeting") platform::sys::Interruption::install();
         try {
             return command.run(velmora::dev::Arguments(argv + 2, argv + argc));
         } catch (const velmora::dev::HelpRequest& help) {

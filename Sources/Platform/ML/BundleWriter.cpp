@@ -6,7 +6,10 @@
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/TemporaryFolder.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +24,8 @@
 #include <system_error>
 
 namespace platform::ml {
+
+int (*beforeRenameForTests)(const std::filesystem::path& from, const std::filesystem::path& to) = nullptr;
 
 namespace {
 
@@ -63,8 +68,9 @@ int configInt(const json& config, const char* key, const std::filesystem::path& 
     return config[key].get<int>();
 }
 
-// The hidden folders of a model folder that its bundles are written into first.
-constexpr const char* kStagingPrefix = ".staging.";
+// The hidden folders of a model folder that its bundles are written into first: a prefix of the
+// writer's own, which no user's folder has by chance.
+constexpr const char* kStagingPrefix = ".velmora-staging-";
 
 /// Writes the bundle's files into its folder, which exists: a folder that went meanwhile (the
 /// staging folder removed on an interruption) is not made again.
@@ -74,14 +80,38 @@ void writeBundleFiles(const std::filesystem::path& bundle, const BundleManifest&
     platform::sys::writeFileAtomically(bundle / "model.json", manifest.toJson().dump(2) + "\n");
 }
 
-/// Moves every file of the staging folder to its place below `target` as one change: a file
-/// already there is first set aside in the staging folder, and when a step fails, every file moved
-/// so far goes back where it was (as far as the file system lets it), so that the earlier set
-/// stays whole. A reader may still find some files of each set while the renames run.
+/// One run at a time writes bundles into a model folder, in this process or another: a lock on the
+/// folder itself, which leaves nothing of ours in it. A second run is refused at once rather than
+/// left waiting without a word for a conversion that may take minutes.
+class ModelFolderLock {
+public:
+    explicit ModelFolderLock(const std::filesystem::path& folder) {
+        const std::string what = "Cannot write bundles into " + folder.string();
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd_ < 0) platform::sys::throwError(errno, what);
+        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+        const int error = errno;
+        ::close(fd_);
+        if (error == EWOULDBLOCK) throw std::runtime_error(what + ": another run is writing bundles there");
+        platform::sys::throwError(error, what);
+    }
+    ~ModelFolderLock() { ::close(fd_); }
+    ModelFolderLock(const ModelFolderLock&) = delete;
+    ModelFolderLock& operator=(const ModelFolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+/// Moves every file staged in "<staging>/new" to its place below `target` as one change: a file
+/// already there is first set aside in "<staging>/earlier", and when a step fails, every file moved
+/// so far goes back where it was, so that the earlier set stays whole. A reader may still find some
+/// files of each set while the renames run. When an earlier file cannot be put back (the disk
+/// fails), the staging folder stays with it, and the error names where it is.
 class SetReplacement {
 public:
-    SetReplacement(const std::filesystem::path& staging, const std::filesystem::path& target)
-        : staging_(staging), target_(target), aside_(staging / ".earlier") {}
+    SetReplacement(platform::sys::TemporaryFolder& staging, const std::filesystem::path& target)
+        : folder_(staging), staging_(staging.path() / "new"), target_(target), aside_(staging.path() / "earlier") {}
 
     void run() {
         namespace fs = std::filesystem;
@@ -91,9 +121,11 @@ public:
         std::sort(files.begin(), files.end());
         try {
             for (const fs::path& file : files) place(file);
-        } catch (...) {
-            undo();
-            throw;
+        } catch (const std::exception& error) {
+            if (undo()) throw;
+            folder_.keep();
+            throw std::runtime_error(std::string(error.what()) +
+                                     "; earlier files that could not be put back are kept in " + aside_.string());
         }
     }
 
@@ -124,23 +156,37 @@ private:
         move.placed = true;
     }
 
-    /// Puts back, last first, what place() moved, and removes the folders it made.
-    void undo() const {
+    /// Puts back, last first, what place() moved, and removes the folders it made; false when an
+    /// earlier file could not be put back.
+    bool undo() const {
+        bool whole = true;
         for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
             const std::filesystem::path to = target_ / move->file;
-            if (move->placed) ::rename(to.c_str(), (staging_ / move->file).c_str());
-            if (move->setAside) ::rename((aside_ / move->file).c_str(), to.c_str());
+            if (move->placed) renamed(to, staging_ / move->file);
+            if (move->setAside && !renamed(aside_ / move->file, to)) whole = false;
         }
         for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) ::rmdir(folder->c_str());
+        return whole;
+    }
+
+    static bool renamed(const std::filesystem::path& from, const std::filesystem::path& to) {
+        if (beforeRenameForTests != nullptr) {
+            if (const int error = beforeRenameForTests(from, to); error != 0) {
+                errno = error;
+                return false;
+            }
+        }
+        return ::rename(from.c_str(), to.c_str()) == 0;
     }
 
     /// Renames `from` to `to`; a failure names `file`, the place being replaced.
     static void rename(const std::filesystem::path& from, const std::filesystem::path& to,
                        const std::filesystem::path& file) {
-        if (::rename(from.c_str(), to.c_str()) != 0)
+        if (!renamed(from, to))
             throw std::system_error(errno, std::generic_category(), "Cannot replace " + file.string());
     }
 
+    platform::sys::TemporaryFolder& folder_;
     std::filesystem::path staging_, target_, aside_;
     std::vector<Move> moves_;
     std::vector<std::filesystem::path> made_;  // folders below target_ that place() made
@@ -310,11 +356,12 @@ void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters
             decoder.push_back(borrow(t));
     }
     std::filesystem::create_directories(folder);
-    // Those of runs that ended before they could remove theirs; a live run's stays.
-    platform::sys::TemporaryFolder::removeAbandoned(folder, kStagingPrefix);
-    const platform::sys::TemporaryFolder staging(folder, kStagingPrefix);
+    const ModelFolderLock lock(folder);
+    // Removes first those of runs that ended before they could remove theirs.
+    platform::sys::TemporaryFolder staging(folder, kStagingPrefix);
+    std::filesystem::create_directory(staging.path() / "new");
     auto stage = [&](const char* name, BundleKind kind, const std::vector<TensorData>& tensors) {
-        const auto bundle = staging.path() / (std::string(name) + ".mlmodelc");
+        const auto bundle = staging.path() / "new" / (std::string(name) + ".mlmodelc");
         std::filesystem::create_directory(bundle);
         writeBundleFiles(bundle, BundleManifest::standard(kind, p), tensors);
     };
@@ -322,8 +369,8 @@ void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters
           {TensorData::fromFloats("mel_filters", {p.nMels, 201}, melFilterBank(p.nMels), TensorDataType::F32)});
     stage(kEncoderModelName, BundleKind::encoder, encoder);
     stage(kDecoderModelName, BundleKind::decoder, decoder);
-    const platform::sys::TemporaryFolder::Kept kept;
-    SetReplacement(staging.path(), folder).run();
+    const platform::sys::TemporaryFolder::Moving moving(staging);
+    SetReplacement(staging, folder).run();
 }
 
 void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparameters& p, std::uint64_t seed,

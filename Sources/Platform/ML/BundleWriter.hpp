@@ -39,14 +39,23 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
                  const std::vector<TensorData>& tensors);
 
 /// Writes the three bundles from checkpoint tensors (names "model.encoder..." / "model.decoder..."):
-/// all of them into a hidden staging folder of `folder` first, then their files in place of those
-/// of earlier bundles as one change, so that a failed write or replacement leaves the earlier set
-/// whole, never some bundles new. The staging folder goes when the call ends, fails, or (in a
-/// program that asked for it, TemporaryFolder::removeOnInterruption) is interrupted; one that an
-/// earlier run left behind is removed. Sizes beyond SizeLimits throw MLModelError before anything
-/// is written.
+/// all of them into a hidden staging folder of `folder` first (".velmora-staging-XXXXXX"), then
+/// their files in place of those of earlier bundles as one change, so that a failed write or
+/// replacement leaves the earlier set whole, never some bundles new. One call at a time writes into
+/// a folder, in any process: another call meanwhile throws std::runtime_error ("... another run is
+/// writing bundles there"). The staging folder goes when the call ends, fails, or (in a program that
+/// asked for it, TemporaryFolder::removeOnInterruption) is interrupted; one that an earlier run left
+/// behind is removed. When a step fails and an earlier file cannot be put back, the staging folder
+/// stays with it and the error names where ("... are kept in <folder>"). Sizes beyond SizeLimits
+/// throw MLModelError before anything is written.
 void writeModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams,
                       const std::vector<TensorData>& checkpointTensors);
+
+/// Tests only: when set, called before each rename of writeModelFolder's replacement of a set, and
+/// of its undoing, with the file and where it goes; a result other than 0 fails that rename with
+/// that errno value. It runs while an interruption would wait (TemporaryFolder::Moving). Set it
+/// before any writer runs and clear it after.
+extern int (*beforeRenameForTests)(const std::filesystem::path& from, const std::filesystem::path& to);
 
 /// Random-weight bundles of the given sizes.
 void makeRandomModelFolder(const std::filesystem::path& folder, const Hyperparameters& hparams, std::uint64_t seed,

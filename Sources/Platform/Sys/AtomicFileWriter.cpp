@@ -2,6 +2,7 @@
 
 #include "Platform/Sys/ExtendedAttributes.hpp"
 #include "Platform/Sys/FileIO.hpp"
+#include "Platform/Sys/Interruption.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -379,7 +380,9 @@ void AtomicFileWriter::createTemporary(FilePermissions permissions, const struct
         // Names are made in the folder's own descriptor, so that the temporary name's length
         // counts against the limit of a name, never of a path.
         std::string candidate = temporaryName(name_, random);
-        fd_ = ::openat(folder_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, fromUmask ? 0666 : 0600);
+        // Listed as it is made: an interruption removes it (Interruption::install).
+        fd_ = Interruption::createFile(folder_, candidate, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                                       fromUmask ? 0666 : 0600);
         if (fd_ >= 0) {
             temporary_ = std::move(candidate);
         } else if (errno != EEXIST || attempt == 100) {
@@ -416,7 +419,7 @@ void AtomicFileWriter::release() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
-        if (!temporary_.empty()) ::unlinkat(folder_, temporary_.c_str(), 0);
+        if (!temporary_.empty()) Interruption::removeFile(folder_, temporary_);
     }
     if (folder_ >= 0) ::close(folder_);
     folder_ = -1;
@@ -481,12 +484,12 @@ void AtomicFileWriter::commit() {
     if (::close(fd) != 0) {
         error = errno;
         what = "Cannot write " + target_.string();
-    } else if (::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
+    } else if (Interruption::renameFile(folder_, temporary_, name_) != 0) {
         error = errno;
         what = "Cannot replace " + target_.string();
     }
     if (error != 0) {
-        ::unlinkat(folder_, temporary_.c_str(), 0);
+        Interruption::removeFile(folder_, temporary_);
         release();
         throwError(error, what);
     }

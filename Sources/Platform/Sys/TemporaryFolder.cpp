@@ -2,18 +2,15 @@
 
 #include "Platform/Sys/FileIO.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 namespace platform::sys {
@@ -22,149 +19,175 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The folders of the process. Never destroyed: an interruption may come while the program ends.
-struct Registry {
-    // Guards `folders`; held too while a folder's files are moved out (Kept), so that an
-    // interruption neither removes a folder half made nor one whose files are half moved.
-    std::mutex mutex;
-    std::vector<fs::path> folders;
-};
+// The mark of a folder this program made: a file whose lock its run holds while it lives. It gets
+// its name only once locked, so that no other run ever finds it unheld in a live run's folder.
+constexpr const char* kMark = ".velmora-folder.lock";
+constexpr const char* kMarkBeingMade = ".velmora-folder.lock.new";
 
-Registry& registry() {
-    static Registry* const shared = new Registry;
-    return *shared;
+/// Whether `name` in the folder `folder` is the very file or folder `fd` has open.
+bool sameAt(int folder, const char* name, int fd) {
+    struct stat named {
+    }, held{};
+    return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
+           named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
-/// Whether the open folder still has the name: no other run took it for abandoned meanwhile.
-bool stillNamed(int fd, const fs::path& path) {
-    struct stat held {
-    }, named{};
-    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-           held.st_ino == named.st_ino;
+/// The names in the open folder, listed before anything is removed from it.
+std::vector<std::string> namesIn(int folder) {
+    std::vector<std::string> names;
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return names;
+    DIR* const entries = ::fdopendir(listing);
+    if (entries == nullptr) {
+        ::close(listing);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(entries);
+    return names;
 }
 
-/// Another thread of the process may still be writing into the folder: what it adds between one
-/// pass and the next is removed by the next.
-void removeAll(const fs::path& folder) {
+/// Removes what the open folder holds through its descriptor, so that no link is ever followed
+/// and a subfolder renamed meanwhile takes nothing outside with it. Another thread of the process
+/// may still be writing into it: what it adds between one pass and the next is removed by the next.
+void removeContents(int folder, int depth = 0) {
     for (int pass = 0; pass < 10; ++pass) {
-        std::error_code ec;
-        fs::remove_all(folder, ec);
-        if (!ec) return;
+        bool all = true;
+        for (const std::string& name : namesIn(folder)) {
+            if (::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT) continue;
+            if ((errno == EISDIR || errno == EPERM) && depth < 64) {
+                const int inner = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (inner >= 0) {
+                    removeContents(inner, depth + 1);
+                    ::close(inner);
+                }
+                if (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) continue;
+            }
+            all = false;
+        }
+        if (all) return;
     }
 }
 
-// A signal handler may only write to a descriptor: the watcher thread reads the other end.
-int wakeUp[2] = {-1, -1};
-
-extern "C" void onInterruption(int signal) {
-    const int saved = errno;
-    const auto number = static_cast<unsigned char>(signal);
-    [[maybe_unused]] const auto written = ::write(wakeUp[1], &number, 1);
-    errno = saved;
+/// Removes `name` in the open folder `parent` when it is an abandoned folder of this program's: its
+/// mark in it, both the caller's, and the mark's lock free.
+void removeIfAbandoned(int parent, const std::string& name) {
+    const int folder = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return;
+    struct stat info {
+    }, marked{};
+    // Looked at before it is opened: another user's file, or a device, is never opened.
+    if (::fstat(folder, &info) == 0 && info.st_uid == ::geteuid() &&
+        ::fstatat(folder, kMark, &marked, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(marked.st_mode) &&
+        marked.st_uid == ::geteuid()) {
+        const int mark = ::openat(folder, kMark, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        // Held until the folder is gone: a run making a folder of this name meanwhile waits for
+        // the lock, then finds its mark gone and takes another name.
+        if (mark >= 0 && ::flock(mark, LOCK_EX | LOCK_NB) == 0 && sameAt(folder, kMark, mark) &&
+            sameAt(parent, name.c_str(), folder)) {
+            removeContents(folder);
+            if (sameAt(parent, name.c_str(), folder)) ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+        }
+        if (mark >= 0) ::close(mark);
+    }
+    ::close(folder);
 }
 
-// The watcher thread, owned by the process once removeOnInterruption() started it: it sleeps
-// until the first signal, removes the folders and ends the process with that signal.
-void watch() {
-    unsigned char number = 0;
-    ssize_t got = 0;
-    while ((got = ::read(wakeUp[0], &number, 1)) < 0 && errno == EINTR) {
-    }
-    if (got != 1) return;
-    const int signal = number;
-    // Held to the end: no folder is made, and none is half moved, while the process goes.
-    const std::lock_guard lock(registry().mutex);
-    for (const fs::path& folder : registry().folders) removeAll(folder);
-    std::signal(signal, SIG_DFL);
-    sigset_t only;
-    sigemptyset(&only);
-    sigaddset(&only, signal);
-    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
-    ::raise(signal);
-    std::_Exit(128 + signal);
+int openFolder(const fs::path& path, int flags) {
+    return ::open(path.empty() ? "." : path.c_str(), flags | O_DIRECTORY | O_CLOEXEC);
 }
 
 }  // namespace
 
 TemporaryFolder::TemporaryFolder(const fs::path& parent, const std::string& prefix) {
-    const std::lock_guard lock(registry().mutex);
+    removeAbandoned(parent, prefix);
     const std::string what = "Cannot make a folder in " + parent.string();
-    while (fd_ < 0) {
-        std::string name = (parent / (prefix + "XXXXXX")).string();
-        if (!::mkdtemp(name.data())) throwError(errno, what);
-        const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) continue;
-        int locked = -1;
-        if (fd >= 0) {
-            while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-            }
-        }
-        if (locked != 0) {
-            const int error = errno;
-            if (fd >= 0) ::close(fd);
-            ::rmdir(name.c_str());
-            throwError(error, what);
-        }
-        // Another run removing abandoned folders may have taken this one between its making and
-        // its lock: then another name.
-        if (!stillNamed(fd, name)) {
-            ::close(fd);
-            continue;
-        }
-        path_ = name;
-        fd_ = fd;
+    parent_ = openFolder(parent, O_PATH);
+    if (parent_ < 0) throwError(errno, what);
+    std::string made = (parent / (prefix + "XXXXXX")).string();
+    // Made and listed as one step: an interruption never misses it.
+    const auto listed = Interruption::lock();
+    if (::mkdtemp(made.data()) == nullptr) {
+        const int error = errno;
+        ::close(parent_);
+        throwError(error, what);
     }
-    registry().folders.push_back(path_);
+    path_ = made;
+    name_ = path_.filename().string();
+    auto undo = [&](int error) {
+        if (mark_ >= 0) ::close(mark_);
+        if (fd_ >= 0) {
+            ::unlinkat(fd_, kMarkBeingMade, 0);
+            ::close(fd_);
+        }
+        ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+        ::close(parent_);
+        throwError(error, what);
+    };
+    fd_ = ::openat(parent_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0) undo(errno);
+    // Another user swapped it for a folder of theirs (in their own folder, under root's run).
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) undo(errno);
+    if (info.st_uid != ::geteuid()) {
+        ::close(fd_);
+        fd_ = -1;
+        ::close(parent_);
+        throwError(EEXIST, what);
+    }
+    mark_ = ::openat(fd_, kMarkBeingMade, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (mark_ < 0) undo(errno);
+    int locked = 0;
+    while ((locked = ::flock(mark_, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (locked != 0 || ::renameat(fd_, kMarkBeingMade, fd_, kMark) != 0) undo(errno);
+    Interruption::add(*this);
 }
 
 TemporaryFolder::~TemporaryFolder() {
-    const std::lock_guard lock(registry().mutex);
-    auto& folders = registry().folders;
-    folders.erase(std::find(folders.begin(), folders.end(), path_));
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    {
+        const auto listed = Interruption::lock();
+        Interruption::drop(*this);
+        const std::lock_guard moving(moving_);
+        if (!kept_) remove();
+    }
+    ::close(mark_);
     ::close(fd_);
+    ::close(parent_);
 }
 
-TemporaryFolder::Kept::Kept() : lock_(registry().mutex) {}
+void TemporaryFolder::keep() {
+    const std::lock_guard moving(moving_);
+    if (!kept_) ::unlinkat(fd_, kMark, 0);
+    kept_ = true;
+}
+
+TemporaryFolder::Moving::Moving(TemporaryFolder& folder) : lock_(folder.moving_) {}
+
+void TemporaryFolder::interrupted() noexcept {
+    // A replacement under way ends first: the files it set aside are then of no use.
+    const std::lock_guard moving(moving_);
+    if (!kept_) remove();
+}
+
+void TemporaryFolder::remove() noexcept {
+    removeContents(fd_);
+    if (sameAt(parent_, name_.c_str(), fd_)) ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+}
 
 void TemporaryFolder::removeOnInterruption() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Without the pipe the signals keep ending the run at once; a later run removes its folders.
-        if (::pipe2(wakeUp, O_CLOEXEC) != 0) return;
-        // A handler never waits on a full pipe: one byte is all the watcher needs.
-        ::fcntl(wakeUp[1], F_SETFL, O_NONBLOCK);
-        std::thread(watch).detach();
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-            struct sigaction earlier {};
-            // Ignored (nohup, a job a script sent to the background): the caller's choice stays.
-            if (::sigaction(signal, nullptr, &earlier) != 0 || earlier.sa_handler == SIG_IGN) continue;
-            struct sigaction action {};
-            action.sa_handler = onInterruption;
-            sigemptyset(&action.sa_mask);
-            action.sa_flags = SA_RESTART;
-            ::sigaction(signal, &action, nullptr);
-        }
-    });
+    Interruption::install();
 }
 
 void TemporaryFolder::removeAbandoned(const fs::path& parent, const std::string& prefix) {
-    std::vector<fs::path> candidates;
-    std::error_code ec;
-    for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec))
-        if (it->path().filename().string().starts_with(prefix)) candidates.push_back(it->path());
-    for (const fs::path& candidate : candidates) {
-        // Never through a link: only a folder of that name is ours to remove.
-        const int fd = ::open(candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) continue;
-        // A live run holds its folder, this process's own included (each opening locks apart).
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, candidate)) {
-            std::error_code ignored;
-            fs::remove_all(candidate, ignored);
-        }
-        ::close(fd);
-    }
+    const int folder = openFolder(parent, O_RDONLY);
+    if (folder < 0) return;
+    for (const std::string& name : namesIn(folder))
+        if (name.starts_with(prefix)) removeIfAbandoned(folder, name);
+    ::close(folder);
 }
 
 }  // namespace platform::sys

@@ -3,7 +3,11 @@
 // A folder a run makes for its own work (the bundles staged before they replace a model's, a
 // scratch data folder) and removes when it is done with it, has failed, or was interrupted: no
 // half-written leftovers beside the user's files. A run that could not remove it (SIGKILL, a power
-// cut) leaves it unheld, and a later run takes it for abandoned and removes it.
+// cut) leaves it unheld, and a later run making one of the same kind in the same place takes it for
+// abandoned and removes it: only a folder this program made (its mark file in it), of the caller's
+// own (never another user's, root's run included), that no live run holds (a lock on the mark).
+
+#include "Platform/Sys/Interruption.hpp"
 
 #include <filesystem>
 #include <mutex>
@@ -11,43 +15,62 @@
 
 namespace platform::sys {
 
-class TemporaryFolder {
+class TemporaryFolder : private Interruption::Removable {
 public:
-    /// Makes "<parent>/<prefix>XXXXXX" (mode 0700, a name no one had) and holds it, a lock on it,
-    /// for as long as the object lives. Throws std::system_error naming the parent.
+    /// Makes "<parent>/<prefix>XXXXXX" (mode 0700, a name no one had) with its mark, and holds it
+    /// for as long as the object lives; first removes the abandoned folders "<parent>/<prefix>*"
+    /// (removeAbandoned). The prefix is the kind's own, one no user would pick. Throws
+    /// std::system_error naming the parent.
     TemporaryFolder(const std::filesystem::path& parent, const std::string& prefix);
-    /// Removes the folder with all in it.
+    /// Removes the folder with all in it, unless keep() was called.
     ~TemporaryFolder();
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
 
-    /// For its scope, an interruption waits before it removes any folder: while the caller moves
-    /// files out of one, and keeps there what they replace until every one is in place. A
-    /// TemporaryFolder made or dropped meanwhile waits for the scope's end: never on this thread.
-    class Kept {
+    /// From now on the folder stays, with all in it: neither its end nor an interruption removes
+    /// it, and, its mark gone, no later run takes it for one of ours. For what the caller could not
+    /// put back where it came from. May be called within a Moving scope of the folder.
+    void keep();
+
+    /// For its scope, an interruption waits before it removes this folder: while the caller moves
+    /// files out of it, and keeps there what they replace until every one is in place. Within it the
+    /// thread makes, renames and removes no temporary file or folder (the interruption, waiting,
+    /// holds their list).
+    class Moving {
     public:
-        Kept();
-        Kept(const Kept&) = delete;
-        Kept& operator=(const Kept&) = delete;
+        explicit Moving(TemporaryFolder& folder);
+        Moving(const Moving&) = delete;
+        Moving& operator=(const Moving&) = delete;
 
     private:
-        std::unique_lock<std::mutex> lock_;
+        std::unique_lock<std::recursive_mutex> lock_;
     };
 
-    /// From now on SIGINT, SIGTERM and SIGHUP remove every TemporaryFolder of the process, then end
-    /// it as the signal would have (a signal the process ignores stays ignored). For a program
-    /// that has no handling of its own for them; calls after the first do nothing.
+    /// From now on SIGINT, SIGTERM and SIGHUP remove every TemporaryFolder of the process and every
+    /// temporary file of its writers (Interruption::install). Calls after the first do nothing.
     static void removeOnInterruption();
 
-    /// Removes the folders "<parent>/<prefix>*" that no live TemporaryFolder holds, in any process:
-    /// those of runs that ended without removing them. One that cannot be removed stays.
+    /// Removes the folders "<parent>/<prefix>*" of runs that ended without removing them: each one
+    /// that holds this program's mark, is the caller's, as its mark is, and that no live
+    /// TemporaryFolder holds, in any process. Anything else stays, and so does one that cannot be
+    /// removed. Never through a link.
     static void removeAbandoned(const std::filesystem::path& parent, const std::string& prefix);
 
 private:
+    void interrupted() noexcept override;
+    /// Removes what the folder holds and the folder itself.
+    void remove() noexcept;
+
     std::filesystem::path path_;
-    int fd_ = -1;  // the folder, open: its lock says it is in use
+    int parent_ = -1;  // the folder's parent (O_PATH)
+    std::string name_;
+    int fd_ = -1;    // the folder
+    int mark_ = -1;  // its mark, open: its lock says the folder is in use
+    // Held while files move out of the folder (Moving) and while an interruption removes it.
+    std::recursive_mutex moving_;
+    bool kept_ = false;  // guarded by moving_
 };
 
 }  // namespace platform::sys
