@@ -168,10 +168,14 @@ pid_t stoppedOnce(const std::vector<std::string>& arguments, const std::function
     return child;
 }
 
-/// Starts the tool and stops it once its staging folder exists in the model folder.
+/// Starts the tool and stops it once its staging folder is made in the model folder: named, and
+/// held by its run (its lock file in place).
 pid_t stoppedWhileStaging(const std::vector<std::string>& arguments, const fs::path& model) {
     fs::create_directories(model);
-    return stoppedOnce(arguments, [&] { return !stagingFolders(model).empty(); });
+    return stoppedOnce(arguments, [&] {
+        const auto names = stagingFolders(model);
+        return names.size() == 1 && fs::exists(model / *names.begin() / ".velmora-folder.lock");
+    });
 }
 
 // Ctrl-C while bundles were written left their staging folder (145 MB for --size medium), and a run

@@ -574,6 +574,12 @@ std::vector<std::string> snapshotDataFolders(const std::filesystem::path& tempor
     return names;
 }
 
+// Whether the run's data folder is made: named, and held by its run (its lock file in place).
+bool snapshotDataFolderMade(const std::filesystem::path& temporary) {
+    const auto names = snapshotDataFolders(temporary);
+    return names.size() == 1 && std::filesystem::exists(temporary / names.front() / ".velmora-folder.lock");
+}
+
 }  // namespace
 
 // Ctrl-C while the pictures were drawn left the program's temporary data folder in $TMPDIR.
@@ -614,7 +620,7 @@ TEST(ProgramTest, ALaterSnapshotRemovesTheDataFolderOfAKilledOne) {
     killed.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
     ASSERT_TRUE(killed.waitForStarted());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (snapshotDataFolders(temporary).empty() && std::chrono::steady_clock::now() < deadline &&
+    while (!snapshotDataFolderMade(temporary) && std::chrono::steady_clock::now() < deadline &&
            !killed.waitForFinished(10)) {
     }
     ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
