@@ -287,6 +287,24 @@ TEST(CommandLine, AStandardOutputThatCannotBeWrittenIsAFailure) {
     run = runWith("speech ratio", ">&-");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(lineCount(run.err), 1) << run.err;
+
+    // A closed descriptor was taken by the first file the program opened, and its output went there:
+    // the transcript's path "o/a.txt\n" into an eventfd of the transcription, which took its 8 bytes
+    // for a count (exit 0), or, with standard input closed too, the report into the pipe that
+    // watches for Ctrl-C, which took its first letter for a signal (exit 247).
+    TempDir folder;
+    std::filesystem::copy_file(dataPath("testmodel/en-01.wav"), folder / "a.wav");
+    run = runProgram("/bin/sh",
+                     {"-c", "cd \"$1\" && exec \"$0\" transcribe \"$2\" a.wav --tokenizer \"$3\" --output-dir o >&-",
+                      VELMORA_DEV_PATH, folder.path().string(), dataPath("models/test-speech").string(),
+                      dataPath("whisper-tokenizer/multilingual").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "error: cannot write standard output: Bad file descriptor\n");
+    EXPECT_TRUE(std::filesystem::exists(folder / "o/a.txt"));
+    run =
+        runWith("model random " + (folder / "mz").string() + " --size tiny --width 32 --heads 2 --layers 1", "<&- >&-");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "error: cannot write standard output: Bad file descriptor\n");
 }
 
 TEST(CommandLine, HelpPrintsTheCommandsUsageAndSucceeds) {

@@ -121,6 +121,45 @@ TEST_F(DownloadedModel, AFolderAtADownloadedFileIsFetchedOverWhenEmptyAndNamedOt
     expectTheTranscriptIsRight();
 }
 
+// A transcript named like a tokenizer file replaced the downloaded tokenizer, and the next run
+// without the hub failed. The variant's files are inputs, brought by the download or there before
+// it; refused before any of them is asked for when they are there.
+TEST_F(DownloadedModel, AnOutputOverTheDownloadedTokenizerIsRefused) {
+    const fs::path named = out / "tokenizer.wav";
+    fs::copy_file(dataPath("testmodel/en-01.wav"), named);
+    const fs::path tokenizer = tokenizerFolder() / "tokenizer.json";
+    FakeHub hub(served.path());
+    auto transcribeInto = [&](const fs::path& folder) {
+        return runTool({"transcribe", "--variant", "test-base", "--base", base.path().string(), "--endpoint",
+                        hub.endpoint(), "--format", "json", "--output-dir", folder.string(), named.string()});
+    };
+    const std::string refused = "error: transcribe: the output " + tokenizer.string() + " would overwrite the input " +
+                                tokenizer.string() + " (velmora-dev transcribe --help)\n";
+    const ToolRun downloaded = transcribeInto(tokenizerFolder());
+    EXPECT_EQ(downloaded.status, 2);
+    EXPECT_TRUE(downloaded.err.ends_with(refused)) << downloaded.err;
+    EXPECT_TRUE(readFile(tokenizer) == readFile(dataPath("whisper-tokenizer/multilingual/tokenizer.json")))
+        << "the tokenizer is as downloaded";
+
+    const std::size_t asked = hub.requests().size();
+    const ToolRun there = transcribeInto(tokenizerFolder());
+    EXPECT_EQ(there.status, 2);
+    EXPECT_EQ(there.err, refused);
+    EXPECT_EQ(hub.requests().size(), asked) << "nothing was downloaded";
+    EXPECT_TRUE(readFile(tokenizer) == readFile(dataPath("whisper-tokenizer/multilingual/tokenizer.json")))
+        << "the tokenizer is as downloaded";
+    // The model's files are the variant's too.
+    const fs::path model = base / "models" / FakeModelRepository::kRepo / "openai_whisper-test-base";
+    fs::copy_file(named, out / "model.wav");
+    const ToolRun decoder = runTool({"transcribe", "--variant", "test-base", "--base", base.path().string(),
+                                     "--endpoint", hub.endpoint(), "--format", "json", "--output-dir",
+                                     (model / "TextDecoder.mlmodelc").string(), (out / "model.wav").string()});
+    EXPECT_EQ(decoder.status, 2);
+    EXPECT_THAT(decoder.err,
+                HasSubstr("would overwrite the input " + (model / "TextDecoder.mlmodelc/model.json").string()));
+    EXPECT_EQ(hub.requests().size(), asked);
+}
+
 TEST_F(DownloadedModel, AFileLargerThanTheDiskIsRefusedBeforeAByteIsWritten) {
     FakeHub hub(served.path());
     hub.overrideHeader("X-Linked-Size", "1000000000000000");

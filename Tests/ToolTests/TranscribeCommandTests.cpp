@@ -137,6 +137,21 @@ TEST(TranscribeCommand, RefusesToWriteOverItsOwnInput) {
         EXPECT_EQ(run.out, "");
     }
     EXPECT_EQ(readFile(recording), readFile(kShort));
+
+    // A model's files lie in its bundles: the decoder's description was replaced by a transcript.
+    const fs::path model = folder / "mm";
+    fs::copy(kModel, model, fs::copy_options::recursive);
+    const fs::path named = folder / "model.wav";
+    fs::copy_file(kShort, named);
+    const fs::path bundle = model / "TextDecoder.mlmodelc";
+    const ToolRun run = runTool({"transcribe", model.string(), named.string(), "--format", "json", "--output-dir",
+                                 bundle.string(), "--tokenizer", kTokenizer});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "error: transcribe: the output " + (bundle / "model.json").string() +
+                           " would overwrite the input " + (bundle / "model.json").string() +
+                           " (velmora-dev transcribe --help)\n");
+    EXPECT_TRUE(readFile(bundle / "model.json") == readFile(kModel + "/TextDecoder.mlmodelc/model.json"))
+        << "the decoder's description is as it was";
 }
 
 TEST(TranscribeCommand, ClipsAndLanguageSteerTheRun) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 
 namespace velmora::test {
 namespace {
@@ -100,6 +101,23 @@ TEST(TranscribeGreedy, WritesAResultThatSpeechWriteTurnsIntoSubtitles) {
         runTool({"transcribe-greedy", kModel, kTokenizer, kAudio, "--result", (folder / "r.txt").string()});
     EXPECT_EQ(notJson.status, 2);
     EXPECT_THAT(notJson.err, HasSubstr("--result needs a file name ending in .json"));
+}
+
+// --result and --dump-mel replaced a file of the model's bundles: its next load failed.
+TEST(TranscribeGreedy, RefusesToWriteOverTheModel) {
+    TempDir folder;
+    const std::filesystem::path model = folder / "mm";
+    std::filesystem::copy(kModel, model, std::filesystem::copy_options::recursive);
+    for (const auto& [option, file] : {std::pair{"--result", "TextDecoder.mlmodelc/model.json"},
+                                       std::pair{"--dump-mel", "AudioEncoder.mlmodelc/weights.safetensors"}}) {
+        SCOPED_TRACE(option);
+        const std::string output = (model / file).string();
+        const ToolRun run = runTool({"transcribe-greedy", model.string(), kTokenizer, kAudio, option, output});
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "error: transcribe-greedy: the output " + output + " would overwrite the input " + output +
+                               " (velmora-dev transcribe-greedy --help)\n");
+        EXPECT_TRUE(readFile(output) == readFile(kModel + "/" + file)) << "the model's file is as it was";
+    }
 }
 
 TEST(SpeechWrite, TheNameIsAFileOfTheOutputFolder) {

@@ -564,6 +564,28 @@ TEST(ProgramTest, AStandardOutputThatCannotBeWrittenIsAFailure) {
     EXPECT_TRUE(std::filesystem::exists(dir / "pictures" / "settings.png"));
 }
 
+// Started with standard input and output closed, the program's first files took their numbers:
+// its list of pictures went into its own pipe that watches for Ctrl-C, which took the list's first
+// letter for a signal (exit 243, no word said). A closed output is a failure to write it.
+TEST(ProgramTest, AStandardOutputClosedAtTheStartIsAFailure) {
+    TempDir dir;
+    QProcess process;
+    process.setProcessEnvironment(programEnvironment(dir / "home"));
+    process.setChildProcessModifier([] {
+        ::close(STDIN_FILENO);
+        ::close(STDOUT_FILENO);
+    });
+    process.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
+    if (!process.waitForFinished(60000)) process.kill();
+    process.waitForFinished();
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("velmora: cannot write standard output: Bad file descriptor\n"))
+        << errors.toStdString();
+    EXPECT_TRUE(std::filesystem::exists(dir / "pictures" / "settings.png"));
+}
+
 namespace {
 
 std::vector<std::string> snapshotDataFolders(const std::filesystem::path& temporary) {

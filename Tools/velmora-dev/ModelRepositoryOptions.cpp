@@ -1,10 +1,13 @@
 #include "ModelRepositoryOptions.hpp"
 
+#include "KorbitCore/Extensions/ArrayExtensions.hpp"
 #include "KorbitCore/Extensions/FixedDecimal.hpp"
 #include "KorbitCore/External/Hub/HubApi.hpp"
+#include "KorbitCore/External/Hub/HubApiWrapper.hpp"
 #include "KorbitCore/External/Hub/HubClientError.hpp"
 #include "KorbitCore/External/Hub/Repo.hpp"
 #include "Tremolan/Core/Facade/Tremolan.hpp"
+#include "Tremolan/Core/Models/ModelUtilities.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -68,6 +71,26 @@ std::filesystem::path downloadModelVariant(const std::string& variant, const Mod
             std::fflush(stderr);
         },
         {}, [](const std::string& reason) { std::fprintf(stderr, "warning: %s\n", reason.c_str()); });
+}
+
+std::vector<std::filesystem::path> variantFoldersOnDisk(const std::string& variant,
+                                                        const ModelRepositoryOptions& options) {
+    const korbit::HubApiWrapper hub(options.base);
+    const std::filesystem::path copy = hub.localRepoLocation(korbit::HubApiWrapper::Repo(options.repo));
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(copy, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        if (it->is_directory(kind)) names.push_back(it->path().filename().string());
+    }
+    // "*<variant>" is the download's first pattern and holds its second, "*openai*<variant>".
+    std::vector<std::filesystem::path> folders;
+    for (const std::string& name : korbit::matching(names, "*" + variant)) {
+        folders.push_back(copy / name);
+        if (const auto size = tremolan::ModelUtilities::variantOfModelFolder(folders.back()))
+            folders.push_back(tremolan::ModelUtilities::tokenizerPlace(*size, options.base));
+    }
+    return folders;
 }
 
 }  // namespace velmora::dev

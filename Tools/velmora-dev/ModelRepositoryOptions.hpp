@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace velmora::dev {
 
@@ -37,5 +38,11 @@ const std::string& checkedRepositoryName(const std::string& name, const std::str
 /// call for unless told otherwise, its progress drawn as a bar on standard error. Errors pass on.
 std::filesystem::path downloadModelVariant(const std::string& variant, const ModelRepositoryOptions& options,
                                            bool withTokenizer = true);
+
+/// The folders on disk that a download of the variant may answer with, as they are before it: those
+/// of the repository's copy under the download base whose names the download's pattern matches,
+/// and the tokenizer place of each whose models say their size. Touches no file.
+std::vector<std::filesystem::path> variantFoldersOnDisk(const std::string& variant,
+                                                        const ModelRepositoryOptions& options);
 
 }  // namespace velmora::dev

@@ -16,9 +16,10 @@ std::vector<std::string> uniqueOutputNames(const std::vector<std::string>& input
 
 /// Throws UsageError, naming the command, the output and the input, when an output is the very file
 /// of an input (the same device and inode, links followed as the kernel follows them), before the
-/// command does any work: a recording must not become its own transcript. A folder among the inputs
-/// stands for the files directly in it (a model's, a tokenizer's). An output that does not exist
-/// yet, or is no regular file (a pipe, a device), is no input's.
+/// command does any work: a recording must not become its own transcript, nor a model's file or a
+/// tokenizer's. A folder among the inputs stands for the files directly in it (a tokenizer's) and
+/// every file within the model bundles in it (*.mlmodelc, *.mlpackage, however deep). An output
+/// that does not exist yet, or is no regular file (a pipe, a device), is no input's.
 void refuseOutputsOverInputs(const std::string& command, const std::vector<std::filesystem::path>& outputs,
                              const std::vector<std::filesystem::path>& inputs);
 

@@ -14,6 +14,7 @@
 #include "Tremolan/Core/Facade/Tremolan.hpp"
 #include "Tremolan/Core/Models/ModelUtilities.hpp"
 #include "Tremolan/Core/Records/TranscriptionUtilities.hpp"
+#include "Tremolan/Core/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "Tremolan/Core/Writers/WriteJSON.hpp"
 #include "Tremolan/Core/Writers/WriteSRT.hpp"
 #include "Tremolan/Core/Writers/WriteVTT.hpp"
@@ -155,9 +156,10 @@ fs::path writeTranscript(const tremolan::TranscriptionResult& result, const Tran
     return request.outputDir / (name + "." + request.format);
 }
 
-/// The facade over the model folder, or over the variant downloaded from its repository.
+/// The facade over the model folder, or over the variant downloaded from the repository.
 std::shared_ptr<tremolan::Tremolan> makeFacade(const velmora::dev::ParsedArguments& parsed,
-                                               const std::string& modelFolder) {
+                                               const std::string& modelFolder,
+                                               const std::optional<velmora::dev::ModelRepositoryOptions>& repository) {
     tremolan::TremolanConfig config;
     config.load = true;
     if (const auto tokenizer = parsed.option("tokenizer")) {
@@ -166,16 +168,29 @@ std::shared_ptr<tremolan::Tremolan> makeFacade(const velmora::dev::ParsedArgumen
         (void)tremolan::ModelUtilities::loadTokenizerFolder(*tokenizer);
         config.tokenizerFolder = fs::path(*tokenizer);
     }
-    if (const auto variant = parsed.option("variant")) {
-        const auto repository = velmora::dev::ModelRepositoryOptions::from(parsed);
+    if (repository) {
         // A tokenizer folder the user named needs none from the hub.
-        config.modelFolder = velmora::dev::downloadModelVariant(*variant, repository, !config.tokenizerFolder).string();
-        if (!config.tokenizerFolder) config.tokenizerFolder = repository.base;
+        config.modelFolder =
+            velmora::dev::downloadModelVariant(*parsed.option("variant"), *repository, !config.tokenizerFolder)
+                .string();
+        if (!config.tokenizerFolder) config.tokenizerFolder = repository->base;
     } else {
         if (!fs::is_directory(modelFolder)) throw std::runtime_error("no model folder at " + modelFolder);
         config.modelFolder = modelFolder;
     }
     return tremolan::Tremolan::create(config);
+}
+
+/// The files the loaded facade reads from: the recordings, its model folder and the folder its
+/// tokenizer came from (a download's, the hub cache's).
+std::vector<fs::path> loadedInputs(const std::vector<std::string>& files, const tremolan::Tremolan& whisper) {
+    std::vector<fs::path> inputs(files.begin(), files.end());
+    if (const auto folder = whisper.modelFolder()) inputs.push_back(*folder);
+    const auto tokenizer = whisper.tokenizer();
+    if (const auto* wrapper = dynamic_cast<const tremolan::WhisperTokenizerWrapper*>(tokenizer.get());
+        wrapper && wrapper->tokenizerFolder())
+        inputs.push_back(*wrapper->tokenizerFolder());
+    return inputs;
 }
 
 int runTranscribe(const velmora::dev::Arguments& args) {
@@ -213,8 +228,18 @@ int runTranscribe(const velmora::dev::Arguments& args) {
     for (const std::string& name : outputNames) outputs.push_back(request.outputDir / (name + "." + request.format));
     if (!modelFolder.empty()) inputs.emplace_back(modelFolder);
     if (const auto tokenizer = parsed.option("tokenizer")) inputs.emplace_back(*tokenizer);
+    std::optional<velmora::dev::ModelRepositoryOptions> repository;
+    if (const auto variant = parsed.option("variant")) {
+        repository = velmora::dev::ModelRepositoryOptions::from(parsed);
+        // The variant's model and tokenizer as they are on disk: refused before the download.
+        for (fs::path& folder : velmora::dev::variantFoldersOnDisk(*variant, *repository))
+            inputs.push_back(std::move(folder));
+    }
     velmora::dev::refuseOutputsOverInputs("transcribe", outputs, inputs);
-    const auto whisper = makeFacade(parsed, modelFolder);
+    const auto whisper = makeFacade(parsed, modelFolder, repository);
+    // Again over what was loaded, before anything is written: a download, or the tokenizer's
+    // lookup in the hub cache, may only now have brought a file an output names.
+    velmora::dev::refuseOutputsOverInputs("transcribe", outputs, loadedInputs(files, *whisper));
     // The decoder would say English where the vocabulary cannot say the language, and the
     // transcript would claim the language asked for.
     const auto vocabulary = whisper->tokenizer();

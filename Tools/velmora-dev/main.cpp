@@ -3,6 +3,7 @@
 #include "Command.hpp"
 
 #include "Platform/Sys/Interruption.hpp"
+#include "Platform/Sys/StandardDescriptors.hpp"
 #include "Platform/Sys/StandardOutput.hpp"
 
 #include <algorithm>
@@ -78,6 +79,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a file: one opened first must not become the output (`>&-`).
+    platform::sys::holdClosedStandardDescriptors();
     // Whatever ran, its output is checked here, once: a command does not check its own.
     return platform::sys::finishStandardOutput(run(argc, argv), "error: ");
 }

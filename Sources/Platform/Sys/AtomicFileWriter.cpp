@@ -3,6 +3,7 @@
 #include "Platform/Sys/ExtendedAttributes.hpp"
 #include "Platform/Sys/FileIO.hpp"
 #include "Platform/Sys/Interruption.hpp"
+#include "Platform/Sys/StandardDescriptors.hpp"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -285,6 +286,10 @@ void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles speci
     struct stat info {};
     const int flags = ::fcntl(descriptor, F_GETFL);
     if (flags < 0 || ::fstat(descriptor, &info) != 0) throwError(errno, "Cannot write " + target_.string());
+    // A standard descriptor the program was started without is held by a stand-in that refuses
+    // writes: said as for the closed descriptor it stands for.
+    if (descriptor <= STDERR_FILENO && wasClosedAtStart(descriptor))
+        throwError(EBADF, "Cannot write " + target_.string());
     if ((flags & O_ACCMODE) == O_RDONLY)
         throwError(EBADF, "Cannot write " + target_.string() + " (descriptor " + std::to_string(descriptor) +
                               " is open for reading only)");

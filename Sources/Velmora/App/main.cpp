@@ -12,6 +12,7 @@
 #include "Velmora/Support/SettingsStore.hpp"
 #include "Velmora/UI/AppStyle.hpp"
 
+#include "Platform/Sys/StandardDescriptors.hpp"
 #include "Platform/Sys/StandardOutput.hpp"
 #include "Platform/Sys/TemporaryFolder.hpp"
 
@@ -151,6 +152,8 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything opens a file: one opened first must not become the output (`>&-`).
+    platform::sys::holdClosedStandardDescriptors();
     // A reader of the output that goes away (`velmora 2>&1 | head`) must not end the program at
     // its next log line: the write fails and the program goes on, and its standard output is
     // checked here, once, whatever ran (the list of pictures, --help, --version).
