@@ -305,6 +305,11 @@ TEST(CommandLine, AStandardOutputThatCannotBeWrittenIsAFailure) {
         runWith("model random " + (folder / "mz").string() + " --size tiny --width 32 --heads 2 --layers 1", "<&- >&-");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "error: cannot write standard output: Bad file descriptor\n");
+    // An output named as standard output fails as the closed descriptor it is, and says so once.
+    run = runWith("audio load " + dataPath("audio/jfk.flac").string() + " --output /dev/stdout", ">&-");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.err.ends_with("\nerror: Cannot write /dev/stdout: Bad file descriptor\n")) << run.err;
+    EXPECT_EQ(run.err.find("error:"), run.err.rfind("error:")) << run.err;
 }
 
 TEST(CommandLine, HelpPrintsTheCommandsUsageAndSucceeds) {
