@@ -100,6 +100,11 @@ TEST(TemporaryFolder, ALaterOneOfItsKindRemovesOnlyAnAbandonedFolderOfItsOwn) {
     fs::create_directory_symlink(dir / "elsewhere", abandoned / "elsewhere");
     ASSERT_TRUE(fs::is_directory(abandoned));
 
+    // Left by runs killed while they made theirs, before marking them: empty, or holding only the
+    // mark being made.
+    fs::create_directory(shared / ".kind-Ab12Cd");
+    writeFile(shared / ".kind-Ef34Gh/.velmora-folder.lock.new", "");
+
     const TemporaryFolder later(shared, prefix);
     staying.insert(later.path().filename().string());
     EXPECT_EQ(namesIn(shared), staying);

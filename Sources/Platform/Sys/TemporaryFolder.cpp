@@ -72,6 +72,25 @@ void removeContents(int folder, int depth = 0) {
     }
 }
 
+/// Removes the caller's folder `name` (open as `folder`) that a run killed while it made it left
+/// unmarked: empty, or holding only the mark being made, unlocked. Nothing else is ever removed
+/// (rmdir removes no folder that holds anything); a live run that loses its folder so takes another.
+void removeIfUnmarked(int parent, const std::string& name, int folder) {
+    const std::vector<std::string> names = namesIn(folder);
+    if (names.size() > 1 || (names.size() == 1 && names.front() != kMarkBeingMade)) return;
+    if (!names.empty()) {
+        struct stat marked {};
+        const int mark = ::openat(folder, kMarkBeingMade, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        const bool unheld = mark >= 0 && ::fstat(mark, &marked) == 0 && S_ISREG(marked.st_mode) &&
+                            marked.st_uid == ::geteuid() && ::flock(mark, LOCK_EX | LOCK_NB) == 0 &&
+                            sameAt(folder, kMarkBeingMade, mark);
+        if (unheld) ::unlinkat(folder, kMarkBeingMade, 0);
+        if (mark >= 0) ::close(mark);
+        if (!unheld) return;
+    }
+    if (sameAt(parent, name.c_str(), folder)) ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+}
+
 /// Removes `name` in the open folder `parent` when it is an abandoned folder of this program's: its
 /// mark in it, both the caller's, and the mark's lock free.
 void removeIfAbandoned(int parent, const std::string& name) {
@@ -92,6 +111,8 @@ void removeIfAbandoned(int parent, const std::string& name) {
             if (sameAt(parent, name.c_str(), folder)) ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
         }
         if (mark >= 0) ::close(mark);
+    } else if (::fstat(folder, &info) == 0 && info.st_uid == ::geteuid()) {
+        removeIfUnmarked(parent, name, folder);
     }
     ::close(folder);
 }
@@ -107,44 +128,52 @@ TemporaryFolder::TemporaryFolder(const fs::path& parent, const std::string& pref
     const std::string what = "Cannot make a folder in " + parent.string();
     parent_ = openFolder(parent, O_PATH);
     if (parent_ < 0) throwError(errno, what);
-    std::string made = (parent / (prefix + "XXXXXX")).string();
     // Made and listed as one step: an interruption never misses it.
     const auto listed = Interruption::lock();
-    if (::mkdtemp(made.data()) == nullptr) {
-        const int error = errno;
-        ::close(parent_);
-        throwError(error, what);
-    }
-    path_ = made;
-    name_ = path_.filename().string();
-    auto undo = [&](int error) {
+    for (int attempt = 0;; ++attempt) {
+        std::string made = (parent / (prefix + "XXXXXX")).string();
+        if (::mkdtemp(made.data()) == nullptr) {
+            const int error = errno;
+            ::close(parent_);
+            throwError(error, what);
+        }
+        path_ = made;
+        name_ = path_.filename().string();
+        const int error = markMade();
+        if (error == 0) break;
         if (mark_ >= 0) ::close(mark_);
         if (fd_ >= 0) {
             ::unlinkat(fd_, kMarkBeingMade, 0);
             ::close(fd_);
         }
-        ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+        mark_ = fd_ = -1;
+        if (error != EEXIST) ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
+        // Another run took it, not marked yet, for one a killed run left: another name.
+        if (error == ENOENT && attempt < 100) continue;
         ::close(parent_);
         throwError(error, what);
-    };
+    }
+    Interruption::add(*this);
+}
+
+int TemporaryFolder::markMade() {
     fd_ = ::openat(parent_, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd_ < 0) undo(errno);
+    if (fd_ < 0) return errno;
     // Another user swapped it for a folder of theirs (in their own folder, under root's run).
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) undo(errno);
+    if (::fstat(fd_, &info) != 0) return errno;
     if (info.st_uid != ::geteuid()) {
         ::close(fd_);
-        fd_ = -1;
-        ::close(parent_);
-        throwError(EEXIST, what);
+        fd_ = -1;  // not ours to remove
+        return EEXIST;
     }
     mark_ = ::openat(fd_, kMarkBeingMade, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (mark_ < 0) undo(errno);
+    if (mark_ < 0) return errno;
     int locked = 0;
     while ((locked = ::flock(mark_, LOCK_EX)) != 0 && errno == EINTR) {
     }
-    if (locked != 0 || ::renameat(fd_, kMarkBeingMade, fd_, kMark) != 0) undo(errno);
-    Interruption::add(*this);
+    if (locked != 0 || ::renameat(fd_, kMarkBeingMade, fd_, kMark) != 0) return errno;
+    return 0;
 }
 
 TemporaryFolder::~TemporaryFolder() {

@@ -54,14 +54,18 @@ public:
 
     /// Removes the folders "<parent>/<prefix>*" of runs that ended without removing them: each one
     /// that holds this program's mark, is the caller's, as its mark is, and that no live
-    /// TemporaryFolder holds, in any process. Anything else stays, and so does one that cannot be
-    /// removed. Never through a link.
+    /// TemporaryFolder holds, in any process; and one of the caller's that a run killed while it
+    /// made it left empty or with only its unlocked mark being made. Anything else stays, and so
+    /// does one that cannot be removed. Never through a link.
     static void removeAbandoned(const std::filesystem::path& parent, const std::string& prefix);
 
 private:
     void interrupted() noexcept override;
     /// Removes what the folder holds and the folder itself.
     void remove() noexcept;
+    /// Opens the folder just made (path_, name_), and gives it its mark, locked; errno of the step
+    /// that failed, 0 when marked. ENOENT: another run took it for one a killed run left.
+    int markMade();
 
     std::filesystem::path path_;
     int parent_ = -1;  // the folder's parent (O_PATH)
