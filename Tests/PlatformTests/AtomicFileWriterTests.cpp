@@ -5,6 +5,7 @@
 #include "Platform/Sys/AtomicFileWriter.hpp"
 #include "Platform/Sys/FileIO.hpp"
 
+#include "Support/ChildReport.hpp"
 #include "Support/DeviceNode.hpp"
 #include "Support/FifoReader.hpp"
 #include "Support/FileMode.hpp"
@@ -121,23 +122,12 @@ private:
 /// What the action says, run as nobody (uid and gid 65534, no other groups) in a child process from
 /// inside the folder, so that the folders above it need not be open to nobody. Needs root.
 std::string asNobody(const fs::path& folder, const std::function<std::string()>& action) {
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return "no pipe";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::string said = "cannot become nobody";
+    return velmora::test::saidByChild([&] {
         if (::chdir(folder.c_str()) == 0 && ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
             ::setuid(65534) == 0)
-            said = action();
-        platform::sys::writeAll(report[1], said.data(), said.size());
-        ::_exit(0);
-    }
-    ::close(report[1]);
-    std::string said;
-    platform::sys::readAll(report[0], said);
-    ::close(report[0]);
-    if (child > 0) ::waitpid(child, nullptr, 0);
-    return child > 0 ? said : "no child";
+            return action();
+        return std::string("cannot become nobody");
+    });
 }
 
 TEST(AtomicFileWriter, AFileIsReplacedWholeWithItsModeAndANewOneTakesTheUmask) {

@@ -3,12 +3,11 @@
 // one kept on purpose, never what a link inside leads to.
 
 #include "Platform/Sys/TemporaryFolder.hpp"
+#include "Support/ChildReport.hpp"
 #include "Support/TestEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -25,27 +24,10 @@ namespace fs = std::filesystem;
 
 /// The folder of a run that was killed: made by a child process that ends without removing it.
 fs::path abandonedFolder(const fs::path& parent, const std::string& prefix) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) return {};
-    const pid_t child = ::fork();
-    if (child == 0) {
-        try {
-            const auto* folder = new TemporaryFolder(parent, prefix);
-            const std::string& made = folder->path().native();
-            [[maybe_unused]] const auto written = ::write(ends[1], made.data(), made.size());
-        } catch (...) {
-        }
-        ::_exit(0);
-    }
-    ::close(ends[1]);
-    std::string made;
-    char buffer[512];
-    for (ssize_t got; (got = ::read(ends[0], buffer, sizeof buffer)) > 0;)
-        made.append(buffer, static_cast<std::size_t>(got));
-    ::close(ends[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return made;
+    // Never destroyed: the child ends without removing it.
+    const std::string made =
+        velmora::test::saidByChild([&] { return (new TemporaryFolder(parent, prefix))->path().string(); });
+    return made.starts_with('/') ? fs::path(made) : fs::path();
 }
 
 std::set<std::string> namesIn(const fs::path& folder) {

@@ -604,52 +604,40 @@ bool snapshotDataFolderMade(const std::filesystem::path& temporary) {
 
 }  // namespace
 
-// Ctrl-C while the pictures were drawn left the program's temporary data folder in $TMPDIR.
-TEST(ProgramTest, AnInterruptedSnapshotLeavesNoTemporaryDataFolder) {
+// Ctrl-C while the pictures were drawn left the program's temporary data folder in $TMPDIR, and
+// a snapshot killed where it cannot clean up (SIGKILL) left it for good: only the bundle writer
+// removed abandoned folders.
+TEST(ProgramTest, ASnapshotInterruptedOrKilledLeavesNoTemporaryDataFolder) {
     TempDir dir;
     const auto temporary = dir / "tmp";
     std::filesystem::create_directories(temporary);
     QProcessEnvironment environment = programEnvironment(dir / "home");
     environment.insert("TMPDIR", QString::fromStdString(temporary.string()));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    // As from a terminal, whatever this test process ignores.
-    process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
-    process.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
-    ASSERT_TRUE(process.waitForStarted());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (snapshotDataFolders(temporary).empty() && std::chrono::steady_clock::now() < deadline &&
-           !process.waitForFinished(10)) {
-    }
-    ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    if (!process.waitForFinished(60000)) process.kill();
-    process.waitForFinished();
-    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << process.readAllStandardError().toStdString();
+    // Starts a snapshot and answers once its data folder is made.
+    auto started = [&](QProcess& process, const char* pictures) {
+        process.setProcessEnvironment(environment);
+        // As from a terminal, whatever this test process ignores.
+        process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
+        process.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / pictures).string())});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (process.waitForStarted() && !snapshotDataFolderMade(temporary) &&
+               std::chrono::steady_clock::now() < deadline && !process.waitForFinished(10)) {
+        }
+        return snapshotDataFolderMade(temporary);
+    };
+    QProcess interrupted;
+    ASSERT_TRUE(started(interrupted, "pictures"));
+    ::kill(static_cast<pid_t>(interrupted.processId()), SIGINT);
+    if (!interrupted.waitForFinished(60000)) interrupted.kill();
+    interrupted.waitForFinished();
+    EXPECT_EQ(interrupted.exitStatus(), QProcess::CrashExit) << interrupted.readAllStandardError().toStdString();
     EXPECT_TRUE(snapshotDataFolders(temporary).empty());
-}
 
-// A snapshot killed where it cannot clean up (SIGKILL) left its data folder in $TMPDIR for good:
-// only the bundle writer removed abandoned folders.
-TEST(ProgramTest, ALaterSnapshotRemovesTheDataFolderOfAKilledOne) {
-    TempDir dir;
-    const auto temporary = dir / "tmp";
-    std::filesystem::create_directories(temporary);
-    QProcessEnvironment environment = programEnvironment(dir / "home");
-    environment.insert("TMPDIR", QString::fromStdString(temporary.string()));
     QProcess killed;
-    killed.setProcessEnvironment(environment);
-    killed.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "pictures").string())});
-    ASSERT_TRUE(killed.waitForStarted());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!snapshotDataFolderMade(temporary) && std::chrono::steady_clock::now() < deadline &&
-           !killed.waitForFinished(10)) {
-    }
-    ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
+    ASSERT_TRUE(started(killed, "killed"));
     killed.kill();
     killed.waitForFinished();
     ASSERT_EQ(snapshotDataFolders(temporary).size(), 1u);
-
     QProcess later;
     later.setProcessEnvironment(environment);
     later.start(VELMORA_PATH, {"--snapshot", QString::fromStdString((dir / "again").string())});
