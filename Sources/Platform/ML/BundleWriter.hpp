@@ -44,7 +44,7 @@ void writeBundle(const std::filesystem::path& folder, const std::string& name, c
 /// replacement leaves the earlier set whole, never some bundles new. One call at a time writes into
 /// a folder, in any process: another call meanwhile throws std::runtime_error ("... another run is
 /// writing bundles there"). The staging folder goes when the call ends, fails, or (in a program that
-/// asked for it, TemporaryFolder::removeOnInterruption) is interrupted; one that an earlier run left
+/// asked for it, Interruption::install) is interrupted; one that an earlier run left
 /// behind is removed. When a step fails and an earlier file cannot be put back, the staging folder
 /// stays with it and the error names where ("... are kept in <folder>"). Sizes beyond SizeLimits
 /// throw MLModelError before anything is written.

@@ -288,8 +288,7 @@ void AtomicFileWriter::writeThroughDescriptor(int descriptor, SpecialFiles speci
     if (flags < 0 || ::fstat(descriptor, &info) != 0) throwError(errno, "Cannot write " + target_.string());
     // A standard descriptor the program was started without is held by a stand-in that refuses
     // writes: said as for the closed descriptor it stands for.
-    if (descriptor <= STDERR_FILENO && wasClosedAtStart(descriptor))
-        throwError(EBADF, "Cannot write " + target_.string());
+    if (wasClosedAtStart(descriptor)) throwError(EBADF, "Cannot write " + target_.string());
     if ((flags & O_ACCMODE) == O_RDONLY)
         throwError(EBADF, "Cannot write " + target_.string() + " (descriptor " + std::to_string(descriptor) +
                               " is open for reading only)");

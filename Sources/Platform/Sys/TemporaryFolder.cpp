@@ -72,6 +72,20 @@ void removeContents(int folder, int depth = 0) {
     }
 }
 
+/// The mark `name` in the open folder, opened and locked, when it is a regular file of the
+/// caller's that no live run holds; -1 otherwise. Closing it lets the lock go.
+int unheldMark(int folder, const char* name) {
+    struct stat info {};
+    // Looked at before it is opened: another user's file, or a device, is never opened.
+    if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid())
+        return -1;
+    const int mark = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (mark >= 0 && ::flock(mark, LOCK_EX | LOCK_NB) == 0 && sameAt(folder, name, mark)) return mark;
+    if (mark >= 0) ::close(mark);
+    return -1;
+}
+
 /// Removes the caller's folder `name` (open as `folder`) that a run killed while it made it left
 /// unmarked: empty, or holding only the mark being made, unlocked. Nothing else is ever removed
 /// (rmdir removes no folder that holds anything); a live run that loses its folder so takes another.
@@ -79,40 +93,32 @@ void removeIfUnmarked(int parent, const std::string& name, int folder) {
     const std::vector<std::string> names = namesIn(folder);
     if (names.size() > 1 || (names.size() == 1 && names.front() != kMarkBeingMade)) return;
     if (!names.empty()) {
-        struct stat marked {};
-        const int mark = ::openat(folder, kMarkBeingMade, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        const bool unheld = mark >= 0 && ::fstat(mark, &marked) == 0 && S_ISREG(marked.st_mode) &&
-                            marked.st_uid == ::geteuid() && ::flock(mark, LOCK_EX | LOCK_NB) == 0 &&
-                            sameAt(folder, kMarkBeingMade, mark);
-        if (unheld) ::unlinkat(folder, kMarkBeingMade, 0);
-        if (mark >= 0) ::close(mark);
-        if (!unheld) return;
+        const int mark = unheldMark(folder, kMarkBeingMade);
+        if (mark < 0) return;
+        ::unlinkat(folder, kMarkBeingMade, 0);
+        ::close(mark);
     }
     if (sameAt(parent, name.c_str(), folder)) ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
 }
 
-/// Removes `name` in the open folder `parent` when it is an abandoned folder of this program's: its
-/// mark in it, both the caller's, and the mark's lock free.
+/// Removes `name` in the open folder `parent` when it is an abandoned folder of this program's: the
+/// caller's, with its mark in it, the caller's too, and the mark's lock free; or one left unmarked.
 void removeIfAbandoned(int parent, const std::string& name) {
     const int folder = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder < 0) return;
-    struct stat info {
-    }, marked{};
-    // Looked at before it is opened: another user's file, or a device, is never opened.
-    if (::fstat(folder, &info) == 0 && info.st_uid == ::geteuid() &&
-        ::fstatat(folder, kMark, &marked, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(marked.st_mode) &&
-        marked.st_uid == ::geteuid()) {
-        const int mark = ::openat(folder, kMark, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        // Held until the folder is gone: a run making a folder of this name meanwhile waits for
-        // the lock, then finds its mark gone and takes another name.
-        if (mark >= 0 && ::flock(mark, LOCK_EX | LOCK_NB) == 0 && sameAt(folder, kMark, mark) &&
-            sameAt(parent, name.c_str(), folder)) {
-            removeContents(folder);
-            if (sameAt(parent, name.c_str(), folder)) ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+    struct stat info {};
+    if (::fstat(folder, &info) == 0 && info.st_uid == ::geteuid()) {
+        if (const int mark = unheldMark(folder, kMark); mark >= 0) {
+            // Held until the folder is gone: a run making a folder of this name meanwhile waits for
+            // the lock, then finds its mark gone and takes another name.
+            if (sameAt(parent, name.c_str(), folder)) {
+                removeContents(folder);
+                if (sameAt(parent, name.c_str(), folder)) ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+            }
+            ::close(mark);
+        } else {
+            removeIfUnmarked(parent, name, folder);
         }
-        if (mark >= 0) ::close(mark);
-    } else if (::fstat(folder, &info) == 0 && info.st_uid == ::geteuid()) {
-        removeIfUnmarked(parent, name, folder);
     }
     ::close(folder);
 }
@@ -205,10 +211,6 @@ void TemporaryFolder::interrupted() noexcept {
 void TemporaryFolder::remove() noexcept {
     removeContents(fd_);
     if (sameAt(parent_, name_.c_str(), fd_)) ::unlinkat(parent_, name_.c_str(), AT_REMOVEDIR);
-}
-
-void TemporaryFolder::removeOnInterruption() {
-    Interruption::install();
 }
 
 void TemporaryFolder::removeAbandoned(const fs::path& parent, const std::string& prefix) {

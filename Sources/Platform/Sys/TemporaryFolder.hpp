@@ -48,10 +48,6 @@ public:
         std::unique_lock<std::recursive_mutex> lock_;
     };
 
-    /// From now on SIGINT, SIGTERM and SIGHUP remove every TemporaryFolder of the process and every
-    /// temporary file of its writers (Interruption::install). Calls after the first do nothing.
-    static void removeOnInterruption();
-
     /// Removes the folders "<parent>/<prefix>*" of runs that ended without removing them: each one
     /// that holds this program's mark, is the caller's, as its mark is, and that no live
     /// TemporaryFolder holds, in any process; and one of the caller's that a run killed while it

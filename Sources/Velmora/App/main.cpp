@@ -12,6 +12,7 @@
 #include "Velmora/Support/SettingsStore.hpp"
 #include "Velmora/UI/AppStyle.hpp"
 
+#include "Platform/Sys/Interruption.hpp"
 #include "Platform/Sys/StandardDescriptors.hpp"
 #include "Platform/Sys/StandardOutput.hpp"
 #include "Platform/Sys/TemporaryFolder.hpp"
@@ -117,7 +118,7 @@ int run(int argc, char** argv) {
     std::unique_ptr<platform::sys::TemporaryFolder> snapshotData;
     if (options->snapshot) {
         // Ctrl-C while the pictures are drawn removes the folder too.
-        platform::sys::TemporaryFolder::removeOnInterruption();
+        platform::sys::Interruption::install();
         try {
             snapshotData = std::make_unique<platform::sys::TemporaryFolder>(
                 QFile::encodeName(QDir::tempPath()).toStdString(), "velmora-snapshot-");
